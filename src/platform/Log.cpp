@@ -1,0 +1,215 @@
+#include "platform/Log.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <chrono>
+#include <algorithm>
+
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace corvale::log {
+namespace {
+
+struct LogState {
+  std::mutex mutex;
+  std::FILE* file = nullptr;
+  std::string path;
+  int level = LOGLEVEL_NORMAL;
+  int type = LOGTYPE_FILE;
+  bool initialised = false;
+  std::vector<ScopedCapture*> captures;
+  SharedLogWriter sharedWriter;
+};
+
+LogState& State() {
+  // Never destroyed: worker threads may still log while static destructors run at exit.
+  static LogState* state = new LogState;
+  return *state;
+}
+
+bool DebugEnvSet() {
+  static const bool set = std::getenv("CORVALE_DEBUG") != nullptr;
+  return set;
+}
+
+const char* ChannelTag(Channel channel) {
+  switch (channel) {
+    case Channel::Error: return "ERROR";
+    case Channel::Info: return "INFO ";
+    case Channel::Debug: return "DEBUG";
+    case Channel::Release: return "TRACE";
+    case Channel::DebugOutput: return "DBGOUT";
+  }
+  return "";
+}
+
+std::string Stamp(Channel channel) {
+  using namespace std::chrono;
+  auto now = system_clock::now();
+  std::time_t t = system_clock::to_time_t(now);
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  int ms = static_cast<int>(duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000);
+  char buf[80];
+  std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d.%03d [%ld] %s ", tm.tm_year + 1900,
+                tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, ms,
+                static_cast<long>(syscall(SYS_gettid)), ChannelTag(channel));
+  return buf;
+}
+
+std::string Format(const char* format, va_list args) {
+  if (!format) return {};
+  va_list copy;
+  va_copy(copy, args);
+  char small[512];
+  int n = std::vsnprintf(small, sizeof small, format, copy);
+  va_end(copy);
+  if (n < 0) return format;
+  if (static_cast<size_t>(n) < sizeof small) return std::string(small, static_cast<size_t>(n));
+  std::string big(static_cast<size_t>(n) + 1, '\0');
+  std::vsnprintf(big.data(), big.size(), format, args);
+  big.resize(static_cast<size_t>(n));
+  return big;
+}
+
+void Emit(Channel channel, const char* format, va_list args) {
+  std::string text = Format(format, args);
+  LogState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  for (ScopedCapture* c : s.captures) c->Add(channel, text);
+
+  bool toStderr = DebugEnvSet();
+  bool dropped = channel == Channel::Debug && s.level > LOGLEVEL_TRACE;
+  if (channel == Channel::DebugOutput) {
+    if (toStderr) std::fprintf(stderr, "%s", text.c_str());
+    return;
+  }
+  if (dropped) return;
+  std::string line = Stamp(channel) + text;
+  if (line.empty() || line.back() != '\n') line += '\n';
+  if (toStderr) std::fputs(line.c_str(), stderr);
+  if (!s.initialised) return;
+  if (s.type == LOGTYPE_SHARED && s.sharedWriter) {
+    s.sharedWriter(line);
+    return;
+  }
+  if (s.file) {
+    std::fputs(line.c_str(), s.file);
+    std::fflush(s.file);
+  }
+}
+
+}  // namespace
+
+ScopedCapture::ScopedCapture() : m_mutex(new std::mutex) {
+  LogState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.captures.push_back(this);
+}
+
+ScopedCapture::~ScopedCapture() {
+  LogState& s = State();
+  {
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.captures.erase(std::remove(s.captures.begin(), s.captures.end(), this), s.captures.end());
+  }
+  delete static_cast<std::mutex*>(m_mutex);
+}
+
+void ScopedCapture::Add(Channel channel, const std::string& text) {
+  std::lock_guard<std::mutex> lock(*static_cast<std::mutex*>(m_mutex));
+  m_lines.push_back({channel, text});
+}
+
+std::vector<Line> ScopedCapture::Lines() const {
+  std::lock_guard<std::mutex> lock(*static_cast<std::mutex*>(m_mutex));
+  return m_lines;
+}
+
+std::vector<std::string> ScopedCapture::Texts() const {
+  std::vector<std::string> out;
+  for (const Line& l : Lines()) out.push_back(l.text);
+  return out;
+}
+
+bool ScopedCapture::Has(std::string_view text) const { return Count(text) > 0; }
+
+bool ScopedCapture::HasPart(std::string_view part) const {
+  for (const Line& l : Lines())
+    if (l.text.find(part) != std::string::npos) return true;
+  return false;
+}
+
+size_t ScopedCapture::Count(std::string_view text) const {
+  size_t n = 0;
+  for (const Line& l : Lines())
+    if (l.text == text) ++n;
+  return n;
+}
+
+void ScopedCapture::Clear() {
+  std::lock_guard<std::mutex> lock(*static_cast<std::mutex*>(m_mutex));
+  m_lines.clear();
+}
+
+void SetSharedLogWriter(SharedLogWriter writer) {
+  LogState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  s.sharedWriter = std::move(writer);
+}
+
+void CloseLog() {
+  LogState& s = State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.file) std::fclose(s.file);
+  s.file = nullptr;
+  s.initialised = false;
+}
+
+}  // namespace corvale::log
+
+using corvale::log::Channel;
+
+void InitLog(const char* path, int level, int type) {
+  auto& s = corvale::log::State();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.file) std::fclose(s.file);
+  s.file = nullptr;
+  s.path = path ? path : "";
+  s.level = level;
+  s.type = type;
+  s.initialised = true;
+  if (!s.path.empty() && (type == LOGTYPE_FILE || !s.sharedWriter)) {
+    s.file = std::fopen(s.path.c_str(), "ae");
+  }
+}
+
+#define CORVALE_EMIT(channel)             \
+  va_list args;                           \
+  va_start(args, format);                 \
+  corvale::log::Emit(channel, format, args); \
+  va_end(args)
+
+void LogError(const char* format, ...) { CORVALE_EMIT(Channel::Error); }
+void LogInfo(const char* format, ...) { CORVALE_EMIT(Channel::Info); }
+void DebugTrace(const char* format, ...) { CORVALE_EMIT(Channel::Debug); }
+void ReleaseTrace(const char* format, ...) { CORVALE_EMIT(Channel::Release); }
+void OutputDebugText(const char* format, ...) { CORVALE_EMIT(Channel::DebugOutput); }
+
+uint16_t FileNameToFileCode(const char* sourcePath) {
+  // FNV-1a over the path with separators unified and letters folded, folded to 16 bits, so the
+  // same source file gives the same code whatever the build machine's spelling of its path.
+  uint32_t h = 2166136261u;
+  for (const char* p = sourcePath ? sourcePath : ""; *p; ++p) {
+    unsigned char c = static_cast<unsigned char>(*p);
+    if (c == '\\') c = '/';
+    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
+    h ^= c;
+    h *= 16777619u;
+  }
+  return static_cast<uint16_t>((h >> 16) ^ (h & 0xFFFF));
+}

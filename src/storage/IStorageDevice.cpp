@@ -1,0 +1,3 @@
+#include "storage/IStorageDevice.h"
+
+IStorageDevice::~IStorageDevice() = default;

@@ -1,0 +1,105 @@
+#include "support/Fixtures.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace corvale::test {
+
+bool IsRoot() { return geteuid() == 0; }
+
+bool HaveTool(const std::string& tool) {
+  return RunCommand("command -v '" + tool + "' >/dev/null 2>&1") == 0;
+}
+
+int RunCommand(const std::string& command, std::string* out) {
+  std::FILE* p = popen(command.c_str(), "r");
+  if (!p) return -1;
+  std::string text;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+  int status = pclose(p);
+  if (out) *out = text;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string FixtureImage(const std::string& script, const std::string& imageName, std::string* why) {
+  fs::path cache = CORVALE_FIXTURE_CACHE;
+  fs::path scriptPath = fs::path(CORVALE_FIXTURE_SCRIPTS) / script;
+  fs::path image = cache / imageName;
+  std::error_code ec;
+  fs::create_directories(cache, ec);
+  if (!fs::exists(scriptPath)) {
+    if (why) *why = "no script " + scriptPath.string();
+    return {};
+  }
+  // One maker at a time per image, across the test executables that CTest runs in parallel.
+  std::string lockPath = (cache / (imageName + ".lock")).string();
+  int lock = ::open(lockPath.c_str(), O_CREAT | O_RDWR | O_CLOEXEC, 0644);
+  if (lock >= 0) ::flock(lock, LOCK_EX);
+  std::string result;
+  // The script is part of the cache key: an edited script makes the image again.
+  fs::path stamp = cache / (imageName + ".stamp");
+  auto scriptTime = fs::last_write_time(scriptPath, ec);
+  bool fresh = fs::exists(image) && fs::exists(stamp) && fs::last_write_time(stamp, ec) >= scriptTime;
+  if (fresh) {
+    result = image.string();
+  } else {
+    fs::path tmp = cache / (imageName + ".tmp");
+    fs::remove_all(tmp, ec);
+    std::string output;
+    int rc = RunCommand("bash '" + scriptPath.string() + "' '" + tmp.string() + "' 2>&1", &output);
+    if (rc == 0 && fs::exists(tmp)) {
+      fs::rename(tmp, image, ec);
+      std::ofstream(stamp.string()) << "made\n";
+      if (!ec) result = image.string();
+    } else {
+      fs::remove_all(tmp, ec);
+      if (why) *why = (rc == 77 ? "" : "script failed: ") + output;
+    }
+  }
+  if (lock >= 0) ::close(lock);
+  return result;
+}
+
+std::string ScratchDir() {
+  const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "scratch";
+  for (char& c : name)
+    if (c == '/') c = '_';
+  fs::path dir = fs::path(CORVALE_FIXTURE_CACHE) / "scratch" / (name + "." + std::to_string(getpid()));
+  std::error_code ec;
+  fs::remove_all(dir, ec);
+  fs::create_directories(dir, ec);
+  return dir.string();
+}
+
+LoopDevice::LoopDevice(const std::string& image, bool readOnly) {
+  if (!IsRoot()) {
+    m_error = "needs root";
+    return;
+  }
+  std::string out;
+  int rc = RunCommand(std::string("losetup -f --show ") + (readOnly ? "-r " : "") + "'" + image + "' 2>&1", &out);
+  while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+  if (rc == 0 && out.rfind("/dev/loop", 0) == 0) {
+    m_path = out;
+  } else {
+    m_error = out;
+  }
+}
+
+LoopDevice::~LoopDevice() {
+  if (!m_path.empty()) RunCommand("losetup -d '" + m_path + "' 2>/dev/null");
+}
+
+}  // namespace corvale::test

@@ -1,0 +1,54 @@
+#pragma once
+// Test images made at test time by the scripts in tests/fixtures/, cached in the build folder, and
+// the privileges some tests need (root for loop devices and FUSE mounts).
+
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace corvale::test {
+
+bool IsRoot();
+// True when `tool` is on the PATH.
+bool HaveTool(const std::string& tool);
+
+// The path of image `imageName`, made by running `tests/fixtures/<script> <output path>` the first
+// time it is asked for (serialised across test processes). Empty with *why set when it cannot be
+// made (a tool or privilege is missing, or the script failed).
+std::string FixtureImage(const std::string& script, const std::string& imageName, std::string* why);
+
+// A fresh empty folder under the build folder, unique to the calling test.
+std::string ScratchDir();
+
+// Runs a shell command; returns its exit status, and its standard output in *out when given.
+int RunCommand(const std::string& command, std::string* out = nullptr);
+
+// A loop device over an image file, attached read-only by default and detached on destruction.
+class LoopDevice {
+ public:
+  explicit LoopDevice(const std::string& image, bool readOnly = true);
+  ~LoopDevice();
+  LoopDevice(const LoopDevice&) = delete;
+  LoopDevice& operator=(const LoopDevice&) = delete;
+  bool ok() const { return !m_path.empty(); }
+  const std::string& path() const { return m_path; }
+  const std::string& error() const { return m_error; }
+
+ private:
+  std::string m_path;
+  std::string m_error;
+};
+
+}  // namespace corvale::test
+
+// Skips the test (with the reason) unless running as root with loop-device support.
+#define CORVALE_REQUIRE_ROOT()                                                              \
+  do {                                                                                      \
+    if (!::corvale::test::IsRoot()) GTEST_SKIP() << "needs root (loop devices, FUSE mounts)"; \
+  } while (0)
+
+// Declares `var` as the path of a fixture image, or skips the test saying why it is missing.
+#define CORVALE_FIXTURE(var, script, image)                                             \
+  std::string var##_why;                                                                \
+  const std::string var = ::corvale::test::FixtureImage(script, image, &var##_why);     \
+  if (var.empty()) GTEST_SKIP() << "fixture " << image << " unavailable: " << var##_why

@@ -5,6 +5,10 @@
 // after it compare the layers' own cost rather than the disk; for an image larger than memory
 // every pass reads the disk. The disk device is read twice: with an aligned buffer (read in
 // place) and with a buffer one byte off alignment (read through its bounce buffer and copied).
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -13,10 +17,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "bench/Bench.h"
 #include "storage/DiskDevice.h"
@@ -93,28 +93,33 @@ int RunRead(int argc, char** argv) {
     std::fprintf(stderr, "the image device cannot open %s\n", path.c_str());
     return 1;
   }
-  const Pass device = Run(sectors, aligned, [&](uint8_t* b, uint64_t f, uint64_t c) { return image.ReadSectors(b, f, c); });
+  const Pass device =
+      Run(sectors, aligned, [&](uint8_t* b, uint64_t f, uint64_t c) { return image.ReadSectors(b, f, c); });
   const Pass plain = Run(sectors, aligned, preadRead);
 
   CDiskDevice disk(path);
-  const Pass diskDirect = Run(sectors, aligned, [&](uint8_t* b, uint64_t f, uint64_t c) { return disk.ReadSectors(b, f, c); });
-  const Pass diskBounce =
-      Run(sectors, aligned + 1, [&](uint8_t* b, uint64_t f, uint64_t c) { return disk.ReadSectors(b, f, c); });
+  const Pass diskDirect =
+      Run(sectors, aligned, [&](uint8_t* b, uint64_t f, uint64_t c) { return disk.ReadSectors(b, f, c); });
+  const Pass diskBounce = Run(sectors, aligned + 1,
+                              [&](uint8_t* b, uint64_t f, uint64_t c) { return disk.ReadSectors(b, f, c); });
   ::close(fd);
 
-  const bool same = device.check == plain.check && diskDirect.check == plain.check && diskBounce.check == plain.check;
+  const bool same =
+      device.check == plain.check && diskDirect.check == plain.check && diskBounce.check == plain.check;
   const bool ok = device.ok && plain.ok && diskDirect.ok && diskBounce.ok && same;
-  std::printf("image %s: %llu bytes in 4 MiB requests\n", path.c_str(), static_cast<unsigned long long>(plain.bytes));
+  std::printf("image %s: %llu bytes in 4 MiB requests\n", path.c_str(),
+              static_cast<unsigned long long>(plain.bytes));
   std::printf("  image device            %8.1f MB/s  (%.3f s)\n", device.MBps(), device.seconds);
   std::printf("  plain pread             %8.1f MB/s  (%.3f s)\n", plain.MBps(), plain.seconds);
   std::printf("  disk device, in place   %8.1f MB/s  (%.3f s)\n", diskDirect.MBps(), diskDirect.seconds);
   std::printf("  disk device, bounced    %8.1f MB/s  (%.3f s)\n", diskBounce.MBps(), diskBounce.seconds);
   if (!ok) std::printf("  the passes did not read the same data\n");
   std::printf(
-      "{\"bench\":\"read\",\"bytes\":%llu,\"device_seconds\":%.6f,\"device_mbps\":%.1f,\"pread_seconds\":%.6f,"
+      "{\"bench\":\"read\",\"bytes\":%llu,\"device_seconds\":%.6f,\"device_mbps\":%.1f,\"pread_seconds\":%."
+      "6f,"
       "\"pread_mbps\":%.1f,\"disk_direct_mbps\":%.1f,\"disk_bounced_mbps\":%.1f,\"ok\":%s}\n",
-      static_cast<unsigned long long>(plain.bytes), device.seconds, device.MBps(), plain.seconds, plain.MBps(),
-      diskDirect.MBps(), diskBounce.MBps(), ok ? "true" : "false");
+      static_cast<unsigned long long>(plain.bytes), device.seconds, device.MBps(), plain.seconds,
+      plain.MBps(), diskDirect.MBps(), diskBounce.MBps(), ok ? "true" : "false");
   return ok ? 0 : 1;
 }
 

@@ -1,5 +1,14 @@
 #include "platform/RawIo.h"
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/hdreg.h>
+#include <scsi/sg.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -9,15 +18,6 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
-
-#include <fcntl.h>
-#include <linux/fs.h>
-#include <linux/hdreg.h>
-#include <scsi/sg.h>
-#include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -37,7 +37,8 @@ std::string ReadTextFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return {};
   std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '\0')) text.pop_back();
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '\0'))
+    text.pop_back();
   return text;
 }
 
@@ -77,7 +78,8 @@ std::string SerialFromVpdPage(const std::string& page) {
 
 class LinuxRawDevice : public IRawDevice {
  public:
-  LinuxRawDevice(int fd, std::string path, const struct stat& st) : m_fd(fd), m_path(std::move(path)), m_st(st) {}
+  LinuxRawDevice(int fd, std::string path, const struct stat& st)
+      : m_fd(fd), m_path(std::move(path)), m_st(st) {}
   ~LinuxRawDevice() override { ::close(m_fd); }
 
   int64_t ReadAt(void* buffer, size_t length, uint64_t offset) override {
@@ -162,7 +164,8 @@ class LinuxRawDevice : public IRawDevice {
     io.timeout = 4000;
     if (::ioctl(m_fd, SG_IO, &io) != 0) return 0;
     if (io.status != 0 || io.host_status != 0 || io.driver_status != 0 || io.resid != 0) return 0;
-    uint64_t last = (uint64_t{reply[0]} << 24) | (uint64_t{reply[1]} << 16) | (uint64_t{reply[2]} << 8) | reply[3];
+    uint64_t last =
+        (uint64_t{reply[0]} << 24) | (uint64_t{reply[1]} << 16) | (uint64_t{reply[2]} << 8) | reply[3];
     return last + 1;
   }
 
@@ -272,7 +275,8 @@ std::vector<KernelPartition> ListKernelPartitions(const std::string& devicePath)
   for (const auto& entry : fs::directory_iterator(disk, ec)) {
     uint64_t number = 0, start = 0, size = 0;
     if (!ReadNumberFile(entry.path() / "partition", &number)) continue;
-    if (!ReadNumberFile(entry.path() / "start", &start) || !ReadNumberFile(entry.path() / "size", &size)) continue;
+    if (!ReadNumberFile(entry.path() / "start", &start) || !ReadNumberFile(entry.path() / "size", &size))
+      continue;
     if (number == 0 || number > INT_MAX) continue;
     parts.push_back({static_cast<int>(number), start / ratio, size / ratio});
   }

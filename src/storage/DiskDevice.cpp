@@ -52,15 +52,24 @@ namespace corvale {
 
 const char* BusTypeText(uint32_t busType) {
   switch (busType) {
-    case 1: return "SCSI Disk Device";
-    case 2: return "ATAPI Bus";
-    case 3: return "ATA Bus";
-    case 4: return "1394 Disk Device";
-    case 5: return "SSA Disk Device";
-    case 6: return "FIBER Disk Device";
-    case 7: return "USB Device";
-    case 8: return "RAID Disk Device";
-    default: return "";
+    case 1:
+      return "SCSI Disk Device";
+    case 2:
+      return "ATAPI Bus";
+    case 3:
+      return "ATA Bus";
+    case 4:
+      return "1394 Disk Device";
+    case 5:
+      return "SSA Disk Device";
+    case 6:
+      return "FIBER Disk Device";
+    case 7:
+      return "USB Device";
+    case 8:
+      return "RAID Disk Device";
+    default:
+      return "";
   }
 }
 
@@ -98,7 +107,9 @@ SectorCountDecision DecideSectorCount(const SectorCountFacts& facts,
   } else {
     // A capacity is believed only when it exceeds the geometry by less than one cylinder.
     const uint64_t geometryCount = count;
-    auto believable = [&](uint64_t capacity) { return capacity > geometryCount && capacity - geometryCount < cylinder; };
+    auto believable = [&](uint64_t capacity) {
+      return capacity > geometryCount && capacity - geometryCount < cylinder;
+    };
     const uint64_t a = readCapacity ? readCapacity(0) : 0;
     const uint64_t b = readCapacity ? readCapacity(1) : 0;
     if (a == b) {
@@ -150,7 +161,9 @@ bool CDiskDevice::IsOpened() const {
   return m_raw != nullptr;
 }
 
-int32_t CDiskDevice::GetDiskNumber() const { return m_diskNumber >= 0 && m_diskNumber <= 20 ? m_diskNumber : -1; }
+int32_t CDiskDevice::GetDiskNumber() const {
+  return m_diskNumber >= 0 && m_diskNumber <= 20 ? m_diskNumber : -1;
+}
 
 int32_t CDiskDevice::GetSectorSize() {
   std::lock_guard<std::mutex> lock(m_mutex);
@@ -205,7 +218,8 @@ bool CDiskDevice::ReadSectors(void* buffer, uint64_t firstSector, uint64_t count
 
   if (!m_bounce) {
     void* p = nullptr;
-    if (posix_memalign(&p, kBounceAlignment, kBounceBufferSize) == 0) m_bounce.reset(static_cast<uint8_t*>(p));
+    if (posix_memalign(&p, kBounceAlignment, kBounceBufferSize) == 0)
+      m_bounce.reset(static_cast<uint8_t*>(p));
   }
   // The descriptor is opened without O_DIRECT, so the kernel accepts any buffer: the bounce buffer
   // only keeps the reads of an unaligned caller aligned, and a caller whose buffer is already
@@ -225,7 +239,8 @@ bool CDiskDevice::ReadSectors(void* buffer, uint64_t firstSector, uint64_t count
       LogInfo("--------------Tev:Disk Device 0x%x not ready ,we will try to read again",
               static_cast<unsigned>(m_raw ? m_raw->Handle() : -1));
       ReopenLocked();
-      LogInfo("--------------Tev:Disk Device handle = 0x%x", static_cast<unsigned>(m_raw ? m_raw->Handle() : -1));
+      LogInfo("--------------Tev:Disk Device handle = 0x%x",
+              static_cast<unsigned>(m_raw ? m_raw->Handle() : -1));
       continue;
     }
     m_notReadyRetries = 0;

@@ -5,7 +5,8 @@
 
 CDiskDevice::CDiskDevice(int diskNumber) : m_diskNumber(diskNumber), m_byNumber(true) {
   if (diskNumber >= 0 && diskNumber <= kMaxDiskNumber) {
-    if (std::optional<platform::DiskEntry> entry = platform::DiskByNumber(diskNumber)) m_path = entry->devicePath;
+    if (std::optional<platform::DiskEntry> entry = platform::DiskByNumber(diskNumber))
+      m_path = entry->devicePath;
   }
   Open();
 }

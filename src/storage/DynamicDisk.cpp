@@ -54,8 +54,8 @@ bool DetectDynamicDisk(IStorageDevice* device, int64_t sectorCount, int32_t sect
   if (sectorCount <= kMinSectors) return false;
   // The device fills a whole sector of its own size, which must fit the buffer whatever the caller
   // says; the tables need at least 512 bytes.
-  const size_t bufferSize = std::max<size_t>({static_cast<size_t>(sectorSize),
-                                              static_cast<size_t>(std::max(device->GetSectorSize(), 0)), 512});
+  const size_t bufferSize = std::max<size_t>(
+      {static_cast<size_t>(sectorSize), static_cast<size_t>(std::max(device->GetSectorSize(), 0)), 512});
   std::vector<uint8_t> sector(bufferSize, 0);
   auto read = [&](uint64_t s) { return device->ReadSectors(sector.data(), s, 1); };
   const corvale::ByteReader table(sector.data(), static_cast<size_t>(sectorSize) < 512 ? 512 : sectorSize);

@@ -42,6 +42,7 @@ bool CImageFileDevice::ReadSectors(void* buffer, uint64_t firstSector, uint64_t 
   if (got < 0) return false;
   // A read that the image ends inside leaves no older data in the caller's buffer.
   if (static_cast<uint64_t>(got) < *bytes)
-    std::memset(static_cast<uint8_t*>(buffer) + got, 0, static_cast<size_t>(*bytes - static_cast<uint64_t>(got)));
+    std::memset(static_cast<uint8_t*>(buffer) + got, 0,
+                static_cast<size_t>(*bytes - static_cast<uint64_t>(got)));
   return static_cast<uint64_t>(got) / kSectorSize == count;
 }

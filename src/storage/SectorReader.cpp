@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
-#include <new>
 
 #include "platform/Log.h"
 #include "platform/RawIo.h"
@@ -21,8 +20,8 @@ void CSectorReader::SetSectorSize(int32_t unit) {
   if (unit > 0) m_unit.store(unit);
 }
 
-bool CSectorReader::ReadSector(platform::IRawDevice* device, void* buffer, uint64_t firstSector, uint64_t count,
-                               bool ignoreBadSectors, int* error) {
+bool CSectorReader::ReadSector(platform::IRawDevice* device, void* buffer, uint64_t firstSector,
+                               uint64_t count, bool ignoreBadSectors, int* error) {
   int localError = 0;
   if (!error) error = &localError;
   *error = 0;
@@ -45,7 +44,8 @@ bool CSectorReader::ReadSector(platform::IRawDevice* device, void* buffer, uint6
   }
   const auto offset = corvale::checkedMul(firstSector, unit);
   if (!offset) {
-    DebugTrace("ReadSector: sector %llu lies beyond any addressable offset", static_cast<unsigned long long>(firstSector));
+    DebugTrace("ReadSector: sector %llu lies beyond any addressable offset",
+               static_cast<unsigned long long>(firstSector));
     *error = EINVAL;
     std::memset(out, 0, bytes);
     return false;
@@ -92,36 +92,35 @@ void CSectorReader::UpdateBadSector(platform::IRawDevice* device, uint64_t first
 
   const uint64_t sectorSize = static_cast<uint64_t>(m_unit.load());
   const size_t probeBytes = static_cast<size_t>(uint64_t{unit} * sectorSize);
-  std::unique_ptr<uint8_t[]> probe(new (std::nothrow) uint8_t[probeBytes]);
-  if (probe) {
-    uint32_t n = startUnits;
-    bool failedProbe = false;
-    while (n > minUnits) {
-      ReleaseTrace("UpdateBadSector nBadSectorUnitCount = %d\n", static_cast<int>(n));
-      const auto position = corvale::checkedAdd(firstSector, uint64_t{n} * unit);
-      const auto byteOffset = position ? corvale::checkedMul(*position, sectorSize) : std::nullopt;
-      if (!byteOffset) {
-        failedProbe = true;
-        break;
-      }
-      const int64_t got = device->ReadAt(probe.get(), probeBytes, *byteOffset);
-      if (got < 0 || static_cast<uint64_t>(got) != probeBytes) {
-        failedProbe = true;
-        break;
-      }
-      n /= 2;
-      if (n < minUnits) {
-        // The damage is narrower than the smallest region kept: record the smallest region.
-        n = minUnits;
-        failedProbe = true;
-        break;
-      }
+  // The program's allocator never answers null: running out of memory ends in its own handler.
+  std::unique_ptr<uint8_t[]> probe(new uint8_t[probeBytes]);
+  uint32_t n = startUnits;
+  bool failedProbe = false;
+  while (n > minUnits) {
+    ReleaseTrace("UpdateBadSector nBadSectorUnitCount = %d\n", static_cast<int>(n));
+    const auto position = corvale::checkedAdd(firstSector, uint64_t{n} * unit);
+    const auto byteOffset = position ? corvale::checkedMul(*position, sectorSize) : std::nullopt;
+    if (!byteOffset) {
+      failedProbe = true;
+      break;
     }
-    if (failedProbe) {
-      range.end = SaturatingAdd(firstSector, uint64_t{n} * unit);
-      ReleaseTrace("UpdateBadSector find bad sector i64StartOffset = %lld, i64EndOffset = %lld\n",
-                   static_cast<long long>(range.first), static_cast<long long>(range.end));
+    const int64_t got = device->ReadAt(probe.get(), probeBytes, *byteOffset);
+    if (got < 0 || static_cast<uint64_t>(got) != probeBytes) {
+      failedProbe = true;
+      break;
     }
+    n /= 2;
+    if (n < minUnits) {
+      // The damage is narrower than the smallest region kept: record the smallest region.
+      n = minUnits;
+      failedProbe = true;
+      break;
+    }
+  }
+  if (failedProbe) {
+    range.end = SaturatingAdd(firstSector, uint64_t{n} * unit);
+    ReleaseTrace("UpdateBadSector find bad sector i64StartOffset = %lld, i64EndOffset = %lld\n",
+                 static_cast<long long>(range.first), static_cast<long long>(range.end));
   }
   AddBadRange(range);
 }

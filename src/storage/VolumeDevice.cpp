@@ -1,13 +1,13 @@
 #include "storage/VolumeDevice.h"
 
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+
 #include <algorithm>
 #include <cctype>
 #include <fstream>
 #include <sstream>
-
-#include <sys/stat.h>
-#include <sys/statvfs.h>
-#include <sys/sysmacros.h>
 
 #include "platform/RecoveryContext.h"
 #include "storage/CheckedMath.h"
@@ -110,7 +110,8 @@ int64_t CVolumeDevice::GetSectorCount() {
     return static_cast<int64_t>(std::min<uint64_t>(bytes / static_cast<uint64_t>(size), INT64_MAX));
   const uint64_t cylinders = geometry.cylinders > 0 ? static_cast<uint64_t>(geometry.cylinders) : 0;
   const uint64_t product =
-      corvale::checkedMul(cylinders, uint64_t{geometry.tracksPerCylinder} * geometry.sectorsPerTrack).value_or(UINT64_MAX);
+      corvale::checkedMul(cylinders, uint64_t{geometry.tracksPerCylinder} * geometry.sectorsPerTrack)
+          .value_or(UINT64_MAX);
   return static_cast<int64_t>(std::min<uint64_t>(product, INT64_MAX));
 }
 
@@ -118,8 +119,8 @@ bool CVolumeDevice::ReadSectors(void* buffer, uint64_t firstSector, uint64_t cou
   // A volume that was never opened has no sector size, so the caller's buffer holds nothing.
   if (!m_raw && m_sectorSize <= 0) return false;
   int error = 0;
-  return m_reader.ReadSector(m_raw.get(), buffer, firstSector, count, GetRecoveryContext().IgnoreBadSectors != 0,
-                             &error);
+  return m_reader.ReadSector(m_raw.get(), buffer, firstSector, count,
+                             GetRecoveryContext().IgnoreBadSectors != 0, &error);
 }
 
 int32_t CVolumeDevice::GetMediaType() {

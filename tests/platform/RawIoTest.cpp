@@ -1,10 +1,10 @@
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/RawIo.h"
 #include "support/Fixtures.h"
@@ -83,7 +83,8 @@ TEST(LinuxRawIo, LoopDeviceQueriesComeFromTheKernel) {
   platform::DriveGeometry g;
   ASSERT_TRUE(device->QueryGeometry(&g));
   EXPECT_EQ(g.bytesPerSector, 512u);
-  EXPECT_EQ(static_cast<uint64_t>(g.cylinders), (uint64_t{8} << 20) / 512 / (g.tracksPerCylinder * g.sectorsPerTrack));
+  EXPECT_EQ(static_cast<uint64_t>(g.cylinders),
+            (uint64_t{8} << 20) / 512 / (g.tracksPerCylinder * g.sectorsPerTrack));
   EXPECT_EQ(device->ReadCapacity(0), 0u);  // not a SCSI device
   platform::StorageDescriptor d;
   d.vendor = "stale";
@@ -118,7 +119,8 @@ TEST(RawIoBusType, FromTheDevicesPlaceInSysfs) {
            Case{"/sys/devices/pci0000:00/0000:00:14.0/usb2/2-1/2-1:1.0/host6/target6:0:0/6:0:0:0", "", 7},
            Case{"/sys/devices/pci0000:00/0000:00:17.0/ata3/host2/target2:0:0/2:0:0:0", "", 11},
            Case{"/sys/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0", "", 17},
-           Case{"/sys/devices/pci0000:00/0000:00:01.0/0000:01:00.0/host0/port-0:0/end_device-0:0/target0:0:0/0:0:0:0",
+           Case{"/sys/devices/pci0000:00/0000:00:01.0/0000:01:00.0/host0/port-0:0/end_device-0:0/target0:0:0/"
+                "0:0:0:0",
                 "", 10},
            Case{"/sys/devices/pci0000:00/0000:00:1e.6/mmc_host/mmc0/mmc0:aaaa", "SD", 12},
            Case{"/sys/devices/platform/soc/mmc_host/mmc1/mmc1:0001", "MMC", 13},

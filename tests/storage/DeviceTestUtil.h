@@ -2,6 +2,8 @@
 // Helpers shared by the device tests: file bytes, the access mode of the descriptors a device
 // holds, a partition-scanned loop device, and the bad-sector switch.
 
+#include <fcntl.h>
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -9,8 +11,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <fcntl.h>
 
 #include "platform/RecoveryContext.h"
 #include "support/Fixtures.h"
@@ -78,7 +78,8 @@ class PartitionedLoop {
     const std::string name = std::filesystem::path(m_path).filename().string();
     for (int i = 0; i < 100; ++i) {
       if (i == 10) corvale::test::RunCommand("partx -a '" + m_path + "' 2>/dev/null");
-      if (std::filesystem::exists("/sys/block/" + name + "/" + name + "p" + std::to_string(expectedPartitions)))
+      if (std::filesystem::exists("/sys/block/" + name + "/" + name + "p" +
+                                  std::to_string(expectedPartitions)))
         return;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }

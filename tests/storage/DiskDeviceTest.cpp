@@ -1,3 +1,7 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cstddef>
@@ -8,10 +12,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "DeviceTestUtil.h"
 #include "platform/Log.h"
@@ -38,7 +38,8 @@ std::vector<uint8_t> Pattern(size_t size) {
   return v;
 }
 
-platform::DriveGeometry Geometry(int64_t cylinders, uint32_t heads, uint32_t sectorsPerTrack, uint32_t bytesPerSector) {
+platform::DriveGeometry Geometry(int64_t cylinders, uint32_t heads, uint32_t sectorsPerTrack,
+                                 uint32_t bytesPerSector) {
   platform::DriveGeometry g;
   g.cylinders = cylinders;
   g.tracksPerCylinder = heads;
@@ -115,27 +116,28 @@ INSTANTIATE_TEST_SUITE_P(
         CountCase{"LengthAboveGeometryWins", kGeo, (G + 500) * 512, 0, 0, G + 500, 512, false},
         CountCase{"LengthEqualToGeometryWins", kGeo, G * 512, 0, 0, G, 512, false},
         CountCase{"ShortLengthFallsBackToCapacity", kGeo, (G - 1) * 512, G + 10, G + 10, G + 10, 512, true},
-        CountCase{"CapacityJustUnderOneCylinderAboveBelieved", kGeo, std::nullopt, G + C - 1, G + C - 1, G + C - 1,
-                  512, true},
+        CountCase{"CapacityJustUnderOneCylinderAboveBelieved", kGeo, std::nullopt, G + C - 1, G + C - 1,
+                  G + C - 1, 512, true},
         CountCase{"CapacityEqualToGeometryIgnored", kGeo, std::nullopt, G, G, G, 512, true},
         CountCase{"CapacityOneCylinderAboveIgnored", kGeo, std::nullopt, G + C, G + C, G, 512, true},
         CountCase{"CapacityBelowGeometryIgnored", kGeo, std::nullopt, G - 5, G - 5, G, 512, true},
         CountCase{"DifferingCapacitiesFirstBelieved", kGeo, std::nullopt, G + 3, G + 7, G + 3, 512, true},
-        CountCase{"DifferingCapacitiesSecondWhenFirstOutside", kGeo, std::nullopt, G + C + 1, G + 7, G + 7, 512,
-                  true},
+        CountCase{"DifferingCapacitiesSecondWhenFirstOutside", kGeo, std::nullopt, G + C + 1, G + 7, G + 7,
+                  512, true},
         CountCase{"DifferingCapacitiesNeitherBelieved", kGeo, std::nullopt, 0, G + C, G, 512, true},
         CountCase{"CapacityRefused", kGeo, std::nullopt, 0, 0, G, 512, true},
         CountCase{"NoGeometry", std::nullopt, uint64_t{1} << 30, G + 1, G + 1, 0, 0, false},
-        CountCase{"FourKilobyteSectors", Geometry(100, 16, 63, 4096), uint64_t{500000} * 4096, 0, 0, 500000, 4096,
-                  false},
-        CountCase{"OddSectorSizeCountsIn512", Geometry(1000, 16, 63, 520), uint64_t{2000000} * 512, 0, 0, 2000000,
-                  512, false},
-        CountCase{"ZeroSectorSizeCountsIn512", Geometry(1000, 16, 63, 0), std::nullopt, G + 1, G + 1, G + 1, 512,
-                  true},
+        CountCase{"FourKilobyteSectors", Geometry(100, 16, 63, 4096), uint64_t{500000} * 4096, 0, 0, 500000,
+                  4096, false},
+        CountCase{"OddSectorSizeCountsIn512", Geometry(1000, 16, 63, 520), uint64_t{2000000} * 512, 0, 0,
+                  2000000, 512, false},
+        CountCase{"ZeroSectorSizeCountsIn512", Geometry(1000, 16, 63, 0), std::nullopt, G + 1, G + 1, G + 1,
+                  512, true},
         // The last block address of a 2 TiB disk is 0xFFFFFFFF: its capacity needs 33 bits.
-        CountCase{"CapacityOfTwoTebibytesNeeds64Bits", kGeo2T, std::nullopt, k2T, k2T, int64_t(k2T), 512, true},
-        CountCase{"OverflowingGeometryIsClamped", Geometry(INT64_MAX, 255, 63, 512), uint64_t{1} << 40, 0, 0, INT64_MAX,
-                  512, true}),
+        CountCase{"CapacityOfTwoTebibytesNeeds64Bits", kGeo2T, std::nullopt, k2T, k2T, int64_t(k2T), 512,
+                  true},
+        CountCase{"OverflowingGeometryIsClamped", Geometry(INT64_MAX, 255, 63, 512), uint64_t{1} << 40, 0, 0,
+                  INT64_MAX, 512, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- Sector size ----
@@ -163,7 +165,8 @@ TEST_P(DiskSectorSize, ComesFromTheGeometryOr512) {
 
 INSTANTIATE_TEST_SUITE_P(DiskDevice, DiskSectorSize,
                          ::testing::Values(SizeCase{"Zero", 0u, 512}, SizeCase{"Odd520", 520u, 512},
-                                           SizeCase{"FourKilobytes", 4096u, 4096}, SizeCase{"Plain512", 512u, 512},
+                                           SizeCase{"FourKilobytes", 4096u, 4096},
+                                           SizeCase{"Plain512", 512u, 512},
                                            SizeCase{"GeometryFails", std::nullopt, 512}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -182,7 +185,8 @@ TEST_F(DiskOverDouble, ReadsAnyBufferAndLengthExactly) {
     size_t misalign;
   };
   // Unaligned and aligned buffers, the bounce buffer's size exactly, and more than it.
-  for (const Read& r : {Read{3, 8, 1}, Read{5, 8, 0}, Read{100, 8192, 0}, Read{100, 8192, 3}, Read{7, 12288, 5}}) {
+  for (const Read& r :
+       {Read{3, 8, 1}, Read{5, 8, 0}, Read{100, 8192, 0}, Read{100, 8192, 3}, Read{7, 12288, 5}}) {
     std::vector<uint8_t> raw(r.count * 512 + 4096 + r.misalign);
     uint8_t* p = raw.data() + (4096 - reinterpret_cast<uintptr_t>(raw.data()) % 4096) % 4096 + r.misalign;
     ASSERT_TRUE(disk.ReadSectors(p, r.first, r.count)) << r.first;
@@ -234,8 +238,8 @@ TEST_F(DiskOverDouble, BadSectorsFollowTheUsersChoice) {
 struct NotReadyCase {
   const char* name;
   int notReadyTimes;
-  std::vector<bool> results;   // of consecutive reads
-  std::vector<int> retries;    // reopen passes logged by each read
+  std::vector<bool> results;  // of consecutive reads
+  std::vector<int> retries;   // reopen passes logged by each read
 };
 
 class DiskNotReady : public DiskOverDouble, public ::testing::WithParamInterface<NotReadyCase> {};
@@ -264,8 +268,8 @@ TEST_P(DiskNotReady, ReopensTheDescriptorAndReadsAgain) {
     std::vector<std::string> expected;
     for (int r = 0; r < c.retries[i]; ++r) {
       char line[128];
-      std::snprintf(line, sizeof line, "--------------Tev:Disk Device 0x%x not ready ,we will try to read again",
-                    handle);
+      std::snprintf(line, sizeof line,
+                    "--------------Tev:Disk Device 0x%x not ready ,we will try to read again", handle);
       expected.push_back(line);
       std::snprintf(line, sizeof line, "--------------Tev:Disk Device handle = 0x%x", ++handle);
       expected.push_back(line);
@@ -355,8 +359,16 @@ TEST(DiskInfoRecord, LayoutIsTheStoredOne) {
 }
 
 TEST(DiskInfoRecord, BusTypeTexts) {
-  const char* expected[] = {"",           "SCSI Disk Device",  "ATAPI Bus",  "ATA Bus",          "1394 Disk Device",
-                            "SSA Disk Device", "FIBER Disk Device", "USB Device", "RAID Disk Device", ""};
+  const char* expected[] = {"",
+                            "SCSI Disk Device",
+                            "ATAPI Bus",
+                            "ATA Bus",
+                            "1394 Disk Device",
+                            "SSA Disk Device",
+                            "FIBER Disk Device",
+                            "USB Device",
+                            "RAID Disk Device",
+                            ""};
   for (uint32_t type = 0; type < 10; ++type) EXPECT_STREQ(corvale::BusTypeText(type), expected[type]) << type;
   EXPECT_STREQ(corvale::BusTypeText(17), "");
 }
@@ -368,9 +380,9 @@ TEST(DiskInfoRecord, DriveTextsAreTrimmed) {
     const char* in;
     const char* out;
   };
-  for (const Case& c : {Case{"Flash Disk      ", "Flash Disk"}, Case{"   Leading", "Leading"},
-                        Case{"  Prod   X", "Prod"}, Case{"Prod ", "Prod "}, Case{"A B  C", "A B"},
-                        Case{"    ", ""}, Case{"", ""}}) {
+  for (const Case& c :
+       {Case{"Flash Disk      ", "Flash Disk"}, Case{"   Leading", "Leading"}, Case{"  Prod   X", "Prod"},
+        Case{"Prod ", "Prod "}, Case{"A B  C", "A B"}, Case{"    ", ""}, Case{"", ""}}) {
     char out[DISK_INFO_RECORD::kTextSize];
     std::memset(out, 'Z', sizeof out);
     corvale::CopyDriveText(out, sizeof out, c.in);
@@ -464,7 +476,8 @@ TEST(DiskDeviceOnLinux, LoopDeviceReportsTheKernelsSizeAndReadsTheImage) {
 
   std::vector<uint8_t> whole(bytes.size());
   for (uint64_t first = 0; first < bytes.size() / 512; first += 8192)
-    ASSERT_TRUE(disk.ReadSectors(whole.data() + first * 512, first, std::min<uint64_t>(8192, bytes.size() / 512 - first)));
+    ASSERT_TRUE(disk.ReadSectors(whole.data() + first * 512, first,
+                                 std::min<uint64_t>(8192, bytes.size() / 512 - first)));
   EXPECT_TRUE(whole == bytes);
 
   DISK_INFO_RECORD info;
@@ -510,4 +523,37 @@ TEST(DiskDeviceOnLinux, TwoThreadsReadOneDiskAtOnce) {
   a.join();
   b.join();
   EXPECT_EQ(mismatches.load(), 0);
+}
+
+// Disk N is the N-th source of the catalogue; CORVALE_DISKS names the sources here.
+TEST(DiskDeviceOnLinux, DiskNumbersComeFromTheCatalogue) {
+  CORVALE_FIXTURE(random, "mbr_random_data.sh", "mbr_random_data.img");
+  CORVALE_FIXTURE(ldm, "mbr_ldm_primary.sh", "mbr_ldm_primary.img");
+  const char* old = std::getenv("CORVALE_DISKS");
+  const std::string saved = old ? old : "";
+  ::setenv("CORVALE_DISKS", (random + ":" + ldm).c_str(), 1);
+
+  CDiskDevice first(0);
+  CDiskDevice second(1);
+  CDiskDevice missing(2);
+  CDiskDevice outOfRange(20);
+  CDiskDevice negative(-1);
+  if (old) {
+    ::setenv("CORVALE_DISKS", saved.c_str(), 1);
+  } else {
+    ::unsetenv("CORVALE_DISKS");
+  }
+
+  ASSERT_TRUE(first.IsOpened());
+  EXPECT_EQ(first.GetDiskNumber(), 0);
+  EXPECT_EQ(first.GetDevicePath(), random);
+  EXPECT_FALSE(first.IsDynamicDisk());
+  ASSERT_TRUE(second.IsOpened());
+  EXPECT_EQ(second.GetDiskNumber(), 1);
+  EXPECT_TRUE(second.IsDynamicDisk());
+  EXPECT_FALSE(missing.IsOpened());
+  EXPECT_FALSE(outOfRange.IsOpened());  // disks 0..19 open
+  EXPECT_EQ(outOfRange.GetDiskNumber(), 20);
+  EXPECT_FALSE(negative.IsOpened());
+  EXPECT_EQ(negative.GetDiskNumber(), -1);
 }

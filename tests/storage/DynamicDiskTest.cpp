@@ -1,8 +1,8 @@
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "storage/DynamicDisk.h"
 #include "storage/ImageFileDevice.h"
@@ -26,17 +26,15 @@ TEST_P(DynamicDiskOnImage, IsRecognisedFromThePartitionTables) {
   EXPECT_EQ(DetectDynamicDisk(&device, device.GetSectorCount(), device.GetSectorSize()), GetParam().dynamic);
 }
 
-INSTANTIATE_TEST_SUITE_P(DynamicDisk, DynamicDiskOnImage,
-                         ::testing::Values(ImageCase{"mbr_ldm_primary.sh", true},
-                                           ImageCase{"mbr_ldm_logical.sh", true},
-                                           ImageCase{"mbr_extended_plain.sh", false},
-                                           ImageCase{"mbr_random_data.sh", false},
-                                           ImageCase{"gpt_ldm_data_only.sh", false},
-                                           ImageCase{"gpt_ldm_both.sh", true}),
-                         [](const auto& info) {
-                           std::string s = info.param.script;
-                           return s.substr(0, s.size() - 3);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    DynamicDisk, DynamicDiskOnImage,
+    ::testing::Values(ImageCase{"mbr_ldm_primary.sh", true}, ImageCase{"mbr_ldm_logical.sh", true},
+                      ImageCase{"mbr_extended_plain.sh", false}, ImageCase{"mbr_random_data.sh", false},
+                      ImageCase{"gpt_ldm_data_only.sh", false}, ImageCase{"gpt_ldm_both.sh", true}),
+    [](const auto& info) {
+      std::string s = info.param.script;
+      return s.substr(0, s.size() - 3);
+    });
 
 namespace {
 
@@ -80,7 +78,7 @@ TEST(DynamicDisk, LoopingExtendedChainTerminates) {
 
 TEST(DynamicDisk, LogicalTablesAreAddressedFromTheFirstExtendedPartition) {
   std::vector<uint8_t> bytes(128 * 512, 0);
-  SetEntry(bytes, 0, 1, 0x85, 40);  // base 40
+  SetEntry(bytes, 0, 1, 0x85, 40);   // base 40
   SetEntry(bytes, 40, 1, 0x05, 20);  // next table at 40 + 20 = 60, not at 20
   SetEntry(bytes, 60, 0, 0x42, 1);
   SetEntry(bytes, 20, 0, 0x07, 1);  // a decoy at the unbased address

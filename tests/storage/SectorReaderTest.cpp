@@ -1,11 +1,11 @@
+#include <gtest/gtest.h>
+
 #include <cerrno>
 #include <cstring>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "platform/Log.h"
 #include "storage/SectorReader.h"
@@ -65,7 +65,8 @@ class BadSectorProbe : public ReaderOverFaultyDisk, public ::testing::WithParamI
 
 TEST_P(BadSectorProbe, ProbesAndRecordsTheDamagedRegion) {
   const ProbeCase& c = GetParam();
-  if (c.badProbeAt) io.With("disk", [&](FaultySource& s) { return s.badSectors.insert(kBad + c.badProbeAt * kUnit); });
+  if (c.badProbeAt)
+    io.With("disk", [&](FaultySource& s) { return s.badSectors.insert(kBad + c.badProbeAt * kUnit); });
   ScopedCapture capture;
   std::vector<uint8_t> buffer(8 * 512, 0xAA);
   int error = -1;
@@ -91,12 +92,12 @@ TEST_P(BadSectorProbe, ProbesAndRecordsTheDamagedRegion) {
                           std::to_string(kBad + c.recordedUnits * kUnit) + "\n"));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ReaderOverFaultyDisk, BadSectorProbe,
-    ::testing::Values(ProbeCase{"FirstProbeFails", 50, {50}, 50}, ProbeCase{"SecondProbeFails", 25, {50, 25}, 25},
-                      ProbeCase{"ThirdProbeFails", 12, {50, 25, 12}, 12},
-                      ProbeCase{"EveryProbeReads", 0, {50, 25, 12}, 10}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(ReaderOverFaultyDisk, BadSectorProbe,
+                         ::testing::Values(ProbeCase{"FirstProbeFails", 50, {50}, 50},
+                                           ProbeCase{"SecondProbeFails", 25, {50, 25}, 25},
+                                           ProbeCase{"ThirdProbeFails", 12, {50, 25, 12}, 12},
+                                           ProbeCase{"EveryProbeReads", 0, {50, 25, 12}, 10}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // The recorded region is half-open: the sectors just before and just after it are good and are
 // read from the drive; a read touching the region is answered with zeros without I/O.

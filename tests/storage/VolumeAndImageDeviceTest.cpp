@@ -1,3 +1,5 @@
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -6,8 +8,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "DeviceTestUtil.h"
 #include "storage/ImageFileDevice.h"
@@ -178,7 +178,8 @@ TEST(VolumeDevice, MountedLoopVolumeAnswersFreeSpace) {
   if (!corvale::test::HaveTool("mke2fs")) GTEST_SKIP() << "mke2fs missing (package e2fsprogs)";
   const std::string dir = corvale::test::ScratchDir();
   const std::string image = dir + "/volume.img";
-  ASSERT_EQ(corvale::test::RunCommand("truncate -s 8M '" + image + "' && mke2fs -q -F '" + image + "' 2>&1"), 0);
+  ASSERT_EQ(corvale::test::RunCommand("truncate -s 8M '" + image + "' && mke2fs -q -F '" + image + "' 2>&1"),
+            0);
   corvale::test::LoopDevice loop(image, /*readOnly=*/true);
   ASSERT_TRUE(loop.ok()) << loop.error();
   CVolumeDevice volume(loop.path());

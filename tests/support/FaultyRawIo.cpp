@@ -1,18 +1,19 @@
 #include "support/FaultyRawIo.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace corvale::test {
 
 class FaultyRawDevice : public platform::IRawDevice {
  public:
-  FaultyRawDevice(FaultyRawIo* io, std::string path, int handle) : m_io(io), m_path(std::move(path)), m_handle(handle) {}
+  FaultyRawDevice(FaultyRawIo* io, std::string path, int handle)
+      : m_io(io), m_path(std::move(path)), m_handle(handle) {}
   ~FaultyRawDevice() override {
     std::lock_guard<std::mutex> lock(m_io->m_mutex);
     Source().liveHandles--;

@@ -29,9 +29,11 @@ Bytes MixedSample(size_t n) {
   for (size_t at = 0; at < n; at += kBlock) {
     const size_t end = std::min(n, at + kBlock);
     switch ((at / kBlock) % 4) {
-      case 0: break;
+      case 0:
+        break;
       case 1:
-        for (size_t i = at; i < end; ++i) b[i] = static_cast<uint8_t>("the quick brown fox jumps "[rng() % 26]);
+        for (size_t i = at; i < end; ++i)
+          b[i] = static_cast<uint8_t>("the quick brown fox jumps "[rng() % 26]);
         break;
       case 2:
         for (size_t i = at; i < end; ++i) b[i] = static_cast<uint8_t>(i % 64 < 8 ? rng() % 4 : i % 64);

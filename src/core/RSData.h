@@ -91,10 +91,10 @@ class CRSData : public IRSData {
                                   // section bytes read ahead (compressed)
   size_t m_fill = 0;
   uint8_t m_sectionHeader[corvale::kRSSectionHeaderSize] = {};
-  int64_t m_sectionPos = -1;    // file offset of the open section's header, -1 when none
-  uint64_t m_sectionLength = 0; // writer: stored bytes so far; reader: stored bytes in the section
-  uint64_t m_consumed = 0;      // reader: stored bytes read from the file so far
-  uint64_t m_dataPos = 0;       // file offset of the next stored byte of the open section
+  int64_t m_sectionPos = -1;     // file offset of the open section's header, -1 when none
+  uint64_t m_sectionLength = 0;  // writer: stored bytes so far; reader: stored bytes in the section
+  uint64_t m_consumed = 0;       // reader: stored bytes read from the file so far
+  uint64_t m_dataPos = 0;        // file offset of the next stored byte of the open section
 
  private:
   bool ReadHeaderBytes(uint8_t header[corvale::kRSHeaderSize]);

@@ -65,10 +65,9 @@ void CRSDataEx::WriteChunks() {
     const uint32_t piece = static_cast<uint32_t>(std::min(kRSChunkSize, m_fill - offset));
     const uint8_t* source = m_buffer.data() + offset;
     bool compressed = false;
-    const uint32_t stored =
-        CompressBlock(m_compressor, kRSCompressionLevel, source, piece, m_packed, sizeof m_packed, &compressed);
-    const uint16_t prefix =
-        static_cast<uint16_t>((stored - 1) | (compressed ? kRSChunkCompressed : 0));
+    const uint32_t stored = CompressBlock(m_compressor, kRSCompressionLevel, source, piece, m_packed,
+                                          sizeof m_packed, &compressed);
+    const uint16_t prefix = static_cast<uint16_t>((stored - 1) | (compressed ? kRSChunkCompressed : 0));
     const uint8_t* data = compressed ? m_packed : source;
     const size_t at = m_staging.size();
     m_staging.resize(at + 2 + stored);

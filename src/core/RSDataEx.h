@@ -44,8 +44,8 @@ class CRSDataEx : public CRSData {
   uint8_t m_out[corvale::kRSChunkSize] = {};
   size_t m_outFill = 0;
   size_t m_outRead = 0;
-  size_t m_readPos = 0;           // reader: next unread byte in m_buffer
-  std::vector<uint8_t> m_staging; // writer: the chunks of one flush, written at once
+  size_t m_readPos = 0;            // reader: next unread byte in m_buffer
+  std::vector<uint8_t> m_staging;  // writer: the chunks of one flush, written at once
   uint8_t m_packed[corvale::kRSMaxCompressedChunk] = {};
 };
 

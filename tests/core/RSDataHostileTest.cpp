@@ -1,6 +1,7 @@
 // The chunked section layout as it lands in the file, and what a reader does with files that were
 // damaged or made by hand: every outcome is the data as written or a CRSException, never a crash.
 
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -10,8 +11,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "core/RSData.h"
 #include "core/RSDataEx.h"
@@ -66,8 +65,8 @@ struct Section {
 };
 
 void SaveFile(const std::string& path, bool chunked, const std::vector<Section>& sections) {
-  std::unique_ptr<CRSData> w = chunked ? std::make_unique<CRSDataEx>(RS_MODE_WRITE)
-                                       : std::make_unique<CRSData>(RS_MODE_WRITE);
+  std::unique_ptr<CRSData> w =
+      chunked ? std::make_unique<CRSDataEx>(RS_MODE_WRITE) : std::make_unique<CRSData>(RS_MODE_WRITE);
   ASSERT_TRUE(w->Open(path, 1));
   uint8_t header[kRSHeaderSize] = {};
   std::memcpy(header, kRSMarker.bytes.data(), 16);
@@ -144,8 +143,8 @@ int32_t ReadBackWith(CRSData* r, const std::string& path, const std::vector<RSGu
 
 int32_t ReadBack(const std::string& path, bool chunked, const std::vector<RSGuid>& guids,
                  std::vector<Bytes>* read = nullptr, uint32_t seed = 1) {
-  std::unique_ptr<CRSData> r = chunked ? std::make_unique<CRSDataEx>(RS_MODE_READ)
-                                       : std::make_unique<CRSData>(RS_MODE_READ);
+  std::unique_ptr<CRSData> r =
+      chunked ? std::make_unique<CRSDataEx>(RS_MODE_READ) : std::make_unique<CRSData>(RS_MODE_READ);
   return ReadBackWith(r.get(), path, guids, read, seed);
 }
 
@@ -222,8 +221,8 @@ Bytes Deflate(const Bytes& data) {
 }
 
 const Damage kDamages[] = {
-    {"section_length_past_file_end", [](Bytes& f, auto&) { SetSectionLength(f, static_cast<uint32_t>(f.size())); },
-     RS_ERROR_SHORT_READ},
+    {"section_length_past_file_end",
+     [](Bytes& f, auto&) { SetSectionLength(f, static_cast<uint32_t>(f.size())); }, RS_ERROR_SHORT_READ},
     {"section_length_huge", [](Bytes& f, auto&) { SetSectionLength(f, 0xFFFFFFFF); }, RS_ERROR_SHORT_READ},
     {"file_cut_inside_section", [](Bytes& f, auto&) { f.resize(f.size() - 10); }, RS_ERROR_SHORT_READ},
     {"file_cut_inside_section_header", [](Bytes& f, auto&) { f.resize(kRSHeaderSize + 20); },
@@ -239,8 +238,8 @@ const Damage kDamages[] = {
     {"prefix_claims_more_than_the_section",
      [](Bytes& f, const std::vector<Chunk>& c) { putLE(f.data() + c.back().offset, 0x8FFF, 2); },
      RS_ERROR_SHORT_READ},
-    {"prefix_reserved_bits_set",
-     [](Bytes& f, const std::vector<Chunk>& c) { f[c[1].offset + 1] |= 0x40; }, RS_ERROR_BAD_DATA},
+    {"prefix_reserved_bits_set", [](Bytes& f, const std::vector<Chunk>& c) { f[c[1].offset + 1] |= 0x40; },
+     RS_ERROR_BAD_DATA},
     {"compressed_chunk_body_damaged",
      [](Bytes& f, const std::vector<Chunk>& c) { f[c[0].offset + 6] ^= 0x55; }, RS_ERROR_BAD_DATA},
     {"compressed_flag_cleared_serves_the_raw_bytes",
@@ -318,32 +317,37 @@ TEST(HostileStateMutations, DamagedSavedStreamsEndCleanlyOrInCoded) {
       lengthFields.push_back(at + 32);
       const size_t data = at + kRSSectionHeaderSize;
       const size_t end = data + ByteReader(pristine.data(), pristine.size()).u32(at + 32);
-      for (size_t c = data; chunked && c + 2 <= end; c += 2 + (ByteReader(pristine.data(), pristine.size()).u16(c) & 0xFFF) + 1) {
+      for (size_t c = data; chunked && c + 2 <= end;
+           c += 2 + (ByteReader(pristine.data(), pristine.size()).u16(c) & 0xFFF) + 1) {
         prefixes.push_back(c);
       }
       at = end;
     }
-    const uint32_t edges[] = {0, 1, 2, 35, 36, 0x0FFF, 0x1000, 0x8000, 0x8FFF, 0xFFFF, 0x7FFFFFFF, 0xFFFFFFFF};
+    const uint32_t edges[] = {0,      1,      2,      35,     36,         0x0FFF,
+                              0x1000, 0x8000, 0x8FFF, 0xFFFF, 0x7FFFFFFF, 0xFFFFFFFF};
 
     const std::string path = dir + "/mutant.rdf";
     // One reader for the whole loop, as the program keeps one: each Open starts afresh.
-    std::unique_ptr<CRSData> reader = chunked ? std::make_unique<CRSDataEx>(RS_MODE_READ)
-                                              : std::make_unique<CRSData>(RS_MODE_READ);
+    std::unique_ptr<CRSData> reader =
+        chunked ? std::make_unique<CRSDataEx>(RS_MODE_READ) : std::make_unique<CRSData>(RS_MODE_READ);
     for (int i = 0; i < 1000; ++i) {
       Bytes file = pristine;
       const int kind = static_cast<int>(rng() % 5);
       if (kind == 0) {
-        for (int f = 1 + static_cast<int>(rng() % 8); f > 0; --f) file[rng() % file.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
+        for (int f = 1 + static_cast<int>(rng() % 8); f > 0; --f)
+          file[rng() % file.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
       } else if (kind == 1) {
         file.resize(rng() % file.size());
       } else if (kind == 2) {
-        putLE(file.data() + lengthFields[rng() % lengthFields.size()], rng() % 2 ? edges[rng() % 12] : rng(), 4);
+        putLE(file.data() + lengthFields[rng() % lengthFields.size()], rng() % 2 ? edges[rng() % 12] : rng(),
+              4);
       } else if (kind == 3 && !prefixes.empty()) {
         putLE(file.data() + prefixes[rng() % prefixes.size()], rng() % 2 ? edges[rng() % 10] : rng(), 2);
       } else {
         // A run of garbage over a stretch of the file.
         const size_t at = rng() % file.size();
-        for (size_t k = at; k < std::min(file.size(), at + 1 + rng() % 300); ++k) file[k] = static_cast<uint8_t>(rng());
+        for (size_t k = at; k < std::min(file.size(), at + 1 + rng() % 300); ++k)
+          file[k] = static_cast<uint8_t>(rng());
       }
       WriteFileBytes(path, file);
       const int32_t code = ReadBackWith(reader.get(), path, guids, nullptr, static_cast<uint32_t>(i));

@@ -1,4 +1,5 @@
 #include <bzlib.h>
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <cstring>
@@ -9,8 +10,6 @@
 #include <string>
 #include <tuple>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "storage/Compressor.h"
 
@@ -71,10 +70,14 @@ Bytes ProgramBytes(size_t n) {
 
 Bytes DataClass(int which) {
   switch (which) {
-    case 0: return Bytes(kBlock, 0);
-    case 1: return TextLike(kBlock);
-    case 2: return ProgramBytes(kBlock);
-    default: return RandomBytes(kBlock, 11);
+    case 0:
+      return Bytes(kBlock, 0);
+    case 1:
+      return TextLike(kBlock);
+    case 2:
+      return ProgramBytes(kBlock);
+    default:
+      return RandomBytes(kBlock, 11);
   }
 }
 const char* kDataNames[] = {"zeros", "text", "program", "random"};
@@ -99,8 +102,8 @@ Bytes IndependentDecode(int type, const Bytes& packed, size_t expected) {
     SizeT outLen = out.size();
     SizeT inLen = packed.size() - LZMA_PROPS_SIZE;
     ELzmaStatus status;
-    if (LzmaDecode(out.data(), &outLen, packed.data() + LZMA_PROPS_SIZE, &inLen, packed.data(), LZMA_PROPS_SIZE,
-                   LZMA_FINISH_ANY, &status, &alloc) != SZ_OK ||
+    if (LzmaDecode(out.data(), &outLen, packed.data() + LZMA_PROPS_SIZE, &inLen, packed.data(),
+                   LZMA_PROPS_SIZE, LZMA_FINISH_ANY, &status, &alloc) != SZ_OK ||
         status != LZMA_STATUS_FINISHED_WITH_MARK) {
       return {};
     }
@@ -120,8 +123,8 @@ Bytes Pack(ICompressor* c, int level, const Bytes& block, bool* compressed) {
 
 Bytes Unpack(IDecompressor* d, const Bytes& stored, uint32_t capacity, bool* decompressed) {
   Bytes out(capacity);
-  const uint32_t n = DecompressBlock(d, stored.data(), static_cast<uint32_t>(stored.size()), out.data(), capacity,
-                                     decompressed);
+  const uint32_t n = DecompressBlock(d, stored.data(), static_cast<uint32_t>(stored.size()), out.data(),
+                                     capacity, decompressed);
   out.resize(n);
   return out;
 }
@@ -179,7 +182,8 @@ std::string RoundTripName(const ::testing::TestParamInfo<std::tuple<int, int, in
   static const char* types[] = {"", "bzip2", "zlib", "lzma"};
   const int level = std::get<1>(info.param);
   return std::string(types[std::get<0>(info.param)]) + "_level" +
-         (level < 0 ? std::string("Default") : std::to_string(level)) + "_" + kDataNames[std::get<2>(info.param)];
+         (level < 0 ? std::string("Default") : std::to_string(level)) + "_" +
+         kDataNames[std::get<2>(info.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(TypesLevelsData, BlockRoundTrip,
@@ -316,7 +320,8 @@ TEST(LZMACompressor, StreamIsThePropertyHeaderThenTheEncodedData) {
   ASSERT_TRUE(compressed);
   ASSERT_GT(stored.size(), 5u);
   EXPECT_EQ(stored[0], 0x5D);  // lc 3, lp 0, pb 2
-  const uint32_t dictionary = stored[1] | stored[2] << 8 | stored[3] << 16 | static_cast<uint32_t>(stored[4]) << 24;
+  const uint32_t dictionary =
+      stored[1] | stored[2] << 8 | stored[3] << 16 | static_cast<uint32_t>(stored[4]) << 24;
   EXPECT_EQ(dictionary, 0x800000u);
 }
 
@@ -338,8 +343,8 @@ TEST(LZMADecompressor, ReadsStreamsWrittenWithoutAnEndMarker) {
     ISzAlloc alloc = {[](void*, size_t n) { return std::malloc(n); }, [](void*, void* p) { std::free(p); }};
     Bytes stored(kBlock * 2);
     SizeT packed = stored.size() - LZMA_PROPS_SIZE, propsSize = LZMA_PROPS_SIZE;
-    ASSERT_EQ(LzmaEncode(stored.data() + LZMA_PROPS_SIZE, &packed, block.data(), block.size(), &props, stored.data(),
-                         &propsSize, 0, nullptr, &alloc, &alloc),
+    ASSERT_EQ(LzmaEncode(stored.data() + LZMA_PROPS_SIZE, &packed, block.data(), block.size(), &props,
+                         stored.data(), &propsSize, 0, nullptr, &alloc, &alloc),
               SZ_OK);
     stored.resize(LZMA_PROPS_SIZE + packed);
     DecompressorPtr d(CreateDecompressor(COMPRESSION_LZMA));
@@ -367,7 +372,8 @@ TEST(BlockDecompression, DamagedStreamsNeverOverrunTheOutput) {
     for (int i = 0; i < 150; ++i) {
       Bytes damaged = stored;
       const int flips = 1 + static_cast<int>(rng() % 4);
-      for (int f = 0; f < flips; ++f) damaged[rng() % damaged.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
+      for (int f = 0; f < flips; ++f)
+        damaged[rng() % damaged.size()] ^= static_cast<uint8_t>(1 + rng() % 255);
       if (rng() % 3 == 0) damaged.resize(rng() % damaged.size() + 1);
       const uint32_t capacity = static_cast<uint32_t>(rng() % 2 ? block.size() : block.size() / 2);
       Bytes out(capacity + 64, 0xEE);

@@ -148,14 +148,14 @@ int32_t ReadBack(const std::string& path, bool chunked, const std::vector<RSGuid
   return ReadBackWith(r.get(), path, guids, read, seed);
 }
 
-class HostileStateFile : public ::testing::Test {
+class ChunkLayout : public ::testing::Test {
  protected:
   std::string m_path = test::ScratchDir() + "/state.rdf";
 };
 
 }  // namespace
 
-TEST_F(HostileStateFile, TenThousandBytesMakeChunksOf4096And4096And1808) {
+TEST_F(ChunkLayout, TenThousandBytesMakeChunksOf4096And4096And1808) {
   const Bytes data = Compressible(10000, 1);
   SaveFile(m_path, true, {{kTree, data}});
   const auto chunks = ChunksOf(FileBytes(m_path));
@@ -172,7 +172,7 @@ TEST_F(HostileStateFile, TenThousandBytesMakeChunksOf4096And4096And1808) {
   EXPECT_EQ(joined, data);
 }
 
-TEST_F(HostileStateFile, IncompressibleChunksAreStoredWithPrefix0FFF) {
+TEST_F(ChunkLayout, IncompressibleChunksAreStoredWithPrefix0FFF) {
   const Bytes data = RandomBytes(4096 * 2 + 100, 2);
   SaveFile(m_path, true, {{kTree, data}});
   const auto chunks = ChunksOf(FileBytes(m_path));

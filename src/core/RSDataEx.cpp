@@ -54,11 +54,7 @@ void CRSDataEx::Flush() {
 
 void CRSDataEx::WriteChunks() {
   if (m_fill == 0) return;
-  if (!m_codersMade) {
-    m_compressor = CreateCompressor(COMPRESSION_ZLIB);
-    m_decompressor = CreateDecompressor(COMPRESSION_ZLIB);
-    m_codersMade = true;
-  }
+  if (!m_compressor) m_compressor = CreateCompressor(COMPRESSION_ZLIB);
   m_staging.clear();
   m_staging.reserve(m_fill + (m_fill / kRSChunkSize + 1) * 2);
   for (size_t offset = 0; offset < m_fill; offset += kRSChunkSize) {
@@ -100,11 +96,7 @@ void CRSDataEx::NextChunk() {
   const uint8_t* data = m_buffer.data() + m_readPos + 2;
   size_t produced = stored;
   if (prefix & kRSChunkCompressed) {
-    if (!m_codersMade) {
-      m_compressor = CreateCompressor(COMPRESSION_ZLIB);
-      m_decompressor = CreateDecompressor(COMPRESSION_ZLIB);
-      m_codersMade = true;
-    }
+    if (!m_decompressor) m_decompressor = CreateDecompressor(COMPRESSION_ZLIB);
     bool decompressed = false;
     produced = DecompressBlock(m_decompressor, data, static_cast<uint32_t>(stored), m_out, sizeof m_out,
                                &decompressed);

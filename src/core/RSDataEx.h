@@ -38,9 +38,8 @@ class CRSDataEx : public CRSData {
   // Decodes the next chunk into the output buffer.
   void NextChunk();
 
-  ICompressor* m_compressor = nullptr;
-  IDecompressor* m_decompressor = nullptr;
-  bool m_codersMade = false;
+  ICompressor* m_compressor = nullptr;      // zlib, made on first use; without one, chunks are
+  IDecompressor* m_decompressor = nullptr;  // stored as they are (writer) or refused (reader)
   uint8_t m_out[corvale::kRSChunkSize] = {};
   size_t m_outFill = 0;
   size_t m_outRead = 0;

@@ -67,22 +67,17 @@ uint16_t TypeOfName(const Char* name, size_t length) {
 
 }  // namespace
 
-uint16_t FindFileTypeByExtension(const char* extension, size_t length) {
-  if (extension == nullptr) return CTypedFileExtent::kUnknownType;
-  return TypeOfKey(ExtensionKey(extension, length));
-}
-
 bool CTypedFileExtent::SetFromUnicodeName(const char16_t* name, uint8_t length, int64_t firstCluster,
                                           int64_t entrySector) {
-  const uint16_t type = TypeOfName(name, length);
-  if (type == kUnknownType || firstCluster < 0 || entrySector < 0) return false;
-  *this = CTypedFileExtent(type, firstCluster, entrySector);
-  return true;
+  return Assign(TypeOfName(name, length), firstCluster, entrySector);
 }
 
 bool CTypedFileExtent::SetFromAnsiName(const char* name, uint8_t length, int64_t firstCluster,
                                        int64_t entrySector) {
-  const uint16_t type = TypeOfName(name, length);
+  return Assign(TypeOfName(name, length), firstCluster, entrySector);
+}
+
+bool CTypedFileExtent::Assign(uint16_t type, int64_t firstCluster, int64_t entrySector) {
   if (type == kUnknownType || firstCluster < 0 || entrySector < 0) return false;
   *this = CTypedFileExtent(type, firstCluster, entrySector);
   return true;

@@ -39,6 +39,8 @@ class CTypedFileExtent {
   int64_t GetEntrySector() const { return m_entrySector; }
 
  private:
+  bool Assign(uint16_t type, int64_t firstCluster, int64_t entrySector);
+
   uint16_t m_fileType = kUnknownType;
   int64_t m_firstCluster = kNone;
   int64_t m_entrySector = kNone;
@@ -68,7 +70,3 @@ class CTypedFileExtentList {
   // first extent, which matters with thousands of candidates and millions of extents.
   bool m_ascending = true;
 };
-
-// The built-in type id of an extension of 1 to 4 characters given without its dot, compared
-// without regard to ASCII case; 0 when no built-in type has it.
-uint16_t FindFileTypeByExtension(const char* extension, size_t length);

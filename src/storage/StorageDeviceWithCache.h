@@ -53,7 +53,10 @@ class CStorageDeviceWithCache : public IStorageDevice {
   static constexpr int32_t kQueueLimit = 10;
 
  private:
-  using Buffer = std::unique_ptr<uint8_t[]>;
+  struct FreeBuffer {
+    void operator()(uint8_t* p) const;
+  };
+  using Buffer = std::unique_ptr<uint8_t[], FreeBuffer>;
   struct Block {
     Buffer data;
     uint64_t first = 0;  // first sector
@@ -62,6 +65,7 @@ class CStorageDeviceWithCache : public IStorageDevice {
   };
 
   size_t BlockBytes() const;
+  static Buffer AllocateBuffer(size_t bytes);
   uint64_t InnerSectorCount();
   // A buffer of one block's bytes from the pool, or a new one. Caller holds m_mutex.
   Buffer TakeBuffer();

@@ -53,7 +53,8 @@ class IFileSystemSearchController {
   virtual void EndSearch() {}
   // Examines sectors [firstSector, firstSector + sectorCount) and adds to the summary's counters.
   // The result is the controller's own; the driver ignores it.
-  virtual int32_t AnalyzeBlock(int64_t firstSector, int64_t sectorCount, IntelligentSearchSummary* summary) = 0;
+  virtual int32_t AnalyzeBlock(int64_t firstSector, int64_t sectorCount,
+                               IntelligentSearchSummary* summary) = 0;
   // Appends every found partition to `list`; the list's holder owns them from then on.
   virtual void GetResults(SearchedPartitionInfoList* list) = 0;
   // The list of files found by signature, shared by all controllers of a scan (not owned); the

@@ -30,15 +30,24 @@ struct IntelligentSearchSummary {
   // An index past 15 answers counter 15.
   int64_t& At(size_t index) {
     switch (index) {
-      case 0: return PartitionTables;
-      case 1: return FATBootRecords;
-      case 2: return FATFolders;
-      case 3: return FATFolderParts;
-      case 4: return NTFSBootRecords;
-      case 5: return NTFSFileRecords;
-      case 6: return FilesIdentified;
-      case 7: return TotalFilesFound;
-      default: return WorkCounters[index < kCounterCount ? index - kShownCounterCount : 7];
+      case 0:
+        return PartitionTables;
+      case 1:
+        return FATBootRecords;
+      case 2:
+        return FATFolders;
+      case 3:
+        return FATFolderParts;
+      case 4:
+        return NTFSBootRecords;
+      case 5:
+        return NTFSFileRecords;
+      case 6:
+        return FilesIdentified;
+      case 7:
+        return TotalFilesFound;
+      default:
+        return WorkCounters[index < kCounterCount ? index - kShownCounterCount : 7];
     }
   }
   int64_t At(size_t index) const { return const_cast<IntelligentSearchSummary*>(this)->At(index); }

@@ -22,12 +22,6 @@ constexpr size_t kEntryLength = 0x04;
 constexpr size_t kEntryReference = 0x10;
 constexpr size_t kEntryMinLength = 0x1A;  // up to and including the reference
 
-// What a record buffer holds of a record: its allocated size when above 1024, never more than given.
-size_t KeptLength(const uint8_t* buffer, size_t length) {
-  size_t allocated = ByteReader(buffer, length).u32(rec::kBytesAllocated);
-  size_t keep = allocated > rec::kWalkSize ? allocated : rec::kWalkSize;
-  return std::min(length, keep);
-}
 
 }  // namespace
 
@@ -141,7 +135,7 @@ std::unique_ptr<std::vector<NTFSExtensionRecordRef>> BuildAttributeListEntries(
 
 bool CNTFSAttributeListEntry::Load(uint32_t recordSize, int64_t baseRecordNumber) {
   m_record.clear();
-  if (!m_device || m_sector < 0 || recordSize < rec::kWalkSize || recordSize > rec::kMaxAllocated) return false;
+  if (!m_device || m_sector < 0 || recordSize < rec::kMinRecordSize || recordSize > rec::kMaxAllocated) return false;
   int32_t sectorSize = m_device->GetSectorSize();
   if (sectorSize <= 0) return false;
   uint64_t byteInSector =
@@ -154,7 +148,7 @@ bool CNTFSAttributeListEntry::Load(uint32_t recordSize, int64_t baseRecordNumber
   if (baseRecordNumber >= 0 &&
       (GetBaseRecordReference(candidate, recordSize) & rec::kRecordNumberMask) != uint64_t(baseRecordNumber))
     return false;
-  m_record.assign(candidate, candidate + KeptLength(candidate, recordSize));
+  m_record.assign(candidate, candidate + FileRecordLength(candidate, recordSize));
   ApplyFileRecordFixup(m_record.data(), m_record.size());
   return true;
 }
@@ -165,7 +159,7 @@ CNTFSFileRecord::CNTFSFileRecord(const uint8_t* buffer, size_t length, int64_t r
     : m_recordSector(recordSector), m_device(device) {
   m_result = CheckFileRecord(buffer, length);
   if (!IsValidNTFSFileRecord(buffer, length)) return;
-  m_record.assign(buffer, buffer + KeptLength(buffer, length));
+  m_record.assign(buffer, buffer + FileRecordLength(buffer, length));
   ApplyFileRecordFixup(m_record.data(), m_record.size());
   if (!extensions) return;
   int64_t base = ownRecordNumber >= 0 ? ownRecordNumber : GetOwnRecordNumber(m_record.data(), m_record.size());

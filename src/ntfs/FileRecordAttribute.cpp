@@ -193,7 +193,7 @@ bool IsFileNameAttributeValid(const uint8_t* attribute, uint64_t bytesLeft) {
 namespace corvale::ntfs::detail {
 bool WalkBounds(const uint8_t* record, size_t length, uint32_t& first, uint32_t& walked) {
   if (!record || length < rec::kHeaderSize) return false;
-  walked = static_cast<uint32_t>(length < rec::kWalkSize ? length : rec::kWalkSize);
+  walked = static_cast<uint32_t>(FileRecordLength(record, length));
   first = ByteReader(record, length).u16(rec::kFirstAttribute);
   return true;
 }

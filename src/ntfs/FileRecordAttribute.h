@@ -3,9 +3,10 @@
 // non-resident parts, the $FILE_NAME and $STANDARD_INFORMATION values, the checks of the attribute
 // walk and the lookups by type.
 //
-// Every lookup walks only the first 1024 bytes of the record, stops at the end marker, at an
-// attribute of length 0 and at one that does not fit, so an attribute it returns always lies whole
-// inside the record. Field reads past an attribute's own length answer 0.
+// Every lookup walks the record over FileRecordLength (its allocated size, 1024 to 4096 bytes, never
+// past the buffer), stops at the end marker, at an attribute of length 0 and at one that does not
+// fit, so an attribute it returns always lies whole inside the record. Field reads past an
+// attribute's own length answer 0.
 
 #include <cstddef>
 #include <cstdint>
@@ -59,9 +60,6 @@ constexpr size_t kNonResidentHeaderSize = 0x40;
 constexpr uint16_t kFlagCompressed = 0x0001;
 constexpr uint16_t kFlagEncrypted = 0x4000;
 constexpr uint16_t kFlagSparse = 0x8000;
-
-// The last offset at which the walk reads an attribute's type and length.
-constexpr uint32_t kWalkLimit = 1024 - 8;
 }  // namespace corvale::ntfs::attr
 
 namespace corvale::ntfs::fn {
@@ -211,9 +209,10 @@ corvale::ntfs::ParseResult CheckFileNameAttribute(const uint8_t* attribute, uint
 // At most `count` UTF-16LE units at `name`, stopping at a 0 unit: none of " * / : < > ? \ |.
 bool IsValidFileNameText(const uint8_t* name, size_t count);
 
-// The attribute walk over the first 1024 bytes of a record (fix-up already applied by the caller):
-// from the first-attribute offset while below 1016, ending at the end marker or an attribute of
-// length 0; every attribute must pass CheckAttribute and every $FILE_NAME CheckFileNameAttribute.
+// The attribute walk over a record (fix-up already applied by the caller): from the first-attribute
+// offset while 8 bytes remain, ending at the end marker or an attribute of length 0; every attribute
+// must pass CheckAttribute (with what remains of the record) and every $FILE_NAME
+// CheckFileNameAttribute.
 corvale::ntfs::ParseResult CheckFileRecordAttributes(const uint8_t* record, size_t length);
 
 // The n-th (from 0) attribute of `type` in the record, or an empty view.

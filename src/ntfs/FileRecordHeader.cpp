@@ -1,5 +1,6 @@
 #include "ntfs/FileRecordHeader.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "ntfs/FileRecordAttribute.h"
@@ -28,18 +29,25 @@ struct FixupPlan {
 };
 
 bool PlanFixup(const uint8_t* b, size_t length, FixupPlan& plan) {
-  if (!b || length < rec::kWalkSize) return false;
+  if (!b || length < rec::kMinRecordSize) return false;
+  size_t walked = FileRecordLength(b, length);
   size_t usaOffset = Word(b, rec::kUsaOffset);
   size_t count = Word(b, rec::kUsaCount);
   if (count == 0) return false;
-  // The array (sequence number plus one word per stride) must lie inside the part we handle.
-  if (usaOffset + 2 * count > rec::kWalkSize) return false;
+  // The array (sequence number plus one word per stride) must lie inside the record.
+  if (usaOffset + 2 * count > walked) return false;
   plan.usaOffset = usaOffset;
-  plan.strides = count - 1 < 2 ? count - 1 : 2;
+  plan.strides = std::min(count - 1, walked / rec::kStride);
   return true;
 }
 
 }  // namespace
+
+size_t FileRecordLength(const uint8_t* buffer, size_t length) {
+  size_t allocated = ByteReader(buffer, length).u32(rec::kBytesAllocated);
+  size_t size = std::clamp<size_t>(allocated, rec::kMinRecordSize, rec::kMaxAllocated);
+  return std::min(length, size);
+}
 
 ParseResult CheckFileRecordHeader(const uint8_t* buffer, size_t length) {
   if (!HasMagic(buffer, length)) return ParseResult::NotThis("magic", "is not \"FILE\"");
@@ -105,12 +113,13 @@ ParseResult CheckRecordOnCopy(const uint8_t* buffer, size_t length, bool& fixupA
   fixupApplied = false;
   ParseResult header = CheckFileRecordHeader(buffer, length);
   if (!header.IsValid()) return header;
-  if (length < rec::kWalkSize)
-    return ParseResult::Damaged("record", "is shorter than 1024 bytes", length, 0, rec::kWalkSize);
-  uint8_t copy[rec::kWalkSize];
-  std::memcpy(copy, buffer, sizeof copy);
-  fixupApplied = ApplyFileRecordFixup(copy, sizeof copy);
-  return CheckFileRecordAttributes(copy, sizeof copy);
+  if (length < rec::kMinRecordSize)
+    return ParseResult::Damaged("record", "is shorter than 1024 bytes", length, 0, rec::kMinRecordSize);
+  uint8_t copy[rec::kMaxAllocated];
+  size_t walked = FileRecordLength(buffer, length);
+  std::memcpy(copy, buffer, walked);
+  fixupApplied = ApplyFileRecordFixup(copy, walked);
+  return CheckFileRecordAttributes(copy, walked);
 }
 
 }  // namespace
@@ -125,14 +134,18 @@ ParseResult CheckFileRecord(const uint8_t* buffer, size_t length) {
   ParseResult result = CheckRecordOnCopy(buffer, length, fixupApplied);
   if (!result.IsValid() || fixupApplied) return result;
   // The walk passed, but a stride end lacks the sequence number: say which one.
-  ByteReader r(buffer, length);
-  uint16_t usn = r.u16(r.u16(rec::kUsaOffset));
-  uint64_t strides = r.u16(rec::kUsaCount) - 1u < 2u ? r.u16(rec::kUsaCount) - 1u : 2u;
-  for (uint64_t end = rec::kStride - 2; end < strides * rec::kStride; end += rec::kStride) {
-    if (r.u16(end) != usn)
-      return ParseResult::Damaged("stride end", "does not carry the update sequence number", r.u16(end), end, usn);
+  FixupPlan plan;
+  if (!PlanFixup(buffer, length, plan))
+    return ParseResult::Damaged("update-sequence array", "does not fit the record", ByteReader(buffer, length).u16(rec::kUsaOffset),
+                                rec::kUsaOffset);
+  uint16_t usn = Word(buffer, plan.usaOffset);
+  for (size_t i = 0; i < plan.strides; ++i) {
+    size_t end = (i + 1) * rec::kStride - 2;
+    if (Word(buffer, end) != usn)
+      return ParseResult::Damaged("stride end", "does not carry the update sequence number", Word(buffer, end), end,
+                                  usn);
   }
-  return ParseResult::Damaged("update-sequence array", "cannot be applied", r.u16(rec::kUsaCount), rec::kUsaCount);
+  return ParseResult::Damaged("update-sequence array", "cannot be applied", plan.strides, rec::kUsaCount);
 }
 
 bool IsInUse(const uint8_t* record, size_t length) {

@@ -1,7 +1,9 @@
 #pragma once
 // The MFT file record ("FILE" record) header and its update-sequence fix-up (FORMAT.md, "FILE
-// record"). Every check here reads only the first 1024 bytes: records with a larger allocated size
-// are accepted by the header test, but only their first 1024 bytes are fixed up and walked.
+// record"). A record is read over its allocated size: 1024 bytes (also when the header says less),
+// up to 4096, never more than the caller's buffer holds. The fix-up covers every 512-byte stride of
+// that, and the attribute walk runs to its end, so a 4096-byte record whose attributes pass the first
+// 1024 bytes is read whole.
 //
 // Buffers are caller-owned. The tests never change them: the ones that need the fix-up applied
 // work on a copy on the stack. Only Apply/RestoreFileRecordFixup write, and say so.
@@ -12,7 +14,7 @@
 #include "ntfs/NtfsParse.h"
 
 namespace corvale::ntfs::rec {
-constexpr uint32_t kWalkSize = 1024;  // the part of a record every check and lookup reads
+constexpr uint32_t kMinRecordSize = 1024;
 constexpr uint32_t kMaxAllocated = 4096;
 constexpr uint32_t kStride = 512;  // update-sequence stride, whatever the device's sector size
 
@@ -48,8 +50,12 @@ constexpr uint64_t kRecordNumberMask = 0x0000FFFFFFFFFFFFull;  // low 48 bits of
 bool IsFileRecordHeaderValid(const uint8_t* buffer, size_t length);
 corvale::ntfs::ParseResult CheckFileRecordHeader(const uint8_t* buffer, size_t length);
 
-// The update-sequence fix-up over the first min(count - 1, 2) 512-byte strides. Each refuses a
-// buffer shorter than 1024 bytes or an array that does not fit.
+// The bytes of the record that the checks read: its allocated size, 1024 when the header gives less,
+// 4096 at most, and never more than `length`.
+size_t FileRecordLength(const uint8_t* buffer, size_t length);
+
+// The update-sequence fix-up over the count - 1 strides of 512 bytes that FileRecordLength covers.
+// Each refuses a buffer shorter than 1024 bytes or an array that does not fit.
 //   Verify:  the last word of each handled stride equals the update sequence number.
 //   Apply:   Verify, then put array word i + 1 back into the last word of stride i. Writes.
 //   Restore: save the last word of stride i into array word i + 1, then write the sequence number
@@ -58,9 +64,10 @@ bool VerifyFileRecordFixup(const uint8_t* buffer, size_t length);
 bool ApplyFileRecordFixup(uint8_t* buffer, size_t length);
 bool RestoreFileRecordFixup(uint8_t* buffer, size_t length);
 
-// Whether the bytes are a FILE record as the scan and the directory build take one: the header
-// test, then the attribute walk over the record with its fix-up applied (on a copy). A fix-up that
-// does not verify does not reject the record; the walk then runs over the bytes as they are.
+// Whether the bytes are a FILE record as the scan and the directory build take one: at least 1024
+// bytes, the header test, then the attribute walk over the record with its fix-up applied (on a
+// copy). A fix-up that does not verify does not reject the record; the walk then runs over the bytes
+// as they are.
 bool IsValidNTFSFileRecord(const uint8_t* buffer, size_t length);
 
 // The record with three outcomes. NotThisStructure without the "FILE" magic; Damaged when the header

@@ -12,24 +12,13 @@ namespace attr = corvale::ntfs::attr;
 namespace rec = corvale::ntfs::rec;
 namespace si = corvale::ntfs::si;
 
-namespace {
-
-// What a view keeps of a buffer: the record's allocated size when larger than 1024, never more than
-// the caller gave.
-size_t RecordLength(const uint8_t* buffer, size_t length) {
-  size_t allocated = ByteReader(buffer, length).u32(rec::kBytesAllocated);
-  size_t keep = allocated > rec::kWalkSize ? allocated : rec::kWalkSize;
-  return length < keep ? length : keep;
-}
-
-}  // namespace
 
 CNTFSFileRecordView::CNTFSFileRecordView(uint8_t* buffer, size_t length, bool copy) {
   if (!IsValidNTFSFileRecord(buffer, length)) {
     m_result = CheckFileRecord(buffer, length);
     return;
   }
-  m_length = RecordLength(buffer, length);
+  m_length = FileRecordLength(buffer, length);
   if (copy) {
     m_copy.assign(buffer, buffer + m_length);
     m_buffer = m_copy.data();

@@ -1,6 +1,7 @@
 #include "ntfs/RunList.h"
 
 #include "core/IRSData.h"
+#include "core/MappingPairs.h"
 #include "storage/ByteReader.h"
 #include "storage/CheckedMath.h"
 
@@ -23,39 +24,29 @@ bool IsValidDataRunString(const uint8_t* bytes, size_t length) {
 }
 
 bool DecodeNTFSDataRuns(const uint8_t* bytes, size_t length, std::vector<NTFSRun>& out) {
-  if (!bytes) return false;
   const size_t before = out.size();
-  auto fail = [&] {
-    out.resize(before);
-    return false;
-  };
-  ByteReader r(bytes, length);
-  size_t p = 0;
-  int64_t lcn = 0;
-  int64_t vcn = 0;
-  while (p < length && bytes[p] != 0) {
-    unsigned lengthSize = bytes[p] & 0x0F;
-    unsigned offsetSize = bytes[p] >> 4;
-    if (lengthSize > 8 || offsetSize > 8 || !r.has(p + 1, lengthSize + offsetSize)) return fail();
-    uint64_t runLength = 0;
-    for (unsigned i = 0; i < lengthSize; ++i) runLength |= uint64_t(bytes[p + 1 + i]) << (8 * i);
-    if (runLength > uint64_t(INT64_MAX)) return fail();
-    uint64_t rawOffset = 0;
-    for (unsigned i = 0; i < offsetSize; ++i) rawOffset |= uint64_t(bytes[p + 1 + lengthSize + i]) << (8 * i);
-    // Sign-extend from the top bit of the last byte.
-    if (offsetSize > 0 && offsetSize < 8 && (rawOffset >> (8 * offsetSize - 1)) & 1)
-      rawOffset |= ~uint64_t{0} << (8 * offsetSize);
-    int64_t delta = static_cast<int64_t>(rawOffset);
-    NTFSRun run{-1, vcn, static_cast<int64_t>(runLength)};
-    if (offsetSize != 0) {
-      if (__builtin_add_overflow(lcn, delta, &lcn) || lcn < 0) return fail();
-      run.lcn = lcn;
+  // The byte codec is the one the recovery core packs every engine's runs with; this only turns its
+  // runs into the engine's signed form.
+  corvale::MappingPairsDecoder decoder(bytes, length, 8);
+  corvale::MappingPair pair;
+  for (;;) {
+    switch (decoder.Next(pair)) {
+      case corvale::MappingPairsDecoder::Step::Run:
+        // Runs are kept in signed 64 bits: a length or an end past that is no run of a volume.
+        if (pair.length > uint64_t(INT64_MAX) || pair.vcn + pair.length > uint64_t(INT64_MAX)) {
+          out.resize(before);
+          return false;
+        }
+        out.push_back({pair.start == kSparseRunStart ? -1 : static_cast<int64_t>(pair.start),
+                       static_cast<int64_t>(pair.vcn), static_cast<int64_t>(pair.length)});
+        break;
+      case corvale::MappingPairsDecoder::Step::End:
+        return true;
+      case corvale::MappingPairsDecoder::Step::Damaged:
+        out.resize(before);
+        return false;
     }
-    if (__builtin_add_overflow(vcn, run.length, &vcn)) return fail();
-    out.push_back(run);
-    p += 1 + lengthSize + offsetSize;
   }
-  return true;
 }
 
 int64_t SumDataRunLengths(const uint8_t* bytes, size_t length) {

@@ -3,8 +3,9 @@
 // decoded into runs of (start cluster, first virtual cluster, length), and the list object the
 // engine keeps them in.
 //
-// The decoding itself lives in one function, DecodeNTFSDataRuns; everything that needs runs out of
-// a run string (the list object, the sums, the attribute helpers) goes through it.
+// Decoding goes through one function, DecodeNTFSDataRuns, over the recovery core's mapping-pairs
+// codec; everything that needs runs out of a run string (the list object, the sums, the attribute
+// helpers) goes through it.
 
 #include <cstddef>
 #include <cstdint>
@@ -27,12 +28,12 @@ struct NTFSRun {
 // the header with its fields stays below `length`, so that the terminating 0 lies inside.
 bool IsValidDataRunString(const uint8_t* bytes, size_t length);
 
-// Decodes `length` bytes of mapping pairs, appending to `out`: each run's length is unsigned, its
-// start a signed delta from the previous start (1 to 8 bytes, sign-extended); a header without an
-// offset is a sparse run (start -1) that leaves the running start where it was. Stops at a 0 header
-// or at the end of the bytes. False, with `out` as it was, when a header names fields past the end
-// or wider than 8 bytes, a run length does not fit 63 bits, the running cluster numbers overflow,
-// or a run that is not sparse starts before cluster 0 (such a run would read outside the volume).
+// Decodes a run string, appending to `out`: each run's length is unsigned, its start a signed delta
+// from the previous start (1 to 8 bytes, sign-extended); a header without an offset is a sparse run
+// (start -1) that leaves the running start where it was; a 0 header ends the string. False, with
+// `out` as it was, when the terminator is not inside `length`, a header names fields past it, a run
+// length or end does not fit 63 bits, or a run that is not sparse starts before cluster 0 (such a
+// run would read outside the volume). The byte codec is the recovery core's (core/MappingPairs.h).
 bool DecodeNTFSDataRuns(const uint8_t* bytes, size_t length, std::vector<NTFSRun>& out);
 
 // The sum of the run lengths of a string that passes IsValidDataRunString; -1 otherwise.

@@ -175,7 +175,7 @@ bool CFileSystemNode::Load(IRSData& reader) {
   const uint64_t firstSector = ReadU64(reader);
   const uint32_t sectorsPerCluster = ReadU32(reader);
   const int32_t type = ReadI32(reader);
-  if (!IsFileSystemTypeCode(type)) ThrowStateError(kRSBadData);
+  if (!IsFileSystemTypeCode(type)) ThrowStateError(RS_ERROR_BAD_DATA);
   const uint32_t nameLength = ReadU32(reader);
   std::string name = ReadText(reader, nameLength, kMaxNameLength);
   m_summary = summary;
@@ -189,7 +189,8 @@ bool CFileSystemNode::Load(IRSData& reader) {
 void CFileSystemNode::ToggleCheck(CFileNode* node, bool onlyThisNode) {
   if (node == nullptr) return;
   IFileProperties* properties = node->GetFileProperties();
-  const uint8_t state = (properties != nullptr && properties->GetCheckState() == kChecked) ? kNotChecked : kChecked;
+  const uint8_t state =
+      (properties != nullptr && properties->GetCheckState() == kChecked) ? kNotChecked : kChecked;
   if (onlyThisNode) {
     if (properties != nullptr) properties->SetCheckState(state);
     return;
@@ -202,7 +203,8 @@ void CFileSystemNode::ToggleCheck(CFileNode* node, bool onlyThisNode) {
   Breadth(node, [&](CFileNode* n) {
     CountNode(n, fresh);
     if (IFileProperties* p = n->GetFileProperties()) p->SetCheckState(state);
-    if (n != node && n->IsFileSystemNode()) SetWhollyChecked(static_cast<CFileSystemNode*>(n)->m_summary, checked);
+    if (n != node && n->IsFileSystemNode())
+      SetWhollyChecked(static_cast<CFileSystemNode*>(n)->m_summary, checked);
   });
   if (node->IsFileSystemNode()) ApplyToggle(static_cast<CFileSystemNode*>(node)->m_summary, fresh, checked);
   for (CFileNode* a = node->GetParent(); a != nullptr; a = a->GetParent()) {
@@ -256,8 +258,10 @@ uint8_t ComputeFolderState(const CFileNode* folder) {
     ++children;
     const IFileProperties* p = c->GetFileProperties();
     const uint8_t state = p != nullptr ? p->GetCheckState() : kNotChecked;
-    if (state == kChecked) ++checked;
-    else if (state == kPartlyChecked) ++partly;
+    if (state == kChecked)
+      ++checked;
+    else if (state == kPartlyChecked)
+      ++partly;
   }
   if (checked == 0 && partly == 0) return kNotChecked;
   return checked == children ? kChecked : kPartlyChecked;

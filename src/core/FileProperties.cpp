@@ -55,7 +55,7 @@ std::unique_ptr<IFileProperties> LoadPropertiesRecord(IRSData& reader) {
     const int32_t code = ReadI32(reader);
     if (code == kNoPropertiesCode) return nullptr;
     properties.reset(CreateFileProperties(code));
-    if (!properties) ThrowStateError(kRSBadData);
+    if (!properties) ThrowStateError(RS_ERROR_BAD_DATA);
     properties->Load(reader);
   } catch (IRSException& e) {
     LogError("RS Exception:%d\n", e.GetCode());

@@ -77,7 +77,7 @@ inline constexpr int32_t kNoPropertiesCode = -1;
 // Writes the 4-byte persistence code and the object's saved form (kNoPropertiesCode alone for null).
 void SavePropertiesRecord(IRSData& writer, const IFileProperties* properties);
 // Reads a record written by SavePropertiesRecord; null when it says "no properties". A code without
-// a registered implementation is bad data (the stream's exception, code 2): the record's bytes
-// cannot be skipped without it. On any stream exception "RS Exception:%d\n" is logged, the half-built object freed and the
-// exception rethrown.
+// a registered implementation is bad data (RS_ERROR_BAD_DATA): the record's bytes
+// cannot be skipped without it. On any stream exception "RS Exception:%d\n" is logged, the half-built object
+// freed and the exception rethrown.
 std::unique_ptr<IFileProperties> LoadPropertiesRecord(IRSData& reader);

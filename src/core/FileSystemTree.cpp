@@ -17,7 +17,6 @@ namespace {
 constexpr int32_t kPlainNodeKind = 0;
 constexpr int32_t kFileSystemNodeKind = 1;
 constexpr int32_t kEndOfChildren = -1;
-constexpr int32_t kSectionNotFound = 7;
 
 bool IsFolderNode(const CFileNode* node) {
   const IFileProperties* p = node->GetFileProperties();
@@ -80,7 +79,8 @@ bool WriteFileSystemTree(CFileSystemNode* root, IRSData& writer, IDIRBuildCallba
       queue.pop_front();
       meter.FolderTaken(++done, queue.size());
       children.clear();
-      for (CFileNode* c = folder->GetFirstChild(); c != nullptr; c = c->GetNextSibling()) children.push_back(c);
+      for (CFileNode* c = folder->GetFirstChild(); c != nullptr; c = c->GetNextSibling())
+        children.push_back(c);
       for (auto it = children.rbegin(); it != children.rend(); ++it) {
         WriteNode(writer, *it);
         if (IsFolderNode(*it)) queue.push_back(*it);
@@ -101,13 +101,13 @@ CFileSystemNode* ReadFileSystemTree(IRSData& reader, IDIRBuildCallback* progress
     if (!reader.BeginSection(kFileSystemTreeSection)) return nullptr;
   } catch (IRSException& e) {
     // A state file without a tree is not an error of the file.
-    if (e.GetCode() == kSectionNotFound) return nullptr;
+    if (e.GetCode() == RS_ERROR_NO_SUCH_SECTION) return nullptr;
     LogError("RS Exception:%d", e.GetCode());
     throw;
   }
   CFileSystemNode* root = nullptr;
   try {
-    if (ReadI32(reader) != kFileSystemNodeKind) ThrowStateError(kRSBadData);
+    if (ReadI32(reader) != kFileSystemNodeKind) ThrowStateError(RS_ERROR_BAD_DATA);
     root = CreateFileSystemNode();
     root->Load(reader);
     root->SetFileProperties(LoadPropertiesRecord(reader).release());
@@ -128,7 +128,7 @@ CFileSystemNode* ReadFileSystemTree(IRSData& reader, IDIRBuildCallback* progress
           child = folder->AddChild(CreateFileSystemNode());
           child->Load(reader);
         } else {
-          ThrowStateError(kRSBadData);
+          ThrowStateError(RS_ERROR_BAD_DATA);
         }
         child->SetFileProperties(LoadPropertiesRecord(reader).release());
         if (IsFolderNode(child)) queue.push_back(child);

@@ -17,8 +17,8 @@ class CFileSystemNode;
 class IDIRBuildCallback;
 
 // {D208F26C-078C-4E34-9D71-D91F535F7B57}
-inline const RSGuid kFileSystemTreeSection{{0x6C, 0xF2, 0x08, 0xD2, 0x8C, 0x07, 0x34, 0x4E, 0x9D, 0x71, 0xD9,
-                                            0x1F, 0x53, 0x5F, 0x7B, 0x57}};
+inline const RSGuid kFileSystemTreeSection{
+    {0x6C, 0xF2, 0x08, 0xD2, 0x8C, 0x07, 0x34, 0x4E, 0x9D, 0x71, 0xD9, 0x1F, 0x53, 0x5F, 0x7B, 0x57}};
 
 // Writes the tree below `root` as its own section. False when there is no root or the section
 // cannot be begun; a stream exception is logged ("RS Exception:%d") and rethrown. `progress`

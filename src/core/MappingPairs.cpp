@@ -15,10 +15,9 @@ unsigned SignedByteCount(int64_t v) {
 void MappingPairsEncoder::Add(uint64_t start, uint64_t length) {
   // The decoder reads lengths unsigned, so a length with the top bit of its 64 bits set must keep
   // all eight bytes; as a signed value it would shrink to a few bytes and come back small.
-  const unsigned lengthBytes =
-      length > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
-          ? 8
-          : SignedByteCount(static_cast<int64_t>(length));
+  const unsigned lengthBytes = length > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())
+                                   ? 8
+                                   : SignedByteCount(static_cast<int64_t>(length));
   unsigned offsetBytes = 0;
   uint64_t delta = 0;
   if (start != kSparseRunStart) {
@@ -55,7 +54,8 @@ MappingPairsDecoder::Step MappingPairsDecoder::Next(MappingPair& run) {
   }
   const unsigned lengthBytes = header & 0x0F;
   const unsigned offsetBytes = header >> 4;
-  if (lengthBytes > m_maxField || offsetBytes > m_maxField || m_length - m_pos - 1 < lengthBytes + offsetBytes) {
+  if (lengthBytes > m_maxField || offsetBytes > m_maxField ||
+      m_length - m_pos - 1 < lengthBytes + offsetBytes) {
     m_damaged = true;
     return Step::Damaged;
   }

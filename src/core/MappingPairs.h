@@ -40,8 +40,8 @@ class MappingPairsEncoder {
 };
 
 struct MappingPair {
-  uint64_t start = 0;   // kSparseRunStart for a sparse run
-  uint64_t vcn = 0;     // sum of the lengths of the runs before this one
+  uint64_t start = 0;  // kSparseRunStart for a sparse run
+  uint64_t vcn = 0;    // sum of the lengths of the runs before this one
   uint64_t length = 0;
 };
 

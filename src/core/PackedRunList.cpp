@@ -37,19 +37,19 @@ std::unique_ptr<PackedRunList> CreatePackedRunList(const IDataRunList& list) {
 
 std::unique_ptr<PackedRunList> LoadPackedRunList(IRSData& reader) {
   const uint32_t length = ReadU32(reader);
-  if (length == 0) ThrowStateError(kRSBadData);
+  if (length == 0) ThrowStateError(RS_ERROR_BAD_DATA);
   std::vector<uint8_t> bytes;
   ReadAnnounced(reader, length, bytes);
   const uint16_t resident = ReadU16(reader);
   // The header walk must end exactly on the last byte, and the runs must decode.
   const std::optional<size_t> walked = MappingPairsLength(bytes.data(), bytes.size());
-  if (!walked || *walked != bytes.size()) ThrowStateError(kRSBadData);
+  if (!walked || *walked != bytes.size()) ThrowStateError(RS_ERROR_BAD_DATA);
   MappingPairsDecoder decoder(bytes.data(), bytes.size());
   MappingPair pair;
   MappingPairsDecoder::Step step;
   while ((step = decoder.Next(pair)) == MappingPairsDecoder::Step::Run) {
   }
-  if (step != MappingPairsDecoder::Step::End) ThrowStateError(kRSBadData);
+  if (step != MappingPairsDecoder::Step::End) ThrowStateError(RS_ERROR_BAD_DATA);
   return std::make_unique<PackedRunList>(std::move(bytes), resident);
 }
 
@@ -61,6 +61,6 @@ void SaveRunListTail(IRSData& writer, const PackedRunList* packed) {
 std::unique_ptr<PackedRunList> LoadRunListTail(IRSData& reader) {
   const uint32_t flag = ReadU32(reader);
   if (flag == 0) return nullptr;
-  if (flag != 1) ThrowStateError(kRSBadData);
+  if (flag != 1) ThrowStateError(RS_ERROR_BAD_DATA);
   return LoadPackedRunList(reader);
 }

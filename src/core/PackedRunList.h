@@ -38,7 +38,7 @@ class PackedRunList {
 std::unique_ptr<PackedRunList> CreatePackedRunList(const IDataRunList& list);
 
 // Reads a saved packed list. A length that is not exactly one mapping-pairs string with its
-// terminator, or a string that does not decode, is bad data (the stream's exception, code 2);
+// terminator, or a string that does not decode, is bad data (RS_ERROR_BAD_DATA);
 // the half-read object is freed and the exception goes on to the caller, since the stream can no
 // longer be read in step.
 std::unique_ptr<PackedRunList> LoadPackedRunList(IRSData& reader);

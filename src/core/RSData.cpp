@@ -1,12 +1,7 @@
 #include "core/RSData.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstring>
 
 #include "platform/Log.h"
@@ -14,15 +9,15 @@
 
 namespace corvale {
 
-const RSGuid kRSMarker = {{0xEA, 0xF4, 0xB3, 0x1C, 0x05, 0x43, 0xB6, 0x4A, 0xB4, 0xB8, 0x24, 0x4A, 0x33, 0xD9,
-                           0x13, 0xBB}};
+const RSGuid kRSMarker = {
+    {0xEA, 0xF4, 0xB3, 0x1C, 0x05, 0x43, 0xB6, 0x4A, 0xB4, 0xB8, 0x24, 0x4A, 0x33, 0xD9, 0x13, 0xBB}};
 
 namespace {
 
 constexpr uint16_t kCrcPolynomial = 0x8005;
 constexpr uint64_t kMaxSectionLength = 0xFFFFFFFFu;
 
-std::array<uint16_t, 256> BuildCrcTable() {
+constexpr std::array<uint16_t, 256> BuildCrcTable() {
   std::array<uint16_t, 256> table{};
   for (unsigned i = 0; i < 256; ++i) {
     uint16_t crc = 0;
@@ -38,32 +33,7 @@ std::array<uint16_t, 256> BuildCrcTable() {
   return table;
 }
 
-const std::array<uint16_t, 256> kCrcTable = BuildCrcTable();
-
-bool PReadAll(int fd, void* data, size_t n, uint64_t offset, size_t* got) {
-  auto* p = static_cast<uint8_t*>(data);
-  size_t done = 0;
-  while (done < n) {
-    ssize_t r = pread(fd, p + done, n - done, static_cast<off_t>(offset + done));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) break;
-    done += static_cast<size_t>(r);
-  }
-  if (got) *got = done;
-  return done == n;
-}
-
-bool PWriteAll(int fd, const void* data, size_t n, uint64_t offset) {
-  auto* p = static_cast<const uint8_t*>(data);
-  size_t done = 0;
-  while (done < n) {
-    ssize_t r = pwrite(fd, p + done, n - done, static_cast<off_t>(offset + done));
-    if (r < 0 && errno == EINTR) continue;
-    if (r <= 0) return false;
-    done += static_cast<size_t>(r);
-  }
-  return true;
-}
+constexpr std::array<uint16_t, 256> kCrcTable = BuildCrcTable();
 
 }  // namespace
 
@@ -103,25 +73,26 @@ void CRSData::RequireSection() const {
 }
 
 uint64_t CRSData::FileSize() const {
-  struct stat st;
-  if (m_fd < 0 || fstat(m_fd, &st) != 0 || st.st_size < 0) return 0;
-  return static_cast<uint64_t>(st.st_size);
+  uint64_t size = 0;
+  return m_file.GetSize(&size) ? size : 0;
+}
+
+bool CRSData::ReadAt(uint64_t offset, void* data, size_t n) {
+  return m_file.Seek(offset) && m_file.Read(data, n) == n;
+}
+
+bool CRSData::WriteAt(uint64_t offset, const void* data, size_t n) {
+  return m_file.Seek(offset) && m_file.Write(data, n);
 }
 
 bool CRSData::Open(const std::string& path, int create) {
   CloseNoThrow();
   if (path.empty()) return false;
-  int flags = O_CLOEXEC;
-  if (m_mode == RS_MODE_WRITE) {
-    flags |= O_RDWR | O_CREAT | (create ? O_TRUNC : 0);
-  } else {
-    flags |= O_RDONLY;
-  }
-  do {
-    m_fd = ::open(path.c_str(), flags, 0666);
-  } while (m_fd < 0 && errno == EINTR);
-  if (m_fd >= 0 && m_buffer.size() != kRSBufferSize) m_buffer.assign(kRSBufferSize, 0);
-  return m_fd >= 0;
+  // Reader: an existing file, read only. Writer: made anew, or opened and created when missing.
+  const int mode = m_mode == RS_MODE_WRITE ? (create ? 3 : 4) : 0;
+  if (!m_file.Open(path, mode)) return false;
+  if (m_buffer.size() != kRSBufferSize) m_buffer.assign(kRSBufferSize, 0);
+  return true;
 }
 
 void CRSData::CloseNoThrow() {
@@ -137,22 +108,20 @@ void CRSData::CloseNoThrow() {
   }
   m_sectionPos = -1;
   m_fill = 0;
-  if (m_fd >= 0) ::close(m_fd);
-  m_fd = -1;
+  m_file.Close();
 }
 
 void CRSData::Close() { CloseNoThrow(); }
 
 bool CRSData::ReadHeaderBytes(uint8_t header[kRSHeaderSize]) {
   std::memset(header, 0, kRSHeaderSize);
-  if (m_fd < 0) return false;
-  return PReadAll(m_fd, header, kRSHeaderSize, 0, nullptr);
+  return m_file.IsOpen() && ReadAt(0, header, kRSHeaderSize);
 }
 
 void CRSData::WriteHeaderBytes(uint8_t header[kRSHeaderSize]) {
   putLE(header + kRSVersionOffset, kRSVersion, 4);
   putLE(header + kRSCrcOffset, HeaderCrc(header), 4);
-  if (m_fd < 0 || !PWriteAll(m_fd, header, kRSHeaderSize, 0)) throw CRSException(RS_ERROR_WRITE_FAILED);
+  if (!WriteAt(0, header, kRSHeaderSize)) throw CRSException(RS_ERROR_WRITE_FAILED);
 }
 
 bool CRSData::IsValidFile() {
@@ -226,13 +195,13 @@ void CRSData::GetResultText(char* buffer, size_t size) {
 bool CRSData::BeginSection(const RSGuid& guid) {
   EndSection();
   if (m_mode == RS_MODE_WRITE) {
-    if (m_fd < 0) throw CRSException(RS_ERROR_WRITE_FAILED);
+    if (!m_file.IsOpen()) throw CRSException(RS_ERROR_WRITE_FAILED);
     // Sections start behind the file header even when it has not been written yet.
     const uint64_t position = std::max<uint64_t>(FileSize(), kRSHeaderSize);
     uint8_t header[kRSSectionHeaderSize] = {};
     std::memcpy(header, kRSMarker.bytes.data(), 16);
     std::memcpy(header + 16, guid.bytes.data(), 16);
-    if (!PWriteAll(m_fd, header, sizeof header, position)) throw CRSException(RS_ERROR_WRITE_FAILED);
+    if (!WriteAt(position, header, sizeof header)) throw CRSException(RS_ERROR_WRITE_FAILED);
     std::memcpy(m_sectionHeader, header, sizeof header);
     m_sectionPos = static_cast<int64_t>(position);
     m_dataPos = position + kRSSectionHeaderSize;
@@ -245,13 +214,13 @@ bool CRSData::BeginSection(const RSGuid& guid) {
   // Reader: walk the section headers from the end of the file header. Each step moves forward by
   // at least a header, and every length is checked against the file, so the walk ends.
   const uint64_t size = FileSize();
-  if (m_fd < 0 || size < kRSHeaderSize) throw CRSException(RS_ERROR_SHORT_READ);
+  if (!m_file.IsOpen() || size < kRSHeaderSize) throw CRSException(RS_ERROR_SHORT_READ);
   uint64_t position = kRSHeaderSize;
   for (;;) {
     if (position == size) throw CRSException(RS_ERROR_NO_SUCH_SECTION);
     if (!rangeFits(position, kRSSectionHeaderSize, size)) throw CRSException(RS_ERROR_SHORT_READ);
     uint8_t header[kRSSectionHeaderSize];
-    if (!PReadAll(m_fd, header, sizeof header, position, nullptr)) throw CRSException(RS_ERROR_SHORT_READ);
+    if (!ReadAt(position, header, sizeof header)) throw CRSException(RS_ERROR_SHORT_READ);
     // Without the marker this is not a section header, and its length cannot be trusted to lead on.
     if (std::memcmp(header, kRSMarker.bytes.data(), 16) != 0) throw CRSException(RS_ERROR_BAD_DATA);
     const uint64_t length = ByteReader(header, sizeof header).u32(32);
@@ -276,7 +245,7 @@ void CRSData::EndSection() {
     try {
       Flush();
       putLE(m_sectionHeader + 32, m_sectionLength, 4);
-      if (!PWriteAll(m_fd, m_sectionHeader, kRSSectionHeaderSize, static_cast<uint64_t>(m_sectionPos))) {
+      if (!WriteAt(static_cast<uint64_t>(m_sectionPos), m_sectionHeader, kRSSectionHeaderSize)) {
         throw CRSException(RS_ERROR_WRITE_FAILED);
       }
     } catch (...) {
@@ -296,13 +265,13 @@ uint32_t CRSData::GetSectionLength() {
 
 void CRSData::WriteStored(const void* data, size_t n) {
   if (n == 0) return;
-  if (m_fd < 0 || !PWriteAll(m_fd, data, n, m_dataPos)) throw CRSException(RS_ERROR_WRITE_FAILED);
+  if (!WriteAt(m_dataPos, data, n)) throw CRSException(RS_ERROR_WRITE_FAILED);
   m_dataPos += n;
 }
 
 void CRSData::ReadStored(void* data, size_t n) {
   if (n == 0) return;
-  if (n > StoredLeft() || m_fd < 0 || !PReadAll(m_fd, data, n, m_dataPos, nullptr)) {
+  if (n > StoredLeft() || !ReadAt(m_dataPos, data, n)) {
     throw CRSException(RS_ERROR_SHORT_READ);
   }
   m_dataPos += n;

@@ -12,6 +12,7 @@
 
 #include "core/IRSData.h"
 #include "core/RSException.h"
+#include "platform/HandleFile.h"
 
 enum RSMode : int { RS_MODE_READ = 0, RS_MODE_WRITE = 1 };
 
@@ -86,15 +87,15 @@ class CRSData : public IRSData {
   void CloseNoThrow();
 
   int m_mode;
-  int m_fd = -1;
+  CHandleFile m_file;
   std::vector<uint8_t> m_buffer;  // kRSBufferSize bytes: gathered writes (plain and compressed), or
                                   // section bytes read ahead (compressed)
   size_t m_fill = 0;
   uint8_t m_sectionHeader[corvale::kRSSectionHeaderSize] = {};
-  int64_t m_sectionPos = -1;    // file offset of the open section's header, -1 when none
-  uint64_t m_sectionLength = 0; // writer: stored bytes so far; reader: stored bytes in the section
-  uint64_t m_consumed = 0;      // reader: stored bytes read from the file so far
-  uint64_t m_dataPos = 0;       // file offset of the next stored byte of the open section
+  int64_t m_sectionPos = -1;     // file offset of the open section's header, -1 when none
+  uint64_t m_sectionLength = 0;  // writer: stored bytes so far; reader: stored bytes in the section
+  uint64_t m_consumed = 0;       // reader: stored bytes read from the file so far
+  uint64_t m_dataPos = 0;        // file offset of the next stored byte of the open section
 
  private:
   bool ReadHeaderBytes(uint8_t header[corvale::kRSHeaderSize]);
@@ -103,4 +104,6 @@ class CRSData : public IRSData {
   // The current header when it reads back valid, else a fresh one (marker, version, status 0).
   void CurrentOrFreshHeader(uint8_t header[corvale::kRSHeaderSize]);
   uint64_t FileSize() const;
+  bool ReadAt(uint64_t offset, void* data, size_t n);
+  bool WriteAt(uint64_t offset, const void* data, size_t n);
 };

@@ -54,21 +54,16 @@ void CRSDataEx::Flush() {
 
 void CRSDataEx::WriteChunks() {
   if (m_fill == 0) return;
-  if (!m_codersMade) {
-    m_compressor = CreateCompressor(COMPRESSION_ZLIB);
-    m_decompressor = CreateDecompressor(COMPRESSION_ZLIB);
-    m_codersMade = true;
-  }
+  if (!m_compressor) m_compressor = CreateCompressor(COMPRESSION_ZLIB);
   m_staging.clear();
   m_staging.reserve(m_fill + (m_fill / kRSChunkSize + 1) * 2);
   for (size_t offset = 0; offset < m_fill; offset += kRSChunkSize) {
     const uint32_t piece = static_cast<uint32_t>(std::min(kRSChunkSize, m_fill - offset));
     const uint8_t* source = m_buffer.data() + offset;
     bool compressed = false;
-    const uint32_t stored =
-        CompressBlock(m_compressor, kRSCompressionLevel, source, piece, m_packed, sizeof m_packed, &compressed);
-    const uint16_t prefix =
-        static_cast<uint16_t>((stored - 1) | (compressed ? kRSChunkCompressed : 0));
+    const uint32_t stored = CompressBlock(m_compressor, kRSCompressionLevel, source, piece, m_packed,
+                                          sizeof m_packed, &compressed);
+    const uint16_t prefix = static_cast<uint16_t>((stored - 1) | (compressed ? kRSChunkCompressed : 0));
     const uint8_t* data = compressed ? m_packed : source;
     const size_t at = m_staging.size();
     m_staging.resize(at + 2 + stored);
@@ -101,11 +96,7 @@ void CRSDataEx::NextChunk() {
   const uint8_t* data = m_buffer.data() + m_readPos + 2;
   size_t produced = stored;
   if (prefix & kRSChunkCompressed) {
-    if (!m_codersMade) {
-      m_compressor = CreateCompressor(COMPRESSION_ZLIB);
-      m_decompressor = CreateDecompressor(COMPRESSION_ZLIB);
-      m_codersMade = true;
-    }
+    if (!m_decompressor) m_decompressor = CreateDecompressor(COMPRESSION_ZLIB);
     bool decompressed = false;
     produced = DecompressBlock(m_decompressor, data, static_cast<uint32_t>(stored), m_out, sizeof m_out,
                                &decompressed);

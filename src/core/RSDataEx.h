@@ -38,14 +38,13 @@ class CRSDataEx : public CRSData {
   // Decodes the next chunk into the output buffer.
   void NextChunk();
 
-  ICompressor* m_compressor = nullptr;
-  IDecompressor* m_decompressor = nullptr;
-  bool m_codersMade = false;
+  ICompressor* m_compressor = nullptr;      // zlib, made on first use; without one, chunks are
+  IDecompressor* m_decompressor = nullptr;  // stored as they are (writer) or refused (reader)
   uint8_t m_out[corvale::kRSChunkSize] = {};
   size_t m_outFill = 0;
   size_t m_outRead = 0;
-  size_t m_readPos = 0;           // reader: next unread byte in m_buffer
-  std::vector<uint8_t> m_staging; // writer: the chunks of one flush, written at once
+  size_t m_readPos = 0;            // reader: next unread byte in m_buffer
+  std::vector<uint8_t> m_staging;  // writer: the chunks of one flush, written at once
   uint8_t m_packed[corvale::kRSMaxCompressedChunk] = {};
 };
 

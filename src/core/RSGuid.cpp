@@ -1,4 +1,3 @@
-#include <cctype>
 #include <cstring>
 
 #include "core/IRSData.h"

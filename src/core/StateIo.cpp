@@ -5,12 +5,7 @@
 
 namespace corvale {
 
-void ThrowStateError(int32_t code) { throw StateStreamError(code); }
-
-void ReadExact(IRSData& stream, void* buffer, size_t n) {
-  if (n == 0) return;
-  if (stream.Read(buffer, n) != n) ThrowStateError(kRSShortRead);
-}
+void ThrowStateError(int32_t code) { throw CRSException(code); }
 
 namespace {
 uint64_t ReadLE(IRSData& stream, unsigned n) {
@@ -47,7 +42,7 @@ void ReadAnnounced(IRSData& stream, uint64_t length, std::vector<uint8_t>& out) 
 }
 
 std::string ReadText(IRSData& stream, uint64_t length, uint64_t maxLength) {
-  if (length > maxLength) ThrowStateError(kRSBadData);
+  if (length > maxLength) ThrowStateError(RS_ERROR_BAD_DATA);
   std::vector<uint8_t> bytes;
   ReadAnnounced(stream, length, bytes);
   return std::string(bytes.begin(), bytes.end());

@@ -2,9 +2,9 @@
 // Little-endian fields through the recovery-state stream. Everything a saved scan holds is written
 // field by field with these helpers, never as a memory image of a struct.
 //
-// Reading is strict: a fixed-size field that comes up short ends in the stream's exception (code 5),
-// and a value no writer of ours produces ends in code 2. Lengths and counts read from a state file
-// never size an allocation up front; buffers grow only as the bytes actually arrive.
+// Reading is strict: a fixed-size field that comes up short ends in the stream's exception
+// (RS_ERROR_SHORT_READ), and a value no writer of ours produces ends in RS_ERROR_BAD_DATA. Lengths and counts
+// read from a state file never size an allocation up front; buffers grow only as the bytes actually arrive.
 
 #include <cstddef>
 #include <cstdint>
@@ -12,27 +12,13 @@
 #include <vector>
 
 #include "core/IRSData.h"
+#include "core/RSData.h"
+#include "core/RSException.h"
 
 namespace corvale {
 
-// Exception codes of the state stream that the readers of saved objects raise themselves.
-inline constexpr int32_t kRSBadData = 2;
-inline constexpr int32_t kRSShortRead = 5;
-
-// The stream exception raised by the loaders of saved objects.
-class StateStreamError : public IRSException {
- public:
-  explicit StateStreamError(int32_t code) : m_code(code) {}
-  int32_t GetCode() const override { return m_code; }
-
- private:
-  int32_t m_code;
-};
-
+// Throws the state stream's exception (CRSException) with `code`.
 [[noreturn]] void ThrowStateError(int32_t code);
-
-// Reads exactly n bytes of the open section, or throws code 5.
-void ReadExact(IRSData& stream, void* buffer, size_t n);
 
 uint8_t ReadU8(IRSData& stream);
 uint16_t ReadU16(IRSData& stream);
@@ -41,9 +27,9 @@ uint64_t ReadU64(IRSData& stream);
 inline int32_t ReadI32(IRSData& stream) { return static_cast<int32_t>(ReadU32(stream)); }
 
 // Reads `length` bytes that a state file announced, growing the buffer piece by piece so that a
-// forged length costs at most the bytes really present before the stream runs out (code 5).
+// forged length costs at most the bytes really present before the stream runs out.
 void ReadAnnounced(IRSData& stream, uint64_t length, std::vector<uint8_t>& out);
-// The same for text: `length` bytes, refused with code 2 when above `maxLength`.
+// The same for text: `length` bytes, refused as bad data when above `maxLength`.
 std::string ReadText(IRSData& stream, uint64_t length, uint64_t maxLength);
 
 void WriteU8(IRSData& stream, uint8_t value);

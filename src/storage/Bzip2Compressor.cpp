@@ -53,11 +53,16 @@ uint32_t CBzip2Compressor::GetAvailOut() { return m_stream ? m_stream->avail_out
 
 const char* CBzip2Compressor::GetErrorText(int code) {
   switch (code) {
-    case -1: return "sequence error - bad call";
-    case -2: return "parameter error - bad call";
-    case -3: return "not enough memory";
-    case -9: return "config error";
-    default: return "unknown error";
+    case -1:
+      return "sequence error - bad call";
+    case -2:
+      return "parameter error - bad call";
+    case -3:
+      return "not enough memory";
+    case -9:
+      return "config error";
+    default:
+      return "unknown error";
   }
 }
 

@@ -8,19 +8,27 @@
 
 ICompressor* CreateCompressor(int type) {
   switch (type) {
-    case COMPRESSION_BZIP2: return new CBzip2Compressor();
-    case COMPRESSION_ZLIB: return new CZlibCompressor();
-    case COMPRESSION_LZMA: return new CLZMACompressor();
-    default: return nullptr;
+    case COMPRESSION_BZIP2:
+      return new CBzip2Compressor();
+    case COMPRESSION_ZLIB:
+      return new CZlibCompressor();
+    case COMPRESSION_LZMA:
+      return new CLZMACompressor();
+    default:
+      return nullptr;
   }
 }
 
 IDecompressor* CreateDecompressor(int type) {
   switch (type) {
-    case COMPRESSION_BZIP2: return new cbzip2decompressor();
-    case COMPRESSION_ZLIB: return new czlibdecompressor();
-    case COMPRESSION_LZMA: return new clzmadecompressor();
-    default: return nullptr;
+    case COMPRESSION_BZIP2:
+      return new cbzip2decompressor();
+    case COMPRESSION_ZLIB:
+      return new czlibdecompressor();
+    case COMPRESSION_LZMA:
+      return new clzmadecompressor();
+    default:
+      return nullptr;
   }
 }
 

@@ -72,8 +72,8 @@ uint32_t CompressBlock(ICompressor* compressor, int level, const void* block, ui
 
 // Decompresses one stored block into `output`. A block that is not exactly one complete stream
 // (library error, truncated stream, output larger than the capacity, bytes after the stream's end)
-// is taken as stored unchanged and copied as it is, when it fits. Returns the bytes produced (0 when a stored block exceeds the capacity);
-// *decompressed (when given) says whether the block was decompressed.
+// is taken as stored unchanged and copied as it is, when it fits. Returns the bytes produced (0 when a stored
+// block exceeds the capacity); *decompressed (when given) says whether the block was decompressed.
 uint32_t DecompressBlock(IDecompressor* decompressor, const void* data, uint32_t length, void* output,
                          uint32_t capacity, bool* decompressed = nullptr);
 

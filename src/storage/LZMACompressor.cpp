@@ -118,12 +118,18 @@ int CLZMACompressor::Compress(bool finish) {
 
 const char* CLZMACompressor::GetErrorText(int code) {
   switch (code) {
-    case -1: return "bad call";
-    case -2: return "initialization failed";
-    case -3: return "thread synchronization error";
-    case -4: return "input/output error";
-    case -5: return "not enough memory";
-    default: return "unknown error";
+    case -1:
+      return "bad call";
+    case -2:
+      return "initialization failed";
+    case -3:
+      return "thread synchronization error";
+    case -4:
+      return "input/output error";
+    case -5:
+      return "not enough memory";
+    default:
+      return "unknown error";
   }
 }
 
@@ -141,8 +147,8 @@ struct clzmadecompressor::State {
   size_t inLength = 0;
   uint8_t* out = nullptr;
   size_t outLength = 0;
-  size_t limit = 0;       // the stream's output limit: the output room when decoding began
-  size_t copied = 0;      // decoded bytes already handed to the caller
+  size_t limit = 0;   // the stream's output limit: the output room when decoding began
+  size_t copied = 0;  // decoded bytes already handed to the caller
   std::vector<uint8_t> dictionary;
 };
 

@@ -8,6 +8,11 @@
 // room allows. The encoder object and its match finder are kept from block to block, so the large
 // dictionary structures are allocated once; each stream still starts from a cleared state, so the
 // output is the same as with a fresh encoder.
+//
+// The decoder also reads streams written without an end marker (as other encoders of the format
+// write a stream of known size): such a stream ends where its input ends with the range coder at
+// zero. Its length is only known to its writer, so a reader passes that length as the output room;
+// given more room, the decoder may take a few bytes beyond the real end as part of the stream.
 
 #include <cstddef>
 #include <cstdint>

@@ -69,12 +69,18 @@ uint32_t CZlibCompressor::GetAvailOut() { return m_stream ? m_stream->avail_out 
 
 const char* CZlibCompressor::GetErrorText(int code) {
   switch (code) {
-    case -2: return "invalid stream - bad call";
-    case -3: return "data error";
-    case -4: return "not enough memory";
-    case -5: return "buffer error - bad call";
-    case -6: return "version error";
-    default: return "unknown error";
+    case -2:
+      return "invalid stream - bad call";
+    case -3:
+      return "data error";
+    case -4:
+      return "not enough memory";
+    case -5:
+      return "buffer error - bad call";
+    case -6:
+      return "version error";
+    default:
+      return "unknown error";
   }
 }
 

@@ -4,11 +4,11 @@
 #include <string>
 #include <vector>
 
+#include "MemoryStateStream.h"
+#include "TreeHelpers.h"
 #include "core/FileNode.h"
 #include "core/MyFileProperties.h"
 #include "core/StateIo.h"
-#include "MemoryStateStream.h"
-#include "TreeHelpers.h"
 
 using namespace corvale;
 using namespace treetest;
@@ -148,7 +148,8 @@ TEST(FileNode, UpdateFolderStatesWorksBottomUpThroughFolders) {
   EXPECT_EQ(s.checkedFiles, 1u);
   EXPECT_EQ(s.checkedBytes, 100u);
 
-  for (CFileNode* n = c->GetFirstChild(); n; n = n->GetNextSibling()) n->GetFileProperties()->SetCheckState(2);
+  for (CFileNode* n = c->GetFirstChild(); n; n = n->GetNextSibling())
+    n->GetFileProperties()->SetCheckState(2);
   g->GetFileProperties()->SetCheckState(2);
   UpdateFolderStates(part);
   EXPECT_EQ(StateOf(c), 2);
@@ -229,8 +230,9 @@ TEST(FileNode, RunningSummariesMatchARecountOverRandomToggles) {
       } else if (kind < 4) {
         n = AddFolder(parent, "d");
       } else {
-        n = AddFile(parent, "f", rng() % 100000, static_cast<uint16_t>((rng() % 3 == 0 ? kAttributeCompressed : 0) |
-                                                                      (rng() % 4 == 0 ? kAttributeEncrypted : 0)));
+        n = AddFile(parent, "f", rng() % 100000,
+                    static_cast<uint16_t>((rng() % 3 == 0 ? kAttributeCompressed : 0) |
+                                          (rng() % 4 == 0 ? kAttributeEncrypted : 0)));
       }
       if (n->GetFileProperties()->IsFolder()) folders.push_back(n);
       all.push_back(n);
@@ -303,11 +305,11 @@ TEST(FileNode, LoadRefusesForgedNameLengthsAndTypes) {
     int32_t code;
   } cases[] = {
       {"40 bytes", saved(40, 3, 40), 0},
-      {"41 bytes", saved(41, 3, 41), kRSBadData},
-      {"length all ones", saved(0xFFFFFFFF, 3, 8), kRSBadData},
-      {"name cut short", saved(10, 3, 4), kRSShortRead},
-      {"type 8", saved(0, 8, 0), kRSBadData},
-      {"type -1", saved(0, -1, 0), kRSBadData},
+      {"41 bytes", saved(41, 3, 41), RS_ERROR_BAD_DATA},
+      {"length all ones", saved(0xFFFFFFFF, 3, 8), RS_ERROR_BAD_DATA},
+      {"name cut short", saved(10, 3, 4), RS_ERROR_SHORT_READ},
+      {"type 8", saved(0, 8, 0), RS_ERROR_BAD_DATA},
+      {"type -1", saved(0, -1, 0), RS_ERROR_BAD_DATA},
   };
   for (const auto& c : cases) {
     MemoryStateStream s;
@@ -345,4 +347,27 @@ TEST(FileNode, DeepTreeIsWalkedTickedAndFreedWithoutRecursion) {
   part->ToggleCheck(part, false);
   EXPECT_EQ(StateOf(leaf), 2);
   FreeFileTree(part);
+}
+
+TEST(FileNode, NodeFlagAndNodeRecordBelongToTheirOwners) {
+  CFileSystemNode* part = MakePartition("C", 3, 0, 8);
+  TreeGuard guard{part};
+  CFileNode* file = AddFile(part, "x", 1);
+  EXPECT_EQ(part->SetNodeFlag(file, 5), 0);
+  EXPECT_EQ(part->SetNodeFlag(file, 6), 5);
+  EXPECT_EQ(file->GetFileProperties()->GetFlagByte(), 6);
+  CFileNode bare;
+  EXPECT_EQ(part->SetNodeFlag(&bare, 1), 0);
+  EXPECT_EQ(part->SetNodeFlag(nullptr, 1), 0);
+
+  FileSystemNodeInfo info;
+  part->GetNodeInfo(info);
+  EXPECT_EQ(info.kind, 0);
+  info.kind = 2;
+  info.data[259] = 0x7E;
+  part->SetNodeInfo(info);
+  FileSystemNodeInfo back;
+  part->GetNodeInfo(back);
+  EXPECT_EQ(back.kind, 2);
+  EXPECT_EQ(back.data[259], 0x7E);
 }

@@ -3,13 +3,13 @@
 #include <string>
 #include <vector>
 
+#include "MemoryStateStream.h"
+#include "TestProperties.h"
 #include "core/FileProperties.h"
 #include "core/MyFileProperties.h"
-#include "core/StateIo.h"
-#include "MemoryStateStream.h"
 #include "core/NTFSDataRunList.h"
+#include "core/StateIo.h"
 #include "platform/Log.h"
-#include "TestProperties.h"
 
 using namespace corvale;
 
@@ -59,7 +59,8 @@ int32_t CodeOfLoading(const std::vector<uint8_t>& bytes) {
 }  // namespace
 
 TEST(FilePropertiesFactory, EnginesRegisterTheirCodesAndCoreKeepsItsOwn) {
-  for (int32_t code = kPropertiesNtfs; code <= kPropertiesRaw; ++code) EXPECT_EQ(CreateFileProperties(code), nullptr);
+  for (int32_t code = kPropertiesNtfs; code <= kPropertiesRaw; ++code)
+    EXPECT_EQ(CreateFileProperties(code), nullptr);
   std::unique_ptr<IFileProperties> mine(CreateFileProperties(kPropertiesInMemory));
   ASSERT_NE(mine, nullptr);
   EXPECT_EQ(mine->GetPersistenceCode(), kPropertiesInMemory);
@@ -146,15 +147,15 @@ TEST(PropertiesRecord, EngineRecordKeepsItsRuns) {
 // logged like every stream error; so is a name longer than the record allows.
 TEST(PropertiesRecord, UnknownCodesAndOverlongNamesAreBadData) {
   log::ScopedCapture capture;
-  EXPECT_EQ(CodeOfLoading({9, 0, 0, 0}), kRSBadData);
+  EXPECT_EQ(CodeOfLoading({9, 0, 0, 0}), RS_ERROR_BAD_DATA);
   EXPECT_TRUE(capture.Has("RS Exception:2\n"));
-  EXPECT_EQ(CodeOfLoading({kPropertiesNtfs, 0, 0, 0}), kRSBadData);  // no NTFS engine registered here
+  EXPECT_EQ(CodeOfLoading({kPropertiesNtfs, 0, 0, 0}), RS_ERROR_BAD_DATA);  // no NTFS engine registered here
 
   std::vector<uint8_t> overlong = {kPropertiesInMemory, 0, 0, 0, 4, 1, 0, 0};  // name length 260
   overlong.resize(overlong.size() + 400, 'a');
-  EXPECT_EQ(CodeOfLoading(overlong), kRSBadData);
+  EXPECT_EQ(CodeOfLoading(overlong), RS_ERROR_BAD_DATA);
   std::vector<uint8_t> forged = {kPropertiesInMemory, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
-  EXPECT_EQ(CodeOfLoading(forged), kRSBadData);
+  EXPECT_EQ(CodeOfLoading(forged), RS_ERROR_BAD_DATA);
 }
 
 TEST(PropertiesRecord, EveryCutOfARecordEndsInShortRead) {
@@ -163,10 +164,12 @@ TEST(PropertiesRecord, EveryCutOfARecordEndsInShortRead) {
   CResidentNTFSDataRunList runs;
   runs.SetRun(5, 1, 0x40);
   const TestFileProperties engine("b.bin", 1, 0, CreatePackedRunList(runs));
-  for (const IFileProperties* p : {static_cast<const IFileProperties*>(&mine), static_cast<const IFileProperties*>(&engine)}) {
+  for (const IFileProperties* p :
+       {static_cast<const IFileProperties*>(&mine), static_cast<const IFileProperties*>(&engine)}) {
     const auto bytes = SavedRecord(p);
     for (size_t cut = 0; cut < bytes.size(); ++cut) {
-      EXPECT_EQ(CodeOfLoading(std::vector<uint8_t>(bytes.begin(), bytes.begin() + cut)), kRSShortRead) << cut;
+      EXPECT_EQ(CodeOfLoading(std::vector<uint8_t>(bytes.begin(), bytes.begin() + cut)), RS_ERROR_SHORT_READ)
+          << cut;
     }
     EXPECT_EQ(CodeOfLoading(bytes), 0);
   }

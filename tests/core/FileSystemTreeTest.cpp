@@ -1,19 +1,22 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "MemoryStateStream.h"
+#include "TestProperties.h"
+#include "TreeHelpers.h"
 #include "core/FileNode.h"
 #include "core/FileSystemTree.h"
 #include "core/IDIRBuildCallback.h"
 #include "core/MyFileProperties.h"
 #include "core/NTFSDataRunList.h"
+#include "core/RSDataEx.h"
 #include "core/StateIo.h"
-#include "MemoryStateStream.h"
 #include "platform/Log.h"
-#include "TestProperties.h"
-#include "TreeHelpers.h"
+#include "support/Fixtures.h"
 
 using namespace corvale;
 using namespace treetest;
@@ -81,8 +84,8 @@ CFileSystemNode* MixedTree() {
   docs->AddChild(CreateFileNode())->SetFileProperties(a);
   CResidentNTFSDataRunList resident;
   resident.SetRun(987654, 1, 0x98);
-  docs->AddChild(CreateFileNode())->SetFileProperties(new TestFileProperties("B.txt", 700, 0x20,
-                                                                             CreatePackedRunList(resident)));
+  docs->AddChild(CreateFileNode())
+      ->SetFileProperties(new TestFileProperties("B.txt", 700, 0x20, CreatePackedRunList(resident)));
   AddFile(docs, "C.bin", 1ull << 40, 0x20 | kAttributeCompressed);
   AddFolder(docs, "empty");
   CFileNode* lost = AddFolder(c, "LostFiles1");
@@ -120,7 +123,8 @@ TEST(FileSystemTree, RootOnlyTreeIsKindRootPropertiesAndOneEnd) {
   ASSERT_EQ(bytes.size(), 4 + rootForm + properties + 4);
   EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 4), (std::vector<uint8_t>{1, 0, 0, 0}));
   EXPECT_EQ(bytes[4 + rootForm], kPropertiesInMemory);
-  EXPECT_EQ(std::vector<uint8_t>(bytes.end() - 4, bytes.end()), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
+  EXPECT_EQ(std::vector<uint8_t>(bytes.end() - 4, bytes.end()),
+            (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF}));
 }
 
 TEST(FileSystemTree, SavedTreeLoadsBackEqual) {
@@ -133,7 +137,11 @@ TEST(FileSystemTree, SavedTreeLoadsBackEqual) {
   EXPECT_EQ(Describe(back), Describe(root));
 
   // The runs survive exactly, resident ones included.
-  CFileNode* docs = back->GetFirstChild()->GetNextSibling()->GetFirstChild()->GetNextSibling()->GetNextSibling()
+  CFileNode* docs = back->GetFirstChild()
+                        ->GetNextSibling()
+                        ->GetFirstChild()
+                        ->GetNextSibling()
+                        ->GetNextSibling()
                         ->GetNextSibling();
   ASSERT_STREQ(docs->GetFileProperties()->GetName(), "Documents");
   std::vector<std::string> withRuns;
@@ -197,7 +205,7 @@ TEST(FileSystemTree, RecordsWeNeverWriteAreBadData) {
     std::copy(c.bytes.begin(), c.bytes.end(), bytes.begin() + c.offset);
     int32_t code;
     EXPECT_EQ(LoadTree(bytes, &code), nullptr) << c.name;
-    EXPECT_EQ(code, kRSBadData) << c.name;
+    EXPECT_EQ(code, RS_ERROR_BAD_DATA) << c.name;
     EXPECT_TRUE(capture.Has("RS Exception:2")) << c.name;
   }
 }
@@ -212,7 +220,7 @@ TEST(FileSystemTree, DamagedSectionsAreRefusedCleanly) {
   for (size_t cut = 0; cut < good.size(); ++cut) {
     int32_t code;
     EXPECT_EQ(LoadTree(std::vector<uint8_t>(good.begin(), good.begin() + cut), &code), nullptr) << cut;
-    EXPECT_EQ(code, kRSShortRead) << cut;
+    EXPECT_EQ(code, RS_ERROR_SHORT_READ) << cut;
   }
   std::mt19937 rng(11);
   for (int round = 0; round < 3000; ++round) {
@@ -220,8 +228,10 @@ TEST(FileSystemTree, DamagedSectionsAreRefusedCleanly) {
     for (int k = 1 + rng() % 4; k > 0; --k) bytes[rng() % bytes.size()] = static_cast<uint8_t>(rng());
     int32_t code;
     CFileSystemNode* back = LoadTree(bytes, &code);
-    if (back != nullptr) FreeFileTree(back);
-    else EXPECT_TRUE(code == kRSBadData || code == kRSShortRead) << code;
+    if (back != nullptr)
+      FreeFileTree(back);
+    else
+      EXPECT_TRUE(code == RS_ERROR_BAD_DATA || code == RS_ERROR_SHORT_READ) << code;
   }
 }
 
@@ -271,4 +281,49 @@ TEST(FileSystemTree, DeepTreeIsSavedAndLoadedWithoutRecursion) {
   }
   EXPECT_EQ(depth, kDepth + 1);
   EXPECT_STREQ(m->GetFileProperties()->GetName(), "leaf");
+}
+
+TEST(FileSystemTree, SectionGuidIsTheTreeSection) {
+  EXPECT_EQ(kFileSystemTreeSection, RSGuid::FromString("{D208F26C-078C-4E34-9D71-D91F535F7B57}"));
+}
+
+// The whole way a saved scan goes: a compressed state file on disk, written and read back.
+TEST(FileSystemTree, TreeRoundTripsThroughAStateFile) {
+  TestPropertiesScope engine;
+  CFileSystemNode* root = MixedTree();
+  TreeGuard guard{root};
+  const std::string path = test::ScratchDir() + "/cstemp.rdf";
+  {
+    CRSDataEx writer(RS_MODE_WRITE);
+    ASSERT_TRUE(writer.Open(path, 1));
+    uint8_t header[132] = {};
+    std::memcpy(header, kRSMarker.bytes.data(), 16);
+    writer.WriteHeader(header);
+    ASSERT_TRUE(WriteFileSystemTree(root, writer, nullptr));
+    writer.SetStatus(1);
+    writer.Close();
+  }
+  CRSDataEx reader(RS_MODE_READ);
+  ASSERT_TRUE(reader.Open(path, 0));
+  ASSERT_TRUE(reader.IsValidFile());
+  CFileSystemNode* back = ReadFileSystemTree(reader, nullptr);
+  ASSERT_NE(back, nullptr);
+  TreeGuard guard2{back};
+  EXPECT_EQ(Describe(back), Describe(root));
+  reader.Close();
+
+  // A state file that holds no tree gives no tree.
+  const std::string empty = test::ScratchDir() + "/empty.rdf";
+  {
+    CRSDataEx writer(RS_MODE_WRITE);
+    ASSERT_TRUE(writer.Open(empty, 1));
+    uint8_t header[132] = {};
+    std::memcpy(header, kRSMarker.bytes.data(), 16);
+    writer.WriteHeader(header);
+    writer.SetStatus(1);
+    writer.Close();
+  }
+  CRSDataEx emptyReader(RS_MODE_READ);
+  ASSERT_TRUE(emptyReader.Open(empty, 0));
+  EXPECT_EQ(ReadFileSystemTree(emptyReader, nullptr), nullptr);
 }

@@ -45,10 +45,18 @@ TEST(MappingPairs, SignedByteCountIsTheSmallestSignedWidth) {
     int64_t value;
     unsigned bytes;
   } cases[] = {
-      {0, 1},         {127, 1},         {128, 2},          {-128, 1},
-      {-129, 2},      {-1, 1},          {32767, 2},        {32768, 3},
-      {(int64_t{1} << 55) - 1, 7},      {int64_t{1} << 55, 8},
-      {-(int64_t{1} << 55), 7},         {std::numeric_limits<int64_t>::min(), 8},
+      {0, 1},
+      {127, 1},
+      {128, 2},
+      {-128, 1},
+      {-129, 2},
+      {-1, 1},
+      {32767, 2},
+      {32768, 3},
+      {(int64_t{1} << 55) - 1, 7},
+      {int64_t{1} << 55, 8},
+      {-(int64_t{1} << 55), 7},
+      {std::numeric_limits<int64_t>::min(), 8},
       {std::numeric_limits<int64_t>::max(), 8},
   };
   for (const auto& c : cases) EXPECT_EQ(SignedByteCount(c.value), c.bytes) << c.value;
@@ -62,14 +70,19 @@ TEST(MappingPairs, EncodesRunsToTheExpectedBytes) {
     std::vector<DataRun> runs;
     const char* bytes;
   } cases[] = {
-      {"length 0x80 at the same start needs two length bytes", {{5, 1}, {5, 0x80}}, "11 01 05 12 80 00 00 00"},
+      {"length 0x80 at the same start needs two length bytes",
+       {{5, 1}, {5, 0x80}},
+       "11 01 05 12 80 00 00 00"},
       {"length 0x7F fits one byte", {{5, 1}, {5, 0x7F}}, "11 01 05 11 7F 00 00"},
-      {"sparse run, next delta from the last real start", {{100, 1}, {S, 2}, {90, 3}}, "11 01 64 01 02 11 03 F6 00"},
+      {"sparse run, next delta from the last real start",
+       {{100, 1}, {S, 2}, {90, 3}},
+       "11 01 64 01 02 11 03 F6 00"},
       {"delta -128 in one byte", {{200, 1}, {72, 1}}, "21 01 C8 00 11 01 80 00"},
       {"delta -129 in two bytes", {{200, 1}, {71, 1}}, "21 01 C8 00 21 01 7F FF 00"},
       {"first run at cluster 0 still has an offset field", {{0, 8}}, "11 08 00 00"},
       {"sparse first run", {{S, 16}, {3, 1}}, "01 10 11 01 03 00"},
-      {"length with the top bit set keeps all eight bytes", {{S, uint64_t{1} << 63}},
+      {"length with the top bit set keeps all eight bytes",
+       {{S, uint64_t{1} << 63}},
        "08 00 00 00 00 00 00 00 80 00"},
   };
   for (const auto& c : cases) EXPECT_EQ(Hex(Encode(c.runs)), c.bytes) << c.name;
@@ -83,15 +96,20 @@ TEST(MappingPairs, RoundTripsRunLists) {
       {{1000, 1}, {872, 1}, {743, 1}, {0, 3}, {kMax63, 1}, {0, 1}},
       {{kMax63, kMax63}, {1, uint64_t{1} << 63}},
       {{5, std::numeric_limits<uint64_t>::max()}},
-      {{0x123456789ABCull, 0x10000}, {0x12, 0x800000}, {0x7FFFFFFF, 0x80000000ull}, {0x80000000ull, 0xFFFFFFFFull}},
+      {{0x123456789ABCull, 0x10000},
+       {0x12, 0x800000},
+       {0x7FFFFFFF, 0x80000000ull},
+       {0x80000000ull, 0xFFFFFFFFull}},
       {{7, 0}, {7, 0}, {S, 0}},
   };
   // And a fragmented file of a thousand runs with a gap now and then.
   std::mt19937_64 rng(42);
   std::vector<DataRun> fragmented;
   for (int i = 0; i < 1000; ++i) {
-    if (rng() % 10 == 0) fragmented.push_back({S, 1 + rng() % 64});
-    else fragmented.push_back({rng() % (uint64_t{1} << (rng() % 48 + 1)), 1 + rng() % 100000});
+    if (rng() % 10 == 0)
+      fragmented.push_back({S, 1 + rng() % 64});
+    else
+      fragmented.push_back({rng() % (uint64_t{1} << (rng() % 48 + 1)), 1 + rng() % 100000});
   }
   lists.push_back(fragmented);
 
@@ -111,13 +129,16 @@ TEST(MappingPairs, DecodesSignedOffsetsAndSparseRuns) {
     std::vector<DataRun> runs;
   };
   const Case cases[] = {
-      {"0x21 with offset FF FF moves back by one", Bytes({0x11, 1, 0x10, 0x21, 1, 0xFF, 0xFF, 0}), {{16, 1}, {15, 1}}},
+      {"0x21 with offset FF FF moves back by one",
+       Bytes({0x11, 1, 0x10, 0x21, 1, 0xFF, 0xFF, 0}),
+       {{16, 1}, {15, 1}}},
       {"3-byte offset 0x800000 is -8388608",
        Bytes({0x41, 1, 0, 0, 0, 1, 0x31, 1, 0, 0, 0x80, 0}),
        {{0x1000000, 1}, {0x1000000 - 8388608, 1}}},
       {"header 0x01 is a sparse run", Bytes({0x01, 5, 0}), {{S, 5}}},
       {"lengths are unsigned", Bytes({0x11, 0xFF, 0x02, 0}), {{2, 255}}},
-      {"eight-byte offset taken as it is", Bytes({0x81, 1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0}),
+      {"eight-byte offset taken as it is",
+       Bytes({0x81, 1, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0}),
        {{kMax63, 1}}},
       {"bytes after the terminator are not read", Bytes({0x11, 1, 2, 0, 0x99}), {{2, 1}}},
   };

@@ -31,7 +31,7 @@ class MemoryStateStream : public IRSData {
   bool BeginSection(const RSGuid& guid) override {
     m_open = Find(guid);
     if (m_open == nullptr) {
-      if (!m_writing) throw corvale::StateStreamError(7);
+      if (!m_writing) throw CRSException(RS_ERROR_NO_SUCH_SECTION);
       m_sections.push_back({guid, {}});
       m_open = &m_sections.back().bytes;
     }
@@ -40,18 +40,18 @@ class MemoryStateStream : public IRSData {
   }
   void EndSection() override { m_open = nullptr; }
   uint32_t GetSectionLength() override {
-    if (m_open == nullptr) throw corvale::StateStreamError(8);
+    if (m_open == nullptr) throw CRSException(RS_ERROR_NO_SECTION);
     return static_cast<uint32_t>(m_open->size());
   }
   size_t Read(void* buffer, size_t n) override {
-    if (m_open == nullptr) throw corvale::StateStreamError(8);
+    if (m_open == nullptr) throw CRSException(RS_ERROR_NO_SECTION);
     const size_t take = std::min(n, m_open->size() - m_pos);
     if (take > 0) std::memcpy(buffer, m_open->data() + m_pos, take);
     m_pos += take;
     return take;
   }
   void Write(const void* buffer, size_t n) override {
-    if (m_open == nullptr) throw corvale::StateStreamError(8);
+    if (m_open == nullptr) throw CRSException(RS_ERROR_NO_SECTION);
     const uint8_t* p = static_cast<const uint8_t*>(buffer);
     m_open->insert(m_open->end(), p, p + n);
     ++m_writes;

@@ -2,11 +2,11 @@
 
 #include <vector>
 
+#include "MemoryStateStream.h"
 #include "core/MappingPairs.h"
 #include "core/NTFSDataRunList.h"
 #include "core/PackedRunList.h"
 #include "core/StateIo.h"
-#include "MemoryStateStream.h"
 
 using namespace corvale;
 
@@ -39,7 +39,9 @@ int32_t CodeOfLoading(const std::vector<uint8_t>& bytes, Load load) {
   return 0;
 }
 
-std::vector<uint8_t> Le32(uint32_t v) { return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)}; }
+std::vector<uint8_t> Le32(uint32_t v) {
+  return {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+}
 
 std::vector<uint8_t> Cat(std::initializer_list<std::vector<uint8_t>> parts) {
   std::vector<uint8_t> out;
@@ -74,7 +76,8 @@ TEST(DataRunList, SavesCountAndRunsAndLoadsThemBack) {
   s.BeginSection(TestSection(1));
   resident.Save(s);
   s.EndSection();
-  const std::vector<uint8_t> expected = {1, 0, 0, 0, 0x34, 0x12, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 0x98, 0, 0, 0};
+  const std::vector<uint8_t> expected = {1, 0, 0, 0, 0x34, 0x12, 0, 0, 0,    0, 0, 0,
+                                         1, 0, 0, 0, 0,    0,    0, 0, 0x98, 0, 0, 0};
   EXPECT_EQ(s.Section(TestSection(1)), expected);
 
   s.StartReading();
@@ -92,7 +95,7 @@ TEST(DataRunList, ForgedRunCountEndsInShortRead) {
   std::vector<uint8_t> bytes = Le32(0xFFFFFFFF);
   bytes.resize(bytes.size() + 32, 7);
   PlainRunList list;
-  EXPECT_EQ(CodeOfLoading(bytes, [&](IRSData& s) { list.Load(s); }), kRSShortRead);
+  EXPECT_EQ(CodeOfLoading(bytes, [&](IRSData& s) { list.Load(s); }), RS_ERROR_SHORT_READ);
   EXPECT_EQ(list.GetRunCount(), 2u);
 }
 
@@ -163,20 +166,23 @@ TEST(PackedRunList, LoadRefusesDamagedSavedLists) {
     int32_t code;
   } cases[] = {
       {"sound", Cat({Le32(4), good, resident}), 0},
-      {"length 0", Cat({Le32(0), resident}), kRSBadData},
-      {"length beyond the section", Cat({Le32(0xFFFFFFFF), good, resident}), kRSShortRead},
-      {"no terminator inside the length", Cat({Le32(3), {0x11, 1, 5}, resident}), kRSBadData},
-      {"bytes after the terminator", Cat({Le32(5), good, {0}, resident}), kRSBadData},
-      {"run before cluster 0", Cat({Le32(4), {0x11, 1, 0xFF, 0}, resident}), kRSBadData},
-      {"field wider than 8 bytes", Cat({Le32(12), {0x19, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, resident}), kRSBadData},
-      {"resident value cut off", Cat({Le32(4), good, {0}}), kRSShortRead},
-      {"tail flag neither 0 nor 1", Le32(2), kRSBadData},
+      {"length 0", Cat({Le32(0), resident}), RS_ERROR_BAD_DATA},
+      {"length beyond the section", Cat({Le32(0xFFFFFFFF), good, resident}), RS_ERROR_SHORT_READ},
+      {"no terminator inside the length", Cat({Le32(3), {0x11, 1, 5}, resident}), RS_ERROR_BAD_DATA},
+      {"bytes after the terminator", Cat({Le32(5), good, {0}, resident}), RS_ERROR_BAD_DATA},
+      {"run before cluster 0", Cat({Le32(4), {0x11, 1, 0xFF, 0}, resident}), RS_ERROR_BAD_DATA},
+      {"field wider than 8 bytes", Cat({Le32(12), {0x19, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, resident}),
+       RS_ERROR_BAD_DATA},
+      {"resident value cut off", Cat({Le32(4), good, {0}}), RS_ERROR_SHORT_READ},
+      {"tail flag neither 0 nor 1", Le32(2), RS_ERROR_BAD_DATA},
   };
   for (const auto& c : cases) {
     const bool tailCase = std::string(c.name).find("tail") != std::string::npos;
     const int32_t code = CodeOfLoading(c.bytes, [&](IRSData& s) {
-      if (tailCase) LoadRunListTail(s);
-      else LoadPackedRunList(s);
+      if (tailCase)
+        LoadRunListTail(s);
+      else
+        LoadPackedRunList(s);
     });
     EXPECT_EQ(code, c.code) << c.name;
   }

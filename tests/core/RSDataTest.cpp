@@ -1,4 +1,6 @@
+#include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <fstream>
@@ -8,9 +10,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
-#include <zlib.h>
 
 #include "core/RSData.h"
 #include "core/RSDataEx.h"
@@ -41,7 +40,7 @@ Bytes TreeLikeBytes(size_t n) {
   while (b.size() < n) {
     const std::string name = "file_" + std::to_string(rng() % 5000) + ".jpg";
     const uint32_t fields[4] = {static_cast<uint32_t>(name.size()), static_cast<uint32_t>(rng() % 16), 0x20,
-                               static_cast<uint32_t>(rng() % 100000)};
+                                static_cast<uint32_t>(rng() % 100000)};
     const auto* f = reinterpret_cast<const uint8_t*>(fields);
     b.insert(b.end(), f, f + sizeof fields);
     b.insert(b.end(), name.begin(), name.end());
@@ -156,8 +155,9 @@ TEST(StateStreamBasics, GuidTextGivesItsBinaryForm) {
   EXPECT_EQ(0, std::memcmp(braced.bytes.data(), expected, 16));
   EXPECT_EQ(braced, RSGuid::FromString("1cb3f4ea-4305-4ab6-b4b8-244a33d913bb"));
   EXPECT_EQ(braced, kRSMarker);
-  for (const char* bad : {"", "{1CB3F4EA-4305-4AB6-B4B8-244A33D913B}", "1CB3F4EA43054AB6B4B8244A33D913BB",
-                          "{1CB3F4EA-4305-4AB6-B4B8-244A33D913BG}", "{1CB3F4EA+4305-4AB6-B4B8-244A33D913BB}"}) {
+  for (const char* bad :
+       {"", "{1CB3F4EA-4305-4AB6-B4B8-244A33D913B}", "1CB3F4EA43054AB6B4B8244A33D913BB",
+        "{1CB3F4EA-4305-4AB6-B4B8-244A33D913BG}", "{1CB3F4EA+4305-4AB6-B4B8-244A33D913BB}"}) {
     EXPECT_EQ(RSGuid{}, RSGuid::FromString(bad)) << bad;
   }
 }

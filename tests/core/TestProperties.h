@@ -14,7 +14,8 @@ class TestFileProperties : public IFileProperties {
   static constexpr int32_t kCode = kPropertiesFat;
 
   TestFileProperties() = default;
-  TestFileProperties(const char* name, uint64_t size, uint16_t attributes, std::unique_ptr<PackedRunList> runs)
+  TestFileProperties(const char* name, uint64_t size, uint16_t attributes,
+                     std::unique_ptr<PackedRunList> runs)
       : m_name(name), m_size(size), m_attributes(attributes), m_runs(std::move(runs)) {}
 
   uint16_t GetNameLength() const override { return static_cast<uint16_t>(m_name.size()); }
@@ -73,7 +74,8 @@ class TestFileProperties : public IFileProperties {
 class TestPropertiesScope {
  public:
   TestPropertiesScope() {
-    RegisterFilePropertiesFactory(TestFileProperties::kCode, [] () -> IFileProperties* { return new TestFileProperties(); });
+    RegisterFilePropertiesFactory(TestFileProperties::kCode,
+                                  []() -> IFileProperties* { return new TestFileProperties(); });
   }
   ~TestPropertiesScope() { RegisterFilePropertiesFactory(TestFileProperties::kCode, nullptr); }
 };

@@ -54,12 +54,13 @@ inline std::string Describe(CFileNode* root) {
     char line[512];
     const IFileProperties* p = n->GetFileProperties();
     if (p != nullptr) {
-      std::snprintf(line, sizeof line, "%d %s name=%s size=%llu attr=%x t=%llu/%llu/%llu type=%u code=%d text=%s",
-                    depth, n->IsFileSystemNode() ? "FS" : "N", p->GetName(),
-                    static_cast<unsigned long long>(p->GetSize()), p->GetAttributes(),
-                    static_cast<unsigned long long>(p->GetCreationTime()),
-                    static_cast<unsigned long long>(p->GetTime2()), static_cast<unsigned long long>(p->GetTime3()),
-                    p->GetTypeWord(), p->GetPersistenceCode(), p->GetExtraText().c_str());
+      std::snprintf(
+          line, sizeof line, "%d %s name=%s size=%llu attr=%x t=%llu/%llu/%llu type=%u code=%d text=%s",
+          depth, n->IsFileSystemNode() ? "FS" : "N", p->GetName(),
+          static_cast<unsigned long long>(p->GetSize()), p->GetAttributes(),
+          static_cast<unsigned long long>(p->GetCreationTime()),
+          static_cast<unsigned long long>(p->GetTime2()), static_cast<unsigned long long>(p->GetTime3()),
+          p->GetTypeWord(), p->GetPersistenceCode(), p->GetExtraText().c_str());
     } else {
       std::snprintf(line, sizeof line, "%d %s no-properties", depth, n->IsFileSystemNode() ? "FS" : "N");
     }

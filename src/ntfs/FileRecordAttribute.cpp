@@ -200,7 +200,7 @@ bool WalkBounds(const uint8_t* record, size_t length, uint32_t& first, uint32_t&
 }  // namespace corvale::ntfs::detail
 
 ParseResult CheckFileRecordAttributes(const uint8_t* record, size_t length) {
-  uint32_t offset, walked;
+  uint32_t offset = 0, walked = 0;
   if (!corvale::ntfs::detail::WalkBounds(record, length, offset, walked))
     return ParseResult::Damaged("record", "is shorter than the header", length, 0, rec::kHeaderSize);
   ByteReader r(record, walked);

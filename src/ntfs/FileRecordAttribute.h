@@ -234,7 +234,7 @@ bool WalkBounds(const uint8_t* record, size_t length, uint32_t& first, uint32_t&
 
 template <typename Visit>
 void ForEachAttribute(const uint8_t* record, size_t length, Visit visit) {
-  uint32_t offset, walked;
+  uint32_t offset = 0, walked = 0;
   if (!corvale::ntfs::detail::WalkBounds(record, length, offset, walked)) return;
   corvale::ByteReader r(record, walked);
   while (offset + 8 < walked) {

@@ -86,7 +86,7 @@ bool IsIndexBufferHeaderValid(const uint8_t* buffer, size_t length) {
 }
 
 bool VerifyIndexBufferFixup(const uint8_t* buffer, size_t length) {
-  size_t usaOffset, strides;
+  size_t usaOffset = 0, strides = 0;
   if (!PlanFixup(buffer, length, usaOffset, strides)) return false;
   uint16_t usn = Word(buffer, usaOffset);
   for (size_t i = 0; i < strides; ++i) {
@@ -97,7 +97,7 @@ bool VerifyIndexBufferFixup(const uint8_t* buffer, size_t length) {
 
 bool ApplyIndexBufferFixup(uint8_t* buffer, size_t length) {
   if (!VerifyIndexBufferFixup(buffer, length)) return false;
-  size_t usaOffset, strides;
+  size_t usaOffset = 0, strides = 0;
   PlanFixup(buffer, length, usaOffset, strides);
   for (size_t i = 0; i < strides; ++i)
     PutWord(buffer, (i + 1) * indx::kStride - 2, Word(buffer, usaOffset + 2 * (i + 1)));
@@ -105,7 +105,7 @@ bool ApplyIndexBufferFixup(uint8_t* buffer, size_t length) {
 }
 
 bool RestoreIndexBufferFixup(uint8_t* buffer, size_t length) {
-  size_t usaOffset, strides;
+  size_t usaOffset = 0, strides = 0;
   if (!PlanFixup(buffer, length, usaOffset, strides)) return false;
   uint16_t usn = Word(buffer, usaOffset);
   for (size_t i = 0; i < strides; ++i) {

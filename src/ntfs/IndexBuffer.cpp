@@ -201,7 +201,7 @@ ParseResult CheckIndexBuffer(const uint8_t* buffer, size_t length) {
   size_t used = indx::kIndexHeader + r.u32(indx::kAllocatedSize);
   size_t fixed = (r.u16(indx::kUsaCount) - 1u) * indx::kStride;
   uint8_t copy[kMaxCopy];
-  size_t copyLength = std::min({length, std::max(used, fixed), sizeof copy});
+  size_t copyLength = std::min({length, std::max({used, fixed, size_t{indx::kStride}}), sizeof copy});
   std::memcpy(copy, buffer, copyLength);
   if (!ApplyIndexBufferFixup(copy, copyLength)) {
     size_t usaOffset = r.u16(indx::kUsaOffset);

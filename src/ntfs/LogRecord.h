@@ -1,5 +1,5 @@
 #pragma once
-// $LogFile pages (FORMAT.md, "Log file pages"): restart pages ("RSTR") and log record pages ("RCRD").
+// $LogFile pages (FORMAT.md, "$LogFile pages"): restart pages ("RSTR") and log record pages ("RCRD").
 // The scan takes them as evidence of an NTFS partition. Both tests read the page in place and never
 // change it.
 

@@ -284,7 +284,7 @@ TEST(NtfsMutationLoop, KeptInputsReplay) {
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     SCOPED_TRACE(entry.path().filename().string());
     MemoryDevice device(std::vector<uint8_t>(256 * 1024, 0));
-    RunRecordParsers(bytes, &device, placement);
+    RunRecordParsers(bytes, &device, placement, bytes.size());
     RunIndexParsers(bytes);
     RunBootParsers(bytes, &device);
     RunRunStringParsers(bytes);

@@ -21,7 +21,8 @@ namespace {
 constexpr uint64_t kPieceBytes = 1 << 20;
 
 // Reads `length` bytes at byte `offset` of the image (512-byte sectors).
-bool ReadBytes(CImageFileDevice& image, uint64_t offset, uint64_t length, uint8_t* out, std::vector<uint8_t>& scratch) {
+bool ReadBytes(CImageFileDevice& image, uint64_t offset, uint64_t length, uint8_t* out,
+               std::vector<uint8_t>& scratch) {
   uint64_t first = offset / 512;
   uint64_t last = (offset + length + 511) / 512;
   if (offset % 512 == 0 && length % 512 == 0) return image.ReadSectors(out, first, last - first);
@@ -51,7 +52,8 @@ bool ReadMft(CImageFileDevice& image, const CNTFSRunList& runs, uint32_t bytesPe
     if (run->lcn < 0) {
       std::fill_n(out + done, n, 0);
     } else {
-      uint64_t disk = uint64_t(run->lcn) * bytesPerCluster + (position - uint64_t(run->vcn) * bytesPerCluster);
+      uint64_t disk =
+          uint64_t(run->lcn) * bytesPerCluster + (position - uint64_t(run->vcn) * bytesPerCluster);
       if (!ReadBytes(image, disk, n, out + done, scratch)) return false;
     }
     done += n;
@@ -89,13 +91,14 @@ int RunNtfsRecords(int argc, char** argv) {
   int64_t dataSize = -1;
   {
     CNTFSFileRecordView view(mftRecord.data(), mftRecord.size());
-    if (!view.IsValid() || !GetDataRunListOfRecord(view.GetBuffer(), view.GetLength(), runs, false, &dataSize)) {
+    if (!view.IsValid() ||
+        !GetDataRunListOfRecord(view.GetBuffer(), view.GetLength(), runs, false, &dataSize)) {
       std::fprintf(stderr, "%s: the $MFT record gives no runs\n", argv[0]);
       return 1;
     }
     NTFSMftPlacement placement{&runs, 0, 512, geometry.bytesPerCluster, recordSize};
-    auto extensions = BuildAttributeListEntries(view.GetBuffer(), view.GetLength(), int64_t(geometry.mftByteOffset / 512),
-                                                0, &image, placement);
+    auto extensions = BuildAttributeListEntries(view.GetBuffer(), view.GetLength(),
+                                                int64_t(geometry.mftByteOffset / 512), 0, &image, placement);
     if (extensions) {
       CNTFSFileRecord mft(mftRecord.data(), mftRecord.size(), int64_t(geometry.mftByteOffset / 512), &image,
                           extensions.get(), recordSize, 0);
@@ -130,7 +133,8 @@ int RunNtfsRecords(int argc, char** argv) {
         ++notRecords;
         continue;
       }
-      if (IsFileRecordHeaderValid(record, recordSize) && !VerifyFileRecordFixup(record, recordSize)) ++fixupFailed;
+      if (IsFileRecordHeaderValid(record, recordSize) && !VerifyFileRecordFixup(record, recordSize))
+        ++fixupFailed;
       if (!result.IsValid()) {
         ++damaged;
         continue;
@@ -152,12 +156,13 @@ int RunNtfsRecords(int argc, char** argv) {
               valid, inUse, directories, damaged, fixupFailed, notRecords);
   std::printf("  read and parse  %12.0f records/s  (%.3f s)\n", perSecond, seconds);
   std::printf("  parse only      %12.0f records/s  (%.3f s)\n", parsePerSecond, parseSeconds);
-  std::printf("{\"bench\":\"ntfs-records\",\"records\":%" PRIu64 ",\"valid\":%" PRIu64 ",\"in_use\":%" PRIu64
-              ",\"damaged\":%" PRIu64 ",\"fixup_failed\":%" PRIu64 ",\"not_records\":%" PRIu64
-              ",\"seconds\":%.6f,\"records_per_second\":%.0f,\"parse_seconds\":%.6f,\"parse_records_per_second\":%."
-              "0f}\n",
-              records, valid, inUse, damaged, fixupFailed, notRecords, seconds, perSecond, parseSeconds,
-              parsePerSecond);
+  std::printf(
+      "{\"bench\":\"ntfs-records\",\"records\":%" PRIu64 ",\"valid\":%" PRIu64 ",\"in_use\":%" PRIu64
+      ",\"damaged\":%" PRIu64 ",\"fixup_failed\":%" PRIu64 ",\"not_records\":%" PRIu64
+      ",\"seconds\":%.6f,\"records_per_second\":%.0f,\"parse_seconds\":%.6f,\"parse_records_per_second\":%."
+      "0f}\n",
+      records, valid, inUse, damaged, fixupFailed, notRecords, seconds, perSecond, parseSeconds,
+      parsePerSecond);
   return 0;
 }
 

@@ -26,7 +26,8 @@ std::vector<uint8_t> BuildAttributeDefinitionTable() {
   size_t i = 0;
   for (const NTFSAttributeDefinition& d : kNTFSAttributeDefinitions) {
     uint8_t* entry = table.data() + i++ * ad::kEntrySize;
-    for (size_t c = 0; d.name[c] != 0 && c < 64; ++c) entry[ad::kName + 2 * c] = static_cast<uint8_t>(d.name[c]);
+    for (size_t c = 0; d.name[c] != 0 && c < 64; ++c)
+      entry[ad::kName + 2 * c] = static_cast<uint8_t>(d.name[c]);
     corvale::putLE(entry + ad::kType, d.type, 4);
     corvale::putLE(entry + ad::kFlags, d.flags, 4);
     corvale::putLE(entry + ad::kMinimumSize, static_cast<uint64_t>(d.minimumSize), 8);

@@ -22,7 +22,6 @@ constexpr size_t kEntryLength = 0x04;
 constexpr size_t kEntryReference = 0x10;
 constexpr size_t kEntryMinLength = 0x1A;  // up to and including the reference
 
-
 }  // namespace
 
 uint32_t GetMftRecordSize(IStorageDevice* device) {
@@ -115,8 +114,8 @@ bool GetAttributeListReferences(const uint8_t* record, size_t length, IStorageDe
 }
 
 std::unique_ptr<std::vector<NTFSExtensionRecordRef>> BuildAttributeListEntries(
-    const uint8_t* record, size_t length, int64_t recordSector, int64_t ownRecordNumber, IStorageDevice* device,
-    const NTFSMftPlacement& placement) {
+    const uint8_t* record, size_t length, int64_t recordSector, int64_t ownRecordNumber,
+    IStorageDevice* device, const NTFSMftPlacement& placement) {
   std::vector<uint64_t> references;
   if (!GetAttributeListReferences(record, length, device, placement, references)) return nullptr;
   if (ownRecordNumber < 0) ownRecordNumber = GetOwnRecordNumber(record, length);
@@ -135,16 +134,19 @@ std::unique_ptr<std::vector<NTFSExtensionRecordRef>> BuildAttributeListEntries(
 
 bool CNTFSAttributeListEntry::Load(uint32_t recordSize, int64_t baseRecordNumber) {
   m_record.clear();
-  if (!m_device || m_sector < 0 || recordSize < rec::kMinRecordSize || recordSize > rec::kMaxAllocated) return false;
+  if (!m_device || m_sector < 0 || recordSize < rec::kMinRecordSize || recordSize > rec::kMaxAllocated)
+    return false;
   int32_t sectorSize = m_device->GetSectorSize();
   if (sectorSize <= 0) return false;
-  uint64_t byteInSector =
-      recordSize < uint32_t(sectorSize) ? ((m_reference & rec::kRecordNumberMask) * recordSize) % sectorSize : 0;
+  uint64_t byteInSector = recordSize < uint32_t(sectorSize)
+                              ? ((m_reference & rec::kRecordNumberMask) * recordSize) % sectorSize
+                              : 0;
   uint64_t sectors = (byteInSector + recordSize + sectorSize - 1) / sectorSize;
   std::vector<uint8_t> buffer(sectors * sectorSize);
   if (!m_device->ReadSectors(buffer.data(), uint64_t(m_sector), sectors)) return false;
   const uint8_t* candidate = buffer.data() + byteInSector;
-  if (!IsValidNTFSFileRecord(candidate, recordSize) || !IsExtensionRecord(candidate, recordSize)) return false;
+  if (!IsValidNTFSFileRecord(candidate, recordSize) || !IsExtensionRecord(candidate, recordSize))
+    return false;
   if (baseRecordNumber >= 0 &&
       (GetBaseRecordReference(candidate, recordSize) & rec::kRecordNumberMask) != uint64_t(baseRecordNumber))
     return false;
@@ -153,7 +155,8 @@ bool CNTFSAttributeListEntry::Load(uint32_t recordSize, int64_t baseRecordNumber
   return true;
 }
 
-CNTFSFileRecord::CNTFSFileRecord(const uint8_t* buffer, size_t length, int64_t recordSector, IStorageDevice* device,
+CNTFSFileRecord::CNTFSFileRecord(const uint8_t* buffer, size_t length, int64_t recordSector,
+                                 IStorageDevice* device,
                                  const std::vector<NTFSExtensionRecordRef>* extensions, uint32_t recordSize,
                                  int64_t ownRecordNumber)
     : m_recordSector(recordSector), m_device(device) {
@@ -162,7 +165,8 @@ CNTFSFileRecord::CNTFSFileRecord(const uint8_t* buffer, size_t length, int64_t r
   m_record.assign(buffer, buffer + FileRecordLength(buffer, length));
   ApplyFileRecordFixup(m_record.data(), m_record.size());
   if (!extensions) return;
-  int64_t base = ownRecordNumber >= 0 ? ownRecordNumber : GetOwnRecordNumber(m_record.data(), m_record.size());
+  int64_t base =
+      ownRecordNumber >= 0 ? ownRecordNumber : GetOwnRecordNumber(m_record.data(), m_record.size());
   m_entries.reserve(extensions->size());
   for (const NTFSExtensionRecordRef& ref : *extensions) {
     m_entries.emplace_back(m_device, ref.sector, ref.reference);

@@ -42,7 +42,8 @@ uint32_t GetMftRecordSize(IStorageDevice* device);
 // virtual cluster is not mapped, the placement is incomplete, or the arithmetic overflows. Records
 // smaller than a device sector share sectors: `byteInSector` then gets the record's byte offset
 // inside the sector (0 otherwise).
-int64_t MftRecordToSector(uint64_t recordNumber, const NTFSMftPlacement& placement, uint32_t* byteInSector = nullptr);
+int64_t MftRecordToSector(uint64_t recordNumber, const NTFSMftPlacement& placement,
+                          uint32_t* byteInSector = nullptr);
 
 // Largest $ATTRIBUTE_LIST read from the disk. Real lists stay far below it; a larger size is damage,
 // and reading it would let one record ask for any amount of memory.
@@ -63,8 +64,8 @@ bool GetAttributeListReferences(const uint8_t* record, size_t length, IStorageDe
 // -1; and, for records of a sector or more, any reference placed at `recordSector`). Null when the
 // record has no attribute list or nothing is left.
 std::unique_ptr<std::vector<NTFSExtensionRecordRef>> BuildAttributeListEntries(
-    const uint8_t* record, size_t length, int64_t recordSector, int64_t ownRecordNumber, IStorageDevice* device,
-    const NTFSMftPlacement& placement);
+    const uint8_t* record, size_t length, int64_t recordSector, int64_t ownRecordNumber,
+    IStorageDevice* device, const NTFSMftPlacement& placement);
 
 // One extension record named by an attribute list.
 class CNTFSAttributeListEntry {

@@ -18,11 +18,12 @@ std::string NTFSFileName::NameUtf8() const { return corvale::ntfs::Utf16LeToUtf8
 
 ParseResult ParseFileNameValue(ByteReader value, NTFSFileName& out) {
   if (!value.has(0, fn::kName))
-    return ParseResult::Damaged("$FILE_NAME value", "is shorter than its fixed part", value.size(), 0, fn::kName);
+    return ParseResult::Damaged("$FILE_NAME value", "is shorter than its fixed part", value.size(), 0,
+                                fn::kName);
   uint8_t nameLength = value.u8(fn::kNameLength);
   if (!value.has(fn::kName, 2u * nameLength))
-    return ParseResult::Damaged("$FILE_NAME name length", "runs past the value end", nameLength, fn::kNameLength,
-                                (value.size() - fn::kName) / 2);
+    return ParseResult::Damaged("$FILE_NAME name length", "runs past the value end", nameLength,
+                                fn::kNameLength, (value.size() - fn::kName) / 2);
   out.parentReference = value.u64(fn::kParentReference);
   out.creationTime = value.u64(fn::kCreationTime);
   out.modificationTime = value.u64(fn::kModificationTime);
@@ -40,8 +41,8 @@ ParseResult ParseFileNameValue(ByteReader value, NTFSFileName& out) {
 
 ParseResult ParseStandardInformationValue(ByteReader value, NTFSStandardInformation& out) {
   if (!value.has(0, si::kMinValueLength))
-    return ParseResult::Damaged("$STANDARD_INFORMATION value", "is shorter than the times and flags", value.size(),
-                                0, si::kMinValueLength);
+    return ParseResult::Damaged("$STANDARD_INFORMATION value", "is shorter than the times and flags",
+                                value.size(), 0, si::kMinValueLength);
   out.creationTime = value.u64(si::kCreationTime);
   out.modificationTime = value.u64(si::kModificationTime);
   out.mftChangeTime = value.u64(si::kMftChangeTime);
@@ -50,7 +51,8 @@ ParseResult ParseStandardInformationValue(ByteReader value, NTFSStandardInformat
   return ParseResult::Valid();
 }
 
-CNTFSFileRecordAttribute::CNTFSFileRecordAttribute(const uint8_t* record, size_t recordLength, uint32_t offset) {
+CNTFSFileRecordAttribute::CNTFSFileRecordAttribute(const uint8_t* record, size_t recordLength,
+                                                   uint32_t offset) {
   ByteReader r(record, recordLength);
   uint32_t length = r.u32(uint64_t(offset) + attr::kLength);
   if (length < attr::kCommonHeaderSize || !r.has(offset, length)) return;
@@ -79,15 +81,17 @@ ByteReader CNTFSFileRecordAttribute::GetRunString() const {
 std::string CNTFSFileRecordAttribute::describe() const {
   if (!*this) return "no attribute";
   char text[512];
-  int n = std::snprintf(text, sizeof text,
-                        "attribute at +0x%X\ntype 0x%X\nlength %u\nnon-resident %u\nname length %u\nname offset %u\n"
-                        "flags 0x%04X\ninstance %u\n",
-                        m_offset, GetType(), GetLength(), m_bytes.u8(attr::kNonResident), GetNameLength(),
-                        m_bytes.u16(attr::kNameOffset), GetFlags(), m_bytes.u16(attr::kInstance));
+  int n = std::snprintf(
+      text, sizeof text,
+      "attribute at +0x%X\ntype 0x%X\nlength %u\nnon-resident %u\nname length %u\nname offset %u\n"
+      "flags 0x%04X\ninstance %u\n",
+      m_offset, GetType(), GetLength(), m_bytes.u8(attr::kNonResident), GetNameLength(),
+      m_bytes.u16(attr::kNameOffset), GetFlags(), m_bytes.u16(attr::kInstance));
   if (n < 0 || size_t(n) >= sizeof text) return text;
   if (IsNonResident()) {
     std::snprintf(text + n, sizeof text - n,
-                  "lowest VCN %" PRId64 "\nhighest VCN %" PRId64 "\nrun-list offset %u\ncompression unit %u\n"
+                  "lowest VCN %" PRId64 "\nhighest VCN %" PRId64
+                  "\nrun-list offset %u\ncompression unit %u\n"
                   "allocated size %" PRId64 "\ndata size %" PRId64 "\ninitialized size %" PRId64,
                   GetLowestVcn(), GetHighestVcn(), GetRunListOffset(), m_bytes.u16(attr::kCompressionUnit),
                   GetAllocatedSize(), GetDataSize(), GetInitializedSize());
@@ -111,27 +115,29 @@ ParseResult CheckAttribute(const uint8_t* attribute, uint64_t bytesLeft) {
   ByteReader head(attribute, static_cast<size_t>(bytesLeft < 0x10000 ? bytesLeft : 0x10000));
   uint32_t length = head.u32(attr::kLength);
   if (length > bytesLeft)
-    return ParseResult::Damaged("attribute length", "runs past the record end", length, attr::kLength, bytesLeft);
+    return ParseResult::Damaged("attribute length", "runs past the record end", length, attr::kLength,
+                                bytesLeft);
   ByteReader a(attribute, length);
   uint8_t nameLength = a.u8(attr::kNameLength);
   if (!a.u8(attr::kNonResident)) {
     if (length < attr::kResidentHeaderSize)
-      return ParseResult::Damaged("attribute length", "is shorter than a resident header", length, attr::kLength,
-                                  attr::kResidentHeaderSize);
+      return ParseResult::Damaged("attribute length", "is shorter than a resident header", length,
+                                  attr::kLength, attr::kResidentHeaderSize);
     uint64_t valueEnd = uint64_t(a.u16(attr::kValueOffset)) + a.u32(attr::kValueLength);
     if (valueEnd > length)
-      return ParseResult::Damaged("attribute value", "runs past the attribute end", valueEnd, attr::kValueLength,
-                                  length);
+      return ParseResult::Damaged("attribute value", "runs past the attribute end", valueEnd,
+                                  attr::kValueLength, length);
   } else {
     if (length < attr::kNonResidentHeaderSize)
       return ParseResult::Damaged("attribute length", "is shorter than a non-resident header", length,
                                   attr::kLength, attr::kNonResidentHeaderSize);
     uint16_t runOffset = a.u16(attr::kRunListOffset);
     if (runOffset > length)
-      return ParseResult::Damaged("run-list offset", "lies past the attribute end", runOffset, attr::kRunListOffset,
-                                  length);
+      return ParseResult::Damaged("run-list offset", "lies past the attribute end", runOffset,
+                                  attr::kRunListOffset, length);
     if (a.u32(attr::kType) == attr::kData && !IsValidDataRunString(attribute + runOffset, length - runOffset))
-      return ParseResult::Damaged("$DATA run list", "is not a valid run string", runOffset, attr::kRunListOffset);
+      return ParseResult::Damaged("$DATA run list", "is not a valid run string", runOffset,
+                                  attr::kRunListOffset);
   }
   if (nameLength != 0 && !a.has(a.u16(attr::kNameOffset), 2u * nameLength))
     return ParseResult::Damaged("attribute name", "runs past the attribute end", a.u16(attr::kNameOffset),
@@ -170,10 +176,10 @@ ParseResult CheckFileNameAttribute(const uint8_t* attribute, uint64_t bytesLeft)
   ParseResult check = CheckAttribute(attribute, bytesLeft);
   if (!check.IsValid()) return check;
   CNTFSFileRecordAttribute a(attribute, static_cast<size_t>(bytesLeft), 0);
-  if (a.GetType() != attr::kFileName) return ParseResult::NotThis("attribute type", "is not $FILE_NAME", a.GetType());
+  if (a.GetType() != attr::kFileName)
+    return ParseResult::NotThis("attribute type", "is not $FILE_NAME", a.GetType());
   // Its fields are read at fixed places of the value: a non-resident one has none.
-  if (a.IsNonResident())
-    return ParseResult::Damaged("$FILE_NAME", "is non-resident", 1, attr::kNonResident);
+  if (a.IsNonResident()) return ParseResult::Damaged("$FILE_NAME", "is non-resident", 1, attr::kNonResident);
   NTFSFileName name;
   ParseResult value = ParseFileNameValue(a.GetValue(), name);
   if (!value.IsValid()) {

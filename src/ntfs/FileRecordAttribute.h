@@ -127,7 +127,8 @@ struct NTFSStandardInformation {
 // announces.
 corvale::ntfs::ParseResult ParseFileNameValue(corvale::ByteReader value, NTFSFileName& out);
 // Reads a $STANDARD_INFORMATION value: Damaged when shorter than the times and the flags.
-corvale::ntfs::ParseResult ParseStandardInformationValue(corvale::ByteReader value, NTFSStandardInformation& out);
+corvale::ntfs::ParseResult ParseStandardInformationValue(corvale::ByteReader value,
+                                                         NTFSStandardInformation& out);
 
 // A view of one attribute inside a record buffer. Empty (false) when no attribute was found. The
 // view does not own the bytes: it lives no longer than the record buffer it points into.
@@ -164,9 +165,13 @@ class CNTFSFileRecordAttribute {
 
   // Non-resident part.
   int64_t GetLowestVcn() const { return static_cast<int64_t>(m_bytes.u64(corvale::ntfs::attr::kLowestVcn)); }
-  int64_t GetHighestVcn() const { return static_cast<int64_t>(m_bytes.u64(corvale::ntfs::attr::kHighestVcn)); }
+  int64_t GetHighestVcn() const {
+    return static_cast<int64_t>(m_bytes.u64(corvale::ntfs::attr::kHighestVcn));
+  }
   uint16_t GetRunListOffset() const { return m_bytes.u16(corvale::ntfs::attr::kRunListOffset); }
-  int64_t GetAllocatedSize() const { return static_cast<int64_t>(m_bytes.u64(corvale::ntfs::attr::kAllocatedSize)); }
+  int64_t GetAllocatedSize() const {
+    return static_cast<int64_t>(m_bytes.u64(corvale::ntfs::attr::kAllocatedSize));
+  }
   int64_t GetDataSize() const { return static_cast<int64_t>(m_bytes.u64(corvale::ntfs::attr::kDataSize)); }
   int64_t GetInitializedSize() const {
     return static_cast<int64_t>(m_bytes.u64(corvale::ntfs::attr::kInitializedSize));

@@ -56,7 +56,8 @@ ParseResult CheckFileRecordHeader(const uint8_t* buffer, size_t length) {
   ByteReader r(buffer, length);
   uint16_t count = r.u16(rec::kUsaCount);
   if (count > rec::kMaxUsaCount)
-    return ParseResult::Damaged("update-sequence count", "is above 16", count, rec::kUsaCount, rec::kMaxUsaCount);
+    return ParseResult::Damaged("update-sequence count", "is above 16", count, rec::kUsaCount,
+                                rec::kMaxUsaCount);
   uint32_t allocated = r.u32(rec::kBytesAllocated);
   if (allocated > rec::kMaxAllocated || allocated % 1024 != 0)
     return ParseResult::Damaged("bytes allocated", "is not a multiple of 1024 up to 4096", allocated,
@@ -136,14 +137,14 @@ ParseResult CheckFileRecord(const uint8_t* buffer, size_t length) {
   // The walk passed, but a stride end lacks the sequence number: say which one.
   FixupPlan plan;
   if (!PlanFixup(buffer, length, plan))
-    return ParseResult::Damaged("update-sequence array", "does not fit the record", ByteReader(buffer, length).u16(rec::kUsaOffset),
-                                rec::kUsaOffset);
+    return ParseResult::Damaged("update-sequence array", "does not fit the record",
+                                ByteReader(buffer, length).u16(rec::kUsaOffset), rec::kUsaOffset);
   uint16_t usn = Word(buffer, plan.usaOffset);
   for (size_t i = 0; i < plan.strides; ++i) {
     size_t end = (i + 1) * rec::kStride - 2;
     if (Word(buffer, end) != usn)
-      return ParseResult::Damaged("stride end", "does not carry the update sequence number", Word(buffer, end), end,
-                                  usn);
+      return ParseResult::Damaged("stride end", "does not carry the update sequence number",
+                                  Word(buffer, end), end, usn);
   }
   return ParseResult::Damaged("update-sequence array", "cannot be applied", plan.strides, rec::kUsaCount);
 }
@@ -157,7 +158,9 @@ bool IsDirectoryRecord(const uint8_t* record, size_t length) {
 uint64_t GetBaseRecordReference(const uint8_t* record, size_t length) {
   return ByteReader(record, length).u64(rec::kBaseReference);
 }
-bool IsExtensionRecord(const uint8_t* record, size_t length) { return GetBaseRecordReference(record, length) != 0; }
+bool IsExtensionRecord(const uint8_t* record, size_t length) {
+  return GetBaseRecordReference(record, length) != 0;
+}
 uint64_t GetLogSequenceNumber(const uint8_t* record, size_t length) {
   return ByteReader(record, length).u64(rec::kLogSequenceNumber);
 }

@@ -78,7 +78,7 @@ bool IsValidNTFSFileRecord(const uint8_t* buffer, size_t length);
 corvale::ntfs::ParseResult CheckFileRecord(const uint8_t* buffer, size_t length);
 
 // Header fields. Each reads the header only and answers false or 0 for a buffer too short to hold it.
-bool IsInUse(const uint8_t* record, size_t length);           // flags bit 0; clear = deleted
+bool IsInUse(const uint8_t* record, size_t length);            // flags bit 0; clear = deleted
 bool IsDirectoryRecord(const uint8_t* record, size_t length);  // flags bit 1
 bool IsExtensionRecord(const uint8_t* record, size_t length);  // base reference non-zero
 uint64_t GetBaseRecordReference(const uint8_t* record, size_t length);

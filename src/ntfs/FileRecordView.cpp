@@ -12,7 +12,6 @@ namespace attr = corvale::ntfs::attr;
 namespace rec = corvale::ntfs::rec;
 namespace si = corvale::ntfs::si;
 
-
 CNTFSFileRecordView::CNTFSFileRecordView(uint8_t* buffer, size_t length, bool copy) {
   if (!IsValidNTFSFileRecord(buffer, length)) {
     m_result = CheckFileRecord(buffer, length);
@@ -41,14 +40,15 @@ std::string CNTFSFileRecordView::describe() const {
   if (!m_buffer) return "no record (" + m_result.describe() + ")";
   ByteReader r(m_buffer, m_length);
   char text[512];
-  std::snprintf(text, sizeof text,
-                "FILE record (%s)\nupdate-sequence offset %u\nupdate-sequence count %u\nlog sequence number %" PRIu64
-                "\nsequence number %u\nlink count %u\nfirst attribute 0x%X\nflags 0x%04X\nbytes in use %u\n"
-                "bytes allocated %u\nbase reference 0x%016" PRIX64 "\nown record number %" PRId64 "\n",
-                m_result.describe().c_str(), r.u16(rec::kUsaOffset), r.u16(rec::kUsaCount),
-                r.u64(rec::kLogSequenceNumber), r.u16(rec::kSequenceNumber), r.u16(rec::kLinkCount),
-                r.u16(rec::kFirstAttribute), r.u16(rec::kFlags), r.u32(rec::kBytesInUse), r.u32(rec::kBytesAllocated),
-                r.u64(rec::kBaseReference), GetOwnRecordNumber());
+  std::snprintf(
+      text, sizeof text,
+      "FILE record (%s)\nupdate-sequence offset %u\nupdate-sequence count %u\nlog sequence number %" PRIu64
+      "\nsequence number %u\nlink count %u\nfirst attribute 0x%X\nflags 0x%04X\nbytes in use %u\n"
+      "bytes allocated %u\nbase reference 0x%016" PRIX64 "\nown record number %" PRId64 "\n",
+      m_result.describe().c_str(), r.u16(rec::kUsaOffset), r.u16(rec::kUsaCount),
+      r.u64(rec::kLogSequenceNumber), r.u16(rec::kSequenceNumber), r.u16(rec::kLinkCount),
+      r.u16(rec::kFirstAttribute), r.u16(rec::kFlags), r.u32(rec::kBytesInUse), r.u32(rec::kBytesAllocated),
+      r.u64(rec::kBaseReference), GetOwnRecordNumber());
   std::string out = text;
   ForEachAttribute(m_buffer, m_length, [&](const CNTFSFileRecordAttribute& a) {
     out += a.describe();

@@ -44,7 +44,9 @@ class CNTFSFileRecordView {
   uint64_t GetLogSequenceNumber() const { return ::GetLogSequenceNumber(m_buffer, GetLength()); }
   bool HasOwnRecordNumber() const { return ::HasOwnRecordNumber(m_buffer, GetLength()); }
   int64_t GetOwnRecordNumber() const { return ::GetOwnRecordNumber(m_buffer, GetLength()); }
-  bool HasNonResidentIndexAllocation() const { return ::HasNonResidentIndexAllocation(m_buffer, GetLength()); }
+  bool HasNonResidentIndexAllocation() const {
+    return ::HasNonResidentIndexAllocation(m_buffer, GetLength());
+  }
 
   CNTFSFileRecordAttribute FindAttribute(uint32_t type, int n = 0) const {
     return ::FindAttribute(m_buffer, GetLength(), type, n);
@@ -80,19 +82,43 @@ bool IsNamedMetadataFileRecord(const CNTFSFileRecordView& view, const char* name
 bool IsNamedMetadataFileRecord(const uint8_t* buffer, size_t length, const char* name);
 
 inline bool IsMFTFileRecord(const CNTFSFileRecordView& v) { return IsNamedMetadataFileRecord(v, "$MFT"); }
-inline bool IsMFTMirrFileRecord(const CNTFSFileRecordView& v) { return IsNamedMetadataFileRecord(v, "$MFTMirr"); }
-inline bool IsLogFileFileRecord(const CNTFSFileRecordView& v) { return IsNamedMetadataFileRecord(v, "$LogFile"); }
-inline bool IsVolumeFileRecord(const CNTFSFileRecordView& v) { return IsNamedMetadataFileRecord(v, "$Volume"); }
-inline bool IsAttrDefFileRecord(const CNTFSFileRecordView& v) { return IsNamedMetadataFileRecord(v, "$AttrDef"); }
-inline bool IsBitmapFileRecord(const CNTFSFileRecordView& v) { return IsNamedMetadataFileRecord(v, "$Bitmap"); }
-inline bool IsUpCaseFileRecord(const CNTFSFileRecordView& v) { return IsNamedMetadataFileRecord(v, "$UpCase"); }
+inline bool IsMFTMirrFileRecord(const CNTFSFileRecordView& v) {
+  return IsNamedMetadataFileRecord(v, "$MFTMirr");
+}
+inline bool IsLogFileFileRecord(const CNTFSFileRecordView& v) {
+  return IsNamedMetadataFileRecord(v, "$LogFile");
+}
+inline bool IsVolumeFileRecord(const CNTFSFileRecordView& v) {
+  return IsNamedMetadataFileRecord(v, "$Volume");
+}
+inline bool IsAttrDefFileRecord(const CNTFSFileRecordView& v) {
+  return IsNamedMetadataFileRecord(v, "$AttrDef");
+}
+inline bool IsBitmapFileRecord(const CNTFSFileRecordView& v) {
+  return IsNamedMetadataFileRecord(v, "$Bitmap");
+}
+inline bool IsUpCaseFileRecord(const CNTFSFileRecordView& v) {
+  return IsNamedMetadataFileRecord(v, "$UpCase");
+}
 inline bool IsMFTFileRecord(const uint8_t* b, size_t n) { return IsNamedMetadataFileRecord(b, n, "$MFT"); }
-inline bool IsMFTMirrFileRecord(const uint8_t* b, size_t n) { return IsNamedMetadataFileRecord(b, n, "$MFTMirr"); }
-inline bool IsLogFileFileRecord(const uint8_t* b, size_t n) { return IsNamedMetadataFileRecord(b, n, "$LogFile"); }
-inline bool IsVolumeFileRecord(const uint8_t* b, size_t n) { return IsNamedMetadataFileRecord(b, n, "$Volume"); }
-inline bool IsAttrDefFileRecord(const uint8_t* b, size_t n) { return IsNamedMetadataFileRecord(b, n, "$AttrDef"); }
-inline bool IsBitmapFileRecord(const uint8_t* b, size_t n) { return IsNamedMetadataFileRecord(b, n, "$Bitmap"); }
-inline bool IsUpCaseFileRecord(const uint8_t* b, size_t n) { return IsNamedMetadataFileRecord(b, n, "$UpCase"); }
+inline bool IsMFTMirrFileRecord(const uint8_t* b, size_t n) {
+  return IsNamedMetadataFileRecord(b, n, "$MFTMirr");
+}
+inline bool IsLogFileFileRecord(const uint8_t* b, size_t n) {
+  return IsNamedMetadataFileRecord(b, n, "$LogFile");
+}
+inline bool IsVolumeFileRecord(const uint8_t* b, size_t n) {
+  return IsNamedMetadataFileRecord(b, n, "$Volume");
+}
+inline bool IsAttrDefFileRecord(const uint8_t* b, size_t n) {
+  return IsNamedMetadataFileRecord(b, n, "$AttrDef");
+}
+inline bool IsBitmapFileRecord(const uint8_t* b, size_t n) {
+  return IsNamedMetadataFileRecord(b, n, "$Bitmap");
+}
+inline bool IsUpCaseFileRecord(const uint8_t* b, size_t n) {
+  return IsNamedMetadataFileRecord(b, n, "$UpCase");
+}
 
 // The volume label held in the $VOLUME_NAME of the $Volume record (record 3). The record must pass
 // IsValidNTFSFileRecord and be the $Volume record; its $VOLUME_NAME value must lie inside the first

@@ -1,9 +1,9 @@
 #include "ntfs/IndexBuffer.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
-#include <algorithm>
 
 #include "storage/ByteReader.h"
 
@@ -56,13 +56,14 @@ ParseResult CheckIndexBufferHeader(const uint8_t* buffer, size_t length) {
   uint64_t entriesOffset = r.u32(indx::kEntriesOffset);
   uint64_t count = r.u16(indx::kUsaCount);
   if (allocated > length)
-    return ParseResult::Damaged("allocated size", "is larger than the buffer", allocated, indx::kAllocatedSize,
-                                length);
+    return ParseResult::Damaged("allocated size", "is larger than the buffer", allocated,
+                                indx::kAllocatedSize, length);
   if (indexLength > allocated)
     return ParseResult::Damaged("index length", "is larger than the allocated size", indexLength,
                                 indx::kIndexLength, allocated);
   if (count > indx::kMaxUsaCount)
-    return ParseResult::Damaged("update-sequence count", "is above 16", count, indx::kUsaCount, indx::kMaxUsaCount);
+    return ParseResult::Damaged("update-sequence count", "is above 16", count, indx::kUsaCount,
+                                indx::kMaxUsaCount);
   if (count == 0 || length / indx::kStride < count - 1)
     return ParseResult::Damaged("update-sequence count", "names more strides than the buffer has", count,
                                 indx::kUsaCount, length / indx::kStride + 1);
@@ -129,7 +130,8 @@ bool IndexBufferRegion(const uint8_t* buffer, size_t length, ByteReader& region,
 }
 
 bool IndexRootRegion(const CNTFSFileRecordAttribute& attribute, ByteReader& region, uint64_t& first) {
-  if (!attribute || attribute.IsNonResident() || !CheckAttribute(attribute.GetData(), attribute.GetLength()).IsValid())
+  if (!attribute || attribute.IsNonResident() ||
+      !CheckAttribute(attribute.GetData(), attribute.GetLength()).IsValid())
     return false;
   ByteReader value = attribute.GetValue();
   if (!value.has(indx::kRootIndexHeader, 16)) return false;
@@ -146,8 +148,8 @@ ParseResult CheckIndexEntries(const uint8_t* buffer, size_t length) {
   ByteReader region;
   uint64_t first = 0;
   if (!corvale::ntfs::detail::IndexBufferRegion(buffer, length, region, first))
-    return ParseResult::Damaged("index header", "places the entries outside the buffer", first, indx::kEntriesOffset,
-                                length);
+    return ParseResult::Damaged("index header", "places the entries outside the buffer", first,
+                                indx::kEntriesOffset, length);
   bool haveParent = false;
   uint64_t parent = 0;
   ParseResult verdict = ParseResult::Valid();
@@ -208,32 +210,39 @@ ParseResult CheckIndexBuffer(const uint8_t* buffer, size_t length) {
     uint16_t usn = r.u16(usaOffset);
     for (uint64_t end = indx::kStride - 2; end < fixed; end += indx::kStride) {
       if (r.u16(end) != usn)
-        return ParseResult::Damaged("stride end", "does not carry the update sequence number", r.u16(end), end, usn);
+        return ParseResult::Damaged("stride end", "does not carry the update sequence number", r.u16(end),
+                                    end, usn);
     }
-    return ParseResult::Damaged("update-sequence array", "does not fit the buffer", usaOffset, indx::kUsaOffset,
-                                length);
+    return ParseResult::Damaged("update-sequence array", "does not fit the buffer", usaOffset,
+                                indx::kUsaOffset, length);
   }
   return CheckIndexEntries(copy, copyLength);
 }
 
-bool IsValidIndexBuffer(const uint8_t* buffer, size_t length) { return CheckIndexBuffer(buffer, length).IsValid(); }
+bool IsValidIndexBuffer(const uint8_t* buffer, size_t length) {
+  return CheckIndexBuffer(buffer, length).IsValid();
+}
 
 int64_t GetIndexBufferParent(const uint8_t* buffer, size_t length) {
   int64_t parent = -1;
   ForEachIndexBufferEntry(buffer, length, [&](const NTFSIndexEntry& e) {
-    if (!e.IsLast() && HasFileNameKey(e)) parent = static_cast<int64_t>(e.key.u64(fn::kParentReference) & kRecordMask);
+    if (!e.IsLast() && HasFileNameKey(e))
+      parent = static_cast<int64_t>(e.key.u64(fn::kParentReference) & kRecordMask);
     return false;
   });
   return parent;
 }
 
-uint64_t GetIndexBufferVcn(const uint8_t* buffer, size_t length) { return ByteReader(buffer, length).u64(indx::kVcn); }
+uint64_t GetIndexBufferVcn(const uint8_t* buffer, size_t length) {
+  return ByteReader(buffer, length).u64(indx::kVcn);
+}
 
 uint64_t GetIndexEntryFileReference(const NTFSIndexEntry& entry) { return entry.fileReference; }
 
 bool IsIndexEntrySizeSane(const NTFSIndexEntry& entry) {
   if (!entry.key.has(fn::kDataSize, 8)) return false;
-  return static_cast<int64_t>(entry.key.u64(fn::kAllocatedSize)) >= static_cast<int64_t>(entry.key.u64(fn::kDataSize));
+  return static_cast<int64_t>(entry.key.u64(fn::kAllocatedSize)) >=
+         static_cast<int64_t>(entry.key.u64(fn::kDataSize));
 }
 
 int64_t GetIndexRootParentReference(const CNTFSFileRecordAttribute& attribute) {
@@ -268,18 +277,19 @@ bool IsMFTAtPartitionStart(int64_t recordSector, int64_t firstCluster, int64_t p
   if (sectorsPerCluster <= 0 || recordSector < partitionStart) return false;
   // Both non-negative after the test above, so the difference cannot overflow.
   uint64_t distance = uint64_t(recordSector) - uint64_t(partitionStart);
-  return distance % uint64_t(sectorsPerCluster) == 0 &&
-         firstCluster >= 0 && distance / uint64_t(sectorsPerCluster) == uint64_t(firstCluster);
+  return distance % uint64_t(sectorsPerCluster) == 0 && firstCluster >= 0 &&
+         distance / uint64_t(sectorsPerCluster) == uint64_t(firstCluster);
 }
 
 std::string DescribeIndexBuffer(const uint8_t* buffer, size_t length) {
   ByteReader r(buffer, length);
   char text[384];
-  std::snprintf(text, sizeof text,
-                "INDX buffer (%s)\nupdate-sequence offset %u\nupdate-sequence count %u\nlog sequence number %" PRIu64
-                "\nVCN %" PRIu64 "\nentries offset %u\nindex length %u\nallocated size %u\nflags 0x%X",
-                CheckIndexBuffer(buffer, length).describe().c_str(), r.u16(indx::kUsaOffset), r.u16(indx::kUsaCount),
-                r.u64(indx::kLogSequenceNumber), r.u64(indx::kVcn), r.u32(indx::kEntriesOffset),
-                r.u32(indx::kIndexLength), r.u32(indx::kAllocatedSize), r.u8(indx::kHeaderFlags));
+  std::snprintf(
+      text, sizeof text,
+      "INDX buffer (%s)\nupdate-sequence offset %u\nupdate-sequence count %u\nlog sequence number %" PRIu64
+      "\nVCN %" PRIu64 "\nentries offset %u\nindex length %u\nallocated size %u\nflags 0x%X",
+      CheckIndexBuffer(buffer, length).describe().c_str(), r.u16(indx::kUsaOffset), r.u16(indx::kUsaCount),
+      r.u64(indx::kLogSequenceNumber), r.u64(indx::kVcn), r.u32(indx::kEntriesOffset),
+      r.u32(indx::kIndexLength), r.u32(indx::kAllocatedSize), r.u8(indx::kHeaderFlags));
   return text;
 }

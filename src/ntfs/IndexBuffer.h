@@ -164,8 +164,8 @@ corvale::ntfs::ParseResult ForEachIndexBufferEntry(const uint8_t* buffer, size_t
   corvale::ByteReader region;
   uint64_t first = 0;
   if (!corvale::ntfs::detail::IndexBufferRegion(buffer, length, region, first))
-    return corvale::ntfs::ParseResult::Damaged("index header", "places the entries outside the buffer", first, 0,
-                                               length);
+    return corvale::ntfs::ParseResult::Damaged("index header", "places the entries outside the buffer", first,
+                                               0, length);
   return ForEachIndexEntry(region, first, visit);
 }
 
@@ -174,7 +174,7 @@ corvale::ntfs::ParseResult ForEachIndexRootEntry(const CNTFSFileRecordAttribute&
   corvale::ByteReader region;
   uint64_t first = 0;
   if (!corvale::ntfs::detail::IndexRootRegion(attribute, region, first))
-    return corvale::ntfs::ParseResult::Damaged("$INDEX_ROOT", "places the entries outside its value", first, 0,
-                                               attribute.GetValueLength());
+    return corvale::ntfs::ParseResult::Damaged("$INDEX_ROOT", "places the entries outside its value", first,
+                                               0, attribute.GetValueLength());
   return ForEachIndexEntry(region, first, visit);
 }

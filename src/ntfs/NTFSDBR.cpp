@@ -29,14 +29,17 @@ bool IsNTFSOEMID(const uint8_t* sector, size_t length) {
 }
 
 ParseResult CheckNTFSDBR(const uint8_t* sector, size_t length) {
-  if (!sector || length < boot::kSize) return ParseResult::NotThis("boot sector", "is shorter than 512 bytes", length);
-  if (!IsNTFSOEMID(sector, length)) return ParseResult::NotThis("OEM id", "is not \"NTFS    \"", 0, boot::kOemId);
+  if (!sector || length < boot::kSize)
+    return ParseResult::NotThis("boot sector", "is shorter than 512 bytes", length);
+  if (!IsNTFSOEMID(sector, length))
+    return ParseResult::NotThis("OEM id", "is not \"NTFS    \"", 0, boot::kOemId);
   ByteReader r(sector, length);
   uint16_t bps = r.u16(boot::kBytesPerSector);
   if (bps == 0 || bps % 512 != 0)
     return ParseResult::Damaged("bytes per sector", "is not a multiple of 512", bps, boot::kBytesPerSector);
   if (r.u16(boot::kReservedSectors) != 0)
-    return ParseResult::Damaged("reserved sectors", "is not 0", r.u16(boot::kReservedSectors), boot::kReservedSectors);
+    return ParseResult::Damaged("reserved sectors", "is not 0", r.u16(boot::kReservedSectors),
+                                boot::kReservedSectors);
   uint8_t spc = r.u8(boot::kSectorsPerCluster);
   if (!IsPowerOfTwo(spc))
     return ParseResult::Damaged("sectors per cluster", "is not a power of two up to 128", spc,
@@ -49,7 +52,8 @@ ParseResult CheckNTFSDBR(const uint8_t* sector, size_t length) {
     return ParseResult::Damaged("16-bit total sectors", "is not 0", r.u16(boot::kTotalSectors16),
                                 boot::kTotalSectors16);
   if (r.u16(boot::kSectorsPerFat) != 0)
-    return ParseResult::Damaged("sectors per FAT", "is not 0", r.u16(boot::kSectorsPerFat), boot::kSectorsPerFat);
+    return ParseResult::Damaged("sectors per FAT", "is not 0", r.u16(boot::kSectorsPerFat),
+                                boot::kSectorsPerFat);
   if (r.u32(boot::kTotalSectors32) != 0)
     return ParseResult::Damaged("32-bit total sectors", "is not 0", r.u32(boot::kTotalSectors32),
                                 boot::kTotalSectors32);
@@ -83,11 +87,15 @@ bool CNTFSDBR::SetDBR(const uint8_t* sector, size_t length) {
   return true;
 }
 
-uint64_t CNTFSDBR::GetMFTCluster() const { return ByteReader(m_sector, sizeof m_sector).u64(boot::kMftCluster); }
+uint64_t CNTFSDBR::GetMFTCluster() const {
+  return ByteReader(m_sector, sizeof m_sector).u64(boot::kMftCluster);
+}
 uint64_t CNTFSDBR::GetMFTMirrCluster() const {
   return ByteReader(m_sector, sizeof m_sector).u64(boot::kMftMirrCluster);
 }
-uint64_t CNTFSDBR::GetTotalSectors() const { return ByteReader(m_sector, sizeof m_sector).u64(boot::kTotalSectors); }
+uint64_t CNTFSDBR::GetTotalSectors() const {
+  return ByteReader(m_sector, sizeof m_sector).u64(boot::kTotalSectors);
+}
 uint64_t CNTFSDBR::GetVolumeSerialNumber() const {
   return ByteReader(m_sector, sizeof m_sector).u64(boot::kSerialNumber);
 }
@@ -109,7 +117,8 @@ ParseResult CNTFSDBR::GetGeometry(NTFSVolumeGeometry& out) const {
   if (!check.IsValid()) return check;
   uint16_t bps = GetBytesPerSector();
   if (bps < 512 || bps > 4096 || !IsPowerOfTwo(bps))
-    return ParseResult::Damaged("bytes per sector", "is not 512, 1024, 2048 or 4096", bps, boot::kBytesPerSector);
+    return ParseResult::Damaged("bytes per sector", "is not 512, 1024, 2048 or 4096", bps,
+                                boot::kBytesPerSector);
   uint32_t spc = GetSectorsPerCluster();
   uint32_t recordSize = GetFileRecordSize();
   if (recordSize == 0)
@@ -118,15 +127,17 @@ ParseResult CNTFSDBR::GetGeometry(NTFSVolumeGeometry& out) const {
   uint64_t totalSectors = GetTotalSectors();
   uint64_t totalClusters = totalSectors / spc;
   if (totalClusters == 0)
-    return ParseResult::Damaged("total sectors", "is smaller than one cluster", totalSectors, boot::kTotalSectors);
+    return ParseResult::Damaged("total sectors", "is smaller than one cluster", totalSectors,
+                                boot::kTotalSectors);
   // A volume of 2^63 bytes or more has no byte offsets we could use.
-  if (!corvale::checkedMul(totalSectors, bps) || *corvale::checkedMul(totalSectors, bps) > uint64_t(INT64_MAX))
+  if (!corvale::checkedMul(totalSectors, bps) ||
+      *corvale::checkedMul(totalSectors, bps) > uint64_t(INT64_MAX))
     return ParseResult::Damaged("total sectors", "gives more bytes than a volume can hold", totalSectors,
                                 boot::kTotalSectors);
   uint32_t bpc = bps * spc;
   if (GetMFTCluster() >= totalClusters)
-    return ParseResult::Damaged("$MFT cluster", "lies beyond the volume end", GetMFTCluster(), boot::kMftCluster,
-                                totalClusters);
+    return ParseResult::Damaged("$MFT cluster", "lies beyond the volume end", GetMFTCluster(),
+                                boot::kMftCluster, totalClusters);
   if (GetMFTMirrCluster() >= totalClusters)
     return ParseResult::Damaged("$MFTMirr cluster", "lies beyond the volume end", GetMFTMirrCluster(),
                                 boot::kMftMirrCluster, totalClusters);
@@ -147,18 +158,20 @@ ParseResult CNTFSDBR::GetGeometry(NTFSVolumeGeometry& out) const {
 std::string CNTFSDBR::describe() const {
   ByteReader r(m_sector, sizeof m_sector);
   char text[768];
-  std::snprintf(text, sizeof text,
-                "OEM id \"%s\"\nbytes per sector %u\nsectors per cluster %u\nreserved sectors %u\nFAT count %u\n"
-                "root entries %u\n16-bit total sectors %u\nmedia 0x%02X\nsectors per FAT %u\n"
-                "32-bit total sectors %u\ntotal sectors %" PRIu64 "\n$MFT cluster %" PRIu64
-                "\n$MFTMirr cluster %" PRIu64 "\nclusters per record %d\nclusters per index buffer %d\n"
-                "serial number %016" PRIX64 "\nend marker %04X\nrecord size %u",
-                GetOEMID().c_str(), r.u16(boot::kBytesPerSector), r.u8(boot::kSectorsPerCluster),
-                r.u16(boot::kReservedSectors), r.u8(boot::kFatCount), r.u16(boot::kRootEntries),
-                r.u16(boot::kTotalSectors16), r.u8(0x15), r.u16(boot::kSectorsPerFat), r.u32(boot::kTotalSectors32),
-                GetTotalSectors(), GetMFTCluster(), GetMFTMirrCluster(),
-                static_cast<int8_t>(r.u8(boot::kClustersPerRecord)),
-                static_cast<int8_t>(r.u8(boot::kClustersPerIndexBuffer)), GetVolumeSerialNumber(),
-                r.be16(boot::kEndMarker), GetFileRecordSize());
+  std::snprintf(
+      text, sizeof text,
+      "OEM id \"%s\"\nbytes per sector %u\nsectors per cluster %u\nreserved sectors %u\nFAT count %u\n"
+      "root entries %u\n16-bit total sectors %u\nmedia 0x%02X\nsectors per FAT %u\n"
+      "32-bit total sectors %u\ntotal sectors %" PRIu64 "\n$MFT cluster %" PRIu64
+      "\n$MFTMirr cluster %" PRIu64
+      "\nclusters per record %d\nclusters per index buffer %d\n"
+      "serial number %016" PRIX64 "\nend marker %04X\nrecord size %u",
+      GetOEMID().c_str(), r.u16(boot::kBytesPerSector), r.u8(boot::kSectorsPerCluster),
+      r.u16(boot::kReservedSectors), r.u8(boot::kFatCount), r.u16(boot::kRootEntries),
+      r.u16(boot::kTotalSectors16), r.u8(0x15), r.u16(boot::kSectorsPerFat), r.u32(boot::kTotalSectors32),
+      GetTotalSectors(), GetMFTCluster(), GetMFTMirrCluster(),
+      static_cast<int8_t>(r.u8(boot::kClustersPerRecord)),
+      static_cast<int8_t>(r.u8(boot::kClustersPerIndexBuffer)), GetVolumeSerialNumber(),
+      r.be16(boot::kEndMarker), GetFileRecordSize());
   return text;
 }

@@ -37,9 +37,9 @@ struct NTFSVolumeGeometry {
   uint32_t fileRecordSize = 0;     // 1024, 2048 or 4096
   uint64_t totalSectors = 0;       // the boot sector's count (the volume less its backup boot sector)
   uint64_t totalClusters = 0;
-  uint64_t mftCluster = 0;         // inside the volume
-  uint64_t mftMirrCluster = 0;     // inside the volume
-  uint64_t mftByteOffset = 0;      // from the volume start
+  uint64_t mftCluster = 0;      // inside the volume
+  uint64_t mftMirrCluster = 0;  // inside the volume
+  uint64_t mftByteOffset = 0;   // from the volume start
   uint64_t mftMirrByteOffset = 0;
 };
 

@@ -20,10 +20,11 @@ const char* ToString(ParseOutcome outcome) {
 std::string ParseError::describe() const {
   char text[256];
   if (limit != 0) {
-    std::snprintf(text, sizeof text, "%s at +0x%" PRIX64 " %s (value 0x%" PRIX64 ", limit 0x%" PRIX64 ")", field,
-                  offset, problem, value, limit);
+    std::snprintf(text, sizeof text, "%s at +0x%" PRIX64 " %s (value 0x%" PRIX64 ", limit 0x%" PRIX64 ")",
+                  field, offset, problem, value, limit);
   } else {
-    std::snprintf(text, sizeof text, "%s at +0x%" PRIX64 " %s (value 0x%" PRIX64 ")", field, offset, problem, value);
+    std::snprintf(text, sizeof text, "%s at +0x%" PRIX64 " %s (value 0x%" PRIX64 ")", field, offset, problem,
+                  value);
   }
   return text;
 }

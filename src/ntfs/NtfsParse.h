@@ -35,7 +35,8 @@ struct ParseResult {
   bool IsDamaged() const { return outcome == ParseOutcome::Damaged; }
 
   static ParseResult Valid() { return {}; }
-  static ParseResult NotThis(const char* field, const char* problem, uint64_t value = 0, uint64_t offset = 0) {
+  static ParseResult NotThis(const char* field, const char* problem, uint64_t value = 0,
+                             uint64_t offset = 0) {
     return {ParseOutcome::NotThisStructure, {field, problem, value, offset, 0}};
   }
   static ParseResult Damaged(const char* field, const char* problem, uint64_t value, uint64_t offset,

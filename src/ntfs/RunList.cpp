@@ -126,8 +126,8 @@ bool CNTFSRunList::Load(IRSData& stream) {
       return false;
     }
     ByteReader r(field, sizeof field);
-    m_runs.push_back({static_cast<int64_t>(r.u64(0)), static_cast<int64_t>(r.u64(16)),
-                      static_cast<int64_t>(r.u64(8))});
+    m_runs.push_back(
+        {static_cast<int64_t>(r.u64(0)), static_cast<int64_t>(r.u64(16)), static_cast<int64_t>(r.u64(8))});
   }
   return true;
 }

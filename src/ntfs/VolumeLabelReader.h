@@ -16,7 +16,8 @@ class CNTFSVolumeLabelReader {
   // are found inside it) and handed to GetNTFSVolumeName: at most 80 bytes of UTF-8 into `out`, no
   // terminator, `*written` the byte count. False when the boot sector gives no usable geometry, the
   // read fails or the record holds no label.
-  bool ReadVolumeLabel(int64_t partitionStart, const CNTFSDBR& bootSector, char* out, size_t* written = nullptr);
+  bool ReadVolumeLabel(int64_t partitionStart, const CNTFSDBR& bootSector, char* out,
+                       size_t* written = nullptr);
 
  private:
   IStorageDevice* m_device;

@@ -1,9 +1,9 @@
 // The NTFS boot sector: a real one from mkntfs, then one field changed per row.
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "NtfsTestVolume.h"
 #include "ntfs/NTFSDBR.h"
@@ -53,24 +53,26 @@ TEST_P(NtfsBootSectorField, OneFieldChanged) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, NtfsBootSectorField,
-    ::testing::Values(
-        BootRow{"OemIdInLowerCase", boot::kOemId, {'n', 't', 'f', 's'}, ParseOutcome::Valid},
-        BootRow{"OemIdOtherText", boot::kOemId, {'M', 'S', 'D', 'O', 'S', '5', '.', '0'},
-                ParseOutcome::NotThisStructure},
-        BootRow{"BytesPerSector0", boot::kBytesPerSector, {0, 0}, ParseOutcome::Damaged},
-        BootRow{"BytesPerSector1000", boot::kBytesPerSector, {0xE8, 0x03}, ParseOutcome::Damaged},
-        BootRow{"BytesPerSector1536", boot::kBytesPerSector, {0x00, 0x06}, ParseOutcome::Valid},
-        BootRow{"SectorsPerCluster0", boot::kSectorsPerCluster, {0}, ParseOutcome::Damaged},
-        BootRow{"SectorsPerCluster3", boot::kSectorsPerCluster, {3}, ParseOutcome::Damaged},
-        BootRow{"SectorsPerCluster128", boot::kSectorsPerCluster, {128}, ParseOutcome::Valid},
-        BootRow{"ReservedSectors1", boot::kReservedSectors, {1, 0}, ParseOutcome::Damaged},
-        BootRow{"FatCount2", boot::kFatCount, {2}, ParseOutcome::Damaged},
-        BootRow{"RootEntries512", boot::kRootEntries, {0, 2}, ParseOutcome::Damaged},
-        BootRow{"TotalSectors16", boot::kTotalSectors16, {1, 0}, ParseOutcome::Damaged},
-        BootRow{"SectorsPerFat", boot::kSectorsPerFat, {9, 0}, ParseOutcome::Damaged},
-        BootRow{"TotalSectors32", boot::kTotalSectors32, {0, 0, 1, 0}, ParseOutcome::Damaged},
-        BootRow{"NoEndMarker", boot::kEndMarker, {0, 0}, ParseOutcome::Damaged},
-        BootRow{"EndMarkerSwapped", boot::kEndMarker, {0xAA, 0x55}, ParseOutcome::Damaged}),
+    ::testing::Values(BootRow{"OemIdInLowerCase", boot::kOemId, {'n', 't', 'f', 's'}, ParseOutcome::Valid},
+                      BootRow{"OemIdOtherText",
+                              boot::kOemId,
+                              {'M', 'S', 'D', 'O', 'S', '5', '.', '0'},
+                              ParseOutcome::NotThisStructure},
+                      BootRow{"BytesPerSector0", boot::kBytesPerSector, {0, 0}, ParseOutcome::Damaged},
+                      BootRow{
+                          "BytesPerSector1000", boot::kBytesPerSector, {0xE8, 0x03}, ParseOutcome::Damaged},
+                      BootRow{"BytesPerSector1536", boot::kBytesPerSector, {0x00, 0x06}, ParseOutcome::Valid},
+                      BootRow{"SectorsPerCluster0", boot::kSectorsPerCluster, {0}, ParseOutcome::Damaged},
+                      BootRow{"SectorsPerCluster3", boot::kSectorsPerCluster, {3}, ParseOutcome::Damaged},
+                      BootRow{"SectorsPerCluster128", boot::kSectorsPerCluster, {128}, ParseOutcome::Valid},
+                      BootRow{"ReservedSectors1", boot::kReservedSectors, {1, 0}, ParseOutcome::Damaged},
+                      BootRow{"FatCount2", boot::kFatCount, {2}, ParseOutcome::Damaged},
+                      BootRow{"RootEntries512", boot::kRootEntries, {0, 2}, ParseOutcome::Damaged},
+                      BootRow{"TotalSectors16", boot::kTotalSectors16, {1, 0}, ParseOutcome::Damaged},
+                      BootRow{"SectorsPerFat", boot::kSectorsPerFat, {9, 0}, ParseOutcome::Damaged},
+                      BootRow{"TotalSectors32", boot::kTotalSectors32, {0, 0, 1, 0}, ParseOutcome::Damaged},
+                      BootRow{"NoEndMarker", boot::kEndMarker, {0, 0}, ParseOutcome::Damaged},
+                      BootRow{"EndMarkerSwapped", boot::kEndMarker, {0xAA, 0x55}, ParseOutcome::Damaged}),
     [](const ::testing::TestParamInfo<BootRow>& info) { return std::string(info.param.name); });
 
 TEST(NtfsBootSector, RecordSizeFromClustersPerRecordByte) {
@@ -92,9 +94,10 @@ TEST(NtfsBootSector, RecordSizeFromClustersPerRecordByte) {
       {3, 512, 1, 1536},
   };
   for (const Row& row : rows) {
-    uint32_t expected = (row.expected >= 1024 && row.expected <= 4096 && (row.expected & (row.expected - 1)) == 0)
-                            ? row.expected
-                            : 0;
+    uint32_t expected =
+        (row.expected >= 1024 && row.expected <= 4096 && (row.expected & (row.expected - 1)) == 0)
+            ? row.expected
+            : 0;
     EXPECT_EQ(FileRecordSizeFromClustersPerRecord(row.n, row.bps, row.spc), expected) << int(row.n);
   }
 }

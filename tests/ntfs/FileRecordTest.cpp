@@ -1,12 +1,12 @@
 // FILE records: every record of real mkntfs/ntfs-3g volumes, one field of a real record changed per
 // row, the fix-up, metadata files, the volume label, attribute lists and extension records.
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <set>
-
-#include <gtest/gtest.h>
 
 #include "HandMadeRecords.h"
 #include "NtfsTestVolume.h"
@@ -103,8 +103,8 @@ TEST(NtfsFileRecords, NamesComeBackWholeIncludingUnicodeAndAllHardLinks) {
     NTFSMftPlacement placement = PlacementOf(*volume);
     for (const auto& [record, paths] : volume->manifest.live) {
       const std::vector<uint8_t>& r = volume->records.at(record);
-      auto extensions = BuildAttributeListEntries(r.data(), r.size(), volume->RecordSector(record), record, &device,
-                                                  placement);
+      auto extensions = BuildAttributeListEntries(r.data(), r.size(), volume->RecordSector(record), record,
+                                                  &device, placement);
       CNTFSFileRecord file(r.data(), r.size(), volume->RecordSector(record), &device, extensions.get(),
                            volume->RecordSize(), record);
       ASSERT_TRUE(file.IsValid()) << paths[0];
@@ -114,7 +114,8 @@ TEST(NtfsFileRecords, NamesComeBackWholeIncludingUnicodeAndAllHardLinks) {
       if (record == volume->manifest.hardLinked) {
         ASSERT_TRUE(extensions);
         EXPECT_EQ(names.size(), 300u);
-        for (const CNTFSAttributeListEntry& e : file.GetEntries()) EXPECT_TRUE(e.IsLoaded()) << e.GetReference();
+        for (const CNTFSAttributeListEntry& e : file.GetEntries())
+          EXPECT_TRUE(e.IsLoaded()) << e.GetReference();
       }
     }
   }
@@ -122,7 +123,7 @@ TEST(NtfsFileRecords, NamesComeBackWholeIncludingUnicodeAndAllHardLinks) {
 
 // One field of a captured record changed per row.
 enum class Captured { SmallFile, FragmentedFile, BigFolder };
-constexpr int kAtRunString = -1;  // the field offset is the attribute's run-list offset
+constexpr int kAtRunString = -1;    // the field offset is the attribute's run-list offset
 constexpr int kFillRunString = -2;  // the run string is overwritten to the attribute end with 0x01
 
 struct RecordRow {
@@ -179,51 +180,148 @@ INSTANTIATE_TEST_SUITE_P(
     Table, NtfsFileRecordField,
     ::testing::Values(
         RecordRow{"Unchanged", Captured::SmallFile, 0, 0, {}, ParseOutcome::Valid, true},
-        RecordRow{"MagicChanged", Captured::SmallFile, 0, 0, {'B', 'A', 'A', 'D'}, ParseOutcome::NotThisStructure,
+        RecordRow{"MagicChanged",
+                  Captured::SmallFile,
+                  0,
+                  0,
+                  {'B', 'A', 'A', 'D'},
+                  ParseOutcome::NotThisStructure,
                   false},
         RecordRow{"UsaOffset41", Captured::SmallFile, 0, 0x04, {41, 0}, ParseOutcome::Damaged, false},
         RecordRow{"UsaOffset257", Captured::SmallFile, 0, 0x04, {1, 1}, ParseOutcome::Damaged, false},
         RecordRow{"UsaCount17", Captured::SmallFile, 0, 0x06, {17, 0}, ParseOutcome::Damaged, false},
         RecordRow{"UsaCount0", Captured::SmallFile, 0, 0x06, {0, 0}, ParseOutcome::Damaged, false},
-        RecordRow{"BytesAllocated1536", Captured::SmallFile, 0, 0x1C, {0, 6, 0, 0}, ParseOutcome::Damaged, false},
-        RecordRow{"BytesAllocated8192", Captured::SmallFile, 0, 0x1C, {0, 0x20, 0, 0}, ParseOutcome::Damaged,
+        RecordRow{
+            "BytesAllocated1536", Captured::SmallFile, 0, 0x1C, {0, 6, 0, 0}, ParseOutcome::Damaged, false},
+        RecordRow{"BytesAllocated8192",
+                  Captured::SmallFile,
+                  0,
+                  0x1C,
+                  {0, 0x20, 0, 0},
+                  ParseOutcome::Damaged,
                   false},
         RecordRow{"FirstStrideTorn", Captured::SmallFile, 0, 510, {0x34, 0x12}, ParseOutcome::Damaged, true},
-        RecordRow{"SecondStrideTorn", Captured::SmallFile, 0, 1022, {0x34, 0x12}, ParseOutcome::Damaged, true},
-        RecordRow{"FirstAttributeAtRecordEnd", Captured::SmallFile, 0, 0x14, {0xF8, 0x03}, ParseOutcome::Valid,
+        RecordRow{
+            "SecondStrideTorn", Captured::SmallFile, 0, 1022, {0x34, 0x12}, ParseOutcome::Damaged, true},
+        RecordRow{"FirstAttributeAtRecordEnd",
+                  Captured::SmallFile,
+                  0,
+                  0x14,
+                  {0xF8, 0x03},
+                  ParseOutcome::Valid,
                   true},
-        RecordRow{"AttributeLengthPastRecordEnd", Captured::SmallFile, attr::kStandardInformation, 4,
-                  {0, 0x10, 0, 0}, ParseOutcome::Damaged, false},
-        RecordRow{"AttributeLengthHuge", Captured::SmallFile, attr::kStandardInformation, 4,
-                  {0xF0, 0xFF, 0xFF, 0xFF}, ParseOutcome::Damaged, false},
-        RecordRow{"AttributeLengthZeroEndsTheWalk", Captured::SmallFile, attr::kStandardInformation, 4,
-                  {0, 0, 0, 0}, ParseOutcome::Valid, true},
-        RecordRow{"AttributeShorterThanItsHeader", Captured::SmallFile, attr::kStandardInformation, 4,
-                  {0x10, 0, 0, 0}, ParseOutcome::Damaged, false},
-        RecordRow{"ResidentValuePastAttribute", Captured::SmallFile, attr::kData, 0x10, {0xFF, 0, 0, 0},
-                  ParseOutcome::Damaged, false},
-        RecordRow{"ResidentValueOffsetPastAttribute", Captured::SmallFile, attr::kData, 0x14, {0xF0, 0},
-                  ParseOutcome::Damaged, false},
-        RecordRow{"FileNameWithQuestionMark", Captured::SmallFile, attr::kFileName, 0x5A, {'?', 0},
-                  ParseOutcome::Damaged, false},
-        RecordRow{"FileNameWithColon", Captured::SmallFile, attr::kFileName, 0x5C, {':', 0}, ParseOutcome::Damaged,
+        RecordRow{"AttributeLengthPastRecordEnd",
+                  Captured::SmallFile,
+                  attr::kStandardInformation,
+                  4,
+                  {0, 0x10, 0, 0},
+                  ParseOutcome::Damaged,
                   false},
-        RecordRow{"FileNameLengthPastValue", Captured::SmallFile, attr::kFileName, 0x58, {0xFF},
-                  ParseOutcome::Damaged, false},
-        RecordRow{"FileNameNonResident", Captured::SmallFile, attr::kFileName, 0x08, {1}, ParseOutcome::Damaged,
+        RecordRow{"AttributeLengthHuge",
+                  Captured::SmallFile,
+                  attr::kStandardInformation,
+                  4,
+                  {0xF0, 0xFF, 0xFF, 0xFF},
+                  ParseOutcome::Damaged,
                   false},
-        RecordRow{"DataRunWithFiveByteOffset", Captured::FragmentedFile, attr::kData, kAtRunString, {0x51},
-                  ParseOutcome::Damaged, false},
-        RecordRow{"DataRunStringWithoutEnd", Captured::FragmentedFile, attr::kData, kFillRunString, {},
-                  ParseOutcome::Damaged, false},
-        RecordRow{"DataShorterThanNonResidentHeader", Captured::FragmentedFile, attr::kData, 4, {0x38, 0, 0, 0},
-                  ParseOutcome::Damaged, false},
-        RecordRow{"DataRunListOffsetPastAttribute", Captured::FragmentedFile, attr::kData, 0x20, {0xFF, 0x0F},
-                  ParseOutcome::Damaged, false},
-        RecordRow{"IndexAllocationRunWithFiveByteOffsetIsNotChecked", Captured::BigFolder, attr::kIndexAllocation,
-                  kAtRunString, {0x51}, ParseOutcome::Valid, true},
-        RecordRow{"AttributeNamePastAttribute", Captured::BigFolder, attr::kIndexAllocation, 0x09, {0xFF},
-                  ParseOutcome::Damaged, false}),
+        RecordRow{"AttributeLengthZeroEndsTheWalk",
+                  Captured::SmallFile,
+                  attr::kStandardInformation,
+                  4,
+                  {0, 0, 0, 0},
+                  ParseOutcome::Valid,
+                  true},
+        RecordRow{"AttributeShorterThanItsHeader",
+                  Captured::SmallFile,
+                  attr::kStandardInformation,
+                  4,
+                  {0x10, 0, 0, 0},
+                  ParseOutcome::Damaged,
+                  false},
+        RecordRow{"ResidentValuePastAttribute",
+                  Captured::SmallFile,
+                  attr::kData,
+                  0x10,
+                  {0xFF, 0, 0, 0},
+                  ParseOutcome::Damaged,
+                  false},
+        RecordRow{"ResidentValueOffsetPastAttribute",
+                  Captured::SmallFile,
+                  attr::kData,
+                  0x14,
+                  {0xF0, 0},
+                  ParseOutcome::Damaged,
+                  false},
+        RecordRow{"FileNameWithQuestionMark",
+                  Captured::SmallFile,
+                  attr::kFileName,
+                  0x5A,
+                  {'?', 0},
+                  ParseOutcome::Damaged,
+                  false},
+        RecordRow{"FileNameWithColon",
+                  Captured::SmallFile,
+                  attr::kFileName,
+                  0x5C,
+                  {':', 0},
+                  ParseOutcome::Damaged,
+                  false},
+        RecordRow{"FileNameLengthPastValue",
+                  Captured::SmallFile,
+                  attr::kFileName,
+                  0x58,
+                  {0xFF},
+                  ParseOutcome::Damaged,
+                  false},
+        RecordRow{"FileNameNonResident",
+                  Captured::SmallFile,
+                  attr::kFileName,
+                  0x08,
+                  {1},
+                  ParseOutcome::Damaged,
+                  false},
+        RecordRow{"DataRunWithFiveByteOffset",
+                  Captured::FragmentedFile,
+                  attr::kData,
+                  kAtRunString,
+                  {0x51},
+                  ParseOutcome::Damaged,
+                  false},
+        RecordRow{"DataRunStringWithoutEnd",
+                  Captured::FragmentedFile,
+                  attr::kData,
+                  kFillRunString,
+                  {},
+                  ParseOutcome::Damaged,
+                  false},
+        RecordRow{"DataShorterThanNonResidentHeader",
+                  Captured::FragmentedFile,
+                  attr::kData,
+                  4,
+                  {0x38, 0, 0, 0},
+                  ParseOutcome::Damaged,
+                  false},
+        RecordRow{"DataRunListOffsetPastAttribute",
+                  Captured::FragmentedFile,
+                  attr::kData,
+                  0x20,
+                  {0xFF, 0x0F},
+                  ParseOutcome::Damaged,
+                  false},
+        RecordRow{"IndexAllocationRunWithFiveByteOffsetIsNotChecked",
+                  Captured::BigFolder,
+                  attr::kIndexAllocation,
+                  kAtRunString,
+                  {0x51},
+                  ParseOutcome::Valid,
+                  true},
+        RecordRow{"AttributeNamePastAttribute",
+                  Captured::BigFolder,
+                  attr::kIndexAllocation,
+                  0x09,
+                  {0xFF},
+                  ParseOutcome::Damaged,
+                  false}),
     [](const ::testing::TestParamInfo<RecordRow>& info) { return std::string(info.param.name); });
 
 TEST(NtfsFileRecords, HeaderTestBoundaries) {
@@ -235,14 +333,16 @@ TEST(NtfsFileRecords, HeaderTestBoundaries) {
     unsigned width;
     bool valid;
   } rows[] = {
-      {0x04, 41, 2, false}, {0x04, 42, 2, true},  {0x04, 48, 2, true},   {0x04, 256, 2, true},
-      {0x04, 257, 2, false}, {0x06, 16, 2, false}, {0x06, 17, 2, false}, {0x06, 0, 2, false},
-      {0x1C, 1536, 4, false}, {0x1C, 4096, 4, true}, {0x1C, 0, 4, false},  // 0 allocated leaves no stride for count 3
+      {0x04, 41, 2, false},   {0x04, 42, 2, true},   {0x04, 48, 2, true},  {0x04, 256, 2, true},
+      {0x04, 257, 2, false},  {0x06, 16, 2, false},  {0x06, 17, 2, false}, {0x06, 0, 2, false},
+      {0x1C, 1536, 4, false}, {0x1C, 4096, 4, true}, {0x1C, 0, 4, false},  // 0 allocated leaves no stride for
+                                                                           // count 3
   };
   for (const Row& row : rows) {
     std::vector<uint8_t> r = base;
     handmade::Put(r, row.offset, row.value, row.width);
-    EXPECT_EQ(IsFileRecordHeaderValid(r.data(), r.size()), row.valid) << std::hex << row.offset << " " << row.value;
+    EXPECT_EQ(IsFileRecordHeaderValid(r.data(), r.size()), row.valid)
+        << std::hex << row.offset << " " << row.value;
   }
   EXPECT_FALSE(IsFileRecordHeaderValid(base.data(), 0x20));
   EXPECT_FALSE(IsValidNTFSFileRecord(base.data(), 1000));
@@ -285,7 +385,8 @@ TEST(NtfsFileRecords, ViewOverTheCallersBufferPutsTheStrideEndsBack) {
 TEST(NtfsFileRecords, MetadataFilesAreKnownByNameAndFlags) {
   CORVALE_NTFS_VOLUME(volume, "c4096");
   for (const NTFSMetadataFile& file : kNTFSMetadataFiles) {
-    int64_t at = file.recordNumber >= 32 ? file.recordNumber - 8 : file.recordNumber;  // $Extend files at 24-26
+    int64_t at =
+        file.recordNumber >= 32 ? file.recordNumber - 8 : file.recordNumber;  // $Extend files at 24-26
     const std::vector<uint8_t>& r = volume->records.at(at);
     CNTFSFileRecordView view(r.data(), r.size());
     EXPECT_EQ(GetMetadataFileNumber(view), file.recordNumber) << file.name;
@@ -448,7 +549,8 @@ class NtfsAttributeLists : public ::testing::Test {
 TEST_F(NtfsAttributeLists, TwoRecordsNamingEachOtherAreEachLoadedOnce) {
   handmade::Record base(30);
   base.AddResident(attr::kStandardInformation, handmade::StandardInformationValue(0));
-  base.AddResident(attr::kAttributeList, handmade::AttributeListValue({{0x10, 30}, {0x30, 31}, {0x30, 31}, {0x80, 30}}));
+  base.AddResident(attr::kAttributeList,
+                   handmade::AttributeListValue({{0x10, 30}, {0x30, 31}, {0x30, 31}, {0x80, 30}}));
   std::vector<uint8_t> a = base.Finish();
   handmade::Record extension(31, uint64_t(30) | (uint64_t(1) << 48));
   extension.AddResident(attr::kFileName, handmade::FileNameValue(5, "looped.txt"));

@@ -23,16 +23,16 @@ class Record {
     m_bytes[1] = 'I';
     m_bytes[2] = 'L';
     m_bytes[3] = 'E';
-    Put(m_bytes, 0x04, 48, 2);       // update-sequence offset
-    Put(m_bytes, 0x06, 3, 2);        // count: sequence number and two strides
-    Put(m_bytes, 0x10, 1, 2);        // sequence number
-    Put(m_bytes, 0x12, 1, 2);        // link count
-    Put(m_bytes, 0x14, 0x38, 2);     // first attribute
+    Put(m_bytes, 0x04, 48, 2);    // update-sequence offset
+    Put(m_bytes, 0x06, 3, 2);     // count: sequence number and two strides
+    Put(m_bytes, 0x10, 1, 2);     // sequence number
+    Put(m_bytes, 0x12, 1, 2);     // link count
+    Put(m_bytes, 0x14, 0x38, 2);  // first attribute
     Put(m_bytes, 0x16, flags, 2);
-    Put(m_bytes, 0x1C, 1024, 4);     // bytes allocated
+    Put(m_bytes, 0x1C, 1024, 4);  // bytes allocated
     Put(m_bytes, 0x20, baseReference, 8);
     Put(m_bytes, 0x2C, number, 4);
-    Put(m_bytes, 48, 0x0101, 2);     // update sequence number
+    Put(m_bytes, 48, 0x0101, 2);  // update sequence number
     m_next = 0x38;
   }
 

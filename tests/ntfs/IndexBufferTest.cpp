@@ -1,11 +1,11 @@
 // Index buffers: every buffer of a real folder of thousands of entries, one field of a real buffer
 // changed per row, and hand-made buffers for the rules no tool breaks.
 
+#include <gtest/gtest.h>
+
 #include <map>
 #include <set>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "HandMadeRecords.h"
 #include "NtfsTestVolume.h"
@@ -55,8 +55,8 @@ class BufferMaker {
     handmade::Put(m_bytes, 0x28, 0x0202, 2);  // update sequence number
     m_next = 0x18 + 0x28;
   }
-  BufferMaker& Entry(uint64_t parent, const std::string& name, int64_t allocated = 4096, int64_t dataSize = 100,
-                     uint16_t flags = 0) {
+  BufferMaker& Entry(uint64_t parent, const std::string& name, int64_t allocated = 4096,
+                     int64_t dataSize = 100, uint16_t flags = 0) {
     std::vector<uint8_t> key = handmade::FileNameValue(parent, name, allocated, dataSize);
     size_t length = (0x10 + key.size() + 7) / 8 * 8;
     handmade::Put(m_bytes, m_next, 64, 8);
@@ -100,23 +100,25 @@ TEST(NtfsIndexBuffers, BuffersOfTheBigFolderYieldEveryName) {
       ASSERT_TRUE(result.IsValid()) << "buffer " << i << ": " << result.describe();
       EXPECT_TRUE(IsValidIndexBuffer(buffer.data(), buffer.size()));
       EXPECT_EQ(buffer, folder.buffers[i]);  // the check leaves the buffer as it was
-      EXPECT_EQ(GetIndexBufferVcn(buffer.data(), buffer.size()) * std::min(folder.blockSize, volume->geometry.bytesPerCluster),
+      EXPECT_EQ(GetIndexBufferVcn(buffer.data(), buffer.size()) *
+                    std::min(folder.blockSize, volume->geometry.bytesPerCluster),
                 i * folder.blockSize);
       ASSERT_TRUE(ApplyIndexBufferFixup(buffer.data(), buffer.size()));
       EXPECT_EQ(GetIndexBufferParent(buffer.data(), buffer.size()), m.bigDirectory);
-      corvale::ntfs::ParseResult walk = ForEachIndexBufferEntry(buffer.data(), buffer.size(), [&](const NTFSIndexEntry& e) {
-        if (e.IsLast()) return true;
-        NTFSFileName name;
-        EXPECT_TRUE(e.GetFileName(name).IsValid());
-        EXPECT_EQ(int64_t(name.ParentRecordNumber()), m.bigDirectory);
-        EXPECT_TRUE(IsIndexEntrySizeSane(e));
-        std::string text = name.NameUtf8();
-        ++seen[text];
-        // The entry points at the file's own record.
-        auto it = m.live.find(int64_t(GetIndexEntryFileReference(e) & 0xFFFFFFFFFFFF));
-        EXPECT_TRUE(it != m.live.end() && it->second[0] == "big/" + text) << text;
-        return true;
-      });
+      corvale::ntfs::ParseResult walk =
+          ForEachIndexBufferEntry(buffer.data(), buffer.size(), [&](const NTFSIndexEntry& e) {
+            if (e.IsLast()) return true;
+            NTFSFileName name;
+            EXPECT_TRUE(e.GetFileName(name).IsValid());
+            EXPECT_EQ(int64_t(name.ParentRecordNumber()), m.bigDirectory);
+            EXPECT_TRUE(IsIndexEntrySizeSane(e));
+            std::string text = name.NameUtf8();
+            ++seen[text];
+            // The entry points at the file's own record.
+            auto it = m.live.find(int64_t(GetIndexEntryFileReference(e) & 0xFFFFFFFFFFFF));
+            EXPECT_TRUE(it != m.live.end() && it->second[0] == "big/" + text) << text;
+            return true;
+          });
       EXPECT_TRUE(walk.IsValid()) << walk.describe();
       ASSERT_TRUE(RestoreIndexBufferFixup(buffer.data(), buffer.size()));
       EXPECT_EQ(buffer, folder.buffers[i]);
@@ -197,10 +199,12 @@ TEST(NtfsIndexBuffers, ConsistencyRules) {
       {"one parent", BufferMaker().Entry(40, "a").Entry(40, "b").Entry(40, "c").Finish(), true},
       {"two parents", BufferMaker().Entry(40, "a").Entry(41, "b").Finish(), false},
       {"same record, other sequence number",
-       BufferMaker().Entry(40 | (uint64_t(1) << 48), "a").Entry(40 | (uint64_t(2) << 48), "b").Finish(), false},
+       BufferMaker().Entry(40 | (uint64_t(1) << 48), "a").Entry(40 | (uint64_t(2) << 48), "b").Finish(),
+       false},
       {"data size above allocated", BufferMaker().Entry(40, "a").Entry(40, "b", 100, 4096).Finish(), false},
       {"sub-node entry is not checked",
-       BufferMaker().Entry(40, "a").Entry(41, "b", 0, 10, indx::kEntryFlagSubNode).Entry(40, "c").Finish(), true},
+       BufferMaker().Entry(40, "a").Entry(41, "b", 0, 10, indx::kEntryFlagSubNode).Entry(40, "c").Finish(),
+       true},
       {"only the last entry", BufferMaker().Finish(), true},
   };
   for (const Row& row : rows) {
@@ -274,7 +278,8 @@ TEST_P(NtfsIndexBufferField, OneFieldChanged) {
   ASSERT_FALSE(folder.buffers.empty());
   std::vector<uint8_t> buffer = folder.buffers[0];
   size_t at = row.offset;
-  if (at >= kFirstEntry) at = at - kFirstEntry + 0x18 + corvale::ByteReader(buffer.data(), buffer.size()).u32(0x18);
+  if (at >= kFirstEntry)
+    at = at - kFirstEntry + 0x18 + corvale::ByteReader(buffer.data(), buffer.size()).u32(0x18);
   std::copy(row.bytes.begin(), row.bytes.end(), buffer.begin() + at);
   corvale::ntfs::ParseResult result = CheckIndexBuffer(buffer.data(), buffer.size());
   EXPECT_EQ(result.outcome, row.outcome) << result.describe();
@@ -297,7 +302,9 @@ INSTANTIATE_TEST_SUITE_P(
         IndxRow{"FirstEntryParentChanged", kFirstEntry + 0x10, {0x07}, ParseOutcome::Damaged},
         IndxRow{"FirstEntryLength15", kFirstEntry + 8, {0x0F, 0}, ParseOutcome::Damaged},
         IndxRow{"FirstEntryLengthPastIndex", kFirstEntry + 8, {0xF0, 0x0F}, ParseOutcome::Damaged},
-        IndxRow{"FirstEntryDataSizeAboveAllocated", kFirstEntry + 0x10 + 0x30, {0, 0, 0, 0, 0, 0, 0, 0x40},
+        IndxRow{"FirstEntryDataSizeAboveAllocated",
+                kFirstEntry + 0x10 + 0x30,
+                {0, 0, 0, 0, 0, 0, 0, 0x40},
                 ParseOutcome::Damaged},
         IndxRow{"FirstEntryLengthZeroEndsTheEntries", kFirstEntry + 8, {0, 0}, ParseOutcome::Valid}),
     [](const ::testing::TestParamInfo<IndxRow>& info) { return std::string(info.param.name); });
@@ -307,10 +314,12 @@ TEST(NtfsIndexBuffers, MftAtPartitionStart) {
     int64_t record, firstCluster, start, spc;
     bool expected;
   } rows[] = {
-      {2048 + 32, 4, 2048, 8, true},  {2048 + 33, 4, 2048, 8, false}, {2048 + 32, 5, 2048, 8, false},
-      {2048 + 32, 32, 2048, 1, true}, {100, 0, 2048, 8, false},       {2048, 0, 2048, 0, false},
+      {2048 + 32, 4, 2048, 8, true},  {2048 + 33, 4, 2048, 8, false},
+      {2048 + 32, 5, 2048, 8, false}, {2048 + 32, 32, 2048, 1, true},
+      {100, 0, 2048, 8, false},       {2048, 0, 2048, 0, false},
       {2048, -1, 2048, 8, false},     {INT64_MAX, INT64_MAX / 8, 0, 8, false},
   };
   for (const Row& row : rows)
-    EXPECT_EQ(IsMFTAtPartitionStart(row.record, row.firstCluster, row.start, row.spc), row.expected) << row.record;
+    EXPECT_EQ(IsMFTAtPartitionStart(row.record, row.firstCluster, row.start, row.spc), row.expected)
+        << row.record;
 }

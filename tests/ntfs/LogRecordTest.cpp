@@ -1,9 +1,9 @@
 // $LogFile pages. Neither mkntfs nor ntfs-3g writes log pages (a fresh $LogFile is filled with 0xFF),
 // so the pages are made by hand to the published layout.
 
-#include <vector>
-
 #include <gtest/gtest.h>
+
+#include <vector>
 
 #include "HandMadeRecords.h"
 #include "NtfsTestVolume.h"
@@ -96,24 +96,26 @@ TEST_P(NtfsLogPageField, OneFieldChanged) {
   corvale::ntfs::ParseResult result =
       row.restart ? CheckRestartPage(page.data(), page.size()) : CheckLogRecordPage(page.data(), page.size());
   EXPECT_EQ(result.outcome, row.outcome) << result.describe();
-  bool valid = row.restart ? IsValidRestartPage(page.data(), page.size()) : IsValidLogRecordPage(page.data(), page.size());
+  bool valid = row.restart ? IsValidRestartPage(page.data(), page.size())
+                           : IsValidLogRecordPage(page.data(), page.size());
   EXPECT_EQ(valid, row.outcome == ParseOutcome::Valid);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, NtfsLogPageField,
-    ::testing::Values(LogRow{"RecordUnchanged", false, 0, {}, ParseOutcome::Valid},
-                      LogRow{"RecordMagic", false, 0, {'R', 'C', 'R', 'X'}, ParseOutcome::NotThisStructure},
-                      LogRow{"RecordUsaCount8", false, lp::kUsaCount, {8, 0}, ParseOutcome::Damaged},
-                      LogRow{"RecordUsaOffset48", false, lp::kUsaOffset, {48, 0}, ParseOutcome::Damaged},
-                      LogRow{"RecordLastStrideTorn", false, 4094, {0, 0}, ParseOutcome::Damaged},
-                      LogRow{"RecordSequenceNumberChanged", false, 40, {9, 9}, ParseOutcome::Damaged},
-                      LogRow{"RestartUnchanged", true, 0, {}, ParseOutcome::Valid},
-                      LogRow{"RestartMagic", true, 0, {'R', 'S', 'T', 'X'}, ParseOutcome::NotThisStructure},
-                      LogRow{"RestartClientName", true, lp::kRestartClientName, {'X', 0}, ParseOutcome::Damaged},
-                      LogRow{"RestartFirstStrideTorn", true, 510, {0, 0}, ParseOutcome::Damaged},
-                      LogRow{"RestartSequenceNumberChanged", true, lp::kRestartSequenceNumber, {4, 0},
-                             ParseOutcome::Damaged}),
+    ::testing::Values(
+        LogRow{"RecordUnchanged", false, 0, {}, ParseOutcome::Valid},
+        LogRow{"RecordMagic", false, 0, {'R', 'C', 'R', 'X'}, ParseOutcome::NotThisStructure},
+        LogRow{"RecordUsaCount8", false, lp::kUsaCount, {8, 0}, ParseOutcome::Damaged},
+        LogRow{"RecordUsaOffset48", false, lp::kUsaOffset, {48, 0}, ParseOutcome::Damaged},
+        LogRow{"RecordLastStrideTorn", false, 4094, {0, 0}, ParseOutcome::Damaged},
+        LogRow{"RecordSequenceNumberChanged", false, 40, {9, 9}, ParseOutcome::Damaged},
+        LogRow{"RestartUnchanged", true, 0, {}, ParseOutcome::Valid},
+        LogRow{"RestartMagic", true, 0, {'R', 'S', 'T', 'X'}, ParseOutcome::NotThisStructure},
+        LogRow{"RestartClientName", true, lp::kRestartClientName, {'X', 0}, ParseOutcome::Damaged},
+        LogRow{"RestartFirstStrideTorn", true, 510, {0, 0}, ParseOutcome::Damaged},
+        LogRow{
+            "RestartSequenceNumberChanged", true, lp::kRestartSequenceNumber, {4, 0}, ParseOutcome::Damaged}),
     [](const ::testing::TestParamInfo<LogRow>& info) { return std::string(info.param.name); });
 
 TEST(NtfsLogPages, ShortBuffersAreRefused) {

@@ -3,13 +3,13 @@
 // buffer; the loop is bounded by a count so it takes seconds. Inputs that once broke a parser are
 // kept in tests/fixtures/regress/ntfs/ and replayed.
 
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "NtfsTestVolume.h"
 #include "ntfs/FileRecord.h"
@@ -27,13 +27,15 @@ namespace {
 // Keeps the optimiser from dropping results the loop only computes.
 volatile uint64_t g_sink;
 
-const uint32_t kTypes[] = {attr::kStandardInformation, attr::kAttributeList, attr::kFileName, attr::kVolumeName,
-                           attr::kData, attr::kIndexRoot, attr::kIndexAllocation, attr::kBitmap,
-                           attr::kLoggedUtilityStream};
+const uint32_t kTypes[] = {attr::kStandardInformation, attr::kAttributeList, attr::kFileName,
+                           attr::kVolumeName,          attr::kData,          attr::kIndexRoot,
+                           attr::kIndexAllocation,     attr::kBitmap,        attr::kLoggedUtilityStream};
 
 void Mutate(std::vector<uint8_t>& b, std::mt19937_64& rng) {
-  static const uint64_t kValues[] = {0, 1, 0x7F, 0x80, 0xFF, 0x7FFF, 0x8000, 0xFFFF, 0x10, 0x18, 0x40, 0x3F8, 0x400,
-                                     0xFFFFFFFF, 0x80000000, 0x7FFFFFFFFFFFFFFFull, ~uint64_t{0}};
+  static const uint64_t kValues[] = {
+      0,           1,    0x7F, 0x80,  0xFF,  0x7FFF,     0x8000,     0xFFFF,
+      0x10,        0x18, 0x40, 0x3F8, 0x400, 0xFFFFFFFF, 0x80000000, 0x7FFFFFFFFFFFFFFFull,
+      ~uint64_t{0}};
   if (b.empty()) return;
   int edits = 1 + int(rng() % 4);
   for (int i = 0; i < edits; ++i) {
@@ -56,7 +58,8 @@ void Mutate(std::vector<uint8_t>& b, std::mt19937_64& rng) {
         // Shift a stretch by a few bytes, as a lost or doubled byte would.
         size_t n = std::min<size_t>(b.size() - at, 1 + rng() % 64);
         size_t by = 1 + rng() % 8;
-        if (at + by < b.size()) std::memmove(b.data() + at, b.data() + at + by, std::min(n, b.size() - at - by));
+        if (at + by < b.size())
+          std::memmove(b.data() + at, b.data() + at + by, std::min(n, b.size() - at - by));
         break;
       }
       default:
@@ -76,7 +79,8 @@ void RunLookups(const uint8_t* record, size_t cut) {
     for (int i = 0; i < 3; ++i) {
       CNTFSFileRecordAttribute a = FindAttribute(b.data(), b.size(), type, i);
       if (!a) break;
-      sink += CheckAttribute(a.GetData(), a.GetLength()).IsValid() + CheckFileNameAttribute(a.GetData(), a.GetLength()).IsValid();
+      sink += CheckAttribute(a.GetData(), a.GetLength()).IsValid() +
+              CheckFileNameAttribute(a.GetData(), a.GetLength()).IsValid();
       CNTFSFileRecordFileNameAttribute name(a);
       if (name.IsUsable()) sink += name.GetFileName().NameUtf8().size();
       CNTFSFileRecordDataRunsAttribute runs(a);
@@ -88,8 +92,8 @@ void RunLookups(const uint8_t* record, size_t cut) {
   g_sink = sink;
 }
 
-void RunRecordParsers(const std::vector<uint8_t>& input, IStorageDevice* device, const NTFSMftPlacement& placement,
-                      size_t cut = 0) {
+void RunRecordParsers(const std::vector<uint8_t>& input, IStorageDevice* device,
+                      const NTFSMftPlacement& placement, size_t cut = 0) {
   uint64_t sink = 0;
   std::vector<uint8_t> record = input;
   sink += uint64_t(CheckFileRecord(record.data(), record.size()).outcome);
@@ -147,7 +151,8 @@ void RunIndexParsers(const std::vector<uint8_t>& input) {
   uint64_t sink = 0;
   std::vector<uint8_t> buffer = input;
   sink += uint64_t(CheckIndexBuffer(buffer.data(), buffer.size()).outcome);
-  sink += IsValidIndexBuffer(buffer.data(), buffer.size()) + IsIndexBufferHeaderValid(buffer.data(), buffer.size());
+  sink += IsValidIndexBuffer(buffer.data(), buffer.size()) +
+          IsIndexBufferHeaderValid(buffer.data(), buffer.size());
   if (buffer != input) ADD_FAILURE() << "an index test changed its buffer";
   sink += ApplyIndexBufferFixup(buffer.data(), buffer.size());
   sink += AreIndexEntriesConsistent(buffer.data(), buffer.size());
@@ -160,7 +165,8 @@ void RunIndexParsers(const std::vector<uint8_t>& input) {
   });
   sink += RestoreIndexBufferFixup(buffer.data(), buffer.size());
   sink += DescribeIndexBuffer(buffer.data(), buffer.size()).size();
-  sink += IsValidLogRecordPage(buffer.data(), buffer.size()) + IsValidRestartPage(buffer.data(), buffer.size());
+  sink +=
+      IsValidLogRecordPage(buffer.data(), buffer.size()) + IsValidRestartPage(buffer.data(), buffer.size());
   g_sink = sink;
 }
 
@@ -184,7 +190,8 @@ void RunRunStringParsers(const std::vector<uint8_t>& s) {
   sink += DecodeNTFSDataRuns(s.data(), s.size(), runs);
   CNTFSRunList list;
   sink += list.Decode(s.data(), s.size()) + list.AppendDecoded(s.data(), s.size(), int64_t(s.size()) << 40);
-  for (const NTFSRun& run : list.Runs()) sink += uint64_t(list.VcnToLcn(run.vcn)) + uint64_t(list.LcnToVcn(run.lcn));
+  for (const NTFSRun& run : list.Runs())
+    sink += uint64_t(list.VcnToLcn(run.vcn)) + uint64_t(list.LcnToVcn(run.lcn));
   sink += uint64_t(list.GetTotalClusters());
   g_sink = sink;
 }
@@ -211,7 +218,8 @@ TEST(NtfsMutationLoop, RealRecordsAndBuffersNeverBreakAParser) {
 
     // Records of every kind: system files, folders with index buffers, runs, holes, streams, an
     // attribute list, extension records, a deleted file.
-    std::vector<int64_t> picks = {0, 1, 2, 3, 4, 5, 6, 9, 10, 11, 24, m.bigDirectory, m.hardLinked, m.sparse, m.stream};
+    std::vector<int64_t> picks = {
+        0, 1, 2, 3, 4, 5, 6, 9, 10, 11, 24, m.bigDirectory, m.hardLinked, m.sparse, m.stream};
     picks.insert(picks.end(), m.fragmented.begin(), m.fragmented.end());
     picks.push_back(m.deleted.begin()->first);
     for (size_t n = 27; n < volume->records.size(); ++n) {

@@ -1,10 +1,10 @@
 #include "NtfsTestVolume.h"
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <mutex>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 #include "ntfs/FileRecordView.h"
 #include "support/Fixtures.h"
@@ -63,7 +63,8 @@ int64_t NtfsTestVolume::RecordSector(uint64_t n) const {
                               geometry.bytesPerSector);
 }
 
-std::vector<uint8_t> NtfsTestVolume::ReadRuns(const CNTFSRunList& runs, uint64_t byteOffset, size_t length) const {
+std::vector<uint8_t> NtfsTestVolume::ReadRuns(const CNTFSRunList& runs, uint64_t byteOffset,
+                                              size_t length) const {
   std::vector<uint8_t> out(length, 0);
   const uint32_t bpc = geometry.bytesPerCluster;
   for (size_t done = 0; done < length;) {
@@ -90,7 +91,8 @@ bool NtfsTestVolume::Load(const std::string& folder, std::string* why) {
     return false;
   }
   CNTFSFileRecordView mft(image.data() + geometry.mftByteOffset, geometry.fileRecordSize);
-  if (!mft.IsValid() || !GetDataRunListOfRecord(mft.GetBuffer(), mft.GetLength(), mftRuns, true, &mftDataSize)) {
+  if (!mft.IsValid() ||
+      !GetDataRunListOfRecord(mft.GetBuffer(), mft.GetLength(), mftRuns, true, &mftDataSize)) {
     *why = "$MFT record of " + folder + " not readable";
     return false;
   }

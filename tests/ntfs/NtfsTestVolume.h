@@ -53,7 +53,7 @@ class NtfsTestVolume {
 // The volume of kind "c4096", "c512" or "s4096", or null with *why (loaded once per process).
 const NtfsTestVolume* GetNtfsTestVolume(const std::string& kind, std::string* why);
 
-#define CORVALE_NTFS_VOLUME(var, kind)                                      \
-  std::string var##_why;                                                    \
-  const NtfsTestVolume* var = GetNtfsTestVolume(kind, &var##_why);          \
+#define CORVALE_NTFS_VOLUME(var, kind)                             \
+  std::string var##_why;                                           \
+  const NtfsTestVolume* var = GetNtfsTestVolume(kind, &var##_why); \
   if (!var) GTEST_SKIP() << "NTFS test volume " << kind << ": " << var##_why

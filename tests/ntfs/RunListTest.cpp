@@ -1,10 +1,10 @@
 // Run strings and run lists: the decoding rules on hand-made strings, then the runs of real files
 // read back into the bytes that were written.
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "HandMadeRecords.h"
 #include "NtfsTestVolume.h"
@@ -17,9 +17,9 @@ namespace attr = corvale::ntfs::attr;
 struct DecodeRow {
   const char* name;
   std::vector<uint8_t> bytes;
-  bool valid;                  // IsValidDataRunString
-  bool decodes;                // DecodeNTFSDataRuns
-  std::vector<NTFSRun> runs;   // {lcn, vcn, length} when it decodes
+  bool valid;                 // IsValidDataRunString
+  bool decodes;               // DecodeNTFSDataRuns
+  std::vector<NTFSRun> runs;  // {lcn, vcn, length} when it decodes
 };
 
 class NtfsRunString : public ::testing::TestWithParam<DecodeRow> {};
@@ -41,41 +41,43 @@ TEST_P(NtfsRunString, DecodesAsTheRulesSay) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, NtfsRunString,
-    ::testing::Values(
-        DecodeRow{"OneRun", {0x11, 0x04, 0x20, 0x00}, true, true, {{0x20, 0, 4}}},
-        DecodeRow{"NegativeDeltaMovesBackByOne",
-                  {0x11, 0x04, 0x20, 0x21, 0x02, 0xFF, 0xFF, 0x00},
-                  true,
-                  true,
-                  {{0x20, 0, 4}, {0x1F, 4, 2}}},
-        DecodeRow{"OneByteDeltaFFIsMinusOne", {0x11, 0x04, 0x20, 0x11, 0x02, 0xFF, 0x00}, true, true,
-                  {{0x20, 0, 4}, {0x1F, 4, 2}}},
-        DecodeRow{"ThreeByteDelta800000IsMinus8388608",
-                  {0x41, 0x01, 0x00, 0x00, 0x90, 0x00, 0x31, 0x01, 0x00, 0x00, 0x80, 0x00},
-                  true,
-                  true,
-                  {{0x900000, 0, 1}, {0x100000, 1, 1}}},
-        DecodeRow{"SparseRunLeavesTheStartWhereItWas",
-                  {0x11, 0x02, 0x10, 0x01, 0x03, 0x11, 0x01, 0x05, 0x00},
-                  true,
-                  true,
-                  {{16, 0, 2}, {-1, 2, 3}, {21, 5, 1}}},
-        DecodeRow{"Empty", {0x00}, true, true, {}},
-        DecodeRow{"NoTerminator", {0x11, 0x02, 0x10}, false, false, {}},
-        DecodeRow{"FieldsPastTheEnd", {0x11, 0x02}, false, false, {}},
-        DecodeRow{"FiveByteOffsetDecodesButIsNotValidOnDisk",
-                  {0x51, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00},
-                  false,
-                  true,
-                  {{int64_t(1) << 32, 0, 1}}},
-        DecodeRow{"HeaderAbove0x7F", {0x81, 0x01, 0, 0, 0, 0, 0, 0, 0, 0x00}, false, false, {}},
-        DecodeRow{"NineByteLength", {0x09, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0x00}, false, false, {}},
-        DecodeRow{"RunBeforeClusterZero", {0x11, 0x01, 0xFF, 0x00}, true, false, {}},
-        DecodeRow{"LengthPast63Bits",
-                  {0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00},
-                  false,
-                  false,
-                  {}}),
+    ::testing::Values(DecodeRow{"OneRun", {0x11, 0x04, 0x20, 0x00}, true, true, {{0x20, 0, 4}}},
+                      DecodeRow{"NegativeDeltaMovesBackByOne",
+                                {0x11, 0x04, 0x20, 0x21, 0x02, 0xFF, 0xFF, 0x00},
+                                true,
+                                true,
+                                {{0x20, 0, 4}, {0x1F, 4, 2}}},
+                      DecodeRow{"OneByteDeltaFFIsMinusOne",
+                                {0x11, 0x04, 0x20, 0x11, 0x02, 0xFF, 0x00},
+                                true,
+                                true,
+                                {{0x20, 0, 4}, {0x1F, 4, 2}}},
+                      DecodeRow{"ThreeByteDelta800000IsMinus8388608",
+                                {0x41, 0x01, 0x00, 0x00, 0x90, 0x00, 0x31, 0x01, 0x00, 0x00, 0x80, 0x00},
+                                true,
+                                true,
+                                {{0x900000, 0, 1}, {0x100000, 1, 1}}},
+                      DecodeRow{"SparseRunLeavesTheStartWhereItWas",
+                                {0x11, 0x02, 0x10, 0x01, 0x03, 0x11, 0x01, 0x05, 0x00},
+                                true,
+                                true,
+                                {{16, 0, 2}, {-1, 2, 3}, {21, 5, 1}}},
+                      DecodeRow{"Empty", {0x00}, true, true, {}},
+                      DecodeRow{"NoTerminator", {0x11, 0x02, 0x10}, false, false, {}},
+                      DecodeRow{"FieldsPastTheEnd", {0x11, 0x02}, false, false, {}},
+                      DecodeRow{"FiveByteOffsetDecodesButIsNotValidOnDisk",
+                                {0x51, 0x01, 0x00, 0x00, 0x00, 0x00, 0x01, 0x00},
+                                false,
+                                true,
+                                {{int64_t(1) << 32, 0, 1}}},
+                      DecodeRow{"HeaderAbove0x7F", {0x81, 0x01, 0, 0, 0, 0, 0, 0, 0, 0x00}, false, false, {}},
+                      DecodeRow{"NineByteLength", {0x09, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0x00}, false, false, {}},
+                      DecodeRow{"RunBeforeClusterZero", {0x11, 0x01, 0xFF, 0x00}, true, false, {}},
+                      DecodeRow{"LengthPast63Bits",
+                                {0x08, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00},
+                                false,
+                                false,
+                                {}}),
     [](const ::testing::TestParamInfo<DecodeRow>& info) { return std::string(info.param.name); });
 
 TEST(NtfsRunList, LookupsSkipHoles) {
@@ -193,7 +195,8 @@ TEST(NtfsRunList, MftRunsAndTheClusterSizeTheyImply) {
     const std::vector<uint8_t>& r = volume->records.at(0);
     CNTFSFileRecordView view(r.data(), r.size());
     uint32_t spc = 0;
-    ASSERT_TRUE(InferSectorsPerCluster(view.GetBuffer(), view.GetLength(), volume->geometry.bytesPerSector, spc));
+    ASSERT_TRUE(
+        InferSectorsPerCluster(view.GetBuffer(), view.GetLength(), volume->geometry.bytesPerSector, spc));
     EXPECT_EQ(spc, volume->geometry.sectorsPerCluster);
     EXPECT_EQ(volume->mftRuns.VcnToLcn(0), int64_t(volume->geometry.mftCluster));
   }
@@ -232,7 +235,7 @@ TEST(NtfsRunList, DataRunsOfARecordSkipNamedStreamsAndCheckTotals) {
   resident.AddResident(attr::kData, value);
   std::vector<uint8_t> rr = resident.Finish();
   EXPECT_FALSE(GetDataRunListOfRecord(rr.data(), rr.size(), none, false, nullptr));
-  handmade::Put(rr, 0x38 + 9, 1, 1);    // name length 1
+  handmade::Put(rr, 0x38 + 9, 1, 1);       // name length 1
   handmade::Put(rr, 0x38 + 0xA, 0x18, 2);  // name at the value: "xx" read as one UTF-16 unit
   CNTFSRunList empty;
   EXPECT_TRUE(GetDataRunListOfRecord(rr.data(), rr.size(), empty, false, nullptr));
@@ -243,7 +246,7 @@ TEST(NtfsRunList, RoundUpToClusterSize) {
   struct Row {
     uint64_t n;
     uint32_t expected;
-  } rows[] = {{0, 0}, {1, 1}, {2, 2}, {3, 4}, {4, 4}, {5, 8}, {9, 16}, {17, 32}, {33, 64}, {65, 128}, {128, 128},
-              {129, 0}, {~uint64_t{0}, 0}};
+  } rows[] = {{0, 0},   {1, 1},   {2, 2},    {3, 4},     {4, 4},   {5, 8},           {9, 16},
+              {17, 32}, {33, 64}, {65, 128}, {128, 128}, {129, 0}, {~uint64_t{0}, 0}};
   for (const Row& row : rows) EXPECT_EQ(RoundUpToClusterSize(row.n), row.expected) << row.n;
 }

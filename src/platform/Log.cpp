@@ -7,6 +7,7 @@
 #include <mutex>
 #include <chrono>
 #include <algorithm>
+#include <atomic>
 
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -22,6 +23,8 @@ struct LogState {
   int type = LOGTYPE_FILE;
   bool initialised = false;
   std::vector<ScopedCapture*> captures;
+  // The size of `captures`, readable without the lock.
+  std::atomic<size_t> captureCount{0};
   SharedLogWriter sharedWriter;
 };
 
@@ -86,9 +89,13 @@ struct EmitDepth {
 };
 
 void Emit(Channel channel, const char* format, va_list args) {
+  LogState& s = State();
+  // Debugger output is written per block by the scan loops; when nobody reads it, it is not even
+  // formatted.
+  if (channel == Channel::DebugOutput && !DebugEnvSet() && s.captureCount.load(std::memory_order_acquire) == 0)
+    return;
   EmitDepth depth;
   std::string text = Format(format, args);
-  LogState& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
   for (ScopedCapture* c : s.captures) c->Add(channel, text);
 
@@ -119,6 +126,7 @@ ScopedCapture::ScopedCapture() : m_mutex(new std::mutex) {
   LogState& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
   s.captures.push_back(this);
+  s.captureCount.store(s.captures.size(), std::memory_order_release);
 }
 
 ScopedCapture::~ScopedCapture() {
@@ -126,6 +134,7 @@ ScopedCapture::~ScopedCapture() {
   {
     std::lock_guard<std::mutex> lock(s.mutex);
     s.captures.erase(std::remove(s.captures.begin(), s.captures.end(), this), s.captures.end());
+    s.captureCount.store(s.captures.size(), std::memory_order_release);
   }
   delete static_cast<std::mutex*>(m_mutex);
 }

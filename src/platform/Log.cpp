@@ -76,10 +76,17 @@ std::string Format(const char* format, va_list args) {
   return big;
 }
 
+// Serialises the calls of the shared writer. It is a lock of its own, not the state's, because the
+// writer reports its own failures on the debugger-output channel, which takes the state's lock.
+std::mutex& SharedWriterMutex() {
+  static std::mutex* mutex = new std::mutex;
+  return *mutex;
+}
+
 void Emit(Channel channel, const char* format, va_list args) {
   std::string text = Format(format, args);
   LogState& s = State();
-  std::lock_guard<std::mutex> lock(s.mutex);
+  std::unique_lock<std::mutex> lock(s.mutex);
   for (ScopedCapture* c : s.captures) c->Add(channel, text);
 
   bool toStderr = DebugEnvSet();
@@ -94,7 +101,10 @@ void Emit(Channel channel, const char* format, va_list args) {
   if (toStderr) std::fputs(line.c_str(), stderr);
   if (!s.initialised) return;
   if (s.type == LOGTYPE_SHARED && s.sharedWriter) {
-    s.sharedWriter(line);
+    SharedLogWriter writer = s.sharedWriter;
+    lock.unlock();
+    std::lock_guard<std::mutex> writing(SharedWriterMutex());
+    writer(line);
     return;
   }
   if (s.file) {

@@ -83,7 +83,17 @@ std::mutex& SharedWriterMutex() {
   return *mutex;
 }
 
+// Set while this thread is inside Emit, so that the allocator's out-of-memory report, which logs,
+// knows when it would wait on the lock its own thread already holds.
+thread_local int t_emitDepth = 0;
+
+struct EmitDepth {
+  EmitDepth() { ++t_emitDepth; }
+  ~EmitDepth() { --t_emitDepth; }
+};
+
 void Emit(Channel channel, const char* format, va_list args) {
+  EmitDepth depth;
   std::string text = Format(format, args);
   LogState& s = State();
   std::unique_lock<std::mutex> lock(s.mutex);
@@ -165,6 +175,8 @@ void ScopedCapture::Clear() {
   std::lock_guard<std::mutex> lock(*static_cast<std::mutex*>(m_mutex));
   m_lines.clear();
 }
+
+bool InsideLogCall() { return t_emitDepth > 0; }
 
 void SetSharedLogWriter(SharedLogWriter writer) {
   LogState& s = State();

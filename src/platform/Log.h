@@ -66,6 +66,11 @@ class ScopedCapture {
 using SharedLogWriter = std::function<void(std::string_view)>;
 void SetSharedLogWriter(SharedLogWriter writer);
 
+// True while the calling thread is inside one of the logging calls above. A path that logs from
+// within an allocation (the out-of-memory report) checks it: logging again there would wait on a
+// lock this thread already holds.
+bool InsideLogCall();
+
 // Flushes and closes the log file (tests and shutdown).
 void CloseLog();
 

@@ -13,8 +13,14 @@ CRecoveryContext::CRecoveryContext()
       SourceDriveLetter(255),
       RecoveryMode(0) {
   ResetOptions();
-  RawFileTypes.reserve(kBuiltInTypeCount);
-  for (int32_t id = 1; id <= kBuiltInTypeCount; ++id) RawFileTypes.push_back(id);
+  RawFileTypes = AllBuiltInRawFileTypes();
+}
+
+std::vector<int32_t> AllBuiltInRawFileTypes() {
+  std::vector<int32_t> ids;
+  ids.reserve(kBuiltInTypeCount);
+  for (int32_t id = 1; id <= kBuiltInTypeCount; ++id) ids.push_back(id);
+  return ids;
 }
 
 void CRecoveryContext::ResetOptions() {

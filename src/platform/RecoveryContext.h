@@ -42,11 +42,15 @@ struct RecoveryNtfsOptions {
   int32_t ShowMftFilesOnly = 0;
 };
 
+// The built-in RAW file-type ids 1..73 in ascending order: every type is carved unless the user
+// says otherwise.
+std::vector<int32_t> AllBuiltInRawFileTypes();
+
 struct RecoveryRawOptions {
   int32_t RecoverRawFiles = 1;
   int32_t RawFilesOnly = 0;
   int64_t MaxRawFileSize = 50000000;
-  std::vector<int32_t> RawFileTypes;  // built-in type ids 1..73 by default
+  std::vector<int32_t> RawFileTypes = AllBuiltInRawFileTypes();
 };
 
 class CRecoveryContext {

@@ -68,3 +68,12 @@ TEST(RecoveryContext, ResetOptionsRestoresSwitchesButKeepsChoices) {
   EXPECT_EQ(c.SourceMarkFlag, 1);
   EXPECT_EQ(c.RecoveryMode, 2);
 }
+
+TEST(RecoveryContext, RawOptionsRecordStartsWithEveryType) {
+  // The settings dialog copies the RAW record out and back; a fresh record must not empty the list.
+  CRecoveryContext c;
+  c.SetRawOptions(RecoveryRawOptions{});
+  ASSERT_EQ(c.RawFileTypes.size(), 73u);
+  EXPECT_EQ(c.RawFileTypes.front(), 1);
+  EXPECT_EQ(c.RawFileTypes.back(), 73);
+}

@@ -1,0 +1,114 @@
+#include "platform/ProgramFolder.h"
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "platform/IniFile.h"
+
+namespace platform {
+namespace {
+
+std::string WithSlash(std::string path) {
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path;
+}
+
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  if (home && home[0] == '/') return home;
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+  struct passwd pw {};
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(::getuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir &&
+      found->pw_dir[0] == '/')
+    return found->pw_dir;
+  return {};
+}
+
+// Makes every missing folder of `path` with mode 0700, as the state-folder convention asks of the
+// folders it creates.
+bool MakePrivateFolders(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  size_t slash = path.find_last_of('/');
+  if (slash != std::string::npos && slash > 0 && !MakePrivateFolders(path.substr(0, slash))) return false;
+  return ::mkdir(path.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+bool IsWritableFolder(const std::string& folder) {
+  struct stat st {};
+  return !folder.empty() && ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+}  // namespace
+
+std::string ExecutableDirectory() {
+  char self[PATH_MAX];
+  ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return {};
+  std::string path(self, static_cast<size_t>(n));
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {};
+  return path.substr(0, slash + 1);
+}
+
+std::string ChooseProgramFolder(const std::string& executableDir) {
+  if (IsWritableFolder(executableDir)) return WithSlash(executableDir);
+  std::string state;
+  // A relative XDG_STATE_HOME is to be ignored, as the base-directory convention says.
+  const char* xdg = std::getenv("XDG_STATE_HOME");
+  if (xdg && xdg[0] == '/') {
+    state = xdg;
+  } else {
+    std::string home = HomeFolder();
+    if (home.empty()) return {};
+    state = WithSlash(home) + ".local/state";
+  }
+  while (state.size() > 1 && state.back() == '/') state.pop_back();
+  std::string folder = state + "/corvale";
+  if (!MakePrivateFolders(folder)) return {};
+  return WithSlash(folder);
+}
+
+std::string ProgramFolder() {
+  static std::once_flag once;
+  static std::string* folder = nullptr;
+  std::call_once(once, [] { folder = new std::string(ChooseProgramFolder(ExecutableDirectory())); });
+  return *folder;
+}
+
+uint64_t ReadSearchStartSectorFrom(const std::string& path) {
+  corvale::IniFile file;
+  if (file.Load(path) != corvale::IniFile::LoadResult::Ok) return 0;
+  std::optional<std::string> text = file.Get("main", "pos");
+  if (!text || text->empty()) return 0;
+  size_t i = (*text)[0] == '+' ? 1 : 0;
+  if (i == text->size()) return 0;
+  uint64_t value = 0;
+  for (; i < text->size(); ++i) {
+    char c = (*text)[i];
+    if (c < '0' || c > '9') return 0;
+    unsigned digit = static_cast<unsigned>(c - '0');
+    // The engine keeps sectors as signed 64-bit numbers in places: stay below 2^63.
+    if (value > (static_cast<uint64_t>(INT64_MAX) - digit) / 10) return 0;
+    value = value * 10 + digit;
+  }
+  return value;
+}
+
+uint64_t ReadSearchStartSector() {
+  std::string folder = ProgramFolder();
+  if (folder.empty()) return 0;
+  return ReadSearchStartSectorFrom(folder + "config.ini");
+}
+
+}  // namespace platform

@@ -150,7 +150,9 @@ TEST(LauncherRights, RootOrAUserWhoCanReadEveryDisk) {
   close(fd);
   EXPECT_TRUE(corvale::launcher::CanReadMachineDisks(sys, dev)) << "loop devices are not the machine's disks";
   EXPECT_FALSE(corvale::launcher::CanReadMachineDisks(dir + "/none", dev));
-  if (geteuid() == 0) EXPECT_TRUE(corvale::launcher::IsUserAdmin());
+  if (geteuid() == 0) {
+    EXPECT_TRUE(corvale::launcher::IsUserAdmin());
+  }
 }
 
 TEST(LauncherProgram, UserWithoutRightsIsRefused) {

@@ -1,10 +1,12 @@
 // The launcher's watch over the main program, run in this process against a stand-in main program
 // (tests/programs/FakeCorvale.cpp) and the real crash report, with a short wake-up interval.
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <future>
+#include <sstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -55,6 +57,16 @@ class Installation {
     int n = 0;
     for (char c : text) n += c == '\n';
     return n;
+  }
+  // The process id of the n-th start (from 1), or 0.
+  pid_t StartedPid(int n) const {
+    std::istringstream lines(ReadFileText(m_dir + "/state/starts"));
+    std::string word;
+    int run = 0;
+    long pid = 0;
+    while (lines >> word >> run >> pid)
+      if (run == n) return static_cast<pid_t>(pid);
+    return 0;
   }
   std::string Log() const { return ReadFileText(m_dir + "/CorvaleDataRecovery.log"); }
   std::string ReportPath() const { return m_dir + "/QBXReport.txt"; }
@@ -154,6 +166,9 @@ TEST(LauncherWatch, CrashedProgramThatDoesNotEndIsEndedAfterItsGrace) {
   auto start = std::chrono::steady_clock::now();
   LaunchAndWatch(settings);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  pid_t hung = install.StartedPid(1);
+  ASSERT_GT(hung, 0);
+  EXPECT_NE(kill(hung, 0), 0) << "the hung program was ended and collected";
   EXPECT_TRUE(install.ReportWritten(10000));
 }
 

@@ -6,10 +6,10 @@
 //   oom           run out of memory the way the program does (the allocator's report and handler)
 //   segv          die of a bad memory access
 //   crashevent    signal the launcher's crash event; memevent: its memory-crash event
-//   hang          wait until killed
+//   hang          wait until killed (a minute at most, so that no test can hang on it)
 //   instance      take the main program's single-instance mutex; log "refused" and end with 1 when
 //                 another instance holds it
-// Each start appends "start N" to FAKE_CORVALE_STATE/starts, N counting from 1.
+// Each start appends "start N PID" to FAKE_CORVALE_STATE/starts, N counting from 1.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -56,7 +56,7 @@ int main() {
     std::string line;
     while (std::getline(in, line)) ++run;
   }
-  std::ofstream(startsFile, std::ios::app) << "start " << run << "\n";
+  std::ofstream(startsFile, std::ios::app) << "start " << run << " " << getpid() << "\n";
 
   if (corvale::NamedMutex::Exists(corvale::kLoaderMutexName) && corvale::ConnectLogToSharedBuffer()) {
     InitLog("", LOGLEVEL_NORMAL, LOGTYPE_SHARED);
@@ -95,7 +95,8 @@ int main() {
         std::exit(1);
       }
     } else if (what == "hang") {
-      for (;;) pause();
+      std::this_thread::sleep_for(std::chrono::minutes(1));
+      return 3;
     }
   }
   corvale::log::CloseLog();

@@ -44,7 +44,8 @@ std::string NamedObjectTag() {
 
 std::string PosixObjectName(std::string_view name) {
   if (!IsUsableName(name)) return {};
-  std::string full = "/" + NamedObjectTag() + std::string(name);
+  std::string full(1, '/');
+  full.append(NamedObjectTag()).append(name);
   if (full.size() - 1 > kMaxObjectName) return {};
   return full;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -18,6 +19,9 @@ struct DriveGeometry {
   uint32_t sectorsPerTrack = 0;
   uint32_t bytesPerSector = 0;
 };
+
+constexpr uint32_t kMediaFixed = 12;
+constexpr uint32_t kMediaRemovable = 11;
 
 // What the storage-property query answers for a disk.
 struct StorageDescriptor {
@@ -32,8 +36,9 @@ struct StorageDescriptor {
 class IRawDevice {
  public:
   virtual ~IRawDevice() = default;
-  // Reads up to `length` bytes at byte `offset`. Returns the number of bytes read (0 at the end),
-  // or -errno. Never moves a shared position.
+  // Reads up to `length` bytes at byte `offset`. Returns the number of bytes read, which is less
+  // than `length` only when the source ends first (0 at or past the end), or -errno when a read
+  // failed (bytes before the failure may already be in the buffer). Never moves a shared position.
   virtual int64_t ReadAt(void* buffer, size_t length, uint64_t offset) = 0;
   virtual bool QueryGeometry(DriveGeometry* out) = 0;
   virtual bool QueryLengthBytes(uint64_t* out) = 0;
@@ -43,13 +48,15 @@ class IRawDevice {
   virtual bool QueryStorageDescriptor(StorageDescriptor* out) = 0;
   // The path this source was opened from.
   virtual const std::string& Path() const = 0;
+  // A number naming this open source in log lines (the descriptor).
+  virtual int Handle() const = 0;
 };
 
 class IRawIo {
  public:
   virtual ~IRawIo() = default;
-  // Opens `path` read-only. On failure returns null and sets *error to the errno (EACCES for a
-  // source the user has no right to open).
+  // Opens `path` read-only. On failure returns null and sets *error to the errno (EACCES or EPERM
+  // for a source the user has no right to open).
   virtual std::unique_ptr<IRawDevice> OpenReadOnly(const std::string& path, int* error) = 0;
 };
 
@@ -59,9 +66,26 @@ IRawIo& LinuxRawIo();
 IRawIo& CurrentRawIo();
 IRawIo* SetRawIo(IRawIo* io);
 
-// ENOMEDIUM and its relatives: the error the device layer treats as "drive not ready".
+// ENOMEDIUM, and ENODEV/ENXIO once a removable drive went away: "drive not ready".
 bool IsNotReadyError(int error);
 // EIO, ENODATA, EILSEQ: a medium error, the only kind that counts as a bad sector.
 bool IsMediumError(int error);
+// EACCES, EPERM: the user has no right to open the source.
+bool IsPermissionError(int error);
+
+// The bus-type code of a disk from the resolved path of its sysfs "device" link and, for MMC
+// devices, the card type the kernel reports ("SD", "MMC"). Stable between runs: the disk
+// description that carries it is part of the saved fingerprint of a disk.
+uint32_t BusTypeFromDevicePath(const std::string& resolvedDevicePath, const std::string& mmcType);
+
+// One partition the kernel knows on a disk, in sectors of the disk's logical sector size.
+struct KernelPartition {
+  int number = 0;
+  uint64_t startSector = 0;
+  uint64_t sectorCount = 0;
+};
+// The kernel's partitions of the block device at `devicePath`, by partition number; empty for a
+// file or a disk without partitions.
+std::vector<KernelPartition> ListKernelPartitions(const std::string& devicePath);
 
 }  // namespace platform

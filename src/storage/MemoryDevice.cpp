@@ -27,6 +27,6 @@ bool MemoryDevice::ReadSectors(void* buffer, uint64_t firstSector, uint64_t coun
   }
   uint64_t total = static_cast<uint64_t>(GetSectorCount());
   if (firstSector > total || count > total - firstSector) return false;
-  std::memcpy(buffer, m_bytes.data() + firstSector * m_size, count * m_size);
+  if (count) std::memcpy(buffer, m_bytes.data() + firstSector * m_size, count * m_size);
   return true;
 }

@@ -11,6 +11,7 @@
 #include <sys/utsname.h>
 
 #include "app/AppInfo.h"
+#include "core/SearchedPartitionInfo.h"
 #include "platform/Allocation.h"
 #include "platform/Log.h"
 
@@ -208,7 +209,7 @@ void LogSearchPartitionDevice(const VolumeRecord& device, bool quick) {
           corvale::FileSystemTypeText(device.FileSystemTypeCode));
 }
 
-void LogSearchedPartitionList(const std::vector<SearchedPartitionRow>& partitions) {
+void LogSearchedPartitionList(const std::vector<CSearchedPartitionInfo*>& partitions) {
   if (partitions.empty()) {
     LogInfo("Did not find any possible partition.");
     return;
@@ -218,12 +219,14 @@ void LogSearchedPartitionList(const std::vector<SearchedPartitionRow>& partition
   LogInfo("%s", rule.c_str());
   LogInfo(" NO.       FS  Suggestion  MFiles  MFolders     StartSect    DtAreaSect  ClstSize     TotalSect");
   int number = 0;
-  for (const SearchedPartitionRow& p : partitions) {
+  for (const CSearchedPartitionInfo* p : partitions) {
+    if (!p) continue;
     char weight[64];
-    std::snprintf(weight, sizeof weight, "%10.2f", p.weight);
+    std::snprintf(weight, sizeof weight, "%10.2f", p->GetWeight());
     LogInfo("%4d  %s  %s  %6" PRId64 "  %8" PRId64 "  %12" PRId64 "  %12" PRId64 "  %8d  %" PRId64, number++,
-            corvale::TableFileSystemName(p.fileSystemTypeCode), weight, p.filesMatch, p.foldersMatch,
-            p.partitionStart, p.dataAreaStart, static_cast<int>(p.sectorsPerCluster), p.totalSectors);
+            corvale::TableFileSystemName(p->GetFileSystemType()), weight, p->GetFilesMatch(), p->GetFoldersMatch(),
+            p->GetPartitionStart(), p->GetStartSector(), static_cast<int>(p->GetSectorsPerCluster()),
+            p->GetSectorCount());
   }
   LogInfo("%s", rule.c_str());
 }

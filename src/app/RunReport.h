@@ -5,12 +5,12 @@
 // through LogInfo; the functions keep no state.
 
 #include <cstdint>
-#include <ctime>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/SourceRecords.h"
+
+class CSearchedPartitionInfo;
 
 // Header, written by start-up in this order.
 void LogBanner();
@@ -44,20 +44,11 @@ void LogBuildingDirectoryTree(int partitionNumber);
 void LogSearchDiskDevice(const DiskRecord& device, bool quick);
 void LogSearchPartitionDevice(const VolumeRecord& device, bool quick);
 
-// One partition found by the intelligent search, as its table row shows it.
-struct SearchedPartitionRow {
-  int32_t fileSystemTypeCode = kFileSystemUnknown;
-  double weight = 0;            // the suggestion weight of the candidate selection
-  int64_t filesMatch = 0;
-  int64_t foldersMatch = 0;
-  int64_t partitionStart = 0;   // first sector of the partition
-  int64_t dataAreaStart = 0;    // first sector of its data area
-  uint8_t sectorsPerCluster = 0;
-  int64_t totalSectors = 0;
-};
-void LogSearchedPartitionList(const std::vector<SearchedPartitionRow>& partitions);
+// The partitions the intelligent search found, in their list's order, with the candidate
+// selection's weights.
+void LogSearchedPartitionList(const std::vector<CSearchedPartitionInfo*>& partitions);
 
-// One partition found by the lost-partition search.
+// One partition found by the lost-partition search, as its table row shows it.
 struct LostPartitionRow {
   int32_t fileSystemTypeCode = kFileSystemUnknown;
   int64_t startSector = 0;

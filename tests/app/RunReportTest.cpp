@@ -8,6 +8,7 @@
 
 #include "app/AppInfo.h"
 #include "app/RunReport.h"
+#include "core/SearchedPartitionInfo.h"
 #include "platform/Log.h"
 #include "platform/ProgramFolder.h"
 
@@ -120,18 +121,32 @@ TEST(RunReportSteps, SearchedPartitionTable) {
     LogSearchedPartitionList({});
     EXPECT_EQ(InfoLines(capture), std::vector<std::string>{"Did not find any possible partition."});
   }
-  SearchedPartitionRow ntfs{kFileSystemNtfs, 1234.5, 120, 14, 2048, 2048, 8, 204800};
-  SearchedPartitionRow odd{9, 0.125, 0, 0, 63, 95, 64, 1000000000000LL};
+  CSearchedPartitionInfo ntfs(512);
+  ntfs.SetFileSystemType(kFileSystemNtfs);
+  ntfs.SetWeight(0.75);
+  ntfs.SetFilesMatch(120);
+  ntfs.SetFoldersMatch(14);
+  ntfs.SetPartitionStart(2048);
+  ntfs.SetStartSector(2048);
+  ntfs.SetSectorsPerCluster(8);
+  ntfs.SetSectorCount(204800);
+  CSearchedPartitionInfo odd(4096);
+  odd.SetFileSystemType(9);
+  odd.SetWeight(1234.5);
+  odd.SetPartitionStart(63);
+  odd.SetStartSector(95);
+  odd.SetSectorsPerCluster(64);
+  odd.SetSectorCount(1000000000000LL);
   ScopedCapture capture;
-  LogSearchedPartitionList({ntfs, odd});
+  LogSearchedPartitionList({&ntfs, &odd});
   const std::string rule(96, '-');
   EXPECT_EQ(InfoLines(capture),
             (std::vector<std::string>{
                 "Searched partition list:",
                 rule,
                 " NO.       FS  Suggestion  MFiles  MFolders     StartSect    DtAreaSect  ClstSize     TotalSect",
-                "   0     NTFS     1234.50     120        14          2048          2048         8  204800",
-                "   1  UNKNOWN        0.12       0         0            63            95        64  1000000000000",
+                "   0     NTFS        0.75     120        14          2048          2048         8  204800",
+                "   1  UNKNOWN     1234.50       0         0            63            95        64  1000000000000",
                 rule,
             }));
 }

@@ -16,7 +16,8 @@ class ScopedNamedObjectNamespace {
  public:
   ScopedNamedObjectNamespace() {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string tag = "t" + std::to_string(getpid()) + "-" + std::to_string(++s_counter);
+    std::string tag(1, 't');
+    tag.append(std::to_string(getpid())).append("-").append(std::to_string(++s_counter));
     if (info) tag += std::string("-") + info->name();
     for (char& c : tag) {
       bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-';

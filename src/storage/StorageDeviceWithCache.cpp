@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -31,23 +30,22 @@ size_t CStorageDeviceWithCache::BlockBytes() const {
   return m_blockSectorSize > 0 ? static_cast<size_t>(m_blockSize) * static_cast<size_t>(m_blockSectorSize) : 0;
 }
 
-void CStorageDeviceWithCache::FreeBuffer::operator()(uint8_t* p) const { std::free(p); }
+void CStorageDeviceWithCache::FreeBuffer::operator()(uint8_t* p) const { ::operator delete(p, alignment); }
 
 CStorageDeviceWithCache::Buffer CStorageDeviceWithCache::AllocateBuffer(size_t bytes) {
   // Block buffers are large and touched once per block by the kernel's copy and the scan's: on huge
   // pages they fault in two steps instead of a thousand, which is most of what a fresh scan's first
-  // blocks would otherwise cost.
+  // blocks would otherwise cost. The program's operator new never returns without the memory.
   constexpr size_t kHugePage = size_t{2} << 20;
-  void* p = nullptr;
-  if (bytes >= kHugePage) {
-    size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
-    p = std::aligned_alloc(kHugePage, rounded);
-    if (p) ::madvise(p, rounded, MADV_HUGEPAGE);
-  } else {
-    p = std::malloc(bytes);
+  if (bytes < kHugePage) {
+    constexpr std::align_val_t kLine{64};
+    return Buffer(static_cast<uint8_t*>(::operator new(bytes, kLine)), FreeBuffer{kLine});
   }
-  if (!p) throw std::bad_alloc();
-  return Buffer(static_cast<uint8_t*>(p));
+  const size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+  constexpr std::align_val_t kHuge{kHugePage};
+  void* p = ::operator new(rounded, kHuge);
+  ::madvise(p, rounded, MADV_HUGEPAGE);
+  return Buffer(static_cast<uint8_t*>(p), FreeBuffer{kHuge});
 }
 
 void CStorageDeviceWithCache::SetCacheBlockSize(uint32_t sectors) {

@@ -12,6 +12,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -52,7 +53,10 @@ class CStorageDeviceWithCache : public IStorageDevice {
 
  private:
   struct FreeBuffer {
+    FreeBuffer() noexcept : alignment(std::align_val_t{64}) {}
+    explicit FreeBuffer(std::align_val_t a) noexcept : alignment(a) {}
     void operator()(uint8_t* p) const;
+    std::align_val_t alignment;
   };
   using Buffer = std::unique_ptr<uint8_t[], FreeBuffer>;
   struct Block {

@@ -10,13 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "platform/Log.h"
+#include "storage/ImageFileDevice.h"
 #include "storage/MemoryDevice.h"
 #include "support/Fixtures.h"
 
@@ -46,31 +43,6 @@ class SlowDevice : public MemoryDevice {
 
  private:
   std::chrono::microseconds m_delay;
-};
-
-// A sector device over an image file, read positionally.
-class FileDevice : public IStorageDevice {
- public:
-  explicit FileDevice(const std::string& path) : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {
-    struct stat st{};
-    if (m_fd >= 0 && ::fstat(m_fd, &st) == 0) m_sectors = st.st_size / 512;
-  }
-  ~FileDevice() override {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  bool ReadSectors(void* buffer, uint64_t firstSector, uint64_t count) override {
-    if (firstSector > static_cast<uint64_t>(m_sectors) || count > m_sectors - firstSector) return false;
-    size_t want = count * 512;
-    return ::pread(m_fd, buffer, want, static_cast<off_t>(firstSector * 512)) == static_cast<ssize_t>(want);
-  }
-  int64_t GetSectorCount() override { return m_sectors; }
-  int32_t GetSectorSize() override { return 512; }
-  bool Open() override { return m_fd >= 0; }
-  bool Close() override { return true; }
-
- private:
-  int m_fd;
-  int64_t m_sectors = 0;
 };
 
 // Runs `body` and fails (ending the run) when it does not come back: a hang is the fault under test.
@@ -401,8 +373,8 @@ TEST(CachedDevice, WithoutInnerDeviceNothingIsServed) {
 // search does: 4 MiB blocks, one consumer, the short tail included.
 TEST(CachedDevice, ImageFileScannedInFourMegabyteBlocksMatchesTheFile) {
   CORVALE_FIXTURE(image, "ext2_odd_tail.sh", "ext2_odd_tail.img");
-  FileDevice inner(image);
-  ASSERT_TRUE(inner.Open());
+  CImageFileDevice inner(image);
+  ASSERT_TRUE(inner.IsOpened());
   std::vector<uint8_t> bytes(inner.GetSectorCount() * 512);
   ASSERT_TRUE(inner.ReadSectors(bytes.data(), 0, inner.GetSectorCount()));
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <set>
 
 #include "ext2/Ext2File.h"
 #include "ext2/Ext2FileSystem.h"
@@ -217,8 +218,12 @@ std::vector<Ext2DeletedDirRecord> FindDeletedExt2DirRecords(const CExt2File& dir
   const uint32_t blockSize = fs->GetBlockSize();
   const uint64_t dataBlocks = (directory.GetDataSize() + blockSize - 1) / blockSize;
   const uint64_t blocks = std::min<uint64_t>(directory.GetBlockCount(), dataBlocks);
+  // A damaged map can name one block for many logical blocks; each is searched once.
+  std::set<uint32_t> searched;
   CExt2BlockIterator it = directory.BlocksBegin();
   for (uint64_t i = 0; i < blocks; ++i, ++it) {
+    const uint32_t physical = it.GetPhysicalBlock();
+    if (physical == 0 || !searched.insert(physical).second) continue;
     CExt2BlockIterator::BlockView view = it.GetBlock();
     if (view.buffer != nullptr)
       FindDeletedExt2DirRecordsInBlock(view.buffer, view.length, fs->GetSuperBlock().GetInodeCount(),

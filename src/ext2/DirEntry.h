@@ -112,5 +112,6 @@ struct Ext2DeletedDirRecord {
 void FindDeletedExt2DirRecordsInBlock(const uint8_t* bytes, uint32_t length, uint32_t inodeCount,
                                       uint32_t blockIndex, std::vector<Ext2DeletedDirRecord>* out);
 
-// The removed entries of every block of the directory's data, each block read once.
+// The removed entries of every block of the directory's data, each physical block read once (a damaged
+// block map may name one block many times).
 std::vector<Ext2DeletedDirRecord> FindDeletedExt2DirRecords(const CExt2File& directory);

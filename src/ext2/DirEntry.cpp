@@ -33,8 +33,10 @@ bool isPlausibleExt2DirRecord(const uint8_t* bytes, uint64_t length, uint64_t of
   // A removed entry kept its record length, which ended where the next entry began: inside the slack.
   if (!corvale::rangeFits(offset, recordLength, limit)) return false;
   const uint8_t* name = bytes + offset + ext2de::kName;
-  if (std::memchr(name, 0, nameLength) != nullptr || std::memchr(name, '/', nameLength) != nullptr) return false;
-  if ((nameLength == 1 && name[0] == '.') || (nameLength == 2 && name[0] == '.' && name[1] == '.')) return false;
+  if (std::memchr(name, 0, nameLength) != nullptr || std::memchr(name, '/', nameLength) != nullptr)
+    return false;
+  if ((nameLength == 1 && name[0] == '.') || (nameLength == 2 && name[0] == '.' && name[1] == '.'))
+    return false;
   return true;
 }
 
@@ -129,7 +131,8 @@ CExt2DirEntry& CExt2DirEntry::operator++() {
   }
   // Keep the block that holds the whole next entry (header and longest name) in the window.
   uint64_t target = m_blocks.GetIndex();
-  if (m_position + ext2de::kMaxEntrySpan < m_dataSize) target = (m_position + ext2de::kMaxEntrySpan) / m_blockSize;
+  if (m_position + ext2de::kMaxEntrySpan < m_dataSize)
+    target = (m_position + ext2de::kMaxEntrySpan) / m_blockSize;
   if (!m_window.empty() && m_blocks.GetIndex() == target) return *this;
   const CExt2BlockIterator end = m_directory->BlocksEnd();
   if (m_blocks == end) {
@@ -144,7 +147,8 @@ CExt2DirEntry& CExt2DirEntry::operator++() {
 bool CExt2DirEntry::operator==(const CExt2DirEntry& other) const {
   if (other.m_position == m_dataSize) {
     if (m_window.empty()) return true;
-    if (m_position < other.m_position && IsCurrentEntryValid() && (GetInodeNumber() != 0 || GetNameLength() != 0))
+    if (m_position < other.m_position && IsCurrentEntryValid() &&
+        (GetInodeNumber() != 0 || GetNameLength() != 0))
       return false;
     return true;
   }

@@ -54,7 +54,8 @@ uint32_t CExt2File::GetBlockCount() const {
   } else {
     count = m_inode.GetAllocatedUnits() / m_fs->GetSuperBlock().GetSectorsPerBlock();
   }
-  return static_cast<uint32_t>(std::min<uint64_t>({count, CExt2BlockIterator::MappableBlocks(blockSize), UINT32_MAX}));
+  return static_cast<uint32_t>(
+      std::min<uint64_t>({count, CExt2BlockIterator::MappableBlocks(blockSize), UINT32_MAX}));
 }
 
 bool CExt2File::HasValidBlockPointers() const {
@@ -68,7 +69,8 @@ bool CExt2File::HasValidBlockPointers() const {
 // ---------------------------------------------------------------------------------------------
 // CExt2BlockIterator
 
-CExt2BlockIterator::CExt2BlockIterator(const CExt2File* file, uint32_t index) : m_file(file), m_index(index) {}
+CExt2BlockIterator::CExt2BlockIterator(const CExt2File* file, uint32_t index)
+    : m_file(file), m_index(index) {}
 
 CExt2BlockIterator::CExt2BlockIterator(const CExt2BlockIterator& other)
     : m_file(other.m_file), m_index(other.m_index), m_block(other.m_block) {}
@@ -121,10 +123,12 @@ uint32_t CExt2BlockIterator::GetPhysicalBlock() {
   if (i < ext2ino::kDirectPointers) {
     result = inode.GetBlockPointer(static_cast<uint32_t>(i));
   } else if (i < ext2ino::kDirectPointers + p) {
-    if (Load(0, inode.GetBlockPointer(ext2ino::kSingleIndirect))) result = Entry(0, i - ext2ino::kDirectPointers);
+    if (Load(0, inode.GetBlockPointer(ext2ino::kSingleIndirect)))
+      result = Entry(0, i - ext2ino::kDirectPointers);
   } else if (i < ext2ino::kDirectPointers + p + p * p) {
     uint64_t j = i - (ext2ino::kDirectPointers + p);
-    if (Load(0, inode.GetBlockPointer(ext2ino::kDoubleIndirect)) && Load(1, Entry(0, j / p))) result = Entry(1, j % p);
+    if (Load(0, inode.GetBlockPointer(ext2ino::kDoubleIndirect)) && Load(1, Entry(0, j / p)))
+      result = Entry(1, j % p);
   } else if (i < MappableBlocks(fs->GetBlockSize())) {
     uint64_t j = i - (ext2ino::kDirectPointers + p + p * p);
     if (Load(0, inode.GetBlockPointer(ext2ino::kTripleIndirect)) && Load(1, Entry(0, j / (p * p))) &&
@@ -139,7 +143,8 @@ CExt2BlockIterator::BlockView CExt2BlockIterator::GetBlock() {
   BlockView view;
   const CExt2FileSystem* fs = m_file->GetFileSystem();
   view.block = GetPhysicalBlock();
-  const uint64_t groupBlocks = static_cast<uint64_t>(fs->GetGroupCount()) * fs->GetSuperBlock().GetBlocksPerGroup();
+  const uint64_t groupBlocks =
+      static_cast<uint64_t>(fs->GetGroupCount()) * fs->GetSuperBlock().GetBlocksPerGroup();
   if (view.block == 0 || view.block > groupBlocks) return view;
   const uint32_t blockSize = fs->GetBlockSize();
   m_block.resize(blockSize);
@@ -163,7 +168,8 @@ CExt2BlockIterator::BlockView CExt2BlockIterator::GetBlock() {
 CExt2InodeIterator::CExt2InodeIterator(const CExt2FileSystem* fs, uint64_t inodeNumber)
     : m_fs(fs), m_number(inodeNumber) {}
 
-CExt2InodeIterator::CExt2InodeIterator(const CExt2InodeIterator& other) : m_fs(other.m_fs), m_number(other.m_number) {}
+CExt2InodeIterator::CExt2InodeIterator(const CExt2InodeIterator& other)
+    : m_fs(other.m_fs), m_number(other.m_number) {}
 
 CExt2InodeIterator& CExt2InodeIterator::operator=(const CExt2InodeIterator& other) {
   if (this != &other) {
@@ -191,7 +197,8 @@ const uint8_t* CExt2InodeIterator::Get() {
     m_table.clear();
     m_group = UINT64_MAX;
     // Checked before the buffer is made, so a table placed off the device costs no memory.
-    if (!m_fs->IsBlockRequestInRange(first, tableBlocks)) throw std::range_error("CExt2FileSystem::ReadBlocks");
+    if (!m_fs->IsBlockRequestInRange(first, tableBlocks))
+      throw std::range_error("CExt2FileSystem::ReadBlocks");
     m_table.assign(tableBlocks * blockSize, 0);
     m_group = group;
     m_fs->ReadBlocks(m_table.data(), first, tableBlocks);
@@ -199,6 +206,4 @@ const uint8_t* CExt2InodeIterator::Get() {
   return m_table.data() + index * sb.GetInodeSize();
 }
 
-CExt2File CExt2InodeIterator::MakeFile() {
-  return CExt2File(m_fs, Get(), static_cast<uint32_t>(m_number));
-}
+CExt2File CExt2InodeIterator::MakeFile() { return CExt2File(m_fs, Get(), static_cast<uint32_t>(m_number)); }

@@ -28,7 +28,9 @@ class CExt2File {
 
   const CExt2FileSystem* GetFileSystem() const { return m_fs; }
   const CExt2Inode& GetInode() const { return m_inode; }
-  bool IsDirectory() const { return static_cast<uint16_t>(m_inode.GetMode() - ext2ino::kTypeDirectory) < 0x1000; }
+  bool IsDirectory() const {
+    return static_cast<uint16_t>(m_inode.GetMode() - ext2ino::kTypeDirectory) < 0x1000;
+  }
   bool IsDeleted() const { return m_inode.GetDeletionTime() != 0; }
   bool IsInUse() const { return m_inode.GetMode() != 0; }
   const char* GetName() const { return m_name; }

@@ -42,8 +42,8 @@ CExt2FileSystem::CExt2FileSystem(IStorageDevice* device, int64_t partitionStart,
   m_sb.Assign(superBlock);
   m_sb.Normalise();
   if (const char* why = m_sb.WhyInvalid()) {
-    DebugTrace("Ext2: superblock of the partition at sector %lld refused (%s)", static_cast<long long>(partitionStart),
-               why);
+    DebugTrace("Ext2: superblock of the partition at sector %lld refused (%s)",
+               static_cast<long long>(partitionStart), why);
     throw CExt2BadSuperBlock();
   }
   // The given start is the partition start: the copy is treated as the primary.
@@ -66,7 +66,8 @@ void CExt2FileSystem::UseDevice(IStorageDevice* device) {
 }
 
 bool CExt2FileSystem::ReadDeviceSectors(void* buffer, int64_t sector, uint64_t count) const {
-  if (sector < 0 || !corvale::rangeFits(static_cast<uint64_t>(sector), count, static_cast<uint64_t>(m_deviceSectors)))
+  if (sector < 0 ||
+      !corvale::rangeFits(static_cast<uint64_t>(sector), count, static_cast<uint64_t>(m_deviceSectors)))
     return false;
   return m_device->ReadSectors(buffer, static_cast<uint64_t>(sector), count);
 }
@@ -75,7 +76,8 @@ void CExt2FileSystem::OpenFromSuperBlock(const void* superBlock) {
   m_sb.Assign(superBlock);
   m_sb.Normalise();
   if (const char* why = m_sb.WhyInvalid()) {
-    DebugTrace("Ext2: superblock at sector %lld refused (%s)", static_cast<long long>(m_superBlockSector), why);
+    DebugTrace("Ext2: superblock at sector %lld refused (%s)", static_cast<long long>(m_superBlockSector),
+               why);
     throw CExt2BadSuperBlock();
   }
   // A copy read closer to the device start than its own distance from the primary cannot belong to a
@@ -88,9 +90,10 @@ void CExt2FileSystem::OpenFromSuperBlock(const void* superBlock) {
   }
   uint64_t room = static_cast<uint64_t>(m_deviceSectors - start) * 512;
   if (GetSize() > room) {
-    DebugTrace("Ext2: file system of %llu bytes at sector %lld is larger than the %llu bytes left on the device",
-               static_cast<unsigned long long>(GetSize()), static_cast<long long>(start),
-               static_cast<unsigned long long>(room));
+    DebugTrace(
+        "Ext2: file system of %llu bytes at sector %lld is larger than the %llu bytes left on the device",
+        static_cast<unsigned long long>(GetSize()), static_cast<long long>(start),
+        static_cast<unsigned long long>(room));
     throw CExt2BadSuperBlock();
   }
   if (!ReadGroupDescriptorTable()) throw CExt2BadGroupDescriptor();
@@ -106,7 +109,8 @@ bool CExt2FileSystem::ReadGroupDescriptorTable() {
   // The candidate tables live in collectable memory; their addresses are kept in an uncollectable
   // block, which the collector scans, so that none is reclaimed while the search still holds it.
   corvale::ext2gc::Ext2GcThreadScope gcThread;
-  auto** kept = static_cast<uint8_t**>(corvale::ext2gc::GcAllocUncollectable(kCandidateCount * sizeof(uint8_t*)));
+  auto** kept =
+      static_cast<uint8_t**>(corvale::ext2gc::GcAllocUncollectable(kCandidateCount * sizeof(uint8_t*)));
   size_t keptCount = 0;
   const uint8_t* result = nullptr;
 
@@ -191,7 +195,8 @@ bool CExt2FileSystem::LocateInode(uint64_t n, uint64_t* block, uint32_t* offset)
 bool CExt2FileSystem::IsBlockRequestInRange(uint64_t firstBlock, uint64_t count) const {
   int64_t sector = GetBlockSector(firstBlock);
   auto sectors = checkedMul(count, m_sb.GetSectorsPerBlock());
-  return sector >= 0 && sector < m_deviceSectors && sectors && *sectors <= static_cast<uint64_t>(m_deviceSectors);
+  return sector >= 0 && sector < m_deviceSectors && sectors &&
+         *sectors <= static_cast<uint64_t>(m_deviceSectors);
 }
 
 bool CExt2FileSystem::ReadBlocks(void* buffer, uint64_t firstBlock, uint64_t count) const {
@@ -208,7 +213,9 @@ bool CExt2FileSystem::ReadBlocks(void* buffer, uint64_t firstBlock, uint64_t cou
   return true;
 }
 
-CExt2InodeIterator CExt2FileSystem::InodesBegin() const { return CExt2InodeIterator(this, m_sb.GetFirstInode()); }
+CExt2InodeIterator CExt2FileSystem::InodesBegin() const {
+  return CExt2InodeIterator(this, m_sb.GetFirstInode());
+}
 
 CExt2InodeIterator CExt2FileSystem::InodesEnd() const {
   return CExt2InodeIterator(this, static_cast<uint64_t>(m_sb.GetInodeCount()) + 1);

@@ -30,8 +30,8 @@ class CExt2FileSystem {
   // For a partition found by the scan: the partition starts at `partitionStart` and its descriptor
   // table (`tableBytes` bytes, at least group count x 32) was gathered already. The file-system size
   // is not compared with the device, which may be shorter than the partition.
-  CExt2FileSystem(IStorageDevice* device, int64_t partitionStart, const void* superBlock, const uint8_t* table,
-                  size_t tableBytes);
+  CExt2FileSystem(IStorageDevice* device, int64_t partitionStart, const void* superBlock,
+                  const uint8_t* table, size_t tableBytes);
   virtual ~CExt2FileSystem();
 
   const CExt2SuperBlock& GetSuperBlock() const { return m_sb; }

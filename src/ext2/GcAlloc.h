@@ -47,7 +47,8 @@ template <typename T, typename... Args>
 T* GcNew(Args&&... args) {
   void* p = GcAlloc(sizeof(T));
   T* object = ::new (p) T(std::forward<Args>(args)...);
-  GcRegisterCleanup(p, [](void* block, void*) { static_cast<T*>(block)->~T(); }, nullptr);
+  GcRegisterCleanup(
+      p, [](void* block, void*) { static_cast<T*>(block)->~T(); }, nullptr);
   return object;
 }
 

@@ -32,7 +32,9 @@ class CExt2InodeIterator {
     ++m_number;
     return *this;
   }
-  bool operator==(const CExt2InodeIterator& other) const { return m_fs == other.m_fs && m_number == other.m_number; }
+  bool operator==(const CExt2InodeIterator& other) const {
+    return m_fs == other.m_fs && m_number == other.m_number;
+  }
 
  private:
   const CExt2FileSystem* m_fs;

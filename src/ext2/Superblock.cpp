@@ -69,7 +69,8 @@ void CExt2SuperBlock::Normalise() {
     uint64_t perGroup = GetInodesPerGroup();
     uint64_t count = GetInodeCount();
     uint64_t full = groups * perGroup;  // both below 2^32: no overflow
-    bool implausible = count <= GetFirstInode() || (groups > 0 && count <= (groups - 1) * perGroup) || count > full;
+    bool implausible =
+        count <= GetFirstInode() || (groups > 0 && count <= (groups - 1) * perGroup) || count > full;
     if (implausible) SetInodeCount(full > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(full));
   }
 }
@@ -88,10 +89,12 @@ const char* CExt2SuperBlock::WhyInvalid() const {
   if (inodeSize < kRevision0InodeSize) return "inode size below 128";
   // An inode that is not a power of two, or larger than a block, could straddle a block end: the
   // 128 bytes read of it would run past the block.
-  if ((inodeSize & (inodeSize - 1)) != 0 || inodeSize > blockSize) return "inode size not a power of two up to the block size";
+  if ((inodeSize & (inodeSize - 1)) != 0 || inodeSize > blockSize)
+    return "inode size not a power of two up to the block size";
   // A group may not hold fewer blocks than one bitmap block describes.
   uint64_t bitsPerBitmap = 8 * blockSize;
-  if (groups > (GetBlockCount() + bitsPerBitmap - 1) / bitsPerBitmap) return "more groups than bitmap blocks allow";
+  if (groups > (GetBlockCount() + bitsPerBitmap - 1) / bitsPerBitmap)
+    return "more groups than bitmap blocks allow";
   // One inode-bitmap block describes a group's inodes; more would also make the inode table of one
   // group (read whole) arbitrarily large.
   if (GetInodesPerGroup() > bitsPerBitmap) return "inodes per group past one bitmap block";
@@ -113,13 +116,13 @@ std::string CExt2SuperBlock::describe() const {
   char uuid[33];
   for (int i = 0; i < 16; ++i) std::snprintf(uuid + 2 * i, 3, "%02x", GetUuid()[i]);
   char text[512];
-  std::snprintf(text, sizeof text,
-                "ext2 superblock: magic 0x%04x, inodes %u, blocks %u, first data block %u, log block size %u, "
-                "blocks/group %u, inodes/group %u, revision %u, first inode %u, inode size %u, group %u, "
-                "journal inode %u, mount %u, write %u, check %u, uuid %s",
-                GetMagic(), GetInodeCount(), GetBlockCount(), GetFirstDataBlock(), GetLogBlockSize(),
-                GetBlocksPerGroup(), GetInodesPerGroup(), GetRevisionLevel(), GetFirstInodeField(),
-                GetInodeSizeField(), GetBlockGroupNumber(), GetJournalInode(), GetMountTime(), GetWriteTime(),
-                GetLastCheckTime(), uuid);
+  std::snprintf(
+      text, sizeof text,
+      "ext2 superblock: magic 0x%04x, inodes %u, blocks %u, first data block %u, log block size %u, "
+      "blocks/group %u, inodes/group %u, revision %u, first inode %u, inode size %u, group %u, "
+      "journal inode %u, mount %u, write %u, check %u, uuid %s",
+      GetMagic(), GetInodeCount(), GetBlockCount(), GetFirstDataBlock(), GetLogBlockSize(),
+      GetBlocksPerGroup(), GetInodesPerGroup(), GetRevisionLevel(), GetFirstInodeField(), GetInodeSizeField(),
+      GetBlockGroupNumber(), GetJournalInode(), GetMountTime(), GetWriteTime(), GetLastCheckTime(), uuid);
   return text;
 }

@@ -1,10 +1,10 @@
 // Reading files through their block maps: direct, single-, double- and triple-indirect blocks, holes,
 // the last partial block, and the reads it takes.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "Ext2TestSupport.h"
 #include "ext2/Ext2Exceptions.h"
@@ -39,9 +39,9 @@ TEST_P(FileThroughBlockMap, GivesTheBlocksAndBytesDebugfsGives) {
 
   if (GetParam().compareWithCat) {
     std::string cat;
-    ASSERT_EQ(0, corvale::test::RunCommand("debugfs -R 'cat \"" + std::string(GetParam().path) + "\"' '" + path +
-                                               "' 2>/dev/null",
-                                           &cat));
+    ASSERT_EQ(
+        0, corvale::test::RunCommand(
+               "debugfs -R 'cat \"" + std::string(GetParam().path) + "\"' '" + path + "' 2>/dev/null", &cat));
     std::vector<uint8_t> bytes = ReadThroughBlocks(*file);
     ASSERT_EQ(cat.size(), bytes.size());
     EXPECT_TRUE(std::memcmp(cat.data(), bytes.data(), bytes.size()) == 0);

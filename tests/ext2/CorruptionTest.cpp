@@ -2,13 +2,13 @@
 // each other, and a seeded mutation loop over the image's metadata. Whatever the damage, opening,
 // scanning inodes, walking block maps and directories end, and never read outside a buffer (the
 // sanitizers of the test build stop the program on any such read).
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "Ext2TestSupport.h"
 #include "ext2/Ext2Exceptions.h"
@@ -117,7 +117,8 @@ struct Corruption {
   Outcome outcome;
 };
 
-void PatchAllDescriptorCopies(PaddedImageDevice& d, const Layout& l, uint32_t group, uint32_t field, uint32_t value) {
+void PatchAllDescriptorCopies(PaddedImageDevice& d, const Layout& l, uint32_t group, uint32_t field,
+                              uint32_t value) {
   for (uint32_t g : {0u, 1u, 3u, 5u, 7u})
     d.PatchLE((static_cast<uint64_t>(g) * l.blocksPerGroup + 2) * 1024 + group * 32 + field, value, 4);
 }
@@ -131,11 +132,13 @@ const std::vector<Corruption>& Corruptions() {
       {"inode size 4096", [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kInodeSize, 4096, 2); },
        Outcome::BadSuperBlock},
       {"inodes per group 0xFFFFFFFF",
-       [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kInodesPerGroup, 0xFFFFFFFF, 4); }, Outcome::BadSuperBlock},
+       [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kInodesPerGroup, 0xFFFFFFFF, 4); },
+       Outcome::BadSuperBlock},
       {"blocks per group 1", [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kBlocksPerGroup, 1, 4); },
        Outcome::BadSuperBlock},
       {"block count past the device",
-       [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kBlockCount, 0xFFFFFFFF, 4); }, Outcome::BadSuperBlock},
+       [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kBlockCount, 0xFFFFFFFF, 4); },
+       Outcome::BadSuperBlock},
       {"group count too small for the inode count, repaired",
        [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kBlockCount, 30000, 4); }, Outcome::Opens},
       {"group 0 inode table far out in the primary table only",
@@ -157,7 +160,8 @@ const std::vector<Corruption>& Corruptions() {
       {"root entry with record length 0xFFFC",
        [](auto& d, const CExt2FileSystem& fs, auto&) {
          CExt2File root(&fs, 2u);
-         d.PatchLE(static_cast<uint64_t>(CExt2BlockIterator(&root, 0).GetPhysicalBlock()) * 1024 + 12 + 4, 0xFFFC, 2);
+         d.PatchLE(static_cast<uint64_t>(CExt2BlockIterator(&root, 0).GetPhysicalBlock()) * 1024 + 12 + 4,
+                   0xFFFC, 2);
        },
        Outcome::Opens},
       {"directory of 600 entries sized 4 GiB - 1",
@@ -197,12 +201,14 @@ const std::vector<Corruption>& Corruptions() {
        Outcome::Opens},
       {"single-indirect block full of its own number",
        [](auto& d, auto&, const Layout& l) {
-         for (uint32_t i = 0; i < 256; ++i) d.PatchLE(static_cast<uint64_t>(l.mediumInd) * 1024 + 4 * i, l.mediumInd, 4);
+         for (uint32_t i = 0; i < 256; ++i)
+           d.PatchLE(static_cast<uint64_t>(l.mediumInd) * 1024 + 4 * i, l.mediumInd, 4);
        },
        Outcome::Opens},
       {"triple-indirect block full of its own number",
        [](auto& d, auto&, const Layout& l) {
-         for (uint32_t i = 0; i < 256; ++i) d.PatchLE(static_cast<uint64_t>(l.sparseTind) * 1024 + 4 * i, l.sparseTind, 4);
+         for (uint32_t i = 0; i < 256; ++i)
+           d.PatchLE(static_cast<uint64_t>(l.sparseTind) * 1024 + 4 * i, l.sparseTind, 4);
        },
        Outcome::Opens},
       {"root inode zeroed",
@@ -293,7 +299,8 @@ TEST(Ext2IndirectLoops, TwoLinkCycleEnds) {
     EXPECT_TRUE(physical == dind || physical == below) << i;
   }
   // Past what three levels reach there is no block, whatever the blocks say.
-  EXPECT_EQ(0u, CExt2BlockIterator(&file, static_cast<uint32_t>(CExt2BlockIterator::MappableBlocks(1024))).GetPhysicalBlock());
+  EXPECT_EQ(0u, CExt2BlockIterator(&file, static_cast<uint32_t>(CExt2BlockIterator::MappableBlocks(1024)))
+                    .GetPhysicalBlock());
   EXPECT_EQ(0u, CExt2BlockIterator(&file, UINT32_MAX).GetPhysicalBlock());
 }
 

@@ -1,10 +1,10 @@
 // Directories: the names a walk gives against debugfs, removed entries found in the slack of their
 // neighbours, the rules that end a walk, and the names' conversion.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "Ext2TestSupport.h"
 #include "ext2/Ext2Name.h"
@@ -99,8 +99,8 @@ TEST(Ext2Directories, RemovedEntriesAreFoundInTheSlack) {
 }
 
 // One directory entry written at `offset` of a block.
-void PutEntry(std::vector<uint8_t>& block, size_t offset, uint32_t inode, uint16_t recordLength, const std::string& name,
-              uint8_t type = 1) {
+void PutEntry(std::vector<uint8_t>& block, size_t offset, uint32_t inode, uint16_t recordLength,
+              const std::string& name, uint8_t type = 1) {
   corvale::putLE(block.data() + offset, inode, 4);
   corvale::putLE(block.data() + offset + 4, recordLength, 2);
   block[offset + 6] = static_cast<uint8_t>(name.size());
@@ -163,7 +163,8 @@ TEST(Ext2DirEntryRules, PlausibleRecordTable) {
   for (const Row& row : rows) {
     std::vector<uint8_t> block(64, 0);
     PutEntry(block, row.offset, row.inode, row.recordLength, row.name, row.type);
-    EXPECT_EQ(row.plausible, isPlausibleExt2DirRecord(block.data(), block.size(), row.offset, row.limit, 1000))
+    EXPECT_EQ(row.plausible,
+              isPlausibleExt2DirRecord(block.data(), block.size(), row.offset, row.limit, 1000))
         << row.what;
   }
 }
@@ -182,7 +183,8 @@ class HandMadeDirectory : public ::testing::Test {
   }
   // Writes `block` over the first block of /docs and lists the folder again.
   std::vector<std::string> List(const std::vector<uint8_t>& block) {
-    for (size_t i = 0; i < block.size(); ++i) m_device->Patch(static_cast<uint64_t>(m_block) * 1024 + i, block[i]);
+    for (size_t i = 0; i < block.size(); ++i)
+      m_device->Patch(static_cast<uint64_t>(m_block) * 1024 + i, block[i]);
     CExt2File docs(m_fs.get(), m_docs->GetInodeNumber());
     std::vector<std::string> names;
     for (CExt2DirEntry e = docs.EntriesBegin(), end = docs.EntriesEnd(); !(e == end); ++e) {
@@ -280,12 +282,16 @@ TEST(Ext2Names, ConversionTable) {
       {"past U+10FFFF", "\xF4\x90\x80\x80", 0},
       {"five-byte form", "\xF8\x88\x80\x80\x80", 0},
       {"cut at the end", "ab\xE6\x97", 0},
-      {"stray continuation byte", "\x80" "abc", 0},
+      {"stray continuation byte",
+       "\x80"
+       "abc",
+       0},
       {"empty", "", 0},
   };
   for (const Row& row : rows) {
     char out[256];
-    size_t n = ConvertExt2Name(reinterpret_cast<const uint8_t*>(row.bytes.data()), row.bytes.size(), out, sizeof out);
+    size_t n = ConvertExt2Name(reinterpret_cast<const uint8_t*>(row.bytes.data()), row.bytes.size(), out,
+                               sizeof out);
     EXPECT_EQ(row.result, n) << row.what;
     if (n != 0) {
       EXPECT_EQ(row.bytes, std::string(out, n)) << row.what;
@@ -297,9 +303,15 @@ TEST(Ext2Names, ConversionTable) {
 TEST_F(HandMadeDirectory, NamesThatAreNotUtf8KeepTheirBytes) {
   std::vector<uint8_t> block = Start();
   PutEntry(block, 24, m_inodes["notes.txt"], 12, "\xC3\x41");
-  PutEntry(block, 36, m_inodes["readme.md"], 16, "\xC0\xAF" "x");
+  PutEntry(block, 36, m_inodes["readme.md"], 16,
+           "\xC0\xAF"
+           "x");
   PutEntry(block, 52, m_inodes["zkeep.txt"], 1024 - 52, "ok\xC3\xA9");
-  EXPECT_EQ((std::vector<std::string>{".", "..", "\xC3\x41", "\xC0\xAF" "x", "ok\xC3\xA9"}), List(block));
+  EXPECT_EQ((std::vector<std::string>{".", "..", "\xC3\x41",
+                                      "\xC0\xAF"
+                                      "x",
+                                      "ok\xC3\xA9"}),
+            List(block));
 }
 
 }  // namespace

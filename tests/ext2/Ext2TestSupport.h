@@ -2,6 +2,11 @@
 // Shared pieces of the Ext2 tests: the fixture images, what e2fsprogs says about them (the reference
 // every reading is compared with), and whole-file reads through the block maps.
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -10,12 +15,6 @@
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "ext2/DirEntry.h"
 #include "ext2/Ext2File.h"
@@ -46,7 +45,7 @@ inline std::vector<uint8_t> ReadFileBytes(const std::string& path) {
 }
 
 inline uint64_t FileBytes(const std::string& path) {
-  struct stat st{};
+  struct stat st {};
   return ::stat(path.c_str(), &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
 }
 
@@ -58,7 +57,8 @@ inline std::string Debugfs(const std::string& image, const std::string& request)
 }
 
 // Several debugfs requests in one run; the output of each, in order.
-inline std::vector<std::string> DebugfsBatch(const std::string& image, const std::vector<std::string>& requests) {
+inline std::vector<std::string> DebugfsBatch(const std::string& image,
+                                             const std::vector<std::string>& requests) {
   std::string file = corvale::test::ScratchDir() + "/requests";
   {
     std::FILE* f = std::fopen(file.c_str(), "w");
@@ -180,7 +180,7 @@ class PaddedImageDevice : public IStorageDevice {
  public:
   PaddedImageDevice(const std::string& path, int32_t sectorSize = 512, uint64_t padBytes = 0)
       : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)), m_pad(padBytes), m_size(sectorSize) {
-    struct stat st{};
+    struct stat st {};
     if (m_fd >= 0 && ::fstat(m_fd, &st) == 0) m_fileBytes = static_cast<uint64_t>(st.st_size);
   }
   ~PaddedImageDevice() override {
@@ -200,7 +200,8 @@ class PaddedImageDevice : public IStorageDevice {
     }
     if (left != 0 && ::pread(m_fd, out, left, static_cast<off_t>(at - m_pad)) != static_cast<ssize_t>(left))
       return false;
-    for (auto it = m_patches.lower_bound(start); it != m_patches.end() && it->first < start + count * m_size; ++it)
+    for (auto it = m_patches.lower_bound(start); it != m_patches.end() && it->first < start + count * m_size;
+         ++it)
       static_cast<uint8_t*>(buffer)[it->first - start] = it->second;
     return true;
   }

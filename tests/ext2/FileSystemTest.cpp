@@ -1,11 +1,11 @@
 // Opening real Ext2/Ext3 images: superblock, group descriptors and inodes against what dumpe2fs and
 // debugfs report, the partition start from any superblock copy, the backup descriptor tables, and the
 // volume record of the device lists.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "Ext2TestSupport.h"
 #include "ext2/Ext2Exceptions.h"
@@ -52,8 +52,9 @@ TEST_P(RealImage, SuperblockAndGroupsMatchDumpe2fs) {
 
   char uuid[40];
   const uint8_t* u = sb.GetUuid();
-  std::snprintf(uuid, sizeof uuid, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x", u[0], u[1],
-                u[2], u[3], u[4], u[5], u[6], u[7], u[8], u[9], u[10], u[11], u[12], u[13], u[14], u[15]);
+  std::snprintf(uuid, sizeof uuid, "%02x%02x%02x%02x-%02x%02x-%02x%02x-%02x%02x-%02x%02x%02x%02x%02x%02x",
+                u[0], u[1], u[2], u[3], u[4], u[5], u[6], u[7], u[8], u[9], u[10], u[11], u[12], u[13], u[14],
+                u[15]);
   EXPECT_EQ(DumpField(dump, "Filesystem UUID"), uuid);
 
   // Every group's bitmaps and inode table, as dumpe2fs lists them.
@@ -124,8 +125,8 @@ TEST_P(RealImage, InodeScanReadsEachGroupTableOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Ext2, RealImage,
-                         ::testing::Values(ImageCase{kTree1k, 4, "corvale1k"}, ImageCase{kTree4k, 5, "corvale4k"},
-                                           ImageCase{kRev0, 4, "rev0"}),
+                         ::testing::Values(ImageCase{kTree1k, 4, "corvale1k"},
+                                           ImageCase{kTree4k, 5, "corvale4k"}, ImageCase{kRev0, 4, "rev0"}),
                          [](const auto& info) { return std::string(info.param.image.name).substr(0, 9); });
 
 // A copy read from a backup group gives the same file system and the partition start of the primary.
@@ -168,7 +169,8 @@ TEST(Ext2Open, DamagedPrimaryDescriptorTableIsReplacedByAgreeingBackups) {
   const size_t readsBefore = device.ReadLog().size();
   CExt2FileSystem fs(&device, 2);
   ASSERT_EQ(reference.GetGroupDescriptorTableBytes(), fs.GetGroupDescriptorTableBytes());
-  EXPECT_TRUE(SameGroupDescriptors(reference.GetGroupDescriptorTable(), fs.GetGroupDescriptorTable(), fs.GetGroupCount()));
+  EXPECT_TRUE(SameGroupDescriptors(reference.GetGroupDescriptorTable(), fs.GetGroupDescriptorTable(),
+                                   fs.GetGroupCount()));
   // The copy in use is group 1's or group 3's (they agree), not the damaged primary.
   EXPECT_EQ(reference.GetGroupDescriptor(4).inodeTable, fs.GetGroupDescriptor(4).inodeTable);
   // Read: the superblock, the primary table, then superblock and table of group 1 and of group 3, and

@@ -1,10 +1,10 @@
 // A real superblock with one field changed per row: what normalisation repairs, what the validity
 // test refuses (nothing shifts or divides by a refused value), and the arithmetic of copies.
+#include <gtest/gtest.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "Ext2TestSupport.h"
 
@@ -56,7 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FieldRow{"unchanged", 0, 0, 0, true, ext2sb::kInodeCount, 4, 16384},
         FieldRow{"magic", ext2sb::kMagic, 2, 0xEF54, false},
-        FieldRow{"first data block 0 with 1 KiB blocks", ext2sb::kFirstDataBlock, 4, 0, true, ext2sb::kFirstDataBlock, 4, 1},
+        FieldRow{"first data block 0 with 1 KiB blocks", ext2sb::kFirstDataBlock, 4, 0, true,
+                 ext2sb::kFirstDataBlock, 4, 1},
         FieldRow{"first data block 7", ext2sb::kFirstDataBlock, 4, 7, true, ext2sb::kFirstDataBlock, 4, 1},
         FieldRow{"16 KiB blocks", ext2sb::kLogBlockSize, 4, 4, false},
         FieldRow{"log block size 22 (a 32-bit shift)", ext2sb::kLogBlockSize, 4, 22, false},
@@ -65,10 +66,10 @@ INSTANTIATE_TEST_SUITE_P(
         FieldRow{"no blocks per group", ext2sb::kBlocksPerGroup, 4, 0, false},
         FieldRow{"no inodes per group", ext2sb::kInodesPerGroup, 4, 0, false},
         FieldRow{"inode count 0 is repaired", ext2sb::kInodeCount, 4, 0, true, ext2sb::kInodeCount, 4, 16384},
-        FieldRow{"inode count past the groups is repaired", ext2sb::kInodeCount, 4, 99999, true, ext2sb::kInodeCount,
-                 4, 16384},
-        FieldRow{"inode count a group short is repaired", ext2sb::kInodeCount, 4, 7 * 2048, true, ext2sb::kInodeCount,
-                 4, 16384},
+        FieldRow{"inode count past the groups is repaired", ext2sb::kInodeCount, 4, 99999, true,
+                 ext2sb::kInodeCount, 4, 16384},
+        FieldRow{"inode count a group short is repaired", ext2sb::kInodeCount, 4, 7 * 2048, true,
+                 ext2sb::kInodeCount, 4, 16384},
         FieldRow{"inode count in the last group stays", ext2sb::kInodeCount, 4, 7 * 2048 + 1, true,
                  ext2sb::kInodeCount, 4, 7 * 2048 + 1},
         FieldRow{"inodes per group past one bitmap block", ext2sb::kInodesPerGroup, 4, 8193, false},
@@ -78,7 +79,8 @@ INSTANTIATE_TEST_SUITE_P(
         FieldRow{"inode size 2048 is larger than a block", ext2sb::kInodeSize, 2, 2048, false},
         FieldRow{"inode size 1024", ext2sb::kInodeSize, 2, 1024, true},
         FieldRow{"inode size 0", ext2sb::kInodeSize, 2, 0, false},
-        FieldRow{"revision 0 forces 128-byte inodes", ext2sb::kRevisionLevel, 4, 0, true, ext2sb::kInodeSize, 2, 128},
+        FieldRow{"revision 0 forces 128-byte inodes", ext2sb::kRevisionLevel, 4, 0, true, ext2sb::kInodeSize,
+                 2, 128},
         FieldRow{"group number equal to the group count", ext2sb::kBlockGroupNumber, 2, 8, true},
         FieldRow{"group number past the group count", ext2sb::kBlockGroupNumber, 2, 9, false},
         FieldRow{"more groups than bitmap blocks allow", ext2sb::kBlocksPerGroup, 4, 1024, false},
@@ -168,11 +170,12 @@ TEST(Ext2Superblock, SameFileSystemComparesIdentityFieldsOnly) {
   struct Row {
     uint32_t offset;
     bool same;
-  } rows[] = {{ext2sb::kMagic, false},           {ext2sb::kLogBlockSize, false},  {ext2sb::kBlockCount, false},
-              {ext2sb::kInodeCount, false},      {ext2sb::kBlocksPerGroup, false}, {ext2sb::kInodesPerGroup, false},
-              {ext2sb::kInodeSize, false},       {ext2sb::kFirstDataBlock, false}, {ext2sb::kUuid + 15, false},
-              {ext2sb::kMountTime, true},        {ext2sb::kBlockGroupNumber, true}, {ext2sb::kVolumeName, true},
-              {ext2sb::kJournalInode, true}};
+  } rows[] = {
+      {ext2sb::kMagic, false},      {ext2sb::kLogBlockSize, false},    {ext2sb::kBlockCount, false},
+      {ext2sb::kInodeCount, false}, {ext2sb::kBlocksPerGroup, false},  {ext2sb::kInodesPerGroup, false},
+      {ext2sb::kInodeSize, false},  {ext2sb::kFirstDataBlock, false},  {ext2sb::kUuid + 15, false},
+      {ext2sb::kMountTime, true},   {ext2sb::kBlockGroupNumber, true}, {ext2sb::kVolumeName, true},
+      {ext2sb::kJournalInode, true}};
   for (const Row& row : rows) {
     std::vector<uint8_t> changed = bytes;
     changed[row.offset] ^= 0x01;

@@ -56,7 +56,11 @@ void CExt2DirEntry::BecomeEnd() { m_position = m_dataSize; }
 
 bool CExt2DirEntry::LoadNextBlock() {
   if (m_position >= m_dataSize) return false;
-  if (m_blocks.GetPhysicalBlock() == 0) return false;
+  const uint32_t physical = m_blocks.GetPhysicalBlock();
+  if (physical == 0) return false;
+  // No directory holds one block twice; a damaged map that names a block again would make the walk
+  // read that block over and over, up to the whole size of the directory.
+  if (!m_loaded.insert(physical).second) return false;
   CExt2BlockIterator::BlockView view = m_blocks.GetBlock();
   if (view.buffer == nullptr) return false;
   if (m_window.empty()) m_window.assign(2 * static_cast<size_t>(m_blockSize), 0);
@@ -134,13 +138,16 @@ CExt2DirEntry& CExt2DirEntry::operator++() {
   if (m_position + ext2de::kMaxEntrySpan < m_dataSize)
     target = (m_position + ext2de::kMaxEntrySpan) / m_blockSize;
   if (!m_window.empty() && m_blocks.GetIndex() == target) return *this;
+  // Once no further block can be had, the entries still inside the window are read; the walk ends at
+  // the first one that is not.
+  if (m_noMoreBlocks) return *this;
   const CExt2BlockIterator end = m_directory->BlocksEnd();
   if (m_blocks == end) {
-    BecomeEnd();
+    m_noMoreBlocks = true;
     return *this;
   }
   ++m_blocks;
-  if (!(m_blocks == end) && !LoadNextBlock()) BecomeEnd();
+  if (!(m_blocks == end) && !LoadNextBlock()) m_noMoreBlocks = true;
   return *this;
 }
 

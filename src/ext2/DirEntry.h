@@ -4,7 +4,9 @@
 // CExt2DirEntry walks the linked list of entries of one directory in the order of its data. It keeps
 // two consecutive directory blocks in a window, so an entry is read in place. It stops at the end of
 // the data, at the first entry whose lengths are wrong or that does not lie wholly inside the bytes
-// read, and at an entry with inode 0 and no name (the rest of the block is unused).
+// read, and at an entry with inode 0 and no name (the rest of the block is unused). A block that cannot
+// be had (a hole, a failed read, or a block the walk has read before, which only a damaged block map
+// names) ends the walk once the entries before it, already in the window, are read.
 //
 // Removing a file from a directory leaves its entry's bytes behind, inside the record length of the
 // entry before it; FindDeletedExt2DirRecords finds such entries (isPlausibleExt2DirRecord decides
@@ -12,6 +14,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -94,6 +97,8 @@ class CExt2DirEntry {
   std::vector<uint8_t> m_window;  // 2 x block size once the first block was read
   uint64_t m_windowEnd = 0;       // bytes of the window holding directory data; the rest is zero
   uint64_t m_windowBase = 0;      // position in the directory's data of the window's first byte
+  std::set<uint32_t> m_loaded;    // physical blocks loaded so far
+  bool m_noMoreBlocks = false;    // the next block could not be had: only the window is left
 };
 
 // An entry found in the slack of a live entry.

@@ -253,6 +253,39 @@ TEST_F(HandMadeDirectory, FirstBlockPointerZeroGivesNoEntriesAndTheBeginThrows) 
   EXPECT_TRUE(FindDeletedExt2DirRecords(docs).empty());
 }
 
+// A directory's second block missing (a hole), or a block map that names the first block for every
+// block: the walk gives every entry of the first block, the last ones included, and ends there,
+// however large the directory says it is.
+TEST_F(HandMadeDirectory, AMissingOrRepeatedBlockEndsTheWalkAfterTheEntriesBefore) {
+  std::unique_ptr<CExt2File> many;
+  ASSERT_TRUE(FindPath(*m_fs, "/many", &many));
+  std::map<std::string, uint32_t> firstBlock;
+  for (CExt2DirEntry e = many->EntriesBegin(), end = many->EntriesEnd();
+       !(e == end) && e.GetPosition() < 1024; ++e) {
+    CExt2File f = e.MakeFile();
+    firstBlock[std::string(f.GetName(), f.GetNameLength())] = f.GetInodeNumber();
+  }
+  ASSERT_GT(firstBlock.size(), 20u);
+  uint64_t block;
+  uint32_t offset;
+  ASSERT_TRUE(m_fs->LocateInode(many->GetInodeNumber(), &block, &offset));
+  const uint64_t at = block * 1024 + offset;
+  for (bool repeated : {false, true}) {
+    m_device->ClearPatches();
+    if (repeated) {
+      m_device->PatchLE(at + 4, 0xFFFFFFFF, 4);
+      for (uint32_t i = 1; i < 15; ++i)
+        m_device->PatchLE(at + 40 + 4 * i, many->GetInode().GetBlockPointer(0), 4);
+    } else {
+      m_device->PatchLE(at + 40 + 4, 0, 4);
+    }
+    CExt2File damaged(m_fs.get(), many->GetInodeNumber());
+    const uint64_t reads = m_device->ReadCount();
+    EXPECT_EQ(firstBlock, ListDirectory(damaged)) << repeated;
+    EXPECT_LT(m_device->ReadCount() - reads, 200u);
+  }
+}
+
 // The entries' inodes load with the file made from the entry; an invalid entry gives a zero inode.
 TEST_F(HandMadeDirectory, FilesFromEntriesCarryTheirInodes) {
   CExt2DirEntry e = m_docs->EntriesBegin();

@@ -186,11 +186,13 @@ const uint8_t* CExt2InodeIterator::Get() {
   const CExt2SuperBlock& sb = m_fs->GetSuperBlock();
   uint64_t group, index;
   sb.GetInodeGroupAndIndex(m_number, &group, &index);
+  // No group (inode 0, or a number past the groups): nothing to read.
   if (group >= m_fs->GetGroupCount()) return kZeroInode;
   if (group != m_group) {
     const uint64_t blockSize = m_fs->GetBlockSize();
     // inode size <= block size and inodes per group <= 8 x block size, both checked by IsValid: the
-    // table of one group is at most 8 x block size^2 bytes.
+    // table of one group is at most 8 x block size^2 bytes (512 MiB with 8 KiB blocks), and nothing is
+    // allocated for it before its place on the device is checked.
     const uint64_t tableBytes = static_cast<uint64_t>(sb.GetInodeSize()) * sb.GetInodesPerGroup();
     const uint64_t tableBlocks = (tableBytes + blockSize - 1) / blockSize;
     const uint64_t first = m_fs->GetGroupDescriptor(group).inodeTable;

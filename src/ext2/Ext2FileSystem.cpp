@@ -42,8 +42,8 @@ CExt2FileSystem::CExt2FileSystem(IStorageDevice* device, int64_t partitionStart,
   m_sb.Assign(superBlock);
   m_sb.Normalise();
   if (const char* why = m_sb.WhyInvalid()) {
-    DebugTrace("Ext2: superblock of the partition at sector %lld refused (%s)",
-               static_cast<long long>(partitionStart), why);
+    DebugTrace("Ext2: superblock of the partition at sector %lld refused (%s): %s",
+               static_cast<long long>(partitionStart), why, m_sb.describe().c_str());
     throw CExt2BadSuperBlock();
   }
   // The given start is the partition start: the copy is treated as the primary.
@@ -76,8 +76,8 @@ void CExt2FileSystem::OpenFromSuperBlock(const void* superBlock) {
   m_sb.Assign(superBlock);
   m_sb.Normalise();
   if (const char* why = m_sb.WhyInvalid()) {
-    DebugTrace("Ext2: superblock at sector %lld refused (%s)", static_cast<long long>(m_superBlockSector),
-               why);
+    DebugTrace("Ext2: superblock at sector %lld refused (%s): %s", static_cast<long long>(m_superBlockSector),
+               why, m_sb.describe().c_str());
     throw CExt2BadSuperBlock();
   }
   // A copy read closer to the device start than its own distance from the primary cannot belong to a

@@ -355,7 +355,7 @@ TEST(FatDirSectorAnalyzer, KindsOfMadeSectors) {
   const auto dotDot = ShortEntry("..         ", 0x10, 7, 0);
   std::vector<uint8_t> files;
   for (int i = 0; i < 16; ++i) {
-    char name[12];
+    char name[24];
     std::snprintf(name, sizeof name, "FILE%02d  TXT", i);
     files = Join({files, ShortEntry(name, 0x20, 100 + i, 10)});
   }

@@ -1,0 +1,474 @@
+#include "fat/FATDirectoryBuilder.h"
+
+#include <atomic>
+#include <cstring>
+#include <chrono>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <unordered_set>
+#include <vector>
+
+#include "core/PartitionDisplayName.h"
+#include "fat/FATDBR.h"
+#include "fat/FATDataRunList.h"
+#include "fat/FATDirEntry.h"
+#include "fat/FATFileProperties.h"
+#include "fat/FATTable.h"
+#include "platform/Log.h"
+#include "platform/RecoveryContext.h"
+#include "platform/StringTable.h"
+
+namespace {
+
+using corvale::fat::dirent::kSize;
+
+constexpr uint32_t kStretchSectors = 128;
+constexpr uint32_t kBufferSectors = 130;
+constexpr uint32_t kChainEnd = 0x0FFFFFF8;
+constexpr size_t kMaxCarryOver = 1024;
+
+// One build's view of the volume and what it has found so far.
+class CFATBuildContext {
+ public:
+  IDIRBuildCallback* callback = nullptr;
+  IStorageDevice* device = nullptr;
+  int32_t fatType = kFatType16;
+  uint64_t partitionStart = 0;
+  uint32_t sectorsPerCluster = 1;
+  uint64_t rootStart = 0;
+  uint32_t rootSectors = 0;
+  uint32_t rootCluster = 0;
+  uint32_t hasRoot = 0;
+  uint64_t dataStart = 0;
+  uint64_t sectorCount = 0;
+  uint32_t clusterCount = 0;
+  const IFATTable* fat = nullptr;
+  std::atomic<int32_t> cancelled{0};
+  std::map<uint32_t, CFileNode*> directories;
+  std::unordered_set<uint32_t> visited;
+  std::vector<bool> usedClusters;
+  CFileSystemNode* root = nullptr;
+  uint32_t sectorSize = 512;
+
+  bool IsCancelled() const { return cancelled.load() == 2; }
+  void Cancel() { cancelled.store(2); }
+  // Passes a callback answer on; -1 cancels the build.
+  bool Ok(int32_t answer) {
+    if (answer == -1) Cancel();
+    return !IsCancelled();
+  }
+
+  CFileSystemNode* MakeRoot(int32_t number);
+  bool ReadRootDirectory(std::deque<CFileNode*>* queue, bool includeExisting);
+  bool ReadDirectoryChain(CFileNode* folder, uint32_t firstCluster, std::deque<CFileNode*>* queue, bool rootRule,
+                          bool includeExisting);
+  int64_t ParseEntries(const uint8_t* buffer, size_t length, CFileNode* parent, std::deque<CFileNode*>* queue,
+                       bool lostMode, bool includeExisting);
+
+ private:
+  // The next cluster of a directory chain, or 0 where the chain may not go on: its end, a free or bad
+  // entry, or a number outside the data area.
+  uint32_t NextDirectoryCluster(uint32_t cluster) const {
+    if (fat == nullptr) return 0;
+    const uint32_t next = fat->GetNextCluster(cluster);
+    if (next < 2 || next >= kChainEnd || next == kFatBadCluster || next >= clusterCount + 2ULL) return 0;
+    return next;
+  }
+  bool IsDataCluster(uint32_t cluster) const { return cluster >= 2 && cluster < clusterCount + 2ULL; }
+  void AddFolder(CFileNode* parent, CFileNode* node, CFATFileProperties* properties, std::deque<CFileNode*>* queue,
+                 bool lostMode);
+};
+
+CFATFileProperties* FatProperties(const CFileNode* node) {
+  return node ? static_cast<CFATFileProperties*>(node->GetFileProperties()) : nullptr;
+}
+
+bool IsAncestor(const CFileNode* candidate, const CFileNode* node) {
+  for (const CFileNode* n = node; n != nullptr; n = n->GetParent()) {
+    if (n == candidate) return true;
+  }
+  return false;
+}
+
+// Whether a new folder with the same first cluster takes an old one's place.
+bool NewFolderReplaces(const CFATFileProperties& old, const CFATFileProperties& fresh) {
+  const bool oldMadeUp = (old.GetState() & CFATFileProperties::kStateMadeUp) != 0;
+  const bool newMadeUp = (fresh.GetState() & CFATFileProperties::kStateMadeUp) != 0;
+  if (oldMadeUp) return !newMadeUp;
+  if (old.IsDeleted()) {
+    if (newMadeUp) return false;
+    if (!fresh.IsDeleted()) return true;
+    const uint64_t a = old.GetTime2(), b = fresh.GetTime2();
+    if ((a >> 32) != (b >> 32)) return (a >> 32) < (b >> 32);
+    return (a & 0xFFFFFFFFULL) < (b & 0xFFFFFFFFULL);
+  }
+  if (!fresh.IsDeleted() && !newMadeUp) {
+    LogInfo("Some thing must be wrong! \t\t\t\t\t\t\tWe found two undeleted directory got the same first cluster number!");
+  }
+  return false;
+}
+
+const char* FileSystemName(int32_t type) {
+  switch (type) {
+    case kFatType12: return "FAT12";
+    case kFatType16: return "FAT16";
+    case kFatType32: return "FAT32";
+    default: return "UNKNOWN";
+  }
+}
+
+CFileSystemNode* CFATBuildContext::MakeRoot(int32_t number) {
+  auto* node = CreateFileSystemNode();
+  if (node == nullptr) return nullptr;
+  auto* properties = new CFATFileProperties();
+  CRecoveryContext& context = GetRecoveryContext();
+  std::string name =
+      FormatPartitionDisplayName(context.SourceVolumeName, context.SourceDriveLetter, FileSystemName(fatType), number);
+  if (name.size() > 49) {
+    size_t cut = 49;
+    while (cut > 0 && (static_cast<uint8_t>(name[cut]) & 0xC0) == 0x80) --cut;
+    name.resize(cut);
+  }
+  properties->SetName(name.c_str());
+  properties->SetAttributes(static_cast<uint16_t>(properties->GetAttributes() | kAttributeFolder));
+  properties->SetFirstCluster(0);
+  properties->SetParentCluster(CFATFileProperties::kNoCluster);
+  node->SetFileProperties(properties);
+  node->SetName(name.c_str());
+  node->SetPosition(dataStart, sectorsPerCluster);
+  node->SetFileSystemType(fatType);
+  root = node;
+  return node;
+}
+
+void CFATBuildContext::AddFolder(CFileNode* parent, CFileNode* node, CFATFileProperties* properties,
+                                 std::deque<CFileNode*>* queue, bool lostMode) {
+  const uint32_t first = properties->GetFirstCluster();
+  LogInfo("Find directory: %s at cluster :%x, parent :%x", properties->GetName(), first,
+          properties->GetParentCluster());
+  auto found = directories.find(first);
+  if (found != directories.end() && first != 0) {
+    CFileNode* old = found->second;
+    CFATFileProperties* oldProperties = FatProperties(old);
+    // A folder found inside the one it would replace would take its own ancestor as a child.
+    const bool replaces = oldProperties != nullptr && NewFolderReplaces(*oldProperties, *properties) &&
+                          !IsAncestor(old, parent);
+    if (!replaces) {
+      LogInfo("Discard a directory named %s, cur:%x, parent:%x", properties->GetName(), first,
+              properties->GetParentCluster());
+      FreeFileTree(node);
+      return;
+    }
+    if (lostMode) {
+      properties->SetParentCluster(oldProperties->GetParentCluster());
+      old->SetFileProperties(properties);
+      delete oldProperties;
+      node->SetFileProperties(nullptr);
+      DestroyFileNode(node);
+      return;
+    }
+    LogInfo("Discard a directory named %s, cur: %x, parent:%x", oldProperties->GetName(), first,
+            oldProperties->GetParentCluster());
+    if (old->GetParent() != nullptr) old->GetParent()->RemoveChild(old);
+    MoveChildNodes(old, node);
+    found->second = node;
+    for (auto& queued : *queue) {
+      if (queued == old) queued = nullptr;
+    }
+    FreeFileTree(old);
+  } else if (found == directories.end()) {
+    directories[first] = node;
+  }
+  parent->AddChild(node);
+  queue->push_back(node);
+}
+
+int64_t CFATBuildContext::ParseEntries(const uint8_t* buffer, size_t length, CFileNode* parent,
+                                       std::deque<CFileNode*>* queue, bool lostMode, bool includeExisting) {
+  CFATFileProperties* parentProperties = FatProperties(parent);
+  const bool parentDeleted = parentProperties != nullptr && parentProperties->IsDeleted();
+  const uint32_t parentCluster = parentProperties ? parentProperties->GetFirstCluster() : 0;
+  int64_t sequenceStart = -1;
+  int dots = 0;
+  size_t offset = 0;
+  for (; offset + kSize <= length; offset += kSize) {
+    CFATDirEntry entry(buffer, length, offset);
+    if (!entry.IsValid(false)) {
+      sequenceStart = -1;
+      if (lostMode) break;
+      continue;
+    }
+    if (entry.IsLongNamePiece()) {
+      if (sequenceStart < 0) sequenceStart = static_cast<int64_t>(offset);
+      continue;
+    }
+    const size_t start = sequenceStart >= 0 ? static_cast<size_t>(sequenceStart) : offset;
+    sequenceStart = -1;
+    if (entry.IsVolumeLabel()) {
+      if (!lostMode) DebugTrace("Volume label %s", entry.GetShortName(false).c_str());
+      continue;
+    }
+    if (entry.FirstByte() == '.') {
+      if (++dots > 2) return -1;
+      continue;
+    }
+    const bool deleted = entry.IsDeleted();
+    if (!includeExisting && !entry.IsDirectory() && !deleted && !parentDeleted) continue;
+    const uint32_t first = entry.GetFirstCluster();
+    if (first > 2 && static_cast<uint64_t>(first - 2) * sectorsPerCluster >= sectorCount) {
+      if (lostMode) break;
+      continue;
+    }
+    if (first == parentCluster && first != 0) continue;
+    std::unique_ptr<CFATFileProperties> properties = CreateFATFileFromEntries(buffer + start, offset + kSize - start);
+    if (!properties) continue;
+    if (parentDeleted) properties->SetDeleted();
+    properties->SetParentCluster(parentCluster);
+    properties->SetFirstCluster(first);
+    CFileNode* node = CreateFileNode();
+    if (node == nullptr) continue;
+    if (entry.IsDirectory()) {
+      // A folder without a data cluster has no directory to read and could only stand for the root.
+      if (!IsDataCluster(first)) {
+        DestroyFileNode(node);
+        continue;
+      }
+      CFATFileProperties* raw = properties.release();
+      node->SetFileProperties(raw);
+      AddFolder(parent, node, raw, queue, lostMode);
+      continue;
+    }
+    LogInfo("Found a File %s!", properties->GetName());
+    FATRunListContext runContext;
+    runContext.fat = fat;
+    runContext.sectorsPerCluster = sectorsPerCluster;
+    runContext.sectorSize = sectorSize;
+    runContext.dataSectors = partitionStart + sectorCount > dataStart ? partitionStart + sectorCount - dataStart : 0;
+    runContext.usedClusters = &usedClusters;
+    std::unique_ptr<CFATDataRunList> runs;
+    const FATRunListResult result =
+        BuildFATRunList(runContext, first, properties->GetSize(), properties->IsDeleted(), &runs);
+    if (result == FATRunListResult::Refused) {
+      LogInfo("Failed build Datarun list!");
+      DestroyFileNode(node);
+      continue;
+    }
+    if (result == FATRunListResult::Built && runs) properties->SetPackedRunList(CreatePackedRunList(*runs));
+    node->SetFileProperties(properties.release());
+    parent->AddChild(node);
+  }
+  if (sequenceStart >= 0) {
+    LogInfo("Unporcessed long file name directory entry at %d", static_cast<int>(sequenceStart));
+    return sequenceStart;
+  }
+  return static_cast<int64_t>(offset);
+}
+
+bool CFATBuildContext::ReadDirectoryChain(CFileNode* folder, uint32_t firstCluster, std::deque<CFileNode*>* queue,
+                                          bool rootRule, bool includeExisting) {
+  if (sectorsPerCluster == 0 || sectorsPerCluster > kStretchSectors) return false;
+  std::vector<uint8_t> buffer(static_cast<size_t>(kBufferSectors) * sectorSize);
+  size_t carry = 0;
+  bool firstStretch = true;
+  uint32_t cluster = IsDataCluster(firstCluster) ? firstCluster : 0;
+  while (cluster != 0) {
+    // The stretch of consecutive clusters from here, at most 128 sectors.
+    uint32_t count = 1;
+    uint32_t last = cluster;
+    while ((count + 1) * sectorsPerCluster <= kStretchSectors) {
+      const uint32_t next = NextDirectoryCluster(last);
+      if (next != last + 1 || visited.count(next) != 0) break;
+      last = next;
+      ++count;
+    }
+    if (callback && !Ok(callback->Poll())) return false;
+    if (visited.count(cluster) != 0) return false;
+    const uint64_t sectors = static_cast<uint64_t>(count) * sectorsPerCluster;
+    const uint64_t firstSector = dataStart + static_cast<uint64_t>(cluster - 2) * sectorsPerCluster;
+    if (!device->ReadSectors(buffer.data() + carry, firstSector, sectors)) return false;
+    for (uint32_t c = cluster; c <= last; ++c) visited.insert(c);
+    const size_t length = carry + sectors * sectorSize;
+    if (firstStretch) {
+      const CFATDirEntry dot(buffer.data(), length, 0);
+      const CFATDirEntry dotDot(buffer.data(), length, kSize);
+      if (rootRule ? (dot.IsDotEntry() || dotDot.IsDotDotEntry()) : !(dot.IsDotEntry() && dotDot.IsDotDotEntry())) {
+        return false;
+      }
+      firstStretch = false;
+    }
+    const int64_t parsed = ParseEntries(buffer.data(), length, folder, queue, false, includeExisting);
+    if (parsed < 0) return true;
+    const size_t rest = length - static_cast<size_t>(parsed);
+    carry = 0;
+    if (rest > 0 && rest < kMaxCarryOver) {
+      LogInfo("Found unproessed buffer, lengh:%d bytes", static_cast<int>(rest));
+      std::memmove(buffer.data(), buffer.data() + parsed, rest);
+      carry = rest;
+    }
+    cluster = NextDirectoryCluster(last);
+  }
+  return true;
+}
+
+bool CFATBuildContext::ReadRootDirectory(std::deque<CFileNode*>* queue, bool includeExisting) {
+  if (fatType == kFatType32) return ReadDirectoryChain(root, rootCluster, queue, true, includeExisting);
+  if (rootSectors == 0) return true;
+  std::vector<uint8_t> buffer(static_cast<size_t>(rootSectors) * sectorSize);
+  if (!device->ReadSectors(buffer.data(), rootStart, rootSectors)) return false;
+  ParseEntries(buffer.data(), buffer.size(), root, queue, false, includeExisting);
+  return true;
+}
+
+// Removes, breadth-first, every deleted folder that holds nothing.
+void RemoveEmptyDeletedFolders(CFileNode* root) {
+  std::deque<CFileNode*> queue{root};
+  while (!queue.empty()) {
+    CFileNode* folder = queue.front();
+    queue.pop_front();
+    CFileNode* child = folder->GetFirstChild();
+    while (child != nullptr) {
+      CFileNode* next = child->GetNextSibling();
+      const CFATFileProperties* properties = FatProperties(child);
+      if (properties != nullptr && (properties->GetAttributes() & kAttributeFolder) != 0) {
+        if (properties->IsDeleted() && child->GetFirstChild() == nullptr) {
+          FreeFileTree(child);
+        } else {
+          queue.push_back(child);
+        }
+      }
+      child = next;
+    }
+  }
+}
+
+bool CheckBootSector(IStorageDevice* device, uint64_t sector, uint32_t sectorSize, uint64_t partitionStart,
+                     std::unique_ptr<CFATDBR>* out) {
+  std::vector<uint8_t> bytes(sectorSize);
+  if (!device->ReadSectors(bytes.data(), sector, 1)) return false;
+  auto dbr = std::make_unique<CFATDBR>(bytes.data(), bytes.size(), sectorSize);
+  if (!dbr->IsValid()) return false;
+  if (dbr->GetTotalSectors() < static_cast<uint64_t>(dbr->GetSectorsPerFAT()) * dbr->GetNumberOfFATs()) return false;
+  const uint64_t copy1 = partitionStart + dbr->GetReservedSectors();
+  for (uint64_t at : {copy1, copy1 + dbr->GetSectorsPerFAT()}) {
+    if (device->ReadSectors(bytes.data(), at, 1) && IsFATTableStartSector(bytes.data(), bytes.size())) {
+      *out = std::move(dbr);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string Text(uint32_t id) { return corvale::LoadText(id); }
+
+CFileSystemNode* QuickBuild(IDIRBuildCallback* callback, const FATBuildSource& source, IStorageDevice* device,
+                            bool includeExisting) {
+  using namespace corvale::fat;
+  const auto started = std::chrono::steady_clock::now();
+  CFATBuildContext context;
+  context.callback = callback;
+  context.device = device;
+  context.partitionStart = source.startSector;
+  const int32_t deviceSectorSize = device->GetSectorSize();
+  context.sectorSize = deviceSectorSize > 0 ? static_cast<uint32_t>(deviceSectorSize) : 512;
+  if (callback) callback->BeginStage(Text(480).c_str(), 100);
+
+  std::unique_ptr<CFATDBR> dbr;
+  bool good = false;
+  if ((source.evidenceFlags & kEvidenceBootSector) != 0) {
+    good = CheckBootSector(device, source.startSector, context.sectorSize, source.startSector, &dbr);
+    if (callback) callback->AddProgress(30);
+  }
+  if (!good && (source.evidenceFlags & kEvidenceBackupBootSector) != 0) {
+    good = CheckBootSector(device, source.startSector + 6, context.sectorSize, source.startSector, &dbr);
+    if (callback) callback->AddProgress(30);
+  }
+  if (!good) {
+    LogError("Failed to read DBR information!");
+    if (callback) callback->EndStage();
+    return nullptr;
+  }
+  const FatVolumeGeometry& g = dbr->GetGeometry();
+  context.fatType = dbr->GetFATType();
+  std::unique_ptr<CDoubleFATTable> fat =
+      CreateDoubleFATTable(device, source.startSector + g.reservedSectors, context.fatType, g.sectorsPerFat,
+                           (source.evidenceFlags & kEvidenceFirstFat) != 0, (source.evidenceFlags & kEvidenceSecondFat) != 0);
+  context.fat = fat.get();
+  if (callback && callback->EndStage() == -1) {
+    LogInfo("User abort searching!");
+    return nullptr;
+  }
+  // The classifier's geometry is checked: the data area lies inside the volume and the FAT32 root
+  // cluster is a data cluster.
+  context.sectorsPerCluster = g.sectorsPerCluster;
+  context.dataStart = source.startSector + g.dataStart;
+  context.rootStart = source.startSector + g.rootDirStart;
+  context.rootSectors = g.rootDirSectors;
+  context.rootCluster = g.rootCluster;
+  context.sectorCount = g.totalSectors;
+  context.clusterCount = g.clusterCount;
+  context.hasRoot = 1;
+  context.usedClusters.assign(static_cast<size_t>(g.clusterCount) + 3, false);
+  if (callback) callback->BeginStage(Text(479).c_str(), 100);
+
+  CFileSystemNode* root = context.MakeRoot(1);
+  if (root != nullptr) {
+    std::deque<CFileNode*> queue;
+    if (callback && !context.Ok(callback->StepTo(1))) {
+    } else {
+      context.ReadRootDirectory(&queue, includeExisting);
+      uint64_t count = 0;
+      int32_t shown = 0;
+      while (!queue.empty() && !context.IsCancelled()) {
+        ++count;
+        const int32_t percent = static_cast<int32_t>(count * 100 / (count + queue.size()));
+        if (percent > shown) {
+          shown = percent;
+          if (callback && !context.Ok(callback->StepTo(percent))) break;
+        }
+        CFileNode* folder = queue.front();
+        queue.pop_front();
+        if (folder == nullptr || folder->GetFirstChild() != nullptr) continue;
+        const CFATFileProperties* properties = FatProperties(folder);
+        context.ReadDirectoryChain(folder, properties->GetFirstCluster(), &queue, false, includeExisting);
+      }
+    }
+    if (context.IsCancelled() || (callback && callback->Poll() == -1)) {
+      FreeFileTree(root);
+      root = nullptr;
+    } else {
+      RemoveEmptyDeletedFolders(root);
+    }
+  }
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+  LogInfo("FAT Quick Build directory tree used %d millseconds!", static_cast<int>(elapsed));
+  return root;
+}
+
+}  // namespace
+
+CFileSystemNode* CFATDirectoryBuilder::Build(IDIRBuildCallback* callback, const FATBuildSource& source,
+                                             IStorageDevice* device, bool includeExisting) {
+  if (device == nullptr) return nullptr;
+  std::atomic<uint32_t> done{0};
+  CFileSystemNode* result = nullptr;
+  std::thread worker;
+  try {
+    worker = std::thread([&] {
+      result = QuickBuild(callback, source, device, includeExisting);
+      done.store(1);
+    });
+  } catch (const std::system_error&) {
+    return nullptr;
+  }
+  while (done.load() == 0) {
+    if (m_pump) m_pump();
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  worker.join();
+  return result;
+}

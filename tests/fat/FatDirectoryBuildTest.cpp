@@ -1,0 +1,297 @@
+// The quick directory-tree build on the mtools images: every file at its path, deleted ones marked,
+// recovered byte for byte with mdir's times, and garbage (directory cycles, looping chains, mutated
+// images) that never loops or crashes.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "FatTestSupport.h"
+#include "core/FileNode.h"
+#include "core/FileRecoverer.h"
+#include "fat/FATDBR.h"
+#include "fat/FATDirectoryBuilder.h"
+#include "fat/FATFileProperties.h"
+#include "storage/MemoryDevice.h"
+#include "support/Fixtures.h"
+
+using namespace fattest;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr uint32_t kAllEvidence = 0x01 | corvale::fat::kEvidenceFirstFat | corvale::fat::kEvidenceSecondFat;
+
+struct TreeDeleter {
+  void operator()(CFileSystemNode* root) const { FreeFileTree(root); }
+};
+using Tree = std::unique_ptr<CFileSystemNode, TreeDeleter>;
+
+const CFATFileProperties& Props(const CFileNode* node) {
+  return *static_cast<const CFATFileProperties*>(node->GetFileProperties());
+}
+
+// Every node below the root by its path ("a/b/c"), folders included.
+void Collect(const CFileNode* folder, const std::string& prefix, std::map<std::string, const CFileNode*>* out) {
+  for (const CFileNode* c = folder->GetFirstChild(); c != nullptr; c = c->GetNextSibling()) {
+    const std::string path = prefix + Props(c).GetName();
+    (*out)[path] = c;
+    Collect(c, path + "/", out);
+  }
+}
+
+std::string Describe(const std::map<std::string, const CFileNode*>& nodes) {
+  std::string text;
+  for (const auto& [path, node] : nodes) text += path + (Props(node).IsDeleted() ? " (deleted)\n" : "\n");
+  return text;
+}
+
+std::vector<uint8_t> ReadAll(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+Tree BuildTree(IStorageDevice* device, bool includeExisting = true, IDIRBuildCallback* callback = nullptr,
+               uint32_t evidence = kAllEvidence) {
+  int pumped = 0;
+  CFATDirectoryBuilder builder([&pumped] { ++pumped; });
+  FATBuildSource source;
+  source.evidenceFlags = evidence;
+  Tree tree(builder.Build(callback, source, device, includeExisting));
+  EXPECT_GT(pumped, 0);
+  return tree;
+}
+
+// A file the fixture script wrote: its path, the tag of its lines, its size, whether it is deleted
+// and whether its clusters were taken again after the delete.
+struct Expected {
+  std::string path;
+  std::string tag;
+  uint64_t size;
+  bool deleted;
+};
+
+std::vector<Expected> ExpectedFiles(uint32_t cb) {
+  std::vector<Expected> files = {
+      {"hello.txt", "hello", 100, false},
+      {"Long File Name Example.dat", "longname", cb * 5 / 2, false},
+      {"Ünïcødé 名前.txt", "unicode", 300, false},
+      {"õx.txt", "otilde", 10, false},
+      {"empty.txt", "", 0, false},
+      {"frag/A.bin", "A", cb * 2, false},
+      {"frag/C.bin", "C", cb, false},
+      {"frag/D.bin", "D", cb * 6 + 100, false},
+      {"deep/level1/level2/level3/level4/level5/leaf file.txt", "leaf", cb + 1, false},
+      {"Deleted Long Name Document.txt", "deldoc", cb * 3, true},
+      {"#one.bin", "gone", cb / 2, true},
+      {"deep/level1/#emoved.txt", "removed", 200, true},
+      {"Old Folder/#nner1.txt", "inner1", 150, true},
+      {"Old Folder/Inner/Some long inner name.txt", "inner2", cb + 10, true},
+  };
+  for (int i = 1; i <= 40; ++i) {
+    char number[8];
+    std::snprintf(number, sizeof number, "%02d", i);
+    files.push_back({std::string("many/Many file number ") + number + " with a long name.txt",
+                     std::string("many") + number, 64, false});
+  }
+  return files;
+}
+
+class FatQuickBuild : public ::testing::TestWithParam<FatFixture> {};
+
+TEST_P(FatQuickBuild, EveryFileIsAtItsPathAndRecoversByteExactWithMdirTimes) {
+  FAT_IMAGE(image, GetParam());
+  Tree tree = BuildTree(image.device.get());
+  ASSERT_NE(tree, nullptr);
+  EXPECT_EQ(tree->GetFileSystemType(), GetParam().typeCode);
+  std::map<std::string, const CFileNode*> nodes;
+  Collect(tree.get(), "", &nodes);
+  const uint32_t cb = GetParam().sectorsPerCluster * GetParam().sectorSize;
+
+  for (const Expected& e : ExpectedFiles(cb)) {
+    auto found = nodes.find(e.path);
+    ASSERT_NE(found, nodes.end()) << e.path << " missing from\n" << Describe(nodes);
+    EXPECT_EQ(Props(found->second).IsDeleted(), e.deleted) << e.path;
+    EXPECT_EQ(Props(found->second).GetSize(), e.size) << e.path;
+  }
+  // Deleted folders are marked, and so is everything inside them.
+  for (const char* folder : {"Old Folder", "Old Folder/Inner"}) {
+    ASSERT_TRUE(nodes.count(folder)) << folder;
+    EXPECT_TRUE(Props(nodes[folder]).IsDeleted()) << folder;
+  }
+  for (const char* folder : {"frag", "deep", "many", "deep/level1/level2/level3/level4/level5"}) {
+    ASSERT_TRUE(nodes.count(folder)) << folder;
+    EXPECT_FALSE(Props(nodes[folder]).IsDeleted()) << folder;
+  }
+
+  tree->ToggleCheck(tree.get(), false);
+  const std::string target = corvale::test::ScratchDir() + "/recovered";
+  std::string top;
+  CFileRecoverer recoverer;
+  ASSERT_EQ(recoverer.RecoverFilesInThread(image.device.get(), nullptr, tree.get(), target.c_str(), &top),
+            CFileRecoverer::kResultOk);
+  for (const Expected& e : ExpectedFiles(cb)) {
+    const std::string path = top + "/" + e.path;
+    ASSERT_TRUE(fs::exists(path)) << path;
+    const std::string want = Pattern(e.tag, e.size);
+    const std::vector<uint8_t> got = ReadAll(path);
+    EXPECT_EQ(std::string(got.begin(), got.end()), want) << e.path;
+  }
+  // Recovered files carry the modification time mdir lists.
+  for (const std::string folder : {"", "frag", "many"}) {
+    for (const MdirLine& line : Mdir(image.path, folder)) {
+      if (line.directory) continue;
+      const std::string name = line.longName.empty() ? line.shortName : line.longName;
+      const std::string path = top + (folder.empty() ? "" : "/" + folder) + "/" + name;
+      struct stat st {};
+      ASSERT_EQ(::stat(path.c_str(), &st), 0) << path;
+      const uint64_t fileTime = static_cast<uint64_t>(st.st_mtime) * 10000000ULL + 116444736000000000ULL;
+      EXPECT_EQ(FormatMinute(fileTime), line.minute) << path;
+    }
+  }
+}
+
+TEST_P(FatQuickBuild, WithoutExistingFilesOnlyDeletedOnesAndFoldersRemain) {
+  FAT_IMAGE(image, GetParam());
+  Tree tree = BuildTree(image.device.get(), false);
+  ASSERT_NE(tree, nullptr);
+  std::map<std::string, const CFileNode*> nodes;
+  Collect(tree.get(), "", &nodes);
+  EXPECT_FALSE(nodes.count("hello.txt"));
+  EXPECT_FALSE(nodes.count("frag/A.bin"));
+  EXPECT_TRUE(nodes.count("Deleted Long Name Document.txt"));
+  EXPECT_TRUE(nodes.count("deep/level1/#emoved.txt"));
+  EXPECT_TRUE(nodes.count("Old Folder/Inner/Some long inner name.txt"));
+}
+
+TEST_P(FatQuickBuild, CancelAtAnyCallLeavesNoTree) {
+  FAT_IMAGE(image, GetParam());
+  // Answers -1 from its k-th call on (never with k < 0) and counts the calls.
+  struct CancelAt : IDIRBuildCallback {
+    int k;
+    int calls = 0;
+    explicit CancelAt(int at) : k(at) {}
+    int32_t Answer() { return k >= 0 && calls++ >= k ? -1 : (k < 0 ? (++calls, 0) : 0); }
+    int32_t BeginStage(const char*, int32_t) override { return Answer(); }
+    int32_t AddProgress(int32_t) override { return Answer(); }
+    int32_t StepTo(int32_t) override { return Answer(); }
+    int32_t EndStage() override { return Answer(); }
+    int32_t Poll() override { return Answer(); }
+  };
+  CancelAt counting(-1);
+  ASSERT_NE(BuildTree(image.device.get(), true, &counting), nullptr);
+  ASSERT_GT(counting.calls, 6);
+  // The first two calls (the boot-sector step's start and progress) do not look at the answer.
+  for (int k = 2; k < counting.calls; k += std::max(1, counting.calls / 12)) {
+    CancelAt callback(k);
+    EXPECT_EQ(BuildTree(image.device.get(), true, &callback), nullptr) << k << " of " << counting.calls;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, FatQuickBuild, ::testing::ValuesIn([] {
+                           std::vector<FatFixture> taken;
+                           for (const FatFixture& f : FatImages()) {
+                             if (f.typeCode != kFatTypeNone) taken.push_back(f);
+                           }
+                           return taken;
+                         }()),
+                         [](const auto& info) {
+                           std::string n = info.param.image;
+                           for (char& c : n) if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return n;
+                         });
+
+TEST(FatQuickBuildRefusal, TheFat12FloppyAndAVolumeWithoutEvidenceGiveNoTree) {
+  FAT_IMAGE(floppy, FatImages()[0]);
+  EXPECT_EQ(BuildTree(floppy.device.get()), nullptr);
+  FAT_IMAGE(image, FatImages()[1]);
+  EXPECT_EQ(BuildTree(image.device.get(), true, nullptr, 0), nullptr);
+}
+
+// Patches FAT entry `cluster` of every copy of a FAT16 or FAT32 image held in memory.
+void SetFatEntry(std::vector<uint8_t>& bytes, const OpenedImage& image, uint32_t cluster, uint32_t value) {
+  const auto& g = image.geometry;
+  const bool fat32 = g.variant == corvale::fat::FatVariant::Fat32;
+  for (uint32_t copy = 0; copy < g.fatCount; ++copy) {
+    const uint64_t at = (g.fatStart + static_cast<uint64_t>(copy) * g.sectorsPerFat) * g.bytesPerSector +
+                        static_cast<uint64_t>(cluster) * (fat32 ? 4 : 2);
+    for (int i = 0; i < (fat32 ? 4 : 2); ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+  }
+}
+
+uint64_t ClusterOffset(const OpenedImage& image, uint32_t cluster) {
+  const auto& g = image.geometry;
+  return (g.dataStart + static_cast<uint64_t>(cluster - 2) * g.sectorsPerCluster) * g.bytesPerSector;
+}
+
+class FatBuildGarbage : public ::testing::TestWithParam<FatFixture> {};
+
+TEST_P(FatBuildGarbage, DirectoryCyclesAndLoopingChainsAreReadOnce) {
+  FAT_IMAGE(image, GetParam());
+  std::vector<uint8_t> bytes = ReadAll(image.path);
+  const auto many = FindEntry(image, "", "many", false);
+  const auto level2 = FindEntry(image, "deep/level1", "level2", false);
+  const auto deep = FindEntry(image, "", "deep", false);
+  ASSERT_TRUE(many && level2 && deep);
+  // The chain of "many" runs back to its first cluster from its last (in both copies).
+  const std::vector<uint32_t> chain = MshowfatClusters(image.path, "many");
+  ASSERT_GE(chain.size(), 2u);
+  SetFatEntry(bytes, image, chain.back(), chain.front());
+  // level3 inside level2 now names the cluster of "deep", an ancestor: a folder that holds itself.
+  const uint64_t level2Dir = ClusterOffset(image, level2->GetFirstCluster());
+  for (uint64_t at = level2Dir + 64; at < level2Dir + image.geometry.clusterBytes; at += 32) {
+    if (std::string(reinterpret_cast<char*>(&bytes[at]), 6) == "LEVEL3") {
+      bytes[at + 26] = static_cast<uint8_t>(deep->GetFirstCluster());
+      bytes[at + 27] = static_cast<uint8_t>(deep->GetFirstCluster() >> 8);
+      bytes[at + 20] = static_cast<uint8_t>(deep->GetFirstCluster() >> 16);
+      bytes[at + 21] = static_cast<uint8_t>(deep->GetFirstCluster() >> 24);
+    }
+  }
+  MemoryDevice device(bytes, static_cast<int32_t>(image.geometry.bytesPerSector));
+  Tree tree = BuildTree(&device);
+  ASSERT_NE(tree, nullptr);
+  std::map<std::string, const CFileNode*> nodes;
+  Collect(tree.get(), "", &nodes);
+  size_t manyFiles = 0;
+  for (const auto& [path, node] : nodes) manyFiles += path.rfind("many/", 0) == 0;
+  // A table holding a circle is refused as a whole, so every folder keeps only its first cluster.
+  EXPECT_GT(manyFiles, 0u) << Describe(nodes);
+  EXPECT_LE(manyFiles, 40u) << Describe(nodes);
+  EXPECT_TRUE(nodes.count("deep/level1/level2")) << Describe(nodes);
+  EXPECT_FALSE(nodes.count("deep/level1/level2/level3/level4")) << Describe(nodes);
+}
+
+TEST_P(FatBuildGarbage, SeededMutationsNeverLoopOrCrash) {
+  FAT_IMAGE(image, GetParam());
+  const std::vector<uint8_t> original = ReadAll(image.path);
+  const auto& g = image.geometry;
+  // Mutate the metadata: the FATs, the fixed root and the first directory clusters.
+  const uint64_t span = std::min<uint64_t>(original.size(), (g.dataStart + 64ULL * g.sectorsPerCluster) * g.bytesPerSector);
+  std::mt19937 random(20261210);
+  for (int round = 0; round < 40; ++round) {
+    std::vector<uint8_t> bytes = original;
+    const int flips = 1 + static_cast<int>(random() % 200);
+    for (int i = 0; i < flips; ++i) {
+      const uint64_t at = g.bytesPerSector + random() % (span - g.bytesPerSector);
+      bytes[at] = static_cast<uint8_t>(random());
+    }
+    MemoryDevice device(std::move(bytes), static_cast<int32_t>(g.bytesPerSector));
+    CFATDirectoryBuilder builder;
+    FATBuildSource source;
+    source.evidenceFlags = kAllEvidence;
+    FreeFileTree(builder.Build(nullptr, source, &device, true));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, FatBuildGarbage,
+                         ::testing::Values(FatImages()[1], FatImages()[4]),
+                         [](const auto& info) { return std::string(info.param.typeCode == 1 ? "fat16" : "fat32"); });
+
+}  // namespace

@@ -148,22 +148,25 @@ int RunRecoverFiles(int argc, char** argv) {
               walk.label.c_str());
   std::printf("  walk of the MFT   %10.0f records/s  (%.3f s)\n", walk.records / std::max(walkSeconds, 1e-9),
               walkSeconds);
-  std::printf("  recovery          %10.1f MB/s       (%.3f s, %u files written, %u failed, result %d) into %s\n",
-              MBps(walk.fileBytes, recoverSeconds), recoverSeconds, recoverer.GetRecoveredFileCount(),
-              recoverer.GetFailedFileCount(), result, top.c_str());
-  std::printf("  plain copy        %10.1f MB/s       (%.3f s, %" PRIu64 " bytes of the image in 64 KiB pieces)%s\n",
+  std::printf(
+      "  recovery          %10.1f MB/s       (%.3f s, %u files written, %u failed, result %d) into %s\n",
+      MBps(walk.fileBytes, recoverSeconds), recoverSeconds, recoverer.GetRecoveredFileCount(),
+      recoverer.GetFailedFileCount(), result, top.c_str());
+  std::printf("  plain copy        %10.1f MB/s       (%.3f s, %" PRIu64
+              " bytes of the image in 64 KiB pieces)%s\n",
               MBps(copyBytes, copySeconds), copySeconds, copyBytes, copied ? "" : " FAILED");
   std::printf("  copy of the files %10.1f MB/s       (%.3f s, %" PRIu64 " bytes, file by file)%s\n",
               MBps(treeBytes, treeSeconds), treeSeconds, treeBytes, treeCopied ? "" : " FAILED");
-  std::printf("{\"bench\":\"recover-files\",\"records\":%" PRIu64 ",\"files\":%" PRIu64 ",\"deleted\":%" PRIu64
-              ",\"folders\":%" PRIu64 ",\"bytes\":%" PRIu64
+  std::printf("{\"bench\":\"recover-files\",\"records\":%" PRIu64 ",\"files\":%" PRIu64
+              ",\"deleted\":%" PRIu64 ",\"folders\":%" PRIu64 ",\"bytes\":%" PRIu64
               ",\"walk_seconds\":%.6f,\"walk_records_per_second\":%.0f,\"recover_seconds\":%.6f,"
               "\"recover_MBps\":%.1f,\"recovered\":%u,\"failed\":%u,\"copy_seconds\":%.6f,\"copy_MBps\":%.1f,"
               "\"file_copy_seconds\":%.6f,\"file_copy_MBps\":%.1f}\n",
               walk.records, walk.files, walk.deleted, walk.folders, walk.fileBytes, walkSeconds,
-              walk.records / std::max(walkSeconds, 1e-9), recoverSeconds, MBps(walk.fileBytes, recoverSeconds),
-              recoverer.GetRecoveredFileCount(), recoverer.GetFailedFileCount(), copySeconds,
-              MBps(copyBytes, copySeconds), treeSeconds, MBps(treeBytes, treeSeconds));
+              walk.records / std::max(walkSeconds, 1e-9), recoverSeconds,
+              MBps(walk.fileBytes, recoverSeconds), recoverer.GetRecoveredFileCount(),
+              recoverer.GetFailedFileCount(), copySeconds, MBps(copyBytes, copySeconds), treeSeconds,
+              MBps(treeBytes, treeSeconds));
   return result == CFileRecoverer::kResultOk && recoverer.GetFailedFileCount() == 0 ? 0 : 1;
 }
 

@@ -51,7 +51,7 @@ bool ExpandChunk(const uint8_t* data, size_t size, uint8_t* block, size_t writab
       const TokenSplit split = SplitAt(out);
       const size_t length = (token & ((1u << split.lengthBits) - 1)) + 3;
       const size_t displacement = (token >> split.lengthBits) + 1;
-      if (displacement > out) return false;  // reaches before the block
+      if (displacement > out) return false;              // reaches before the block
       if (length > kLznt1BlockSize - out) return false;  // runs past the block
       const size_t copy = std::min(length, writable - out);
       const uint8_t* from = block + out - displacement;

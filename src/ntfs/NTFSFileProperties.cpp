@@ -55,7 +55,8 @@ struct GatheredRun {
 // record that could not be used) or overlap, the list ends: runs after a gap cannot be placed, and
 // reading them in its place would shift the rest of the file. *totalClusters gets the clusters
 // covered.
-void BuildRunList(std::vector<GatheredRun>& runs, CNoneResidentNTFSDataRunList& list, uint64_t* totalClusters) {
+void BuildRunList(std::vector<GatheredRun>& runs, CNoneResidentNTFSDataRunList& list,
+                  uint64_t* totalClusters) {
   std::stable_sort(runs.begin(), runs.end(),
                    [](const GatheredRun& a, const GatheredRun& b) { return a.vcn < b.vcn; });
   uint64_t next = 0;
@@ -136,7 +137,8 @@ bool ReadNonResidentData(const CNTFSFileRecordAttribute& attribute, IStorageDevi
     const auto at = checkedMul(static_cast<uint64_t>(run.vcn), clusterBytes);
     if (!at || *at >= size) break;
     if (run.lcn < 0) continue;  // a hole: zeros, which the buffer holds
-    const uint64_t runBytes = checkedMul(static_cast<uint64_t>(run.length), clusterBytes).value_or(UINT64_MAX);
+    const uint64_t runBytes =
+        checkedMul(static_cast<uint64_t>(run.length), clusterBytes).value_or(UINT64_MAX);
     const uint64_t bytes = std::min(runBytes, size - *at);
     const auto offset = checkedMul(static_cast<uint64_t>(run.lcn), sectorsPerCluster);
     const auto sector = offset ? checkedAdd(partitionStart, *offset) : std::nullopt;
@@ -245,7 +247,8 @@ bool CNTFSFileProperties::ReadEfsStream(CFileNode* node, IStorageDevice* device,
 
 bool CNTFSFileProperties::DecompressUnit(const uint8_t* input, size_t inputSize, uint8_t* output,
                                          size_t outputSize) {
-  const corvale::ntfs::Lznt1Result result = corvale::ntfs::DecompressLznt1(input, inputSize, output, outputSize);
+  const corvale::ntfs::Lznt1Result result =
+      corvale::ntfs::DecompressLznt1(input, inputSize, output, outputSize);
   if (result.IsComplete()) return true;
   DebugTrace("%s: damaged compressed chunk at +0x%zx of the unit (block at +0x%zx)", m_name.c_str(),
              result.chunkOffset, result.blockOffset);
@@ -307,8 +310,9 @@ std::unique_ptr<CNTFSFileProperties> CreateNTFSFilePropertiesFromRecord(int64_t 
   }
   properties->SetTimes(creation, modification, access);
   properties->SetRecordSector(recordSector);
-  properties->SetStatus(IsInUse(record.GetBuffer(), record.GetLength()) ? CNTFSFileProperties::kStatusLive
-                                                                        : CNTFSFileProperties::kStatusDeleted);
+  properties->SetStatus(IsInUse(record.GetBuffer(), record.GetLength())
+                            ? CNTFSFileProperties::kStatusLive
+                            : CNTFSFileProperties::kStatusDeleted);
 
   // The file's data: its unnamed $DATA attributes (named ones are other streams of the file). A
   // record torn while it was written (a stride end without the update sequence number) still names
@@ -360,8 +364,9 @@ std::unique_ptr<CNTFSFileProperties> CreateNTFSFilePropertiesFromRecord(int64_t 
     if (list->GetRunCount() > 0) runList = std::move(list);
     if (bytesPerCluster != 0 && bytesPerCluster % 512 == 0) {
       const auto allocated = checkedMul(clusters, bytesPerCluster);
-      const int64_t limit =
-          allocated && *allocated <= static_cast<uint64_t>(INT64_MAX) ? static_cast<int64_t>(*allocated) : INT64_MAX;
+      const int64_t limit = allocated && *allocated <= static_cast<uint64_t>(INT64_MAX)
+                                ? static_cast<int64_t>(*allocated)
+                                : INT64_MAX;
       if (size > limit || size == 0) size = limit;
     }
   }
@@ -409,7 +414,8 @@ bool ReadNTFSEfsStream(CFileNode* node, IStorageDevice* device, uint32_t* outSiz
     const int64_t dataSize = a.GetDataSize();
     if (dataSize <= 0 || static_cast<uint64_t>(dataSize) > bufferSize) return false;
     size = static_cast<uint64_t>(dataSize);
-    const uint64_t initialized = static_cast<uint64_t>(std::clamp<int64_t>(a.GetInitializedSize(), 0, dataSize));
+    const uint64_t initialized =
+        static_cast<uint64_t>(std::clamp<int64_t>(a.GetInitializedSize(), 0, dataSize));
     uint64_t partitionStart = 0;
     uint32_t sectorsPerCluster = 0;
     if (!node->GetPosition(partitionStart, sectorsPerCluster)) return false;

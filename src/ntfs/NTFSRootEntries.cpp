@@ -40,7 +40,8 @@ CNTFSFileProperties* CreateNTFSRootProperties(int32_t index, const char* /*label
   return properties;
 }
 
-CFileSystemNode* CreateNTFSRootNode(uint64_t start, uint32_t sectorsPerCluster, int32_t index, const char* label) {
+CFileSystemNode* CreateNTFSRootNode(uint64_t start, uint32_t sectorsPerCluster, int32_t index,
+                                    const char* label) {
   CFileSystemNode* node = CreateFileSystemNode();
   node->SetFileProperties(CreateNTFSRootProperties(index, label));
   node->SetPosition(start, sectorsPerCluster);

@@ -15,4 +15,5 @@ CNTFSFileProperties* CreateNTFSRootProperties(int32_t index, const char* label);
 // A partition node with those properties, at `start` (device sectors) with clusters of
 // `sectorsPerCluster` device sectors, type 3 (NTFS). The node is named after `label` when the label
 // has 1 to 64 characters.
-CFileSystemNode* CreateNTFSRootNode(uint64_t start, uint32_t sectorsPerCluster, int32_t index, const char* label);
+CFileSystemNode* CreateNTFSRootNode(uint64_t start, uint32_t sectorsPerCluster, int32_t index,
+                                    const char* label);

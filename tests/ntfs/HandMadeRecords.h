@@ -56,8 +56,8 @@ class Record {
 
   // A non-resident attribute with the given sizes and run string; returns its offset.
   size_t AddNonResident(uint32_t type, int64_t allocated, int64_t dataSize, int64_t initialized,
-                        const std::vector<uint8_t>& runs, int64_t highestVcn = 0, const std::string& name = "",
-                        uint16_t flags = 0, int64_t lowestVcn = 0) {
+                        const std::vector<uint8_t>& runs, int64_t highestVcn = 0,
+                        const std::string& name = "", uint16_t flags = 0, int64_t lowestVcn = 0) {
     const size_t runsAt = (0x40 + 2 * name.size() + 7) / 8 * 8;
     size_t length = (runsAt + runs.size() + 7) / 8 * 8;
     size_t at = m_next;

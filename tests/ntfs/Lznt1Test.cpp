@@ -89,35 +89,42 @@ const std::string kSixteen = "0123456789ABCDEF";
 
 std::vector<Row> Rows() {
   return {
-      {"literals_only", CompressedChunk({std::string("hello, world")}), 4096, Lznt1Outcome::Complete, "hello, world"},
+      {"literals_only", CompressedChunk({std::string("hello, world")}), 4096, Lznt1Outcome::Complete,
+       "hello, world"},
       // At position 3 four bits hold the displacement: (3 - 1) << 12 | (9 - 3).
-      {"overlapping_repeat", CompressedChunk({std::string("abc"), Token{0x2006}}), 4096, Lznt1Outcome::Complete,
-       "abcabcabcabc"},
+      {"overlapping_repeat", CompressedChunk({std::string("abc"), Token{0x2006}}), 4096,
+       Lznt1Outcome::Complete, "abcabcabcabc"},
       // Position 16 is the last with four displacement bits, 17 the first with five.
-      {"split_at_16", CompressedChunk({kSixteen, Token{0xF000}}), 4096, Lznt1Outcome::Complete, kSixteen + "012"},
+      {"split_at_16", CompressedChunk({kSixteen, Token{0xF000}}), 4096, Lznt1Outcome::Complete,
+       kSixteen + "012"},
       {"split_at_17", CompressedChunk({kSixteen + "G", Token{0x8000}}), 4096, Lznt1Outcome::Complete,
        kSixteen + "G012"},
-      {"run_filling_the_block", CompressedChunk({std::string("x"), Token{0x0FFC}}), 4096, Lznt1Outcome::Complete,
-       std::string(4096, 'x')},
-      {"stored_chunk", StoredChunk(std::string(4096, 's')), 4096, Lznt1Outcome::Complete, std::string(4096, 's')},
+      {"run_filling_the_block", CompressedChunk({std::string("x"), Token{0x0FFC}}), 4096,
+       Lznt1Outcome::Complete, std::string(4096, 'x')},
+      {"stored_chunk", StoredChunk(std::string(4096, 's')), 4096, Lznt1Outcome::Complete,
+       std::string(4096, 's')},
       // Each chunk is one block: a short one leaves the rest of its block zero.
       {"short_chunks_fill_their_blocks",
        Join({CompressedChunk({std::string("first")}), CompressedChunk({std::string("second")})}), 3 * 4096,
        Lznt1Outcome::Complete, Block("first") + "second"},
-      {"zero_header_ends_the_data", Join({CompressedChunk({std::string("only")}), {0, 0}, StoredChunk("never")}),
-       2 * 4096, Lznt1Outcome::Complete, "only"},
-      {"output_cut_inside_a_copy", CompressedChunk({std::string("abc"), Token{0x2006}}), 5, Lznt1Outcome::Complete,
-       "abcab"},
+      {"zero_header_ends_the_data",
+       Join({CompressedChunk({std::string("only")}), {0, 0}, StoredChunk("never")}), 2 * 4096,
+       Lznt1Outcome::Complete, "only"},
+      {"output_cut_inside_a_copy", CompressedChunk({std::string("abc"), Token{0x2006}}), 5,
+       Lznt1Outcome::Complete, "abcab"},
       {"output_cut_before_a_damaged_token", CompressedChunk({std::string("abc"), Token{0xF000}}), 3,
        Lznt1Outcome::Complete, "abc"},
       {"empty_input", {}, 4096, Lznt1Outcome::Complete, ""},
       // Damage: the expansion stops, and the damaged block and all after it are zeros.
-      {"copy_from_before_the_block", Join({StoredChunk(std::string(4096, 'k')), CompressedChunk({std::string("a"), Token{0x1000}})}),
+      {"copy_from_before_the_block",
+       Join({StoredChunk(std::string(4096, 'k')), CompressedChunk({std::string("a"), Token{0x1000}})}),
        2 * 4096, Lznt1Outcome::Damaged, std::string(4096, 'k')},
       {"copy_at_position_zero", CompressedChunk({Token{0x0000}}), 4096, Lznt1Outcome::Damaged, ""},
-      {"copy_past_the_block", CompressedChunk({std::string("x"), Token{0x0FFF}}), 4096, Lznt1Outcome::Damaged, ""},
+      {"copy_past_the_block", CompressedChunk({std::string("x"), Token{0x0FFF}}), 4096, Lznt1Outcome::Damaged,
+       ""},
       {"token_cut_by_the_chunk_end", {0x01, 0xB0, 0x01, 0x00}, 4096, Lznt1Outcome::Damaged, ""},
-      {"chunk_past_the_input", Join({{0x63, 0xB0}, std::vector<uint8_t>(50, 0)}), 4096, Lznt1Outcome::Damaged, ""},
+      {"chunk_past_the_input", Join({{0x63, 0xB0}, std::vector<uint8_t>(50, 0)}), 4096, Lznt1Outcome::Damaged,
+       ""},
   };
 }
 
@@ -136,7 +143,9 @@ TEST_P(Lznt1Chunks, ExpandAsTheFormatSays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Lznt1Chunks, ::testing::ValuesIn(Rows()),
-                         [](const ::testing::TestParamInfo<Row>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<Row>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // The compressed units of the compressed files of a real volume: the stored clusters of each unit
 // that ends in holes, and what ntfs-3g reads for it.
@@ -163,7 +172,8 @@ std::vector<RealUnit> RealUnits(const NtfsTestVolume& volume) {
     // Clusters by VCN: the cluster number, or -1 for a hole.
     std::vector<int64_t> clusters;
     for (const DataRun& run : runs->Runs())
-      for (uint64_t i = 0; i < run.length; ++i) clusters.push_back(run.IsSparse() ? -1 : int64_t(run.start + i));
+      for (uint64_t i = 0; i < run.length; ++i)
+        clusters.push_back(run.IsSparse() ? -1 : int64_t(run.start + i));
     for (size_t first = 0; first + 16 <= clusters.size(); first += 16) {
       RealUnit unit;
       size_t stored = 0;
@@ -192,7 +202,9 @@ TEST(Lznt1RealUnits, ExpandToWhatNtfs3gReads) {
     for (size_t i = 0; i < units.size(); ++i) {
       const RealUnit& u = units[i];
       std::vector<uint8_t> output(u.expected.size());
-      ASSERT_TRUE(DecompressLznt1(u.stored.data(), u.stored.size(), output.data(), output.size()).IsComplete()) << i;
+      ASSERT_TRUE(
+          DecompressLznt1(u.stored.data(), u.stored.size(), output.data(), output.size()).IsComplete())
+          << i;
       ASSERT_EQ(std::string(output.begin(), output.end()), u.expected) << "unit " << i;
     }
   }
@@ -213,7 +225,8 @@ TEST(Lznt1RealUnits, DamagedUnitsStayInsideTheirBuffers) {
     // and then the input cut short as well.
     const int changes = 1 + int(random() % 8);
     for (int c = 0; c < changes; ++c) {
-      const size_t at = random() % 3 == 0 ? random() % input.size() : random() % std::min<size_t>(input.size(), 64);
+      const size_t at =
+          random() % 3 == 0 ? random() % input.size() : random() % std::min<size_t>(input.size(), 64);
       input[at] = random() % 2 ? uint8_t(random()) : uint8_t(input[at] ^ (1u << (random() % 8)));
     }
     if (random() % 5 == 0) input.resize(random() % input.size());

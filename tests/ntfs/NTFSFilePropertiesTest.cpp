@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "HandMadeRecords.h"
 #include "NtfsRecordWalk.h"
 #include "NtfsTestVolume.h"
+#include "RecordMutation.h"
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
 #include "core/MemoryStateStream.h"
@@ -63,7 +65,9 @@ void AppendMerged(std::vector<Extent>& out, int64_t lcn, int64_t length) {
   out.push_back({lcn, length});
 }
 
-std::ostream& operator<<(std::ostream& os, const Extent& e) { return os << "(" << e.lcn << "," << e.length << ")"; }
+std::ostream& operator<<(std::ostream& os, const Extent& e) {
+  return os << "(" << e.lcn << "," << e.length << ")";
+}
 
 // What ntfsinfo showed of a record's unnamed $DATA: whether it is resident, and its runs.
 struct NtfsInfoData {
@@ -95,7 +99,8 @@ NtfsInfoData ReadNtfsInfo(const std::string& path) {
       continue;
     }
     if (!inData) continue;
-    if (line.find("Name length:") != std::string::npos && line.find(" 0 (0x0)") == std::string::npos) named = true;
+    if (line.find("Name length:") != std::string::npos && line.find(" 0 (0x0)") == std::string::npos)
+      named = true;
     if (line.find("Resident:") != std::string::npos) resident = line.find("Yes") != std::string::npos;
     if (line.find("Runlist:") != std::string::npos) {
       inRuns = true;
@@ -458,8 +463,7 @@ TEST(NtfsFileProperties, DataAttributesDecideSizeRunsAndFlags) {
   pieces.AddNonResident(attr::kData, 40960, 40000, 40000, {0x11, 0x01, 0x20, 0x01, 0x01, 0x00}, 1);
   pieces.AddNonResident(attr::kData, 0, 0, 0, {0x11, 0x02, 0x40, 0x00}, 9, "", 0, 8);
   made = PropertiesOfRecord(pieces.Finish());
-  EXPECT_EQ(RunsOf(*made.properties),
-            (std::vector<DataRun>{{0x20, 1}, {kSparseRunStart, 1}, {0x30, 2}}));
+  EXPECT_EQ(RunsOf(*made.properties), (std::vector<DataRun>{{0x20, 1}, {kSparseRunStart, 1}, {0x30, 2}}));
   EXPECT_EQ(made.properties->GetSize(), 4u * 4096);
 }
 
@@ -577,12 +581,12 @@ constexpr uint64_t kRecordSector = 64;  // 512-byte sectors, one-sector clusters
 struct EfsCase {
   const char* what;
   bool resident;
-  uint32_t lengthField;          // what the stream's first 8 bytes say
-  uint32_t dataSize;             // the attribute's
-  uint32_t initialized;          // non-resident only
-  std::vector<uint8_t> runs;     // non-resident only
+  uint32_t lengthField;       // what the stream's first 8 bytes say
+  uint32_t dataSize;          // the attribute's
+  uint32_t initialized;       // non-resident only
+  std::vector<uint8_t> runs;  // non-resident only
   const char* name;
-  bool badSector;                // the stream's first cluster cannot be read
+  bool badSector;  // the stream's first cluster cannot be read
   uint32_t capacity;
   bool readable;
 };
@@ -647,23 +651,150 @@ TEST_P(NtfsEfsStream, IsReadWholeOrNotAtAll) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, NtfsEfsStream,
-    ::testing::Values(
-        EfsCase{"resident", true, 300, 300, 0, {}, "$EFS", false, 4096, true},
-        EfsCase{"resident_length_differs", true, 299, 300, 0, {}, "$EFS", false, 4096, false},
-        EfsCase{"resident_too_large", true, 300, 300, 0, {}, "$EFS", false, 200, false},
-        EfsCase{"other_stream_only", true, 300, 300, 0, {}, "$TXF_DATA", false, 4096, false},
-        EfsCase{"nonresident_with_hole", false, 1400, 1400, 1300, {0x21, 0x01, 0xC8, 0x00, 0x01, 0x01, 0x11, 0x01, 0x02, 0x00},
-                "$EFS", false, 4096, true},
-        EfsCase{"nonresident_length_differs", false, 1399, 1400, 1400,
-                {0x21, 0x01, 0xC8, 0x00, 0x01, 0x01, 0x11, 0x01, 0x02, 0x00}, "$EFS", false, 4096, false},
-        EfsCase{"nonresident_read_fails", false, 1400, 1400, 1400,
-                {0x21, 0x01, 0xC8, 0x00, 0x01, 0x01, 0x11, 0x01, 0x02, 0x00}, "$EFS", true, 4096, false},
-        EfsCase{"nonresident_runs_end_early", false, 1400, 1400, 1400, {0x21, 0x01, 0xC8, 0x00, 0x00}, "$EFS", false, 4096,
-                false},
-        EfsCase{"nonresident_too_large", false, 1400, 1400, 1400,
-                {0x21, 0x01, 0xC8, 0x00, 0x01, 0x01, 0x11, 0x01, 0x02, 0x00}, "$EFS", false, 1000, false},
-        EfsCase{"nonresident_run_before_the_volume", false, 1400, 1400, 1400, {0x11, 0x03, 0xF0, 0x00}, "$EFS",
-                false, 4096, false},
-        EfsCase{"nonresident_run_string_past_its_attribute", false, 1400, 1400, 1400, {0x11, 0x03, 0x10, 0x44, 0x01, 0x02, 0x03},
-                "$EFS", false, 4096, false}),
+    ::testing::Values(EfsCase{"resident", true, 300, 300, 0, {}, "$EFS", false, 4096, true},
+                      EfsCase{"resident_length_differs", true, 299, 300, 0, {}, "$EFS", false, 4096, false},
+                      EfsCase{"resident_too_large", true, 300, 300, 0, {}, "$EFS", false, 200, false},
+                      EfsCase{"other_stream_only", true, 300, 300, 0, {}, "$TXF_DATA", false, 4096, false},
+                      EfsCase{"nonresident_with_hole",
+                              false,
+                              1400,
+                              1400,
+                              1300,
+                              {0x21, 0x01, 0xC8, 0x00, 0x01, 0x01, 0x11, 0x01, 0x02, 0x00},
+                              "$EFS",
+                              false,
+                              4096,
+                              true},
+                      EfsCase{"nonresident_length_differs",
+                              false,
+                              1399,
+                              1400,
+                              1400,
+                              {0x21, 0x01, 0xC8, 0x00, 0x01, 0x01, 0x11, 0x01, 0x02, 0x00},
+                              "$EFS",
+                              false,
+                              4096,
+                              false},
+                      EfsCase{"nonresident_read_fails",
+                              false,
+                              1400,
+                              1400,
+                              1400,
+                              {0x21, 0x01, 0xC8, 0x00, 0x01, 0x01, 0x11, 0x01, 0x02, 0x00},
+                              "$EFS",
+                              true,
+                              4096,
+                              false},
+                      EfsCase{"nonresident_runs_end_early",
+                              false,
+                              1400,
+                              1400,
+                              1400,
+                              {0x21, 0x01, 0xC8, 0x00, 0x00},
+                              "$EFS",
+                              false,
+                              4096,
+                              false},
+                      EfsCase{"nonresident_too_large",
+                              false,
+                              1400,
+                              1400,
+                              1400,
+                              {0x21, 0x01, 0xC8, 0x00, 0x01, 0x01, 0x11, 0x01, 0x02, 0x00},
+                              "$EFS",
+                              false,
+                              1000,
+                              false},
+                      EfsCase{"nonresident_run_before_the_volume",
+                              false,
+                              1400,
+                              1400,
+                              1400,
+                              {0x11, 0x03, 0xF0, 0x00},
+                              "$EFS",
+                              false,
+                              4096,
+                              false},
+                      EfsCase{"nonresident_run_string_past_its_attribute",
+                              false,
+                              1400,
+                              1400,
+                              1400,
+                              {0x11, 0x03, 0x10, 0x44, 0x01, 0x02, 0x03},
+                              "$EFS",
+                              false,
+                              4096,
+                              false}),
     [](const ::testing::TestParamInfo<EfsCase>& info) { return std::string(info.param.what); });
+
+// Real records of every kind, mutated, made into properties, saved and loaded, and read from as the
+// recovery reads them, with the mutant in its place on the device. Under the sanitizers this shows
+// that no record reaches outside its buffers, and that whatever properties a mutant gives survive
+// the state stream.
+TEST(NtfsFilePropertiesMutation, DamagedRecordsNeverBreakTheProperties) {
+  for (const char* kind : {"files-c4096", "files-s4096"}) {
+    SCOPED_TRACE(kind);
+    CORVALE_NTFS_VOLUME(volume, kind);
+    const uint32_t sectorSize = volume->geometry.bytesPerSector;
+    const uint32_t recordSize = volume->RecordSize();
+    MemoryDevice device(volume->image, int32_t(sectorSize));
+    NTFSMftPlacement placement{&volume->mftRuns, 0, sectorSize, volume->geometry.bytesPerCluster, recordSize};
+    std::vector<int64_t> picks;
+    for (const NtfsEntry& e : volume->manifest.entries) picks.push_back(e.record);
+
+    CFileSystemNode* root = CreateFileSystemNode();
+    std::unique_ptr<CFileNode, void (*)(CFileNode*)> tree(root, FreeFileTree);
+    root->SetPosition(0, volume->geometry.bytesPerCluster / sectorSize);
+    CFileNode* node = root->AddChild(CreateFileNode());
+
+    std::mt19937_64 rng(0x5EED + recordSize);
+    size_t made = 0;
+    std::vector<uint8_t> buffer(65536);
+    for (int i = 0; i < 2500; ++i) {
+      const int64_t number = picks[rng() % picks.size()];
+      std::vector<uint8_t> record = volume->records.at(size_t(number));
+      const bool reprotect = rng() % 2 == 0 && ApplyFileRecordFixup(record.data(), record.size());
+      Mutate(record, rng);
+      if (reprotect) RestoreFileRecordFixup(record.data(), record.size());
+      const int64_t sector = volume->RecordSector(uint64_t(number));
+      uint8_t* onDevice = device.Bytes().data() + uint64_t(sector) * sectorSize;
+      const std::vector<uint8_t> original(onDevice, onDevice + recordSize);
+      std::copy(record.begin(), record.end(), onDevice);
+
+      auto extensions =
+          BuildAttributeListEntries(record.data(), record.size(), sector, number, &device, placement);
+      CNTFSFileRecord file(record.data(), record.size(), sector, &device, extensions.get(), recordSize,
+                           number);
+      int64_t parent = -1;
+      std::unique_ptr<CNTFSFileProperties> p =
+          CreateNTFSFilePropertiesFromRecord(sector, file, volume->geometry.bytesPerCluster, &parent);
+      if (p) {
+        ++made;
+        p->SetExtensionRecords(std::move(extensions));
+        if (std::unique_ptr<IDataRunList> runs = p->CreateDataRunList()) {
+          for (const DataRun& run : runs->Runs())
+            EXPECT_TRUE(run.IsSparse() || run.start < (uint64_t(1) << 62));
+        }
+        MemoryStateStream stream;
+        stream.BeginSection(TestSection(1));
+        SavePropertiesRecord(stream, p.get());
+        stream.StartReading();
+        stream.BeginSection(TestSection(1));
+        std::unique_ptr<IFileProperties> loaded = LoadPropertiesRecord(stream);
+        ASSERT_NE(loaded, nullptr);
+        EXPECT_EQ(loaded->GetSize(), p->GetSize());
+        EXPECT_STREQ(loaded->GetName(), p->GetName());
+
+        node->SetFileProperties(p.get());
+        uint32_t size = 0;
+        if (ReadNTFSResidentData(node, &device, &size, buffer.data(), uint32_t(buffer.size()))) {
+          EXPECT_LE(size, buffer.size());
+        }
+        ReadNTFSEfsStream(node, &device, &size, buffer.data(), uint32_t(buffer.size()));
+        node->SetFileProperties(nullptr);
+      }
+      std::copy(original.begin(), original.end(), onDevice);
+    }
+    EXPECT_GT(made, 500u);
+  }
+}

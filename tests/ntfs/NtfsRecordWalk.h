@@ -49,7 +49,8 @@ inline bool ReadBytes(IStorageDevice* device, uint64_t offset, size_t length, ui
   const uint64_t sectorSize = uint64_t(device->GetSectorSize());
   const uint64_t first = offset / sectorSize;
   const uint64_t last = (offset + length + sectorSize - 1) / sectorSize;
-  if (offset % sectorSize == 0 && length % sectorSize == 0) return device->ReadSectors(out, first, last - first);
+  if (offset % sectorSize == 0 && length % sectorSize == 0)
+    return device->ReadSectors(out, first, last - first);
   scratch.resize(size_t((last - first) * sectorSize));
   if (!device->ReadSectors(scratch.data(), first, last - first)) return false;
   std::copy_n(scratch.data() + offset % sectorSize, length, out);
@@ -98,7 +99,8 @@ struct Entry {
 // Walks the volume at `partitionStart` (device sectors). False, with *why, when its boot sector or
 // its $MFT cannot be used, or its FILE records are smaller than the device's sectors (a record's
 // sector would then not tell where it starts).
-inline bool WalkMftRecords(IStorageDevice* device, uint64_t partitionStart, WalkResult& out, std::string* why) {
+inline bool WalkMftRecords(IStorageDevice* device, uint64_t partitionStart, WalkResult& out,
+                           std::string* why) {
   using detail::ReadBytes;
   const uint32_t sectorSize = uint32_t(device->GetSectorSize());
   std::vector<uint8_t> scratch;
@@ -128,17 +130,21 @@ inline bool WalkMftRecords(IStorageDevice* device, uint64_t partitionStart, Walk
   int64_t dataSize = -1;
   {
     CNTFSFileRecordView view(mftRecord.data(), mftRecord.size());
-    if (!view.IsValid() || !GetDataRunListOfRecord(view.GetBuffer(), view.GetLength(), gathered, false, &dataSize)) {
+    if (!view.IsValid() ||
+        !GetDataRunListOfRecord(view.GetBuffer(), view.GetLength(), gathered, false, &dataSize)) {
       *why = "the $MFT record gives no runs";
       return false;
     }
     NTFSMftPlacement placement{&gathered, int64_t(partitionStart), sectorSize, g.bytesPerCluster, recordSize};
     const int64_t mftSector = int64_t((partitionByte + g.mftByteOffset) / sectorSize);
-    auto extensions = BuildAttributeListEntries(view.GetBuffer(), view.GetLength(), mftSector, 0, device, placement);
+    auto extensions =
+        BuildAttributeListEntries(view.GetBuffer(), view.GetLength(), mftSector, 0, device, placement);
     if (extensions) {
-      CNTFSFileRecord mft(mftRecord.data(), mftRecord.size(), mftSector, device, extensions.get(), recordSize, 0);
+      CNTFSFileRecord mft(mftRecord.data(), mftRecord.size(), mftSector, device, extensions.get(), recordSize,
+                          0);
       for (const CNTFSAttributeListEntry& e : mft.GetEntries())
-        if (e.IsLoaded()) GetDataRunListOfRecord(e.GetRecord(), e.GetRecordLength(), gathered, false, nullptr);
+        if (e.IsLoaded())
+          GetDataRunListOfRecord(e.GetRecord(), e.GetRecordLength(), gathered, false, nullptr);
     }
   }
   std::vector<NTFSRun> sorted = gathered.Runs();
@@ -175,8 +181,7 @@ inline bool WalkMftRecords(IStorageDevice* device, uint64_t partitionStart, Walk
       if (IsMetadataFileRecord(CNTFSFileRecordView(bytes, recordSize))) continue;
       const int64_t recordSector = MftRecordToSector(uint64_t(number), placement);
       if (recordSector < 0) continue;
-      auto extensions =
-          BuildAttributeListEntries(bytes, recordSize, recordSector, number, device, placement);
+      auto extensions = BuildAttributeListEntries(bytes, recordSize, recordSector, number, device, placement);
       CNTFSFileRecord record(bytes, recordSize, recordSector, device, extensions.get(), recordSize, number);
       int64_t parent = -1;
       std::unique_ptr<CNTFSFileProperties> properties =

@@ -46,8 +46,8 @@ std::vector<Output> ListOutputs(const fs::path& top) {
     if (!e.is_regular_file()) continue;
     struct stat st {};
     stat(e.path().c_str(), &st);
-    const uint64_t mtime = uint64_t(st.st_mtim.tv_sec) * 10000000ull + uint64_t(st.st_mtim.tv_nsec) / 100 +
-                           kUnixEpochAsFileTime;
+    const uint64_t mtime =
+        uint64_t(st.st_mtim.tv_sec) * 10000000ull + uint64_t(st.st_mtim.tv_nsec) / 100 + kUnixEpochAsFileTime;
     out.push_back({fs::relative(e.path(), top).string(), ReadWhole(e.path()), mtime});
   }
   return out;
@@ -103,8 +103,8 @@ class NtfsRecovery : public ::testing::TestWithParam<Case> {};
 
 TEST_P(NtfsRecovery, EveryLiveAndDeletedFileComesBackByteForByte) {
   CORVALE_NTFS_VOLUME(volume, GetParam().kind);
-  const int32_t sectorSize =
-      GetParam().deviceSectorSize != 0 ? GetParam().deviceSectorSize : int32_t(volume->geometry.bytesPerSector);
+  const int32_t sectorSize = GetParam().deviceSectorSize != 0 ? GetParam().deviceSectorSize
+                                                              : int32_t(volume->geometry.bytesPerSector);
   MemoryDevice device(volume->image, sectorSize);
 
   ntfswalk::WalkResult walk;
@@ -123,7 +123,8 @@ TEST_P(NtfsRecovery, EveryLiveAndDeletedFileComesBackByteForByte) {
     const std::string path = OutputPath(e.path);
     known.insert(path);
     if (e.directory) continue;
-    const fs::path copy = fs::path(volume->folder) / (e.deleted ? "content.deleted" : "content.live") / e.path;
+    const fs::path copy =
+        fs::path(volume->folder) / (e.deleted ? "content.deleted" : "content.live") / e.path;
     const std::string content = ReadWhole(copy);
     expected.emplace(path, content);
     if (e.hasTimes) times[{path, content}] = e.modificationTime;
@@ -168,8 +169,8 @@ TEST_P(NtfsRecovery, EveryLiveAndDeletedFileComesBackByteForByte) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, NtfsRecovery,
-                         ::testing::Values(Case{"files-c4096", 0}, Case{"files-c512", 0}, Case{"files-s4096", 0},
-                                           Case{"files-s4096", 512}),
+                         ::testing::Values(Case{"files-c4096", 0}, Case{"files-c512", 0},
+                                           Case{"files-s4096", 0}, Case{"files-s4096", 512}),
                          [](const ::testing::TestParamInfo<Case>& info) {
                            std::string name = info.param.kind;
                            for (char& c : name)

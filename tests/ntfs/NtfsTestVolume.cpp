@@ -23,7 +23,8 @@ bool ReadFile(const std::string& path, std::vector<uint8_t>& out) {
 // Bytes of a hex string, in order.
 std::vector<uint8_t> HexBytes(const std::string& hex) {
   std::vector<uint8_t> out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
+  for (size_t i = 0; i + 1 < hex.size(); i += 2)
+    out.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
   return out;
 }
 

@@ -50,7 +50,8 @@ TEST_P(NtfsVolumeAnalyze, RecognisesTheVolumeWithItsSizeAndLabel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, NtfsVolumeAnalyze,
-                         ::testing::Values(Case{"files-c4096", 0, "CorvaleFiles"}, Case{"c512", 0, "CorvaleRec"},
+                         ::testing::Values(Case{"files-c4096", 0, "CorvaleFiles"},
+                                           Case{"c512", 0, "CorvaleRec"},
                                            Case{"files-s4096", 0, "CorvaleFiles"},
                                            Case{"files-s4096", 512, "CorvaleFiles"}));
 

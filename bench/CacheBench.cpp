@@ -16,42 +16,14 @@
 #include <vector>
 
 #include "bench/Bench.h"
+#include "storage/ImageFileDevice.h"
 #include "storage/StorageDeviceWithCache.h"
 
 namespace {
 
 constexpr size_t kBlockBytes = 4194304;
-constexpr int32_t kSectorSize = 512;
+constexpr int32_t kSectorSize = CImageFileDevice::kSectorSize;
 constexpr int kRounds = 5;
-
-// The image as a 512-byte-sector device, read positionally (the prefetch thread and the consumer
-// read it at once).
-class BenchFileDevice : public IStorageDevice {
- public:
-  BenchFileDevice(int fd, int64_t sectors) : m_fd(fd), m_sectors(sectors) {}
-  bool ReadSectors(void* buffer, uint64_t firstSector, uint64_t count) override {
-    if (firstSector > static_cast<uint64_t>(m_sectors) || count > m_sectors - firstSector) return false;
-    uint8_t* out = static_cast<uint8_t*>(buffer);
-    size_t left = count * kSectorSize;
-    off_t at = static_cast<off_t>(firstSector * kSectorSize);
-    while (left > 0) {
-      ssize_t n = ::pread(m_fd, out, left, at);
-      if (n <= 0) return false;
-      out += n;
-      at += n;
-      left -= static_cast<size_t>(n);
-    }
-    return true;
-  }
-  int64_t GetSectorCount() override { return m_sectors; }
-  int32_t GetSectorSize() override { return kSectorSize; }
-  bool Open() override { return m_fd >= 0; }
-  bool Close() override { return true; }
-
- private:
-  int m_fd;
-  int64_t m_sectors;
-};
 
 // Forgets the file's cached pages: the whole page cache when we may, else this file's clean pages.
 const char* DropCaches(int fd) {
@@ -102,7 +74,7 @@ Pass PlainRead(int fd, uint64_t bytes, std::vector<uint8_t>& buffer) {
   return pass;
 }
 
-Pass CachedRead(BenchFileDevice& file, std::vector<uint8_t>& buffer) {
+Pass CachedRead(IStorageDevice& file, std::vector<uint8_t>& buffer) {
   Pass pass;
   auto start = std::chrono::steady_clock::now();
   CStorageDeviceWithCache cache(&file);
@@ -145,7 +117,12 @@ int RunCacheBench(int argc, char** argv) {
     ::close(fd);
     return 1;
   }
-  BenchFileDevice file(fd, sectors);
+  CImageFileDevice file(path);
+  if (!file.IsOpened() || file.GetSectorCount() != sectors) {
+    std::fprintf(stderr, "the image-file device cannot open %s\n", path);
+    ::close(fd);
+    return 1;
+  }
   std::vector<uint8_t> buffer(kBlockBytes);
 
   std::printf("image %s: %" PRIu64 " bytes, %" PRId64 " sectors, blocks of %zu bytes\n", path, bytes, sectors,

@@ -79,6 +79,13 @@ std::string Format(const char* format, va_list args) {
   return big;
 }
 
+// Serialises the calls of the shared writer. It is a lock of its own, not the state's, because the
+// writer reports its own failures on the debugger-output channel, which takes the state's lock.
+std::mutex& SharedWriterMutex() {
+  static std::mutex* mutex = new std::mutex;
+  return *mutex;
+}
+
 // Set while this thread is inside Emit, so that the allocator's out-of-memory report, which logs,
 // knows when it would wait on the lock its own thread already holds.
 thread_local int t_emitDepth = 0;
@@ -96,7 +103,7 @@ void Emit(Channel channel, const char* format, va_list args) {
     return;
   EmitDepth depth;
   std::string text = Format(format, args);
-  std::lock_guard<std::mutex> lock(s.mutex);
+  std::unique_lock<std::mutex> lock(s.mutex);
   for (ScopedCapture* c : s.captures) c->Add(channel, text);
 
   bool toStderr = DebugEnvSet();
@@ -111,7 +118,10 @@ void Emit(Channel channel, const char* format, va_list args) {
   if (toStderr) std::fputs(line.c_str(), stderr);
   if (!s.initialised) return;
   if (s.type == LOGTYPE_SHARED && s.sharedWriter) {
-    s.sharedWriter(line);
+    SharedLogWriter writer = s.sharedWriter;
+    lock.unlock();
+    std::lock_guard<std::mutex> writing(SharedWriterMutex());
+    writer(line);
     return;
   }
   if (s.file) {

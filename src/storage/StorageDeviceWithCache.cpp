@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -31,35 +30,30 @@ size_t CStorageDeviceWithCache::BlockBytes() const {
   return m_blockSectorSize > 0 ? static_cast<size_t>(m_blockSize) * static_cast<size_t>(m_blockSectorSize) : 0;
 }
 
-void CStorageDeviceWithCache::FreeBuffer::operator()(uint8_t* p) const { std::free(p); }
+void CStorageDeviceWithCache::FreeBuffer::operator()(uint8_t* p) const { ::operator delete(p, alignment); }
 
 CStorageDeviceWithCache::Buffer CStorageDeviceWithCache::AllocateBuffer(size_t bytes) {
   // Block buffers are large and touched once per block by the kernel's copy and the scan's: on huge
   // pages they fault in two steps instead of a thousand, which is most of what a fresh scan's first
-  // blocks would otherwise cost.
+  // blocks would otherwise cost. The program's operator new never returns without the memory.
   constexpr size_t kHugePage = size_t{2} << 20;
-  void* p = nullptr;
-  if (bytes >= kHugePage) {
-    size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
-    p = std::aligned_alloc(kHugePage, rounded);
-    if (p) ::madvise(p, rounded, MADV_HUGEPAGE);
-  } else {
-    p = std::malloc(bytes);
+  if (bytes < kHugePage) {
+    constexpr std::align_val_t kLine{64};
+    return Buffer(static_cast<uint8_t*>(::operator new(bytes, kLine)), FreeBuffer{kLine});
   }
-  if (!p) throw std::bad_alloc();
-  return Buffer(static_cast<uint8_t*>(p));
+  const size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
+  constexpr std::align_val_t kHuge{kHugePage};
+  void* p = ::operator new(rounded, kHuge);
+  ::madvise(p, rounded, MADV_HUGEPAGE);
+  return Buffer(static_cast<uint8_t*>(p), FreeBuffer{kHuge});
 }
 
 void CStorageDeviceWithCache::SetCacheBlockSize(uint32_t sectors) {
   StopCacheThread();
   m_blockSize = sectors;
   m_blockSectorSize = GetSectorSize();
-  size_t bytes = BlockBytes();
+  // The cache buffer is made when first needed: usually the first queued block becomes it.
   m_cache.reset();
-  if (bytes) {
-    m_cache = AllocateBuffer(bytes);
-    std::memset(m_cache.get(), 0, bytes);
-  }
   m_curBlock = -1;
   m_curFirst = 0;
   m_curCount = 0;
@@ -80,7 +74,7 @@ CStorageDeviceWithCache::Buffer CStorageDeviceWithCache::TakeBuffer() {
   return AllocateBuffer(BlockBytes());
 }
 
-bool CStorageDeviceWithCache::ReadAheadOne(std::unique_lock<std::mutex>& lock, bool timed) {
+bool CStorageDeviceWithCache::ReadAheadOne(std::unique_lock<std::mutex>& lock) {
   // Nothing is read past the device end: the last block is cut to what is left, and production ends
   // there.
   if (m_nextSector >= m_endSector) return false;
@@ -91,17 +85,15 @@ bool CStorageDeviceWithCache::ReadAheadOne(std::unique_lock<std::mutex>& lock, b
   lock.unlock();
   auto start = std::chrono::steady_clock::now();
   bool ok = m_inner->ReadSectors(data.get(), first, count);
-  if (timed) {
-    double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-    OutputDebugText("Read %d sector time = %.3f ms", static_cast<int>(count), ms);
-  }
+  double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  OutputDebugText("Read %d sector time = %.3f ms", static_cast<int>(count), ms);
   lock.lock();
 
   m_queue.push_back(Block{std::move(data), first, count, ok});
   m_nextSector = first + count;
   const bool full = m_queue.size() > static_cast<size_t>(kQueueLimit);
   m_dataReady.notify_all();
-  if (full && timed) OutputDebugText("cache have been filled and wait for");
+  if (full) OutputDebugText("cache have been filled and wait for");
   return true;
 }
 
@@ -111,7 +103,7 @@ void CStorageDeviceWithCache::CacheThread() {
     // One block more than the limit may be queued: the producer stops once the queue exceeds it.
     m_spaceFree.wait(lock, [this] { return !m_running || m_queue.size() <= static_cast<size_t>(kQueueLimit); });
     if (!m_running) break;
-    if (!ReadAheadOne(lock, true)) break;
+    if (!ReadAheadOne(lock)) break;
   }
   // A consumer waiting for a block that will never come must wake and read it itself.
   m_producerDone = true;
@@ -132,20 +124,15 @@ void CStorageDeviceWithCache::StartCacheThread(uint64_t startSector) {
   m_nextSector = start;
   m_endSector = total;
   m_running = true;
-  m_producerDone = false;
-  // The first blocks are read before returning, so the scan's first block is ready at once.
-  for (int32_t i = 0; i < kQueueLimit; ++i) {
-    if (!ReadAheadOne(lock, false)) break;
-  }
-  if (m_nextSector >= m_endSector) {
-    m_producerDone = true;
-    return;
-  }
+  m_producerDone = start >= total;
+  if (m_producerDone) return;
   lock.unlock();
+  // The first blocks are read by the thread too: the scan takes each as soon as it is in, and a scan
+  // that keeps up never makes the queue (and its memory) grow to the limit.
   try {
     m_thread = std::thread(&CStorageDeviceWithCache::CacheThread, this);
   } catch (const std::system_error&) {
-    // Without the thread the queued blocks are still served; later ones are read when asked for.
+    // Without the thread every block is read when the scan asks for it.
     lock.lock();
     m_producerDone = true;
   }
@@ -166,7 +153,8 @@ void CStorageDeviceWithCache::StopCacheThread() {
 }
 
 bool CStorageDeviceWithCache::LoadDirect(uint64_t first, uint64_t count) {
-  return m_cache && m_inner->ReadSectors(m_cache.get(), first, count);
+  if (!m_cache) m_cache = AllocateBuffer(BlockBytes());
+  return m_inner->ReadSectors(m_cache.get(), first, count);
 }
 
 bool CStorageDeviceWithCache::SetCurCacheBlock(uint32_t index) {
@@ -201,7 +189,7 @@ bool CStorageDeviceWithCache::SetCurCacheBlock(uint32_t index) {
       Block& front = m_queue.front();
       // The queued buffer becomes the cache buffer; the old one goes back to the pool.
       std::swap(m_cache, front.data);
-      m_pool.push_back(std::move(front.data));
+      if (front.data) m_pool.push_back(std::move(front.data));
       ok = front.ok;
       valid = std::min(valid, front.count);
       m_queue.pop_front();

@@ -12,6 +12,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -31,17 +32,15 @@ class CStorageDeviceWithCache : public IStorageDevice {
   bool Open() override { return m_inner != nullptr; }
   bool Close() override { return m_inner != nullptr; }
 
-  // Block length in sectors (1000 until told otherwise). Replaces the cache buffer by a zeroed one
-  // and forgets the current block; a running prefetch is stopped first, since its queued blocks have
-  // the old length.
+  // Block length in sectors (1000 until told otherwise). Forgets the current block and its buffer; a
+  // running prefetch is stopped first, since its queued blocks have the old length.
   void SetCacheBlockSize(uint32_t sectors);
   uint32_t GetCacheBlockSize() const { return m_blockSize; }
   // True when block `index` holds at least one sector of the inner device.
   bool IsBlockInRange(uint32_t index);
 
-  // Reads the first blocks at once, then starts the prefetch thread for the rest. `startSector` is
-  // where the scan begins; it is taken down to its block's first sector, so that every queued block
-  // is a whole block of the scan.
+  // Starts the prefetch thread, which reads ahead from `startSector` (where the scan begins; taken
+  // down to its block's first sector, so that every queued block is a whole block of the scan).
   void StartCacheThread(uint64_t startSector = 0);
   // Stops the prefetch thread and frees every queued block. Safe to call when nothing runs.
   void StopCacheThread();
@@ -54,7 +53,10 @@ class CStorageDeviceWithCache : public IStorageDevice {
 
  private:
   struct FreeBuffer {
+    FreeBuffer() noexcept : alignment(std::align_val_t{64}) {}
+    explicit FreeBuffer(std::align_val_t a) noexcept : alignment(a) {}
     void operator()(uint8_t* p) const;
+    std::align_val_t alignment;
   };
   using Buffer = std::unique_ptr<uint8_t[], FreeBuffer>;
   struct Block {
@@ -70,8 +72,8 @@ class CStorageDeviceWithCache : public IStorageDevice {
   // A buffer of one block's bytes from the pool, or a new one. Caller holds m_mutex.
   Buffer TakeBuffer();
   // Reads the block that starts at the next prefetch sector and queues it; false once the end is
-  // reached. `timed` writes the read's time to the debug output (the prefetch thread's reads).
-  bool ReadAheadOne(std::unique_lock<std::mutex>& lock, bool timed);
+  // reached. Called by the prefetch thread with m_mutex held; releases it during the read.
+  bool ReadAheadOne(std::unique_lock<std::mutex>& lock);
   void CacheThread();
   // Reads block `first` straight from the inner device into the cache buffer.
   bool LoadDirect(uint64_t first, uint64_t count);

@@ -1,0 +1,222 @@
+#include "ext2/Ext2FileSystem.h"
+
+#include <cstring>
+#include <stdexcept>
+
+#include "ext2/Ext2Exceptions.h"
+#include "ext2/GcAlloc.h"
+#include "ext2/InodeIterator.h"
+#include "platform/Log.h"
+#include "storage/CheckedMath.h"
+#include "storage/IStorageDevice.h"
+
+using corvale::checkedAdd;
+using corvale::checkedMul;
+
+namespace {
+
+// The groups that hold superblock and descriptor-table copies in a sparse layout (0, 1 and the powers
+// of 3, 5 and 7 below 128), in the order they are tried.
+constexpr uint32_t kDescriptorCandidateGroups[] = {0, 1, 3, 5, 7, 9, 25, 27, 49, 81, 125};
+constexpr size_t kCandidateCount = sizeof kDescriptorCandidateGroups / sizeof kDescriptorCandidateGroups[0];
+
+}  // namespace
+
+CExt2FileSystem::CExt2FileSystem(IStorageDevice* device, int64_t superBlockSector)
+    : m_superBlockSector(superBlockSector) {
+  UseDevice(device);
+  uint8_t bytes[ext2sb::kSize] = {};
+  if (!ReadDeviceSectors(bytes, superBlockSector, ext2sb::kSize / 512)) throw CExt2ReadSectorError();
+  OpenFromSuperBlock(bytes);
+}
+
+CExt2FileSystem::CExt2FileSystem(IStorageDevice* device, int64_t superBlockSector, const void* superBlock)
+    : m_superBlockSector(superBlockSector) {
+  UseDevice(device);
+  OpenFromSuperBlock(superBlock);
+}
+
+CExt2FileSystem::CExt2FileSystem(IStorageDevice* device, int64_t partitionStart, const void* superBlock,
+                                 const uint8_t* table, size_t tableBytes) {
+  UseDevice(device);
+  m_sb.Assign(superBlock);
+  m_sb.Normalise();
+  if (const char* why = m_sb.WhyInvalid()) {
+    DebugTrace("Ext2: superblock of the partition at sector %lld refused (%s): %s",
+               static_cast<long long>(partitionStart), why, m_sb.describe().c_str());
+    throw CExt2BadSuperBlock();
+  }
+  // The given start is the partition start: the copy is treated as the primary.
+  if (partitionStart < 0 || partitionStart > INT64_MAX - 2) throw CExt2BadSuperBlock();
+  m_superBlockSector = partitionStart + 2;
+  m_sb.SetBlockGroupNumber(0);
+  uint64_t groups = m_sb.GetGroupCount();
+  if (!IsGoodGroupDescriptorTable(m_sb, table, tableBytes, groups)) throw CExt2BadGroupDescriptor();
+  m_groupTable.assign(table, table + groups * ext2gd::kSize);
+}
+
+CExt2FileSystem::~CExt2FileSystem() = default;
+
+void CExt2FileSystem::UseDevice(IStorageDevice* device) {
+  m_device = device != nullptr ? device->GetDeviceWith512ByteSectors() : nullptr;
+  // Every sector number here counts 512 bytes; a device of another size cannot be read.
+  if (m_device == nullptr || m_device->GetSectorSize() != 512) throw CExt2ReadSectorError();
+  m_deviceSectors = m_device->GetSectorCount();
+  if (m_deviceSectors < 0) m_deviceSectors = 0;
+}
+
+bool CExt2FileSystem::ReadDeviceSectors(void* buffer, int64_t sector, uint64_t count) const {
+  if (sector < 0 ||
+      !corvale::rangeFits(static_cast<uint64_t>(sector), count, static_cast<uint64_t>(m_deviceSectors)))
+    return false;
+  return m_device->ReadSectors(buffer, static_cast<uint64_t>(sector), count);
+}
+
+void CExt2FileSystem::OpenFromSuperBlock(const void* superBlock) {
+  m_sb.Assign(superBlock);
+  m_sb.Normalise();
+  if (const char* why = m_sb.WhyInvalid()) {
+    DebugTrace("Ext2: superblock at sector %lld refused (%s): %s", static_cast<long long>(m_superBlockSector),
+               why, m_sb.describe().c_str());
+    throw CExt2BadSuperBlock();
+  }
+  // A copy read closer to the device start than its own distance from the primary cannot belong to a
+  // file system on this device.
+  int64_t start = GetPartitionStart();
+  if (start < 0 || start > m_deviceSectors) {
+    DebugTrace("Ext2: superblock at sector %lld implies a partition start %lld outside the device",
+               static_cast<long long>(m_superBlockSector), static_cast<long long>(start));
+    throw CExt2BadSuperBlock();
+  }
+  uint64_t room = static_cast<uint64_t>(m_deviceSectors - start) * 512;
+  if (GetSize() > room) {
+    DebugTrace(
+        "Ext2: file system of %llu bytes at sector %lld is larger than the %llu bytes left on the device",
+        static_cast<unsigned long long>(GetSize()), static_cast<long long>(start),
+        static_cast<unsigned long long>(room));
+    throw CExt2BadSuperBlock();
+  }
+  if (!ReadGroupDescriptorTable()) throw CExt2BadGroupDescriptor();
+}
+
+bool CExt2FileSystem::ReadGroupDescriptorTable() {
+  const uint64_t groups = m_sb.GetGroupCount();
+  const uint64_t tableBytes = groups * ext2gd::kSize;
+  const uint64_t tableSectors = (tableBytes + 511) / 512;
+  const uint64_t perGroup = m_sb.GetBlocksPerGroup();
+  const uint64_t firstData = m_sb.GetFirstDataBlock();
+
+  // The candidate tables live in collectable memory; their addresses are kept in an uncollectable
+  // block, which the collector scans, so that none is reclaimed while the search still holds it.
+  corvale::ext2gc::Ext2GcThreadScope gcThread;
+  auto** kept =
+      static_cast<uint8_t**>(corvale::ext2gc::GcAllocUncollectable(kCandidateCount * sizeof(uint8_t*)));
+  size_t keptCount = 0;
+  const uint8_t* result = nullptr;
+
+  for (uint32_t group : kDescriptorCandidateGroups) {
+    // A group the file system does not have holds no copy.
+    if (group >= groups) break;
+    uint64_t superBlockBlock = perGroup * group + firstData;
+    if (group != 0) {
+      uint8_t copyBytes[ext2sb::kSize] = {};
+      if (!ReadDeviceSectors(copyBytes, GetBlockSector(superBlockBlock), 2)) break;
+      CExt2SuperBlock copy(copyBytes);
+      copy.Normalise();
+      if (!copy.IsSameSuperBlock(m_sb)) continue;
+    }
+    // The new table's address goes straight into the scanned block, so it is never held only where
+    // the collector might not look.
+    kept[keptCount] = static_cast<uint8_t*>(corvale::ext2gc::GcAllocAtomic(tableSectors * 512));
+    const uint8_t* table = kept[keptCount];
+    bool read = ReadDeviceSectors(kept[keptCount], GetBlockSector(superBlockBlock + 1), tableSectors);
+    bool good = read && IsGoodGroupDescriptorTable(m_sb, table, tableBytes, groups);
+    if (!good) {
+      if (read) DebugTrace("Ext2: descriptor table of group %u fails the group test", group);
+      corvale::ext2gc::GcFree(kept[keptCount]);
+      kept[keptCount] = nullptr;
+      if (!read) break;
+      continue;
+    }
+    for (size_t i = 0; i < keptCount && result == nullptr; ++i)
+      if (SameGroupDescriptors(kept[i], table, groups)) result = kept[i];
+    ++keptCount;
+    if (result != nullptr) break;
+  }
+  // Two copies that agree settle it; otherwise the first good one (the primary when it is good).
+  if (result == nullptr && keptCount > 0) result = kept[0];
+  if (result != nullptr) m_groupTable.assign(result, result + tableBytes);
+  for (size_t i = 0; i < keptCount; ++i) corvale::ext2gc::GcFree(kept[i]);
+  corvale::ext2gc::GcFree(kept);
+  return result != nullptr;
+}
+
+int32_t CExt2FileSystem::GetFileSystemType() const { return m_sb.GetJournalInode() != 0 ? 5 : 4; }
+
+int64_t CExt2FileSystem::GetPrimarySuperBlockSector() const {
+  if (m_sb.GetBlockGroupNumber() == 0) return m_superBlockSector;
+  return m_superBlockSector - m_sb.GetSuperBlockSectorOffset();
+}
+
+int64_t CExt2FileSystem::GetBlockSector(uint64_t block) const {
+  auto offset = checkedMul(block, m_sb.GetSectorsPerBlock());
+  if (!offset) return -1;
+  auto sector = checkedAdd(static_cast<uint64_t>(GetPartitionStart()), *offset);
+  if (!sector || *sector > static_cast<uint64_t>(INT64_MAX)) return -1;
+  return static_cast<int64_t>(*sector);
+}
+
+uint64_t CExt2FileSystem::GetSize() const {
+  return static_cast<uint64_t>(m_sb.GetBlockCount()) * m_sb.GetBlockSize();
+}
+
+std::string CExt2FileSystem::GetVolumeName() const {
+  const char* name = reinterpret_cast<const char*>(m_sb.GetVolumeNameField());
+  return std::string(name, strnlen(name, 16));
+}
+
+Ext2GroupDescriptor CExt2FileSystem::GetGroupDescriptor(uint64_t group) const {
+  return Ext2GroupDescriptor::parse(m_groupTable.data(), m_groupTable.size(), group);
+}
+
+bool CExt2FileSystem::LocateInode(uint64_t n, uint64_t* block, uint32_t* offset) const {
+  uint64_t group, index;
+  m_sb.GetInodeGroupAndIndex(n, &group, &index);
+  if (group >= m_sb.GetGroupCount()) return false;
+  // index < inodes per group <= 8 x block size and inode size <= block size: the product is far
+  // below 2^64.
+  uint64_t byteOffset = index * m_sb.GetInodeSize();
+  uint32_t blockSize = m_sb.GetBlockSize();
+  *block = GetGroupDescriptor(group).inodeTable + byteOffset / blockSize;
+  *offset = static_cast<uint32_t>(byteOffset % blockSize);
+  return true;
+}
+
+bool CExt2FileSystem::IsBlockRequestInRange(uint64_t firstBlock, uint64_t count) const {
+  int64_t sector = GetBlockSector(firstBlock);
+  auto sectors = checkedMul(count, m_sb.GetSectorsPerBlock());
+  return sector >= 0 && sector < m_deviceSectors && sectors &&
+         *sectors <= static_cast<uint64_t>(m_deviceSectors);
+}
+
+bool CExt2FileSystem::ReadBlocks(void* buffer, uint64_t firstBlock, uint64_t count) const {
+  if (!IsBlockRequestInRange(firstBlock, count)) throw std::range_error("CExt2FileSystem::ReadBlocks");
+  const uint64_t sector = static_cast<uint64_t>(GetBlockSector(firstBlock));
+  const uint64_t sectors = count * m_sb.GetSectorsPerBlock();
+  // A request that starts on the device but ends past it is a failed read, not one outside the
+  // device: the caller skips what it was reading and goes on.
+  if (!corvale::rangeFits(sector, sectors, static_cast<uint64_t>(m_deviceSectors)) ||
+      !m_device->ReadSectors(buffer, sector, sectors)) {
+    std::memset(buffer, 0, sectors * 512);
+    throw CExt2ReadSectorError();
+  }
+  return true;
+}
+
+CExt2InodeIterator CExt2FileSystem::InodesBegin() const {
+  return CExt2InodeIterator(this, m_sb.GetFirstInode());
+}
+
+CExt2InodeIterator CExt2FileSystem::InodesEnd() const {
+  return CExt2InodeIterator(this, static_cast<uint64_t>(m_sb.GetInodeCount()) + 1);
+}

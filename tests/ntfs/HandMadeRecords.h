@@ -36,36 +36,49 @@ class Record {
     m_next = 0x38;
   }
 
-  // A resident attribute holding `value`; returns its offset.
-  size_t AddResident(uint32_t type, const std::vector<uint8_t>& value) {
-    size_t length = (0x18 + value.size() + 7) / 8 * 8;
+  // A resident attribute holding `value`, with an ASCII stream name when one is given, and the
+  // attribute flags (0x0001 compressed, 0x4000 encrypted, 0x8000 sparse); returns its offset.
+  size_t AddResident(uint32_t type, const std::vector<uint8_t>& value, const std::string& name = "",
+                     uint16_t flags = 0) {
+    const size_t valueAt = (0x18 + 2 * name.size() + 7) / 8 * 8;
+    size_t length = (valueAt + value.size() + 7) / 8 * 8;
     size_t at = m_next;
     Put(m_bytes, at, type, 4);
     Put(m_bytes, at + 4, length, 4);
+    PutName(at, 0x18, name);
+    Put(m_bytes, at + 0x0C, flags, 2);
     Put(m_bytes, at + 0x10, value.size(), 4);
-    Put(m_bytes, at + 0x14, 0x18, 2);
-    std::copy(value.begin(), value.end(), m_bytes.begin() + at + 0x18);
+    Put(m_bytes, at + 0x14, valueAt, 2);
+    std::copy(value.begin(), value.end(), m_bytes.begin() + at + valueAt);
     m_next += length;
     return at;
   }
 
   // A non-resident attribute with the given sizes and run string; returns its offset.
   size_t AddNonResident(uint32_t type, int64_t allocated, int64_t dataSize, int64_t initialized,
-                        const std::vector<uint8_t>& runs, int64_t highestVcn = 0) {
-    size_t length = (0x40 + runs.size() + 7) / 8 * 8;
+                        const std::vector<uint8_t>& runs, int64_t highestVcn = 0,
+                        const std::string& name = "", uint16_t flags = 0, int64_t lowestVcn = 0) {
+    const size_t runsAt = (0x40 + 2 * name.size() + 7) / 8 * 8;
+    size_t length = (runsAt + runs.size() + 7) / 8 * 8;
     size_t at = m_next;
     Put(m_bytes, at, type, 4);
     Put(m_bytes, at + 4, length, 4);
     m_bytes[at + 8] = 1;
+    PutName(at, 0x40, name);
+    Put(m_bytes, at + 0x0C, flags, 2);
+    Put(m_bytes, at + 0x10, static_cast<uint64_t>(lowestVcn), 8);
     Put(m_bytes, at + 0x18, static_cast<uint64_t>(highestVcn), 8);
-    Put(m_bytes, at + 0x20, 0x40, 2);
+    Put(m_bytes, at + 0x20, runsAt, 2);
     Put(m_bytes, at + 0x28, static_cast<uint64_t>(allocated), 8);
     Put(m_bytes, at + 0x30, static_cast<uint64_t>(dataSize), 8);
     Put(m_bytes, at + 0x38, static_cast<uint64_t>(initialized), 8);
-    std::copy(runs.begin(), runs.end(), m_bytes.begin() + at + 0x40);
+    std::copy(runs.begin(), runs.end(), m_bytes.begin() + at + runsAt);
     m_next += length;
     return at;
   }
+
+  // The header's flags (0x0001 in use, 0x0002 directory).
+  void SetFlags(uint16_t flags) { Put(m_bytes, 0x16, flags, 2); }
 
   // The end marker, bytes in use, and the sector ends swapped into the update-sequence array.
   std::vector<uint8_t> Finish() {
@@ -77,6 +90,13 @@ class Record {
   }
 
  private:
+  void PutName(size_t at, size_t nameAt, const std::string& name) {
+    if (name.empty()) return;
+    m_bytes[at + 9] = static_cast<uint8_t>(name.size());
+    Put(m_bytes, at + 0x0A, nameAt, 2);
+    for (size_t i = 0; i < name.size(); ++i) m_bytes[at + nameAt + 2 * i] = static_cast<uint8_t>(name[i]);
+  }
+
   std::vector<uint8_t> m_bytes;
   size_t m_next;
 };

@@ -13,6 +13,19 @@
 #include "ntfs/NTFSDBR.h"
 #include "ntfs/RunList.h"
 
+// One file or folder of a files volume, as ntfs-3g showed it (the "entry" lines).
+struct NtfsEntry {
+  int64_t record = -1;
+  bool deleted = false;
+  bool directory = false;
+  uint64_t size = 0;
+  bool hasAttributes = false;
+  uint32_t attributes = 0;  // the $STANDARD_INFORMATION file attributes
+  bool hasTimes = false;
+  uint64_t creationTime = 0, modificationTime = 0, accessTime = 0, changeTime = 0;
+  std::string path;
+};
+
 struct NtfsManifest {
   uint32_t sectorSize = 0;
   uint32_t clusterSize = 0;
@@ -26,6 +39,7 @@ struct NtfsManifest {
   std::vector<int64_t> fragmented;
   int64_t sparse = -1;
   int64_t stream = -1;
+  std::vector<NtfsEntry> entries;
 };
 
 class NtfsTestVolume {
@@ -34,6 +48,7 @@ class NtfsTestVolume {
   // volume's own structures cannot be followed.
   bool Load(const std::string& folder, std::string* why);
 
+  std::string folder;
   std::vector<uint8_t> image;
   NtfsManifest manifest;
   CNTFSDBR bootSector;
@@ -50,7 +65,8 @@ class NtfsTestVolume {
   std::vector<uint8_t> ReadRuns(const CNTFSRunList& runs, uint64_t byteOffset, size_t length) const;
 };
 
-// The volume of kind "c4096", "c512" or "s4096", or null with *why (loaded once per process).
+// The volume of kind "c4096", "c512", "s4096", "files-c4096", "files-c512" or "files-s4096", or null
+// with *why (loaded once per process).
 const NtfsTestVolume* GetNtfsTestVolume(const std::string& kind, std::string* why);
 
 #define CORVALE_NTFS_VOLUME(var, kind)                             \

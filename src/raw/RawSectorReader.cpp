@@ -29,9 +29,13 @@ bool CRawSectorReader::Load(uint64_t firstSector, uint64_t sectors) {
   if (firstSector >= available) return false;
   sectors = std::min(sectors, available - firstSector);
   const uint64_t bytes = sectors * m_sectorSize;
-  if (m_buffer.size() < bytes) m_buffer.resize(static_cast<size_t>(bytes));
+  if (m_capacity < bytes) {
+    // Not zeroed: only bytes a read brought are ever answered.
+    m_buffer.reset(new uint8_t[static_cast<size_t>(bytes)]);
+    m_capacity = bytes;
+  }
   ++m_reads;
-  if (!m_device->ReadSectors(m_buffer.data(), m_startSector + firstSector, sectors)) return false;
+  if (!m_device->ReadSectors(m_buffer.get(), m_startSector + firstSector, sectors)) return false;
   m_held = true;
   m_heldStart = firstSector * m_sectorSize;
   m_heldBytes = bytes;
@@ -46,7 +50,7 @@ corvale::ByteReader CRawSectorReader::ReadAt(uint64_t byteOffset) {
     m_heldWindow = window;
   }
   if (byteOffset - m_heldStart >= m_heldBytes) return {};
-  return corvale::ByteReader(m_buffer.data() + (byteOffset - m_heldStart),
+  return corvale::ByteReader(m_buffer.get() + (byteOffset - m_heldStart),
                              static_cast<size_t>(m_heldBytes - (byteOffset - m_heldStart)));
 }
 
@@ -56,7 +60,7 @@ corvale::ByteReader CRawSectorReader::Read(uint64_t byteOffset, uint64_t length)
   auto held = [&]() -> corvale::ByteReader {
     if (!m_held || byteOffset < m_heldStart) return {};
     if (!corvale::rangeFits(byteOffset - m_heldStart, length, m_heldBytes)) return {};
-    return corvale::ByteReader(m_buffer.data() + (byteOffset - m_heldStart), static_cast<size_t>(length));
+    return corvale::ByteReader(m_buffer.get() + (byteOffset - m_heldStart), static_cast<size_t>(length));
   };
   if (auto view = held(); view.size() == length) return view;
 

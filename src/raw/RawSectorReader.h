@@ -11,7 +11,7 @@
 // whatever other readers do meanwhile.
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "storage/ByteReader.h"
 
@@ -56,7 +56,8 @@ class CRawSectorReader {
   uint64_t m_windowBytes = kWindowSectors * 512;
   uint64_t m_bytesToEnd = 0;
 
-  std::vector<uint8_t> m_buffer;
+  std::unique_ptr<uint8_t[]> m_buffer;
+  uint64_t m_capacity = 0;
   bool m_held = false;
   uint64_t m_heldStart = 0;   // byte offset of the buffer's first byte, from the file's start
   uint64_t m_heldBytes = 0;   // valid bytes in the buffer

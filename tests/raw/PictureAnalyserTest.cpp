@@ -15,39 +15,6 @@ namespace {
 using namespace rawtest;
 using C = RawAnalyserClass;
 
-// The length a TIFF's first IFD gives by the analyser's rule, read independently of the analyser:
-// without a model the reckoned end of the IFD's values, with one the end of the last strip.
-uint64_t TiffRuleLength(const Bytes& f) {
-  corvale::ByteReader r(f.data(), f.size());
-  const bool big = f[0] == 'M';
-  auto u16 = [&](uint64_t o) -> uint64_t { return big ? r.be16(o) : r.u16(o); };
-  auto u32 = [&](uint64_t o) -> uint64_t { return big ? r.be32(o) : r.u32(o); };
-  const uint64_t ifd = u32(4);
-  const uint64_t n = u16(ifd);
-  static const uint64_t width[13] = {0, 1, 1, 2, 4, 8, 1, 1, 2, 4, 8, 4, 8};
-  uint64_t sum = 0, offsetsAt = 0, countsAt = 0, strips = 0, stripType = 0;
-  bool model = false;
-  for (uint64_t i = 0; i < n; ++i) {
-    const uint64_t e = ifd + 2 + 12 * i;
-    const uint64_t tag = u16(e), type = u16(e + 2), count = u32(e + 4);
-    sum += 12 + (type <= 12 ? width[type] : 0) * count;
-    if (tag == 272) model = true;
-    if (tag == 273) offsetsAt = e + 8, strips = count, stripType = type;
-    if (tag == 279) countsAt = e + 8;
-  }
-  if (!model) return ifd + 2 + sum - 18;
-  uint64_t largest = 0;
-  for (uint64_t s = 0; s < strips; ++s) {
-    auto value = [&](uint64_t fieldAt) {
-      const uint64_t w = stripType == 3 ? 2 : 4;
-      const uint64_t at = strips * w <= 4 ? fieldAt + s * w : u32(fieldAt) + s * w;
-      return w == 2 ? u16(at) : u32(at);
-    };
-    largest = std::max(largest, value(offsetsAt) + value(countsAt));
-  }
-  return largest;
-}
-
 enum class Expect { TrueSize, TiffRule, Refused, LengthFails };
 
 struct PictureCase {

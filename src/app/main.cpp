@@ -1,12 +1,11 @@
-// The main program. Until the user interface exists this start only checks that the engine links
-// and says so.
-#include <cstdio>
+// The main program Corvale.
+#include <QApplication>
 
-#include "platform/Log.h"
-#include "platform/RecoveryContext.h"
+#include "app/QBXApp.h"
 
-int main() {
-  GetRecoveryContext();
-  std::printf("Corvale: the recovery engine is built; the user interface is not there yet.\n");
-  return 0;
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  CQBXApp app;
+  if (!app.InitInstance(argc, argv)) return app.ExitInstance();
+  return app.Run();
 }

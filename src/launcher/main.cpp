@@ -1,27 +1,46 @@
-// The launcher QBX. Until the launcher's own steps exist it starts the main program beside it and
-// hands back its exit status.
+// The launcher QBX. It has no window of its own; a refusal is shown in a message box.
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 #include <string>
 
-#include <sys/wait.h>
-#include <unistd.h>
-#include <limits.h>
+#include <QApplication>
+#include <QMessageBox>
+#include <QString>
+
+#include "launcher/Launcher.h"
+
+namespace {
+
+// True when Qt would show a window somewhere a person can see it. On the offscreen and minimal
+// platforms, or with no display at all, nobody could close a box, so the text goes to stderr only.
+bool CanShowWindows() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  if (platform && (std::strncmp(platform, "offscreen", 9) == 0 || std::strncmp(platform, "minimal", 7) == 0))
+    return false;
+  if (platform && platform[0]) return true;
+  const char* x11 = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x11 && x11[0]) || (wayland && wayland[0]);
+}
+
+void ShowMessage(const std::string& text, const std::string& caption) {
+  std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+  if (!CanShowWindows()) return;
+  static int argc = 1;
+  static char name[] = "QBX";
+  static char* argv[] = {name, nullptr};
+  static std::unique_ptr<QApplication> app;
+  if (!QApplication::instance()) app = std::make_unique<QApplication>(argc, argv);
+  QMessageBox::information(nullptr, QString::fromStdString(caption), QString::fromStdString(text));
+}
+
+}  // namespace
 
 int main() {
-  char self[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return 1;
-  self[n] = '\0';
-  std::string dir(self);
-  dir = dir.substr(0, dir.rfind('/') + 1);
-  std::string program = dir + "corvale";
-  pid_t pid = fork();
-  if (pid == 0) {
-    execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
-    std::perror("QBX: cannot start corvale");
-    _exit(127);
-  }
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) < 0) return 1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
+  corvale::launcher::LauncherServices services;
+  services.messageBox = ShowMessage;
+  services.watch = corvale::launcher::DefaultWatchSettings();
+  return corvale::launcher::LauncherMain(services);
 }

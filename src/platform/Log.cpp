@@ -7,6 +7,7 @@
 #include <mutex>
 #include <chrono>
 #include <algorithm>
+#include <atomic>
 
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -22,6 +23,8 @@ struct LogState {
   int type = LOGTYPE_FILE;
   bool initialised = false;
   std::vector<ScopedCapture*> captures;
+  // The size of `captures`, readable without the lock.
+  std::atomic<size_t> captureCount{0};
   SharedLogWriter sharedWriter;
 };
 
@@ -76,6 +79,13 @@ std::string Format(const char* format, va_list args) {
   return big;
 }
 
+// Serialises the calls of the shared writer. It is a lock of its own, not the state's, because the
+// writer reports its own failures on the debugger-output channel, which takes the state's lock.
+std::mutex& SharedWriterMutex() {
+  static std::mutex* mutex = new std::mutex;
+  return *mutex;
+}
+
 // Set while this thread is inside Emit, so that the allocator's out-of-memory report, which logs,
 // knows when it would wait on the lock its own thread already holds.
 thread_local int t_emitDepth = 0;
@@ -86,10 +96,14 @@ struct EmitDepth {
 };
 
 void Emit(Channel channel, const char* format, va_list args) {
+  LogState& s = State();
+  // Debugger output is written per block by the scan loops; when nobody reads it, it is not even
+  // formatted.
+  if (channel == Channel::DebugOutput && !DebugEnvSet() && s.captureCount.load(std::memory_order_acquire) == 0)
+    return;
   EmitDepth depth;
   std::string text = Format(format, args);
-  LogState& s = State();
-  std::lock_guard<std::mutex> lock(s.mutex);
+  std::unique_lock<std::mutex> lock(s.mutex);
   for (ScopedCapture* c : s.captures) c->Add(channel, text);
 
   bool toStderr = DebugEnvSet();
@@ -104,7 +118,10 @@ void Emit(Channel channel, const char* format, va_list args) {
   if (toStderr) std::fputs(line.c_str(), stderr);
   if (!s.initialised) return;
   if (s.type == LOGTYPE_SHARED && s.sharedWriter) {
-    s.sharedWriter(line);
+    SharedLogWriter writer = s.sharedWriter;
+    lock.unlock();
+    std::lock_guard<std::mutex> writing(SharedWriterMutex());
+    writer(line);
     return;
   }
   if (s.file) {
@@ -119,6 +136,7 @@ ScopedCapture::ScopedCapture() : m_mutex(new std::mutex) {
   LogState& s = State();
   std::lock_guard<std::mutex> lock(s.mutex);
   s.captures.push_back(this);
+  s.captureCount.store(s.captures.size(), std::memory_order_release);
 }
 
 ScopedCapture::~ScopedCapture() {
@@ -126,6 +144,7 @@ ScopedCapture::~ScopedCapture() {
   {
     std::lock_guard<std::mutex> lock(s.mutex);
     s.captures.erase(std::remove(s.captures.begin(), s.captures.end(), this), s.captures.end());
+    s.captureCount.store(s.captures.size(), std::memory_order_release);
   }
   delete static_cast<std::mutex*>(m_mutex);
 }

@@ -61,7 +61,8 @@ class ScopedCapture {
   std::vector<Line> m_lines;
 };
 
-// Receives every written line (already stamped) when InitLog was called with type 1.
+// Receives every written line (already stamped) when InitLog was called with type 1. Calls come one
+// at a time, from any thread; the writer may use OutputDebugText but no other logging call.
 using SharedLogWriter = std::function<void(std::string_view)>;
 void SetSharedLogWriter(SharedLogWriter writer);
 

@@ -1,8 +1,9 @@
 #pragma once
-// The program's texts by numeric id. English is built in; a language loaded at start-up is put in
-// the recovery options (LanguageModule) and asked first. Later features add their ids to the
-// English table in StringTable.cpp.
+// The program's texts by numeric id. English is built in from resources/strings/English.txt, where
+// later features add their texts; a language loaded at start-up (Language.h) is put in the recovery
+// options (LanguageModule) and asked first.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -14,6 +15,8 @@ namespace corvale {
 class EnglishStringTable : public IStringTable {
  public:
   std::string Get(uint32_t id) const override;
+  // Lines of the built-in file that are neither texts nor comments (a build with a broken line).
+  size_t MalformedLines() const;
 };
 
 // The one English table of the process.

@@ -59,6 +59,9 @@ std::string FixtureImage(const std::string& script, const std::string& imageName
     std::string output;
     int rc = RunCommand("bash '" + scriptPath.string() + "' '" + tmp.string() + "' 2>&1", &output);
     if (rc == 0 && fs::exists(tmp)) {
+      // A fixture may be a folder (an image with its manifest); an old one must go before the
+      // rename, which does not replace a non-empty folder.
+      fs::remove_all(image, ec);
       fs::rename(tmp, image, ec);
       std::ofstream(stamp.string()) << "made\n";
       if (!ec) result = image.string();

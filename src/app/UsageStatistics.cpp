@@ -1,0 +1,89 @@
+#include "app/UsageStatistics.h"
+
+#include <mutex>
+#include <string>
+
+#include <dlfcn.h>
+
+#include "platform/ProgramFolder.h"
+
+namespace corvale::usage {
+namespace {
+
+struct State {
+  std::once_flag loaded;
+  ITallyeye* library = nullptr;
+  std::mutex recorderMutex;
+  Recorder recorder;
+};
+
+State& TheState() {
+  static State* state = new State;
+  return *state;
+}
+
+ITallyeye* Library() {
+  State& s = TheState();
+  std::call_once(s.loaded, [&s] {
+    std::string folder = platform::ExecutableDirectory();
+    if (folder.empty()) return;
+    void* handle = dlopen((folder + "libTallyeye.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) return;
+    using GetTallyeyeFn = ITallyeye* (*)();
+    auto get = reinterpret_cast<GetTallyeyeFn>(dlsym(handle, "GetTallyeye"));
+    if (!get) return;
+    try {
+      s.library = get();
+    } catch (...) {
+      s.library = nullptr;
+    }
+  });
+  return s.library;
+}
+
+void Notify(const Record& record) {
+  State& s = TheState();
+  std::lock_guard<std::mutex> lock(s.recorderMutex);
+  if (s.recorder) s.recorder(record);
+}
+
+}  // namespace
+
+void Event(int eventId) {
+  Notify({Record::kEvent, eventId, 0});
+  if (ITallyeye* library = Library()) {
+    try {
+      library->Event(eventId);
+    } catch (...) {
+    }
+  }
+}
+
+void TimedEvent(int eventId, uint32_t elapsedMs) {
+  Notify({Record::kTimedEvent, eventId, elapsedMs});
+  if (ITallyeye* library = Library()) {
+    try {
+      library->TimedEvent(eventId, elapsedMs, 0);
+    } catch (...) {
+    }
+  }
+}
+
+void EndRun() {
+  Notify({Record::kEndRun, 0, 0});
+  if (ITallyeye* library = Library()) {
+    try {
+      library->EndRun();
+    } catch (...) {
+    }
+  }
+}
+
+Recorder SetRecorder(Recorder recorder) {
+  State& s = TheState();
+  std::lock_guard<std::mutex> lock(s.recorderMutex);
+  std::swap(s.recorder, recorder);
+  return recorder;
+}
+
+}  // namespace corvale::usage

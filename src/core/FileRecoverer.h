@@ -1,0 +1,87 @@
+#pragma once
+// Writes what the user ticked in the found-file tree into a target folder: folders become
+// directories, files get their data read from the source device through their data runs, and their
+// modification and access times are set.
+//
+// The target folder belongs to the user. A recovered file or folder is always created new: nothing
+// that is already there is ever replaced, truncated or removed; a name that is taken gets a counter
+// ("name_000.ext"). Names from the disk become one plain entry each inside the folder they belong in
+// (see OutputName.h). When a file cannot be recovered completely (a read or write fails, the disk is
+// full, its runs do not hold its whole size, the user cancels in the middle of it) the partial file
+// this run created is removed again and the file is counted as failed: a file in the target folder
+// is either whole or not there.
+//
+// A job runs on a worker thread while the calling thread waits; a caller that owns windows gives a
+// message pump, which is called about every 10 ms until the worker is done. Progress and cancel go
+// through IFileRecoverCallback, on the worker thread.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CFileNode;
+class IFileRecoverCallback;
+class IStorageDevice;
+
+class CFileRecoverer {
+ public:
+  // Result of one file, and of a job.
+  static constexpr int32_t kResultOk = 0;
+  static constexpr int32_t kResultFailed = 1;
+  static constexpr int32_t kResultCancelled = 2;
+
+  using MessagePump = std::function<void()>;
+  // Device numbers (st_dev values) of the volumes the recovery reads from.
+  using SourceDeviceQuery = std::function<std::vector<uint64_t>()>;
+
+  explicit CFileRecoverer(MessagePump pump = {});
+  CFileRecoverer(const CFileRecoverer&) = delete;
+  CFileRecoverer& operator=(const CFileRecoverer&) = delete;
+
+  // Recovers the checked part of the tree below `root` into a new folder named after the root inside
+  // `targetFolder` (which is made when missing). Files whose folder cannot be made go straight into
+  // the target folder. A file that fails is logged and the walk goes on; only a cancel stops it.
+  // Returns kResultOk (also when the root is not checked, with nothing written), kResultCancelled,
+  // or kResultFailed when the job could not run at all. *outPath, when given, receives the folder
+  // the tree went into.
+  int32_t RecoverFilesInThread(IStorageDevice* device, IFileRecoverCallback* callback, CFileNode* root,
+                               const char* targetFolder, std::string* outPath = nullptr);
+
+  // Recovers one file into `targetFilePath`, which must not exist yet. With `onWorker` the work runs
+  // on a worker thread while the caller pumps messages, else on the calling thread. Recoveries of
+  // the same node are serialised across threads. Returns 1 when the file was recovered, else 0.
+  int32_t RecoverFileInThread(IStorageDevice* device, IFileRecoverCallback* callback, CFileNode* node,
+                              const char* targetFilePath, bool onWorker);
+
+  // The result of the last job: kResultOk, kResultFailed or kResultCancelled.
+  int32_t GetResultCode() const { return m_resultCode.load(); }
+  // Files of the last job written whole, and files that could not be.
+  uint32_t GetRecoveredFileCount() const { return m_recovered.load(); }
+  uint32_t GetFailedFileCount() const { return m_failed.load(); }
+
+  // True when `path` (or, for a path that does not exist yet, its nearest existing folder) lies on
+  // one of the volumes the recovery reads from, compared by device number. False without a source
+  // query, for a path that cannot be examined, and when the query throws.
+  static bool IsPathOnSourceDrive(const char* path);
+  // Installs the question IsPathOnSourceDrive asks (the device selection of the current recovery
+  // mode answers it); an empty function removes it.
+  static void SetSourceDeviceQuery(SourceDeviceQuery query);
+
+ private:
+  // Runs `job` on a worker and pumps until it is done; kResultFailed (or `startFailure`) when no
+  // worker could be started.
+  int32_t RunOnWorker(const std::function<int32_t()>& job, int32_t startFailure);
+
+  MessagePump m_pump;
+  std::mutex m_mutex;
+  std::condition_variable m_doneSignal;
+  bool m_done = false;
+  int32_t m_workerResult = 0;
+  std::atomic<int32_t> m_resultCode{0};
+  std::atomic<uint32_t> m_recovered{0};
+  std::atomic<uint32_t> m_failed{0};
+};

@@ -1,0 +1,102 @@
+#include "launcher/ChildProcess.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace corvale::launcher {
+
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& path, const std::string& argv0) {
+  if (path.empty()) return nullptr;
+  std::string name = argv0;
+  char* argv[] = {name.data(), nullptr};
+  // The child starts with default signal handling and an empty signal mask, whatever the launcher
+  // itself has set.
+  posix_spawnattr_t attr;
+  if (posix_spawnattr_init(&attr) != 0) return nullptr;
+  sigset_t all;
+  sigset_t none;
+  sigfillset(&all);
+  sigemptyset(&none);
+  posix_spawnattr_setsigdefault(&attr, &all);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, path.c_str(), nullptr, &attr, argv, environ);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) return nullptr;
+  return std::unique_ptr<ChildProcess>(new ChildProcess(pid));
+}
+
+bool ChildProcess::HasEnded() {
+  if (m_ended) return true;
+  int status = 0;
+  pid_t r;
+  do {
+    r = waitpid(m_pid, &status, WNOHANG);
+  } while (r < 0 && errno == EINTR);
+  if (r == m_pid) {
+    m_ended = true;
+    m_status = status;
+  } else if (r < 0) {
+    // Not our child any more (collected elsewhere): it has ended, with no status we can read.
+    m_ended = true;
+    m_status = 0;
+  }
+  return m_ended;
+}
+
+bool ChildProcess::WaitForEnd(int timeoutMs) {
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+  while (!HasEnded()) {
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+void ChildProcess::Kill() {
+  if (HasEnded()) return;
+  kill(m_pid, SIGKILL);
+  int status = 0;
+  pid_t r;
+  do {
+    r = waitpid(m_pid, &status, 0);
+  } while (r < 0 && errno == EINTR);
+  m_ended = true;
+  m_status = r == m_pid ? status : 0;
+}
+
+bool ChildProcess::Exited() const { return m_ended && WIFEXITED(m_status); }
+
+int ChildProcess::ExitCode() const { return Exited() ? WEXITSTATUS(m_status) : -1; }
+
+int ChildProcess::Signal() const { return m_ended && WIFSIGNALED(m_status) ? WTERMSIG(m_status) : 0; }
+
+bool ChildProcess::EndedByFault() const {
+  switch (Signal()) {
+    case SIGSEGV:
+    case SIGBUS:
+    case SIGFPE:
+    case SIGILL:
+    case SIGABRT:
+    case SIGSYS:
+    case SIGTRAP:
+    case SIGQUIT:
+    case SIGXCPU:
+    case SIGXFSZ:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace corvale::launcher

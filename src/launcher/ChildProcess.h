@@ -1,0 +1,48 @@
+#pragma once
+// A program the launcher starts: the main program, which it watches to its end, or the crash
+// report, which it leaves to run on its own.
+
+#include <memory>
+#include <string>
+
+#include <sys/types.h>
+
+namespace corvale::launcher {
+
+class ChildProcess {
+ public:
+  // Starts `path` with `argv0` as its only argument and the launcher's environment. Null when it
+  // cannot be started (missing, not executable).
+  static std::unique_ptr<ChildProcess> Start(const std::string& path, const std::string& argv0);
+
+  // A process the caller no longer watches is not ended; only its status is left uncollected.
+  ~ChildProcess() = default;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  pid_t Pid() const { return m_pid; }
+
+  // True once the process has ended (its status is then collected). Never blocks.
+  bool HasEnded();
+  // Waits at most `timeoutMs` for the end.
+  bool WaitForEnd(int timeoutMs);
+  // Ends the process at once and collects its status.
+  void Kill();
+
+  // Valid once HasEnded() was true.
+  bool Exited() const;
+  int ExitCode() const;
+  // Ended by a signal whose default action dumps core: a fault of the program itself (bad memory
+  // access, illegal instruction, abort, ...), as opposed to being told to stop.
+  bool EndedByFault() const;
+  int Signal() const;
+
+ private:
+  explicit ChildProcess(pid_t pid) : m_pid(pid) {}
+
+  pid_t m_pid;
+  bool m_ended = false;
+  int m_status = 0;
+};
+
+}  // namespace corvale::launcher

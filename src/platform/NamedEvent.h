@@ -1,0 +1,46 @@
+#pragma once
+// An auto-reset event that processes find by name: a POSIX named semaphore (NamedObjects.h). Set
+// leaves it signalled once however often it is called; one successful wait takes the signal away.
+//
+// The side that creates it (the launcher, once per run of the main program) makes it anew and
+// removes the name when done, so a signal left over from an earlier run can never fire. The other
+// side only opens an existing event and never creates one. Set only reads and posts the semaphore,
+// with no allocation and no lock, so a crash handler may call it.
+
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include <semaphore.h>
+
+namespace corvale {
+
+class NamedEvent {
+ public:
+  // A new, unsignalled event `name`, replacing any object of that name. Null on failure.
+  static std::unique_ptr<NamedEvent> CreateNew(std::string_view name);
+  // The existing event `name`, or null when there is none (or it cannot be opened).
+  static std::unique_ptr<NamedEvent> Open(std::string_view name);
+
+  ~NamedEvent();
+  NamedEvent(const NamedEvent&) = delete;
+  NamedEvent& operator=(const NamedEvent&) = delete;
+
+  bool Set();
+  // Takes the signal when there is one; never blocks.
+  bool TryWait();
+  // Waits at most `timeoutMs` for the signal and takes it.
+  bool Wait(int timeoutMs);
+
+  // A number naming this event in trace lines.
+  unsigned Handle() const;
+
+ private:
+  NamedEvent(sem_t* sem, std::string posixName, bool created);
+
+  sem_t* m_sem;
+  std::string m_posixName;
+  bool m_created;  // the creator removes the name again
+};
+
+}  // namespace corvale

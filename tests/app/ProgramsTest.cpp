@@ -1,0 +1,107 @@
+// The real programs as `make run` starts them: the launcher QBX starting the main program on Qt's
+// offscreen platform, and the main program started on its own.
+#include <sys/stat.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/Fixtures.h"
+#include "support/NamedObjectNamespace.h"
+#include "support/Programs.h"
+
+using corvale::test::Environment;
+using corvale::test::ReadFileText;
+using corvale::test::RunningProgram;
+using corvale::test::ScopedNamedObjectNamespace;
+using corvale::test::WaitUntil;
+
+namespace {
+
+constexpr const char* kAlreadyRunning = "Corvale Hard Drive Data Recovery has been running!";
+
+// QBX, QBXReport and the main program installed side by side in a scratch folder, as the build
+// leaves them, with a settings file of their own.
+class Installation {
+ public:
+  Installation() : m_dir(corvale::test::ScratchDir()) {
+    corvale::test::InstallProgram(CORVALE_QBX_PROGRAM, m_dir, "QBX");
+    corvale::test::InstallProgram(CORVALE_REPORT_PROGRAM, m_dir, "QBXReport");
+    corvale::test::InstallProgram(CORVALE_MAIN_PROGRAM, m_dir, "corvale");
+  }
+  Environment Env() const {
+    return {{"QT_QPA_PLATFORM", "offscreen"}, {"CORVALE_REGISTRY", m_dir + "/registry.ini"}, {"CORVALE_DEBUG", ""}};
+  }
+  std::string Path(const std::string& name) const { return m_dir + "/" + name; }
+  std::string Log() const { return ReadFileText(Path("CorvaleDataRecovery.log")); }
+
+ private:
+  std::string m_dir;
+};
+
+// Where each of `parts` starts in `text`, in order; npos for one that is missing or out of order.
+std::vector<size_t> InOrder(const std::string& text, const std::vector<std::string>& parts) {
+  std::vector<size_t> at;
+  size_t from = 0;
+  for (const std::string& part : parts) {
+    size_t pos = from == std::string::npos ? std::string::npos : text.find(part, from);
+    at.push_back(pos);
+    from = pos == std::string::npos ? pos : pos + part.size();
+  }
+  return at;
+}
+
+const std::vector<std::string> kHeader = {
+    "Corvale Hard Drive Data Recovery 1.1.1.8 20150212\n",
+    "Date Generated: ",
+    "Memory status:\n",
+    "Total physical memory:",
+    "Total   page    files:",
+    "OS - ",
+    "OS Directory - /",
+    "Module Directory - /",
+};
+
+}  // namespace
+
+TEST(Programs, LauncherStartsTheMainProgramWhoseRunReportReachesTheLog) {
+  ScopedNamedObjectNamespace ns;
+  Installation install;
+  RunningProgram qbx(install.Path("QBX"), {}, install.Env());
+  ASSERT_TRUE(qbx.Started());
+  // The header arrives through the launcher's buffer within one wake-up of at most five seconds.
+  ASSERT_TRUE(WaitUntil([&] { return install.Log().find("Module Directory - ") != std::string::npos; }, 30000))
+      << "log: " << install.Log() << "\nlauncher: " << qbx.Stderr();
+  for (size_t at : InOrder(install.Log(), kHeader)) EXPECT_NE(at, std::string::npos) << install.Log();
+  EXPECT_NE(install.Log().find("Module Directory - " + install.Path("") + "\n"), std::string::npos);
+  EXPECT_NE(ReadFileText(install.Path("registry.ini")).find("Language=English"), std::string::npos)
+      << "a missing language is stored as English";
+
+  std::vector<pid_t> children = corvale::test::ChildrenOf(qbx.Pid());
+  ASSERT_EQ(children.size(), 1u) << "the launcher runs the main program";
+
+  // A second main program, started by hand meanwhile, refuses.
+  RunningProgram second(install.Path("corvale"), {}, install.Env());
+  ASSERT_TRUE(second.Wait(30000));
+  EXPECT_EQ(second.ExitCode(), 1);
+  EXPECT_NE(second.Stderr().find(kAlreadyRunning), std::string::npos) << second.Stderr();
+
+  kill(children[0], SIGTERM);
+  ASSERT_TRUE(qbx.Wait(30000));
+  EXPECT_EQ(qbx.ExitCode(), 0) << qbx.Stderr();
+  EXPECT_TRUE(ReadFileText(install.Path("QBXReport.txt")).empty()) << "no crash, no report";
+}
+
+TEST(Programs, MainProgramStartedAloneWritesItsOwnLog) {
+  ScopedNamedObjectNamespace ns;
+  Installation install;
+  RunningProgram corvale(install.Path("corvale"), {"-trace"}, install.Env());
+  ASSERT_TRUE(WaitUntil([&] { return install.Log().find("Module Directory - ") != std::string::npos; }, 30000))
+      << corvale.Stderr();
+  for (size_t at : InOrder(install.Log(), kHeader)) EXPECT_NE(at, std::string::npos) << install.Log();
+  EXPECT_FALSE(corvale.Ended());
+  corvale.Kill(SIGTERM);
+  ASSERT_TRUE(corvale.Wait(30000));
+}

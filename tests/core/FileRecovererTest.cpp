@@ -1,0 +1,691 @@
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "RecoveryHelpers.h"
+#include "core/FileRecoverer.h"
+#include "core/TempPathName.h"
+#include "platform/Log.h"
+#include "storage/MemoryDevice.h"
+#include "support/Fixtures.h"
+
+using namespace recoverytest;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int32_t kNtfs = 3;
+constexpr int32_t kExt2 = 4;
+
+// FILETIME of 2020-01-02 03:04:05.1234567 UTC, and its Unix seconds.
+constexpr uint64_t kFileTime2020 = 132224078451234567ULL;
+constexpr time_t kUnix2020 = 1577934245;
+
+// A tree over a device of pattern bytes, recovered into a scratch folder.
+class Recovery : public ::testing::Test {
+ protected:
+  static constexpr size_t kDeviceBytes = 2 * 1024 * 1024;
+
+  void SetUp() override { Build(512, kNtfs, 64, 2); }
+
+  void Build(int32_t sectorSize, int32_t type, uint64_t first, uint32_t spc) {
+    device = std::make_unique<MemoryDevice>(PatternBytes(kDeviceBytes), sectorSize);
+    FreeFileTree(tree.root);
+    tree.root = treetest::MakePartition("D:", type, first, spc);
+    // Positions of Ext2 trees count 512-byte sectors, whatever the device's sectors are.
+    unit = type == kExt2 ? 512 : static_cast<uint64_t>(sectorSize);
+    firstSector = first;
+    clusterBytes = unit * spc;
+    target = corvale::test::ScratchDir() + "/target";
+  }
+
+  // The bytes a file with these runs holds, `size` bytes of them.
+  std::vector<uint8_t> Expected(const std::vector<DataRun>& runs, uint64_t size) const {
+    std::vector<uint8_t> bytes;
+    for (const DataRun& r : runs) {
+      for (uint64_t i = 0; i < r.length * clusterBytes && bytes.size() < size; ++i) {
+        bytes.push_back(r.IsSparse() ? 0 : PatternByte(firstSector * unit + r.start * clusterBytes + i));
+      }
+    }
+    return bytes;
+  }
+
+  int32_t Recover(IFileRecoverCallback* callback = nullptr, bool checkAll = true) {
+    if (checkAll) CheckAll(tree.root);
+    return recoverer.RecoverFilesInThread(device.get(), callback, tree.root, target.c_str(), &top);
+  }
+
+  std::unique_ptr<MemoryDevice> device;
+  TreeOwner tree;
+  uint64_t unit = 512;
+  uint64_t firstSector = 0;
+  uint64_t clusterBytes = 0;
+  std::string target;
+  std::string top;
+  CFileRecoverer recoverer;
+};
+
+std::string Text(const std::string& path) {
+  const auto bytes = ReadWholeFile(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+// Adds children so that they end up in the list in the order given (AddChild puts each at the head).
+template <typename... Makers>
+void InOrder(Makers... makers) {
+  std::vector<std::function<void()>> list{makers...};
+  for (auto it = list.rbegin(); it != list.rend(); ++it) (*it)();
+}
+
+TEST_F(Recovery, WritesFoldersAndFilesByteForByte) {
+  const std::vector<DataRun> fragmented{{300, 2}, {12, 1}, {500, 3}};
+  const std::vector<DataRun> contiguous{{600, 200}};
+  CFileNode* docs = AddFolder(tree.root, "Docs");
+  CFileNode* sub = AddFolder(docs, "Sub");
+  AddFile(docs, "report.txt", 5000, fragmented);
+  AddFile(sub, "deep.txt", 700, {{40, 1}});
+  AddFile(tree.root, "big.bin", 200 * 1024 - 100, contiguous);
+  AddFile(tree.root, "empty", 0, {});
+  CheckAll(tree.root);
+  AddFile(tree.root, "unticked.txt", 100, {{1, 1}});
+
+  corvale::log::ScopedCapture log;
+  ASSERT_EQ(Recover(nullptr, false), CFileRecoverer::kResultOk);
+  EXPECT_EQ(top, target + "/D#");
+  EXPECT_EQ(ListFiles(top),
+            (std::vector<std::string>{"Docs/Sub/deep.txt", "Docs/report.txt", "big.bin", "empty"}));
+  EXPECT_EQ(ReadWholeFile(top + "/Docs/report.txt"), Expected(fragmented, 5000));
+  EXPECT_EQ(ReadWholeFile(top + "/Docs/Sub/deep.txt"), Expected({{40, 1}}, 700));
+  EXPECT_EQ(ReadWholeFile(top + "/big.bin"), Expected(contiguous, 200 * 1024 - 100));
+  EXPECT_TRUE(ReadWholeFile(top + "/empty").empty());
+  EXPECT_EQ(recoverer.GetRecoveredFileCount(), 4u);
+  EXPECT_EQ(recoverer.GetFailedFileCount(), 0u);
+  EXPECT_TRUE(log.Texts().empty()) << log.Texts().front();
+  // Large files are read in large pieces, not sector by sector.
+  EXPECT_LT(device->ReadCount(), 20u);
+}
+
+struct Geometry {
+  const char* label;
+  int32_t sectorSize;
+  int32_t type;
+  uint32_t sectorsPerCluster;
+  uint64_t firstSector;
+};
+
+class RecoveryGeometry : public Recovery, public ::testing::WithParamInterface<Geometry> {};
+
+TEST_P(RecoveryGeometry, ReadsClustersWhereThePartitionPutsThem) {
+  const Geometry& g = GetParam();
+  Build(g.sectorSize, g.type, g.firstSector, g.sectorsPerCluster);
+  const std::vector<DataRun> runs{{6, 3}, {1, 4}};
+  const uint64_t size = 7 * clusterBytes - 17;
+  AddFile(tree.root, "f.bin", size, runs);
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+  EXPECT_EQ(ReadWholeFile(top + "/f.bin"), Expected(runs, size));
+}
+
+INSTANTIATE_TEST_SUITE_P(Devices, RecoveryGeometry,
+                         ::testing::Values(Geometry{"sectors512", 512, kNtfs, 8, 16},
+                                           Geometry{"sectors4096", 4096, kNtfs, 1, 16},
+                                           Geometry{"ext2_over_4096", 4096, kExt2, 2, 16},
+                                           Geometry{"sectors_larger_than_a_piece", 131072, kNtfs, 1, 1}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+TEST_F(Recovery, DuplicateNamesGetACounterAndExistingEntriesStayUntouched) {
+  // The user's folder already holds a folder of the top folder's name, with a file in it.
+  fs::create_directories(target + "/D#");
+  WriteWholeFile(target + "/D#/keep.txt", "mine");
+
+  InOrder(
+      [&] {
+        AddFile(tree.root, "a.txt", 10, {{1, 1}});
+      },
+      [&] {
+        AddFile(tree.root, "a.txt", 20, {{2, 1}});
+      },
+      [&] {
+        AddFile(tree.root, "a.txt", 30, {{3, 1}});
+      },
+      [&] {
+        AddFile(tree.root, "a", 40, {{4, 1}});
+      },
+      [&] {
+        AddFile(tree.root, "a", 50, {{5, 1}});
+      },
+      [&] {
+        AddFile(AddFolder(tree.root, "Docs"), "x", 1, {{6, 1}});
+      },
+      [&] {
+        AddFile(AddFolder(tree.root, "Docs"), "y", 1, {{7, 1}});
+      },
+      [&] {
+        AddFile(AddFolder(tree.root, "Docs"), "z", 1, {{8, 1}});
+      });
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+
+  EXPECT_EQ(top, target + "/D#_000");
+  EXPECT_EQ(ListFiles(target + "/D#"), (std::vector<std::string>{"keep.txt"}));
+  EXPECT_EQ(Text(target + "/D#/keep.txt"), "mine");
+  EXPECT_EQ(ListFiles(top), (std::vector<std::string>{"Docs/x", "Docs_000/y", "Docs_001/z", "a", "a.txt",
+                                                      "a_000", "a_000.txt", "a_001.txt"}));
+  EXPECT_EQ(ReadWholeFile(top + "/a_001.txt").size(), 30u);
+  EXPECT_EQ(ReadWholeFile(top + "/a_000").size(), 50u);
+}
+
+// Creates files in the folder being recovered into, as another program might, when the recovery
+// announces a given file.
+class MeddlingCallback : public RecordingCallback {
+ public:
+  int32_t SetCurrentFile(const char* name) override {
+    if (std::string(name) == trigger) meddle();
+    return RecordingCallback::SetCurrentFile(name);
+  }
+  std::string trigger;
+  std::function<void()> meddle;
+};
+
+TEST_F(Recovery, FilesThatAppearedMeanwhileAreNeitherReplacedNorFollowed) {
+  const std::string outside = corvale::test::ScratchDir() + "/outside.txt";
+  WriteWholeFile(outside, "outside");
+  MeddlingCallback callback;
+  callback.trigger = "first.txt";
+  callback.meddle = [&] {
+    WriteWholeFile(top + "/a.txt", "user a");
+    WriteWholeFile(top + "/a_000.txt", "user a_000");
+    fs::create_symlink(outside, top + "/link.txt");
+  };
+  InOrder(
+      [&] {
+        AddFile(tree.root, "first.txt", 5, {{1, 1}});
+      },
+      [&] {
+        AddFile(tree.root, "a.txt", 600, {{2, 1}});
+      },
+      [&] {
+        AddFile(tree.root, "link.txt", 700, {{3, 1}});
+      });
+  // The top folder's name is known before the run: it is "D#" in a fresh target.
+  top = target + "/D#";
+  ASSERT_EQ(Recover(&callback), CFileRecoverer::kResultOk);
+
+  EXPECT_EQ(Text(top + "/a.txt"), "user a");
+  EXPECT_EQ(Text(top + "/a_000.txt"), "user a_000");
+  EXPECT_EQ(ReadWholeFile(top + "/a_001.txt"), Expected({{2, 1}}, 600));
+  EXPECT_EQ(Text(outside), "outside");
+  EXPECT_TRUE(fs::is_symlink(top + "/link.txt"));
+  EXPECT_EQ(ReadWholeFile(top + "/link_000.txt"), Expected({{3, 1}}, 700));
+}
+
+TEST_F(Recovery, AFileWhoseThousandCountedNamesAreTakenIsNotWritten) {
+  MeddlingCallback callback;
+  callback.trigger = "first.txt";
+  callback.meddle = [&] {
+    WriteWholeFile(top + "/x.txt", "user");
+    for (int i = 0; i < 1000; ++i) {
+      char name[32];
+      std::snprintf(name, sizeof name, "/x_%03d.txt", i);
+      WriteWholeFile(top + name, "user");
+    }
+  };
+  InOrder(
+      [&] {
+        AddFile(tree.root, "first.txt", 5, {{1, 1}});
+      },
+      [&] {
+        AddFile(tree.root, "x.txt", 600, {{2, 1}});
+      });
+  top = target + "/D#";
+  corvale::log::ScopedCapture log;
+  ASSERT_EQ(Recover(&callback), CFileRecoverer::kResultOk);
+  EXPECT_EQ(recoverer.GetRecoveredFileCount(), 1u);
+  EXPECT_EQ(recoverer.GetFailedFileCount(), 1u);
+  EXPECT_TRUE(log.Has("Failed to recover file: x.txt"));
+  EXPECT_EQ(ListFiles(top).size(), 1002u);
+  EXPECT_EQ(ReadWholeFile(top + "/x_999.txt").size(), 4u);
+}
+
+TEST_F(Recovery, NamesFromTheDiskStayInsideTheTargetFolder) {
+  const std::string scratch = fs::path(target).parent_path().string();
+  const std::vector<std::string> hostile{"..",           ".",    "",          "a/b",
+                                         "../../escape", "/abs", "ctl\x01\n", std::string(300, 'n') + ".txt",
+                                         "\xFF\xFE.bin"};
+  uint64_t cluster = 1;
+  for (const std::string& name : hostile) AddFile(tree.root, name, 10, {{cluster++, 1}});
+  CFileNode* dotdot = AddFolder(tree.root, "..");
+  AddFile(dotdot, "inner", 10, {{cluster++, 1}});
+  AddFile(AddFolder(dotdot, "../.."), "deeper", 10, {{cluster++, 1}});
+
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+  EXPECT_EQ(recoverer.GetRecoveredFileCount(), hostile.size() + 2);
+  // Nothing beside the target folder, and every file inside the top folder.
+  std::vector<std::string> besides;
+  for (const auto& e : fs::directory_iterator(scratch)) besides.push_back(e.path().filename().string());
+  EXPECT_EQ(besides, (std::vector<std::string>{"target"}));
+  const std::vector<std::string> files = ListFiles(top);
+  EXPECT_EQ(files.size(), hostile.size() + 2);
+  for (const char* expected : {"##_000", "#", "#_000", "##/inner", "a#b", "..#..#escape", "#abs", "ctl##",
+                               "%FF%FE.bin", "##/..#../deeper"}) {
+    EXPECT_NE(std::find(files.begin(), files.end(), expected), files.end()) << expected;
+  }
+  const auto longName =
+      std::find_if(files.begin(), files.end(), [](const std::string& f) { return f[0] == 'n'; });
+  ASSERT_NE(longName, files.end());
+  EXPECT_LE(longName->size(), 247u);
+  EXPECT_EQ(longName->substr(longName->size() - 4), ".txt");
+}
+
+TEST_F(Recovery, SparseRunsGiveZerosAndTheFullSize) {
+  const std::vector<DataRun> runs{{kSparseRunStart, 2}, {50, 1}, {kSparseRunStart, 100}};
+  const uint64_t size = 103 * clusterBytes - 5;
+  AddFile(tree.root, "sparse.bin", size, runs);
+  // An Ext2 file with holes marks them with block 0.
+  const std::vector<DataRun> ext2Runs{{0, 1}, {60, 1}, {0, 1}};
+  AddFile(tree.root, "holes.bin", 3 * clusterBytes, ext2Runs, kAttributeSparse, kPropertiesExt2);
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+
+  EXPECT_EQ(ReadWholeFile(top + "/sparse.bin"), Expected(runs, size));
+  std::vector<uint8_t> holes =
+      Expected({{kSparseRunStart, 1}, {60, 1}, {kSparseRunStart, 1}}, 3 * clusterBytes);
+  EXPECT_EQ(ReadWholeFile(top + "/holes.bin"), holes);
+  // Nothing was read for the sparse runs: no read before the partition, none of block 0.
+  for (const auto& [sector, count] : device->ReadLog()) EXPECT_GT(sector, firstSector) << count;
+}
+
+TEST_F(Recovery, AFailedReadFailsThatFileOnlyAndLeavesNothingOfIt) {
+  InOrder(
+      [&] {
+        AddFile(tree.root, "A.bin", 3000, {{10, 3}});
+      },
+      [&] {
+        AddFile(tree.root, "B.bin", 150000, {{100, 200}});
+      },
+      [&] {
+        AddFile(tree.root, "C.bin", 3000, {{20, 3}});
+      });
+  device->SetBadSector(firstSector + 180 * 2);  // inside B, after its first piece
+  corvale::log::ScopedCapture log;
+  RecordingCallback callback;
+  ASSERT_EQ(Recover(&callback), CFileRecoverer::kResultOk);
+
+  EXPECT_EQ(ListFiles(top), (std::vector<std::string>{"A.bin", "C.bin"}));
+  EXPECT_EQ(ReadWholeFile(top + "/C.bin"), Expected({{20, 3}}, 3000));
+  EXPECT_EQ(recoverer.GetRecoveredFileCount(), 2u);
+  EXPECT_EQ(recoverer.GetFailedFileCount(), 1u);
+  EXPECT_EQ(callback.files, 2);
+  EXPECT_TRUE(log.Has("Failed to recover file: B.bin"));
+}
+
+TEST_F(Recovery, RunsThatEndBeforeTheSizeFailTheFile) {
+  AddFile(tree.root, "short.bin", 10 * clusterBytes, {{10, 4}});
+  AddFile(tree.root, "nothing.bin", 100, {});
+  corvale::log::ScopedCapture log;
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+  EXPECT_TRUE(ListFiles(top).empty());
+  EXPECT_EQ(recoverer.GetFailedFileCount(), 2u);
+  EXPECT_TRUE(log.Has("The data runs of file short.bin end after 4096 of its 10240 bytes"));
+  EXPECT_TRUE(log.Has("Failed to recover file: short.bin"));
+  EXPECT_TRUE(log.Has("Failed to recover file: nothing.bin"));
+}
+
+TEST_F(Recovery, CancelStopsPromptlyAndRemovesTheUnfinishedFile) {
+  InOrder(
+      [&] {
+        AddFile(tree.root, "before.bin", 4000, {{10, 4}});
+      },
+      [&] {
+        AddFile(tree.root, "large.bin", 900 * 1024, {{100, 900}});
+      },
+      [&] {
+        AddFile(tree.root, "after.bin", 4000, {{20, 4}});
+      });
+  RecordingCallback callback;
+  callback.cancelAfterBytes = 4000 + 128 * 1024;
+  ASSERT_EQ(Recover(&callback), CFileRecoverer::kResultCancelled);
+  EXPECT_EQ(recoverer.GetResultCode(), CFileRecoverer::kResultCancelled);
+  EXPECT_EQ(ListFiles(top), (std::vector<std::string>{"before.bin"}));
+  EXPECT_LE(callback.bytes, callback.cancelAfterBytes + 64 * 1024);
+  EXPECT_EQ(recoverer.GetRecoveredFileCount(), 1u);
+  EXPECT_EQ(recoverer.GetFailedFileCount(), 0u);
+}
+
+TEST_F(Recovery, ProgressCountsEveryByteAndFile) {
+  InOrder(
+      [&] {
+        AddFile(tree.root, "one", 5000, {{10, 5}});
+      },
+      [&] {
+        AddFile(tree.root, "two", 70000, {{100, 70}});
+      },
+      [&] { AddFile(tree.root, "three", 0, {}); });
+  RecordingCallback callback;
+  ASSERT_EQ(Recover(&callback), CFileRecoverer::kResultOk);
+  EXPECT_EQ(callback.bytes, 75000u);
+  EXPECT_EQ(callback.subtracted, 0u);
+  EXPECT_EQ(callback.files, 3);
+  EXPECT_EQ(callback.names, (std::vector<std::string>{"one", "two", "three"}));
+}
+
+TEST_F(Recovery, ModificationAndAccessTimesAreSet) {
+  auto* dated = new RecoveryProperties("dated.txt", 10, 0x20, {{1, 1}});
+  dated->SetTimes(Times{kFileTime2020, kFileTime2020, kFileTime2020 + 10000000ULL * 86400});
+  AddNode(tree.root, dated);
+  AddFile(tree.root, "undated.txt", 10, {{2, 1}});
+  const time_t before = time(nullptr);
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+
+  struct stat st {};
+  ASSERT_EQ(stat((top + "/dated.txt").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mtim.tv_sec, kUnix2020);
+  EXPECT_EQ(st.st_mtim.tv_nsec, 123456700);
+  EXPECT_EQ(st.st_atim.tv_sec, kUnix2020 + 86400);
+  ASSERT_EQ(stat((top + "/undated.txt").c_str(), &st), 0);
+  EXPECT_GE(st.st_mtim.tv_sec, before);
+}
+
+TEST_F(Recovery, AFullDiskFailsTheFileThatDoesNotFitAndKeepsTheOthers) {
+  CORVALE_REQUIRE_ROOT();
+  fs::create_directories(target);
+  if (mount("tmpfs", target.c_str(), "tmpfs", 0, "size=256k") != 0) GTEST_SKIP() << "cannot mount tmpfs";
+  struct Unmount {
+    std::string path;
+    ~Unmount() { umount2(path.c_str(), MNT_DETACH); }
+  } unmount{target};
+
+  InOrder(
+      [&] {
+        AddFile(tree.root, "small1.bin", 10000, {{10, 10}});
+      },
+      [&] {
+        AddFile(tree.root, "big.bin", 600 * 1024, {{100, 600}});
+      },
+      [&] {
+        AddFile(tree.root, "small2.bin", 10000, {{30, 10}});
+      });
+  corvale::log::ScopedCapture log;
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+  EXPECT_EQ(ListFiles(top), (std::vector<std::string>{"small1.bin", "small2.bin"}));
+  EXPECT_EQ(ReadWholeFile(top + "/small1.bin"), Expected({{10, 10}}, 10000));
+  EXPECT_EQ(ReadWholeFile(top + "/small2.bin"), Expected({{30, 10}}, 10000));
+  EXPECT_EQ(recoverer.GetRecoveredFileCount(), 2u);
+  EXPECT_EQ(recoverer.GetFailedFileCount(), 1u);
+  EXPECT_TRUE(log.HasPart("Failed to write " + top + "/big.bin, error code:28"));
+  EXPECT_TRUE(log.Has("Failed to recover file: big.bin"));
+}
+
+TEST_F(Recovery, FoldersTooDeepForAPathPutTheirFilesIntoTheTargetFolder) {
+  CFileNode* node = tree.root;
+  for (int i = 0; i < 1500; ++i) node = AddFolder(node, "level");
+  AddFile(node, "bottom.txt", 10, {{1, 1}});
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+  EXPECT_EQ(ReadWholeFile(target + "/bottom.txt"), Expected({{1, 1}}, 10));
+  EXPECT_EQ(recoverer.GetRecoveredFileCount(), 1u);
+}
+
+TEST_F(Recovery, AnUncheckedRootWritesNothing) {
+  AddFile(tree.root, "f", 10, {{1, 1}});
+  ASSERT_EQ(Recover(nullptr, false), CFileRecoverer::kResultOk);
+  EXPECT_TRUE(fs::is_empty(target));
+}
+
+TEST_F(Recovery, DataFromTheFilesEngine) {
+  auto* resident = new SourceProperties("resident.txt", 5, 0x20, {});
+  resident->MakeResident(40, 0x98);
+  resident->resident = {'h', 'e', 'l', 'l', 'o'};
+  AddNode(tree.root, resident);
+  // The same without an engine that can read the record: it cannot be recovered.
+  auto* orphan = new RecoveryProperties("orphan.txt", 5, 0x20, {});
+  orphan->MakeResident(40, 0x98);
+  AddNode(tree.root, orphan);
+  corvale::log::ScopedCapture log;
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+  EXPECT_EQ(ReadWholeFile(top + "/resident.txt"), (std::vector<uint8_t>{'h', 'e', 'l', 'l', 'o'}));
+  EXPECT_FALSE(fs::exists(top + "/orphan.txt"));
+  EXPECT_TRUE(log.Has("Failed to recover file: orphan.txt"));
+}
+
+uint32_t U32At(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+std::vector<uint8_t> Utf16Tag(const char* ascii) {
+  std::vector<uint8_t> out;
+  for (; *ascii != 0; ++ascii) {
+    out.push_back(static_cast<uint8_t>(*ascii));
+    out.push_back(0);
+  }
+  return out;
+}
+
+TEST_F(Recovery, AnEncryptedFileIsWrittenAsItsRawBackupStream) {
+  const std::vector<DataRun> runs{{100, 70}};
+  const uint64_t size = 70000;  // 70144 in whole sectors
+  auto* encrypted = new SourceProperties("secret.doc", size, 0x20 | kAttributeEncrypted, runs);
+  encrypted->hasEfs = true;
+  for (int i = 0; i < 100; ++i) encrypted->efs.push_back(static_cast<uint8_t>(0xA0 + i));
+  AddNode(tree.root, encrypted);
+  RecordingCallback callback;
+  ASSERT_EQ(Recover(&callback), CFileRecoverer::kResultOk);
+
+  const std::vector<uint8_t> out = ReadWholeFile(top + "/secret.doc");
+  const std::vector<uint8_t> data = Expected(runs, 70144);
+  ASSERT_EQ(out.size(), 66u + 100 + 42 + 512 + 65536 + 512 + 4608);
+  // File header.
+  EXPECT_EQ(U32At(out, 0), 0x100u);
+  EXPECT_EQ(std::vector<uint8_t>(out.begin() + 4, out.begin() + 12), Utf16Tag("ROBS"));
+  EXPECT_EQ(U32At(out, 20), 0x1Eu);
+  EXPECT_EQ(std::vector<uint8_t>(out.begin() + 24, out.begin() + 32), Utf16Tag("NTFS"));
+  EXPECT_EQ(U32At(out, 44), 2u);
+  EXPECT_EQ(out[48] | out[49] << 8, 0x1910);
+  EXPECT_EQ(U32At(out, 50), 116u);
+  EXPECT_EQ(std::vector<uint8_t>(out.begin() + 54, out.begin() + 62), Utf16Tag("GURE"));
+  EXPECT_EQ(std::vector<uint8_t>(out.begin() + 66, out.begin() + 166), encrypted->efs);
+  // Data-stream header.
+  size_t at = 166;
+  EXPECT_EQ(U32At(out, at), 0x2Au);
+  EXPECT_EQ(std::vector<uint8_t>(out.begin() + at + 4, out.begin() + at + 12), Utf16Tag("NTFS"));
+  EXPECT_EQ(U32At(out, at + 24), 14u);
+  EXPECT_EQ(std::vector<uint8_t>(out.begin() + at + 28, out.begin() + at + 42), Utf16Tag("::$DATA"));
+  // Two blocks, each behind its header.
+  at += 42;
+  const struct {
+    uint32_t bytes;
+    uint32_t fileBytes;
+  } blocks[] = {{65536, 65536}, {4608, 70000 - 65536}};
+  size_t dataAt = 0;
+  for (int b = 0; b < 2; ++b) {
+    SCOPED_TRACE(b);
+    EXPECT_EQ(U32At(out, at), blocks[b].bytes + 512);
+    EXPECT_EQ(std::vector<uint8_t>(out.begin() + at + 4, out.begin() + at + 12), Utf16Tag("GURE"));
+    EXPECT_EQ(out[at + 18] | out[at + 19] << 8, b);
+    EXPECT_EQ(U32At(out, at + 24), 496u);
+    EXPECT_EQ(U32At(out, at + 28), blocks[b].fileBytes);
+    EXPECT_EQ(U32At(out, at + 32), blocks[b].fileBytes);
+    EXPECT_EQ(U32At(out, at + 36), 0x10100000u);
+    EXPECT_EQ(U32At(out, at + 40), 0x1010Bu);
+    EXPECT_EQ(U32At(out, at + 44), blocks[b].bytes);
+    EXPECT_TRUE(
+        std::equal(out.begin() + at + 512, out.begin() + at + 512 + blocks[b].bytes, data.begin() + dataAt));
+    at += 512 + blocks[b].bytes;
+    dataAt += blocks[b].bytes;
+  }
+  EXPECT_EQ(callback.bytes - callback.subtracted, size);
+}
+
+TEST_F(Recovery, CompressedUnitsAreStoredExpandedOrZeros) {
+  // Units of 16 clusters of 1024 bytes: stored, compressed (5 clusters and a sparse tail), compressed
+  // but kept as is (its first chunk header is 0), and sparse.
+  const std::vector<DataRun> runs{
+      {100, 16}, {200, 5}, {kSparseRunStart, 11}, {300, 4}, {kSparseRunStart, 12}, {kSparseRunStart, 8}};
+  const uint64_t size = 56 * 1024 - 10;
+  uint8_t* asIs = device->Bytes().data() + (firstSector * 512 + 300 * 1024);
+  asIs[0] = 0;
+  asIs[1] = 0;
+  auto* compressed = new SourceProperties("packed.bin", size, 0x20 | kAttributeCompressed, runs);
+  compressed->decompress = [](const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize) {
+    for (size_t i = 0; i < outSize; ++i) out[i] = in[i % inSize] ^ 0xFF;
+    return true;
+  };
+  AddNode(tree.root, compressed);
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+
+  std::vector<uint8_t> expected = Expected({{100, 16}}, 16 * 1024);
+  const std::vector<uint8_t> stored = Expected({{200, 5}}, 5 * 1024);
+  for (size_t i = 0; i < 16 * 1024; ++i) expected.push_back(stored[i % stored.size()] ^ 0xFF);
+  std::vector<uint8_t> kept = Expected({{300, 4}, {kSparseRunStart, 12}}, 16 * 1024);
+  kept[0] = 0;
+  kept[1] = 0;
+  expected.insert(expected.end(), kept.begin(), kept.end());
+  expected.resize(size, 0);
+  const std::vector<uint8_t> out = ReadWholeFile(top + "/packed.bin");
+  ASSERT_EQ(out.size(), expected.size());
+  EXPECT_TRUE(out == expected);
+  EXPECT_EQ(compressed->unitInputSizes, (std::vector<size_t>{5 * 1024}));
+}
+
+TEST_F(Recovery, CompressedFilesNeedSmallClustersAndTheirEngine) {
+  AddNode(tree.root, new RecoveryProperties("no_engine.bin", 2048, 0x20 | kAttributeCompressed,
+                                            {{10, 1}, {kSparseRunStart, 15}}));
+  corvale::log::ScopedCapture log;
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+  EXPECT_TRUE(log.Has("Failed to recover file: no_engine.bin"));
+
+  // 8 KiB clusters cannot hold compressed data.
+  Build(512, kNtfs, 64, 16);
+  AddNode(tree.root, new SourceProperties("big_clusters.bin", 2048, 0x20 | kAttributeCompressed, {{10, 1}}));
+  const uint64_t readsBefore = device->ReadCount();
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+  EXPECT_EQ(recoverer.GetFailedFileCount(), 1u);
+  EXPECT_EQ(device->ReadCount(), readsBefore);
+  EXPECT_TRUE(ListFiles(top).empty());
+}
+
+TEST_F(Recovery, TheMessagePumpRunsWhileTheWorkerWorks) {
+  std::atomic<int> pumped{0};
+  CFileRecoverer pumping([&] { ++pumped; });
+  const std::thread::id caller = std::this_thread::get_id();
+  // The worker waits until the caller has pumped a few times.
+  class WaitingCallback : public RecordingCallback {
+   public:
+    int32_t SetCurrentFile(const char* name) override {
+      worker = std::this_thread::get_id();
+      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (pumped_ < 3 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      return RecordingCallback::SetCurrentFile(name);
+    }
+    std::atomic<int>& pumped_;
+    std::thread::id worker;
+    explicit WaitingCallback(std::atomic<int>& p) : pumped_(p) {}
+  } callback(pumped);
+  AddFile(tree.root, "f", 10, {{1, 1}});
+  CheckAll(tree.root);
+  ASSERT_EQ(pumping.RecoverFilesInThread(device.get(), &callback, tree.root, target.c_str()),
+            CFileRecoverer::kResultOk);
+  EXPECT_GE(pumped, 3);
+  EXPECT_NE(callback.worker, caller);
+  EXPECT_EQ(pumping.GetRecoveredFileCount(), 1u);
+}
+
+class SingleFile : public Recovery, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(SingleFile, RecoversIntoANewPathAndNeverOverAnExistingOne) {
+  CFileNode* file = AddFile(tree.root, "one.bin", 3000, {{10, 3}});
+  fs::create_directories(target);
+  const std::string path = target + "/one.bin";
+  EXPECT_EQ(recoverer.RecoverFileInThread(device.get(), nullptr, file, path.c_str(), GetParam()), 1);
+  EXPECT_EQ(recoverer.GetResultCode(), CFileRecoverer::kResultOk);
+  EXPECT_EQ(ReadWholeFile(path), Expected({{10, 3}}, 3000));
+
+  const std::string taken = target + "/taken.bin";
+  WriteWholeFile(taken, "user");
+  corvale::log::ScopedCapture log;
+  EXPECT_EQ(recoverer.RecoverFileInThread(device.get(), nullptr, file, taken.c_str(), GetParam()), 0);
+  EXPECT_EQ(recoverer.GetResultCode(), CFileRecoverer::kResultFailed);
+  EXPECT_EQ(ReadWholeFile(taken).size(), 4u);
+  EXPECT_TRUE(log.Has("Failed to recover file :" + taken));
+}
+
+INSTANTIATE_TEST_SUITE_P(Threads, SingleFile, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "on_worker" : "inline"; });
+
+TEST_F(Recovery, OneFileRecoveriesOfTheSameNodeWaitForEachOther) {
+  CFileNode* file = AddFile(tree.root, "one.bin", 3000, {{10, 3}});
+  fs::create_directories(target);
+  std::vector<std::thread> threads;
+  std::atomic<int> recovered{0};
+  for (int i = 0; i < 4; ++i) {
+    threads.emplace_back([&, i] {
+      CFileRecoverer own;
+      const std::string path = target + "/copy" + std::to_string(i);
+      recovered += own.RecoverFileInThread(device.get(), nullptr, file, path.c_str(), false);
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(recovered, 4);
+  for (int i = 0; i < 4; ++i)
+    EXPECT_EQ(ReadWholeFile(target + "/copy" + std::to_string(i)), Expected({{10, 3}}, 3000));
+}
+
+struct SourceQueryReset {
+  ~SourceQueryReset() { CFileRecoverer::SetSourceDeviceQuery({}); }
+};
+
+TEST(SourceDrive, ComparesTheTargetsDeviceNumberWithTheSources) {
+  SourceQueryReset reset;
+  const std::string folder = corvale::test::ScratchDir();
+  struct stat st {};
+  ASSERT_EQ(stat(folder.c_str(), &st), 0);
+  const uint64_t here = st.st_dev;
+
+  EXPECT_FALSE(CFileRecoverer::IsPathOnSourceDrive(folder.c_str()));  // no question installed
+  CFileRecoverer::SetSourceDeviceQuery([&] { return std::vector<uint64_t>{here + 1, here}; });
+  EXPECT_TRUE(CFileRecoverer::IsPathOnSourceDrive(folder.c_str()));
+  EXPECT_TRUE(CFileRecoverer::IsPathOnSourceDrive((folder + "/not/made/yet").c_str()));
+  struct stat proc {};
+  if (stat("/proc/self", &proc) == 0 && proc.st_dev != here) {
+    EXPECT_FALSE(CFileRecoverer::IsPathOnSourceDrive("/proc/self"));
+  }
+  EXPECT_FALSE(CFileRecoverer::IsPathOnSourceDrive(""));
+
+  CFileRecoverer::SetSourceDeviceQuery([&] { return std::vector<uint64_t>{here + 1}; });
+  EXPECT_FALSE(CFileRecoverer::IsPathOnSourceDrive(folder.c_str()));
+  CFileRecoverer::SetSourceDeviceQuery([]() -> std::vector<uint64_t> { throw std::runtime_error("gone"); });
+  EXPECT_FALSE(CFileRecoverer::IsPathOnSourceDrive(folder.c_str()));
+}
+
+TEST(TempPathName, GivesAFreeNameAndRemovesItsVariants) {
+  const std::string folder = corvale::test::ScratchDir();
+  const char* old = getenv("TMPDIR");
+  const std::string saved = old != nullptr ? old : "";
+  setenv("TMPDIR", (folder + "/").c_str(), 1);
+  CTempPathNameSignle& provider = CTempPathNameSignle::GetInstance();
+  const std::string name = provider.GetTempFileName();
+  if (old != nullptr) {
+    setenv("TMPDIR", saved.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+
+  ASSERT_FALSE(name.empty());
+  EXPECT_EQ(fs::path(name).parent_path(), fs::path(folder));
+  EXPECT_EQ(fs::path(name).filename().string().substr(0, 3), "~@!");
+  EXPECT_EQ(fs::path(name).extension(), ".tmp");
+  EXPECT_FALSE(fs::exists(name));
+  const std::string stem = name.substr(0, name.size() - 4);
+  for (const char* ext : {".tmp", ".doc", ".xls"}) WriteWholeFile(stem + ext, "x");
+  provider.DeleteTempFiles();
+  EXPECT_TRUE(fs::is_empty(folder));
+}
+
+}  // namespace

@@ -1,0 +1,200 @@
+// The launcher's entry point, in this process with its checks answered by the test, and the real
+// QBX program started as the user starts it.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "launcher/Launcher.h"
+#include "platform/NamedMutex.h"
+#include "support/Fixtures.h"
+#include "support/NamedObjectNamespace.h"
+#include "support/Programs.h"
+
+using corvale::NamedMutex;
+using corvale::launcher::LauncherMain;
+using corvale::launcher::LauncherServices;
+using corvale::launcher::WatchSettings;
+using corvale::test::Environment;
+using corvale::test::ReadFileText;
+using corvale::test::RunningProgram;
+using corvale::test::ScopedNamedObjectNamespace;
+using corvale::test::WaitUntil;
+
+namespace {
+
+constexpr const char* kTitle = "Corvale Hard Drive Data Recovery";
+constexpr const char* kAlreadyRunning = "Corvale Hard Drive Data Recovery has been running!";
+constexpr const char* kNeedsAdministrator =
+    "You must have administrator rights to run Corvale Hard Drive Data Recovery!";
+constexpr const char* kUnsupportedSystem =
+    "Corvale Hard Drive Data Recovery should be running Under Windows 2000/XP/2003/VISTA/7/2008!";
+
+struct Shown {
+  std::string text;
+  std::string caption;
+};
+
+// Entry-point services that record the boxes and the watch instead of showing and starting.
+struct RecordingServices {
+  std::vector<Shown> boxes;
+  int watches = 0;
+  bool loaderHeldDuringWatch = false;
+  LauncherServices services;
+
+  RecordingServices() {
+    services.messageBox = [this](const std::string& text, const std::string& caption) {
+      boxes.push_back({text, caption});
+    };
+    services.isUserAdmin = [] { return true; };
+    services.systemName = [] { return std::string("Linux"); };
+    services.launchAndWatch = [this](const WatchSettings&) {
+      ++watches;
+      loaderHeldDuringWatch = NamedMutex::Exists(corvale::kLoaderMutexName);
+      return 1;
+    };
+  }
+};
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The programs installed side by side as the build installs them, with the stand-in or the real
+// main program as "corvale".
+class Installation {
+ public:
+  explicit Installation(const std::string& mainProgram) : m_dir(corvale::test::ScratchDir()) {
+    chmod(m_dir.c_str(), 0777);
+    corvale::test::InstallProgram(CORVALE_QBX_PROGRAM, m_dir, "QBX");
+    corvale::test::InstallProgram(CORVALE_REPORT_PROGRAM, m_dir, "QBXReport");
+    corvale::test::InstallProgram(mainProgram, m_dir, "corvale");
+    mkdir((m_dir + "/state").c_str(), 0777);
+    chmod((m_dir + "/state").c_str(), 0777);
+  }
+  Environment Env(const std::string& script) const {
+    return {{"FAKE_CORVALE_SCRIPT", script},
+            {"FAKE_CORVALE_STATE", m_dir + "/state"},
+            {"CORVALE_REGISTRY", m_dir + "/registry.ini"},
+            {"QT_QPA_PLATFORM", "offscreen"},
+            {"CORVALE_DEBUG", ""}};
+  }
+  std::string Qbx() const { return m_dir + "/QBX"; }
+  std::string Log() const { return ReadFileText(m_dir + "/CorvaleDataRecovery.log"); }
+  std::string Report() const { return ReadFileText(m_dir + "/QBXReport.txt"); }
+  bool Started() const { return !ReadFileText(m_dir + "/state/starts").empty(); }
+
+ private:
+  std::string m_dir;
+};
+
+}  // namespace
+
+TEST(LauncherEntry, RefusalsShowTheirTextAndEndWithOne) {
+  ScopedNamedObjectNamespace ns;
+  struct Case {
+    const char* name;
+    std::string system;
+    bool admin;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"not Linux", "FreeBSD", true, kUnsupportedSystem},
+      {"no rights", "Linux", false, kNeedsAdministrator},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RecordingServices r;
+    r.services.systemName = [&] { return c.system; };
+    r.services.isUserAdmin = [&] { return c.admin; };
+    EXPECT_EQ(LauncherMain(r.services), 1);
+    ASSERT_EQ(r.boxes.size(), 1u);
+    EXPECT_EQ(r.boxes[0].text, c.text);
+    EXPECT_EQ(r.boxes[0].caption, kTitle);
+    EXPECT_EQ(r.watches, 0);
+  }
+}
+
+TEST(LauncherEntry, SecondLauncherIsRefused) {
+  ScopedNamedObjectNamespace ns;
+  NamedMutex first(corvale::launcher::kLauncherMutexName, true);
+  RecordingServices r;
+  EXPECT_EQ(LauncherMain(r.services), 1);
+  ASSERT_EQ(r.boxes.size(), 1u);
+  EXPECT_EQ(r.boxes[0].text, kAlreadyRunning);
+  EXPECT_EQ(r.watches, 0);
+}
+
+TEST(LauncherEntry, LoaderMutexIsHeldWhileTheMainProgramIsWatched) {
+  ScopedNamedObjectNamespace ns;
+  RecordingServices r;
+  EXPECT_EQ(LauncherMain(r.services), 0);
+  EXPECT_TRUE(r.boxes.empty());
+  EXPECT_EQ(r.watches, 1);
+  EXPECT_TRUE(r.loaderHeldDuringWatch);
+  EXPECT_FALSE(NamedMutex::Exists(corvale::kLoaderMutexName));
+  EXPECT_FALSE(NamedMutex::Exists(corvale::launcher::kLauncherMutexName));
+}
+
+TEST(LauncherRights, RootOrAUserWhoCanReadEveryDisk) {
+  std::string dir = corvale::test::ScratchDir();
+  std::string sys = dir + "/sys";
+  std::string dev = dir + "/dev";
+  for (const char* d : {"/sys", "/sys/sda", "/sys/sda/device", "/sys/loop0", "/dev"})
+    mkdir((dir + d).c_str(), 0755);
+  EXPECT_FALSE(corvale::launcher::CanReadMachineDisks(sys, dev)) << "a disk that cannot be opened";
+  int fd = open((dev + "/sda").c_str(), O_CREAT | O_WRONLY, 0644);
+  close(fd);
+  EXPECT_TRUE(corvale::launcher::CanReadMachineDisks(sys, dev)) << "loop devices are not the machine's disks";
+  EXPECT_FALSE(corvale::launcher::CanReadMachineDisks(dir + "/none", dev));
+  if (geteuid() == 0) {
+    EXPECT_TRUE(corvale::launcher::IsUserAdmin());
+  }
+}
+
+TEST(LauncherProgram, UserWithoutRightsIsRefused) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run the launcher as another user";
+  ScopedNamedObjectNamespace ns;
+  Installation install(CORVALE_FAKE_MAIN_PROGRAM);
+  Environment env = install.Env("exit:0");
+  env.push_back({"XDG_RUNTIME_DIR", ""});
+  RunningProgram qbx(install.Qbx(), {}, env, 65534);
+  ASSERT_TRUE(qbx.Wait(30000));
+  EXPECT_EQ(qbx.ExitCode(), 1) << qbx.Stderr();
+  EXPECT_TRUE(Contains(qbx.Stderr(), kNeedsAdministrator)) << qbx.Stderr();
+  EXPECT_FALSE(install.Started());
+}
+
+TEST(LauncherProgram, SecondLauncherRefusesWhileTheFirstWatches) {
+  ScopedNamedObjectNamespace ns;
+  Installation install(CORVALE_FAKE_MAIN_PROGRAM);
+  RunningProgram first(install.Qbx(), {}, install.Env("log:running,hang"));
+  ASSERT_TRUE(WaitUntil([&] { return install.Started(); }, 20000)) << first.Stderr();
+
+  RunningProgram second(install.Qbx(), {}, install.Env("exit:0"));
+  ASSERT_TRUE(second.Wait(30000));
+  EXPECT_EQ(second.ExitCode(), 1);
+  EXPECT_TRUE(Contains(second.Stderr(), std::string(kTitle) + ": " + kAlreadyRunning)) << second.Stderr();
+
+  // The first launcher's log gets the program's lines within one wake-up.
+  EXPECT_TRUE(WaitUntil([&] { return Contains(install.Log(), "running\n"); }, 15000)) << install.Log();
+  for (pid_t child : corvale::test::ChildrenOf(first.Pid())) kill(child, SIGTERM);
+  ASSERT_TRUE(first.Wait(30000));
+  EXPECT_EQ(first.ExitCode(), 0);
+  EXPECT_TRUE(install.Report().empty()) << "being told to stop is no crash";
+}
+
+TEST(LauncherProgram, RestartsAfterOutOfMemoryAndReportsACrash) {
+  ScopedNamedObjectNamespace ns;
+  Installation install(CORVALE_FAKE_MAIN_PROGRAM);
+  RunningProgram qbx(install.Qbx(), {}, install.Env("oom;log:restarted,segv"));
+  ASSERT_TRUE(qbx.Wait(60000)) << qbx.Stderr();
+  EXPECT_EQ(qbx.ExitCode(), 0) << qbx.Stderr();
+  std::string log = install.Log();
+  EXPECT_TRUE(Contains(log, "Failed to alloc")) << log;
+  EXPECT_TRUE(Contains(log, "restarted\n")) << log;
+  EXPECT_TRUE(WaitUntil([&] { return !install.Report().empty(); }, 10000));
+}

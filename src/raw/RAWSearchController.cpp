@@ -8,6 +8,7 @@
 #include "raw/RawFileInfo.h"
 #include "raw/RawFileInfoList.h"
 #include "raw/RawSectorReader.h"
+#include "storage/CheckedMath.h"
 
 // What the analysers measure against during the scan: sectors held in the ring come from memory,
 // the rest from the scanned device. It answers the scanned device's sector count, not the ring's,
@@ -77,6 +78,11 @@ void CRAWSearchController::EndSearch() {
   m_begun = false;
 }
 
+uint64_t CRAWSearchController::BytesToEnd(uint64_t start) const {
+  if (start >= m_deviceSectors) return 0;
+  return corvale::checkedMul(m_deviceSectors - start, m_sectorSize).value_or(UINT64_MAX);
+}
+
 void CRAWSearchController::MeasurePending(uint64_t oldestBlockEnd) {
   RingView view(m_ring, m_device);
   while (!m_pending.empty()) {
@@ -90,8 +96,8 @@ void CRAWSearchController::MeasurePending(uint64_t oldestBlockEnd) {
       measured = false;
     }
     // A failed pass leaves no half-measured size behind: the tree measures the file again.
-    const uint64_t toEnd = (m_deviceSectors - file->GetStartSector()) * m_sectorSize;
-    file->SetFileSize(measured ? corvale::CapRawFileSize(file->GetFileSize(), toEnd) : 0);
+    file->SetFileSize(
+        measured ? corvale::CapRawFileSize(file->GetFileSize(), BytesToEnd(file->GetStartSector())) : 0);
   }
 }
 

@@ -46,6 +46,8 @@ class CRAWSearchController : public IFileSystemSearchController {
  private:
   class RingView;
   void MeasurePending(uint64_t oldestBlockEnd);
+  // Bytes from `start` to the device's end: no size may pass it.
+  uint64_t BytesToEnd(uint64_t start) const;
 
   CRawFileAnalyserList* m_analysers;
   IStorageDevice* m_device = nullptr;

@@ -7,8 +7,7 @@
 bool CBufferStorageDevice::Init(IStorageDevice* underlying, uint64_t windowStart, int32_t sectorSize,
                                 uint32_t sectorsPerBlock, uint32_t blockCount) {
   m_initialised = false;
-  m_ring.clear();
-  m_ring.shrink_to_fit();
+  m_ring.Reset(0);
   m_underlying = underlying;
   m_windowStart = windowStart;
   m_sectorSize = sectorSize;
@@ -16,6 +15,7 @@ bool CBufferStorageDevice::Init(IStorageDevice* underlying, uint64_t windowStart
   m_blockCount = blockCount;
   m_buffered = 0;
   m_writePosition = 0;
+  m_begun = false;
   m_sectorBytes = static_cast<uint64_t>(GetSectorSize());
 
   // The ring index is taken modulo the capacity, so an empty ring would divide by zero.
@@ -30,13 +30,15 @@ bool CBufferStorageDevice::Init(IStorageDevice* underlying, uint64_t windowStart
     return false;
   }
   m_capacity = static_cast<uint32_t>(*capacity);
-  m_ring.assign(static_cast<size_t>(*bytes), 0);
+  // Not zeroed: the ring answers only for sectors pushed into it.
+  m_ring.Reset(static_cast<size_t>(*bytes));
   m_initialised = true;
   return true;
 }
 
 void CBufferStorageDevice::PushBlock(const void* block) {
   if (!m_initialised) return;
+  m_begun = false;
   std::memcpy(RingSector(m_writePosition), block, m_sectorsPerBlock * m_sectorBytes);
   m_writePosition =
       static_cast<uint32_t>((static_cast<uint64_t>(m_writePosition) + m_sectorsPerBlock) % m_capacity);
@@ -49,16 +51,39 @@ void CBufferStorageDevice::PushBlock(const void* block) {
 
 void CBufferStorageDevice::PushBlock(uint64_t firstSector, const void* block) {
   if (!m_initialised) return;
-  // Compared in subtraction form: a window near the top of the sector range must not wrap round
-  // and seem to follow on.
-  bool followsOn =
-      m_buffered > 0 && firstSector >= m_windowStart && firstSector - m_windowStart == m_buffered;
-  if (!followsOn) {
+  if (!FollowsOn(firstSector)) {
     m_windowStart = firstSector;
     m_buffered = 0;
     m_writePosition = 0;
   }
   PushBlock(block);
+}
+
+uint8_t* CBufferStorageDevice::BeginBlock(uint64_t firstSector) {
+  if (!m_initialised) return nullptr;
+  // A block begun before and never committed left its storage out of the ring already: it
+  // follows on from what the ring still holds, or starts a new window, like any other block.
+  if (!FollowsOn(firstSector)) {
+    m_windowStart = firstSector;
+    m_buffered = 0;
+    m_writePosition = 0;
+  } else if (m_buffered == m_capacity) {
+    // The oldest block's storage is about to be overwritten: it leaves the ring now.
+    m_windowStart += m_sectorsPerBlock;
+    m_buffered -= m_sectorsPerBlock;
+  }
+  m_begun = true;
+  return RingSector(m_writePosition);
+}
+
+void CBufferStorageDevice::CommitBlock(uint64_t firstSector) {
+  // Only the block just begun can be committed; anything else would claim storage never written.
+  if (!m_initialised || !m_begun) return;
+  m_begun = false;
+  if (firstSector < m_windowStart || firstSector - m_windowStart != m_buffered) return;
+  m_writePosition =
+      static_cast<uint32_t>((static_cast<uint64_t>(m_writePosition) + m_sectorsPerBlock) % m_capacity);
+  m_buffered += m_sectorsPerBlock;
 }
 
 bool CBufferStorageDevice::ReadSectors(void* buffer, uint64_t firstSector, uint64_t count) {

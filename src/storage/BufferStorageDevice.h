@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "storage/HugePageBuffer.h"
 #include "storage/IStorageDevice.h"
 
 class CBufferStorageDevice : public IStorageDevice {
@@ -31,6 +32,15 @@ class CBufferStorageDevice : public IStorageDevice {
   // `firstSector`, so the ring never answers for sectors it does not hold.
   void PushBlock(uint64_t firstSector, const void* block);
 
+  // The same push for a caller that reads the block straight into the ring, saving the copy:
+  // BeginBlock gives the storage the block will occupy (sectors per block x sector size bytes), and
+  // CommitBlock(firstSector) then makes it part of the ring, with the same outcome as
+  // PushBlock(firstSector, ·). The block that storage held (the oldest, when the ring is full) leaves
+  // the ring at BeginBlock, so a block that is begun but never committed (its read failed) is never
+  // answered for. Null when the ring is not initialised.
+  uint8_t* BeginBlock(uint64_t firstSector);
+  void CommitBlock(uint64_t firstSector);
+
   // Served from memory when the ring holds the whole range; any other read is passed unchanged to
   // the underlying device (false when there is none).
   bool ReadSectors(void* buffer, uint64_t firstSector, uint64_t count) override;
@@ -45,8 +55,14 @@ class CBufferStorageDevice : public IStorageDevice {
 
  private:
   uint8_t* RingSector(uint64_t index) { return m_ring.data() + index * m_sectorBytes; }
+  // True when a block at `firstSector` follows on from the sectors held.
+  bool FollowsOn(uint64_t firstSector) const {
+    // Compared in subtraction form: a window near the top of the sector range must not wrap round
+    // and seem to follow on.
+    return m_buffered > 0 && firstSector >= m_windowStart && firstSector - m_windowStart == m_buffered;
+  }
 
-  std::vector<uint8_t> m_ring;
+  corvale::HugePageBuffer m_ring;
   uint64_t m_windowStart = 0;
   uint64_t m_buffered = 0;
   uint32_t m_writePosition = 0;
@@ -54,6 +70,7 @@ class CBufferStorageDevice : public IStorageDevice {
   uint32_t m_blockCount = 0;
   uint32_t m_capacity = 0;
   bool m_initialised = false;
+  bool m_begun = false;  // a block was begun and not yet committed
   IStorageDevice* m_underlying = nullptr;
   // Bytes of one sector as the ring stores it (the reported sector size).
   uint64_t m_sectorBytes = 0;

@@ -1,0 +1,50 @@
+#pragma once
+// File-type ids of carved files and the process-wide table of their extensions and descriptions.
+//
+// Ids: 0 "Raw" (no recognised type); 1..73 the built-in types; 74..999 unused; 1000..1999 handed out
+// at run time to the types of signature scripts, one per distinct extension; -1 an analyser with no
+// type of its own. Rows 0..73 are fixed; the rest start empty and only the script rows are ever
+// filled. Readers index by id, so every id from a file, a state stream or a script is checked with
+// IsRawFileTypeIdInTable before it is used as an index.
+
+#include <cstdint>
+
+constexpr int32_t kRawFileTypeCount = 2000;
+constexpr int32_t kLastBuiltInRawFileType = 73;
+constexpr int32_t kFirstCustomRawFileType = 1000;
+constexpr int32_t kNoRawFileType = -1;
+constexpr int32_t kRawExtensionChars = 6;     // at most 5 characters and the NUL
+constexpr int32_t kRawDescriptionChars = 80;  // at most 79 characters and the NUL
+
+// Built-in ids by name, for the analysers that choose among several.
+enum RawFileTypeId : int32_t {
+  kRawTypeRaw = 0,
+  kRawTypeBMP = 9,
+  kRawTypeCPT = 15,
+  kRawTypeCRW = 16,
+  kRawTypeCUR = 18,
+  kRawTypeEMF = 24,
+  kRawTypeGIF = 28,
+  kRawTypeICO = 32,
+  kRawTypeJPG = 33,
+  kRawTypePNG = 47,
+  kRawTypePSD = 50,
+  kRawTypePSP = 51,
+  kRawTypeTIF = 60,
+  kRawTypeWMF = 66,
+  kRawTypeNEF = 73,
+};
+
+struct RawFileTypeTable {
+  char Extensions[kRawFileTypeCount][kRawExtensionChars];
+  char Descriptions[kRawFileTypeCount][kRawDescriptionChars];
+};
+
+// The one table of the process, built on first use.
+RawFileTypeTable& GetRawFileTypeTable();
+
+inline bool IsRawFileTypeIdInTable(int64_t id) { return id >= 0 && id < kRawFileTypeCount; }
+
+// The extension (upper case, no dot) and description of `id`; empty for an id outside the table.
+const char* GetRawFileExtension(int32_t id);
+const char* GetRawFileDescription(int32_t id);

@@ -96,7 +96,7 @@ std::vector<Expected> ExpectedFiles(uint32_t cb) {
       {"Old Folder/Inner/Some long inner name.txt", "inner2", cb + 10, true},
   };
   for (int i = 1; i <= 40; ++i) {
-    char number[8];
+    char number[16];
     std::snprintf(number, sizeof number, "%02d", i);
     files.push_back({std::string("many/Many file number ") + number + " with a long name.txt",
                      std::string("many") + number, 64, false});

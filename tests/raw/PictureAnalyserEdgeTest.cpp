@@ -49,7 +49,7 @@ class Pictures : public testing::Test {
 
 TEST_F(Pictures, JpegWithoutEndMarkerEndsAtThreeBytesAPixelAfterTheScanStart) {
   Bytes f = Picture("jfif.jpg");
-  f.resize(f.size() - 2);  // drop FF D9
+  f.erase(f.end() - 2, f.end());  // drop FF D9
   const uint64_t scan = JpegScanStart(f);
   ASSERT_GT(scan, 0u);
   MemoryDevice device(Planted(f, 1, 640 * 480 * 3 + 4096, /*zeroTail=*/true));
@@ -61,7 +61,7 @@ TEST_F(Pictures, JpegWithoutEndMarkerEndsAtThreeBytesAPixelAfterTheScanStart) {
 
 TEST_F(Pictures, JpegEndScanStopsAtTheDeviceEndAndTheSizeLimit) {
   Bytes f = Picture("large.jpg");
-  f.resize(f.size() - 2);
+  f.erase(f.end() - 2, f.end());
   auto jpg = Make(C::FileJPG);
   {
     MemoryDevice device(Planted(f, 2, 0, true));

@@ -1,0 +1,8 @@
+#pragma once
+// What the FAT engine hands the recovery core when the program starts: the way to make empty FAT
+// file properties, so that saved trees holding FAT files can be restored.
+//
+// Every program that links the engine registers it before main() runs (the build asks the linker to
+// keep this registration, see CMakeLists.txt); calling RegisterFATEngine again does no harm.
+
+bool RegisterFATEngine();

@@ -2,6 +2,7 @@
 
 #include "core/FileProperties.h"
 #include "ntfs/NTFSFileProperties.h"
+#include "ntfs/SearchedNTFSPartitionInfo.h"
 
 namespace {
 
@@ -9,7 +10,11 @@ IFileProperties* MakeNTFSFileProperties() { return CreateNTFSFileProperties(); }
 
 }  // namespace
 
-bool RegisterNTFSEngine() { return RegisterFilePropertiesFactory(kPropertiesNtfs, &MakeNTFSFileProperties); }
+bool RegisterNTFSEngine() {
+  const bool properties = RegisterFilePropertiesFactory(kPropertiesNtfs, &MakeNTFSFileProperties);
+  const bool partitions = RegisterSearchedNTFSPartitionInfo();
+  return properties && partitions;
+}
 
 namespace {
 

@@ -23,6 +23,7 @@
 #include "core/StateIo.h"
 #include "ntfs/FileRecordAttribute.h"
 #include "ntfs/NTFSFileProperties.h"
+#include "ntfs/SearchedNTFSPartitionInfo.h"
 #include "storage/MemoryDevice.h"
 
 namespace attr = corvale::ntfs::attr;
@@ -484,9 +485,11 @@ TEST(NtfsFileProperties, ATornRecordNamesItsFileButGivesNoData) {
 }
 
 TEST(NtfsFileProperties, SavedAndLoadedThroughTheStateStream) {
-  // The engine's factory is there without anyone registering it by hand.
+  // The engine's factories are there without anyone registering them by hand.
   std::unique_ptr<IFileProperties> made(CreateFileProperties(kPropertiesNtfs));
   ASSERT_NE(dynamic_cast<CNTFSFileProperties*>(made.get()), nullptr);
+  EXPECT_NE(dynamic_cast<CSearchedNTFSPartitionInfo*>(CreateSearchedPartitionInfo(kPartitionInfoNtfs).get()),
+            nullptr);
 
   CNTFSFileProperties p;
   p.SetName("Größe 日本.txt");

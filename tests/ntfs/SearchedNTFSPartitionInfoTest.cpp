@@ -53,7 +53,8 @@ struct KindsScope {
     RegisterSearchedPartitionInfoFactory(kPartitionInfoExt2, &MakeOther);
   }
   ~KindsScope() {
-    RegisterSearchedPartitionInfoFactory(kPartitionInfoNtfs, nullptr);
+    // The NTFS kind goes back to what the engine registered when the program started.
+    RegisterSearchedNTFSPartitionInfo();
     RegisterSearchedPartitionInfoFactory(kPartitionInfoExt2, nullptr);
   }
 };
@@ -213,7 +214,11 @@ TEST(SearchedNTFSPartitionInfo, RegisteredKindIsMadeWithSectorSize512) {
     EXPECT_EQ(made->GetSectorSize(), 512u);
     EXPECT_TRUE(RegisterSearchedNTFSPartitionInfo());  // again: no harm
   }
+  // The engine registered the kind when the program started; without it nothing is made.
+  EXPECT_NE(CreateSearchedPartitionInfo(kPartitionInfoNtfs), nullptr);
+  RegisterSearchedPartitionInfoFactory(kPartitionInfoNtfs, nullptr);
   EXPECT_EQ(CreateSearchedPartitionInfo(kPartitionInfoNtfs), nullptr);
+  RegisterSearchedNTFSPartitionInfo();
 }
 
 // The way a saved scan goes: found partitions of three kinds in one section of a compressed state

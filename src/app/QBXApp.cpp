@@ -5,13 +5,9 @@
 #include <strings.h>
 
 #include <QApplication>
-#include <QString>
 #include <QWidget>
 
-#include "app/AppInfo.h"
-#include "app/MessageBox.h"
-#include "app/RunReport.h"
-#include "app/UsageStatistics.h"
+#include "app/MainFrame.h"
 #include "platform/Allocation.h"
 #include "platform/FileMappingLog.h"
 #include "platform/Language.h"
@@ -19,6 +15,10 @@
 #include "platform/Log.h"
 #include "platform/ProgramFolder.h"
 #include "platform/StringTable.h"
+#include "ui/AppInfo.h"
+#include "ui/MessageBox.h"
+#include "ui/RunReport.h"
+#include "ui/UsageStatistics.h"
 
 int LogLevelFromCommandLine(int argc, const char* const* argv) {
   for (int i = 1; i < argc; ++i) {
@@ -28,12 +28,7 @@ int LogLevelFromCommandLine(int argc, const char* const* argv) {
   return LOGLEVEL_NORMAL;
 }
 
-std::unique_ptr<QWidget> CreateEmptyMainFrame() {
-  auto frame = std::make_unique<QWidget>();
-  frame->setWindowTitle(QString::fromStdString(GetProductTitle()));
-  frame->resize(1000, 700);
-  return frame;
-}
+std::unique_ptr<QWidget> CreateMainFrame() { return std::make_unique<CMainFrame>(); }
 
 CQBXApp::CQBXApp() : CQBXApp(Services{}) {}
 
@@ -42,7 +37,7 @@ CQBXApp::CQBXApp(Services services) : m_services(std::move(services)) {
   if (!m_services.initLog) m_services.initLog = InitLog;
   if (!m_services.connectSharedLog) m_services.connectSharedLog = corvale::ConnectLogToSharedBuffer;
   if (!m_services.logFolder) m_services.logFolder = platform::ProgramFolder;
-  if (!m_services.createMainFrame) m_services.createMainFrame = CreateEmptyMainFrame;
+  if (!m_services.createMainFrame) m_services.createMainFrame = CreateMainFrame;
 }
 
 CQBXApp::~CQBXApp() = default;

@@ -13,12 +13,13 @@
 #include <memory>
 #include <string>
 
+#include "platform/LauncherProtocol.h"
 #include "platform/NamedMutex.h"
 #include "platform/RecoveryContext.h"
 
 class QWidget;
 
-inline constexpr const char* kMainInstanceMutexName = "CORVALETARN0_Mutex_482913_Halvern";
+inline constexpr const char* kMainInstanceMutexName = corvale::kMainInstanceMutexName;
 
 // String ids used at start-up.
 constexpr unsigned kStringProductTitle = 346;
@@ -65,5 +66,5 @@ class CQBXApp {
   int m_exitCode = 0;
 };
 
-// The default main window until the real one exists: an empty frame of the program's size.
-std::unique_ptr<QWidget> CreateEmptyMainFrame();
+// The main window: the frame whose view holds the wizard sheet.
+std::unique_ptr<QWidget> CreateMainFrame();

@@ -12,10 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/AppInfo.h"
-#include "app/MessageBox.h"
 #include "app/QBXApp.h"
-#include "app/UsageStatistics.h"
 #include "platform/Allocation.h"
 #include "platform/Language.h"
 #include "platform/LauncherProtocol.h"
@@ -25,6 +22,10 @@
 #include "support/Fixtures.h"
 #include "support/NamedObjectNamespace.h"
 #include "support/Programs.h"
+#include "support/QtTestApp.h"
+#include "ui/AppInfo.h"
+#include "ui/MessageBox.h"
+#include "ui/UsageStatistics.h"
 
 using corvale::log::Channel;
 using corvale::log::ScopedCapture;
@@ -32,16 +33,8 @@ using corvale::test::ScopedNamedObjectNamespace;
 
 namespace {
 
-QApplication& Application() {
-  static int argc = 1;
-  static char name[] = "corvale";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = [] {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    return new QApplication(argc, argv);
-  }();
-  return *app;
-}
+// One application object for every suite of this program.
+QApplication& Application() { return corvale::test::TestApplication(); }
 
 struct InitLogCall {
   std::string path;

@@ -6,11 +6,11 @@
 
 #include <gtest/gtest.h>
 
-#include "app/AppInfo.h"
-#include "app/RunReport.h"
 #include "core/SearchedPartitionInfo.h"
 #include "platform/Log.h"
 #include "platform/ProgramFolder.h"
+#include "ui/AppInfo.h"
+#include "ui/RunReport.h"
 
 using corvale::log::Channel;
 using corvale::log::ScopedCapture;

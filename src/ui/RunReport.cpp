@@ -1,4 +1,4 @@
-#include "app/RunReport.h"
+#include "ui/RunReport.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -10,10 +10,10 @@
 #include <gnu/libc-version.h>
 #include <sys/utsname.h>
 
-#include "app/AppInfo.h"
 #include "core/SearchedPartitionInfo.h"
 #include "platform/Allocation.h"
 #include "platform/Log.h"
+#include "ui/AppInfo.h"
 
 namespace corvale {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/SourceRecords.h"
+#include "ui/SourceRecords.h"
 
 class CSearchedPartitionInfo;
 

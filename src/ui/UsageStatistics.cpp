@@ -1,4 +1,4 @@
-#include "app/UsageStatistics.h"
+#include "ui/UsageStatistics.h"
 
 #include <mutex>
 #include <string>

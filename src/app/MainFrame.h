@@ -1,0 +1,59 @@
+#pragma once
+// The program's only top-level window and the view inside it that holds the wizard sheet. The
+// window's client area is 1000 x 700 pixels; on the welcome page it keeps that size, on every other
+// page the user may make it larger but never smaller.
+
+#include <QMainWindow>
+#include <QPointer>
+#include <QSize>
+
+#include "wizard/WizardFrame.h"
+#include "wizard/WizardSheet.h"
+#include "wizard/WizardSheetController.h"
+
+// The main window's client view: it carries the sheet and the sheet controller, each given to the
+// other, and keeps the sheet as large as itself.
+class CChildView : public QWidget {
+  Q_OBJECT
+
+ public:
+  // The pane number of the view in the main window.
+  static constexpr int kControlId = 59648;
+
+  CChildView(IWizardFrame* frame, QWidget* parent);
+  ~CChildView() override;
+
+  CWizardSheet* GetWizardSheet() const { return m_sheet; }
+  CWizardSheetController& SheetController() { return m_sheetController; }
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  QPointer<CWizardSheet> m_sheet;
+  CWizardSheetController m_sheetController;
+};
+
+class CMainFrame : public QMainWindow, public IWizardFrame {
+  Q_OBJECT
+
+ public:
+  static constexpr int kClientWidth = 1000;
+  static constexpr int kClientHeight = 700;
+
+  CMainFrame();
+  ~CMainFrame() override;
+
+  CChildView* ChildView() const { return m_view; }
+  bool IsWindowResizable() const { return m_resizable; }
+
+  void SetWindowResizable(bool resizable) override;
+  void BringToForeground() override;
+  void CloseWithoutAsking() override;
+
+ private:
+  CChildView* m_view = nullptr;
+  // The window may be resized; set at first, as the window is made before the sheet shows a page.
+  bool m_resizable = true;
+  QSize m_createdSize;
+};

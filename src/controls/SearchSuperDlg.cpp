@@ -1,0 +1,31 @@
+#include "controls/SearchSuperDlg.h"
+
+#include <QPushButton>
+
+#include "controls/DialogTemplate.h"
+
+using corvale::ui::DluRect;
+
+CSearchSuperDlg::CSearchSuperDlg(int templateId, QWidget* parent)
+    : QDialog(parent), m_templateId(templateId) {
+  if (templateId == kPlainTemplate) BuildPlainTemplate();
+}
+
+CSearchSuperDlg::CSearchSuperDlg(QWidget* parent) : CSearchSuperDlg(kPlainTemplate, parent) {}
+
+CSearchSuperDlg::~CSearchSuperDlg() = default;
+
+void CSearchSuperDlg::BuildPlainTemplate() {
+  setWindowTitle(QStringLiteral("Dialog"));
+  const QRect frame = DluRect(0, 0, 186, 95);
+  setFixedSize(frame.size());
+  auto* ok = new QPushButton(QStringLiteral("OK"), this);
+  corvale::ui::SetControlId(ok, corvale::ui::kIdOk);
+  ok->setGeometry(DluRect(129, 7, 50, 14));
+  ok->setDefault(true);
+  connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+  auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+  corvale::ui::SetControlId(cancel, corvale::ui::kIdCancel);
+  cancel->setGeometry(DluRect(129, 24, 50, 14));
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}

@@ -1,0 +1,121 @@
+#include "ui/Pictures.h"
+
+#include <algorithm>
+#include <map>
+
+#include <QString>
+#include <QStringList>
+
+#include "ui/pictures/Painters.h"
+
+namespace corvale::ui {
+namespace {
+
+using pictures::BarButtonIcon;
+using pictures::ButtonState;
+
+constexpr ButtonState kStates[] = {ButtonState::Normal, ButtonState::Hover, ButtonState::Pushed,
+                                   ButtonState::Disabled};
+
+uint32_t BitmapOf(const ButtonBitmaps& set, ButtonState state) {
+  switch (state) {
+    case ButtonState::Normal:
+      return set.normal;
+    case ButtonState::Hover:
+      return set.hover;
+    case ButtonState::Pushed:
+      return set.push;
+    case ButtonState::Disabled:
+      return set.disable;
+  }
+  return set.normal;
+}
+
+using Table = std::map<uint32_t, PictureSpec>;
+
+void Add(Table& table, uint32_t id, int width, int height,
+         std::function<void(QPainter&, const QSize&)> draw) {
+  table.emplace(id, PictureSpec{id, width, height, std::move(draw)});
+}
+
+void AddBarButton(Table& table, const ButtonBitmaps& set, int width, const char* label, BarButtonIcon icon,
+                  bool primary) {
+  for (ButtonState state : kStates)
+    Add(table, BitmapOf(set, state), width, 32, [=](QPainter& p, const QSize& size) {
+      pictures::DrawBarButton(p, size, QString::fromUtf8(label), icon, primary, state);
+    });
+}
+
+void AddBannerLink(Table& table, const ButtonBitmaps& set, int width, int height, const char* label,
+                   bool dropDown) {
+  for (ButtonState state : kStates)
+    Add(table, BitmapOf(set, state), width, height, [=](QPainter& p, const QSize& size) {
+      pictures::DrawBannerLink(p, size, QString::fromUtf8(label), dropDown, state);
+    });
+}
+
+void AddStepBanner(Table& table, uint32_t id, QStringList steps, int current) {
+  Add(table, id, 1000, 64, [steps, current](QPainter& p, const QSize& size) {
+    pictures::DrawStepBanner(p, size, steps, current);
+  });
+}
+
+Table BuildTable() {
+  Table table;
+  // The wizard sheet: banner and bottom bar (the window is 1000 pixels wide; the pages between them
+  // get the rest of its 700 pixels), the logo, and the buttons of both bars.
+  Add(table, bitmap::kWelcomeBanner, 1000, 64, pictures::DrawWelcomeBanner);
+  Add(table, bitmap::kBottomBar, 1000, 58, pictures::DrawBottomBar);
+  Add(table, bitmap::kLogo, 200, 38,
+      [](QPainter& p, const QSize& size) { pictures::DrawLogo(p, size, ButtonState::Normal); });
+  for (ButtonState state : kStates)
+    Add(table, BitmapOf(buttons::kHomePageLink, state), 200, 38,
+        [state](QPainter& p, const QSize& size) { pictures::DrawLogo(p, size, state); });
+
+  const QStringList deleted{"File types", "Select partition", "Select files"};
+  AddStepBanner(table, bitmap::kBannerDeletedFileTypes, deleted, 0);
+  AddStepBanner(table, bitmap::kBannerDeletedDevice, deleted, 1);
+  AddStepBanner(table, bitmap::kBannerDeletedFiles, deleted, 2);
+  const QStringList complete{"File types", "Select device", "Select files"};
+  AddStepBanner(table, bitmap::kBannerCompleteFileTypes, complete, 0);
+  AddStepBanner(table, bitmap::kBannerCompleteDevice, complete, 1);
+  AddStepBanner(table, bitmap::kBannerCompleteFiles, complete, 2);
+  const QStringList lost{"File types", "Select disk", "Select partition", "Select files"};
+  AddStepBanner(table, bitmap::kBannerLostFileTypes, lost, 0);
+  AddStepBanner(table, bitmap::kBannerLostDisk, lost, 1);
+  AddStepBanner(table, bitmap::kBannerLostPartition, lost, 2);
+  AddStepBanner(table, bitmap::kBannerLostFiles, lost, 3);
+
+  AddBarButton(table, buttons::kHome, 90, "Home", BarButtonIcon::Home, false);
+  AddBarButton(table, buttons::kBack, 90, "Back", BarButtonIcon::Back, false);
+  AddBarButton(table, buttons::kNext, 90, "Next", BarButtonIcon::Next, true);
+  AddBarButton(table, buttons::kNextFilePage, 110, "Recover", BarButtonIcon::Next, true);
+  AddBannerLink(table, buttons::kUserGuideLink, 80, 20, "User Guide", false);
+  AddBannerLink(table, buttons::kAboutLink, 60, 20, "About", false);
+  AddBannerLink(table, buttons::kUserGuideSmallLink, 80, 18, "User Guide", false);
+  AddBannerLink(table, buttons::kAboutSmallLink, 50, 18, "About", false);
+  AddBannerLink(table, buttons::kSheetMenu, 60, 20, "Menu", true);
+
+  Add(table, bitmap::kMenuCheck, 13, 13, pictures::DrawMenuCheck);
+  return table;
+}
+
+const Table& Pictures() {
+  static const Table* table = new Table(BuildTable());
+  return *table;
+}
+
+}  // namespace
+
+const PictureSpec* FindPicture(uint32_t id) {
+  auto found = Pictures().find(id);
+  return found == Pictures().end() ? nullptr : &found->second;
+}
+
+std::vector<uint32_t> PictureIds() {
+  std::vector<uint32_t> ids;
+  for (const auto& entry : Pictures()) ids.push_back(entry.first);
+  return ids;
+}
+
+}  // namespace corvale::ui

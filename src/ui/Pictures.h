@@ -1,0 +1,81 @@
+#pragma once
+// The pictures the program draws for itself, one painter per bitmap number, and the colours they
+// share with the windows that draw around them. A picture's size is fixed here, because windows
+// place their parts by the sizes of their pictures.
+//
+// A picture whose users leave one colour transparent is drawn on exactly that colour (the menu's
+// check mark on RGB(176, 224, 254)); the others are opaque, drawn on the colour of the place where
+// they are shown, so that a picture button blends into its bar.
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include <QColor>
+#include <QPainter>
+#include <QSize>
+
+namespace corvale::ui {
+
+struct PictureSpec {
+  uint32_t id;
+  int width;
+  int height;
+  std::function<void(QPainter&, const QSize&)> draw;
+};
+
+// The picture of bitmap `id`, or null.
+const PictureSpec* FindPicture(uint32_t id);
+// Every bitmap number the program can draw, ascending.
+std::vector<uint32_t> PictureIds();
+
+// Colours shared by pictures and windows.
+inline const QColor kBannerColor(22, 64, 104);
+inline const QColor kBannerAccentColor(243, 156, 18);
+inline const QColor kBottomBarColor(238, 242, 245);
+inline const QColor kFrameColor(203, 212, 219);
+inline const QColor kMenuSelectionColor(176, 224, 254);
+
+// Bitmap numbers.
+namespace bitmap {
+// Wizard sheet: logo, banner of the welcome page, bottom bar.
+constexpr uint32_t kLogo = 145;
+constexpr uint32_t kWelcomeBanner = 134;
+constexpr uint32_t kBottomBar = 133;
+// Step banners by recovery mode and step.
+constexpr uint32_t kBannerDeletedFileTypes = 516;
+constexpr uint32_t kBannerDeletedDevice = 517;
+constexpr uint32_t kBannerDeletedFiles = 515;
+constexpr uint32_t kBannerCompleteFileTypes = 519;
+constexpr uint32_t kBannerCompleteDevice = 520;
+constexpr uint32_t kBannerCompleteFiles = 518;
+constexpr uint32_t kBannerLostFileTypes = 522;
+constexpr uint32_t kBannerLostDisk = 523;
+constexpr uint32_t kBannerLostPartition = 524;
+constexpr uint32_t kBannerLostFiles = 521;
+// Menu check mark, on the colour key kMenuSelectionColor.
+constexpr uint32_t kMenuCheck = 143;
+}  // namespace bitmap
+
+// The four pictures of a picture button: normal, mouse over, pressed, disabled.
+struct ButtonBitmaps {
+  uint32_t normal;
+  uint32_t hover;
+  uint32_t push;
+  uint32_t disable;
+};
+
+namespace buttons {
+constexpr ButtonBitmaps kHome{425, 424, 423, 422};
+constexpr ButtonBitmaps kBack{420, 418, 417, 416};
+constexpr ButtonBitmaps kNext{353, 352, 351, 350};
+constexpr ButtonBitmaps kNextFilePage{370, 369, 368, 367};
+constexpr ButtonBitmaps kHomePageLink{509, 508, 510, 507};
+constexpr ButtonBitmaps kUserGuideLink{407, 406, 405, 404};
+constexpr ButtonBitmaps kAboutLink{513, 512, 514, 511};
+constexpr ButtonBitmaps kUserGuideSmallLink{538, 537, 536, 535};
+constexpr ButtonBitmaps kAboutSmallLink{542, 541, 540, 539};
+constexpr ButtonBitmaps kSheetMenu{560, 561, 562, 563};
+}  // namespace buttons
+
+}  // namespace corvale::ui

@@ -1,0 +1,40 @@
+#pragma once
+// Drawing routines of the program's own pictures (Pictures.h). Each draws one kind of picture into
+// the whole of `size`, starting from an undefined background.
+
+#include <QPainter>
+#include <QSize>
+#include <QString>
+#include <QStringList>
+
+namespace corvale::ui::pictures {
+
+enum class ButtonState { Normal, Hover, Pushed, Disabled };
+
+enum class BarButtonIcon { None, Home, Back, Next };
+
+// A button of the wizard's bottom bar: a rounded face on the bar's colour, with a label and an
+// optional sign. A primary button (Next) is filled blue, the others white.
+void DrawBarButton(QPainter& p, const QSize& size, const QString& label, BarButtonIcon icon, bool primary,
+                   ButtonState state);
+
+// A link of the banner: its text on the banner's colour, underlined under the mouse. With
+// `dropDown`, a small arrow after the text says that it opens a menu.
+void DrawBannerLink(QPainter& p, const QSize& size, const QString& label, bool dropDown, ButtonState state);
+
+// The product's logo on the banner's colour.
+void DrawLogo(QPainter& p, const QSize& size, ButtonState state);
+
+// The banner of the welcome page.
+void DrawWelcomeBanner(QPainter& p, const QSize& size);
+
+// A banner with the steps of a recovery, `current` the step now shown (counting from 0).
+void DrawStepBanner(QPainter& p, const QSize& size, const QStringList& steps, int current);
+
+// The bar under the pages.
+void DrawBottomBar(QPainter& p, const QSize& size);
+
+// A check mark on the menu's selection colour, which its users leave transparent.
+void DrawMenuCheck(QPainter& p, const QSize& size);
+
+}  // namespace corvale::ui::pictures

@@ -1,0 +1,21 @@
+#pragma once
+// The eleven page windows and their controllers, tied together in both directions. Pages whose
+// steps are not built yet are stand-ins (StubWizardPage.h) driven by stand-in controllers
+// (controller/StubPageController.h) that only show their page and pass the wizard along.
+
+#include <array>
+
+#include "wizard/WizardPage.h"
+
+class IWizardPageController;
+class QWidget;
+
+// The controller of page `page` (a process-wide object), or null for a number out of range.
+IWizardPageController* GetPageController(WIZARD_PAGE page);
+
+// Makes the page windows as children of `sheet`, in page order, each tied to its controller.
+std::array<CWizardPage*, kWizardPageCount> CreateWizardPages(QWidget* sheet);
+
+// Unties the controllers from `pages`, which are about to go away; controllers tied to other pages
+// meanwhile keep those.
+void ReleaseWizardPages(const std::array<CWizardPage*, kWizardPageCount>& pages);

@@ -1,0 +1,51 @@
+#pragma once
+// Stand-in controllers for the pages whose steps are not built yet. Each shows its page and passes
+// the wizard along the way the recovery modes go:
+//   welcome (0) -> file types (10) -> by recovery mode: deleted-file volume (1), format-recovery
+//   device (2) or partition-recovery disk (3);
+//   1 -> file list (9); 2 -> scanned partitions (7) -> 9; 3 -> found partitions (4) -> scanned
+//   partitions (8) -> 9; 9 -> save files (6) -> result (5).
+// Back activates the previous controller, Home passes Home back to the welcome controller, which
+// activates itself; both release the step first (Cleanup). They answer the recovery kinds and the
+// scan-state numbers of the controllers they stand for, so chains of them can be saved and told
+// apart.
+
+#include "wizard/WizardPage.h"
+#include "wizard/WizardPageController.h"
+
+class CStubPageController : public IWizardPageController {
+ public:
+  explicit CStubPageController(WIZARD_PAGE page) : m_page(page) {}
+
+  void Activate() override;
+  void Home() override;
+  void Back() override;
+  bool Next() override;
+  void SetPreviousController(IWizardPageController* previous) override { m_previous = previous; }
+  IWizardPageController* GetPreviousController() override { return m_previous; }
+  void ShowAdvancedSettings() override;
+  int GetStateTypeId() override;
+  int GetRecoveryKind() override;
+  void Cleanup() override;
+
+  WIZARD_PAGE Page() const { return m_page; }
+  void SetPage(CWizardPage* page) { m_pageWindow = page; }
+  CWizardPage* GetPage() const { return m_pageWindow; }
+
+  // How often the step was released, and how often its advanced settings were asked for.
+  int CleanupCount() const { return m_cleanups; }
+  int AdvancedSettingsCount() const { return m_advancedSettings; }
+
+  // The page the stand-in hands over to on Next for recovery mode `mode`; -1 for none.
+  static int NextPageOf(WIZARD_PAGE page, int mode);
+
+ private:
+  WIZARD_PAGE m_page;
+  CWizardPage* m_pageWindow = nullptr;
+  IWizardPageController* m_previous = nullptr;
+  int m_cleanups = 0;
+  int m_advancedSettings = 0;
+};
+
+// The stand-in controller of page `page` (one per page, for the whole run); null out of range.
+CStubPageController* GetStubPageController(WIZARD_PAGE page);

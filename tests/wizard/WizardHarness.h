@@ -1,0 +1,145 @@
+#pragma once
+// A wizard sheet in a stand-in main window, with everything it asks of the user and the desktop
+// recorded and answered by the test: questions, message boxes, web pages, started programs, usage
+// events, and the settings file in a scratch folder.
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <QTest>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include "platform/Language.h"
+#include "platform/RecoveryContext.h"
+#include "platform/Registry.h"
+#include "support/Fixtures.h"
+#include "support/QtTestApp.h"
+#include "ui/MessageBox.h"
+#include "ui/Shell.h"
+#include "ui/UsageStatistics.h"
+#include "wizard/WizardFrame.h"
+#include "wizard/WizardPageController.h"
+#include "wizard/WizardPages.h"
+#include "wizard/WizardSheet.h"
+#include "wizard/WizardSheetController.h"
+
+namespace corvale::test {
+
+// The main window as the sheet sees it.
+class FakeFrame : public QWidget, public IWizardFrame {
+ public:
+  void SetWindowResizable(bool resizable) override { resizableCalls.push_back(resizable); }
+  void BringToForeground() override { ++foregrounds; }
+  void CloseWithoutAsking() override { ++closes; }
+
+  std::vector<bool> resizableCalls;
+  int foregrounds = 0;
+  int closes = 0;
+};
+
+class WizardHarness : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TestApplication();
+    m_folder = ScratchDir() + "/";
+    setenv("CORVALE_REGISTRY", (m_folder + "registry.ini").c_str(), 1);
+    ASSERT_EQ(platform::RegistrySetString(corvale::kLanguageKey, corvale::kLanguageValue, "English"),
+              platform::RegistryStatus::Ok);
+    CRecoveryContext& context = GetRecoveryContext();
+    m_savedLanguage = context.LanguageId;
+    m_savedModule = context.LanguageModule;
+    context.LanguageId = corvale::kLanguageEnglish;
+    context.LanguageModule = nullptr;
+    context.RecoveryMode = 2;
+
+    m_previousQuestion = ui::SetQuestionHandler([this](const std::string& text, const std::string& caption,
+                                                       ui::MessageButtons buttons, ui::MessageIcon) {
+      questions.push_back(caption + "|" + text);
+      if (buttons == ui::MessageButtons::YesNo)
+        return confirm ? ui::MessageAnswer::Yes : ui::MessageAnswer::No;
+      return confirm ? ui::MessageAnswer::Ok : ui::MessageAnswer::Cancel;
+    });
+    m_previousBox =
+        ui::SetMessageBoxHandler([this](const std::string& text, const std::string& caption,
+                                        ui::MessageIcon) { boxes.push_back(caption + "|" + text); });
+    m_previousUrl = ui::SetUrlHandler([this](const std::string& address) {
+      opened.push_back(address);
+      return true;
+    });
+    m_previousStarter =
+        ui::SetProgramStarter([this](const std::string& program, const std::vector<std::string>&) {
+          started.push_back(program);
+          return startSucceeds;
+        });
+    m_previousRecorder =
+        usage::SetRecorder([this](const usage::Record& record) { events.push_back(record); });
+
+    // The controllers live for the whole run: earlier tests leave links behind.
+    for (int i = 0; i < kWizardPageCount; ++i)
+      GetPageController(static_cast<WIZARD_PAGE>(i))->SetPreviousController(nullptr);
+
+    frame = std::make_unique<FakeFrame>();
+    frame->resize(1000, 700);
+    sheet = new CWizardSheet(145, 133);
+    sheet->SetSheetController(&sheetController);
+    sheetController.SetWizardSheet(sheet);
+    sheet->SetMainFrame(frame.get());
+    sheet->Create(frame.get());
+    frame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+  }
+
+  void TearDown() override {
+    frame.reset();
+    ui::SetQuestionHandler(m_previousQuestion);
+    ui::SetMessageBoxHandler(m_previousBox);
+    ui::SetUrlHandler(m_previousUrl);
+    ui::SetProgramStarter(m_previousStarter);
+    usage::SetRecorder(m_previousRecorder);
+    CRecoveryContext& context = GetRecoveryContext();
+    context.LanguageId = m_savedLanguage;
+    context.LanguageModule = m_savedModule;
+    unsetenv("CORVALE_REGISTRY");
+  }
+
+  // Presses the sheet's button of `command` with the mouse.
+  void Click(int command) {
+    CButtonPlus* button = command == CWizardSheet::kCommandNext && sheet->GetCurrentPageIndex() == FileSelect
+                              ? sheet->FileNextButton()
+                              : sheet->Button(command);
+    ASSERT_NE(button, nullptr);
+    ASSERT_TRUE(button->isVisible()) << "command " << command << " on page " << sheet->GetCurrentPageIndex();
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(5, 5));
+  }
+
+  const std::string& Folder() const { return m_folder; }
+
+  std::unique_ptr<FakeFrame> frame;
+  CWizardSheet* sheet = nullptr;  // a child of the frame
+  CWizardSheetController sheetController;
+
+  // How the user answers questions: Yes or OK when set, else No or Cancel.
+  bool confirm = true;
+  bool startSucceeds = true;
+  std::vector<std::string> questions;
+  std::vector<std::string> boxes;
+  std::vector<std::string> opened;
+  std::vector<std::string> started;
+  std::vector<usage::Record> events;
+
+ private:
+  std::string m_folder;
+  int32_t m_savedLanguage = 0;
+  const corvale::IStringTable* m_savedModule = nullptr;
+  ui::QuestionHandler m_previousQuestion;
+  ui::MessageBoxHandler m_previousBox;
+  ui::UrlHandler m_previousUrl;
+  ui::ProgramStarter m_previousStarter;
+  usage::Recorder m_previousRecorder;
+};
+
+}  // namespace corvale::test

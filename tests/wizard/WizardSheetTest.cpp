@@ -1,0 +1,424 @@
+// The wizard sheet driven through its buttons and menu, with stand-in controllers behind the pages.
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QAction>
+
+#include <gtest/gtest.h>
+
+#include "controls/ButtonPlus.h"
+#include "controls/XPMenu.h"
+#include "platform/Log.h"
+#include "platform/ProgramFolder.h"
+#include "platform/StringTable.h"
+#include "support/Fixtures.h"
+#include "wizard/StubWizardPage.h"
+#include "wizard/WizardHarness.h"
+#include "wizard/controller/StubPageController.h"
+
+using corvale::log::ScopedCapture;
+using corvale::test::WizardHarness;
+
+namespace {
+
+using Sheet = CWizardSheet;
+
+class WizardSheet : public WizardHarness {
+ protected:
+  // The pages whose windows are shown in the sheet now.
+  std::vector<int> VisiblePages() const {
+    std::vector<int> visible;
+    for (int i = 0; i < kWizardPageCount; ++i)
+      if (sheet->GetPage(static_cast<WIZARD_PAGE>(i))->isVisibleTo(sheet)) visible.push_back(i);
+    return visible;
+  }
+  bool Shown(int command) const { return sheet->Button(command)->isVisibleTo(sheet); }
+  CStubPageController* Stub(int page) const { return GetStubPageController(static_cast<WIZARD_PAGE>(page)); }
+
+  // The menu as text: items separated by '|', a submenu's items in brackets, '*' after a ticked one.
+  std::string MenuText() {
+    std::unique_ptr<CXPMenu> menu = sheet->BuildSheetMenu();
+    std::string text;
+    for (QAction* action : menu->actions()) {
+      if (!text.empty()) text += "|";
+      text += action->text().toStdString();
+      if (QMenu* sub = action->menu()) {
+        text += "[";
+        bool first = true;
+        for (QAction* item : sub->actions()) {
+          text += (first ? "" : ",") + item->text().toStdString() + (item->isChecked() ? "*" : "");
+          first = false;
+        }
+        text += "]";
+      }
+    }
+    return text;
+  }
+
+  // Chooses the menu item of `command` the next time the menu opens.
+  void ChooseFromMenu(int command) {
+    sheet->SetMenuRunner([command](QMenu& menu, const QPoint&) -> QAction* {
+      for (QAction* action : menu.actions()) {
+        if (CXPMenu::CommandOf(action) == command) return action;
+        if (QMenu* sub = action->menu())
+          for (QAction* item : sub->actions())
+            if (CXPMenu::CommandOf(item) == command) return item;
+      }
+      return nullptr;
+    });
+  }
+};
+
+const std::string kTitle = "Corvale Hard Drive Data Recovery";
+
+// A translation that spells the language names in its own way.
+class OwnSpelling : public corvale::IStringTable {
+ public:
+  std::string Get(uint32_t id) const override {
+    switch (id) {
+      case 301:
+        return "Englisch";
+      case 302:
+        return "Deutsch (Deutschland)";
+      case 483:
+        return "Japanisch";
+      default:
+        return corvale::EnglishStrings().Get(id);
+    }
+  }
+};
+
+}  // namespace
+
+TEST_F(WizardSheet, StartsOnTheWelcomePageWithoutTheBottomBar) {
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), RecoveryModeSelect);
+  EXPECT_EQ(VisiblePages(), std::vector<int>{0});
+  EXPECT_EQ(sheet->GetCurrentPage()->geometry(), sheet->PageRect());
+  EXPECT_EQ(sheet->PageRect(), QRect(0, 64, 1000, 700 - 64 - 58));
+  for (int command : {Sheet::kCommandHome, Sheet::kCommandBack, Sheet::kCommandNext})
+    EXPECT_FALSE(Shown(command));
+  EXPECT_FALSE(sheet->FileNextButton()->isVisibleTo(sheet));
+  for (int command :
+       {Sheet::kCommandHomePage, Sheet::kCommandUserGuide, Sheet::kCommandAboutLink, Sheet::kCommandMenu})
+    EXPECT_TRUE(Shown(command)) << command;
+  EXPECT_FALSE(Shown(Sheet::kCommandUserGuideSmall));
+  EXPECT_FALSE(Shown(Sheet::kCommandAboutSmall));
+  EXPECT_EQ(frame->resizableCalls, std::vector<bool>{false}) << "the welcome page keeps the window's size";
+  EXPECT_EQ(sheet->BannerBitmapId(), 134u);
+  EXPECT_EQ(sheet->InitResult(), 0);
+  EXPECT_EQ(GetWizardSheet(), sheet);
+}
+
+TEST_F(WizardSheet, EveryOtherPageShowsHomeBackAndNextAndTheFilePageItsOwnNext) {
+  for (int page : {10, 1, 2, 3, 4, 7, 8, 9}) {
+    SCOPED_TRACE(page);
+    sheet->ShowPage(static_cast<WIZARD_PAGE>(page));
+    EXPECT_EQ(sheet->GetCurrentPageIndex(), page);
+    EXPECT_EQ(VisiblePages(), std::vector<int>{page});
+    EXPECT_EQ(sheet->GetCurrentPage()->geometry(), sheet->PageRect());
+    EXPECT_TRUE(Shown(Sheet::kCommandHome));
+    EXPECT_TRUE(Shown(Sheet::kCommandBack));
+    EXPECT_EQ(Shown(Sheet::kCommandNext), page != FileSelect);
+    EXPECT_EQ(sheet->FileNextButton()->isVisibleTo(sheet), page == FileSelect);
+    EXPECT_FALSE(Shown(Sheet::kCommandHomePage));
+    EXPECT_FALSE(Shown(Sheet::kCommandUserGuide));
+    EXPECT_FALSE(Shown(Sheet::kCommandAboutLink));
+    EXPECT_TRUE(Shown(Sheet::kCommandUserGuideSmall));
+    EXPECT_TRUE(Shown(Sheet::kCommandAboutSmall));
+    EXPECT_TRUE(Shown(Sheet::kCommandMenu));
+    EXPECT_TRUE(frame->resizableCalls.back());
+  }
+  sheet->ShowPage(RecoveryModeSelect);
+  EXPECT_FALSE(frame->resizableCalls.back());
+  EXPECT_FALSE(Shown(Sheet::kCommandHome));
+  EXPECT_TRUE(Shown(Sheet::kCommandHomePage));
+}
+
+TEST_F(WizardSheet, TheSavePagesNeverBecomeCurrentAndTheSamePageStaysShown) {
+  sheet->ShowPage(LostRecoveryDiskDeviceSelect);
+  for (WIZARD_PAGE page : {SaveFile, SaveResult, LostRecoveryDiskDeviceSelect}) {
+    sheet->ShowPage(page);
+    EXPECT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryDiskDeviceSelect);
+    EXPECT_EQ(VisiblePages(), std::vector<int>{3});
+    EXPECT_TRUE(Shown(Sheet::kCommandNext));
+  }
+  sheet->ShowPage(static_cast<WIZARD_PAGE>(11));
+  sheet->ShowPage(static_cast<WIZARD_PAGE>(-1));
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryDiskDeviceSelect) << "numbers of no page are ignored";
+}
+
+TEST_F(WizardSheet, TheWelcomePagePutsTheRecoveryOptionsBackToTheirDefaults) {
+  CRecoveryContext& context = GetRecoveryContext();
+  sheet->ShowPage(TypeOfFileToRecovery);
+  context.IgnoreBadSectors = 0;
+  context.RecoverRawFiles = 0;
+  context.MaxRawFileSize = 123;
+  context.RecoveryMode = 1;
+  sheet->ShowPage(RecoveryModeSelect);
+  EXPECT_EQ(context.IgnoreBadSectors, 1);
+  EXPECT_EQ(context.RecoverRawFiles, 1);
+  EXPECT_EQ(context.MaxRawFileSize, 50000000);
+  EXPECT_EQ(context.RecoveryMode, 1) << "the mode is the run's choice, not an option";
+}
+
+TEST_F(WizardSheet, ButtonsSitAtTheirPlacesAndFollowTheWindowsWidth) {
+  for (QSize size : {QSize(1000, 700), QSize(1300, 800)}) {
+    SCOPED_TRACE(size.width());
+    frame->resize(size);
+    sheet->resize(size);
+    const int w = size.width();
+    sheet->ShowPage(TypeOfFileToRecovery);
+    const QRect bar = sheet->BottomRect();
+    EXPECT_EQ(bar, QRect(0, size.height() - 58, w, 58));
+    CButtonPlus* next = sheet->Button(Sheet::kCommandNext);
+    CButtonPlus* back = sheet->Button(Sheet::kCommandBack);
+    CButtonPlus* home = sheet->Button(Sheet::kCommandHome);
+    EXPECT_EQ(next->geometry(), QRect(w - 50 - 90, bar.top() + (58 - 32) / 2 + 2, 90, 32));
+    EXPECT_EQ(back->geometry().right() + 1, next->x() - 5);
+    EXPECT_EQ(back->y(), next->y());
+    EXPECT_EQ(home->pos(), QPoint(50, next->y()));
+    CButtonPlus* about = sheet->Button(Sheet::kCommandAboutLink);
+    EXPECT_EQ(about->geometry().right() + 1, w - 20);
+    EXPECT_EQ(about->y(), 10);
+    EXPECT_EQ(sheet->Button(Sheet::kCommandUserGuide)->geometry().right() + 1, about->x());
+    EXPECT_EQ(sheet->Button(Sheet::kCommandAboutSmall)->geometry().right() + 1, w - 37);
+    EXPECT_EQ(sheet->Button(Sheet::kCommandUserGuideSmall)->geometry().right() + 1, about->x() - 7);
+    EXPECT_EQ(sheet->Button(Sheet::kCommandUserGuideSmall)->y(), 40);
+    EXPECT_EQ(sheet->GetCurrentPage()->geometry(), QRect(0, 64, w, size.height() - 64 - 58));
+
+    sheet->ShowPage(FileSelect);
+    EXPECT_EQ(sheet->FileNextButton()->geometry().right() + 1, w - 50);
+    EXPECT_EQ(back->geometry().right() + 1, sheet->FileNextButton()->x() - 5);
+    sheet->ShowPage(RecoveryModeSelect);
+    EXPECT_EQ(sheet->Button(Sheet::kCommandHomePage)->pos(), QPoint(50, 11));
+  }
+}
+
+TEST_F(WizardSheet, TheBannerShowsTheStepOfTheModeAndKeepsThePictureWhereThereIsNone) {
+  const std::map<std::pair<int, int>, uint32_t> table = {
+      {{0, 0}, 134}, {{0, 1}, 134}, {{0, 2}, 134}, {{10, 0}, 516}, {{10, 1}, 519}, {{10, 2}, 522},
+      {{1, 0}, 517}, {{2, 1}, 520}, {{3, 2}, 523}, {{2, 0}, 517},  {{3, 1}, 520},  {{7, 1}, 520},
+      {{7, 2}, 524}, {{8, 2}, 524}, {{9, 0}, 515}, {{9, 1}, 518},  {{9, 2}, 521},  {{7, 0}, 0},
+      {{8, 0}, 0},   {{4, 2}, 0},   {{5, 1}, 0},   {{6, 2}, 0},    {{10, 3}, 0},   {{9, -1}, 0},
+  };
+  for (const auto& [key, id] : table)
+    EXPECT_EQ(Sheet::BannerBitmapFor(key.first, key.second), id) << key.first << " " << key.second;
+
+  GetRecoveryContext().RecoveryMode = 2;
+  sheet->ShowPage(LostRecoveryDiskDeviceSelect);
+  EXPECT_EQ(sheet->BannerBitmapId(), 523u);
+  sheet->ShowPage(LostRecoveryPartitionDeviceSelect);
+  EXPECT_EQ(sheet->BannerBitmapId(), 523u) << "the found-partition page keeps the disk step's picture";
+  sheet->ShowPage(LostRecoveryScanPartitionDeviceSelect);
+  EXPECT_EQ(sheet->BannerBitmapId(), 524u);
+}
+
+TEST_F(WizardSheet, NextWalksTheStandInChainsOfEachModeAndBackWalksThemBack) {
+  const std::map<int, std::vector<int>> chains = {
+      {0, {0, 10, 1, 9}},
+      {1, {0, 10, 2, 7, 9}},
+      {2, {0, 10, 3, 4, 8, 9}},
+  };
+  for (const auto& [mode, pages] : chains) {
+    SCOPED_TRACE(mode);
+    GetRecoveryContext().RecoveryMode = mode;
+    // The welcome page's own button comes with that page; its controller is asked directly.
+    ASSERT_TRUE(GetPageController(RecoveryModeSelect)->Next());
+    for (size_t i = 1; i < pages.size(); ++i) {
+      EXPECT_EQ(sheet->GetCurrentPageIndex(), pages[i]);
+      if (i + 1 < pages.size()) Click(Sheet::kCommandNext);
+    }
+    EXPECT_EQ(GetPageController(FileSelect)->GetRecoveryKind(), mode)
+        << "the chain leads back to the mode's device step";
+    for (size_t i = pages.size() - 1; i > 0; --i) {
+      EXPECT_EQ(sheet->GetCurrentPageIndex(), pages[i]);
+      Click(Sheet::kCommandBack);
+    }
+    EXPECT_EQ(sheet->GetCurrentPageIndex(), RecoveryModeSelect);
+    EXPECT_TRUE(questions.empty()) << "Next and Back ask nothing";
+  }
+}
+
+TEST_F(WizardSheet, HomeAsksAndThenWalksTheChainBackReleasingEveryStep) {
+  GetRecoveryContext().RecoveryMode = 2;
+  GetPageController(RecoveryModeSelect)->Next();
+  for (int i = 0; i < 4; ++i) Click(Sheet::kCommandNext);
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
+
+  confirm = false;
+  Click(Sheet::kCommandHome);
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_EQ(questions[0], kTitle + "|Are you sure to return to home page?");
+
+  std::map<int, int> cleanupsBefore;
+  for (int page : {0, 10, 3, 4, 8, 9, 1, 2, 7}) cleanupsBefore[page] = Stub(page)->CleanupCount();
+  confirm = true;
+  Click(Sheet::kCommandHome);
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), RecoveryModeSelect);
+  for (int page : {0, 10, 3, 4, 8, 9})
+    EXPECT_EQ(Stub(page)->CleanupCount(), cleanupsBefore[page] + 1) << "step " << page << " released once";
+  for (int page : {1, 2, 7})
+    EXPECT_EQ(Stub(page)->CleanupCount(), cleanupsBefore[page]) << "not in this chain";
+}
+
+TEST_F(WizardSheet, TheFilePagesNextLeadsToTheSaveStepsWithoutLeavingThePage) {
+  GetRecoveryContext().RecoveryMode = 0;
+  GetPageController(RecoveryModeSelect)->Next();
+  Click(Sheet::kCommandNext);
+  Click(Sheet::kCommandNext);
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
+  Click(Sheet::kCommandNext);
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
+  EXPECT_EQ(GetPageController(SaveFile)->GetPreviousController(), GetPageController(FileSelect));
+}
+
+TEST_F(WizardSheet, TheMenuDependsOnThePageAndTheLanguage) {
+  struct Case {
+    int page;
+    int language;
+    const char* menu;
+  } cases[] = {
+      {0, corvale::kLanguageEnglish, "Option|Language[English*,Deutsch,Japanese]|Help|About"},
+      {0, corvale::kLanguageDeutsch, "Option|Language[English,Deutsch*,Japanese]|Help|About"},
+      {0, corvale::kLanguageChinese, "Option|Help|About"},
+      {3, corvale::kLanguageEnglish, "Option|Help|About"},
+      {10, corvale::kLanguageJapanese, "Option|Help|About"},
+      {9, corvale::kLanguageEnglish, "Help|About"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.page);
+    sheet->ShowPage(static_cast<WIZARD_PAGE>(c.page));
+    GetRecoveryContext().LanguageId = c.language;
+    EXPECT_EQ(MenuText(), c.menu);
+  }
+}
+
+TEST_F(WizardSheet, OptionReportsItsUsageEventAndOpensTheSettingsOfTheCurrentStep) {
+  sheet->ShowPage(LostRecoveryDiskDeviceSelect);
+  const int before = Stub(LostRecoveryDiskDeviceSelect)->AdvancedSettingsCount();
+  ChooseFromMenu(Sheet::kCommandOption);
+  Click(Sheet::kCommandMenu);
+  EXPECT_EQ(Stub(LostRecoveryDiskDeviceSelect)->AdvancedSettingsCount(), before + 1);
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].kind, corvale::usage::Record::kEvent);
+  EXPECT_EQ(events[0].eventId, 8262);
+  // A menu closed without a choice does nothing.
+  sheet->SetMenuRunner([](QMenu&, const QPoint&) { return nullptr; });
+  Click(Sheet::kCommandMenu);
+  EXPECT_EQ(events.size(), 1u);
+}
+
+TEST_F(WizardSheet, HelpOpensTheCurrentPagesTopicOrTheOnlineGuideForChinese) {
+  // The file-type page's topic, as a page of the help folder beside this test program.
+  const std::string folder = platform::ExecutableDirectory() + "help/";
+  mkdir(folder.c_str(), 0755);
+  const std::string topic = folder + "52.html";
+  std::ofstream(topic) << "<html>file types</html>";
+  sheet->ShowPage(TypeOfFileToRecovery);
+  ChooseFromMenu(Sheet::kCommandHelp);
+  Click(Sheet::kCommandMenu);
+  GetRecoveryContext().LanguageId = corvale::kLanguageChinese;
+  sheet->OnHelp();
+  unlink(topic.c_str());
+  EXPECT_EQ(opened, (std::vector<std::string>{topic, Sheet::kUserGuideUrl}));
+}
+
+TEST_F(WizardSheet, TheBannerLinksOpenTheMakersPages) {
+  Click(Sheet::kCommandHomePage);
+  Click(Sheet::kCommandUserGuide);
+  sheet->ShowPage(TypeOfFileToRecovery);
+  Click(Sheet::kCommandUserGuideSmall);
+  EXPECT_EQ(opened,
+            (std::vector<std::string>{Sheet::kHomePageUrl, Sheet::kUserGuideUrl, Sheet::kUserGuideUrl}));
+}
+
+TEST_F(WizardSheet, ALanguageChangeIsStoredAndTheProgramRestartedAndClosedWithoutAsking) {
+  ChooseFromMenu(Sheet::kCommandLanguageBase + corvale::kLanguageDeutsch);
+  Click(Sheet::kCommandMenu);
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_EQ(questions[0],
+            kTitle + "|You have modified the system setting, please restart to apply. Restart now?");
+  std::string stored;
+  platform::RegistryGetString(corvale::kLanguageKey, corvale::kLanguageValue, &stored);
+  EXPECT_EQ(stored, "Deutsch");
+  EXPECT_EQ(started, std::vector<std::string>{platform::ExecutableDirectory() + "QBXRestart"});
+  EXPECT_EQ(frame->closes, 1);
+  EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(WizardSheet, TheStoredNameIsTheLanguagesOwnNameNotTheMenusTranslation) {
+  OwnSpelling translation;
+  GetRecoveryContext().LanguageModule = &translation;
+  CWizardSheet translated(145, 133);  // reads the menu's names from the translation
+  translated.SetMainFrame(frame.get());
+  EXPECT_EQ(translated.LanguageNames()[corvale::kLanguageDeutsch], "Deutsch (Deutschland)");
+  translated.OnCommand(Sheet::kCommandLanguageBase + corvale::kLanguageDeutsch);
+  std::string stored;
+  platform::RegistryGetString(corvale::kLanguageKey, corvale::kLanguageValue, &stored);
+  EXPECT_EQ(stored, "Deutsch");
+  GetRecoveryContext().LanguageModule = nullptr;
+}
+
+TEST_F(WizardSheet, TheCurrentLanguageOrACancelledQuestionChangesNothing) {
+  sheet->OnCommand(Sheet::kCommandLanguageBase + corvale::kLanguageEnglish);
+  EXPECT_TRUE(questions.empty());
+  confirm = false;
+  sheet->OnCommand(Sheet::kCommandLanguageBase + corvale::kLanguageJapanese);
+  EXPECT_EQ(questions.size(), 1u);
+  sheet->OnCommand(Sheet::kCommandLanguageBase + corvale::kLanguageChinese);
+  sheet->OnCommand(Sheet::kCommandLanguageBase + 5);
+  EXPECT_EQ(questions.size(), 1u) << "languages the menu does not offer are not asked for";
+  std::string stored;
+  platform::RegistryGetString(corvale::kLanguageKey, corvale::kLanguageValue, &stored);
+  EXPECT_EQ(stored, "English");
+  EXPECT_TRUE(started.empty());
+  EXPECT_EQ(frame->closes, 0);
+}
+
+TEST_F(WizardSheet, ALanguageThatCannotBeStoredIsReportedAndNothingRestarts) {
+  // A settings file without the language's key: the key cannot be opened.
+  setenv("CORVALE_REGISTRY", (Folder() + "other.ini").c_str(), 1);
+  ScopedCapture capture;
+  sheet->OnCommand(Sheet::kCommandLanguageBase + corvale::kLanguageDeutsch);
+  EXPECT_TRUE(capture.Has("RegOpenKeyEx failed with 2\n"));
+  EXPECT_EQ(boxes, std::vector<std::string>{kTitle + "|Save language failed!"});
+  EXPECT_TRUE(started.empty());
+  EXPECT_EQ(frame->closes, 0);
+}
+
+TEST_F(WizardSheet, ARestartHelperThatCannotStartAsksForAManualRestartAndStillCloses) {
+  startSucceeds = false;
+  sheet->OnCommand(Sheet::kCommandLanguageBase + corvale::kLanguageJapanese);
+  EXPECT_EQ(boxes, std::vector<std::string>{kTitle + "|Please restart the program manually!"});
+  EXPECT_EQ(frame->closes, 1);
+}
+
+TEST_F(WizardSheet, NextCanBeDisabledAndCommandsReachTheCurrentPage) {
+  sheet->ShowPage(TypeOfFileToRecovery);
+  sheet->EnableNextButton(false);
+  EXPECT_FALSE(sheet->Button(Sheet::kCommandNext)->isEnabled());
+  EXPECT_TRUE(sheet->FileNextButton()->isEnabled());
+  QTest::mouseClick(sheet->Button(Sheet::kCommandNext), Qt::LeftButton, {}, QPoint(5, 5));
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), TypeOfFileToRecovery) << "a disabled Next does nothing";
+  sheet->EnableNextButton(true);
+  EXPECT_TRUE(sheet->Button(Sheet::kCommandNext)->isEnabled());
+
+  sheet->SendCommandToCurrentPage(32777);
+  auto* page = static_cast<CStubWizardPage*>(sheet->GetCurrentPage());
+  EXPECT_EQ(page->ReceivedCommands(), std::vector<int>{32777});
+}
+
+TEST_F(WizardSheet, TheSheetControllerWithoutASheetDoesNothing) {
+  CWizardSheetController alone;
+  EXPECT_FALSE(alone.Next());
+  alone.Back();
+  alone.Home();
+  alone.Help(corvale::kLanguageEnglish);
+  EXPECT_TRUE(opened.empty());
+}

@@ -465,10 +465,12 @@ CFileSystemNode* CFATDirectoryBuilder::Build(IDIRBuildCallback* callback, const 
   } catch (const std::system_error&) {
     return nullptr;
   }
-  while (done.load() == 0) {
+  // The caller's messages are handled at least once, however quickly the worker ends.
+  do {
     if (m_pump) m_pump();
+    if (done.load() != 0) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  } while (done.load() == 0);
   worker.join();
   return result;
 }

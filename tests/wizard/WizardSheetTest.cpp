@@ -51,7 +51,9 @@ class WizardSheet : public WizardHarness {
         text += "[";
         bool first = true;
         for (QAction* item : sub->actions()) {
-          text += (first ? "" : ",") + item->text().toStdString() + (item->isChecked() ? "*" : "");
+          if (!first) text += ',';
+          text.append(item->text().toStdString());
+          if (item->isChecked()) text += '*';
           first = false;
         }
         text += "]";

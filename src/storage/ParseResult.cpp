@@ -1,9 +1,9 @@
-#include "ntfs/NtfsParse.h"
+#include "storage/ParseResult.h"
 
 #include <cinttypes>
 #include <cstdio>
 
-namespace corvale::ntfs {
+namespace corvale {
 
 const char* ToString(ParseOutcome outcome) {
   switch (outcome) {
@@ -34,4 +34,4 @@ std::string ParseResult::describe() const {
   return std::string(ToString(outcome)) + ": " + error.describe();
 }
 
-}  // namespace corvale::ntfs
+}  // namespace corvale

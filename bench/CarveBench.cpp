@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench/Bench.h"
+#include "core/IntelligentSearchController.h"
 #include "raw/IRawFileAnalyser.h"
 #include "raw/RAWSearchController.h"
 #include "raw/RawFileInfoList.h"
@@ -120,27 +121,20 @@ int RunCarve(int argc, char** argv) {
   }
   const double cacheSeconds = SecondsSince(cacheStart);
 
+  // The scan: the whole-device search with the RAW controller alone, from the first block.
   CRawFileInfoList found;
   CRAWSearchController controller;
-  IntelligentSearchSummary summary;
-  const uint64_t sectors = static_cast<uint64_t>(device.GetSectorCount());
-  // The blocks come through the read-ahead cache, as in the whole-device search: its thread reads
-  // the next blocks while the controller works on the current one.
-  const auto scanStart = std::chrono::steady_clock::now();
-  CStorageDeviceWithCache cached(&device);
-  cached.SetCacheBlockSize(static_cast<uint32_t>(kBlockSectors));
   controller.SetResultSink(&found);
-  controller.SetStorageDevice(&cached);
-  controller.SetSectorsPerRead(static_cast<int>(kBlockSectors));
-  controller.BeginSearch();
-  cached.StartCacheThread(0);
-  for (uint64_t first = 0, block = 0; first < sectors; first += kBlockSectors, ++block) {
-    cached.SetCurCacheBlock(static_cast<uint32_t>(block));
-    controller.AnalyzeBlock(static_cast<int64_t>(first),
-                            static_cast<int64_t>(std::min(kBlockSectors, sectors - first)), &summary);
+  CIntelligentSearchController driver;
+  driver.SetStartSectorSource([] { return uint64_t{0}; });
+  driver.SetStorageDevice(&device);
+  driver.AddFileSystemSearchController(&controller);
+  const auto scanStart = std::chrono::steady_clock::now();
+  if (driver.Search(nullptr) != 1) {
+    std::fprintf(stderr, "the search could not start\n");
+    return 1;
   }
-  cached.StopCacheThread();
-  controller.EndSearch();
+  const IntelligentSearchSummary summary = driver.GetSummary();
   const double scanSeconds = SecondsSince(scanStart);
 
   // What the scan could not measure, measured against the device as the result tree does.
@@ -185,6 +179,7 @@ int RunCarve(int argc, char** argv) {
   std::printf("  plain pread                 %8.1f MB/s  (%.3f s)\n", plainMBps, plainSeconds);
   std::printf("  read-ahead cache alone      %8.1f MB/s  (%.3f s)\n", cacheMBps, cacheSeconds);
   std::printf("  scan / plain                %8.2f\n", plainMBps > 0 ? scanMBps / plainMBps : 0);
+  std::printf("  files identified %" PRId64 "\n", summary.FilesIdentified);
   std::printf("  files found %" PRIu64 " (measured after the scan %" PRIu64
               " in %.3f s, left unmeasured %" PRIu64 ")\n",
               static_cast<uint64_t>(found.GetCount()), measuredLater, measureSeconds, unmeasured);

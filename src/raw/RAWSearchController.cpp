@@ -35,15 +35,15 @@ CRAWSearchController::~CRAWSearchController() = default;
 
 void CRAWSearchController::SetStorageDevice(IStorageDevice* device) { m_device = device; }
 
-void CRAWSearchController::SetSectorsPerRead(int sectors) { m_sectorsPerRead = sectors; }
+void CRAWSearchController::SetSectorsPerRead(int32_t sectors) { m_sectorsPerRead = sectors; }
 
-void CRAWSearchController::SetResultSink(void* sink) { m_found = static_cast<CRawFileInfoList*>(sink); }
+void CRAWSearchController::SetResultSink(CRawFileInfoList* sink) { m_found = sink; }
 
-void CRAWSearchController::GetResults(std::list<CSearchedPartitionInfo*>*) {}
+void CRAWSearchController::GetResults(SearchedPartitionInfoList*) {}
 
-void CRAWSearchController::SaveState(IRSData*) {}
+void CRAWSearchController::SaveState(IRSData&) {}
 
-void CRAWSearchController::LoadState(IRSData*) {}
+void CRAWSearchController::LoadState(IRSData&) {}
 
 void CRAWSearchController::BeginSearch() {
   if (m_analysers) {
@@ -101,8 +101,8 @@ void CRAWSearchController::MeasurePending(uint64_t oldestBlockEnd) {
   }
 }
 
-int CRAWSearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCount,
-                                       IntelligentSearchSummary* summary) {
+int32_t CRAWSearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCount,
+                                           IntelligentSearchSummary* summary) {
   if (m_dispatch.empty() || !m_begun) return 1;
   // The ring takes blocks of the length the driver announced; anything else is not a block of
   // this scan.

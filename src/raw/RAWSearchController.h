@@ -12,7 +12,7 @@
 #include <list>
 #include <vector>
 
-#include "core/SearchController.h"
+#include "core/IFileSystemSearchController.h"
 #include "raw/RawHeaderDispatch.h"
 #include "storage/BufferStorageDevice.h"
 
@@ -30,15 +30,18 @@ class CRAWSearchController : public IFileSystemSearchController {
   ~CRAWSearchController() override;
 
   void SetStorageDevice(IStorageDevice* device) override;
-  void SetSectorsPerRead(int sectors) override;
+  void SetSectorsPerRead(int32_t sectors) override;
   void BeginSearch() override;
   void EndSearch() override;
-  int AnalyzeBlock(int64_t firstSector, int64_t sectorCount, IntelligentSearchSummary* summary) override;
-  void GetResults(std::list<CSearchedPartitionInfo*>* results) override;
-  void SetResultSink(void* sink) override;
-  void SaveState(IRSData* stream) override;
-  void LoadState(IRSData* stream) override;
-  int GetKind() override { return kSearchControllerRaw; }
+  int32_t AnalyzeBlock(int64_t firstSector, int64_t sectorCount, IntelligentSearchSummary* summary) override;
+  // The RAW search yields no partitions.
+  void GetResults(SearchedPartitionInfoList* list) override;
+  void SetResultSink(CRawFileInfoList* sink) override;
+  // The found files are saved with the state file from the found-file list; the controller itself
+  // keeps nothing a restored scan needs.
+  void SaveState(IRSData& writer) override;
+  void LoadState(IRSData& reader) override;
+  int32_t GetKind() override { return SEARCH_CONTROLLER_RAW; }
 
   // Files found but not yet measured (for tests).
   size_t PendingCount() const { return m_pending.size(); }

@@ -1,9 +1,9 @@
 #include "raw/RawFileTypeTable.h"
 
-#include "core/BuiltInFileTypes.h"
-
 #include <algorithm>
 #include <cstring>
+
+#include "core/BuiltInFileTypes.h"
 
 namespace {
 

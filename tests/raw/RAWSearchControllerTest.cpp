@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "RawTestSupport.h"
+#include "core/IntelligentSearchController.h"
 #include "raw/RAWSearchController.h"
 #include "raw/RawFileInfoList.h"
 #include "raw/RawSectorReader.h"
@@ -290,6 +291,41 @@ TEST(RAWSearchController, ShortLastBlockAndFourKilobyteSectors) {
   EXPECT_EQ(scan.Starts(), (std::vector<uint64_t>{3, 21 * kBlock + 2}));
   ASSERT_EQ(stub->measured.size(), 1u);
   EXPECT_TRUE(stub->measured[0].sawTag);
+}
+
+TEST(RAWSearchControllerInTheSearch, StartPositionShiftsNothing) {
+  // The whole-device search over 26 blocks of 4 MiB, told to start at sector 3 x 8192 + 5: it starts
+  // at block 3, reading through its read-ahead cache. The file in block 1 is never offered; the
+  // file in block 3 is measured against its own bytes when block 23 comes, the one in block 6 is
+  // left to the result tree.
+  constexpr uint64_t kDriverBlock = 8192;
+  Bytes bytes(26 * kDriverBlock * 512, 0);
+  for (uint64_t s : {kDriverBlock + 7, 3 * kDriverBlock + 9, 6 * kDriverBlock + 1})
+    std::memcpy(&bytes[s * 512], "DRVR", 4);
+  MemoryDevice device(bytes);
+
+  CRawFileAnalyserList analysers;
+  auto stub = std::make_unique<Stub>("DRVR", 12);
+  Stub* s = stub.get();
+  analysers.push_back(std::move(stub));
+  CRawFileInfoList found;
+  CRAWSearchController controller(&analysers);
+  controller.SetResultSink(&found);
+  CIntelligentSearchController driver;
+  driver.SetStartSectorSource([] { return 3 * kDriverBlock + 5; });
+  driver.SetStorageDevice(&device);
+  driver.AddFileSystemSearchController(&controller);
+  ASSERT_EQ(driver.Search(nullptr), 1);
+
+  EXPECT_EQ(found.FindByStartSector(kDriverBlock + 7), nullptr);
+  ASSERT_EQ(s->measured.size(), 1u);
+  EXPECT_EQ(s->measured[0].start, 3 * kDriverBlock + 9);
+  EXPECT_TRUE(s->measured[0].sawTag);
+  EXPECT_EQ(s->measured[0].deviceSectors, device.GetSectorCount());
+  EXPECT_EQ(found.FindByStartSector(3 * kDriverBlock + 9)->GetFileSize(), 1000u);
+  ASSERT_NE(found.FindByStartSector(6 * kDriverBlock + 1), nullptr);
+  EXPECT_EQ(found.FindByStartSector(6 * kDriverBlock + 1)->GetFileSize(), 0u);
+  EXPECT_EQ(driver.GetSummary().FilesIdentified, 2);
 }
 
 }  // namespace

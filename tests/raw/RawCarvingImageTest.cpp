@@ -7,6 +7,7 @@
 #include <map>
 
 #include "RawTestSupport.h"
+#include "core/IntelligentSearchController.h"
 #include "raw/RAWSearchController.h"
 #include "raw/RawFileInfoList.h"
 #include "raw/RawFileTypeTable.h"
@@ -68,21 +69,21 @@ TEST(RawCarving, FindsEveryPictureOfAWipedFatDiskWithItsBytes) {
   const std::map<uint64_t, const Picture*> truth = TrueStarts(disk, pictures);
   ASSERT_EQ(truth.size(), 23u);  // group A's 19 pictures and group B's 4 behind the filler
 
-  // The scan as the program runs it: every built-in type chosen, blocks offered in order.
+  // The scan as the program runs it: every built-in type chosen, the RAW controller alone in the
+  // whole-device search, its blocks read through the read-ahead cache.
   CRawFileInfoList found;
   CRAWSearchController controller;
   controller.SetResultSink(&found);
-  controller.SetStorageDevice(&disk);
-  controller.SetSectorsPerRead(static_cast<int>(kBlockSectors));
-  controller.BeginSearch();
-  IntelligentSearchSummary summary;
+  CIntelligentSearchController driver;
+  driver.SetStartSectorSource([] { return uint64_t{0}; });
+  driver.SetStorageDevice(&disk);
+  driver.AddFileSystemSearchController(&controller);
+  ASSERT_EQ(driver.Search(nullptr), 1);
+  const IntelligentSearchSummary summary = driver.GetSummary();
   const uint64_t sectors = static_cast<uint64_t>(disk.GetSectorCount());
-  for (uint64_t first = 0; first < sectors; first += kBlockSectors)
-    controller.AnalyzeBlock(static_cast<int64_t>(first),
-                            static_cast<int64_t>(std::min(kBlockSectors, sectors - first)), &summary);
-  controller.EndSearch();
 
   EXPECT_EQ(summary.FilesIdentified, static_cast<int64_t>(truth.size()));
+  EXPECT_EQ(summary.TotalFilesFound, static_cast<int64_t>(truth.size()));
   const uint64_t blocks = (sectors + kBlockSectors - 1) / kBlockSectors;
   const uint64_t lookAheadFrom = (blocks - CRAWSearchController::kLookAheadBlocks) * kBlockSectors;
   std::map<uint64_t, CRawFileInfo*> byStart;

@@ -135,7 +135,8 @@ TEST(RawFileAnalyserList, EveryPictureAnalyserInClassOrderWithItsDefaultId) {
   // In a fresh process the program-wide list holds every analyser (other tests here rebuild it).
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   const std::vector<std::string> expected = ClassNames(all);
-  EXPECT_EXIT(std::exit(ClassNames(GetRawFileAnalyserList()) == expected ? 0 : 1), testing::ExitedWithCode(0), "");
+  EXPECT_EXIT(std::exit(ClassNames(GetRawFileAnalyserList()) == expected ? 0 : 1), testing::ExitedWithCode(0),
+              "");
 }
 
 TEST(RawFileAnalyserList, DefaultChoiceGivesThePictureAnalysersInIdOrder) {
@@ -143,10 +144,10 @@ TEST(RawFileAnalyserList, DefaultChoiceGivesThePictureAnalysersInIdOrder) {
   const std::vector<int> ids = AllBuiltInRawFileTypes();
   list.Rebuild(&ids);
   EXPECT_EQ(ClassNames(list),
-            (std::vector<std::string>{"FileBMPAnalyser", "FileCPTAnalyser", "FileCRWAnalyser", "FileICOAnalyser",
-                                      "FileEMFAnalyser", "FileGIFAnalyser", "FileICOAnalyser", "FileJPGAnalyser",
-                                      "FilePNGAnalyser", "FilePSDAnalyser", "FilePSPAnalyser", "FileTIFAnalyser",
-                                      "FileWMFAnalyser", "FileTIFAnalyser"}));
+            (std::vector<std::string>{
+                "FileBMPAnalyser", "FileCPTAnalyser", "FileCRWAnalyser", "FileICOAnalyser", "FileEMFAnalyser",
+                "FileGIFAnalyser", "FileICOAnalyser", "FileJPGAnalyser", "FilePNGAnalyser", "FilePSDAnalyser",
+                "FilePSPAnalyser", "FileTIFAnalyser", "FileWMFAnalyser", "FileTIFAnalyser"}));
 }
 
 // --- The forward reader ------------------------------------------------------------------------

@@ -1,0 +1,6 @@
+#include "bench/Engines.h"
+
+std::vector<BenchEngine>& BenchEngines() {
+  static std::vector<BenchEngine> engines;
+  return engines;
+}

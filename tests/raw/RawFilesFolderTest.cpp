@@ -15,6 +15,8 @@
 #include "core/ClusterUseBitMap.h"
 #include "core/FileDataReader.h"
 #include "core/FileNode.h"
+#include "core/FileSystemTree.h"
+#include "core/MemoryStateStream.h"
 #include "core/IDIRBuildCallback.h"
 #include "core/RawFilesFolder.h"
 #include "core/TypedFileExtent.h"
@@ -95,6 +97,13 @@ CFileNode* Child(const CFileNode* folder, const std::string& name) {
     if (NameOf(c) == name) return c;
   }
   return nullptr;
+}
+
+// The names from the root down to the node.
+std::string RelativeName(const CFileNode* node) {
+  std::string path = NameOf(node);
+  for (const CFileNode* up = node->GetParent(); up != nullptr; up = up->GetParent()) path = NameOf(up) + "/" + path;
+  return path;
 }
 
 // Every file below `node`: start sector of its run -> its node.
@@ -251,6 +260,34 @@ TEST_F(RawFilesFolder, FilesCarrySizeRunCommentAndNumberedNames) {
   ASSERT_NE(runs, nullptr);
   EXPECT_EQ(std::vector<DataRun>(runs->Runs().begin(), runs->Runs().end()), (std::vector<DataRun>{{100, 3}}));
   EXPECT_EQ(ChildNames(Child(tree.root, "Portable Network Graphic file")), std::vector<std::string>{"FILE001.PNG"});
+}
+
+// The whole folder as a state file keeps it: folders, names, sizes, comments and runs.
+TEST_F(RawFilesFolder, SavedTreeComesBackWhole) {
+  std::vector<Record> records = Jpegs(301);
+  records.push_back({900, 5000, kPng, kPng, "Holiday", "2011"});
+  Tree tree(Build(records));
+  ASSERT_NE(tree.root, nullptr);
+  auto describe = [](CFileNode* root) {
+    std::vector<std::string> lines;
+    WalkSubtree(root, [&](CFileNode* n) {
+      const IFileProperties* p = n->GetFileProperties();
+      std::string line = RelativeName(n) + "|" + std::to_string(p->GetSize()) + "|" + p->GetExtraText() + "|" +
+                         std::to_string(p->GetAttributes()) + "|" + std::to_string(p->GetTypeWord());
+      if (auto runs = p->CreateDataRunList()) {
+        for (const DataRun& r : runs->Runs()) line += "|" + std::to_string(r.start) + "+" + std::to_string(r.length);
+      }
+      lines.push_back(line);
+    });
+    return lines;
+  };
+  MemoryStateStream stream;
+  ASSERT_TRUE(WriteFileSystemTree(tree.root, stream, nullptr));
+  stream.StartReading();
+  Tree back(ReadFileSystemTree(stream, nullptr));
+  ASSERT_NE(back.root, nullptr);
+  EXPECT_EQ(back.root->GetFileSystemType(), 6);
+  EXPECT_EQ(describe(back.root), describe(tree.root));
 }
 
 TEST_F(RawFilesFolder, RecoveryOffGivesNoTree) {

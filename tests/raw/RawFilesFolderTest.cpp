@@ -5,7 +5,9 @@
 
 #include <atomic>
 #include <functional>
+#include <iterator>
 #include <map>
+#include <random>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -484,6 +486,45 @@ TEST(RawFilesFolderOnLargeSectors, RunsAndMapCountTheViewsSectors) {
   Bytes read(6000);
   ASSERT_EQ(reader.ReadAt(0, read.data(), read.size()), read.size());
   EXPECT_TRUE(std::equal(read.begin(), read.end(), bytes.begin() + 10 * 4096));
+}
+
+// Records as a damaged state file could hold them: any start, size, type and analyser id. The build
+// survives them, and every file it keeps lies on the device.
+TEST(RawFilesFolderOnGarbage, KeepsOnlyFilesThatLieOnTheDevice) {
+  ScopedRawOptions options;
+  MemoryDevice disk(Bytes(64 * 4096, 0), 4096);
+  IStorageDevice* view = disk.GetDeviceWith512ByteSectors();
+  std::mt19937_64 random(17);
+  const uint64_t starts[] = {0, 1, 63, 64, ~uint64_t{0}, ~uint64_t{0} / 8 + 1, uint64_t{1} << 61};
+  const uint64_t sizes[] = {0, 1, 4096, 262144, ~uint64_t{0}, uint64_t{1} << 63};
+  const int32_t types[] = {-1, 0, kJpg, kPng, 1999, 2000, INT32_MAX, INT32_MIN};
+  const int32_t analysers[] = {-1, 0, kJpg, 0xFFFF, 60, 4242};
+  CRawFileInfoList list;
+  for (int i = 0; i < 2000; ++i) {
+    auto* f = new CRawFileInfo();
+    f->SetStartSector(i % 3 == 0 ? random() % 80 : starts[random() % std::size(starts)]);
+    f->SetFileSize(i % 3 == 1 ? random() % 300000 : sizes[random() % std::size(sizes)]);
+    f->SetFileType(types[random() % std::size(types)]);
+    f->SetAnalyserTypeId(analysers[random() % std::size(analysers)]);
+    list.Add(f);
+  }
+  SectorSetMap map({8, 16, 24});
+  CRawFilesFolderBuilder builder;
+  Tree tree(builder.BuildRawFilesFolder(view, list.GetIterator(), &map, nullptr, 0));
+  ASSERT_NE(tree.root, nullptr);
+  const uint64_t viewBytes = static_cast<uint64_t>(view->GetSectorCount()) * 512;
+  size_t kept = 0;
+  WalkSubtree(tree.root, [&](CFileNode* n) {
+    const IFileProperties* p = n->GetFileProperties();
+    if (p->IsFolder()) return;
+    ++kept;
+    auto runs = p->CreateDataRunList();
+    ASSERT_NE(runs, nullptr);
+    const DataRun run = runs->Runs().front();
+    EXPECT_LE(run.start * 512 + p->GetSize(), viewBytes);
+    EXPECT_EQ(run.start % 8, 0u);
+  });
+  EXPECT_GT(kept, 0u);
 }
 
 TEST(RawEngineHooks, FolderAndSignatureAnswersReachTheCore) {

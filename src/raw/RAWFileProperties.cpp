@@ -117,5 +117,6 @@ bool CRAWFileProperties::Load(IRSData& reader) {
 CRAWFileProperties* CreateRAWFileProperties() { return new CRAWFileProperties(); }
 
 bool RegisterRAWFileProperties() {
-  return RegisterFilePropertiesFactory(kPropertiesRaw, []() -> IFileProperties* { return CreateRAWFileProperties(); });
+  return RegisterFilePropertiesFactory(kPropertiesRaw,
+                                       []() -> IFileProperties* { return CreateRAWFileProperties(); });
 }

@@ -12,7 +12,8 @@ namespace {
 CFileSystemNode* BuildFolder(IStorageDevice* device, CRawFileInfoList* files, IIsClusterUsed* usedClusters,
                              IDIRBuildCallback* callback) {
   CRawFilesFolderBuilder builder;
-  CFileSystemNode* root = builder.BuildRawFilesFolder(device, files->GetIterator(), usedClusters, callback, 0);
+  CFileSystemNode* root =
+      builder.BuildRawFilesFolder(device, files->GetIterator(), usedClusters, callback, 0);
   // A partition with no carved file of its own gets no empty folder.
   if (root != nullptr && root->GetFirstChild() == nullptr) {
     FreeFileTree(root);

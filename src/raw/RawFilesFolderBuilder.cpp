@@ -94,7 +94,8 @@ int CRawFilesFolderBuilder::GetFileCount(int32_t id) const {
 }
 
 int CRawFilesFolderBuilder::CountFilesOutsideUsedClusters(IIterator<CRawFileInfo*>* files,
-                                                          IIsClusterUsed* usedClusters, uint64_t sectorRatio) {
+                                                          IIsClusterUsed* usedClusters,
+                                                          uint64_t sectorRatio) {
   if (files == nullptr) return 0;
   int count = 0;
   for (files->First(); !files->IsEnd(); files->Next()) {
@@ -119,9 +120,11 @@ std::string CRawFilesFolderBuilder::FileName(int32_t id, const std::string& pref
   return SanitiseName(CutUtf8(lead.c_str(), room) + tail);
 }
 
-CFileSystemNode* CRawFilesFolderBuilder::BuildRawFilesFolder(IStorageDevice* device, IIterator<CRawFileInfo*>* files,
+CFileSystemNode* CRawFilesFolderBuilder::BuildRawFilesFolder(IStorageDevice* device,
+                                                             IIterator<CRawFileInfo*>* files,
                                                              IIsClusterUsed* usedClusters,
-                                                             IDIRBuildCallback* callback, int inWorkerThread) {
+                                                             IDIRBuildCallback* callback,
+                                                             int inWorkerThread) {
   m_device = device;
   m_files = files;
   m_usedClusters = usedClusters;
@@ -308,7 +311,8 @@ void CRawFilesFolderBuilder::AddFile(const CRawFileInfo& file, uint64_t startSec
       Rename(typeFolder, RangeName(count - kFilesPerFolder + 1, count));
       CreateTypeFolder(id)->AddChild(typeFolder);
     }
-    m_typeFolders[slot]->AddChild(CreateRawFolderNode(RangeName(int64_t{count} + 1, int64_t{count} + kFilesPerFolder)));
+    m_typeFolders[slot]->AddChild(
+        CreateRawFolderNode(RangeName(int64_t{count} + 1, int64_t{count} + kFilesPerFolder)));
   }
 }
 

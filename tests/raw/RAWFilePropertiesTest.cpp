@@ -56,10 +56,10 @@ std::vector<DataRun> RunsOf(const IFileProperties& p) {
 }
 
 std::string Describe(const IFileProperties& p) {
-  std::string text = std::string(p.GetName()) + "|" + std::to_string(p.GetNameLength()) + "|" + p.GetExtraText() +
-                     "|" + std::to_string(p.GetSize()) + "|" + std::to_string(p.GetAttributes()) + "|" +
-                     std::to_string(p.GetTypeWord()) + "|" + std::to_string(p.GetCheckState()) + "|" +
-                     std::to_string(p.GetFlagByte());
+  std::string text = std::string(p.GetName()) + "|" + std::to_string(p.GetNameLength()) + "|" +
+                     p.GetExtraText() + "|" + std::to_string(p.GetSize()) + "|" +
+                     std::to_string(p.GetAttributes()) + "|" + std::to_string(p.GetTypeWord()) + "|" +
+                     std::to_string(p.GetCheckState()) + "|" + std::to_string(p.GetFlagByte());
   for (const DataRun& r : RunsOf(p)) text += "|" + std::to_string(r.start) + "+" + std::to_string(r.length);
   return text;
 }
@@ -154,7 +154,8 @@ TEST(RAWFileProperties, SavedRecordByteForByte) {
       Concat({{10}, Text("Raw Files"), {0}, Bytes(8, 0), {0x10, 0x00}, {16}, {1, 0, 0, 0, 0, 0, 0}});
   EXPECT_EQ(Saved(*Folder("Raw Files")), expectedFolder);
   // An object never named still saves a name a reader takes.
-  EXPECT_EQ(Saved(CRAWFileProperties()), Concat({{1, 0, 0}, Bytes(8, 0), {0, 0}, {0}, {1, 0, 0, 0, 0, 0, 0}}));
+  EXPECT_EQ(Saved(CRAWFileProperties()),
+            Concat({{1, 0, 0}, Bytes(8, 0), {0, 0}, {0}, {1, 0, 0, 0, 0, 0, 0}}));
 }
 
 TEST(RAWFileProperties, RoundTripThroughAStateFile) {
@@ -228,12 +229,15 @@ INSTANTIATE_TEST_SUITE_P(
         BadRecord{"NameLengthZero", Concat({{0}, {0}, kTail}), RS_ERROR_BAD_DATA},
         BadRecord{"NameWithoutItsNul", Concat({{3}, {'a', 'b', 'c'}, {0}, kTail}), RS_ERROR_BAD_DATA},
         BadRecord{"NulInsideTheName", Concat({{4}, {'a', 0, 'c', 0}, {0}, kTail}), RS_ERROR_BAD_DATA},
-        BadRecord{"CommentWithoutItsNul", Concat({{2}, Text("a"), {2}, {'x', 'y'}, kTail}), RS_ERROR_BAD_DATA},
-        BadRecord{"RunStringLengthZero",
-                  Concat({{2}, Text("a"), {0}, Bytes(8, 0), {0x20, 0}, {0}, {0, 0, 0, 0}}), RS_ERROR_BAD_DATA},
-        BadRecord{"ResidentValue",
-                  Concat({{2}, Text("a"), {0}, Bytes(8, 0), {0x20, 0}, {0}, {4, 0, 0, 0, 0x11, 3, 0x64, 0, 1, 0}}),
+        BadRecord{"CommentWithoutItsNul", Concat({{2}, Text("a"), {2}, {'x', 'y'}, kTail}),
                   RS_ERROR_BAD_DATA},
+        BadRecord{"RunStringLengthZero",
+                  Concat({{2}, Text("a"), {0}, Bytes(8, 0), {0x20, 0}, {0}, {0, 0, 0, 0}}),
+                  RS_ERROR_BAD_DATA},
+        BadRecord{
+            "ResidentValue",
+            Concat({{2}, Text("a"), {0}, Bytes(8, 0), {0x20, 0}, {0}, {4, 0, 0, 0, 0x11, 3, 0x64, 0, 1, 0}}),
+            RS_ERROR_BAD_DATA},
         BadRecord{"RunStringPastItsLength",
                   Concat({{2}, Text("a"), {0}, Bytes(8, 0), {0x20, 0}, {0}, {2, 0, 0, 0, 0x11, 3, 0, 0}}),
                   RS_ERROR_BAD_DATA},

@@ -18,8 +18,8 @@
 #include "core/FileDataReader.h"
 #include "core/FileNode.h"
 #include "core/FileSystemTree.h"
-#include "core/MemoryStateStream.h"
 #include "core/IDIRBuildCallback.h"
+#include "core/MemoryStateStream.h"
 #include "core/RawFilesFolder.h"
 #include "core/TypedFileExtent.h"
 #include "platform/RecoveryContext.h"
@@ -104,7 +104,8 @@ CFileNode* Child(const CFileNode* folder, const std::string& name) {
 // The names from the root down to the node.
 std::string RelativeName(const CFileNode* node) {
   std::string path = NameOf(node);
-  for (const CFileNode* up = node->GetParent(); up != nullptr; up = up->GetParent()) path = NameOf(up) + "/" + path;
+  for (const CFileNode* up = node->GetParent(); up != nullptr; up = up->GetParent())
+    path = NameOf(up) + "/" + path;
   return path;
 }
 
@@ -211,8 +212,11 @@ TEST_P(RawFilesFolderShape, SplitsByThreeHundred) {
   EXPECT_EQ(type->GetFileProperties()->GetTypeWord(), CRAWFileProperties::kTypeFolder);
   if (c.folders.empty()) {
     EXPECT_EQ(Children(type).size(), static_cast<size_t>(c.files));
-    EXPECT_EQ(NameOf(type->GetFirstChild()), "FILE" + std::string(c.files < 10 ? "00" : c.files < 100 ? "0" : "") +
-                                                   std::to_string(c.files) + ".JPG");
+    EXPECT_EQ(NameOf(type->GetFirstChild()), "FILE" +
+                                                 std::string(c.files < 10    ? "00"
+                                                             : c.files < 100 ? "0"
+                                                                             : "") +
+                                                 std::to_string(c.files) + ".JPG");
     return;
   }
   ASSERT_EQ(ChildNames(type), c.folders);
@@ -249,7 +253,8 @@ TEST_F(RawFilesFolder, FilesCarrySizeRunCommentAndNumberedNames) {
                    {300, 40, kJpg, kJpg}}));
   ASSERT_NE(tree.root, nullptr);
   // Type folders in front of the root's list as they are made.
-  EXPECT_EQ(ChildNames(tree.root), (std::vector<std::string>{"Portable Network Graphic file", "JPEG Graphics file"}));
+  EXPECT_EQ(ChildNames(tree.root),
+            (std::vector<std::string>{"Portable Network Graphic file", "JPEG Graphics file"}));
   CFileNode* jpegs = Child(tree.root, "JPEG Graphics file");
   ASSERT_NE(jpegs, nullptr);
   EXPECT_EQ(ChildNames(jpegs), (std::vector<std::string>{"FILE002.JPG", "Canon EOS 5D001.JPG"}));
@@ -261,7 +266,8 @@ TEST_F(RawFilesFolder, FilesCarrySizeRunCommentAndNumberedNames) {
   auto runs = camera.CreateDataRunList();
   ASSERT_NE(runs, nullptr);
   EXPECT_EQ(std::vector<DataRun>(runs->Runs().begin(), runs->Runs().end()), (std::vector<DataRun>{{100, 3}}));
-  EXPECT_EQ(ChildNames(Child(tree.root, "Portable Network Graphic file")), std::vector<std::string>{"FILE001.PNG"});
+  EXPECT_EQ(ChildNames(Child(tree.root, "Portable Network Graphic file")),
+            std::vector<std::string>{"FILE001.PNG"});
 }
 
 // The whole folder as a state file keeps it: folders, names, sizes, comments and runs.
@@ -274,10 +280,11 @@ TEST_F(RawFilesFolder, SavedTreeComesBackWhole) {
     std::vector<std::string> lines;
     WalkSubtree(root, [&](CFileNode* n) {
       const IFileProperties* p = n->GetFileProperties();
-      std::string line = RelativeName(n) + "|" + std::to_string(p->GetSize()) + "|" + p->GetExtraText() + "|" +
-                         std::to_string(p->GetAttributes()) + "|" + std::to_string(p->GetTypeWord());
+      std::string line = RelativeName(n) + "|" + std::to_string(p->GetSize()) + "|" + p->GetExtraText() +
+                         "|" + std::to_string(p->GetAttributes()) + "|" + std::to_string(p->GetTypeWord());
       if (auto runs = p->CreateDataRunList()) {
-        for (const DataRun& r : runs->Runs()) line += "|" + std::to_string(r.start) + "+" + std::to_string(r.length);
+        for (const DataRun& r : runs->Runs())
+          line += "|" + std::to_string(r.start) + "+" + std::to_string(r.length);
       }
       lines.push_back(line);
     });
@@ -306,7 +313,8 @@ struct EmbeddedCase {
   bool kept;
 };
 
-class RawFilesFolderEmbeddedJpeg : public RawFilesFolder, public ::testing::WithParamInterface<EmbeddedCase> {};
+class RawFilesFolderEmbeddedJpeg : public RawFilesFolder,
+                                   public ::testing::WithParamInterface<EmbeddedCase> {};
 
 TEST_P(RawFilesFolderEmbeddedJpeg, KeepsOnlyWhatIsNotACopy) {
   const EmbeddedCase& c = GetParam();
@@ -318,15 +326,14 @@ TEST_P(RawFilesFolderEmbeddedJpeg, KeepsOnlyWhatIsNotACopy) {
   EXPECT_EQ(files.count(c.start), c.kept ? 1u : 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, RawFilesFolderEmbeddedJpeg,
-    ::testing::Values(EmbeddedCase{"FivePercentInside", 110, 5000, false},
-                      EmbeddedCase{"NinetyFivePercentInside", 110, 95000, false},
-                      EmbeddedCase{"HalfInside", 110, 50000, true},
-                      EmbeddedCase{"TenthExactlyInside", 110, 10000, true},
-                      EmbeddedCase{"SmallButRunningPastTheEnd", 290, 5000, true},
-                      EmbeddedCase{"SmallAndAfterTheOuterOne", 400, 5000, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Sizes, RawFilesFolderEmbeddedJpeg,
+                         ::testing::Values(EmbeddedCase{"FivePercentInside", 110, 5000, false},
+                                           EmbeddedCase{"NinetyFivePercentInside", 110, 95000, false},
+                                           EmbeddedCase{"HalfInside", 110, 50000, true},
+                                           EmbeddedCase{"TenthExactlyInside", 110, 10000, true},
+                                           EmbeddedCase{"SmallButRunningPastTheEnd", 290, 5000, true},
+                                           EmbeddedCase{"SmallAndAfterTheOuterOne", 400, 5000, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(RawFilesFolder, EmbeddedRuleLooksOnlyAtJpegs) {
   // A PNG inside the JPEG is a file of its own; a small JPEG after the PNG is still compared with
@@ -341,8 +348,8 @@ TEST_F(RawFilesFolder, ChosenTypesAndUsedClustersDecide) {
   GetRecoveryContext().RawFileTypes = {kJpg};
   SectorSetMap map({20});
   RecordingCallback callback;
-  Tree tree(Build({{10, 512}, {20, 512}, {30, 512, kPng, kPng}, {40, 512, 2000, kJpg}, {50, 512, -3, kJpg}}, &map,
-                  &callback));
+  Tree tree(Build({{10, 512}, {20, 512}, {30, 512, kPng, kPng}, {40, 512, 2000, kJpg}, {50, 512, -3, kJpg}},
+                  &map, &callback));
   ASSERT_NE(tree.root, nullptr);
   const auto files = FilesByStart(tree.root);
   EXPECT_EQ(files.size(), 1u);
@@ -448,7 +455,8 @@ TEST_F(RawFilesFolder, UnmeasuredFilesAreMeasuredOrLeftOut) {
   EXPECT_EQ(files.at(20)->GetFileProperties()->GetSize(), 100000u);
   // Every record measured here is left at size 0 for the next build.
   IIterator<CRawFileInfo*>* it = list.GetIterator();
-  for (; !it->IsEnd(); it->Next()) EXPECT_EQ(it->Current()->GetFileSize(), 0u) << it->Current()->GetStartSector();
+  for (; !it->IsEnd(); it->Next())
+    EXPECT_EQ(it->Current()->GetFileSize(), 0u) << it->Current()->GetStartSector();
 }
 
 TEST_F(RawFilesFolder, WorkerBuildTurnsThePumpAndGivesTheSameTree) {

@@ -107,7 +107,8 @@ TEST(RawFilesRecovery, CarvedPicturesComeBackByteForByte) {
   const std::string target = corvale::test::ScratchDir() + "/recovered";
   std::string top;
   CFileRecoverer recoverer;
-  ASSERT_EQ(recoverer.RecoverFilesInThread(&disk, nullptr, root, target.c_str(), &top), CFileRecoverer::kResultOk);
+  ASSERT_EQ(recoverer.RecoverFilesInThread(&disk, nullptr, root, target.c_str(), &top),
+            CFileRecoverer::kResultOk);
   EXPECT_EQ(recoverer.GetRecoveredFileCount(), 23u);
   EXPECT_EQ(recoverer.GetFailedFileCount(), 0u);
   EXPECT_EQ(std::filesystem::path(top).filename(), "Raw Files");
@@ -118,7 +119,8 @@ TEST(RawFilesRecovery, CarvedPicturesComeBackByteForByte) {
     const Bytes written = ReadFile(path);
     ASSERT_EQ(written.size(), picture->length);
     const size_t same = std::min<size_t>(written.size(), picture->bytes.size());
-    EXPECT_TRUE(std::equal(written.begin(), written.begin() + static_cast<long>(same), picture->bytes.begin()));
+    EXPECT_TRUE(
+        std::equal(written.begin(), written.begin() + static_cast<long>(same), picture->bytes.begin()));
     if (picture->length == picture->bytes.size()) {
       EXPECT_EQ(written, picture->bytes);
     }

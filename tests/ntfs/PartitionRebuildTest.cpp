@@ -14,9 +14,14 @@
 #include <vector>
 
 #include "core/IntelligentSearchController.h"
+#include "core/MemoryStateStream.h"
+#include "core/RSException.h"
+#include "core/RawFilesFolder.h"
+#include "core/TypedFileExtent.h"
 #include "core/PartitionCandidateSelection.h"
 #include "ntfs/FileRecordHeader.h"
 #include "ntfs/FileRecordView.h"
+#include "ntfs/NTFSScanEvidence.h"
 #include "ntfs/NTFSSearchController.h"
 #include "storage/ImageFileDevice.h"
 #include "support/Fixtures.h"
@@ -79,14 +84,15 @@ struct Rebuild {
 };
 
 // The scan, the end of the pass and the selection, as the program runs them.
-void RunRebuild(const Disk& disk, Rebuild& r) {
-  CImageFileDevice device(disk.folder + "/disk.img");
+void RunRebuild(const std::string& image, Rebuild& r, CRawFileInfoList* sink = nullptr) {
+  CImageFileDevice device(image);
   ASSERT_TRUE(device.IsOpened());
   r.deviceSectors = device.GetSectorCount();
   CIntelligentSearchController driver;
   driver.SetStartSectorSource([] { return uint64_t{0}; });
   driver.SetStorageDevice(&device);
   driver.AddFileSystemSearchController(&r.controller);
+  r.controller.SetResultSink(sink);
   ASSERT_EQ(driver.Search(nullptr), 1);
   r.controller.GetResults(&r.candidates);
   ComputePartitionWeights(r.candidates);
@@ -175,7 +181,7 @@ void ExpectBuildEvidence(const Rebuild& r, const Disk& disk, size_t index) {
 TEST(NTFSPartitionRebuild, BothBootSectorsZeroed) {
   CORVALE_REBUILD_DISK(disk, "noboot");
   Rebuild r;
-  RunRebuild(disk, r);
+  RunRebuild(disk.folder + "/disk.img", r);
   ASSERT_EQ(disk.partitions.size(), 1u);
   ExpectRebuilt(r, disk.partitions[0]);
   const CSearchedNTFSPartitionInfo* c = ChosenAt(r, disk.partitions[0].start);
@@ -191,7 +197,7 @@ TEST(NTFSPartitionRebuild, BothBootSectorsZeroed) {
 TEST(NTFSPartitionRebuild, TwoPartitionsWithoutTheirTable) {
   CORVALE_REBUILD_DISK(disk, "two");
   Rebuild r;
-  RunRebuild(disk, r);
+  RunRebuild(disk.folder + "/disk.img", r);
   ASSERT_EQ(disk.partitions.size(), 2u);
   for (size_t i = 0; i < disk.partitions.size(); ++i) {
     ExpectRebuilt(r, disk.partitions[i]);
@@ -210,7 +216,7 @@ TEST(NTFSPartitionRebuild, TwoPartitionsWithoutTheirTable) {
 TEST(NTFSPartitionRebuild, VolumeFormattedOverAnOlderOne) {
   CORVALE_REBUILD_DISK(disk, "reformat");
   Rebuild r;
-  RunRebuild(disk, r);
+  RunRebuild(disk.folder + "/disk.img", r);
   ASSERT_EQ(disk.partitions.size(), 1u);
   const ManifestPartition& p = disk.partitions[0];
   ExpectRebuilt(r, p);
@@ -231,6 +237,142 @@ TEST(NTFSPartitionRebuild, VolumeFormattedOverAnOlderOne) {
     EXPECT_TRUE(r.controller.GetFileRecordSectors().Contains(sector)) << f.path;
   }
   EXPECT_GT(survivors, 300u);
+}
+
+std::vector<uint8_t> SaveScanState(CNTFSSearchController& c) {
+  MemoryStateStream s;
+  s.BeginSection(TestSection(1));
+  c.SaveState(s);
+  return s.Section(TestSection(1));
+}
+
+// Loads saved bytes into `c`; the stream exception's code, 0 when none.
+int32_t LoadScanState(CNTFSSearchController& c, const std::vector<uint8_t>& bytes) {
+  MemoryStateStream s;
+  s.Section(TestSection(1)) = bytes;
+  s.StartReading();
+  s.BeginSection(TestSection(1));
+  try {
+    c.LoadState(s);
+  } catch (const IRSException& e) {
+    return e.GetCode();
+  }
+  return 0;
+}
+
+void ExpectSameBuildEvidence(const CNTFSSearchController& a, const CNTFSSearchController& b) {
+  ASSERT_EQ(a.GetMftLocations().size(), b.GetMftLocations().size());
+  for (size_t i = 0; i < a.GetMftLocations().size(); ++i) {
+    EXPECT_EQ(a.GetMftLocations()[i]->GetSector(), b.GetMftLocations()[i]->GetSector());
+    EXPECT_EQ(a.GetMftLocations()[i]->GetSectorsPerCluster(), b.GetMftLocations()[i]->GetSectorsPerCluster());
+    EXPECT_TRUE(a.GetMftLocations()[i]->GetRunList().IsEqual(b.GetMftLocations()[i]->GetRunList()));
+  }
+  EXPECT_EQ(a.GetFileRecordSectors().Runs(), b.GetFileRecordSectors().Runs());
+}
+
+// What the build needs is saved with the scan state after the pass and read back whole; a state
+// cut anywhere is refused and leaves the controller as it was.
+TEST(NTFSPartitionRebuild, BuildEvidenceIsSavedWithTheScanState) {
+  CORVALE_REBUILD_DISK(disk, "noboot");
+  Rebuild r;
+  RunRebuild(disk.folder + "/disk.img", r);
+  ASSERT_FALSE(r.controller.GetMftLocations().empty());
+  const std::vector<uint8_t> saved = SaveScanState(r.controller);
+  CNTFSSearchController restored;
+  ASSERT_EQ(LoadScanState(restored, saved), 0);
+  ExpectSameBuildEvidence(r.controller, restored);
+  for (size_t cut = 0; cut < saved.size(); ++cut) {
+    SCOPED_TRACE(cut);
+    EXPECT_EQ(LoadScanState(restored, std::vector<uint8_t>(saved.begin(), saved.begin() + long(cut))),
+              RS_ERROR_SHORT_READ);
+    ExpectSameBuildEvidence(r.controller, restored);
+  }
+}
+
+// A found file of every start sector, of one type.
+class AnyStartIs : public ISignatureResults {
+ public:
+  bool FindFileType(uint64_t, int32_t& typeId) const override {
+    typeId = type;
+    return true;
+  }
+  int32_t type = 0;
+};
+AnyStartIs g_anyStart;
+
+// Named files of the partition whose data starts where a file of their type was found count for it:
+// here every start holds a JPG, and the volume has one file named so with its data in clusters.
+TEST(NTFSPartitionRebuild, NamedFilesWhereSignaturesFoundThemCount) {
+  CORVALE_REBUILD_DISK(disk, "noboot");
+  CTypedFileExtent jpg;
+  static const char16_t kName[] = u"x.jpg";
+  ASSERT_TRUE(jpg.SetFromUnicodeName(kName, 5, 0, 0));
+  g_anyStart.type = jpg.GetFileType();
+  RawFilesFolderHooks hooks;
+  hooks.signatureResults = [](const CRawFileInfoList*) -> const ISignatureResults* { return &g_anyStart; };
+  RegisterRawFilesFolderHooks(hooks);
+  Rebuild r;
+  // Any address stands for the scan's list of found files: only the registered engine reads it.
+  RunRebuild(disk.folder + "/disk.img", r, reinterpret_cast<CRawFileInfoList*>(&g_anyStart));
+  RegisterRawFilesFolderHooks(RawFilesFolderHooks{});
+  const CSearchedNTFSPartitionInfo* c = ChosenAt(r, disk.partitions[0].start);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->GetFilesMatch(), 1);  // docs/photo.jpg
+}
+
+void PutPage(std::fstream& image, int64_t sector, bool restart, uint16_t usn) {
+  std::vector<uint8_t> page(4096, 0x11);
+  auto put16 = [&](size_t at, uint16_t v) {
+    page[at] = uint8_t(v);
+    page[at + 1] = uint8_t(v >> 8);
+  };
+  if (restart) {
+    std::memcpy(page.data(), "RSTR", 4);
+    static const uint8_t kClient[8] = {'N', 0, 'T', 0, 'F', 0, 'S', 0};
+    std::memcpy(page.data() + 0x90, kClient, 8);
+    put16(0x1E, usn);
+  } else {
+    std::memcpy(page.data(), "RCRD", 4);
+    put16(4, 40);
+    put16(6, 9);
+    put16(40, usn);
+  }
+  for (size_t s = 0; s < 8; ++s) put16(s * 512 + 510, usn);
+  image.seekp(std::streamoff(sector) * 512);
+  image.write(reinterpret_cast<const char*>(page.data()), std::streamsize(page.size()));
+}
+
+// A $LogFile in use: its two restart pages and its log pages lie in its clusters, and they count
+// for the partition whose $LogFile record places them there.
+TEST(NTFSPartitionRebuild, LogFilePagesCountWhereTheLogFileRecordPutsThem) {
+  CORVALE_REBUILD_DISK(disk, "noboot");
+  const ManifestPartition& p = disk.partitions[0];
+  const std::string image = corvale::test::ScratchDir() + "/logfile.img";
+  std::filesystem::copy_file(disk.folder + "/disk.img", image);
+  CImageFileDevice original(disk.folder + "/disk.img");
+  std::vector<uint8_t> record(1024);
+  const int64_t logRecord = p.MftSector() + 2 * 2;
+  ASSERT_TRUE(original.ReadSectors(record.data(), uint64_t(logRecord), 2));
+  CNTFSFoundFileRecord log;
+  ASSERT_TRUE(log.ParseRecord(record.data(), record.size(), logRecord, 512));
+  const int64_t logStart = p.start + log.GetFirstLcn() * p.sectorsPerCluster;
+  const int64_t logPages = 40;
+  ASSERT_GE(log.GetRunList().GetTotalClusters() * p.sectorsPerCluster, (logPages + 2) * 8);
+  {
+    std::fstream out(image, std::ios::in | std::ios::out | std::ios::binary);
+    PutPage(out, logStart, true, 1);
+    PutPage(out, logStart + 8, true, 1);
+    for (int64_t i = 0; i < logPages; ++i) PutPage(out, logStart + 16 + 8 * i, false, uint16_t(2 + i));
+    ASSERT_TRUE(out.good());
+  }
+  Rebuild r;
+  RunRebuild(image, r);
+  const CSearchedNTFSPartitionInfo* c = ChosenAt(r, p.start);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->GetLogFileSector(), logRecord);
+  EXPECT_EQ(c->GetLogFileMatch(), logPages + 2);
+  EXPECT_EQ(c->GetFoundByFlags() & (kFoundByFirstRstr | kFoundBySecondRstr), kFoundByFirstRstr | kFoundBySecondRstr);
+  EXPECT_EQ(c->GetScore(), CNTFSSearchController::ScoreCandidate(*c));
 }
 
 }  // namespace

@@ -41,6 +41,8 @@ uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)
 CNTFSSearchController::CNTFSSearchController()
     : m_upCaseTable(GetNTFSUpCaseTableBytes()), m_attrDefTable(BuildAttributeDefinitionTable()) {
   m_attrDefTable.resize(kAttrDefContentSectors * kContentBytes, 0);
+  for (size_t i = 0; i < kAttrDefContentSectors; ++i)
+    std::memcpy(&m_attrDefHeads[i], m_attrDefTable.data() + i * kContentBytes, sizeof(uint64_t));
   for (size_t block = 0; block < kNTFSUpCaseUnits / 256; ++block) {
     const uint16_t first = U16(m_upCaseTable + block * kContentBytes);
     if ((first >> 8) != block) m_upCaseMovedBlocks.emplace_back(first, block);
@@ -467,17 +469,21 @@ void CNTFSSearchController::MatchSystemFileContents(const uint8_t* sector, int64
   // block by its second byte, the high byte of its first unit. One block does not: its first unit
   // upper-cases into another block, and it is found by its first unit instead.
   const uint16_t first = U16(sector);
-  size_t block = sector[1];
-  if (U16(m_upCaseTable + block * kContentBytes) != first) {
+  const uint8_t* block = m_upCaseTable + static_cast<size_t>(sector[1]) * kContentBytes;
+  if (U16(block) != first) {
+    block = nullptr;
     for (const auto& [unit, other] : m_upCaseMovedBlocks)
-      if (unit == first) block = other;
+      if (unit == first) block = m_upCaseTable + other * kContentBytes;
   }
-  if (std::memcmp(sector, m_upCaseTable + block * kContentBytes, kContentBytes) == 0) {
+  if (block && std::memcmp(sector, block, kContentBytes) == 0) {
     m_upCase.AddContentSector(at);
     return;
   }
+  uint64_t head;
+  std::memcpy(&head, sector, sizeof(head));
   for (size_t i = 0; i < kAttrDefContentSectors; ++i) {
-    if (std::memcmp(sector, m_attrDefTable.data() + i * kContentBytes, kContentBytes) == 0) {
+    if (head == m_attrDefHeads[i] &&
+        std::memcmp(sector, m_attrDefTable.data() + i * kContentBytes, kContentBytes) == 0) {
       m_attrDef.AddContentSector(at);
       return;
     }

@@ -166,6 +166,7 @@ class CNTFSSearchController : public IFileSystemSearchController {
   // The standard tables the system files' contents are compared with.
   const uint8_t* m_upCaseTable;
   std::vector<uint8_t> m_attrDefTable;
+  uint64_t m_attrDefHeads[5] = {};  // the first 8 bytes of each of its sectors
   // Upcase blocks whose first unit lies in another block: (that unit, the block).
   std::vector<std::pair<uint16_t, size_t>> m_upCaseMovedBlocks;
   // The sector after the last $LogFile page counted: the pages are taken in 8-sector steps.

@@ -597,6 +597,7 @@ CFileSystemNode* CompleteBuild(IDIRBuildCallback* callback, const CFATDirSectorS
   if (root == nullptr) return nullptr;
   std::deque<CFileNode*> queue;  // the complete build reads folders by their records, not by a walk
   if (context.hasRoot) context.ReadRootDirectory(&queue, true);
+  queue.clear();
   context.directories[0] = root;
 
   // The records from the data area's start (for a FAT12/16 partition no boot sector vouches for,
@@ -630,6 +631,7 @@ CFileSystemNode* CompleteBuild(IDIRBuildCallback* callback, const CFATDirSectorS
       if (it->sector < context.dataStart) {
         if (device->ReadSectors(sector.data(), it->sector, 1)) {
           context.ParseEntries(sector.data(), sector.size(), root, &queue, true, true);
+          queue.clear();
         }
         continue;
       }
@@ -647,6 +649,8 @@ CFileSystemNode* CompleteBuild(IDIRBuildCallback* callback, const CFATDirSectorS
         context.directories[cluster] = folder;
       }
       context.ReadDirectoryChain(folder, cluster, &queue, false, true);
+      // Folders are read by their own records; what the read queued is not walked.
+      queue.clear();
     }
     if (callback && !context.IsCancelled()) context.Ok(callback->EndStage());
 
@@ -691,6 +695,7 @@ CFileSystemNode* CompleteBuild(IDIRBuildCallback* callback, const CFATDirSectorS
       if (lost == nullptr) continue;
       (lostFolders != nullptr ? lostFolders : static_cast<CFileNode*>(root))->AddChild(lost);
       context.ParseEntries(buffer.data(), buffer.size(), lost, &queue, true, true);
+      queue.clear();
     }
     if (callback && !context.IsCancelled()) context.Ok(callback->EndStage());
 

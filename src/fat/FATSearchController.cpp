@@ -134,9 +134,11 @@ bool CFATSearchController::HandleBootSector(const uint8_t* sector, int64_t at) {
   if (!GetRecoveryContext().UseBootRecords) return false;
   const CFATDBR dbr(sector, m_sectorSize, m_sectorSize);
   if (!dbr.IsValid()) return false;
-  auto primary = FromBootSector(dbr, at, false);
-  if (!primary) return false;
-  InsertBootCandidate(std::move(primary));
+  bool accepted = false;
+  if (auto primary = FromBootSector(dbr, at, false)) {
+    InsertBootCandidate(std::move(primary));
+    accepted = true;
+  }
   // A FAT32 volume keeps a copy of its boot sector 6 sectors in; read as that copy, this sector
   // places a volume 6 sectors earlier.
   if (dbr.GetFATType() == kFatType32 && at >= 6) {
@@ -147,9 +149,10 @@ bool CFATSearchController::HandleBootSector(const uint8_t* sector, int64_t at) {
       } else {
         InsertBootCandidate(std::move(backup));
       }
+      accepted = true;
     }
   }
-  return true;
+  return accepted;
 }
 
 std::unique_ptr<CFATSearchedPartitionInfo> CFATSearchController::FromBootSector(const CFATDBR& dbr, int64_t at,

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -18,6 +19,7 @@
 #include "fat/FATDirSectorAnalyzer.h"
 #include "fat/FATDirectoryBuilder.h"
 #include "fat/FATSearchedPartitionInfo.h"
+#include "storage/MemoryDevice.h"
 #include "support/Fixtures.h"
 
 using namespace fattest;
@@ -146,6 +148,45 @@ TEST_P(FatCompleteBuildIntact, CancelAtAnyCallLeavesNoTree) {
     CancelAt callback(k);
     EXPECT_EQ(Complete(image.device.get(), records, PartitionOf(image), &callback), nullptr)
         << k << " of " << counting.calls;
+  }
+}
+
+TEST_P(FatCompleteBuildIntact, SeededMutationsOfFatsAndDirectoriesNeverLoopOrCrash) {
+  FAT_IMAGE(image, GetParam());
+  const std::vector<uint8_t> original = ReadAll(image.path);
+  const auto& g = image.geometry;
+  const uint32_t ss = g.bytesPerSector;
+  const CFATSearchedPartitionInfo info = PartitionOf(image);
+  // The FATs, the fixed root and the first directory clusters; chains that loop, cross or point past
+  // the end, and directories that name their ancestors, come out of it.
+  const uint64_t from = static_cast<uint64_t>(g.fatStart) * ss;
+  const uint64_t span = std::min<uint64_t>(original.size() - from, (g.dataStart + 64ULL * g.sectorsPerCluster) * ss - from);
+  std::mt19937 random(7041);
+  for (int round = 0; round < 12; ++round) {
+    std::vector<uint8_t> bytes = original;
+    const int flips = 1 + static_cast<int>(random() % 300);
+    for (int i = 0; i < flips; ++i) bytes[from + random() % span] = static_cast<uint8_t>(random());
+    MemoryDevice device(std::move(bytes), static_cast<int32_t>(ss));
+    const CFATDirSectorSet records = DirectorySectors(device);
+    CFATDirectoryBuilder builder;
+    FreeFileTree(builder.BuildComplete(nullptr, records, info, nullptr, &device, round));
+  }
+  // A partition record whose geometry lies (from a damaged state file) builds nothing or reads
+  // inside the device only.
+  MemoryDevice device(original, static_cast<int32_t>(ss));
+  const CFATDirSectorSet records = DirectorySectors(device);
+  for (int round = 0; round < 24; ++round) {
+    CFATSearchedPartitionInfo lying = info;
+    switch (round % 6) {
+      case 0: lying.SetSectorsPerCluster(static_cast<uint8_t>(random())); break;
+      case 1: lying.SetStartSector(static_cast<int64_t>(random()) - 1000); break;
+      case 2: lying.SetSectorCount(static_cast<int64_t>(random()) * 4096); break;
+      case 3: lying.SetRoot(static_cast<uint32_t>(random())); break;
+      case 4: lying.SetClusterCount(static_cast<uint32_t>(random())); break;
+      default: lying.SetPartitionStart(static_cast<int64_t>(random() % 4096) - 2048); break;
+    }
+    CFATDirectoryBuilder builder;
+    FreeFileTree(builder.BuildComplete(nullptr, records, lying, nullptr, &device, round));
   }
 }
 

@@ -14,7 +14,10 @@
 #include "FatTestSupport.h"
 #include "FatTreeSupport.h"
 #include "core/FileNode.h"
+#include "core/ClusterUseBitMap.h"
 #include "core/FileRecoverer.h"
+#include "core/RawFilesFolder.h"
+#include "core/TestProperties.h"
 #include "fat/FATDBR.h"
 #include "fat/FATDirSectorAnalyzer.h"
 #include "fat/FATDirectoryBuilder.h"
@@ -196,6 +199,50 @@ INSTANTIATE_TEST_SUITE_P(Images, FatCompleteBuildIntact, ::testing::Values(FatIm
                            for (char& c : n) if (!isalnum(static_cast<unsigned char>(c))) c = '_';
                            return n;
                          });
+
+// What the found-files hook was asked and answered, for the test below.
+struct RawHookRecord {
+  std::vector<uint64_t> sectors;  // asked about
+  std::vector<bool> used;         // the map's answers
+  IStorageDevice* device = nullptr;
+} g_rawHook;
+
+CFileSystemNode* FakeRawFilesFolder(IStorageDevice* device, CRawFileInfoList*, IIsClusterUsed* used,
+                                    IDIRBuildCallback*) {
+  g_rawHook.device = device;
+  for (uint64_t sector : g_rawHook.sectors) g_rawHook.used.push_back(used != nullptr && used->IsClusterUsed(sector));
+  CFileSystemNode* folder = CreateFileSystemNode();
+  folder->SetFileProperties(new TestFileProperties("Raw Files", 0, kAttributeFolder, nullptr));
+  return folder;
+}
+
+TEST(FatCompleteBuildRawFiles, TheFoundFilesFolderHangsUnderTheRootAndSeesTheFilesClustersAsUsed) {
+  FAT_IMAGE(image, FatImages()[1]);
+  const auto& g = image.geometry;
+  const auto hello = FindEntry(image, "", "hello.txt", false);
+  ASSERT_TRUE(hello);
+  const uint32_t lastCluster = g.clusterCount + 1;
+  ASSERT_EQ(image.fat->GetNextCluster(lastCluster), 0u) << "the volume's last cluster is free";
+  const auto sectorOf = [&g](uint32_t cluster) { return g.dataStart + uint64_t(cluster - 2) * g.sectorsPerCluster; };
+  g_rawHook = {};
+  g_rawHook.sectors = {sectorOf(hello->GetFirstCluster()), sectorOf(lastCluster), g.dataStart - 1};
+  RawFilesFolderHooks hooks;
+  hooks.buildFolder = &FakeRawFilesFolder;
+  RegisterRawFilesFolderHooks(hooks);
+  // The list of found files is only passed through; the hook stands in for the engine that reads it.
+  int notAList = 0;
+  CFATDirectoryBuilder builder;
+  Tree tree(builder.BuildComplete(nullptr, DirectorySectors(*image.device), PartitionOf(image),
+                                  reinterpret_cast<CRawFileInfoList*>(&notAList), image.device.get(), 0));
+  RegisterRawFilesFolderHooks(RawFilesFolderHooks{});
+  ASSERT_NE(tree, nullptr);
+  std::map<std::string, const CFileNode*> nodes;
+  Collect(tree.get(), "", &nodes);
+  ASSERT_TRUE(nodes.count("Raw Files")) << Describe(nodes);
+  EXPECT_EQ(nodes["Raw Files"]->GetParent(), tree.get());
+  EXPECT_EQ(g_rawHook.device, image.device.get());
+  EXPECT_EQ(g_rawHook.used, (std::vector<bool>{true, false, true}));
+}
 
 // The files of the old volume whose names lived in folders below the root (the root itself is
 // new), by name: a folder whose own entry went with the root is a made-up "DIR" folder.

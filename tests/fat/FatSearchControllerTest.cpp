@@ -18,6 +18,8 @@
 #include "core/IntelligentSearchController.h"
 #include "core/MemoryStateStream.h"
 #include "core/PartitionCandidateSelection.h"
+#include "core/RawFilesFolder.h"
+#include "core/TypedFileExtent.h"
 #include "core/StateIo.h"
 #include "fat/FATDBR.h"
 #include "fat/FATSearchController.h"
@@ -183,6 +185,46 @@ TEST(FATSearchController, FirstDirectorySectorsProposeCandidatesThatFurtherFolde
   EXPECT_EQ(results[0]->GetScore(), 20);
   EXPECT_TRUE(again.GetCandidates().empty());
   EXPECT_EQ(again.GetDirectorySectors().size(), 3u);
+}
+
+// The signature search's answer for the test below: one file of `type` starting at `sector`.
+struct OneFoundFile : ISignatureResults {
+  uint64_t sector = 0;
+  int32_t type = 0;
+  bool FindFileType(uint64_t at, int32_t& typeId) const override {
+    if (at != sector) return false;
+    typeId = type;
+    return true;
+  }
+} g_oneFoundFile;
+
+const ISignatureResults* OneFoundFileResults(const CRawFileInfoList*) { return &g_oneFoundFile; }
+
+TEST(FATSearchController, ANamedFileWhereTheSignatureSearchFoundOneOfItsTypeIsAFileMatch) {
+  // Two folders that agree on one sector per cluster from sector 20000; each names PHOTO.JPG at
+  // the cluster after its own.
+  SparseDevice device(60000);
+  device.Put(20000, FirstDirectorySector(2, 0).data());
+  device.Put(20008, FirstDirectorySector(10, 2).data());
+  CTypedFileExtent jpg;
+  ASSERT_TRUE(jpg.SetFromAnsiName("PHOTO.JPG", 9, 0, 0));
+  g_oneFoundFile.type = jpg.GetFileType();
+  g_oneFoundFile.sector = 20000 + (11 - 2);  // cluster 11, PHOTO.JPG of the second folder
+  RawFilesFolderHooks hooks;
+  hooks.signatureResults = &OneFoundFileResults;
+  RegisterRawFilesFolderHooks(hooks);
+  // The list of found files is only passed through; the hook stands in for the engine that reads it.
+  int notAList = 0;
+  CFATSearchController controller;
+  controller.SetResultSink(reinterpret_cast<CRawFileInfoList*>(&notAList));
+  Offer(controller, device, nullptr);
+  EXPECT_EQ(controller.GetTypedFileExtents().GetCount(), 2u);
+  SearchedPartitionInfoList results;
+  controller.GetResults(&results);
+  RegisterRawFilesFolderHooks(RawFilesFolderHooks{});
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0]->GetFilesMatch(), 1);
+  EXPECT_EQ(controller.GetTypedFileExtents().GetCount(), 0u);
 }
 
 // The boot sector of a FAT16 image and the first sector of each FAT copy, placed at sector 2048

@@ -274,6 +274,34 @@ INSTANTIATE_TEST_SUITE_P(Rows, FatBootEvidence,
                                            BootCase{"BothCopies", true, true, true, 100}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+TEST(FATSearchController, TwoBootSectorsPlacingOneDataAreaMakeOneCandidateThatKeepsTheFirstGeometry) {
+  FAT_IMAGE(image, FatImages()[1]);
+  const auto& g = image.geometry;
+  ASSERT_GT(g.reservedSectors, 2u);
+  const int64_t start = 2048;
+  SparseDevice device(start + static_cast<int64_t>(g.totalSectors) + 64);
+  device.Put(start, image.bootSector.data());
+  // Two sectors later, fewer reserved sectors: the same data area and cluster size.
+  std::vector<uint8_t> other = image.bootSector;
+  const uint16_t reserved = static_cast<uint16_t>(g.reservedSectors - 2);
+  other[14] = static_cast<uint8_t>(reserved);
+  other[15] = static_cast<uint8_t>(reserved >> 8);
+  device.Put(start + 2, other.data());
+  std::vector<uint8_t> fat(512);
+  ASSERT_TRUE(image.device->ReadSectors(fat.data(), g.fatStart, 1));
+  device.Put(start + g.fatStart, fat.data());
+  CFATSearchController controller;
+  IntelligentSearchSummary summary;
+  Offer(controller, device, &summary);
+  EXPECT_EQ(summary.FATBootRecords, 2);
+  ASSERT_EQ(controller.GetCandidates().size(), 1u);
+  const CFATSearchedPartitionInfo& kept = *controller.GetCandidates().begin()->second;
+  EXPECT_EQ(kept.GetStartSector(), start + static_cast<int64_t>(g.dataStart));
+  EXPECT_EQ(kept.GetPartitionStart(), start);
+  EXPECT_EQ(kept.GetReservedSectors(), g.reservedSectors);
+  EXPECT_EQ(kept.GetEvidenceFlags(), kFatFromFat16BootSector | kFatFoundFirstCopy | kFatUseFirstCopy);
+}
+
 TEST(FATSearchController, Fat32AtSectorZeroAndItsBackupMakeOneCandidateWithBothBootFlags) {
   FAT_IMAGE(image, FatImages()[4]);
   const auto& g = image.geometry;

@@ -68,10 +68,9 @@ class CFATSearchController : public IFileSystemSearchController {
   const CFATDirSectorSet& GetDirectorySectors() const { return m_directorySectors; }
   const CTypedFileExtentList& GetTypedFileExtents() const { return m_extents; }
 
-  // The evidence of one sector, as AnalyzeBlock tests it (for tests of single sectors).
-  void AnalyzeSector(const uint8_t* sector, int64_t at, IntelligentSearchSummary* summary);
-
  private:
+  // The evidence of one sector (m_sectorSize bytes).
+  void AnalyzeSector(const uint8_t* sector, int64_t at, IntelligentSearchSummary* summary);
   bool HandleBootSector(const uint8_t* sector, int64_t at);
   std::unique_ptr<CFATSearchedPartitionInfo> FromBootSector(const CFATDBR& dbr, int64_t at, bool backup) const;
   std::unique_ptr<CFATSearchedPartitionInfo> FromFolder(int64_t dataStart, uint32_t sectorsPerCluster) const;

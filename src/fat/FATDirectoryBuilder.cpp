@@ -1,6 +1,9 @@
 #include "fat/FATDirectoryBuilder.h"
 
+#include <algorithm>
 #include <atomic>
+#include <climits>
+#include <cstdio>
 #include <cstring>
 #include <chrono>
 #include <deque>
@@ -12,11 +15,14 @@
 #include <unordered_set>
 #include <vector>
 
+#include "core/ClusterUseBitMap.h"
 #include "core/PartitionDisplayName.h"
+#include "core/RawFilesFolder.h"
 #include "fat/FATDBR.h"
 #include "fat/FATDataRunList.h"
 #include "fat/FATDirEntry.h"
 #include "fat/FATFileProperties.h"
+#include "fat/FATSearchedPartitionInfo.h"
 #include "fat/FATTable.h"
 #include "platform/Log.h"
 #include "platform/RecoveryContext.h"
@@ -83,8 +89,10 @@ class CFATBuildContext {
                  bool lostMode);
 };
 
+// The FAT properties of a node; null for a node without them (the "Raw Files" folder and its files
+// carry the RAW engine's).
 CFATFileProperties* FatProperties(const CFileNode* node) {
-  return node ? static_cast<CFATFileProperties*>(node->GetFileProperties()) : nullptr;
+  return node ? dynamic_cast<CFATFileProperties*>(node->GetFileProperties()) : nullptr;
 }
 
 bool IsAncestor(const CFileNode* candidate, const CFileNode* node) {
@@ -191,6 +199,10 @@ int64_t CFATBuildContext::ParseEntries(const uint8_t* buffer, size_t length, CFi
                                        std::deque<CFileNode*>* queue, bool lostMode, bool includeExisting) {
   CFATFileProperties* parentProperties = FatProperties(parent);
   const bool parentDeleted = parentProperties != nullptr && parentProperties->IsDeleted();
+  // A folder the build made up is "deleted" only because its real entry was not found; the files in
+  // it keep the chains their own entries vouch for.
+  const bool parentMadeUp =
+      parentProperties != nullptr && (parentProperties->GetState() & CFATFileProperties::kStateMadeUp) != 0;
   const uint32_t parentCluster = parentProperties ? parentProperties->GetFirstCluster() : 0;
   int64_t sequenceStart = -1;
   int dots = 0;
@@ -251,7 +263,7 @@ int64_t CFATBuildContext::ParseEntries(const uint8_t* buffer, size_t length, CFi
     runContext.usedClusters = &usedClusters;
     std::unique_ptr<CFATDataRunList> runs;
     const FATRunListResult result =
-        BuildFATRunList(runContext, first, properties->GetSize(), properties->IsDeleted(), &runs);
+        BuildFATRunList(runContext, first, properties->GetSize(), parentMadeUp ? deleted : properties->IsDeleted(), &runs);
     if (result == FATRunListResult::Refused) {
       LogInfo("Failed build Datarun list!");
       DestroyFileNode(node);
@@ -449,17 +461,284 @@ CFileSystemNode* QuickBuild(IDIRBuildCallback* callback, const FATBuildSource& s
   return root;
 }
 
+// The number of the next "DIR%d" folder: one count for the whole run of the program, so that the
+// made-up folders of every partition built have names of their own.
+std::atomic<uint32_t> g_madeUpFolderNumber{0};
+
+CFileNode* MakeUpFolder(const std::string& name, uint32_t firstCluster, uint32_t parentCluster) {
+  CFileNode* node = CreateFileNode();
+  if (node == nullptr) return nullptr;
+  auto* properties = new CFATFileProperties();
+  properties->SetName(name.c_str());
+  properties->SetAttributes(kAttributeFolder);
+  properties->SetState(CFATFileProperties::kStateMadeUpFolder);
+  properties->SetFirstCluster(firstCluster);
+  properties->SetParentCluster(parentCluster);
+  node->SetFileProperties(properties);
+  return node;
+}
+
+CFileNode* MakeUpNumberedFolder(uint32_t firstCluster, uint32_t parentCluster) {
+  char name[32];
+  std::snprintf(name, sizeof name, "DIR%u", g_madeUpFolderNumber.fetch_add(1));
+  return MakeUpFolder(name, firstCluster, parentCluster);
+}
+
+// In every folder, an empty deleted subfolder that has the first cluster of a made-up sibling gives
+// that sibling its name and properties (and takes the made-up ones, so that it is removed with the
+// other empty deleted folders).
+void ReplaceMadeUpFolders(CFATBuildContext& context) {
+  std::deque<CFileNode*> queue{context.root};
+  uint64_t count = 0;
+  int32_t shown = 0;
+  while (!queue.empty() && !context.IsCancelled()) {
+    CFileNode* folder = queue.front();
+    queue.pop_front();
+    if (++count > 5) {
+      const int32_t percent = static_cast<int32_t>(count * 100 / (count + queue.size()));
+      if (percent > shown) {
+        shown = percent;
+        if (context.callback && !context.Ok(context.callback->StepTo(percent))) break;
+      }
+    }
+    std::vector<CFileNode*> madeUp;
+    std::vector<CFileNode*> emptyDeleted;
+    for (CFileNode* child = folder->GetFirstChild(); child != nullptr; child = child->GetNextSibling()) {
+      const CFATFileProperties* p = FatProperties(child);
+      if (p == nullptr || (p->GetAttributes() & kAttributeFolder) == 0) continue;
+      queue.push_back(child);
+      if ((p->GetState() & CFATFileProperties::kStateMadeUp) != 0) {
+        madeUp.push_back(child);
+      } else if (p->IsDeleted() && child->GetFirstChild() == nullptr) {
+        emptyDeleted.push_back(child);
+      }
+    }
+    for (CFileNode* empty : emptyDeleted) {
+      CFATFileProperties* real = FatProperties(empty);
+      for (CFileNode*& made : madeUp) {
+        if (made == nullptr) continue;
+        CFATFileProperties* temp = FatProperties(made);
+        if (temp->GetFirstCluster() != real->GetFirstCluster()) continue;
+        LogInfo("Replace a temp directory %s first clusternum %x with directory %s firstclusternum %x!",
+                temp->GetName(), temp->GetFirstCluster(), real->GetName(), real->GetFirstCluster());
+        made->SetFileProperties(real);
+        empty->SetFileProperties(temp);
+        made = nullptr;
+        break;
+      }
+    }
+  }
+}
+
+// Whether the partition's records give a geometry the build can read by: a known FAT type, a cluster
+// size the format allows, and a data area inside the partition with at least one cluster.
+bool TakeGeometry(const CFATSearchedPartitionInfo& info, CFATBuildContext& context) {
+  const int32_t type = info.GetFileSystemType();
+  const uint32_t spc = info.GetSectorsPerCluster();
+  if (type != kFatType12 && type != kFatType16 && type != kFatType32) return false;
+  if (spc == 0 || (spc & (spc - 1)) != 0 || spc > 128) return false;
+  const int64_t start = info.GetPartitionStart();
+  const int64_t dataStart = info.GetStartSector();
+  const int64_t count = info.GetSectorCount();
+  int64_t end = 0;
+  if (start < 0 || count <= 0 || dataStart < start || __builtin_add_overflow(start, count, &end) || dataStart >= end)
+    return false;
+  const uint64_t clusters =
+      std::min<uint64_t>({static_cast<uint64_t>(end - dataStart) / spc, info.GetClusterCount(),
+                          corvale::fat::kMaxFat32Clusters});
+  if (clusters == 0) return false;
+  context.fatType = type;
+  context.partitionStart = static_cast<uint64_t>(start);
+  context.sectorsPerCluster = spc;
+  context.dataStart = static_cast<uint64_t>(dataStart);
+  context.sectorCount = static_cast<uint64_t>(count);
+  context.clusterCount = static_cast<uint32_t>(clusters);
+  return true;
+}
+
+CFileSystemNode* CompleteBuild(IDIRBuildCallback* callback, const CFATDirSectorSet& records,
+                               const CFATSearchedPartitionInfo& info, CRawFileInfoList* rawFiles,
+                               IStorageDevice* device, int32_t index) {
+  const auto started = std::chrono::steady_clock::now();
+  CFATBuildContext context;
+  context.callback = callback;
+  context.device = device;
+  const int32_t deviceSectorSize = device->GetSectorSize();
+  context.sectorSize = deviceSectorSize > 0 ? static_cast<uint32_t>(deviceSectorSize) : 512;
+  if (!TakeGeometry(info, context)) {
+    LogInfo("FAT partition at sector %lld has no geometry to build by", static_cast<long long>(info.GetStartSector()));
+    return nullptr;
+  }
+  const uint32_t flags = info.GetEvidenceFlags();
+  if (callback && !context.Ok(callback->BeginStage(Text(480).c_str(), 100))) return nullptr;
+  std::unique_ptr<CDoubleFATTable> fat =
+      CreateDoubleFATTable(device, context.partitionStart + info.GetReservedSectors(), context.fatType,
+                           info.GetSectorsPerFAT(), (flags & kFatUseFirstCopy) != 0, (flags & kFatUseSecondCopy) != 0);
+  context.fat = fat.get();
+  if (callback && !context.Ok(callback->AddProgress(50))) return nullptr;
+
+  // A boot sector vouches for the root, when its place agrees with the rest of the geometry.
+  if ((flags & kFatBootSectorEvidence) != 0) {
+    if (context.fatType == kFatType32) {
+      context.rootCluster = info.GetRoot();
+      context.hasRoot = context.rootCluster >= 2 && context.rootCluster - 2ULL < context.clusterCount ? 1 : 0;
+    } else {
+      context.rootStart = context.partitionStart + info.GetReservedSectors() + 2ULL * info.GetSectorsPerFAT();
+      context.rootSectors = info.GetRoot();
+      // A fixed root holds at most 65536 entries and ends where the data area begins.
+      const uint64_t maxSectors = 65536ULL * kSize / context.sectorSize;
+      context.hasRoot = context.rootSectors <= maxSectors && context.rootStart + context.rootSectors <= context.dataStart;
+    }
+  }
+  if (callback && !context.Ok(callback->EndStage())) return nullptr;
+
+  context.usedClusters.assign(static_cast<size_t>(context.clusterCount) + 3, false);
+  CFileSystemNode* root = context.MakeRoot(index + 1);
+  if (root == nullptr) return nullptr;
+  std::deque<CFileNode*> queue;  // the complete build reads folders by their records, not by a walk
+  if (context.hasRoot) context.ReadRootDirectory(&queue, true);
+  queue.clear();
+  context.directories[0] = root;
+
+  // The records from the data area's start (for a FAT12/16 partition no boot sector vouches for,
+  // from 128 KiB before it, where its fixed root lies) to the partition's end.
+  uint64_t lower = context.dataStart;
+  if (!context.hasRoot && context.fatType != kFatType32) {
+    const uint64_t back = 131072 / context.sectorSize;
+    lower = lower > back ? lower - back : 0;
+  }
+  const uint64_t upper = context.partitionStart + context.sectorCount;
+  const auto& all = records.Records();
+  auto first = std::lower_bound(all.begin(), all.end(), lower,
+                                [](const FATDirSectorRecord& r, uint64_t s) { return r.sector < s; });
+  auto last = std::lower_bound(first, all.end(), upper,
+                               [](const FATDirSectorRecord& r, uint64_t s) { return r.sector < s; });
+  const auto clusterOf = [&context](uint64_t sector) -> uint32_t {
+    // The cluster starting at `sector`, or 0 when no cluster of the data area starts there.
+    if (sector < context.dataStart) return 0;
+    const uint64_t offset = sector - context.dataStart;
+    if (offset % context.sectorsPerCluster != 0) return 0;
+    const uint64_t index = offset / context.sectorsPerCluster;
+    return index < context.clusterCount ? static_cast<uint32_t>(index + 2) : 0;
+  };
+
+  if (first != last && !context.IsCancelled()) {
+    const int32_t recordCount = static_cast<int32_t>(std::min<size_t>(last - first, INT32_MAX));
+    if (callback) context.Ok(callback->BeginStage(Text(475).c_str(), recordCount));
+    std::vector<uint8_t> sector(context.sectorSize);
+    for (auto it = first; it != last && !context.IsCancelled(); ++it) {
+      if (callback && !context.Ok(callback->AddProgress(1))) break;
+      if (it->sector < context.dataStart) {
+        if (device->ReadSectors(sector.data(), it->sector, 1)) {
+          context.ParseEntries(sector.data(), sector.size(), root, &queue, true, true);
+          queue.clear();
+        }
+        continue;
+      }
+      if (!it->IsFirstDirectorySector()) continue;
+      const uint32_t cluster = clusterOf(it->sector);
+      if (cluster == 0 || cluster != it->dotCluster) continue;
+      LogInfo("Build Cluster %d Sector %lld", static_cast<int>(cluster), static_cast<long long>(it->sector));
+      CFileNode* folder = nullptr;
+      auto found = context.directories.find(cluster);
+      if (found != context.directories.end()) {
+        folder = found->second;
+      } else {
+        folder = MakeUpNumberedFolder(cluster, it->dotDotCluster);
+        if (folder == nullptr) continue;
+        context.directories[cluster] = folder;
+      }
+      context.ReadDirectoryChain(folder, cluster, &queue, false, true);
+      // Folders are read by their own records; what the read queued is not walked.
+      queue.clear();
+    }
+    if (callback && !context.IsCancelled()) context.Ok(callback->EndStage());
+
+    // Folders without a parent go under the folder their ".." names, or under "Lost Folders" when
+    // that is not known or would put a folder inside itself.
+    CFileNode* lostFolders = MakeUpFolder("Lost Folders", CFATFileProperties::kNoCluster, CFATFileProperties::kNoCluster);
+    if (lostFolders != nullptr) root->AddChild(lostFolders);
+    if (!context.IsCancelled() && callback) {
+      context.Ok(callback->BeginStage(Text(476).c_str(), static_cast<int32_t>(std::min<size_t>(context.directories.size(), INT32_MAX))));
+    }
+    for (auto& [cluster, folder] : context.directories) {
+      if (context.IsCancelled()) break;
+      if (callback && !context.Ok(callback->AddProgress(1))) break;
+      if (folder == root || folder->GetParent() != nullptr) continue;
+      const uint32_t parentCluster = FatProperties(folder)->GetParentCluster();
+      auto parent = parentCluster == CFATFileProperties::kNoCluster ? context.directories.end()
+                                                                     : context.directories.find(parentCluster);
+      if (parent != context.directories.end() && !IsAncestor(folder, parent->second)) {
+        parent->second->AddChild(folder);
+      } else if (lostFolders != nullptr) {
+        lostFolders->AddChild(folder);
+      }
+    }
+    // Folders that could be placed nowhere must still be freed with the tree.
+    for (auto& [cluster, folder] : context.directories) {
+      if (folder != root && folder->GetParent() == nullptr) root->AddChild(folder);
+    }
+    if (callback && !context.IsCancelled()) context.Ok(callback->EndStage());
+
+    // Directory clusters that no folder read: their entries go to made-up folders under "Lost Folders".
+    if (!context.IsCancelled() && callback) context.Ok(callback->BeginStage(Text(478).c_str(), recordCount));
+    std::vector<uint8_t> buffer(static_cast<size_t>(context.sectorsPerCluster) * context.sectorSize);
+    for (auto it = first; it != last && !context.IsCancelled(); ++it) {
+      if (it->IsFirstDirectorySector()) continue;
+      const uint32_t cluster = clusterOf(it->sector);
+      if (cluster == 0 || context.visited.count(cluster) != 0) continue;
+      if (callback && !context.Ok(callback->Poll())) break;
+      context.visited.insert(cluster);
+      if (!device->ReadSectors(buffer.data(), it->sector, context.sectorsPerCluster)) continue;
+      LogInfo("Build Lost Cluster %d Sector %lld", static_cast<int>(cluster), static_cast<long long>(it->sector));
+      CFileNode* lost = MakeUpNumberedFolder(cluster, CFATFileProperties::kNoCluster);
+      if (lost == nullptr) continue;
+      (lostFolders != nullptr ? lostFolders : static_cast<CFileNode*>(root))->AddChild(lost);
+      context.ParseEntries(buffer.data(), buffer.size(), lost, &queue, true, true);
+      queue.clear();
+    }
+    if (callback && !context.IsCancelled()) context.Ok(callback->EndStage());
+
+    if (!context.IsCancelled()) {
+      if (callback) context.Ok(callback->BeginStage(Text(477).c_str(), 100));
+      ReplaceMadeUpFolders(context);
+      if (callback && !context.IsCancelled()) context.Ok(callback->EndStage());
+    }
+
+    if (context.IsCancelled()) {
+      FreeFileTree(root);
+      root = nullptr;
+    } else {
+      CClusterUseBitMapInfo used;
+      used.bits = &context.usedClusters;
+      used.firstSector = context.dataStart;
+      used.sectorsPerCluster = static_cast<uint8_t>(context.sectorsPerCluster);
+      used.clusterCount = context.clusterCount;
+      CClusterUseBitMap usedMap(used);
+      if (CFileSystemNode* rawFolder = BuildRawFilesFolderOver(device, rawFiles, &usedMap, callback)) {
+        root->AddChild(rawFolder);
+      }
+      RemoveEmptyDeletedFolders(root);
+    }
+  } else if (context.IsCancelled()) {
+    FreeFileTree(root);
+    root = nullptr;
+  }
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+  LogInfo("FAT Complete Build directory tree used %d millseconds!", static_cast<int>(elapsed));
+  return root;
+}
+
 }  // namespace
 
-CFileSystemNode* CFATDirectoryBuilder::Build(IDIRBuildCallback* callback, const FATBuildSource& source,
-                                             IStorageDevice* device, bool includeExisting) {
-  if (device == nullptr) return nullptr;
+CFileSystemNode* CFATDirectoryBuilder::RunWorker(const std::function<CFileSystemNode*()>& work) {
   std::atomic<uint32_t> done{0};
   CFileSystemNode* result = nullptr;
   std::thread worker;
   try {
     worker = std::thread([&] {
-      result = QuickBuild(callback, source, device, includeExisting);
+      result = work();
       done.store(1);
     });
   } catch (const std::system_error&) {
@@ -473,4 +752,18 @@ CFileSystemNode* CFATDirectoryBuilder::Build(IDIRBuildCallback* callback, const 
   } while (done.load() == 0);
   worker.join();
   return result;
+}
+
+CFileSystemNode* CFATDirectoryBuilder::Build(IDIRBuildCallback* callback, const FATBuildSource& source,
+                                             IStorageDevice* device, bool includeExisting) {
+  if (device == nullptr) return nullptr;
+  return RunWorker([&] { return QuickBuild(callback, source, device, includeExisting); });
+}
+
+CFileSystemNode* CFATDirectoryBuilder::BuildComplete(IDIRBuildCallback* callback, const CFATDirSectorSet& records,
+                                                     const CFATSearchedPartitionInfo& partition,
+                                                     CRawFileInfoList* rawFiles, IStorageDevice* device,
+                                                     int32_t index) {
+  if (device == nullptr) return nullptr;
+  return RunWorker([&] { return CompleteBuild(callback, records, partition, rawFiles, device, index); });
 }

@@ -1,13 +1,18 @@
 #pragma once
 // CFATDirectoryBuilder: turns a FAT volume into a tree of found files and folders, live and deleted,
 // each carrying its CFATFileProperties. The quick build reads the boot sector, then walks the
-// directories from the root through the FAT. The work runs on a worker thread while the calling
-// thread keeps its pump turning; progress and cancel go through an IDIRBuildCallback.
+// directories from the root through the FAT. The complete build works on a partition the
+// whole-device search rebuilt: besides the root (when a boot sector vouched for one) it reads every
+// directory sector the search recorded, gives orphaned folders their parents or a "Lost Folders"
+// folder, reads lost directory clusters, and hangs the files found by signature in unused clusters
+// under a "Raw Files" folder. The work runs on a worker thread while the calling thread keeps its
+// pump turning; progress and cancel go through an IDIRBuildCallback.
 #include <cstdint>
 #include <functional>
 
 #include "core/FileNode.h"
 #include "core/IDIRBuildCallback.h"
+#include "fat/FATDirSectorRecord.h"
 #include "storage/IStorageDevice.h"
 
 // Where a FAT partition lies and what vouches for it.
@@ -25,6 +30,9 @@ inline constexpr uint32_t kEvidenceFirstFat = 0x80;
 inline constexpr uint32_t kEvidenceSecondFat = 0x200;
 }  // namespace corvale::fat
 
+class CFATSearchedPartitionInfo;
+class CRawFileInfoList;
+
 class CFATDirectoryBuilder {
  public:
   // Turned while the caller waits for the worker (a UI hands its event processing in).
@@ -38,6 +46,17 @@ class CFATDirectoryBuilder {
   CFileSystemNode* Build(IDIRBuildCallback* callback, const FATBuildSource& source, IStorageDevice* device,
                          bool includeExisting);
 
+  // The complete build of a partition the search found, read from `device` (the device the
+  // partition's sectors are numbered on). `records` are the directory sectors the search saw;
+  // `rawFiles` the files it found by signature (may be null); `index` numbers the partition among
+  // those built in this run. Returns the root node (owned by the caller), or null when the
+  // partition's geometry cannot be used, the build was cancelled or the worker could not start.
+  CFileSystemNode* BuildComplete(IDIRBuildCallback* callback, const CFATDirSectorSet& records,
+                                 const CFATSearchedPartitionInfo& partition, CRawFileInfoList* rawFiles,
+                                 IStorageDevice* device, int32_t index);
+
  private:
+  CFileSystemNode* RunWorker(const std::function<CFileSystemNode*()>& work);
+
   MessagePump m_pump;
 };

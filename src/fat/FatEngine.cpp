@@ -1,10 +1,11 @@
 #include "fat/FatEngine.h"
 
 #include "fat/FATFileProperties.h"
+#include "fat/FATSearchedPartitionInfo.h"
 
 bool RegisterFATEngine() {
   RegisterFATFileProperties();
-  return true;
+  return RegisterFATSearchedPartitionInfo();
 }
 
 namespace {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "FatTestSupport.h"
+#include "FatTreeSupport.h"
 #include "core/FileNode.h"
 #include "core/FileRecoverer.h"
 #include "fat/FATDBR.h"
@@ -29,35 +30,6 @@ namespace {
 
 constexpr uint32_t kAllEvidence = 0x01 | corvale::fat::kEvidenceFirstFat | corvale::fat::kEvidenceSecondFat;
 
-struct TreeDeleter {
-  void operator()(CFileSystemNode* root) const { FreeFileTree(root); }
-};
-using Tree = std::unique_ptr<CFileSystemNode, TreeDeleter>;
-
-const CFATFileProperties& Props(const CFileNode* node) {
-  return *static_cast<const CFATFileProperties*>(node->GetFileProperties());
-}
-
-// Every node below the root by its path ("a/b/c"), folders included.
-void Collect(const CFileNode* folder, const std::string& prefix, std::map<std::string, const CFileNode*>* out) {
-  for (const CFileNode* c = folder->GetFirstChild(); c != nullptr; c = c->GetNextSibling()) {
-    const std::string path = prefix + Props(c).GetName();
-    (*out)[path] = c;
-    Collect(c, path + "/", out);
-  }
-}
-
-std::string Describe(const std::map<std::string, const CFileNode*>& nodes) {
-  std::string text;
-  for (const auto& [path, node] : nodes) text += path + (Props(node).IsDeleted() ? " (deleted)\n" : "\n");
-  return text;
-}
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 Tree BuildTree(IStorageDevice* device, bool includeExisting = true, IDIRBuildCallback* callback = nullptr,
                uint32_t evidence = kAllEvidence) {
   int pumped = 0;
@@ -67,41 +39,6 @@ Tree BuildTree(IStorageDevice* device, bool includeExisting = true, IDIRBuildCal
   Tree tree(builder.Build(callback, source, device, includeExisting));
   EXPECT_GT(pumped, 0);
   return tree;
-}
-
-// A file the fixture script wrote: its path, the tag of its lines, its size, whether it is deleted
-// and whether its clusters were taken again after the delete.
-struct Expected {
-  std::string path;
-  std::string tag;
-  uint64_t size;
-  bool deleted;
-};
-
-std::vector<Expected> ExpectedFiles(uint32_t cb) {
-  std::vector<Expected> files = {
-      {"hello.txt", "hello", 100, false},
-      {"Long File Name Example.dat", "longname", cb * 5 / 2, false},
-      {"Ünïcødé 名前.txt", "unicode", 300, false},
-      {"õx.txt", "otilde", 10, false},
-      {"empty.txt", "", 0, false},
-      {"frag/A.bin", "A", cb * 2, false},
-      {"frag/C.bin", "C", cb, false},
-      {"frag/D.bin", "D", cb * 6 + 100, false},
-      {"deep/level1/level2/level3/level4/level5/leaf file.txt", "leaf", cb + 1, false},
-      {"Deleted Long Name Document.txt", "deldoc", cb * 3, true},
-      {"#one.bin", "gone", cb / 2, true},
-      {"deep/level1/#emoved.txt", "removed", 200, true},
-      {"Old Folder/#nner1.txt", "inner1", 150, true},
-      {"Old Folder/Inner/Some long inner name.txt", "inner2", cb + 10, true},
-  };
-  for (int i = 1; i <= 40; ++i) {
-    char number[16];
-    std::snprintf(number, sizeof number, "%02d", i);
-    files.push_back({std::string("many/Many file number ") + number + " with a long name.txt",
-                     std::string("many") + number, 64, false});
-  }
-  return files;
 }
 
 class FatQuickBuild : public ::testing::TestWithParam<FatFixture> {};

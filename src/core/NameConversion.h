@@ -6,8 +6,9 @@
 #include <string>
 #include <string_view>
 
-// UTF-16 to UTF-8. An unpaired surrogate becomes U+FFFD; an empty input gives "".
-std::string WideStringToString(std::u16string_view text);
+// UTF-16 to UTF-8. An unpaired surrogate becomes `unpaired` (U+FFFD unless the caller's names
+// want another character); an empty input gives "".
+std::string WideStringToString(std::u16string_view text, char32_t unpaired = 0xFFFD);
 inline std::string WideStringToString(const char16_t* text, size_t length) {
   return text != nullptr ? WideStringToString(std::u16string_view(text, length)) : std::string();
 }
@@ -22,5 +23,10 @@ namespace corvale {
 // Decodes the UTF-8 character that starts at `pos` (< text.size()) into *out and returns its length
 // in bytes; 0 when the bytes there are not a well-formed character.
 size_t DecodeUtf8(std::string_view text, size_t pos, char32_t* out);
+
+// Encodes one character (at most U+10FFFF) into `out` and returns its length in bytes, 1 to 4.
+size_t EncodeUtf8(char32_t c, char out[4]);
+// Appends one character's UTF-8 bytes.
+void AppendUtf8(std::string& out, char32_t c);
 
 }  // namespace corvale

@@ -1,5 +1,7 @@
 #include "fat/FatText.h"
 
+#include "core/NameConversion.h"
+
 namespace corvale::fat {
 
 namespace {
@@ -18,42 +20,9 @@ constexpr char16_t kCp850High[128] = {
     0x00A7, 0x00F7, 0x00B8, 0x00B0, 0x00A8, 0x00B7, 0x00B9, 0x00B3, 0x00B2, 0x25A0, 0x00A0,
 };
 
-void Append(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 }  // namespace
 
-std::string Utf16ToUtf8(std::u16string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char16_t u = text[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      Append(out, 0x10000 + ((static_cast<char32_t>(u - 0xD800) << 10) | (text[i + 1] - 0xDC00)));
-      ++i;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      out += kDefaultNameChar;
-    } else {
-      Append(out, u);
-    }
-  }
-  return out;
-}
+std::string Utf16ToUtf8(std::u16string_view text) { return WideStringToString(text, kDefaultNameChar); }
 
 std::string OemToUtf8(std::string_view bytes, bool lowerCase) {
   std::string out;
@@ -64,7 +33,7 @@ std::string OemToUtf8(std::string_view bytes, bool lowerCase) {
     // The capitals of code page 850 are those of ASCII and of Latin-1 (U+00C0 to U+00DE but the
     // multiplication sign); each small letter lies 0x20 above its capital.
     if (lowerCase && ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7))) c += 0x20;
-    Append(out, c);
+    AppendUtf8(out, c);
   }
   return out;
 }

@@ -2,36 +2,14 @@
 
 #include <cstring>
 
+#include "core/NameConversion.h"
+
 namespace corvale::ntfs {
 
 namespace {
 
 uint16_t Unit(const uint8_t* bytes, size_t i) {
   return static_cast<uint16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
-}
-
-// Encodes one code point; returns the byte count (1 to 4).
-size_t EncodeUtf8(uint32_t cp, char* out) {
-  if (cp < 0x80) {
-    out[0] = static_cast<char>(cp);
-    return 1;
-  }
-  if (cp < 0x800) {
-    out[0] = static_cast<char>(0xC0 | (cp >> 6));
-    out[1] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 2;
-  }
-  if (cp < 0x10000) {
-    out[0] = static_cast<char>(0xE0 | (cp >> 12));
-    out[1] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out[2] = static_cast<char>(0x80 | (cp & 0x3F));
-    return 3;
-  }
-  out[0] = static_cast<char>(0xF0 | (cp >> 18));
-  out[1] = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-  out[2] = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-  out[3] = static_cast<char>(0x80 | (cp & 0x3F));
-  return 4;
 }
 
 // Calls sink(bytes, n) for each character of the name, in order; stops when sink returns false.

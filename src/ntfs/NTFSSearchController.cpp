@@ -9,6 +9,7 @@
 #include "ntfs/FileRecordHeader.h"
 #include "ntfs/FileRecordView.h"
 #include "ntfs/IndexBuffer.h"
+#include "ntfs/NTFSDirectoryBuilder.h"
 #include "ntfs/NTFSDBR.h"
 #include "platform/RecoveryContext.h"
 #include "storage/ByteReader.h"
@@ -538,4 +539,14 @@ void CNTFSSearchController::LoadState(IRSData& reader) {
   sectors.Load(reader);
   m_indexRecords = std::move(records);
   m_fileRecordSectors = std::move(sectors);
+}
+
+CFileSystemNode* CNTFSSearchController::BuildPartitionDirectory(CSearchedPartitionInfo* partition,
+                                                                IStorageDevice* device, int32_t index,
+                                                                IDIRBuildCallback* callback) {
+  NTFSFoundRecordLists found;
+  found.mftLocations = &m_mftLocations;
+  found.recordSectors = &m_fileRecordSectors;
+  found.signatureFiles = m_sink;
+  return BuildNTFSTreeOfSearchedPartitionInThread(found, partition, device, 0, index, callback);
 }

@@ -1,0 +1,482 @@
+// The NTFS directory-tree build over real volumes made by tests/fixtures/ntfs_records.sh (mkntfs, files
+// written and deleted through ntfs-3g): every live and deleted file in its folder with its name, and
+// recovered byte for byte; volumes damaged by hand (a folder record zeroed, a record broken, parents
+// that name each other, the $MFT record gone); cancel and progress; and the tree of a partition
+// found by the whole-device search, compared with the volume's own.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "NtfsTestVolume.h"
+#include "RecoveredFiles.h"
+#include "core/FileNode.h"
+#include "core/FileProperties.h"
+#include "core/FileRecoverer.h"
+#include "core/IDIRBuildCallback.h"
+#include "core/IntelligentSearchController.h"
+#include "core/SearchedPartitionInfo.h"
+#include "ntfs/FileRecordAttribute.h"
+#include "ntfs/FileRecordView.h"
+#include "ntfs/NTFSDirectoryBuilder.h"
+#include "ntfs/NTFSFileProperties.h"
+#include "ntfs/NTFSSearchController.h"
+#include "platform/Log.h"
+#include "storage/MemoryDevice.h"
+#include "support/Fixtures.h"
+
+namespace fs = std::filesystem;
+using namespace recovered;
+
+namespace {
+
+using Tree = std::unique_ptr<CFileSystemNode, void (*)(CFileNode*)>;
+
+Tree Owned(CFileSystemNode* root) { return Tree(root, FreeFileTree); }
+
+// Records what the build reports; cancels at the first poll of a stage whose title contains
+// `cancelIn`, when given.
+class RecordingCallback : public IDIRBuildCallback {
+ public:
+  std::string cancelIn;
+  std::vector<std::pair<std::string, int32_t>> stages;
+  int64_t added = 0;
+  std::vector<int32_t> positions;
+
+  int32_t BeginStage(const char* title, int32_t range) override {
+    stages.emplace_back(title, range);
+    return Answer();
+  }
+  int32_t AddProgress(int32_t n) override {
+    added += n;
+    return Answer();
+  }
+  int32_t StepTo(int32_t position) override {
+    positions.push_back(position);
+    return Answer();
+  }
+  int32_t EndStage() override { return Answer(); }
+  int32_t Poll() override { return Answer(); }
+
+ private:
+  int32_t Answer() {
+    if (!cancelIn.empty() && !stages.empty() && stages.back().first.find(cancelIn) != std::string::npos)
+      m_cancelled = true;
+    return m_cancelled ? -1 : 0;
+  }
+  bool m_cancelled = false;
+};
+
+Tree BuildVolume(const std::vector<uint8_t>& image, int32_t sectorSize, IDIRBuildCallback* callback = nullptr,
+                 uint64_t start = 0) {
+  MemoryDevice device(image, sectorSize);
+  RecordingCallback quiet;
+  return Owned(CNTFSDirectoryBuilder().Build(start, &device, callback ? callback : &quiet));
+}
+
+std::string NameOf(const CFileNode* node) {
+  const IFileProperties* p = node->GetFileProperties();
+  return p ? p->GetName() : "";
+}
+
+// Path of every node below the root ("a/b/c"), with the node.
+std::multimap<std::string, CFileNode*> PathsOf(CFileNode* root) {
+  std::multimap<std::string, CFileNode*> out;
+  WalkSubtree(root, [&](CFileNode* node) {
+    if (node == root) return;
+    std::string path = NameOf(node);
+    for (CFileNode* up = node->GetParent(); up != nullptr && up != root; up = up->GetParent())
+      path = NameOf(up) + "/" + path;
+    out.emplace(path, node);
+  });
+  return out;
+}
+
+const CNTFSFileProperties* Ntfs(const CFileNode* node) {
+  return dynamic_cast<const CNTFSFileProperties*>(node->GetFileProperties());
+}
+
+// (path, deleted, folder) of every entry of the tree, or of the manifest.
+using Shape = std::multiset<std::tuple<std::string, bool, bool>>;
+
+Shape ShapeOf(CFileNode* root) {
+  Shape shape;
+  for (const auto& [path, node] : PathsOf(root))
+    shape.emplace(path, Ntfs(node)->IsDeleted(), Ntfs(node)->IsFolder());
+  return shape;
+}
+
+Shape ShapeOf(const NtfsManifest& manifest) {
+  Shape shape;
+  for (const NtfsEntry& e : manifest.entries) shape.emplace(e.path, e.deleted, e.directory);
+  return shape;
+}
+
+// What one shape holds that the other does not, for failure messages.
+std::string Difference(const Shape& a, const Shape& b) {
+  std::string out;
+  auto add = [&](const char* side, const Shape& x, const Shape& y) {
+    for (const auto& item : x)
+      if (x.count(item) != y.count(item)) out += std::string(side) + std::get<0>(item) + "\n";
+  };
+  add("only left: ", a, b);
+  add("only right: ", b, a);
+  return out;
+}
+
+#define EXPECT_SAME_SHAPE(a, b)                  \
+  do {                                           \
+    const Shape left_ = (a), right_ = (b);       \
+    EXPECT_TRUE(left_ == right_) << Difference(left_, right_); \
+  } while (0)
+
+const NtfsEntry* EntryAt(const NtfsManifest& manifest, const std::string& path, bool deleted) {
+  for (const NtfsEntry& e : manifest.entries)
+    if (e.path == path && e.deleted == deleted) return &e;
+  return nullptr;
+}
+
+// The image with record `n` at its place in it handed to `edit` (raw bytes, fix-up not applied).
+template <typename Edit>
+void EditRecord(const NtfsTestVolume& volume, std::vector<uint8_t>& image, uint64_t n, Edit edit) {
+  const uint64_t at = uint64_t(volume.RecordSector(n)) * volume.geometry.bytesPerSector;
+  ASSERT_LE(at + volume.RecordSize(), image.size());
+  edit(image.data() + at);
+}
+
+// Offsets (in the record) of the parent references of the record's $FILE_NAME attributes.
+std::vector<size_t> ParentReferenceOffsets(const NtfsTestVolume& volume, uint64_t n) {
+  std::vector<size_t> out;
+  CNTFSFileRecordView view(volume.records[n].data(), volume.records[n].size());
+  ForEachAttribute(view.GetBuffer(), view.GetLength(), [&](const CNTFSFileRecordAttribute& a) {
+    if (a.GetType() == corvale::ntfs::attr::kFileName) out.push_back(a.GetOffset() + a.GetValueOffset());
+    return true;
+  });
+  return out;
+}
+
+void SetParent(const NtfsTestVolume& volume, std::vector<uint8_t>& image, uint64_t n, uint64_t parent) {
+  for (size_t offset : ParentReferenceOffsets(volume, n)) {
+    // The last two bytes of each 512-byte stride belong to the update sequence.
+    ASSERT_LT(offset % 512, 502u);
+    EditRecord(volume, image, n, [&](uint8_t* record) {
+      for (int i = 0; i < 6; ++i) record[offset + i] = uint8_t(parent >> (8 * i));
+    });
+  }
+}
+
+CFileNode* ChildNamed(CFileNode* folder, const std::string& name) {
+  for (CFileNode* c = folder->GetFirstChild(); c != nullptr; c = c->GetNextSibling())
+    if (NameOf(c) == name) return c;
+  return nullptr;
+}
+
+std::set<std::string> ChildNames(CFileNode* folder) {
+  std::set<std::string> names;
+  for (CFileNode* c = folder->GetFirstChild(); c != nullptr; c = c->GetNextSibling()) names.insert(NameOf(c));
+  return names;
+}
+
+// ---------------------------------------------------------------------------------------------
+
+struct Case {
+  const char* kind;
+  int32_t deviceSectorSize;  // 0: the volume's own
+};
+
+class NTFSDirectoryBuild : public ::testing::TestWithParam<Case> {};
+
+TEST_P(NTFSDirectoryBuild, EveryLiveAndDeletedFileSitsInItsFolderAndComesBackByteForByte) {
+  CORVALE_NTFS_VOLUME(volume, GetParam().kind);
+  const int32_t sectorSize = GetParam().deviceSectorSize ? GetParam().deviceSectorSize
+                                                         : int32_t(volume->geometry.bytesPerSector);
+  MemoryDevice device(volume->image, sectorSize);
+  RecordingCallback callback;
+  Tree tree = Owned(CNTFSDirectoryBuilder().Build(0, &device, &callback));
+  ASSERT_TRUE(tree);
+  EXPECT_STREQ(tree->GetName(), "CorvaleFiles");
+  ASSERT_EQ(callback.stages.size(), 2u);
+  EXPECT_EQ(callback.stages[0].first, "NTFS:Reading files");
+  EXPECT_EQ(callback.stages[1].first, "NTFS:Building Directories...");
+
+  // The tree holds what ntfs-3g showed, the deleted entries under their own folders, and no more.
+  EXPECT_SAME_SHAPE(ShapeOf(tree.get()), ShapeOf(volume->manifest));
+  for (const auto& [path, node] : PathsOf(tree.get()))
+    EXPECT_EQ(NameOf(node).rfind("LostFiles", 0), std::string::npos) << path;
+
+  // Everything recovered, compared by path and content with what was written.
+  std::multiset<std::pair<std::string, std::string>> expected;
+  std::set<std::string> known;
+  for (const NtfsEntry& e : volume->manifest.entries) {
+    known.insert(OutputPath(e.path));
+    if (e.directory) continue;
+    const fs::path copy = fs::path(volume->folder) / (e.deleted ? "content.deleted" : "content.live") / e.path;
+    expected.emplace(OutputPath(e.path), ReadWhole(copy));
+  }
+  WalkSubtree(tree.get(), [](CFileNode* n) { n->GetFileProperties()->SetCheckState(kChecked); });
+  const std::string target = corvale::test::ScratchDir();
+  CFileRecoverer recoverer;
+  std::string top;
+  ASSERT_EQ(recoverer.RecoverFilesInThread(&device, nullptr, tree.get(), target.c_str(), &top),
+            CFileRecoverer::kResultOk);
+  EXPECT_EQ(recoverer.GetFailedFileCount(), 0u);
+  std::multiset<std::pair<std::string, std::string>> recovered;
+  for (const Output& o : ListOutputs(top)) recovered.emplace(PlainPath(o.path, known), o.content);
+  EXPECT_EQ(recovered, expected);
+  fs::remove_all(target);
+}
+
+INSTANTIATE_TEST_SUITE_P(Volumes, NTFSDirectoryBuild,
+                         ::testing::Values(Case{"files-c4096", 0}, Case{"files-c512", 0}, Case{"files-s4096", 0},
+                                           Case{"files-s4096", 512}),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           std::string name = info.param.kind;
+                           for (char& c : name)
+                             if (c == '-') c = '_';
+                           return name + (info.param.deviceSectorSize ? "_on_512_byte_sectors" : "");
+                         });
+
+TEST(NTFSDirectoryBuild, OnlyDeletedFilesTickedComeBackUnderTheirFolders) {
+  CORVALE_NTFS_VOLUME(volume, "files-c4096");
+  MemoryDevice device(volume->image, 512);
+  RecordingCallback callback;
+  Tree tree = Owned(CNTFSDirectoryBuilder().Build(0, &device, &callback));
+  ASSERT_TRUE(tree);
+  WalkSubtree(tree.get(), [](CFileNode* n) {
+    auto* p = const_cast<CNTFSFileProperties*>(Ntfs(n));
+    if (p) p->SetCheckState(!p->IsFolder() && p->IsDeleted() ? kChecked : kNotChecked);
+  });
+  UpdateFolderStates(tree.get());
+  const std::string target = corvale::test::ScratchDir();
+  CFileRecoverer recoverer;
+  std::string top;
+  ASSERT_EQ(recoverer.RecoverFilesInThread(&device, nullptr, tree.get(), target.c_str(), &top),
+            CFileRecoverer::kResultOk);
+  std::multiset<std::pair<std::string, std::string>> expected, recovered;
+  for (const NtfsEntry& e : volume->manifest.entries)
+    if (e.deleted && !e.directory)
+      expected.emplace(e.path, ReadWhole(fs::path(volume->folder) / "content.deleted" / e.path));
+  ASSERT_FALSE(expected.empty());
+  for (const Output& o : ListOutputs(top)) recovered.emplace(o.path, o.content);
+  EXPECT_EQ(recovered, expected);
+  fs::remove_all(target);
+}
+
+TEST(NTFSDirectoryBuild, ChildrenOfAZeroedFolderRecordLandInLostFilesNumberedAfreshEachBuild) {
+  CORVALE_NTFS_VOLUME(volume, "files-c4096");
+  const NtfsEntry* gone = EntryAt(volume->manifest, "gone", true);
+  ASSERT_NE(gone, nullptr);
+  std::vector<uint8_t> image = volume->image;
+  EditRecord(*volume, image, uint64_t(gone->record),
+             [&](uint8_t* record) { std::memset(record, 0, volume->RecordSize()); });
+
+  for (int build = 0; build < 2; ++build) {
+    SCOPED_TRACE(build);
+    Tree tree = BuildVolume(image, 512);
+    ASSERT_TRUE(tree);
+    EXPECT_EQ(ChildNamed(tree.get(), "gone"), nullptr);
+    CFileNode* lost = ChildNamed(tree.get(), "LostFiles1");
+    ASSERT_NE(lost, nullptr);
+    EXPECT_EQ(ChildNamed(tree.get(), "LostFiles2"), nullptr);
+    EXPECT_EQ(Ntfs(lost)->GetStatus(), CNTFSFileProperties::kStatusLostFiles);
+    EXPECT_TRUE(Ntfs(lost)->IsFolder());
+    EXPECT_EQ(ChildNames(lost), (std::set<std::string>{"deleted_1.txt", "deleted_2.txt", "deleted_3.txt", "sub"}));
+    // The orphan folder keeps its own files.
+    EXPECT_EQ(ChildNames(ChildNamed(lost, "sub")),
+              (std::set<std::string>{"deleted_large.bin", "deleted_frag_x.bin", "deleted_frag_y.bin"}));
+  }
+}
+
+TEST(NTFSDirectoryBuild, DamagedRecordIsSkippedAndLogged) {
+  CORVALE_NTFS_VOLUME(volume, "files-c4096");
+  const NtfsEntry* victim = EntryAt(volume->manifest, "plain/p5000.bin", false);
+  ASSERT_NE(victim, nullptr);
+  std::vector<uint8_t> image = volume->image;
+  // The first attribute claims to run far past the record's end.
+  EditRecord(*volume, image, uint64_t(victim->record), [](uint8_t* record) {
+    const uint16_t first = uint16_t(record[0x14] | record[0x15] << 8);
+    record[first + 4] = 0xF0;
+    record[first + 5] = 0x7F;
+  });
+  corvale::log::ScopedCapture log;
+  Tree tree = BuildVolume(image, 512);
+  ASSERT_TRUE(tree);
+  Shape expected = ShapeOf(volume->manifest);
+  expected.erase(expected.find({"plain/p5000.bin", false, false}));
+  EXPECT_SAME_SHAPE(ShapeOf(tree.get()), expected);
+  bool logged = false;
+  for (const std::string& line : log.Texts())
+    logged |= line.find("damaged FILE record " + std::to_string(victim->record) + " ") != std::string::npos;
+  EXPECT_TRUE(logged);
+}
+
+TEST(NTFSDirectoryBuild, FoldersNamingEachOtherOrThemselvesAsParentEndInLostFiles) {
+  CORVALE_NTFS_VOLUME(volume, "files-c4096");
+  const NtfsEntry* plain = EntryAt(volume->manifest, "plain", false);
+  const NtfsEntry* frag = EntryAt(volume->manifest, "frag", false);
+  const NtfsEntry* attrs = EntryAt(volume->manifest, "attrs", false);
+  ASSERT_TRUE(plain && frag && attrs);
+  ASSERT_GT(plain->record, 24);
+  ASSERT_GT(frag->record, 24);
+  std::vector<uint8_t> image = volume->image;
+  SetParent(*volume, image, uint64_t(plain->record), uint64_t(frag->record));
+  SetParent(*volume, image, uint64_t(frag->record), uint64_t(plain->record));
+  SetParent(*volume, image, uint64_t(attrs->record), uint64_t(attrs->record));
+
+  Tree tree = BuildVolume(image, 512);
+  ASSERT_TRUE(tree);
+  CFileNode* lost = ChildNamed(tree.get(), "LostFiles1");
+  ASSERT_NE(lost, nullptr);
+  // One of the pair took the other; the self-named folder took nothing of itself.
+  const std::set<std::string> names = ChildNames(lost);
+  EXPECT_TRUE(names == (std::set<std::string>{"plain", "attrs"}) || names == (std::set<std::string>{"frag", "attrs"}))
+      << names.size();
+  CFileNode* outer = ChildNamed(lost, names.count("plain") ? "plain" : "frag");
+  EXPECT_NE(ChildNamed(outer, names.count("plain") ? "frag" : "plain"), nullptr);
+  // Nothing was lost on the way.
+  EXPECT_EQ(PathsOf(tree.get()).size(), volume->manifest.entries.size() + 1);
+}
+
+TEST(NTFSDirectoryBuild, DamagedMftRecordFallsBackToTheMirror) {
+  CORVALE_NTFS_VOLUME(volume, "files-c4096");
+  std::vector<uint8_t> image = volume->image;
+  EditRecord(*volume, image, 0, [&](uint8_t* record) { std::memset(record, 0, volume->RecordSize()); });
+  Tree tree = BuildVolume(image, 512);
+  ASSERT_TRUE(tree);
+  EXPECT_SAME_SHAPE(ShapeOf(tree.get()), ShapeOf(volume->manifest));
+
+  // With the mirror gone as well there is nothing to read the MFT by.
+  const uint64_t mirror = volume->geometry.mftMirrByteOffset;
+  std::memset(image.data() + mirror, 0, volume->RecordSize());
+  EXPECT_FALSE(BuildVolume(image, 512));
+}
+
+TEST(NTFSDirectoryBuild, ProgressCountsBatchesOf128SectorsAndCancelWhileReadingGivesNoTree) {
+  CORVALE_NTFS_VOLUME(volume, "files-c512");
+  RecordingCallback progress;
+  ASSERT_TRUE(BuildVolume(volume->image, 512, &progress));
+  const int64_t mftSectors = volume->mftRuns.GetTotalClusters() * (volume->geometry.bytesPerCluster / 512);
+  ASSERT_GT(mftSectors, 256);
+  ASSERT_EQ(progress.stages.size(), 2u);
+  EXPECT_EQ(progress.stages[0].second, mftSectors / 128);
+  // One position per whole batch, the last partial one processed without a step.
+  ASSERT_EQ(progress.positions.size(), size_t(mftSectors / 128));
+  EXPECT_EQ(progress.positions.back(), mftSectors / 128);
+  // Every linked entry advanced the second step by one.
+  EXPECT_EQ(progress.added, int64_t(PathsOf(BuildVolume(volume->image, 512).get()).size()));
+
+  for (const char* stage : {"Reading files", "Building Directories"}) {
+    SCOPED_TRACE(stage);
+    RecordingCallback cancel;
+    cancel.cancelIn = stage;
+    EXPECT_FALSE(BuildVolume(volume->image, 512, &cancel));
+  }
+}
+
+TEST(NTFSDirectoryBuild, UnusableBootSectorsAndGarbageGiveNoTreeAndNoFault) {
+  CORVALE_NTFS_VOLUME(volume, "c4096");
+  // No boot sector at all, and a boot sector whose record size is none the build can use.
+  std::vector<uint8_t> zeros(1 << 20, 0);
+  EXPECT_FALSE(BuildVolume(zeros, 512));
+  std::vector<uint8_t> odd = volume->image;
+  odd[0x40] = 0x7F;
+  EXPECT_FALSE(BuildVolume(odd, 512));
+  // Records of 1024 bytes cannot be placed by sectors of 4096.
+  std::vector<uint8_t> image = volume->image;
+  image.resize(image.size() / 4096 * 4096);
+  EXPECT_FALSE(BuildVolume(image, 4096));
+
+  // The MFT's records with random bytes thrown in: whatever is built, the build ends cleanly.
+  std::mt19937 random(20261210);
+  const uint64_t mft = volume->geometry.mftByteOffset;
+  for (int round = 0; round < 8; ++round) {
+    std::vector<uint8_t> damaged = volume->image;
+    for (int i = 0; i < 4000; ++i) {
+      const uint64_t at = mft + random() % (volume->records.size() * volume->RecordSize());
+      damaged[at] = uint8_t(random());
+    }
+    Tree tree = BuildVolume(damaged, 512);
+    if (tree) {
+      EXPECT_GT(PathsOf(tree.get()).size(), 0u);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// A partition found by the whole-device search
+
+TEST(NTFSSearchedPartitionBuild, FoundPartitionGivesTheTreeOfTheVolumeItself) {
+  CORVALE_NTFS_VOLUME(volume, "files-c4096");
+  const int64_t offset = 2048;
+  std::vector<uint8_t> disk(size_t(offset) * 512, 0);
+  disk.insert(disk.end(), volume->image.begin(), volume->image.end());
+  disk.resize(disk.size() + 1024 * 512, 0);
+  // Without its boot sectors the volume can only be placed by the scan's evidence.
+  std::memset(disk.data() + offset * 512, 0, 512);
+  MemoryDevice device(disk, 512);
+
+  CNTFSSearchController controller;
+  CIntelligentSearchController driver;
+  driver.SetStartSectorSource([] { return uint64_t{0}; });
+  driver.SetStorageDevice(&device);
+  driver.AddFileSystemSearchController(&controller);
+  ASSERT_EQ(driver.Search(nullptr), 1);
+  SearchedPartitionInfoList found;
+  controller.GetResults(&found);
+  CSearchedPartitionInfo* partition = nullptr;
+  for (auto& p : found)
+    if (p->GetStartSector() == offset && p->GetSectorsPerCluster() == 8) partition = p.get();
+  ASSERT_NE(partition, nullptr);
+
+  std::vector<uint8_t> intact(disk);
+  std::memcpy(intact.data() + offset * 512, volume->image.data(), 512);
+  const Tree expected = BuildVolume(intact, 512, nullptr, uint64_t(offset));
+  ASSERT_TRUE(expected);
+
+  // Records placed through the MFT the search saw: the same tree.
+  auto* ntfs = dynamic_cast<CSearchedNTFSPartitionInfo*>(partition);
+  ASSERT_NE(ntfs, nullptr);
+  ntfs->SetUseMft(true);
+  RecordingCallback progress;
+  Tree tree = Owned(controller.BuildPartitionDirectory(partition, &device, 1, &progress));
+  ASSERT_TRUE(tree);
+  EXPECT_SAME_SHAPE(ShapeOf(tree.get()), ShapeOf(expected.get()));
+  EXPECT_STREQ(tree->GetName(), "CorvaleFiles");
+  uint64_t start = 0;
+  uint32_t sectorsPerCluster = 0;
+  ASSERT_TRUE(tree->GetPosition(start, sectorsPerCluster));
+  EXPECT_EQ(start, uint64_t(offset));
+  EXPECT_EQ(sectorsPerCluster, 8u);
+  ASSERT_EQ(progress.stages.size(), 2u);
+  EXPECT_EQ(progress.stages[0].first, "NTFS:Reading files");
+  EXPECT_GT(progress.stages[0].second, 0);
+
+  // Without the MFT no folder is known by number but the ones the records carry; the root's own
+  // files then have no folder and gather in LostFiles1, the subfolders under them as before.
+  ntfs->SetUseMft(false);
+  Tree loose = Owned(controller.BuildPartitionDirectory(partition, &device, 1, nullptr));
+  ASSERT_TRUE(loose);
+  CFileNode* lost = ChildNamed(loose.get(), "LostFiles1");
+  ASSERT_NE(lost, nullptr);
+  Shape inLost;
+  for (const auto& [path, node] : PathsOf(lost)) inLost.emplace(path, Ntfs(node)->IsDeleted(), Ntfs(node)->IsFolder());
+  // A file whose names the volume moved out to extension records cannot be named without the MFT
+  // that places those records.
+  Shape expectedLoose = ShapeOf(expected.get());
+  expectedLoose.erase({"manyruns.bin", false, false});
+  EXPECT_SAME_SHAPE(inLost, expectedLoose);
+
+  // Another kind of partition is not this build's.
+  CSearchedPartitionInfo other(512);
+  EXPECT_EQ(controller.BuildPartitionDirectory(&other, &device, 1, nullptr), nullptr);
+}
+
+}  // namespace

@@ -16,6 +16,7 @@
 #include <tuple>
 #include <vector>
 
+#include "HandMadeRecords.h"
 #include "NtfsTestVolume.h"
 #include "RecoveredFiles.h"
 #include "core/FileNode.h"
@@ -356,6 +357,74 @@ TEST(NTFSDirectoryBuild, DamagedMftRecordFallsBackToTheMirror) {
   // With the mirror gone as well there is nothing to read the MFT by.
   const uint64_t mirror = volume->geometry.mftMirrByteOffset;
   std::memset(image.data() + mirror, 0, volume->RecordSize());
+  EXPECT_FALSE(BuildVolume(image, 512));
+}
+
+// A run string of (start cluster, length) runs, starts as signed deltas in as few bytes as they need.
+std::vector<uint8_t> RunString(const std::vector<NTFSRun>& runs) {
+  std::vector<uint8_t> out;
+  int64_t previous = 0;
+  for (const NTFSRun& run : runs) {
+    const int64_t delta = run.lcn - previous;
+    previous = run.lcn;
+    unsigned l = 1, o = 1;
+    while (l < 8 && (uint64_t(run.length) >> (8 * l)) != 0) ++l;
+    while (o < 8 && !(delta >= -(int64_t(1) << (8 * o - 1)) && delta < (int64_t(1) << (8 * o - 1)))) ++o;
+    out.push_back(uint8_t(o << 4 | l));
+    for (unsigned i = 0; i < l; ++i) out.push_back(uint8_t(uint64_t(run.length) >> (8 * i)));
+    for (unsigned i = 0; i < o; ++i) out.push_back(uint8_t(uint64_t(delta) >> (8 * i)));
+  }
+  out.push_back(0);
+  return out;
+}
+
+TEST(NTFSDirectoryBuild, MftWhoseRunsGoOnInAnExtensionRecordIsReadWhole) {
+  CORVALE_NTFS_VOLUME(volume, "files-c4096");
+  // The $MFT's data split at cluster 8: the first piece stays in record 0 with an attribute list,
+  // the rest moves to record 16, which lies inside the first piece.
+  const int64_t split = 8;
+  const int64_t clusters = volume->mftRuns.GetTotalClusters();
+  ASSERT_GT(clusters, split + 4);
+  std::vector<NTFSRun> first, rest;
+  for (const NTFSRun& run : volume->mftRuns.Runs()) {
+    ASSERT_GE(run.lcn, 0);
+    if (run.vcn + run.length <= split) {
+      first.push_back(run);
+    } else if (run.vcn >= split) {
+      rest.push_back(run);
+    } else {
+      first.push_back({run.lcn, run.vcn, split - run.vcn});
+      rest.push_back({run.lcn + split - run.vcn, split, run.vcn + run.length - split});
+    }
+  }
+  using namespace handmade;
+  Record mft(0);
+  mft.AddResident(0x10, StandardInformationValue(0x06));
+  mft.AddResident(0x20, AttributeListValue({{0x10, 0}, {0x30, 0}, {0x80, 0}, {0x80, 16}}));
+  mft.AddResident(0x30, FileNameValue(5 | (uint64_t{5} << 48), "$MFT"));
+  const int64_t bytes = clusters * volume->geometry.bytesPerCluster;
+  mft.AddNonResident(0x80, bytes, volume->mftDataSize, volume->mftDataSize, RunString(first), split - 1);
+  Record extension(16, uint64_t{1} << 48);
+  extension.AddNonResident(0x80, 0, 0, 0, RunString(rest), clusters - 1, "", 0, split);
+
+  std::vector<uint8_t> image = volume->image;
+  for (auto [number, bytesOfRecord] : {std::pair{0, mft.Finish()}, std::pair{16, extension.Finish()}})
+    EditRecord(*volume, image, uint64_t(number),
+               [&](uint8_t* record) { std::copy(bytesOfRecord.begin(), bytesOfRecord.end(), record); });
+
+  corvale::log::ScopedCapture log;
+  Tree tree = BuildVolume(image, 512);
+  ASSERT_TRUE(tree);
+  EXPECT_SAME_SHAPE(ShapeOf(tree.get()), ShapeOf(volume->manifest));
+  const std::string expected =
+      "MFT file record has 0x20 attribute, MFT start sector is " + std::to_string(volume->RecordSector(0)) + "\n";
+  size_t seen = 0;
+  for (const std::string& line : log.Texts()) seen += line.find(expected) != std::string::npos;
+  EXPECT_EQ(seen, 1u);
+
+  // Without its extension record only the first piece is read, which holds the system files alone
+  // (ntfs-3g places the first file at record 64): no tree.
+  EditRecord(*volume, image, 16, [&](uint8_t* record) { std::memset(record, 0, volume->RecordSize()); });
   EXPECT_FALSE(BuildVolume(image, 512));
 }
 

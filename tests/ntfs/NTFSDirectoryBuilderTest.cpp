@@ -24,6 +24,8 @@
 #include "core/FileRecoverer.h"
 #include "core/IDIRBuildCallback.h"
 #include "core/IntelligentSearchController.h"
+#include "core/RawFilesFolder.h"
+#include "core/ClusterUseBitMap.h"
 #include "core/SearchedPartitionInfo.h"
 #include "ntfs/FileRecordAttribute.h"
 #include "ntfs/FileRecordView.h"
@@ -319,7 +321,7 @@ TEST(NTFSDirectoryBuild, DamagedRecordIsSkippedAndLogged) {
   EXPECT_TRUE(logged);
 }
 
-TEST(NTFSDirectoryBuild, FoldersNamingEachOtherOrThemselvesAsParentEndInLostFiles) {
+TEST(NTFSDirectoryBuild, FoldersNamingEachOtherOrThemselvesAsParentOrASystemFileEndInLostFiles) {
   CORVALE_NTFS_VOLUME(volume, "files-c4096");
   const NtfsEntry* plain = EntryAt(volume->manifest, "plain", false);
   const NtfsEntry* frag = EntryAt(volume->manifest, "frag", false);
@@ -331,6 +333,10 @@ TEST(NTFSDirectoryBuild, FoldersNamingEachOtherOrThemselvesAsParentEndInLostFile
   SetParent(*volume, image, uint64_t(plain->record), uint64_t(frag->record));
   SetParent(*volume, image, uint64_t(frag->record), uint64_t(plain->record));
   SetParent(*volume, image, uint64_t(attrs->record), uint64_t(attrs->record));
+  // A file whose names both give a system record as parent belongs in no folder.
+  const NtfsEntry* file = EntryAt(volume->manifest, "plain/p1000.bin", false);
+  ASSERT_NE(file, nullptr);
+  SetParent(*volume, image, uint64_t(file->record), 3);
 
   Tree tree = BuildVolume(image, 512);
   ASSERT_TRUE(tree);
@@ -338,10 +344,15 @@ TEST(NTFSDirectoryBuild, FoldersNamingEachOtherOrThemselvesAsParentEndInLostFile
   ASSERT_NE(lost, nullptr);
   // One of the pair took the other; the self-named folder took nothing of itself.
   const std::set<std::string> names = ChildNames(lost);
-  EXPECT_TRUE(names == (std::set<std::string>{"plain", "attrs"}) || names == (std::set<std::string>{"frag", "attrs"}))
+  EXPECT_TRUE(names == (std::set<std::string>{"plain", "attrs", "p1000.bin"}) ||
+              names == (std::set<std::string>{"frag", "attrs", "p1000.bin"}))
       << names.size();
   CFileNode* outer = ChildNamed(lost, names.count("plain") ? "plain" : "frag");
   EXPECT_NE(ChildNamed(outer, names.count("plain") ? "frag" : "plain"), nullptr);
+  CFileNode* plainFolder = names.count("plain") ? outer : ChildNamed(outer, "plain");
+  ASSERT_NE(plainFolder, nullptr);
+  EXPECT_NE(ChildNamed(plainFolder, "p5000.bin"), nullptr) << "a folder keeps the files naming it";
+  EXPECT_EQ(ChildNamed(plainFolder, "p1000.bin"), nullptr);
   // Nothing was lost on the way.
   EXPECT_EQ(PathsOf(tree.get()).size(), volume->manifest.entries.size() + 1);
 }
@@ -482,6 +493,27 @@ TEST(NTFSDirectoryBuild, UnusableBootSectorsAndGarbageGiveNoTreeAndNoFault) {
 // ---------------------------------------------------------------------------------------------
 // A partition found by the whole-device search
 
+// A stand-in for the RAW engine's folder builder: asks the cluster map about the sectors given and
+// answers with an empty "Raw Files" folder.
+struct ClusterProbe {
+  std::vector<uint64_t> sectors;
+  std::vector<bool> used;
+  bool called = false;
+};
+ClusterProbe g_probe;
+
+CFileSystemNode* ProbeRawFilesFolder(IStorageDevice*, CRawFileInfoList*, IIsClusterUsed* map, IDIRBuildCallback*) {
+  g_probe.called = true;
+  g_probe.used.clear();
+  for (uint64_t sector : g_probe.sectors) g_probe.used.push_back(map != nullptr && map->IsClusterUsed(sector));
+  CFileSystemNode* folder = CreateFileSystemNode();
+  CNTFSFileProperties* properties = CreateNTFSFileProperties();
+  properties->SetName("Raw Files");
+  properties->SetAttributes(kAttributeFolder);
+  folder->SetFileProperties(properties);
+  return folder;
+}
+
 TEST(NTFSSearchedPartitionBuild, FoundPartitionGivesTheTreeOfTheVolumeItself) {
   CORVALE_NTFS_VOLUME(volume, "files-c4096");
   const int64_t offset = 2048;
@@ -542,6 +574,39 @@ TEST(NTFSSearchedPartitionBuild, FoundPartitionGivesTheTreeOfTheVolumeItself) {
   Shape expectedLoose = ShapeOf(expected.get());
   expectedLoose.erase({"manyruns.bin", false, false});
   EXPECT_SAME_SHAPE(inLost, expectedLoose);
+
+  // The clusters of the files found are marked as used for the signature-found files: a file's data,
+  // its record, but not a cluster no file holds.
+  const auto paths = PathsOf(expected.get());
+  const auto big = paths.find("plain/p1048577.bin");
+  ASSERT_NE(big, paths.end());
+  auto runs = Ntfs(big->second)->CreateDataRunList();
+  ASSERT_TRUE(runs && !runs->IsResident() && runs->GetRunCount() > 0);
+  const uint64_t bigSector = uint64_t(offset) + runs->Runs().front().start * 8;
+  const uint64_t freeCluster = uint64_t(partition->GetSectorCount()) / 8 * 3 / 4;
+  for (const auto& [path, node] : paths) {
+    auto nodeRuns = Ntfs(node)->CreateDataRunList();
+    if (!nodeRuns || nodeRuns->IsResident()) continue;
+    for (const DataRun& run : nodeRuns->Runs())
+      ASSERT_FALSE(!run.IsSparse() && run.start <= freeCluster && freeCluster < run.start + run.length) << path;
+  }
+  g_probe = ClusterProbe{{bigSector, uint64_t(Ntfs(big->second)->GetRecordSector()), uint64_t(offset) + freeCluster * 8},
+                         {},
+                         false};
+  RawFilesFolderHooks hooks;
+  hooks.buildFolder = ProbeRawFilesFolder;
+  RegisterRawFilesFolderHooks(hooks);
+  // The found-file list is only handed through to the folder builder, which does not look at it here.
+  static int notAList = 0;
+  controller.SetResultSink(reinterpret_cast<CRawFileInfoList*>(&notAList));
+  ntfs->SetUseMft(true);
+  Tree withRaw = Owned(controller.BuildPartitionDirectory(partition, &device, 1, nullptr));
+  RegisterRawFilesFolderHooks(RawFilesFolderHooks{});
+  controller.SetResultSink(nullptr);
+  ASSERT_TRUE(withRaw);
+  EXPECT_NE(ChildNamed(withRaw.get(), "Raw Files"), nullptr);
+  ASSERT_TRUE(g_probe.called);
+  EXPECT_EQ(g_probe.used, (std::vector<bool>{true, true, false}));
 
   // Another kind of partition is not this build's.
   CSearchedPartitionInfo other(512);

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <random>
@@ -488,6 +489,21 @@ TEST(NTFSDirectoryBuild, UnusableBootSectorsAndGarbageGiveNoTreeAndNoFault) {
       EXPECT_GT(PathsOf(tree.get()).size(), 0u);
     }
   }
+}
+
+TEST(NTFSDirectoryBuild, DataFileInARecycleBinTakesTheNameItsIndexFileRecords) {
+  CORVALE_FIXTURE(image, "ntfs_recycle_bin.sh", "ntfs_recycle_bin.img");
+  std::vector<uint8_t> bytes(fs::file_size(image));
+  std::ifstream(image, std::ios::binary).read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+  Tree tree = BuildVolume(bytes, 512);
+  ASSERT_TRUE(tree);
+  const auto paths = PathsOf(tree.get());
+  EXPECT_EQ(paths.count("$Recycle.Bin/S-1-5-21-1000/quarterly report.docx"), 1u);
+  EXPECT_EQ(paths.count("$Recycle.Bin/S-1-5-21-1000/$IAB12CD.docx"), 1u);
+  EXPECT_EQ(paths.count("$Recycle.Bin/S-1-5-21-1000/$RAB12CD.docx"), 0u);
+  // Outside a bin such names are names like any other.
+  EXPECT_EQ(paths.count("outside/$RXY98ZW.docx"), 1u);
+  EXPECT_EQ(paths.count("outside/$IXY98ZW.docx"), 1u);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -4,13 +4,17 @@
 # record) to 64 KiB, random content; then every fifth file deleted through the mount (10,000 by
 # default). Nothing is written after the deletions, so the deleted files' clusters are not reused.
 #
-#   bench/make-ntfs-image.sh OUT.img [FILES] [SIZE_MIB]
+#   bench/make-ntfs-image.sh OUT.img [FILES] [SIZE_MIB] [LARGEST]
+#
+# LARGEST (default 65536) caps the file sizes; a few hundred bytes keeps every file in its record,
+# which makes a large MFT quickly (for the build's records per second).
 #
 # Needs root (FUSE mount), mkntfs, ntfs-3g and python3.
 set -euo pipefail
 out=${1:?usage: make-ntfs-image.sh OUT.img [FILES] [SIZE_MIB]}
 files=${2:-50000}
 size=${3:-2048}
+largest=${4:-65536}
 for tool in mkntfs ntfs-3g python3 mountpoint; do
   command -v "$tool" >/dev/null 2>&1 || { echo "$tool is not installed"; exit 77; }
 done
@@ -28,9 +32,9 @@ truncate -s "${size}M" "$out"
 mkntfs -F -Q -s 512 -c 4096 -L CorvaleBench "$out" >/dev/null
 ntfs-3g -o no_def_opts,big_writes "$out" "$mnt"
 
-python3 - "$mnt" "$files" <<'EOF'
+python3 - "$mnt" "$files" "$largest" <<'EOF'
 import os, random, sys
-root, count = sys.argv[1], int(sys.argv[2])
+root, count, largest = sys.argv[1], int(sys.argv[2]), int(sys.argv[3])
 rng = random.Random(20261210)
 per_folder = 500
 for i in range(count):
@@ -38,7 +42,7 @@ for i in range(count):
     if i % per_folder == 0:
         os.mkdir(folder)
     # A fifth of the files small enough to stay in their records.
-    size = rng.randint(1, 600) if i % 5 == 1 else rng.randint(1024, 65536)
+    size = rng.randint(1, min(600, largest)) if i % 5 == 1 else rng.randint(min(1024, largest), largest)
     with open(os.path.join(folder, "file_%06d.bin" % i), "wb") as f:
         f.write(rng.randbytes(size))
 EOF

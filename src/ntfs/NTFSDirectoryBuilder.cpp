@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cinttypes>
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <list>
@@ -132,11 +133,16 @@ bool CreateNTFSEntryFromRecord(const uint8_t* raw, size_t length, int64_t record
   entry.properties = CreateNTFSFilePropertiesFromRecord(recordSector, record, source.bytesPerCluster, &parent);
   if (entry.properties) {
     if (entry.properties->GetSignedSize() < 0) {
-      // No size recorded: the clusters the runs hold.
-      int64_t clusters = 0;
+      // No size recorded: the clusters the runs hold (saturating: the lengths come from the disk).
+      uint64_t bytes = 0;
       if (auto runs = entry.properties->CreateDataRunList(); runs && !runs->IsResident())
-        for (const DataRun& run : runs->Runs()) clusters += static_cast<int64_t>(run.length);
-      entry.properties->SetSize(clusters * static_cast<int64_t>(source.bytesPerCluster));
+        for (const DataRun& run : runs->Runs()) {
+          const uint64_t add = run.length > uint64_t(INT64_MAX) / std::max<uint32_t>(source.bytesPerCluster, 1)
+                                   ? uint64_t(INT64_MAX)
+                                   : run.length * source.bytesPerCluster;
+          bytes = std::min<uint64_t>(uint64_t(INT64_MAX), bytes + std::min(add, uint64_t(INT64_MAX) - bytes));
+        }
+      entry.properties->SetSize(static_cast<int64_t>(bytes));
     }
     entry.properties->SetExtensionRecords(std::move(extensions));
     // A file with many names keeps them in extension records, where only the properties step sees
@@ -430,8 +436,25 @@ CFileSystemNode* CNTFSDirectoryBuilder::BuildNTFSTreeOfVolume() {
   EntrySource source{m_device, &placement, g.fileRecordSize, g.bytesPerCluster};
   std::vector<CNTFSFileEntry> entries;
 
+  // The MFT is read only as far as it lies inside the volume and on the device: a run of a damaged
+  // $MFT record may name any cluster and any length, and reading on past the device would only
+  // produce batches of zeros.
+  const int64_t volumeClusters = static_cast<int64_t>(
+      std::min<uint64_t>(g.totalClusters, static_cast<uint64_t>(m_lastSector - start + 1) / sectorsPerCluster));
+  std::vector<NTFSRun> mftRuns;
+  int64_t totalClusters = 0;
+  for (NTFSRun run : mft.runs.Runs()) {
+    if (run.length <= 0 || totalClusters >= volumeClusters || run.lcn >= volumeClusters) break;
+    run.length = std::min(run.length, volumeClusters - totalClusters);
+    if (run.lcn >= 0) run.length = std::min(run.length, volumeClusters - run.lcn);
+    mftRuns.push_back(run);
+    totalClusters += run.length;
+  }
+
+  // One entry per record at most; the estimate is capped so a damaged run list cannot ask for much.
+  entries.reserve(static_cast<size_t>(std::min<int64_t>(totalClusters * sectorsPerCluster / sectorsPerRecord, 1 << 22)));
+
   // ReadAllMFTRecords: the runs in order, 128 sectors a batch; each sector's absolute number kept.
-  const int64_t totalClusters = mft.runs.GetTotalClusters();
   progress.Begin(kStringReadingFiles, totalClusters * sectorsPerCluster / kBatchSectors);
   std::vector<uint8_t> batch(static_cast<size_t>(kBatchSectors) * m_sectorSize);
   std::vector<int64_t> sectors(kBatchSectors);
@@ -451,7 +474,7 @@ CFileSystemNode* CNTFSDirectoryBuilder::BuildNTFSTreeOfVolume() {
     }
   };
   bool cancelled = false;
-  for (const NTFSRun& run : mft.runs.Runs()) {
+  for (const NTFSRun& run : mftRuns) {
     if (cancelled) break;
     const int64_t runSectors = run.length * sectorsPerCluster;
     if (run.lcn < 0) {
@@ -593,7 +616,7 @@ int64_t SearchedPartitionBuild::RecordSectorToRecordNumber(const CNTFSMFTGroup& 
   const int64_t offset = sector - m_start;
   if (offset < 0) return -1;
   const int64_t vcn = group.location.GetRunList().LcnToVcn(offset / m_sectorsPerCluster);
-  if (vcn < 0) return -1;
+  if (vcn < 0 || vcn > INT64_MAX / m_sectorsPerCluster - 1) return -1;
   const int64_t mftSector = vcn * m_sectorsPerCluster + offset % m_sectorsPerCluster;
   if (mftSector % m_sectorsPerRecord != 0) return -1;
   return mftSector / m_sectorsPerRecord;
@@ -677,7 +700,8 @@ CFileSystemNode* SearchedPartitionBuild::Run() {
 
   char label[kNTFSVolumeNameBytes + 1] = {};
   const uint32_t recordBytes = m_sectorsPerRecord * m_sectorSize;
-  if (m_partition.GetMftSector() >= 0 && recordBytes >= 1024 && recordBytes <= 4096) {
+  if (m_partition.GetMftSector() >= 0 && m_partition.GetMftSector() <= m_lastSector && recordBytes >= 1024 &&
+      recordBytes <= 4096) {
     // The $Volume record is the fourth record of the MFT.
     const uint64_t at = static_cast<uint64_t>(m_partition.GetMftSector()) * m_sectorSize + 3ull * recordBytes;
     const uint64_t first = at / m_sectorSize;

@@ -440,6 +440,31 @@ TEST(NTFSDirectoryBuild, MftWhoseRunsGoOnInAnExtensionRecordIsReadWhole) {
   EXPECT_FALSE(BuildVolume(image, 512));
 }
 
+TEST(NTFSDirectoryBuild, UnreadableMftBatchLosesItsOwnRecordsOnly) {
+  CORVALE_NTFS_VOLUME(volume, "c4096");
+  MemoryDevice intactDevice(volume->image, 512);
+  RecordingCallback quiet;
+  Tree intact = Owned(CNTFSDirectoryBuilder().Build(0, &intactDevice, &quiet));
+  ASSERT_TRUE(intact);
+  // A bad sector in the MFT, well after the first batch: the batch it falls in cannot be read.
+  const auto& [number, paths] = *volume->manifest.live.lower_bound(int64_t(volume->records.size() / 2));
+  MemoryDevice device(volume->image, 512);
+  device.SetBadSector(uint64_t(volume->RecordSector(uint64_t(number))));
+  Tree tree = Owned(CNTFSDirectoryBuilder().Build(0, &device, &quiet));
+  ASSERT_TRUE(tree);
+  std::multiset<std::string> all, left;
+  for (const auto& item : PathsOf(intact.get())) all.insert(item.first);
+  for (const auto& item : PathsOf(tree.get())) left.insert(item.first);
+  EXPECT_EQ(left.count(paths.front()), 0u) << paths.front();
+  EXPECT_LT(left.size(), all.size());
+  // Nothing of an earlier batch comes back a second time in place of the lost ones.
+  for (const std::string& path : left) {
+    if (path.rfind("LostFiles", 0) != 0) {
+      EXPECT_LE(left.count(path), all.count(path)) << path;
+    }
+  }
+}
+
 TEST(NTFSDirectoryBuild, ProgressCountsBatchesOf128SectorsAndCancelWhileReadingGivesNoTree) {
   CORVALE_NTFS_VOLUME(volume, "files-c512");
   RecordingCallback progress;
@@ -474,6 +499,25 @@ TEST(NTFSDirectoryBuild, UnusableBootSectorsAndGarbageGiveNoTreeAndNoFault) {
   std::vector<uint8_t> image = volume->image;
   image.resize(image.size() / 4096 * 4096);
   EXPECT_FALSE(BuildVolume(image, 4096));
+
+  // An $MFT record whose run claims 2^40 clusters: read as far as the volume goes, the records found.
+  {
+    using namespace handmade;
+    Record mft(0);
+    mft.AddResident(0x10, StandardInformationValue(0x06));
+    mft.AddResident(0x30, FileNameValue(5 | (uint64_t{5} << 48), "$MFT"));
+    const int64_t huge = int64_t{1} << 40;
+    mft.AddNonResident(0x80, huge * 4096, volume->mftDataSize, volume->mftDataSize,
+                       RunString({{volume->mftRuns.Runs().front().lcn, 0, huge}}), huge - 1);
+    std::vector<uint8_t> longMft = volume->image;
+    const std::vector<uint8_t> bytes = mft.Finish();
+    EditRecord(*volume, longMft, 0, [&](uint8_t* record) { std::copy(bytes.begin(), bytes.end(), record); });
+    Tree tree = BuildVolume(longMft, 512);
+    ASSERT_TRUE(tree);
+    CFileNode* big = ChildNamed(tree.get(), "big");
+    ASSERT_NE(big, nullptr);
+    EXPECT_EQ(ChildNames(big).size(), volume->manifest.bigCount);
+  }
 
   // The MFT's records with random bytes thrown in: whatever is built, the build ends cleanly.
   std::mt19937 random(20261210);

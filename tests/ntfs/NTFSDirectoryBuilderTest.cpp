@@ -358,6 +358,39 @@ TEST(NTFSDirectoryBuild, FoldersNamingEachOtherOrThemselvesAsParentOrASystemFile
   EXPECT_EQ(PathsOf(tree.get()).size(), volume->manifest.entries.size() + 1);
 }
 
+TEST(NTFSDirectoryBuild, OrphanFoldersAbove24AdoptWhatNamesThemAndNoneBelow) {
+  CORVALE_NTFS_VOLUME(volume, "files-c4096");
+  // Folder records written into free MFT slots (ntfs-3g leaves 27 to 63 unused), their parent a
+  // record that does not exist: 30, 40 naming 30, and 20; a file moved under 20.
+  using namespace handmade;
+  auto folder = [](uint32_t number, uint64_t parent, const std::string& name) {
+    Record r(number, 0, 0x0003);
+    r.AddResident(0x10, StandardInformationValue(0));
+    std::vector<uint8_t> fileName = FileNameValue(parent | (uint64_t{1} << 48), name);
+    Put(fileName, 0x38, 0x10000000, 4);
+    r.AddResident(0x30, fileName);
+    return r.Finish();
+  };
+  const NtfsEntry* file = EntryAt(volume->manifest, "plain/p4097.bin", false);
+  ASSERT_NE(file, nullptr);
+  for (int64_t n : {20, 30, 40}) ASSERT_FALSE(IsInUse(volume->records[size_t(n)].data(), volume->RecordSize())) << n;
+  std::vector<uint8_t> image = volume->image;
+  for (auto [number, parent, name] : {std::tuple{20u, 9999u, "twenty"}, std::tuple{30u, 9999u, "thirty"},
+                                      std::tuple{40u, 30u, "forty"}}) {
+    const std::vector<uint8_t> bytes = folder(number, parent, name);
+    EditRecord(*volume, image, number, [&](uint8_t* record) { std::copy(bytes.begin(), bytes.end(), record); });
+  }
+  SetParent(*volume, image, uint64_t(file->record), 20);
+
+  Tree tree = BuildVolume(image, 512);
+  ASSERT_TRUE(tree);
+  CFileNode* lost = ChildNamed(tree.get(), "LostFiles1");
+  ASSERT_NE(lost, nullptr);
+  EXPECT_EQ(ChildNames(lost), (std::set<std::string>{"thirty", "twenty", "p4097.bin"}));
+  EXPECT_EQ(ChildNames(ChildNamed(lost, "thirty")), (std::set<std::string>{"forty"}));
+  EXPECT_EQ(ChildNamed(lost, "twenty")->GetFirstChild(), nullptr);
+}
+
 TEST(NTFSDirectoryBuild, DamagedMftRecordFallsBackToTheMirror) {
   CORVALE_NTFS_VOLUME(volume, "files-c4096");
   std::vector<uint8_t> image = volume->image;

@@ -10,6 +10,12 @@
 # which makes a large MFT quickly (for the build's records per second).
 #
 # Needs root (FUSE mount), mkntfs, ntfs-3g and python3.
+#
+# Side by side with The Sleuth Kit, on the image in the page cache and into empty folders of the same
+# file system:
+#   corvale-bench ntfs-tree OUT.img
+#   corvale-bench recover OUT.img DIR1 --deleted-only
+#   tsk_recover OUT.img DIR2            (its default: the unallocated, i.e. deleted, files)
 set -euo pipefail
 out=${1:?usage: make-ntfs-image.sh OUT.img [FILES] [SIZE_MIB]}
 files=${2:-50000}

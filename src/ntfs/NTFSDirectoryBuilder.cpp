@@ -667,7 +667,10 @@ CFileSystemNode* SearchedPartitionBuild::Run() {
   const int64_t deviceSectors = m_device->GetSectorCount();
   if (m_start < 0 || count <= 0 || m_sectorsPerCluster == 0 || m_sectorsPerRecord == 0 || deviceSectors <= 0)
     return nullptr;
-  m_end = count > INT64_MAX - m_start ? INT64_MAX : m_start + count;
+  // The partition as far as the device holds it: a sector count from the scan's evidence may run past
+  // the device, and the cluster map is sized by it.
+  m_end = std::min(count > INT64_MAX - m_start ? INT64_MAX : m_start + count, deviceSectors);
+  if (m_end <= m_start) return nullptr;
   m_lastSector = deviceSectors - 1;
   m_buffer.assign(static_cast<size_t>(kBatchSectors + kRecordTestSectors) * m_sectorSize, 0);
 

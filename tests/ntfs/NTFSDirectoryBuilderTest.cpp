@@ -701,6 +701,30 @@ TEST(NTFSSearchedPartitionBuild, FoundPartitionGivesTheTreeOfTheVolumeItself) {
   ASSERT_TRUE(g_probe.called);
   EXPECT_EQ(g_probe.used, (std::vector<bool>{true, true, false}));
 
+  // Partition records with values no scan would give end cleanly: no tree, or the tree of what lies
+  // inside them.
+  struct Odd {
+    int64_t start, count;
+    uint8_t sectorsPerCluster;
+    int64_t mftSector;
+  };
+  const int64_t deviceSectors = device.GetSectorCount();
+  for (const Odd& odd : {Odd{deviceSectors + 5, 100, 8, -1}, Odd{offset, INT64_MAX, 8, INT64_MAX},
+                         Odd{offset, 100000, 3, offset}, Odd{offset, 1, 128, deviceSectors - 1},
+                         Odd{0, deviceSectors, 8, 0}}) {
+    SCOPED_TRACE(odd.start);
+    CSearchedNTFSPartitionInfo strange(512);
+    strange.SetStartSector(odd.start);
+    strange.SetSectorCount(odd.count);
+    strange.SetSectorsPerCluster(odd.sectorsPerCluster);
+    strange.SetMftSector(odd.mftSector);
+    strange.SetUseMft(true);
+    Tree any = Owned(controller.BuildPartitionDirectory(&strange, &device, 2, nullptr));
+    if (any) {
+      EXPECT_NE(any->GetFirstChild(), nullptr);
+    }
+  }
+
   // Another kind of partition is not this build's.
   CSearchedPartitionInfo other(512);
   EXPECT_EQ(controller.BuildPartitionDirectory(&other, &device, 1, nullptr), nullptr);

@@ -592,7 +592,7 @@ void SearchedPartitionBuild::SelectMFTGroups() {
       continue;
     int64_t lastCluster = -1;
     for (const NTFSRun& run : location->GetRunList().Runs())
-      if (run.lcn >= 0) lastCluster = std::max(lastCluster, run.lcn + run.length - 1);
+      if (run.lcn >= 0 && run.length > 0) lastCluster = std::max(lastCluster, run.lcn + (run.length - 1));
     if (lastCluster < 0 || lastCluster >= (m_end - m_start) / m_sectorsPerCluster) continue;
     auto group = std::make_unique<CNTFSMFTGroup>();
     group->location.GetRunList() = location->GetRunList();

@@ -41,9 +41,10 @@ void WarmPageCache(const std::string& image) {
 // CPU seconds of the whole process so far (user and system), to set beside the wall time on a busy
 // machine.
 double CpuSeconds() {
-  rusage usage {};
+  rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
-  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 int RunNtfsTree(int argc, char** argv) {
@@ -77,20 +78,24 @@ int RunNtfsTree(int argc, char** argv) {
       return;
     }
     const bool deleted = p->IsDeleted();
-    if (p->IsFolder()) ++(deleted ? deletedFolders : liveFolders);
-    else ++(deleted ? deletedFiles : liveFiles);
+    if (p->IsFolder())
+      ++(deleted ? deletedFolders : liveFolders);
+    else
+      ++(deleted ? deletedFiles : liveFiles);
   });
   const uint64_t records = builder.GetRecordCount();
   const double perSecond = records / std::max(seconds, 1e-9);
-  std::printf("%s: %" PRIu64 " MFT records in %.3f s (%.3f s of CPU), %.0f records/s\n", image.c_str(), records,
-              seconds, cpuSeconds, perSecond);
+  std::printf("%s: %" PRIu64 " MFT records in %.3f s (%.3f s of CPU), %.0f records/s\n", image.c_str(),
+              records, seconds, cpuSeconds, perSecond);
   std::printf("  files: %" PRIu64 " live, %" PRIu64 " deleted; folders: %" PRIu64 " live, %" PRIu64
               " deleted; %" PRIu64 " LostFiles folders\n",
               liveFiles, deletedFiles, liveFolders, deletedFolders, lostFolders);
-  std::printf("{\"bench\":\"ntfs-tree\",\"records\":%" PRIu64 ",\"seconds\":%.6f,\"cpu_seconds\":%.6f,\"records_per_second\":%.0f,"
+  std::printf("{\"bench\":\"ntfs-tree\",\"records\":%" PRIu64
+              ",\"seconds\":%.6f,\"cpu_seconds\":%.6f,\"records_per_second\":%.0f,"
               "\"live_files\":%" PRIu64 ",\"deleted_files\":%" PRIu64 ",\"live_folders\":%" PRIu64
               ",\"deleted_folders\":%" PRIu64 ",\"lost_files_folders\":%" PRIu64 "}\n",
-              records, seconds, cpuSeconds, perSecond, liveFiles, deletedFiles, liveFolders, deletedFolders, lostFolders);
+              records, seconds, cpuSeconds, perSecond, liveFiles, deletedFiles, liveFolders, deletedFolders,
+              lostFolders);
   return 0;
 }
 

@@ -44,7 +44,9 @@ void WarmPageCache(const std::string& image) {
 
 // Deleted in the engine's own terms: the low bit of the type word is the deleted state of every
 // engine's properties.
-bool IsDeletedFile(const IFileProperties* p) { return p != nullptr && !p->IsFolder() && (p->GetTypeWord() & 1) != 0; }
+bool IsDeletedFile(const IFileProperties* p) {
+  return p != nullptr && !p->IsFolder() && (p->GetTypeWord() & 1) != 0;
+}
 
 int RunRecover(int argc, char** argv) {
   if (argc < 2) {
@@ -84,8 +86,10 @@ int RunRecover(int argc, char** argv) {
     IFileProperties* p = n->GetFileProperties();
     if (p == nullptr) return;
     const bool wanted = !deletedOnly || IsDeletedFile(p);
-    if (deletedOnly) p->SetCheckState(wanted ? kChecked : kNotChecked);
-    else p->SetCheckState(kChecked);
+    if (deletedOnly)
+      p->SetCheckState(wanted ? kChecked : kNotChecked);
+    else
+      p->SetCheckState(kChecked);
     if (wanted && !p->IsFolder()) {
       ++files;
       bytes += p->GetSize();
@@ -108,11 +112,12 @@ int RunRecover(int argc, char** argv) {
   std::printf("  recovered %u files, %u failures, %.3f s, %.1f MB/s (%.3f s with the build), into %s\n",
               recoverer.GetRecoveredFileCount(), recoverer.GetFailedFileCount(), seconds, mbps,
               seconds + buildSeconds, top.c_str());
-  std::printf("{\"bench\":\"recover\",\"engine\":\"%s\",\"deleted_only\":%s,\"files\":%" PRIu64 ",\"bytes\":%" PRIu64
-              ",\"recovered\":%u,\"failures\":%u,\"build_seconds\":%.6f,\"recover_seconds\":%.6f,"
-              "\"total_seconds\":%.6f,\"MBps\":%.1f,\"result\":%d}\n",
-              engine->name.c_str(), deletedOnly ? "true" : "false", files, bytes, recoverer.GetRecoveredFileCount(),
-              recoverer.GetFailedFileCount(), buildSeconds, seconds, seconds + buildSeconds, mbps, result);
+  std::printf(
+      "{\"bench\":\"recover\",\"engine\":\"%s\",\"deleted_only\":%s,\"files\":%" PRIu64 ",\"bytes\":%" PRIu64
+      ",\"recovered\":%u,\"failures\":%u,\"build_seconds\":%.6f,\"recover_seconds\":%.6f,"
+      "\"total_seconds\":%.6f,\"MBps\":%.1f,\"result\":%d}\n",
+      engine->name.c_str(), deletedOnly ? "true" : "false", files, bytes, recoverer.GetRecoveredFileCount(),
+      recoverer.GetFailedFileCount(), buildSeconds, seconds, seconds + buildSeconds, mbps, result);
   return result == CFileRecoverer::kResultOk && recoverer.GetFailedFileCount() == 0 ? 0 : 1;
 }
 

@@ -125,21 +125,23 @@ bool CreateNTFSEntryFromRecord(const uint8_t* raw, size_t length, int64_t record
 
   std::unique_ptr<std::vector<NTFSExtensionRecordRef>> extensions;
   if (source.placement != nullptr)
-    extensions = BuildAttributeListEntries(view.GetBuffer(), view.GetLength(), recordSector, entry.recordNumber,
-                                           source.device, *source.placement);
+    extensions = BuildAttributeListEntries(view.GetBuffer(), view.GetLength(), recordSector,
+                                           entry.recordNumber, source.device, *source.placement);
   CNTFSFileRecord record(raw, length, recordSector, source.device, extensions.get(), source.recordSize,
                          entry.recordNumber);
   int64_t parent = -1;
-  entry.properties = CreateNTFSFilePropertiesFromRecord(recordSector, record, source.bytesPerCluster, &parent);
+  entry.properties =
+      CreateNTFSFilePropertiesFromRecord(recordSector, record, source.bytesPerCluster, &parent);
   if (entry.properties) {
     if (entry.properties->GetSignedSize() < 0) {
       // No size recorded: the clusters the runs hold (saturating: the lengths come from the disk).
       uint64_t bytes = 0;
       if (auto runs = entry.properties->CreateDataRunList(); runs && !runs->IsResident())
         for (const DataRun& run : runs->Runs()) {
-          const uint64_t add = run.length > uint64_t(INT64_MAX) / std::max<uint32_t>(source.bytesPerCluster, 1)
-                                   ? uint64_t(INT64_MAX)
-                                   : run.length * source.bytesPerCluster;
+          const uint64_t add =
+              run.length > uint64_t(INT64_MAX) / std::max<uint32_t>(source.bytesPerCluster, 1)
+                  ? uint64_t(INT64_MAX)
+                  : run.length * source.bytesPerCluster;
           bytes = std::min<uint64_t>(uint64_t(INT64_MAX), bytes + std::min(add, uint64_t(INT64_MAX) - bytes));
         }
       entry.properties->SetSize(static_cast<int64_t>(bytes));
@@ -249,7 +251,8 @@ class Linker {
     return false;
   }
 
-  bool LinkChildrenOfDirectory(CFileNode* folder, int64_t key, std::deque<std::pair<CFileNode*, int64_t>>& work) {
+  bool LinkChildrenOfDirectory(CFileNode* folder, int64_t key,
+                               std::deque<std::pair<CFileNode*, int64_t>>& work) {
     // Entries whose parent is not known all share key -1: they belong to no folder in particular.
     if (key < 0) return true;
     auto first = std::lower_bound(m_order.begin(), m_order.end(), key,
@@ -285,7 +288,8 @@ class Linker {
 };
 
 // Runs `work` on a worker thread and keeps the caller's pump turning until it is done.
-CFileSystemNode* RunWithPump(const std::function<CFileSystemNode*()>& work, const std::function<void()>& pump) {
+CFileSystemNode* RunWithPump(const std::function<CFileSystemNode*()>& work,
+                             const std::function<void()>& pump) {
   std::atomic<bool> done{false};
   CFileSystemNode* result = nullptr;
   std::thread worker;
@@ -321,8 +325,8 @@ struct VolumeMft {
 
 // The $MFT's runs from its record at `sector`, extension records included. False when the record
 // cannot be read or is not the $MFT record.
-bool ReadMFTLocationAt(IStorageDevice* device, int64_t sector, const NTFSVolumeGeometry& g, int64_t partitionStart,
-                       uint32_t sectorSize, VolumeMft& out) {
+bool ReadMFTLocationAt(IStorageDevice* device, int64_t sector, const NTFSVolumeGeometry& g,
+                       int64_t partitionStart, uint32_t sectorSize, VolumeMft& out) {
   const uint32_t sectors = g.fileRecordSize / sectorSize;
   std::vector<uint8_t> buffer(static_cast<size_t>(sectors) * sectorSize);
   if (sector < 0 || !device->ReadSectors(buffer.data(), static_cast<uint64_t>(sector), sectors)) return false;
@@ -365,7 +369,8 @@ bool ReadMFTLocationAt(IStorageDevice* device, int64_t sector, const NTFSVolumeG
       }
     }
     std::vector<NTFSRun> sorted = runs.Runs();
-    std::stable_sort(sorted.begin(), sorted.end(), [](const NTFSRun& a, const NTFSRun& b) { return a.vcn < b.vcn; });
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](const NTFSRun& a, const NTFSRun& b) { return a.vcn < b.vcn; });
     for (const NTFSRun& run : sorted) out.runs.Append(run);
   }
   return !out.runs.IsEmpty();
@@ -381,7 +386,8 @@ CFileSystemNode* CNTFSDirectoryBuilder::Build(uint64_t partitionStart, IStorageD
   if (device == nullptr) return nullptr;
   const int32_t sectorSize = device->GetSectorSize();
   const int64_t sectorCount = device->GetSectorCount();
-  if (sectorSize < 512 || sectorSize > 4096 || partitionStart >= static_cast<uint64_t>(std::max<int64_t>(sectorCount, 0)))
+  if (sectorSize < 512 || sectorSize > 4096 ||
+      partitionStart >= static_cast<uint64_t>(std::max<int64_t>(sectorCount, 0)))
     return nullptr;
   m_device = device;
   m_callback = callback;
@@ -439,8 +445,8 @@ CFileSystemNode* CNTFSDirectoryBuilder::BuildNTFSTreeOfVolume() {
   // The MFT is read only as far as it lies inside the volume and on the device: a run of a damaged
   // $MFT record may name any cluster and any length, and reading on past the device would only
   // produce batches of zeros.
-  const int64_t volumeClusters = static_cast<int64_t>(
-      std::min<uint64_t>(g.totalClusters, static_cast<uint64_t>(m_lastSector - start + 1) / sectorsPerCluster));
+  const int64_t volumeClusters = static_cast<int64_t>(std::min<uint64_t>(
+      g.totalClusters, static_cast<uint64_t>(m_lastSector - start + 1) / sectorsPerCluster));
   std::vector<NTFSRun> mftRuns;
   int64_t totalClusters = 0;
   for (NTFSRun run : mft.runs.Runs()) {
@@ -452,7 +458,8 @@ CFileSystemNode* CNTFSDirectoryBuilder::BuildNTFSTreeOfVolume() {
   }
 
   // One entry per record at most; the estimate is capped so a damaged run list cannot ask for much.
-  entries.reserve(static_cast<size_t>(std::min<int64_t>(totalClusters * sectorsPerCluster / sectorsPerRecord, 1 << 22)));
+  entries.reserve(
+      static_cast<size_t>(std::min<int64_t>(totalClusters * sectorsPerCluster / sectorsPerRecord, 1 << 22)));
 
   // ReadAllMFTRecords: the runs in order, 128 sectors a batch; each sector's absolute number kept.
   progress.Begin(kStringReadingFiles, totalClusters * sectorsPerCluster / kBatchSectors);
@@ -467,7 +474,8 @@ CFileSystemNode* CNTFSDirectoryBuilder::BuildNTFSTreeOfVolume() {
       ++m_records;
       CNTFSFileEntry entry;
       if (CreateNTFSEntryFromRecord(batch.data() + static_cast<size_t>(gi) * m_sectorSize,
-                                    static_cast<size_t>(k) * m_sectorSize, sectors[gi], number, source, entry)) {
+                                    static_cast<size_t>(k) * m_sectorSize, sectors[gi], number, source,
+                                    entry)) {
         entry.recordNumber = number;
         entries.push_back(std::move(entry));
       }
@@ -528,9 +536,15 @@ namespace {
 class SearchedPartitionBuild {
  public:
   SearchedPartitionBuild(const NTFSFoundRecordLists& found, CSearchedNTFSPartitionInfo& partition,
-                         IStorageDevice* device, uint32_t sectorSize, int32_t index, IDIRBuildCallback* callback)
-      : m_found(found), m_partition(partition), m_device(device), m_sectorSize(sectorSize), m_index(index),
-        m_progress(callback), m_callback(callback) {}
+                         IStorageDevice* device, uint32_t sectorSize, int32_t index,
+                         IDIRBuildCallback* callback)
+      : m_found(found),
+        m_partition(partition),
+        m_device(device),
+        m_sectorSize(sectorSize),
+        m_index(index),
+        m_progress(callback),
+        m_callback(callback) {}
 
   CFileSystemNode* Run();
 
@@ -602,7 +616,8 @@ void SearchedPartitionBuild::SelectMFTGroups() {
   }
   for (const auto& group : m_groups)
     m_placements.push_back(NTFSMftPlacement{&group->location.GetRunList(), m_start, m_sectorSize,
-                                            m_sectorsPerCluster * m_sectorSize, m_sectorsPerRecord * m_sectorSize});
+                                            m_sectorsPerCluster * m_sectorSize,
+                                            m_sectorsPerRecord * m_sectorSize});
 }
 
 CNTFSMFTGroup* SearchedPartitionBuild::GroupOf(int64_t sector) {
@@ -624,7 +639,8 @@ int64_t SearchedPartitionBuild::RecordSectorToRecordNumber(const CNTFSMFTGroup& 
 
 void SearchedPartitionBuild::ProcessRecordWindow(const Window& w) {
   // Read a little past the window, so that a record starting in its last sectors is whole.
-  int64_t readEnd = std::min<int64_t>(w.start + w.length + kRecordTestSectors - 1, std::min(m_end, m_lastSector + 1));
+  int64_t readEnd =
+      std::min<int64_t>(w.start + w.length + kRecordTestSectors - 1, std::min(m_end, m_lastSector + 1));
   readEnd = std::max<int64_t>(readEnd, w.start + w.length);
   const uint32_t readLength = static_cast<uint32_t>(readEnd - w.start);
   if (!m_device->ReadSectors(m_buffer.data(), static_cast<uint64_t>(w.start), readLength)) {
@@ -642,13 +658,14 @@ void SearchedPartitionBuild::ProcessRecordWindow(const Window& w) {
     CNTFSMFTGroup* group = GroupOf(sector);
     if (group == nullptr && m_partition.GetFilesOfMftOnly()) continue;
     if (!m_partition.GetUseMft()) group = nullptr;
-    EntrySource source{m_device, nullptr, m_sectorsPerRecord * m_sectorSize, m_sectorsPerCluster * m_sectorSize};
+    EntrySource source{m_device, nullptr, m_sectorsPerRecord * m_sectorSize,
+                       m_sectorsPerCluster * m_sectorSize};
     int64_t number = -1;
     if (group != nullptr) {
       number = RecordSectorToRecordNumber(*group, sector);
-      const size_t g = static_cast<size_t>(std::find_if(m_groups.begin(), m_groups.end(),
-                                                        [&](const auto& x) { return x.get() == group; }) -
-                                           m_groups.begin());
+      const size_t g = static_cast<size_t>(
+          std::find_if(m_groups.begin(), m_groups.end(), [&](const auto& x) { return x.get() == group; }) -
+          m_groups.begin());
       source.placement = &m_placements[g];
     }
     CNTFSFileEntry entry;
@@ -716,7 +733,8 @@ CFileSystemNode* SearchedPartitionBuild::Run() {
       GetNTFSVolumeName(buffer.data() + offset, recordBytes, label);
     }
   }
-  CFileSystemNode* root = CreateNTFSRootNode(static_cast<uint64_t>(m_start), m_sectorsPerCluster, m_index, label);
+  CFileSystemNode* root =
+      CreateNTFSRootNode(static_cast<uint64_t>(m_start), m_sectorsPerCluster, m_index, label);
   for (auto& group : m_groups) {
     MoveChildNodes(group->root, root);
     DestroyFileNode(group->root);
@@ -741,9 +759,12 @@ void SearchedPartitionBuild::MarkUsedClustersAndAddSignatureFiles(CFileSystemNod
   std::vector<bool> bits(clusterCount, false);
   const uint64_t bytesPerCluster = static_cast<uint64_t>(m_sectorsPerCluster) * m_sectorSize;
   auto markCluster = [&](int64_t cluster) {
-    if (cluster >= 0 && static_cast<uint64_t>(cluster) < clusterCount) bits[static_cast<size_t>(cluster)] = true;
+    if (cluster >= 0 && static_cast<uint64_t>(cluster) < clusterCount)
+      bits[static_cast<size_t>(cluster)] = true;
   };
-  auto clusterOfSector = [&](int64_t sector) { return sector < m_start ? -1 : (sector - m_start) / m_sectorsPerCluster; };
+  auto clusterOfSector = [&](int64_t sector) {
+    return sector < m_start ? -1 : (sector - m_start) / m_sectorsPerCluster;
+  };
   WalkSubtree(root, [&](CFileNode* node) {
     auto* properties = dynamic_cast<CNTFSFileProperties*>(node->GetFileProperties());
     if (properties == nullptr || node == root) return;

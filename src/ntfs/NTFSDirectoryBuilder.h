@@ -36,7 +36,7 @@ class IStorageDevice;
 
 // One accepted FILE record, held by the build until it is linked into the tree.
 struct CNTFSFileEntry {
-  uint32_t isDirectory = 0;  // the record header's directory flag
+  uint32_t isDirectory = 0;   // the record header's directory flag
   int64_t recordSector = -1;  // absolute device sector of the record
   int64_t parent = -1;        // record number of the parent folder; -1 unknown
   std::unique_ptr<CNTFSFileProperties> properties;

@@ -20,13 +20,13 @@
 #include "HandMadeRecords.h"
 #include "NtfsTestVolume.h"
 #include "RecoveredFiles.h"
+#include "core/ClusterUseBitMap.h"
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
 #include "core/FileRecoverer.h"
 #include "core/IDIRBuildCallback.h"
 #include "core/IntelligentSearchController.h"
 #include "core/RawFilesFolder.h"
-#include "core/ClusterUseBitMap.h"
 #include "core/SearchedPartitionInfo.h"
 #include "ntfs/FileRecordAttribute.h"
 #include "ntfs/FileRecordView.h"
@@ -136,9 +136,9 @@ std::string Difference(const Shape& a, const Shape& b) {
   return out;
 }
 
-#define EXPECT_SAME_SHAPE(a, b)                  \
-  do {                                           \
-    const Shape left_ = (a), right_ = (b);       \
+#define EXPECT_SAME_SHAPE(a, b)                                \
+  do {                                                         \
+    const Shape left_ = (a), right_ = (b);                     \
     EXPECT_TRUE(left_ == right_) << Difference(left_, right_); \
   } while (0)
 
@@ -200,8 +200,8 @@ class NTFSDirectoryBuild : public ::testing::TestWithParam<Case> {};
 
 TEST_P(NTFSDirectoryBuild, EveryLiveAndDeletedFileSitsInItsFolderAndComesBackByteForByte) {
   CORVALE_NTFS_VOLUME(volume, GetParam().kind);
-  const int32_t sectorSize = GetParam().deviceSectorSize ? GetParam().deviceSectorSize
-                                                         : int32_t(volume->geometry.bytesPerSector);
+  const int32_t sectorSize =
+      GetParam().deviceSectorSize ? GetParam().deviceSectorSize : int32_t(volume->geometry.bytesPerSector);
   MemoryDevice device(volume->image, sectorSize);
   RecordingCallback callback;
   Tree tree = Owned(CNTFSDirectoryBuilder().Build(0, &device, &callback));
@@ -222,7 +222,8 @@ TEST_P(NTFSDirectoryBuild, EveryLiveAndDeletedFileSitsInItsFolderAndComesBackByt
   for (const NtfsEntry& e : volume->manifest.entries) {
     known.insert(OutputPath(e.path));
     if (e.directory) continue;
-    const fs::path copy = fs::path(volume->folder) / (e.deleted ? "content.deleted" : "content.live") / e.path;
+    const fs::path copy =
+        fs::path(volume->folder) / (e.deleted ? "content.deleted" : "content.live") / e.path;
     expected.emplace(OutputPath(e.path), ReadWhole(copy));
   }
   WalkSubtree(tree.get(), [](CFileNode* n) { n->GetFileProperties()->SetCheckState(kChecked); });
@@ -239,8 +240,8 @@ TEST_P(NTFSDirectoryBuild, EveryLiveAndDeletedFileSitsInItsFolderAndComesBackByt
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, NTFSDirectoryBuild,
-                         ::testing::Values(Case{"files-c4096", 0}, Case{"files-c512", 0}, Case{"files-s4096", 0},
-                                           Case{"files-s4096", 512}),
+                         ::testing::Values(Case{"files-c4096", 0}, Case{"files-c512", 0},
+                                           Case{"files-s4096", 0}, Case{"files-s4096", 512}),
                          [](const ::testing::TestParamInfo<Case>& info) {
                            std::string name = info.param.kind;
                            for (char& c : name)
@@ -292,7 +293,8 @@ TEST(NTFSDirectoryBuild, ChildrenOfAZeroedFolderRecordLandInLostFilesNumberedAfr
     EXPECT_EQ(ChildNamed(tree.get(), "LostFiles2"), nullptr);
     EXPECT_EQ(Ntfs(lost)->GetStatus(), CNTFSFileProperties::kStatusLostFiles);
     EXPECT_TRUE(Ntfs(lost)->IsFolder());
-    EXPECT_EQ(ChildNames(lost), (std::set<std::string>{"deleted_1.txt", "deleted_2.txt", "deleted_3.txt", "sub"}));
+    EXPECT_EQ(ChildNames(lost),
+              (std::set<std::string>{"deleted_1.txt", "deleted_2.txt", "deleted_3.txt", "sub"}));
     // The orphan folder keeps its own files.
     EXPECT_EQ(ChildNames(ChildNamed(lost, "sub")),
               (std::set<std::string>{"deleted_large.bin", "deleted_frag_x.bin", "deleted_frag_y.bin"}));
@@ -373,12 +375,14 @@ TEST(NTFSDirectoryBuild, OrphanFoldersAbove24AdoptWhatNamesThemAndNoneBelow) {
   };
   const NtfsEntry* file = EntryAt(volume->manifest, "plain/p4097.bin", false);
   ASSERT_NE(file, nullptr);
-  for (int64_t n : {20, 30, 40}) ASSERT_FALSE(IsInUse(volume->records[size_t(n)].data(), volume->RecordSize())) << n;
+  for (int64_t n : {20, 30, 40})
+    ASSERT_FALSE(IsInUse(volume->records[size_t(n)].data(), volume->RecordSize())) << n;
   std::vector<uint8_t> image = volume->image;
-  for (auto [number, parent, name] : {std::tuple{20u, 9999u, "twenty"}, std::tuple{30u, 9999u, "thirty"},
-                                      std::tuple{40u, 30u, "forty"}}) {
+  for (auto [number, parent, name] :
+       {std::tuple{20u, 9999u, "twenty"}, std::tuple{30u, 9999u, "thirty"}, std::tuple{40u, 30u, "forty"}}) {
     const std::vector<uint8_t> bytes = folder(number, parent, name);
-    EditRecord(*volume, image, number, [&](uint8_t* record) { std::copy(bytes.begin(), bytes.end(), record); });
+    EditRecord(*volume, image, number,
+               [&](uint8_t* record) { std::copy(bytes.begin(), bytes.end(), record); });
   }
   SetParent(*volume, image, uint64_t(file->record), 20);
 
@@ -461,8 +465,8 @@ TEST(NTFSDirectoryBuild, MftWhoseRunsGoOnInAnExtensionRecordIsReadWhole) {
   Tree tree = BuildVolume(image, 512);
   ASSERT_TRUE(tree);
   EXPECT_SAME_SHAPE(ShapeOf(tree.get()), ShapeOf(volume->manifest));
-  const std::string expected =
-      "MFT file record has 0x20 attribute, MFT start sector is " + std::to_string(volume->RecordSector(0)) + "\n";
+  const std::string expected = "MFT file record has 0x20 attribute, MFT start sector is " +
+                               std::to_string(volume->RecordSector(0)) + "\n";
   size_t seen = 0;
   for (const std::string& line : log.Texts()) seen += line.find(expected) != std::string::npos;
   EXPECT_EQ(seen, 1u);
@@ -571,7 +575,8 @@ TEST(NTFSDirectoryBuild, UnusableBootSectorsAndGarbageGiveNoTreeAndNoFault) {
 TEST(NTFSDirectoryBuild, DataFileInARecycleBinTakesTheNameItsIndexFileRecords) {
   CORVALE_FIXTURE(image, "ntfs_recycle_bin.sh", "ntfs_recycle_bin.img");
   std::vector<uint8_t> bytes(fs::file_size(image));
-  std::ifstream(image, std::ios::binary).read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
+  std::ifstream(image, std::ios::binary)
+      .read(reinterpret_cast<char*>(bytes.data()), std::streamsize(bytes.size()));
   Tree tree = BuildVolume(bytes, 512);
   ASSERT_TRUE(tree);
   const auto paths = PathsOf(tree.get());
@@ -595,10 +600,12 @@ struct ClusterProbe {
 };
 ClusterProbe g_probe;
 
-CFileSystemNode* ProbeRawFilesFolder(IStorageDevice*, CRawFileInfoList*, IIsClusterUsed* map, IDIRBuildCallback*) {
+CFileSystemNode* ProbeRawFilesFolder(IStorageDevice*, CRawFileInfoList*, IIsClusterUsed* map,
+                                     IDIRBuildCallback*) {
   g_probe.called = true;
   g_probe.used.clear();
-  for (uint64_t sector : g_probe.sectors) g_probe.used.push_back(map != nullptr && map->IsClusterUsed(sector));
+  for (uint64_t sector : g_probe.sectors)
+    g_probe.used.push_back(map != nullptr && map->IsClusterUsed(sector));
   CFileSystemNode* folder = CreateFileSystemNode();
   CNTFSFileProperties* properties = CreateNTFSFileProperties();
   properties->SetName("Raw Files");
@@ -661,7 +668,8 @@ TEST(NTFSSearchedPartitionBuild, FoundPartitionGivesTheTreeOfTheVolumeItself) {
   CFileNode* lost = ChildNamed(loose.get(), "LostFiles1");
   ASSERT_NE(lost, nullptr);
   Shape inLost;
-  for (const auto& [path, node] : PathsOf(lost)) inLost.emplace(path, Ntfs(node)->IsDeleted(), Ntfs(node)->IsFolder());
+  for (const auto& [path, node] : PathsOf(lost))
+    inLost.emplace(path, Ntfs(node)->IsDeleted(), Ntfs(node)->IsFolder());
   // A file whose names the volume moved out to extension records cannot be named without the MFT
   // that places those records.
   Shape expectedLoose = ShapeOf(expected.get());
@@ -681,11 +689,13 @@ TEST(NTFSSearchedPartitionBuild, FoundPartitionGivesTheTreeOfTheVolumeItself) {
     auto nodeRuns = Ntfs(node)->CreateDataRunList();
     if (!nodeRuns || nodeRuns->IsResident()) continue;
     for (const DataRun& run : nodeRuns->Runs())
-      ASSERT_FALSE(!run.IsSparse() && run.start <= freeCluster && freeCluster < run.start + run.length) << path;
+      ASSERT_FALSE(!run.IsSparse() && run.start <= freeCluster && freeCluster < run.start + run.length)
+          << path;
   }
-  g_probe = ClusterProbe{{bigSector, uint64_t(Ntfs(big->second)->GetRecordSector()), uint64_t(offset) + freeCluster * 8},
-                         {},
-                         false};
+  g_probe = ClusterProbe{
+      {bigSector, uint64_t(Ntfs(big->second)->GetRecordSector()), uint64_t(offset) + freeCluster * 8},
+      {},
+      false};
   RawFilesFolderHooks hooks;
   hooks.buildFolder = ProbeRawFilesFolder;
   RegisterRawFilesFolderHooks(hooks);

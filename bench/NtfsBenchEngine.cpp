@@ -1,5 +1,6 @@
 // The NTFS engine as the recover and scan subcommands use it.
 #include "bench/Engines.h"
+#include "ntfs/NTFSDirectoryBuilder.h"
 #include "ntfs/NTFSSearchController.h"
 #include "ntfs/NtfsVolumeAnalyze.h"
 
@@ -12,7 +13,9 @@ const EngineRegistration kNtfs({
     [](IStorageDevice& device, int64_t start) {
       return CNtfsVolumeAnalyze(&device, uint64_t(start)).GetFileSystemType() == kNtfsType;
     },
-    nullptr,  // the volume's directory build
+    [](IStorageDevice& device, int64_t start, IDIRBuildCallback* callback) -> CFileSystemNode* {
+      return CNTFSDirectoryBuilder().Build(uint64_t(start), &device, callback);
+    },
     []() -> IFileSystemSearchController* { return new CNTFSSearchController(); },
 });
 

@@ -13,6 +13,7 @@
 #include "ntfs/FileRecordAttribute.h"
 #include "ntfs/IndexBuffer.h"
 #include "ntfs/LogRecord.h"
+#include "ntfs/NTFSDirectoryBuilder.h"
 #include "ntfs/NTFSDBR.h"
 #include "ntfs/UpCaseTable.h"
 #include "platform/RecoveryContext.h"
@@ -724,4 +725,14 @@ void CNTFSSearchController::LoadState(IRSData& reader) {
   m_indexRecords = std::move(records);
   m_fileRecordSectors = std::move(sectors);
   m_mftLocations = std::move(locations);
+}
+
+CFileSystemNode* CNTFSSearchController::BuildPartitionDirectory(CSearchedPartitionInfo* partition,
+                                                                IStorageDevice* device, int32_t index,
+                                                                IDIRBuildCallback* callback) {
+  NTFSFoundRecordLists found;
+  found.mftLocations = &m_mftLocations;
+  found.recordSectors = &m_fileRecordSectors;
+  found.signatureFiles = m_sink;
+  return BuildNTFSTreeOfSearchedPartitionInThread(found, partition, device, 0, index, callback);
 }

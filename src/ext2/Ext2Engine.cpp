@@ -1,8 +1,13 @@
 #include "ext2/Ext2Engine.h"
 
 #include "ext2/Ext2FileProperties.h"
+#include "ext2/Ext2SearchedPartitionInfo.h"
 
-bool RegisterExt2Engine() { return RegisterExt2FileProperties(); }
+bool RegisterExt2Engine() {
+  const bool properties = RegisterExt2FileProperties();
+  const bool partitions = RegisterExt2SearchedPartitionInfo();
+  return properties && partitions;
+}
 
 namespace {
 

@@ -156,7 +156,6 @@ CFileSystemNode* CExt2DirectoryBuilder::Build(const CExt2FileSystem& fs, IDIRBui
   m_usageRecorded = false;
 
   CFileSystemNode* root = MakeRoot(fs);
-  m_root = root;
   if (recordUsage) {
     // One bit per block, but none for blocks past the device's end: nothing found by signature can
     // lie there, and a damaged block count must not decide how much memory this takes.
@@ -201,6 +200,7 @@ CFileSystemNode* CExt2DirectoryBuilder::MakeRoot(const CExt2FileSystem& fs) {
   root->SetFileSystemType(type);
   // Block runs become sectors through these: block 0 lies at the partition start.
   root->SetPosition(static_cast<uint64_t>(fs.GetPartitionStart()), fs.GetSuperBlock().GetSectorsPerBlock());
+  m_root = root;
   try {
     CExt2File rootInode(&fs, 2u);
     if (rootInode.HasValidBlockPointers()) ReadEntries(rootInode, root);

@@ -22,6 +22,8 @@
 #include "core/FileSystemTree.h"
 #include "core/IDIRBuildCallback.h"
 #include "core/MemoryStateStream.h"
+#include "core/RawFilesFolder.h"
+#include "core/ClusterUseBitMap.h"
 #include "ext2/Ext2DirectoryBuilder.h"
 #include "ext2/Ext2Engine.h"
 #include "ext2/Ext2FileProperties.h"
@@ -334,6 +336,43 @@ TEST(Ext2DirectoryBuild, SearchRecordWayRecordsTheBlocksOfFoundFiles) {
   // Nothing found by signature: no folder of such files.
   for (const CFileNode* c = tree->GetFirstChild(); c != nullptr; c = c->GetNextSibling())
     EXPECT_STRNE(Props(c).GetName(), "Raw Files");
+}
+
+// The folder of files found by signature is asked for with a map that places block b of the partition
+// at sector start + b x sectors per block, and hangs under the root.
+TEST(Ext2DirectoryBuild, SearchRecordWayHandsTheBlockMapToTheRawFilesFolder) {
+  EXT2_IMAGE(path, kTree1k);
+  const uint64_t start = 4096;
+  PaddedImageDevice device(path, 512, start * 512);
+  CExt2FileSystem opened(&device, start + 2);
+  CExt2FileSystem fsys(&device, static_cast<int64_t>(start), opened.GetSuperBlock().Bytes(),
+                       opened.GetGroupDescriptorTable(), opened.GetGroupDescriptorTableBytes());
+  const uint64_t mediumBlock = DebugfsDataBlocks(path, "/medium.bin").at(0);
+  const uint64_t lastBlock = fsys.GetSuperBlock().GetBlockCount() - 1;
+  static std::vector<std::pair<uint64_t, bool>> asked;
+  static std::vector<uint64_t> sectors;
+  asked.clear();
+  sectors = {start + mediumBlock * 2 + 1, start + lastBlock * 2, start - 1};
+  RawFilesFolderHooks hooks;
+  hooks.buildFolder = [](IStorageDevice*, CRawFileInfoList*, IIsClusterUsed* used, IDIRBuildCallback*) {
+    for (uint64_t s : sectors) asked.emplace_back(s, used->IsClusterUsed(s));
+    CFileSystemNode* folder = CFileSystemNode::CreateInstance();
+    CExt2FileProperties* properties = CreateExt2FileProperties();
+    properties->SetName("Raw Files");
+    properties->SetAttributes(kAttributeFolder);
+    folder->SetFileProperties(properties);
+    return folder;
+  };
+  RegisterRawFilesFolderHooks(hooks);
+  int carved = 0;  // stands for the scan's list, which the folder's builder alone reads
+  CExt2DirectoryBuilder builder;
+  Tree tree = Own(builder.BuildFromSearchRecord(&fsys, nullptr, reinterpret_cast<CRawFileInfoList*>(&carved), 0));
+  RegisterRawFilesFolderHooks(RawFilesFolderHooks{});
+  ASSERT_NE(tree, nullptr);
+  const std::vector<std::pair<uint64_t, bool>> want = {{sectors[0], true}, {sectors[1], false}, {sectors[2], true}};
+  EXPECT_EQ(asked, want);
+  std::map<std::string, const CFileNode*> nodes = Collect(tree.get());
+  EXPECT_TRUE(nodes.count("Raw Files"));
 }
 
 // A built tree saved into a state stream and read back gives the same names, sizes, times, states

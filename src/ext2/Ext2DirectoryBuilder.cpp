@@ -257,25 +257,34 @@ CExt2FileProperties* CExt2DirectoryBuilder::MakeProperties(const CExt2FileSystem
     return properties;
   }
   const bool sparse = file.SizeExceedsAllocation();
-  if (sparse) properties->SetAttributes(kAttributeSparse);
+  // A live file's missing block inside its size is a hole that reads as zeros, whatever its
+  // allocation says (a file whose indirect blocks make up for a hole does not count as sparse by
+  // size). A deleted file's missing block may as well be a pointer the deletion cleared: its walk
+  // ends there unless its size exceeds its allocation.
+  const bool holes = sparse || !file.IsDeleted();
 
-  // The walk covers the logical blocks the file's data needs. A sparse file's holes (block 0) are
-  // kept as runs that read as zeros; any other file ends at its first missing block. A file cannot
-  // hold more data blocks than the file system has, which bounds what a damaged map can make of it.
+  // The walk covers the logical blocks the file's data needs. Holes are kept as runs of block 0.
+  // A file cannot hold more data blocks than the file system has, which bounds what a damaged map
+  // can make of it.
   const uint32_t blockSize = fs.GetBlockSize();
   const uint64_t dataBlocks = file.GetDataSize() / blockSize + (file.GetDataSize() % blockSize != 0 ? 1 : 0);
-  const uint64_t walk = std::min<uint64_t>(file.GetBlockCount(), dataBlocks);
+  const uint64_t walk = holes ? std::min(dataBlocks, CExt2BlockIterator::MappableBlocks(blockSize))
+                              : std::min<uint64_t>(file.GetBlockCount(), dataBlocks);
   const uint64_t maxDataBlocks = fs.GetSuperBlock().GetBlockCount();
   CExt2DataRunList runs;
   uint64_t used = 0;
+  bool hadHole = false;
   CExt2BlockIterator it = file.BlocksBegin();
   for (uint64_t i = 0; i < walk; ++i, ++it) {
     const uint32_t block = it.GetPhysicalBlock();
-    if (block == 0 && !sparse) break;
+    if (block == 0 && !holes) break;
     if (block != 0 && ++used > maxDataBlocks) break;
+    hadHole = hadHole || block == 0;
     runs.AddRun(DataRun{block, 1});
     if (block != 0 && m_usageRecorded && block < m_blockUse.size()) m_blockUse[block] = true;
   }
+  // The recovery output writes zeros for runs of block 0 only in files marked so.
+  if (sparse || hadHole) properties->SetAttributes(kAttributeSparse);
   if (runs.GetRunCount() != 0) properties->SetPackedRunList(CreatePackedRunList(runs));
   return properties;
 }

@@ -124,7 +124,7 @@ TEST_P(Ext2DiskScan, RebuildsThePartitionAndItsFilesRecoverByteExact) {
   const std::string dump = scratch + "/dump";
   fs::create_directories(dump + "/data");
   const std::vector<std::string> live = {"hello.txt", "docs/readme.md", "docs/zkeep.txt", "data/live.bin",
-                                         "data/inner/inner.txt", "utf8/café.txt"};
+                                         "data/holey.bin", "data/inner/inner.txt", "utf8/café.txt"};
   struct Deleted {
     std::string path;
     uint32_t inode;

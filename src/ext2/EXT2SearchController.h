@@ -42,7 +42,7 @@ class CEXT2SearchController : public IFileSystemSearchController {
                                            IDIRBuildCallback* callback) override;
   bool AcceptsPartitionType(int32_t type) override { return type == 4 || type == 5; }
 
-  // The records filed so far, in order of completion (GetResults moves the winners out).
+  // The records filed and not yet handed out, in order of completion.
   const std::vector<std::unique_ptr<CExt2SearchedPartitionInfo>>& GetCompletedRecords() const { return m_completed; }
   const CExt2SearchedPartitionInfo* GetPendingRecord() const { return m_pending.get(); }
 
@@ -56,6 +56,7 @@ class CEXT2SearchController : public IFileSystemSearchController {
   int32_t m_sectorsPerRead = 0;
   CRawFileInfoList* m_sink = nullptr;
   std::vector<std::unique_ptr<CExt2SearchedPartitionInfo>> m_completed;
+  std::vector<std::unique_ptr<CExt2SearchedPartitionInfo>> m_merged;  // absorbed by a record handed out
   std::unique_ptr<CExt2SearchedPartitionInfo> m_pending;
   // The sectors carried from the previous block (at most seven) followed by the current block.
   std::vector<uint8_t> m_area;

@@ -119,9 +119,10 @@ CFileSystemNode* CExt2DirectoryBuilder::RunOnWorker(const std::function<CFileSys
 CFileSystemNode* CExt2DirectoryBuilder::BuildFromVolume(IStorageDevice* device, IDIRBuildCallback* callback,
                                                         int64_t superBlockSector, uint32_t recordUsage) {
   if (device == nullptr) return nullptr;
+  IStorageDevice* device512 = device->GetDeviceWith512ByteSectors();
   return RunOnWorker([&]() -> CFileSystemNode* {
     try {
-      CExt2FileSystem fs(device, superBlockSector);
+      CExt2FileSystem fs(device512, superBlockSector);
       return Build(fs, callback, recordUsage != 0);
     } catch (const std::exception& e) {
       LogExt2Exception(e);

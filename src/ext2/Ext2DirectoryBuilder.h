@@ -38,8 +38,8 @@ class CExt2DirectoryBuilder {
   CExt2DirectoryBuilder(const CExt2DirectoryBuilder&) = delete;
   CExt2DirectoryBuilder& operator=(const CExt2DirectoryBuilder&) = delete;
 
-  // The tree of the file system whose superblock copy is at `superBlockSector` of `device` (read in
-  // 512-byte sectors: pass the device's 512-byte view). With `recordUsage` the blocks of the files
+  // The tree of the file system whose superblock copy is at `superBlockSector` of `device`, counted in
+  // 512-byte sectors (the device is read through its 512-byte view). With `recordUsage` the blocks of the files
   // found are recorded (GetBlockUse). Null when the file system cannot be opened, the build was
   // cancelled or no worker could be started.
   CFileSystemNode* BuildFromVolume(IStorageDevice* device, IDIRBuildCallback* callback, int64_t superBlockSector,

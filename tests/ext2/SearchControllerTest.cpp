@@ -330,6 +330,35 @@ TEST(EXT2SearchController, SuperblockStraddlingTwoBlocksIsFoundWhateverTheBlockL
   }
 }
 
+// Two copies of one file system on a disk (a clone): one record per file system, the one seen most
+// often, handed out once.
+TEST(EXT2SearchController, CopiesOfOneFileSystemGiveOneRecordHandedOutOnce) {
+  EXT2_IMAGE(path, kTree1k);
+  const std::vector<uint8_t> image = ReadFileBytes(path);
+  const uint64_t partSectors = 9000 * 2;  // groups 0 and 1, with the copy in group 1
+  const uint64_t secondStart = 40000;
+  std::vector<uint8_t> bytes = Sectors(image, 0, partSectors);
+  bytes.resize(secondStart * 512, 0);
+  const std::vector<uint8_t> clone = Sectors(image, 0, partSectors);
+  bytes.insert(bytes.end(), clone.begin(), clone.end());
+  WindowFeed feed(bytes);
+  feed.Run(8192);
+  // The two primaries are one file system; the clone's backup places a partition of its own.
+  ASSERT_EQ(feed.Controller().GetCompletedRecords().size(), 2u);
+  SearchedPartitionInfoList results;
+  feed.Controller().GetResults(&results);
+  ASSERT_EQ(results.size(), 1u);
+  auto* record = static_cast<CExt2SearchedPartitionInfo*>(results[0].get());
+  EXPECT_EQ(record->GetPartitionStart(), 0);
+  EXPECT_EQ(record->GetCopies(), 3u);
+  EXPECT_EQ(record->GetFoldersMatch(), 2);
+  EXPECT_EQ(record->GetScore(), 100);
+  SearchedPartitionInfoList again;
+  feed.Controller().GetResults(&again);
+  EXPECT_TRUE(again.empty());
+  EXPECT_TRUE(feed.Controller().GetCompletedRecords().empty());
+}
+
 TEST(EXT2SearchController, PrimaryCopyAtTheDeviceStartPlacesNoPartitionBeforeIt) {
   EXT2_IMAGE(path, kTree1k);
   const std::vector<uint8_t> image = ReadFileBytes(path);

@@ -359,6 +359,28 @@ TEST(EXT2SearchController, CopiesOfOneFileSystemGiveOneRecordHandedOutOnce) {
   EXPECT_TRUE(feed.Controller().GetCompletedRecords().empty());
 }
 
+// A sector that cannot be read is tested as zeros, never as what the window held before: the primary
+// superblock on a bad sector leaves the partition to its backup.
+TEST(EXT2SearchController, UnreadableSectorsReadAsZeros) {
+  EXT2_IMAGE(path, kTree1k);
+  const std::vector<uint8_t> image = ReadFileBytes(path);
+  std::vector<uint8_t> bytes = Sectors(image, 0, 9000 * 2);
+  MemoryDevice device(bytes);
+  device.SetBadSector(2);
+  CEXT2SearchController controller;
+  controller.SetStorageDevice(&device);
+  controller.BeginSearch();
+  for (int64_t s = 0; s < device.GetSectorCount(); s += 8192)
+    controller.AnalyzeBlock(s, std::min<int64_t>(8192, device.GetSectorCount() - s), nullptr);
+  controller.EndSearch();
+  SearchedPartitionInfoList results;
+  controller.GetResults(&results);
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_EQ(results[0]->GetPartitionStart(), 0);
+  EXPECT_EQ(results[0]->GetStartSector(), 8193 * 2);
+  EXPECT_EQ(results[0]->GetScore(), 45);
+}
+
 TEST(EXT2SearchController, PrimaryCopyAtTheDeviceStartPlacesNoPartitionBeforeIt) {
   EXT2_IMAGE(path, kTree1k);
   const std::vector<uint8_t> image = ReadFileBytes(path);

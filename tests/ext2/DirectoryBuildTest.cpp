@@ -210,6 +210,41 @@ INSTANTIATE_TEST_SUITE_P(Ext2, Ext2VolumeBuild,
                          ::testing::Values(Volume{kTree1k, 4, "Ext2 1"}, Volume{kTree4k, 5, "Ext3 1"}),
                          [](const auto& info) { return std::string(info.param.image.name).substr(0, 8); });
 
+// What a file deleted by the kernel's Ext3 driver leaves: the inode, marked deleted, with its size
+// and block pointers cleared. It is found (under its old folder when the removed entry still names
+// it, else by its number under the root) as an empty deleted file; the live files are untouched.
+TEST(Ext2DirectoryBuild, FileDeletedThroughAMountedExt3IsFoundEmpty) {
+  CORVALE_REQUIRE_ROOT();
+  EXT2_IMAGE(path, kTree4k);
+  const std::string scratch = corvale::test::ScratchDir();
+  const std::string copy = scratch + "/ext3.img";
+  const std::string mnt = scratch + "/mnt";
+  fs::create_directories(mnt);
+  ASSERT_EQ(corvale::test::RunCommand("cp --sparse=always '" + path + "' '" + copy + "'"), 0);
+  const uint32_t readme = DebugfsInode(copy, "/docs", "readme.md");
+  ASSERT_NE(readme, 0u);
+  if (corvale::test::RunCommand("mount -o loop '" + copy + "' '" + mnt + "' 2>/dev/null") != 0)
+    GTEST_SKIP() << "cannot mount an ext3 image here";
+  const int removed = corvale::test::RunCommand("rm '" + mnt + "/docs/readme.md'");
+  ASSERT_EQ(corvale::test::RunCommand("umount '" + mnt + "'"), 0);
+  ASSERT_EQ(removed, 0);
+
+  PaddedImageDevice device(copy);
+  Tree tree = Own(BuildVolume(&device));
+  ASSERT_NE(tree, nullptr);
+  std::map<std::string, const CFileNode*> nodes = Collect(tree.get());
+  const CFileNode* found = nullptr;
+  for (const auto& [p, node] : nodes)
+    if (Props(node).GetInodeNumber() == readme) found = node;
+  ASSERT_NE(found, nullptr);
+  EXPECT_TRUE(Props(found).IsDeleted());
+  EXPECT_EQ(Props(found).GetSize(), 0u);
+  for (const char* live : {"hello.txt", "docs/zkeep.txt", "large.bin", "folder/inner/inner.txt"}) {
+    ASSERT_TRUE(nodes.count(live)) << live;
+    EXPECT_FALSE(Props(nodes[live]).IsDeleted()) << live;
+  }
+}
+
 // Cancels at its n-th call.
 class CancelAt : public IDIRBuildCallback {
  public:

@@ -206,7 +206,7 @@ CFileSystemNode* CExt2DirectoryBuilder::MakeRoot(const CExt2FileSystem& fs) {
     CExt2File rootInode(&fs, 2u);
     if (rootInode.HasValidBlockPointers()) ReadEntries(rootInode, root);
   } catch (const std::exception&) {
-    // The root's entries are also read through the scan's waiting nodes: nothing is lost.
+    // A root directory that cannot be read leaves its children to hang under the root by number.
   }
   return root;
 }
@@ -214,7 +214,8 @@ CFileSystemNode* CExt2DirectoryBuilder::MakeRoot(const CExt2FileSystem& fs) {
 void CExt2DirectoryBuilder::ScanInodes(const CExt2FileSystem& fs) {
   const uint32_t groups = fs.GetGroupCount();
   if (m_callback != nullptr)
-    m_callback->BeginStage(corvale::LoadText(kTextReadingFiles).c_str(), static_cast<int32_t>(std::min<uint32_t>(groups, INT32_MAX)));
+    m_callback->BeginStage(corvale::LoadText(kTextReadingFiles).c_str(),
+                           static_cast<int32_t>(std::min<uint32_t>(groups, INT32_MAX)));
   GcFileSlot slot;
   uint64_t previousGroup = UINT64_MAX;
   const uint64_t inodesPerGroup = fs.GetSuperBlock().GetInodesPerGroup();

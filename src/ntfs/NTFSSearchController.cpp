@@ -4,12 +4,17 @@
 #include <cstring>
 
 #include "core/RSData.h"
+#include "core/RawFilesFolder.h"
 #include "core/StateIo.h"
 #include "core/TimingScope.h"
 #include "ntfs/FileRecordHeader.h"
 #include "ntfs/FileRecordView.h"
+#include "ntfs/AttributeDefinitions.h"
+#include "ntfs/FileRecordAttribute.h"
 #include "ntfs/IndexBuffer.h"
+#include "ntfs/LogRecord.h"
 #include "ntfs/NTFSDBR.h"
+#include "ntfs/UpCaseTable.h"
 #include "platform/RecoveryContext.h"
 #include "storage/ByteReader.h"
 #include "storage/IStorageDevice.h"
@@ -23,6 +28,9 @@ constexpr size_t kFileRecordBytes = 1024;
 constexpr size_t kIndexBufferBytes = 4096;
 constexpr size_t kRestartPageBytes = 4096;
 constexpr int64_t kMftGroupSectors = 16;
+constexpr size_t kLogPageBytes = 4096;
+constexpr size_t kContentBytes = 512;  // the system-file contents are compared 512 bytes at a time
+constexpr size_t kAttrDefContentSectors = 5;
 
 bool HasMagic(const uint8_t* p, const char* magic) { return std::memcmp(p, magic, 4) == 0; }
 
@@ -30,7 +38,18 @@ uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)
 
 }  // namespace
 
-CNTFSSearchController::CNTFSSearchController() { std::memset(m_carry, 0, sizeof(m_carry)); }
+CNTFSSearchController::CNTFSSearchController()
+    : m_upCaseTable(GetNTFSUpCaseTableBytes()), m_attrDefTable(BuildAttributeDefinitionTable()) {
+  m_attrDefTable.resize(kAttrDefContentSectors * kContentBytes, 0);
+  for (size_t i = 0; i < kAttrDefContentSectors; ++i)
+    std::memcpy(&m_attrDefHeads[i], m_attrDefTable.data() + i * kContentBytes, sizeof(uint64_t));
+  for (size_t block = 0; block < kNTFSUpCaseUnits / 256; ++block) {
+    const uint16_t first = U16(m_upCaseTable + block * kContentBytes);
+    if ((first >> 8) != block) m_upCaseMovedBlocks.emplace_back(first, block);
+  }
+  std::memset(m_carry, 0, sizeof(m_carry));
+  std::memset(m_pageCarry, 0, sizeof(m_pageCarry));
+}
 CNTFSSearchController::~CNTFSSearchController() = default;
 
 void CNTFSSearchController::SetStorageDevice(IStorageDevice* device) {
@@ -47,16 +66,87 @@ void CNTFSSearchController::BeginSearch() {
   // Nothing carried over from an earlier (perhaps cancelled) pass may complete a record of this one.
   m_carrySector = -1;
   m_carryHave = 0;
+  m_pageCarrySector = -1;
+  m_pageCarryHave = 0;
+  m_nextLogPageSector = 0;
   m_groupOpen = false;
+}
+
+int64_t CNTFSSearchController::ScoreCandidate(const CSearchedNTFSPartitionInfo& candidate) {
+  const uint32_t flags = candidate.GetFoundByFlags();
+  int64_t score = 0;
+  for (uint32_t flag : {kFoundByFirstBootRecord, kFoundByLastBootRecord, kFoundBySingleMft, kFoundByMftMirr,
+                        kFoundByFirstRstr, kFoundBySecondRstr})
+    if (flags & flag) score += 10;
+  if (flags & kFoundByMftFilesPair) score += 30;
+  auto part = [](int64_t match, int64_t unit) { return match >= unit ? int64_t{10} : int64_t{0}; };
+  score += part(candidate.GetUpCaseMatch(), 256);
+  score += part(candidate.GetLogFileMatch(), 10000);
+  score += part(candidate.GetAttrDefMatch(), 5);
+  return score;
 }
 
 void CNTFSSearchController::EndSearch() {
   CTimingScope timing("EndSearch");
   if (m_groupOpen) CloseMftGroup();
-  for (auto& [key, candidate] : m_candidates) candidate->SetPartitionStart(candidate->GetStartSector());
+  const auto& context = GetRecoveryContext();
+  const ISignatureResults* signatures = GetSignatureResults(m_sink);
+  const size_t initial = m_candidates.size();
+  size_t index = 0;
+  for (auto it = m_candidates.begin(); it != m_candidates.end(); ++index) {
+    CSearchedNTFSPartitionInfo& candidate = *it->second;
+    const auto logFile = m_logFile.Examine(candidate);
+    candidate.SetLogFileSector(logFile.sector);
+    candidate.SetLogFileMatch(logFile.match);
+    const auto attrDef = m_attrDef.Examine(candidate);
+    candidate.SetAttrDefSector(attrDef.sector);
+    candidate.SetAttrDefMatch(attrDef.match);
+    const auto upCase = m_upCase.Examine(candidate);
+    candidate.SetUpCaseSector(upCase.sector);
+    candidate.SetUpCaseMatch(upCase.match);
+    if (candidate.GetMftSector() != -1) {
+      candidate.SetUseMft(context.UseMftFile != 0);
+      candidate.SetFilesOfMftOnly(context.ShowMftFilesOnly != 0);
+    }
+    const int64_t score = ScoreCandidate(candidate);
+    candidate.SetScore(score);
+    if (initial <= kKeptUnscored || index < kKeptUnscored || score > 10) {
+      candidate.SetPartitionStart(candidate.GetStartSector());
+      if (signatures) m_typedExtents.CountSignatureMatches(*signatures, candidate);
+      ++it;
+    } else {
+      m_bootMftCluster.erase(it->first);
+      it = m_candidates.erase(it);
+    }
+  }
+  // Many candidates: those that rest on a single index/folder pairing and nothing else go.
+  if (m_candidates.size() > kFewCandidates) {
+    for (auto it = m_candidates.begin(); it != m_candidates.end();) {
+      const CSearchedNTFSPartitionInfo& candidate = *it->second;
+      if (candidate.GetFoundByFlags() == kFoundByIndexFolderComparison && candidate.GetFoldersMatch() == 0 &&
+          candidate.GetFilesMatch() == 0) {
+        m_bootMftCluster.erase(it->first);
+        it = m_candidates.erase(it);
+      } else {
+        ++it;
+      }
+    }
+  }
+
+  // The pass's working evidence goes; the MFT locations and record sectors stay for the build.
   std::vector<uint8_t>().swap(m_buffer);
   m_carrySector = -1;
   m_carryHave = 0;
+  m_pageCarrySector = -1;
+  m_pageCarryHave = 0;
+  m_logFile.Clear();
+  m_attrDef.Clear();
+  m_upCase.Clear();
+  std::vector<int64_t>().swap(m_restartPages);
+  std::vector<int64_t>().swap(m_closedGroupSectors);
+  m_indexRecords.clear();
+  m_folders.Clear();
+  m_typedExtents.Clear();
 }
 
 const CSearchedNTFSPartitionInfo* CNTFSSearchController::FindCandidate(int64_t start,
@@ -154,6 +244,17 @@ int32_t CNTFSSearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorC
     return 1;
   }
   FinishCarry(block, firstSector, sectorCount, fileRecords);
+  if (m_pageCarrySector >= 0) {
+    const int64_t carried = m_pageCarrySector;
+    const size_t have = m_pageCarryHave;
+    m_pageCarrySector = -1;
+    m_pageCarryHave = 0;
+    if (carried + static_cast<int64_t>(have / m_sectorSize) == firstSector) {
+      const size_t more = std::min(kLogPageBytes - have, static_cast<size_t>(sectorCount) * m_sectorSize);
+      std::memcpy(m_pageCarry + have, block, more);
+      AnalyzeLogRecordPage(m_pageCarry, have + more, carried);
+    }
+  }
   for (int64_t k = 0; k < sectorCount; ++k) {
     const int64_t windowSectors = std::min<int64_t>(kWindowSectors, sectorCount - k);
     AnalyzeSector(block + static_cast<size_t>(k) * m_sectorSize, static_cast<size_t>(windowSectors) * m_sectorSize,
@@ -179,6 +280,10 @@ void CNTFSSearchController::AnalyzeSector(const uint8_t* window, size_t windowBy
     if (IsRestartPage(window, windowBytes)) AnalyzeRSTRRecord(sector);
   } else if (HasMagic(window, "INDX")) {
     AnalyzeIndexBuffer(window, windowBytes, sector);
+  } else if (HasMagic(window, "RCRD")) {
+    if (sector >= m_nextLogPageSector) AnalyzeLogRecordPage(window, windowBytes, sector);
+  } else {
+    MatchSystemFileContents(window, sector);
   }
   // The MFT collector sees every sector while a group of records is open, valid record or not.
   if (HasMagic(window, "FILE")) {
@@ -203,6 +308,18 @@ void CNTFSSearchController::KeepCarry(const uint8_t* block, int64_t firstSector,
     std::memcpy(m_carry, p, have);
     m_carrySector = firstSector + k;
     m_carryHave = have;
+    break;
+  }
+  m_pageCarrySector = -1;
+  m_pageCarryHave = 0;
+  const int64_t pageSectors = static_cast<int64_t>(kLogPageBytes / m_sectorSize);
+  for (int64_t k = std::max<int64_t>(0, sectorCount - pageSectors + 1); k < sectorCount; ++k) {
+    const uint8_t* p = block + static_cast<size_t>(k) * m_sectorSize;
+    if (firstSector + k < m_nextLogPageSector || !HasMagic(p, "RCRD")) continue;
+    const size_t have = static_cast<size_t>(sectorCount - k) * m_sectorSize;
+    std::memcpy(m_pageCarry, p, have);
+    m_pageCarrySector = firstSector + k;
+    m_pageCarryHave = have;
     return;
   }
 }
@@ -306,7 +423,8 @@ void CNTFSSearchController::AnalyzeRSTRRecord(int64_t at) {
   CTimingScope timing("AnalyzeRSTRRecord", at);
   if (m_restartPages.size() >= kMaxRestartPages) return;
   const bool paired = !m_restartPages.empty() && at == m_restartPages.back() + 8;
-  for (const auto& record : m_logFileRecords) {
+  m_logFile.AddContentSector(at);
+  for (const auto& [recordSector, record] : m_logFile.Records().Records()) {
     const int64_t lcn = record->GetFirstLcn();
     const uint32_t c = record->GetSectorsPerCluster();
     if (c == 0 || lcn < 0) continue;
@@ -333,6 +451,41 @@ void CNTFSSearchController::OnLogFileRecord(const CNTFSFoundFileRecord& record) 
     } else {
       Merge(FromCluster(r, lcn, c, 0), kFoundByFirstRstr, 0);
       if (r != 8) Merge(FromCluster(r - 8, lcn, c, 0), kFoundBySecondRstr, 0);
+    }
+  }
+}
+
+// $LogFile record pages and the contents of $AttrDef and $UpCase: each counts for the candidate
+// whose geometry puts that file's data exactly there.
+void CNTFSSearchController::AnalyzeLogRecordPage(const uint8_t* window, size_t length, int64_t at) {
+  // A page the block end cuts is completed by the next block (KeepCarry).
+  if (length < kLogPageBytes || !IsValidLogRecordPage(window, kLogPageBytes)) return;
+  m_logFile.AddContentSector(at);
+  m_nextLogPageSector = at + static_cast<int64_t>(std::max<size_t>(kLogPageBytes / m_sectorSize, 1));
+}
+
+void CNTFSSearchController::MatchSystemFileContents(const uint8_t* sector, int64_t at) {
+  // Block n of the upcase table holds the units 256 n to 256 n + 255, so a sector of it names its
+  // block by its second byte, the high byte of its first unit. One block does not: its first unit
+  // upper-cases into another block, and it is found by its first unit instead.
+  const uint16_t first = U16(sector);
+  const uint8_t* block = m_upCaseTable + static_cast<size_t>(sector[1]) * kContentBytes;
+  if (U16(block) != first) {
+    block = nullptr;
+    for (const auto& [unit, other] : m_upCaseMovedBlocks)
+      if (unit == first) block = m_upCaseTable + other * kContentBytes;
+  }
+  if (block && std::memcmp(sector, block, kContentBytes) == 0) {
+    m_upCase.AddContentSector(at);
+    return;
+  }
+  uint64_t head;
+  std::memcpy(&head, sector, sizeof(head));
+  for (size_t i = 0; i < kAttrDefContentSectors; ++i) {
+    if (head == m_attrDefHeads[i] &&
+        std::memcmp(sector, m_attrDefTable.data() + i * kContentBytes, kContentBytes) == 0) {
+      m_attrDef.AddContentSector(at);
+      return;
     }
   }
 }
@@ -400,18 +553,47 @@ bool CNTFSSearchController::AnalyzeNTFSFileRecordSector(uint8_t* window, size_t 
   }
   const int64_t metadata = GetMetadataFileNumber(view);
   if (metadata == 2 && IsLogFileFileRecord(view)) {
-    if (m_logFileRecords.size() < kMaxKeptRecords) {
-      auto record = CreateNTFSFoundFileRecord(view, at, m_sectorSize);
-      if (record) {
-        OnLogFileRecord(*record);
-        m_logFileRecords.push_back(std::move(record));
-      }
-    }
+    if (const CNTFSFoundFileRecord* record = m_logFile.AddRecord(view, at, m_sectorSize)) OnLogFileRecord(*record);
+    return true;
+  }
+  if (metadata == 4 && IsAttrDefFileRecord(view)) {
+    m_attrDef.AddRecord(view, at, m_sectorSize);
+    return true;
+  }
+  if (metadata == 10 && IsUpCaseFileRecord(view)) {
+    m_upCase.AddRecord(view, at, m_sectorSize);
     return true;
   }
   if (metadata >= 0 && IsMetadataFileRecord(view)) return true;
-  m_fileRecordSectors.Add(at);
+  if (m_fileRecordSectors.Add(at)) AddTypedFileExtent(view, at);
   return true;
+}
+
+// The record's first name, typed by its extension, with the cluster its data starts at: a file the
+// signature search may have found at the same place, which then confirms the partition's geometry.
+void CNTFSSearchController::AddTypedFileExtent(const CNTFSFileRecordView& view, int64_t at) {
+  namespace attr = corvale::ntfs::attr;
+  const CNTFSFileRecordFileNameAttribute name(view.FindAttribute(attr::kFileName, 0));
+  if (!name.IsUsable() || name.GetFileName().name == nullptr) return;
+  const NTFSFileName& fileName = name.GetFileName();
+  char16_t units[256];
+  for (size_t i = 0; i < fileName.nameLength; ++i)
+    units[i] = static_cast<char16_t>(fileName.name[2 * i] | (fileName.name[2 * i + 1] << 8));
+  CTypedFileExtent extent;
+  // The type first: most names give none, and then no runs are decoded.
+  if (!extent.SetFromUnicodeName(units, fileName.nameLength, 0, at)) return;
+  // Without a verified fix-up two bytes of each stride are not the record's own.
+  if (!view.IsFixupApplied()) return;
+  for (int n = 0;; ++n) {
+    const CNTFSFileRecordAttribute data = view.FindAttribute(attr::kData, n);
+    if (!data) return;
+    if (data.IsNamed() || !data.IsNonResident() || data.GetLowestVcn() != 0) continue;
+    const CNTFSFileRecordDataRunsAttribute runs(data);
+    if (!runs.HasRuns()) return;
+    const int64_t lcn = runs.GetRunList().VcnToLcn(0);
+    if (lcn >= 0) m_typedExtents.Add(CTypedFileExtent(extent.GetFileType(), lcn, at));
+    return;
+  }
 }
 
 // Records of one MFT follow its $MFT record two sectors apart; the first few name where the
@@ -520,6 +702,7 @@ void CNTFSSearchController::SaveState(IRSData& writer) {
     record.U64(static_cast<uint64_t>(info.sector)).U64(static_cast<uint64_t>(info.vcn)).U64(static_cast<uint64_t>(directory));
   record.Flush();
   m_fileRecordSectors.Save(writer);
+  SaveNTFSMFTLocations(writer, m_mftLocations);
 }
 
 void CNTFSSearchController::LoadState(IRSData& reader) {
@@ -536,6 +719,9 @@ void CNTFSSearchController::LoadState(IRSData& reader) {
   }
   CNTFSRecordSectorRunList sectors;
   sectors.Load(reader);
+  std::vector<std::unique_ptr<CNTFSMFTLocation>> locations;
+  LoadNTFSMFTLocations(reader, locations);
   m_indexRecords = std::move(records);
   m_fileRecordSectors = std::move(sectors);
+  m_mftLocations = std::move(locations);
 }

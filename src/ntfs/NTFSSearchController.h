@@ -11,8 +11,18 @@
 // sector turns out to hold evidence worth keeping. Index buffers and folder records are paired by
 // the directory number both carry, so pairing costs one lookup per piece of evidence.
 //
+// The system files $LogFile, $AttrDef and $UpCase are recognised by their contents as well: a
+// sector equal to a piece of the standard attribute-definition or upcase table, a $LogFile page.
+// At the end of the pass each candidate counts how many of those sectors lie where its geometry
+// places the file's data (EndSearch), is scored, and the weakest are dropped.
+//
+// What the directory build of a rebuilt partition reads outlives EndSearch: the MFT locations and
+// the FILE-record sector runs. The pairing evidence (index buffers, folders, restart pages) and the
+// system-file evidence are consumed by EndSearch and freed.
+//
 // Saved state: 8-byte count of index records, each as sector 8, virtual cluster 8, directory
-// number 8; then the FILE-record sector runs (CNTFSRecordSectorRunList's saved form).
+// number 8; then the FILE-record sector runs (CNTFSRecordSectorRunList's saved form); then the MFT
+// locations (SaveNTFSMFTLocations).
 
 #include <cstddef>
 #include <cstdint>
@@ -22,9 +32,11 @@
 #include <vector>
 
 #include "core/IFileSystemSearchController.h"
+#include "core/TypedFileExtent.h"
 #include "ntfs/NTFSMFTLocation.h"
 #include "ntfs/NTFSRecordSectorRuns.h"
 #include "ntfs/NTFSScanEvidence.h"
+#include "ntfs/NTFSSystemFileCollector.h"
 #include "ntfs/SearchedNTFSPartitionInfo.h"
 
 class CNTFSFileRecordView;
@@ -46,6 +58,10 @@ class CNTFSSearchController : public IFileSystemSearchController {
   // Sectors looked at from one sector on: the longest structure tested (an index buffer) fits.
   static constexpr int64_t kWindowSectors = 16;
   static constexpr size_t kCarryBytes = 4096;
+  // Candidates kept whatever their score, and the count above which candidates that rest on one
+  // index/folder pairing alone are dropped.
+  static constexpr size_t kKeptUnscored = 1000;
+  static constexpr size_t kFewCandidates = 49;
 
   // Candidates by (start sector, sectors per cluster).
   using CandidateKey = std::pair<int64_t, uint32_t>;
@@ -76,9 +92,23 @@ class CNTFSSearchController : public IFileSystemSearchController {
   const CNTFSRecordSectorRunList& GetFileRecordSectors() const { return m_fileRecordSectors; }
   const std::vector<int64_t>& GetRestartPages() const { return m_restartPages; }
   size_t GetMftRecordCount() const { return m_mftLocations.size(); }
-  size_t GetLogFileRecordCount() const { return m_logFileRecords.size(); }
+  // Every $MFT record kept, in the order met; these outlive EndSearch.
+  const std::vector<std::unique_ptr<CNTFSMFTLocation>>& GetMftLocations() const { return m_mftLocations; }
+  size_t GetLogFileRecordCount() const { return m_logFile.Records().GetCount(); }
+  CNTFSSystemFileCollector& GetLogFileCollector() { return m_logFile; }
+  CNTFSSystemFileCollector& GetAttrDefCollector() { return m_attrDef; }
+  CNTFSSystemFileCollector& GetUpCaseCollector() { return m_upCase; }
+  const CTypedFileExtentList& GetTypedFileExtents() const { return m_typedExtents; }
+
+  // The score EndSearch gives a candidate: 10 for each boot record, single $MFT, $MFTMirr and
+  // restart page found it by, 30 for a complete $MFT/$MFTMirr pair, and up to 10 each for its
+  // $UpCase (256 sectors), $LogFile (10000 pages) and $AttrDef (5 sectors) matches.
+  static int64_t ScoreCandidate(const CSearchedNTFSPartitionInfo& candidate);
 
  private:
+  // Tests put hand-made candidates in the map to examine the end of the pass on its own.
+  friend class NTFSSearchControllerTestAccess;
+
   struct MftGroup {
     int64_t mftSector = -1;
     int64_t mftFirstLcn = -1;
@@ -99,6 +129,9 @@ class CNTFSSearchController : public IFileSystemSearchController {
   void CloseMftGroup();
   void PairFolderWithIndexRecords(const CNTFSFolderIndexRecord& folder);
   void OnLogFileRecord(const CNTFSFoundFileRecord& record);
+  void MatchSystemFileContents(const uint8_t* sector, int64_t at);
+  void AnalyzeLogRecordPage(const uint8_t* window, size_t length, int64_t at);
+  void AddTypedFileExtent(const CNTFSFileRecordView& view, int64_t at);
   void KeepCarry(const uint8_t* block, int64_t firstSector, int64_t sectorCount);
   void FinishCarry(const uint8_t* block, int64_t firstSector, int64_t sectorCount, int64_t& fileRecords);
 
@@ -126,7 +159,18 @@ class CNTFSSearchController : public IFileSystemSearchController {
   std::multimap<int64_t, NTFSIndexRecordInfo> m_indexRecords;  // by directory number
   CNTFSRecordSectorRunList m_fileRecordSectors;
   std::vector<int64_t> m_restartPages;
-  std::vector<std::unique_ptr<CNTFSFoundFileRecord>> m_logFileRecords;
+  CNTFSSystemFileCollector m_logFile{2};
+  CNTFSSystemFileCollector m_attrDef{4};
+  CNTFSSystemFileCollector m_upCase{10};
+  CTypedFileExtentList m_typedExtents;
+  // The standard tables the system files' contents are compared with.
+  const uint8_t* m_upCaseTable;
+  std::vector<uint8_t> m_attrDefTable;
+  uint64_t m_attrDefHeads[5] = {};  // the first 8 bytes of each of its sectors
+  // Upcase blocks whose first unit lies in another block: (that unit, the block).
+  std::vector<std::pair<uint16_t, size_t>> m_upCaseMovedBlocks;
+  // The sector after the last $LogFile page counted: the pages are taken in 8-sector steps.
+  int64_t m_nextLogPageSector = 0;
   std::vector<std::unique_ptr<CNTFSMFTLocation>> m_mftLocations;
   size_t m_mftMirrCount = 0;
   bool m_groupOpen = false;
@@ -137,4 +181,8 @@ class CNTFSSearchController : public IFileSystemSearchController {
   uint8_t m_carry[kCarryBytes];
   int64_t m_carrySector = -1;
   size_t m_carryHave = 0;
+  // A $LogFile page cut by the end of the last block.
+  uint8_t m_pageCarry[kCarryBytes];
+  int64_t m_pageCarrySector = -1;
+  size_t m_pageCarryHave = 0;
 };

@@ -22,3 +22,10 @@ CRawFileInfo* CRawFileInfoList::FindByStartSector(uint64_t startSector) const {
   auto it = m_byStart.find(startSector);
   return it == m_byStart.end() ? nullptr : it->second;
 }
+
+bool CRawFileInfoList::FindFileType(uint64_t startSector, int32_t& typeId) const {
+  const CRawFileInfo* file = FindByStartSector(startSector);
+  if (file == nullptr) return false;
+  typeId = file->GetFileType();
+  return true;
+}

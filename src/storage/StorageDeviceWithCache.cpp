@@ -6,7 +6,6 @@
 #include <new>
 #include <system_error>
 
-#include <sys/mman.h>
 
 #include "platform/Log.h"
 
@@ -30,22 +29,11 @@ size_t CStorageDeviceWithCache::BlockBytes() const {
   return m_blockSectorSize > 0 ? static_cast<size_t>(m_blockSize) * static_cast<size_t>(m_blockSectorSize) : 0;
 }
 
-void CStorageDeviceWithCache::FreeBuffer::operator()(uint8_t* p) const { ::operator delete(p, alignment); }
-
 CStorageDeviceWithCache::Buffer CStorageDeviceWithCache::AllocateBuffer(size_t bytes) {
   // Block buffers are large and touched once per block by the kernel's copy and the scan's: on huge
   // pages they fault in two steps instead of a thousand, which is most of what a fresh scan's first
-  // blocks would otherwise cost. The program's operator new never returns without the memory.
-  constexpr size_t kHugePage = size_t{2} << 20;
-  if (bytes < kHugePage) {
-    constexpr std::align_val_t kLine{64};
-    return Buffer(static_cast<uint8_t*>(::operator new(bytes, kLine)), FreeBuffer{kLine});
-  }
-  const size_t rounded = (bytes + kHugePage - 1) & ~(kHugePage - 1);
-  constexpr std::align_val_t kHuge{kHugePage};
-  void* p = ::operator new(rounded, kHuge);
-  ::madvise(p, rounded, MADV_HUGEPAGE);
-  return Buffer(static_cast<uint8_t*>(p), FreeBuffer{kHuge});
+  // blocks would otherwise cost.
+  return std::make_unique<corvale::HugePageBuffer>(bytes);
 }
 
 void CStorageDeviceWithCache::SetCacheBlockSize(uint32_t sectors) {
@@ -84,7 +72,7 @@ bool CStorageDeviceWithCache::ReadAheadOne(std::unique_lock<std::mutex>& lock) {
 
   lock.unlock();
   auto start = std::chrono::steady_clock::now();
-  bool ok = m_inner->ReadSectors(data.get(), first, count);
+  bool ok = m_inner->ReadSectors(data->data(), first, count);
   double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
   OutputDebugText("Read %d sector time = %.3f ms", static_cast<int>(count), ms);
   lock.lock();
@@ -154,7 +142,7 @@ void CStorageDeviceWithCache::StopCacheThread() {
 
 bool CStorageDeviceWithCache::LoadDirect(uint64_t first, uint64_t count) {
   if (!m_cache) m_cache = AllocateBuffer(BlockBytes());
-  return m_inner->ReadSectors(m_cache.get(), first, count);
+  return m_inner->ReadSectors(m_cache->data(), first, count);
 }
 
 bool CStorageDeviceWithCache::SetCurCacheBlock(uint32_t index) {
@@ -235,7 +223,7 @@ bool CStorageDeviceWithCache::ReadSectors(void* buffer, uint64_t firstSector, ui
     if (done == count) return result;
   } else if (firstSector < blockEnd) {
     done = std::min(count, blockEnd - firstSector);
-    std::memcpy(out, m_cache.get() + (firstSector - blockFirst) * sectorSize, done * sectorSize);
+    std::memcpy(out, m_cache->data() + (firstSector - blockFirst) * sectorSize, done * sectorSize);
     if (done == count) return result;
   }
   bool rest = m_inner->ReadSectors(out + done * sectorSize, firstSector + done, count - done);

@@ -12,10 +12,10 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <new>
 #include <thread>
 #include <vector>
 
+#include "storage/HugePageBuffer.h"
 #include "storage/IStorageDevice.h"
 
 class CStorageDeviceWithCache : public IStorageDevice {
@@ -52,13 +52,8 @@ class CStorageDeviceWithCache : public IStorageDevice {
   static constexpr int32_t kQueueLimit = 10;
 
  private:
-  struct FreeBuffer {
-    FreeBuffer() noexcept : alignment(std::align_val_t{64}) {}
-    explicit FreeBuffer(std::align_val_t a) noexcept : alignment(a) {}
-    void operator()(uint8_t* p) const;
-    std::align_val_t alignment;
-  };
-  using Buffer = std::unique_ptr<uint8_t[], FreeBuffer>;
+  // Block buffers are moved between the queue, the pool and the cache by pointer, never copied.
+  using Buffer = std::unique_ptr<corvale::HugePageBuffer>;
   struct Block {
     Buffer data;
     uint64_t first = 0;  // first sector

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <memory>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,13 +26,44 @@ constexpr int64_t kBlockSectors = 8192;
 struct ScanResult {
   std::unique_ptr<CNTFSSearchController> controller = std::make_unique<CNTFSSearchController>();
   IntelligentSearchSummary summary;
+  // The pairing evidence as it stood when the pass ended (EndSearch consumes it).
+  std::multimap<int64_t, NTFSIndexRecordInfo> indexRecords;
+  std::set<int64_t> folderDirectories;
+};
+
+// Forwards every call to the NTFS controller, and notes its pairing evidence just before the
+// pass's end consumes it.
+class EvidenceSnapshot : public IFileSystemSearchController {
+ public:
+  explicit EvidenceSnapshot(ScanResult& result) : m_result(result), m_c(*result.controller) {}
+  void SetStorageDevice(IStorageDevice* device) override { m_c.SetStorageDevice(device); }
+  void SetSectorsPerRead(int32_t sectors) override { m_c.SetSectorsPerRead(sectors); }
+  void BeginSearch() override { m_c.BeginSearch(); }
+  void EndSearch() override {
+    m_result.indexRecords = m_c.GetIndexRecords();
+    for (const auto& [number, record] : m_c.GetFolderRecords().Records()) m_result.folderDirectories.insert(number);
+    m_c.EndSearch();
+  }
+  int32_t AnalyzeBlock(int64_t first, int64_t count, IntelligentSearchSummary* summary) override {
+    return m_c.AnalyzeBlock(first, count, summary);
+  }
+  void GetResults(SearchedPartitionInfoList* list) override { m_c.GetResults(list); }
+  void SetResultSink(CRawFileInfoList* sink) override { m_c.SetResultSink(sink); }
+  void SaveState(IRSData& writer) override { m_c.SaveState(writer); }
+  void LoadState(IRSData& reader) override { m_c.LoadState(reader); }
+  int32_t GetKind() override { return m_c.GetKind(); }
+
+ private:
+  ScanResult& m_result;
+  CNTFSSearchController& m_c;
 };
 
 void Scan(IStorageDevice& device, ScanResult& result) {
+  EvidenceSnapshot snapshot(result);
   CIntelligentSearchController driver;
   driver.SetStartSectorSource([] { return uint64_t{0}; });
   driver.SetStorageDevice(&device);
-  driver.AddFileSystemSearchController(result.controller.get());
+  driver.AddFileSystemSearchController(&snapshot);
   ASSERT_EQ(driver.Search(nullptr), 1);
   result.summary = driver.GetSummary();
 }
@@ -93,10 +125,11 @@ TEST(NTFSSearchController, IntactVolumeAtAnOffsetIsFoundByBothBootSectorsAndItsM
   EXPECT_EQ(c.GetMftRecordCount(), 2u);  // $MFT and its mirror copy
 
   // The big folder's index buffers are paired with its record by its number.
-  const auto buffers = c.GetIndexRecords().equal_range(volume->manifest.bigDirectory);
-  EXPECT_NE(buffers.first, buffers.second);
-  EXPECT_NE(c.GetFolderRecords().FindByDirectory(volume->manifest.bigDirectory).first,
-            c.GetFolderRecords().FindByDirectory(volume->manifest.bigDirectory).second);
+  EXPECT_NE(scan.indexRecords.count(volume->manifest.bigDirectory), 0u);
+  EXPECT_NE(scan.folderDirectories.count(volume->manifest.bigDirectory), 0u);
+  // Consumed by the end of the pass.
+  EXPECT_TRUE(c.GetIndexRecords().empty());
+  EXPECT_EQ(c.GetFolderRecords().GetCount(), 0u);
   // Ordinary records are kept by sector.
   for (const auto& [number, paths] : volume->manifest.live) {
     if (number < 64) continue;
@@ -136,7 +169,7 @@ TEST(NTFSSearchController, RecordCutByTheBlockEndIsStillSeen) {
     ScanDisk(WriteDisk(*volume, offset, 0, false, "search_cut.img"), cut);
     EXPECT_EQ(cut.summary.NTFSFileRecords, aligned.summary.NTFSFileRecords);
     EXPECT_EQ(cut.controller->GetMftRecordCount(), aligned.controller->GetMftRecordCount());
-    EXPECT_EQ(cut.controller->GetIndexRecords().size(), aligned.controller->GetIndexRecords().size());
+    EXPECT_EQ(cut.indexRecords.size(), aligned.indexRecords.size());
     ASSERT_NE(cut.controller->FindCandidate(offset, 8), nullptr);
     EXPECT_EQ(cut.controller->FindCandidate(offset, 8)->GetFoundByFlags(),
               aligned.controller->FindCandidate(2048, 8)->GetFoundByFlags());
@@ -157,7 +190,7 @@ TEST(NTFSSearchController, GarbageBlocksGiveNoEvidence) {
   Scan(device, scan);
   EXPECT_EQ(scan.summary, IntelligentSearchSummary{});
   EXPECT_TRUE(scan.controller->GetCandidates().empty());
-  EXPECT_TRUE(scan.controller->GetIndexRecords().empty());
+  EXPECT_TRUE(scan.indexRecords.empty());
   EXPECT_EQ(scan.controller->GetFileRecordSectors().GetRecordCount(), 0u);
 }
 

@@ -1,0 +1,17 @@
+#include "ext2/Ext2Engine.h"
+
+#include "ext2/Ext2FileProperties.h"
+#include "ext2/Ext2SearchedPartitionInfo.h"
+
+bool RegisterExt2Engine() {
+  const bool properties = RegisterExt2FileProperties();
+  const bool partitions = RegisterExt2SearchedPartitionInfo();
+  return properties && partitions;
+}
+
+namespace {
+
+// Runs while the program starts, in every program that links the engine.
+[[maybe_unused]] const bool kRegistered = RegisterExt2Engine();
+
+}  // namespace

@@ -1,18 +1,25 @@
 // NTFS partitions rebuilt by the whole-device scan from what is left on a disk: the real search
 // driver with the NTFS controller, the end of the pass, and the candidate selection over its
 // results, on disk images made by tests/fixtures/ntfs_rebuild.sh (boot sectors zeroed, a volume
-// formatted over another one, a partition table zeroed).
+// formatted over another one, a partition table zeroed); then the directory tree of every partition
+// chosen, built by the controller that ran the scan, and recovered file by file.
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "RecoveredFiles.h"
+#include "core/FileNode.h"
+#include "core/FileProperties.h"
+#include "core/FileRecoverer.h"
 #include "core/IntelligentSearchController.h"
 #include "core/MemoryStateStream.h"
 #include "core/RSException.h"
@@ -238,6 +245,135 @@ TEST(NTFSPartitionRebuild, VolumeFormattedOverAnOlderOne) {
   }
   EXPECT_GT(survivors, 300u);
 }
+
+// ---------------------------------------------------------------------------------------------
+// The tree of a rebuilt partition, recovered
+
+using Files = std::multiset<std::pair<std::string, std::string>>;
+
+// What the recovery of one chosen partition wrote: each file's path below the partition's own folder
+// and its bytes.
+struct RecoveredPartition {
+  Files files;
+  uint32_t failed = 0;
+};
+
+// Builds the tree of the candidate chosen at the partition's start with the controller that ran the
+// scan, ticks all of it and recovers it into a fresh folder.
+void RecoverPartition(Rebuild& r, const std::string& image, const ManifestPartition& p, int32_t index,
+                      RecoveredPartition& out) {
+  CSearchedPartitionInfo* candidate = nullptr;
+  for (const auto& c : r.candidates)
+    if (c->GetChosenMark() == 1 && c->GetPartitionStart() == p.start) candidate = c.get();
+  ASSERT_NE(candidate, nullptr);
+  CImageFileDevice device(image);
+  ASSERT_TRUE(device.IsOpened());
+  std::unique_ptr<CFileNode, void (*)(CFileNode*)> tree(
+      r.controller.BuildPartitionDirectory(candidate, &device, index, nullptr), FreeFileTree);
+  ASSERT_TRUE(tree);
+  WalkSubtree(tree.get(), [](CFileNode* n) {
+    if (n->GetFileProperties()) n->GetFileProperties()->SetCheckState(kChecked);
+  });
+  const std::string target = corvale::test::ScratchDir();
+  CFileRecoverer recoverer;
+  std::string top;
+  ASSERT_EQ(recoverer.RecoverFilesInThread(&device, nullptr, tree.get(), target.c_str(), &top),
+            CFileRecoverer::kResultOk);
+  out.failed = recoverer.GetFailedFileCount();
+  for (const recovered::Output& o : recovered::ListOutputs(top)) out.files.emplace(o.path, o.content);
+  std::filesystem::remove_all(target);
+}
+
+// What was written to the volume, as the recovery names it.
+Files WrittenFiles(const std::string& content) {
+  Files files;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(content))
+    if (e.is_regular_file())
+      files.emplace(recovered::OutputPath(std::filesystem::relative(e.path(), content).string()),
+                    recovered::ReadWhole(e.path()));
+  return files;
+}
+
+// The old volume's files whose records are still where the old MFT put them, by name: a small file's
+// data lies in its record, so the record still holding the file's bytes is the file itself.
+std::set<std::string> SurvivingOldFiles(const Disk& disk, const ManifestPartition& p) {
+  std::set<std::string> names;
+  CImageFileDevice device(disk.folder + "/disk.img");
+  if (!device.IsOpened()) return names;
+  for (const OldFile& f : disk.oldFiles) {
+    const std::string content = recovered::ReadWhole(disk.folder + "/content.old/" + f.path.substr(1));
+    std::vector<uint8_t> record(1024);
+    if (content.empty() || content.size() > 200 ||
+        !device.ReadSectors(record.data(), uint64_t(p.MftSector() + 2 * f.record), 2))
+      continue;
+    CNTFSFileRecordView view(record.data(), record.size());
+    if (!view.IsValid() || view.GetOwnRecordNumber() != f.record) continue;
+    if (std::search(record.begin(), record.end(), content.begin(), content.end()) != record.end())
+      names.insert(std::filesystem::path(f.path).filename().string());
+  }
+  return names;
+}
+
+class NTFSRebuiltPartitionRecovery : public ::testing::TestWithParam<const char*> {};
+
+// Every file written to each partition comes back at its path below the partition's folder with its
+// bytes, and nothing else does but the files of a volume formatted over: each of those whose record
+// survived comes back with its own bytes, most of them folderless in LostFiles since their folder's
+// record was written over. (Old records left in the new $MFT's clusters past what the new volume
+// has used are numbered by their place there and so may sit under the new folder that took their
+// old folder's number.)
+TEST_P(NTFSRebuiltPartitionRecovery, EveryFileComesBackAtItsPathWithItsBytes) {
+  CORVALE_REBUILD_DISK(disk, GetParam());
+  const std::string image = disk.folder + "/disk.img";
+  std::map<std::string, std::string> old;
+  for (const OldFile& f : disk.oldFiles)
+    old[std::filesystem::path(f.path).filename().string()] =
+        recovered::ReadWhole(disk.folder + "/content.old/" + f.path.substr(1));
+  Rebuild r;
+  RunRebuild(image, r);
+  for (size_t i = 0; i < disk.partitions.size(); ++i) {
+    const ManifestPartition& p = disk.partitions[i];
+    SCOPED_TRACE(testing::Message() << "partition at " << p.start);
+    RecoveredPartition got;
+    RecoverPartition(r, image, p, int32_t(i), got);
+    EXPECT_EQ(got.failed, 0u);
+    const Files written = WrittenFiles(disk.folder + "/content/" + std::to_string(i));
+    ASSERT_GT(written.size(), 40u);
+    std::string missing;
+    for (const auto& f : written)
+      if (got.files.count(f) != written.count(f)) missing += f.first + "\n";
+    EXPECT_TRUE(missing.empty()) << "written but not recovered whole:\n" << missing;
+
+    std::set<std::string> oldFound;
+    size_t oldInLostFiles = 0;
+    for (const auto& f : got.files) {
+      if (written.count(f)) continue;
+      const std::string name = std::filesystem::path(f.first).filename().string();
+      const auto it = old.find(name);
+      if (it == old.end()) {
+        ADD_FAILURE() << f.first << " is none of the files written";
+        continue;
+      }
+      oldFound.insert(name);
+      oldInLostFiles += f.first.rfind("LostFiles", 0) == 0;
+      // The old picture's clusters went to the new volume's files.
+      if (name != "old_picture.jpg") {
+        EXPECT_TRUE(f.second == it->second) << f.first;
+      }
+    }
+    EXPECT_EQ(oldFound.size(), size_t(std::count_if(got.files.begin(), got.files.end(),
+                                                    [&](const auto& f) { return written.count(f) == 0; })));
+    const std::set<std::string> survivors = SurvivingOldFiles(disk, p);
+    EXPECT_EQ(survivors.empty(), disk.oldFiles.empty());
+    std::string lost;
+    for (const std::string& name : survivors)
+      if (!oldFound.count(name)) lost += name + " ";
+    EXPECT_TRUE(lost.empty()) << "old records still on the disk but not recovered: " << lost;
+    EXPECT_GE(oldInLostFiles, disk.oldFiles.size() * 3 / 4);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Disks, NTFSRebuiltPartitionRecovery, ::testing::Values("noboot", "reformat", "two"));
 
 std::vector<uint8_t> SaveScanState(CNTFSSearchController& c) {
   MemoryStateStream s;

@@ -478,6 +478,18 @@ int32_t RecoveryJob::CopyCompressed(const IDataRunList& runs, IFileContentSource
   for (const DataRun& run : runs.Runs()) {
     DataRun rest = run;
     while (rest.length > 0 && *due > 0) {
+      if (clusters == 0 && rest.IsSparse() && rest.length >= kClustersPerCompressionUnit) {
+        // Whole units that hold nothing are zeros: one hole for all of them, however many a
+        // (perhaps damaged) run claims.
+        const uint64_t units = rest.length / kClustersPerCompressionUnit;
+        const uint64_t bytes =
+            std::min(checkedMul(units * kClustersPerCompressionUnit, m_clusterBytes).value_or(UINT64_MAX), *due);
+        if (!out.Zeros(bytes)) return kWriteError;
+        *due -= bytes;
+        rest.length -= units * kClustersPerCompressionUnit;
+        if (Progress(bytes) != CFileRecoverer::kResultOk) return CFileRecoverer::kResultCancelled;
+        continue;
+      }
       const uint64_t take = std::min(rest.length, kClustersPerCompressionUnit - clusters);
       unit.push_back(DataRun{rest.start, take});
       clusters += take;

@@ -553,6 +553,28 @@ TEST_F(Recovery, CompressedUnitsAreStoredExpandedOrZeros) {
   EXPECT_EQ(compressed->unitInputSizes, (std::vector<size_t>{5 * 1024}));
 }
 
+TEST_F(Recovery, AHugeSparseStretchOfACompressedFileCostsNoTimePerUnit) {
+  // A damaged run list can claim terabytes of unallocated clusters: the zeros of those units are
+  // one hole, not 2^29 units handled one by one.
+  const uint64_t sparseClusters = uint64_t{1} << 33;
+  const std::vector<DataRun> runs{{100, 2}, {kSparseRunStart, 14}, {kSparseRunStart, sparseClusters}, {200, 1}};
+  const uint64_t size = (16 + sparseClusters) * clusterBytes + 100;
+  auto* file = new SourceProperties("holes.bin", size, 0x20 | kAttributeCompressed, runs);
+  AddNode(tree.root, file);
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+  ASSERT_EQ(recoverer.GetRecoveredFileCount(), 1u);
+  struct stat st {};
+  ASSERT_EQ(::stat((top + "/holes.bin").c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_size), size);
+  // The first unit was expanded from its two stored clusters; the last, stored unit is read as is.
+  EXPECT_EQ(file->unitInputSizes, (std::vector<size_t>{2 * clusterBytes}));
+  std::ifstream in(top + "/holes.bin", std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(size - 100));
+  std::vector<uint8_t> tail(100);
+  in.read(reinterpret_cast<char*>(tail.data()), 100);
+  EXPECT_EQ(tail, Expected({{200, 1}}, 100));
+}
+
 TEST_F(Recovery, CompressedFilesNeedSmallClustersAndTheirEngine) {
   AddNode(tree.root, new RecoveryProperties("no_engine.bin", 2048, 0x20 | kAttributeCompressed,
                                             {{10, 1}, {kSparseRunStart, 15}}));

@@ -25,19 +25,6 @@
 
 namespace {
 
-void WarmPageCache(const std::string& image) {
-  const int fd = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  std::vector<uint8_t> buffer(4 << 20);
-  for (off_t at = 0;;) {
-    const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    at += n;
-  }
-  ::close(fd);
-}
-
 // CPU seconds of the whole process so far (user and system), to set beside the wall time on a busy
 // machine.
 double CpuSeconds() {

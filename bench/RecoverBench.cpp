@@ -29,19 +29,6 @@
 
 namespace {
 
-void WarmPageCache(const std::string& image) {
-  const int fd = ::open(image.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  std::vector<uint8_t> buffer(4 << 20);
-  for (off_t at = 0;;) {
-    const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    at += n;
-  }
-  ::close(fd);
-}
-
 // Deleted in the engine's own terms: the low bit of the type word is the deleted state of every
 // engine's properties.
 bool IsDeletedFile(const IFileProperties* p) {

@@ -286,6 +286,7 @@ class WindowFeed {
     m_controller.EndSearch();
   }
   CEXT2SearchController& Controller() { return m_controller; }
+  MemoryDevice& Device() { return m_device; }
 
  private:
   MemoryDevice m_device;
@@ -365,16 +366,11 @@ TEST(EXT2SearchController, UnreadableSectorsReadAsZeros) {
   EXT2_IMAGE(path, kTree1k);
   const std::vector<uint8_t> image = ReadFileBytes(path);
   std::vector<uint8_t> bytes = Sectors(image, 0, 9000 * 2);
-  MemoryDevice device(bytes);
-  device.SetBadSector(2);
-  CEXT2SearchController controller;
-  controller.SetStorageDevice(&device);
-  controller.BeginSearch();
-  for (int64_t s = 0; s < device.GetSectorCount(); s += 8192)
-    controller.AnalyzeBlock(s, std::min<int64_t>(8192, device.GetSectorCount() - s), nullptr);
-  controller.EndSearch();
+  WindowFeed feed(bytes);
+  feed.Device().SetBadSector(2);
+  feed.Run(8192);
   SearchedPartitionInfoList results;
-  controller.GetResults(&results);
+  feed.Controller().GetResults(&results);
   ASSERT_EQ(results.size(), 1u);
   EXPECT_EQ(results[0]->GetPartitionStart(), 0);
   EXPECT_EQ(results[0]->GetStartSector(), 8193 * 2);
@@ -420,18 +416,13 @@ TEST(EXT2SearchController, SeededMutationsOfSuperblocksAndTablesScanWithoutFault
         for (int i = 0; i < 4; ++i) bytes[(at & ~3ull) + i] = 0xFF;
     }
     SCOPED_TRACE("round " + std::to_string(round));
-    MemoryDevice device(bytes);
-    CEXT2SearchController controller;
-    controller.SetStorageDevice(&device);
-    controller.BeginSearch();
-    for (int64_t s = 0; s < device.GetSectorCount(); s += 8192)
-      controller.AnalyzeBlock(s, std::min<int64_t>(8192, device.GetSectorCount() - s), nullptr);
-    controller.EndSearch();
+    WindowFeed feed(std::move(bytes));
+    feed.Run(8192);
     SearchedPartitionInfoList results;
-    controller.GetResults(&results);
+    feed.Controller().GetResults(&results);
     for (auto& r : results) {
       ++proposed;
-      Tree tree = Own(controller.BuildPartitionDirectory(r.get(), &device, 0, nullptr));
+      Tree tree = Own(feed.Controller().BuildPartitionDirectory(r.get(), &feed.Device(), 0, nullptr));
     }
   }
   EXPECT_GT(proposed, 0);

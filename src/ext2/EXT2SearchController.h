@@ -26,7 +26,8 @@ class CEXT2SearchController : public IFileSystemSearchController {
   CEXT2SearchController& operator=(const CEXT2SearchController&) = delete;
 
   void SetStorageDevice(IStorageDevice* device) override;
-  void SetSectorsPerRead(int32_t sectors) override { m_sectorsPerRead = sectors; }
+  // Each block is read whole as offered; the read size needs no keeping.
+  void SetSectorsPerRead(int32_t) override {}
   void BeginSearch() override;
   void EndSearch() override;
   // Tests every window of eight 512-byte sectors whose last sector lies in the block; the summary is
@@ -53,7 +54,6 @@ class CEXT2SearchController : public IFileSystemSearchController {
 
   IStorageDevice* m_device = nullptr;  // the 512-byte view
   uint32_t m_ratio = 0;
-  int32_t m_sectorsPerRead = 0;
   CRawFileInfoList* m_sink = nullptr;
   std::vector<std::unique_ptr<CExt2SearchedPartitionInfo>> m_completed;
   std::vector<std::unique_ptr<CExt2SearchedPartitionInfo>> m_merged;  // absorbed by a record handed out

@@ -145,8 +145,8 @@ void CEXT2SearchController::GetResults(SearchedPartitionInfoList* list) {
       list->push_back(std::move(*owned));
       m_completed.erase(owned);
     }
-    // What is left lost a merge: kept (and freed) with the controller, never handed out later.
-    for (auto& record : m_completed) m_merged.push_back(std::move(record));
+    // What is left lost a merge: the winner took over what it needed, so it is freed here and never
+    // handed out by a later call.
     m_completed.clear();
   } catch (const std::exception& e) {
     LogExt2Exception(e);

@@ -56,7 +56,6 @@ class CEXT2SearchController : public IFileSystemSearchController {
   uint32_t m_ratio = 0;
   CRawFileInfoList* m_sink = nullptr;
   std::vector<std::unique_ptr<CExt2SearchedPartitionInfo>> m_completed;
-  std::vector<std::unique_ptr<CExt2SearchedPartitionInfo>> m_merged;  // absorbed by a record handed out
   std::unique_ptr<CExt2SearchedPartitionInfo> m_pending;
   // The sectors carried from the previous block (at most seven) followed by the current block.
   std::vector<uint8_t> m_area;

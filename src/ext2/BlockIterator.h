@@ -38,6 +38,14 @@ class CExt2BlockIterator {
   // the groups, or its read failed.
   BlockView GetBlock();
 
+  // How many logical blocks, from the current one on, have no block because an indirect block above
+  // them is missing (0, or not a block of the file system): a hole in a huge sparse or damaged file
+  // is passed in one step instead of block by block. At least 1; past what three levels reach, all
+  // the rest.
+  uint64_t MissingSpan();
+  // Moves on by `n` logical blocks (held at the last index a 32-bit position can name).
+  void Advance(uint64_t n) { m_index = n >= UINT32_MAX - m_index ? UINT32_MAX : m_index + static_cast<uint32_t>(n); }
+
   CExt2BlockIterator& operator++() {
     ++m_index;
     return *this;

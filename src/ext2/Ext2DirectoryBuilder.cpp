@@ -270,20 +270,26 @@ CExt2FileProperties* CExt2DirectoryBuilder::MakeProperties(const CExt2FileSystem
   // can make of it.
   const uint32_t blockSize = fs.GetBlockSize();
   const uint64_t dataBlocks = file.GetDataSize() / blockSize + (file.GetDataSize() % blockSize != 0 ? 1 : 0);
-  const uint64_t walk = holes ? std::min(dataBlocks, CExt2BlockIterator::MappableBlocks(blockSize))
+  // Block positions are 32-bit, as in the inode's map.
+  const uint64_t walk = holes ? std::min({dataBlocks, CExt2BlockIterator::MappableBlocks(blockSize), uint64_t{UINT32_MAX}})
                               : std::min<uint64_t>(file.GetBlockCount(), dataBlocks);
   const uint64_t maxDataBlocks = fs.GetSuperBlock().GetBlockCount();
   CExt2DataRunList runs;
   uint64_t used = 0;
   bool hadHole = false;
   CExt2BlockIterator it = file.BlocksBegin();
-  for (uint64_t i = 0; i < walk; ++i, ++it) {
+  for (uint64_t i = 0; i < walk;) {
     const uint32_t block = it.GetPhysicalBlock();
     if (block == 0 && !holes) break;
     if (block != 0 && ++used > maxDataBlocks) break;
+    // Blocks below a missing indirect block are one hole, taken in one step: a damaged size can
+    // otherwise make the walk visit a billion empty blocks one by one.
+    const uint64_t step = block != 0 ? 1 : std::min(it.MissingSpan(), walk - i);
     hadHole = hadHole || block == 0;
-    runs.AddRun(DataRun{block, 1});
+    runs.AddRun(DataRun{block, step});
     if (block != 0 && m_usageRecorded && block < m_blockUse.size()) m_blockUse[block] = true;
+    i += step;
+    it.Advance(step);
   }
   // The recovery output writes zeros for runs of block 0 only in files marked so.
   if (sparse || hadHole) properties->SetAttributes(kAttributeSparse);

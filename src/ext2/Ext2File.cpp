@@ -139,6 +139,32 @@ uint32_t CExt2BlockIterator::GetPhysicalBlock() {
   return fs->IsValidBlock(result) ? result : 0;
 }
 
+uint64_t CExt2BlockIterator::MissingSpan() {
+  const CExt2FileSystem* fs = m_file->GetFileSystem();
+  const CExt2Inode& inode = m_file->GetInode();
+  const uint64_t p = fs->GetBlockSize() / 4;
+  const uint64_t i = m_index;
+  const uint64_t singleEnd = ext2ino::kDirectPointers + p;
+  const uint64_t doubleEnd = singleEnd + p * p;
+  const uint64_t tripleEnd = MappableBlocks(fs->GetBlockSize());
+  if (i < ext2ino::kDirectPointers) return 1;
+  if (i < singleEnd) return Load(0, inode.GetBlockPointer(ext2ino::kSingleIndirect)) ? 1 : singleEnd - i;
+  if (i < doubleEnd) {
+    const uint64_t j = i - singleEnd;
+    if (!Load(0, inode.GetBlockPointer(ext2ino::kDoubleIndirect))) return doubleEnd - i;
+    if (!Load(1, Entry(0, j / p))) return p - j % p;
+    return 1;
+  }
+  if (i < tripleEnd) {
+    const uint64_t j = i - doubleEnd;
+    if (!Load(0, inode.GetBlockPointer(ext2ino::kTripleIndirect))) return tripleEnd - i;
+    if (!Load(1, Entry(0, j / (p * p)))) return p * p - j % (p * p);
+    if (!Load(2, Entry(1, (j % (p * p)) / p))) return p - j % p;
+    return 1;
+  }
+  return UINT64_MAX;
+}
+
 CExt2BlockIterator::BlockView CExt2BlockIterator::GetBlock() {
   BlockView view;
   const CExt2FileSystem* fs = m_file->GetFileSystem();

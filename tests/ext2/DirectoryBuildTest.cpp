@@ -24,6 +24,7 @@
 #include "core/MemoryStateStream.h"
 #include "core/RawFilesFolder.h"
 #include "core/ClusterUseBitMap.h"
+#include "ext2/BlockIterator.h"
 #include "ext2/Ext2DirectoryBuilder.h"
 #include "ext2/Ext2Engine.h"
 #include "ext2/Ext2FileProperties.h"
@@ -297,6 +298,35 @@ TEST(Ext2DirectoryBuild, RootWithoutModeHangsTopLevelByInodeAndKeepsDeeperNames)
   std::snprintf(hello, sizeof hello, "Inode_%x", DebugfsInode(path, "/", "hello.txt"));
   EXPECT_TRUE(nodes.count(hello)) << hello;
   EXPECT_FALSE(nodes.count("docs"));
+}
+
+// A live file whose size claims far more than its blocks (a damaged or hugely sparse inode): the
+// blocks past its last one are a single hole reaching as far as the map can, whether the walk meets
+// the missing indirect blocks one by one or passes them whole.
+TEST(Ext2DirectoryBuild, HugeSizeWithoutBlocksEndsInOneHoleAsFarAsTheMapReaches) {
+  EXT2_IMAGE(path, kTree1k);
+  PaddedImageDevice clean(path);
+  CExt2FileSystem fsys(&clean, 2);
+  const uint32_t inode = DebugfsInode(path, "/", "hello.txt");
+  uint64_t block;
+  uint32_t offset;
+  ASSERT_TRUE(fsys.LocateInode(inode, &block, &offset));
+  PaddedImageDevice device(path);
+  // Size 2^40 + 1 bytes: low word 1, high word 0x100.
+  device.PatchLE(block * fsys.GetBlockSize() + offset + 4, 1, 4);
+  device.PatchLE(block * fsys.GetBlockSize() + offset + 108, 0x100, 4);
+  Tree tree = Own(BuildVolume(&device));
+  ASSERT_NE(tree, nullptr);
+  const std::map<std::string, const CFileNode*> nodes = Collect(tree.get());
+  ASSERT_TRUE(nodes.count("hello.txt"));
+  const auto runs = Props(nodes.at("hello.txt")).CreateDataRunList();
+  ASSERT_NE(runs, nullptr);
+  uint64_t total = 0;
+  for (const DataRun& run : runs->Runs()) total += run.length;
+  EXPECT_EQ(total, CExt2BlockIterator::MappableBlocks(fsys.GetBlockSize()));
+  ASSERT_GE(runs->GetRunCount(), 2u);
+  EXPECT_NE(runs->Runs().front().start, 0u);
+  EXPECT_EQ(runs->Runs().back().start, 0u);
 }
 
 // Directory entries that make a folder its own ancestor: the tree stays a tree, every folder is in

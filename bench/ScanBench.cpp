@@ -40,25 +40,6 @@
 
 namespace {
 
-bool WarmUp(const std::string& path, uint64_t* bytes) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0) {
-    if (fd >= 0) ::close(fd);
-    return false;
-  }
-  std::vector<uint8_t> buffer(4 << 20);
-  for (uint64_t at = 0; at < uint64_t(st.st_size);) {
-    const ssize_t n = ::pread(fd, buffer.data(), buffer.size(), off_t(at));
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) break;
-    at += uint64_t(n);
-  }
-  ::close(fd);
-  *bytes = uint64_t(st.st_size);
-  return true;
-}
-
 // Bytes and files below `folder`.
 void CountTree(const std::string& folder, uint64_t* files, uint64_t* bytes) {
   std::error_code ec;
@@ -81,11 +62,8 @@ int RunScan(int argc, char** argv) {
   }
   const std::string path = argv[0];
   const std::string outDir = argc >= 2 ? argv[1] : "";
-  uint64_t imageBytes = 0;
-  if (!WarmUp(path, &imageBytes)) {
-    std::fprintf(stderr, "cannot open %s: %s\n", path.c_str(), std::strerror(errno));
-    return 1;
-  }
+  // An image that cannot be opened is reported by the device just below.
+  WarmPageCache(path);
   CImageFileDevice device(path);
   if (!device.IsOpened()) {
     std::fprintf(stderr, "the image device cannot open %s\n", path.c_str());

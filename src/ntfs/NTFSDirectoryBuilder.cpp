@@ -106,27 +106,31 @@ struct EntrySource {
 
 // Makes the entry of one record (fix-up not applied) that lies at `recordSector`. False when the
 // record is no FILE record, an extension record or a metadata file. A record that carries the FILE
-// signature but fails the checks is damaged: it is logged and skipped.
-bool CreateNTFSEntryFromRecord(const uint8_t* raw, size_t length, int64_t recordSector, int64_t recordNumber,
+// signature but fails the checks is damaged: it is logged and skipped. The record is looked at in
+// the caller's buffer, its fix-up applied there and undone before the record is copied, so the
+// batch loop allocates no second copy per record.
+bool CreateNTFSEntryFromRecord(uint8_t* raw, size_t length, int64_t recordSector, int64_t recordNumber,
                                const EntrySource& source, CNTFSFileEntry& entry) {
   if (length < rec::kMinRecordSize || std::memcmp(raw, "FILE", 4) != 0) return false;
-  CNTFSFileRecordView view(raw, length);
-  if (!view.IsValid()) {
-    LogInfo("NTFS: damaged FILE record %" PRId64 " at sector %" PRId64 " skipped (%s)", recordNumber,
-            recordSector, CheckFileRecord(raw, length).describe().c_str());
-    return false;
-  }
-  if (view.IsExtensionRecord() || IsMetadataFileRecord(view)) return false;
-
-  entry.isDirectory = view.IsDirectoryRecord() ? 1 : 0;
-  entry.recordNumber = recordNumber >= 0 ? recordNumber : view.GetOwnRecordNumber();
-  entry.parent = ParentFromFileNames(view);
-  entry.recordSector = recordSector;
-
   std::unique_ptr<std::vector<NTFSExtensionRecordRef>> extensions;
-  if (source.placement != nullptr)
-    extensions = BuildAttributeListEntries(view.GetBuffer(), view.GetLength(), recordSector,
-                                           entry.recordNumber, source.device, *source.placement);
+  {
+    CNTFSFileRecordView view(raw, length, false);
+    if (!view.IsValid()) {
+      LogInfo("NTFS: damaged FILE record %" PRId64 " at sector %" PRId64 " skipped (%s)", recordNumber,
+              recordSector, CheckFileRecord(raw, length).describe().c_str());
+      return false;
+    }
+    if (view.IsExtensionRecord() || IsMetadataFileRecord(view)) return false;
+
+    entry.isDirectory = view.IsDirectoryRecord() ? 1 : 0;
+    entry.recordNumber = recordNumber >= 0 ? recordNumber : view.GetOwnRecordNumber();
+    entry.parent = ParentFromFileNames(view);
+    entry.recordSector = recordSector;
+
+    if (source.placement != nullptr)
+      extensions = BuildAttributeListEntries(view.GetBuffer(), view.GetLength(), recordSector,
+                                             entry.recordNumber, source.device, *source.placement);
+  }  // the view undoes its fix-up here: the record below makes its own fixed-up copy
   CNTFSFileRecord record(raw, length, recordSector, source.device, extensions.get(), source.recordSize,
                          entry.recordNumber);
   int64_t parent = -1;
@@ -649,7 +653,7 @@ void SearchedPartitionBuild::ProcessRecordWindow(const Window& w) {
                 static_cast<size_t>(readLength - w.length) * m_sectorSize);
   }
   for (uint32_t i = 0; i < w.length; ++i) {
-    const uint8_t* p = m_buffer.data() + static_cast<size_t>(i) * m_sectorSize;
+    uint8_t* p = m_buffer.data() + static_cast<size_t>(i) * m_sectorSize;
     if (std::memcmp(p, "FILE", 4) != 0) continue;
     const uint32_t k = std::min(readLength - i, kRecordTestSectors);
     const size_t length = static_cast<size_t>(k) * m_sectorSize;

@@ -3,6 +3,7 @@
 #include "fat/FATDBR.h"
 #include "fat/FATDirectoryBuilder.h"
 #include "fat/FATSearchController.h"
+#include "fat/FATSearchedPartitionInfo.h"
 #include "fat/FatVolumeAnalyze.h"
 #include "platform/RecoveryContext.h"
 
@@ -23,7 +24,9 @@ const EngineRegistration kFat({
       const CRecoveryContext& context = GetRecoveryContext();
       FATBuildSource source;
       source.startSector = static_cast<uint64_t>(start);
-      source.evidenceFlags = (type == kFatType32 ? 0x04u : type == kFatType16 ? 0x02u : 0x01u) |
+      source.evidenceFlags = (type == kFatType32   ? kFatFromFat32BootSector
+                              : type == kFatType16 ? kFatFromFat16BootSector
+                                                   : kFatFromFat12BootSector) |
                              (context.UseFirstFatCopy ? corvale::fat::kEvidenceFirstFat : 0u) |
                              (context.UseSecondFatCopy ? corvale::fat::kEvidenceSecondFat : 0u);
       CFATDirectoryBuilder builder;

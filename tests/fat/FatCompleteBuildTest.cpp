@@ -133,17 +133,6 @@ TEST_P(FatCompleteBuildIntact, FindsEveryFileOfTheQuickBuildAtItsPathAndRecovers
 TEST_P(FatCompleteBuildIntact, CancelAtAnyCallLeavesNoTree) {
   FAT_IMAGE(image, GetParam());
   const CFATDirSectorSet records = DirectorySectors(*image.device);
-  struct CancelAt : IDIRBuildCallback {
-    int k;
-    int calls = 0;
-    explicit CancelAt(int at) : k(at) {}
-    int32_t Answer() { return k >= 0 && calls++ >= k ? -1 : (k < 0 ? (++calls, 0) : 0); }
-    int32_t BeginStage(const char*, int32_t) override { return Answer(); }
-    int32_t AddProgress(int32_t) override { return Answer(); }
-    int32_t StepTo(int32_t) override { return Answer(); }
-    int32_t EndStage() override { return Answer(); }
-    int32_t Poll() override { return Answer(); }
-  };
   CancelAt counting(-1);
   ASSERT_NE(Complete(image.device.get(), records, PartitionOf(image), &counting), nullptr);
   ASSERT_GT(counting.calls, 10);

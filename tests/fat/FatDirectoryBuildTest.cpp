@@ -110,18 +110,6 @@ TEST_P(FatQuickBuild, WithoutExistingFilesOnlyDeletedOnesAndFoldersRemain) {
 
 TEST_P(FatQuickBuild, CancelAtAnyCallLeavesNoTree) {
   FAT_IMAGE(image, GetParam());
-  // Answers -1 from its k-th call on (never with k < 0) and counts the calls.
-  struct CancelAt : IDIRBuildCallback {
-    int k;
-    int calls = 0;
-    explicit CancelAt(int at) : k(at) {}
-    int32_t Answer() { return k >= 0 && calls++ >= k ? -1 : (k < 0 ? (++calls, 0) : 0); }
-    int32_t BeginStage(const char*, int32_t) override { return Answer(); }
-    int32_t AddProgress(int32_t) override { return Answer(); }
-    int32_t StepTo(int32_t) override { return Answer(); }
-    int32_t EndStage() override { return Answer(); }
-    int32_t Poll() override { return Answer(); }
-  };
   CancelAt counting(-1);
   ASSERT_NE(BuildTree(image.device.get(), true, &counting), nullptr);
   ASSERT_GT(counting.calls, 6);

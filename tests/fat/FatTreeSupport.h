@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/FileNode.h"
+#include "core/IDIRBuildCallback.h"
 #include "fat/FATFileProperties.h"
 
 namespace fattest {
@@ -84,6 +85,19 @@ inline std::vector<Expected> ExpectedFiles(uint32_t cb) {
   }
   return files;
 }
+
+// A build callback that answers -1 from its k-th call on (never with k < 0) and counts the calls.
+struct CancelAt : IDIRBuildCallback {
+  int k;
+  int calls = 0;
+  explicit CancelAt(int at) : k(at) {}
+  int32_t Answer() { return k >= 0 && calls++ >= k ? -1 : (k < 0 ? (++calls, 0) : 0); }
+  int32_t BeginStage(const char*, int32_t) override { return Answer(); }
+  int32_t AddProgress(int32_t) override { return Answer(); }
+  int32_t StepTo(int32_t) override { return Answer(); }
+  int32_t EndStage() override { return Answer(); }
+  int32_t Poll() override { return Answer(); }
+};
 
 // The last part of a path.
 inline std::string BaseName(const std::string& path) {

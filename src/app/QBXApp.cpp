@@ -13,6 +13,7 @@
 #include "platform/Language.h"
 #include "platform/LauncherProtocol.h"
 #include "platform/Log.h"
+#include "platform/NamedObjects.h"
 #include "platform/ProgramFolder.h"
 #include "platform/StringTable.h"
 #include "ui/AppInfo.h"
@@ -43,8 +44,7 @@ CQBXApp::CQBXApp(Services services) : m_services(std::move(services)) {
 CQBXApp::~CQBXApp() = default;
 
 bool CQBXApp::IsAlreadyRunning() {
-  // The mutex stays held for the life of the process; a mutex that cannot be made at all is no
-  // reason to refuse.
+  // The mutex stays held for the life of the process.
   m_instanceMutex = std::make_unique<corvale::NamedMutex>(kMainInstanceMutexName, true);
   return m_instanceMutex->IsValid() && m_instanceMutex->AlreadyExisted();
 }
@@ -61,6 +61,13 @@ bool CQBXApp::InitInstance(int argc, const char* const* argv) {
   m_alreadyRunningMessage = corvale::LoadText(kStringAlreadyRunning);
   SetProductTitle(corvale::LoadText(kStringProductTitle));
 
+  if (std::string problem = corvale::UnusableLockFolderText(); !problem.empty()) {
+    // Without its lock the program could not tell a second instance from none; carrying on would
+    // hand that decision to whoever made the folder.
+    corvale::ui::ShowMessageBox(problem, GetProductTitle(), corvale::ui::MessageIcon::Information);
+    m_exitCode = 1;
+    return false;
+  }
   if (IsAlreadyRunning()) {
     corvale::ui::ShowMessageBox(m_alreadyRunningMessage, GetProductTitle(), corvale::ui::MessageIcon::Information);
     m_exitCode = 1;

@@ -1,5 +1,7 @@
 #include "platform/Log.h"
 
+#include "platform/ProgramFolder.h"
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include <fcntl.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -215,7 +218,11 @@ void InitLog(const char* path, int level, int type) {
   s.type = type;
   s.initialised = true;
   if (!s.path.empty() && (type == LOGTYPE_FILE || !s.sharedWriter)) {
-    s.file = std::fopen(s.path.c_str(), "ae");
+    int fd = platform::OpenPrivateFile(s.path, O_WRONLY | O_CREAT | O_APPEND);
+    if (fd >= 0) {
+      s.file = fdopen(fd, "a");
+      if (!s.file) close(fd);
+    }
   }
 }
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -64,30 +65,33 @@ struct RecordingServices {
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The programs installed side by side as the build installs them, with the stand-in or the real
-// main program as "corvale".
+// main program as "corvale", in a folder of their own under /tmp: a test may run them as a user who
+// could not reach the build folder (a checkout under /root), and, run as root, they refuse a folder
+// that others can write.
 class Installation {
  public:
-  explicit Installation(const std::string& mainProgram) : m_dir(corvale::test::ScratchDir()) {
-    chmod(m_dir.c_str(), 0777);
+  explicit Installation(const std::string& mainProgram) : m_dir(m_folder.path()) {
     corvale::test::InstallProgram(CORVALE_QBX_PROGRAM, m_dir, "QBX");
     corvale::test::InstallProgram(CORVALE_REPORT_PROGRAM, m_dir, "QBXReport");
     corvale::test::InstallProgram(mainProgram, m_dir, "corvale");
-    mkdir((m_dir + "/state").c_str(), 0777);
-    chmod((m_dir + "/state").c_str(), 0777);
+    mkdir((m_dir + "/state").c_str(), 0755);
   }
+  bool ok() const { return !m_dir.empty(); }
+  // The stand-in's script goes into the file beside it: the launcher passes no test variables on.
   Environment Env(const std::string& script) const {
-    return {{"FAKE_CORVALE_SCRIPT", script},
-            {"FAKE_CORVALE_STATE", m_dir + "/state"},
-            {"CORVALE_REGISTRY", m_dir + "/registry.ini"},
+    std::ofstream(m_dir + "/fake-corvale.script") << script << "\n";
+    return {{"CORVALE_REGISTRY", m_dir + "/registry.ini"},
             {"QT_QPA_PLATFORM", "offscreen"},
             {"CORVALE_DEBUG", ""}};
   }
   std::string Qbx() const { return m_dir + "/QBX"; }
+  std::string Dir() const { return m_dir; }
   std::string Log() const { return ReadFileText(m_dir + "/CorvaleDataRecovery.log"); }
   std::string Report() const { return ReadFileText(m_dir + "/QBXReport.txt"); }
   bool Started() const { return !ReadFileText(m_dir + "/state/starts").empty(); }
 
  private:
+  corvale::test::PublicScratchDir m_folder;
   std::string m_dir;
 };
 
@@ -159,9 +163,10 @@ TEST(LauncherProgram, UserWithoutRightsIsRefused) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to run the launcher as another user";
   ScopedNamedObjectNamespace ns;
   Installation install(CORVALE_FAKE_MAIN_PROGRAM);
+  ASSERT_TRUE(install.ok());
   Environment env = install.Env("exit:0");
   env.push_back({"XDG_RUNTIME_DIR", ""});
-  RunningProgram qbx(install.Qbx(), {}, env, 65534);
+  RunningProgram qbx(install.Qbx(), {}, env, corvale::test::kOtherUser);
   ASSERT_TRUE(qbx.Wait(30000));
   EXPECT_EQ(qbx.ExitCode(), 1) << qbx.Stderr();
   EXPECT_TRUE(Contains(qbx.Stderr(), kNeedsAdministrator)) << qbx.Stderr();

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <future>
 #include <sstream>
+#include <fstream>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -26,7 +27,7 @@ using corvale::test::WaitUntil;
 namespace {
 
 // A scratch folder holding the stand-in main program as "corvale" and the crash report beside it,
-// with the stand-in's script in the environment that the programs started from here inherit. It
+// with the stand-in's script in the file beside it (the launcher passes no test variables on). It
 // holds the loader mutex as the launcher's entry point does, so the programs know it is there.
 class Installation {
  public:
@@ -35,12 +36,7 @@ class Installation {
     corvale::test::InstallProgram(CORVALE_FAKE_MAIN_PROGRAM, m_dir, "corvale");
     corvale::test::InstallProgram(CORVALE_REPORT_PROGRAM, m_dir, "QBXReport");
     mkdir((m_dir + "/state").c_str(), 0755);
-    setenv("FAKE_CORVALE_SCRIPT", script.c_str(), 1);
-    setenv("FAKE_CORVALE_STATE", (m_dir + "/state").c_str(), 1);
-  }
-  ~Installation() {
-    unsetenv("FAKE_CORVALE_SCRIPT");
-    unsetenv("FAKE_CORVALE_STATE");
+    std::ofstream(m_dir + "/fake-corvale.script") << script << "\n";
   }
 
   WatchSettings Settings() const {

@@ -10,6 +10,9 @@
 //   instance      take the main program's single-instance mutex; log "refused" and end with 1 when
 //                 another instance holds it
 // Each start appends "start N PID" to FAKE_CORVALE_STATE/starts, N counting from 1.
+// The launcher hands its children only the variables the programs honour, so the script and the
+// state folder also come from beside the executable: "fake-corvale.script" and "state/", used when
+// the variables are not set.
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -43,12 +46,32 @@ void SetEvent(const char* name) {
   if (auto event = corvale::NamedEvent::Open(name)) event->Set();
 }
 
+std::string OwnFolder() {
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return {};
+  std::string path(self, static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/') + 1);
+}
+
+template <typename Fallback>
+std::string FromEnvironment(const char* name, Fallback fallback) {
+  const char* value = std::getenv(name);
+  return value && value[0] ? std::string(value) : fallback();
+}
+
 }  // namespace
 
 int main() {
-  const char* script = std::getenv("FAKE_CORVALE_SCRIPT");
-  const char* state = std::getenv("FAKE_CORVALE_STATE");
-  if (!script || !state) return 97;
+  std::string folder = OwnFolder();
+  std::string script = FromEnvironment("FAKE_CORVALE_SCRIPT", [&] {
+    std::ifstream in(folder + "fake-corvale.script");
+    std::string text;
+    std::getline(in, text);
+    return text;
+  });
+  std::string state = FromEnvironment("FAKE_CORVALE_STATE", [&] { return folder + "state"; });
+  if (script.empty() || folder.empty()) return 97;
   std::string startsFile = std::string(state) + "/starts";
   int run = 1;
   {

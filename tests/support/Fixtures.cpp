@@ -1,11 +1,14 @@
 #include "support/Fixtures.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -84,6 +87,34 @@ std::string ScratchDir() {
   fs::remove_all(dir, ec);
   fs::create_directories(dir, ec);
   return dir.string();
+}
+
+PublicScratchDir::PublicScratchDir() {
+  char name[] = "/tmp/corvale-test-XXXXXX";
+  if (mkdtemp(name) == nullptr) return;
+  m_path = name;
+  chmod(name, 0755);
+}
+
+PublicScratchDir::~PublicScratchDir() {
+  if (m_path.empty()) return;
+  std::error_code ec;
+  fs::remove_all(m_path, ec);
+}
+
+bool RunAsOtherUser(const std::function<bool()>& body) {
+  pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    gid_t gid = kOtherUser;
+    if (setgroups(1, &gid) != 0 || setgid(gid) != 0 || setuid(kOtherUser) != 0) _exit(3);
+    _exit(body() ? 0 : 1);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 LoopDevice::LoopDevice(const std::string& image, bool readOnly) {

@@ -1,11 +1,11 @@
 #include "app/QBXApp.h"
 
-#include <cstring>
-#include <new>
 #include <strings.h>
 
 #include <QApplication>
 #include <QWidget>
+#include <cstring>
+#include <new>
 
 #include "app/MainFrame.h"
 #include "platform/Allocation.h"
@@ -52,7 +52,8 @@ bool CQBXApp::IsAlreadyRunning() {
 bool CQBXApp::InitInstance(int argc, const char* const* argv) {
   CRecoveryContext& context = GetRecoveryContext();
   int32_t languageId = corvale::kLanguageEnglish;
-  if (!m_services.readLanguage(&languageId)) WriteLanguageToReg(corvale::LanguageName(corvale::kLanguageEnglish));
+  if (!m_services.readLanguage(&languageId))
+    WriteLanguageToReg(corvale::LanguageName(corvale::kLanguageEnglish));
   context.LanguageId = languageId;
   // Without the translation every text comes from the built-in English table, while the settings
   // keep the chosen language.
@@ -69,13 +70,15 @@ bool CQBXApp::InitInstance(int argc, const char* const* argv) {
     return false;
   }
   if (IsAlreadyRunning()) {
-    corvale::ui::ShowMessageBox(m_alreadyRunningMessage, GetProductTitle(), corvale::ui::MessageIcon::Information);
+    corvale::ui::ShowMessageBox(m_alreadyRunningMessage, GetProductTitle(),
+                                corvale::ui::MessageIcon::Information);
     m_exitCode = 1;
     return false;
   }
 
   int level = LogLevelFromCommandLine(argc, argv);
-  int type = corvale::NamedMutex(corvale::kLoaderMutexName, false).AlreadyExisted() ? LOGTYPE_SHARED : LOGTYPE_FILE;
+  int type =
+      corvale::NamedMutex(corvale::kLoaderMutexName, false).AlreadyExisted() ? LOGTYPE_SHARED : LOGTYPE_FILE;
 
   std::string folder = m_services.logFolder();
   std::string path = folder.empty() ? std::string() : folder + corvale::kLogFileName;

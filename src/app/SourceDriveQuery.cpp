@@ -33,5 +33,6 @@ std::vector<uint64_t> SourceDriveDeviceNumbers(IStorageDevice* device) {
 }
 
 void InstallSourceDriveQuery() {
-  CFileRecoverer::SetSourceDeviceQuery([] { return SourceDriveDeviceNumbers(GetRecoveryContext().SourceRootDevice); });
+  CFileRecoverer::SetSourceDeviceQuery(
+      [] { return SourceDriveDeviceNumbers(GetRecoveryContext().SourceRootDevice); });
 }

@@ -1,10 +1,9 @@
 // The main program Corvale.
-#include <cstdio>
-#include <string>
-
 #include <sys/stat.h>
 
 #include <QApplication>
+#include <cstdio>
+#include <string>
 
 #include "app/QBXApp.h"
 #include "app/SourceDriveQuery.h"

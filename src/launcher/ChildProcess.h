@@ -2,11 +2,11 @@
 // A program the launcher starts: the main program, which it watches to its end, or the crash
 // report, which it leaves to run on its own.
 
+#include <sys/types.h>
+
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <sys/types.h>
 
 namespace corvale::launcher {
 

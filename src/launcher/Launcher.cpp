@@ -1,16 +1,16 @@
 #include "launcher/Launcher.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <memory>
-#include <thread>
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <memory>
+#include <thread>
 
 #include "launcher/ChildProcess.h"
 #include "platform/Allocation.h"

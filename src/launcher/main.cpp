@@ -1,15 +1,14 @@
 // The launcher QBX. It has no window of its own; a refusal is shown in a message box.
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
-#include <string>
-
 #include <sys/stat.h>
 
 #include <QApplication>
 #include <QMessageBox>
 #include <QString>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
 
 #include "launcher/Launcher.h"
 #include "platform/ProgramFolder.h"

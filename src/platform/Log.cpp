@@ -1,19 +1,19 @@
 #include "platform/Log.h"
 
-#include "platform/ProgramFolder.h"
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
-#include <chrono>
-#include <algorithm>
-#include <atomic>
 
-#include <fcntl.h>
-#include <sys/syscall.h>
-#include <unistd.h>
+#include "platform/ProgramFolder.h"
 
 namespace corvale::log {
 namespace {
@@ -44,11 +44,16 @@ bool DebugEnvSet() {
 
 const char* ChannelTag(Channel channel) {
   switch (channel) {
-    case Channel::Error: return "ERROR";
-    case Channel::Info: return "INFO ";
-    case Channel::Debug: return "DEBUG";
-    case Channel::Release: return "TRACE";
-    case Channel::DebugOutput: return "DBGOUT";
+    case Channel::Error:
+      return "ERROR";
+    case Channel::Info:
+      return "INFO ";
+    case Channel::Debug:
+      return "DEBUG";
+    case Channel::Release:
+      return "TRACE";
+    case Channel::DebugOutput:
+      return "DBGOUT";
   }
   return "";
 }
@@ -102,7 +107,8 @@ void Emit(Channel channel, const char* format, va_list args) {
   LogState& s = State();
   // Debugger output is written per block by the scan loops; when nobody reads it, it is not even
   // formatted.
-  if (channel == Channel::DebugOutput && !DebugEnvSet() && s.captureCount.load(std::memory_order_acquire) == 0)
+  if (channel == Channel::DebugOutput && !DebugEnvSet() &&
+      s.captureCount.load(std::memory_order_acquire) == 0)
     return;
   EmitDepth depth;
   std::string text = Format(format, args);
@@ -226,9 +232,9 @@ void InitLog(const char* path, int level, int type) {
   }
 }
 
-#define CORVALE_EMIT(channel)             \
-  va_list args;                           \
-  va_start(args, format);                 \
+#define CORVALE_EMIT(channel)                \
+  va_list args;                              \
+  va_start(args, format);                    \
   corvale::log::Emit(channel, format, args); \
   va_end(args)
 

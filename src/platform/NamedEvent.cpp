@@ -1,11 +1,10 @@
 #include "platform/NamedEvent.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
-
-#include <fcntl.h>
-
 
 namespace corvale {
 

@@ -9,11 +9,11 @@
 // side only opens an existing event and never creates one. Set only reads and posts the semaphore,
 // with no allocation and no lock, so a crash handler may call it.
 
+#include <semaphore.h>
+
 #include <memory>
 #include <string>
 #include <string_view>
-
-#include <semaphore.h>
 
 #include "platform/SharedMemory.h"
 

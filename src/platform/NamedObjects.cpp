@@ -1,10 +1,10 @@
 #include "platform/NamedObjects.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-
-#include <unistd.h>
 
 namespace corvale {
 namespace {
@@ -23,7 +23,8 @@ bool IsPlainTag(std::string_view tag) {
 }
 
 bool IsUsableName(std::string_view name) {
-  return !name.empty() && name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+  return !name.empty() && name.find('/') == std::string_view::npos &&
+         name.find('\0') == std::string_view::npos;
 }
 
 bool Fail(std::string* problem, const std::string& text) {
@@ -37,7 +38,8 @@ bool PrivateFolder(const std::string& dir, unsigned uid, std::string* problem) {
   if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST)
     return Fail(problem, dir + " cannot be made: " + std::strerror(errno));
   struct stat st {};
-  if (lstat(dir.c_str(), &st) != 0) return Fail(problem, dir + " cannot be examined: " + std::strerror(errno));
+  if (lstat(dir.c_str(), &st) != 0)
+    return Fail(problem, dir + " cannot be examined: " + std::strerror(errno));
   if (!S_ISDIR(st.st_mode)) return Fail(problem, dir + " is not a folder (a link or a file is in its place)");
   if (st.st_uid != uid)
     return Fail(problem, dir + " belongs to user " + std::to_string(st.st_uid) + ", not to user " +

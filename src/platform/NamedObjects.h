@@ -13,10 +13,10 @@
 // exclusively, and an existing one is used only when it belongs to the effective user and is closed
 // to everybody else (PrivateObject).
 
+#include <sys/stat.h>
+
 #include <string>
 #include <string_view>
-
-#include <sys/stat.h>
 
 namespace corvale {
 

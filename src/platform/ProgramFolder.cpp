@@ -101,7 +101,8 @@ bool IsFolderClosedToOthers(const std::string& dir, std::string* problem) {
     if (!S_ISDIR(st.st_mode)) return fail(at + " is not a folder");
     if (st.st_uid != 0 && st.st_uid != ::geteuid())
       return fail(at + " belongs to user " + std::to_string(st.st_uid));
-    if ((st.st_mode & 022) != 0 && (st.st_mode & S_ISVTX) == 0) return fail(at + " can be written by other users");
+    if ((st.st_mode & 022) != 0 && (st.st_mode & S_ISVTX) == 0)
+      return fail(at + " can be written by other users");
     if (at == "/") return true;
     size_t slash = at.find_last_of('/');
     at = slash == 0 ? "/" : at.substr(0, slash);

@@ -1,11 +1,11 @@
 #include "platform/SharedMemory.h"
 
-#include <cerrno>
-
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "platform/NamedObjects.h"
 
@@ -35,7 +35,12 @@ bool IsOwnLeftover(const std::string& posixName) {
 
 SharedMemory::SharedMemory(unsigned char* data, size_t size, std::string posixName, bool created, dev_t dev,
                            ino_t ino)
-    : m_data(data), m_size(size), m_posixName(std::move(posixName)), m_created(created), m_dev(dev), m_ino(ino) {}
+    : m_data(data),
+      m_size(size),
+      m_posixName(std::move(posixName)),
+      m_created(created),
+      m_dev(dev),
+      m_ino(ino) {}
 
 std::unique_ptr<SharedMemory> SharedMemory::Create(std::string_view name, size_t size, Failure* failure) {
   Fail(failure, Failure::None);

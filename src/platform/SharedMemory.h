@@ -9,12 +9,12 @@
 // passes that check only its own user (or root) can change its size, so the opening side checks
 // the size once: an object of another size than expected is refused.
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <string_view>
-
-#include <sys/types.h>
 
 namespace corvale {
 

@@ -1,5 +1,9 @@
 #include "platform/SourceDisk.h"
 
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <climits>
@@ -8,10 +12,6 @@
 #include <fstream>
 #include <set>
 #include <sstream>
-
-#include <dirent.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 namespace platform {
 namespace {
@@ -97,7 +97,19 @@ void AddHolders(Walk& walk) {
   }
 }
 
-// The loop devices whose backing file is the file `st` describes.
+// The disk whose sysfs folder is `disk`, and all its partitions.
+bool AddDiskAndPartitions(const std::string& disk, Walk& walk) {
+  std::optional<uint64_t> diskDev = ParseDev(ReadLine(disk + "/dev"));
+  if (!diskDev) return false;
+  walk.Add(*diskDev);
+  for (const std::string& name : Entries(disk)) {
+    if (!Exists(disk + "/" + name + "/partition")) continue;
+    if (std::optional<uint64_t> part = ParseDev(ReadLine(disk + "/" + name + "/dev"))) walk.Add(*part);
+  }
+  return true;
+}
+
+// The loop devices (with their partitions) whose backing file is the file `st` describes.
 void AddLoopsOver(const struct stat& file, Walk& walk) {
   for (const std::string& name : Entries(kSysClassBlock)) {
     if (name.rfind("loop", 0) != 0) continue;
@@ -105,7 +117,9 @@ void AddLoopsOver(const struct stat& file, Walk& walk) {
     struct stat st {};
     if (backing.empty() || stat(backing.c_str(), &st) != 0) continue;
     if (st.st_dev == file.st_dev && st.st_ino == file.st_ino) {
-      if (std::optional<uint64_t> dev = DevOfName(name)) walk.Add(*dev);
+      char resolved[PATH_MAX];
+      std::string link = kSysClassBlock + name;
+      if (realpath(link.c_str(), resolved)) AddDiskAndPartitions(resolved, walk);
     }
   }
 }
@@ -137,7 +151,9 @@ void AddBlockSource(uint64_t dev, Walk& walk, int depth) {
       queue.push_back(below);
     }
     if (!slaves.empty()) continue;
-    std::string backing = ReadLine(at + "/loop/backing_file");
+    // A partition of a loop device has the loop device's folder above it.
+    std::string disk = Exists(at + "/partition") ? at.substr(0, at.rfind('/')) : at;
+    std::string backing = ReadLine(disk + "/loop/backing_file");
     if (!backing.empty()) {
       struct stat st {};
       if (stat(backing.c_str(), &st) != 0) {
@@ -145,20 +161,13 @@ void AddBlockSource(uint64_t dev, Walk& walk, int depth) {
         return;
       }
       AddFileSource(st, walk, depth + 1);
-      if (std::optional<uint64_t> self = ParseDev(ReadLine(at + "/dev"))) walk.Add(*self);
+      AddDiskAndPartitions(disk, walk);
       continue;
     }
     // A partition's disk is the folder above it; the disk brings all its partitions along.
-    std::string disk = Exists(at + "/partition") ? at.substr(0, at.rfind('/')) : at;
-    std::optional<uint64_t> diskDev = ParseDev(ReadLine(disk + "/dev"));
-    if (!diskDev) {
+    if (!AddDiskAndPartitions(disk, walk)) {
       walk.failed = true;
       return;
-    }
-    walk.Add(*diskDev);
-    for (const std::string& name : Entries(disk)) {
-      if (!Exists(disk + "/" + name + "/partition")) continue;
-      if (std::optional<uint64_t> part = ParseDev(ReadLine(disk + "/" + name + "/dev"))) walk.Add(*part);
     }
   }
 }

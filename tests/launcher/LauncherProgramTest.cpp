@@ -1,6 +1,7 @@
 // The launcher's entry point, in this process with its checks answered by the test, and the real
 // QBX program started as the user starts it.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,8 +10,7 @@
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "launcher/ChildProcess.h"
 #include "launcher/Launcher.h"
 #include "platform/NamedMutex.h"
 #include "support/Fixtures.h"
@@ -62,7 +62,9 @@ struct RecordingServices {
   }
 };
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 // The programs installed side by side as the build installs them, with the stand-in or the real
 // main program as "corvale", in a folder of their own under /tmp: a test may run them as a user who
@@ -202,4 +204,76 @@ TEST(LauncherProgram, RestartsAfterOutOfMemoryAndReportsACrash) {
   EXPECT_TRUE(Contains(log, "Failed to alloc")) << log;
   EXPECT_TRUE(Contains(log, "restarted\n")) << log;
   EXPECT_TRUE(WaitUntil([&] { return !install.Report().empty(); }, 10000));
+}
+
+TEST(LauncherProgram, RootRefusesAProgramFolderOthersCanWrite) {
+  if (geteuid() != 0) GTEST_SKIP() << "the folder is checked when running as root";
+  for (mode_t mode : {0777, 0775, 0757}) {
+    SCOPED_TRACE(mode);
+    ScopedNamedObjectNamespace ns;
+    Installation install(CORVALE_FAKE_MAIN_PROGRAM);
+    ASSERT_TRUE(install.ok());
+    chmod(install.Dir().c_str(), mode);
+    RunningProgram qbx(install.Qbx(), {}, install.Env("exit:0"));
+    ASSERT_TRUE(qbx.Wait(30000));
+    EXPECT_EQ(qbx.ExitCode(), 1) << qbx.Stderr();
+    EXPECT_TRUE(Contains(qbx.Stderr(), "can be written by other users")) << qbx.Stderr();
+    EXPECT_FALSE(install.Started());
+    struct stat st {};
+    EXPECT_NE(stat((install.Dir() + "/CorvaleDataRecovery.log").c_str(), &st), 0) << "nothing written there";
+  }
+}
+
+TEST(LauncherProgram, MainProgramGetsOnlyTheEnvironmentItNeeds) {
+  ScopedNamedObjectNamespace ns;
+  Installation install(CORVALE_FAKE_MAIN_PROGRAM);
+  ASSERT_TRUE(install.ok());
+  Environment env = install.Env("env,exit:0");
+  env.push_back({"PATH", "/tmp/evil:/usr/bin:/bin"});
+  env.push_back({"LD_LIBRARY_PATH", "/tmp/evil"});
+  env.push_back({"HOSTILE_SETTING", "1"});
+  env.push_back({"CORVALE_NOT_HONOURED", "1"});
+  env.push_back({"LC_ALL", "C.UTF-8"});
+  RunningProgram qbx(install.Qbx(), {}, env);
+  ASSERT_TRUE(qbx.Wait(30000));
+  EXPECT_EQ(qbx.ExitCode(), 0) << qbx.Stderr();
+  std::string seen = ReadFileText(install.Dir() + "/state/env");
+  ASSERT_FALSE(seen.empty()) << qbx.Stderr();
+  struct Case {
+    std::string line;
+    bool present;
+  };
+  const Case cases[] = {
+      {std::string("PATH=") + corvale::launcher::kChildPath + "\n", true},
+      {"LC_ALL=C.UTF-8\n", true},
+      {"QT_QPA_PLATFORM=offscreen\n", true},
+      {"CORVALE_REGISTRY=" + install.Dir() + "/registry.ini\n", true},
+      {"CORVALE_NAMESPACE=" + ns.Tag() + "\n", true},
+      {"umask=077\n", true},
+      {"/tmp/evil", false},
+      {"LD_LIBRARY_PATH", false},
+      {"HOSTILE_SETTING", false},
+      {"CORVALE_NOT_HONOURED", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Contains(seen, c.line), c.present) << c.line << " in\n" << seen;
+
+  // The launcher's log is its user's alone.
+  struct stat st {};
+  ASSERT_EQ(stat((install.Dir() + "/CorvaleDataRecovery.log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(LauncherProgram, LogFileThatIsALinkIsNotFollowed) {
+  ScopedNamedObjectNamespace ns;
+  Installation install(CORVALE_FAKE_MAIN_PROGRAM);
+  ASSERT_TRUE(install.ok());
+  corvale::test::PublicScratchDir outside;
+  const std::string victim = outside.path() + "/victim";
+  { std::ofstream(victim) << "untouched\n"; }
+  ASSERT_EQ(symlink(victim.c_str(), (install.Dir() + "/CorvaleDataRecovery.log").c_str()), 0);
+  RunningProgram qbx(install.Qbx(), {}, install.Env("log:secret line,exit:0"));
+  ASSERT_TRUE(qbx.Wait(30000));
+  EXPECT_EQ(qbx.ExitCode(), 0) << qbx.Stderr();
+  EXPECT_TRUE(install.Started());
+  EXPECT_EQ(ReadFileText(victim), "untouched\n");
 }

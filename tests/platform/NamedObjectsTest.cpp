@@ -1,19 +1,17 @@
-#include <chrono>
-#include <cstring>
-#include <filesystem>
-#include <string>
-#include <thread>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstring>
+#include <filesystem>
 #include <functional>
-
-#include <gtest/gtest.h>
+#include <string>
+#include <thread>
 
 #include "platform/NamedEvent.h"
 #include "platform/NamedMutex.h"
@@ -278,7 +276,8 @@ TEST(NamedObjectsOfOthers, PlantedObjectIsRefusedAndLeftAsItWas) {
     ASSERT_TRUE(before.exists);
 
     SharedMemory::Failure failure = SharedMemory::Failure::None;
-    EXPECT_FALSE(SharedMemory::Create("Vy_planted", 8192, &failure)) << "another user's object is not taken over";
+    EXPECT_FALSE(SharedMemory::Create("Vy_planted", 8192, &failure))
+        << "another user's object is not taken over";
     EXPECT_EQ(failure, SharedMemory::Failure::Refused);
     EXPECT_FALSE(SharedMemory::Open("Vy_planted", 8192, &failure)) << "nor read";
     EXPECT_EQ(failure, SharedMemory::Failure::Refused);
@@ -302,7 +301,8 @@ TEST(NamedObjectsOfOthers, AnotherUserCannotOpenOrShrinkOurObjects) {
   auto event = NamedEvent::CreateNew("QBX_Crash_ours");
   ASSERT_TRUE(event);
   std::memcpy(memory->Data(), "root's log", 10);
-  const std::string names[] = {corvale::PosixObjectName("Vy_ours"), corvale::PosixObjectName("QBX_Crash_ours")};
+  const std::string names[] = {corvale::PosixObjectName("Vy_ours"),
+                               corvale::PosixObjectName("QBX_Crash_ours")};
   for (const std::string& name : names) {
     SCOPED_TRACE(name);
     EXPECT_TRUE(corvale::test::RunAsOtherUser([&] {
@@ -349,7 +349,8 @@ TEST(NamedObjectsOfOthers, OwnLeftoverOfACrashedCreatorIsReplaced) {
   auto older = SharedMemory::Create("Vy_left", 8192);
   ASSERT_TRUE(older) << "a second creator replaces the first one's object";
   memory.reset();
-  EXPECT_TRUE(SharedMemory::Open("Vy_left", 8192)) << "the first creator leaves the newer object's name alone";
+  EXPECT_TRUE(SharedMemory::Open("Vy_left", 8192))
+      << "the first creator leaves the newer object's name alone";
 }
 
 // ---- The folder of the lock files ----

@@ -6,6 +6,7 @@
 //   oom           run out of memory the way the program does (the allocator's report and handler)
 //   segv          die of a bad memory access
 //   crashevent    signal the launcher's crash event; memevent: its memory-crash event
+//   env           write its environment, one variable a line, and "umask=NNN" into state/env
 //   hang          wait until killed (a minute at most, so that no test can hang on it)
 //   instance      take the main program's single-instance mutex; log "refused" and end with 1 when
 //                 another instance holds it
@@ -13,6 +14,9 @@
 // The launcher hands its children only the variables the programs honour, so the script and the
 // state folder also come from beside the executable: "fake-corvale.script" and "state/", used when
 // the variables are not set.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -23,11 +27,11 @@
 #include <thread>
 #include <vector>
 
-#include <unistd.h>
+extern char** environ;
 
-#include "platform/LauncherProtocol.h"
 #include "platform/Allocation.h"
 #include "platform/FileMappingLog.h"
+#include "platform/LauncherProtocol.h"
 #include "platform/Log.h"
 #include "platform/NamedEvent.h"
 #include "platform/NamedMutex.h"
@@ -117,6 +121,14 @@ int main() {
         corvale::log::CloseLog();
         std::exit(1);
       }
+    } else if (what == "env") {
+      std::ofstream out(state + "/env");
+      for (char** e = environ; *e; ++e) out << *e << "\n";
+      mode_t mask = umask(0);
+      umask(mask);
+      char octal[8];
+      std::snprintf(octal, sizeof octal, "%03o", static_cast<unsigned>(mask));
+      out << "umask=" << octal << "\n";
     } else if (what == "hang") {
       std::this_thread::sleep_for(std::chrono::minutes(1));
       return 3;

@@ -1,17 +1,17 @@
 #include "support/Fixtures.h"
 
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-#include <fcntl.h>
-#include <grp.h>
-#include <sys/stat.h>
-#include <sys/file.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -123,7 +123,8 @@ LoopDevice::LoopDevice(const std::string& image, bool readOnly) {
     return;
   }
   std::string out;
-  int rc = RunCommand(std::string("losetup -f --show ") + (readOnly ? "-r " : "") + "'" + image + "' 2>&1", &out);
+  int rc =
+      RunCommand(std::string("losetup -f --show ") + (readOnly ? "-r " : "") + "'" + image + "' 2>&1", &out);
   while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
   if (rc == 0 && out.rfind("/dev/loop", 0) == 0) {
     m_path = out;

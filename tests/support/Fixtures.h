@@ -2,10 +2,10 @@
 // Test images made at test time by the scripts in tests/fixtures/, cached in the build folder, and
 // the privileges some tests need (root for loop devices and FUSE mounts).
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <string>
-
-#include <gtest/gtest.h>
 
 namespace corvale::test {
 
@@ -65,13 +65,13 @@ class LoopDevice {
 }  // namespace corvale::test
 
 // Skips the test (with the reason) unless running as root with loop-device support.
-#define CORVALE_REQUIRE_ROOT()                                                              \
-  do {                                                                                      \
+#define CORVALE_REQUIRE_ROOT()                                                                \
+  do {                                                                                        \
     if (!::corvale::test::IsRoot()) GTEST_SKIP() << "needs root (loop devices, FUSE mounts)"; \
   } while (0)
 
 // Declares `var` as the path of a fixture image, or skips the test saying why it is missing.
-#define CORVALE_FIXTURE(var, script, image)                                             \
-  std::string var##_why;                                                                \
-  const std::string var = ::corvale::test::FixtureImage(script, image, &var##_why);     \
+#define CORVALE_FIXTURE(var, script, image)                                         \
+  std::string var##_why;                                                            \
+  const std::string var = ::corvale::test::FixtureImage(script, image, &var##_why); \
   if (var.empty()) GTEST_SKIP() << "fixture " << image << " unavailable: " << var##_why

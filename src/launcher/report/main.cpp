@@ -1,16 +1,16 @@
 // QBXReport: the crash report the launcher starts after the main program crashed. It gathers what
 // is known about the crash into "QBXReport.txt" in the program folder: when it happened, the dump
 // files there, and the end of the run log; and it tells the user where the report is.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/LauncherProtocol.h"
 #include "platform/ProgramFolder.h"

@@ -116,7 +116,7 @@ QTreeWidgetItem* CTypeOfFileToRecoveryTreeCtrl::Insert(FILE_TYPE_RECORD* record,
   auto* item = new QTreeWidgetItem;
   item->setText(0, QString::fromStdString(record->description));
   item->setData(0, Qt::UserRole, record->id);
-  item->setSizeHint(0, QSize(-1, m_itemHeight));
+  item->setSizeHint(0, QSize(1, m_itemHeight));
   if (parent)
     parent->addChild(item);
   else
@@ -190,7 +190,8 @@ CTypeOfFileToRecoveryTreeCtrl::RowParts CTypeOfFileToRecoveryTreeCtrl::PartsOf(
     parts.image = QRect(textLeft, middle - kImageSize / 2, kImageSize, kImageSize);
     textLeft += kImageSize + 10;
   }
-  parts.text = QRect(textLeft, row.top(), std::max(0, row.right() - textLeft - 8), row.height());
+  // The text may use the whole width of the tree, whatever the column's own width.
+  parts.text = QRect(textLeft, row.top(), std::max(0, viewport()->width() - textLeft - 8), row.height());
   return parts;
 }
 

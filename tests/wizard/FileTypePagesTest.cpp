@@ -271,3 +271,26 @@ TEST_F(FileTypePages, ATypeListedBeforeItsCategoryIsStillShownUnderIt) {
   EXPECT_EQ(tree.GetCatalogue().FindType(2)->checkState, 2) << "the category follows its types";
   EXPECT_EQ(tree.GetCatalogue().FindType(0)->checkState, 1) << "one of two children ticked";
 }
+
+TEST_F(FileTypePages, TheCataloguesOwnTicksDecideWhetherNextStartsEnabled) {
+  const std::string path = Folder() + "FileFilter.xml";
+  struct Case {
+    const char* selected;
+    bool next;
+  } cases[] = {{"0", false}, {"2", true}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.selected);
+    std::ofstream(path) << "<R RootName='All types'><FileCategory Description='C'><FileType Description='T'>"
+                           "<Extention>.a</Extention><Selected>"
+                        << c.selected << "</Selected></FileType></FileCategory></R>";
+    sheet->EnableNextButton(!c.next);
+    auto* page = new CTypeOfFileToRecoveryPage(sheet, path);
+    EXPECT_EQ(NextEnabled(), c.next);
+    EXPECT_EQ(page->IsAllTypesChecked(), c.next) << "the root follows its only type";
+    CTypeRecoveryDrawTreeCtrl* tree = page->Tree();
+    tree->ToggleCheck(tree->ItemOf(2));
+    EXPECT_EQ(NextEnabled(), !c.next) << "a click on the only type switches Next";
+    delete page;
+  }
+  EXPECT_TRUE(boxes.empty());
+}

@@ -294,3 +294,38 @@ TEST_F(FileTypePages, TheCataloguesOwnTicksDecideWhetherNextStartsEnabled) {
   }
   EXPECT_TRUE(boxes.empty());
 }
+
+TEST_F(FileTypePages, ThePagesPlaceTheirPartsAndAnswerTheirHelpTopics) {
+  CRecoveryModeSelectPage* welcome = Welcome();
+  EXPECT_EQ(welcome->InitResult(), 0);
+  EXPECT_EQ(welcome->StartButton()->geometry(), QRect(420, 528, 164, 47));
+  EXPECT_EQ(welcome->ModeButton(1000)->y(), 528);
+  EXPECT_EQ(welcome->ModeButton(1001)->y(), 528);
+  EXPECT_FALSE(welcome->ModeButton(1000)->geometry().intersects(welcome->StartButton()->geometry()));
+  EXPECT_FALSE(welcome->ModeButton(1001)->geometry().intersects(welcome->StartButton()->geometry()));
+  EXPECT_EQ(welcome->GetHelpContextId(corvale::kLanguageEnglish), 15);
+  EXPECT_EQ(TypesPage()->GetHelpContextId(corvale::kLanguageEnglish), 52);
+
+  // The title line draws nothing below the buttons; the recoveries' prompts their descriptions.
+  EXPECT_EQ(welcome->DescriptionFor(welcome->CurrentPrompt()), "");
+  EXPECT_EQ(welcome->DescriptionFor("  Format Recovery  ").rfind("Recover formatted files", 0), 0u);
+  EXPECT_EQ(welcome->DescriptionFor("Add device driver"),
+            "Installing the driver of the specified device, such as RAID.");
+  EXPECT_EQ(welcome->DescriptionFor("anything else"), "");
+  welcome->SetPrompt(1000, "  Deleted File Recovery  ");
+  EXPECT_EQ(welcome->CurrentPrompt(), "  Deleted File Recovery  ");
+  welcome->RestorePrompt(1000);
+  EXPECT_EQ(welcome->DescriptionFor(welcome->CurrentPrompt()), "");
+
+  StartRecovery(2);
+  const QRect subtitle = TypesPage()->SubtitleRect();
+  const QRect tree = Tree()->geometry();
+  EXPECT_EQ(tree.topLeft(), subtitle.topLeft());
+  EXPECT_EQ(tree.width(), subtitle.width());
+  EXPECT_EQ(tree.bottom(), TypesPage()->BottomRect().bottom());
+  EXPECT_EQ(Tree()->ItemHeight(), 65);
+  EXPECT_EQ(Tree()->visualItemRect(Tree()->ItemOf(0)).height(), 65);
+  // The frame round the tree.
+  const QImage shot = TypesPage()->grab().toImage();
+  EXPECT_EQ(shot.pixelColor(tree.left() - 1, tree.top() + 10), QColor(203, 212, 219));
+}

@@ -254,3 +254,48 @@ TEST(FileTypeCatalogue, AHostileOrMissingFileGivesItsReasonAndTheBuiltInCatalogu
     EXPECT_TRUE(log.HasPart("Line:642")) << "every failed load is logged";
   }
 }
+
+TEST(FileTypeCatalogue, DamagedCopiesOfTheShippedFileNeverBreakTheLoader) {
+  // Every kind of damage a file on a user's disk can have: bytes changed, cut short, a piece doubled.
+  const std::string original = BuiltInFileTypeCatalogue();
+  CMapFileTypeInfo builtIn;
+  ASSERT_EQ(builtIn.LoadFromXmlText(original), 0);
+  uint64_t seed = 20261211;
+  auto next = [&seed] {
+    seed = seed * 6364136223846793005ull + 1442695040888963407ull;
+    return static_cast<size_t>(seed >> 33);
+  };
+  int refused = 0;
+  for (int round = 0; round < 150; ++round) {
+    std::string text = original;
+    switch (round % 3) {
+      case 0:
+        for (int i = 0; i < 4; ++i) text[next() % text.size()] = static_cast<char>(next() % 256);
+        break;
+      case 1:
+        text.resize(next() % text.size());
+        break;
+      default: {
+        const size_t at = next() % text.size();
+        text.insert(at, text.substr(next() % text.size(), 200));
+        break;
+      }
+    }
+    const std::string path = WriteFile("damaged.xml", text);
+    CMapFileTypeInfo catalogue;
+    const std::string why = LoadFileTypeCatalogue(catalogue, path);
+    if (!why.empty()) {
+      ++refused;
+      EXPECT_EQ(catalogue.GetCount(), builtIn.GetCount()) << round << ": " << why;
+    }
+    ASSERT_NE(catalogue.FindType(0), nullptr) << round;
+    for (int32_t id : catalogue.GetTypeIds()) {
+      const FILE_TYPE_RECORD& record = Record(catalogue, id);
+      EXPECT_LT(record.description.size(), FILE_TYPE_RECORD::kTextChars);
+      EXPECT_LE(record.extensions.size(), FILE_TYPE_RECORD::kMaxExtensions);
+      EXPECT_GE(record.checkState, 0);
+      EXPECT_LE(record.checkState, 2);
+    }
+  }
+  EXPECT_GT(refused, 50) << "most damage is noticed";
+}

@@ -69,6 +69,7 @@ TEST(MarkupReader, EmptyTextIsAnEmptyDocumentAndBrokenTextGivesAnErrorElement) {
   EXPECT_EQ(error.rfind("<error msg=\"", 0), 0u) << error;
   EXPECT_NE(error.find(" line=\""), std::string::npos) << error;
   EXPECT_NE(error.find(" linepos=\""), std::string::npos) << error;
+  EXPECT_NE(markup.GetErrorReason().find("(line 1, column "), std::string::npos) << markup.GetErrorReason();
   EXPECT_FALSE(markup.FindNextElement(nullptr)) << "nothing of a broken text is kept";
 }
 

@@ -131,7 +131,7 @@ void CMapFileTypeInfo::RemoveAll() { m_records.clear(); }
 int CMapFileTypeInfo::LoadFromXml(const std::string& path) {
   CMarkupMSXML markup;
   if (!markup.LoadFile(path)) {
-    m_loadError = "it cannot be read as XML: " + markup.GetError();
+    m_loadError = "it cannot be read as XML: " + markup.GetErrorReason();
     LogFailure(339, kLoadFailed);
     LogFailure(642, kLoadFailed);
     return kLoadFailed;
@@ -142,7 +142,7 @@ int CMapFileTypeInfo::LoadFromXml(const std::string& path) {
 int CMapFileTypeInfo::LoadFromXmlText(const std::string& text) {
   CMarkupMSXML markup;
   if (text.empty() || !markup.SetXmlText(text)) {
-    m_loadError = "it cannot be read as XML: " + markup.GetError();
+    m_loadError = "it cannot be read as XML: " + markup.GetErrorReason();
     LogFailure(339, kLoadFailed);
     LogFailure(642, kLoadFailed);
     return kLoadFailed;

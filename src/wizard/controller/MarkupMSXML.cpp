@@ -79,6 +79,7 @@ bool CMarkupMSXML::SetXmlText(const std::string& text) {
   m_document = std::make_unique<Element>();
   ResetPosition();
   m_error.clear();
+  m_errorReason.clear();
   if (text.empty()) return true;
   if (text.size() > kMaxDocumentBytes) {
     RecordParseError("the text is larger than " + std::to_string(kMaxDocumentBytes) + " bytes", -1, -1);
@@ -89,6 +90,7 @@ bool CMarkupMSXML::SetXmlText(const std::string& text) {
 
 bool CMarkupMSXML::Parse(const std::string& text) {
   m_error.clear();
+  m_errorReason.clear();
   QXmlStreamReader reader(QByteArray::fromStdString(text));
   std::vector<Element*> open{m_document.get()};
   size_t elements = 0;
@@ -155,6 +157,9 @@ void CMarkupMSXML::RecordParseError(const std::string& reason, long long line, l
     writer.writeAttribute(QStringLiteral("linepos"), QString::number(column));
   }
   m_error = error.toStdString();
+  m_errorReason = msg;
+  if (line >= 0 && column >= 0)
+    m_errorReason += " (line " + std::to_string(line) + ", column " + std::to_string(column) + ")";
   OutputDebugText("%s\n", m_error.c_str());
 }
 

@@ -56,6 +56,8 @@ class CMarkupMSXML {
 
   // The last parse error as a small XML text; empty after a successful read.
   const std::string& GetError() const { return m_error; }
+  // The same in words: the reason, and where it was found when known.
+  const std::string& GetErrorReason() const { return m_errorReason; }
 
   struct Element {
     std::string name;
@@ -80,4 +82,5 @@ class CMarkupMSXML {
   size_t m_current = kNone;  // index among the parent's children
   size_t m_child = kNone;    // index among the current element's children
   std::string m_error;
+  std::string m_errorReason;
 };

@@ -220,6 +220,38 @@ TEST(NTFSPartitionRebuild, TwoPartitionsWithoutTheirTable) {
   ExpectNoOverlap(r);
 }
 
+std::vector<uint8_t> SaveScanState(CNTFSSearchController& c) {
+  MemoryStateStream s;
+  s.BeginSection(TestSection(1));
+  c.SaveState(s);
+  return s.Section(TestSection(1));
+}
+
+// Loads saved bytes into `c`; the stream exception's code, 0 when none.
+int32_t LoadScanState(CNTFSSearchController& c, const std::vector<uint8_t>& bytes) {
+  MemoryStateStream s;
+  s.Section(TestSection(1)) = bytes;
+  s.StartReading();
+  s.BeginSection(TestSection(1));
+  try {
+    c.LoadState(s);
+  } catch (const IRSException& e) {
+    return e.GetCode();
+  }
+  return 0;
+}
+
+void ExpectSameBuildEvidence(const CNTFSSearchController& a, const CNTFSSearchController& b) {
+  ASSERT_EQ(a.GetMftLocations().size(), b.GetMftLocations().size());
+  for (size_t i = 0; i < a.GetMftLocations().size(); ++i) {
+    EXPECT_EQ(a.GetMftLocations()[i]->GetSector(), b.GetMftLocations()[i]->GetSector());
+    EXPECT_EQ(a.GetMftLocations()[i]->GetSectorsPerCluster(), b.GetMftLocations()[i]->GetSectorsPerCluster());
+    EXPECT_EQ(a.GetMftLocations()[i]->GetInitializedSize(), b.GetMftLocations()[i]->GetInitializedSize());
+    EXPECT_TRUE(a.GetMftLocations()[i]->GetRunList().IsEqual(b.GetMftLocations()[i]->GetRunList()));
+  }
+  EXPECT_EQ(a.GetFileRecordSectors().Runs(), b.GetFileRecordSectors().Runs());
+}
+
 TEST(NTFSPartitionRebuild, VolumeFormattedOverAnOlderOne) {
   CORVALE_REBUILD_DISK(disk, "reformat");
   Rebuild r;
@@ -244,6 +276,22 @@ TEST(NTFSPartitionRebuild, VolumeFormattedOverAnOlderOne) {
     EXPECT_TRUE(r.controller.GetFileRecordSectors().Contains(sector)) << f.path;
   }
   EXPECT_GT(survivors, 300u);
+
+  // The new volume's $MFT is kept with its initialized size, which ends before the old records the
+  // new MFT's clusters still hold; the size goes with the scan state.
+  const CNTFSMFTLocation* mft = nullptr;
+  for (const auto& location : r.controller.GetMftLocations())
+    if (location->GetSector() == p.MftSector()) mft = location.get();
+  ASSERT_NE(mft, nullptr);
+  EXPECT_GT(mft->GetInitializedSize(), 16 * 1024);
+  size_t pastInNewMft = 0;
+  for (const OldFile& f : disk.oldFiles)
+    pastInNewMft += mft->GetRunList().VcnToLcn(f.record * 1024 / (p.sectorsPerCluster * 512)) >= 0 &&
+                    mft->IsPastInitializedSize(f.record, 1024);
+  EXPECT_GT(pastInNewMft, 0u);
+  CNTFSSearchController restored;
+  ASSERT_EQ(LoadScanState(restored, SaveScanState(r.controller)), 0);
+  ExpectSameBuildEvidence(r.controller, restored);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -318,10 +366,10 @@ class NTFSRebuiltPartitionRecovery : public ::testing::TestWithParam<const char*
 
 // Every file written to each partition comes back at its path below the partition's folder with its
 // bytes, and nothing else does but the files of a volume formatted over: each of those whose record
-// survived comes back with its own bytes, most of them folderless in LostFiles since their folder's
-// record was written over. (Old records left in the new $MFT's clusters past what the new volume
-// has used are numbered by their place there and so may sit under the new folder that took their
-// old folder's number.)
+// survived comes back with its own bytes, folderless in LostFiles since their folder's record was
+// written over. Old records left in the new $MFT's clusters past its initialized size are numbered
+// by their place there, and their parent numbers are those of old folders: none of them may sit
+// under the new folder that took such a number.
 TEST_P(NTFSRebuiltPartitionRecovery, EveryFileComesBackAtItsPathWithItsBytes) {
   CORVALE_REBUILD_DISK(disk, GetParam());
   const std::string image = disk.folder + "/disk.img";
@@ -369,42 +417,12 @@ TEST_P(NTFSRebuiltPartitionRecovery, EveryFileComesBackAtItsPathWithItsBytes) {
     for (const std::string& name : survivors)
       if (!oldFound.count(name)) lost += name + " ";
     EXPECT_TRUE(lost.empty()) << "old records still on the disk but not recovered: " << lost;
+    EXPECT_EQ(oldInLostFiles, oldFound.size());
     EXPECT_GE(oldInLostFiles, disk.oldFiles.size() * 3 / 4);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Disks, NTFSRebuiltPartitionRecovery, ::testing::Values("noboot", "reformat", "two"));
-
-std::vector<uint8_t> SaveScanState(CNTFSSearchController& c) {
-  MemoryStateStream s;
-  s.BeginSection(TestSection(1));
-  c.SaveState(s);
-  return s.Section(TestSection(1));
-}
-
-// Loads saved bytes into `c`; the stream exception's code, 0 when none.
-int32_t LoadScanState(CNTFSSearchController& c, const std::vector<uint8_t>& bytes) {
-  MemoryStateStream s;
-  s.Section(TestSection(1)) = bytes;
-  s.StartReading();
-  s.BeginSection(TestSection(1));
-  try {
-    c.LoadState(s);
-  } catch (const IRSException& e) {
-    return e.GetCode();
-  }
-  return 0;
-}
-
-void ExpectSameBuildEvidence(const CNTFSSearchController& a, const CNTFSSearchController& b) {
-  ASSERT_EQ(a.GetMftLocations().size(), b.GetMftLocations().size());
-  for (size_t i = 0; i < a.GetMftLocations().size(); ++i) {
-    EXPECT_EQ(a.GetMftLocations()[i]->GetSector(), b.GetMftLocations()[i]->GetSector());
-    EXPECT_EQ(a.GetMftLocations()[i]->GetSectorsPerCluster(), b.GetMftLocations()[i]->GetSectorsPerCluster());
-    EXPECT_TRUE(a.GetMftLocations()[i]->GetRunList().IsEqual(b.GetMftLocations()[i]->GetRunList()));
-  }
-  EXPECT_EQ(a.GetFileRecordSectors().Runs(), b.GetFileRecordSectors().Runs());
-}
 
 // What the build needs is saved with the scan state after the pass and read back whole; a state
 // cut anywhere is refused and leaves the controller as it was.

@@ -22,12 +22,13 @@
 #include "core/FileRecoverer.h"
 #include "core/IntelligentSearchController.h"
 #include "core/MemoryStateStream.h"
+#include "core/PartitionCandidateSelection.h"
 #include "core/RSException.h"
 #include "core/RawFilesFolder.h"
 #include "core/TypedFileExtent.h"
-#include "core/PartitionCandidateSelection.h"
 #include "ntfs/FileRecordHeader.h"
 #include "ntfs/FileRecordView.h"
+#include "ntfs/NTFSDirectoryBuilder.h"
 #include "ntfs/NTFSScanEvidence.h"
 #include "ntfs/NTFSSearchController.h"
 #include "storage/ImageFileDevice.h"
@@ -78,9 +79,9 @@ bool LoadDisk(const std::string& root, const std::string& name, Disk& disk) {
   return !disk.partitions.empty();
 }
 
-#define CORVALE_REBUILD_DISK(var, name)                                                   \
-  CORVALE_FIXTURE(var##_root, "ntfs_rebuild.sh", "ntfs_rebuild");                         \
-  Disk var;                                                                               \
+#define CORVALE_REBUILD_DISK(var, name)                           \
+  CORVALE_FIXTURE(var##_root, "ntfs_rebuild.sh", "ntfs_rebuild"); \
+  Disk var;                                                       \
   ASSERT_TRUE(LoadDisk(var##_root, name, var)) << "no manifest in " << var##_root << "/" << name
 
 struct Rebuild {
@@ -178,8 +179,9 @@ void ExpectBuildEvidence(const Rebuild& r, const Disk& disk, size_t index) {
   size_t runIndex = 0;
   int64_t sector = 0;
   uint64_t inside = 0;
-  for (int64_t at = p.start; r.controller.GetFileRecordSectors().FindFirstRecordAtOrAfter(at, runIndex, sector) &&
-                             sector < p.start + p.sectors;
+  for (int64_t at = p.start;
+       r.controller.GetFileRecordSectors().FindFirstRecordAtOrAfter(at, runIndex, sector) &&
+       sector < p.start + p.sectors;
        at = sector + 1)
     ++inside;
   EXPECT_GE(inside, entries);
@@ -213,8 +215,8 @@ TEST(NTFSPartitionRebuild, TwoPartitionsWithoutTheirTable) {
     // Both boot sectors are there: the size is the volume's own.
     EXPECT_EQ(c->GetFoundByFlags() & (kFoundByFirstBootRecord | kFoundByLastBootRecord),
               kFoundByFirstBootRecord | kFoundByLastBootRecord);
-    EXPECT_EQ(c->GetSectorCount(), disk.partitions[i].volumeSectors / c->GetSectorsPerCluster() *
-                                       c->GetSectorsPerCluster());
+    EXPECT_EQ(c->GetSectorCount(),
+              disk.partitions[i].volumeSectors / c->GetSectorsPerCluster() * c->GetSectorsPerCluster());
     ExpectBuildEvidence(r, disk, i);
   }
   ExpectNoOverlap(r);
@@ -292,6 +294,30 @@ TEST(NTFSPartitionRebuild, VolumeFormattedOverAnOlderOne) {
   CNTFSSearchController restored;
   ASSERT_EQ(LoadScanState(restored, SaveScanState(r.controller)), 0);
   ExpectSameBuildEvidence(r.controller, restored);
+}
+
+// The same volume built through its own boot sector, which reads the new $MFT's clusters only: the
+// old records they still hold past the $MFT's initialized size are listed, each only in a LostFiles
+// folder.
+TEST(NTFSPartitionRebuild, VolumeBuildListsTheOlderVolumesRecordsOnlyAsOrphans) {
+  CORVALE_REBUILD_DISK(disk, "reformat");
+  const ManifestPartition& p = disk.partitions.at(0);
+  CImageFileDevice device(disk.folder + "/disk.img");
+  ASSERT_TRUE(device.IsOpened());
+  std::unique_ptr<CFileNode, void (*)(CFileNode*)> tree(
+      CNTFSDirectoryBuilder().Build(uint64_t(p.start), &device, nullptr), FreeFileTree);
+  ASSERT_TRUE(tree);
+  size_t old = 0;
+  WalkSubtree(tree.get(), [&](CFileNode* n) {
+    const IFileProperties* properties = n->GetFileProperties();
+    if (properties == nullptr || std::string(properties->GetName()).rfind("old_", 0) != 0) return;
+    ++old;
+    const CFileNode* top = n;
+    while (top->GetParent() != nullptr && top->GetParent() != tree.get()) top = top->GetParent();
+    EXPECT_EQ(std::string(top->GetFileProperties()->GetName()).rfind("LostFiles", 0), 0u)
+        << properties->GetName() << " under " << top->GetFileProperties()->GetName();
+  });
+  EXPECT_GT(old, 0u);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -525,7 +551,8 @@ TEST(NTFSPartitionRebuild, LogFilePagesCountWhereTheLogFileRecordPutsThem) {
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(c->GetLogFileSector(), logRecord);
   EXPECT_EQ(c->GetLogFileMatch(), logPages + 2);
-  EXPECT_EQ(c->GetFoundByFlags() & (kFoundByFirstRstr | kFoundBySecondRstr), kFoundByFirstRstr | kFoundBySecondRstr);
+  EXPECT_EQ(c->GetFoundByFlags() & (kFoundByFirstRstr | kFoundBySecondRstr),
+            kFoundByFirstRstr | kFoundBySecondRstr);
   EXPECT_EQ(c->GetScore(), CNTFSSearchController::ScoreCandidate(*c));
 }
 

@@ -573,3 +573,49 @@ TEST(NtfsCutImage, RecoversWhatIsThereAndCountsTheRestAsFailures) {
     EXPECT_TRUE(it->second == content) << path;
   }
 }
+
+namespace {
+
+// The FILE-record sectors a whole-device scan of `image` keeps, in order.
+std::vector<int64_t> ScannedRecordSectors(const std::vector<uint8_t>& image) {
+  MemoryDevice device(image, 512);
+  CNTFSSearchController controller;
+  CIntelligentSearchController driver;
+  driver.SetStartSectorSource([] { return uint64_t{0}; });
+  driver.SetStorageDevice(&device);
+  driver.AddFileSystemSearchController(&controller);
+  EXPECT_EQ(driver.Search(nullptr), 1);
+  std::vector<int64_t> sectors;
+  size_t run = 0;
+  int64_t sector = 0;
+  for (int64_t at = 0; controller.GetFileRecordSectors().FindFirstRecordAtOrAfter(at, run, sector);
+       at = sector + 1)
+    sectors.push_back(sector);
+  EXPECT_EQ(sectors.size(), controller.GetFileRecordSectors().GetRecordCount());
+  return sectors;
+}
+
+}  // namespace
+
+// A device that ends inside the MFT, cut at every sector of the MFT's last 64 KiB (every other cut
+// falls in the middle of a record): the scan keeps the records that lie whole on the device, the same
+// ones a longer device shows, and not the record the end cuts in two.
+TEST(NtfsMutationLoop, ScanOfADeviceEndingInsideTheMft) {
+  CORVALE_NTFS_VOLUME(volume, "files-c4096");
+  uint64_t mftEnd = 0;
+  for (const NTFSRun& run : volume->mftRuns.Runs())
+    if (run.lcn >= 0)
+      mftEnd = std::max<uint64_t>(mftEnd, uint64_t(run.lcn + run.length) * volume->geometry.bytesPerCluster);
+  ASSERT_GT(mftEnd, 128u * 1024);
+  const std::vector<uint8_t> longer(volume->image.begin(), volume->image.begin() + long(mftEnd + 64 * 1024));
+  const std::vector<int64_t> all = ScannedRecordSectors(longer);
+  ASSERT_GT(all.size(), 64u);
+  for (uint64_t cut = mftEnd - 64 * 1024; cut <= mftEnd; cut += 512) {
+    SCOPED_TRACE(cut);
+    std::vector<int64_t> expected;
+    for (int64_t s : all)
+      if (uint64_t(s) * 512 + 1024 <= cut) expected.push_back(s);
+    EXPECT_EQ(ScannedRecordSectors(std::vector<uint8_t>(longer.begin(), longer.begin() + long(cut))),
+              expected);
+  }
+}

@@ -267,6 +267,9 @@ class Linker {
       const uint32_t i = *it;
       if (m_linked[i]) continue;
       CNTFSFileEntry& e = m_entries[i];
+      // Its parent number is that of an older volume's folder: the folder of this volume that has
+      // the number now is not its own.
+      if (e.pastInitializedSize) continue;
       m_linked[i] = true;
       CFileNode* node = MakeNode(e);
       folder->AddChild(node);
@@ -325,6 +328,7 @@ namespace {
 struct VolumeMft {
   CNTFSRunList runs;  // in ascending VCN order
   int64_t recordSector = -1;
+  CNTFSMFTLocation location;  // carries the initialized size only
 };
 
 // The $MFT's runs from its record at `sector`, extension records included. False when the record
@@ -336,6 +340,7 @@ bool ReadMFTLocationAt(IStorageDevice* device, int64_t sector, const NTFSVolumeG
   if (sector < 0 || !device->ReadSectors(buffer.data(), static_cast<uint64_t>(sector), sectors)) return false;
   CNTFSFileRecordView view(buffer.data(), buffer.size());
   if (!view.IsValid() || !IsMFTFileRecord(view)) return false;
+  out.location.SetInitializedSize(GetMftInitializedSize(view));
 
   if (!view.FindAttribute(attr::kAttributeList)) {
     CNTFSMFTLocation location;
@@ -481,6 +486,7 @@ CFileSystemNode* CNTFSDirectoryBuilder::BuildNTFSTreeOfVolume() {
                                     static_cast<size_t>(k) * m_sectorSize, sectors[gi], number, source,
                                     entry)) {
         entry.recordNumber = number;
+        entry.pastInitializedSize = mft.location.IsPastInitializedSize(number, g.fileRecordSize);
         entries.push_back(std::move(entry));
       }
     }
@@ -524,11 +530,9 @@ CFileSystemNode* CNTFSDirectoryBuilder::BuildNTFSTreeOfVolume() {
   CFileSystemNode* root = CreateNTFSRootNode(static_cast<uint64_t>(start), sectorsPerCluster, 0, label);
   Linker linker(entries, m_device, progress, [](const CNTFSFileEntry& e) { return e.recordNumber; });
   if (linker.LinkChildrenFromRoot(root)) linker.LinkOrphans(root);
-  // Entries that were never linked still own their properties; the vector frees them.
-  if (root->GetFirstChild() == nullptr) {
-    FreeFileTree(root);
-    return nullptr;
-  }
+  // Entries that were never linked still own their properties; the vector frees them. A root without
+  // children is a volume that holds no user files, such as a freshly formatted one: its MFT was
+  // read, so it is an empty tree, not a failed build.
   return root;
 }
 
@@ -616,6 +620,7 @@ void SearchedPartitionBuild::SelectMFTGroups() {
     group->location.GetRunList() = location->GetRunList();
     group->location.SetSector(location->GetSector());
     group->location.SetSectorsPerCluster(static_cast<uint8_t>(m_sectorsPerCluster));
+    group->location.SetInitializedSize(location->GetInitializedSize());
     m_groups.push_back(std::move(group));
   }
   for (const auto& group : m_groups)
@@ -674,7 +679,11 @@ void SearchedPartitionBuild::ProcessRecordWindow(const Window& w) {
     }
     CNTFSFileEntry entry;
     if (!CreateNTFSEntryFromRecord(p, FileRecordLength(p, length), sector, number, source, entry)) continue;
-    if (group != nullptr) entry.recordNumber = number;
+    if (group != nullptr) {
+      entry.recordNumber = number;
+      entry.pastInitializedSize =
+          group->location.IsPastInitializedSize(number, m_sectorsPerRecord * m_sectorSize);
+    }
     (group != nullptr ? group->entries : m_ungrouped).push_back(std::move(entry));
   }
 }

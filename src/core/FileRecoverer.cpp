@@ -7,14 +7,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <cinttypes>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <system_error>
-#include <thread>
+#include <mutex>
+#include <optional>
 
 #include "core/DataRunList.h"
 #include "core/FileContentSource.h"
@@ -22,9 +21,11 @@
 #include "core/FileProperties.h"
 #include "core/IFileRecoverCallback.h"
 #include "core/OutputName.h"
+#include "core/WorkerPump.h"
 #include "platform/HandleFile.h"
 #include "platform/Log.h"
 #include "storage/CheckedMath.h"
+#include "storage/FileSystemCode.h"
 #include "storage/IStorageDevice.h"
 
 using namespace corvale;
@@ -43,9 +44,6 @@ constexpr uint64_t kClustersPerCompressionUnit = 16;
 // How many counted names are tried for a taken file name, and for a taken folder name.
 constexpr int kFileNameTries = 1000;
 constexpr int kFolderNameTries = 100000;
-// File-system codes whose positions count 512-byte sectors whatever the device's sector size.
-constexpr int32_t kFileSystemExt2 = 4;
-constexpr int32_t kFileSystemExt3 = 5;
 // 100-nanosecond intervals from 1601 to 1970.
 constexpr uint64_t kFileTimeUnixEpoch = 116444736000000000ULL;
 
@@ -623,6 +621,7 @@ int32_t RecoveryJob::RecoverSingleFile(CFileNode* node, const std::string& path)
     ++m_failed;
     return CFileRecoverer::kResultFailed;
   }
+  // Ext2/3 positions count 512-byte sectors whatever the device's sector size.
   if (node->GetFileSystemType() == kFileSystemExt2 || node->GetFileSystemType() == kFileSystemExt3) {
     m_device = m_device->GetDeviceWith512ByteSectors();
   }
@@ -759,32 +758,12 @@ CFileRecoverer::SourceDeviceQuery& SourceQuery() {
 CFileRecoverer::CFileRecoverer(MessagePump pump) : m_pump(std::move(pump)) {}
 
 int32_t CFileRecoverer::RunOnWorker(const std::function<int32_t()>& job, int32_t startFailure) {
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_done = false;
-  }
-  std::thread worker;
-  try {
-    worker = std::thread([this, &job] {
-      const int32_t result = job();
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_workerResult = result;
-      m_done = true;
-      m_doneSignal.notify_all();
-    });
-  } catch (const std::system_error& e) {
-    LogError("Failed to start the recovery thread: %s", e.what());
+  const std::optional<int32_t> result = RunOnWorkerWithPump(job, m_pump);
+  if (!result) {
+    LogError("Failed to start the recovery thread");
     return startFailure;
   }
-  for (;;) {
-    {
-      std::unique_lock<std::mutex> lock(m_mutex);
-      if (m_doneSignal.wait_for(lock, std::chrono::milliseconds(10), [this] { return m_done; })) break;
-    }
-    if (m_pump) m_pump();
-  }
-  worker.join();
-  return m_workerResult;
+  return *result;
 }
 
 int32_t CFileRecoverer::RecoverFilesInThread(IStorageDevice* device, IFileRecoverCallback* callback,

@@ -16,10 +16,8 @@
 // through IFileRecoverCallback, on the worker thread.
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -77,10 +75,6 @@ class CFileRecoverer {
   int32_t RunOnWorker(const std::function<int32_t()>& job, int32_t startFailure);
 
   MessagePump m_pump;
-  std::mutex m_mutex;
-  std::condition_variable m_doneSignal;
-  bool m_done = false;
-  int32_t m_workerResult = 0;
   std::atomic<int32_t> m_resultCode{0};
   std::atomic<uint32_t> m_recovered{0};
   std::atomic<uint32_t> m_failed{0};

@@ -9,8 +9,6 @@
 #include <list>
 #include <map>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "core/ClusterUseBitMap.h"
 #include "core/FileDataReader.h"
@@ -19,6 +17,7 @@
 #include "core/IDIRBuildCallback.h"
 #include "core/RawFilesFolder.h"
 #include "core/RecycleBin.h"
+#include "core/WorkerPump.h"
 #include "ntfs/FileRecord.h"
 #include "ntfs/FileRecordAttribute.h"
 #include "ntfs/FileRecordHeader.h"
@@ -294,30 +293,6 @@ class Linker {
   std::vector<bool> m_linked;
 };
 
-// Runs `work` on a worker thread and keeps the caller's pump turning until it is done.
-CFileSystemNode* RunWithPump(const std::function<CFileSystemNode*()>& work,
-                             const std::function<void()>& pump) {
-  std::atomic<bool> done{false};
-  CFileSystemNode* result = nullptr;
-  std::thread worker;
-  try {
-    worker = std::thread([&] {
-      result = work();
-      done.store(true);
-    });
-  } catch (const std::system_error&) {
-    return nullptr;
-  }
-  if (pump) {
-    do {
-      pump();
-      std::this_thread::yield();
-    } while (!done.load());
-  }
-  worker.join();
-  return result;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -409,7 +384,7 @@ CFileSystemNode* CNTFSDirectoryBuilder::Build(uint64_t partitionStart, IStorageD
   if (!device->ReadSectors(sector.data(), partitionStart, 1) || !boot.SetDBR(sector.data(), sector.size()))
     return nullptr;
   m_sectorsPerCluster = boot.GetSectorsPerCluster();
-  return RunWithPump([this] { return Run(); }, m_pump);
+  return RunOnWorkerWithPump([this] { return Run(); }, m_pump).value_or(nullptr);
 }
 
 CFileSystemNode* CNTFSDirectoryBuilder::Run() {
@@ -829,10 +804,11 @@ CFileSystemNode* BuildNTFSTreeOfSearchedPartitionInThread(const NTFSFoundRecordL
   if (ntfs == nullptr || device == nullptr) return nullptr;
   if (sectorSize == 0) sectorSize = static_cast<uint32_t>(std::max(device->GetSectorSize(), 0));
   if (sectorSize < 512 || sectorSize > 4096) return nullptr;
-  return RunWithPump(
-      [&]() -> CFileSystemNode* {
-        SearchedPartitionBuild build(found, *ntfs, device, sectorSize, index, callback);
-        return build.Run();
-      },
-      pump);
+  return RunOnWorkerWithPump(
+             [&]() -> CFileSystemNode* {
+               SearchedPartitionBuild build(found, *ntfs, device, sectorSize, index, callback);
+               return build.Run();
+             },
+             pump)
+      .value_or(nullptr);
 }

@@ -24,7 +24,6 @@ using namespace corvale;
 
 namespace {
 
-constexpr uint32_t kNtfsTypeCode = 3;
 constexpr size_t kFileRecordBytes = 1024;
 constexpr size_t kIndexBufferBytes = 4096;
 constexpr int64_t kMftGroupSectors = 16;
@@ -175,7 +174,7 @@ std::unique_ptr<CSearchedNTFSPartitionInfo> CNTFSSearchController::FromBootSecto
   const uint64_t clusters = count / sectorsPerCluster;
   count = clusters * sectorsPerCluster;
   auto candidate = std::make_unique<CSearchedNTFSPartitionInfo>(m_sectorSize);
-  candidate->SetFileSystemType(kNtfsTypeCode);
+  candidate->SetFileSystemType(kFileSystemNtfs);
   candidate->SetSectorsPerCluster(static_cast<uint8_t>(sectorsPerCluster));
   candidate->SetStartSector(start);
   candidate->SetSectorCount(static_cast<int64_t>(count));
@@ -194,7 +193,7 @@ std::unique_ptr<CSearchedNTFSPartitionInfo> CNTFSSearchController::FromCluster(i
   if (start > sector - 8 || start >= m_deviceSectors) return nullptr;
   const int64_t clusters = (m_deviceSectors - start) / sectorsPerCluster;
   auto candidate = std::make_unique<CSearchedNTFSPartitionInfo>(m_sectorSize);
-  candidate->SetFileSystemType(kNtfsTypeCode);
+  candidate->SetFileSystemType(kFileSystemNtfs);
   candidate->SetSectorsPerCluster(static_cast<uint8_t>(sectorsPerCluster));
   candidate->SetStartSector(start);
   candidate->SetSectorCount(clusters * sectorsPerCluster);

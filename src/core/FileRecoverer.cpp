@@ -357,6 +357,8 @@ class OutputWriter {
   int Error() const { return m_error; }
   // True when the write stopped because the target disk had no room left for it.
   bool OutOfSpace() const { return m_outOfSpace; }
+  // The piece that did not fit.
+  uint64_t RefusedBytes() const { return m_refusedBytes; }
   uint64_t Position() const { return m_position; }
 
  private:
@@ -368,6 +370,7 @@ class OutputWriter {
     }
     if (!m_space.Fits(n, true)) {
       m_outOfSpace = true;
+      m_refusedBytes = n;
       m_error = ENOSPC;
       return false;
     }
@@ -412,6 +415,7 @@ class OutputWriter {
   uint16_t m_blockNumber = 0;
   int m_error = 0;
   bool m_outOfSpace = false;
+  uint64_t m_refusedBytes = 0;
 };
 
 // FILETIME to the time futimens takes; 0 (no time kept) leaves the file's time as it is.
@@ -541,7 +545,7 @@ int32_t RecoveryJob::Progress(uint64_t bytes) {
 }
 
 int32_t RecoveryJob::WriteFailed(const OutputWriter& out, const std::string& path) {
-  if (out.OutOfSpace()) LogError("%s", m_space.Describe(path.c_str(), m_space.Free() + 1).c_str());
+  if (out.OutOfSpace()) LogError("%s", m_space.Describe(path.c_str(), out.RefusedBytes()).c_str());
   LogError("Failed to write %s, error code:%d", path.c_str(), out.Error());
   return CFileRecoverer::kResultFailed;
 }

@@ -519,6 +519,7 @@ class RecoveryJob {
   uint64_t m_clusterBytes = 0;
   std::vector<uint8_t> m_buffer;
   std::vector<uint8_t> m_unit;
+  std::vector<uint8_t> m_resident;
 };
 
 void RecoveryJob::UseDeviceOf(const CFileNode* node) {
@@ -872,7 +873,8 @@ int32_t RecoveryJob::WriteContent(CFileNode* node, const IFileProperties* proper
   if (!runs) {
     // A file without runs holds nothing; only an empty one is whole that way.
   } else if (runs->IsResident()) {
-    std::vector<uint8_t> data(kMaxResidentBytes);
+    std::vector<uint8_t>& data = m_resident;
+    if (data.size() < kMaxResidentBytes) data.resize(kMaxResidentBytes);
     uint32_t got = 0;
     if (source == nullptr ||
         !source->ReadResidentData(node, m_device, data.data(), kMaxResidentBytes, &got)) {

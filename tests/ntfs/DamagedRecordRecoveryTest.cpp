@@ -100,7 +100,9 @@ TEST_P(DamagedNtfsRecord, AHugeClaimIsHolesOrRefusedNeverAGigabyteOfZeros) {
   Put(efs, 0x10, 16, 4);                 // value length
   Put(efs, 0x14, 0x20, 2);               // value offset
   for (int i = 0; i < 4; ++i) Put(efs, 0x18 + 2 * i, "$EFS"[i], 2);
-  for (int i = 0; i < 16; ++i) efs[0x20 + i] = uint8_t(0xE0 + i);
+  // The stream begins with its own length.
+  Put(efs, 0x20, 16, 8);
+  for (int i = 8; i < 16; ++i) efs[0x20 + i] = uint8_t(0xE0 + i);
   std::copy(efs.begin(), efs.end(), record.begin() + end);
   Put(record, end + 0x30, 0xFFFFFFFF, 4);
   Put(record, end + 0x34, 0, 4);
@@ -139,7 +141,7 @@ TEST_P(DamagedNtfsRecord, AHugeClaimIsHolesOrRefusedNeverAGigabyteOfZeros) {
     std::ifstream in(out, std::ios::binary);
     std::vector<char> head(66 + 16 + 42 + 512 + 4096);
     in.read(head.data(), head.size());
-    EXPECT_EQ(std::memcmp(&head[66], "\xE0\xE1\xE2\xE3", 4), 0);
+    EXPECT_EQ(std::memcmp(&head[66], "\x10\0\0\0\0\0\0\0\xE8\xE9", 10), 0) << "the $EFS stream";
     for (size_t i = 66 + 16 + 42 + 512; i < head.size(); ++i) ASSERT_EQ(head[i], 0) << i;
     EXPECT_EQ(recoverer.GetFailedFileCount(), 0u);
   }

@@ -18,6 +18,7 @@
 #include "raw/IRawFileAnalyser.h"
 #include "raw/RAWFileProperties.h"
 #include "raw/RawFileAnalyserList.h"
+#include "raw/RawFileCoverage.h"
 #include "raw/RawFileInfo.h"
 #include "raw/RawFileTypeTable.h"
 #include "raw/RawSectorReader.h"
@@ -200,6 +201,9 @@ CFileSystemNode* CRawFilesFolderBuilder::Build() {
   CRawFileAnalyserList& analysers = GetRawFileAnalyserList();
   uint64_t previousJpegStart = 0;
   uint64_t previousJpegSize = 0;
+  // Files inside files already taken are kept in proportion, and passed over before they are
+  // measured once the room is spent.
+  CRawFileCoverage taken(static_cast<uint32_t>(z));
 
   for (m_files->First(); !m_files->IsEnd(); m_files->Next()) {
     if (m_callback != nullptr) m_callback->Poll();
@@ -213,6 +217,7 @@ CFileSystemNode* CRawFilesFolderBuilder::Build() {
     if (m_usedClusters != nullptr && m_usedClusters->IsClusterUsed(*treeStart)) continue;
 
     const uint64_t start = p->GetStartSector();
+    if (!taken.MayTake(start)) continue;
     const uint64_t bytesToEnd =
         start < deviceSectors ? checkedMul(deviceSectors - start, z).value_or(UINT64_MAX) : 0;
     CRawFileInfo r;
@@ -252,6 +257,9 @@ CFileSystemNode* CRawFilesFolderBuilder::Build() {
         // preview the camera stored in the larger file.
         if (previousEnd >= currentEnd && (size < tenth || size > tenth * 9)) continue;
       }
+    }
+    if (!taken.Take(start, size)) continue;
+    if (p->GetAnalyserTypeId() == kJpegAnalyserId) {
       previousJpegStart = start;
       previousJpegSize = size;
     }

@@ -100,8 +100,8 @@ enum class WriteOutcome { kWritten, kFailed, kNoRoom };
 
 // Writes `size` bytes from sector `start` into `name` in `dir`, looking at the free space before
 // each block.
-WriteOutcome WriteFound(IStorageDevice& device, uint64_t start, uint64_t size, int dirFd, const std::string& dir,
-                        const std::string& name) {
+WriteOutcome WriteFound(IStorageDevice& device, uint64_t start, uint64_t size, int dirFd,
+                        const std::string& dir, const std::string& name) {
   if (!HasRoomFor(dirFd, size, dir)) return WriteOutcome::kNoRoom;
   // Never overwrite a file already in the folder.
   const int out = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
@@ -223,7 +223,8 @@ int RunCarve(int argc, char** argv) {
       if (!runs || runs->GetRunCount() == 0) return;
       const std::string name = p->GetName();
       const size_t dot = name.rfind('.');
-      kept.push_back({runs->Runs().front().start, p->GetSize(), dot == std::string::npos ? "bin" : name.substr(dot + 1)});
+      kept.push_back({runs->Runs().front().start, p->GetSize(),
+                      dot == std::string::npos ? "bin" : name.substr(dot + 1)});
       keptBytes += p->GetSize();
     });
     FreeFileTree(root);
@@ -273,8 +274,9 @@ int RunCarve(int argc, char** argv) {
   std::printf("  tree build: %zu files kept, %" PRIu64 " bytes (%.2f x the image) in %.3f s\n", kept.size(),
               keptBytes, bytes > 0 ? double(keptBytes) / double(bytes) : 0, treeSeconds);
   if (!outDir.empty())
-    std::printf("  written to %s: %" PRIu64 " files, %" PRIu64 " bytes (failed %" PRIu64 "%s)\n", outDir.c_str(),
-                written, writtenBytes, writeFailures, noRoom ? ", stopped for free space" : "");
+    std::printf("  written to %s: %" PRIu64 " files, %" PRIu64 " bytes (failed %" PRIu64 "%s)\n",
+                outDir.c_str(), written, writtenBytes, writeFailures,
+                noRoom ? ", stopped for free space" : "");
   std::printf("{\"bench\":\"carve\",\"bytes\":%" PRIu64
               ",\"scan_seconds\":%.6f,\"scan_mbps\":%.1f,\"pread_seconds\":%.6f,"
               "\"pread_mbps\":%.1f,\"cache_mbps\":%.1f,\"ratio\":%.3f,\"files\":%" PRIu64

@@ -20,13 +20,13 @@
 #include "core/FileRecoverer.h"
 #include "core/IntelligentSearchController.h"
 #include "core/PartitionCandidateSelection.h"
-#include "fat/FATDirectoryBuilder.h"
-#include "fat/FATSearchController.h"
-#include "fat/FATSearchedPartitionInfo.h"
 #include "fat/FATDBR.h"
 #include "fat/FATDataRunList.h"
 #include "fat/FATDirEntry.h"
 #include "fat/FATDirSectorAnalyzer.h"
+#include "fat/FATDirectoryBuilder.h"
+#include "fat/FATSearchController.h"
+#include "fat/FATSearchedPartitionInfo.h"
 #include "fat/FATTable.h"
 #include "fat/FATVolumeLabelReader.h"
 #include "fat/FatChain.h"
@@ -128,7 +128,9 @@ FileCount CountFiles(CFileNode* root, uint64_t dataStart, uint32_t sectorsPerClu
       for (const DataRun& run : runs->Runs()) {
         if (left == 0) break;
         const uint64_t bytes = std::min<uint64_t>(left, run.length * sectorsPerCluster * sectorSize);
-        inside = inside && dataStart + run.start * sectorsPerCluster + (bytes + sectorSize - 1) / sectorSize <= deviceSectors;
+        inside =
+            inside && dataStart + run.start * sectorsPerCluster + (bytes + sectorSize - 1) / sectorSize <=
+                          deviceSectors;
         left -= bytes;
       }
     }
@@ -139,7 +141,8 @@ FileCount CountFiles(CFileNode* root, uint64_t dataStart, uint32_t sectorsPerClu
 
 // Recovers the whole tree into a fresh folder: every file either comes back or is counted failed,
 // and those that lie wholly on the device come back.
-void RecoverCountsTrue(IStorageDevice& device, CFileSystemNode* root, const FileCount& count, const std::string& what) {
+void RecoverCountsTrue(IStorageDevice& device, CFileSystemNode* root, const FileCount& count,
+                       const std::string& what) {
   root->ToggleCheck(root, false);
   const std::string target = corvale::test::ScratchDir() + "/recovered";
   std::string top;
@@ -328,8 +331,7 @@ TEST_P(MutatedImage, VolumesCutNearTheEndOfTheirFilesCountEveryFileTrue) {
     EXPECT_EQ(chosen->GetStartSector(), static_cast<int64_t>(g.dataStart)) << what;
     Tree scanned(controller.BuildPartitionDirectory(list.front().get(), &device, 0, nullptr));
     ASSERT_NE(scanned, nullptr) << what;
-    const FileCount found =
-        CountFiles(scanned.get(), g.dataStart, g.sectorsPerCluster, ss, sectors);
+    const FileCount found = CountFiles(scanned.get(), g.dataStart, g.sectorsPerCluster, ss, sectors);
     EXPECT_GE(found.files, count.files) << what;
     RecoverCountsTrue(device, scanned.get(), found, what + ", by the scan");
   }
@@ -374,7 +376,8 @@ TEST_P(MutatedImage, OneStructureSectorInEverySectorNeverLeadsTheScanAstray) {
     SearchedPartitionInfoList list;
     controller.GetResults(&list);
     for (size_t i = 0; i < list.size() && i < 3; ++i)
-      FreeFileTree(controller.BuildPartitionDirectory(list[i].get(), &device, static_cast<int32_t>(i), nullptr));
+      FreeFileTree(
+          controller.BuildPartitionDirectory(list[i].get(), &device, static_cast<int32_t>(i), nullptr));
   }
 }
 

@@ -190,14 +190,16 @@ TEST(PictureMutation, HeaderInEverySectorIsFoundEverywhereAndKeptInProportion) {
   size_t disksWithFiles = 0;
   for (size_t i = 0; i < seeds.size(); ++i) {
     SCOPED_TRACE("seed " + std::to_string(i));
-    Bytes head(seeds[i].begin(), seeds[i].begin() + static_cast<long>(std::min<size_t>(512, seeds[i].size())));
+    Bytes head(seeds[i].begin(),
+               seeds[i].begin() + static_cast<long>(std::min<size_t>(512, seeds[i].size())));
     head.resize(512, 0);
     // Whether one sector of it is taken by some analyser: then every sector is.
     CRawFileInfo probe;
     bool header = false;
     uint32_t first;
     std::memcpy(&first, head.data(), 4);
-    for (IRawFileAnalyser* a : analysers) header = header || (first != 0 && a->IsFileHeader(head.data(), &probe));
+    for (IRawFileAnalyser* a : analysers)
+      header = header || (first != 0 && a->IsFileHeader(head.data(), &probe));
 
     Bytes disk;
     for (uint64_t s = 0; s < kSectors; ++s) disk.insert(disk.end(), head.begin(), head.end());

@@ -74,7 +74,8 @@ Written CarveAndRecover(const std::string& image, uint64_t* found) {
   const std::string target = corvale::test::ScratchDir() + "/recovered";
   std::string top;
   CFileRecoverer recoverer;
-  EXPECT_EQ(recoverer.RecoverFilesInThread(&disk, nullptr, root, target.c_str(), &top), CFileRecoverer::kResultOk);
+  EXPECT_EQ(recoverer.RecoverFilesInThread(&disk, nullptr, root, target.c_str(), &top),
+            CFileRecoverer::kResultOk);
   EXPECT_EQ(recoverer.GetFailedFileCount(), 0u);
   Written w = FilesBelow(target);
   EXPECT_EQ(w.files, recoverer.GetRecoveredFileCount());
@@ -127,12 +128,13 @@ TEST(RawCarvingBound, CarveBenchStopsBeforeItFillsTheTarget) {
     ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
   } unmount{mountPoint};
 
-  corvale::test::RunningProgram bench(CORVALE_BENCH_PROGRAM, {"carve", dir + "/png_sprayed.img", mountPoint + "/out"},
-                                      {});
+  corvale::test::RunningProgram bench(CORVALE_BENCH_PROGRAM,
+                                      {"carve", dir + "/png_sprayed.img", mountPoint + "/out"}, {});
   ASSERT_TRUE(bench.Started());
   ASSERT_TRUE(bench.Wait(600000));
   EXPECT_EQ(bench.ExitCode(), 1);
-  EXPECT_NE(bench.Stderr().find("carving stopped: " + mountPoint + "/out has "), std::string::npos) << bench.Stderr();
+  EXPECT_NE(bench.Stderr().find("carving stopped: " + mountPoint + "/out has "), std::string::npos)
+      << bench.Stderr();
 
   struct statvfs s {};
   ASSERT_EQ(::statvfs(mountPoint.c_str(), &s), 0);

@@ -232,6 +232,7 @@ int RunCarve(int argc, char** argv) {
 
   uint64_t written = 0, writtenBytes = 0, writeFailures = 0;
   bool noRoom = false;
+  const auto writeStart = std::chrono::steady_clock::now();
   if (!outDir.empty()) {
     ::mkdir(outDir.c_str(), 0755);
     const int dirFd = ::open(outDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
@@ -257,6 +258,7 @@ int RunCarve(int argc, char** argv) {
     }
     ::close(dirFd);
   }
+  const double writeSeconds = outDir.empty() ? 0 : SecondsSince(writeStart);
 
   const double mb = static_cast<double>(bytes) / 1e6;
   const double scanMBps = scanSeconds > 0 ? mb / scanSeconds : 0;
@@ -274,17 +276,17 @@ int RunCarve(int argc, char** argv) {
   std::printf("  tree build: %zu files kept, %" PRIu64 " bytes (%.2f x the image) in %.3f s\n", kept.size(),
               keptBytes, bytes > 0 ? double(keptBytes) / double(bytes) : 0, treeSeconds);
   if (!outDir.empty())
-    std::printf("  written to %s: %" PRIu64 " files, %" PRIu64 " bytes (failed %" PRIu64 "%s)\n",
-                outDir.c_str(), written, writtenBytes, writeFailures,
+    std::printf("  written to %s: %" PRIu64 " files, %" PRIu64 " bytes in %.3f s (failed %" PRIu64 "%s)\n",
+                outDir.c_str(), written, writtenBytes, writeSeconds, writeFailures,
                 noRoom ? ", stopped for free space" : "");
   std::printf("{\"bench\":\"carve\",\"bytes\":%" PRIu64
               ",\"scan_seconds\":%.6f,\"scan_mbps\":%.1f,\"pread_seconds\":%.6f,"
               "\"pread_mbps\":%.1f,\"cache_mbps\":%.1f,\"ratio\":%.3f,\"files\":%" PRIu64
               ",\"measured_after\":%" PRIu64 ",\"tree_seconds\":%.6f,\"kept\":%zu,\"kept_bytes\":%" PRIu64
-              ",\"written\":%" PRIu64 ",\"written_bytes\":%" PRIu64 "}\n",
+              ",\"written\":%" PRIu64 ",\"written_bytes\":%" PRIu64 ",\"write_seconds\":%.6f}\n",
               bytes, scanSeconds, scanMBps, plainSeconds, plainMBps, cacheMBps,
               plainMBps > 0 ? scanMBps / plainMBps : 0, static_cast<uint64_t>(found.GetCount()),
-              measuredLater, treeSeconds, kept.size(), keptBytes, written, writtenBytes);
+              measuredLater, treeSeconds, kept.size(), keptBytes, written, writtenBytes, writeSeconds);
   return writeFailures == 0 && !noRoom ? 0 : 1;
 }
 

@@ -55,6 +55,7 @@ class CEXT2SearchController : public IFileSystemSearchController {
   IStorageDevice* m_device = nullptr;  // the 512-byte view
   uint32_t m_ratio = 0;
   CRawFileInfoList* m_sink = nullptr;
+  int64_t m_deviceSectors = 0;  // its length, kept for GetResults (after EndSearch)
   std::vector<std::unique_ptr<CExt2SearchedPartitionInfo>> m_completed;
   std::unique_ptr<CExt2SearchedPartitionInfo> m_pending;
   // The sectors carried from the previous block (at most seven) followed by the current block.

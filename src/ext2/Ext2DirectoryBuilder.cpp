@@ -281,6 +281,10 @@ CExt2FileProperties* CExt2DirectoryBuilder::MakeProperties(const CExt2FileSystem
   for (uint64_t i = 0; i < walk;) {
     const uint32_t block = it.GetPhysicalBlock();
     if (block == 0 && !holes) break;
+    // Below an indirect block that could not be read (past the end of a cut device) the blocks are
+    // unknown, not holes: the runs end there, so the file is not written as whole with zeros in
+    // place of its data, and its recovery fails and is counted.
+    if (block == 0 && it.MapUnreadable()) break;
     if (block != 0 && ++used > maxDataBlocks) break;
     // Blocks below a missing indirect block are one hole, taken in one step: a damaged size can
     // otherwise make the walk visit a billion empty blocks one by one.

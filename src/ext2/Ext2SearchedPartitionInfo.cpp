@@ -106,6 +106,12 @@ void CExt2SearchedPartitionInfo::Score() {
   SetScore(score);
 }
 
+void CExt2SearchedPartitionInfo::LimitToDevice(int64_t deviceSectors) {
+  const int64_t start = GetPartitionStart();
+  if (deviceSectors <= 0 || start < 0 || start >= deviceSectors) return;
+  if (GetSectorCount() > deviceSectors - start) SetSectorCount(deviceSectors - start);
+}
+
 bool CExt2SearchedPartitionInfo::ReloadFromDisk(IStorageDevice* device) {
   if (device == nullptr || GetStartSector() < 0 || GetDescriptorTableSector() < 0 || GetPartitionStart() < 0)
     return false;

@@ -335,7 +335,14 @@ TEST(EXT2SearchController, SuperblockStraddlingTwoBlocksIsFoundWhateverTheBlockL
 // often, handed out once.
 TEST(EXT2SearchController, CopiesOfOneFileSystemGiveOneRecordHandedOutOnce) {
   EXT2_IMAGE(path, kTree1k);
-  const std::vector<uint8_t> image = ReadFileBytes(path);
+  std::vector<uint8_t> image = ReadFileBytes(path);
+  // debugfs stamps the primary superblock's write time when it closes the fixture, the backups keep
+  // mke2fs's: when the two ran in different seconds the copies would name two file systems. A clone
+  // whose copies agree is what this test is about, so the group-1 backup takes the primary's times.
+  const size_t primary = 1024, backup = 8193 * 1024;
+  for (size_t field : {44u, 48u, 64u}) {  // mount, write and last-check time
+    std::memcpy(&image[backup + field], &image[primary + field], 4);
+  }
   const uint64_t partSectors = 9000 * 2;  // groups 0 and 1, with the copy in group 1
   const uint64_t secondStart = 40000;
   std::vector<uint8_t> bytes = Sectors(image, 0, partSectors);
@@ -392,6 +399,30 @@ TEST(EXT2SearchController, AcceptsOnlyExt2AndExt3Partitions) {
   CEXT2SearchController controller;
   for (int32_t type = 0; type < 8; ++type) EXPECT_EQ(controller.AcceptsPartitionType(type), type == 4 || type == 5);
   EXPECT_EQ(controller.GetKind(), SEARCH_CONTROLLER_EXT2);
+}
+
+// The image cut short by 1 KiB and by 64 KiB: the scan still finds the file system, offers it as the
+// part the device holds, so that the layout chooses it, and its tree builds.
+TEST(EXT2SearchController, CutImageIsFoundAndChosen) {
+  EXT2_IMAGE(path, kTree1k);
+  const std::vector<uint8_t> image = ReadFileBytes(path);
+  const int64_t whole = static_cast<int64_t>(image.size() / 512);
+  for (int64_t cutSectors : {int64_t{2}, int64_t{128}}) {
+    SCOPED_TRACE("cut by " + std::to_string(cutSectors) + " sectors");
+    MemoryDevice device(std::vector<uint8_t>(image.begin(), image.end() - cutSectors * 512));
+    CEXT2SearchController controller;
+    SearchedPartitionInfoList results = Scan(device, controller);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0]->GetPartitionStart(), 0);
+    EXPECT_EQ(results[0]->GetSectorCount(), whole - cutSectors);
+    ComputePartitionWeights(results);
+    SortSearchedPartitions(results);
+    SelectPartitionLayout(results, device.GetSectorCount());
+    EXPECT_EQ(results[0]->GetChosenMark(), 1);
+    Tree tree = Own(controller.BuildPartitionDirectory(results[0].get(), &device, 0, nullptr));
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(Collect(tree.get()).count("hello.txt"), 1u);
+  }
 }
 
 // Random bytes over the superblocks and descriptor tables the scan reads: it ends, and whatever it

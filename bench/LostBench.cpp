@@ -44,7 +44,9 @@ int RunLost(int argc, char** argv) {
     return 1;
   }
   const double seconds = SecondsSince(start);
-  const uint64_t bytes = uint64_t(device.GetSectorCount()) * uint64_t(device.GetSectorSize());
+  // The span probed: the cylinders the walk visited (the tail after the last whole cylinder is not).
+  const uint64_t cylinderSectors = 255 * CPartitionSearchAccordingToHeads::kSectorsPerTrack;
+  const uint64_t bytes = uint64_t(progress.steps) * cylinderSectors * uint64_t(device.GetSectorSize());
   const double mbps = seconds > 0 ? double(bytes) / 1e6 / seconds : 0;
 
   std::printf("%s: %" PRId64 " positions probed, %" PRId64 " hits\n", image.c_str(), progress.steps,
@@ -55,7 +57,7 @@ int RunLost(int argc, char** argv) {
     std::printf("  %-2d %-13" PRIu64 " %-13" PRIu64 " %-12s %s\n", ++index, p->StartSector, p->SectorCount,
                 GetFileSystemTypeName(p->FileSystemType), p->Label);
   if (found.empty()) std::printf("  no lost partition\n");
-  std::printf("{\"bench\":\"lost\",\"bytes\":%" PRIu64 ",\"positions\":%" PRId64 ",\"hits\":%" PRId64
+  std::printf("{\"bench\":\"lost\",\"probed_bytes\":%" PRIu64 ",\"positions\":%" PRId64 ",\"hits\":%" PRId64
               ",\"found\":%zu,\"seconds\":%.6f,\"mbps\":%.1f}\n",
               bytes, progress.steps, progress.hits, found.size(), seconds, mbps);
   return 0;

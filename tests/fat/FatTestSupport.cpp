@@ -227,7 +227,8 @@ std::vector<MdirLine> Mdir(const std::string& image, const std::string& folder) 
     std::stringstream after(row.substr(date + 1));
     std::string day, time;
     after >> day >> time;
-    l.minute = day + " " + time;
+    // mdir writes hours before ten without their leading zero (" 0:12"): the same minute as "00:12".
+    l.minute = day + " " + (time.size() == 4 ? "0" + time : time);
     const size_t longStart = row.find("  ", row.find(time, date + 11) + time.size());
     if (longStart != std::string::npos) {
       l.longName = row.substr(longStart + 2);

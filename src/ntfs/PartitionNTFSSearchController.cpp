@@ -9,10 +9,10 @@
 #include "ntfs/NTFSDBR.h"
 #include "ntfs/VolumeLabelReader.h"
 #include "storage/CheckedMath.h"
+#include "storage/FileSystemCode.h"
 #include "storage/IStorageDevice.h"
 
 namespace {
-constexpr int32_t kFileSystemNtfs = 3;
 constexpr const char* kSystemRecords[] = {"$MFT", "$MFTMirr", "$LogFile", "$Volume"};
 }  // namespace
 

@@ -9,9 +9,10 @@
 #include <vector>
 
 #include "storage/BasicPartitionDevice.h"
+#include "storage/FileSystemCode.h"
 
 struct PARTITION_RECORD {
-  static constexpr int32_t kFileSystemNotRecognised = 7;
+  static constexpr int32_t kFileSystemNotRecognised = kFileSystemUnknown;
   static constexpr int kLabelSize = 100;
 
   int64_t StartSector = 0;

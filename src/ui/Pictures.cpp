@@ -1,10 +1,9 @@
 #include "ui/Pictures.h"
 
-#include <algorithm>
-#include <map>
-
 #include <QString>
 #include <QStringList>
+#include <algorithm>
+#include <map>
 
 #include "ui/pictures/Painters.h"
 
@@ -97,6 +96,26 @@ Table BuildTable() {
   AddBannerLink(table, buttons::kSheetMenu, 60, 20, "Menu", true);
 
   Add(table, bitmap::kMenuCheck, 13, 13, pictures::DrawMenuCheck);
+
+  // The welcome page: its picture above the buttons that start each recovery.
+  Add(table, bitmap::kWelcomePicture, 1000, 515, pictures::DrawWelcomePicture);
+  Add(table, bitmap::kWelcomeComment, 400, 100,
+      [](QPainter& p, const QSize& size) { p.fillRect(QRect(QPoint(0, 0), size), Qt::white); });
+  auto addWelcomeButton = [&table](const ButtonBitmaps& set, int width, const char* label, bool primary) {
+    for (ButtonState state : kStates)
+      Add(table, BitmapOf(set, state), width, 47, [=](QPainter& p, const QSize& size) {
+        pictures::DrawWelcomeButton(p, size, QString::fromUtf8(label), primary, state);
+      });
+  };
+  addWelcomeButton(buttons::kStart, 164, "Start", true);
+  addWelcomeButton(buttons::kStartDeleted, 220, "Deleted File Recovery", false);
+  addWelcomeButton(buttons::kStartFormat, 220, "Format Recovery", false);
+
+  // The file-type tree.
+  Add(table, bitmap::kCheckBoxStrip, 64, 16, pictures::DrawCheckBoxStrip);
+  for (int i = 0; i < 7; ++i)
+    Add(table, bitmap::kCategoryIcons[i], 32, 32,
+        [i](QPainter& p, const QSize& size) { pictures::DrawCategoryIcon(p, size, i); });
   return table;
 }
 

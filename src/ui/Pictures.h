@@ -7,13 +7,12 @@
 // check mark on RGB(176, 224, 254)); the others are opaque, drawn on the colour of the place where
 // they are shown, so that a picture button blends into its bar.
 
-#include <cstdint>
-#include <functional>
-#include <vector>
-
 #include <QColor>
 #include <QPainter>
 #include <QSize>
+#include <cstdint>
+#include <functional>
+#include <vector>
 
 namespace corvale::ui {
 
@@ -55,6 +54,13 @@ constexpr uint32_t kBannerLostPartition = 524;
 constexpr uint32_t kBannerLostFiles = 521;
 // Menu check mark, on the colour key kMenuSelectionColor.
 constexpr uint32_t kMenuCheck = 143;
+// Welcome page: its picture, and the picture whose size places its description text.
+constexpr uint32_t kWelcomePicture = 506;
+constexpr uint32_t kWelcomeComment = 152;
+// File-type tree: the check boxes (unticked, partly, ticked after an empty slot) and the category
+// pictures by category index.
+constexpr uint32_t kCheckBoxStrip = 135;
+constexpr uint32_t kCategoryIcons[7] = {530, 527, 526, 529, 528, 525, 531};
 }  // namespace bitmap
 
 // The four pictures of a picture button: normal, mouse over, pressed, disabled.
@@ -76,6 +82,10 @@ constexpr ButtonBitmaps kAboutLink{513, 512, 514, 511};
 constexpr ButtonBitmaps kUserGuideSmallLink{538, 537, 536, 535};
 constexpr ButtonBitmaps kAboutSmallLink{542, 541, 540, 539};
 constexpr ButtonBitmaps kSheetMenu{560, 561, 562, 563};
+// Welcome page: Start (partition recovery) and the buttons of the other two recoveries.
+constexpr ButtonBitmaps kStart{193, 192, 191, 193};
+constexpr ButtonBitmaps kStartDeleted{580, 581, 582, 583};
+constexpr ButtonBitmaps kStartFormat{584, 585, 586, 587};
 }  // namespace buttons
 
 }  // namespace corvale::ui

@@ -1,24 +1,49 @@
 #include "wizard/WizardPages.h"
 
+#include "ui/Pictures.h"
+#include "wizard/RecoveryModeSelectPage.h"
 #include "wizard/StubWizardPage.h"
+#include "wizard/TypeOfFileToRecoveryPage.h"
+#include "wizard/controller/RecoveryModeSelectController.h"
 #include "wizard/controller/StubPageController.h"
+#include "wizard/controller/TypeOfFileToRecoveryController.h"
 
-IWizardPageController* GetPageController(WIZARD_PAGE page) { return GetStubPageController(page); }
+IWizardPageController* GetPageController(WIZARD_PAGE page) {
+  if (page == RecoveryModeSelect) return GetRecoveryModeSelectController();
+  if (page == TypeOfFileToRecovery) return GetTypeOfFileToRecoveryController();
+  return GetStubPageController(page);
+}
 
 std::array<CWizardPage*, kWizardPageCount> CreateWizardPages(QWidget* sheet) {
   std::array<CWizardPage*, kWizardPageCount> pages{};
   for (int i = 0; i < kWizardPageCount; ++i) {
     const auto index = static_cast<WIZARD_PAGE>(i);
-    auto* page = new CStubWizardPage(index, sheet);
-    CStubPageController* controller = GetStubPageController(index);
-    page->SetController(controller);
-    controller->SetPage(page);
-    pages[i] = page;
+    if (index == RecoveryModeSelect) {
+      auto* page = new CRecoveryModeSelectPage(corvale::ui::bitmap::kWelcomeComment, sheet);
+      page->SetController(GetRecoveryModeSelectController());
+      GetRecoveryModeSelectController()->SetPage(page);
+      pages[i] = page;
+    } else if (index == TypeOfFileToRecovery) {
+      auto* page = new CTypeOfFileToRecoveryPage(sheet);
+      page->SetController(GetTypeOfFileToRecoveryController());
+      GetTypeOfFileToRecoveryController()->SetPage(page);
+      pages[i] = page;
+    } else {
+      auto* page = new CStubWizardPage(index, sheet);
+      CStubPageController* controller = GetStubPageController(index);
+      page->SetController(controller);
+      controller->SetPage(page);
+      pages[i] = page;
+    }
   }
   return pages;
 }
 
 void ReleaseWizardPages(const std::array<CWizardPage*, kWizardPageCount>& pages) {
+  if (GetRecoveryModeSelectController()->GetPage() == pages[RecoveryModeSelect])
+    GetRecoveryModeSelectController()->SetPage(nullptr);
+  if (GetTypeOfFileToRecoveryController()->GetPage() == pages[TypeOfFileToRecovery])
+    GetTypeOfFileToRecoveryController()->SetPage(nullptr);
   for (int i = 0; i < kWizardPageCount; ++i) {
     CStubPageController* controller = GetStubPageController(static_cast<WIZARD_PAGE>(i));
     if (controller && controller->GetPage() == pages[i]) controller->SetPage(nullptr);

@@ -1,14 +1,15 @@
 // Pictures of the wizard sheet on its pages and of its menu, left in the build folder
 // (screenshots/) for a person to look at. The checks only make sure the pictures were drawn.
-#include <string>
+#include <gtest/gtest.h>
 
 #include <QAction>
 #include <QPainter>
-
-#include <gtest/gtest.h>
+#include <string>
 
 #include "controls/ButtonPlus.h"
 #include "controls/XPMenu.h"
+#include "wizard/TypeOfFileToRecoveryPage.h"
+#include "wizard/TypeRecoveryTreeCtrl.h"
 #include "wizard/WizardHarness.h"
 
 using corvale::test::WizardHarness;
@@ -69,4 +70,20 @@ TEST_F(Screenshots, TheSheetWithItsMenuOpenAndNextDisabled) {
   sheet->ShowPage(TypeOfFileToRecovery);
   sheet->EnableNextButton(false);
   Save("wizard-partition-1-next-disabled", Sheet());
+}
+
+TEST_F(Screenshots, TheFileTypePageWithSomeTypesTicked) {
+  StartRecovery(2);
+  auto* page = static_cast<CTypeOfFileToRecoveryPage*>(sheet->GetPage(TypeOfFileToRecovery));
+  CTypeRecoveryDrawTreeCtrl* tree = page->Tree();
+  // Untick everything, then tick one picture type and the whole mail category.
+  tree->ToggleCheck(tree->ItemOf(0));
+  if (page->IsAllTypesChecked()) tree->ToggleCheck(tree->ItemOf(0));
+  QTreeWidgetItem* graphics = tree->ItemOf(0)->child(0);
+  tree->ToggleCheck(graphics->child(17));
+  tree->ToggleCheck(tree->ItemOf(0)->child(4));
+  tree->scrollToItem(tree->ItemOf(0), QAbstractItemView::PositionAtTop);
+  Save("wizard-file-types-some-ticked", Sheet());
+  tree->scrollToItem(tree->ItemOf(0)->child(4), QAbstractItemView::PositionAtTop);
+  Save("wizard-file-types-mail-ticked", Sheet());
 }

@@ -3,15 +3,14 @@
 // recorded and answered by the test: questions, message boxes, web pages, started programs, usage
 // events, and the settings file in a scratch folder.
 
+#include <gtest/gtest.h>
+
+#include <QTest>
+#include <QWidget>
 #include <cstdlib>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <QTest>
-#include <QWidget>
-
-#include <gtest/gtest.h>
 
 #include "platform/Language.h"
 #include "platform/RecoveryContext.h"
@@ -21,6 +20,7 @@
 #include "ui/MessageBox.h"
 #include "ui/Shell.h"
 #include "ui/UsageStatistics.h"
+#include "wizard/RecoveryModeSelectPage.h"
 #include "wizard/WizardFrame.h"
 #include "wizard/WizardPageController.h"
 #include "wizard/WizardPages.h"
@@ -114,6 +114,17 @@ class WizardHarness : public ::testing::Test {
     ASSERT_NE(button, nullptr);
     ASSERT_TRUE(button->isVisible()) << "command " << command << " on page " << sheet->GetCurrentPageIndex();
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(5, 5));
+  }
+
+  // Starts the recovery of `mode` from the welcome page with the mouse: the button beside Start for
+  // modes 0 and 1, Start for mode 2.
+  void StartRecovery(int mode) {
+    sheet->ShowPage(RecoveryModeSelect);
+    auto* welcome = static_cast<CRecoveryModeSelectPage*>(sheet->GetPage(RecoveryModeSelect));
+    CButtonPlus* button = welcome->ModeButton(CRecoveryModeSelectPage::kCommandDeleted + mode);
+    ASSERT_NE(button, nullptr) << mode;
+    ASSERT_TRUE(button->isVisible()) << mode;
+    QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(10, 10));
   }
 
   const std::string& Folder() const { return m_folder; }

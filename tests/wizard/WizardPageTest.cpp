@@ -1,14 +1,13 @@
 // The page base, the controller interface's defaults, the source choice the controllers hand along,
 // and the stand-in controllers' answers.
-#include <memory>
-#include <vector>
+#include <gtest/gtest.h>
 
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QTest>
-
-#include <gtest/gtest.h>
+#include <memory>
+#include <vector>
 
 #include "core/LostPartitionRecord.h"
 #include "core/SearchedPartitionInfo.h"
@@ -158,7 +157,6 @@ TEST_F(WizardPage, StandInControllersAnswerTheStateNumbersAndKindsOfTheirSteps) 
     int stateType;
     int helpTopic;
   } cases[] = {
-      {RecoveryModeSelect, 6, 15},
       {DeleteRecoveryPartitionDeviceSelect, 6, 16},
       {CompleteRecoveryPartitionDeviceSelect, 0, 50},
       {LostRecoveryDiskDeviceSelect, 2, 51},
@@ -168,23 +166,16 @@ TEST_F(WizardPage, StandInControllersAnswerTheStateNumbersAndKindsOfTheirSteps) 
       {CompleteRecoveryScanPartitionDeviceSelect, 1, 50},
       {LostRecoveryScanPartitionDeviceSelect, 4, 51},
       {FileSelect, 5, 23},
-      {TypeOfFileToRecovery, 6, 52},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(GetStubPageController(c.page)->GetStateTypeId(), c.stateType) << c.page;
     EXPECT_EQ(CStubWizardPage::HelpTopicOf(c.page), c.helpTopic) << c.page;
   }
-  EXPECT_EQ(GetStubPageController(RecoveryModeSelect)->GetRecoveryKind(), kRecoveryKindNone);
   EXPECT_EQ(GetStubPageController(DeleteRecoveryPartitionDeviceSelect)->GetRecoveryKind(),
             kRecoveryKindDeleted);
   EXPECT_EQ(GetStubPageController(CompleteRecoveryPartitionDeviceSelect)->GetRecoveryKind(),
             kRecoveryKindComplete);
   EXPECT_EQ(GetStubPageController(LostRecoveryDiskDeviceSelect)->GetRecoveryKind(), kRecoveryKindPartition);
-  for (int mode : {0, 1, 2, 7}) {
-    GetRecoveryContext().RecoveryMode = mode;
-    EXPECT_EQ(GetStubPageController(TypeOfFileToRecovery)->GetRecoveryKind(),
-              mode == 1 || mode == 2 ? mode : 0);
-  }
   CStubPageController* files = GetStubPageController(FileSelect);
   files->SetPreviousController(nullptr);
   EXPECT_EQ(files->GetRecoveryKind(), kRecoveryKindNone) << "a later step without a chain belongs to none";

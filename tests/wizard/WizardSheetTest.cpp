@@ -1,15 +1,13 @@
 // The wizard sheet driven through its buttons and menu, with stand-in controllers behind the pages.
-#include <fstream>
-#include <map>
-#include <string>
-#include <vector>
-
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QAction>
-
-#include <gtest/gtest.h>
+#include <fstream>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "controls/ButtonPlus.h"
 #include "controls/XPMenu.h"
@@ -228,9 +226,7 @@ TEST_F(WizardSheet, NextWalksTheStandInChainsOfEachModeAndBackWalksThemBack) {
   };
   for (const auto& [mode, pages] : chains) {
     SCOPED_TRACE(mode);
-    GetRecoveryContext().RecoveryMode = mode;
-    // The welcome page's own button comes with that page; its controller is asked directly.
-    ASSERT_TRUE(GetPageController(RecoveryModeSelect)->Next());
+    StartRecovery(mode);
     for (size_t i = 1; i < pages.size(); ++i) {
       EXPECT_EQ(sheet->GetCurrentPageIndex(), pages[i]);
       if (i + 1 < pages.size()) Click(Sheet::kCommandNext);
@@ -247,8 +243,7 @@ TEST_F(WizardSheet, NextWalksTheStandInChainsOfEachModeAndBackWalksThemBack) {
 }
 
 TEST_F(WizardSheet, HomeAsksAndThenWalksTheChainBackReleasingEveryStep) {
-  GetRecoveryContext().RecoveryMode = 2;
-  GetPageController(RecoveryModeSelect)->Next();
+  StartRecovery(2);
   for (int i = 0; i < 4; ++i) Click(Sheet::kCommandNext);
   ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
 
@@ -259,19 +254,18 @@ TEST_F(WizardSheet, HomeAsksAndThenWalksTheChainBackReleasingEveryStep) {
   EXPECT_EQ(questions[0], kTitle + "|Are you sure to return to home page?");
 
   std::map<int, int> cleanupsBefore;
-  for (int page : {0, 10, 3, 4, 8, 9, 1, 2, 7}) cleanupsBefore[page] = Stub(page)->CleanupCount();
+  for (int page : {3, 4, 8, 9, 1, 2, 7}) cleanupsBefore[page] = Stub(page)->CleanupCount();
   confirm = true;
   Click(Sheet::kCommandHome);
   EXPECT_EQ(sheet->GetCurrentPageIndex(), RecoveryModeSelect);
-  for (int page : {0, 10, 3, 4, 8, 9})
+  for (int page : {3, 4, 8, 9})
     EXPECT_EQ(Stub(page)->CleanupCount(), cleanupsBefore[page] + 1) << "step " << page << " released once";
   for (int page : {1, 2, 7})
     EXPECT_EQ(Stub(page)->CleanupCount(), cleanupsBefore[page]) << "not in this chain";
 }
 
 TEST_F(WizardSheet, TheFilePagesNextLeadsToTheSaveStepsWithoutLeavingThePage) {
-  GetRecoveryContext().RecoveryMode = 0;
-  GetPageController(RecoveryModeSelect)->Next();
+  StartRecovery(0);
   Click(Sheet::kCommandNext);
   Click(Sheet::kCommandNext);
   ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
@@ -402,12 +396,12 @@ TEST_F(WizardSheet, ARestartHelperThatCannotStartAsksForAManualRestartAndStillCl
 }
 
 TEST_F(WizardSheet, NextCanBeDisabledAndCommandsReachTheCurrentPage) {
-  sheet->ShowPage(TypeOfFileToRecovery);
+  sheet->ShowPage(LostRecoveryDiskDeviceSelect);
   sheet->EnableNextButton(false);
   EXPECT_FALSE(sheet->Button(Sheet::kCommandNext)->isEnabled());
   EXPECT_TRUE(sheet->FileNextButton()->isEnabled());
   QTest::mouseClick(sheet->Button(Sheet::kCommandNext), Qt::LeftButton, {}, QPoint(5, 5));
-  EXPECT_EQ(sheet->GetCurrentPageIndex(), TypeOfFileToRecovery) << "a disabled Next does nothing";
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryDiskDeviceSelect) << "a disabled Next does nothing";
   sheet->EnableNextButton(true);
   EXPECT_TRUE(sheet->Button(Sheet::kCommandNext)->isEnabled());
 

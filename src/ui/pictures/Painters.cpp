@@ -1,12 +1,12 @@
 #include "ui/pictures/Painters.h"
 
-#include <algorithm>
-
 #include <QFont>
 #include <QFontMetrics>
+#include <QLinearGradient>
 #include <QPainterPath>
 #include <QPen>
 #include <QPolygonF>
+#include <algorithm>
 
 #include "ui/Pictures.h"
 
@@ -242,6 +242,212 @@ void DrawMenuCheck(QPainter& p, const QSize& size) {
   const double h = size.height();
   p.drawPolyline(
       QPolygonF{QPointF(w * 0.2, h * 0.5), QPointF(w * 0.42, h * 0.74), QPointF(w * 0.8, h * 0.26)});
+}
+
+namespace {
+
+const QColor kStartFace(39, 174, 96);
+const QColor kStartHover(46, 204, 113);
+const QColor kStartPushed(30, 132, 73);
+const QColor kWelcomeInk(33, 47, 61);
+const QColor kWelcomeMuted(93, 109, 126);
+
+// One of the three ways to recover, as a card of the welcome picture.
+void DrawModeCard(QPainter& p, const QRectF& card, const QString& title, const QString& text,
+                  const QColor& accent, const QString& how) {
+  p.setPen(QPen(kFrameColor, 1.0));
+  p.setBrush(QColor(250, 252, 253));
+  p.drawRoundedRect(card, 8, 8);
+  p.setPen(Qt::NoPen);
+  p.setBrush(accent);
+  p.drawRoundedRect(QRectF(card.left(), card.top(), card.width(), 6), 3, 3);
+  p.setPen(kWelcomeInk);
+  p.setFont(PictureFont(17, true));
+  p.drawText(QRectF(card.left() + 18, card.top() + 22, card.width() - 36, 26),
+             Qt::AlignLeft | Qt::AlignVCenter, title);
+  p.setPen(kWelcomeMuted);
+  p.setFont(PictureFont(13, false));
+  p.drawText(QRectF(card.left() + 18, card.top() + 56, card.width() - 36, 96),
+             Qt::AlignLeft | Qt::TextWordWrap, text);
+  p.setPen(accent.darker(120));
+  p.setFont(PictureFont(12, true));
+  p.drawText(QRectF(card.left() + 18, card.bottom() - 34, card.width() - 36, 20),
+             Qt::AlignLeft | Qt::AlignVCenter, how);
+}
+
+}  // namespace
+
+void DrawWelcomePicture(QPainter& p, const QSize& size) {
+  p.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+  p.setRenderHint(QPainter::Antialiasing, true);
+  QLinearGradient ground(0, 0, 0, 170);
+  ground.setColorAt(0, QColor(232, 241, 248));
+  ground.setColorAt(1, Qt::white);
+  p.fillRect(QRect(0, 0, size.width(), 170), ground);
+
+  // A disk with an arrow coming round it, as in the logo, large.
+  const QPointF hub(150, 105);
+  p.setPen(Qt::NoPen);
+  p.setBrush(kBannerColor);
+  p.drawEllipse(hub, 62, 62);
+  p.setBrush(QColor(232, 241, 248));
+  p.drawEllipse(hub, 50, 50);
+  p.setBrush(kBannerColor);
+  p.drawEllipse(hub, 12, 12);
+  p.setPen(QPen(kBannerAccentColor, 9.0, Qt::SolidLine, Qt::FlatCap));
+  p.setBrush(Qt::NoBrush);
+  p.drawArc(QRectF(hub.x() - 32, hub.y() - 32, 64, 64), 120 * 16, 270 * 16);
+  p.setPen(Qt::NoPen);
+  p.setBrush(kBannerAccentColor);
+  const QPointF end(hub.x() + 32 * 0.866, hub.y() - 32 * 0.5);
+  p.drawPolygon(QPolygonF{end + QPointF(-13, -9), end + QPointF(12, -14), end + QPointF(9, 10)});
+
+  p.setPen(kWelcomeInk);
+  p.setFont(PictureFont(30, true));
+  p.drawText(QRectF(250, 46, 700, 40), Qt::AlignLeft | Qt::AlignVCenter,
+             QStringLiteral("Welcome to Corvale Hard Drive Data Recovery"));
+  p.setPen(kWelcomeMuted);
+  p.setFont(PictureFont(15, false));
+  p.drawText(QRectF(250, 92, 700, 50), Qt::AlignLeft | Qt::TextWordWrap,
+             QStringLiteral("Corvale reads your disk without ever writing to it, finds the files that were "
+                            "deleted, formatted away or lost with a partition, and copies them to a folder "
+                            "you choose."));
+
+  const double top = 200;
+  const double width = 280;
+  const double gap = 30;
+  const double left = (size.width() - 3 * width - 2 * gap) / 2;
+  DrawModeCard(
+      p, QRectF(left, top, width, 230), QStringLiteral("Deleted File Recovery"),
+      QStringLiteral("Recover deleted files from a partition or removable media, such as files deleted "
+                     "by Shift + Delete or emptied from Recycle Bin."),
+      QColor(52, 152, 219), QStringLiteral("Start it with the button below"));
+  DrawModeCard(p, QRectF(left + width + gap, top, width, 230), QStringLiteral("Partition Recovery"),
+               QStringLiteral("Find lost, deleted, resized or damaged partitions, and then recover their "
+                              "files and folders."),
+               kStartFace, QStringLiteral("Start it with Start below"));
+  DrawModeCard(p, QRectF(left + 2 * (width + gap), top, width, 230), QStringLiteral("Format Recovery"),
+               QStringLiteral("Recover files from formatted or damaged partitions, or from a drive shown as "
+                              "RAW."),
+               QColor(155, 89, 182), QStringLiteral("Start it with the button below"));
+
+  p.setPen(kWelcomeMuted);
+  p.setFont(PictureFont(13, false));
+  p.drawText(QRectF(0, 455, size.width(), 40), Qt::AlignHCenter | Qt::AlignVCenter,
+             QStringLiteral("Choose how to recover:"));
+}
+
+void DrawWelcomeButton(QPainter& p, const QSize& size, const QString& label, bool primary,
+                       ButtonState state) {
+  p.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+  p.setRenderHint(QPainter::Antialiasing, true);
+  QColor face = primary ? kStartFace : Qt::white;
+  QColor border = primary ? kStartPushed : kSecondaryBorder;
+  QColor text = primary ? Qt::white : kDarkText;
+  if (state == ButtonState::Hover) {
+    face = primary ? kStartHover : kSecondaryHover;
+    if (!primary) border = kPrimaryFace;
+  } else if (state == ButtonState::Pushed) {
+    face = primary ? kStartPushed : kSecondaryPushed;
+    if (!primary) border = kPrimaryFace;
+  } else if (state == ButtonState::Disabled) {
+    face = kDisabledFace;
+    border = kDisabledBorder;
+    text = kDisabledText;
+  }
+  const double offset = state == ButtonState::Pushed ? 1.0 : 0.0;
+  p.setPen(QPen(border, primary ? 1.0 : 1.5));
+  p.setBrush(face);
+  p.drawRoundedRect(QRectF(1, 1, size.width() - 2.0, size.height() - 2.0), 8, 8);
+  p.setPen(text);
+  p.setFont(PictureFont(primary ? 22 : 15, true));
+  p.drawText(QRectF(offset, offset, size.width(), size.height()), Qt::AlignCenter, label);
+}
+
+void DrawCategoryIcon(QPainter& p, const QSize& size, int index) {
+  p.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+  p.setRenderHint(QPainter::Antialiasing, true);
+  static const QColor kColors[] = {QColor(230, 126, 34), QColor(41, 128, 185), QColor(142, 68, 173),
+                                   QColor(39, 174, 96),  QColor(192, 57, 43),  QColor(22, 160, 133),
+                                   QColor(84, 110, 122)};
+  const QColor color = kColors[index >= 0 && index < 7 ? index : 6];
+  const double w = size.width();
+  const double h = size.height();
+  // A sheet of paper with a folded corner, and the category's sign on it.
+  QPainterPath sheet;
+  sheet.moveTo(w * 0.18, h * 0.06);
+  sheet.lineTo(w * 0.62, h * 0.06);
+  sheet.lineTo(w * 0.82, h * 0.26);
+  sheet.lineTo(w * 0.82, h * 0.94);
+  sheet.lineTo(w * 0.18, h * 0.94);
+  sheet.closeSubpath();
+  p.setPen(QPen(color.darker(130), 1.2));
+  p.setBrush(color.lighter(185));
+  p.drawPath(sheet);
+  p.setBrush(color);
+  p.setPen(Qt::NoPen);
+  const QRectF sign(w * 0.28, h * 0.36, w * 0.44, h * 0.44);
+  switch (index) {
+    case 0:  // a mountain under a sun
+      p.drawPolygon(QPolygonF{QPointF(sign.left(), sign.bottom()),
+                              QPointF(sign.center().x() - 2, sign.top() + 5),
+                              QPointF(sign.right(), sign.bottom())});
+      p.drawEllipse(QPointF(sign.right() - 3, sign.top() + 2), 3, 3);
+      break;
+    case 1:  // lines of text
+      for (int i = 0; i < 4; ++i) p.drawRect(QRectF(sign.left(), sign.top() + i * 4, i == 3 ? 8 : 14, 2));
+      break;
+    case 2:  // a zipper
+      for (int i = 0; i < 5; ++i)
+        p.drawRect(QRectF(sign.center().x() - (i % 2 ? 4 : 0), sign.top() + i * 3, 4, 2));
+      p.drawRect(QRectF(sign.center().x() - 3, sign.bottom() - 5, 7, 5));
+      break;
+    case 3:  // a note
+      p.drawEllipse(QPointF(sign.left() + 4, sign.bottom() - 3), 3.5, 3);
+      p.drawRect(QRectF(sign.left() + 6.5, sign.top(), 1.8, sign.height() - 3));
+      p.drawPolygon(QPolygonF{QPointF(sign.left() + 6.5, sign.top()), QPointF(sign.right(), sign.top() + 3),
+                              QPointF(sign.left() + 8, sign.top() + 5)});
+      break;
+    case 4:  // an envelope
+      p.setPen(QPen(color, 1.6));
+      p.setBrush(Qt::NoBrush);
+      p.drawRect(sign.adjusted(0, 2, 0, -2));
+      p.drawPolyline(QPolygonF{sign.topLeft() + QPointF(0, 2), QPointF(sign.center().x(), sign.center().y()),
+                               sign.topRight() + QPointF(0, 2)});
+      break;
+    case 5:  // a stack of disks
+      for (int i = 0; i < 3; ++i) p.drawEllipse(QRectF(sign.left(), sign.top() + i * 4.5, sign.width(), 5));
+      break;
+    default:  // a window with a gear-like dot
+      p.drawRect(QRectF(sign.left(), sign.top(), sign.width(), 3));
+      p.setPen(QPen(color, 1.4));
+      p.setBrush(Qt::NoBrush);
+      p.drawRect(sign.adjusted(0, 0, 0, 0));
+      p.drawEllipse(sign.center() + QPointF(0, 2), 3, 3);
+      break;
+  }
+}
+
+void DrawCheckBoxStrip(QPainter& p, const QSize& size) {
+  p.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+  p.setRenderHint(QPainter::Antialiasing, true);
+  const double s = size.height();
+  for (int i = 1; i < 4 && (i + 1) * s <= size.width(); ++i) {
+    const QRectF box(i * s + 1.5, 1.5, s - 3, s - 3);
+    p.setPen(QPen(i == 1 ? kSecondaryBorder : kPrimaryPushed, 1.0));
+    p.setBrush(i == 3 ? kPrimaryFace : Qt::white);
+    p.drawRoundedRect(box, 2, 2);
+    if (i == 2) {
+      p.setPen(Qt::NoPen);
+      p.setBrush(kPrimaryFace);
+      p.drawRect(box.adjusted(3, 3, -3, -3));
+    } else if (i == 3) {
+      p.setPen(QPen(Qt::white, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+      p.drawPolyline(QPolygonF{QPointF(box.left() + s * 0.18, box.top() + s * 0.45),
+                               QPointF(box.left() + s * 0.38, box.top() + s * 0.66),
+                               QPointF(box.left() + s * 0.7, box.top() + s * 0.22)});
+    }
+  }
 }
 
 }  // namespace corvale::ui::pictures

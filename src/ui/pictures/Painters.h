@@ -37,4 +37,19 @@ void DrawBottomBar(QPainter& p, const QSize& size);
 // A check mark on the menu's selection colour, which its users leave transparent.
 void DrawMenuCheck(QPainter& p, const QSize& size);
 
+// The picture of the welcome page: what the program does and how each recovery starts.
+void DrawWelcomePicture(QPainter& p, const QSize& size);
+
+// A large button of the welcome page on white: the green Start button (`primary`), or an outlined
+// button of a recovery mode.
+void DrawWelcomeButton(QPainter& p, const QSize& size, const QString& label, bool primary, ButtonState state);
+
+// The picture of a file-type category, by its index in the catalogue (0 graphics, 1 documents,
+// 2 archives, 3 multimedia, 4 email, 5 databases, 6 programs).
+void DrawCategoryIcon(QPainter& p, const QSize& size, int index);
+
+// The check boxes of the file-type tree side by side, each as wide as the strip is high: an empty
+// slot, then unticked, partly ticked and ticked, on a white ground.
+void DrawCheckBoxStrip(QPainter& p, const QSize& size);
+
 }  // namespace corvale::ui::pictures

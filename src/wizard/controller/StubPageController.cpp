@@ -4,27 +4,25 @@
 #include <memory>
 
 #include "platform/RecoveryContext.h"
+#include "wizard/WizardPages.h"
 #include "wizard/WizardSheet.h"
 
 CStubPageController* GetStubPageController(WIZARD_PAGE page) {
   static auto* controllers = [] {
     auto* all = new std::array<std::unique_ptr<CStubPageController>, kWizardPageCount>;
     for (int i = 0; i < kWizardPageCount; ++i)
-      (*all)[i] = std::make_unique<CStubPageController>(static_cast<WIZARD_PAGE>(i));
+      if (i != RecoveryModeSelect && i != TypeOfFileToRecovery)
+        (*all)[i] = std::make_unique<CStubPageController>(static_cast<WIZARD_PAGE>(i));
     return all;
   }();
   if (page < 0 || page >= kWizardPageCount) return nullptr;
   return (*controllers)[page].get();
 }
 
-int CStubPageController::NextPageOf(WIZARD_PAGE page, int mode) {
+int CStubPageController::NextPageOf(WIZARD_PAGE page, int) {
   switch (page) {
     case RecoveryModeSelect:
-      return TypeOfFileToRecovery;
     case TypeOfFileToRecovery:
-      if (mode == 0) return DeleteRecoveryPartitionDeviceSelect;
-      if (mode == 1) return CompleteRecoveryPartitionDeviceSelect;
-      if (mode == 2) return LostRecoveryDiskDeviceSelect;
       return -1;
     case DeleteRecoveryPartitionDeviceSelect:
       return FileSelect;
@@ -54,23 +52,17 @@ void CStubPageController::Activate() {
 
 void CStubPageController::Home() {
   Cleanup();
-  if (m_page == RecoveryModeSelect) {
-    Activate();
-    return;
-  }
   if (m_previous) m_previous->Home();
 }
 
 void CStubPageController::Back() {
-  if (m_page == RecoveryModeSelect) return;
   Cleanup();
   if (m_previous) m_previous->Activate();
 }
 
 bool CStubPageController::Next() {
   const int next = NextPageOf(m_page, GetRecoveryContext().RecoveryMode);
-  CStubPageController* controller =
-      next < 0 ? nullptr : GetStubPageController(static_cast<WIZARD_PAGE>(next));
+  IWizardPageController* controller = next < 0 ? nullptr : GetPageController(static_cast<WIZARD_PAGE>(next));
   if (controller) {
     controller->SetPreviousController(this);
     controller->Activate();
@@ -104,18 +96,12 @@ int CStubPageController::GetStateTypeId() {
 
 int CStubPageController::GetRecoveryKind() {
   switch (m_page) {
-    case RecoveryModeSelect:
-      return kRecoveryKindNone;
     case DeleteRecoveryPartitionDeviceSelect:
       return kRecoveryKindDeleted;
     case CompleteRecoveryPartitionDeviceSelect:
       return kRecoveryKindComplete;
     case LostRecoveryDiskDeviceSelect:
       return kRecoveryKindPartition;
-    case TypeOfFileToRecovery: {
-      const int mode = GetRecoveryContext().RecoveryMode;
-      return mode == 1 ? kRecoveryKindComplete : mode == 2 ? kRecoveryKindPartition : kRecoveryKindDeleted;
-    }
     default:
       return m_previous ? m_previous->GetRecoveryKind() : kRecoveryKindNone;
   }

@@ -1,12 +1,11 @@
 #pragma once
-// Stand-in controllers for the pages whose steps are not built yet. Each shows its page and passes
-// the wizard along the way the recovery modes go:
-//   welcome (0) -> file types (10) -> by recovery mode: deleted-file volume (1), format-recovery
-//   device (2) or partition-recovery disk (3);
+// Stand-in controllers for the pages whose steps are not built yet (all but the welcome page and
+// the file-type page, which hands over to the volume (1), device (2) or disk (3) step of the
+// recovery mode). Each shows its page and passes the wizard along the way the recovery modes go:
 //   1 -> file list (9); 2 -> scanned partitions (7) -> 9; 3 -> found partitions (4) -> scanned
 //   partitions (8) -> 9; 9 -> save files (6) -> result (5).
-// Back activates the previous controller, Home passes Home back to the welcome controller, which
-// activates itself; both release the step first (Cleanup). They answer the recovery kinds and the
+// Back activates the previous controller, Home passes Home back towards the welcome controller;
+// both release the step first (Cleanup). They answer the recovery kinds and the
 // scan-state numbers of the controllers they stand for, so chains of them can be saved and told
 // apart.
 
@@ -47,5 +46,6 @@ class CStubPageController : public IWizardPageController {
   int m_advancedSettings = 0;
 };
 
-// The stand-in controller of page `page` (one per page, for the whole run); null out of range.
+// The stand-in controller of page `page` (one per stand-in page, for the whole run); null for the
+// welcome and file-type pages and out of range.
 CStubPageController* GetStubPageController(WIZARD_PAGE page);

@@ -21,10 +21,10 @@
 #include <vector>
 
 #include "bench/Bench.h"
-#include "bench/Engines.h"
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
 #include "core/FileRecoverer.h"
+#include "core/FileSystemEngine.h"
 #include "storage/ImageFileDevice.h"
 
 namespace {
@@ -49,9 +49,10 @@ int RunRecover(int argc, char** argv) {
     std::fprintf(stderr, "cannot open %s\n", image.c_str());
     return 1;
   }
-  const BenchEngine* engine = nullptr;
-  for (const BenchEngine& e : BenchEngines())
-    if (e.recognises && e.buildTree && e.recognises(device, 0)) {
+  const std::vector<FileSystemEngine> engines = FileSystemEngines();
+  const FileSystemEngine* engine = nullptr;
+  for (const FileSystemEngine& e : engines)
+    if (e.buildTree && e.Recognises(device, 0)) {
       engine = &e;
       break;
     }

@@ -27,10 +27,10 @@
 #include <vector>
 
 #include "bench/Bench.h"
-#include "bench/Engines.h"
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
 #include "core/FileRecoverer.h"
+#include "core/FileSystemEngine.h"
 #include "core/IntelligentSearchController.h"
 #include "core/PartitionCandidateSelection.h"
 #include "core/SearchedPartitionInfo.h"
@@ -74,7 +74,7 @@ int RunScan(int argc, char** argv) {
 
   CRawFileInfoList found;
   std::vector<Searcher> searchers;
-  for (const BenchEngine& engine : BenchEngines())
+  for (const FileSystemEngine& engine : FileSystemEngines())
     if (engine.makeSearchController)
       if (IFileSystemSearchController* c = engine.makeSearchController())
         searchers.push_back({engine.name, std::unique_ptr<IFileSystemSearchController>(c)});
@@ -113,7 +113,8 @@ int RunScan(int argc, char** argv) {
   std::printf("image %s: %" PRIu64 " bytes, %zu controllers, %" PRIu64 " files found by signature\n",
               path.c_str(), bytes, searchers.size(), uint64_t(found.GetCount()));
   std::printf("  scan %10.1f MB/s  (%.3f s)\n", mbps, scanSeconds);
-  std::printf("  NTFS boot records %" PRId64 ", NTFS FILE records %" PRId64 ", files identified %" PRId64 "\n",
+  std::printf("  NTFS boot records %" PRId64 ", NTFS FILE records %" PRId64 ", files identified %" PRId64
+              "\n",
               summary.NTFSBootRecords, summary.NTFSFileRecords, summary.FilesIdentified);
   std::printf("  candidates %zu, weighed and chosen in %.3f s\n", candidates.size(), selectSeconds);
 
@@ -154,7 +155,8 @@ int RunScan(int argc, char** argv) {
     totalFailures += recoverer.GetFailedFileCount();
   }
   if (chosen == 0) std::printf("  no partition chosen\n");
-  std::printf("{\"bench\":\"scan\",\"bytes\":%" PRIu64 ",\"scan_seconds\":%.6f,\"scan_mbps\":%.1f,\"candidates\":%zu"
+  std::printf("{\"bench\":\"scan\",\"bytes\":%" PRIu64
+              ",\"scan_seconds\":%.6f,\"scan_mbps\":%.1f,\"candidates\":%zu"
               ",\"chosen\":%" PRIu64 ",\"signature_files\":%" PRIu64 ",\"recovered_files\":%" PRIu64
               ",\"recovered_bytes\":%" PRIu64 ",\"failures\":%" PRIu64 ",\"no_tree\":%" PRIu64 "}\n",
               bytes, scanSeconds, mbps, candidates.size(), chosen, uint64_t(found.GetCount()), totalFiles,

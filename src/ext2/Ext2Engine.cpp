@@ -1,12 +1,14 @@
 #include "ext2/Ext2Engine.h"
 
 #include "ext2/Ext2FileProperties.h"
+#include "ext2/Ext2FileSystemEngine.h"
 #include "ext2/Ext2SearchedPartitionInfo.h"
 
 bool RegisterExt2Engine() {
   const bool properties = RegisterExt2FileProperties();
   const bool partitions = RegisterExt2SearchedPartitionInfo();
-  return properties && partitions;
+  const bool engine = RegisterExt2FileSystemEngine();
+  return properties && partitions && engine;
 }
 
 namespace {

@@ -2,10 +2,13 @@
 
 #include "fat/FATFileProperties.h"
 #include "fat/FATSearchedPartitionInfo.h"
+#include "fat/FatFileSystemEngine.h"
 
 bool RegisterFATEngine() {
   RegisterFATFileProperties();
-  return RegisterFATSearchedPartitionInfo();
+  const bool partitions = RegisterFATSearchedPartitionInfo();
+  const bool engine = RegisterFATFileSystemEngine();
+  return partitions && engine;
 }
 
 namespace {

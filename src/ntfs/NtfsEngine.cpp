@@ -2,6 +2,7 @@
 
 #include "core/FileProperties.h"
 #include "ntfs/NTFSFileProperties.h"
+#include "ntfs/NtfsFileSystemEngine.h"
 #include "ntfs/SearchedNTFSPartitionInfo.h"
 
 namespace {
@@ -13,7 +14,8 @@ IFileProperties* MakeNTFSFileProperties() { return CreateNTFSFileProperties(); }
 bool RegisterNTFSEngine() {
   const bool properties = RegisterFilePropertiesFactory(kPropertiesNtfs, &MakeNTFSFileProperties);
   const bool partitions = RegisterSearchedNTFSPartitionInfo();
-  return properties && partitions;
+  const bool engine = RegisterNTFSFileSystemEngine();
+  return properties && partitions && engine;
 }
 
 namespace {

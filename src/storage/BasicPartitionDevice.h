@@ -21,6 +21,8 @@ class CBasicPartitionDevice : public IStorageDevice {
 
   // First sector of the window on the inner device.
   uint64_t GetStartSector() const { return m_firstSector; }
+  // The device the window looks into.
+  IStorageDevice* GetWindowedDevice() const { return m_inner; }
 
  private:
   IStorageDevice* m_inner;

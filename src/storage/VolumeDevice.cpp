@@ -13,6 +13,7 @@
 #include "storage/CheckedMath.h"
 #include "storage/DeviceOpen.h"
 #include "storage/DiskDevice.h"
+#include "storage/VolumeLetters.h"
 
 namespace {
 
@@ -49,10 +50,13 @@ std::string MountPointOf(dev_t rdev) {
 
 namespace corvale {
 
-std::optional<std::string> VolumePathForLetter(char /*letter*/) {
+std::optional<std::string> VolumePathForLetter(char letter) {
   // Letters are handed out by the volume list as it collects the volumes; no letter names a
-  // volume before that.
-  return std::nullopt;
+  // volume before that, and a letter whose volume has no device of its own (a partition inside an
+  // image file) cannot be opened by its letter.
+  std::optional<LetteredVolume> volume = VolumeOfLetter(letter);
+  if (!volume || !volume->devicePathIsVolume || volume->devicePath.empty()) return std::nullopt;
+  return volume->devicePath;
 }
 
 }  // namespace corvale

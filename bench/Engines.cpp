@@ -1,6 +1,0 @@
-#include "bench/Engines.h"
-
-std::vector<BenchEngine>& BenchEngines() {
-  static std::vector<BenchEngine> engines;
-  return engines;
-}

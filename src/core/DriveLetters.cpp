@@ -1,0 +1,109 @@
+#include "core/DriveLetters.h"
+
+#include <cstring>
+
+#include "core/FileSystemEngine.h"
+#include "platform/DiskCatalogue.h"
+#include "storage/DiskDevice.h"
+#include "storage/PartitionTableAnalyze.h"
+
+using corvale::LetteredVolume;
+
+namespace {
+
+constexpr char kFirstLetter = 'C';
+constexpr char kLastLetter = 'Z';
+
+// Where the system shows volume (start, count) of `disk`: its block device and mount point.
+void LocateVolume(const platform::DiskEntry& disk, int32_t sectorSize, LetteredVolume& volume,
+                  const std::string& sysfsRoot, const std::string& mountinfoPath) {
+  volume.devicePath = disk.devicePath;
+  if (disk.isImageFile) {
+    // An image file has no block devices: only a volume that fills it from sector 0 is the file.
+    volume.devicePathIsVolume = volume.startSector == 0;
+    return;
+  }
+  const std::string diskDir = !disk.sysfsPath.empty() ? disk.sysfsPath : sysfsRoot + "/block/" + disk.name;
+  std::optional<std::pair<unsigned, unsigned>> number;
+  if (auto node = corvale::FindPartitionNode(diskDir, uint64_t(volume.startSector), sectorSize)) {
+    volume.devicePath = node->devicePath;
+    volume.devicePathIsVolume = true;
+    number = std::make_pair(node->major, node->minor);
+  } else if (volume.startSector == 0) {
+    volume.devicePathIsVolume = true;
+    number = corvale::BlockDeviceNumber(diskDir);
+  }
+  if (number) volume.mountPoint = corvale::MountPointOf(mountinfoPath, number->first, number->second);
+}
+
+}  // namespace
+
+std::vector<LetteredVolume> AssignVolumeLetters(const std::string& sysfsRoot,
+                                                const std::string& mountinfoPath) {
+  std::vector<LetteredVolume> volumes;
+  char next = kFirstLetter;
+  for (const platform::DiskEntry& disk : platform::ListDisks()) {
+    CDiskDevice device(disk.devicePath);
+    if (!device.IsOpened()) continue;
+    PartitionRecordList records;
+    MakePartitionTableAnalyze().AnalyzeBasicDiskPartitions(&device, records);
+    for (const auto& record : records) {
+      if (record->FileSystemType == PARTITION_RECORD::kFileSystemNotRecognised) continue;
+      LetteredVolume volume;
+      volume.letter = next <= kLastLetter ? next++ : 0;
+      volume.diskNumber = disk.number;
+      volume.startSector = record->StartSector;
+      volume.sectorCount = record->SectorCount;
+      volume.fileSystemType = record->FileSystemType;
+      volume.label = record->Label;
+      LocateVolume(disk, device.GetSectorSize(), volume, sysfsRoot, mountinfoPath);
+      volumes.push_back(std::move(volume));
+    }
+  }
+  corvale::SetLetteredVolumes(volumes);
+  return volumes;
+}
+
+void AssignDriveLetters(int diskNumber, PartitionRecordList& records) {
+  const std::vector<LetteredVolume> volumes = corvale::LetteredVolumes();
+  for (auto& record : records) {
+    for (const LetteredVolume& v : volumes) {
+      if (v.diskNumber != diskNumber || v.startSector != record->StartSector) continue;
+      record->DriveLetter = v.letter;
+      record->DevicePath = v.devicePath;
+      record->MountPoint = v.mountPoint;
+      break;
+    }
+  }
+}
+
+int GetVolumeLabelByType(IStorageDevice* device, int32_t type, std::string* out) {
+  if (out != nullptr) out->clear();
+  int32_t kind = -1;
+  if (type >= 0 && type <= 2) kind = kEngineFat;
+  if (type == 3) kind = kEngineNtfs;
+  if (device == nullptr || out == nullptr || kind < 0) return 0;
+  std::optional<FileSystemEngine> engine = FileSystemEngineOfKind(kind);
+  if (!engine || !engine->analyseVolume) return 0;
+  std::unique_ptr<IVolume> volume = engine->analyseVolume(*device, 0);
+  if (!volume || volume->GetFileSystemType() == PARTITION_RECORD::kFileSystemNotRecognised) return 0;
+  *out = volume->GetLabel();
+  return out->empty() ? 0 : 1;
+}
+
+const char* GetDynamicVolumeKindName(int32_t kind) {
+  switch (kind) {
+    case 2:
+      return "SIMPLE";
+    case 3:
+      return "MIRROR";
+    case 4:
+      return "SPANNED";
+    case 5:
+      return "STRIPPED";
+    case 6:
+      return "RAID5";
+    default:
+      return "UNKNOWN";
+  }
+}

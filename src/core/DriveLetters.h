@@ -1,0 +1,30 @@
+#pragma once
+// The volumes of the machine (or of the disks named by CORVALE_DISKS) with their letters, device
+// paths, mount points and labels. The partition tables of every disk of the catalogue are read
+// with the engines' detector; every volume with a recognised file system gets the next letter from
+// C, in disk order and table order.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "storage/PartitionRecord.h"
+#include "storage/VolumeLetters.h"
+
+class IStorageDevice;
+
+// Reads the catalogue's disks, gives out the letters, publishes them for the volume device and
+// returns them. `sysfsRoot` and `mountinfoPath` are the system's unless a test names others.
+std::vector<corvale::LetteredVolume> AssignVolumeLetters(
+    const std::string& sysfsRoot = "/sys", const std::string& mountinfoPath = "/proc/self/mountinfo");
+
+// Sets the letter, device path and mount point of each record of disk `diskNumber` from the
+// published letters (by start sector); a record without a letter keeps 0.
+void AssignDriveLetters(int diskNumber, PartitionRecordList& records);
+
+// The label of the volume on `device` (starting at its sector 0): FAT for types 0 to 2, NTFS for
+// 3; 0 (and `out` left empty) for any other type or when there is none.
+int GetVolumeLabelByType(IStorageDevice* device, int32_t type, std::string* out);
+
+// 2 "SIMPLE", 3 "MIRROR", 4 "SPANNED", 5 "STRIPPED", 6 "RAID5", else "UNKNOWN".
+const char* GetDynamicVolumeKindName(int32_t kind);

@@ -1,0 +1,5 @@
+#pragma once
+// The NTFS entry of the core's engine table: its volume analyser, directory build and search
+// controller and lost-partition tester. Registered by RegisterNTFSEngine.
+
+bool RegisterNTFSFileSystemEngine();

@@ -9,6 +9,7 @@
 #include "ext2/InodeIterator.h"
 #include "platform/Log.h"
 #include "storage/CheckedMath.h"
+#include "storage/FileSystemCode.h"
 #include "storage/IStorageDevice.h"
 
 using corvale::checkedAdd;
@@ -178,7 +179,9 @@ bool CExt2FileSystem::ReadGroupDescriptorTable(corvale::ParseResult* firstFailur
   return result != nullptr;
 }
 
-int32_t CExt2FileSystem::GetFileSystemType() const { return m_sb.GetJournalInode() != 0 ? 5 : 4; }
+int32_t CExt2FileSystem::GetFileSystemType() const {
+  return m_sb.GetJournalInode() != 0 ? kFileSystemExt3 : kFileSystemExt2;
+}
 
 int64_t CExt2FileSystem::GetPrimarySuperBlockSector() const {
   if (m_sb.GetBlockGroupNumber() == 0) return m_superBlockSector;

@@ -10,14 +10,13 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <unordered_set>
 #include <vector>
 
 #include "core/ClusterUseBitMap.h"
 #include "core/PartitionDisplayName.h"
 #include "core/RawFilesFolder.h"
+#include "core/WorkerPump.h"
 #include "fat/FATDBR.h"
 #include "fat/FATDataRunList.h"
 #include "fat/FATDirEntry.h"
@@ -733,25 +732,7 @@ CFileSystemNode* CompleteBuild(IDIRBuildCallback* callback, const CFATDirSectorS
 }  // namespace
 
 CFileSystemNode* CFATDirectoryBuilder::RunWorker(const std::function<CFileSystemNode*()>& work) {
-  std::atomic<uint32_t> done{0};
-  CFileSystemNode* result = nullptr;
-  std::thread worker;
-  try {
-    worker = std::thread([&] {
-      result = work();
-      done.store(1);
-    });
-  } catch (const std::system_error&) {
-    return nullptr;
-  }
-  // The caller's messages are handled at least once, however quickly the worker ends.
-  do {
-    if (m_pump) m_pump();
-    if (done.load() != 0) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  } while (done.load() == 0);
-  worker.join();
-  return result;
+  return RunOnWorkerWithPump(work, m_pump).value_or(nullptr);
 }
 
 CFileSystemNode* CFATDirectoryBuilder::Build(IDIRBuildCallback* callback, const FATBuildSource& source,

@@ -1,18 +1,14 @@
 #include "raw/RawFilesFolderBuilder.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 #include "core/ClusterUseBitMap.h"
 #include "core/FileNode.h"
 #include "core/IDIRBuildCallback.h"
 #include "core/StateIo.h"
+#include "core/WorkerPump.h"
 #include "platform/RecoveryContext.h"
 #include "platform/StringTable.h"
 #include "raw/IRawFileAnalyser.h"
@@ -22,6 +18,7 @@
 #include "raw/RawFileTypeTable.h"
 #include "raw/RawSectorReader.h"
 #include "storage/CheckedMath.h"
+#include "storage/FileSystemCode.h"
 #include "storage/IStorageDevice.h"
 
 using namespace corvale;
@@ -29,7 +26,6 @@ using namespace corvale;
 namespace {
 
 constexpr const char* kRootName = "Raw Files";
-constexpr int32_t kFileSystemRaw = 6;
 // The longest text of the progress step, as the window shows it.
 constexpr size_t kMaxStepText = 259;
 
@@ -130,39 +126,8 @@ CFileSystemNode* CRawFilesFolderBuilder::BuildRawFilesFolder(IStorageDevice* dev
   m_usedClusters = usedClusters;
   m_callback = callback;
   if (inWorkerThread == 0) return Build();
-
-  std::mutex lock;
-  std::condition_variable signal;
-  bool done = false;
-  CFileSystemNode* result = nullptr;
-  std::thread worker;
-  try {
-    worker = std::thread([&] {
-      CFileSystemNode* built = Build();
-      std::lock_guard<std::mutex> guard(lock);
-      result = built;
-      done = true;
-      signal.notify_all();
-    });
-  } catch (const std::system_error&) {
-    return m_root;
-  }
-  // The caller's events are handled at least once, however quickly the worker ends; between turns
-  // the caller sleeps on the worker's signal instead of spinning.
-  std::unique_lock<std::mutex> guard(lock);
-  if (m_pump) {
-    for (;;) {
-      guard.unlock();
-      m_pump();
-      guard.lock();
-      if (signal.wait_for(guard, std::chrono::milliseconds(10), [&] { return done; })) break;
-    }
-  } else {
-    signal.wait(guard, [&] { return done; });
-  }
-  guard.unlock();
-  worker.join();
-  return result;
+  // When no worker can be started the root member is returned as it stands.
+  return RunOnWorkerWithPump([this] { return Build(); }, m_pump).value_or(m_root);
 }
 
 CFileSystemNode* CRawFilesFolderBuilder::Build() {

@@ -14,6 +14,7 @@
 #include "raw/IRawFileAnalyser.h"
 #include "raw/RAWFileProperties.h"
 #include "raw/RawFileAnalyserList.h"
+#include "raw/RawFileCoverage.h"
 #include "raw/RawFileInfo.h"
 #include "raw/RawFileTypeTable.h"
 #include "raw/RawSectorReader.h"
@@ -165,6 +166,9 @@ CFileSystemNode* CRawFilesFolderBuilder::Build() {
   CRawFileAnalyserList& analysers = GetRawFileAnalyserList();
   uint64_t previousJpegStart = 0;
   uint64_t previousJpegSize = 0;
+  // Files inside files already taken are kept in proportion, and passed over before they are
+  // measured once the room is spent.
+  CRawFileCoverage taken(static_cast<uint32_t>(z));
 
   for (m_files->First(); !m_files->IsEnd(); m_files->Next()) {
     if (m_callback != nullptr) m_callback->Poll();
@@ -178,6 +182,7 @@ CFileSystemNode* CRawFilesFolderBuilder::Build() {
     if (m_usedClusters != nullptr && m_usedClusters->IsClusterUsed(*treeStart)) continue;
 
     const uint64_t start = p->GetStartSector();
+    if (!taken.MayTake(start)) continue;
     const uint64_t bytesToEnd =
         start < deviceSectors ? checkedMul(deviceSectors - start, z).value_or(UINT64_MAX) : 0;
     CRawFileInfo r;
@@ -217,6 +222,9 @@ CFileSystemNode* CRawFilesFolderBuilder::Build() {
         // preview the camera stored in the larger file.
         if (previousEnd >= currentEnd && (size < tenth || size > tenth * 9)) continue;
       }
+    }
+    if (!taken.Take(start, size)) continue;
+    if (p->GetAnalyserTypeId() == kJpegAnalyserId) {
       previousJpegStart = start;
       previousJpegSize = size;
     }

@@ -1,5 +1,6 @@
 #include "raw/RawFileAnalyserList.h"
 
+#include "raw/ArchiveAnalysers.h"
 #include "raw/FileJPGAnalyser.h"
 #include "raw/FileTIFAnalyser.h"
 #include "raw/ImageAnalysers.h"
@@ -132,6 +133,10 @@ std::unique_ptr<IRawFileAnalyser> MakeRawFileAnalyser(RawAnalyserClass c) {
   switch (c) {
     case C::FileBMP:
       return std::make_unique<FileBMPAnalyser>();
+    case C::FileCAB:
+      return std::make_unique<FileCABAnalyser>();
+    case C::FileCHM:
+      return std::make_unique<FileCHMAnalyser>();
     case C::FileCPT:
       return std::make_unique<FileCPTAnalyser>();
     case C::FileCRW:
@@ -140,20 +145,30 @@ std::unique_ptr<IRawFileAnalyser> MakeRawFileAnalyser(RawAnalyserClass c) {
       return std::make_unique<FileEMFAnalyser>();
     case C::FileGIF:
       return std::make_unique<FileGIFAnalyser>();
+    case C::FileGZ:
+      return std::make_unique<FileGZAnalyser>();
     case C::FileICO:
       return std::make_unique<FileICOAnalyser>();
     case C::FileJPG:
       return std::make_unique<FileJPGAnalyser>();
+    case C::FileLZH:
+      return std::make_unique<FileLZHAnalyser>();
     case C::FilePNG:
       return std::make_unique<FilePNGAnalyser>();
     case C::FilePSD:
       return std::make_unique<FilePSDAnalyser>();
     case C::FilePSP:
       return std::make_unique<FilePSPAnalyser>();
+    case C::FileRAR:
+      return std::make_unique<FileRARAnalyser>();
+    case C::FileTAR:
+      return std::make_unique<FileTARAnalyser>();
     case C::FileTIF:
       return std::make_unique<FileTIFAnalyser>();
     case C::FileWMF:
       return std::make_unique<FileWMFAnalyser>();
+    case C::FileZIP:
+      return std::make_unique<FileZIPAnalyser>();
     default:
       return nullptr;
   }

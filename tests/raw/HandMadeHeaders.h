@@ -1,7 +1,8 @@
 #pragma once
-// First sectors of the picture formats no tool here writes, for the tests that need a sample of
-// every analyser's header.
+// First sectors of the picture formats no tool here writes, and of every archive format, for the
+// tests that need a sample of every analyser's header.
 
+#include "ArchiveHeaders.h"
 #include "RawTestSupport.h"
 
 namespace rawtest {
@@ -26,6 +27,7 @@ inline std::vector<Bytes> HandMadeHeaders() {
   out.push_back(Builder(512).Text(0, std::string("Paint Shop Pro Image File\n\x1a\0\0\0\0\0", 32)).b);
   out.push_back(Builder(512).Text(0, std::string("MM\0\x2A\0\0\0\x08", 8)).b);
   out.push_back(Builder(512).Text(0, "8BPS").BE(4, 1, 2).b);
+  for (Bytes& h : ArchiveHeaders()) out.push_back(std::move(h));
   return out;
 }
 

@@ -120,17 +120,19 @@ TEST(RawFileAnalyserList, FactoriesCreateOneAnalyserPerCallAndMergeNothing) {
   EXPECT_TRUE(list.empty());
 }
 
-TEST(RawFileAnalyserList, EveryPictureAnalyserInClassOrderWithItsDefaultId) {
+TEST(RawFileAnalyserList, EveryAnalyserInClassOrderWithItsDefaultId) {
   CRawFileAnalyserList all;
   CreateAllRawFileAnalysers(all);
-  EXPECT_EQ(
-      ClassNames(all),
-      (std::vector<std::string>{"FileBMPAnalyser", "FileCPTAnalyser", "FileCRWAnalyser", "FileEMFAnalyser",
-                                "FileGIFAnalyser", "FileICOAnalyser", "FileJPGAnalyser", "FilePNGAnalyser",
-                                "FilePSDAnalyser", "FilePSPAnalyser", "FileTIFAnalyser", "FileWMFAnalyser"}));
+  EXPECT_EQ(ClassNames(all),
+            (std::vector<std::string>{
+                "FileBMPAnalyser", "FileCABAnalyser", "FileCHMAnalyser", "FileCPTAnalyser", "FileCRWAnalyser",
+                "FileEMFAnalyser", "FileGIFAnalyser", "FileGZAnalyser", "FileICOAnalyser", "FileJPGAnalyser",
+                "FileLZHAnalyser", "FilePNGAnalyser", "FilePSDAnalyser", "FilePSPAnalyser", "FileRARAnalyser",
+                "FileTARAnalyser", "FileTIFAnalyser", "FileWMFAnalyser", "FileZIPAnalyser"}));
   std::vector<int32_t> ids;
   for (IRawFileAnalyser* a : all) ids.push_back(a->GetTypeId());
-  EXPECT_EQ(ids, (std::vector<int32_t>{9, 15, 16, 24, 28, 32, 33, 47, 50, 51, 60, 66}));
+  EXPECT_EQ(
+      ids, (std::vector<int32_t>{9, 10, 12, 15, 16, 24, 28, 29, 32, 33, 34, 47, 50, 51, 54, 59, 60, 66, 68}));
 
   // In a fresh process the program-wide list holds every analyser (other tests here rebuild it).
   GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -139,15 +141,18 @@ TEST(RawFileAnalyserList, EveryPictureAnalyserInClassOrderWithItsDefaultId) {
               "");
 }
 
-TEST(RawFileAnalyserList, DefaultChoiceGivesThePictureAnalysersInIdOrder) {
+TEST(RawFileAnalyserList, DefaultChoiceGivesTheAnalysersInIdOrder) {
   CRawFileAnalyserList list;
   const std::vector<int> ids = AllBuiltInRawFileTypes();
   list.Rebuild(&ids);
+  // One ZIP analyser for each of ZIP, DOCX, XLSX and PPTX: nothing is merged.
   EXPECT_EQ(ClassNames(list),
             (std::vector<std::string>{
-                "FileBMPAnalyser", "FileCPTAnalyser", "FileCRWAnalyser", "FileICOAnalyser", "FileEMFAnalyser",
-                "FileGIFAnalyser", "FileICOAnalyser", "FileJPGAnalyser", "FilePNGAnalyser", "FilePSDAnalyser",
-                "FilePSPAnalyser", "FileTIFAnalyser", "FileWMFAnalyser", "FileTIFAnalyser"}));
+                "FileBMPAnalyser", "FileCABAnalyser", "FileCHMAnalyser", "FileCPTAnalyser", "FileCRWAnalyser",
+                "FileICOAnalyser", "FileEMFAnalyser", "FileGIFAnalyser", "FileGZAnalyser",  "FileICOAnalyser",
+                "FileJPGAnalyser", "FileLZHAnalyser", "FilePNGAnalyser", "FilePSDAnalyser", "FilePSPAnalyser",
+                "FileRARAnalyser", "FileTARAnalyser", "FileTIFAnalyser", "FileWMFAnalyser", "FileZIPAnalyser",
+                "FileZIPAnalyser", "FileZIPAnalyser", "FileZIPAnalyser", "FileTIFAnalyser"}));
 }
 
 // --- The forward reader ------------------------------------------------------------------------

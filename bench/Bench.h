@@ -20,7 +20,8 @@ struct BenchRegistration {
   }
 };
 
-// Reads the whole image once so that what is measured next reads from the page cache when it fits.
+// Reads what of the image is not in the page cache yet, so that what is measured next reads from the
+// page cache when it fits.
 void WarmPageCache(const std::string& image);
 
 inline double SecondsSince(std::chrono::steady_clock::time_point start) {

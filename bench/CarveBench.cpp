@@ -5,11 +5,14 @@
 // is read once beforehand so that every pass reads from the page cache when it fits there: the
 // figures compare the carver's own cost with the bare cost of moving the bytes.
 //
-// Files the scan leaves unmeasured (those starting in its last 20 blocks) are then measured as the
-// result tree measures them, timed apart. With OUTDIR every file found is written there, named by
-// its start sector and type.
+// The "Raw Files" tree is then built over the found files as the program builds it, timed apart:
+// the files the scan left unmeasured are measured there, and files found inside files already taken
+// are kept only in proportion to them. With OUTDIR every file of that tree is written there, named
+// by its start sector and type. Before each file and during its writing the target's free space is
+// looked at: the carving stops with a message, and a failing exit, rather than fill the target.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,16 +20,23 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "bench/Bench.h"
+#include "core/DataRunList.h"
+#include "core/FileNode.h"
+#include "core/FileProperties.h"
 #include "core/IntelligentSearchController.h"
 #include "raw/IRawFileAnalyser.h"
 #include "raw/RAWSearchController.h"
 #include "raw/RawFileInfoList.h"
 #include "raw/RawFileTypeTable.h"
+#include "raw/RawFilesFolderBuilder.h"
 #include "storage/ImageFileDevice.h"
 #include "storage/StorageDeviceWithCache.h"
 
@@ -53,28 +63,76 @@ double PlainRead(int fd, uint64_t bytes, std::vector<uint8_t>& buffer, uint64_t*
   return SecondsSince(start);
 }
 
-bool WriteFound(IStorageDevice& device, const CRawFileInfo& f, const std::string& dir, int index) {
-  char name[96];
-  const char* ext = GetRawFileExtension(f.GetFileType());
-  std::snprintf(name, sizeof name, "%05d_s%" PRIu64 ".%s", index, f.GetStartSector(), *ext ? ext : "bin");
-  const std::string path = dir + "/" + name;
+// The bytes the carving leaves free on the target: a twentieth of its file system, at most 64 MiB,
+// so that a full carve never takes the space the system and other writers need.
+uint64_t FreeSpaceReserve(uint64_t fileSystemBytes) {
+  return std::min<uint64_t>(uint64_t{64} << 20, fileSystemBytes / 20);
+}
+
+// What the target's file system can still take from this writer, and its size; nullopt when the
+// file system does not tell.
+struct TargetSpace {
+  uint64_t freeBytes;
+  uint64_t totalBytes;
+};
+std::optional<TargetSpace> QueryTargetSpace(int fd) {
+  struct statvfs s {};
+  if (::fstatvfs(fd, &s) != 0) return std::nullopt;
+  const uint64_t unit = s.f_frsize != 0 ? s.f_frsize : s.f_bsize;
+  return TargetSpace{uint64_t(s.f_bavail) * unit, uint64_t(s.f_blocks) * unit};
+}
+
+// Whether `bytes` more can be written to the file system of `fd` and leave its reserve free. When it
+// cannot, says so on stderr, naming the target. A file system that tells nothing is not held back.
+bool HasRoomFor(int fd, uint64_t bytes, const std::string& target) {
+  const std::optional<TargetSpace> space = QueryTargetSpace(fd);
+  if (!space) return true;
+  const uint64_t reserve = FreeSpaceReserve(space->totalBytes);
+  if (space->freeBytes >= reserve && space->freeBytes - reserve >= bytes) return true;
+  std::fprintf(stderr,
+               "carving stopped: %s has %" PRIu64 " bytes free, the next %" PRIu64
+               " bytes would leave less than the %" PRIu64 " bytes kept free\n",
+               target.c_str(), space->freeBytes, bytes, reserve);
+  return false;
+}
+
+enum class WriteOutcome { kWritten, kFailed, kNoRoom };
+
+// Writes `size` bytes from sector `start` into `name` in `dir`, looking at the free space before
+// each block.
+WriteOutcome WriteFound(IStorageDevice& device, uint64_t start, uint64_t size, int dirFd,
+                        const std::string& dir, const std::string& name) {
+  if (!HasRoomFor(dirFd, size, dir)) return WriteOutcome::kNoRoom;
   // Never overwrite a file already in the folder.
-  const int out = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (out < 0) return false;
+  const int out = ::openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+  if (out < 0) return WriteOutcome::kFailed;
   std::vector<uint8_t> block(kBlockBytes);
-  uint64_t left = f.GetFileSize();
-  uint64_t sector = f.GetStartSector();
-  bool ok = true;
-  while (left > 0 && ok) {
+  uint64_t left = size;
+  uint64_t sector = start;
+  WriteOutcome outcome = WriteOutcome::kWritten;
+  while (left > 0 && outcome == WriteOutcome::kWritten) {
     const uint64_t bytes = std::min<uint64_t>(left, kBlockBytes);
     const uint64_t sectors = (bytes + 511) / 512;
-    ok = device.ReadSectors(block.data(), sector, sectors) &&
-         ::write(out, block.data(), static_cast<size_t>(bytes)) == static_cast<ssize_t>(bytes);
+    // Other writers share the target: what was free when the file began may be gone.
+    if (!HasRoomFor(out, bytes, dir)) {
+      outcome = WriteOutcome::kNoRoom;
+    } else if (!device.ReadSectors(block.data(), sector, sectors)) {
+      outcome = WriteOutcome::kFailed;
+    } else if (::write(out, block.data(), static_cast<size_t>(bytes)) != static_cast<ssize_t>(bytes)) {
+      if (errno == ENOSPC || errno == EDQUOT) {
+        std::fprintf(stderr, "carving stopped: %s is full\n", dir.c_str());
+        outcome = WriteOutcome::kNoRoom;
+      } else {
+        outcome = WriteOutcome::kFailed;
+      }
+    }
     left -= bytes;
     sector += sectors;
   }
   ::close(out);
-  return ok;
+  // A file cut short by a full target is not left behind as if it were whole.
+  if (outcome == WriteOutcome::kNoRoom) ::unlinkat(dirFd, name.c_str(), 0);
+  return outcome;
 }
 
 int RunCarve(int argc, char** argv) {
@@ -137,38 +195,70 @@ int RunCarve(int argc, char** argv) {
   const IntelligentSearchSummary summary = driver.GetSummary();
   const double scanSeconds = SecondsSince(scanStart);
 
-  // What the scan could not measure, measured against the device as the result tree does.
-  const auto measureStart = std::chrono::steady_clock::now();
-  uint64_t measuredLater = 0, unmeasured = 0;
+  uint64_t measuredLater = 0;
   std::map<int32_t, uint64_t> byType;
   IIterator<CRawFileInfo*>* it = found.GetIterator();
   for (; !it->IsEnd(); it->Next()) {
-    CRawFileInfo* f = it->Current();
-    if (f->GetFileSize() == 0) {
-      ++measuredLater;
-      if (!f->GetAnalyser()->ComputeFileSize(f, &device) || f->GetFileSize() == 0) {
-        f->SetFileSize(0);
-        ++unmeasured;
-      }
-    }
-    ++byType[f->GetFileType()];
+    if (it->Current()->GetFileSize() == 0) ++measuredLater;
+    ++byType[it->Current()->GetFileType()];
   }
-  const double measureSeconds = SecondsSince(measureStart);
 
-  uint64_t written = 0, writeFailures = 0;
+  // The tree as the program builds it: what the scan left unmeasured is measured here.
+  const auto treeStart = std::chrono::steady_clock::now();
+  CRawFilesFolderBuilder builder;
+  CFileSystemNode* root = builder.BuildRawFilesFolder(&device, found.GetIterator(), nullptr, nullptr, 0);
+  const double treeSeconds = SecondsSince(treeStart);
+  struct Kept {
+    uint64_t start;
+    uint64_t size;
+    std::string extension;
+  };
+  std::vector<Kept> kept;
+  uint64_t keptBytes = 0;
+  if (root) {
+    WalkSubtree(root, [&](CFileNode* n) {
+      const IFileProperties* p = n->GetFileProperties();
+      if (!p || p->IsFolder()) return;
+      const std::unique_ptr<IDataRunList> runs = p->CreateDataRunList();
+      if (!runs || runs->GetRunCount() == 0) return;
+      const std::string name = p->GetName();
+      const size_t dot = name.rfind('.');
+      kept.push_back({runs->Runs().front().start, p->GetSize(),
+                      dot == std::string::npos ? "bin" : name.substr(dot + 1)});
+      keptBytes += p->GetSize();
+    });
+    FreeFileTree(root);
+  }
+
+  uint64_t written = 0, writtenBytes = 0, writeFailures = 0;
+  bool noRoom = false;
+  const auto writeStart = std::chrono::steady_clock::now();
   if (!outDir.empty()) {
     ::mkdir(outDir.c_str(), 0755);
+    const int dirFd = ::open(outDir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOFOLLOW);
+    if (dirFd < 0) {
+      std::fprintf(stderr, "cannot open %s: %s\n", outDir.c_str(), std::strerror(errno));
+      return 1;
+    }
     int index = 0;
-    for (it = found.GetIterator(); !it->IsEnd(); it->Next()) {
-      const CRawFileInfo& f = *it->Current();
-      if (f.GetFileSize() == 0) continue;
-      if (WriteFound(device, f, outDir, index++)) {
+    for (const Kept& k : kept) {
+      char name[96];
+      std::snprintf(name, sizeof name, "%05d_s%" PRIu64 ".%s", index++, k.start, k.extension.c_str());
+      const WriteOutcome outcome = WriteFound(device, k.start, k.size, dirFd, outDir, name);
+      if (outcome == WriteOutcome::kNoRoom) {
+        noRoom = true;
+        break;
+      }
+      if (outcome == WriteOutcome::kWritten) {
         ++written;
+        writtenBytes += k.size;
       } else {
         ++writeFailures;
       }
     }
+    ::close(dirFd);
   }
+  const double writeSeconds = outDir.empty() ? 0 : SecondsSince(writeStart);
 
   const double mb = static_cast<double>(bytes) / 1e6;
   const double scanMBps = scanSeconds > 0 ? mb / scanSeconds : 0;
@@ -180,21 +270,24 @@ int RunCarve(int argc, char** argv) {
   std::printf("  read-ahead cache alone      %8.1f MB/s  (%.3f s)\n", cacheMBps, cacheSeconds);
   std::printf("  scan / plain                %8.2f\n", plainMBps > 0 ? scanMBps / plainMBps : 0);
   std::printf("  files identified %" PRId64 "\n", summary.FilesIdentified);
-  std::printf("  files found %" PRIu64 " (measured after the scan %" PRIu64
-              " in %.3f s, left unmeasured %" PRIu64 ")\n",
-              static_cast<uint64_t>(found.GetCount()), measuredLater, measureSeconds, unmeasured);
+  std::printf("  files found %" PRIu64 " (left unmeasured by the scan %" PRIu64 ")\n",
+              static_cast<uint64_t>(found.GetCount()), measuredLater);
   for (const auto& [type, n] : byType) std::printf("    %-6s %" PRIu64 "\n", GetRawFileExtension(type), n);
+  std::printf("  tree build: %zu files kept, %" PRIu64 " bytes (%.2f x the image) in %.3f s\n", kept.size(),
+              keptBytes, bytes > 0 ? double(keptBytes) / double(bytes) : 0, treeSeconds);
   if (!outDir.empty())
-    std::printf("  written to %s: %" PRIu64 " (failed %" PRIu64 ")\n", outDir.c_str(), written,
-                writeFailures);
+    std::printf("  written to %s: %" PRIu64 " files, %" PRIu64 " bytes in %.3f s (failed %" PRIu64 "%s)\n",
+                outDir.c_str(), written, writtenBytes, writeSeconds, writeFailures,
+                noRoom ? ", stopped for free space" : "");
   std::printf("{\"bench\":\"carve\",\"bytes\":%" PRIu64
               ",\"scan_seconds\":%.6f,\"scan_mbps\":%.1f,\"pread_seconds\":%.6f,"
               "\"pread_mbps\":%.1f,\"cache_mbps\":%.1f,\"ratio\":%.3f,\"files\":%" PRIu64
-              ",\"measured_after\":%" PRIu64 ",\"measure_seconds\":%.6f,\"written\":%" PRIu64 "}\n",
+              ",\"measured_after\":%" PRIu64 ",\"tree_seconds\":%.6f,\"kept\":%zu,\"kept_bytes\":%" PRIu64
+              ",\"written\":%" PRIu64 ",\"written_bytes\":%" PRIu64 ",\"write_seconds\":%.6f}\n",
               bytes, scanSeconds, scanMBps, plainSeconds, plainMBps, cacheMBps,
               plainMBps > 0 ? scanMBps / plainMBps : 0, static_cast<uint64_t>(found.GetCount()),
-              measuredLater, measureSeconds, written);
-  return writeFailures == 0 ? 0 : 1;
+              measuredLater, treeSeconds, kept.size(), keptBytes, written, writtenBytes, writeSeconds);
+  return writeFailures == 0 && !noRoom ? 0 : 1;
 }
 
 const BenchRegistration kCarve("carve", "IMAGE [OUTDIR]", RunCarve);

@@ -3,18 +3,16 @@
 #include "ext2/EXT2SearchController.h"
 #include "ext2/Ext2DirectoryBuilder.h"
 #include "ext2/Ext2Volume.h"
+#include "storage/FileSystemCode.h"
 #include "storage/IStorageDevice.h"
 
 namespace {
-
-constexpr int32_t kExt2Type = 4;
-constexpr int32_t kExt3Type = 5;
 
 const EngineRegistration kExt2({
     "Ext2",
     [](IStorageDevice& device, int64_t start) {
       const int32_t type = CExt2Volume(&device, start).GetFileSystemType();
-      return type == kExt2Type || type == kExt3Type;
+      return type == kFileSystemExt2 || type == kFileSystemExt3;
     },
     [](IStorageDevice& device, int64_t start, IDIRBuildCallback* callback) -> CFileSystemNode* {
       // The engine reads in 512-byte sectors; the superblock lies 1024 bytes into the volume.

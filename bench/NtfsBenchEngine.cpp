@@ -3,15 +3,14 @@
 #include "ntfs/NTFSDirectoryBuilder.h"
 #include "ntfs/NTFSSearchController.h"
 #include "ntfs/NtfsVolumeAnalyze.h"
+#include "storage/FileSystemCode.h"
 
 namespace {
-
-constexpr int32_t kNtfsType = 3;
 
 const EngineRegistration kNtfs({
     "NTFS",
     [](IStorageDevice& device, int64_t start) {
-      return CNtfsVolumeAnalyze(&device, uint64_t(start)).GetFileSystemType() == kNtfsType;
+      return CNtfsVolumeAnalyze(&device, uint64_t(start)).GetFileSystemType() == kFileSystemNtfs;
     },
     [](IStorageDevice& device, int64_t start, IDIRBuildCallback* callback) -> CFileSystemNode* {
       return CNTFSDirectoryBuilder().Build(uint64_t(start), &device, callback);

@@ -18,6 +18,7 @@
 #include "core/FileSystemTree.h"
 #include "core/MyFileProperties.h"
 #include "core/RSDataEx.h"
+#include "storage/FileSystemCode.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ CFileSystemNode* BuildTree(uint64_t count, uint64_t* folders) {
   std::mt19937_64 rng(2024);
   CFileSystemNode* root = CreateFileSystemNode();
   root->SetName("Local Disk");
-  root->SetFileSystemType(3);
+  root->SetFileSystemType(kFileSystemNtfs);
   root->SetPosition(2048, 8);
   root->SetFileProperties(Properties("Local Disk", 0, kAttributeFolder, 0));
   uint64_t made = 1;

@@ -1,11 +1,11 @@
 #include "app/QBXApp.h"
 
-#include <cstring>
-#include <new>
 #include <strings.h>
 
 #include <QApplication>
 #include <QWidget>
+#include <cstring>
+#include <new>
 
 #include "app/MainFrame.h"
 #include "platform/Allocation.h"
@@ -13,6 +13,7 @@
 #include "platform/Language.h"
 #include "platform/LauncherProtocol.h"
 #include "platform/Log.h"
+#include "platform/NamedObjects.h"
 #include "platform/ProgramFolder.h"
 #include "platform/StringTable.h"
 #include "ui/AppInfo.h"
@@ -43,8 +44,7 @@ CQBXApp::CQBXApp(Services services) : m_services(std::move(services)) {
 CQBXApp::~CQBXApp() = default;
 
 bool CQBXApp::IsAlreadyRunning() {
-  // The mutex stays held for the life of the process; a mutex that cannot be made at all is no
-  // reason to refuse.
+  // The mutex stays held for the life of the process.
   m_instanceMutex = std::make_unique<corvale::NamedMutex>(kMainInstanceMutexName, true);
   return m_instanceMutex->IsValid() && m_instanceMutex->AlreadyExisted();
 }
@@ -52,7 +52,8 @@ bool CQBXApp::IsAlreadyRunning() {
 bool CQBXApp::InitInstance(int argc, const char* const* argv) {
   CRecoveryContext& context = GetRecoveryContext();
   int32_t languageId = corvale::kLanguageEnglish;
-  if (!m_services.readLanguage(&languageId)) WriteLanguageToReg(corvale::LanguageName(corvale::kLanguageEnglish));
+  if (!m_services.readLanguage(&languageId))
+    WriteLanguageToReg(corvale::LanguageName(corvale::kLanguageEnglish));
   context.LanguageId = languageId;
   // Without the translation every text comes from the built-in English table, while the settings
   // keep the chosen language.
@@ -61,14 +62,23 @@ bool CQBXApp::InitInstance(int argc, const char* const* argv) {
   m_alreadyRunningMessage = corvale::LoadText(kStringAlreadyRunning);
   SetProductTitle(corvale::LoadText(kStringProductTitle));
 
+  if (std::string problem = corvale::UnusableLockFolderText(); !problem.empty()) {
+    // Without its lock the program could not tell a second instance from none; carrying on would
+    // hand that decision to whoever made the folder.
+    corvale::ui::ShowMessageBox(problem, GetProductTitle(), corvale::ui::MessageIcon::Information);
+    m_exitCode = 1;
+    return false;
+  }
   if (IsAlreadyRunning()) {
-    corvale::ui::ShowMessageBox(m_alreadyRunningMessage, GetProductTitle(), corvale::ui::MessageIcon::Information);
+    corvale::ui::ShowMessageBox(m_alreadyRunningMessage, GetProductTitle(),
+                                corvale::ui::MessageIcon::Information);
     m_exitCode = 1;
     return false;
   }
 
   int level = LogLevelFromCommandLine(argc, argv);
-  int type = corvale::NamedMutex(corvale::kLoaderMutexName, false).AlreadyExisted() ? LOGTYPE_SHARED : LOGTYPE_FILE;
+  int type =
+      corvale::NamedMutex(corvale::kLoaderMutexName, false).AlreadyExisted() ? LOGTYPE_SHARED : LOGTYPE_FILE;
 
   std::string folder = m_services.logFolder();
   std::string path = folder.empty() ? std::string() : folder + corvale::kLogFileName;

@@ -10,6 +10,8 @@
 #include <functional>
 #include <string>
 
+#include "storage/FileSystemCode.h"
+
 class IFileProperties;
 class IRSData;
 
@@ -36,7 +38,7 @@ struct FileSystemNodeInfo {
 class CFileNode {
  public:
   // Code of "no file system recognised", answered by a node with no partition node above it.
-  static constexpr int32_t kFileSystemNotRecognised = 7;
+  static constexpr int32_t kFileSystemNotRecognised = kFileSystemUnknown;
 
   static CFileNode* CreateInstance() { return new CFileNode(); }
   CFileNode() = default;

@@ -1,20 +1,25 @@
 #include "core/FileRecoverer.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
 #include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "core/DataRunList.h"
 #include "core/FileContentSource.h"
@@ -22,9 +27,12 @@
 #include "core/FileProperties.h"
 #include "core/IFileRecoverCallback.h"
 #include "core/OutputName.h"
+#include "core/TargetSpace.h"
+#include "core/WorkerPump.h"
 #include "platform/HandleFile.h"
 #include "platform/Log.h"
 #include "storage/CheckedMath.h"
+#include "storage/FileSystemCode.h"
 #include "storage/IStorageDevice.h"
 
 using namespace corvale;
@@ -43,9 +51,6 @@ constexpr uint64_t kClustersPerCompressionUnit = 16;
 // How many counted names are tried for a taken file name, and for a taken folder name.
 constexpr int kFileNameTries = 1000;
 constexpr int kFolderNameTries = 100000;
-// File-system codes whose positions count 512-byte sectors whatever the device's sector size.
-constexpr int32_t kFileSystemExt2 = 4;
-constexpr int32_t kFileSystemExt3 = 5;
 // 100-nanosecond intervals from 1601 to 1970.
 constexpr uint64_t kFileTimeUnixEpoch = 116444736000000000ULL;
 
@@ -53,6 +58,10 @@ bool IsCancel(int32_t poll) { return poll == -1; }
 
 // Result of a copy step whose write failed: the file fails, and the write error is logged.
 constexpr int32_t kWriteError = -1;
+
+// Holes at least this large, and eight times the data a file holds, are worth a line in the log: a
+// damaged size can claim far more than the file ever held.
+constexpr uint64_t kLargeHoleBytes = 64ull << 20;
 
 const char* NameOf(const IFileProperties* properties) {
   const char* name = properties != nullptr ? properties->GetName() : nullptr;
@@ -119,12 +128,177 @@ void EfsBlockHeader(uint8_t* h, uint32_t blockBytes, uint16_t blockNumber, uint3
 }
 
 // ---------------------------------------------------------------------------------------------
-// Writes a file's content through the descriptor of the exclusive create. Plain files get holes
-// where the content is zeros (they read back as zeros and cost no space); the raw stream of an
-// encrypted file is cut into blocks, each behind its header.
+// A descriptor owned here.
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : m_fd(fd) {}
+  ~UniqueFd() { Reset(); }
+  UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) Reset(std::exchange(other.m_fd, -1));
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+
+  int Get() const { return m_fd; }
+  int Release() { return std::exchange(m_fd, -1); }
+  void Reset(int fd = -1) {
+    if (m_fd >= 0) ::close(m_fd);
+    m_fd = fd;
+  }
+
+ private:
+  int m_fd = -1;
+};
+
+int OpenFolderAt(int parent, const char* name, bool followLinks) {
+  int fd;
+  do {
+    fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
+// The umask of the process, read without changing it; all bits when it cannot be read, so that
+// every mode is then set explicitly.
+mode_t CurrentUmask() {
+  FILE* status = std::fopen("/proc/self/status", "re");
+  if (status == nullptr) return 0777;
+  mode_t mask = 0777;
+  char line[256];
+  while (std::fgets(line, sizeof line, status) != nullptr) {
+    unsigned value = 0;
+    if (std::sscanf(line, "Umask: %o", &value) == 1) {
+      mask = static_cast<mode_t>(value & 0777);
+      break;
+    }
+  }
+  std::fclose(status);
+  return mask;
+}
+
+// A user id from the environment ("SUDO_UID=1000"), when set to a plain number.
+bool IdFromEnvironment(const char* name, unsigned* id) {
+  const char* text = std::getenv(name);
+  if (text == nullptr || *text == 0) return false;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long value = std::strtoul(text, &end, 10);
+  if (errno != 0 || *end != 0 || value > UINT32_MAX - 1) return false;
+  *id = static_cast<unsigned>(value);
+  return true;
+}
+
+// Who gets what a recovery creates, and with which modes. The program runs as root, and the files
+// it writes hold another person's data: they belong to the user who asked for them and are private
+// to that user. The user who asked is the owner of the target folder; for a target folder the
+// recovery made itself, the user who started the program through sudo or pkexec (else root).
+//
+// An existing target folder that its owner shares with a group (a team's folder, often setgid)
+// keeps that sharing: its group permission bits are passed on (files without execute); the
+// permissions for others never are.
+struct OutputOwner {
+  bool give = false;  // change the owner of what is created
+  uid_t uid = 0;
+  gid_t gid = 0;
+  mode_t fileMode = 0600;
+  mode_t folderMode = 0700;
+  mode_t umask = 0777;
+
+  static OutputOwner ForExistingFolder(const struct stat& folder) {
+    OutputOwner owner;
+    owner.fileMode = 0600 | (folder.st_mode & 0060);
+    owner.folderMode = 0700 | (folder.st_mode & 0070);
+    owner.Set(folder.st_uid, folder.st_gid);
+    return owner;
+  }
+
+  static OutputOwner ForFolderMadeHere() {
+    OutputOwner owner;
+    unsigned uid = 0;
+    if (IdFromEnvironment("SUDO_UID", &uid) || IdFromEnvironment("PKEXEC_UID", &uid)) {
+      unsigned gid = 0;
+      if (!IdFromEnvironment("SUDO_GID", &gid)) {
+        struct passwd entry {};
+        struct passwd* found = nullptr;
+        std::vector<char> buffer(16384);
+        gid = ::getpwuid_r(static_cast<uid_t>(uid), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+                      found != nullptr
+                  ? found->pw_gid
+                  : uid;
+      }
+      owner.Set(static_cast<uid_t>(uid), static_cast<gid_t>(gid));
+    } else {
+      owner.Set(::geteuid(), ::getegid());
+    }
+    return owner;
+  }
+
+  void Set(uid_t u, gid_t g) {
+    uid = u;
+    gid = g;
+    umask = CurrentUmask();
+    // Only root can give files away; anyone else creates them as their own anyway.
+    give = ::geteuid() == 0 && (u != ::geteuid() || g != ::getegid());
+  }
+
+  // Gives a file or folder just created through `fd` to its owner, with its mode. 0, or the error.
+  int Apply(int fd, bool folder) const {
+    if (give && ::fchown(fd, uid, gid) != 0) return errno;
+    const mode_t mode = folder ? folderMode : fileMode;
+    // The mode given at creation is cut by the umask; only then does it need setting again.
+    if ((mode & umask) != 0 && ::fchmod(fd, mode) != 0) return errno;
+    return 0;
+  }
+};
+
+// Opens the target folder, making what is missing of it. The folders that exist are the ones the
+// user named, taken as they stand when the job starts; every folder made here is opened without
+// following a link, so one swapped in between its making and its opening fails instead of leading
+// elsewhere. Folders made here are given to `owner`. -1 (errno set) when it cannot be opened.
+int OpenTarget(const std::string& path, const OutputOwner& owner, bool* made) {
+  *made = false;
+  if (path.empty()) {
+    errno = ENOENT;
+    return -1;
+  }
+  UniqueFd at(OpenFolderAt(AT_FDCWD, path[0] == '/' ? "/" : ".", true));
+  if (at.Get() < 0) return -1;
+  size_t begin = 0;
+  while (begin < path.size()) {
+    size_t end = path.find('/', begin);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(begin, end - begin);
+    begin = end + 1;
+    if (part.empty() || part == ".") continue;
+    int fd = *made ? -1 : OpenFolderAt(at.Get(), part.c_str(), true);
+    if (fd < 0 && (*made || errno == ENOENT)) {
+      if (::mkdirat(at.Get(), part.c_str(), owner.folderMode) != 0) return -1;
+      *made = true;
+      fd = OpenFolderAt(at.Get(), part.c_str(), false);
+      if (fd < 0) return -1;
+      if (const int error = owner.Apply(fd, true); error != 0)
+        LogError("Failed to give the folder %s to user %u, error code:%d", path.c_str(),
+                 static_cast<unsigned>(owner.uid), error);
+    }
+    if (fd < 0) return -1;
+    at.Reset(fd);
+  }
+  return at.Release();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writes a file's content through the descriptor of the exclusive create, at positions it keeps
+// itself. Zeros become holes (they read back as zeros and cost no space): in a plain file wherever
+// the content is zeros, in the raw stream of an encrypted file the data of every block that holds
+// only zeros (its header is still written). Each piece is first checked against the free space of
+// the target disk.
 class OutputWriter {
  public:
-  OutputWriter(CHandleFile& file, uint64_t fileSize) : m_file(file), m_fileBytesLeft(fileSize) {}
+  OutputWriter(int fd, uint64_t fileSize, CTargetSpace& space)
+      : m_fd(fd), m_fileBytesLeft(fileSize), m_space(space) {}
 
   // Switches to the raw encrypted form and writes its headers and key stream.
   bool BeginEncrypted(const uint8_t* efs, uint32_t efsBytes) {
@@ -136,16 +310,12 @@ class OutputWriter {
   }
 
   bool Write(const uint8_t* data, size_t n) {
-    if (!m_encrypted) {
-      if (m_holeBytes > 0 && !m_file.Seek(m_position)) return Fail();
-      m_holeBytes = 0;
-      m_position += n;
-      return Put(data, n);
-    }
+    if (!m_encrypted) return Put(data, n);
     while (n > 0) {
       const size_t take = std::min(n, kPieceBytes - m_blockFill);
       std::memcpy(m_block.data() + kEfsBlockHeaderBytes + m_blockFill, data, take);
       m_blockFill += take;
+      m_blockHasData = true;
       data += take;
       n -= take;
       if (m_blockFill == kPieceBytes && !FlushBlock()) return false;
@@ -156,7 +326,6 @@ class OutputWriter {
   bool Zeros(uint64_t n) {
     if (!m_encrypted) {
       m_position += n;
-      m_holeBytes += n;
       return true;
     }
     while (n > 0) {
@@ -169,51 +338,85 @@ class OutputWriter {
     return true;
   }
 
-  // Writes what is still held; a plain file that ends in a hole is given its full length.
+  // Writes what is still held; a file that ends in a hole is given its full length.
   bool Finish() {
-    if (m_encrypted) return m_blockFill == 0 || FlushBlock();
-    if (m_holeBytes > 0) {
+    if (m_encrypted && m_blockFill > 0 && !FlushBlock()) return false;
+    if (m_position > m_end) {
       int rc;
       do {
-        rc = ::ftruncate(m_file.GetDescriptor(), static_cast<off_t>(m_position));
+        rc = ::ftruncate(m_fd, static_cast<off_t>(m_position));
       } while (rc != 0 && errno == EINTR);
       if (rc != 0) {
         m_error = errno;
         return false;
       }
-      m_holeBytes = 0;
+      m_end = m_position;
     }
     return true;
   }
 
   int Error() const { return m_error; }
+  // True when the write stopped because the target disk had no room left for it.
+  bool OutOfSpace() const { return m_outOfSpace; }
+  // The piece that did not fit.
+  uint64_t RefusedBytes() const { return m_refusedBytes; }
+  uint64_t Position() const { return m_position; }
 
  private:
-  bool Put(const uint8_t* data, size_t n) { return m_file.Write(data, n) || Fail(); }
-
-  bool Fail() {
-    m_error = m_file.LastError() != 0 ? m_file.LastError() : EIO;
-    return false;
+  bool Put(const uint8_t* data, size_t n) {
+    if (n == 0) return true;
+    if (m_position > static_cast<uint64_t>(INT64_MAX) - n) {
+      m_error = EFBIG;
+      return false;
+    }
+    if (!m_space.Fits(n, true)) {
+      m_outOfSpace = true;
+      m_refusedBytes = n;
+      m_error = ENOSPC;
+      return false;
+    }
+    while (n > 0) {
+      const ssize_t put = ::pwrite(m_fd, data, n, static_cast<off_t>(m_position));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) {
+        m_error = put < 0 ? errno : EIO;
+        return false;
+      }
+      data += put;
+      n -= static_cast<size_t>(put);
+      m_position += static_cast<uint64_t>(put);
+    }
+    m_end = m_position;
+    return true;
   }
 
   bool FlushBlock() {
     const uint32_t fileBytes = static_cast<uint32_t>(std::min<uint64_t>(m_fileBytesLeft, m_blockFill));
     m_fileBytesLeft -= fileBytes;
     EfsBlockHeader(m_block.data(), static_cast<uint32_t>(m_blockFill), m_blockNumber++, fileBytes);
-    const size_t n = kEfsBlockHeaderBytes + m_blockFill;
+    const size_t fill = m_blockFill;
+    const bool hasData = m_blockHasData;
     m_blockFill = 0;
-    return Put(m_block.data(), n);
+    m_blockHasData = false;
+    if (hasData) return Put(m_block.data(), kEfsBlockHeaderBytes + fill);
+    if (!Put(m_block.data(), kEfsBlockHeaderBytes)) return false;
+    m_position += fill;
+    return true;
   }
 
-  CHandleFile& m_file;
+  int m_fd;
   bool m_encrypted = false;
-  uint64_t m_position = 0;
-  uint64_t m_holeBytes = 0;
+  uint64_t m_position = 0;  // where the next byte goes
+  uint64_t m_end = 0;       // end of the last bytes written
   uint64_t m_fileBytesLeft;
+  CTargetSpace& m_space;
   std::vector<uint8_t> m_block;
   size_t m_blockFill = 0;
+  bool m_blockHasData = false;
   uint16_t m_blockNumber = 0;
   int m_error = 0;
+  bool m_outOfSpace = false;
+  uint64_t m_refusedBytes = 0;
 };
 
 // FILETIME to the time futimens takes; 0 (no time kept) leaves the file's time as it is.
@@ -230,16 +433,29 @@ timespec ToTimespec(uint64_t fileTime) {
   return ts;
 }
 
+// A file being recovered: its descriptor, the folder it was created in and its name there, and its
+// path for the log.
+struct OutputFile {
+  UniqueFd fd;
+  int folder = -1;
+  std::string name;
+  std::string path;
+};
+
 // Removes a file this run created, unless the name meanwhile stands for another file.
-void RemoveCreatedFile(CHandleFile& file, const std::string& path) {
+void RemoveCreatedFile(OutputFile& file) {
   struct stat mine {};
   struct stat named {};
-  const bool same = file.IsOpen() && ::fstat(file.GetDescriptor(), &mine) == 0 &&
-                    ::lstat(path.c_str(), &named) == 0 && mine.st_dev == named.st_dev &&
-                    mine.st_ino == named.st_ino;
-  file.Close();
-  if (same) ::unlink(path.c_str());
+  const bool same = file.fd.Get() >= 0 && ::fstat(file.fd.Get(), &mine) == 0 &&
+                    ::fstatat(file.folder, file.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    mine.st_dev == named.st_dev && mine.st_ino == named.st_ino;
+  file.fd.Reset();
+  if (same) ::unlinkat(file.folder, file.name.c_str(), 0);
 }
+
+// Folders below the top folder that get a folder of their own; deeper ones put their files into
+// the target folder. It bounds the descriptors a job holds open (one per folder level).
+constexpr size_t kMaxFolderDepth = 128;
 
 // ---------------------------------------------------------------------------------------------
 // One job: the device, the callback, the buffers, and the counters of the files done.
@@ -256,19 +472,25 @@ class RecoveryJob {
   int32_t RecoverSingleFile(CFileNode* node, const std::string& path);
 
  private:
-  // Creates `path` as a folder, or the first free "path_NNN"; the name made goes to *made.
-  static bool CreateFolder(const std::string& path, std::string* made);
-  // Creates the output file for `name` in `folder`, or in the target folder when `folder` cannot be
-  // reached, with a counter when the name is taken. 0, or the error that stopped it.
-  int CreateOutputFile(const std::string& folder, const std::string& name, CHandleFile& file,
-                       std::string* path);
-  static int CreateCounted(std::string* path, CHandleFile& file);
+  // Makes the folder `name` in `parent`, or the first free "name_NNN", and opens it; the name made
+  // goes to *made. -1 when it cannot be made or opened.
+  int CreateFolder(int parent, const std::string& parentPath, const std::string& name, std::string* made);
+  // Creates the output file for `name` in `folder`, or in the target folder when `folder` is gone,
+  // with a counter when the name is taken. 0, or the error that stopped it.
+  int CreateOutputFile(int folder, const std::string& folderPath, const std::string& name, OutputFile& file);
+  int CreateCounted(int folder, const std::string& name, OutputFile& file);
+  // Creates `name` in `folder` only when nothing of that name is there, without following links.
+  int CreateExclusive(int folder, const std::string& name, OutputFile& file);
+  void GiveToOwner(int fd, bool folder, const std::string& path);
 
   // Writes the file's content into `file` and settles the outcome: a file that is not whole is
   // removed; the counters move.
-  int32_t RecoverFile(CFileNode* node, CHandleFile& file, const std::string& path);
-  int32_t WriteContent(CFileNode* node, const IFileProperties* properties, CHandleFile& file,
-                       const std::string& path, bool* complete);
+  int32_t RecoverFile(CFileNode* node, OutputFile& file);
+  int32_t WriteContent(CFileNode* node, const IFileProperties* properties, OutputFile& file, bool* complete);
+  // Checks before writing that the runs hold the bytes due and lie on the device; the bytes they
+  // store go to *stored. Logs the reason when they do not.
+  bool CheckRuns(const IDataRunList& runs, bool zeroStartIsHole, uint64_t due, uint64_t* stored,
+                 const char* name);
   int32_t CopyRuns(const IDataRunList& runs, bool zeroStartIsHole, OutputWriter& out, uint64_t* due,
                    const char* name);
   int32_t CopyCompressed(const IDataRunList& runs, IFileContentSource* source, OutputWriter& out,
@@ -278,13 +500,19 @@ class RecoveryJob {
   // Reads `sectors` sectors from the start of the file's cluster `cluster` into `buffer`.
   bool ReadClusters(uint64_t cluster, uint64_t sectors, uint8_t* buffer, const char* name);
   int32_t Progress(uint64_t bytes);
-  int32_t WriteFailed(const OutputWriter& out, const std::string& path) const;
+  int32_t WriteFailed(const OutputWriter& out, const std::string& path);
+  void UseDeviceOf(const CFileNode* node);
 
   IStorageDevice* m_device;
   IFileRecoverCallback* m_callback;
   std::atomic<uint32_t>& m_recovered;
   std::atomic<uint32_t>& m_failed;
+  UniqueFd m_targetFd;
   std::string m_target;  // ends in "/"
+  OutputOwner m_owner;
+  bool m_ownerWarned = false;
+  CTargetSpace m_space;
+  uint64_t m_deviceSectors = 0;  // 0: not known
   // Position of the file being recovered.
   uint64_t m_partitionStart = 0;
   uint32_t m_sectorsPerCluster = 0;
@@ -292,71 +520,104 @@ class RecoveryJob {
   uint64_t m_clusterBytes = 0;
   std::vector<uint8_t> m_buffer;
   std::vector<uint8_t> m_unit;
+  std::vector<uint8_t> m_resident;
 };
+
+void RecoveryJob::UseDeviceOf(const CFileNode* node) {
+  if (node->GetFileSystemType() == kFileSystemExt2 || node->GetFileSystemType() == kFileSystemExt3) {
+    m_device = m_device->GetDeviceWith512ByteSectors();
+  }
+  const int64_t sectors = m_device->GetSectorCount();
+  m_deviceSectors = sectors > 0 ? static_cast<uint64_t>(sectors) : 0;
+}
+
+void RecoveryJob::GiveToOwner(int fd, bool folder, const std::string& path) {
+  const int error = m_owner.Apply(fd, folder);
+  // A target file system without owners (FAT, for one) refuses every change: said once per job.
+  if (error != 0 && !m_ownerWarned) {
+    m_ownerWarned = true;
+    LogError("Failed to give %s to user %u, error code:%d", path.c_str(), static_cast<unsigned>(m_owner.uid),
+             error);
+  }
+}
 
 int32_t RecoveryJob::Progress(uint64_t bytes) {
   return m_callback != nullptr && IsCancel(m_callback->AddBytes(bytes)) ? CFileRecoverer::kResultCancelled
                                                                         : CFileRecoverer::kResultOk;
 }
 
-int32_t RecoveryJob::WriteFailed(const OutputWriter& out, const std::string& path) const {
+int32_t RecoveryJob::WriteFailed(const OutputWriter& out, const std::string& path) {
+  if (out.OutOfSpace()) LogError("%s", m_space.Describe(path.c_str(), out.RefusedBytes()).c_str());
   LogError("Failed to write %s, error code:%d", path.c_str(), out.Error());
   return CFileRecoverer::kResultFailed;
 }
 
-bool RecoveryJob::CreateFolder(const std::string& path, std::string* made) {
-  if (::mkdir(path.c_str(), 0777) == 0) {
-    *made = path;
-    return true;
-  }
-  if (errno != EEXIST) return false;
-  for (int i = 0; i < kFolderNameTries; ++i) {
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, "_%03d", i);
-    const std::string candidate = path + suffix;
-    if (::mkdir(candidate.c_str(), 0777) == 0) {
-      *made = candidate;
-      return true;
+int RecoveryJob::CreateFolder(int parent, const std::string& parentPath, const std::string& name,
+                              std::string* made) {
+  for (int i = -1; i < kFolderNameTries; ++i) {
+    std::string candidate = name;
+    if (i >= 0) {
+      char suffix[16];
+      std::snprintf(suffix, sizeof suffix, "_%03d", i);
+      candidate += suffix;
     }
-    if (errno != EEXIST) return false;
+    if (::mkdirat(parent, candidate.c_str(), m_owner.folderMode) != 0) {
+      if (errno == EEXIST) continue;
+      return -1;
+    }
+    const int fd = OpenFolderAt(parent, candidate.c_str(), false);
+    if (fd < 0) {
+      // Someone replaced the folder just made, by a link or anything else: nothing goes there.
+      LogError("The folder %s/%s was replaced while it was made, error code:%d; its files are not written",
+               parentPath.c_str(), candidate.c_str(), errno);
+      return -1;
+    }
+    *made = std::move(candidate);
+    GiveToOwner(fd, true, parentPath + "/" + *made);
+    return fd;
   }
-  return false;
+  return -1;
 }
 
-int RecoveryJob::CreateCounted(std::string* path, CHandleFile& file) {
-  const size_t slash = path->rfind('/');
-  if (slash == std::string::npos) return ENOENT;
-  const size_t dot = path->rfind('.');
-  const bool hasExtension = dot != std::string::npos && dot > slash;
-  const std::string stem = hasExtension ? path->substr(0, dot) : *path;
-  const std::string extension = hasExtension ? path->substr(dot) : std::string();
+int RecoveryJob::CreateExclusive(int folder, const std::string& name, OutputFile& file) {
+  int fd;
+  // O_EXCL refuses any entry of that name, a link (even one pointing nowhere) included.
+  do {
+    fd = ::openat(folder, name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, m_owner.fileMode);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return errno;
+  file.fd.Reset(fd);
+  file.folder = folder;
+  file.name = name;
+  return 0;
+}
+
+int RecoveryJob::CreateCounted(int folder, const std::string& name, OutputFile& file) {
+  const size_t dot = name.rfind('.');
+  const std::string stem = dot != std::string::npos ? name.substr(0, dot) : name;
+  const std::string extension = dot != std::string::npos ? name.substr(dot) : std::string();
   for (int i = 0; i < kFileNameTries; ++i) {
     char suffix[16];
     std::snprintf(suffix, sizeof suffix, "_%03d", i);
-    std::string candidate = stem + suffix + extension;
-    if (file.CreateNew(candidate)) {
-      *path = std::move(candidate);
-      return 0;
-    }
-    if (file.LastError() != EEXIST) return file.LastError();
+    const int error = CreateExclusive(folder, stem + suffix + extension, file);
+    if (error != EEXIST) return error;
   }
   return EEXIST;
 }
 
-int RecoveryJob::CreateOutputFile(const std::string& folder, const std::string& name, CHandleFile& file,
-                                  std::string* path) {
-  *path = folder + "/" + name;
-  if (file.CreateNew(*path)) return 0;
-  int error = file.LastError();
-  if (error == EEXIST) error = CreateCounted(path, file);
-  if (error == 0) return 0;
-  if (IsMissingFolderError(error)) {
-    // The folder is gone or the path too long: the file goes straight into the target folder.
-    *path = m_target + name;
-    if (file.CreateNew(*path)) return 0;
-    error = file.LastError();
-    if (error == EEXIST) error = CreateCounted(path, file);
+int RecoveryJob::CreateOutputFile(int folder, const std::string& folderPath, const std::string& name,
+                                  OutputFile& file) {
+  int error = CreateExclusive(folder, name, file);
+  if (error == EEXIST) error = CreateCounted(folder, name, file);
+  if (IsMissingFolderError(error) && folder != m_targetFd.Get()) {
+    // The folder is gone: the file goes straight into the target folder.
+    error = CreateExclusive(m_targetFd.Get(), name, file);
+    if (error == EEXIST) error = CreateCounted(m_targetFd.Get(), name, file);
+    if (error == 0) file.path = m_target + file.name;
+  } else if (error == 0) {
+    file.path = folderPath + "/" + file.name;
   }
+  if (error == 0) GiveToOwner(file.fd.Get(), false, file.path);
   return error;
 }
 
@@ -366,6 +627,37 @@ bool RecoveryJob::ReadClusters(uint64_t cluster, uint64_t sectors, uint8_t* buff
   if (sector && m_device->ReadSectors(buffer, *sector, sectors)) return true;
   LogError("Failed to read %" PRIu64 " sectors at cluster %" PRIu64 " of file %s", sectors, cluster, name);
   return false;
+}
+
+bool RecoveryJob::CheckRuns(const IDataRunList& runs, bool zeroStartIsHole, uint64_t due, uint64_t* stored,
+                            const char* name) {
+  uint64_t covered = 0;
+  *stored = 0;
+  for (const DataRun& run : runs.Runs()) {
+    if (covered >= due) break;
+    const uint64_t runBytes = checkedMul(run.length, m_clusterBytes).value_or(UINT64_MAX);
+    const uint64_t used = std::min(runBytes, due - covered);
+    covered += used;
+    if (run.IsSparse() || (zeroStartIsHole && run.start == 0) || used == 0) continue;
+    *stored += used;
+    // The sectors this run is read from must exist: a damaged run would otherwise have its file
+    // written up to the claimed size before the first read past the end fails it.
+    const uint64_t sectors = (used + m_sectorSize - 1) / m_sectorSize;
+    const auto offset = checkedMul(run.start, m_sectorsPerCluster);
+    const auto first = offset ? checkedAdd(m_partitionStart, *offset) : std::nullopt;
+    const auto end = first ? checkedAdd(*first, sectors) : std::nullopt;
+    if (!end || (m_deviceSectors != 0 && *end > m_deviceSectors)) {
+      LogError("File %s has a data run at cluster %" PRIu64 " of %" PRIu64
+               " clusters that lies past the end of the device (%" PRIu64 " sectors)",
+               name, run.start, run.length, m_deviceSectors);
+      return false;
+    }
+  }
+  if (covered < due) {
+    LogError("The data runs of file %s end after %" PRIu64 " of its %" PRIu64 " bytes", name, covered, due);
+    return false;
+  }
+  return true;
 }
 
 int32_t RecoveryJob::CopyRuns(const IDataRunList& runs, bool zeroStartIsHole, OutputWriter& out,
@@ -482,8 +774,8 @@ int32_t RecoveryJob::CopyCompressed(const IDataRunList& runs, IFileContentSource
         // Whole units that hold nothing are zeros: one hole for all of them, however many a
         // (perhaps damaged) run claims.
         const uint64_t units = rest.length / kClustersPerCompressionUnit;
-        const uint64_t bytes =
-            std::min(checkedMul(units * kClustersPerCompressionUnit, m_clusterBytes).value_or(UINT64_MAX), *due);
+        const uint64_t bytes = std::min(
+            checkedMul(units * kClustersPerCompressionUnit, m_clusterBytes).value_or(UINT64_MAX), *due);
         if (!out.Zeros(bytes)) return kWriteError;
         *due -= bytes;
         rest.length -= units * kClustersPerCompressionUnit;
@@ -508,8 +800,8 @@ int32_t RecoveryJob::CopyCompressed(const IDataRunList& runs, IFileContentSource
   return CFileRecoverer::kResultOk;
 }
 
-int32_t RecoveryJob::WriteContent(CFileNode* node, const IFileProperties* properties, CHandleFile& file,
-                                  const std::string& path, bool* complete) {
+int32_t RecoveryJob::WriteContent(CFileNode* node, const IFileProperties* properties, OutputFile& file,
+                                  bool* complete) {
   *complete = false;
   const char* name = NameOf(properties);
   if (!node->GetPosition(m_partitionStart, m_sectorsPerCluster)) {
@@ -541,26 +833,49 @@ int32_t RecoveryJob::WriteContent(CFileNode* node, const IFileProperties* proper
 
   const uint64_t size = properties->GetSize();
   auto* source = dynamic_cast<IFileContentSource*>(node->GetFileProperties());
-  OutputWriter out(file, size);
+  const std::unique_ptr<IDataRunList> runs = properties->CreateDataRunList();
+  const bool ext2Holes = !compressed && properties->GetPersistenceCode() == kPropertiesExt2 &&
+                         (attributes & kAttributeSparse) != 0;
+  // Encrypted data is kept in whole sectors; all of them go into the stream.
+  const bool encrypted = (attributes & kAttributeEncrypted) != 0 && source != nullptr;
+  const uint64_t encryptedBytes =
+      checkedAdd(size, m_sectorSize - 1).value_or(UINT64_MAX) / m_sectorSize * m_sectorSize;
+  if (runs && !runs->IsResident()) {
+    // Nothing is written for a file whose runs cannot hold it, or that would not fit on the target.
+    uint64_t stored = 0;
+    const uint64_t due = encrypted ? encryptedBytes : size;
+    if (!CheckRuns(*runs, ext2Holes, due, &stored, name)) return CFileRecoverer::kResultFailed;
+    if (!m_space.Fits(stored, false)) {
+      LogError("%s", m_space.Describe(file.path.c_str(), stored).c_str());
+      return CFileRecoverer::kResultFailed;
+    }
+    const uint64_t holes = due - stored;
+    if (holes >= kLargeHoleBytes && holes / 8 > stored) {
+      LogInfo("File %s holds %" PRIu64 " bytes of data for its %" PRIu64
+              " bytes; the rest is zeros, written as holes",
+              name, stored, due);
+    }
+  }
+
+  OutputWriter out(file.fd.Get(), size, m_space);
   uint64_t due = size;
-  if ((attributes & kAttributeEncrypted) != 0 && source != nullptr) {
+  if (encrypted) {
     std::vector<uint8_t> efs(kMaxEfsStreamBytes);
     uint32_t efsBytes = 0;
     if (source->ReadEfsStream(node, m_device, efs.data(), kMaxEfsStreamBytes, &efsBytes)) {
       efsBytes = std::min(efsBytes, kMaxEfsStreamBytes);
-      if (!out.BeginEncrypted(efs.data(), efsBytes)) return WriteFailed(out, path);
-      // Encrypted data is kept in whole sectors; all of them go into the stream.
-      due = checkedAdd(size, m_sectorSize - 1).value_or(UINT64_MAX) / m_sectorSize * m_sectorSize;
+      if (!out.BeginEncrypted(efs.data(), efsBytes)) return WriteFailed(out, file.path);
+      due = encryptedBytes;
     }
   }
   const uint64_t dataBytes = due;
 
-  const std::unique_ptr<IDataRunList> runs = properties->CreateDataRunList();
   int32_t result = CFileRecoverer::kResultOk;
   if (!runs) {
     // A file without runs holds nothing; only an empty one is whole that way.
   } else if (runs->IsResident()) {
-    std::vector<uint8_t> data(kMaxResidentBytes);
+    std::vector<uint8_t>& data = m_resident;
+    if (data.size() < kMaxResidentBytes) data.resize(kMaxResidentBytes);
     uint32_t got = 0;
     if (source == nullptr ||
         !source->ReadResidentData(node, m_device, data.data(), kMaxResidentBytes, &got)) {
@@ -568,29 +883,27 @@ int32_t RecoveryJob::WriteContent(CFileNode* node, const IFileProperties* proper
       return CFileRecoverer::kResultFailed;
     }
     const uint64_t take = std::min<uint64_t>(std::min(got, kMaxResidentBytes), due);
-    if (!out.Write(data.data(), static_cast<size_t>(take))) return WriteFailed(out, path);
+    if (!out.Write(data.data(), static_cast<size_t>(take))) return WriteFailed(out, file.path);
     due -= take;
     result = Progress(take);
   } else if (compressed) {
     result = CopyCompressed(*runs, source, out, &due, name);
   } else {
-    const bool ext2Holes =
-        properties->GetPersistenceCode() == kPropertiesExt2 && (attributes & kAttributeSparse) != 0;
     result = CopyRuns(*runs, ext2Holes, out, &due, name);
   }
-  if (result == kWriteError) return WriteFailed(out, path);
+  if (result == kWriteError) return WriteFailed(out, file.path);
   if (result != CFileRecoverer::kResultOk) return result;
   if (due > 0) {
     LogError("The data runs of file %s end after %" PRIu64 " of its %" PRIu64 " bytes", name, dataBytes - due,
              dataBytes);
     return CFileRecoverer::kResultFailed;
   }
-  if (!out.Finish()) return WriteFailed(out, path);
+  if (!out.Finish()) return WriteFailed(out, file.path);
 
   // The creation time cannot be set here; access and modification times can.
   const timespec times[2] = {ToTimespec(properties->GetTime3()), ToTimespec(properties->GetTime2())};
   if ((times[0].tv_nsec != UTIME_OMIT || times[1].tv_nsec != UTIME_OMIT) &&
-      ::futimens(file.GetDescriptor(), times) != 0) {
+      ::futimens(file.fd.Get(), times) != 0) {
     LogError("Failed to set file time");
   }
   *complete = true;
@@ -603,16 +916,16 @@ int32_t RecoveryJob::WriteContent(CFileNode* node, const IFileProperties* proper
   return CFileRecoverer::kResultOk;
 }
 
-int32_t RecoveryJob::RecoverFile(CFileNode* node, CHandleFile& file, const std::string& path) {
+int32_t RecoveryJob::RecoverFile(CFileNode* node, OutputFile& file) {
   const IFileProperties* properties = node->GetFileProperties();
   bool complete = false;
-  const int32_t result = properties != nullptr ? WriteContent(node, properties, file, path, &complete)
-                                               : CFileRecoverer::kResultFailed;
+  const int32_t result =
+      properties != nullptr ? WriteContent(node, properties, file, &complete) : CFileRecoverer::kResultFailed;
   if (complete) {
-    file.Close();
+    file.fd.Reset();
     ++m_recovered;
   } else {
-    RemoveCreatedFile(file, path);
+    RemoveCreatedFile(file);
     if (result == CFileRecoverer::kResultFailed) ++m_failed;
   }
   return result;
@@ -623,45 +936,71 @@ int32_t RecoveryJob::RecoverSingleFile(CFileNode* node, const std::string& path)
     ++m_failed;
     return CFileRecoverer::kResultFailed;
   }
-  if (node->GetFileSystemType() == kFileSystemExt2 || node->GetFileSystemType() == kFileSystemExt3) {
-    m_device = m_device->GetDeviceWith512ByteSectors();
-  }
-  CHandleFile file;
-  if (!file.CreateNew(path)) {
-    LogError("Error code:%d", file.LastError());
+  UseDeviceOf(node);
+  // The folder is the caller's choice, taken as it stands; the file itself is made inside it
+  // without following anything.
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  m_targetFd.Reset(name.empty() ? -1 : OpenFolderAt(AT_FDCWD, folder.c_str(), true));
+  struct stat st {};
+  if (m_targetFd.Get() < 0 || ::fstat(m_targetFd.Get(), &st) != 0) {
+    LogError("Error code:%d", name.empty() ? ENOENT : errno);
     ++m_failed;
     return CFileRecoverer::kResultFailed;
   }
-  return RecoverFile(node, file, path);
+  m_owner = OutputOwner::ForExistingFolder(st);
+  m_space.Attach(m_targetFd.Get());
+  OutputFile file;
+  const int error = CreateExclusive(m_targetFd.Get(), name, file);
+  if (error != 0) {
+    LogError("Error code:%d", error);
+    ++m_failed;
+    return CFileRecoverer::kResultFailed;
+  }
+  file.path = path;
+  GiveToOwner(file.fd.Get(), false, path);
+  return RecoverFile(node, file);
 }
 
 int32_t RecoveryJob::RecoverTree(CFileNode* root, const std::string& targetFolder, std::string* outPath) {
   m_target = targetFolder;
   if (m_target.empty() || m_target.back() != '/') m_target += '/';
-  std::error_code ec;
-  std::filesystem::create_directories(m_target, ec);
+  const OutputOwner madeHere = OutputOwner::ForFolderMadeHere();
+  bool made = false;
+  m_targetFd.Reset(OpenTarget(targetFolder, madeHere, &made));
+  struct stat st {};
+  if (m_targetFd.Get() < 0 || ::fstat(m_targetFd.Get(), &st) != 0) {
+    LogError("Failed to open the target folder %s, error code:%d", targetFolder.c_str(), errno);
+    return CFileRecoverer::kResultFailed;
+  }
+  m_owner = made ? madeHere : OutputOwner::ForExistingFolder(st);
+  m_space.Attach(m_targetFd.Get());
 
   const IFileProperties* rootProperties = root != nullptr ? root->GetFileProperties() : nullptr;
   if (rootProperties == nullptr || rootProperties->GetCheckState() == kNotChecked)
     return CFileRecoverer::kResultOk;
   if (m_device == nullptr) return CFileRecoverer::kResultFailed;
 
+  // A folder level of the walk. Without a descriptor its files go into the target folder.
   struct Level {
     CFileNode* next;
-    std::string folder;  // empty: no folder of its own, files go into the target folder
+    UniqueFd fd;
+    std::string path;
   };
-  std::string top;
-  if (!CreateFolder(m_target + MakeTopFolderName(NameOf(rootProperties)), &top)) top.clear();
+  const std::string targetPath = m_target.size() > 1 ? m_target.substr(0, m_target.size() - 1) : m_target;
+  std::string topName;
+  UniqueFd topFd(
+      CreateFolder(m_targetFd.Get(), targetPath, MakeTopFolderName(NameOf(rootProperties)), &topName));
+  const std::string top = topFd.Get() >= 0 ? m_target + topName : std::string();
   if (outPath != nullptr) *outPath = top.empty() ? m_target : top;
 
-  if (root->GetFileSystemType() == kFileSystemExt2 || root->GetFileSystemType() == kFileSystemExt3) {
-    m_device = m_device->GetDeviceWith512ByteSectors();
-  }
+  UseDeviceOf(root);
 
   // Depth first with a stack of its own: trees from damaged file systems can be deeper than any
   // thread's stack would allow.
   std::vector<Level> levels;
-  levels.push_back(Level{root->GetFirstChild(), top});
+  levels.push_back(Level{root->GetFirstChild(), std::move(topFd), top});
   while (!levels.empty()) {
     CFileNode* node = levels.back().next;
     if (node == nullptr) {
@@ -673,24 +1012,27 @@ int32_t RecoveryJob::RecoverTree(CFileNode* root, const std::string& targetFolde
     if (properties == nullptr || properties->GetCheckState() == kNotChecked) continue;
     const std::string name = MakeOutputName(NameOf(properties));
     if (properties->IsFolder()) {
-      std::string made;
-      const std::string& parent = levels.back().folder;
-      if (!parent.empty() && !CreateFolder(parent + "/" + name, &made)) made.clear();
-      levels.push_back(Level{node->GetFirstChild(), std::move(made)});
+      Level level{node->GetFirstChild(), UniqueFd(), std::string()};
+      const Level& parent = levels.back();
+      std::string madeName;
+      if (parent.fd.Get() >= 0 && levels.size() <= kMaxFolderDepth) {
+        level.fd.Reset(CreateFolder(parent.fd.Get(), parent.path, name, &madeName));
+        if (level.fd.Get() >= 0) level.path = parent.path + "/" + madeName;
+      }
+      levels.push_back(std::move(level));
       continue;
     }
-    const std::string& parent = levels.back().folder;
-    CHandleFile file;
-    std::string path;
-    const int error = CreateOutputFile(parent.empty() ? m_target.substr(0, m_target.size() - 1) : parent,
-                                       name, file, &path);
+    const Level& parent = levels.back();
+    OutputFile file;
+    const int error = parent.fd.Get() >= 0 ? CreateOutputFile(parent.fd.Get(), parent.path, name, file)
+                                           : CreateOutputFile(m_targetFd.Get(), targetPath, name, file);
     int32_t result;
     if (error != 0) {
       if (error != EEXIST) LogError("Error code:%d", error);
       ++m_failed;
       result = CFileRecoverer::kResultFailed;
     } else {
-      result = RecoverFile(node, file, path);
+      result = RecoverFile(node, file);
     }
     if (result == CFileRecoverer::kResultCancelled) return result;
     if (result == CFileRecoverer::kResultFailed) LogError("Failed to recover file: %s", name.c_str());
@@ -759,32 +1101,12 @@ CFileRecoverer::SourceDeviceQuery& SourceQuery() {
 CFileRecoverer::CFileRecoverer(MessagePump pump) : m_pump(std::move(pump)) {}
 
 int32_t CFileRecoverer::RunOnWorker(const std::function<int32_t()>& job, int32_t startFailure) {
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_done = false;
-  }
-  std::thread worker;
-  try {
-    worker = std::thread([this, &job] {
-      const int32_t result = job();
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_workerResult = result;
-      m_done = true;
-      m_doneSignal.notify_all();
-    });
-  } catch (const std::system_error& e) {
-    LogError("Failed to start the recovery thread: %s", e.what());
+  const std::optional<int32_t> result = RunOnWorkerWithPump(job, m_pump);
+  if (!result) {
+    LogError("Failed to start the recovery thread");
     return startFailure;
   }
-  for (;;) {
-    {
-      std::unique_lock<std::mutex> lock(m_mutex);
-      if (m_doneSignal.wait_for(lock, std::chrono::milliseconds(10), [this] { return m_done; })) break;
-    }
-    if (m_pump) m_pump();
-  }
-  worker.join();
-  return m_workerResult;
+  return *result;
 }
 
 int32_t CFileRecoverer::RecoverFilesInThread(IStorageDevice* device, IFileRecoverCallback* callback,

@@ -11,15 +11,21 @@
 // this run created is removed again and the file is counted as failed: a file in the target folder
 // is either whole or not there.
 //
+// The recovery runs as root and writes into a folder that a user owns, and that user may change it
+// while the job runs. So the target folder is opened once and every folder and file is made
+// relative to the descriptor of the folder it goes in, one name at a time, never following a link:
+// a folder swapped for a link fails its files instead of leading outside. What is made belongs to
+// the owner of the target folder, private to that user (see OutputOwner in the source). Before a
+// file is written its runs must hold its size and lie on the device, and its data must fit in the
+// target disk's free space, which is looked at again while writing.
+//
 // A job runs on a worker thread while the calling thread waits; a caller that owns windows gives a
 // message pump, which is called about every 10 ms until the worker is done. Progress and cancel go
 // through IFileRecoverCallback, on the worker thread.
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -77,10 +83,6 @@ class CFileRecoverer {
   int32_t RunOnWorker(const std::function<int32_t()>& job, int32_t startFailure);
 
   MessagePump m_pump;
-  std::mutex m_mutex;
-  std::condition_variable m_doneSignal;
-  bool m_done = false;
-  int32_t m_workerResult = 0;
   std::atomic<int32_t> m_resultCode{0};
   std::atomic<uint32_t> m_recovered{0};
   std::atomic<uint32_t> m_failed{0};

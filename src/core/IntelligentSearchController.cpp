@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 
+#include "core/WorkerPump.h"
 #include "platform/Allocation.h"
 #include "platform/Log.h"
 #include "platform/ProgramFolder.h"
@@ -171,21 +172,12 @@ void CIntelligentSearchController::BlockLoop() {
 
 int32_t RunIntelligentSearch(CIntelligentSearchController& driver, IIntelligentSearchCallback* callback,
                              const SearchPumpHook& pump) {
-  std::atomic<bool> done{false};
-  int32_t result = 0;
-  std::thread starter;
-  try {
-    starter = std::thread([&] {
-      result = driver.Search(callback);
-      if (callback) callback->OnSearchFinished();
-      done.store(true, std::memory_order_release);
-    });
-  } catch (const std::system_error&) {
-    return 0;
-  }
-  if (pump) {
-    while (!done.load(std::memory_order_acquire)) pump();
-  }
-  starter.join();
-  return result;
+  return RunOnWorkerWithPump(
+             [&] {
+               const int32_t result = driver.Search(callback);
+               if (callback) callback->OnSearchFinished();
+               return result;
+             },
+             pump)
+      .value_or(0);
 }

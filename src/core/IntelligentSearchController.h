@@ -69,8 +69,9 @@ class CIntelligentSearchController : public IContainerofFileSystemSearchControll
 };
 
 // Handles the calling thread's pending work (its window messages) while a search runs elsewhere.
-// It is called again and again until the search has finished, so each call should return after a
-// short while (at most about 100 ms), whether or not there was anything to handle.
+// It is called again and again until the search has finished (between calls the caller sleeps on
+// the search's end for at most 10 ms), so each call should return after a short while (at most
+// about 100 ms), whether or not there was anything to handle.
 using SearchPumpHook = std::function<void()>;
 
 // What a window thread does to run a search without blocking: starts a thread that calls

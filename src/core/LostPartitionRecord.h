@@ -6,11 +6,13 @@
 
 #include <cstdint>
 
+#include "storage/FileSystemCode.h"
+
 class IStorageDevice;
 
 class CLostPartitionRecord {
  public:
-  static constexpr int32_t kFileSystemNotRecognised = 7;
+  static constexpr int32_t kFileSystemNotRecognised = kFileSystemUnknown;
   static constexpr int kLabelSize = 100;
 
   uint64_t StartSector = 0;

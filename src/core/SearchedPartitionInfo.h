@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "storage/FileSystemCode.h"
+
 class IRSData;
 
 // The kind under which a partition is saved in the list of found partitions; stored in state
@@ -30,7 +32,7 @@ class CSearchedPartitionInfo {
   // No device reports a larger sector; a larger value can only come from a damaged state file.
   static constexpr uint32_t kMaxSectorSize = 65536;
   static constexpr size_t kSavedSize = 73;
-  static constexpr int32_t kFileSystemNotRecognised = 7;
+  static constexpr int32_t kFileSystemNotRecognised = kFileSystemUnknown;
 
   // `sectorSize` of 0, one that is not a multiple of 512 or one beyond kMaxSectorSize gives 512.
   explicit CSearchedPartitionInfo(uint32_t sectorSize);

@@ -5,6 +5,17 @@
 #include <cstdlib>
 #include <vector>
 
+namespace {
+
+// mkdtemp/mkstemps fill in the X's of a pattern in place.
+std::vector<char> Pattern(const std::string& text) {
+  std::vector<char> buffer(text.begin(), text.end());
+  buffer.push_back(0);
+  return buffer;
+}
+
+}  // namespace
+
 CTempPathNameSignle& CTempPathNameSignle::GetInstance() {
   static CTempPathNameSignle instance;
   return instance;
@@ -17,16 +28,22 @@ std::string CTempPathNameSignle::GetTempFileName() {
   DeleteVariantsLocked();
   m_name.clear();
   const char* tmp = std::getenv("TMPDIR");
-  std::string folder = tmp != nullptr && *tmp != 0 ? tmp : "/tmp";
-  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
-  std::string pattern = folder + "/~@!XXXXXX.tmp";
-  std::vector<char> buffer(pattern.begin(), pattern.end());
-  buffer.push_back(0);
-  const int fd = ::mkstemps(buffer.data(), 4);
-  if (fd < 0) return {};
+  std::string base = tmp != nullptr && *tmp != 0 ? tmp : "/tmp";
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  // The copy holds a recovered file's data: it lives in a folder of its own that only we can enter,
+  // never directly in a folder that everybody may write to.
+  std::vector<char> folder = Pattern(base + "/corvale-preview-XXXXXX");
+  if (::mkdtemp(folder.data()) == nullptr) return {};
+  m_folder = folder.data();
+  std::vector<char> name = Pattern(m_folder + "/~@!XXXXXX.tmp");
+  const int fd = ::mkstemps(name.data(), 4);
+  if (fd < 0) {
+    DeleteVariantsLocked();
+    return {};
+  }
   ::close(fd);
-  m_name = buffer.data();
-  DeleteVariantsLocked();
+  m_name = name.data();
+  DeleteVariantsLocked(false);
   return m_name;
 }
 
@@ -35,8 +52,14 @@ void CTempPathNameSignle::DeleteTempFiles() {
   DeleteVariantsLocked();
 }
 
-void CTempPathNameSignle::DeleteVariantsLocked() {
-  if (m_name.size() < 4) return;
-  const std::string stem = m_name.substr(0, m_name.size() - 4);
-  for (const char* extension : {".tmp", ".doc", ".xls"}) ::unlink((stem + extension).c_str());
+void CTempPathNameSignle::DeleteVariantsLocked(bool withFolder) {
+  if (m_name.size() >= 4) {
+    const std::string stem = m_name.substr(0, m_name.size() - 4);
+    for (const char* extension : {".tmp", ".doc", ".xls"}) ::unlink((stem + extension).c_str());
+  }
+  if (withFolder && !m_folder.empty()) {
+    // Only an empty folder goes: whatever else a viewer left in it stays for the user to see.
+    ::rmdir(m_folder.c_str());
+    m_folder.clear();
+  }
 }

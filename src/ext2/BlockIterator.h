@@ -38,6 +38,10 @@ class CExt2BlockIterator {
   // the groups, or its read failed.
   BlockView GetBlock();
 
+  // The last GetPhysicalBlock went through an indirect block that could not be read (past the end of
+  // a device shorter than the file system, or a failed read): its 0 means "unknown", not a hole.
+  bool MapUnreadable() const { return m_mapUnreadable; }
+
   // How many logical blocks, from the current one on, have no block because an indirect block above
   // them is missing (0, or not a block of the file system): a hole in a huge sparse or damaged file
   // is passed in one step instead of block by block. At least 1; past what three levels reach, all
@@ -60,7 +64,8 @@ class CExt2BlockIterator {
 
  private:
   struct Slot {
-    uint32_t block = 0;  // 0: nothing loaded
+    uint32_t block = 0;       // 0: nothing loaded
+    bool unreadable = false;  // the block's read failed; data is zeros
     std::vector<uint8_t> data;
   };
   // Loads indirect block `block` into slot `level` unless it is there already. False when the block is
@@ -72,4 +77,5 @@ class CExt2BlockIterator {
   uint32_t m_index;
   std::vector<uint8_t> m_block;
   Slot m_slots[3];
+  bool m_mapUnreadable = false;
 };

@@ -151,11 +151,18 @@ CExt2DirEntry& CExt2DirEntry::operator++() {
   return *this;
 }
 
+bool CExt2DirEntry::IsUnusedToBlockEnd() const {
+  if (GetInodeNumber() != 0 || GetNameLength() != 0) return false;
+  const uint32_t recordLength = ByteReader(GetCurrentEntry(), ext2de::kHeaderSize).u16(ext2de::kRecordLength);
+  const uint64_t next = m_position + recordLength;
+  return recordLength != 0 && next % m_blockSize == 0 && next < m_dataSize;
+}
+
 bool CExt2DirEntry::operator==(const CExt2DirEntry& other) const {
   if (other.m_position == m_dataSize) {
     if (m_window.empty()) return true;
     if (m_position < other.m_position && IsCurrentEntryValid() &&
-        (GetInodeNumber() != 0 || GetNameLength() != 0))
+        (GetInodeNumber() != 0 || GetNameLength() != 0 || IsUnusedToBlockEnd()))
       return false;
     return true;
   }

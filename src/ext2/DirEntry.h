@@ -4,7 +4,14 @@
 // CExt2DirEntry walks the linked list of entries of one directory in the order of its data. It keeps
 // two consecutive directory blocks in a window, so an entry is read in place. It stops at the end of
 // the data, at the first entry whose lengths are wrong or that does not lie wholly inside the bytes
-// read, and at an entry with inode 0 and no name (the rest of the block is unused). A block that cannot
+// read, and at an entry with inode 0 and no name that ends inside a block.
+//
+// An entry with inode 0 and no name whose record reaches the end of its block only says that the
+// rest of the block is unused: the walk goes on with the next block. Hashed (dir_index) directories
+// depend on this: each of their interior index blocks is one such entry spanning the whole block, and
+// the index's leaves, which hold the names, are ordinary directory blocks placed before and after
+// those index blocks. (The index root, block 0, is covered by "." and "..", so it needs nothing
+// special.) An emptied block in a plain directory is passed over the same way. A block that cannot
 // be had (a hole, a failed read, or a block the walk has read before, which only a damaged block map
 // names) ends the walk once the entries before it, already in the window, are read.
 //
@@ -76,7 +83,8 @@ class CExt2DirEntry {
 
   CExt2DirEntry& operator++();
   // Against an end iterator: equal once this one has stopped (no window, past the data, an invalid
-  // entry, or an entry with inode 0 and no name). Otherwise: same directory, same position.
+  // entry, or an entry with inode 0 and no name that ends inside its block or at the end of the
+  // data). Otherwise: same directory, same position.
   bool operator==(const CExt2DirEntry& other) const;
 
   // The file the current entry names (CExt2File's constructor from an entry).
@@ -84,6 +92,9 @@ class CExt2DirEntry {
 
  private:
   void BecomeEnd();
+  // The current entry has inode 0, no name, and a record that reaches the end of its block before the
+  // end of the data: an unused block, or an index block of a hashed directory.
+  bool IsUnusedToBlockEnd() const;
   bool LoadNextBlock();
   // Offset of the current entry in the window, or -1 when the position is not inside the bytes read
   // (a directory size that disagrees with its blocks moves the position past them).

@@ -37,6 +37,7 @@ void CEXT2SearchController::SetStorageDevice(IStorageDevice* device) {
   m_device = device != nullptr ? device->GetDeviceWith512ByteSectors() : nullptr;
   const int32_t sectorSize = device != nullptr ? device->GetSectorSize() : 0;
   m_ratio = m_device != nullptr && sectorSize >= 512 ? static_cast<uint32_t>(sectorSize / 512) : 0;
+  m_deviceSectors = m_device != nullptr ? std::max<int64_t>(0, m_device->GetSectorCount()) : 0;
   EmptyWindow();
 }
 
@@ -142,6 +143,7 @@ void CEXT2SearchController::GetResults(SearchedPartitionInfoList* list) {
       record->Score();
       auto owned = std::find_if(m_completed.begin(), m_completed.end(),
                                 [&](const auto& r) { return r.get() == record; });
+      record->LimitToDevice(m_deviceSectors);
       list->push_back(std::move(*owned));
       m_completed.erase(owned);
     }

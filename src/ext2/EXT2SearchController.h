@@ -15,6 +15,7 @@
 
 #include "core/IFileSystemSearchController.h"
 #include "ext2/Ext2SearchedPartitionInfo.h"
+#include "storage/FileSystemCode.h"
 
 class CEXT2SearchController : public IFileSystemSearchController {
  public:
@@ -41,7 +42,9 @@ class CEXT2SearchController : public IFileSystemSearchController {
   int32_t GetKind() override { return SEARCH_CONTROLLER_EXT2; }
   CFileSystemNode* BuildPartitionDirectory(CSearchedPartitionInfo* partition, IStorageDevice* device, int32_t index,
                                            IDIRBuildCallback* callback) override;
-  bool AcceptsPartitionType(int32_t type) override { return type == 4 || type == 5; }
+  bool AcceptsPartitionType(int32_t type) override {
+    return type == kFileSystemExt2 || type == kFileSystemExt3;
+  }
 
   // The records filed and not yet handed out, in order of completion.
   const std::vector<std::unique_ptr<CExt2SearchedPartitionInfo>>& GetCompletedRecords() const { return m_completed; }
@@ -55,6 +58,7 @@ class CEXT2SearchController : public IFileSystemSearchController {
   IStorageDevice* m_device = nullptr;  // the 512-byte view
   uint32_t m_ratio = 0;
   CRawFileInfoList* m_sink = nullptr;
+  int64_t m_deviceSectors = 0;  // its length, kept for GetResults (after EndSearch)
   std::vector<std::unique_ptr<CExt2SearchedPartitionInfo>> m_completed;
   std::unique_ptr<CExt2SearchedPartitionInfo> m_pending;
   // The sectors carried from the previous block (at most seven) followed by the current block.

@@ -1,14 +1,10 @@
 #include "ext2/Ext2DirectoryBuilder.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <cinttypes>
 #include <cstdio>
 #include <exception>
 #include <stdexcept>
-#include <system_error>
-#include <thread>
 
 #include "core/ClusterUseBitMap.h"
 #include "core/FileNode.h"
@@ -16,6 +12,7 @@
 #include "core/PartitionDisplayName.h"
 #include "core/RawFilesFolder.h"
 #include "core/WantedFileType.h"
+#include "core/WorkerPump.h"
 #include "ext2/DirEntry.h"
 #include "ext2/Ext2Exceptions.h"
 #include "ext2/Ext2File.h"
@@ -25,6 +22,7 @@
 #include "ext2/InodeIterator.h"
 #include "platform/RecoveryContext.h"
 #include "platform/StringTable.h"
+#include "storage/FileSystemCode.h"
 #include "storage/IStorageDevice.h"
 
 using corvale::ext2gc::Ext2GcThreadScope;
@@ -35,8 +33,6 @@ namespace {
 
 constexpr uint32_t kTextBuildingDirectories = 479;
 constexpr uint32_t kTextReadingFiles = 481;
-constexpr int32_t kExt2Type = 4;
-constexpr int32_t kExt3Type = 5;
 
 std::string InodeName(uint32_t inode) {
   char text[32];
@@ -46,8 +42,8 @@ std::string InodeName(uint32_t inode) {
 
 const char* FileSystemText(int32_t type) {
   switch (type) {
-    case kExt2Type: return "Ext2";
-    case kExt3Type: return "Ext3";
+    case kFileSystemExt2: return "Ext2";
+    case kFileSystemExt3: return "Ext3";
     default: return "Ext?";
   }
 }
@@ -94,26 +90,13 @@ void CExt2DirectoryBuilder::FreeWaiting() {
 }
 
 CFileSystemNode* CExt2DirectoryBuilder::RunOnWorker(const std::function<CFileSystemNode*()>& job) {
-  std::atomic<uint32_t> done{0};
-  CFileSystemNode* result = nullptr;
-  std::thread worker;
-  try {
-    worker = std::thread([&] {
-      Ext2GcThreadScope gcThread;
-      result = job();
-      done.store(1, std::memory_order_release);
-    });
-  } catch (const std::system_error&) {
-    return nullptr;
-  }
-  // The caller's messages are handled at least once, however quickly the worker ends.
-  for (;;) {
-    if (m_pump) m_pump();
-    if (done.load(std::memory_order_acquire) != 0) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  worker.join();
-  return result;
+  return RunOnWorkerWithPump(
+             [&job] {
+               Ext2GcThreadScope gcThread;
+               return job();
+             },
+             m_pump)
+      .value_or(nullptr);
 }
 
 CFileSystemNode* CExt2DirectoryBuilder::BuildFromVolume(IStorageDevice* device, IDIRBuildCallback* callback,
@@ -281,6 +264,10 @@ CExt2FileProperties* CExt2DirectoryBuilder::MakeProperties(const CExt2FileSystem
   for (uint64_t i = 0; i < walk;) {
     const uint32_t block = it.GetPhysicalBlock();
     if (block == 0 && !holes) break;
+    // Below an indirect block that could not be read (past the end of a cut device) the blocks are
+    // unknown, not holes: the runs end there, so the file is not written as whole with zeros in
+    // place of its data, and its recovery fails and is counted.
+    if (block == 0 && it.MapUnreadable()) break;
     if (block != 0 && ++used > maxDataBlocks) break;
     // Blocks below a missing indirect block are one hole, taken in one step: a damaged size can
     // otherwise make the walk visit a billion empty blocks one by one.

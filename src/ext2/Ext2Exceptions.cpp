@@ -10,6 +10,7 @@
 #include <mutex>
 #include <typeinfo>
 
+#include "platform/Log.h"
 #include "platform/ProgramFolder.h"
 
 namespace {
@@ -42,6 +43,10 @@ void LogExt2Exception(const std::exception& e) {
   int status = 0;
   char* name = abi::__cxa_demangle(mangled, nullptr, nullptr, &status);
   LogExt2Error(status == 0 && name != nullptr ? name : mangled);
-  std::free(name);
   LogExt2Error(e.what());
+  if (const auto* parse = dynamic_cast<const CExt2ParseException*>(&e))
+    if (!parse->GetParseResult().IsValid())
+      DebugTrace("Ext2: %s: %s", status == 0 && name != nullptr ? name : mangled,
+                 parse->GetParseResult().describe().c_str());
+  std::free(name);
 }

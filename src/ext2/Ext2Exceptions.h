@@ -9,10 +9,33 @@
 #include <exception>
 #include <string>
 
-// The superblock is not valid, or the file system is larger than the device holds after its start.
-class CExt2BadSuperBlock : public std::exception {};
-// No group descriptor table passed the group test in any of the places it is kept.
-class CExt2BadGroupDescriptor : public std::exception {};
+#include "storage/ParseResult.h"
+
+// An exception that says which field of an on-disk structure was refused, with its value, offset and
+// the limit it broke. what() stays the plain std::exception text (the error log's lines are fixed);
+// the handlers put the details on the trace channel beside them.
+class CExt2ParseException : public std::exception {
+ public:
+  CExt2ParseException() = default;
+  explicit CExt2ParseException(const corvale::ParseResult& result) : m_result(result) {}
+  // Valid (with no field) when the thrower had nothing to name.
+  const corvale::ParseResult& GetParseResult() const { return m_result; }
+
+ private:
+  corvale::ParseResult m_result;
+};
+
+// The superblock is not valid, or it places the file system's start outside the device.
+class CExt2BadSuperBlock : public CExt2ParseException {
+ public:
+  using CExt2ParseException::CExt2ParseException;
+};
+// No group descriptor table passed the group test in any of the places it is kept (the result names
+// what failed in the first place tried).
+class CExt2BadGroupDescriptor : public CExt2ParseException {
+ public:
+  using CExt2ParseException::CExt2ParseException;
+};
 // A device read failed (the buffer it was to fill is zeroed).
 class CExt2ReadSectorError : public std::exception {};
 
@@ -20,6 +43,8 @@ class CExt2ReadSectorError : public std::exception {};
 // there is none). Null writes nothing. Safe from several threads; each line is written whole.
 void LogExt2Error(const char* text);
 // The two lines the engine's handlers write for an exception: its type name, then its what() text.
+// For a CExt2ParseException that names a field, the field, value, offset and limit go to the trace
+// channel.
 void LogExt2Exception(const std::exception& e);
 // Where LogExt2Error writes.
 std::string Ext2ErrorLogPath();

@@ -81,6 +81,7 @@ CExt2BlockIterator& CExt2BlockIterator::operator=(const CExt2BlockIterator& othe
     m_index = other.m_index;
     m_block = other.m_block;
     for (Slot& s : m_slots) s = Slot();
+    m_mapUnreadable = false;
   }
   return *this;
 }
@@ -94,15 +95,21 @@ bool CExt2BlockIterator::Load(int level, uint32_t block) {
   const CExt2FileSystem* fs = m_file->GetFileSystem();
   if (block == 0 || !fs->IsValidBlock(block)) return false;
   Slot& slot = m_slots[level];
-  if (slot.block == block) return true;
+  if (slot.block == block) {
+    m_mapUnreadable = m_mapUnreadable || slot.unreadable;
+    return true;
+  }
   slot.block = block;
+  slot.unreadable = false;
   // Zeroed first: a block that cannot be read maps everything below it to no block.
   slot.data.assign(fs->GetBlockSize() & ~3u, 0);
   try {
     fs->ReadBlocks(slot.data.data(), block, 1);
   } catch (const std::exception&) {
     std::fill(slot.data.begin(), slot.data.end(), 0);
+    slot.unreadable = true;
   }
+  m_mapUnreadable = m_mapUnreadable || slot.unreadable;
   return true;
 }
 
@@ -120,6 +127,7 @@ uint32_t CExt2BlockIterator::GetPhysicalBlock() {
   const uint64_t p = fs->GetBlockSize() / 4;
   const uint64_t i = m_index;
   uint32_t result = 0;
+  m_mapUnreadable = false;
   if (i < ext2ino::kDirectPointers) {
     result = inode.GetBlockPointer(static_cast<uint32_t>(i));
   } else if (i < ext2ino::kDirectPointers + p) {
@@ -140,6 +148,12 @@ uint32_t CExt2BlockIterator::GetPhysicalBlock() {
 }
 
 uint64_t CExt2BlockIterator::MissingSpan() {
+  // The span walks the same slots; what GetPhysicalBlock found stays what it found.
+  struct KeepFlag {
+    bool& flag;
+    bool saved;
+    ~KeepFlag() { flag = saved; }
+  } keep{m_mapUnreadable, m_mapUnreadable};
   const CExt2FileSystem* fs = m_file->GetFileSystem();
   const CExt2Inode& inode = m_file->GetInode();
   const uint64_t p = fs->GetBlockSize() / 4;
@@ -229,7 +243,10 @@ const uint8_t* CExt2InodeIterator::Get() {
       throw std::range_error("CExt2FileSystem::ReadBlocks");
     m_table.assign(tableBlocks * blockSize, 0);
     m_group = group;
-    m_fs->ReadBlocks(m_table.data(), first, tableBlocks);
+    // On a device shorter than the file system the table may run past its end: the part on the device
+    // is read, the inodes past the end stay zero (not in use).
+    const uint64_t readable = m_fs->BlocksOnDevice(first, tableBlocks);
+    if (readable > 0) m_fs->ReadBlocks(m_table.data(), first, readable);
   }
   return m_table.data() + index * sb.GetInodeSize();
 }

@@ -1,5 +1,6 @@
 #include "ext2/Ext2FileSystem.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -8,6 +9,7 @@
 #include "ext2/InodeIterator.h"
 #include "platform/Log.h"
 #include "storage/CheckedMath.h"
+#include "storage/FileSystemCode.h"
 #include "storage/IStorageDevice.h"
 
 using corvale::checkedAdd;
@@ -41,17 +43,21 @@ CExt2FileSystem::CExt2FileSystem(IStorageDevice* device, int64_t partitionStart,
   UseDevice(device);
   m_sb.Assign(superBlock);
   m_sb.Normalise();
-  if (const char* why = m_sb.WhyInvalid()) {
+  const corvale::ParseResult check = m_sb.Check();
+  if (!check.IsValid()) {
     DebugTrace("Ext2: superblock of the partition at sector %lld refused (%s): %s",
-               static_cast<long long>(partitionStart), why, m_sb.describe().c_str());
-    throw CExt2BadSuperBlock();
+               static_cast<long long>(partitionStart), check.describe().c_str(), m_sb.describe().c_str());
+    throw CExt2BadSuperBlock(check);
   }
   // The given start is the partition start: the copy is treated as the primary.
-  if (partitionStart < 0 || partitionStart > INT64_MAX - 2) throw CExt2BadSuperBlock();
+  if (partitionStart < 0 || partitionStart > INT64_MAX - 2)
+    throw CExt2BadSuperBlock(corvale::ParseResult::Damaged("partition start", "lies outside the device",
+                                                           static_cast<uint64_t>(partitionStart), 0));
   m_superBlockSector = partitionStart + 2;
   m_sb.SetBlockGroupNumber(0);
   uint64_t groups = m_sb.GetGroupCount();
-  if (!IsGoodGroupDescriptorTable(m_sb, table, tableBytes, groups)) throw CExt2BadGroupDescriptor();
+  const corvale::ParseResult tableCheck = CheckGroupDescriptorTable(m_sb, table, tableBytes, groups);
+  if (!tableCheck.IsValid()) throw CExt2BadGroupDescriptor(tableCheck);
   m_groupTable.assign(table, table + groups * ext2gd::kSize);
 }
 
@@ -75,10 +81,11 @@ bool CExt2FileSystem::ReadDeviceSectors(void* buffer, int64_t sector, uint64_t c
 void CExt2FileSystem::OpenFromSuperBlock(const void* superBlock) {
   m_sb.Assign(superBlock);
   m_sb.Normalise();
-  if (const char* why = m_sb.WhyInvalid()) {
+  const corvale::ParseResult check = m_sb.Check();
+  if (!check.IsValid()) {
     DebugTrace("Ext2: superblock at sector %lld refused (%s): %s", static_cast<long long>(m_superBlockSector),
-               why, m_sb.describe().c_str());
-    throw CExt2BadSuperBlock();
+               check.describe().c_str(), m_sb.describe().c_str());
+    throw CExt2BadSuperBlock(check);
   }
   // A copy read closer to the device start than its own distance from the primary cannot belong to a
   // file system on this device.
@@ -86,20 +93,26 @@ void CExt2FileSystem::OpenFromSuperBlock(const void* superBlock) {
   if (start < 0 || start > m_deviceSectors) {
     DebugTrace("Ext2: superblock at sector %lld implies a partition start %lld outside the device",
                static_cast<long long>(m_superBlockSector), static_cast<long long>(start));
-    throw CExt2BadSuperBlock();
+    // The copy's group number places it; the value is the start it implies, as a 64-bit pattern.
+    throw CExt2BadSuperBlock(corvale::ParseResult::Damaged(
+        "block group number", "places the start outside the device", static_cast<uint64_t>(start),
+        ext2sb::kBlockGroupNumber, static_cast<uint64_t>(m_deviceSectors)));
   }
+  // A file system longer than the device is still opened: an image cut short, or a disk that lost its
+  // last sectors, keeps everything before the cut. Blocks past the end cannot be read (ReadBlocks
+  // refuses them), so only the files that need them are lost.
   uint64_t room = static_cast<uint64_t>(m_deviceSectors - start) * 512;
-  if (GetSize() > room) {
+  if (GetSize() > room)
     DebugTrace(
-        "Ext2: file system of %llu bytes at sector %lld is larger than the %llu bytes left on the device",
+        "Ext2: file system of %llu bytes at sector %lld is longer than the %llu bytes left on the device; "
+        "blocks past the end are unreadable",
         static_cast<unsigned long long>(GetSize()), static_cast<long long>(start),
         static_cast<unsigned long long>(room));
-    throw CExt2BadSuperBlock();
-  }
-  if (!ReadGroupDescriptorTable()) throw CExt2BadGroupDescriptor();
+  corvale::ParseResult tableCheck;
+  if (!ReadGroupDescriptorTable(&tableCheck)) throw CExt2BadGroupDescriptor(tableCheck);
 }
 
-bool CExt2FileSystem::ReadGroupDescriptorTable() {
+bool CExt2FileSystem::ReadGroupDescriptorTable(corvale::ParseResult* firstFailure) {
   const uint64_t groups = m_sb.GetGroupCount();
   const uint64_t tableBytes = groups * ext2gd::kSize;
   const uint64_t tableSectors = (tableBytes + 511) / 512;
@@ -125,14 +138,29 @@ bool CExt2FileSystem::ReadGroupDescriptorTable() {
       copy.Normalise();
       if (!copy.IsSameSuperBlock(m_sb)) continue;
     }
+    // A table that does not lie on the device cannot be read, nor can any copy after it; nothing is
+    // allocated for it (a damaged block count can ask for a table of megabytes).
+    const int64_t tableSector = GetBlockSector(superBlockBlock + 1);
+    if (tableSector < 0 || !corvale::rangeFits(static_cast<uint64_t>(tableSector), tableSectors,
+                                               static_cast<uint64_t>(m_deviceSectors))) {
+      if (firstFailure->IsValid())
+        *firstFailure = corvale::ParseResult::Damaged("descriptor table", "runs past the device end",
+                                                      tableSector + tableSectors, 0, m_deviceSectors);
+      break;
+    }
     // The new table's address goes straight into the scanned block, so it is never held only where
     // the collector might not look.
     kept[keptCount] = static_cast<uint8_t*>(corvale::ext2gc::GcAllocAtomic(tableSectors * 512));
     const uint8_t* table = kept[keptCount];
-    bool read = ReadDeviceSectors(kept[keptCount], GetBlockSector(superBlockBlock + 1), tableSectors);
-    bool good = read && IsGoodGroupDescriptorTable(m_sb, table, tableBytes, groups);
-    if (!good) {
-      if (read) DebugTrace("Ext2: descriptor table of group %u fails the group test", group);
+    bool read = ReadDeviceSectors(kept[keptCount], tableSector, tableSectors);
+    const corvale::ParseResult check =
+        read ? CheckGroupDescriptorTable(m_sb, table, tableBytes, groups)
+             : corvale::ParseResult::NotThis("descriptor table", "could not be read", tableSector);
+    if (firstFailure->IsValid() && !check.IsValid()) *firstFailure = check;
+    if (!check.IsValid()) {
+      if (read)
+        DebugTrace("Ext2: descriptor table of group %u fails the group test: %s", group,
+                   check.describe().c_str());
       corvale::ext2gc::GcFree(kept[keptCount]);
       kept[keptCount] = nullptr;
       if (!read) break;
@@ -151,7 +179,9 @@ bool CExt2FileSystem::ReadGroupDescriptorTable() {
   return result != nullptr;
 }
 
-int32_t CExt2FileSystem::GetFileSystemType() const { return m_sb.GetJournalInode() != 0 ? 5 : 4; }
+int32_t CExt2FileSystem::GetFileSystemType() const {
+  return m_sb.GetJournalInode() != 0 ? kFileSystemExt3 : kFileSystemExt2;
+}
 
 int64_t CExt2FileSystem::GetPrimarySuperBlockSector() const {
   if (m_sb.GetBlockGroupNumber() == 0) return m_superBlockSector;
@@ -197,6 +227,13 @@ bool CExt2FileSystem::IsBlockRequestInRange(uint64_t firstBlock, uint64_t count)
   auto sectors = checkedMul(count, m_sb.GetSectorsPerBlock());
   return sector >= 0 && sector < m_deviceSectors && sectors &&
          *sectors <= static_cast<uint64_t>(m_deviceSectors);
+}
+
+uint64_t CExt2FileSystem::BlocksOnDevice(uint64_t firstBlock, uint64_t count) const {
+  const int64_t sector = GetBlockSector(firstBlock);
+  const uint64_t perBlock = m_sb.GetSectorsPerBlock();
+  if (sector < 0 || sector >= m_deviceSectors || perBlock == 0) return 0;
+  return std::min<uint64_t>(count, static_cast<uint64_t>(m_deviceSectors - sector) / perBlock);
 }
 
 bool CExt2FileSystem::ReadBlocks(void* buffer, uint64_t firstBlock, uint64_t count) const {

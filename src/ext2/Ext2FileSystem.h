@@ -23,9 +23,10 @@ class CExt2FileSystem {
   // opens from it. Throws CExt2ReadSectorError when it cannot be read, else as the next constructor.
   CExt2FileSystem(IStorageDevice* device, int64_t superBlockSector);
   // Opens from the 1024 superblock bytes read at `superBlockSector`: the superblock is normalised and
-  // must be valid and fit on the device after the partition start it implies (else
-  // CExt2BadSuperBlock), and a group descriptor table must pass the group test in one of its places
-  // (else CExt2BadGroupDescriptor).
+  // must be valid and imply a partition start on the device (else CExt2BadSuperBlock), and a group
+  // descriptor table must pass the group test in one of its places (else CExt2BadGroupDescriptor).
+  // Both exceptions name the refused field (CExt2ParseException). A file system longer than the
+  // device is opened: its blocks past the device end are unreadable.
   CExt2FileSystem(IStorageDevice* device, int64_t superBlockSector, const void* superBlock);
   // For a partition found by the scan: the partition starts at `partitionStart` and its descriptor
   // table (`tableBytes` bytes, at least group count x 32) was gathered already. The file-system size
@@ -65,6 +66,9 @@ class CExt2FileSystem {
   // True when a request for `count` blocks from `firstBlock` starts on the device and asks for no more
   // sectors than the device has (the test ReadBlocks makes before reading).
   bool IsBlockRequestInRange(uint64_t firstBlock, uint64_t count) const;
+  // How many of the `count` blocks from `firstBlock` lie wholly on the device (fewer than `count` on a
+  // device shorter than the file system; 0 when the first does not).
+  uint64_t BlocksOnDevice(uint64_t firstBlock, uint64_t count) const;
   // Reads `count` blocks from `firstBlock` into `buffer`, which holds count x block size bytes.
   // A request outside the device throws std::range_error "CExt2FileSystem::ReadBlocks"; one that
   // starts inside but runs past the device end, or a failed read, zeroes the buffer and throws
@@ -78,7 +82,9 @@ class CExt2FileSystem {
  private:
   void UseDevice(IStorageDevice* device);
   void OpenFromSuperBlock(const void* superBlock);
-  bool ReadGroupDescriptorTable();
+  // Searches the places a descriptor table is kept; when none is found, `firstFailure` names what
+  // failed in the first place tried.
+  bool ReadGroupDescriptorTable(corvale::ParseResult* firstFailure);
   bool ReadDeviceSectors(void* buffer, int64_t sector, uint64_t count) const;
 
   CExt2SuperBlock m_sb;

@@ -6,6 +6,7 @@
 #include "core/StateIo.h"
 #include "ext2/GroupDescriptor.h"
 #include "storage/ByteReader.h"
+#include "storage/FileSystemCode.h"
 #include "storage/IStorageDevice.h"
 
 using namespace corvale;
@@ -38,7 +39,7 @@ CExt2SearchedPartitionInfo::CExt2SearchedPartitionInfo(const void* superBlock, i
 }
 
 void CExt2SearchedPartitionInfo::SetGeometry() {
-  SetFileSystemType(m_normalised.GetJournalInode() != 0 ? 5 : 4);
+  SetFileSystemType(m_normalised.GetJournalInode() != 0 ? kFileSystemExt3 : kFileSystemExt2);
   SetSectorsPerCluster(static_cast<uint8_t>(m_normalised.GetSectorsPerBlock()));
   SetSectorCount(static_cast<int64_t>(static_cast<uint64_t>(m_normalised.GetBlockCount()) *
                                       m_normalised.GetSectorsPerBlock()));
@@ -104,6 +105,12 @@ void CExt2SearchedPartitionInfo::Score() {
   else
     score = valid ? (primary && m_primaryValid ? 100 : 90) : (primary && m_primaryValid ? 80 : 70);
   SetScore(score);
+}
+
+void CExt2SearchedPartitionInfo::LimitToDevice(int64_t deviceSectors) {
+  const int64_t start = GetPartitionStart();
+  if (deviceSectors <= 0 || start < 0 || start >= deviceSectors) return;
+  if (GetSectorCount() > deviceSectors - start) SetSectorCount(deviceSectors - start);
 }
 
 bool CExt2SearchedPartitionInfo::ReloadFromDisk(IStorageDevice* device) {

@@ -56,6 +56,9 @@ class CExt2SearchedPartitionInfo : public CSearchedPartitionInfo, public CExt2Su
   bool ReloadFromDisk(IStorageDevice* device512);
   // Sets the score from the copies seen, the copy's validity and whether it is the primary.
   void Score();
+  // A file system longer than the device it was found on (an image cut short) is offered as the part
+  // the device holds, so that the layout can choose it; its blocks past the end are unreadable.
+  void LimitToDevice(int64_t deviceSectors);
 
   uint32_t GetCopies() const { return m_copies; }
   void SetCopies(uint32_t copies) { m_copies = copies; }

@@ -24,7 +24,7 @@ CExt2Volume::CExt2Volume(IStorageDevice* device, int64_t partitionStart) {
     m_sectors = fs.GetSize() / 512 / factor;
     m_type = fs.GetFileSystemType();
   } catch (const std::exception&) {
-    m_type = 7;
+    m_type = kFileSystemUnknown;
     m_label.clear();
     m_sectors = 0;
   }

@@ -26,7 +26,7 @@ class CExt2Volume : public IVolume {
   void CopyLabel(char* buffer, int32_t length) const;
 
  private:
-  int32_t m_type = 7;
+  int32_t m_type = kFileSystemUnknown;
   std::string m_label;
   uint64_t m_sectors = 0;
 };

@@ -24,12 +24,37 @@ bool IsGoodGroupDescriptor(const CExt2SuperBlock& sb, uint64_t group, const Ext2
   return inside(d.blockBitmap) && inside(d.inodeBitmap) && inside(d.inodeTable);
 }
 
+corvale::ParseResult CheckGroupDescriptorTable(const CExt2SuperBlock& sb, const uint8_t* table,
+                                               size_t tableBytes, uint64_t groups) {
+  using corvale::ParseResult;
+  if (table == nullptr) return ParseResult::NotThis("descriptor table", "is absent");
+  if (groups > tableBytes / ext2gd::kSize)
+    return ParseResult::Damaged("descriptor table", "holds fewer descriptors than groups",
+                                tableBytes / ext2gd::kSize, 0, groups);
+  const uint64_t perGroup = sb.GetBlocksPerGroup();
+  for (uint64_t i = 0; i < groups; ++i) {
+    const Ext2GroupDescriptor d = Ext2GroupDescriptor::parse(table, tableBytes, i);
+    if (IsGoodGroupDescriptor(sb, i, d)) continue;
+    // The first of the three words that lies outside the group; the limit is the group's end.
+    const uint64_t low = sb.GetFirstDataBlock() + i * perGroup;
+    const uint64_t high = low + perGroup;
+    const uint64_t at = i * ext2gd::kSize;
+    auto outside = [&](uint64_t b) { return b < low || b >= high; };
+    if (outside(d.blockBitmap))
+      return ParseResult::Damaged("block bitmap", "lies outside its group", d.blockBitmap,
+                                  at + ext2gd::kBlockBitmap, high);
+    if (outside(d.inodeBitmap))
+      return ParseResult::Damaged("inode bitmap", "lies outside its group", d.inodeBitmap,
+                                  at + ext2gd::kInodeBitmap, high);
+    return ParseResult::Damaged("inode table", "lies outside its group", d.inodeTable,
+                                at + ext2gd::kInodeTable, high);
+  }
+  return ParseResult::Valid();
+}
+
 bool IsGoodGroupDescriptorTable(const CExt2SuperBlock& sb, const uint8_t* table, size_t tableBytes,
                                 uint64_t groups) {
-  if (table == nullptr || groups > tableBytes / ext2gd::kSize) return false;
-  for (uint64_t i = 0; i < groups; ++i)
-    if (!IsGoodGroupDescriptor(sb, i, Ext2GroupDescriptor::parse(table, tableBytes, i))) return false;
-  return true;
+  return CheckGroupDescriptorTable(sb, table, tableBytes, groups).IsValid();
 }
 
 bool SameGroupDescriptors(const uint8_t* a, const uint8_t* b, uint64_t groups) {

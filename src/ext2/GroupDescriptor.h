@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "storage/ParseResult.h"
+
 class CExt2SuperBlock;
 
 namespace ext2gd {
@@ -28,8 +30,12 @@ struct Ext2GroupDescriptor {
 // that group, [first data block + group x blocks per group, + blocks per group).
 bool IsGoodGroupDescriptor(const CExt2SuperBlock& sb, uint64_t group, const Ext2GroupDescriptor& d);
 
-// Every one of `groups` descriptors of the table passes the group test; false when the table holds
-// fewer than that.
+// Every one of `groups` descriptors of the table passes the group test: Valid; otherwise Damaged,
+// naming the first word that lies outside its group (offset from the table start, the group's end as
+// the limit), or the table holding fewer descriptors than that; NotThisStructure for no table.
+corvale::ParseResult CheckGroupDescriptorTable(const CExt2SuperBlock& sb, const uint8_t* table,
+                                               size_t tableBytes, uint64_t groups);
+// CheckGroupDescriptorTable(...).IsValid().
 bool IsGoodGroupDescriptorTable(const CExt2SuperBlock& sb, const uint8_t* table, size_t tableBytes,
                                 uint64_t groups);
 

@@ -75,33 +75,55 @@ void CExt2SuperBlock::Normalise() {
   }
 }
 
-const char* CExt2SuperBlock::WhyInvalid() const {
-  if (GetMagic() != kMagicValue) return "magic";
-  if (GetBlockCount() == 0 || GetInodeCount() == 0 || GetBlocksPerGroup() == 0 || GetInodesPerGroup() == 0)
-    return "zero count";
-  uint32_t groups = GetGroupCount();
-  if (GetBlockGroupNumber() > groups) return "group number past the group count";
+corvale::ParseResult CExt2SuperBlock::Check() const {
+  using corvale::ParseResult;
+  if (GetMagic() != kMagicValue) return ParseResult::NotThis("magic", "is not 0xEF53", GetMagic(), kMagic);
+  // The group sizes first: normalisation derives the inode count from them, so a count of 0 is
+  // mostly what a group size of 0 left behind.
+  if (GetBlockCount() == 0) return ParseResult::Damaged("block count", "is 0", 0, kBlockCount);
+  if (GetBlocksPerGroup() == 0) return ParseResult::Damaged("blocks per group", "is 0", 0, kBlocksPerGroup);
+  if (GetInodesPerGroup() == 0) return ParseResult::Damaged("inodes per group", "is 0", 0, kInodesPerGroup);
+  if (GetInodeCount() == 0) return ParseResult::Damaged("inode count", "is 0", 0, kInodeCount);
+  const uint32_t groups = GetGroupCount();
+  if (GetBlockGroupNumber() > groups)
+    return ParseResult::Damaged("block group number", "is past the group count", GetBlockGroupNumber(),
+                                kBlockGroupNumber, groups);
   // Blocks of 1, 2, 4 or 8 KiB; checked before anything is divided by the block size.
-  uint64_t blockSize = GetBlockSize();
-  if (blockSize < 1024) return "block size";
-  uint32_t inodeSize = GetInodeSize();
-  if (GetRevisionLevel() == 0 && inodeSize != kRevision0InodeSize) return "revision 0 inode size";
-  if (inodeSize < kRevision0InodeSize) return "inode size below 128";
+  const uint64_t blockSize = GetBlockSize();
+  if (blockSize < 1024)
+    return ParseResult::Damaged("log block size", "gives blocks over 8 KiB", GetLogBlockSize(), kLogBlockSize,
+                                kMaxLogBlockSize);
+  const uint32_t inodeSize = GetInodeSize();
+  if (GetRevisionLevel() == 0 && inodeSize != kRevision0InodeSize)
+    return ParseResult::Damaged("inode size", "is not 128 in revision 0", inodeSize, kInodeSize,
+                                kRevision0InodeSize);
+  if (inodeSize < kRevision0InodeSize)
+    return ParseResult::Damaged("inode size", "is below 128", inodeSize, kInodeSize, kRevision0InodeSize);
   // An inode that is not a power of two, or larger than a block, could straddle a block end: the
   // 128 bytes read of it would run past the block.
-  if ((inodeSize & (inodeSize - 1)) != 0 || inodeSize > blockSize)
-    return "inode size not a power of two up to the block size";
+  if ((inodeSize & (inodeSize - 1)) != 0)
+    return ParseResult::Damaged("inode size", "is not a power of two", inodeSize, kInodeSize);
+  if (inodeSize > blockSize)
+    return ParseResult::Damaged("inode size", "is larger than a block", inodeSize, kInodeSize, blockSize);
   // A group may not hold fewer blocks than one bitmap block describes.
-  uint64_t bitsPerBitmap = 8 * blockSize;
-  if (groups > (GetBlockCount() + bitsPerBitmap - 1) / bitsPerBitmap)
-    return "more groups than bitmap blocks allow";
+  const uint64_t bitsPerBitmap = 8 * blockSize;
+  const uint64_t maxGroups = (GetBlockCount() + bitsPerBitmap - 1) / bitsPerBitmap;
+  if (groups > maxGroups)
+    return ParseResult::Damaged("blocks per group", "make more groups than bitmap blocks allow",
+                                GetBlocksPerGroup(), kBlocksPerGroup, maxGroups);
   // One inode-bitmap block describes a group's inodes; more would also make the inode table of one
   // group (read whole) arbitrarily large.
-  if (GetInodesPerGroup() > bitsPerBitmap) return "inodes per group past one bitmap block";
-  if (GetInodeCount() <= GetFirstInode()) return "inode count not above the first inode";
-  if (static_cast<uint64_t>(GetInodeCount()) > static_cast<uint64_t>(groups) * GetInodesPerGroup())
-    return "inode count past the groups";
-  return nullptr;
+  if (GetInodesPerGroup() > bitsPerBitmap)
+    return ParseResult::Damaged("inodes per group", "is past what one bitmap block describes",
+                                GetInodesPerGroup(), kInodesPerGroup, bitsPerBitmap);
+  if (GetInodeCount() <= GetFirstInode())
+    return ParseResult::Damaged("first inode", "is not below the inode count", GetFirstInode(), kFirstInode,
+                                GetInodeCount());
+  const uint64_t maxInodes = static_cast<uint64_t>(groups) * GetInodesPerGroup();
+  if (GetInodeCount() > maxInodes)
+    return ParseResult::Damaged("inode count", "is past what the groups hold", GetInodeCount(), kInodeCount,
+                                maxInodes);
+  return ParseResult::Valid();
 }
 
 bool CExt2SuperBlock::IsSameSuperBlock(const CExt2SuperBlock& o) const {

@@ -4,10 +4,13 @@
 // fields the engine uses. Normalise() writes its repairs back into the bytes.
 //
 // Nothing divides or shifts by a field of a superblock that IsValid() has not accepted: the accessors
-// that would (GetBlockSize, GetGroupCount) answer 0 for values they cannot compute.
+// that would (GetBlockSize, GetGroupCount) answer 0 for values they cannot compute. Check() says why
+// a superblock is refused, as the shared parse result (field, value, offset, limit).
 
 #include <cstdint>
 #include <string>
+
+#include "storage/ParseResult.h"
 
 namespace ext2sb {
 constexpr uint32_t kSize = 1024;
@@ -93,9 +96,10 @@ class CExt2SuperBlock {
   // Repairs the values a damaged or half-written superblock gets wrong and the engine can derive
   // (FORMAT.md, "Normalisation"). Done on every copy before it is tested.
   void Normalise();
-  bool IsValid() const { return WhyInvalid() == nullptr; }
-  // Null when valid; otherwise the first check that failed, for the trace log.
-  const char* WhyInvalid() const;
+  bool IsValid() const { return Check().IsValid(); }
+  // Valid; NotThisStructure when the magic is missing; otherwise Damaged, naming the first field that
+  // failed, its value, its offset in the superblock and the limit it broke (FORMAT.md, "Validity").
+  corvale::ParseResult Check() const;
   // The same file system: magic, block size, block and inode counts, group sizes, inode size, first
   // data block and UUID all equal.
   bool IsSameSuperBlock(const CExt2SuperBlock& other) const;

@@ -10,13 +10,15 @@
 
 #include "fat/BootSector.h"
 #include "fat/FatParse.h"
+#include "storage/FileSystemCode.h"
 
-// FAT type codes, shared with volumes, partition records and tree nodes.
+// FAT type codes: the FAT members of the file-system type codes that volumes, partition records
+// and tree nodes carry.
 enum FatTypeCode : int32_t {
-  kFatType12 = 0,
-  kFatType16 = 1,
-  kFatType32 = 2,
-  kFatTypeNone = 7,
+  kFatType12 = kFileSystemFat12,
+  kFatType16 = kFileSystemFat16,
+  kFatType32 = kFileSystemFat32,
+  kFatTypeNone = kFileSystemUnknown,
 };
 
 // The first test a scan makes of a sector: byte 0 is not 0 and it ends in 0x55 0xAA.

@@ -10,14 +10,13 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <unordered_set>
 #include <vector>
 
 #include "core/ClusterUseBitMap.h"
 #include "core/PartitionDisplayName.h"
 #include "core/RawFilesFolder.h"
+#include "core/WorkerPump.h"
 #include "fat/FATDBR.h"
 #include "fat/FATDataRunList.h"
 #include "fat/FATDirEntry.h"
@@ -543,15 +542,19 @@ bool TakeGeometry(const CFATSearchedPartitionInfo& info, CFATBuildContext& conte
   int64_t end = 0;
   if (start < 0 || count <= 0 || dataStart < start || __builtin_add_overflow(start, count, &end) || dataStart >= end)
     return false;
-  const uint64_t clusters =
-      std::min<uint64_t>({static_cast<uint64_t>(end - dataStart) / spc, info.GetClusterCount(),
-                          corvale::fat::kMaxFat32Clusters});
+  // A boot sector states the volume's size, and a copy cut short still holds entries of the files
+  // past the cut: they stay in the tree, and their recovery fails where the device ends instead of
+  // the files vanishing unreported. A partition guessed from folders ends where its sectors do.
+  const bool stated = (info.GetEvidenceFlags() & kFatBootSectorEvidence) != 0;
+  uint64_t clusters = std::min<uint64_t>(info.GetClusterCount(), corvale::fat::kMaxFat32Clusters);
+  if (!stated) clusters = std::min<uint64_t>(clusters, static_cast<uint64_t>(end - dataStart) / spc);
   if (clusters == 0) return false;
   context.fatType = type;
   context.partitionStart = static_cast<uint64_t>(start);
   context.sectorsPerCluster = spc;
   context.dataStart = static_cast<uint64_t>(dataStart);
-  context.sectorCount = static_cast<uint64_t>(count);
+  context.sectorCount = std::max<uint64_t>(static_cast<uint64_t>(count),
+                                           static_cast<uint64_t>(dataStart - start) + clusters * spc);
   context.clusterCount = static_cast<uint32_t>(clusters);
   return true;
 }
@@ -733,25 +736,7 @@ CFileSystemNode* CompleteBuild(IDIRBuildCallback* callback, const CFATDirSectorS
 }  // namespace
 
 CFileSystemNode* CFATDirectoryBuilder::RunWorker(const std::function<CFileSystemNode*()>& work) {
-  std::atomic<uint32_t> done{0};
-  CFileSystemNode* result = nullptr;
-  std::thread worker;
-  try {
-    worker = std::thread([&] {
-      result = work();
-      done.store(1);
-    });
-  } catch (const std::system_error&) {
-    return nullptr;
-  }
-  // The caller's messages are handled at least once, however quickly the worker ends.
-  do {
-    if (m_pump) m_pump();
-    if (done.load() != 0) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  } while (done.load() == 0);
-  worker.join();
-  return result;
+  return RunOnWorkerWithPump(work, m_pump).value_or(nullptr);
 }
 
 CFileSystemNode* CFATDirectoryBuilder::Build(IDIRBuildCallback* callback, const FATBuildSource& source,

@@ -161,7 +161,11 @@ std::unique_ptr<CFATSearchedPartitionInfo> CFATSearchController::FromBootSector(
   const uint64_t spc = dbr.GetSectorsPerCluster();
   if (at < 0 || at >= m_deviceSectors || spc == 0) return nullptr;
   const uint64_t start = static_cast<uint64_t>(at);
-  uint64_t total = dbr.GetTotalSectors();
+  // The volume as formatted: a copy cut short keeps the geometry its boot sector states, and its
+  // files past the cut are there to be found and reported as unreadable, not a reason to drop
+  // the boot sector for a guess from the folders.
+  const uint64_t declared = dbr.GetTotalSectors();
+  uint64_t total = declared;
   if (total > static_cast<uint64_t>(m_deviceSectors) - start) total = static_cast<uint64_t>(m_deviceSectors) - start;
   const uint64_t reserved = dbr.GetReservedSectors();
   const uint64_t perFat = dbr.GetSectorsPerFAT();
@@ -177,7 +181,7 @@ std::unique_ptr<CFATSearchedPartitionInfo> CFATSearchController::FromBootSector(
     flag = backup ? 0U : (type == kFatType12 ? kFatFromFat12BootSector : kFatFromFat16BootSector);
   }
   if (start + total <= dataStart) return nullptr;
-  const uint64_t clusters = (start + total - dataStart) / spc;
+  const uint64_t clusters = (start + declared - dataStart) / spc;
   if (!ClusterCountFits(type, clusters)) return nullptr;
   if (perFat < CeilDiv(EntryHalfBytes(type) * clusters, 2ULL * m_sectorSize)) return nullptr;
   if (type == kFatType32 && clusters < root) return nullptr;

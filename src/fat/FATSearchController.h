@@ -24,6 +24,7 @@
 #include "core/TypedFileExtent.h"
 #include "fat/FATDirSectorRecord.h"
 #include "fat/FATSearchedPartitionInfo.h"
+#include "storage/FileSystemCode.h"
 
 class CFATDBR;
 
@@ -60,7 +61,9 @@ class CFATSearchController : public IFileSystemSearchController {
   // The complete directory build over a FAT partition (of any kind but this engine's, none).
   CFileSystemNode* BuildPartitionDirectory(CSearchedPartitionInfo* partition, IStorageDevice* device, int32_t index,
                                            IDIRBuildCallback* callback) override;
-  bool AcceptsPartitionType(int32_t type) override { return type >= 0 && type <= 2; }
+  bool AcceptsPartitionType(int32_t type) override {
+    return type == kFileSystemFat12 || type == kFileSystemFat16 || type == kFileSystemFat32;
+  }
 
   // What the scan has gathered so far.
   const CandidateMap& GetCandidates() const { return m_candidates; }

@@ -1,17 +1,50 @@
 #include "launcher/ChildProcess.h"
 
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <thread>
 
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 extern char** environ;
 
 namespace corvale::launcher {
+
+namespace {
+
+bool IsPassedOn(const std::string& name) {
+  static const char* const kNames[] = {
+      // display
+      "DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE",
+      // locale
+      "LANG", "LANGUAGE", "LC_ALL", "LC_CTYPE", "LC_NUMERIC", "LC_TIME", "LC_COLLATE", "LC_MONETARY",
+      "LC_MESSAGES", "LC_PAPER", "LC_NAME", "LC_ADDRESS", "LC_TELEPHONE", "LC_MEASUREMENT",
+      "LC_IDENTIFICATION",
+      // runtime folder (the named objects of a user other than root)
+      "XDG_RUNTIME_DIR",
+      // what the programs honour (README.md, "Environment variables")
+      "CORVALE_DEBUG", "CORVALE_DISKS", "CORVALE_NAMESPACE", "CORVALE_REGISTRY"};
+  for (const char* known : kNames)
+    if (name == known) return true;
+  return false;
+}
+
+}  // namespace
+
+std::vector<std::string> ChildEnvironment(const char* const* parent) {
+  std::vector<std::string> env;
+  for (const char* const* e = parent; e && *e; ++e) {
+    std::string entry = *e;
+    size_t equals = entry.find('=');
+    if (equals == std::string::npos || !IsPassedOn(entry.substr(0, equals))) continue;
+    env.push_back(std::move(entry));
+  }
+  env.push_back(std::string("PATH=") + kChildPath);
+  return env;
+}
 
 std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& path, const std::string& argv0) {
   if (path.empty()) return nullptr;
@@ -28,8 +61,12 @@ std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& path, const
   posix_spawnattr_setsigdefault(&attr, &all);
   posix_spawnattr_setsigmask(&attr, &none);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  std::vector<std::string> env = ChildEnvironment(environ);
+  std::vector<char*> envp;
+  for (std::string& entry : env) envp.push_back(entry.data());
+  envp.push_back(nullptr);
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, path.c_str(), nullptr, &attr, argv, environ);
+  int rc = posix_spawn(&pid, path.c_str(), nullptr, &attr, argv, envp.data());
   posix_spawnattr_destroy(&attr);
   if (rc != 0) return nullptr;
   return std::unique_ptr<ChildProcess>(new ChildProcess(pid));

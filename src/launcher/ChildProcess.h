@@ -2,17 +2,26 @@
 // A program the launcher starts: the main program, which it watches to its end, or the crash
 // report, which it leaves to run on its own.
 
+#include <sys/types.h>
+
 #include <memory>
 #include <string>
-
-#include <sys/types.h>
+#include <vector>
 
 namespace corvale::launcher {
 
+// The variables a child gets, from `parent` (NAME=value entries): those of the display, the
+// locale and the runtime folder, and the CORVALE_* variables the programs honour, with PATH set to
+// kChildPath. A program that runs as root must not take its search path, libraries or anything
+// else from whoever started it.
+std::vector<std::string> ChildEnvironment(const char* const* parent);
+
+inline constexpr const char* kChildPath = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";
+
 class ChildProcess {
  public:
-  // Starts `path` with `argv0` as its only argument and the launcher's environment. Null when it
-  // cannot be started (missing, not executable).
+  // Starts `path` with `argv0` as its only argument and the part of the launcher's environment that
+  // the programs need (ChildEnvironment). Null when it cannot be started (missing, not executable).
   static std::unique_ptr<ChildProcess> Start(const std::string& path, const std::string& argv0);
 
   // A process the caller no longer watches is not ended; only its status is left uncollected.

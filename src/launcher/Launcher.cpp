@@ -1,16 +1,16 @@
 #include "launcher/Launcher.h"
 
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <memory>
-#include <thread>
-
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/utsname.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <memory>
+#include <thread>
 
 #include "launcher/ChildProcess.h"
 #include "platform/Allocation.h"
@@ -19,6 +19,7 @@
 #include "platform/Log.h"
 #include "platform/NamedEvent.h"
 #include "platform/NamedMutex.h"
+#include "platform/NamedObjects.h"
 #include "platform/ProgramFolder.h"
 #include "platform/RecoveryContext.h"
 #include "platform/StringTable.h"
@@ -68,7 +69,7 @@ void LetCrashedProgramEnd(ChildProcess& program, const WatchSettings& settings, 
 
 int OpenLogFile(const std::string& path) {
   if (path.empty()) return -1;
-  return open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  return platform::OpenPrivateFile(path, O_RDWR | O_CREAT | O_TRUNC);
 }
 
 }  // namespace
@@ -230,6 +231,12 @@ int LauncherMain(const LauncherServices& services) {
   if (system != "Linux") return refuse(kStringUnsupportedSystem);
   if (!services.isUserAdmin()) return refuse(kStringNeedsAdministrator);
 
+  // Without its locks the launcher could not tell a second instance from none, nor the main program
+  // that the launcher is there.
+  if (std::string problem = UnusableLockFolderText(); !problem.empty()) {
+    services.messageBox(problem, title);
+    return end(1);
+  }
   NamedMutex instance(kLauncherMutexName, true);
   if (instance.IsValid() && instance.AlreadyExisted()) return refuse(kStringAlreadyRunning);
 

@@ -1,15 +1,17 @@
 // The launcher QBX. It has no window of its own; a refusal is shown in a message box.
+#include <sys/stat.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QString>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
 
-#include <QApplication>
-#include <QMessageBox>
-#include <QString>
-
 #include "launcher/Launcher.h"
+#include "platform/ProgramFolder.h"
 
 namespace {
 
@@ -39,6 +41,12 @@ void ShowMessage(const std::string& text, const std::string& caption) {
 }  // namespace
 
 int main() {
+  // Everything the launcher makes (its log, its lock files) is the user's alone.
+  umask(077);
+  if (std::string problem = platform::UntrustedExecutableFolderText(); !problem.empty()) {
+    ShowMessage(problem, "Corvale");
+    return 1;
+  }
   corvale::launcher::LauncherServices services;
   services.messageBox = ShowMessage;
   services.watch = corvale::launcher::DefaultWatchSettings();

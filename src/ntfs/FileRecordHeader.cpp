@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ntfs/FileRecordAttribute.h"
+#include "ntfs/UpdateSequence.h"
 #include "storage/ByteReader.h"
 
 using corvale::ByteReader;
@@ -16,29 +17,15 @@ bool HasMagic(const uint8_t* b, size_t length) {
   return b && length >= 4 && b[0] == 'F' && b[1] == 'I' && b[2] == 'L' && b[3] == 'E';
 }
 
-uint16_t Word(const uint8_t* b, size_t o) { return static_cast<uint16_t>(b[o] | (b[o + 1] << 8)); }
-void PutWord(uint8_t* b, size_t o, uint16_t v) {
-  b[o] = static_cast<uint8_t>(v);
-  b[o + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-// The strides the fix-up handles and where the array is; false when the buffer cannot be fixed up.
-struct FixupPlan {
-  size_t usaOffset = 0;
-  size_t strides = 0;
-};
-
-bool PlanFixup(const uint8_t* b, size_t length, FixupPlan& plan) {
+// The update sequence of a record as the fix-up takes it: the array must lie inside the record's
+// allocated bytes; strides the count names past them are not handled.
+bool PlanFixup(const uint8_t* b, size_t length, corvale::ntfs::UpdateSequence& plan) {
   if (!b || length < rec::kMinRecordSize) return false;
-  size_t walked = FileRecordLength(b, length);
-  size_t usaOffset = Word(b, rec::kUsaOffset);
-  size_t count = Word(b, rec::kUsaCount);
-  if (count == 0) return false;
-  // The array (sequence number plus one word per stride) must lie inside the record.
-  if (usaOffset + 2 * count > walked) return false;
-  plan.usaOffset = usaOffset;
-  plan.strides = std::min(count - 1, walked / rec::kStride);
-  return true;
+  const size_t walked = FileRecordLength(b, length);
+  const ByteReader r(b, walked);
+  return corvale::ntfs::ReadUpdateSequence(b, walked, r.u16(rec::kUsaOffset), r.u16(rec::kUsaCount),
+                                           corvale::ntfs::StrideFit::WholeInBuffer, plan)
+      .IsValid();
 }
 
 }  // namespace
@@ -77,33 +64,21 @@ bool IsFileRecordHeaderValid(const uint8_t* buffer, size_t length) {
 }
 
 bool VerifyFileRecordFixup(const uint8_t* buffer, size_t length) {
-  FixupPlan plan;
-  if (!PlanFixup(buffer, length, plan)) return false;
-  uint16_t usn = Word(buffer, plan.usaOffset);
-  for (size_t i = 0; i < plan.strides; ++i) {
-    if (Word(buffer, (i + 1) * rec::kStride - 2) != usn) return false;
-  }
-  return true;
+  corvale::ntfs::UpdateSequence plan;
+  return PlanFixup(buffer, length, plan) &&
+         corvale::ntfs::VerifyUpdateSequence(buffer, FileRecordLength(buffer, length), plan).IsValid();
 }
 
 bool ApplyFileRecordFixup(uint8_t* buffer, size_t length) {
-  if (!VerifyFileRecordFixup(buffer, length)) return false;
-  FixupPlan plan;
-  PlanFixup(buffer, length, plan);
-  for (size_t i = 0; i < plan.strides; ++i)
-    PutWord(buffer, (i + 1) * rec::kStride - 2, Word(buffer, plan.usaOffset + 2 * (i + 1)));
-  return true;
+  corvale::ntfs::UpdateSequence plan;
+  return PlanFixup(buffer, length, plan) &&
+         corvale::ntfs::ApplyUpdateSequence(buffer, FileRecordLength(buffer, length), plan).IsValid();
 }
 
 bool RestoreFileRecordFixup(uint8_t* buffer, size_t length) {
-  FixupPlan plan;
+  corvale::ntfs::UpdateSequence plan;
   if (!PlanFixup(buffer, length, plan)) return false;
-  uint16_t usn = Word(buffer, plan.usaOffset);
-  for (size_t i = 0; i < plan.strides; ++i) {
-    size_t end = (i + 1) * rec::kStride - 2;
-    PutWord(buffer, plan.usaOffset + 2 * (i + 1), Word(buffer, end));
-    PutWord(buffer, end, usn);
-  }
+  corvale::ntfs::RestoreUpdateSequence(buffer, FileRecordLength(buffer, length), plan);
   return true;
 }
 
@@ -134,18 +109,16 @@ ParseResult CheckFileRecord(const uint8_t* buffer, size_t length) {
   bool fixupApplied;
   ParseResult result = CheckRecordOnCopy(buffer, length, fixupApplied);
   if (!result.IsValid() || fixupApplied) return result;
-  // The walk passed, but a stride end lacks the sequence number: say which one.
-  FixupPlan plan;
-  if (!PlanFixup(buffer, length, plan))
-    return ParseResult::Damaged("update-sequence array", "does not fit the record",
-                                ByteReader(buffer, length).u16(rec::kUsaOffset), rec::kUsaOffset);
-  uint16_t usn = Word(buffer, plan.usaOffset);
-  for (size_t i = 0; i < plan.strides; ++i) {
-    size_t end = (i + 1) * rec::kStride - 2;
-    if (Word(buffer, end) != usn)
-      return ParseResult::Damaged("stride end", "does not carry the update sequence number",
-                                  Word(buffer, end), end, usn);
-  }
+  // The walk passed, but the fix-up did not apply: say why.
+  const size_t walked = FileRecordLength(buffer, length);
+  const ByteReader r(buffer, walked);
+  corvale::ntfs::UpdateSequence plan;
+  ParseResult array =
+      corvale::ntfs::ReadUpdateSequence(buffer, walked, r.u16(rec::kUsaOffset), r.u16(rec::kUsaCount),
+                                        corvale::ntfs::StrideFit::WholeInBuffer, plan);
+  if (!array.IsValid()) return array;
+  ParseResult strides = corvale::ntfs::VerifyUpdateSequence(buffer, walked, plan);
+  if (!strides.IsValid()) return strides;
   return ParseResult::Damaged("update-sequence array", "cannot be applied", plan.strides, rec::kUsaCount);
 }
 

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ntfs/UpdateSequence.h"
 #include "storage/ByteReader.h"
 
 using corvale::ByteReader;
@@ -23,20 +24,18 @@ bool HasMagic(const uint8_t* b, size_t length) {
   return b && length >= 4 && b[0] == 'I' && b[1] == 'N' && b[2] == 'D' && b[3] == 'X';
 }
 
-uint16_t Word(const uint8_t* b, size_t o) { return static_cast<uint16_t>(b[o] | (b[o + 1] << 8)); }
-void PutWord(uint8_t* b, size_t o, uint16_t v) {
-  b[o] = static_cast<uint8_t>(v);
-  b[o + 1] = static_cast<uint8_t>(v >> 8);
-}
-
-// Strides and array place of the fix-up; false when they do not fit the buffer.
-bool PlanFixup(const uint8_t* b, size_t length, size_t& usaOffset, size_t& strides) {
-  if (!b || length < indx::kHeaderSize) return false;
-  usaOffset = Word(b, indx::kUsaOffset);
-  size_t count = Word(b, indx::kUsaCount);
-  if (count == 0 || count > indx::kMaxUsaCount) return false;
-  strides = count - 1;
-  return strides * indx::kStride <= length && usaOffset + 2 * count <= length;
+// The update sequence of an index buffer: a count of 1 to 16 whose strides and array all lie in the
+// buffer.
+corvale::ntfs::ParseResult PlanFixup(const uint8_t* b, size_t length, corvale::ntfs::UpdateSequence& plan) {
+  if (!b || length < indx::kHeaderSize)
+    return ParseResult::Damaged("index buffer", "is shorter than its header", length, 0, indx::kHeaderSize);
+  const ByteReader r(b, length);
+  const uint16_t count = r.u16(indx::kUsaCount);
+  if (count > indx::kMaxUsaCount)
+    return ParseResult::Damaged("update-sequence count", "is above 16", count, indx::kUsaCount,
+                                indx::kMaxUsaCount);
+  return corvale::ntfs::ReadUpdateSequence(b, length, r.u16(indx::kUsaOffset), count,
+                                           corvale::ntfs::StrideFit::Required, plan);
 }
 
 // A key long enough to hold the $FILE_NAME fields read from it (up to the name length).
@@ -87,33 +86,21 @@ bool IsIndexBufferHeaderValid(const uint8_t* buffer, size_t length) {
 }
 
 bool VerifyIndexBufferFixup(const uint8_t* buffer, size_t length) {
-  size_t usaOffset = 0, strides = 0;
-  if (!PlanFixup(buffer, length, usaOffset, strides)) return false;
-  uint16_t usn = Word(buffer, usaOffset);
-  for (size_t i = 0; i < strides; ++i) {
-    if (Word(buffer, (i + 1) * indx::kStride - 2) != usn) return false;
-  }
-  return true;
+  corvale::ntfs::UpdateSequence plan;
+  return PlanFixup(buffer, length, plan).IsValid() &&
+         corvale::ntfs::VerifyUpdateSequence(buffer, length, plan).IsValid();
 }
 
 bool ApplyIndexBufferFixup(uint8_t* buffer, size_t length) {
-  if (!VerifyIndexBufferFixup(buffer, length)) return false;
-  size_t usaOffset = 0, strides = 0;
-  PlanFixup(buffer, length, usaOffset, strides);
-  for (size_t i = 0; i < strides; ++i)
-    PutWord(buffer, (i + 1) * indx::kStride - 2, Word(buffer, usaOffset + 2 * (i + 1)));
-  return true;
+  corvale::ntfs::UpdateSequence plan;
+  return PlanFixup(buffer, length, plan).IsValid() &&
+         corvale::ntfs::ApplyUpdateSequence(buffer, length, plan).IsValid();
 }
 
 bool RestoreIndexBufferFixup(uint8_t* buffer, size_t length) {
-  size_t usaOffset = 0, strides = 0;
-  if (!PlanFixup(buffer, length, usaOffset, strides)) return false;
-  uint16_t usn = Word(buffer, usaOffset);
-  for (size_t i = 0; i < strides; ++i) {
-    size_t end = (i + 1) * indx::kStride - 2;
-    PutWord(buffer, usaOffset + 2 * (i + 1), Word(buffer, end));
-    PutWord(buffer, end, usn);
-  }
+  corvale::ntfs::UpdateSequence plan;
+  if (!PlanFixup(buffer, length, plan).IsValid()) return false;
+  corvale::ntfs::RestoreUpdateSequence(buffer, length, plan);
   return true;
 }
 
@@ -205,17 +192,10 @@ ParseResult CheckIndexBuffer(const uint8_t* buffer, size_t length) {
   uint8_t copy[kMaxCopy];
   size_t copyLength = std::min({length, std::max({used, fixed, size_t{indx::kStride}}), sizeof copy});
   std::memcpy(copy, buffer, copyLength);
-  if (!ApplyIndexBufferFixup(copy, copyLength)) {
-    size_t usaOffset = r.u16(indx::kUsaOffset);
-    uint16_t usn = r.u16(usaOffset);
-    for (uint64_t end = indx::kStride - 2; end < fixed; end += indx::kStride) {
-      if (r.u16(end) != usn)
-        return ParseResult::Damaged("stride end", "does not carry the update sequence number", r.u16(end),
-                                    end, usn);
-    }
-    return ParseResult::Damaged("update-sequence array", "does not fit the buffer", usaOffset,
-                                indx::kUsaOffset, length);
-  }
+  corvale::ntfs::UpdateSequence plan;
+  ParseResult fixup = PlanFixup(copy, copyLength, plan);
+  if (fixup.IsValid()) fixup = corvale::ntfs::ApplyUpdateSequence(copy, copyLength, plan);
+  if (!fixup.IsValid()) return fixup;
   return CheckIndexEntries(copy, copyLength);
 }
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ntfs/UpdateSequence.h"
 #include "storage/ByteReader.h"
 
 using corvale::ByteReader;
@@ -16,14 +17,14 @@ bool HasMagic(const uint8_t* b, size_t length, const char* magic) {
   return b && length >= 4 && std::memcmp(b, magic, 4) == 0;
 }
 
-// The stride end that does not carry `usn`, or a Valid result.
-ParseResult CheckStrideEnds(const ByteReader& r, uint16_t usn) {
-  for (uint64_t end = lp::kStride - 2; end < lp::kPageSize; end += lp::kStride) {
-    if (r.u16(end) != usn)
-      return ParseResult::Damaged("stride end", "does not carry the update sequence number", r.u16(end), end,
-                                  usn);
-  }
-  return ParseResult::Valid();
+// The eight stride ends of a page against the sequence number at `numberOffset`. The page keeps no
+// update-sequence array that the scan reads: only the number is compared.
+ParseResult CheckStrideEnds(const uint8_t* page, size_t numberOffset) {
+  corvale::ntfs::UpdateSequence sequence;
+  ParseResult read = corvale::ntfs::ReadUpdateSequence(page, lp::kPageSize, numberOffset, lp::kStrides + 1,
+                                                       corvale::ntfs::StrideFit::Required, sequence);
+  if (!read.IsValid()) return read;
+  return corvale::ntfs::VerifyUpdateSequence(page, lp::kPageSize, sequence);
 }
 
 }  // namespace
@@ -41,7 +42,7 @@ ParseResult CheckLogRecordPage(const uint8_t* buffer, size_t length) {
   if (r.u16(lp::kUsaOffset) != lp::kRecordUsaOffset)
     return ParseResult::Damaged("update-sequence offset", "is not 40", r.u16(lp::kUsaOffset), lp::kUsaOffset,
                                 lp::kRecordUsaOffset);
-  return CheckStrideEnds(r, r.u16(lp::kRecordUsaOffset));
+  return CheckStrideEnds(buffer, lp::kRecordUsaOffset);
 }
 
 bool IsValidLogRecordPage(const uint8_t* buffer, size_t length) {
@@ -59,8 +60,7 @@ ParseResult CheckRestartPage(const uint8_t* buffer, size_t length) {
     return ParseResult::Damaged("client name", "is not \"NTFS\"",
                                 ByteReader(buffer, length).u64(lp::kRestartClientName),
                                 lp::kRestartClientName);
-  ByteReader r(buffer, length);
-  return CheckStrideEnds(r, r.u16(lp::kRestartSequenceNumber));
+  return CheckStrideEnds(buffer, lp::kRestartSequenceNumber);
 }
 
 bool IsValidRestartPage(const uint8_t* buffer, size_t length) {

@@ -9,8 +9,6 @@
 #include <list>
 #include <map>
 #include <string>
-#include <system_error>
-#include <thread>
 
 #include "core/ClusterUseBitMap.h"
 #include "core/FileDataReader.h"
@@ -19,6 +17,7 @@
 #include "core/IDIRBuildCallback.h"
 #include "core/RawFilesFolder.h"
 #include "core/RecycleBin.h"
+#include "core/WorkerPump.h"
 #include "ntfs/FileRecord.h"
 #include "ntfs/FileRecordAttribute.h"
 #include "ntfs/FileRecordHeader.h"
@@ -267,6 +266,9 @@ class Linker {
       const uint32_t i = *it;
       if (m_linked[i]) continue;
       CNTFSFileEntry& e = m_entries[i];
+      // Its parent number is that of an older volume's folder: the folder of this volume that has
+      // the number now is not its own.
+      if (e.pastInitializedSize) continue;
       m_linked[i] = true;
       CFileNode* node = MakeNode(e);
       folder->AddChild(node);
@@ -291,30 +293,6 @@ class Linker {
   std::vector<bool> m_linked;
 };
 
-// Runs `work` on a worker thread and keeps the caller's pump turning until it is done.
-CFileSystemNode* RunWithPump(const std::function<CFileSystemNode*()>& work,
-                             const std::function<void()>& pump) {
-  std::atomic<bool> done{false};
-  CFileSystemNode* result = nullptr;
-  std::thread worker;
-  try {
-    worker = std::thread([&] {
-      result = work();
-      done.store(true);
-    });
-  } catch (const std::system_error&) {
-    return nullptr;
-  }
-  if (pump) {
-    do {
-      pump();
-      std::this_thread::yield();
-    } while (!done.load());
-  }
-  worker.join();
-  return result;
-}
-
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -325,6 +303,7 @@ namespace {
 struct VolumeMft {
   CNTFSRunList runs;  // in ascending VCN order
   int64_t recordSector = -1;
+  CNTFSMFTLocation location;  // carries the initialized size only
 };
 
 // The $MFT's runs from its record at `sector`, extension records included. False when the record
@@ -336,6 +315,7 @@ bool ReadMFTLocationAt(IStorageDevice* device, int64_t sector, const NTFSVolumeG
   if (sector < 0 || !device->ReadSectors(buffer.data(), static_cast<uint64_t>(sector), sectors)) return false;
   CNTFSFileRecordView view(buffer.data(), buffer.size());
   if (!view.IsValid() || !IsMFTFileRecord(view)) return false;
+  out.location.SetInitializedSize(GetMftInitializedSize(view));
 
   if (!view.FindAttribute(attr::kAttributeList)) {
     CNTFSMFTLocation location;
@@ -404,7 +384,7 @@ CFileSystemNode* CNTFSDirectoryBuilder::Build(uint64_t partitionStart, IStorageD
   if (!device->ReadSectors(sector.data(), partitionStart, 1) || !boot.SetDBR(sector.data(), sector.size()))
     return nullptr;
   m_sectorsPerCluster = boot.GetSectorsPerCluster();
-  return RunWithPump([this] { return Run(); }, m_pump);
+  return RunOnWorkerWithPump([this] { return Run(); }, m_pump).value_or(nullptr);
 }
 
 CFileSystemNode* CNTFSDirectoryBuilder::Run() {
@@ -481,6 +461,7 @@ CFileSystemNode* CNTFSDirectoryBuilder::BuildNTFSTreeOfVolume() {
                                     static_cast<size_t>(k) * m_sectorSize, sectors[gi], number, source,
                                     entry)) {
         entry.recordNumber = number;
+        entry.pastInitializedSize = mft.location.IsPastInitializedSize(number, g.fileRecordSize);
         entries.push_back(std::move(entry));
       }
     }
@@ -524,11 +505,9 @@ CFileSystemNode* CNTFSDirectoryBuilder::BuildNTFSTreeOfVolume() {
   CFileSystemNode* root = CreateNTFSRootNode(static_cast<uint64_t>(start), sectorsPerCluster, 0, label);
   Linker linker(entries, m_device, progress, [](const CNTFSFileEntry& e) { return e.recordNumber; });
   if (linker.LinkChildrenFromRoot(root)) linker.LinkOrphans(root);
-  // Entries that were never linked still own their properties; the vector frees them.
-  if (root->GetFirstChild() == nullptr) {
-    FreeFileTree(root);
-    return nullptr;
-  }
+  // Entries that were never linked still own their properties; the vector frees them. A root without
+  // children is a volume that holds no user files, such as a freshly formatted one: its MFT was
+  // read, so it is an empty tree, not a failed build.
   return root;
 }
 
@@ -616,6 +595,7 @@ void SearchedPartitionBuild::SelectMFTGroups() {
     group->location.GetRunList() = location->GetRunList();
     group->location.SetSector(location->GetSector());
     group->location.SetSectorsPerCluster(static_cast<uint8_t>(m_sectorsPerCluster));
+    group->location.SetInitializedSize(location->GetInitializedSize());
     m_groups.push_back(std::move(group));
   }
   for (const auto& group : m_groups)
@@ -674,7 +654,11 @@ void SearchedPartitionBuild::ProcessRecordWindow(const Window& w) {
     }
     CNTFSFileEntry entry;
     if (!CreateNTFSEntryFromRecord(p, FileRecordLength(p, length), sector, number, source, entry)) continue;
-    if (group != nullptr) entry.recordNumber = number;
+    if (group != nullptr) {
+      entry.recordNumber = number;
+      entry.pastInitializedSize =
+          group->location.IsPastInitializedSize(number, m_sectorsPerRecord * m_sectorSize);
+    }
     (group != nullptr ? group->entries : m_ungrouped).push_back(std::move(entry));
   }
 }
@@ -820,10 +804,11 @@ CFileSystemNode* BuildNTFSTreeOfSearchedPartitionInThread(const NTFSFoundRecordL
   if (ntfs == nullptr || device == nullptr) return nullptr;
   if (sectorSize == 0) sectorSize = static_cast<uint32_t>(std::max(device->GetSectorSize(), 0));
   if (sectorSize < 512 || sectorSize > 4096) return nullptr;
-  return RunWithPump(
-      [&]() -> CFileSystemNode* {
-        SearchedPartitionBuild build(found, *ntfs, device, sectorSize, index, callback);
-        return build.Run();
-      },
-      pump);
+  return RunOnWorkerWithPump(
+             [&]() -> CFileSystemNode* {
+               SearchedPartitionBuild build(found, *ntfs, device, sectorSize, index, callback);
+               return build.Run();
+             },
+             pump)
+      .value_or(nullptr);
 }

@@ -41,6 +41,10 @@ struct CNTFSFileEntry {
   int64_t parent = -1;        // record number of the parent folder; -1 unknown
   std::unique_ptr<CNTFSFileProperties> properties;
   int64_t recordNumber = -1;  // own record number; -1 unknown
+  // The record lies past the initialized size of its MFT: it was left by a volume formatted over,
+  // and its parent number names a folder of that older volume, not of this one. Such an entry goes
+  // only through the orphan pass.
+  bool pastInitializedSize = false;
 };
 
 // An MFT that fits a rebuilt partition, the entries whose records lie in it and the root its files
@@ -60,8 +64,9 @@ class CNTFSDirectoryBuilder {
 
   // The tree of the NTFS volume whose boot sector is at `partitionStart` (device sectors). Returns
   // the root node (owned by the caller, freed with FreeFileTree), or null: no usable boot sector, no
-  // readable $MFT or $MFTMirr record, FILE records or clusters smaller than a device sector, an
-  // empty tree, a cancel, or no worker thread.
+  // readable $MFT or $MFTMirr record, FILE records or clusters smaller than a device sector, a
+  // cancel, or no worker thread. A volume with no user files (freshly formatted) gives a root
+  // without children: it is an empty volume, not a failure.
   CFileSystemNode* Build(uint64_t partitionStart, IStorageDevice* device, IDIRBuildCallback* callback);
 
   // MFT records looked at by the last build (for measuring).

@@ -1,7 +1,10 @@
 #include "ntfs/NTFSMFTLocation.h"
 
+#include <algorithm>
+
 #include "core/RSData.h"
 #include "core/StateIo.h"
+#include "ntfs/FileRecordAttribute.h"
 #include "ntfs/FileRecordView.h"
 #include "storage/ByteReader.h"
 
@@ -10,6 +13,8 @@ using namespace corvale;
 namespace {
 
 constexpr size_t kFixedSavedSize = 8 + 1 + 1;
+// Set in the saved sectors-per-record byte when the initialized size follows.
+constexpr uint8_t kHasInitializedSize = 0x80;
 
 bool IsClusterSizeInSectors(uint8_t count) {
   return count != 0 && count <= 128 && (count & (count - 1)) == 0;
@@ -31,7 +36,27 @@ bool CNTFSMFTLocation::ReadFromRecord(const CNTFSFileRecordView& view, int64_t s
   m_runs = std::move(runs);
   m_sectorsPerCluster = static_cast<uint8_t>(sectorsPerCluster);
   m_sector = sector;
+  m_initializedSize = GetMftInitializedSize(view);
   return true;
+}
+
+bool CNTFSMFTLocation::IsPastInitializedSize(int64_t number, uint32_t recordBytes) const {
+  if (m_initializedSize < 0 || number < 0 || recordBytes == 0) return false;
+  return number >= m_initializedSize / recordBytes + (m_initializedSize % recordBytes != 0 ? 1 : 0);
+}
+
+int64_t GetMftInitializedSize(const CNTFSFileRecordView& view) {
+  if (!view.IsValid()) return -1;
+  for (int n = 0; n < 16; ++n) {
+    const CNTFSFileRecordAttribute data = view.FindAttribute(corvale::ntfs::attr::kData, n);
+    if (!data) break;
+    if (!data.IsNonResident() || data.IsNamed() || data.GetLowestVcn() != 0) continue;
+    const int64_t initialized = data.GetInitializedSize();
+    const int64_t size = data.GetDataSize();
+    if (initialized < 0 || size < 0) return -1;
+    return std::min(initialized, size);
+  }
+  return -1;
 }
 
 bool CNTFSMFTLocation::ReadFromRecord(const uint8_t* buffer, size_t length, int64_t sector,
@@ -43,7 +68,11 @@ bool CNTFSMFTLocation::ReadFromRecord(const uint8_t* buffer, size_t length, int6
 
 void CNTFSMFTLocation::Save(IRSData& writer) const {
   StateRecordWriter record(writer);
-  record.U64(static_cast<uint64_t>(m_sector)).U8(m_sectorsPerRecord).U8(m_sectorsPerCluster);
+  const bool known = m_initializedSize >= 0;
+  record.U64(static_cast<uint64_t>(m_sector))
+      .U8(static_cast<uint8_t>(m_sectorsPerRecord | (known ? kHasInitializedSize : 0)))
+      .U8(m_sectorsPerCluster);
+  if (known) record.U64(static_cast<uint64_t>(m_initializedSize));
   record.Flush();
   m_runs.Save(writer);
 }
@@ -53,8 +82,14 @@ void CNTFSMFTLocation::Load(IRSData& reader) {
   ReadExact(reader, bytes, sizeof(bytes));
   const ByteReader in(bytes, sizeof(bytes));
   const int64_t sector = static_cast<int64_t>(in.u64(0));
-  const uint8_t sectorsPerRecord = in.u8(8);
+  const uint8_t sectorsPerRecord = in.u8(8) & ~kHasInitializedSize;
   const uint8_t sectorsPerCluster = in.u8(9);
+  // Locations saved before the initialized size was kept leave the flag clear: the size is unknown.
+  int64_t initializedSize = -1;
+  if (in.u8(8) & kHasInitializedSize) {
+    initializedSize = static_cast<int64_t>(ReadU64(reader));
+    if (initializedSize < 0) ThrowStateError(RS_ERROR_BAD_DATA);
+  }
   // A location whose record sector or cluster size was never learnt keeps -1 and 0; anything else
   // outside the geometry of a volume was not written by us.
   if (sector < -1 || !IsSectorsPerRecord(sectorsPerRecord) ||
@@ -66,6 +101,7 @@ void CNTFSMFTLocation::Load(IRSData& reader) {
   m_sector = sector;
   m_sectorsPerRecord = sectorsPerRecord;
   m_sectorsPerCluster = sectorsPerCluster;
+  m_initializedSize = initializedSize;
   m_runs = std::move(runs);
 }
 

@@ -4,9 +4,10 @@
 // rebuilt partition reads the MFT's records through it, and both the scan state and the build take
 // it through the state stream.
 //
-// Saved form (little-endian): sector 8, sectors per record 1, sectors per cluster 1, then the run
-// list's saved form (8-byte run count, then per run 8 bytes start cluster, 8 bytes length, 8 bytes
-// first virtual cluster).
+// Saved form (little-endian): sector 8, sectors per record 1, sectors per cluster 1; when bit 7 of
+// the sectors-per-record byte is set, the $MFT's initialized size follows in 8 bytes (a location
+// saved without it has that bit clear and an unknown size); then the run list's saved form (8-byte
+// run count, then per run 8 bytes start cluster, 8 bytes length, 8 bytes first virtual cluster).
 
 #include <cstddef>
 #include <cstdint>
@@ -44,13 +45,20 @@ class CNTFSMFTLocation {
   // 0 until inferred.
   uint8_t GetSectorsPerCluster() const { return m_sectorsPerCluster; }
   void SetSectorsPerCluster(uint8_t count) { m_sectorsPerCluster = count; }
+  // Bytes of the MFT that hold its records: the initialized size of the $MFT's data, never above its
+  // data size. What lies past it in the MFT's clusters was never written by this volume (it may be
+  // a volume formatted over). -1 when not known.
+  int64_t GetInitializedSize() const { return m_initializedSize; }
+  void SetInitializedSize(int64_t bytes) { m_initializedSize = bytes < 0 ? -1 : bytes; }
+  // Whether the record of `number`, `recordBytes` long, lies past the initialized size.
+  bool IsPastInitializedSize(int64_t number, uint32_t recordBytes) const;
 
   void Save(IRSData& writer) const;
   // Reads what Save wrote; on any error the location is left as it was. A cut record is
   // RS_ERROR_SHORT_READ. Bad data (RS_ERROR_BAD_DATA): a sector below -1, sectors per record other
-  // than 1, 2, 4 or 8, sectors per cluster other than 0 or a power of two up to 128, or a run that
-  // no decoded run list holds (see IsSoundNTFSRunList). The runs are read one at a time, so a
-  // forged count ends at the end of the stream, not in an allocation of its size.
+  // than 1, 2, 4 or 8, a negative initialized size, sectors per cluster other than 0 or a power of two up to
+  // 128, or a run that no decoded run list holds (see IsSoundNTFSRunList). The runs are read one at a time,
+  // so a forged count ends at the end of the stream, not in an allocation of its size.
   void Load(IRSData& reader);
 
  private:
@@ -58,7 +66,12 @@ class CNTFSMFTLocation {
   CNTFSRunList m_runs;
   uint8_t m_sectorsPerRecord = kDefaultSectorsPerRecord;
   uint8_t m_sectorsPerCluster = 0;
+  int64_t m_initializedSize = -1;
 };
+
+// The initialized size of the MFT whose $MFT record `view` holds, capped at its data size: of the
+// unnamed non-resident $DATA starting at VCN 0. -1 when there is none or its sizes are negative.
+int64_t GetMftInitializedSize(const CNTFSFileRecordView& view);
 
 // A location read from the $MFT record in `view` at `sector` (ReadFromRecord), whose first cluster
 // is mapped; null otherwise.

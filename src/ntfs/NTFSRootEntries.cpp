@@ -9,10 +9,10 @@
 #include "core/StateIo.h"
 #include "ntfs/NTFSFileProperties.h"
 #include "platform/RecoveryContext.h"
+#include "storage/FileSystemCode.h"
 
 namespace {
 
-constexpr int32_t kFileSystemNtfs = 3;
 constexpr size_t kMaxRootNameBytes = 99;
 constexpr size_t kMaxLabelCharacters = 64;
 

@@ -24,10 +24,8 @@ using namespace corvale;
 
 namespace {
 
-constexpr uint32_t kNtfsTypeCode = 3;
 constexpr size_t kFileRecordBytes = 1024;
 constexpr size_t kIndexBufferBytes = 4096;
-constexpr size_t kRestartPageBytes = 4096;
 constexpr int64_t kMftGroupSectors = 16;
 constexpr size_t kLogPageBytes = 4096;
 constexpr size_t kContentBytes = 512;  // the system-file contents are compared 512 bytes at a time
@@ -176,7 +174,7 @@ std::unique_ptr<CSearchedNTFSPartitionInfo> CNTFSSearchController::FromBootSecto
   const uint64_t clusters = count / sectorsPerCluster;
   count = clusters * sectorsPerCluster;
   auto candidate = std::make_unique<CSearchedNTFSPartitionInfo>(m_sectorSize);
-  candidate->SetFileSystemType(kNtfsTypeCode);
+  candidate->SetFileSystemType(kFileSystemNtfs);
   candidate->SetSectorsPerCluster(static_cast<uint8_t>(sectorsPerCluster));
   candidate->SetStartSector(start);
   candidate->SetSectorCount(static_cast<int64_t>(count));
@@ -195,7 +193,7 @@ std::unique_ptr<CSearchedNTFSPartitionInfo> CNTFSSearchController::FromCluster(i
   if (start > sector - 8 || start >= m_deviceSectors) return nullptr;
   const int64_t clusters = (m_deviceSectors - start) / sectorsPerCluster;
   auto candidate = std::make_unique<CSearchedNTFSPartitionInfo>(m_sectorSize);
-  candidate->SetFileSystemType(kNtfsTypeCode);
+  candidate->SetFileSystemType(kFileSystemNtfs);
   candidate->SetSectorsPerCluster(static_cast<uint8_t>(sectorsPerCluster));
   candidate->SetStartSector(start);
   candidate->SetSectorCount(clusters * sectorsPerCluster);
@@ -410,14 +408,8 @@ void CNTFSSearchController::AnalyzeNTFSDBRSector(const uint8_t* sector, int64_t 
 // $LogFile restart pages
 
 bool CNTFSSearchController::IsRestartPage(const uint8_t* window, size_t length) const {
-  if (length < kRestartPageBytes || !HasMagic(window, "RSTR")) return false;
-  static const uint8_t kNtfs16[8] = {'N', 0, 'T', 0, 'F', 0, 'S', 0};
-  if (std::memcmp(window + 0x90, kNtfs16, sizeof(kNtfs16)) != 0) return false;
-  const uint16_t usn = U16(window + 0x1E);
-  for (size_t i = 0; i < 8; ++i) {
-    if (U16(window + i * 512 + 510) != usn) return false;
-  }
-  return true;
+  // The page test of the $LogFile reader: magic, client name and the eight stride ends.
+  return IsValidRestartPage(window, length);
 }
 
 void CNTFSSearchController::AnalyzeRSTRRecord(int64_t at) {

@@ -38,6 +38,7 @@
 #include "ntfs/NTFSScanEvidence.h"
 #include "ntfs/NTFSSystemFileCollector.h"
 #include "ntfs/SearchedNTFSPartitionInfo.h"
+#include "storage/FileSystemCode.h"
 
 class CNTFSFileRecordView;
 
@@ -82,7 +83,7 @@ class CNTFSSearchController : public IFileSystemSearchController {
   void SaveState(IRSData& writer) override;
   void LoadState(IRSData& reader) override;
   int32_t GetKind() override { return SEARCH_CONTROLLER_NTFS; }
-  bool AcceptsPartitionType(int32_t type) override { return type == 3; }
+  bool AcceptsPartitionType(int32_t type) override { return type == kFileSystemNtfs; }
   // The tree of a partition this search found, read from `device` through the MFTs and FILE-record
   // sectors the search kept, with the signature-found files of the result sink beside it.
   CFileSystemNode* BuildPartitionDirectory(CSearchedPartitionInfo* partition, IStorageDevice* device, int32_t index,

@@ -9,10 +9,6 @@
 #include "storage/CheckedMath.h"
 #include "storage/IStorageDevice.h"
 
-namespace {
-constexpr int32_t kFileSystemNtfs = 3;
-}  // namespace
-
 CNtfsVolumeAnalyze::CNtfsVolumeAnalyze(IStorageDevice* device, uint64_t start) {
   if (device == nullptr || start > static_cast<uint64_t>(INT64_MAX)) return;
   const int32_t sectorSize = device->GetSectorSize();

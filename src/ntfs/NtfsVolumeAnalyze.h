@@ -21,7 +21,7 @@ class CNtfsVolumeAnalyze : public IVolume {
   std::string GetLabel() const override { return m_label; }
 
  private:
-  int32_t m_type = 7;
+  int32_t m_type = kFileSystemUnknown;
   uint64_t m_sectorCount = 0;
   std::string m_label;
 };

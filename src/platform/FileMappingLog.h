@@ -33,9 +33,10 @@ class IEsLog {
 
 class CFileMappingLog : public IEsLog {
  public:
-  // With `create` nonzero (the launcher) the buffer is created, or taken over when it exists, and
-  // starts empty. Otherwise (the main program's log writer) the existing buffer is opened as it is:
-  // text that a crashed predecessor wrote but the launcher has not collected yet stays.
+  // With `create` nonzero (the launcher) the buffer is created (replacing a leftover of the same
+  // user; one made by another user is refused and the buffer stays closed) and starts empty. Otherwise (the
+  // main program's log writer) the existing buffer is opened as it is: text that a crashed predecessor wrote
+  // but the launcher has not collected yet stays.
   explicit CFileMappingLog(int create);
   ~CFileMappingLog() override;
   CFileMappingLog(const CFileMappingLog&) = delete;

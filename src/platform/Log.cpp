@@ -1,16 +1,19 @@
 #include "platform/Log.h"
 
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
-#include <chrono>
-#include <algorithm>
-#include <atomic>
 
-#include <sys/syscall.h>
-#include <unistd.h>
+#include "platform/ProgramFolder.h"
 
 namespace corvale::log {
 namespace {
@@ -41,11 +44,16 @@ bool DebugEnvSet() {
 
 const char* ChannelTag(Channel channel) {
   switch (channel) {
-    case Channel::Error: return "ERROR";
-    case Channel::Info: return "INFO ";
-    case Channel::Debug: return "DEBUG";
-    case Channel::Release: return "TRACE";
-    case Channel::DebugOutput: return "DBGOUT";
+    case Channel::Error:
+      return "ERROR";
+    case Channel::Info:
+      return "INFO ";
+    case Channel::Debug:
+      return "DEBUG";
+    case Channel::Release:
+      return "TRACE";
+    case Channel::DebugOutput:
+      return "DBGOUT";
   }
   return "";
 }
@@ -99,7 +107,8 @@ void Emit(Channel channel, const char* format, va_list args) {
   LogState& s = State();
   // Debugger output is written per block by the scan loops; when nobody reads it, it is not even
   // formatted.
-  if (channel == Channel::DebugOutput && !DebugEnvSet() && s.captureCount.load(std::memory_order_acquire) == 0)
+  if (channel == Channel::DebugOutput && !DebugEnvSet() &&
+      s.captureCount.load(std::memory_order_acquire) == 0)
     return;
   EmitDepth depth;
   std::string text = Format(format, args);
@@ -215,13 +224,17 @@ void InitLog(const char* path, int level, int type) {
   s.type = type;
   s.initialised = true;
   if (!s.path.empty() && (type == LOGTYPE_FILE || !s.sharedWriter)) {
-    s.file = std::fopen(s.path.c_str(), "ae");
+    int fd = platform::OpenPrivateFile(s.path, O_WRONLY | O_CREAT | O_APPEND);
+    if (fd >= 0) {
+      s.file = fdopen(fd, "a");
+      if (!s.file) close(fd);
+    }
   }
 }
 
-#define CORVALE_EMIT(channel)             \
-  va_list args;                           \
-  va_start(args, format);                 \
+#define CORVALE_EMIT(channel)                \
+  va_list args;                              \
+  va_start(args, format);                    \
   corvale::log::Emit(channel, format, args); \
   va_end(args)
 

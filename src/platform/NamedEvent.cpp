@@ -1,39 +1,32 @@
 #include "platform/NamedEvent.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
 
-#include <fcntl.h>
-
-#include "platform/NamedObjects.h"
-
 namespace corvale {
 
-NamedEvent::NamedEvent(sem_t* sem, std::string posixName, bool created)
-    : m_sem(sem), m_posixName(std::move(posixName)), m_created(created) {}
+NamedEvent::NamedEvent(std::unique_ptr<SharedMemory> memory)
+    : m_memory(std::move(memory)), m_sem(reinterpret_cast<sem_t*>(m_memory->Data())) {}
 
 std::unique_ptr<NamedEvent> NamedEvent::CreateNew(std::string_view name) {
-  std::string posixName = PosixObjectName(name);
-  if (posixName.empty()) return nullptr;
-  sem_unlink(posixName.c_str());
-  sem_t* sem = sem_open(posixName.c_str(), O_CREAT | O_EXCL, 0600, 0);
-  if (sem == SEM_FAILED) return nullptr;
-  return std::unique_ptr<NamedEvent>(new NamedEvent(sem, std::move(posixName), true));
+  std::unique_ptr<SharedMemory> memory = SharedMemory::Create(name, sizeof(sem_t));
+  if (!memory) return nullptr;
+  // A fresh object is all zeros, which is already an unsignalled shared semaphore, so a side that
+  // opens it before this line finds a usable one.
+  if (sem_init(reinterpret_cast<sem_t*>(memory->Data()), 1, 0) != 0) return nullptr;
+  return std::unique_ptr<NamedEvent>(new NamedEvent(std::move(memory)));
 }
 
 std::unique_ptr<NamedEvent> NamedEvent::Open(std::string_view name) {
-  std::string posixName = PosixObjectName(name);
-  if (posixName.empty()) return nullptr;
-  sem_t* sem = sem_open(posixName.c_str(), 0);
-  if (sem == SEM_FAILED) return nullptr;
-  return std::unique_ptr<NamedEvent>(new NamedEvent(sem, std::move(posixName), false));
+  std::unique_ptr<SharedMemory> memory = SharedMemory::Open(name, sizeof(sem_t));
+  if (!memory) return nullptr;
+  return std::unique_ptr<NamedEvent>(new NamedEvent(std::move(memory)));
 }
 
-NamedEvent::~NamedEvent() {
-  sem_close(m_sem);
-  if (m_created) sem_unlink(m_posixName.c_str());
-}
+NamedEvent::~NamedEvent() = default;
 
 bool NamedEvent::Set() {
   // An event that is already signalled stays signalled once: two sets before a wait wake one wait.

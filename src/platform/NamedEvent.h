@@ -1,5 +1,7 @@
 #pragma once
-// An auto-reset event that processes find by name: a POSIX named semaphore (NamedObjects.h). Set
+// An auto-reset event that processes find by name: a process-shared semaphore in a shared-memory
+// object of its own (SharedMemory.h, NamedObjects.h), which carries the same checks of owner,
+// permissions and size as the log buffer. Set
 // leaves it signalled once however often it is called; one successful wait takes the signal away.
 //
 // The side that creates it (the launcher, once per run of the main program) makes it anew and
@@ -7,19 +9,23 @@
 // side only opens an existing event and never creates one. Set only reads and posts the semaphore,
 // with no allocation and no lock, so a crash handler may call it.
 
+#include <semaphore.h>
+
 #include <memory>
 #include <string>
 #include <string_view>
 
-#include <semaphore.h>
+#include "platform/SharedMemory.h"
 
 namespace corvale {
 
 class NamedEvent {
  public:
-  // A new, unsignalled event `name`, replacing any object of that name. Null on failure.
+  // A new, unsignalled event `name`, replacing an object of that name left by the effective user.
+  // Null on failure, and when another user made an object of that name.
   static std::unique_ptr<NamedEvent> CreateNew(std::string_view name);
-  // The existing event `name`, or null when there is none (or it cannot be opened).
+  // The existing event `name`, or null when there is none, it cannot be opened, or it is not a
+  // private object of the effective user.
   static std::unique_ptr<NamedEvent> Open(std::string_view name);
 
   ~NamedEvent();
@@ -36,11 +42,10 @@ class NamedEvent {
   unsigned Handle() const;
 
  private:
-  NamedEvent(sem_t* sem, std::string posixName, bool created);
+  explicit NamedEvent(std::unique_ptr<SharedMemory> memory);
 
+  std::unique_ptr<SharedMemory> m_memory;  // the creator's removes the name again
   sem_t* m_sem;
-  std::string m_posixName;
-  bool m_created;  // the creator removes the name again
 };
 
 }  // namespace corvale

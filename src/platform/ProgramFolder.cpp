@@ -1,5 +1,6 @@
 #include "platform/ProgramFolder.h"
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -84,6 +85,54 @@ std::string ProgramFolder() {
   static std::string* folder = nullptr;
   std::call_once(once, [] { folder = new std::string(ChooseProgramFolder(ExecutableDirectory())); });
   return *folder;
+}
+
+bool IsFolderClosedToOthers(const std::string& dir, std::string* problem) {
+  auto fail = [&](const std::string& text) {
+    if (problem) *problem = text;
+    return false;
+  };
+  if (dir.empty() || dir[0] != '/') return fail("\"" + dir + "\" is not an absolute folder");
+  std::string at = dir;
+  while (at.size() > 1 && at.back() == '/') at.pop_back();
+  for (;;) {
+    struct stat st {};
+    if (::lstat(at.c_str(), &st) != 0) return fail(at + " cannot be examined");
+    if (!S_ISDIR(st.st_mode)) return fail(at + " is not a folder");
+    if (st.st_uid != 0 && st.st_uid != ::geteuid())
+      return fail(at + " belongs to user " + std::to_string(st.st_uid));
+    if ((st.st_mode & 022) != 0 && (st.st_mode & S_ISVTX) == 0)
+      return fail(at + " can be written by other users");
+    if (at == "/") return true;
+    size_t slash = at.find_last_of('/');
+    at = slash == 0 ? "/" : at.substr(0, slash);
+  }
+}
+
+std::string UntrustedExecutableFolderText() {
+  if (::geteuid() != 0) return {};
+  std::string problem;
+  if (IsFolderClosedToOthers(ExecutableDirectory(), &problem)) return {};
+  return "Corvale does not run as root from a folder that other users can change: " + problem + ".";
+}
+
+int OpenPrivateFile(const std::string& path, int flags) {
+  if (path.empty()) {
+    errno = ENOENT;
+    return -1;
+  }
+  int fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  struct stat st {};
+  // A second name (a hard link made by somebody else) or another owner would mean writing into a
+  // file that is not the program's own.
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || st.st_nlink != 1 ||
+      ((st.st_mode & 077) != 0 && ::fchmod(fd, 0600) != 0)) {
+    ::close(fd);
+    errno = EPERM;
+    return -1;
+  }
+  return fd;
 }
 
 uint64_t ReadSearchStartSectorFrom(const std::string& path) {

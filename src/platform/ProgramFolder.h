@@ -23,6 +23,22 @@ std::string ProgramFolder();
 // when it is writable, else the per-user state folder, created when missing.
 std::string ChooseProgramFolder(const std::string& executableDir);
 
+// True when nobody but root and the effective user can change what `dir` holds: it and every
+// folder above it belong to root or the effective user, and none is writable by its group or by
+// others unless it has the sticky bit (as /tmp). Otherwise false, with the folder and the reason in
+// *problem.
+bool IsFolderClosedToOthers(const std::string& dir, std::string* problem);
+
+// Empty unless the program runs as root from a folder that another user could change: then the
+// text that tells why it does not start. Root loads the programs, the translations and the usage
+// library from that folder, and writes its log there.
+std::string UntrustedExecutableFolderText();
+
+// Opens the program's own output file `path` (a log, a report) with `flags` (O_CREAT and the
+// access mode among them): never through a link, mode 0600, and only a regular file of the
+// effective user with a single name. -1 (errno set) otherwise.
+int OpenPrivateFile(const std::string& path, int flags);
+
 // The start sector of the intelligent search: key "pos" of section "main" in config.ini in the
 // program folder. 0 when the file or key is missing or unreadable, or the value is not a plain
 // non-negative 64-bit decimal.

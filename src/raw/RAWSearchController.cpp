@@ -63,6 +63,7 @@ void CRAWSearchController::BeginSearch() {
   m_sectorSize = sectorSize > 0 ? static_cast<uint32_t>(sectorSize) : 512;
   const int64_t count = m_device->GetSectorCount();
   m_deviceSectors = count > 0 ? static_cast<uint64_t>(count) : 0;
+  m_measured = corvale::CRawFileCoverage(m_sectorSize);
   // The ring's window is placed by the first block pushed (the blocks carry their own address), so
   // a scan that starts past sector 0, or skips a block it could not read, never makes the ring
   // answer for sectors it does not hold.
@@ -89,6 +90,7 @@ void CRAWSearchController::MeasurePending(uint64_t oldestBlockEnd) {
     CRawFileInfo* file = m_pending.front();
     if (file->GetStartSector() > oldestBlockEnd) break;
     m_pending.pop_front();
+    if (!m_measured.MayTake(file->GetStartSector())) continue;
     bool measured = false;
     try {
       measured = file->GetAnalyser()->ComputeFileSize(file, &view);
@@ -98,6 +100,7 @@ void CRAWSearchController::MeasurePending(uint64_t oldestBlockEnd) {
     // A failed pass leaves no half-measured size behind: the tree measures the file again.
     file->SetFileSize(
         measured ? corvale::CapRawFileSize(file->GetFileSize(), BytesToEnd(file->GetStartSector())) : 0);
+    if (file->GetFileSize() != 0) m_measured.Take(file->GetStartSector(), file->GetFileSize());
   }
 }
 

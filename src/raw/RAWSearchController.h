@@ -7,12 +7,16 @@
 // blocks stay in a ring in memory, and a pending file is measured once the block holding its start
 // is the oldest in the ring, so that its analyser can read up to 20 blocks ahead without going back
 // to the disk. Files still pending when the scan ends keep size 0; the result tree measures them.
+// A pending file that starts inside files already measured is measured only while the room of
+// CRawFileCoverage lasts; the others keep size 0 and the result tree decides on them by the same
+// rule, so that a header repeated in every sector costs no more than one pass over the device.
 
 #include <cstdint>
 #include <list>
 #include <vector>
 
 #include "core/IFileSystemSearchController.h"
+#include "raw/RawFileCoverage.h"
 #include "raw/RawHeaderDispatch.h"
 #include "storage/BufferStorageDevice.h"
 
@@ -61,5 +65,6 @@ class CRAWSearchController : public IFileSystemSearchController {
   uint32_t m_sectorSize = 512;
   uint64_t m_deviceSectors = 0;
   corvale::RawHeaderDispatch m_dispatch;
+  corvale::CRawFileCoverage m_measured{512};
   bool m_begun = false;
 };

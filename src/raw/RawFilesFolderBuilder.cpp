@@ -1,27 +1,25 @@
 #include "raw/RawFilesFolderBuilder.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 #include "core/ClusterUseBitMap.h"
 #include "core/FileNode.h"
 #include "core/IDIRBuildCallback.h"
 #include "core/StateIo.h"
+#include "core/WorkerPump.h"
 #include "platform/RecoveryContext.h"
 #include "platform/StringTable.h"
 #include "raw/IRawFileAnalyser.h"
 #include "raw/RAWFileProperties.h"
 #include "raw/RawFileAnalyserList.h"
+#include "raw/RawFileCoverage.h"
 #include "raw/RawFileInfo.h"
 #include "raw/RawFileTypeTable.h"
 #include "raw/RawSectorReader.h"
 #include "storage/CheckedMath.h"
+#include "storage/FileSystemCode.h"
 #include "storage/IStorageDevice.h"
 
 using namespace corvale;
@@ -29,7 +27,6 @@ using namespace corvale;
 namespace {
 
 constexpr const char* kRootName = "Raw Files";
-constexpr int32_t kFileSystemRaw = 6;
 // The longest text of the progress step, as the window shows it.
 constexpr size_t kMaxStepText = 259;
 
@@ -130,39 +127,8 @@ CFileSystemNode* CRawFilesFolderBuilder::BuildRawFilesFolder(IStorageDevice* dev
   m_usedClusters = usedClusters;
   m_callback = callback;
   if (inWorkerThread == 0) return Build();
-
-  std::mutex lock;
-  std::condition_variable signal;
-  bool done = false;
-  CFileSystemNode* result = nullptr;
-  std::thread worker;
-  try {
-    worker = std::thread([&] {
-      CFileSystemNode* built = Build();
-      std::lock_guard<std::mutex> guard(lock);
-      result = built;
-      done = true;
-      signal.notify_all();
-    });
-  } catch (const std::system_error&) {
-    return m_root;
-  }
-  // The caller's events are handled at least once, however quickly the worker ends; between turns
-  // the caller sleeps on the worker's signal instead of spinning.
-  std::unique_lock<std::mutex> guard(lock);
-  if (m_pump) {
-    for (;;) {
-      guard.unlock();
-      m_pump();
-      guard.lock();
-      if (signal.wait_for(guard, std::chrono::milliseconds(10), [&] { return done; })) break;
-    }
-  } else {
-    signal.wait(guard, [&] { return done; });
-  }
-  guard.unlock();
-  worker.join();
-  return result;
+  // When no worker can be started the root member is returned as it stands.
+  return RunOnWorkerWithPump([this] { return Build(); }, m_pump).value_or(m_root);
 }
 
 CFileSystemNode* CRawFilesFolderBuilder::Build() {
@@ -200,6 +166,9 @@ CFileSystemNode* CRawFilesFolderBuilder::Build() {
   CRawFileAnalyserList& analysers = GetRawFileAnalyserList();
   uint64_t previousJpegStart = 0;
   uint64_t previousJpegSize = 0;
+  // Files inside files already taken are kept in proportion, and passed over before they are
+  // measured once the room is spent.
+  CRawFileCoverage taken(static_cast<uint32_t>(z));
 
   for (m_files->First(); !m_files->IsEnd(); m_files->Next()) {
     if (m_callback != nullptr) m_callback->Poll();
@@ -213,6 +182,7 @@ CFileSystemNode* CRawFilesFolderBuilder::Build() {
     if (m_usedClusters != nullptr && m_usedClusters->IsClusterUsed(*treeStart)) continue;
 
     const uint64_t start = p->GetStartSector();
+    if (!taken.MayTake(start)) continue;
     const uint64_t bytesToEnd =
         start < deviceSectors ? checkedMul(deviceSectors - start, z).value_or(UINT64_MAX) : 0;
     CRawFileInfo r;
@@ -252,6 +222,9 @@ CFileSystemNode* CRawFilesFolderBuilder::Build() {
         // preview the camera stored in the larger file.
         if (previousEnd >= currentEnd && (size < tenth || size > tenth * 9)) continue;
       }
+    }
+    if (!taken.Take(start, size)) continue;
+    if (p->GetAnalyserTypeId() == kJpegAnalyserId) {
       previousJpegStart = start;
       previousJpegSize = size;
     }

@@ -7,13 +7,15 @@
 #include <cstdint>
 #include <string>
 
+#include "storage/FileSystemCode.h"
+
 class IVolume {
  public:
   // A label fits the 100-byte label field of the partition and volume records, NUL included.
   static constexpr size_t kMaxLabelBytes = 99;
 
   virtual ~IVolume() = default;
-  // 0 FAT12, 1 FAT16, 2 FAT32, 3 NTFS, 4 EXT2, 5 EXT3; 7 when nothing was recognised.
+  // A FileSystemCode: FAT12 to EXT3, or kFileSystemUnknown when nothing was recognised.
   virtual int32_t GetFileSystemType() const = 0;
   // The file system's own size in device sectors; 0 when nothing was recognised.
   virtual uint64_t GetSectorCount() const = 0;

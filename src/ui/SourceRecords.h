@@ -7,20 +7,12 @@
 #include <cstdint>
 #include <string>
 
+#include "storage/FileSystemCode.h"
+
 class IStorageDevice;
 
 inline constexpr int32_t kSourceKindDisk = 0;
 inline constexpr int32_t kSourceKindImage = 1;
-
-// File-system type codes of volumes and partitions.
-inline constexpr int32_t kFileSystemFat12 = 0;
-inline constexpr int32_t kFileSystemFat16 = 1;
-inline constexpr int32_t kFileSystemFat32 = 2;
-inline constexpr int32_t kFileSystemNtfs = 3;
-inline constexpr int32_t kFileSystemExt2 = 4;
-inline constexpr int32_t kFileSystemExt3 = 5;
-inline constexpr int32_t kFileSystemRaw = 6;
-inline constexpr int32_t kFileSystemUnknown = 7;
 
 struct DiskRecord {
   int32_t Kind = kSourceKindDisk;     // 0 a physical disk, 1 an opened disk image

@@ -1,12 +1,11 @@
 // The real programs as `make run` starts them: the launcher QBX starting the main program on Qt's
 // offscreen platform, and the main program started on its own.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <csignal>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "support/Fixtures.h"
 #include "support/NamedObjectNamespace.h"
@@ -32,7 +31,9 @@ class Installation {
     corvale::test::InstallProgram(CORVALE_MAIN_PROGRAM, m_dir, "corvale");
   }
   Environment Env() const {
-    return {{"QT_QPA_PLATFORM", "offscreen"}, {"CORVALE_REGISTRY", m_dir + "/registry.ini"}, {"CORVALE_DEBUG", ""}};
+    return {{"QT_QPA_PLATFORM", "offscreen"},
+            {"CORVALE_REGISTRY", m_dir + "/registry.ini"},
+            {"CORVALE_DEBUG", ""}};
   }
   std::string Path(const std::string& name) const { return m_dir + "/" + name; }
   std::string Log() const { return ReadFileText(Path("CorvaleDataRecovery.log")); }
@@ -72,7 +73,8 @@ TEST(Programs, LauncherStartsTheMainProgramWhoseRunReportReachesTheLog) {
   RunningProgram qbx(install.Path("QBX"), {}, install.Env());
   ASSERT_TRUE(qbx.Started());
   // The header arrives through the launcher's buffer within one wake-up of at most five seconds.
-  ASSERT_TRUE(WaitUntil([&] { return install.Log().find("Module Directory - ") != std::string::npos; }, 30000))
+  ASSERT_TRUE(
+      WaitUntil([&] { return install.Log().find("Module Directory - ") != std::string::npos; }, 30000))
       << "log: " << install.Log() << "\nlauncher: " << qbx.Stderr();
   for (size_t at : InOrder(install.Log(), kHeader)) EXPECT_NE(at, std::string::npos) << install.Log();
   EXPECT_NE(install.Log().find("Module Directory - " + install.Path("") + "\n"), std::string::npos);
@@ -98,10 +100,29 @@ TEST(Programs, MainProgramStartedAloneWritesItsOwnLog) {
   ScopedNamedObjectNamespace ns;
   Installation install;
   RunningProgram corvale(install.Path("corvale"), {"-trace"}, install.Env());
-  ASSERT_TRUE(WaitUntil([&] { return install.Log().find("Module Directory - ") != std::string::npos; }, 30000))
+  ASSERT_TRUE(
+      WaitUntil([&] { return install.Log().find("Module Directory - ") != std::string::npos; }, 30000))
       << corvale.Stderr();
   for (size_t at : InOrder(install.Log(), kHeader)) EXPECT_NE(at, std::string::npos) << install.Log();
   EXPECT_FALSE(corvale.Ended());
+  // What it writes for itself is its user's alone.
+  EXPECT_NE(ReadFileText("/proc/" + std::to_string(corvale.Pid()) + "/status").find("Umask:\t0077\n"),
+            std::string::npos);
+  struct stat st {};
+  ASSERT_EQ(stat(install.Path("CorvaleDataRecovery.log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
   corvale.Kill(SIGTERM);
   ASSERT_TRUE(corvale.Wait(30000));
+}
+
+TEST(Programs, MainProgramAsRootRefusesAFolderOthersCanWrite) {
+  if (geteuid() != 0) GTEST_SKIP() << "the folder is checked when running as root";
+  ScopedNamedObjectNamespace ns;
+  Installation install;
+  chmod(install.Path("").c_str(), 0777);
+  RunningProgram corvale(install.Path("corvale"), {}, install.Env());
+  ASSERT_TRUE(corvale.Wait(30000));
+  EXPECT_EQ(corvale.ExitCode(), 1);
+  EXPECT_NE(corvale.Stderr().find("can be written by other users"), std::string::npos) << corvale.Stderr();
+  EXPECT_TRUE(install.Log().empty()) << "nothing written there";
 }

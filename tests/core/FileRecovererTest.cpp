@@ -1,6 +1,8 @@
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -419,7 +421,8 @@ TEST_F(Recovery, AFullDiskFailsTheFileThatDoesNotFitAndKeepsTheOthers) {
   EXPECT_EQ(ReadWholeFile(top + "/small2.bin"), Expected({{30, 10}}, 10000));
   EXPECT_EQ(recoverer.GetRecoveredFileCount(), 2u);
   EXPECT_EQ(recoverer.GetFailedFileCount(), 1u);
-  EXPECT_TRUE(log.HasPart("Failed to write " + top + "/big.bin, error code:28"));
+  EXPECT_TRUE(
+      log.HasPart("Not enough free space on the target disk for " + top + "/big.bin: 614400 bytes needed"));
   EXPECT_TRUE(log.Has("Failed to recover file: big.bin"));
 }
 
@@ -557,7 +560,8 @@ TEST_F(Recovery, AHugeSparseStretchOfACompressedFileCostsNoTimePerUnit) {
   // A damaged run list can claim terabytes of unallocated clusters: the zeros of those units are
   // one hole, not 2^29 units handled one by one.
   const uint64_t sparseClusters = uint64_t{1} << 33;
-  const std::vector<DataRun> runs{{100, 2}, {kSparseRunStart, 14}, {kSparseRunStart, sparseClusters}, {200, 1}};
+  const std::vector<DataRun> runs{
+      {100, 2}, {kSparseRunStart, 14}, {kSparseRunStart, sparseClusters}, {200, 1}};
   const uint64_t size = (16 + sparseClusters) * clusterBytes + 100;
   auto* file = new SourceProperties("holes.bin", size, 0x20 | kAttributeCompressed, runs);
   AddNode(tree.root, file);
@@ -686,7 +690,278 @@ TEST(SourceDrive, ComparesTheTargetsDeviceNumberWithTheSources) {
   EXPECT_FALSE(CFileRecoverer::IsPathOnSourceDrive(folder.c_str()));
 }
 
-TEST(TempPathName, GivesAFreeNameAndRemovesItsVariants) {
+// ---------------------------------------------------------------------------------------------
+// Bounds: a file whose runs cannot hold it, or lie past the device, is refused before anything of
+// it is written or read.
+
+struct BoundsCase {
+  const char* label;
+  uint64_t size;
+  std::vector<DataRun> runs;
+  const char* reason;
+};
+
+class RecoveryBounds : public Recovery, public ::testing::WithParamInterface<BoundsCase> {};
+
+TEST_P(RecoveryBounds, AClaimPastWhatTheRunsHoldFailsTheFileWithItsReason) {
+  const BoundsCase& c = GetParam();
+  AddFile(tree.root, "claim.bin", c.size, c.runs);
+  AddFile(tree.root, "fine.bin", 3000, {{10, 3}});
+  corvale::log::ScopedCapture log;
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+  EXPECT_EQ(ListFiles(top), std::vector<std::string>{"fine.bin"});
+  EXPECT_EQ(recoverer.GetFailedFileCount(), 1u);
+  EXPECT_TRUE(log.HasPart(c.reason)) << c.reason;
+  EXPECT_TRUE(log.Has("Failed to recover file: claim.bin"));
+  // Refused before reading: only fine.bin's clusters were read.
+  for (const auto& [sector, count] : device->ReadLog()) EXPECT_EQ(sector, firstSector + 20) << count;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Claims, RecoveryBounds,
+    ::testing::Values(
+        // The device holds 2048 clusters of 1024 bytes after the partition's 64 sectors.
+        BoundsCase{"run_past_the_device_end", 200 * 1024, {{1950, 200}}, "lies past the end of the device"},
+        BoundsCase{
+            "run_start_that_overflows", 1024, {{UINT64_MAX / 4, 1}}, "lies past the end of the device"},
+        BoundsCase{"sparse_then_past_the_end",
+                   5 * 1024,
+                   {{kSparseRunStart, 4}, {4000, 1}},
+                   "lies past the end of the device"},
+        BoundsCase{"size_beyond_the_runs",
+                   1ull << 40,
+                   {{10, 4}, {kSparseRunStart, 100}},
+                   "end after 106496 of its 1099511627776 bytes"}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+// A damaged size (or a sparse run that claims far more than the file ever held) costs no space:
+// the zeros become holes, in plain files and in the raw stream of encrypted ones, and the log says
+// so. What reads back is the same as if every zero had been written.
+TEST_F(Recovery, ZerosOfHugeSparseClaimsAreHolesAndTheLogSaysSo) {
+  constexpr uint64_t kHuge = 16ull << 30;
+  AddFile(tree.root, "huge.bin", kHuge, {{20, 2}, {kSparseRunStart, kHuge / 1024}});
+  constexpr uint64_t kEncrypted = 96ull << 20;
+  auto* encrypted = new SourceProperties("big.efs", kEncrypted, 0x20 | kAttributeEncrypted,
+                                         {{kSparseRunStart, kEncrypted / 1024}});
+  encrypted->hasEfs = true;
+  encrypted->efs.assign(16, 0xEF);
+  AddNode(tree.root, encrypted);
+  corvale::log::ScopedCapture log;
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+  EXPECT_EQ(recoverer.GetRecoveredFileCount(), 2u);
+  EXPECT_TRUE(
+      log.Has("File huge.bin holds 2048 bytes of data for its 17179869184 bytes; the rest is zeros, "
+              "written as holes"));
+  EXPECT_TRUE(
+      log.Has("File big.efs holds 0 bytes of data for its 100663296 bytes; the rest is zeros, "
+              "written as holes"));
+
+  struct stat st {};
+  ASSERT_EQ(stat((top + "/huge.bin").c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_size), kHuge);
+  EXPECT_LT(static_cast<uint64_t>(st.st_blocks) * 512, 1u << 20);
+  {
+    std::ifstream in(top + "/huge.bin", std::ios::binary);
+    std::vector<char> head(4096);
+    in.read(head.data(), 4096);
+    const std::vector<uint8_t> expected = Expected({{20, 2}, {kSparseRunStart, 2}}, 4096);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), reinterpret_cast<const uint8_t*>(head.data())));
+    in.seekg(static_cast<std::streamoff>(kHuge - 4096));
+    in.read(head.data(), 4096);
+    EXPECT_EQ(in.gcount(), 4096);
+    EXPECT_TRUE(std::all_of(head.begin(), head.end(), [](char c) { return c == 0; }));
+  }
+
+  // The raw stream: every block header in its place, every block's data zeros, the data unwritten.
+  std::vector<uint8_t> out(static_cast<size_t>(fs::file_size(top + "/big.efs")));
+  std::ifstream(top + "/big.efs", std::ios::binary).read(reinterpret_cast<char*>(out.data()), out.size());
+  constexpr size_t kBlocks = kEncrypted / 65536;
+  ASSERT_EQ(out.size(), 66u + 16 + 42 + kBlocks * (512 + 65536));
+  ASSERT_EQ(stat((top + "/big.efs").c_str(), &st), 0);
+  EXPECT_LT(static_cast<uint64_t>(st.st_blocks) * 512, out.size() / 8);
+  size_t at = 66 + 16 + 42;
+  for (size_t b = 0; b < kBlocks; ++b) {
+    ASSERT_EQ(U32At(out, at), 65536u + 512) << b;
+    ASSERT_EQ(out[at + 18] | out[at + 19] << 8, static_cast<int>(b & 0xFFFF));
+    ASSERT_EQ(U32At(out, at + 44), 65536u);
+    ASSERT_TRUE(std::all_of(out.begin() + at + 512, out.begin() + at + 512 + 65536, [](uint8_t c) {
+      return c == 0;
+    })) << b;
+    at += 512 + 65536;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Recovering as root into a folder that a user owns.
+
+constexpr uid_t kNobody = 65534;
+
+// Runs `work` in a child process as user nobody; true when it succeeded there.
+bool AsNobody(const std::function<bool()>& work) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const gid_t gid = kNobody;
+    if (setgroups(1, &gid) != 0 || setgid(gid) != 0 || setuid(kNobody) != 0) _exit(126);
+    _exit(work() ? 0 : 1);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+class RecoveryAsRoot : public Recovery {
+ protected:
+  void SetUp() override {
+    CORVALE_REQUIRE_ROOT();
+    Recovery::SetUp();
+    // A place every user can reach, as a home folder is, wherever the build folder lies.
+    char pattern[] = "/tmp/corvale-owner-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    base = pattern;
+    ASSERT_EQ(chmod(base.c_str(), 0755), 0);
+    target = base + "/target";
+    outside = base + "/outside";
+    ASSERT_EQ(mkdir(outside.c_str(), 0755), 0);
+    savedUmask = umask(022);
+  }
+  void TearDown() override {
+    if (base.empty()) return;
+    umask(savedUmask);
+    std::error_code ec;
+    fs::remove_all(base, ec);
+  }
+
+  void MakeTarget(mode_t mode) {
+    ASSERT_EQ(mkdir(target.c_str(), mode), 0);
+    ASSERT_EQ(chmod(target.c_str(), mode), 0);
+    ASSERT_EQ(chown(target.c_str(), kNobody, kNobody), 0);
+  }
+
+  std::string base;
+  std::string outside;
+  mode_t savedUmask = 022;
+};
+
+// The owner of the target folder swaps folders of the recovery for links to a folder of root's
+// (think /etc/cron.d), before the run and while it runs: nothing is written there, and what would
+// have gone through a link goes into the folder itself or under a new name.
+TEST_F(RecoveryAsRoot, FoldersSwappedForLinksNeverLeadOutsideTheTarget) {
+  MakeTarget(0755);
+  ASSERT_TRUE(AsNobody([&] { return symlink(outside.c_str(), (target + "/D#").c_str()) == 0; }));
+  CFileNode* sub = nullptr;
+  InOrder([&] { sub = AddFolder(tree.root, "Sub"); },
+          [&] {
+            AddFile(AddFolder(tree.root, "Later"), "d.txt", 40, {{4, 1}});
+          },
+          [&] {
+            AddFile(tree.root, "e.txt", 50, {{5, 1}});
+          });
+  InOrder(
+      [&] {
+        AddFile(sub, "a.txt", 10, {{1, 1}});
+      },
+      [&] {
+        AddFile(sub, "b.txt", 20, {{2, 1}});
+      },
+      [&] {
+        AddFile(AddFolder(sub, "Deeper"), "c.txt", 30, {{3, 1}});
+      });
+  MeddlingCallback callback;
+  callback.trigger = "a.txt";
+  bool swapped = false;
+  const std::string top0 = target + "/D#_000";
+  callback.meddle = [&] {
+    swapped = AsNobody([&] {
+      return rename((top0 + "/Sub").c_str(), (top0 + "/Sub.old").c_str()) == 0 &&
+             symlink(outside.c_str(), (top0 + "/Sub").c_str()) == 0 &&
+             symlink(outside.c_str(), (top0 + "/Later").c_str()) == 0 &&
+             symlink((outside + "/e.txt").c_str(), (top0 + "/e.txt").c_str()) == 0;
+    });
+  };
+  ASSERT_EQ(Recover(&callback), CFileRecoverer::kResultOk);
+  ASSERT_TRUE(swapped) << "the attacker could not meddle";
+
+  EXPECT_TRUE(fs::is_empty(outside));
+  EXPECT_EQ(top, top0);
+  EXPECT_EQ(ListFiles(top), (std::vector<std::string>{"Later_000/d.txt", "Sub.old/Deeper/c.txt",
+                                                      "Sub.old/a.txt", "Sub.old/b.txt", "e_000.txt"}));
+  EXPECT_EQ(ReadWholeFile(top + "/Sub.old/b.txt"), Expected({{2, 1}}, 20));
+  EXPECT_EQ(ReadWholeFile(top + "/Sub.old/Deeper/c.txt"), Expected({{3, 1}}, 30));
+  EXPECT_EQ(ReadWholeFile(top + "/Later_000/d.txt"), Expected({{4, 1}}, 40));
+  EXPECT_EQ(recoverer.GetFailedFileCount(), 0u);
+}
+
+struct OwnerCase {
+  const char* label;
+  mode_t targetMode;  // 0: the target folder is made by the recovery
+  const char* sudoUid;
+  mode_t fileMode;
+  mode_t folderMode;
+};
+
+class RecoveryOwner : public RecoveryAsRoot, public ::testing::WithParamInterface<OwnerCase> {};
+
+TEST_P(RecoveryOwner, RecoveredFilesBelongToTheUserWhoAskedWithPrivateModes) {
+  const OwnerCase& c = GetParam();
+  const char* oldSudo = getenv("SUDO_UID");
+  const char* oldSudoGid = getenv("SUDO_GID");
+  const std::string savedSudo = oldSudo ? oldSudo : "", savedSudoGid = oldSudoGid ? oldSudoGid : "";
+  if (c.targetMode != 0) {
+    MakeTarget(c.targetMode);
+  } else {
+    target = base + "/made/here";
+  }
+  if (c.sudoUid != nullptr) {
+    setenv("SUDO_UID", c.sudoUid, 1);
+    setenv("SUDO_GID", c.sudoUid, 1);
+  } else {
+    unsetenv("SUDO_UID");
+    unsetenv("SUDO_GID");
+  }
+  AddFile(AddFolder(tree.root, "Docs"), "inner.txt", 20, {{2, 1}});
+  AddFile(tree.root, "a.txt", 10, {{1, 1}});
+  const int32_t result = Recover();
+  if (oldSudo)
+    setenv("SUDO_UID", savedSudo.c_str(), 1);
+  else
+    unsetenv("SUDO_UID");
+  if (oldSudoGid)
+    setenv("SUDO_GID", savedSudoGid.c_str(), 1);
+  else
+    unsetenv("SUDO_GID");
+  ASSERT_EQ(result, CFileRecoverer::kResultOk);
+
+  std::vector<std::pair<std::string, mode_t>> made{{top, c.folderMode},
+                                                   {top + "/Docs", c.folderMode},
+                                                   {top + "/Docs/inner.txt", c.fileMode},
+                                                   {top + "/a.txt", c.fileMode}};
+  if (c.targetMode == 0) {
+    made.emplace_back(base + "/made", c.folderMode);
+    made.emplace_back(target, c.folderMode);
+  }
+  for (const auto& [path, mode] : made) {
+    struct stat st {};
+    ASSERT_EQ(lstat(path.c_str(), &st), 0) << path;
+    EXPECT_EQ(st.st_uid, kNobody) << path;
+    EXPECT_EQ(st.st_gid, kNobody) << path;
+    EXPECT_EQ(st.st_mode & 07777, mode) << path;
+  }
+  // The user can read and remove what was recovered for them.
+  EXPECT_TRUE(AsNobody([&] {
+    return access((top + "/Docs/inner.txt").c_str(), R_OK | W_OK) == 0 &&
+           unlink((top + "/Docs/inner.txt").c_str()) == 0 && rmdir((top + "/Docs").c_str()) == 0;
+  }));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Targets, RecoveryOwner,
+    ::testing::Values(OwnerCase{"private_target", 0700, nullptr, 0600, 0700},
+                      OwnerCase{"readable_target_keeps_its_group_bits", 0755, nullptr, 0640, 0750},
+                      OwnerCase{"group_shared_target", 0770, nullptr, 0660, 0770},
+                      OwnerCase{"target_made_for_the_sudo_user", 0, "65534", 0600, 0700}),
+    [](const auto& info) { return std::string(info.param.label); });
+
+TEST(TempPathName, GivesAFreeNameInAPrivateFolderAndRemovesBoth) {
   const std::string folder = corvale::test::ScratchDir();
   const char* old = getenv("TMPDIR");
   const std::string saved = old != nullptr ? old : "";
@@ -700,7 +975,12 @@ TEST(TempPathName, GivesAFreeNameAndRemovesItsVariants) {
   }
 
   ASSERT_FALSE(name.empty());
-  EXPECT_EQ(fs::path(name).parent_path(), fs::path(folder));
+  const fs::path privateFolder = fs::path(name).parent_path();
+  EXPECT_EQ(privateFolder.parent_path(), fs::path(folder));
+  struct stat st {};
+  ASSERT_EQ(lstat(privateFolder.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0700u) << "nobody else may look at a preview copy";
   EXPECT_EQ(fs::path(name).filename().string().substr(0, 3), "~@!");
   EXPECT_EQ(fs::path(name).extension(), ".tmp");
   EXPECT_FALSE(fs::exists(name));

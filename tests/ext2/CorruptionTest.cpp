@@ -4,6 +4,7 @@
 // sanitizers of the test build stop the program on any such read).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <random>
@@ -11,9 +12,13 @@
 #include <vector>
 
 #include "Ext2TestSupport.h"
+#include "core/SearchedPartitionInfo.h"
+#include "ext2/EXT2SearchController.h"
 #include "ext2/Ext2Exceptions.h"
 #include "ext2/Ext2Volume.h"
 #include "ext2/InodeIterator.h"
+#include "storage/BasicPartitionDevice.h"
+#include "storage/MemoryDevice.h"
 
 using namespace ext2test;
 
@@ -82,14 +87,17 @@ Walk WalkFileSystem(const CExt2FileSystem& fs) {
   return w;
 }
 
-Outcome OpenAndWalk(IStorageDevice* device, Walk* walk) {
+// A refusal also gives the field it names.
+Outcome OpenAndWalk(IStorageDevice* device, Walk* walk, std::string* refusedField = nullptr) {
   try {
     CExt2FileSystem fs(device, 2);
     *walk = WalkFileSystem(fs);
     return Outcome::Opens;
-  } catch (const CExt2BadSuperBlock&) {
+  } catch (const CExt2BadSuperBlock& e) {
+    if (refusedField != nullptr) *refusedField = e.GetParseResult().error.field;
     return Outcome::BadSuperBlock;
-  } catch (const CExt2BadGroupDescriptor&) {
+  } catch (const CExt2BadGroupDescriptor& e) {
+    if (refusedField != nullptr) *refusedField = e.GetParseResult().error.field;
     return Outcome::BadGroupDescriptor;
   }
 }
@@ -115,6 +123,7 @@ struct Corruption {
   // Changes the device; `fs` is the intact file system.
   std::function<void(PaddedImageDevice&, const CExt2FileSystem&, const Layout&)> apply;
   Outcome outcome;
+  const char* refusedField = "";  // the field a refusal names
 };
 
 void PatchAllDescriptorCopies(PaddedImageDevice& d, const Layout& l, uint32_t group, uint32_t field,
@@ -126,26 +135,26 @@ void PatchAllDescriptorCopies(PaddedImageDevice& d, const Layout& l, uint32_t gr
 const std::vector<Corruption>& Corruptions() {
   static const std::vector<Corruption> rows = {
       {"log block size 40", [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kLogBlockSize, 40, 4); },
-       Outcome::BadSuperBlock},
+       Outcome::BadSuperBlock, "log block size"},
       {"inode size 130", [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kInodeSize, 130, 2); },
-       Outcome::BadSuperBlock},
+       Outcome::BadSuperBlock, "inode size"},
       {"inode size 4096", [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kInodeSize, 4096, 2); },
-       Outcome::BadSuperBlock},
+       Outcome::BadSuperBlock, "inode size"},
       {"inodes per group 0xFFFFFFFF",
        [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kInodesPerGroup, 0xFFFFFFFF, 4); },
-       Outcome::BadSuperBlock},
+       Outcome::BadSuperBlock, "inodes per group"},
       {"blocks per group 1", [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kBlocksPerGroup, 1, 4); },
-       Outcome::BadSuperBlock},
-      {"block count past the device",
+       Outcome::BadSuperBlock, "blocks per group"},
+      {"block count far past the device: no descriptor table of that many groups is sound",
        [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kBlockCount, 0xFFFFFFFF, 4); },
-       Outcome::BadSuperBlock},
+       Outcome::BadGroupDescriptor, "block bitmap"},
       {"group count too small for the inode count, repaired",
        [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kBlockCount, 30000, 4); }, Outcome::Opens},
       {"group 0 inode table far out in the primary table only",
        [](auto& d, auto&, auto&) { d.PatchLE(2 * 1024 + 8, 0xFFFFFFF0, 4); }, Outcome::Opens},
       {"group 2 inode table far out in every copy",
        [](auto& d, auto&, const Layout& l) { PatchAllDescriptorCopies(d, l, 2, 8, 0xFFFFFFF0); },
-       Outcome::BadGroupDescriptor},
+       Outcome::BadGroupDescriptor, "inode table"},
       {"last group's inode table at the group's last block, running off the device",
        [](auto& d, auto&, const Layout& l) {
          PatchAllDescriptorCopies(d, l, l.groups - 1, 8, l.groups * l.blocksPerGroup);
@@ -250,7 +259,9 @@ TEST_P(Ext2Corruption, EndsWithoutFaulting) {
   PaddedImageDevice damaged(path);
   row.apply(damaged, fs, layout);
   Walk walk;
-  EXPECT_EQ(static_cast<int>(row.outcome), static_cast<int>(OpenAndWalk(&damaged, &walk)));
+  std::string refused;
+  EXPECT_EQ(static_cast<int>(row.outcome), static_cast<int>(OpenAndWalk(&damaged, &walk, &refused)));
+  EXPECT_EQ(refused, row.refusedField);
   CExt2Volume volume(&damaged, 0);
   EXPECT_EQ(row.outcome == Outcome::Opens ? 4 : 7, volume.GetFileSystemType());
 }
@@ -368,6 +379,72 @@ TEST(Ext2Mutation, SeededMutationsOfMetadataEndWithoutFaulting) {
   }
   EXPECT_GT(iterations, 20u);
   EXPECT_GT(opened, 5u);
+}
+
+// The image cut at every KiB of its last 64 KiB: the volume is still recognised at its full size,
+// opens, and every inode, file in use and directory entry of the whole image is still found (the
+// last blocks hold none of them); nothing past the cut is read as data.
+TEST(Ext2Mutation, CutAtEveryKilobyteNearTheEndOpensWithTheSameCounts) {
+  EXT2_IMAGE(path, kTree1k);
+  PaddedImageDevice original(path);
+  Walk whole;
+  ASSERT_EQ(static_cast<int>(OpenAndWalk(&original, &whole)), static_cast<int>(Outcome::Opens));
+  const int64_t sectors = original.GetSectorCount();
+  for (int64_t kib = 1; kib <= 64; ++kib) {
+    SCOPED_TRACE("cut by " + std::to_string(kib) + " KiB");
+    CBasicPartitionDevice cut(&original, 0, sectors - 2 * kib);
+    Walk walk;
+    ASSERT_EQ(static_cast<int>(OpenAndWalk(&cut, &walk)), static_cast<int>(Outcome::Opens));
+    EXPECT_EQ(walk.inodes, whole.inodes);
+    EXPECT_EQ(walk.inUse, whole.inUse);
+    EXPECT_EQ(walk.entries, whole.entries);
+    EXPECT_FALSE(walk.scanEndedByRange);
+    CExt2Volume volume(&cut, 0);
+    EXPECT_EQ(volume.GetFileSystemType(), 4);
+    EXPECT_EQ(volume.GetSectorCount(), static_cast<uint64_t>(sectors));
+  }
+}
+
+// One header sector of a real image (the superblock's, the descriptor table's, or the inode-table
+// sector holding the root inode) written over every sector of a 9 MiB device, so that each structure
+// is met where every other one is expected: opening refuses it (nothing there is a sound table, or
+// there is no superblock at all), and the whole-device search ends proposing nothing.
+TEST(Ext2Mutation, HeaderSectorRepeatedInEverySectorIsRefusedWithoutFaulting) {
+  EXT2_IMAGE(path, kTree1k);
+  PaddedImageDevice original(path);
+  CExt2FileSystem fs(&original, 2);
+  uint64_t rootBlock;
+  uint32_t rootOffset;
+  ASSERT_TRUE(fs.LocateInode(2, &rootBlock, &rootOffset));
+  struct Row {
+    const char* what;
+    uint64_t sector;
+  } rows[] = {{"superblock", 2},
+              {"superblock second half", 3},
+              {"descriptor table", 2 * 2},
+              {"inode table", (rootBlock * 1024 + rootOffset) / 512}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    std::vector<uint8_t> sector(512);
+    ASSERT_TRUE(original.ReadSectors(sector.data(), row.sector, 1));
+    std::vector<uint8_t> bytes(9u << 20);
+    for (size_t at = 0; at < bytes.size(); at += 512)
+      std::copy(sector.begin(), sector.end(), bytes.begin() + at);
+    MemoryDevice device(std::move(bytes));
+    Walk walk;
+    EXPECT_NE(static_cast<int>(OpenAndWalk(&device, &walk)), static_cast<int>(Outcome::Opens));
+    EXPECT_EQ(CExt2Volume(&device, 0).GetFileSystemType(), 7);
+    CEXT2SearchController controller;
+    controller.SetStorageDevice(&device);
+    controller.SetSectorsPerRead(8192);
+    controller.BeginSearch();
+    for (int64_t s = 0; s < device.GetSectorCount(); s += 4096)
+      controller.AnalyzeBlock(s, std::min<int64_t>(4096, device.GetSectorCount() - s), nullptr);
+    controller.EndSearch();
+    SearchedPartitionInfoList results;
+    controller.GetResults(&results);
+    EXPECT_TRUE(results.empty());
+  }
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,7 @@
 #include "ext2/Ext2FileProperties.h"
 #include "ext2/GcAlloc.h"
 #include "ext2/InodeIterator.h"
+#include "storage/BasicPartitionDevice.h"
 
 namespace {
 
@@ -244,6 +246,195 @@ TEST(Ext2DirectoryBuild, FileDeletedThroughAMountedExt3IsFoundEmpty) {
     ASSERT_TRUE(nodes.count(live)) << live;
     EXPECT_FALSE(Props(nodes[live]).IsDeleted()) << live;
   }
+}
+
+// A hashed (dir_index) folder with two index levels, whose leaves lie before and after its interior
+// index blocks, and from which some files were removed: every live file is found under its own name
+// in its own folder (none hangs under the root by number), and so is every removed one whose entry
+// survives in the slack of the entry before it.
+TEST(Ext2DirectoryBuild, HashedFolderGivesEveryFileItsNameAndPath) {
+  CORVALE_FIXTURE(folder, "ext3_hashed_dir.sh", "ext3_hashed_dir");
+  const std::string path = folder + "/volume.img";
+  std::map<std::string, bool> manifest;  // name -> removed
+  {
+    std::FILE* f = std::fopen((folder + "/manifest.txt").c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    char state[16], name[256];
+    while (std::fscanf(f, "%15s %255s", state, name) == 2) manifest[name] = std::string(state) == "removed";
+    std::fclose(f);
+  }
+  ASSERT_GT(manifest.size(), 3000u);
+  PaddedImageDevice device(path);
+  Tree tree = Own(BuildVolume(&device));
+  ASSERT_NE(tree, nullptr);
+  const std::map<std::string, const CFileNode*> nodes = Collect(tree.get());
+
+  // The removed files whose names the slack keeps: debugfs lists them as "<inode> (length) name". One
+  // that was the first entry of its block kept its name with inode 0, which names no file.
+  std::vector<std::string> tokens;
+  {
+    std::istringstream words(Debugfs(path, "ls -d /big"));
+    for (std::string w; words >> w;) tokens.push_back(w);
+  }
+  auto slackKeeps = [&](const std::string& name) {
+    for (size_t i = 2; i < tokens.size(); ++i)
+      if (tokens[i] == name && tokens[i - 2].size() > 2 && tokens[i - 2][0] == '<') return true;
+    return false;
+  };
+  int namedRemoved = 0;
+  for (const auto& [name, removed] : manifest) {
+    auto found = nodes.find("big/" + name);
+    if (!removed) {
+      ASSERT_NE(found, nodes.end()) << name;
+      EXPECT_FALSE(Props(found->second).IsDeleted()) << name;
+      continue;
+    }
+    if (slackKeeps(name)) {
+      ++namedRemoved;
+      ASSERT_NE(found, nodes.end()) << name;
+      EXPECT_TRUE(Props(found->second).IsDeleted()) << name;
+    }
+  }
+  EXPECT_GE(namedRemoved, 3);
+  for (const char* other : {"top.txt", "big/sub/inner.txt"}) EXPECT_EQ(nodes.count(other), 1u) << other;
+  // Only a removed file whose name went with its inode number hangs under the root by number.
+  for (const auto& [p, node] : nodes)
+    if (p.rfind("Inode_", 0) == 0) {
+      EXPECT_TRUE(Props(node).IsDeleted()) << p;
+    }
+}
+
+// The largest block (data or indirect) in a `debugfs stat` output: it decides whether a cut device
+// still holds the whole file.
+uint64_t LastBlockOf(const std::string& stat) {
+  const size_t at = stat.find("BLOCKS:");
+  if (at == std::string::npos) return 0;
+  uint64_t last = 0;
+  for (uint64_t b : NumbersAfter(stat.substr(at), ":")) last = std::max(last, b);
+  return last;
+}
+
+// An image cut short: the volume is still opened and built; files whose blocks (data and indirect)
+// all lie before the cut recover byte for byte, and every other file found is counted as a failure.
+// Cut by the last 1 KiB, and just before a file's single-indirect block.
+TEST(Ext2DirectoryBuild, CutImageRecoversWhatIsThereAndCountsTheRest) {
+  EXT2_IMAGE(path, kTree1k);
+  PaddedImageDevice original(path);
+  const uint64_t sectors = static_cast<uint64_t>(original.GetSectorCount());
+  // The second cut falls at the single-indirect block of a file whose first twelve blocks lie before
+  // it: those read, the rest of the file is unknown (not a hole), so the file fails.
+  uint64_t atIndirect = 0;
+  {
+    CExt2FileSystem fsys(&original, 2);
+    std::unique_ptr<CExt2File> medium;
+    ASSERT_TRUE(FindPath(fsys, "/medium.bin", &medium));
+    ASSERT_LT(medium->GetInode().GetBlockPointer(11), medium->GetInode().GetBlockPointer(12));
+    atIndirect = static_cast<uint64_t>(medium->GetInode().GetBlockPointer(12)) * 2;
+  }
+  // The last block of every file of the whole image, by inode (before the dump: the batch clears the
+  // scratch folder).
+  std::map<uint32_t, uint64_t> lastBlock;
+  {
+    Tree whole = Own(BuildVolume(&original));
+    ASSERT_NE(whole, nullptr);
+    std::vector<uint32_t> inodes;
+    std::vector<std::string> requests;
+    for (const auto& [p, node] : Collect(whole.get()))
+      if (!Props(node).IsFolder()) {
+        inodes.push_back(Props(node).GetInodeNumber());
+        requests.push_back("stat <" + std::to_string(inodes.back()) + ">");
+      }
+    const std::vector<std::string> stats = DebugfsBatch(path, requests);
+    for (size_t i = 0; i < inodes.size(); ++i) lastBlock[inodes[i]] = LastBlockOf(stats[i]);
+  }
+  const std::string scratch = corvale::test::ScratchDir();
+  const std::map<std::string, fs::path> expected = DumpImage(path, scratch + "/dump", 100u << 20);
+  for (uint64_t cut : {sectors - 2, atIndirect}) {
+    SCOPED_TRACE("cut at sector " + std::to_string(cut));
+    CBasicPartitionDevice device(&original, 0, static_cast<int64_t>(cut));
+    Tree tree = Own(BuildVolume(&device));
+    ASSERT_NE(tree, nullptr);
+    const std::map<std::string, const CFileNode*> nodes = Collect(tree.get());
+    ASSERT_TRUE(nodes.count("hello.txt"));
+
+    std::vector<std::string> files;
+    std::set<std::string> intact;
+    for (const auto& [p, node] : nodes) {
+      if (Props(node).IsFolder()) continue;
+      files.push_back(p);
+      auto last = lastBlock.find(Props(node).GetInodeNumber());
+      ASSERT_NE(last, lastBlock.end()) << p;
+      if ((last->second + 1) * 2 <= cut) intact.insert(p);
+    }
+    EXPECT_TRUE(intact.count("hello.txt"));
+    if (cut == atIndirect) {
+      EXPECT_FALSE(intact.count("medium.bin"));
+    }
+
+    tree->ToggleCheck(tree.get(), false);
+    const std::string target = scratch + "/recovered" + std::to_string(cut);
+    std::string top;
+    CFileRecoverer recoverer;
+    recoverer.RecoverFilesInThread(&device, nullptr, tree.get(), target.c_str(), &top);
+    EXPECT_EQ(recoverer.GetFailedFileCount(), files.size() - intact.size());
+    EXPECT_EQ(recoverer.GetRecoveredFileCount(), intact.size());
+    for (const std::string& p : intact) {
+      auto want = expected.find(p);
+      if (want == expected.end()) continue;  // a removed file debugfs does not dump
+      EXPECT_TRUE(ReadFileBytes(top + "/" + p) == ReadFileBytes(want->second.string())) << p;
+    }
+  }
+}
+
+// A few KB of data whose size high word says 4 GiB more: the file is sparse by size, its missing
+// blocks are holes, and the recovered file has the full size, its data in place, and holes in place
+// of the rest (it takes no more space on disk than its data).
+TEST(Ext2DirectoryBuild, SizeHighWordOnASmallFileRecoversAsASparseFile) {
+  EXT2_IMAGE(path, kTree1k);
+  PaddedImageDevice device(path);
+  std::vector<uint8_t> small;
+  uint32_t inode = 0;
+  {
+    CExt2FileSystem fsys(&device, 2);
+    std::unique_ptr<CExt2File> f;
+    ASSERT_TRUE(FindPath(fsys, "/small.bin", &f));
+    small = ReadThroughBlocks(*f);
+    inode = f->GetInodeNumber();
+    uint64_t block;
+    uint32_t offset;
+    ASSERT_TRUE(fsys.LocateInode(inode, &block, &offset));
+    device.PatchLE(block * 1024 + offset + 108, 1, 4);
+  }
+  ASSERT_EQ(small.size(), 5000u);
+  Tree tree = Own(BuildVolume(&device));
+  ASSERT_NE(tree, nullptr);
+  std::map<std::string, const CFileNode*> nodes = Collect(tree.get());
+  ASSERT_TRUE(nodes.count("small.bin"));
+  const uint64_t size = (uint64_t{1} << 32) + 5000;
+  EXPECT_EQ(Props(nodes["small.bin"]).GetSize(), size);
+  EXPECT_NE(Props(nodes["small.bin"]).GetAttributes() & kAttributeSparse, 0);
+
+  tree->ToggleCheck(tree.get(), false);
+  const std::string target = corvale::test::ScratchDir() + "/recovered";
+  std::string top;
+  CFileRecoverer recoverer;
+  ASSERT_EQ(recoverer.RecoverFilesInThread(&device, nullptr, tree.get(), target.c_str(), &top),
+            CFileRecoverer::kResultOk);
+  EXPECT_EQ(recoverer.GetFailedFileCount(), 0u);
+  const std::string out = top + "/small.bin";
+  struct stat st {};
+  ASSERT_EQ(::stat(out.c_str(), &st), 0);
+  EXPECT_EQ(static_cast<uint64_t>(st.st_size), size);
+  EXPECT_LE(static_cast<uint64_t>(st.st_blocks) * 512, uint64_t{1} << 20);
+  std::FILE* f = std::fopen(out.c_str(), "rb");
+  ASSERT_NE(f, nullptr);
+  std::vector<uint8_t> head(5000), tail(4096);
+  EXPECT_EQ(std::fread(head.data(), 1, head.size(), f), head.size());
+  ASSERT_EQ(::fseeko(f, static_cast<off_t>(size - tail.size()), SEEK_SET), 0);
+  EXPECT_EQ(std::fread(tail.data(), 1, tail.size(), f), tail.size());
+  std::fclose(f);
+  EXPECT_TRUE(head == small);
+  EXPECT_TRUE(std::all_of(tail.begin(), tail.end(), [](uint8_t b) { return b == 0; }));
 }
 
 // Cancels at its n-th call.

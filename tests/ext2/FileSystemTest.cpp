@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -225,13 +226,22 @@ TEST(Ext2Volume, ReportsTypeLabelAndSizeInTheDevicesSectors) {
   }
 }
 
-// A file system larger than what the device holds after its start is refused; so is a backup copy read
-// where its own distance from the primary would put the partition before the device start.
-TEST(Ext2Open, RefusesFileSystemsThatDoNotFitTheDevice) {
+// A file system longer than what the device holds after its start (an image cut short) is opened:
+// blocks before the cut read, blocks past it throw, as any request outside the device does. A backup
+// copy read where its own distance from the primary would put the partition before the device start
+// is refused.
+TEST(Ext2Open, OpensAFileSystemLongerThanItsDeviceButNoneStartingBeforeIt) {
   EXT2_IMAGE(path, kTree1k);
   PaddedImageDevice original(path);
-  CBasicPartitionDevice truncated(&original, 0, original.GetSectorCount() / 2);
-  EXPECT_THROW(CExt2FileSystem(&truncated, 2), CExt2BadSuperBlock);
+  for (int64_t cut : {original.GetSectorCount() - 2, original.GetSectorCount() / 2}) {
+    CBasicPartitionDevice truncated(&original, 0, cut);
+    CExt2FileSystem cutFs(&truncated, 2);
+    EXPECT_EQ(cutFs.GetSize(), static_cast<uint64_t>(original.GetSectorCount()) * 512) << cut;
+    std::vector<uint8_t> block(1024);
+    EXPECT_TRUE(cutFs.ReadBlocks(block.data(), static_cast<uint64_t>(cut / 2 - 1), 1)) << cut;
+    EXPECT_THROW(cutFs.ReadBlocks(block.data(), static_cast<uint64_t>(cut / 2), 1), std::range_error) << cut;
+    EXPECT_EQ(CExt2Volume(&truncated, 0).GetFileSystemType(), 4) << cut;
+  }
 
   // Group 1's copy read at the primary's place: it says it lies blocks-per-group blocks further on.
   CExt2FileSystem fs(&original, 2);

@@ -401,6 +401,30 @@ TEST(EXT2SearchController, AcceptsOnlyExt2AndExt3Partitions) {
   EXPECT_EQ(controller.GetKind(), SEARCH_CONTROLLER_EXT2);
 }
 
+// The image cut short by 1 KiB and by 64 KiB: the scan still finds the file system, offers it as the
+// part the device holds, so that the layout chooses it, and its tree builds.
+TEST(EXT2SearchController, CutImageIsFoundAndChosen) {
+  EXT2_IMAGE(path, kTree1k);
+  const std::vector<uint8_t> image = ReadFileBytes(path);
+  const int64_t whole = static_cast<int64_t>(image.size() / 512);
+  for (int64_t cutSectors : {int64_t{2}, int64_t{128}}) {
+    SCOPED_TRACE("cut by " + std::to_string(cutSectors) + " sectors");
+    MemoryDevice device(std::vector<uint8_t>(image.begin(), image.end() - cutSectors * 512));
+    CEXT2SearchController controller;
+    SearchedPartitionInfoList results = Scan(device, controller);
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0]->GetPartitionStart(), 0);
+    EXPECT_EQ(results[0]->GetSectorCount(), whole - cutSectors);
+    ComputePartitionWeights(results);
+    SortSearchedPartitions(results);
+    SelectPartitionLayout(results, device.GetSectorCount());
+    EXPECT_EQ(results[0]->GetChosenMark(), 1);
+    Tree tree = Own(controller.BuildPartitionDirectory(results[0].get(), &device, 0, nullptr));
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(Collect(tree.get()).count("hello.txt"), 1u);
+  }
+}
+
 // Random bytes over the superblocks and descriptor tables the scan reads: it ends, and whatever it
 // proposes builds (or refuses to build) without faults.
 TEST(EXT2SearchController, SeededMutationsOfSuperblocksAndTablesScanWithoutFaulting) {

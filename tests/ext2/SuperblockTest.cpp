@@ -43,7 +43,15 @@ TEST_P(SuperblockField1k, NormaliseThenValidate) {
   corvale::putLE(bytes.data() + row.offset, row.value, row.width);
   CExt2SuperBlock sb(bytes.data());
   sb.Normalise();
-  EXPECT_EQ(row.valid, sb.IsValid()) << (sb.WhyInvalid() ? sb.WhyInvalid() : "valid");
+  EXPECT_EQ(row.valid, sb.IsValid()) << sb.Check().describe();
+  // A refusal names the field that was changed, where it lies and what it held.
+  if (!row.valid) {
+    const corvale::ParseResult check = sb.Check();
+    EXPECT_EQ(check.outcome, row.offset == ext2sb::kMagic ? corvale::ParseOutcome::NotThisStructure
+                                                          : corvale::ParseOutcome::Damaged);
+    EXPECT_EQ(check.error.offset, row.offset) << check.describe();
+    EXPECT_NE(std::string(check.error.field), "") << check.describe();
+  }
   if (row.checkWidth != 0) {
     corvale::ByteReader r(sb.Bytes(), 1024);
     EXPECT_EQ(row.checkValue, row.checkWidth == 2 ? r.u16(row.checkOffset) : r.u32(row.checkOffset));

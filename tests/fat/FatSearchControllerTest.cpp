@@ -360,6 +360,66 @@ TEST(FATSearchController, DirectorySectorsSurviveTheStateStreamAndABadStreamChan
 }
 
 // ---------------------------------------------------------------------------------------------
+// A FAT32 image cut short: the scan keeps the partition its boot sector places, and the files past
+// the cut stay in the tree, where their recovery fails and is counted, as a recovery of the volume
+// itself counts it.
+
+TEST(FatCutImage, TheScanKeepsTheBootSectorsStartAndCountsTheFilesPastTheCutAsFailures) {
+  std::string why;
+  const std::string path = corvale::test::FixtureImage("fat32_cut.sh", "fat32_cut.img", &why);
+  if (path.empty()) GTEST_SKIP() << why;
+  CImageFileDevice device(path);
+  ASSERT_TRUE(device.IsOpened());
+  CFATSearchController controller;
+  const IntelligentSearchSummary summary = Scan(controller, device);
+  EXPECT_GE(summary.FATBootRecords, 1);
+  SearchedPartitionInfoList list;
+  controller.GetResults(&list);
+  ComputePartitionWeights(list);
+  SortSearchedPartitions(list);
+  SelectPartitionLayout(list, device.GetSectorCount());
+  ASSERT_FALSE(list.empty());
+  CSearchedPartitionInfo* chosen = list.front().get();
+  EXPECT_EQ(chosen->GetChosenMark(), 1);
+  const auto* fat = dynamic_cast<const CFATSearchedPartitionInfo*>(chosen);
+  ASSERT_NE(fat, nullptr);
+  EXPECT_EQ(fat->GetPartitionStart(), 0);
+  EXPECT_EQ(fat->GetFileSystemType(), kFatType32);
+  // No partition reaches past the image, whatever its boot sector says.
+  EXPECT_LE(fat->GetPartitionStart() + fat->GetSectorCount(), device.GetSectorCount());
+  for (const auto& other : list) {
+    if (other.get() != chosen) {
+      EXPECT_NE(other->GetChosenMark(), 1) << "start " << other->GetStartSector();
+    }
+  }
+
+  Tree tree(controller.BuildPartitionDirectory(chosen, &device, 0, nullptr));
+  ASSERT_NE(tree, nullptr);
+  std::map<std::string, const CFileNode*> nodes;
+  Collect(tree.get(), "", &nodes);
+  size_t files = 0;
+  for (const auto& [p, node] : nodes) files += BaseName(p).rfind("FILE", 0) == 0 ? 1 : 0;
+  EXPECT_EQ(files, 60u) << Describe(nodes);
+
+  tree->ToggleCheck(tree.get(), false);
+  const std::string target = corvale::test::ScratchDir() + "/recovered";
+  std::string top;
+  CFileRecoverer recoverer;
+  ASSERT_EQ(recoverer.RecoverFilesInThread(&device, nullptr, tree.get(), target.c_str(), &top),
+            CFileRecoverer::kResultOk);
+  // Files 1 to 34 lie before the cut; 35 runs across it and 36 to 60 lie past it.
+  EXPECT_EQ(recoverer.GetRecoveredFileCount(), 34u);
+  EXPECT_EQ(recoverer.GetFailedFileCount(), 26u);
+  for (int i = 1; i <= 34; ++i) {
+    char name[32], tag[32];
+    std::snprintf(name, sizeof name, "FILE%02d.DAT", i);
+    std::snprintf(tag, sizeof tag, "file%02d", i);
+    const std::vector<uint8_t> got = ReadAll(top + "/" + name);
+    EXPECT_EQ(std::string(got.begin(), got.end()), Pattern(tag, 300 * 1024)) << name;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
 // A disk whose FAT partition lost its boot sector, backup and FATs.
 
 struct LostBootDisk {

@@ -1,15 +1,16 @@
 // The launcher's entry point, in this process with its checks answered by the test, and the real
 // QBX program started as the user starts it.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
+#include <fstream>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
+#include "launcher/ChildProcess.h"
 #include "launcher/Launcher.h"
 #include "platform/NamedMutex.h"
 #include "support/Fixtures.h"
@@ -61,33 +62,38 @@ struct RecordingServices {
   }
 };
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 // The programs installed side by side as the build installs them, with the stand-in or the real
-// main program as "corvale".
+// main program as "corvale", in a folder of their own under /tmp: a test may run them as a user who
+// could not reach the build folder (a checkout under /root), and, run as root, they refuse a folder
+// that others can write.
 class Installation {
  public:
-  explicit Installation(const std::string& mainProgram) : m_dir(corvale::test::ScratchDir()) {
-    chmod(m_dir.c_str(), 0777);
+  explicit Installation(const std::string& mainProgram) : m_dir(m_folder.path()) {
     corvale::test::InstallProgram(CORVALE_QBX_PROGRAM, m_dir, "QBX");
     corvale::test::InstallProgram(CORVALE_REPORT_PROGRAM, m_dir, "QBXReport");
     corvale::test::InstallProgram(mainProgram, m_dir, "corvale");
-    mkdir((m_dir + "/state").c_str(), 0777);
-    chmod((m_dir + "/state").c_str(), 0777);
+    mkdir((m_dir + "/state").c_str(), 0755);
   }
+  bool ok() const { return !m_dir.empty(); }
+  // The stand-in's script goes into the file beside it: the launcher passes no test variables on.
   Environment Env(const std::string& script) const {
-    return {{"FAKE_CORVALE_SCRIPT", script},
-            {"FAKE_CORVALE_STATE", m_dir + "/state"},
-            {"CORVALE_REGISTRY", m_dir + "/registry.ini"},
+    std::ofstream(m_dir + "/fake-corvale.script") << script << "\n";
+    return {{"CORVALE_REGISTRY", m_dir + "/registry.ini"},
             {"QT_QPA_PLATFORM", "offscreen"},
             {"CORVALE_DEBUG", ""}};
   }
   std::string Qbx() const { return m_dir + "/QBX"; }
+  std::string Dir() const { return m_dir; }
   std::string Log() const { return ReadFileText(m_dir + "/CorvaleDataRecovery.log"); }
   std::string Report() const { return ReadFileText(m_dir + "/QBXReport.txt"); }
   bool Started() const { return !ReadFileText(m_dir + "/state/starts").empty(); }
 
  private:
+  corvale::test::PublicScratchDir m_folder;
   std::string m_dir;
 };
 
@@ -159,9 +165,10 @@ TEST(LauncherProgram, UserWithoutRightsIsRefused) {
   if (geteuid() != 0) GTEST_SKIP() << "needs root to run the launcher as another user";
   ScopedNamedObjectNamespace ns;
   Installation install(CORVALE_FAKE_MAIN_PROGRAM);
+  ASSERT_TRUE(install.ok());
   Environment env = install.Env("exit:0");
   env.push_back({"XDG_RUNTIME_DIR", ""});
-  RunningProgram qbx(install.Qbx(), {}, env, 65534);
+  RunningProgram qbx(install.Qbx(), {}, env, corvale::test::kOtherUser);
   ASSERT_TRUE(qbx.Wait(30000));
   EXPECT_EQ(qbx.ExitCode(), 1) << qbx.Stderr();
   EXPECT_TRUE(Contains(qbx.Stderr(), kNeedsAdministrator)) << qbx.Stderr();
@@ -197,4 +204,76 @@ TEST(LauncherProgram, RestartsAfterOutOfMemoryAndReportsACrash) {
   EXPECT_TRUE(Contains(log, "Failed to alloc")) << log;
   EXPECT_TRUE(Contains(log, "restarted\n")) << log;
   EXPECT_TRUE(WaitUntil([&] { return !install.Report().empty(); }, 10000));
+}
+
+TEST(LauncherProgram, RootRefusesAProgramFolderOthersCanWrite) {
+  if (geteuid() != 0) GTEST_SKIP() << "the folder is checked when running as root";
+  for (mode_t mode : {0777, 0775, 0757}) {
+    SCOPED_TRACE(mode);
+    ScopedNamedObjectNamespace ns;
+    Installation install(CORVALE_FAKE_MAIN_PROGRAM);
+    ASSERT_TRUE(install.ok());
+    chmod(install.Dir().c_str(), mode);
+    RunningProgram qbx(install.Qbx(), {}, install.Env("exit:0"));
+    ASSERT_TRUE(qbx.Wait(30000));
+    EXPECT_EQ(qbx.ExitCode(), 1) << qbx.Stderr();
+    EXPECT_TRUE(Contains(qbx.Stderr(), "can be written by other users")) << qbx.Stderr();
+    EXPECT_FALSE(install.Started());
+    struct stat st {};
+    EXPECT_NE(stat((install.Dir() + "/CorvaleDataRecovery.log").c_str(), &st), 0) << "nothing written there";
+  }
+}
+
+TEST(LauncherProgram, MainProgramGetsOnlyTheEnvironmentItNeeds) {
+  ScopedNamedObjectNamespace ns;
+  Installation install(CORVALE_FAKE_MAIN_PROGRAM);
+  ASSERT_TRUE(install.ok());
+  Environment env = install.Env("env,exit:0");
+  env.push_back({"PATH", "/tmp/evil:/usr/bin:/bin"});
+  env.push_back({"LD_LIBRARY_PATH", "/tmp/evil"});
+  env.push_back({"HOSTILE_SETTING", "1"});
+  env.push_back({"CORVALE_NOT_HONOURED", "1"});
+  env.push_back({"LC_ALL", "C.UTF-8"});
+  RunningProgram qbx(install.Qbx(), {}, env);
+  ASSERT_TRUE(qbx.Wait(30000));
+  EXPECT_EQ(qbx.ExitCode(), 0) << qbx.Stderr();
+  std::string seen = ReadFileText(install.Dir() + "/state/env");
+  ASSERT_FALSE(seen.empty()) << qbx.Stderr();
+  struct Case {
+    std::string line;
+    bool present;
+  };
+  const Case cases[] = {
+      {std::string("PATH=") + corvale::launcher::kChildPath + "\n", true},
+      {"LC_ALL=C.UTF-8\n", true},
+      {"QT_QPA_PLATFORM=offscreen\n", true},
+      {"CORVALE_REGISTRY=" + install.Dir() + "/registry.ini\n", true},
+      {"CORVALE_NAMESPACE=" + ns.Tag() + "\n", true},
+      {"umask=077\n", true},
+      {"/tmp/evil", false},
+      {"LD_LIBRARY_PATH", false},
+      {"HOSTILE_SETTING", false},
+      {"CORVALE_NOT_HONOURED", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Contains(seen, c.line), c.present) << c.line << " in\n" << seen;
+
+  // The launcher's log is its user's alone.
+  struct stat st {};
+  ASSERT_EQ(stat((install.Dir() + "/CorvaleDataRecovery.log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+}
+
+TEST(LauncherProgram, LogFileThatIsALinkIsNotFollowed) {
+  ScopedNamedObjectNamespace ns;
+  Installation install(CORVALE_FAKE_MAIN_PROGRAM);
+  ASSERT_TRUE(install.ok());
+  corvale::test::PublicScratchDir outside;
+  const std::string victim = outside.path() + "/victim";
+  { std::ofstream(victim) << "untouched\n"; }
+  ASSERT_EQ(symlink(victim.c_str(), (install.Dir() + "/CorvaleDataRecovery.log").c_str()), 0);
+  RunningProgram qbx(install.Qbx(), {}, install.Env("log:secret line,exit:0"));
+  ASSERT_TRUE(qbx.Wait(30000));
+  EXPECT_EQ(qbx.ExitCode(), 0) << qbx.Stderr();
+  EXPECT_TRUE(install.Started());
+  EXPECT_EQ(ReadFileText(victim), "untouched\n");
 }

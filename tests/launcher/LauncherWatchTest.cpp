@@ -1,16 +1,17 @@
 // The launcher's watch over the main program, run in this process against a stand-in main program
 // (tests/programs/FakeCorvale.cpp) and the real crash report, with a short wake-up interval.
+#include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
 #include <future>
 #include <sstream>
 #include <string>
 
-#include <gtest/gtest.h>
-
+#include "launcher/ChildProcess.h"
 #include "launcher/Launcher.h"
 #include "platform/NamedMutex.h"
 #include "support/Fixtures.h"
@@ -26,7 +27,7 @@ using corvale::test::WaitUntil;
 namespace {
 
 // A scratch folder holding the stand-in main program as "corvale" and the crash report beside it,
-// with the stand-in's script in the environment that the programs started from here inherit. It
+// with the stand-in's script in the file beside it (the launcher passes no test variables on). It
 // holds the loader mutex as the launcher's entry point does, so the programs know it is there.
 class Installation {
  public:
@@ -35,12 +36,7 @@ class Installation {
     corvale::test::InstallProgram(CORVALE_FAKE_MAIN_PROGRAM, m_dir, "corvale");
     corvale::test::InstallProgram(CORVALE_REPORT_PROGRAM, m_dir, "QBXReport");
     mkdir((m_dir + "/state").c_str(), 0755);
-    setenv("FAKE_CORVALE_SCRIPT", script.c_str(), 1);
-    setenv("FAKE_CORVALE_STATE", (m_dir + "/state").c_str(), 1);
-  }
-  ~Installation() {
-    unsetenv("FAKE_CORVALE_SCRIPT");
-    unsetenv("FAKE_CORVALE_STATE");
+    std::ofstream(m_dir + "/fake-corvale.script") << script << "\n";
   }
 
   WatchSettings Settings() const {
@@ -79,7 +75,9 @@ class Installation {
   corvale::NamedMutex m_loader;
 };
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 }  // namespace
 
@@ -99,7 +97,8 @@ TEST(LauncherWatch, OutOfMemoryEndRestartsTheProgramWithoutReport) {
   EXPECT_EQ(install.Starts(), 2);
   std::string log = install.Log();
   EXPECT_TRUE(Contains(log, "first run\n")) << log;
-  EXPECT_TRUE(Contains(log, "Failed to alloc 0x7fffffff bytes\n")) << "the dying program's lines are kept: " << log;
+  EXPECT_TRUE(Contains(log, "Failed to alloc 0x7fffffff bytes\n"))
+      << "the dying program's lines are kept: " << log;
   EXPECT_TRUE(Contains(log, "second run\n")) << log;
   EXPECT_FALSE(install.ReportWritten(300));
 }
@@ -108,7 +107,8 @@ TEST(LauncherWatch, MemoryCrashEventRestartsOnlyOnceTheOldInstanceHasEnded) {
   ScopedNamedObjectNamespace ns;
   // The first instance signals and then takes a while to end while holding the single-instance
   // mutex; a second instance started too early would find it and refuse.
-  Installation install("instance,memevent,sleep:600,log:old instance ends,exit:0;instance,log:new instance runs,exit:0");
+  Installation install(
+      "instance,memevent,sleep:600,log:old instance ends,exit:0;instance,log:new instance runs,exit:0");
   EXPECT_EQ(LaunchAndWatch(install.Settings()), 1);
   EXPECT_EQ(install.Starts(), 2);
   std::string log = install.Log();
@@ -123,7 +123,8 @@ TEST(LauncherWatch, CrashBySignalStartsTheReport) {
   EXPECT_EQ(LaunchAndWatch(install.Settings()), 1) << "the result of starting the report";
   EXPECT_EQ(install.Starts(), 1);
   ASSERT_TRUE(install.ReportWritten(10000));
-  EXPECT_TRUE(Contains(ReadFileText(install.ReportPath()), "just before the fault")) << "the report holds the log's end";
+  EXPECT_TRUE(Contains(ReadFileText(install.ReportPath()), "just before the fault"))
+      << "the report holds the log's end";
 }
 
 TEST(LauncherWatch, CrashEventStartsTheReportAfterTheProgramsLastLines) {
@@ -195,4 +196,28 @@ TEST(LauncherWatch, MissingMainProgramEndsTheWatchAtOnce) {
   settings.mainProgram += ".missing";
   EXPECT_EQ(LaunchAndWatch(settings), 0);
   EXPECT_EQ(install.Starts(), 0);
+}
+
+TEST(ChildEnvironment, OnlyDisplayLocaleRuntimeAndHonouredVariablesWithAFixedPath) {
+  const char* const parent[] = {"DISPLAY=:1",
+                                "LANG=de_DE.UTF-8",
+                                "LC_MESSAGES=C",
+                                "XDG_RUNTIME_DIR=/run/user/1000",
+                                "CORVALE_DISKS=/dev/sdb",
+                                "CORVALE_DEBUG=",
+                                "CORVALE_SOMETHING=1",
+                                "PATH=/home/u/bin:/usr/bin",
+                                "LD_PRELOAD=/home/u/evil.so",
+                                "HOME=/home/u",
+                                "NOEQUALS",
+                                nullptr};
+  std::vector<std::string> env = corvale::launcher::ChildEnvironment(parent);
+  const std::vector<std::string> expected = {"DISPLAY=:1",
+                                             "LANG=de_DE.UTF-8",
+                                             "LC_MESSAGES=C",
+                                             "XDG_RUNTIME_DIR=/run/user/1000",
+                                             "CORVALE_DISKS=/dev/sdb",
+                                             "CORVALE_DEBUG=",
+                                             std::string("PATH=") + corvale::launcher::kChildPath};
+  EXPECT_EQ(env, expected);
 }

@@ -472,9 +472,11 @@ TEST(NTFSDirectoryBuild, MftWhoseRunsGoOnInAnExtensionRecordIsReadWhole) {
   EXPECT_EQ(seen, 1u);
 
   // Without its extension record only the first piece is read, which holds the system files alone
-  // (ntfs-3g places the first file at record 64): no tree.
+  // (ntfs-3g places the first file at record 64): a tree without files, as of an empty volume.
   EditRecord(*volume, image, 16, [&](uint8_t* record) { std::memset(record, 0, volume->RecordSize()); });
-  EXPECT_FALSE(BuildVolume(image, 512));
+  Tree systemFilesOnly = BuildVolume(image, 512);
+  ASSERT_TRUE(systemFilesOnly);
+  EXPECT_EQ(systemFilesOnly->GetFirstChild(), nullptr);
 }
 
 TEST(NTFSDirectoryBuild, UnreadableMftBatchLosesItsOwnRecordsOnly) {
@@ -570,6 +572,36 @@ TEST(NTFSDirectoryBuild, UnusableBootSectorsAndGarbageGiveNoTreeAndNoFault) {
       EXPECT_GT(PathsOf(tree.get()).size(), 0u);
     }
   }
+}
+
+// A volume as mkntfs -Q leaves it holds only its system files: the build reads its MFT and gives a
+// root without children (an empty volume, not a failed build), and recovering it writes nothing and
+// counts no failure.
+TEST(NTFSDirectoryBuild, FreshlyFormattedVolumeIsAnEmptyTree) {
+  CORVALE_FIXTURE(path, "ntfs_empty.sh", "ntfs_empty.img");
+  std::ifstream in(path, std::ios::binary);
+  const std::vector<uint8_t> image((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GT(image.size(), 1u << 20);
+  MemoryDevice device(image, 512);
+  RecordingCallback progress;
+  CNTFSDirectoryBuilder builder;
+  Tree tree = Owned(builder.Build(0, &device, &progress));
+  ASSERT_TRUE(tree);
+  EXPECT_EQ(tree->GetFirstChild(), nullptr) << "a fresh volume shows " << NameOf(tree->GetFirstChild());
+  EXPECT_GE(builder.GetRecordCount(), 16u);  // the system files were read
+
+  WalkSubtree(tree.get(), [](CFileNode* n) {
+    if (n->GetFileProperties()) n->GetFileProperties()->SetCheckState(kChecked);
+  });
+  const std::string target = corvale::test::ScratchDir();
+  CFileRecoverer recoverer;
+  std::string top;
+  EXPECT_EQ(recoverer.RecoverFilesInThread(&device, nullptr, tree.get(), target.c_str(), &top),
+            CFileRecoverer::kResultOk);
+  EXPECT_EQ(recoverer.GetRecoveredFileCount(), 0u);
+  EXPECT_EQ(recoverer.GetFailedFileCount(), 0u);
+  EXPECT_TRUE(ListOutputs(target).empty());
+  fs::remove_all(target);
 }
 
 TEST(NTFSDirectoryBuild, DataFileInARecycleBinTakesTheNameItsIndexFileRecords) {

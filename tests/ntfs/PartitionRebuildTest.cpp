@@ -22,12 +22,13 @@
 #include "core/FileRecoverer.h"
 #include "core/IntelligentSearchController.h"
 #include "core/MemoryStateStream.h"
+#include "core/PartitionCandidateSelection.h"
 #include "core/RSException.h"
 #include "core/RawFilesFolder.h"
 #include "core/TypedFileExtent.h"
-#include "core/PartitionCandidateSelection.h"
 #include "ntfs/FileRecordHeader.h"
 #include "ntfs/FileRecordView.h"
+#include "ntfs/NTFSDirectoryBuilder.h"
 #include "ntfs/NTFSScanEvidence.h"
 #include "ntfs/NTFSSearchController.h"
 #include "storage/ImageFileDevice.h"
@@ -78,9 +79,9 @@ bool LoadDisk(const std::string& root, const std::string& name, Disk& disk) {
   return !disk.partitions.empty();
 }
 
-#define CORVALE_REBUILD_DISK(var, name)                                                   \
-  CORVALE_FIXTURE(var##_root, "ntfs_rebuild.sh", "ntfs_rebuild");                         \
-  Disk var;                                                                               \
+#define CORVALE_REBUILD_DISK(var, name)                           \
+  CORVALE_FIXTURE(var##_root, "ntfs_rebuild.sh", "ntfs_rebuild"); \
+  Disk var;                                                       \
   ASSERT_TRUE(LoadDisk(var##_root, name, var)) << "no manifest in " << var##_root << "/" << name
 
 struct Rebuild {
@@ -178,8 +179,9 @@ void ExpectBuildEvidence(const Rebuild& r, const Disk& disk, size_t index) {
   size_t runIndex = 0;
   int64_t sector = 0;
   uint64_t inside = 0;
-  for (int64_t at = p.start; r.controller.GetFileRecordSectors().FindFirstRecordAtOrAfter(at, runIndex, sector) &&
-                             sector < p.start + p.sectors;
+  for (int64_t at = p.start;
+       r.controller.GetFileRecordSectors().FindFirstRecordAtOrAfter(at, runIndex, sector) &&
+       sector < p.start + p.sectors;
        at = sector + 1)
     ++inside;
   EXPECT_GE(inside, entries);
@@ -213,11 +215,43 @@ TEST(NTFSPartitionRebuild, TwoPartitionsWithoutTheirTable) {
     // Both boot sectors are there: the size is the volume's own.
     EXPECT_EQ(c->GetFoundByFlags() & (kFoundByFirstBootRecord | kFoundByLastBootRecord),
               kFoundByFirstBootRecord | kFoundByLastBootRecord);
-    EXPECT_EQ(c->GetSectorCount(), disk.partitions[i].volumeSectors / c->GetSectorsPerCluster() *
-                                       c->GetSectorsPerCluster());
+    EXPECT_EQ(c->GetSectorCount(),
+              disk.partitions[i].volumeSectors / c->GetSectorsPerCluster() * c->GetSectorsPerCluster());
     ExpectBuildEvidence(r, disk, i);
   }
   ExpectNoOverlap(r);
+}
+
+std::vector<uint8_t> SaveScanState(CNTFSSearchController& c) {
+  MemoryStateStream s;
+  s.BeginSection(TestSection(1));
+  c.SaveState(s);
+  return s.Section(TestSection(1));
+}
+
+// Loads saved bytes into `c`; the stream exception's code, 0 when none.
+int32_t LoadScanState(CNTFSSearchController& c, const std::vector<uint8_t>& bytes) {
+  MemoryStateStream s;
+  s.Section(TestSection(1)) = bytes;
+  s.StartReading();
+  s.BeginSection(TestSection(1));
+  try {
+    c.LoadState(s);
+  } catch (const IRSException& e) {
+    return e.GetCode();
+  }
+  return 0;
+}
+
+void ExpectSameBuildEvidence(const CNTFSSearchController& a, const CNTFSSearchController& b) {
+  ASSERT_EQ(a.GetMftLocations().size(), b.GetMftLocations().size());
+  for (size_t i = 0; i < a.GetMftLocations().size(); ++i) {
+    EXPECT_EQ(a.GetMftLocations()[i]->GetSector(), b.GetMftLocations()[i]->GetSector());
+    EXPECT_EQ(a.GetMftLocations()[i]->GetSectorsPerCluster(), b.GetMftLocations()[i]->GetSectorsPerCluster());
+    EXPECT_EQ(a.GetMftLocations()[i]->GetInitializedSize(), b.GetMftLocations()[i]->GetInitializedSize());
+    EXPECT_TRUE(a.GetMftLocations()[i]->GetRunList().IsEqual(b.GetMftLocations()[i]->GetRunList()));
+  }
+  EXPECT_EQ(a.GetFileRecordSectors().Runs(), b.GetFileRecordSectors().Runs());
 }
 
 TEST(NTFSPartitionRebuild, VolumeFormattedOverAnOlderOne) {
@@ -244,6 +278,46 @@ TEST(NTFSPartitionRebuild, VolumeFormattedOverAnOlderOne) {
     EXPECT_TRUE(r.controller.GetFileRecordSectors().Contains(sector)) << f.path;
   }
   EXPECT_GT(survivors, 300u);
+
+  // The new volume's $MFT is kept with its initialized size, which ends before the old records the
+  // new MFT's clusters still hold; the size goes with the scan state.
+  const CNTFSMFTLocation* mft = nullptr;
+  for (const auto& location : r.controller.GetMftLocations())
+    if (location->GetSector() == p.MftSector()) mft = location.get();
+  ASSERT_NE(mft, nullptr);
+  EXPECT_GT(mft->GetInitializedSize(), 16 * 1024);
+  size_t pastInNewMft = 0;
+  for (const OldFile& f : disk.oldFiles)
+    pastInNewMft += mft->GetRunList().VcnToLcn(f.record * 1024 / (p.sectorsPerCluster * 512)) >= 0 &&
+                    mft->IsPastInitializedSize(f.record, 1024);
+  EXPECT_GT(pastInNewMft, 0u);
+  CNTFSSearchController restored;
+  ASSERT_EQ(LoadScanState(restored, SaveScanState(r.controller)), 0);
+  ExpectSameBuildEvidence(r.controller, restored);
+}
+
+// The same volume built through its own boot sector, which reads the new $MFT's clusters only: the
+// old records they still hold past the $MFT's initialized size are listed, each only in a LostFiles
+// folder.
+TEST(NTFSPartitionRebuild, VolumeBuildListsTheOlderVolumesRecordsOnlyAsOrphans) {
+  CORVALE_REBUILD_DISK(disk, "reformat");
+  const ManifestPartition& p = disk.partitions.at(0);
+  CImageFileDevice device(disk.folder + "/disk.img");
+  ASSERT_TRUE(device.IsOpened());
+  std::unique_ptr<CFileNode, void (*)(CFileNode*)> tree(
+      CNTFSDirectoryBuilder().Build(uint64_t(p.start), &device, nullptr), FreeFileTree);
+  ASSERT_TRUE(tree);
+  size_t old = 0;
+  WalkSubtree(tree.get(), [&](CFileNode* n) {
+    const IFileProperties* properties = n->GetFileProperties();
+    if (properties == nullptr || std::string(properties->GetName()).rfind("old_", 0) != 0) return;
+    ++old;
+    const CFileNode* top = n;
+    while (top->GetParent() != nullptr && top->GetParent() != tree.get()) top = top->GetParent();
+    EXPECT_EQ(std::string(top->GetFileProperties()->GetName()).rfind("LostFiles", 0), 0u)
+        << properties->GetName() << " under " << top->GetFileProperties()->GetName();
+  });
+  EXPECT_GT(old, 0u);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -318,10 +392,10 @@ class NTFSRebuiltPartitionRecovery : public ::testing::TestWithParam<const char*
 
 // Every file written to each partition comes back at its path below the partition's folder with its
 // bytes, and nothing else does but the files of a volume formatted over: each of those whose record
-// survived comes back with its own bytes, most of them folderless in LostFiles since their folder's
-// record was written over. (Old records left in the new $MFT's clusters past what the new volume
-// has used are numbered by their place there and so may sit under the new folder that took their
-// old folder's number.)
+// survived comes back with its own bytes, folderless in LostFiles since their folder's record was
+// written over. Old records left in the new $MFT's clusters past its initialized size are numbered
+// by their place there, and their parent numbers are those of old folders: none of them may sit
+// under the new folder that took such a number.
 TEST_P(NTFSRebuiltPartitionRecovery, EveryFileComesBackAtItsPathWithItsBytes) {
   CORVALE_REBUILD_DISK(disk, GetParam());
   const std::string image = disk.folder + "/disk.img";
@@ -369,42 +443,12 @@ TEST_P(NTFSRebuiltPartitionRecovery, EveryFileComesBackAtItsPathWithItsBytes) {
     for (const std::string& name : survivors)
       if (!oldFound.count(name)) lost += name + " ";
     EXPECT_TRUE(lost.empty()) << "old records still on the disk but not recovered: " << lost;
+    EXPECT_EQ(oldInLostFiles, oldFound.size());
     EXPECT_GE(oldInLostFiles, disk.oldFiles.size() * 3 / 4);
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(Disks, NTFSRebuiltPartitionRecovery, ::testing::Values("noboot", "reformat", "two"));
-
-std::vector<uint8_t> SaveScanState(CNTFSSearchController& c) {
-  MemoryStateStream s;
-  s.BeginSection(TestSection(1));
-  c.SaveState(s);
-  return s.Section(TestSection(1));
-}
-
-// Loads saved bytes into `c`; the stream exception's code, 0 when none.
-int32_t LoadScanState(CNTFSSearchController& c, const std::vector<uint8_t>& bytes) {
-  MemoryStateStream s;
-  s.Section(TestSection(1)) = bytes;
-  s.StartReading();
-  s.BeginSection(TestSection(1));
-  try {
-    c.LoadState(s);
-  } catch (const IRSException& e) {
-    return e.GetCode();
-  }
-  return 0;
-}
-
-void ExpectSameBuildEvidence(const CNTFSSearchController& a, const CNTFSSearchController& b) {
-  ASSERT_EQ(a.GetMftLocations().size(), b.GetMftLocations().size());
-  for (size_t i = 0; i < a.GetMftLocations().size(); ++i) {
-    EXPECT_EQ(a.GetMftLocations()[i]->GetSector(), b.GetMftLocations()[i]->GetSector());
-    EXPECT_EQ(a.GetMftLocations()[i]->GetSectorsPerCluster(), b.GetMftLocations()[i]->GetSectorsPerCluster());
-    EXPECT_TRUE(a.GetMftLocations()[i]->GetRunList().IsEqual(b.GetMftLocations()[i]->GetRunList()));
-  }
-  EXPECT_EQ(a.GetFileRecordSectors().Runs(), b.GetFileRecordSectors().Runs());
-}
 
 // What the build needs is saved with the scan state after the pass and read back whole; a state
 // cut anywhere is refused and leaves the controller as it was.
@@ -507,7 +551,8 @@ TEST(NTFSPartitionRebuild, LogFilePagesCountWhereTheLogFileRecordPutsThem) {
   ASSERT_NE(c, nullptr);
   EXPECT_EQ(c->GetLogFileSector(), logRecord);
   EXPECT_EQ(c->GetLogFileMatch(), logPages + 2);
-  EXPECT_EQ(c->GetFoundByFlags() & (kFoundByFirstRstr | kFoundBySecondRstr), kFoundByFirstRstr | kFoundBySecondRstr);
+  EXPECT_EQ(c->GetFoundByFlags() & (kFoundByFirstRstr | kFoundBySecondRstr),
+            kFoundByFirstRstr | kFoundBySecondRstr);
   EXPECT_EQ(c->GetScore(), CNTFSSearchController::ScoreCandidate(*c));
 }
 

@@ -253,6 +253,7 @@ TEST(SearchedNTFSPartitionInfo, SavedScanRoundTripsThroughAStateFile) {
     location->SetSector(2048 + 100 * i);
     location->SetSectorsPerCluster(static_cast<uint8_t>(1 << i));
     location->SetSectorsPerRecord(i == 2 ? 8 : 2);
+    location->SetInitializedSize(i == 0 ? -1 : 0x40000 * i);
     for (int r = 0; r < i * 200; ++r)
       location->GetRunList().Append({1000 + 10 * r, 4 * r, r % 5 == 0 ? 0 : 4});
     locations.push_back(std::move(location));
@@ -303,6 +304,7 @@ TEST(SearchedNTFSPartitionInfo, SavedScanRoundTripsThroughAStateFile) {
     EXPECT_EQ(locationsBack[i]->GetSector(), locations[i]->GetSector());
     EXPECT_EQ(locationsBack[i]->GetSectorsPerCluster(), locations[i]->GetSectorsPerCluster());
     EXPECT_EQ(locationsBack[i]->GetSectorsPerRecord(), locations[i]->GetSectorsPerRecord());
+    EXPECT_EQ(locationsBack[i]->GetInitializedSize(), locations[i]->GetInitializedSize());
     EXPECT_TRUE(locationsBack[i]->GetRunList().IsEqual(locations[i]->GetRunList())) << i;
   }
   CNTFSRecordSectorRunList sectorsBack;
@@ -312,6 +314,66 @@ TEST(SearchedNTFSPartitionInfo, SavedScanRoundTripsThroughAStateFile) {
   EXPECT_EQ(reader.Read(&extra, 1), 0u);
   reader.EndSection();
   reader.Close();
+}
+
+// An MFT location as it was stored before the initialized size was kept: sector, sectors per
+// record, sectors per cluster, then the runs. It still loads, with the size unknown; a location
+// whose size is unknown is saved in that same form, and one with a size round-trips.
+TEST(NTFSMFTLocationState, LocationStoredWithoutItsInitializedSizeStillLoads) {
+  std::vector<uint8_t> older = {0x00, 0x08, 0, 0, 0, 0, 0, 0,  // sector 2048
+                                2,    8};                      // sectors per record and cluster
+  const uint8_t runs[] = {1,  0, 0, 0, 0, 0, 0, 0,             // one run
+                          4,  0, 0, 0, 0, 0, 0, 0,             // at cluster 4
+                          16, 0, 0, 0, 0, 0, 0, 0,             // 16 clusters
+                          0,  0, 0, 0, 0, 0, 0, 0};            // from VCN 0
+  older.insert(older.end(), std::begin(runs), std::end(runs));
+  auto load = [](const std::vector<uint8_t>& bytes, CNTFSMFTLocation& out) -> int32_t {
+    MemoryStateStream s;
+    s.Section(TestSection(7)) = bytes;
+    s.StartReading();
+    s.BeginSection(TestSection(7));
+    try {
+      out.Load(s);
+    } catch (const IRSException& e) {
+      return e.GetCode();
+    }
+    uint8_t extra;
+    return s.Read(&extra, 1) == 0 ? 0 : -1;  // -1: bytes left over
+  };
+  auto save = [](const CNTFSMFTLocation& location) {
+    MemoryStateStream s;
+    s.BeginSection(TestSection(7));
+    location.Save(s);
+    return s.Section(TestSection(7));
+  };
+
+  CNTFSMFTLocation location;
+  ASSERT_EQ(load(older, location), 0);
+  EXPECT_EQ(location.GetSector(), 2048);
+  EXPECT_EQ(location.GetSectorsPerRecord(), 2);
+  EXPECT_EQ(location.GetSectorsPerCluster(), 8);
+  EXPECT_EQ(location.GetInitializedSize(), -1);
+  EXPECT_EQ(location.GetFirstLcn(), 4);
+  EXPECT_FALSE(location.IsPastInitializedSize(1000000, 1024));
+  EXPECT_EQ(save(location), older);
+
+  location.SetInitializedSize(0x11000);  // 68 records of 1024 bytes
+  const std::vector<uint8_t> newer = save(location);
+  ASSERT_EQ(newer.size(), older.size() + 8);
+  CNTFSMFTLocation back;
+  ASSERT_EQ(load(newer, back), 0);
+  EXPECT_EQ(back.GetInitializedSize(), 0x11000);
+  EXPECT_EQ(back.GetSectorsPerRecord(), 2);
+  EXPECT_TRUE(back.GetRunList().IsEqual(location.GetRunList()));
+  EXPECT_FALSE(back.IsPastInitializedSize(67, 1024));
+  EXPECT_TRUE(back.IsPastInitializedSize(68, 1024));
+
+  // A negative size is none we wrote; a size cut short is a short read; neither changes the location.
+  std::vector<uint8_t> negative = newer;
+  negative[10 + 7] = 0x80;
+  EXPECT_EQ(load(negative, back), RS_ERROR_BAD_DATA);
+  EXPECT_EQ(load(std::vector<uint8_t>(newer.begin(), newer.begin() + 14), back), RS_ERROR_SHORT_READ);
+  EXPECT_EQ(back.GetInitializedSize(), 0x11000);
 }
 
 // Values none of our writers produce are bad data; a record cut anywhere is a short read.

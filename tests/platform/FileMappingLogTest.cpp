@@ -1,6 +1,8 @@
 #include <fcntl.h>
-#include <sys/stat.h>
+#include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,11 +10,10 @@
 #include <sstream>
 #include <string>
 
-#include <gtest/gtest.h>
-
 #include "platform/FileMappingLog.h"
 #include "platform/Log.h"
 #include "platform/NamedMutex.h"
+#include "platform/NamedObjects.h"
 #include "platform/SharedMemory.h"
 #include "support/Fixtures.h"
 #include "support/NamedObjectNamespace.h"
@@ -263,4 +264,36 @@ TEST(SharedLog, NoBufferToConnectLeavesTheLogAlone) {
   ScopedNamedObjectNamespace ns;
   ScopedCapture capture;
   EXPECT_FALSE(corvale::ConnectLogToSharedBuffer());
+}
+
+TEST(SharedLog, BufferPlantedByAnotherUserIsNeitherReadNorFilled) {
+  CORVALE_REQUIRE_ROOT();
+  ScopedNamedObjectNamespace ns;
+  const std::string name = corvale::PosixObjectName(corvale::kSharedLogName);
+  // Another user makes the buffer first, open to everybody, hoping to read the launcher's log.
+  ASSERT_TRUE(corvale::test::RunAsOtherUser([&] {
+    int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+    bool ok = fd >= 0 && fchmod(fd, 0666) == 0 && ftruncate(fd, kSharedLogSize) == 0;
+    if (fd >= 0) close(fd);
+    return ok;
+  }));
+  {
+    ScopedCapture capture;
+    CFileMappingLog launcher(1);
+    EXPECT_FALSE(launcher.IsOpen());
+    CFileMappingLog writer(0);
+    EXPECT_FALSE(writer.IsOpen());
+    EXPECT_EQ(writer.Write("root's secret", 13), 0);
+    EXPECT_FALSE(corvale::ConnectLogToSharedBuffer());
+  }
+  int fd = shm_open(name.c_str(), O_RDONLY, 0);
+  ASSERT_GE(fd, 0) << "the other user's object is left where it was";
+  struct stat st {};
+  ASSERT_EQ(fstat(fd, &st), 0);
+  EXPECT_EQ(st.st_uid, corvale::test::kOtherUser);
+  std::string head(16, 'x');
+  ASSERT_EQ(pread(fd, head.data(), head.size(), 0), 16);
+  EXPECT_EQ(head, std::string(16, '\0')) << "nothing of ours was written into it";
+  close(fd);
+  shm_unlink(name.c_str());
 }

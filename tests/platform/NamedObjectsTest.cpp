@@ -1,18 +1,23 @@
-#include <chrono>
-#include <cstring>
-#include <thread>
-
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
 
 #include "platform/NamedEvent.h"
 #include "platform/NamedMutex.h"
 #include "platform/NamedObjects.h"
 #include "platform/SharedMemory.h"
+#include "support/Fixtures.h"
 #include "support/NamedObjectNamespace.h"
 
 using corvale::NamedEvent;
@@ -55,12 +60,14 @@ void KillAndReap(pid_t pid) {
 
 TEST(NamedObjectNames, TagFromTheEnvironmentGoesInFrontOfEveryName) {
   ScopedNamedObjectNamespace ns;
-  EXPECT_EQ(corvale::PosixObjectName("Vy_{x}"), "/" + ns.Tag() + ".Vy_{x}");
+  const std::string uid = "." + std::to_string(geteuid());
+  EXPECT_EQ(corvale::PosixObjectName("Vy_{x}"), "/" + ns.Tag() + ".Vy_{x}" + uid)
+      << "the effective uid keeps the objects of two users apart";
   EXPECT_EQ(corvale::PosixObjectName("a/b"), "");
   EXPECT_EQ(corvale::PosixObjectName(""), "");
   EXPECT_EQ(corvale::PosixObjectName(std::string(300, 'x')), "");
   setenv("CORVALE_NAMESPACE", "../escape", 1);
-  EXPECT_EQ(corvale::PosixObjectName("Vy"), "/Vy") << "a tag that is not plain is ignored";
+  EXPECT_EQ(corvale::PosixObjectName("Vy"), "/Vy" + uid) << "a tag that is not plain is ignored";
 }
 
 TEST(NamedObjectNames, LockFolderIsPrivateToTheUser) {
@@ -205,4 +212,231 @@ TEST(SharedMemory, OpenRefusesAnObjectShorterThanExpected) {
   created.reset();
   EXPECT_FALSE(SharedMemory::Open("Vy_test", 4096, &failure)) << "the creator removes the name";
   EXPECT_EQ(failure, SharedMemory::Failure::Create);
+}
+
+// ---- Objects another user made first ----
+
+namespace {
+
+// What another user leaves under one of our names: a shared-memory object of `size` bytes, filled
+// with 'x', with permissions `mode`. Made by a child running as that user; true when it was made.
+bool PlantAsOtherUser(const std::string& posixName, size_t size, mode_t mode) {
+  return corvale::test::RunAsOtherUser([&] {
+    int fd = shm_open(posixName.c_str(), O_RDWR | O_CREAT | O_EXCL, mode);
+    if (fd < 0 || fchmod(fd, mode) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) return false;
+    std::string fill(size, 'x');
+    bool ok = write(fd, fill.data(), fill.size()) == static_cast<ssize_t>(fill.size());
+    close(fd);
+    return ok;
+  });
+}
+
+struct ObjectState {
+  bool exists = false;
+  uid_t owner = 0;
+  off_t size = 0;
+  std::string bytes;
+};
+
+ObjectState StateOf(const std::string& posixName) {
+  ObjectState state;
+  int fd = shm_open(posixName.c_str(), O_RDONLY, 0);
+  if (fd < 0) return state;
+  struct stat st {};
+  if (fstat(fd, &st) == 0) {
+    state.exists = true;
+    state.owner = st.st_uid;
+    state.size = st.st_size;
+    state.bytes.resize(static_cast<size_t>(st.st_size));
+    if (pread(fd, state.bytes.data(), state.bytes.size(), 0) < 0) state.bytes.clear();
+  }
+  close(fd);
+  return state;
+}
+
+}  // namespace
+
+TEST(NamedObjectsOfOthers, PlantedObjectIsRefusedAndLeftAsItWas) {
+  CORVALE_REQUIRE_ROOT();
+  struct Case {
+    const char* name;
+    mode_t mode;
+    size_t size;
+  };
+  // The log buffer's size, a semaphore's, and a size that a shrinking attacker would leave.
+  const Case cases[] = {{"open to everybody, right size", 0666, 8192},
+                        {"private to its maker", 0600, 8192},
+                        {"shrunk to nothing", 0666, 0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScopedNamedObjectNamespace ns;
+    const std::string name = corvale::PosixObjectName("Vy_planted");
+    ASSERT_TRUE(PlantAsOtherUser(name, c.size, c.mode));
+    const ObjectState before = StateOf(name);
+    ASSERT_TRUE(before.exists);
+
+    SharedMemory::Failure failure = SharedMemory::Failure::None;
+    EXPECT_FALSE(SharedMemory::Create("Vy_planted", 8192, &failure))
+        << "another user's object is not taken over";
+    EXPECT_EQ(failure, SharedMemory::Failure::Refused);
+    EXPECT_FALSE(SharedMemory::Open("Vy_planted", 8192, &failure)) << "nor read";
+    EXPECT_EQ(failure, SharedMemory::Failure::Refused);
+    EXPECT_FALSE(NamedEvent::CreateNew("Vy_planted"));
+    EXPECT_FALSE(NamedEvent::Open("Vy_planted"));
+
+    const ObjectState after = StateOf(name);
+    EXPECT_TRUE(after.exists);
+    EXPECT_EQ(after.owner, corvale::test::kOtherUser);
+    EXPECT_EQ(after.size, before.size);
+    EXPECT_EQ(after.bytes, before.bytes);
+    shm_unlink(name.c_str());
+  }
+}
+
+TEST(NamedObjectsOfOthers, AnotherUserCannotOpenOrShrinkOurObjects) {
+  CORVALE_REQUIRE_ROOT();
+  ScopedNamedObjectNamespace ns;
+  auto memory = SharedMemory::Create("Vy_ours", 8192);
+  ASSERT_TRUE(memory);
+  auto event = NamedEvent::CreateNew("QBX_Crash_ours");
+  ASSERT_TRUE(event);
+  std::memcpy(memory->Data(), "root's log", 10);
+  const std::string names[] = {corvale::PosixObjectName("Vy_ours"),
+                               corvale::PosixObjectName("QBX_Crash_ours")};
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(corvale::test::RunAsOtherUser([&] {
+      // Neither reading nor truncating (which would kill the writer with SIGBUS) is possible.
+      int fd = shm_open(name.c_str(), O_RDONLY, 0);
+      int fdw = shm_open(name.c_str(), O_RDWR, 0);
+      return fd < 0 && errno == EACCES && fdw < 0 && shm_unlink(name.c_str()) != 0;
+    }));
+  }
+  EXPECT_EQ(std::memcmp(memory->Data(), "root's log", 10), 0);
+  EXPECT_EQ(StateOf(names[0]).size, 8192);
+  EXPECT_TRUE(event->Set());
+  EXPECT_TRUE(event->TryWait()) << "the event still works";
+}
+
+TEST(NamedObjectsOfOthers, ObjectOpenToOthersOrOfAnotherSizeIsRefused) {
+  ScopedNamedObjectNamespace ns;
+  auto memory = SharedMemory::Create("Vy_mode", 8192);
+  ASSERT_TRUE(memory);
+  const std::string name = corvale::PosixObjectName("Vy_mode");
+  SharedMemory::Failure failure = SharedMemory::Failure::None;
+  EXPECT_FALSE(SharedMemory::Open("Vy_mode", 4096, &failure)) << "larger than expected";
+  EXPECT_EQ(failure, SharedMemory::Failure::Map);
+  int fd = shm_open(name.c_str(), O_RDWR, 0);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(fchmod(fd, 0644), 0);
+  EXPECT_FALSE(SharedMemory::Open("Vy_mode", 8192, &failure)) << "readable by others";
+  EXPECT_EQ(failure, SharedMemory::Failure::Refused);
+  ASSERT_EQ(fchmod(fd, 0600), 0);
+  close(fd);
+  EXPECT_TRUE(SharedMemory::Open("Vy_mode", 8192));
+}
+
+TEST(NamedObjectsOfOthers, OwnLeftoverOfACrashedCreatorIsReplaced) {
+  ScopedNamedObjectNamespace ns;
+  const std::string name = corvale::PosixObjectName("Vy_left");
+  int fd = shm_open(name.c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, 100), 0);
+  close(fd);
+  auto memory = SharedMemory::Create("Vy_left", 8192);
+  ASSERT_TRUE(memory);
+  EXPECT_EQ(StateOf(name).size, 8192);
+  auto older = SharedMemory::Create("Vy_left", 8192);
+  ASSERT_TRUE(older) << "a second creator replaces the first one's object";
+  memory.reset();
+  EXPECT_TRUE(SharedMemory::Open("Vy_left", 8192))
+      << "the first creator leaves the newer object's name alone";
+}
+
+// ---- The folder of the lock files ----
+
+namespace {
+
+// A stand-in for "/" with the given folders (name, mode, owner) made in order.
+struct FakeRoot {
+  std::string root = corvale::test::ScratchDir();
+  void Folder(const std::string& path, mode_t mode, uid_t owner = 0) {
+    std::string full = root + path;
+    mkdir(full.c_str(), mode);
+    chmod(full.c_str(), mode);
+    if (chown(full.c_str(), owner, owner) != 0) ADD_FAILURE() << "chown " << full;
+  }
+};
+
+}  // namespace
+
+TEST(NamedObjectFolder, RootsLocksLiveInAFolderOnlyRootCanReach) {
+  CORVALE_REQUIRE_ROOT();
+  struct Case {
+    const char* name;
+    std::function<void(FakeRoot&)> prepare;
+    bool usable;
+    const char* problem;
+  };
+  const Case cases[] = {
+      {"made when missing", [](FakeRoot& f) { f.Folder("/run", 0755); }, true, ""},
+      {"made first by another user",
+       [](FakeRoot& f) {
+         f.Folder("/run", 0755);
+         f.Folder("/run/corvale", 0700, corvale::test::kOtherUser);
+       },
+       false, "belongs to user 65534"},
+      {"open to others",
+       [](FakeRoot& f) {
+         f.Folder("/run", 0755);
+         f.Folder("/run/corvale", 0755);
+       },
+       false, "open to other users"},
+      {"a link in its place",
+       [](FakeRoot& f) {
+         f.Folder("/run", 0755);
+         f.Folder("/elsewhere", 0700);
+         symlink((f.root + "/elsewhere").c_str(), (f.root + "/run/corvale").c_str());
+       },
+       false, "not a folder"},
+      {"in a /run that everybody can write", [](FakeRoot& f) { f.Folder("/run", 0777); }, false,
+       "only root can change"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeRoot fake;
+    c.prepare(fake);
+    std::string problem;
+    std::string dir = corvale::ChooseNamedObjectFolder(0, "/run/user/0", fake.root, &problem);
+    if (c.usable) {
+      EXPECT_EQ(dir, fake.root + "/run/corvale") << "XDG_RUNTIME_DIR is not used by root";
+      struct stat st {};
+      ASSERT_EQ(lstat(dir.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 0777, 0700u);
+      EXPECT_EQ(st.st_uid, 0u);
+    } else {
+      EXPECT_EQ(dir, "");
+      EXPECT_NE(problem.find(c.problem), std::string::npos) << problem;
+    }
+  }
+  if (geteuid() == 0) {
+    EXPECT_EQ(corvale::NamedObjectFolder(), "/run/corvale");
+  }
+}
+
+TEST(NamedObjectFolder, OtherUsersFolderUnderTmpMustBeTheirOwn) {
+  CORVALE_REQUIRE_ROOT();
+  const uid_t user = corvale::test::kOtherUser;
+  FakeRoot fake;
+  fake.Folder("/tmp", 01777);
+  fake.Folder("/tmp/corvale-" + std::to_string(user), 0700, user);
+  std::string problem;
+  EXPECT_EQ(corvale::ChooseNamedObjectFolder(user, nullptr, fake.root, &problem),
+            fake.root + "/tmp/corvale-" + std::to_string(user))
+      << problem;
+  FakeRoot planted;
+  planted.Folder("/tmp", 01777);
+  planted.Folder("/tmp/corvale-" + std::to_string(user), 0700, 0);
+  EXPECT_EQ(corvale::ChooseNamedObjectFolder(user, nullptr, planted.root, &problem), "");
+  EXPECT_NE(problem.find("belongs to user 0"), std::string::npos) << problem;
 }

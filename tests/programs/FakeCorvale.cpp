@@ -6,10 +6,17 @@
 //   oom           run out of memory the way the program does (the allocator's report and handler)
 //   segv          die of a bad memory access
 //   crashevent    signal the launcher's crash event; memevent: its memory-crash event
+//   env           write its environment, one variable a line, and "umask=NNN" into state/env
 //   hang          wait until killed (a minute at most, so that no test can hang on it)
 //   instance      take the main program's single-instance mutex; log "refused" and end with 1 when
 //                 another instance holds it
 // Each start appends "start N PID" to FAKE_CORVALE_STATE/starts, N counting from 1.
+// The launcher hands its children only the variables the programs honour, so the script and the
+// state folder also come from beside the executable: "fake-corvale.script" and "state/", used when
+// the variables are not set.
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -20,11 +27,11 @@
 #include <thread>
 #include <vector>
 
-#include <unistd.h>
+extern char** environ;
 
-#include "platform/LauncherProtocol.h"
 #include "platform/Allocation.h"
 #include "platform/FileMappingLog.h"
+#include "platform/LauncherProtocol.h"
 #include "platform/Log.h"
 #include "platform/NamedEvent.h"
 #include "platform/NamedMutex.h"
@@ -43,12 +50,32 @@ void SetEvent(const char* name) {
   if (auto event = corvale::NamedEvent::Open(name)) event->Set();
 }
 
+std::string OwnFolder() {
+  char self[4096];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n <= 0) return {};
+  std::string path(self, static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/') + 1);
+}
+
+template <typename Fallback>
+std::string FromEnvironment(const char* name, Fallback fallback) {
+  const char* value = std::getenv(name);
+  return value && value[0] ? std::string(value) : fallback();
+}
+
 }  // namespace
 
 int main() {
-  const char* script = std::getenv("FAKE_CORVALE_SCRIPT");
-  const char* state = std::getenv("FAKE_CORVALE_STATE");
-  if (!script || !state) return 97;
+  std::string folder = OwnFolder();
+  std::string script = FromEnvironment("FAKE_CORVALE_SCRIPT", [&] {
+    std::ifstream in(folder + "fake-corvale.script");
+    std::string text;
+    std::getline(in, text);
+    return text;
+  });
+  std::string state = FromEnvironment("FAKE_CORVALE_STATE", [&] { return folder + "state"; });
+  if (script.empty() || folder.empty()) return 97;
   std::string startsFile = std::string(state) + "/starts";
   int run = 1;
   {
@@ -94,6 +121,14 @@ int main() {
         corvale::log::CloseLog();
         std::exit(1);
       }
+    } else if (what == "env") {
+      std::ofstream out(state + "/env");
+      for (char** e = environ; *e; ++e) out << *e << "\n";
+      mode_t mask = umask(0);
+      umask(mask);
+      char octal[8];
+      std::snprintf(octal, sizeof octal, "%03o", static_cast<unsigned>(mask));
+      out << "umask=" << octal << "\n";
     } else if (what == "hang") {
       std::this_thread::sleep_for(std::chrono::minutes(1));
       return 3;

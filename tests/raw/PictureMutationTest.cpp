@@ -1,7 +1,9 @@
 // Cut, corrupted and lying pictures never crash an analyser, never make it loop for long and never
 // give a file more bytes than the device holds after its start. A seeded loop of mutations over the
 // real pictures and the hand-made headers, run under the sanitizers; a watchdog ends the process
-// with the case's number when one case runs too long.
+// with the case's number when one case runs too long. Beside it, every picture cut at each KiB of
+// its last 64 KiB, and every picture's first sector repeated in every sector of a disk that is
+// scanned and turned into a tree as the program does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +16,12 @@
 
 #include "HandMadeHeaders.h"
 #include "RawTestSupport.h"
+#include "core/FileNode.h"
+#include "core/FileProperties.h"
+#include "core/IntelligentSearchController.h"
+#include "raw/RAWSearchController.h"
+#include "raw/RawFileInfoList.h"
+#include "raw/RawFilesFolderBuilder.h"
 
 namespace {
 
@@ -71,7 +79,8 @@ Bytes Mutate(Bytes b, std::mt19937& gen) {
   return b;
 }
 
-TEST(PictureMutation, NoAnalyserCrashesHangsOrClaimsMoreThanTheDevice) {
+// The hand-made headers and, when ImageMagick made them, the real pictures (cut to kMaxSeedBytes).
+std::vector<Bytes> Seeds() {
   std::vector<Bytes> seeds = HandMadeHeaders();
   std::string why;
   const std::string dir = corvale::test::FixtureImage("raw_pictures.sh", "raw_pictures", &why);
@@ -87,7 +96,11 @@ TEST(PictureMutation, NoAnalyserCrashesHangsOrClaimsMoreThanTheDevice) {
   } else {
     std::printf("(pictures fixture missing: %s; hand-made headers only)\n", why.c_str());
   }
+  return seeds;
+}
 
+TEST(PictureMutation, NoAnalyserCrashesHangsOrClaimsMoreThanTheDevice) {
+  const std::vector<Bytes> seeds = Seeds();
   CRawFileAnalyserList analysers;
   CreateAllRawFileAnalysers(analysers);
 
@@ -140,6 +153,82 @@ TEST(PictureMutation, NoAnalyserCrashesHangsOrClaimsMoreThanTheDevice) {
   watchdog.join();
   EXPECT_GT(accepted, static_cast<size_t>(kCases / 4));
   EXPECT_GT(measured, static_cast<size_t>(kCases / 8));
+}
+
+// A copy that stopped part way: the device ends at each KiB of the picture's last 64 KiB. No
+// analyser reads past the end or gives the file more bytes than are left.
+TEST(PictureMutation, PicturesCutAtEveryKibNearTheEndStayWithinTheDevice) {
+  const std::vector<Bytes> seeds = Seeds();
+  CRawFileAnalyserList analysers;
+  CreateAllRawFileAnalysers(analysers);
+  size_t measured = 0;
+  for (size_t i = 0; i < seeds.size(); ++i) {
+    const Bytes& seed = seeds[i];
+    for (size_t cut = 1024; cut <= 64 * 1024 && cut < seed.size(); cut += 1024) {
+      const Bytes file(seed.begin(), seed.end() - static_cast<long>(cut));
+      MemoryDevice device(Planted(file, 1, 0, true));
+      const uint64_t room = device.Bytes().size() - 512;
+      for (IRawFileAnalyser* a : analysers) {
+        const Outcome out = Measure(*a, device, 1);
+        if (!out.header || !out.computed) continue;
+        ++measured;
+        ASSERT_LE(out.file.GetFileSize(), room)
+            << "seed " << i << " cut by " << cut << " analyser type " << a->GetTypeId();
+      }
+    }
+  }
+  EXPECT_GT(measured, 0u);
+}
+
+// A picture's first sector in every sector of a disk: every sector is found, and the tree keeps at
+// most twice the disk.
+TEST(PictureMutation, HeaderInEverySectorIsFoundEverywhereAndKeptInProportion) {
+  constexpr uint64_t kSectors = 512;
+  const std::vector<Bytes> seeds = Seeds();
+  CRawFileAnalyserList analysers;
+  CreateAllRawFileAnalysers(analysers);
+  size_t disksWithFiles = 0;
+  for (size_t i = 0; i < seeds.size(); ++i) {
+    SCOPED_TRACE("seed " + std::to_string(i));
+    Bytes head(seeds[i].begin(),
+               seeds[i].begin() + static_cast<long>(std::min<size_t>(512, seeds[i].size())));
+    head.resize(512, 0);
+    // Whether one sector of it is taken by some analyser: then every sector is.
+    CRawFileInfo probe;
+    bool header = false;
+    uint32_t first;
+    std::memcpy(&first, head.data(), 4);
+    for (IRawFileAnalyser* a : analysers)
+      header = header || (first != 0 && a->IsFileHeader(head.data(), &probe));
+
+    Bytes disk;
+    for (uint64_t s = 0; s < kSectors; ++s) disk.insert(disk.end(), head.begin(), head.end());
+    MemoryDevice device(disk);
+    CRawFileInfoList found;
+    CRAWSearchController controller;
+    controller.SetResultSink(&found);
+    CIntelligentSearchController driver;
+    driver.SetStartSectorSource([] { return uint64_t{0}; });
+    driver.SetStorageDevice(&device);
+    driver.AddFileSystemSearchController(&controller);
+    ASSERT_EQ(driver.Search(nullptr), 1);
+    ASSERT_EQ(found.GetCount(), header ? kSectors : 0u);
+    EXPECT_EQ(driver.GetSummary().FilesIdentified, static_cast<int64_t>(found.GetCount()));
+
+    CRawFilesFolderBuilder builder;
+    CFileSystemNode* root = builder.BuildRawFilesFolder(&device, found.GetIterator(), nullptr, nullptr, 0);
+    ASSERT_NE(root, nullptr);
+    uint64_t files = 0, bytes = 0;
+    WalkSubtree(root, [&](CFileNode* n) {
+      if (n->GetFileProperties()->IsFolder()) return;
+      ++files;
+      bytes += n->GetFileProperties()->GetSize();
+    });
+    FreeFileTree(root);
+    EXPECT_LE(bytes, 2 * kSectors * 512);
+    if (files > 0) ++disksWithFiles;
+  }
+  EXPECT_GT(disksWithFiles, 0u);
 }
 
 }  // namespace

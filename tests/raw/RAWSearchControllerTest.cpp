@@ -171,6 +171,31 @@ TEST(RAWSearchController, FileOfBlockZeroIsMeasuredWhileBlockTwentyIsAnalysed) {
   scan.controller->EndSearch();
 }
 
+// A header in every sector: every sector is found, but a file inside the files measured before it is
+// measured only while their room lasts. Each measured file of 10 sectors leaves room for one copy
+// inside it, so about two files in ten are measured, not every one.
+TEST(RAWSearchController, HeaderInEverySectorIsFoundEverywhereAndMeasuredInProportion) {
+  constexpr uint64_t kBlocks = 30;
+  std::vector<std::pair<uint64_t, const char*>> tags;
+  for (uint64_t s = 0; s < kBlocks * kBlock; ++s) tags.push_back({s, "EVRY"});
+  MemoryDevice device = TaggedDevice(kBlocks, tags);
+  Scan scan;
+  Stub* stub = scan.Add(std::make_unique<Stub>("EVRY", 7, 0, 10 * 512));
+  scan.Run(device);
+  EXPECT_EQ(scan.found.GetCount(), kBlocks * kBlock);
+  EXPECT_EQ(scan.summary.FilesIdentified, static_cast<int64_t>(kBlocks * kBlock));
+  // The files of the first 10 blocks are measured in the scan (the others wait in the ring): 0, 1,
+  // 11, 12, 22, 23, ...
+  std::vector<uint64_t> starts;
+  for (const Stub::Measured& m : stub->measured) starts.push_back(m.start);
+  ASSERT_GE(starts.size(), 4u);
+  EXPECT_EQ(std::vector<uint64_t>(starts.begin(), starts.begin() + 4), (std::vector<uint64_t>{0, 1, 11, 12}));
+  EXPECT_LE(starts.size(), 2 * (10 * kBlock / 11 + 1));
+  // The files passed over keep size 0 for the result tree, which takes them by the same rule.
+  EXPECT_EQ(scan.found.FindByStartSector(2)->GetFileSize(), 0u);
+  EXPECT_EQ(scan.found.FindByStartSector(11)->GetFileSize(), 10u * 512);
+}
+
 TEST(RAWSearchController, ScanOfTwentyBlocksOrFewerLeavesEveryPendingFileAtSizeZero) {
   MemoryDevice device = TaggedDevice(20, {{1, "WAIT"}, {100, "WAIT"}, {300, "WAIT"}});
   Scan scan;

@@ -335,6 +335,72 @@ INSTANTIATE_TEST_SUITE_P(Sizes, RawFilesFolderEmbeddedJpeg,
                                            EmbeddedCase{"SmallAndAfterTheOuterOne", 400, 5000, true}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Files found inside files already taken: kept while their bytes stay within the bytes of the files
+// that start clear of all others; past that they are passed over, and a file too large for the
+// room left spends it.
+struct InsideCase {
+  const char* name;
+  std::vector<Record> records;
+  std::vector<uint64_t> kept;
+};
+
+class RawFilesFolderInside : public RawFilesFolder, public ::testing::WithParamInterface<InsideCase> {};
+
+TEST_P(RawFilesFolderInside, KeepsFilesInsideFilesInProportion) {
+  const InsideCase& c = GetParam();
+  Tree tree(Build(c.records));
+  ASSERT_NE(tree.root, nullptr);
+  std::vector<uint64_t> kept;
+  for (const auto& [start, node] : FilesByStart(tree.root)) kept.push_back(start);
+  EXPECT_EQ(kept, c.kept);
+}
+
+constexpr int32_t kGif = kRawTypeGIF;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RawFilesFolderInside,
+    ::testing::Values(
+        InsideCase{"PictureInsideALargerFileIsKept",
+                   {{100, 100000, kPng, kPng}, {110, 20000, kGif, kGif}, {300, 512, kGif, kGif}},
+                   {100, 110, 300}},
+        InsideCase{"OneCopyRunningOnIsKeptTheNextIsNot",
+                   {{100, 51200, kPng, kPng},
+                    {101, 51200, kPng, kPng},
+                    {102, 51200, kPng, kPng},
+                    {201, 512, kPng, kPng}},
+                   {100, 101, 201}},
+        InsideCase{"TooLargeForTheRoomSpendsIt",
+                   {{100, 10240, kPng, kPng},
+                    {105, 20480, kGif, kGif},
+                    {110, 512, kGif, kGif},
+                    {120, 512, kGif, kGif}},
+                   {100, 120}},
+        InsideCase{"TheSameStartTwiceIsACopy",
+                   {{100, 5120, kPng, kPng}, {100, 5120, kPng, kPng}, {100, 5120, kPng, kPng}},
+                   {100}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(RawFilesFolder, AHeaderInEverySectorKeepsAtMostTwiceTheDevice) {
+  const uint64_t sectors = static_cast<uint64_t>(device.GetSectorCount());
+  std::vector<Record> records;
+  for (uint64_t s = 0; s < sectors; ++s) records.push_back({s, 64 * 512, kPng, kPng});
+  CRawFilesFolderBuilder builder;
+  Fill(list, records);
+  Tree tree(builder.BuildRawFilesFolder(&device, list.GetIterator(), nullptr, nullptr, 0));
+  ASSERT_NE(tree.root, nullptr);
+  uint64_t bytes = 0;
+  const auto files = FilesByStart(tree.root);
+  for (const auto& [start, node] : files) bytes += node->GetFileProperties()->GetSize();
+  EXPECT_LE(bytes, 2 * sectors * 512);
+  // A file at sector 0, a copy inside it at sector 1, the next clear file at 65, and so on.
+  EXPECT_LE(files.size(), 2 * (sectors / 65 + 1));
+  EXPECT_EQ(files.count(0), 1u);
+  EXPECT_EQ(files.count(1), 1u);
+  EXPECT_EQ(files.count(65), 1u);
+  EXPECT_EQ(files.count(66), 1u);
+  EXPECT_EQ(files.count(2), 0u);
+}
+
 TEST_F(RawFilesFolder, EmbeddedRuleLooksOnlyAtJpegs) {
   // A PNG inside the JPEG is a file of its own; a small JPEG after the PNG is still compared with
   // the JPEG before it.

@@ -308,19 +308,18 @@ TEST_F(DiskOverDouble, DeniedOpenIsLoggedNotSilent) {
 
 TEST(DiskDeviceOnLinux, DeniedOpenOfARealFileIsLogged) {
   CORVALE_REQUIRE_ROOT();
-  const std::string file = corvale::test::ScratchDir() + "/private.img";
+  // A folder every user can enter, so that the file's own mode is what refuses the other user.
+  corvale::test::PublicScratchDir folder;
+  ASSERT_FALSE(folder.path().empty());
+  const std::string file = folder.path() + "/private.img";
   { std::ofstream(file) << std::string(4096, 'x'); }
   ASSERT_EQ(::chmod(file.c_str(), 0600), 0);
-  ::testing::FLAGS_gtest_death_test_style = "threadsafe";
-  EXPECT_EXIT(
-      {
-        // As an ordinary user the root-owned file cannot be opened.
-        if (::setgid(65534) != 0 || ::setuid(65534) != 0) _exit(2);
-        ScopedCapture capture;
-        CDiskDevice disk{file};
-        _exit(!disk.IsOpened() && capture.HasPart("permission denied") && capture.HasPart(file) ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
+  // As an ordinary user the root-owned file cannot be opened.
+  EXPECT_TRUE(corvale::test::RunAsOtherUser([&] {
+    ScopedCapture capture;
+    CDiskDevice disk{file};
+    return !disk.IsOpened() && capture.HasPart("permission denied") && capture.HasPart(file);
+  }));
 }
 
 // ---- The description ----

@@ -1,14 +1,17 @@
 #include "support/Fixtures.h"
 
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -86,13 +89,42 @@ std::string ScratchDir() {
   return dir.string();
 }
 
+PublicScratchDir::PublicScratchDir() {
+  char name[] = "/tmp/corvale-test-XXXXXX";
+  if (mkdtemp(name) == nullptr) return;
+  m_path = name;
+  chmod(name, 0755);
+}
+
+PublicScratchDir::~PublicScratchDir() {
+  if (m_path.empty()) return;
+  std::error_code ec;
+  fs::remove_all(m_path, ec);
+}
+
+bool RunAsOtherUser(const std::function<bool()>& body) {
+  pid_t pid = fork();
+  if (pid < 0) return false;
+  if (pid == 0) {
+    gid_t gid = kOtherUser;
+    if (setgroups(1, &gid) != 0 || setgid(gid) != 0 || setuid(kOtherUser) != 0) _exit(3);
+    _exit(body() ? 0 : 1);
+  }
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 LoopDevice::LoopDevice(const std::string& image, bool readOnly) {
   if (!IsRoot()) {
     m_error = "needs root";
     return;
   }
   std::string out;
-  int rc = RunCommand(std::string("losetup -f --show ") + (readOnly ? "-r " : "") + "'" + image + "' 2>&1", &out);
+  int rc =
+      RunCommand(std::string("losetup -f --show ") + (readOnly ? "-r " : "") + "'" + image + "' 2>&1", &out);
   while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
   if (rc == 0 && out.rfind("/dev/loop", 0) == 0) {
     m_path = out;

@@ -1,16 +1,16 @@
 // QBXReport: the crash report the launcher starts after the main program crashed. It gathers what
 // is known about the crash into "QBXReport.txt" in the program folder: when it happened, the dump
 // files there, and the end of the run log; and it tells the user where the report is.
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <string>
 #include <vector>
-
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "platform/LauncherProtocol.h"
 #include "platform/ProgramFolder.h"
@@ -22,7 +22,7 @@ constexpr const char* kReportFileName = "QBXReport.txt";
 constexpr off_t kLogTailBytes = 64 * 1024;
 
 std::string LogTail(const std::string& path) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
   if (fd < 0) return "(no log file)\n";
   struct stat st {};
   std::string tail;
@@ -78,7 +78,12 @@ int main() {
 
   std::string path = folder + kReportFileName;
   std::string temporary = path + ".tmp";
-  FILE* out = std::fopen(temporary.c_str(), "we");
+  // The temporary file is made afresh, never through a link, and readable by the user alone: the
+  // report quotes the log, which names the user's disks and files.
+  std::remove(temporary.c_str());
+  int fd = platform::OpenPrivateFile(temporary, O_WRONLY | O_CREAT | O_EXCL);
+  FILE* out = fd >= 0 ? fdopen(fd, "w") : nullptr;
+  if (fd >= 0 && !out) close(fd);
   bool ok = out && std::fwrite(report.data(), 1, report.size(), out) == report.size();
   if (out) ok = std::fclose(out) == 0 && ok;
   if (!ok || std::rename(temporary.c_str(), path.c_str()) != 0) {

@@ -1,0 +1,16 @@
+#pragma once
+// The program's answer to "does this target lie on the source?" (CFileRecoverer::IsPathOnSourceDrive):
+// the file systems that live on the disk of the recovery's source device (platform/SourceDisk.h).
+// When the source is not known or cannot be examined, every mounted file system counts as on it, so
+// that a target is refused rather than written where it could overwrite what is being recovered.
+
+#include <cstdint>
+#include <vector>
+
+class IStorageDevice;
+
+// The device numbers the question compares a target with, for the source `device` (null: none).
+std::vector<uint64_t> SourceDriveDeviceNumbers(IStorageDevice* device);
+
+// Installs the question for the source of the recovery context (SourceRootDevice).
+void InstallSourceDriveQuery();

@@ -161,12 +161,13 @@ int RunCacheBench(int argc, char** argv) {
   }
   ::close(fd);
   double ratio = bestPlain > 0 ? bestCached / bestPlain : 0;
-  std::printf("best of %d: pread %.1f MB/s, cache %.1f MB/s, cache/pread %.1f%% (page cache dropped by: %s)\n",
-              kRounds, bestPlain, bestCached, ratio * 100, dropped);
   std::printf(
-      "{\"bench\":\"cache\",\"bytes\":%" PRIu64 ",\"block_bytes\":%zu,\"rounds\":%d,\"pread_mbps\":%.1f,"
-      "\"cache_mbps\":%.1f,\"ratio\":%.3f,\"cache_dropped\":\"%s\"}\n",
-      bytes, kBlockBytes, kRounds, bestPlain, bestCached, ratio, dropped);
+      "best of %d: pread %.1f MB/s, cache %.1f MB/s, cache/pread %.1f%% (page cache dropped by: %s)\n",
+      kRounds, bestPlain, bestCached, ratio * 100, dropped);
+  std::printf("{\"bench\":\"cache\",\"bytes\":%" PRIu64
+              ",\"block_bytes\":%zu,\"rounds\":%d,\"pread_mbps\":%.1f,"
+              "\"cache_mbps\":%.1f,\"ratio\":%.3f,\"cache_dropped\":\"%s\"}\n",
+              bytes, kBlockBytes, kRounds, bestPlain, bestCached, ratio, dropped);
   return 0;
 }
 

@@ -13,6 +13,7 @@ int main(int argc, char** argv) {
     }
   }
   std::fprintf(stderr, "usage: corvale-bench COMMAND ARGS\ncommands:\n");
-  for (const BenchCommand& c : BenchCommands()) std::fprintf(stderr, "  %s %s\n", c.name.c_str(), c.usage.c_str());
+  for (const BenchCommand& c : BenchCommands())
+    std::fprintf(stderr, "  %s %s\n", c.name.c_str(), c.usage.c_str());
   return 2;
 }

@@ -33,10 +33,10 @@ class CQBXApp {
  public:
   // What start-up asks of the world; tests replace parts of it.
   struct Services {
-    std::function<int(int32_t* id)> readLanguage;                  // ReadLanguageFromReg
+    std::function<int(int32_t* id)> readLanguage;                        // ReadLanguageFromReg
     std::function<void(const char* path, int level, int type)> initLog;  // InitLog
-    std::function<bool()> connectSharedLog;                         // ConnectLogToSharedBuffer
-    std::function<std::string()> logFolder;                         // the program folder
+    std::function<bool()> connectSharedLog;                              // ConnectLogToSharedBuffer
+    std::function<std::string()> logFolder;                              // the program folder
     std::function<std::unique_ptr<QWidget>()> createMainFrame;
   };
 

@@ -5,11 +5,10 @@
 // listener when the mouse comes and goes (a page that shows a description of the button under the
 // mouse).
 
-#include <cstdint>
-#include <string>
-
 #include <QAbstractButton>
 #include <QCursor>
+#include <cstdint>
+#include <string>
 
 #include "controls/MaskedBitmap.h"
 

@@ -1,8 +1,8 @@
 #include "controls/HelpFile.h"
 
-#include <string>
-
 #include <sys/stat.h>
+
+#include <string>
 
 #include "platform/Log.h"
 #include "platform/ProgramFolder.h"

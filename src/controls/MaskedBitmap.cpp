@@ -1,10 +1,9 @@
 #include "controls/MaskedBitmap.h"
 
-#include <cinttypes>
-
 #include <QBitmap>
 #include <QImage>
 #include <QPainter>
+#include <cinttypes>
 
 #include "platform/Log.h"
 #include "ui/Resources.h"

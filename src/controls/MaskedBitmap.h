@@ -3,11 +3,10 @@
 // copy, and a copy that leaves one colour out. Bitmaps are loaded by number from the program's
 // resources (ui/Resources.h).
 
-#include <cstdint>
-
 #include <QColor>
 #include <QPixmap>
 #include <QSize>
+#include <cstdint>
 
 class QPainter;
 

@@ -3,11 +3,10 @@
 // a font of its own. After every click it tells its owner the new check state through Clicked,
 // delivered once the click has been handled (queued), as a posted message would be.
 
-#include <string>
-
 #include <QAbstractButton>
 #include <QColor>
 #include <QFont>
+#include <string>
 
 class CTransButton : public QAbstractButton {
   Q_OBJECT

@@ -19,8 +19,8 @@ void RegisterRawFilesFolderHooks(const RawFilesFolderHooks& hooks) {
   g_hooks = hooks;
 }
 
-CFileSystemNode* BuildRawFilesFolderOver(IStorageDevice* device, CRawFileInfoList* files, IIsClusterUsed* usedClusters,
-                                         IDIRBuildCallback* callback) {
+CFileSystemNode* BuildRawFilesFolderOver(IStorageDevice* device, CRawFileInfoList* files,
+                                         IIsClusterUsed* usedClusters, IDIRBuildCallback* callback) {
   const RawFilesFolderHooks hooks = Current();
   if (hooks.buildFolder == nullptr || files == nullptr || device == nullptr) return nullptr;
   return hooks.buildFolder(device, files, usedClusters, callback);

@@ -16,8 +16,8 @@ struct RawFilesFolderHooks {
   // Builds the folder of the found files in `files` whose start the map does not report as used
   // (every file when the map is null), in the calling thread. Null when RAW recovery is off or
   // nothing is left.
-  CFileSystemNode* (*buildFolder)(IStorageDevice* device, CRawFileInfoList* files, IIsClusterUsed* usedClusters,
-                                  IDIRBuildCallback* callback) = nullptr;
+  CFileSystemNode* (*buildFolder)(IStorageDevice* device, CRawFileInfoList* files,
+                                  IIsClusterUsed* usedClusters, IDIRBuildCallback* callback) = nullptr;
   // The found files as the rebuilds ask about them (start sector -> type).
   const ISignatureResults* (*signatureResults)(const CRawFileInfoList* files) = nullptr;
 };
@@ -25,7 +25,7 @@ struct RawFilesFolderHooks {
 void RegisterRawFilesFolderHooks(const RawFilesFolderHooks& hooks);
 
 // Null without a registered builder or without found files.
-CFileSystemNode* BuildRawFilesFolderOver(IStorageDevice* device, CRawFileInfoList* files, IIsClusterUsed* usedClusters,
-                                         IDIRBuildCallback* callback);
+CFileSystemNode* BuildRawFilesFolderOver(IStorageDevice* device, CRawFileInfoList* files,
+                                         IIsClusterUsed* usedClusters, IDIRBuildCallback* callback);
 // Null without a registered engine or without found files.
 const ISignatureResults* GetSignatureResults(const CRawFileInfoList* files);

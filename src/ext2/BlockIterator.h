@@ -48,7 +48,9 @@ class CExt2BlockIterator {
   // the rest.
   uint64_t MissingSpan();
   // Moves on by `n` logical blocks (held at the last index a 32-bit position can name).
-  void Advance(uint64_t n) { m_index = n >= UINT32_MAX - m_index ? UINT32_MAX : m_index + static_cast<uint32_t>(n); }
+  void Advance(uint64_t n) {
+    m_index = n >= UINT32_MAX - m_index ? UINT32_MAX : m_index + static_cast<uint32_t>(n);
+  }
 
   CExt2BlockIterator& operator++() {
     ++m_index;

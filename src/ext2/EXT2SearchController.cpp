@@ -24,7 +24,7 @@ using IdentityKey = std::tuple<uint64_t, uint64_t, uint32_t, uint32_t, uint32_t,
 
 IdentityKey KeyOf(const CExt2SuperBlock& sb) {
   const corvale::ByteReader uuid(sb.GetUuid(), 16);
-  return {uuid.u64(0), uuid.u64(8), sb.GetLogBlockSize(), sb.GetBlockCount(),
+  return {uuid.u64(0),       uuid.u64(8),       sb.GetLogBlockSize(), sb.GetBlockCount(),
           sb.GetMountTime(), sb.GetWriteTime(), sb.GetLastCheckTime()};
 }
 
@@ -55,7 +55,8 @@ void CEXT2SearchController::EndSearch() {
   m_device = nullptr;
 }
 
-int32_t CEXT2SearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCount, IntelligentSearchSummary*) {
+int32_t CEXT2SearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCount,
+                                            IntelligentSearchSummary*) {
   if (m_device == nullptr || m_ratio == 0 || firstSector < 0 || sectorCount <= 0) return 1;
   try {
     const int64_t first = firstSector * m_ratio;
@@ -96,7 +97,8 @@ void CEXT2SearchController::TestWindow(const uint8_t* window, int64_t sector) {
     CExt2SuperBlock copy(window);
     copy.Normalise();
     if (copy.IsValid()) {
-      const int64_t base = copy.GetBlockGroupNumber() != 0 ? sector - copy.GetSuperBlockSectorOffset() : sector;
+      const int64_t base =
+          copy.GetBlockGroupNumber() != 0 ? sector - copy.GetSuperBlockSectorOffset() : sector;
       // A partition cannot start before the device does.
       if (base - 2 >= 0) {
         m_pending = std::make_unique<CExt2SearchedPartitionInfo>(window, sector, 512);
@@ -165,8 +167,8 @@ CFileSystemNode* CEXT2SearchController::BuildPartitionDirectory(CSearchedPartiti
     IStorageDevice* device512 = device->GetDeviceWith512ByteSectors();
     if (!record->HasDescriptorTable() && !record->ReloadFromDisk(device512)) return nullptr;
     const std::vector<uint8_t>& table = record->GetDescriptorTable();
-    CExt2FileSystem fs(device512, record->GetPartitionStart(), record->GetNormalisedSuperBlock().Bytes(), table.data(),
-                       table.size());
+    CExt2FileSystem fs(device512, record->GetPartitionStart(), record->GetNormalisedSuperBlock().Bytes(),
+                       table.data(), table.size());
     CExt2DirectoryBuilder builder;
     return builder.BuildFromSearchRecord(&fs, callback, m_sink, static_cast<uint32_t>(std::max(index, 0)));
   } catch (const std::exception& e) {

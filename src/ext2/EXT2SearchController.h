@@ -40,14 +40,16 @@ class CEXT2SearchController : public IFileSystemSearchController {
   void SaveState(IRSData&) override {}
   void LoadState(IRSData&) override {}
   int32_t GetKind() override { return SEARCH_CONTROLLER_EXT2; }
-  CFileSystemNode* BuildPartitionDirectory(CSearchedPartitionInfo* partition, IStorageDevice* device, int32_t index,
-                                           IDIRBuildCallback* callback) override;
+  CFileSystemNode* BuildPartitionDirectory(CSearchedPartitionInfo* partition, IStorageDevice* device,
+                                           int32_t index, IDIRBuildCallback* callback) override;
   bool AcceptsPartitionType(int32_t type) override {
     return type == kFileSystemExt2 || type == kFileSystemExt3;
   }
 
   // The records filed and not yet handed out, in order of completion.
-  const std::vector<std::unique_ptr<CExt2SearchedPartitionInfo>>& GetCompletedRecords() const { return m_completed; }
+  const std::vector<std::unique_ptr<CExt2SearchedPartitionInfo>>& GetCompletedRecords() const {
+    return m_completed;
+  }
   const CExt2SearchedPartitionInfo* GetPendingRecord() const { return m_pending.get(); }
 
  private:

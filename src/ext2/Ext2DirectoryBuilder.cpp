@@ -42,9 +42,12 @@ std::string InodeName(uint32_t inode) {
 
 const char* FileSystemText(int32_t type) {
   switch (type) {
-    case kFileSystemExt2: return "Ext2";
-    case kFileSystemExt3: return "Ext3";
-    default: return "Ext?";
+    case kFileSystemExt2:
+      return "Ext2";
+    case kFileSystemExt3:
+      return "Ext3";
+    default:
+      return "Ext?";
   }
 }
 
@@ -114,8 +117,10 @@ CFileSystemNode* CExt2DirectoryBuilder::BuildFromVolume(IStorageDevice* device, 
   });
 }
 
-CFileSystemNode* CExt2DirectoryBuilder::BuildFromSearchRecord(const CExt2FileSystem* fs, IDIRBuildCallback* callback,
-                                                              CRawFileInfoList* carved, uint32_t partitionIndex) {
+CFileSystemNode* CExt2DirectoryBuilder::BuildFromSearchRecord(const CExt2FileSystem* fs,
+                                                              IDIRBuildCallback* callback,
+                                                              CRawFileInfoList* carved,
+                                                              uint32_t partitionIndex) {
   if (fs == nullptr) return nullptr;
   m_partitionIndex = partitionIndex;
   return RunOnWorker([&]() -> CFileSystemNode* {
@@ -143,7 +148,8 @@ CFileSystemNode* CExt2DirectoryBuilder::Build(const CExt2FileSystem& fs, IDIRBui
   if (recordUsage) {
     // One bit per block, but none for blocks past the device's end: nothing found by signature can
     // lie there, and a damaged block count must not decide how much memory this takes.
-    const uint64_t deviceSectors = static_cast<uint64_t>(std::max<int64_t>(0, fs.GetDevice()->GetSectorCount()));
+    const uint64_t deviceSectors =
+        static_cast<uint64_t>(std::max<int64_t>(0, fs.GetDevice()->GetSectorCount()));
     const uint64_t start = static_cast<uint64_t>(fs.GetPartitionStart());
     const uint64_t deviceBlocks =
         deviceSectors > start ? (deviceSectors - start) / fs.GetSuperBlock().GetSectorsPerBlock() : 0;
@@ -174,8 +180,9 @@ CFileSystemNode* CExt2DirectoryBuilder::MakeRoot(const CExt2FileSystem& fs) {
   CExt2FileProperties* properties = CreateExt2FileProperties();
   CRecoveryContext& context = GetRecoveryContext();
   const int32_t type = fs.GetFileSystemType();
-  const std::string name = FormatPartitionDisplayName(context.SourceVolumeName, context.SourceDriveLetter,
-                                                      FileSystemText(type), static_cast<int32_t>(m_partitionIndex + 1));
+  const std::string name =
+      FormatPartitionDisplayName(context.SourceVolumeName, context.SourceDriveLetter, FileSystemText(type),
+                                 static_cast<int32_t>(m_partitionIndex + 1));
   properties->SetName(name.c_str());
   properties->SetAttributes(kAttributeFolder);
   properties->SetInodeNumber(2);
@@ -232,7 +239,8 @@ void CExt2DirectoryBuilder::ScanInodes(const CExt2FileSystem& fs) {
 CExt2FileProperties* CExt2DirectoryBuilder::MakeProperties(const CExt2FileSystem& fs, const CExt2File& file) {
   CExt2FileProperties* properties = CreateExt2FileProperties();
   const CExt2Inode& inode = file.GetInode();
-  properties->SetTimes(Ext2TimeToFileTime(inode.GetChangeTime()), Ext2TimeToFileTime(inode.GetModificationTime()),
+  properties->SetTimes(Ext2TimeToFileTime(inode.GetChangeTime()),
+                       Ext2TimeToFileTime(inode.GetModificationTime()),
                        Ext2TimeToFileTime(inode.GetAccessTime()));
   properties->SetSize(file.GetFileSize());
   properties->SetInodeNumber(file.GetInodeNumber());
@@ -254,8 +262,9 @@ CExt2FileProperties* CExt2DirectoryBuilder::MakeProperties(const CExt2FileSystem
   const uint32_t blockSize = fs.GetBlockSize();
   const uint64_t dataBlocks = file.GetDataSize() / blockSize + (file.GetDataSize() % blockSize != 0 ? 1 : 0);
   // Block positions are 32-bit, as in the inode's map.
-  const uint64_t walk = holes ? std::min({dataBlocks, CExt2BlockIterator::MappableBlocks(blockSize), uint64_t{UINT32_MAX}})
-                              : std::min<uint64_t>(file.GetBlockCount(), dataBlocks);
+  const uint64_t walk =
+      holes ? std::min({dataBlocks, CExt2BlockIterator::MappableBlocks(blockSize), uint64_t{UINT32_MAX}})
+            : std::min<uint64_t>(file.GetBlockCount(), dataBlocks);
   const uint64_t maxDataBlocks = fs.GetSuperBlock().GetBlockCount();
   CExt2DataRunList runs;
   uint64_t used = 0;

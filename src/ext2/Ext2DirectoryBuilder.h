@@ -39,11 +39,11 @@ class CExt2DirectoryBuilder {
   CExt2DirectoryBuilder& operator=(const CExt2DirectoryBuilder&) = delete;
 
   // The tree of the file system whose superblock copy is at `superBlockSector` of `device`, counted in
-  // 512-byte sectors (the device is read through its 512-byte view). With `recordUsage` the blocks of the files
-  // found are recorded (GetBlockUse). Null when the file system cannot be opened, the build was
+  // 512-byte sectors (the device is read through its 512-byte view). With `recordUsage` the blocks of the
+  // files found are recorded (GetBlockUse). Null when the file system cannot be opened, the build was
   // cancelled or no worker could be started.
-  CFileSystemNode* BuildFromVolume(IStorageDevice* device, IDIRBuildCallback* callback, int64_t superBlockSector,
-                                   uint32_t recordUsage);
+  CFileSystemNode* BuildFromVolume(IStorageDevice* device, IDIRBuildCallback* callback,
+                                   int64_t superBlockSector, uint32_t recordUsage);
   // The tree of a partition the scan found, opened by the caller; `carved` (may be null) holds the
   // files the same scan found by signature: those over blocks no found file uses become the root's
   // "Raw Files" folder. `partitionIndex` + 1 is the number in the root's name.

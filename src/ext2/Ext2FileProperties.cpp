@@ -93,5 +93,6 @@ uint64_t Ext2TimeToFileTime(uint32_t unixTime) {
 }
 
 bool RegisterExt2FileProperties() {
-  return RegisterFilePropertiesFactory(kPropertiesExt2, []() -> IFileProperties* { return new CExt2FileProperties(); });
+  return RegisterFilePropertiesFactory(kPropertiesExt2,
+                                       []() -> IFileProperties* { return new CExt2FileProperties(); });
 }

@@ -21,14 +21,16 @@ CSearchedPartitionInfo* CreateExt2Info() {
 
 }  // namespace
 
-CExt2SearchedPartitionInfo::CExt2SearchedPartitionInfo(uint32_t sectorSize) : CSearchedPartitionInfo(sectorSize) {}
+CExt2SearchedPartitionInfo::CExt2SearchedPartitionInfo(uint32_t sectorSize)
+    : CSearchedPartitionInfo(sectorSize) {}
 
 CExt2SearchedPartitionInfo::CExt2SearchedPartitionInfo(const void* superBlock, int64_t foundSector,
                                                        uint32_t sectorSize)
     : CSearchedPartitionInfo(sectorSize), CExt2SuperBlock(superBlock), m_normalised(superBlock) {
   m_normalised.Normalise();
-  const int64_t base =
-      m_normalised.GetBlockGroupNumber() != 0 ? foundSector - m_normalised.GetSuperBlockSectorOffset() : foundSector;
+  const int64_t base = m_normalised.GetBlockGroupNumber() != 0
+                           ? foundSector - m_normalised.GetSuperBlockSectorOffset()
+                           : foundSector;
   SetPartitionStart(base - 2);
   SetStartSector(foundSector);
   m_lowestSector = foundSector;
@@ -124,7 +126,8 @@ bool CExt2SearchedPartitionInfo::ReloadFromDisk(IStorageDevice* device) {
   const uint64_t groups = normalised.GetGroupCount();
   const uint64_t sectors = (groups * ext2gd::kSize + 511) / 512;
   std::vector<uint8_t> table(sectors * 512);
-  if (!device->ReadSectors(table.data(), static_cast<uint64_t>(GetDescriptorTableSector()), sectors)) return false;
+  if (!device->ReadSectors(table.data(), static_cast<uint64_t>(GetDescriptorTableSector()), sectors))
+    return false;
   if (!IsGoodGroupDescriptorTable(normalised, table.data(), table.size(), groups)) return false;
   Assign(bytes);
   m_normalised = normalised;

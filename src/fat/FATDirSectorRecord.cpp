@@ -17,8 +17,9 @@ void CFATDirSectorSet::Add(const FATDirSectorRecord& record) {
 }
 
 void CFATDirSectorSet::Assign(std::vector<FATDirSectorRecord> records) {
-  std::stable_sort(records.begin(), records.end(),
-                   [](const FATDirSectorRecord& a, const FATDirSectorRecord& b) { return a.sector < b.sector; });
+  std::stable_sort(
+      records.begin(), records.end(),
+      [](const FATDirSectorRecord& a, const FATDirSectorRecord& b) { return a.sector < b.sector; });
   std::vector<FATDirSectorRecord> kept;
   kept.reserve(records.size());
   for (const FATDirSectorRecord& r : records) {

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstring>
-#include <chrono>
 #include <deque>
 #include <map>
 #include <memory>
@@ -69,8 +69,8 @@ class CFATBuildContext {
 
   CFileSystemNode* MakeRoot(int32_t number);
   bool ReadRootDirectory(std::deque<CFileNode*>* queue, bool includeExisting);
-  bool ReadDirectoryChain(CFileNode* folder, uint32_t firstCluster, std::deque<CFileNode*>* queue, bool rootRule,
-                          bool includeExisting);
+  bool ReadDirectoryChain(CFileNode* folder, uint32_t firstCluster, std::deque<CFileNode*>* queue,
+                          bool rootRule, bool includeExisting);
   int64_t ParseEntries(const uint8_t* buffer, size_t length, CFileNode* parent, std::deque<CFileNode*>* queue,
                        bool lostMode, bool includeExisting);
 
@@ -84,8 +84,8 @@ class CFATBuildContext {
     return next;
   }
   bool IsDataCluster(uint32_t cluster) const { return cluster >= 2 && cluster < clusterCount + 2ULL; }
-  void AddFolder(CFileNode* parent, CFileNode* node, CFATFileProperties* properties, std::deque<CFileNode*>* queue,
-                 bool lostMode);
+  void AddFolder(CFileNode* parent, CFileNode* node, CFATFileProperties* properties,
+                 std::deque<CFileNode*>* queue, bool lostMode);
 };
 
 // The FAT properties of a node; null for a node without them (the "Raw Files" folder and its files
@@ -114,17 +114,23 @@ bool NewFolderReplaces(const CFATFileProperties& old, const CFATFileProperties& 
     return (a & 0xFFFFFFFFULL) < (b & 0xFFFFFFFFULL);
   }
   if (!fresh.IsDeleted() && !newMadeUp) {
-    LogInfo("Some thing must be wrong! \t\t\t\t\t\t\tWe found two undeleted directory got the same first cluster number!");
+    LogInfo(
+        "Some thing must be wrong! \t\t\t\t\t\t\tWe found two undeleted directory got the same first cluster "
+        "number!");
   }
   return false;
 }
 
 const char* FileSystemName(int32_t type) {
   switch (type) {
-    case kFatType12: return "FAT12";
-    case kFatType16: return "FAT16";
-    case kFatType32: return "FAT32";
-    default: return "UNKNOWN";
+    case kFatType12:
+      return "FAT12";
+    case kFatType16:
+      return "FAT16";
+    case kFatType32:
+      return "FAT32";
+    default:
+      return "UNKNOWN";
   }
 }
 
@@ -133,8 +139,8 @@ CFileSystemNode* CFATBuildContext::MakeRoot(int32_t number) {
   if (node == nullptr) return nullptr;
   auto* properties = new CFATFileProperties();
   CRecoveryContext& context = GetRecoveryContext();
-  std::string name =
-      FormatPartitionDisplayName(context.SourceVolumeName, context.SourceDriveLetter, FileSystemName(fatType), number);
+  std::string name = FormatPartitionDisplayName(context.SourceVolumeName, context.SourceDriveLetter,
+                                                FileSystemName(fatType), number);
   if (name.size() > 49) {
     size_t cut = 49;
     while (cut > 0 && (static_cast<uint8_t>(name[cut]) & 0xC0) == 0x80) --cut;
@@ -235,7 +241,8 @@ int64_t CFATBuildContext::ParseEntries(const uint8_t* buffer, size_t length, CFi
       continue;
     }
     if (first == parentCluster && first != 0) continue;
-    std::unique_ptr<CFATFileProperties> properties = CreateFATFileFromEntries(buffer + start, offset + kSize - start);
+    std::unique_ptr<CFATFileProperties> properties =
+        CreateFATFileFromEntries(buffer + start, offset + kSize - start);
     if (!properties) continue;
     if (parentDeleted) properties->SetDeleted();
     properties->SetParentCluster(parentCluster);
@@ -258,11 +265,12 @@ int64_t CFATBuildContext::ParseEntries(const uint8_t* buffer, size_t length, CFi
     runContext.fat = fat;
     runContext.sectorsPerCluster = sectorsPerCluster;
     runContext.sectorSize = sectorSize;
-    runContext.dataSectors = partitionStart + sectorCount > dataStart ? partitionStart + sectorCount - dataStart : 0;
+    runContext.dataSectors =
+        partitionStart + sectorCount > dataStart ? partitionStart + sectorCount - dataStart : 0;
     runContext.usedClusters = &usedClusters;
     std::unique_ptr<CFATDataRunList> runs;
-    const FATRunListResult result =
-        BuildFATRunList(runContext, first, properties->GetSize(), parentMadeUp ? deleted : properties->IsDeleted(), &runs);
+    const FATRunListResult result = BuildFATRunList(runContext, first, properties->GetSize(),
+                                                    parentMadeUp ? deleted : properties->IsDeleted(), &runs);
     if (result == FATRunListResult::Refused) {
       LogInfo("Failed build Datarun list!");
       DestroyFileNode(node);
@@ -279,8 +287,9 @@ int64_t CFATBuildContext::ParseEntries(const uint8_t* buffer, size_t length, CFi
   return static_cast<int64_t>(offset);
 }
 
-bool CFATBuildContext::ReadDirectoryChain(CFileNode* folder, uint32_t firstCluster, std::deque<CFileNode*>* queue,
-                                          bool rootRule, bool includeExisting) {
+bool CFATBuildContext::ReadDirectoryChain(CFileNode* folder, uint32_t firstCluster,
+                                          std::deque<CFileNode*>* queue, bool rootRule,
+                                          bool includeExisting) {
   if (sectorsPerCluster == 0 || sectorsPerCluster > kStretchSectors) return false;
   std::vector<uint8_t> buffer(static_cast<size_t>(kBufferSectors) * sectorSize);
   size_t carry = 0;
@@ -306,7 +315,8 @@ bool CFATBuildContext::ReadDirectoryChain(CFileNode* folder, uint32_t firstClust
     if (firstStretch) {
       const CFATDirEntry dot(buffer.data(), length, 0);
       const CFATDirEntry dotDot(buffer.data(), length, kSize);
-      if (rootRule ? (dot.IsDotEntry() || dotDot.IsDotDotEntry()) : !(dot.IsDotEntry() && dotDot.IsDotDotEntry())) {
+      if (rootRule ? (dot.IsDotEntry() || dotDot.IsDotDotEntry())
+                   : !(dot.IsDotEntry() && dotDot.IsDotDotEntry())) {
         return false;
       }
       firstStretch = false;
@@ -362,7 +372,8 @@ bool CheckBootSector(IStorageDevice* device, uint64_t sector, uint32_t sectorSiz
   if (!device->ReadSectors(bytes.data(), sector, 1)) return false;
   auto dbr = std::make_unique<CFATDBR>(bytes.data(), bytes.size(), sectorSize);
   if (!dbr->IsValid()) return false;
-  if (dbr->GetTotalSectors() < static_cast<uint64_t>(dbr->GetSectorsPerFAT()) * dbr->GetNumberOfFATs()) return false;
+  if (dbr->GetTotalSectors() < static_cast<uint64_t>(dbr->GetSectorsPerFAT()) * dbr->GetNumberOfFATs())
+    return false;
   const uint64_t copy1 = partitionStart + dbr->GetReservedSectors();
   for (uint64_t at : {copy1, copy1 + dbr->GetSectorsPerFAT()}) {
     if (device->ReadSectors(bytes.data(), at, 1) && IsFATTableStartSector(bytes.data(), bytes.size())) {
@@ -404,9 +415,9 @@ CFileSystemNode* QuickBuild(IDIRBuildCallback* callback, const FATBuildSource& s
   }
   const FatVolumeGeometry& g = dbr->GetGeometry();
   context.fatType = dbr->GetFATType();
-  std::unique_ptr<CDoubleFATTable> fat =
-      CreateDoubleFATTable(device, source.startSector + g.reservedSectors, context.fatType, g.sectorsPerFat,
-                           (source.evidenceFlags & kEvidenceFirstFat) != 0, (source.evidenceFlags & kEvidenceSecondFat) != 0);
+  std::unique_ptr<CDoubleFATTable> fat = CreateDoubleFATTable(
+      device, source.startSector + g.reservedSectors, context.fatType, g.sectorsPerFat,
+      (source.evidenceFlags & kEvidenceFirstFat) != 0, (source.evidenceFlags & kEvidenceSecondFat) != 0);
   context.fat = fat.get();
   if (callback && callback->EndStage() == -1) {
     LogInfo("User abort searching!");
@@ -455,7 +466,8 @@ CFileSystemNode* QuickBuild(IDIRBuildCallback* callback, const FATBuildSource& s
     }
   }
   const auto elapsed =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+          .count();
   LogInfo("FAT Quick Build directory tree used %d millseconds!", static_cast<int>(elapsed));
   return root;
 }
@@ -540,7 +552,8 @@ bool TakeGeometry(const CFATSearchedPartitionInfo& info, CFATBuildContext& conte
   const int64_t dataStart = info.GetStartSector();
   const int64_t count = info.GetSectorCount();
   int64_t end = 0;
-  if (start < 0 || count <= 0 || dataStart < start || __builtin_add_overflow(start, count, &end) || dataStart >= end)
+  if (start < 0 || count <= 0 || dataStart < start || __builtin_add_overflow(start, count, &end) ||
+      dataStart >= end)
     return false;
   // A boot sector states the volume's size, and a copy cut short still holds entries of the files
   // past the cut: they stay in the tree, and their recovery fails where the device ends instead of
@@ -569,14 +582,15 @@ CFileSystemNode* CompleteBuild(IDIRBuildCallback* callback, const CFATDirSectorS
   const int32_t deviceSectorSize = device->GetSectorSize();
   context.sectorSize = deviceSectorSize > 0 ? static_cast<uint32_t>(deviceSectorSize) : 512;
   if (!TakeGeometry(info, context)) {
-    LogInfo("FAT partition at sector %lld has no geometry to build by", static_cast<long long>(info.GetStartSector()));
+    LogInfo("FAT partition at sector %lld has no geometry to build by",
+            static_cast<long long>(info.GetStartSector()));
     return nullptr;
   }
   const uint32_t flags = info.GetEvidenceFlags();
   if (callback && !context.Ok(callback->BeginStage(Text(480).c_str(), 100))) return nullptr;
-  std::unique_ptr<CDoubleFATTable> fat =
-      CreateDoubleFATTable(device, context.partitionStart + info.GetReservedSectors(), context.fatType,
-                           info.GetSectorsPerFAT(), (flags & kFatUseFirstCopy) != 0, (flags & kFatUseSecondCopy) != 0);
+  std::unique_ptr<CDoubleFATTable> fat = CreateDoubleFATTable(
+      device, context.partitionStart + info.GetReservedSectors(), context.fatType, info.GetSectorsPerFAT(),
+      (flags & kFatUseFirstCopy) != 0, (flags & kFatUseSecondCopy) != 0);
   context.fat = fat.get();
   if (callback && !context.Ok(callback->AddProgress(50))) return nullptr;
 
@@ -590,7 +604,8 @@ CFileSystemNode* CompleteBuild(IDIRBuildCallback* callback, const CFATDirSectorS
       context.rootSectors = info.GetRoot();
       // A fixed root holds at most 65536 entries and ends where the data area begins.
       const uint64_t maxSectors = 65536ULL * kSize / context.sectorSize;
-      context.hasRoot = context.rootSectors <= maxSectors && context.rootStart + context.rootSectors <= context.dataStart;
+      context.hasRoot =
+          context.rootSectors <= maxSectors && context.rootStart + context.rootSectors <= context.dataStart;
     }
   }
   if (callback && !context.Ok(callback->EndStage())) return nullptr;
@@ -659,10 +674,12 @@ CFileSystemNode* CompleteBuild(IDIRBuildCallback* callback, const CFATDirSectorS
 
     // Folders without a parent go under the folder their ".." names, or under "Lost Folders" when
     // that is not known or would put a folder inside itself.
-    CFileNode* lostFolders = MakeUpFolder("Lost Folders", CFATFileProperties::kNoCluster, CFATFileProperties::kNoCluster);
+    CFileNode* lostFolders =
+        MakeUpFolder("Lost Folders", CFATFileProperties::kNoCluster, CFATFileProperties::kNoCluster);
     if (lostFolders != nullptr) root->AddChild(lostFolders);
     if (!context.IsCancelled() && callback) {
-      context.Ok(callback->BeginStage(Text(476).c_str(), static_cast<int32_t>(std::min<size_t>(context.directories.size(), INT32_MAX))));
+      context.Ok(callback->BeginStage(
+          Text(476).c_str(), static_cast<int32_t>(std::min<size_t>(context.directories.size(), INT32_MAX))));
     }
     for (auto& [cluster, folder] : context.directories) {
       if (context.IsCancelled()) break;
@@ -670,7 +687,7 @@ CFileSystemNode* CompleteBuild(IDIRBuildCallback* callback, const CFATDirSectorS
       if (folder == root || folder->GetParent() != nullptr) continue;
       const uint32_t parentCluster = FatProperties(folder)->GetParentCluster();
       auto parent = parentCluster == CFATFileProperties::kNoCluster ? context.directories.end()
-                                                                     : context.directories.find(parentCluster);
+                                                                    : context.directories.find(parentCluster);
       if (parent != context.directories.end() && !IsAncestor(folder, parent->second)) {
         parent->second->AddChild(folder);
       } else if (lostFolders != nullptr) {
@@ -693,7 +710,8 @@ CFileSystemNode* CompleteBuild(IDIRBuildCallback* callback, const CFATDirSectorS
       if (callback && !context.Ok(callback->Poll())) break;
       context.visited.insert(cluster);
       if (!device->ReadSectors(buffer.data(), it->sector, context.sectorsPerCluster)) continue;
-      LogInfo("Build Lost Cluster %d Sector %lld", static_cast<int>(cluster), static_cast<long long>(it->sector));
+      LogInfo("Build Lost Cluster %d Sector %lld", static_cast<int>(cluster),
+              static_cast<long long>(it->sector));
       CFileNode* lost = MakeUpNumberedFolder(cluster, CFATFileProperties::kNoCluster);
       if (lost == nullptr) continue;
       (lostFolders != nullptr ? lostFolders : static_cast<CFileNode*>(root))->AddChild(lost);
@@ -728,7 +746,8 @@ CFileSystemNode* CompleteBuild(IDIRBuildCallback* callback, const CFATDirSectorS
     root = nullptr;
   }
   const auto elapsed =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started)
+          .count();
   LogInfo("FAT Complete Build directory tree used %d millseconds!", static_cast<int>(elapsed));
   return root;
 }
@@ -745,7 +764,8 @@ CFileSystemNode* CFATDirectoryBuilder::Build(IDIRBuildCallback* callback, const 
   return RunWorker([&] { return QuickBuild(callback, source, device, includeExisting); });
 }
 
-CFileSystemNode* CFATDirectoryBuilder::BuildComplete(IDIRBuildCallback* callback, const CFATDirSectorSet& records,
+CFileSystemNode* CFATDirectoryBuilder::BuildComplete(IDIRBuildCallback* callback,
+                                                     const CFATDirSectorSet& records,
                                                      const CFATSearchedPartitionInfo& partition,
                                                      CRawFileInfoList* rawFiles, IStorageDevice* device,
                                                      int32_t index) {

@@ -30,10 +30,14 @@ constexpr size_t kRecordBytes = 16;
 // Whether `clusters` can be numbered by a FAT of `type`.
 bool ClusterCountFits(int32_t type, uint64_t clusters) {
   switch (type) {
-    case kFatType12: return clusters >= kFat12MinClusters && clusters < kFat16MinClusters;
-    case kFatType16: return clusters >= kFat16MinClusters && clusters < kFat32MinClusters;
-    case kFatType32: return clusters >= kFat32MinClusters && clusters < kFat32EndClusters;
-    default: return false;
+    case kFatType12:
+      return clusters >= kFat12MinClusters && clusters < kFat16MinClusters;
+    case kFatType16:
+      return clusters >= kFat16MinClusters && clusters < kFat32MinClusters;
+    case kFatType32:
+      return clusters >= kFat32MinClusters && clusters < kFat32EndClusters;
+    default:
+      return false;
   }
 }
 
@@ -61,7 +65,7 @@ void CFATSearchController::BeginSearch() {
 void CFATSearchController::EndSearch() { std::vector<uint8_t>().swap(m_buffer); }
 
 const CFATSearchedPartitionInfo* CFATSearchController::FindCandidate(int64_t dataStart,
-                                                                    uint32_t sectorsPerCluster) const {
+                                                                     uint32_t sectorsPerCluster) const {
   auto it = m_candidates.find({dataStart, sectorsPerCluster});
   return it == m_candidates.end() ? nullptr : it->second.get();
 }
@@ -76,7 +80,8 @@ int32_t CFATSearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCo
   if (m_buffer.size() < bytes) m_buffer.assign(bytes, 0);
   IntelligentSearchSummary local;
   IntelligentSearchSummary* counters = summary ? summary : &local;
-  if (m_device->ReadSectors(m_buffer.data(), static_cast<uint64_t>(firstSector), static_cast<uint64_t>(sectorCount))) {
+  if (m_device->ReadSectors(m_buffer.data(), static_cast<uint64_t>(firstSector),
+                            static_cast<uint64_t>(sectorCount))) {
     for (int64_t k = 0; k < sectorCount; ++k)
       AnalyzeSector(m_buffer.data() + static_cast<size_t>(k) * m_sectorSize, firstSector + k, counters);
     return 1;
@@ -89,7 +94,8 @@ int32_t CFATSearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCo
   return 1;
 }
 
-void CFATSearchController::AnalyzeSector(const uint8_t* sector, int64_t at, IntelligentSearchSummary* summary) {
+void CFATSearchController::AnalyzeSector(const uint8_t* sector, int64_t at,
+                                         IntelligentSearchSummary* summary) {
   if (sector[0] == 0) return;
   if (sector[510] == 0x55 && sector[511] == 0xAA && HandleBootSector(sector, at)) {
     LogInfo("Found a valid DBR at sector:%lld", static_cast<long long>(at));
@@ -106,10 +112,12 @@ void CFATSearchController::AnalyzeSector(const uint8_t* sector, int64_t at, Inte
     LogInfo("Found a valid first dir entry at sector:%lld", static_cast<long long>(at));
     HandleFolder(at, analyzer.GetDotCluster());
     ++summary->FATFolders;
-    m_directorySectors.Add({static_cast<uint64_t>(at), analyzer.GetDotCluster(), analyzer.GetDotDotCluster()});
+    m_directorySectors.Add(
+        {static_cast<uint64_t>(at), analyzer.GetDotCluster(), analyzer.GetDotDotCluster()});
   } else {
     ++summary->FATFolderParts;
-    m_directorySectors.Add({static_cast<uint64_t>(at), FATDirSectorRecord::kNoCluster, FATDirSectorRecord::kNoCluster});
+    m_directorySectors.Add(
+        {static_cast<uint64_t>(at), FATDirSectorRecord::kNoCluster, FATDirSectorRecord::kNoCluster});
     LogInfo("Found a valid part dir entry at sector:%lld", static_cast<long long>(at));
   }
   summary->TotalFilesFound += analyzer.GetEntryCount();
@@ -155,8 +163,9 @@ bool CFATSearchController::HandleBootSector(const uint8_t* sector, int64_t at) {
   return accepted;
 }
 
-std::unique_ptr<CFATSearchedPartitionInfo> CFATSearchController::FromBootSector(const CFATDBR& dbr, int64_t at,
-                                                                               bool backup) const {
+std::unique_ptr<CFATSearchedPartitionInfo> CFATSearchController::FromBootSector(const CFATDBR& dbr,
+                                                                                int64_t at,
+                                                                                bool backup) const {
   const int32_t type = dbr.GetFATType();
   const uint64_t spc = dbr.GetSectorsPerCluster();
   if (at < 0 || at >= m_deviceSectors || spc == 0) return nullptr;
@@ -166,7 +175,8 @@ std::unique_ptr<CFATSearchedPartitionInfo> CFATSearchController::FromBootSector(
   // the boot sector for a guess from the folders.
   const uint64_t declared = dbr.GetTotalSectors();
   uint64_t total = declared;
-  if (total > static_cast<uint64_t>(m_deviceSectors) - start) total = static_cast<uint64_t>(m_deviceSectors) - start;
+  if (total > static_cast<uint64_t>(m_deviceSectors) - start)
+    total = static_cast<uint64_t>(m_deviceSectors) - start;
   const uint64_t reserved = dbr.GetReservedSectors();
   const uint64_t perFat = dbr.GetSectorsPerFAT();
   uint64_t dataStart = start + reserved + static_cast<uint64_t>(dbr.GetNumberOfFATs()) * perFat;
@@ -227,13 +237,14 @@ void CFATSearchController::InsertBootCandidate(std::unique_ptr<CFATSearchedParti
   const int64_t first = kept->GetPartitionStart() + kept->GetReservedSectors();
   for (int64_t at : {first, first + static_cast<int64_t>(kept->GetSectorsPerFAT())}) {
     auto range = m_fatStarts.equal_range(at);
-    const bool listed = std::any_of(range.first, range.second, [kept](const auto& e) { return e.second == kept; });
+    const bool listed =
+        std::any_of(range.first, range.second, [kept](const auto& e) { return e.second == kept; });
     if (!listed) m_fatStarts.emplace(at, kept);
   }
 }
 
-std::unique_ptr<CFATSearchedPartitionInfo> CFATSearchController::FromFolder(int64_t dataStart,
-                                                                           uint32_t sectorsPerCluster) const {
+std::unique_ptr<CFATSearchedPartitionInfo> CFATSearchController::FromFolder(
+    int64_t dataStart, uint32_t sectorsPerCluster) const {
   if (dataStart < 0 || dataStart >= m_deviceSectors) return nullptr;
   const uint64_t s = sectorsPerCluster;
   const uint64_t d = static_cast<uint64_t>(dataStart);
@@ -299,7 +310,8 @@ void CFATSearchController::HandleFolder(int64_t sector, uint32_t dotCluster) {
     if (m_candidates.size() >= kMaxCandidates) return;
     const int64_t dataStart = sector - static_cast<int64_t>(s) * offset;
     if (dataStart < 0) continue;
-    if (auto candidate = FromFolder(dataStart, s)) m_candidates.emplace(CandidateKey{dataStart, s}, std::move(candidate));
+    if (auto candidate = FromFolder(dataStart, s))
+      m_candidates.emplace(CandidateKey{dataStart, s}, std::move(candidate));
   }
 }
 
@@ -378,7 +390,8 @@ CFileSystemNode* CFATSearchController::BuildPartitionDirectory(CSearchedPartitio
                                                                IStorageDevice* device, int32_t index,
                                                                IDIRBuildCallback* callback) {
   // The device to read is the one handed in: the search's own was freed when the search ended.
-  if (partition == nullptr || device == nullptr || partition->GetInfoType() != kPartitionInfoFat) return nullptr;
+  if (partition == nullptr || device == nullptr || partition->GetInfoType() != kPartitionInfoFat)
+    return nullptr;
   const auto* fat = dynamic_cast<const CFATSearchedPartitionInfo*>(partition);
   if (fat == nullptr) return nullptr;
   CFATDirectoryBuilder builder(m_pump);

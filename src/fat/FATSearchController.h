@@ -59,8 +59,8 @@ class CFATSearchController : public IFileSystemSearchController {
   void LoadState(IRSData& reader) override;
   int32_t GetKind() override { return SEARCH_CONTROLLER_FAT; }
   // The complete directory build over a FAT partition (of any kind but this engine's, none).
-  CFileSystemNode* BuildPartitionDirectory(CSearchedPartitionInfo* partition, IStorageDevice* device, int32_t index,
-                                           IDIRBuildCallback* callback) override;
+  CFileSystemNode* BuildPartitionDirectory(CSearchedPartitionInfo* partition, IStorageDevice* device,
+                                           int32_t index, IDIRBuildCallback* callback) override;
   bool AcceptsPartitionType(int32_t type) override {
     return type == kFileSystemFat12 || type == kFileSystemFat16 || type == kFileSystemFat32;
   }
@@ -75,7 +75,8 @@ class CFATSearchController : public IFileSystemSearchController {
   // The evidence of one sector (m_sectorSize bytes).
   void AnalyzeSector(const uint8_t* sector, int64_t at, IntelligentSearchSummary* summary);
   bool HandleBootSector(const uint8_t* sector, int64_t at);
-  std::unique_ptr<CFATSearchedPartitionInfo> FromBootSector(const CFATDBR& dbr, int64_t at, bool backup) const;
+  std::unique_ptr<CFATSearchedPartitionInfo> FromBootSector(const CFATDBR& dbr, int64_t at,
+                                                            bool backup) const;
   std::unique_ptr<CFATSearchedPartitionInfo> FromFolder(int64_t dataStart, uint32_t sectorsPerCluster) const;
   // Inserts a candidate made from a boot sector with its two FAT-copy keys; one with the key of an
   // existing candidate adds its evidence to that one instead.

@@ -7,14 +7,14 @@
 #include "core/RawFilesFolder.h"
 #include "core/StateIo.h"
 #include "core/TimingScope.h"
-#include "ntfs/FileRecordHeader.h"
-#include "ntfs/FileRecordView.h"
 #include "ntfs/AttributeDefinitions.h"
 #include "ntfs/FileRecordAttribute.h"
+#include "ntfs/FileRecordHeader.h"
+#include "ntfs/FileRecordView.h"
 #include "ntfs/IndexBuffer.h"
 #include "ntfs/LogRecord.h"
-#include "ntfs/NTFSDirectoryBuilder.h"
 #include "ntfs/NTFSDBR.h"
+#include "ntfs/NTFSDirectoryBuilder.h"
 #include "ntfs/UpCaseTable.h"
 #include "platform/RecoveryContext.h"
 #include "storage/ByteReader.h"
@@ -149,7 +149,7 @@ void CNTFSSearchController::EndSearch() {
 }
 
 const CSearchedNTFSPartitionInfo* CNTFSSearchController::FindCandidate(int64_t start,
-                                                                      uint32_t sectorsPerCluster) const {
+                                                                       uint32_t sectorsPerCluster) const {
   auto it = m_candidates.find({start, sectorsPerCluster});
   return it == m_candidates.end() ? nullptr : it->second.get();
 }
@@ -183,7 +183,8 @@ std::unique_ptr<CSearchedNTFSPartitionInfo> CNTFSSearchController::FromBootSecto
   return candidate;
 }
 
-std::unique_ptr<CSearchedNTFSPartitionInfo> CNTFSSearchController::FromCluster(int64_t sector, int64_t cluster,
+std::unique_ptr<CSearchedNTFSPartitionInfo> CNTFSSearchController::FromCluster(int64_t sector,
+                                                                               int64_t cluster,
                                                                                uint32_t sectorsPerCluster,
                                                                                uint32_t flag) const {
   if (sector < 8 || cluster < 0 || sectorsPerCluster == 0 || sectorsPerCluster > 128) return nullptr;
@@ -202,8 +203,8 @@ std::unique_ptr<CSearchedNTFSPartitionInfo> CNTFSSearchController::FromCluster(i
   return candidate;
 }
 
-CSearchedNTFSPartitionInfo* CNTFSSearchController::Merge(std::unique_ptr<CSearchedNTFSPartitionInfo> candidate,
-                                                         uint32_t set, uint32_t clear, bool countFolder) {
+CSearchedNTFSPartitionInfo* CNTFSSearchController::Merge(
+    std::unique_ptr<CSearchedNTFSPartitionInfo> candidate, uint32_t set, uint32_t clear, bool countFolder) {
   if (!candidate) return nullptr;
   const CandidateKey key{candidate->GetStartSector(), candidate->GetSectorsPerCluster()};
   auto it = m_candidates.find(key);
@@ -256,8 +257,9 @@ int32_t CNTFSSearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorC
   }
   for (int64_t k = 0; k < sectorCount; ++k) {
     const int64_t windowSectors = std::min<int64_t>(kWindowSectors, sectorCount - k);
-    AnalyzeSector(block + static_cast<size_t>(k) * m_sectorSize, static_cast<size_t>(windowSectors) * m_sectorSize,
-                  firstSector + k, bootRecords, fileRecords);
+    AnalyzeSector(block + static_cast<size_t>(k) * m_sectorSize,
+                  static_cast<size_t>(windowSectors) * m_sectorSize, firstSector + k, bootRecords,
+                  fileRecords);
   }
   KeepCarry(block, firstSector, sectorCount);
   if (summary) {
@@ -492,25 +494,28 @@ void CNTFSSearchController::AnalyzeIndexBuffer(const uint8_t* window, size_t len
   const int64_t directory = GetIndexBufferParent(window, length);
   const uint64_t vcn = GetIndexBufferVcn(window, length);
   // The root's number is the same in every partition and so places none.
-  if (directory < 0 || directory == CNTFSFolderIndexRecord::kRootDirectory || vcn > uint64_t{INT64_MAX}) return;
+  if (directory < 0 || directory == CNTFSFolderIndexRecord::kRootDirectory || vcn > uint64_t{INT64_MAX})
+    return;
   const NTFSIndexRecordInfo info{at, static_cast<int64_t>(vcn), directory};
   m_indexRecords.emplace(directory, info);
   auto range = m_folders.FindByDirectory(directory);
   for (auto it = range.first; it != range.second; ++it) {
     const int64_t lcn = it->second->GetClusterOfVcn(info.vcn);
     if (lcn >= 0)
-      Merge(FromCluster(at, lcn, it->second->GetSectorsPerCluster(), 0), kFoundByIndexFolderComparison, 0, true);
+      Merge(FromCluster(at, lcn, it->second->GetSectorsPerCluster(), 0), kFoundByIndexFolderComparison, 0,
+            true);
   }
 }
 
 void CNTFSSearchController::PairFolderWithIndexRecords(const CNTFSFolderIndexRecord& folder) {
-  CTimingScope timing("BuildPartitionInfoAccordingtoFolderFileRecordHavingIndexAllocation", folder.GetSector());
+  CTimingScope timing("BuildPartitionInfoAccordingtoFolderFileRecordHavingIndexAllocation",
+                      folder.GetSector());
   auto range = m_indexRecords.equal_range(folder.GetDirectoryNumber());
   for (auto it = range.first; it != range.second; ++it) {
     const int64_t lcn = folder.GetClusterOfVcn(it->second.vcn);
     if (lcn >= 0)
-      Merge(FromCluster(it->second.sector, lcn, folder.GetSectorsPerCluster(), 0), kFoundByIndexFolderComparison,
-            0, true);
+      Merge(FromCluster(it->second.sector, lcn, folder.GetSectorsPerCluster(), 0),
+            kFoundByIndexFolderComparison, 0, true);
   }
 }
 
@@ -546,7 +551,8 @@ bool CNTFSSearchController::AnalyzeNTFSFileRecordSector(uint8_t* window, size_t 
   }
   const int64_t metadata = GetMetadataFileNumber(view);
   if (metadata == 2 && IsLogFileFileRecord(view)) {
-    if (const CNTFSFoundFileRecord* record = m_logFile.AddRecord(view, at, m_sectorSize)) OnLogFileRecord(*record);
+    if (const CNTFSFoundFileRecord* record = m_logFile.AddRecord(view, at, m_sectorSize))
+      OnLogFileRecord(*record);
     return true;
   }
   if (metadata == 4 && IsAttrDefFileRecord(view)) {
@@ -600,14 +606,16 @@ void CNTFSSearchController::CollectMftRecord(const CNTFSFileRecordView* view, in
       if (!view) {
         if (distance % 2 == 0) CloseMftGroup();
       } else {
-        const int64_t number = view->HasOwnRecordNumber() ? view->GetOwnRecordNumber() : GetMetadataFileNumber(*view);
+        const int64_t number =
+            view->HasOwnRecordNumber() ? view->GetOwnRecordNumber() : GetMetadataFileNumber(*view);
         if (distance % 2 != 0 || number != distance / 2) {
           CloseMftGroup();
         } else if (number == 1 && IsMFTMirrFileRecord(*view)) {
           auto mirr = CreateNTFSMFTLocation(*view, at, m_sectorSize);
           if (mirr) m_group.mirrFirstLcn = mirr->GetFirstLcn();
           ++m_mftMirrCount;
-        } else if (number == 6 && GetRecoveryContext().UseNtfsFilesForVolumeSize && IsBitmapFileRecord(*view)) {
+        } else if (number == 6 && GetRecoveryContext().UseNtfsFilesForVolumeSize &&
+                   IsBitmapFileRecord(*view)) {
           CNTFSRecordDataSize size;
           if (size.ReadFromRecord(*view, at) && size.GetDataSize() <= INT64_MAX / 8)
             m_group.bitmapClusters = size.GetDataSize() * 8;
@@ -645,17 +653,19 @@ void CNTFSSearchController::CloseMftGroup() {
     singles();
   } else {
     // Read as the mirror's copy: this record then lies at the $MFTMirr's first cluster.
-    auto candidate = FromCluster(group.mftSector, group.mirrFirstLcn, group.sectorsPerCluster, kFoundByMftMirr);
+    auto candidate =
+        FromCluster(group.mftSector, group.mirrFirstLcn, group.sectorsPerCluster, kFoundByMftMirr);
     if (candidate) {
       const int64_t start = candidate->GetStartSector();
       const int64_t c = group.sectorsPerCluster;
-      const bool pairComplete =
-          group.mftFirstLcn >= 0 && group.mftFirstLcn <= (INT64_MAX - start) / c &&
-          std::binary_search(m_closedGroupSectors.begin(), m_closedGroupSectors.end(), start + group.mftFirstLcn * c);
+      const bool pairComplete = group.mftFirstLcn >= 0 && group.mftFirstLcn <= (INT64_MAX - start) / c &&
+                                std::binary_search(m_closedGroupSectors.begin(), m_closedGroupSectors.end(),
+                                                   start + group.mftFirstLcn * c);
       if (pairComplete) {
-        for (auto it = m_candidates.lower_bound({start, 0}); it != m_candidates.end() && it->first.first == start;
-             ++it) {
-          it->second->SetFoundByFlags((it->second->GetFoundByFlags() & ~kFoundBySingleMft) | kFoundByMftFilesPair);
+        for (auto it = m_candidates.lower_bound({start, 0});
+             it != m_candidates.end() && it->first.first == start; ++it) {
+          it->second->SetFoundByFlags((it->second->GetFoundByFlags() & ~kFoundBySingleMft) |
+                                      kFoundByMftFilesPair);
           touched.push_back(it->second.get());
         }
       } else {
@@ -668,7 +678,8 @@ void CNTFSSearchController::CloseMftGroup() {
     }
   }
   m_closedGroupSectors.insert(
-      std::upper_bound(m_closedGroupSectors.begin(), m_closedGroupSectors.end(), group.mftSector), group.mftSector);
+      std::upper_bound(m_closedGroupSectors.begin(), m_closedGroupSectors.end(), group.mftSector),
+      group.mftSector);
   for (CSearchedNTFSPartitionInfo* candidate : touched) {
     if (candidate->GetMftSector() < 0) candidate->SetMftSector(group.mftSector);
     // Without a known cluster count the size stays as the evidence gave it.
@@ -692,7 +703,9 @@ void CNTFSSearchController::SaveState(IRSData& writer) {
   StateRecordWriter record(writer);
   record.U64(m_indexRecords.size());
   for (const auto& [directory, info] : m_indexRecords)
-    record.U64(static_cast<uint64_t>(info.sector)).U64(static_cast<uint64_t>(info.vcn)).U64(static_cast<uint64_t>(directory));
+    record.U64(static_cast<uint64_t>(info.sector))
+        .U64(static_cast<uint64_t>(info.vcn))
+        .U64(static_cast<uint64_t>(directory));
   record.Flush();
   m_fileRecordSectors.Save(writer);
   SaveNTFSMFTLocations(writer, m_mftLocations);

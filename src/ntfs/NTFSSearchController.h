@@ -86,8 +86,8 @@ class CNTFSSearchController : public IFileSystemSearchController {
   bool AcceptsPartitionType(int32_t type) override { return type == kFileSystemNtfs; }
   // The tree of a partition this search found, read from `device` through the MFTs and FILE-record
   // sectors the search kept, with the signature-found files of the result sink beside it.
-  CFileSystemNode* BuildPartitionDirectory(CSearchedPartitionInfo* partition, IStorageDevice* device, int32_t index,
-                                           IDIRBuildCallback* callback) override;
+  CFileSystemNode* BuildPartitionDirectory(CSearchedPartitionInfo* partition, IStorageDevice* device,
+                                           int32_t index, IDIRBuildCallback* callback) override;
 
   // What the scan has gathered so far.
   const CandidateMap& GetCandidates() const { return m_candidates; }

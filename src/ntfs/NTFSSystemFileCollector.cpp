@@ -5,8 +5,8 @@
 
 #include "ntfs/SearchedNTFSPartitionInfo.h"
 
-const CNTFSFoundFileRecord* CNTFSSystemFileCollector::AddRecord(const CNTFSFileRecordView& view, int64_t sector,
-                                                                uint32_t sectorSize) {
+const CNTFSFoundFileRecord* CNTFSSystemFileCollector::AddRecord(const CNTFSFileRecordView& view,
+                                                                int64_t sector, uint32_t sectorSize) {
   if (m_records.GetCount() >= kMaxRecords || m_records.Find(sector)) return nullptr;
   auto record = CreateNTFSFoundFileRecord(view, sector, sectorSize);
   if (!record) return nullptr;
@@ -23,7 +23,8 @@ void CNTFSSystemFileCollector::AddContentSector(int64_t sector) {
 void CNTFSSystemFileCollector::Sort() {
   if (m_sorted) return;
   std::sort(m_contentSectors.begin(), m_contentSectors.end());
-  m_contentSectors.erase(std::unique(m_contentSectors.begin(), m_contentSectors.end()), m_contentSectors.end());
+  m_contentSectors.erase(std::unique(m_contentSectors.begin(), m_contentSectors.end()),
+                         m_contentSectors.end());
   m_sorted = true;
 }
 
@@ -38,7 +39,8 @@ int64_t CNTFSSystemFileCollector::CountInRange(int64_t first, int64_t end) const
   return static_cast<int64_t>(to - from);
 }
 
-CNTFSSystemFileCollector::Finding CNTFSSystemFileCollector::Examine(const CSearchedNTFSPartitionInfo& candidate) {
+CNTFSSystemFileCollector::Finding CNTFSSystemFileCollector::Examine(
+    const CSearchedNTFSPartitionInfo& candidate) {
   Sort();
   Finding finding;
   const int64_t start = candidate.GetStartSector();
@@ -47,7 +49,8 @@ CNTFSSystemFileCollector::Finding CNTFSSystemFileCollector::Examine(const CSearc
   const int64_t mft = candidate.GetMftSector();
   int64_t at = 0;
   if (mft >= 0) {
-    if (!__builtin_mul_overflow(m_recordNumber, static_cast<int64_t>(candidate.GetSectorsPerFileRecord()), &at) &&
+    if (!__builtin_mul_overflow(m_recordNumber, static_cast<int64_t>(candidate.GetSectorsPerFileRecord()),
+                                &at) &&
         !__builtin_add_overflow(at, mft, &at))
       record = m_records.Find(at);
   } else if (candidate.GetSectorCount() > 0) {

@@ -1,10 +1,10 @@
 #include "platform/FileMappingLog.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <string_view>
-
-#include <unistd.h>
 
 #include "platform/Log.h"
 

@@ -86,7 +86,8 @@ int WriteLanguageToReg(const char* languageName) {
   std::string probe;
   platform::RegistryStatus before =
       platform::RegistryGetString(corvale::kLanguageKey, corvale::kLanguageValue, &probe);
-  bool keyExisted = before == platform::RegistryStatus::Ok || before == platform::RegistryStatus::ValueMissing;
+  bool keyExisted =
+      before == platform::RegistryStatus::Ok || before == platform::RegistryStatus::ValueMissing;
   int error = 0;
   platform::RegistryStatus status = platform::RegistrySetString(
       corvale::kLanguageKey, corvale::kLanguageValue, languageName ? languageName : "", &error);

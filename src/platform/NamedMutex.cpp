@@ -1,11 +1,11 @@
 #include "platform/NamedMutex.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <thread>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "platform/NamedObjects.h"
 

@@ -13,7 +13,8 @@ namespace {
 const StringTableFile& EnglishTable() {
   static const StringTableFile* table = [] {
     auto* t = new StringTableFile;
-    t->Parse(std::string_view(reinterpret_cast<const char*>(kEnglishStringsText), sizeof kEnglishStringsText));
+    t->Parse(
+        std::string_view(reinterpret_cast<const char*>(kEnglishStringsText), sizeof kEnglishStringsText));
     return t;
   }();
   return *table;

@@ -2,7 +2,8 @@
 // The outcome of parsing one on-disk structure (a boot sector, a record, a directory entry). A parse
 // says one of three things: the bytes are this structure and sound (Valid); they are not this
 // structure at all, e.g. the signature is missing, which is no error during a scan
-// (NotThisStructure); or they carry the signature but a field breaks the format (Damaged). I/O errors are not parse outcomes: callers report a failed read themselves.
+// (NotThisStructure); or they carry the signature but a field breaks the format (Damaged). I/O errors are not
+// parse outcomes: callers report a failed read themselves.
 //
 // A ParseError names the field, the value read, where it was read and the limit it broke. It holds
 // no text: describe() formats it, and only trace logging calls that, so scan loops format nothing.

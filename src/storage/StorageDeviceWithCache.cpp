@@ -6,7 +6,6 @@
 #include <new>
 #include <system_error>
 
-
 #include "platform/Log.h"
 
 CStorageDeviceWithCache::CStorageDeviceWithCache(IStorageDevice* inner) : m_inner(inner) {
@@ -26,7 +25,8 @@ uint64_t CStorageDeviceWithCache::InnerSectorCount() {
 }
 
 size_t CStorageDeviceWithCache::BlockBytes() const {
-  return m_blockSectorSize > 0 ? static_cast<size_t>(m_blockSize) * static_cast<size_t>(m_blockSectorSize) : 0;
+  return m_blockSectorSize > 0 ? static_cast<size_t>(m_blockSize) * static_cast<size_t>(m_blockSectorSize)
+                               : 0;
 }
 
 CStorageDeviceWithCache::Buffer CStorageDeviceWithCache::AllocateBuffer(size_t bytes) {
@@ -89,7 +89,8 @@ void CStorageDeviceWithCache::CacheThread() {
   std::unique_lock<std::mutex> lock(m_mutex);
   while (m_running) {
     // One block more than the limit may be queued: the producer stops once the queue exceeds it.
-    m_spaceFree.wait(lock, [this] { return !m_running || m_queue.size() <= static_cast<size_t>(kQueueLimit); });
+    m_spaceFree.wait(lock,
+                     [this] { return !m_running || m_queue.size() <= static_cast<size_t>(kQueueLimit); });
     if (!m_running) break;
     if (!ReadAheadOne(lock)) break;
   }

@@ -1,11 +1,10 @@
 #include "ui/MessageBox.h"
 
-#include <cstdio>
-
 #include <QApplication>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QString>
+#include <cstdio>
 
 namespace corvale::ui {
 namespace {

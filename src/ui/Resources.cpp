@@ -1,9 +1,8 @@
 #include "ui/Resources.h"
 
-#include <map>
-
 #include <QImage>
 #include <QPainter>
+#include <map>
 
 #include "platform/StringTable.h"
 #include "ui/Pictures.h"

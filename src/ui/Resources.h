@@ -10,11 +10,10 @@
 //
 // Bitmaps are made and kept on the user-interface thread only.
 
-#include <cstdint>
-
 #include <QPixmap>
 #include <QSize>
 #include <QString>
+#include <cstdint>
 
 namespace corvale::ui {
 

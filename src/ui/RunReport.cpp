@@ -1,14 +1,14 @@
 #include "ui/RunReport.h"
 
+#include <dlfcn.h>
+#include <gnu/libc-version.h>
+#include <sys/utsname.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
 #include <sstream>
-
-#include <dlfcn.h>
-#include <gnu/libc-version.h>
-#include <sys/utsname.h>
 
 #include "core/SearchedPartitionInfo.h"
 #include "platform/Allocation.h"
@@ -23,14 +23,22 @@ constexpr uint64_t kMiB = 1048576;
 // The file-system names of the partition tables, right-aligned in seven characters.
 const char* TableFileSystemName(int32_t code) {
   switch (code) {
-    case kFileSystemFat12: return "  FAT12";
-    case kFileSystemFat16: return "  FAT16";
-    case kFileSystemFat32: return "  FAT32";
-    case kFileSystemNtfs: return "   NTFS";
-    case kFileSystemExt2: return "   EXT2";
-    case kFileSystemExt3: return "   EXT3";
-    case kFileSystemRaw: return "    RAW";
-    default: return "UNKNOWN";
+    case kFileSystemFat12:
+      return "  FAT12";
+    case kFileSystemFat16:
+      return "  FAT16";
+    case kFileSystemFat32:
+      return "  FAT32";
+    case kFileSystemNtfs:
+      return "   NTFS";
+    case kFileSystemExt2:
+      return "   EXT2";
+    case kFileSystemExt3:
+      return "   EXT3";
+    case kFileSystemRaw:
+      return "    RAW";
+    default:
+      return "UNKNOWN";
   }
 }
 
@@ -70,13 +78,20 @@ std::string Architecture(const std::string& machine) {
 
 const char* FileSystemTypeText(int32_t code) {
   switch (code) {
-    case kFileSystemFat12: return "FAT12";
-    case kFileSystemFat16: return "FAT16";
-    case kFileSystemFat32: return "FAT32";
-    case kFileSystemNtfs: return "NTFS";
-    case kFileSystemExt2: return "EXT2";
-    case kFileSystemExt3: return "EXT3";
-    default: return "UNKNOWN";
+    case kFileSystemFat12:
+      return "FAT12";
+    case kFileSystemFat16:
+      return "FAT16";
+    case kFileSystemFat32:
+      return "FAT32";
+    case kFileSystemNtfs:
+      return "NTFS";
+    case kFileSystemExt2:
+      return "EXT2";
+    case kFileSystemExt3:
+      return "EXT3";
+    default:
+      return "UNKNOWN";
   }
 }
 
@@ -112,7 +127,8 @@ std::string FormatOsLine(const SystemFacts& facts) {
   std::string kernel = facts.sysname + " " + facts.release;
   char line[1024];
   std::snprintf(line, sizeof line, "OS - %s %s %s %s (%d %d %d %d)", name.c_str(), edition.c_str(),
-                Architecture(facts.machine).c_str(), kernel.c_str(), major, minor, fields >= 3 ? patch : 0, 0);
+                Architecture(facts.machine).c_str(), kernel.c_str(), major, minor, fields >= 3 ? patch : 0,
+                0);
   return line;
 }
 
@@ -134,8 +150,8 @@ void LogDateGenerated() {
   std::time_t now = std::time(nullptr);
   std::tm local{};
   localtime_r(&now, &local);
-  LogInfo("Date Generated: %02d/%02d/%d %02d:%02d:%02d\r\n", local.tm_mon + 1, local.tm_mday, local.tm_year + 1900,
-          local.tm_hour, local.tm_min, local.tm_sec);
+  LogInfo("Date Generated: %02d/%02d/%d %02d:%02d:%02d\r\n", local.tm_mon + 1, local.tm_mday,
+          local.tm_year + 1900, local.tm_hour, local.tm_min, local.tm_sec);
 }
 
 void LogMemoryStatus() {
@@ -186,7 +202,9 @@ int LogRecoveryStatus(int code) {
   return code;
 }
 
-void LogBuildingDirectoryTree(int partitionNumber) { LogInfo("Building directory tree on partition %d", partitionNumber); }
+void LogBuildingDirectoryTree(int partitionNumber) {
+  LogInfo("Building directory tree on partition %d", partitionNumber);
+}
 
 void LogSearchDiskDevice(const DiskRecord& device, bool quick) {
   const char* prefix = corvale::SearchPrefix(quick);
@@ -224,9 +242,9 @@ void LogSearchedPartitionList(const std::vector<CSearchedPartitionInfo*>& partit
     char weight[64];
     std::snprintf(weight, sizeof weight, "%10.2f", p->GetWeight());
     LogInfo("%4d  %s  %s  %6" PRId64 "  %8" PRId64 "  %12" PRId64 "  %12" PRId64 "  %8d  %" PRId64, number++,
-            corvale::TableFileSystemName(p->GetFileSystemType()), weight, p->GetFilesMatch(), p->GetFoldersMatch(),
-            p->GetPartitionStart(), p->GetStartSector(), static_cast<int>(p->GetSectorsPerCluster()),
-            p->GetSectorCount());
+            corvale::TableFileSystemName(p->GetFileSystemType()), weight, p->GetFilesMatch(),
+            p->GetFoldersMatch(), p->GetPartitionStart(), p->GetStartSector(),
+            static_cast<int>(p->GetSectorsPerCluster()), p->GetSectorCount());
   }
   LogInfo("%s", rule.c_str());
 }
@@ -242,8 +260,8 @@ void LogLostPartitionList(const std::vector<LostPartitionRow>& partitions) {
   LogInfo(" NO.       FS     StartSect     TotalSect");
   int number = 0;
   for (const LostPartitionRow& p : partitions)
-    LogInfo("%4d  %s  %12" PRId64 "  %12" PRId64, number++, corvale::TableFileSystemName(p.fileSystemTypeCode),
-            p.startSector, p.sectorCount);
+    LogInfo("%4d  %s  %12" PRId64 "  %12" PRId64, number++,
+            corvale::TableFileSystemName(p.fileSystemTypeCode), p.startSector, p.sectorCount);
   LogInfo("%s", rule.c_str());
 }
 
@@ -254,7 +272,8 @@ void LogRecoveredFileCount(int total, int saved, const char* folder) {
 
 void LogCaughtException(uint32_t code, const void* address) {
   // The address is printed whole: eight digits would cut a 64-bit address in half.
-  LogInfo("Caught an excetpion! Exception Code:%08x Address:%08" PRIxPTR, code, reinterpret_cast<uintptr_t>(address));
+  LogInfo("Caught an excetpion! Exception Code:%08x Address:%08" PRIxPTR, code,
+          reinterpret_cast<uintptr_t>(address));
 }
 
 void LogExceptionResult(bool ok) {

@@ -64,11 +64,11 @@ namespace corvale {
 
 // What the system line is made of, read from the running system.
 struct SystemFacts {
-  bool known = false;        // uname answered
-  std::string sysname;       // "Linux"
-  std::string release;       // "6.1.0-18-amd64"
-  std::string machine;       // "x86_64"
-  std::string osRelease;     // the text of /etc/os-release, empty when missing
+  bool known = false;     // uname answered
+  std::string sysname;    // "Linux"
+  std::string release;    // "6.1.0-18-amd64"
+  std::string machine;    // "x86_64"
+  std::string osRelease;  // the text of /etc/os-release, empty when missing
 };
 SystemFacts ReadSystemFacts();
 

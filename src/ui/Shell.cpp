@@ -1,12 +1,11 @@
 #include "ui/Shell.h"
 
-#include <cstdio>
-
 #include <QDesktopServices>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+#include <cstdio>
 
 #include "ui/MessageBox.h"
 

@@ -4,10 +4,9 @@
 // the same metrics that the installation provides (fonts-liberation2 for Arial, fonts-noto-cjk for
 // the Japanese and Chinese texts), so that texts take the room they were laid out for.
 
-#include <string>
-
 #include <QFont>
 #include <QStringList>
+#include <string>
 
 namespace corvale::ui {
 

@@ -1,9 +1,9 @@
 #include "ui/UsageStatistics.h"
 
+#include <dlfcn.h>
+
 #include <mutex>
 #include <string>
-
-#include <dlfcn.h>
 
 #include "platform/ProgramFolder.h"
 

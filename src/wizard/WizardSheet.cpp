@@ -1,11 +1,10 @@
 #include "wizard/WizardSheet.h"
 
-#include <cinttypes>
-
 #include <QMenu>
 #include <QPainter>
 #include <QPointer>
 #include <QResizeEvent>
+#include <cinttypes>
 
 #include "controls/ButtonPlus.h"
 #include "controls/DialogTemplate.h"

@@ -6,15 +6,14 @@
 // current page. Its menu offers the advanced settings (Option), the language, help and the about
 // box; a change of language is stored and the program restarted through the restart helper.
 
+#include <QPoint>
+#include <QRect>
+#include <QWidget>
 #include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
-
-#include <QPoint>
-#include <QRect>
-#include <QWidget>
 
 #include "controls/MaskedBitmap.h"
 #include "wizard/WizardPage.h"

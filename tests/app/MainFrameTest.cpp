@@ -1,11 +1,10 @@
 // The main window and its view holding the wizard sheet.
+#include <gtest/gtest.h>
+
+#include <QTest>
 #include <memory>
 #include <string>
 #include <vector>
-
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 #include "app/MainFrame.h"
 #include "platform/RecoveryContext.h"

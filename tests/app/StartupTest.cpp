@@ -1,16 +1,15 @@
 // The main program's start-up and shutdown, in this process under Qt's offscreen platform, with the
 // log initialisation and the message boxes recorded.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTimer>
+#include <QWidget>
 #include <cstdlib>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
-
-#include <QApplication>
-#include <QTimer>
-#include <QWidget>
-
-#include <gtest/gtest.h>
 
 #include "app/QBXApp.h"
 #include "platform/Allocation.h"
@@ -54,7 +53,8 @@ class StartUp {
           boxes.push_back(caption + "|" + text);
           icons.push_back(icon);
         });
-    m_previousRecorder = corvale::usage::SetRecorder([this](const corvale::usage::Record& r) { usage.push_back(r); });
+    m_previousRecorder =
+        corvale::usage::SetRecorder([this](const corvale::usage::Record& r) { usage.push_back(r); });
     services.readLanguage = [this](int32_t* id) {
       *id = languageId;
       return languageKeyExists;
@@ -148,9 +148,15 @@ TEST(StartUp, TraceSwitchNeedsADashOrSlash) {
     int level;
   };
   const Case cases[] = {
-      {{"corvale", "-TRACE"}, 1}, {{"corvale", "/trace"}, 1},  {{"corvale", "-Trace"}, 1},
-      {{"corvale", "x", "/tRaCe"}, 1}, {{"corvale", "trace"}, 2}, {{"corvale", "--trace"}, 2},
-      {{"corvale", "-tracex"}, 2}, {{"corvale", "-"}, 2},      {{"corvale"}, 2},
+      {{"corvale", "-TRACE"}, 1},
+      {{"corvale", "/trace"}, 1},
+      {{"corvale", "-Trace"}, 1},
+      {{"corvale", "x", "/tRaCe"}, 1},
+      {{"corvale", "trace"}, 2},
+      {{"corvale", "--trace"}, 2},
+      {{"corvale", "-tracex"}, 2},
+      {{"corvale", "-"}, 2},
+      {{"corvale"}, 2},
       {{"-trace"}, 2},
   };
   for (const Case& c : cases) {
@@ -187,8 +193,9 @@ TEST(StartUp, SecondInstanceIsToldAndEndsBeforeTheLogIsOpened) {
   StartUp s;
   CQBXApp app(s.services);
   EXPECT_FALSE(app.InitInstance(1, kProgramOnly));
-  EXPECT_EQ(s.boxes, std::vector<std::string>{
-                         "Corvale Hard Drive Data Recovery|Corvale Hard Drive Data Recovery has been running!"});
+  EXPECT_EQ(s.boxes,
+            std::vector<std::string>{
+                "Corvale Hard Drive Data Recovery|Corvale Hard Drive Data Recovery has been running!"});
   EXPECT_EQ(s.icons, std::vector<corvale::ui::MessageIcon>{corvale::ui::MessageIcon::Information});
   EXPECT_TRUE(s.initLogCalls.empty());
   EXPECT_TRUE(s.InfoLines().empty());

@@ -1,14 +1,13 @@
 // The four-state picture button: its size, and the picture it shows on hover, press and disable.
-#include <memory>
-#include <string>
-#include <vector>
+#include <gtest/gtest.h>
 
 #include <QCursor>
 #include <QEnterEvent>
 #include <QTest>
 #include <QWidget>
-
-#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <vector>
 
 #include "controls/ButtonPlus.h"
 #include "support/QtTestApp.h"

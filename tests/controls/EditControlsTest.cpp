@@ -1,6 +1,6 @@
 // The edit control that keeps its editing shortcuts, and the rich-text control that lets nothing be
 // selected and copied.
-#include <memory>
+#include <gtest/gtest.h>
 
 #include <QAction>
 #include <QClipboard>
@@ -8,8 +8,7 @@
 #include <QTest>
 #include <QTextCursor>
 #include <QWidget>
-
-#include <gtest/gtest.h>
+#include <memory>
 
 #include "controls/CopyLimitedRichEditCtrl.h"
 #include "controls/EditPlus.h"

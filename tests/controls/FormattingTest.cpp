@@ -1,11 +1,10 @@
 // The one form of sizes, times and file-system names, and the two questions about paths and volumes.
-#include <cstdint>
-#include <string>
-
+#include <gtest/gtest.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
-#include <gtest/gtest.h>
+#include <cstdint>
+#include <string>
 
 #include "controls/Formatting.h"
 #include "support/Fixtures.h"

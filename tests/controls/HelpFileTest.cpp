@@ -1,12 +1,11 @@
 // Help topics as pages of the help folder beside the program.
-#include <fstream>
-#include <string>
-#include <vector>
-
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
+#include <fstream>
+#include <string>
+#include <vector>
 
 #include "controls/HelpFile.h"
 #include "platform/ProgramFolder.h"

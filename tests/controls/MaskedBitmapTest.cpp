@@ -1,9 +1,9 @@
 // Drawing bitmaps plainly, stretched, and with one colour left out.
+#include <gtest/gtest.h>
+
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
-
-#include <gtest/gtest.h>
 
 #include "controls/MaskedBitmap.h"
 #include "support/QtTestApp.h"

@@ -1,15 +1,14 @@
 // Pictures of each control in its states, left in the build folder (screenshots/) for a person to
 // look at. The checks here only make sure that every picture was drawn and saved.
-#include <memory>
-#include <string>
-#include <utility>
-#include <vector>
+#include <gtest/gtest.h>
 
 #include <QPainter>
 #include <QTest>
 #include <QWidget>
-
-#include <gtest/gtest.h>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "controls/ButtonPlus.h"
 #include "controls/CopyLimitedRichEditCtrl.h"

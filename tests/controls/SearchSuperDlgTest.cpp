@@ -1,8 +1,8 @@
 // The common base of the dialogs.
+#include <gtest/gtest.h>
+
 #include <QPushButton>
 #include <QTimer>
-
-#include <gtest/gtest.h>
 
 #include "controls/DialogTemplate.h"
 #include "controls/SearchSuperDlg.h"

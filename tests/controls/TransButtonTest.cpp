@@ -1,12 +1,11 @@
 // The self-painted check box and radio button and the state it reports after each click.
-#include <memory>
-#include <utility>
-#include <vector>
+#include <gtest/gtest.h>
 
 #include <QTest>
 #include <QWidget>
-
-#include <gtest/gtest.h>
+#include <memory>
+#include <utility>
+#include <vector>
 
 #include "controls/TransButton.h"
 #include "support/QtTestApp.h"

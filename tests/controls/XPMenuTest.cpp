@@ -1,11 +1,11 @@
 // The flat owner-drawn menu: item sizes, the selected item's frame and fill, the check mark.
+#include <gtest/gtest.h>
+
 #include <QAction>
 #include <QFontMetrics>
 #include <QImage>
 #include <QStyle>
 #include <QTest>
-
-#include <gtest/gtest.h>
 
 #include "controls/XPMenu.h"
 #include "support/QtTestApp.h"

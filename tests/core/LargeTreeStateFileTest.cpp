@@ -119,7 +119,8 @@ TEST(LargeTree, MillionNodesTickSaveAndLoadBackEqual) {
   }
   ASSERT_NE(loaded, nullptr);
   std::string where;
-  EXPECT_EQ(CompareTrees(root, loaded, &where), static_cast<int64_t>(kNodes)) << "first difference: " << where;
+  EXPECT_EQ(CompareTrees(root, loaded, &where), static_cast<int64_t>(kNodes))
+      << "first difference: " << where;
   SelectionSummary after;
   loaded->GetSummary(after);
   SelectionSummary expected = before;

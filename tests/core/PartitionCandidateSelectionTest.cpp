@@ -44,18 +44,17 @@ TEST_P(SectorRangeListCases, ContainsAndRemove) {
 
 INSTANTIATE_TEST_SUITE_P(
     SectorRangeList, SectorRangeListCases,
-    testing::Values(
-        RangeCase{"AtEntryStart", {0, 100}, true, {{100, 300}, {500, 500}}},
-        RangeCase{"AtEntryEnd", {300, 100}, true, {{0, 300}, {500, 500}}},
-        RangeCase{"WholeEntry", {500, 500}, true, {{0, 400}}},
-        RangeCase{"SecondEntryMiddle", {600, 10}, true, {{0, 400}, {500, 100}, {610, 390}}},
-        RangeCase{"AcrossTheGap", {350, 200}, false, {{0, 400}, {500, 500}}},
-        RangeCase{"InTheGap", {420, 10}, false, {{0, 400}, {500, 500}}},
-        RangeCase{"PastTheEnd", {990, 11}, false, {{0, 400}, {500, 500}}},
-        RangeCase{"NoSectors", {100, 0}, false, {{0, 400}, {500, 500}}},
-        RangeCase{"NegativeCount", {300, -50}, false, {{0, 400}, {500, 500}}},
-        RangeCase{"NegativeStart", {-10, 20}, false, {{0, 400}, {500, 500}}},
-        RangeCase{"EndOverflows", {600, kMax}, false, {{0, 400}, {500, 500}}}),
+    testing::Values(RangeCase{"AtEntryStart", {0, 100}, true, {{100, 300}, {500, 500}}},
+                    RangeCase{"AtEntryEnd", {300, 100}, true, {{0, 300}, {500, 500}}},
+                    RangeCase{"WholeEntry", {500, 500}, true, {{0, 400}}},
+                    RangeCase{"SecondEntryMiddle", {600, 10}, true, {{0, 400}, {500, 100}, {610, 390}}},
+                    RangeCase{"AcrossTheGap", {350, 200}, false, {{0, 400}, {500, 500}}},
+                    RangeCase{"InTheGap", {420, 10}, false, {{0, 400}, {500, 500}}},
+                    RangeCase{"PastTheEnd", {990, 11}, false, {{0, 400}, {500, 500}}},
+                    RangeCase{"NoSectors", {100, 0}, false, {{0, 400}, {500, 500}}},
+                    RangeCase{"NegativeCount", {300, -50}, false, {{0, 400}, {500, 500}}},
+                    RangeCase{"NegativeStart", {-10, 20}, false, {{0, 400}, {500, 500}}},
+                    RangeCase{"EndOverflows", {600, kMax}, false, {{0, 400}, {500, 500}}}),
     [](const auto& info) { return info.param.name; });
 
 TEST(SectorRangeList, DeviceWithoutSectorsHoldsNothing) {
@@ -108,7 +107,8 @@ void PrintTo(const Outcome& o, std::ostream* os) {
   list("whole", o.wholeDevice);
 }
 
-Outcome Describe(const SearchedPartitionInfoList& list, const std::vector<const CSearchedPartitionInfo*>& input) {
+Outcome Describe(const SearchedPartitionInfoList& list,
+                 const std::vector<const CSearchedPartitionInfo*>& input) {
   Outcome o;
   for (const auto& p : list) {
     size_t id = 0;
@@ -160,11 +160,14 @@ INSTANTIATE_TEST_SUITE_P(
         SelectionCase{"EmptyList", kDevice, {}, {}},
         SelectionCase{"SingleCandidateScoreOneIsChosen", kDevice, {{100, 50, 1}}, {{0}, {0}, {}}},
         SelectionCase{"ScoreZeroIsNeverPicked", kDevice, {{100, 50, 0}}, {{0}, {}, {}}},
-        SelectionCase{"NegativeScoreIsNeverPicked", kDevice, {{100, 50, -7}, {300, 50, 1}}, {{1, 0}, {1}, {}}},
-        SelectionCase{"EqualWeightsOverlapEarlierWins", kDevice, {{100, 50, 10}, {120, 50, 10}}, {{0, 1}, {0}, {}}},
+        SelectionCase{
+            "NegativeScoreIsNeverPicked", kDevice, {{100, 50, -7}, {300, 50, 1}}, {{1, 0}, {1}, {}}},
+        SelectionCase{
+            "EqualWeightsOverlapEarlierWins", kDevice, {{100, 50, 10}, {120, 50, 10}}, {{0, 1}, {0}, {}}},
         SelectionCase{"HeavierOverlappingWins", kDevice, {{100, 50, 10}, {120, 50, 20}}, {{1, 0}, {1}, {}}},
         SelectionCase{"TouchingRangesBothFit", kDevice, {{100, 50, 10}, {150, 50, 10}}, {{0, 1}, {0, 1}, {}}},
-        SelectionCase{"PastDeviceEndNeverFits", kDevice, {{kDevice - 10, 11, 10}, {0, 5, 2}}, {{0, 1}, {1}, {}}},
+        SelectionCase{
+            "PastDeviceEndNeverFits", kDevice, {{kDevice - 10, 11, 10}, {0, 5, 2}}, {{0, 1}, {1}, {}}},
         SelectionCase{"EmptyRangeNeverFits", kDevice, {{100, 0, 10}, {200, 5, 2}}, {{0, 1}, {1}, {}}},
         SelectionCase{"NegativeStartNeverFits", kDevice, {{-100, 500, 10}, {200, 5, 2}}, {{0, 1}, {1}, {}}},
         SelectionCase{"OverflowingEndNeverFits", kDevice, {{10, kMax, 10}, {200, 5, 2}}, {{0, 1}, {1}, {}}},
@@ -172,8 +175,14 @@ INSTANTIATE_TEST_SUITE_P(
         // picks at positions 2 and later come to the front, each taking the front's weight.
         SelectionCase{"EarlyPicksMoveToFront",
                       kDevice,
-                      {{0, 100, 1000}, {50, 100, 900}, {60, 10, 800}, {200, 10, 700}, {300, 10, 600},
-                       {400, 10, 500}, {500, 10, 400}, {600, 10, 300}},
+                      {{0, 100, 1000},
+                       {50, 100, 900},
+                       {60, 10, 800},
+                       {200, 10, 700},
+                       {300, 10, 600},
+                       {400, 10, 500},
+                       {500, 10, 400},
+                       {600, 10, 300}},
                       {{5, 4, 3, 0, 1, 2, 6, 7}, {0, 3, 4, 5, 6, 7}, {}}},
         SelectionCase{"WholeDeviceCandidateAtPositionTwoComesFirst",
                       kDevice,
@@ -183,7 +192,10 @@ INSTANTIATE_TEST_SUITE_P(
                       kDevice,
                       {{0, 100, 100}, {0, kDevice + 32768, 50}},
                       {{0, 1}, {0, 1}, {1}}},
-        SelectionCase{"WholeDeviceCandidateFirstIsLeftAlone", kDevice, {{0, kDevice, 100}, {10, 100, 50}}, {{0, 1}, {0}, {}}},
+        SelectionCase{"WholeDeviceCandidateFirstIsLeftAlone",
+                      kDevice,
+                      {{0, kDevice, 100}, {10, 100, 50}},
+                      {{0, 1}, {0}, {}}},
         SelectionCase{"JustOutsideWholeDeviceSlack",
                       kDevice,
                       {{0, 100, 100}, {200, 100, 50}, {0, kDevice - 32769, 2}},
@@ -200,7 +212,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(PartitionWeights, FollowTheLogOfTheScore) {
   // S = score + 50 x folders + files.
-  auto list = MakeList({{0, 1, 1, 0, 0}, {0, 1, 0, 0, 0}, {0, 1, 2, 0, 0}, {0, 1, 10, 5, 2}, {0, 1, -3, 0, 0}});
+  auto list =
+      MakeList({{0, 1, 1, 0, 0}, {0, 1, 0, 0, 0}, {0, 1, 2, 0, 0}, {0, 1, 10, 5, 2}, {0, 1, -3, 0, 0}});
   ComputePartitionWeights(list);
   const double d = std::log(115.0);
   EXPECT_DOUBLE_EQ(list[0]->GetWeight(), 1.0 / d);

@@ -18,13 +18,13 @@
 #include <vector>
 
 #include "Ext2TestSupport.h"
+#include "core/ClusterUseBitMap.h"
 #include "core/FileNode.h"
 #include "core/FileRecoverer.h"
 #include "core/FileSystemTree.h"
 #include "core/IDIRBuildCallback.h"
 #include "core/MemoryStateStream.h"
 #include "core/RawFilesFolder.h"
-#include "core/ClusterUseBitMap.h"
 #include "ext2/BlockIterator.h"
 #include "ext2/Ext2DirectoryBuilder.h"
 #include "ext2/Ext2Engine.h"
@@ -71,7 +71,8 @@ CFileSystemNode* BuildVolume(IStorageDevice* device, IDIRBuildCallback* callback
 
 // What debugfs dumps of an image (mtimes kept): every directory below the root whole, and the
 // top-level files up to `maxBytes`. Paths relative to the dump folder.
-std::map<std::string, fs::path> DumpImage(const std::string& image, const std::string& into, uint64_t maxBytes) {
+std::map<std::string, fs::path> DumpImage(const std::string& image, const std::string& into,
+                                          uint64_t maxBytes) {
   fs::create_directories(into);
   std::vector<std::string> requests;
   for (const LsEntry& e : DebugfsLs(image, "/")) {
@@ -174,7 +175,8 @@ TEST_P(Ext2VolumeBuild, EveryFileIsAtItsPathAndRecoversByteExactWithItsTimes) {
     const std::string got = top + "/" + rel;
     ASSERT_TRUE(fs::exists(got)) << got;
     EXPECT_TRUE(ReadFileBytes(got) == ReadFileBytes(file.string())) << rel;
-    struct stat mine {}, theirs {};
+    struct stat mine {
+    }, theirs{};
     ASSERT_EQ(::stat(got.c_str(), &mine), 0);
     ASSERT_EQ(::stat(file.c_str(), &theirs), 0);
     EXPECT_EQ(mine.st_mtime, theirs.st_mtime) << rel;
@@ -197,7 +199,8 @@ TEST_P(Ext2VolumeBuild, EveryFileIsAtItsPathAndRecoversByteExactWithItsTimes) {
     ASSERT_EQ(::fseeko(f, static_cast<off_t>(logical * bs), SEEK_SET), 0);
     const size_t n = std::fread(got.data(), 1, bs, f);
     fsys.ReadBlocks(want.data(), physical, 1);
-    EXPECT_TRUE(std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(n), want.begin())) << logical;
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + static_cast<std::ptrdiff_t>(n), want.begin()))
+        << logical;
   }
   // A hole between the data.
   uint64_t holeBlock = 0;
@@ -537,8 +540,8 @@ TEST(Ext2DirectoryBuild, DirectoryCyclesKeepEveryFolderOnce) {
     const char* entry;
     const char* target;
   };
-  for (const Redirect& r : {Redirect{"/deep/a/b/c", "d", "/deep"}, Redirect{"/deep/a/b/c/d", "e", "/deep/a/b/c/d"},
-                            Redirect{"/deep/a", "b", "/"}}) {
+  for (const Redirect& r : {Redirect{"/deep/a/b/c", "d", "/deep"},
+                            Redirect{"/deep/a/b/c/d", "e", "/deep/a/b/c/d"}, Redirect{"/deep/a", "b", "/"}}) {
     SCOPED_TRACE(std::string(r.folder) + "/" + r.entry + " -> " + r.target);
     std::unique_ptr<CExt2File> folder, target;
     ASSERT_TRUE(FindPath(fsys, r.folder, &folder));
@@ -565,7 +568,8 @@ TEST(Ext2DirectoryBuild, DirectoryCyclesKeepEveryFolderOnce) {
     // The folder that lost its entry is still there (under the root when nothing else names it).
     EXPECT_GE(count + 1, referenceCount);
     bool leaf = false;
-    for (const auto& [p, node] : nodes) leaf = leaf || (p.size() >= 8 && p.substr(p.size() - 8) == "leaf.txt");
+    for (const auto& [p, node] : nodes)
+      leaf = leaf || (p.size() >= 8 && p.substr(p.size() - 8) == "leaf.txt");
     EXPECT_TRUE(leaf);
   }
 }
@@ -622,10 +626,12 @@ TEST(Ext2DirectoryBuild, SearchRecordWayHandsTheBlockMapToTheRawFilesFolder) {
   RegisterRawFilesFolderHooks(hooks);
   int carved = 0;  // stands for the scan's list, which the folder's builder alone reads
   CExt2DirectoryBuilder builder;
-  Tree tree = Own(builder.BuildFromSearchRecord(&fsys, nullptr, reinterpret_cast<CRawFileInfoList*>(&carved), 0));
+  Tree tree =
+      Own(builder.BuildFromSearchRecord(&fsys, nullptr, reinterpret_cast<CRawFileInfoList*>(&carved), 0));
   RegisterRawFilesFolderHooks(RawFilesFolderHooks{});
   ASSERT_NE(tree, nullptr);
-  const std::vector<std::pair<uint64_t, bool>> want = {{sectors[0], true}, {sectors[1], false}, {sectors[2], true}};
+  const std::vector<std::pair<uint64_t, bool>> want = {
+      {sectors[0], true}, {sectors[1], false}, {sectors[2], true}};
   EXPECT_EQ(asked, want);
   std::map<std::string, const CFileNode*> nodes = Collect(tree.get());
   EXPECT_TRUE(nodes.count("Raw Files"));
@@ -759,9 +765,15 @@ TEST(Ext2DirectoryBuild, SeededMutationsOfMetadataBuildWithoutFaulting) {
       const auto& range = ranges[random() % ranges.size()];
       const uint64_t at = range.first + random() % range.second;
       switch (random() % 4) {
-        case 0: damaged.Patch(at, static_cast<uint8_t>(random())); break;
-        case 1: damaged.PatchLE(at & ~3ull, (random() % 2) ? 0xFFFFFFFFull : random() % 70000, 4); break;
-        case 2: damaged.Patch(at, static_cast<uint8_t>(1u << (random() % 8))); break;
+        case 0:
+          damaged.Patch(at, static_cast<uint8_t>(random()));
+          break;
+        case 1:
+          damaged.PatchLE(at & ~3ull, (random() % 2) ? 0xFFFFFFFFull : random() % 70000, 4);
+          break;
+        case 2:
+          damaged.Patch(at, static_cast<uint8_t>(1u << (random() % 8)));
+          break;
         default:
           for (int i = 0; i < 8; ++i) damaged.Patch(at + i, 0);
       }

@@ -123,8 +123,9 @@ TEST_P(Ext2DiskScan, RebuildsThePartitionAndItsFilesRecoverByteExact) {
   const std::string fsImage = clean + "?offset=" + std::to_string(kPartitionBytes);
   const std::string dump = scratch + "/dump";
   fs::create_directories(dump + "/data");
-  const std::vector<std::string> live = {"hello.txt", "docs/readme.md", "docs/zkeep.txt", "data/live.bin",
-                                         "data/holey.bin", "data/inner/inner.txt", "utf8/café.txt"};
+  const std::vector<std::string> live = {"hello.txt",     "docs/readme.md", "docs/zkeep.txt",
+                                         "data/live.bin", "data/holey.bin", "data/inner/inner.txt",
+                                         "utf8/café.txt"};
   struct Deleted {
     std::string path;
     uint32_t inode;
@@ -143,13 +144,16 @@ TEST_P(Ext2DiskScan, RebuildsThePartitionAndItsFilesRecoverByteExact) {
     }
     ASSERT_EQ(inodes.size(), 3u) << lsdel;
     for (const auto& [inode, size] : inodes) {
-      const std::string where = size == 22 ? "docs/removed.txt" : size == 400000 ? "data/old.bin" : "data/killed.bin";
+      const std::string where = size == 22       ? "docs/removed.txt"
+                                : size == 400000 ? "data/old.bin"
+                                                 : "data/killed.bin";
       deleted.push_back({where, inode});
     }
   }
   std::vector<std::string> requests;
   for (const std::string& p : live) requests.push_back("dump -p \"/" + p + "\" \"" + dump + "/" + p + "\"");
-  for (const Deleted& d : deleted) requests.push_back("dump <" + std::to_string(d.inode) + "> " + dump + "/" + d.path);
+  for (const Deleted& d : deleted)
+    requests.push_back("dump <" + std::to_string(d.inode) + "> " + dump + "/" + d.path);
   fs::create_directories(dump + "/docs");
   fs::create_directories(dump + "/data/inner");
   fs::create_directories(dump + "/utf8");
@@ -189,12 +193,11 @@ TEST_P(Ext2DiskScan, RebuildsThePartitionAndItsFilesRecoverByteExact) {
 // partition) and the partition table.
 INSTANTIATE_TEST_SUITE_P(
     Ext2, Ext2DiskScan,
-    ::testing::Values(DiskCase{"Intact", {}, 100, kPartitionStart + 2},
-                      DiskCase{"PartitionTableZeroed", {{0, 512}}, 100, kPartitionStart + 2},
-                      DiskCase{"PrimarySuperblockZeroed", {{kPartitionBytes + 1024, 1024}}, 90,
-                               kPartitionStart + 8193 * 2},
-                      DiskCase{"BothZeroed", {{0, 512}, {kPartitionBytes + 1024, 1024}}, 90,
-                               kPartitionStart + 8193 * 2}),
+    ::testing::Values(
+        DiskCase{"Intact", {}, 100, kPartitionStart + 2},
+        DiskCase{"PartitionTableZeroed", {{0, 512}}, 100, kPartitionStart + 2},
+        DiskCase{"PrimarySuperblockZeroed", {{kPartitionBytes + 1024, 1024}}, 90, kPartitionStart + 8193 * 2},
+        DiskCase{"BothZeroed", {{0, 512}, {kPartitionBytes + 1024, 1024}}, 90, kPartitionStart + 8193 * 2}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A found partition saved with the partition list and read back has no superblock copy and no table:
@@ -258,7 +261,8 @@ TEST(Ext2SearchedPartitionInfo, GarbageSavedFormsAreRefusedWhole) {
   for (const Row& row : {Row{"flag 2", 81, 2, 4}, Row{"table sector -2", 73, uint64_t(-2), 8},
                          Row{"partition start -1", 13, uint64_t(-1), 8}}) {
     std::vector<uint8_t> damaged = bytes;
-    for (unsigned i = 0; i < row.width; ++i) damaged[row.offset + i] = static_cast<uint8_t>(row.value >> (8 * i));
+    for (unsigned i = 0; i < row.width; ++i)
+      damaged[row.offset + i] = static_cast<uint8_t>(row.value >> (8 * i));
     MemoryStateStream in;
     in.Section(section) = damaged;
     in.StartReading();
@@ -397,7 +401,8 @@ TEST(EXT2SearchController, PrimaryCopyAtTheDeviceStartPlacesNoPartitionBeforeIt)
 
 TEST(EXT2SearchController, AcceptsOnlyExt2AndExt3Partitions) {
   CEXT2SearchController controller;
-  for (int32_t type = 0; type < 8; ++type) EXPECT_EQ(controller.AcceptsPartitionType(type), type == 4 || type == 5);
+  for (int32_t type = 0; type < 8; ++type)
+    EXPECT_EQ(controller.AcceptsPartitionType(type), type == 4 || type == 5);
   EXPECT_EQ(controller.GetKind(), SEARCH_CONTROLLER_EXT2);
 }
 

@@ -13,8 +13,8 @@
 
 #include "FatTestSupport.h"
 #include "FatTreeSupport.h"
-#include "core/FileNode.h"
 #include "core/ClusterUseBitMap.h"
+#include "core/FileNode.h"
 #include "core/FileRecoverer.h"
 #include "core/RawFilesFolder.h"
 #include "core/TestProperties.h"
@@ -30,8 +30,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const FatFixture kReformatted16{"fat16_reformatted.sh", "fat16_reformatted.img", 16, 4, 512, "FAT16VOL", kFatType16};
-const FatFixture kReformatted32{"fat32_reformatted.sh", "fat32_reformatted.img", 32, 1, 512, "FAT32VOL", kFatType32};
+const FatFixture kReformatted16{
+    "fat16_reformatted.sh", "fat16_reformatted.img", 16, 4, 512, "FAT16VOL", kFatType16};
+const FatFixture kReformatted32{
+    "fat32_reformatted.sh", "fat32_reformatted.img", 32, 1, 512, "FAT32VOL", kFatType32};
 
 // The partition a boot sector and both FAT copies vouch for, as the search records it.
 CFATSearchedPartitionInfo PartitionOf(const OpenedImage& image) {
@@ -98,7 +100,8 @@ void ExpectRecoveredByteExact(IStorageDevice* device, CFileSystemNode* root,
   const std::string target = corvale::test::ScratchDir() + "/recovered";
   std::string top;
   CFileRecoverer recoverer;
-  ASSERT_EQ(recoverer.RecoverFilesInThread(device, nullptr, root, target.c_str(), &top), CFileRecoverer::kResultOk);
+  ASSERT_EQ(recoverer.RecoverFilesInThread(device, nullptr, root, target.c_str(), &top),
+            CFileRecoverer::kResultOk);
   for (const auto& [path, e] : files) {
     const std::vector<uint8_t> got = ReadAll(top + "/" + path);
     EXPECT_EQ(std::string(got.begin(), got.end()), Pattern(e.tag, e.size)) << path;
@@ -152,7 +155,8 @@ TEST_P(FatCompleteBuildIntact, SeededMutationsOfFatsAndDirectoriesNeverLoopOrCra
   // The FATs, the fixed root and the first directory clusters; chains that loop, cross or point past
   // the end, and directories that name their ancestors, come out of it.
   const uint64_t from = static_cast<uint64_t>(g.fatStart) * ss;
-  const uint64_t span = std::min<uint64_t>(original.size() - from, (g.dataStart + 64ULL * g.sectorsPerCluster) * ss - from);
+  const uint64_t span =
+      std::min<uint64_t>(original.size() - from, (g.dataStart + 64ULL * g.sectorsPerCluster) * ss - from);
   std::mt19937 random(7041);
   for (int round = 0; round < 12; ++round) {
     std::vector<uint8_t> bytes = original;
@@ -170,22 +174,36 @@ TEST_P(FatCompleteBuildIntact, SeededMutationsOfFatsAndDirectoriesNeverLoopOrCra
   for (int round = 0; round < 24; ++round) {
     CFATSearchedPartitionInfo lying = info;
     switch (round % 6) {
-      case 0: lying.SetSectorsPerCluster(static_cast<uint8_t>(random())); break;
-      case 1: lying.SetStartSector(static_cast<int64_t>(random()) - 1000); break;
-      case 2: lying.SetSectorCount(static_cast<int64_t>(random()) * 4096); break;
-      case 3: lying.SetRoot(static_cast<uint32_t>(random())); break;
-      case 4: lying.SetClusterCount(static_cast<uint32_t>(random())); break;
-      default: lying.SetPartitionStart(static_cast<int64_t>(random() % 4096) - 2048); break;
+      case 0:
+        lying.SetSectorsPerCluster(static_cast<uint8_t>(random()));
+        break;
+      case 1:
+        lying.SetStartSector(static_cast<int64_t>(random()) - 1000);
+        break;
+      case 2:
+        lying.SetSectorCount(static_cast<int64_t>(random()) * 4096);
+        break;
+      case 3:
+        lying.SetRoot(static_cast<uint32_t>(random()));
+        break;
+      case 4:
+        lying.SetClusterCount(static_cast<uint32_t>(random()));
+        break;
+      default:
+        lying.SetPartitionStart(static_cast<int64_t>(random() % 4096) - 2048);
+        break;
     }
     CFATDirectoryBuilder builder;
     FreeFileTree(builder.BuildComplete(nullptr, records, lying, nullptr, &device, round));
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Images, FatCompleteBuildIntact, ::testing::Values(FatImages()[1], FatImages()[3], FatImages()[4]),
+INSTANTIATE_TEST_SUITE_P(Images, FatCompleteBuildIntact,
+                         ::testing::Values(FatImages()[1], FatImages()[3], FatImages()[4]),
                          [](const auto& info) {
                            std::string n = info.param.image;
-                           for (char& c : n) if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                           for (char& c : n)
+                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
                            return n;
                          });
 
@@ -199,7 +217,8 @@ struct RawHookRecord {
 CFileSystemNode* FakeRawFilesFolder(IStorageDevice* device, CRawFileInfoList*, IIsClusterUsed* used,
                                     IDIRBuildCallback*) {
   g_rawHook.device = device;
-  for (uint64_t sector : g_rawHook.sectors) g_rawHook.used.push_back(used != nullptr && used->IsClusterUsed(sector));
+  for (uint64_t sector : g_rawHook.sectors)
+    g_rawHook.used.push_back(used != nullptr && used->IsClusterUsed(sector));
   CFileSystemNode* folder = CreateFileSystemNode();
   folder->SetFileProperties(new TestFileProperties("Raw Files", 0, kAttributeFolder, nullptr));
   return folder;
@@ -212,7 +231,9 @@ TEST(FatCompleteBuildRawFiles, TheFoundFilesFolderHangsUnderTheRootAndSeesTheFil
   ASSERT_TRUE(hello);
   const uint32_t lastCluster = g.clusterCount + 1;
   ASSERT_EQ(image.fat->GetNextCluster(lastCluster), 0u) << "the volume's last cluster is free";
-  const auto sectorOf = [&g](uint32_t cluster) { return g.dataStart + uint64_t(cluster - 2) * g.sectorsPerCluster; };
+  const auto sectorOf = [&g](uint32_t cluster) {
+    return g.dataStart + uint64_t(cluster - 2) * g.sectorsPerCluster;
+  };
   g_rawHook = {};
   g_rawHook.sectors = {sectorOf(hello->GetFirstCluster()), sectorOf(lastCluster), g.dataStart - 1};
   RawFilesFolderHooks hooks;
@@ -254,7 +275,8 @@ TEST_P(FatCompleteBuildReformatted, FindsTheOldFoldersTheQuickBuildMissesAndReco
   ASSERT_NE(quick, nullptr);
   std::map<std::string, const CFileNode*> quickNodes;
   Collect(quick.get(), "", &quickNodes);
-  for (const auto& [path, node] : quickNodes) EXPECT_NE(BaseName(path), "leaf file.txt") << Describe(quickNodes);
+  for (const auto& [path, node] : quickNodes)
+    EXPECT_NE(BaseName(path), "leaf file.txt") << Describe(quickNodes);
 
   const CFATDirSectorSet records = DirectorySectors(*image.device);
   Tree tree = Complete(image.device.get(), records, PartitionOf(image));
@@ -319,7 +341,8 @@ TEST_P(FatCompleteBuildReformatted, DotDotEntriesThatMakeCyclesLeaveEveryFolderI
     stack.pop_back();
     ASSERT_TRUE(seen.insert(node).second) << "a node reached twice";
     ASSERT_LT(seen.size(), 100000u);
-    for (const CFileNode* c = node->GetFirstChild(); c != nullptr; c = c->GetNextSibling()) stack.push_back(c);
+    for (const CFileNode* c = node->GetFirstChild(); c != nullptr; c = c->GetNextSibling())
+      stack.push_back(c);
   }
   std::set<uint32_t> folders;
   for (const CFileNode* node : seen) {
@@ -329,7 +352,9 @@ TEST_P(FatCompleteBuildReformatted, DotDotEntriesThatMakeCyclesLeaveEveryFolderI
   for (size_t i : {tops[0], tops[1], tops[2]}) EXPECT_TRUE(folders.count(changed[i].dotCluster)) << i;
 }
 
-INSTANTIATE_TEST_SUITE_P(Images, FatCompleteBuildReformatted, ::testing::Values(kReformatted16, kReformatted32),
-                         [](const auto& info) { return std::string(info.param.fatBits == 16 ? "fat16" : "fat32"); });
+INSTANTIATE_TEST_SUITE_P(Images, FatCompleteBuildReformatted,
+                         ::testing::Values(kReformatted16, kReformatted32), [](const auto& info) {
+                           return std::string(info.param.fatBits == 16 ? "fat16" : "fat32");
+                         });
 
 }  // namespace

@@ -129,7 +129,8 @@ INSTANTIATE_TEST_SUITE_P(Images, FatQuickBuild, ::testing::ValuesIn([] {
                          }()),
                          [](const auto& info) {
                            std::string n = info.param.image;
-                           for (char& c : n) if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                           for (char& c : n)
+                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
                            return n;
                          });
 
@@ -198,7 +199,8 @@ TEST_P(FatBuildGarbage, SeededMutationsNeverLoopOrCrash) {
   const std::vector<uint8_t> original = ReadAll(image.path);
   const auto& g = image.geometry;
   // Mutate the metadata: the FATs, the fixed root and the first directory clusters.
-  const uint64_t span = std::min<uint64_t>(original.size(), (g.dataStart + 64ULL * g.sectorsPerCluster) * g.bytesPerSector);
+  const uint64_t span =
+      std::min<uint64_t>(original.size(), (g.dataStart + 64ULL * g.sectorsPerCluster) * g.bytesPerSector);
   std::mt19937 random(20261210);
   for (int round = 0; round < 40; ++round) {
     std::vector<uint8_t> bytes = original;
@@ -215,8 +217,9 @@ TEST_P(FatBuildGarbage, SeededMutationsNeverLoopOrCrash) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Images, FatBuildGarbage,
-                         ::testing::Values(FatImages()[1], FatImages()[4]),
-                         [](const auto& info) { return std::string(info.param.typeCode == 1 ? "fat16" : "fat32"); });
+INSTANTIATE_TEST_SUITE_P(Images, FatBuildGarbage, ::testing::Values(FatImages()[1], FatImages()[4]),
+                         [](const auto& info) {
+                           return std::string(info.param.typeCode == 1 ? "fat16" : "fat32");
+                         });
 
 }  // namespace

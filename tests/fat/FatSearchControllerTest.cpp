@@ -19,8 +19,8 @@
 #include "core/MemoryStateStream.h"
 #include "core/PartitionCandidateSelection.h"
 #include "core/RawFilesFolder.h"
-#include "core/TypedFileExtent.h"
 #include "core/StateIo.h"
+#include "core/TypedFileExtent.h"
 #include "fat/FATDBR.h"
 #include "fat/FATSearchController.h"
 #include "fat/FATSearchedPartitionInfo.h"
@@ -253,7 +253,8 @@ TEST_P(FatBootEvidence, ABootSectorNeedsAFatCopyOrAFolderAndScoresByWhatWasFound
   IntelligentSearchSummary summary;
   Offer(controller, device, &summary);
   EXPECT_EQ(summary.FATBootRecords, 1);
-  const CFATSearchedPartitionInfo* found = controller.FindCandidate(start + static_cast<int64_t>(g.dataStart), g.sectorsPerCluster);
+  const CFATSearchedPartitionInfo* found =
+      controller.FindCandidate(start + static_cast<int64_t>(g.dataStart), g.sectorsPerCluster);
   ASSERT_NE(found, nullptr);
   EXPECT_EQ(found->GetPartitionStart(), start);
   EXPECT_EQ(found->GetSectorCount(), static_cast<int64_t>(g.totalSectors));
@@ -312,9 +313,9 @@ TEST(FATSearchController, Fat32AtSectorZeroAndItsBackupMakeOneCandidateWithBothB
   const CFATSearchedPartitionInfo* atZero = controller.FindCandidate(static_cast<int64_t>(g.dataStart), 1);
   const CFATSearchedPartitionInfo* atSix = controller.FindCandidate(static_cast<int64_t>(g.dataStart) + 6, 1);
   ASSERT_TRUE(atZero && atSix);
-  EXPECT_EQ(atZero->GetEvidenceFlags(), kFatFromFat32BootSector | kFatFromFat32BackupBootSector | kFatFromFolders |
-                                            kFatFoundFirstCopy | kFatUseFirstCopy | kFatFoundSecondCopy |
-                                            kFatUseSecondCopy);
+  EXPECT_EQ(atZero->GetEvidenceFlags(), kFatFromFat32BootSector | kFatFromFat32BackupBootSector |
+                                            kFatFromFolders | kFatFoundFirstCopy | kFatUseFirstCopy |
+                                            kFatFoundSecondCopy | kFatUseSecondCopy);
   EXPECT_EQ(atSix->GetEvidenceFlags(), kFatFromFat32BootSector);
   EXPECT_EQ(atZero->GetRoot(), g.rootCluster);
   EXPECT_EQ(controller.GetCandidates().size(), 2u) << "no folder proposed a candidate of its own";
@@ -495,7 +496,8 @@ TEST_P(FatLostBootDisk, TheScanRebuildsThePartitionFromItsFoldersAndItsFilesAreR
   const std::string target = corvale::test::ScratchDir() + "/recovered";
   std::string top;
   CFileRecoverer recoverer;
-  ASSERT_EQ(recoverer.RecoverFilesInThread(&device, nullptr, tree.get(), target.c_str(), &top), CFileRecoverer::kResultOk);
+  ASSERT_EQ(recoverer.RecoverFilesInThread(&device, nullptr, tree.get(), target.c_str(), &top),
+            CFileRecoverer::kResultOk);
   for (const auto& [p, e] : files) {
     const std::vector<uint8_t> got = ReadAll(top + "/" + p);
     EXPECT_EQ(std::string(got.begin(), got.end()), Pattern(e.tag, e.size)) << p;
@@ -528,13 +530,15 @@ TEST_P(FatLostBootDisk, SeededMutationsOfTheDiskNeverLoopOrCrashTheScanOrTheBuil
     SearchedPartitionInfoList list;
     controller.GetResults(&list);
     for (size_t i = 0; i < list.size() && i < 3; ++i)
-      FreeFileTree(controller.BuildPartitionDirectory(list[i].get(), &device, static_cast<int32_t>(i), nullptr));
+      FreeFileTree(
+          controller.BuildPartitionDirectory(list[i].get(), &device, static_cast<int32_t>(i), nullptr));
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Disks, FatLostBootDisk,
-                         ::testing::Values(LostBootDisk{"fat16_disk_lost_boot.sh", "fat16_disk_lost_boot.img", FatImages()[1]},
-                                           LostBootDisk{"fat32_disk_lost_boot.sh", "fat32_disk_lost_boot.img", FatImages()[4]}),
-                         [](const auto& info) { return std::string(info.param.same.fatBits == 16 ? "fat16" : "fat32"); });
+INSTANTIATE_TEST_SUITE_P(
+    Disks, FatLostBootDisk,
+    ::testing::Values(LostBootDisk{"fat16_disk_lost_boot.sh", "fat16_disk_lost_boot.img", FatImages()[1]},
+                      LostBootDisk{"fat32_disk_lost_boot.sh", "fat32_disk_lost_boot.img", FatImages()[4]}),
+    [](const auto& info) { return std::string(info.param.same.fatBits == 16 ? "fat16" : "fat32"); });
 
 }  // namespace

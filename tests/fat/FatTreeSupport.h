@@ -28,7 +28,8 @@ inline const CFATFileProperties* FatProps(const CFileNode* node) {
 inline const CFATFileProperties& Props(const CFileNode* node) { return *FatProps(node); }
 
 // Every node below `folder` by its path ("a/b/c"), folders included.
-inline void Collect(const CFileNode* folder, const std::string& prefix, std::map<std::string, const CFileNode*>* out) {
+inline void Collect(const CFileNode* folder, const std::string& prefix,
+                    std::map<std::string, const CFileNode*>* out) {
   for (const CFileNode* c = folder->GetFirstChild(); c != nullptr; c = c->GetNextSibling()) {
     const std::string path = prefix + c->GetFileProperties()->GetName();
     (*out)[path] = c;

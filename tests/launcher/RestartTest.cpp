@@ -1,12 +1,11 @@
 // The restart helper QBXRestart: it waits for the instance that asked for the restart to end, then
 // starts the program again, through the launcher when the launcher was running.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <fstream>
 #include <memory>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "launcher/Launcher.h"
 #include "launcher/Restart.h"

@@ -7,10 +7,10 @@
 #include <map>
 #include <vector>
 
+#include "NtfsTestVolume.h"
 #include "core/IntelligentSearchController.h"
 #include "ntfs/NTFSSearchController.h"
 #include "storage/MemoryDevice.h"
-#include "NtfsTestVolume.h"
 
 namespace {
 

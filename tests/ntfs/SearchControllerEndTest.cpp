@@ -27,7 +27,9 @@ class NTFSSearchControllerTestAccess {
     c.m_candidates.emplace(CNTFSSearchController::CandidateKey{start, 8}, std::move(candidate));
     return kept;
   }
-  static void AddExtent(CNTFSSearchController& c, const CTypedFileExtent& extent) { c.m_typedExtents.Add(extent); }
+  static void AddExtent(CNTFSSearchController& c, const CTypedFileExtent& extent) {
+    c.m_typedExtents.Add(extent);
+  }
 };
 
 namespace {
@@ -42,7 +44,8 @@ TEST(NTFSSearchEnd, ScoreCountsTheEvidence) {
   };
   const Case cases[] = {
       // Both boot records and a complete $MFT/$MFTMirr pair.
-      {kFoundByFirstBootRecord | kFoundByLastBootRecord | kFoundByMftFilesPair | kFoundByMftMirr, 0, 0, 0, 60},
+      {kFoundByFirstBootRecord | kFoundByLastBootRecord | kFoundByMftFilesPair | kFoundByMftMirr, 0, 0, 0,
+       60},
       {kFoundBySingleMft, 0, 0, 0, 10},
       {kFoundByFirstRstr | kFoundBySecondRstr, 0, 0, 0, 20},
       // Folder pairings and file analysis weigh nothing here (the folders count elsewhere).
@@ -82,9 +85,9 @@ TEST(NTFSSearchEnd, AThousandCandidatesAreKeptWhateverTheirScore) {
   };
   const Case cases[] = {
       {1000, kFoundByFilesAnalysis, 1000},
-      {1001, kFoundByFilesAnalysis, 1000},                              // the 1001st scores 0
-      {1001, kFoundBySingleMft, 1000},                                  // 10 is not enough
-      {1001, kFoundBySingleMft | kFoundByMftMirr, 1001},                // 20 is
+      {1001, kFoundByFilesAnalysis, 1000},                             // the 1001st scores 0
+      {1001, kFoundBySingleMft, 1000},                                 // 10 is not enough
+      {1001, kFoundBySingleMft | kFoundByMftMirr, 1001},               // 20 is
       {1200, kFoundByFirstBootRecord | kFoundByLastBootRecord, 1001},  // only the strong one past 1000
   };
   for (const Case& c : cases) {
@@ -115,7 +118,8 @@ TEST(NTFSSearchEnd, LoneFolderPairingsGoOnlyAmongMany) {
     SCOPED_TRACE(testing::Message() << c.others << " + " << c.lone);
     CNTFSSearchController controller;
     InsertMany(controller, c.others, kFoundByFilesAnalysis);
-    for (size_t i = 0; i < c.lone; ++i) Access::Insert(controller, 100000 + 8 * int64_t(i), kFoundByIndexFolderComparison);
+    for (size_t i = 0; i < c.lone; ++i)
+      Access::Insert(controller, 100000 + 8 * int64_t(i), kFoundByIndexFolderComparison);
     controller.EndSearch();
     EXPECT_EQ(controller.GetCandidates().size(), c.kept);
   }

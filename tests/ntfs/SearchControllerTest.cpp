@@ -11,13 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "NtfsTestVolume.h"
 #include "core/IntelligentSearchController.h"
 #include "ntfs/FileRecordHeader.h"
 #include "ntfs/NTFSSearchController.h"
 #include "storage/ImageFileDevice.h"
 #include "storage/MemoryDevice.h"
 #include "support/Fixtures.h"
-#include "NtfsTestVolume.h"
 
 namespace {
 
@@ -41,7 +41,8 @@ class EvidenceSnapshot : public IFileSystemSearchController {
   void BeginSearch() override { m_c.BeginSearch(); }
   void EndSearch() override {
     m_result.indexRecords = m_c.GetIndexRecords();
-    for (const auto& [number, record] : m_c.GetFolderRecords().Records()) m_result.folderDirectories.insert(number);
+    for (const auto& [number, record] : m_c.GetFolderRecords().Records())
+      m_result.folderDirectories.insert(number);
     m_c.EndSearch();
   }
   int32_t AnalyzeBlock(int64_t first, int64_t count, IntelligentSearchSummary* summary) override {
@@ -182,7 +183,8 @@ TEST(NTFSSearchController, GarbageBlocksGiveNoEvidence) {
   for (auto& b : bytes) b = static_cast<uint8_t>(random());
   // Magic at many sectors (and at the very end) invites every test to read on.
   static const char* kMagic[] = {"FILE", "INDX", "RSTR", "RCRD"};
-  for (size_t s = 0; s < bytes.size() / 512; s += 1 + random() % 5) std::memcpy(&bytes[s * 512], kMagic[s % 4], 4);
+  for (size_t s = 0; s < bytes.size() / 512; s += 1 + random() % 5)
+    std::memcpy(&bytes[s * 512], kMagic[s % 4], 4);
   std::memcpy(&bytes[bytes.size() - 512], "FILE", 4);
   for (size_t s = 5; s < bytes.size() / 512; s += 97) std::memcpy(&bytes[s * 512 + 3], "NTFS    ", 8);
   MemoryDevice device(bytes);

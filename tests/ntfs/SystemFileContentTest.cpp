@@ -66,7 +66,8 @@ TEST(NTFSSystemFileContents, TablesAndLogPagesAreCountedOncePerSector) {
   disk[3200 * 512 + 511] ^= 1;
   // Log pages: two in a row, one cut by the first block's end, one in the second block, one whose
   // stride end is torn, one cut by the device's end.
-  for (int64_t at : {int64_t{5000}, int64_t{5008}, kBlock - 3, kBlock + 700}) WriteLogPage(disk, at, false, 0x0102);
+  for (int64_t at : {int64_t{5000}, int64_t{5008}, kBlock - 3, kBlock + 700})
+    WriteLogPage(disk, at, false, 0x0102);
   WriteLogPage(disk, kBlock + 900, false, 0x0304);
   disk[size_t(kBlock + 903) * 512 + 510] ^= 1;
   std::memcpy(&disk[size_t(2 * kBlock + 296) * 512], "RCRD", 4);
@@ -96,9 +97,14 @@ TEST(NTFSSystemFileContents, GarbageMatchesNothing) {
   for (size_t s = 0; s < disk.size() / 512; ++s) {
     uint8_t* p = &disk[s * 512];
     switch (s % 3) {
-      case 0: std::memcpy(p, upCase + (s % 256) * 512, 8 + s % 400); break;
-      case 1: std::memcpy(p, attrDef.data() + (s % 5) * 512, 8 + s % 400); break;
-      default: std::memcpy(p, "RCRD", 4);
+      case 0:
+        std::memcpy(p, upCase + (s % 256) * 512, 8 + s % 400);
+        break;
+      case 1:
+        std::memcpy(p, attrDef.data() + (s % 5) * 512, 8 + s % 400);
+        break;
+      default:
+        std::memcpy(p, "RCRD", 4);
     }
   }
   MemoryDevice device(disk);

@@ -1,9 +1,9 @@
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "platform/Log.h"
 #include "support/Fixtures.h"

@@ -13,9 +13,9 @@ TEST(RecoveryContext, FreshObjectHoldsTheDefaults) {
   EXPECT_EQ(c.SourceRootDevice, nullptr);
   EXPECT_EQ(c.LanguageId, 2);
   EXPECT_EQ(c.LanguageModule, nullptr);
-  EXPECT_EQ(c.GetFatOptions().CheckFatDate + c.CheckFatTime + c.FatOption3 + c.UseFirstFatCopy +
-                c.UseSecondFatCopy,
-            5);
+  EXPECT_EQ(
+      c.GetFatOptions().CheckFatDate + c.CheckFatTime + c.FatOption3 + c.UseFirstFatCopy + c.UseSecondFatCopy,
+      5);
   EXPECT_EQ(c.UseNtfsFilesForVolumeSize, 1);
   EXPECT_EQ(c.UseMftFile, 1);
   EXPECT_EQ(c.ShowMftFilesOnly, 0);

@@ -1,11 +1,10 @@
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
 #include <string>
-
-#include <gtest/gtest.h>
 
 #include "platform/Language.h"
 #include "platform/Log.h"
@@ -17,7 +16,9 @@ using corvale::StringTableFile;
 
 namespace {
 
-void WriteFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
+void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
 
 }  // namespace
 
@@ -117,7 +118,8 @@ TEST(Language, ReadFromTheSettingsFileAndWrittenBack) {
   corvale::log::ScopedCapture capture;
   setenv("CORVALE_REGISTRY", (dir + "/registry.ini/inside-a-file.ini").c_str(), 1);
   EXPECT_EQ(WriteLanguageToReg("English"), 0);
-  EXPECT_TRUE(capture.HasPart("Tev : WriteLanguageToReg RegSetValueEx2 failed with ")) << "the key did not exist";
+  EXPECT_TRUE(capture.HasPart("Tev : WriteLanguageToReg RegSetValueEx2 failed with "))
+      << "the key did not exist";
   unsetenv("CORVALE_REGISTRY");
 }
 

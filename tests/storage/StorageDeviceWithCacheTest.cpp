@@ -1,4 +1,4 @@
-#include "storage/StorageDeviceWithCache.h"
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -10,11 +10,10 @@
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "platform/Log.h"
 #include "storage/ImageFileDevice.h"
 #include "storage/MemoryDevice.h"
+#include "storage/StorageDeviceWithCache.h"
 #include "support/Fixtures.h"
 
 namespace {
@@ -121,15 +120,16 @@ TEST_P(CachedScan, ServesInnerBytesAndReadsEachBlockOnceWithinTheDevice) {
   EXPECT_EQ(expected, inner.ReadLog());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, CachedScan,
-    ::testing::Values(ScanCase{"TwoAndAHalfBlocks", 2500, 1000, 512},
-                      ScanCase{"WholeBlocks", 4000, 1000, 512},
-                      ScanCase{"SmallerThanOneBlock", 300, 1000, 512},
-                      ScanCase{"MoreBlocksThanTheQueueHolds", 37 * 16 + 3, 16, 512},
-                      ScanCase{"FourKilobyteSectors", 2 * 1024 + 100, 1024, 4096},
-                      ScanCase{"OneSectorBlocks", 29, 1, 512}),
-    [](const ::testing::TestParamInfo<ScanCase>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Shapes, CachedScan,
+                         ::testing::Values(ScanCase{"TwoAndAHalfBlocks", 2500, 1000, 512},
+                                           ScanCase{"WholeBlocks", 4000, 1000, 512},
+                                           ScanCase{"SmallerThanOneBlock", 300, 1000, 512},
+                                           ScanCase{"MoreBlocksThanTheQueueHolds", 37 * 16 + 3, 16, 512},
+                                           ScanCase{"FourKilobyteSectors", 2 * 1024 + 100, 1024, 4096},
+                                           ScanCase{"OneSectorBlocks", 29, 1, 512}),
+                         [](const ::testing::TestParamInfo<ScanCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 // Of a device two and a half blocks long, three blocks are read ahead, the third cut to half a block;
 // the half block is served and the block after it is refused.

@@ -3,12 +3,11 @@
 // mutexes, events and shared memory it makes never meet those of a test running beside it, nor
 // those of a real launcher on the machine. Programs the test starts inherit the namespace.
 
-#include <cstdlib>
-#include <string>
-
+#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
+#include <cstdlib>
+#include <string>
 
 namespace corvale::test {
 

@@ -1,5 +1,11 @@
 #include "support/Programs.h"
 
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -8,12 +14,6 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
-
-#include <fcntl.h>
-#include <grp.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 extern char** environ;
 
@@ -26,16 +26,18 @@ bool InstallProgram(const std::string& from, const std::string& folder, const st
   fs::path to = fs::path(folder) / name;
   fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
   if (ec) return false;
-  fs::permissions(to, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                          fs::perms::others_read | fs::perms::others_exec, ec);
+  fs::permissions(to,
+                  fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                      fs::perms::others_read | fs::perms::others_exec,
+                  ec);
   return !ec;
 }
 
 RunningProgram::RunningProgram(const std::string& path, const std::vector<std::string>& args,
                                const Environment& environment, long user) {
   static int counter = 0;
-  m_stderrPath = (fs::temp_directory_path() / ("corvale-test-stderr." + std::to_string(getpid()) + "." +
-                                                std::to_string(++counter)))
+  m_stderrPath = (fs::temp_directory_path() /
+                  ("corvale-test-stderr." + std::to_string(getpid()) + "." + std::to_string(++counter)))
                      .string();
   // Everything the child needs is made before the fork: after it only async-signal-safe calls.
   std::vector<std::string> argStrings;
@@ -131,7 +133,8 @@ std::string ReadFileText(const std::string& path) {
 
 std::vector<pid_t> ChildrenOf(pid_t pid) {
   std::vector<pid_t> children;
-  std::string text = ReadFileText("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+  std::string text =
+      ReadFileText("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
   std::istringstream in(text);
   pid_t child;
   while (in >> child) children.push_back(child);

@@ -3,13 +3,13 @@
 // with extra environment, waited for with a bound, and ended when the test is over. No wait here
 // is without a limit.
 
+#include <sys/types.h>
+
 #include <chrono>
 #include <functional>
 #include <string>
 #include <utility>
 #include <vector>
-
-#include <sys/types.h>
 
 namespace corvale::test {
 
@@ -23,8 +23,8 @@ class RunningProgram {
  public:
   // Starts `path` with `args` (after argv[0], which is the file name) in the test's environment
   // plus `environment`. With `user` >= 0 the program runs as that user and group (needs root).
-  RunningProgram(const std::string& path, const std::vector<std::string>& args, const Environment& environment,
-                 long user = -1);
+  RunningProgram(const std::string& path, const std::vector<std::string>& args,
+                 const Environment& environment, long user = -1);
   // Kills the program when it still runs.
   ~RunningProgram();
   RunningProgram(const RunningProgram&) = delete;

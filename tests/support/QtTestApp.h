@@ -3,14 +3,13 @@
 // the environment names another one; and where the screenshot tests leave their pictures. Header
 // only: only the suites that link Qt include it.
 
-#include <cstdlib>
-#include <string>
-
 #include <QApplication>
 #include <QDir>
 #include <QImage>
 #include <QString>
 #include <QWidget>
+#include <cstdlib>
+#include <string>
 
 namespace corvale::test {
 

@@ -1,13 +1,12 @@
 // Resources by type and number: texts from the string tables, bitmaps drawn by the program itself.
+#include <gtest/gtest.h>
+
+#include <QColor>
+#include <QImage>
 #include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
-
-#include <QColor>
-#include <QImage>
-
-#include <gtest/gtest.h>
 
 #include "support/QtTestApp.h"
 #include "ui/Pictures.h"

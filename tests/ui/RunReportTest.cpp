@@ -1,10 +1,9 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
-
-#include <sys/stat.h>
-
-#include <gtest/gtest.h>
 
 #include "core/SearchedPartitionInfo.h"
 #include "platform/Log.h"
@@ -103,16 +102,17 @@ TEST(RunReportSteps, SearchedDeviceLines) {
   LogSearchPartitionDevice(lowerLetter, false);
   LogSearchPartitionDevice(volumeImage, true);
   LogBuildingDirectoryTree(2);
-  EXPECT_EQ(InfoLines(capture), (std::vector<std::string>{
-                                    "Intelligent searching disk device - ATA  ST1000DM003  CC45",
-                                    "Quick searching usb disk device - SanDisk  Cruzer",
-                                    "Intelligent searching image file - PhysicalDrive0 at /srv/images/disk0.kbi",
-                                    "Quick searching partition device - D:Data(NTFS)",
-                                    "Intelligent searching partition device - *:Backup(EXT3)",
-                                    "Intelligent searching partition device - *:Data(UNKNOWN)",
-                                    "Quick searching image file device - D: at /srv/images/d.kbi",
-                                    "Building directory tree on partition 2",
-                                }));
+  EXPECT_EQ(InfoLines(capture),
+            (std::vector<std::string>{
+                "Intelligent searching disk device - ATA  ST1000DM003  CC45",
+                "Quick searching usb disk device - SanDisk  Cruzer",
+                "Intelligent searching image file - PhysicalDrive0 at /srv/images/disk0.kbi",
+                "Quick searching partition device - D:Data(NTFS)",
+                "Intelligent searching partition device - *:Backup(EXT3)",
+                "Intelligent searching partition device - *:Data(UNKNOWN)",
+                "Quick searching image file device - D: at /srv/images/d.kbi",
+                "Building directory tree on partition 2",
+            }));
 }
 
 TEST(RunReportSteps, SearchedPartitionTable) {
@@ -140,15 +140,16 @@ TEST(RunReportSteps, SearchedPartitionTable) {
   ScopedCapture capture;
   LogSearchedPartitionList({&ntfs, &odd});
   const std::string rule(96, '-');
-  EXPECT_EQ(InfoLines(capture),
-            (std::vector<std::string>{
-                "Searched partition list:",
-                rule,
-                " NO.       FS  Suggestion  MFiles  MFolders     StartSect    DtAreaSect  ClstSize     TotalSect",
-                "   0     NTFS        0.75     120        14          2048          2048         8  204800",
-                "   1  UNKNOWN     1234.50       0         0            63            95        64  1000000000000",
-                rule,
-            }));
+  EXPECT_EQ(
+      InfoLines(capture),
+      (std::vector<std::string>{
+          "Searched partition list:",
+          rule,
+          " NO.       FS  Suggestion  MFiles  MFolders     StartSect    DtAreaSect  ClstSize     TotalSect",
+          "   0     NTFS        0.75     120        14          2048          2048         8  204800",
+          "   1  UNKNOWN     1234.50       0         0            63            95        64  1000000000000",
+          rule,
+      }));
 }
 
 TEST(RunReportSteps, LostPartitionTable) {
@@ -198,16 +199,19 @@ TEST(RunReportHeader, LinesInTheirFormats) {
   ASSERT_EQ(lines.size(), 7u);
   EXPECT_EQ(lines[0], GetProductTitle() + " 1.1.1.8 20150212");
   int month = 0, day = 0, year = 0, hour = -1, minute = -1, second = -1, used = 0;
-  ASSERT_EQ(std::sscanf(lines[1].c_str(), "Date Generated: %2d/%2d/%4d %2d:%2d:%2d\r\n%n", &month, &day, &year, &hour,
-                        &minute, &second, &used),
+  ASSERT_EQ(std::sscanf(lines[1].c_str(), "Date Generated: %2d/%2d/%4d %2d:%2d:%2d\r\n%n", &month, &day,
+                        &year, &hour, &minute, &second, &used),
             6)
       << lines[1];
-  EXPECT_EQ(lines[1].size(), std::string("Date Generated: 01/02/2026 03:04:05\r\n").size()) << "two-digit fields";
+  EXPECT_EQ(lines[1].size(), std::string("Date Generated: 01/02/2026 03:04:05\r\n").size())
+      << "two-digit fields";
   EXPECT_EQ(lines[1].substr(lines[1].size() - 2), "\r\n");
   EXPECT_TRUE(month >= 1 && month <= 12 && day >= 1 && day <= 31 && year >= 2024);
   EXPECT_EQ(lines[2], "Memory status:");
-  EXPECT_TRUE(IsMemoryLine(lines[3], "Total physical memory:", "\tAvailable physical memory:", 1)) << lines[3];
-  EXPECT_TRUE(IsMemoryLine(lines[4], "Total   page    files:", "\tAvailable    page   files:", 0)) << lines[4];
+  EXPECT_TRUE(IsMemoryLine(lines[3], "Total physical memory:", "\tAvailable physical memory:", 1))
+      << lines[3];
+  EXPECT_TRUE(IsMemoryLine(lines[4], "Total   page    files:", "\tAvailable    page   files:", 0))
+      << lines[4];
   ASSERT_EQ(lines[5].rfind("OS Directory - /", 0), 0u) << lines[5];
   struct stat st {};
   EXPECT_EQ(stat(lines[5].substr(15).c_str(), &st), 0) << "the system library folder exists";
@@ -224,9 +228,11 @@ TEST(RunReportHeader, SystemLineDescribesLinux) {
     std::string line;
   };
   const Case cases[] = {
-      {"debian", {true, "Linux", "6.1.0-18-amd64", "x86_64", debian},
+      {"debian",
+       {true, "Linux", "6.1.0-18-amd64", "x86_64", debian},
        "OS - Debian GNU/Linux 12 (bookworm)  64-bit Linux 6.1.0-18-amd64 (6 1 0 0)"},
-      {"edition and 32-bit", {true, "Linux", "5.10.7", "i686", "NAME=Fedora\nVARIANT=\"Server Edition\"\n"},
+      {"edition and 32-bit",
+       {true, "Linux", "5.10.7", "i686", "NAME=Fedora\nVARIANT=\"Server Edition\"\n"},
        "OS - Fedora Server Edition 32-bit Linux 5.10.7 (5 10 7 0)"},
       {"no os-release", {true, "Linux", "6.8", "riscv64", ""}, "OS - Linux  64-bit Linux 6.8 (6 8 0 0)"},
       {"odd machine", {true, "Linux", "4.19.0", "mystery", ""}, "OS - Linux   Linux 4.19.0 (4 19 0 0)"},

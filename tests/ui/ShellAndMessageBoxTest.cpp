@@ -1,11 +1,10 @@
 // Message boxes, questions, web pages and helper programs: recorded by handlers in tests, and
 // answered at once where nobody can see a window.
-#include <string>
-#include <vector>
-
+#include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <gtest/gtest.h>
+#include <string>
+#include <vector>
 
 #include "support/Fixtures.h"
 #include "support/QtTestApp.h"

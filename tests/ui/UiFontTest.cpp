@@ -1,7 +1,7 @@
 // The face of the user interface by language, and the installed faces that stand in for it.
-#include <QFontInfo>
-
 #include <gtest/gtest.h>
+
+#include <QFontInfo>
 
 #include "platform/Language.h"
 #include "platform/RecoveryContext.h"

@@ -1,6 +1,7 @@
 #include "raw/RawFileAnalyserList.h"
 
 #include "raw/ArchiveAnalysers.h"
+#include "raw/DocumentAnalysers.h"
 #include "raw/FileJPGAnalyser.h"
 #include "raw/FileTIFAnalyser.h"
 #include "raw/ImageAnalysers.h"
@@ -147,12 +148,18 @@ std::unique_ptr<IRawFileAnalyser> MakeRawFileAnalyser(RawAnalyserClass c) {
       return std::make_unique<FileGIFAnalyser>();
     case C::FileGZ:
       return std::make_unique<FileGZAnalyser>();
+    case C::FileHTM:
+      return std::make_unique<FileHTMAnalyser>();
     case C::FileICO:
       return std::make_unique<FileICOAnalyser>();
     case C::FileJPG:
       return std::make_unique<FileJPGAnalyser>();
     case C::FileLZH:
       return std::make_unique<FileLZHAnalyser>();
+    case C::FileOLE:
+      return std::make_unique<FileOLEAnalyser>();
+    case C::FilePDF:
+      return std::make_unique<FilePDFAnalyser>();
     case C::FilePNG:
       return std::make_unique<FilePNGAnalyser>();
     case C::FilePSD:
@@ -161,6 +168,8 @@ std::unique_ptr<IRawFileAnalyser> MakeRawFileAnalyser(RawAnalyserClass c) {
       return std::make_unique<FilePSPAnalyser>();
     case C::FileRAR:
       return std::make_unique<FileRARAnalyser>();
+    case C::FileRTF:
+      return std::make_unique<FileRTFAnalyser>();
     case C::FileTAR:
       return std::make_unique<FileTARAnalyser>();
     case C::FileTIF:

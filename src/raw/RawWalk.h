@@ -29,3 +29,17 @@ inline bool SameTextNoCase(const uint8_t* p, const char* text, size_t n) {
 }
 
 }  // namespace corvale
+
+class CRawFileInfo;
+class IStorageDevice;
+
+namespace corvale {
+
+// Sizes a file that ends with a known trailer: looks for `pattern` (at most 64 bytes, compared
+// without regard to case) from the file's start, one byte at a time. Found: the file ends after it.
+// Not found by the time the position passes `limit` (0 takes the size limit of walks): the file
+// ends there. A read that fails, or the device's end, before either answers false.
+bool FindTrailer(CRawFileInfo* file, IStorageDevice* device, const char* pattern, size_t length,
+                 uint64_t limit = 0);
+
+}  // namespace corvale

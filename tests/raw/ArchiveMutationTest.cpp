@@ -1,4 +1,4 @@
-// Cut, corrupted and lying archives never crash an archive analyser, never make it loop for long
+// Cut, corrupted and lying archives and documents never crash their analysers, never make one loop for long
 // and never give a file more bytes than the device holds after its start. A seeded loop of mutations
 // over the fixture's archives and the hand-made headers, run under the sanitizers; a watchdog ends
 // the process with the case's number when one case runs too long.
@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "ArchiveHeaders.h"
+#include "DocumentHeaders.h"
 #include "RawTestSupport.h"
 
 namespace {
@@ -27,7 +28,8 @@ constexpr int kWatchdogSeconds = 60;
 constexpr RawAnalyserClass kArchiveClasses[] = {
     RawAnalyserClass::FileCAB, RawAnalyserClass::FileCHM, RawAnalyserClass::FileGZ,
     RawAnalyserClass::FileLZH, RawAnalyserClass::FileRAR, RawAnalyserClass::FileTAR,
-    RawAnalyserClass::FileZIP,
+    RawAnalyserClass::FileZIP, RawAnalyserClass::FileHTM, RawAnalyserClass::FileOLE,
+    RawAnalyserClass::FilePDF, RawAnalyserClass::FileRTF,
 };
 
 // A position anywhere in the file or, half of the time, in its first 2 KiB where headers lie.
@@ -73,6 +75,7 @@ Bytes Mutate(Bytes b, std::mt19937& gen) {
 
 TEST(ArchiveMutation, NoAnalyserCrashesHangsOrClaimsMoreThanTheDevice) {
   std::vector<Bytes> seeds = ArchiveHeaders();
+  for (Bytes& d : DocumentHeaders()) seeds.push_back(std::move(d));
   std::string why;
   const std::string dir = corvale::test::FixtureImage("raw_archives.sh", "raw_archives", &why);
   if (!dir.empty()) {

@@ -1,8 +1,9 @@
 #pragma once
-// First sectors of the picture formats no tool here writes, and of every archive format, for the
-// tests that need a sample of every analyser's header.
+// First sectors of the picture formats no tool here writes, and of every archive and document
+// format, for the tests that need a sample of every analyser's header.
 
 #include "ArchiveHeaders.h"
+#include "DocumentHeaders.h"
 #include "RawTestSupport.h"
 
 namespace rawtest {
@@ -28,6 +29,7 @@ inline std::vector<Bytes> HandMadeHeaders() {
   out.push_back(Builder(512).Text(0, std::string("MM\0\x2A\0\0\0\x08", 8)).b);
   out.push_back(Builder(512).Text(0, "8BPS").BE(4, 1, 2).b);
   for (Bytes& h : ArchiveHeaders()) out.push_back(std::move(h));
+  for (Bytes& h : DocumentHeaders()) out.push_back(std::move(h));
   return out;
 }
 

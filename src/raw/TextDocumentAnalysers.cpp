@@ -1,0 +1,143 @@
+#include "raw/DocumentAnalysers.h"
+#include "raw/RawFileInfo.h"
+#include "raw/RawFileTypeTable.h"
+#include "raw/RawWalk.h"
+
+namespace {
+
+bool Printable(uint8_t c) { return (c >= 0x20 && c < 0x7F) || c == '\r' || c == '\n'; }
+
+// The longest mark the PDF scan compares.
+constexpr uint64_t kLongestMark = 10;
+
+}  // namespace
+
+FilePDFAnalyser::FilePDFAnalyser() { m_typeId = kRawTypePDF; }
+
+RawLeadBytes FilePDFAnalyser::GetLeadBytes() const { return LeadBytesOf({'%'}); }
+
+bool FilePDFAnalyser::IsFileHeader(const uint8_t* s, CRawFileInfo* file) {
+  if (!corvale::SameText(s, "%PDF-", 5)) return false;
+  file->SetFileType(kRawTypePDF);
+  return true;
+}
+
+bool FilePDFAnalyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device) {
+  CRawSectorReader reader(device, file->GetStartSector());
+  const uint64_t cap = corvale::WalkCap(reader);
+  const uint64_t end = reader.BytesToDeviceEnd();
+  corvale::RawWalkPump pump;
+  int32_t type = kRawTypePDF;
+  uint64_t position = 4;
+  bool ended = false;
+  while (!ended && position <= cap) {
+    const corvale::ByteReader window = reader.ReadAt(position);
+    if (window.size() == 0) return false;
+    const uint64_t avail = window.size();
+    // Inside the window, only where every mark fits, unless the device ends with the window.
+    const uint64_t scanTo =
+        position + avail >= end || avail <= kLongestMark + 3 ? avail : avail - kLongestMark - 3;
+    uint64_t i = 0;
+    while (i < scanTo && position + i <= cap) {
+      const uint8_t* p = window.data() + i;
+      const uint64_t left = avail - i;
+      if (left >= 10 && corvale::SameText(p, "%!PS-Adobe", 10)) {
+        type = kRawTypeAI;
+      } else if (left >= 5 && corvale::SameText(p, "%%EOF", 5)) {
+        if (type == kRawTypePDF) {
+          i += 6;
+          ended = true;
+          break;
+        }
+        // An Illustrator file goes on past the mark while text follows it.
+        const bool text = left >= 8 && Printable(p[5]) && Printable(p[6]) && Printable(p[7]);
+        i += 7;
+        if (!text) {
+          ended = true;
+          break;
+        }
+        continue;
+      } else if (left >= 5 && corvale::SameText(p, "%PDF-", 5)) {
+        // The next document starts here.
+        ended = true;
+        break;
+      }
+      ++i;
+    }
+    if (i == 0) break;
+    pump.Steps(i);
+    position += i;
+  }
+  file->SetFileType(type);
+  file->SetFileSize(std::min(position, end));
+  return true;
+}
+
+FileRTFAnalyser::FileRTFAnalyser() { m_typeId = kRawTypeRTF; }
+
+RawLeadBytes FileRTFAnalyser::GetLeadBytes() const { return LeadBytesOf({'{'}); }
+
+bool FileRTFAnalyser::IsFileHeader(const uint8_t* s, CRawFileInfo* file) {
+  if (!corvale::SameText(s, "{\\rtf", 5)) return false;
+  file->SetFileType(kRawTypeRTF);
+  return true;
+}
+
+bool FileRTFAnalyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device) {
+  CRawSectorReader reader(device, file->GetStartSector());
+  const uint64_t limit = corvale::RawWalkLimit();
+  corvale::RawWalkPump pump;
+  uint64_t depth = 1;
+  uint64_t position = 5;
+  bool escaped = false;
+  while (position <= limit) {
+    const corvale::ByteReader window = reader.ReadAt(position);
+    if (window.size() == 0) {
+      file->SetFileSize(position);
+      return false;
+    }
+    uint64_t i = 0;
+    for (; i < window.size() && position + i <= limit; ++i) {
+      const uint8_t c = window.data()[i];
+      if (c == 0) {
+        file->SetFileSize(position + i);
+        return false;
+      }
+      // A brace after a backslash is a literal character, not a group.
+      if (escaped) {
+        escaped = false;
+        continue;
+      }
+      if (c == '\\') {
+        escaped = true;
+      } else if (c == '{') {
+        ++depth;
+      } else if (c == '}' && --depth == 0) {
+        file->SetFileSize(position + i + 1);
+        return true;
+      }
+    }
+    pump.Steps(i);
+    position += i;
+  }
+  file->SetFileSize(position);
+  return true;
+}
+
+FileHTMAnalyser::FileHTMAnalyser() { m_typeId = kRawTypeHTM; }
+
+RawLeadBytes FileHTMAnalyser::GetLeadBytes() const { return LeadBytesOf({'<'}); }
+
+bool FileHTMAnalyser::IsFileHeader(const uint8_t* s, CRawFileInfo* file) {
+  bool page = corvale::SameTextNoCase(s, "<HTML>", 6) || corvale::SameTextNoCase(s, "<!DOCTYPE HTML", 14);
+  if (!page && s[0] == '<' && s[1] == '!') {
+    for (size_t at = 0; at <= 504 && !page; ++at) page = corvale::SameTextNoCase(s + at, "<HTML>", 6);
+  }
+  if (!page) return false;
+  file->SetFileType(kRawTypeHTM);
+  return true;
+}
+
+bool FileHTMAnalyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device) {
+  return corvale::FindTrailer(file, device, "</HTML>", 7, kTrailerLimit);
+}

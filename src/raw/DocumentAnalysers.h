@@ -51,3 +51,82 @@ class FileOLEAnalyser : public IRawFileAnalyser {
   static bool ReadCompoundSectors(uint8_t* buffer, uint64_t fileStart, uint64_t unit, uint64_t count,
                                   IStorageDevice* device);
 };
+
+// Word for DOS and Word 6 / 95 documents (and compound files, when this analyser comes first): the
+// size is reckoned from header fields.
+class FileLowDocAnalyser : public IRawFileAnalyser {
+ public:
+  FileLowDocAnalyser();
+  bool IsFileHeader(const uint8_t* sector, CRawFileInfo* file) override;
+  RawLeadBytes GetLeadBytes() const override;
+};
+
+// WordPerfect documents, graphics and presentations; the size is in the header.
+class FileWPDAnalyser : public IRawFileAnalyser {
+ public:
+  FileWPDAnalyser();
+  bool IsFileHeader(const uint8_t* sector, CRawFileInfo* file) override;
+  RawLeadBytes GetLeadBytes() const override;
+};
+
+// Outlook personal folders; the size is in the header.
+class FilePSTAnalyser : public IRawFileAnalyser {
+ public:
+  FilePSTAnalyser();
+  bool IsFileHeader(const uint8_t* sector, CRawFileInfo* file) override;
+  RawLeadBytes GetLeadBytes() const override;
+};
+
+// OneNote sections; the size is in the header.
+class FileONEAnalyser : public IRawFileAnalyser {
+ public:
+  FileONEAnalyser();
+  bool IsFileHeader(const uint8_t* sector, CRawFileInfo* file) override;
+  RawLeadBytes GetLeadBytes() const override;
+};
+
+// Microsoft Money files: no length is told, a fixed size is given.
+class FileMNYAnalyser : public IRawFileAnalyser {
+ public:
+  FileMNYAnalyser();
+  bool IsFileHeader(const uint8_t* sector, CRawFileInfo* file) override;
+};
+
+// Outlook Express mail folders; the size is in the header.
+class FileDBXAnalyser : public IRawFileAnalyser {
+ public:
+  FileDBXAnalyser();
+  bool IsFileHeader(const uint8_t* sector, CRawFileInfo* file) override;
+  RawLeadBytes GetLeadBytes() const override;
+};
+
+// Windows help files; the size is in the header.
+class FileHLPAnalyser : public IRawFileAnalyser {
+ public:
+  FileHLPAnalyser();
+  bool IsFileHeader(const uint8_t* sector, CRawFileInfo* file) override;
+  RawLeadBytes GetLeadBytes() const override;
+};
+
+// HTML pages in UTF-16 (little-endian, with a byte-order mark): the page ends after its closing tag.
+class FileUnicodeHTMAnalyser : public IRawFileAnalyser {
+ public:
+  FileUnicodeHTMAnalyser();
+  bool IsFileHeader(const uint8_t* sector, CRawFileInfo* file) override;
+  bool ComputeFileSize(CRawFileInfo* file, IStorageDevice* device) override;
+  RawLeadBytes GetLeadBytes() const override;
+
+  static constexpr uint64_t kScanLimit = 0x100000;
+};
+
+// Access databases (Jet and ACE): 4096-byte pages up to the first empty one.
+class FileMDBAnalyser : public IRawFileAnalyser {
+ public:
+  FileMDBAnalyser();
+  bool IsFileHeader(const uint8_t* sector, CRawFileInfo* file) override;
+  bool ComputeFileSize(CRawFileInfo* file, IStorageDevice* device) override;
+  RawLeadBytes GetLeadBytes() const override;
+
+  static constexpr uint64_t kPage = 4096;
+  static constexpr uint64_t kMaxSize = 0x6400000;
+};

@@ -142,22 +142,34 @@ std::unique_ptr<IRawFileAnalyser> MakeRawFileAnalyser(RawAnalyserClass c) {
       return std::make_unique<FileCPTAnalyser>();
     case C::FileCRW:
       return std::make_unique<FileCRWAnalyser>();
+    case C::FileDBX:
+      return std::make_unique<FileDBXAnalyser>();
     case C::FileEMF:
       return std::make_unique<FileEMFAnalyser>();
     case C::FileGIF:
       return std::make_unique<FileGIFAnalyser>();
     case C::FileGZ:
       return std::make_unique<FileGZAnalyser>();
+    case C::FileHLP:
+      return std::make_unique<FileHLPAnalyser>();
     case C::FileHTM:
       return std::make_unique<FileHTMAnalyser>();
     case C::FileICO:
       return std::make_unique<FileICOAnalyser>();
     case C::FileJPG:
       return std::make_unique<FileJPGAnalyser>();
+    case C::FileLowDoc:
+      return std::make_unique<FileLowDocAnalyser>();
     case C::FileLZH:
       return std::make_unique<FileLZHAnalyser>();
+    case C::FileMDB:
+      return std::make_unique<FileMDBAnalyser>();
+    case C::FileMNY:
+      return std::make_unique<FileMNYAnalyser>();
     case C::FileOLE:
       return std::make_unique<FileOLEAnalyser>();
+    case C::FileONE:
+      return std::make_unique<FileONEAnalyser>();
     case C::FilePDF:
       return std::make_unique<FilePDFAnalyser>();
     case C::FilePNG:
@@ -166,6 +178,8 @@ std::unique_ptr<IRawFileAnalyser> MakeRawFileAnalyser(RawAnalyserClass c) {
       return std::make_unique<FilePSDAnalyser>();
     case C::FilePSP:
       return std::make_unique<FilePSPAnalyser>();
+    case C::FilePST:
+      return std::make_unique<FilePSTAnalyser>();
     case C::FileRAR:
       return std::make_unique<FileRARAnalyser>();
     case C::FileRTF:
@@ -174,8 +188,12 @@ std::unique_ptr<IRawFileAnalyser> MakeRawFileAnalyser(RawAnalyserClass c) {
       return std::make_unique<FileTARAnalyser>();
     case C::FileTIF:
       return std::make_unique<FileTIFAnalyser>();
+    case C::FileUnicodeHTM:
+      return std::make_unique<FileUnicodeHTMAnalyser>();
     case C::FileWMF:
       return std::make_unique<FileWMFAnalyser>();
+    case C::FileWPD:
+      return std::make_unique<FileWPDAnalyser>();
     case C::FileZIP:
       return std::make_unique<FileZIPAnalyser>();
     default:

@@ -141,3 +141,87 @@ bool FileHTMAnalyser::IsFileHeader(const uint8_t* s, CRawFileInfo* file) {
 bool FileHTMAnalyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device) {
   return corvale::FindTrailer(file, device, "</HTML>", 7, kTrailerLimit);
 }
+
+namespace {
+
+// `text` in UTF-16 little-endian at `p`, letters compared without regard to case.
+bool SameWideTextNoCase(const uint8_t* p, const char* text, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    if (p[2 * i + 1] != 0 || !corvale::SameTextNoCase(p + 2 * i, text + i, 1)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+FileUnicodeHTMAnalyser::FileUnicodeHTMAnalyser() { m_typeId = kRawTypeHTM; }
+
+RawLeadBytes FileUnicodeHTMAnalyser::GetLeadBytes() const { return LeadBytesOf({0xFF}); }
+
+bool FileUnicodeHTMAnalyser::IsFileHeader(const uint8_t* s, CRawFileInfo* file) {
+  if (!corvale::SameText(s, "\xFF\xFE<\0", 4)) return false;
+  if (!SameWideTextNoCase(s + 2, "<HTML>", 6) && !(s[4] == '!' && s[5] == 0)) return false;
+  bool page = false;
+  for (size_t at = 2; at <= 498 && !page; at += 2) page = SameWideTextNoCase(s + at, "<HTML>", 6);
+  if (!page) return false;
+  file->SetFileType(kRawTypeHTM);
+  return true;
+}
+
+bool FileUnicodeHTMAnalyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device) {
+  CRawSectorReader reader(device, file->GetStartSector());
+  corvale::RawWalkPump pump;
+  constexpr uint64_t kTag = 14;  // "</HTML>" in UTF-16
+  uint64_t position = 14;
+  while (position <= kScanLimit) {
+    const corvale::ByteReader window = reader.ReadAt(position);
+    if (window.size() < kTag) return false;
+    uint64_t i = 0;
+    for (; i + kTag <= window.size() && position + i <= kScanLimit; i += 2) {
+      const uint8_t* p = window.data() + i;
+      const uint16_t c = static_cast<uint16_t>(p[0] | (p[1] << 8));
+      if (c == 0 || c == 0xFFFF || c == 0xFEFF) {
+        file->SetFileSize(position + i);
+        return true;
+      }
+      if (SameWideTextNoCase(p, "</HTML>", 7)) {
+        file->SetFileSize(std::min(position + i + 16, reader.BytesToDeviceEnd()));
+        return true;
+      }
+    }
+    pump.Steps(i / 2);
+    position += i;
+  }
+  file->SetFileSize(std::min(position, reader.BytesToDeviceEnd()));
+  return true;
+}
+
+FileMDBAnalyser::FileMDBAnalyser() { m_typeId = kRawTypeMDB; }
+
+RawLeadBytes FileMDBAnalyser::GetLeadBytes() const { return LeadBytesOf({0x00}); }
+
+bool FileMDBAnalyser::IsFileHeader(const uint8_t* s, CRawFileInfo* file) {
+  if (!corvale::SameText(s, "\0\x01\0\0", 4)) return false;
+  if (corvale::SameText(s + 4, "Standard Jet DB\0", 16))
+    file->SetFileType(kRawTypeMDB);
+  else if (corvale::SameText(s + 4, "Standard ACE DB\0", 16))
+    file->SetFileType(kRawTypeACCDB);
+  else
+    return false;
+  return true;
+}
+
+bool FileMDBAnalyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device) {
+  CRawSectorReader reader(device, file->GetStartSector());
+  const uint64_t cap = corvale::WalkCap(reader);
+  corvale::RawWalkPump pump;
+  uint64_t position = kPage;
+  while (position < kMaxSize && position <= cap) {
+    pump.Step();
+    const corvale::ByteReader page = reader.Read(position, 1);
+    if (page.size() == 0 || page.u8(0) == 0) break;
+    position += kPage;
+  }
+  file->SetFileSize(std::min(position, cap));
+  return true;
+}

@@ -6,6 +6,7 @@
 #include "RawTestSupport.h"
 #include "raw/DocumentAnalysers.h"
 #include "raw/RawFileTypeTable.h"
+#include "raw/RawSectorReader.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ std::vector<Case> Cases() {
   const std::string pdf = kPdfBody + "%%EOF\n";
   const std::string update = "2 0 obj\n<< >>\nendobj\ntrailer\n<< /Prev 9 >>\n%%EOF\n";
   const std::string ai = "%PDF-1.5\n%!PS-Adobe-3.0\n1 0 obj\nendobj\n%%EOF\nmore objects\n%%EOF\r\n";
-  const std::string rtf = "{\\rtf1\\ansi {\\b bold} a \\{ literal \\} brace\\par }";
+  const std::string rtf = "{\\rtf1\\ansi {\\b bold} a \\} literal brace\\par }";
   CompoundFile mof;
   CompoundFile wpg = Named(u"PerfectOffice_MAIN", u"PerfectOffice_OBJECTS");
   CompoundFile wpd = wpg;
@@ -137,6 +138,58 @@ std::vector<Case> Cases() {
       {"HtmlAfterAComment", C::FileHTM, Text("<!-- saved page -->\n<Html><p>x</p></HTML>"), true, true,
        kRawTypeHTM, 41},
       {"HtmlOtherMarkupIsNot", C::FileHTM, Text("<body>x</body></html>"), false, false, 0, 0},
+
+      {"WideHtmlEndsPastTheClosingTag", C::FileUnicodeHTM, WideText("<html><body>x</body></HTML>"), true,
+       true, kRawTypeHTM, 2 + 2 * 20 + 16},
+      {"WideHtmlDoctype", C::FileUnicodeHTM, WideText("<!DOCTYPE x><HTML>a</html>"), true, true, kRawTypeHTM,
+       2 + 2 * 19 + 16},
+      {"WideHtmlStopsAtNul", C::FileUnicodeHTM, WideText("<html>abc"), true, true, kRawTypeHTM, 2 + 2 * 9},
+      {"WideHtmlWithoutPageTagIsNot", C::FileUnicodeHTM, WideText("<!DOCTYPE x><body>"), false, false, 0, 0},
+
+      {"JetPagesToTheFirstEmpty", C::FileMDB, Pages("Standard Jet DB", 4), true, true, kRawTypeMDB, 4 * 4096},
+      {"AcePages", C::FileMDB, Pages("Standard ACE DB", 2), true, true, kRawTypeACCDB, 2 * 4096},
+      {"OtherEngineIsNot", C::FileMDB, Pages("Standard XYZ DB", 2), false, false, 0, 0},
+
+      {"Word6Rounded", C::FileLowDoc, DocumentHeaders()[6], true, false, kRawTypeDOC, 5120},
+      {"Word2SumsDoNotWrap", C::FileLowDoc,
+       Builder(512).Put(0, "\xDB\xA5\x2D\x00", 4).LE(292, 0xFFFFFFFF, 4).LE(296, 0xFFFF, 2).b, true, false,
+       kRawTypeDOC, 0x100010000},
+      {"LowDocCompound", C::FileLowDoc, Named(u"WordDocument").Make(), true, false, kRawTypeDOC, 6 * 512},
+      {"LowDocCompoundDoesNotWrap", C::FileLowDoc, Patched(Named(u"x").Make(), 48, 0xFFFFFFFF, 4), true,
+       false, kRawTypeDOC, 0x100000004ull * 512},
+      {"WordPerfect", C::FileWPD, DocumentHeaders()[7], true, false, kRawTypeWPD, 7000},
+      {"WordPerfectGraphic", C::FileWPD,
+       Patched(Patched(DocumentHeaders()[7], 8, 0x00021601, 4), 14, 0x00030000, 4), true, false, kRawTypeWPG,
+       7000},
+      {"WordPerfectShow", C::FileWPD,
+       Patched(Patched(DocumentHeaders()[7], 8, 0x00010F0F, 4), 14, 0x00030000, 4), true, false, kRawTypeSHW,
+       7000},
+      {"WordPerfectOtherKindIsNot", C::FileWPD, Patched(DocumentHeaders()[7], 14, 0x00030000, 4), false,
+       false, 0, 0},
+      {"WordPerfectSizeZeroIsNot", C::FileWPD, Patched(DocumentHeaders()[7], 20, 0, 4), false, false, 0, 0},
+      {"PstAnsi", C::FilePST, DocumentHeaders()[8], true, false, kRawTypePST, 9000},
+      {"PstUnicodeSixtyFourBit", C::FilePST,
+       Patched(Patched(DocumentHeaders()[8], 10, 23, 1), 184, 0x100002000ull, 8), true, false, kRawTypePST,
+       0x100002000ull},
+      {"PstOtherVersion", C::FilePST, Patched(DocumentHeaders()[8], 10, 15, 1), true, false, kRawTypePST,
+       0x100000},
+      {"OneNote", C::FileONE, DocumentHeaders()[9], true, false, kRawTypeONE, 70000},
+      {"OneNoteSizeZero", C::FileONE, Patched(DocumentHeaders()[9], 196, 0, 4), true, false, kRawTypeONE,
+       0x300000},
+      {"OneNoteSizeHuge", C::FileONE, Patched(DocumentHeaders()[9], 196, 0x50000000, 4), true, false,
+       kRawTypeONE, 0x300000},
+      {"Money", C::FileMNY, DocumentHeaders()[10], true, false, kRawTypeMNY, 0x100000},
+      {"OutlookExpress", C::FileDBX, DocumentHeaders()[11], true, false, kRawTypeDBX, 20000},
+      {"OutlookExpressC7", C::FileDBX, Patched(DocumentHeaders()[11], 4, 0xC7, 1), true, false, kRawTypeDBX,
+       20000},
+      {"OutlookExpressC8IsNot", C::FileDBX, Patched(DocumentHeaders()[11], 4, 0xC8, 1), false, false, 0, 0},
+      {"OutlookExpressJmf", C::FileDBX,
+       Builder(512).Text(0, std::string("JMF6\x03\0\x10\0", 8)).LE(124, 900, 4).b, true, false, kRawTypeDBX,
+       900},
+      {"Help", C::FileHLP, DocumentHeaders()[12], true, false, kRawTypeHLP, 10000},
+      {"HelpTooSmallIsNot", C::FileHLP, Patched(DocumentHeaders()[12], 12, 100, 4), false, false, 0, 0},
+      {"HelpBelowItsDirectoryIsNot", C::FileHLP, Patched(DocumentHeaders()[12], 4, 20000, 4), false, false, 0,
+       0},
   };
   for (Case& c : cases) c.file.resize(std::max<size_t>(c.file.size(), 512), 0);
   return cases;
@@ -205,6 +258,31 @@ TEST(DocumentAnalyser, HtmlWithoutClosingTagEndsPastTheLimit) {
   Outcome out = Measure(*htm, device, 0);
   ASSERT_TRUE(out.computed);
   EXPECT_EQ(out.file.GetFileSize(), FileHTMAnalyser::kTrailerLimit + 1);
+}
+
+TEST(DocumentAnalyser, EndMarksAcrossTheReadersWindow) {
+  // Each mark starts 3 bytes before the end of the reader's first window.
+  const uint64_t window = CRawSectorReader::kWindowSectors * 512;
+  struct Row {
+    RawAnalyserClass analyser;
+    std::string head, mark;
+    uint64_t size;
+  };
+  const Row rows[] = {
+      {RawAnalyserClass::FileHTM, "<html><body>", "</HTML>", window + 4},
+      {RawAnalyserClass::FilePDF, "%PDF-1.4\n", "%%EOF\n", window + 3},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.mark);
+    Builder file(window - 3);
+    for (size_t i = 0; i < file.b.size(); ++i) file.b[i] = 'x';
+    file.Text(0, r.head).Text(window - 3, r.mark);
+    MemoryDevice device(Planted(file.b, 0, 4096, true), 512);
+    auto analyser = Make(r.analyser);
+    Outcome out = Measure(*analyser, device, 0);
+    ASSERT_TRUE(out.computed);
+    EXPECT_EQ(out.file.GetFileSize(), r.size);
+  }
 }
 
 }  // namespace

@@ -50,6 +50,28 @@ struct CompoundFile {
   }
 };
 
+// UTF-16 little-endian text after a byte-order mark.
+inline Bytes WideText(const std::string& s) {
+  Bytes b = {0xFF, 0xFE};
+  for (char c : s) {
+    b.push_back(static_cast<uint8_t>(c));
+    b.push_back(0);
+  }
+  return b;
+}
+
+inline Bytes Pages(const char* engine, int pages) {
+  Builder b(4096 * static_cast<size_t>(pages));
+  b.LE(0, 0x100, 4).Text(4, engine);
+  for (int p = 1; p < pages; ++p) b.b[4096 * static_cast<size_t>(p)] = 1;
+  return b.b;
+}
+
+inline const uint8_t kOneNoteId[16] = {0xE4, 0x52, 0x5C, 0x7B, 0x8C, 0xD8, 0xA7, 0x4D,
+                                       0xAE, 0xB1, 0x53, 0x78, 0xD0, 0x29, 0x96, 0xD3};
+inline const uint8_t kDbxId[16] = {0xCF, 0xAD, 0x12, 0xFE, 0xC5, 0xFD, 0x74, 0x6F,
+                                   0x66, 0xE3, 0xD1, 0x11, 0x9A, 0x4E, 0x00, 0xC0};
+
 inline std::vector<Bytes> DocumentHeaders() {
   std::vector<Bytes> out;
   CompoundFile doc;
@@ -58,6 +80,17 @@ inline std::vector<Bytes> DocumentHeaders() {
   out.push_back(Builder(512).Text(0, "%PDF-1.4\n1 0 obj\n<<>>\nendobj\ntrailer\n<<>>\n%%EOF\n").b);
   out.push_back(Builder(512).Text(0, "{\\rtf1\\ansi {\\b bold} \\{ literal\\} }").b);
   out.push_back(Builder(512).Text(0, "<!DOCTYPE html>\n<html><body>page</body></html>\n").b);
+  out.push_back(WideText("<html><body>page</body></html>"));
+  out.push_back(Pages("Standard Jet DB", 3));
+  out.push_back(Builder(512).Put(0, "\x94\xA6\x2E\x00", 4).LE(292, 5000, 4).LE(296, 100, 2).b);
+  out.push_back(Builder(512).Text(0, "\xFFWPC").LE(8, 0x01020A01, 4).LE(14, 0x00050200, 4).LE(20, 7000, 4).b);
+  out.push_back(Builder(512).Text(0, "!BDN").LE(10, 14, 1).LE(168, 9000, 4).b);
+  out.push_back(Builder(512).Put(0, kOneNoteId, 16).LE(196, 70000, 4).b);
+  out.push_back(Builder(512).Text(4, "MSISAM Database").b);
+  out.push_back(Builder(512).Put(0, kDbxId, 16).LE(124, 20000, 4).b);
+  out.push_back(Builder(512).Put(0, "\x3F\x5F\x03\x00", 4).LE(4, 16, 4).LE(12, 10000, 4).b);
+  // Whole first sectors.
+  for (Bytes& b : out) b.resize(std::max<size_t>(b.size(), 512), 0);
   return out;
 }
 

@@ -125,14 +125,18 @@ TEST(RawFileAnalyserList, EveryAnalyserInClassOrderWithItsDefaultId) {
   CreateAllRawFileAnalysers(all);
   EXPECT_EQ(ClassNames(all),
             (std::vector<std::string>{
-                "FileBMPAnalyser", "FileCABAnalyser", "FileCHMAnalyser", "FileCPTAnalyser", "FileCRWAnalyser",
-                "FileEMFAnalyser", "FileGIFAnalyser", "FileGZAnalyser", "FileICOAnalyser", "FileJPGAnalyser",
-                "FileLZHAnalyser", "FilePNGAnalyser", "FilePSDAnalyser", "FilePSPAnalyser", "FileRARAnalyser",
-                "FileTARAnalyser", "FileTIFAnalyser", "FileWMFAnalyser", "FileZIPAnalyser"}));
+                "FileBMPAnalyser",        "FileCABAnalyser",    "FileCHMAnalyser", "FileCPTAnalyser",
+                "FileCRWAnalyser",        "FileDBXAnalyser",    "FileEMFAnalyser", "FileGIFAnalyser",
+                "FileGZAnalyser",         "FileHLPAnalyser",    "FileHTMAnalyser", "FileICOAnalyser",
+                "FileJPGAnalyser",        "FileLowDocAnalyser", "FileLZHAnalyser", "FileMDBAnalyser",
+                "FileMNYAnalyser",        "FileOLEAnalyser",    "FileONEAnalyser", "FilePDFAnalyser",
+                "FilePNGAnalyser",        "FilePSDAnalyser",    "FilePSPAnalyser", "FilePSTAnalyser",
+                "FileRARAnalyser",        "FileRTFAnalyser",    "FileTARAnalyser", "FileTIFAnalyser",
+                "FileUnicodeHTMAnalyser", "FileWMFAnalyser",    "FileWPDAnalyser", "FileZIPAnalyser"}));
   std::vector<int32_t> ids;
   for (IRawFileAnalyser* a : all) ids.push_back(a->GetTypeId());
-  EXPECT_EQ(
-      ids, (std::vector<int32_t>{9, 10, 12, 15, 16, 24, 28, 29, 32, 33, 34, 47, 50, 51, 54, 59, 60, 66, 68}));
+  EXPECT_EQ(ids, (std::vector<int32_t>{9,  10, 12, 15, 16, 19, 24, 28, 29, 30, 31, 32, 33, 21, 34, 37,
+                                       38, 44, 45, 46, 47, 50, 51, 52, 54, 56, 59, 60, 31, 66, 64, 68}));
 
   // In a fresh process the program-wide list holds every analyser (other tests here rebuild it).
   GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -145,14 +149,25 @@ TEST(RawFileAnalyserList, DefaultChoiceGivesTheAnalysersInIdOrder) {
   CRawFileAnalyserList list;
   const std::vector<int> ids = AllBuiltInRawFileTypes();
   list.Rebuild(&ids);
-  // One ZIP analyser for each of ZIP, DOCX, XLSX and PPTX: nothing is merged.
+  // One analyser for each id that calls for it, in id order: nothing is merged (the compound-file
+  // analyser comes once for each of the formats it types, the ZIP one for each of ZIP, DOCX, XLSX
+  // and PPTX), and Word documents take the compound-file analyser before the older formats' one.
   EXPECT_EQ(ClassNames(list),
             (std::vector<std::string>{
-                "FileBMPAnalyser", "FileCABAnalyser", "FileCHMAnalyser", "FileCPTAnalyser", "FileCRWAnalyser",
-                "FileICOAnalyser", "FileEMFAnalyser", "FileGIFAnalyser", "FileGZAnalyser",  "FileICOAnalyser",
-                "FileJPGAnalyser", "FileLZHAnalyser", "FilePNGAnalyser", "FilePSDAnalyser", "FilePSPAnalyser",
-                "FileRARAnalyser", "FileTARAnalyser", "FileTIFAnalyser", "FileWMFAnalyser", "FileZIPAnalyser",
-                "FileZIPAnalyser", "FileZIPAnalyser", "FileZIPAnalyser", "FileTIFAnalyser"}));
+                "FileOLEAnalyser",        "FilePDFAnalyser", "FileBMPAnalyser",    "FileCABAnalyser",
+                "FileCHMAnalyser",        "FileCPTAnalyser", "FileCRWAnalyser",    "FileICOAnalyser",
+                "FileDBXAnalyser",        "FileOLEAnalyser", "FileLowDocAnalyser", "FileEMFAnalyser",
+                "FileGIFAnalyser",        "FileGZAnalyser",  "FileHLPAnalyser",    "FileHTMAnalyser",
+                "FileUnicodeHTMAnalyser", "FileICOAnalyser", "FileJPGAnalyser",    "FileLZHAnalyser",
+                "FileOLEAnalyser",        "FileMDBAnalyser", "FileMNYAnalyser",    "FileOLEAnalyser",
+                "FileOLEAnalyser",        "FileOLEAnalyser", "FileONEAnalyser",    "FilePDFAnalyser",
+                "FilePNGAnalyser",        "FileOLEAnalyser", "FileOLEAnalyser",    "FilePSDAnalyser",
+                "FilePSPAnalyser",        "FilePSTAnalyser", "FileOLEAnalyser",    "FileRARAnalyser",
+                "FileRTFAnalyser",        "FileOLEAnalyser", "FileWPDAnalyser",    "FileTARAnalyser",
+                "FileTIFAnalyser",        "FileOLEAnalyser", "FileOLEAnalyser",    "FileWPDAnalyser",
+                "FileOLEAnalyser",        "FileWPDAnalyser", "FileWMFAnalyser",    "FileOLEAnalyser",
+                "FileZIPAnalyser",        "FileZIPAnalyser", "FileZIPAnalyser",    "FileZIPAnalyser",
+                "FileMDBAnalyser",        "FileTIFAnalyser"}));
 }
 
 // --- The forward reader ------------------------------------------------------------------------

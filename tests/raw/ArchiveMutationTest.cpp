@@ -26,10 +26,13 @@ constexpr size_t kMaxSeedBytes = 256 * 1024;
 constexpr int kWatchdogSeconds = 60;
 
 constexpr RawAnalyserClass kArchiveClasses[] = {
-    RawAnalyserClass::FileCAB, RawAnalyserClass::FileCHM, RawAnalyserClass::FileGZ,
-    RawAnalyserClass::FileLZH, RawAnalyserClass::FileRAR, RawAnalyserClass::FileTAR,
-    RawAnalyserClass::FileZIP, RawAnalyserClass::FileHTM, RawAnalyserClass::FileOLE,
-    RawAnalyserClass::FilePDF, RawAnalyserClass::FileRTF,
+    RawAnalyserClass::FileCAB,        RawAnalyserClass::FileCHM,    RawAnalyserClass::FileGZ,
+    RawAnalyserClass::FileLZH,        RawAnalyserClass::FileRAR,    RawAnalyserClass::FileTAR,
+    RawAnalyserClass::FileZIP,        RawAnalyserClass::FileDBX,    RawAnalyserClass::FileHLP,
+    RawAnalyserClass::FileHTM,        RawAnalyserClass::FileLowDoc, RawAnalyserClass::FileMDB,
+    RawAnalyserClass::FileMNY,        RawAnalyserClass::FileOLE,    RawAnalyserClass::FileONE,
+    RawAnalyserClass::FilePDF,        RawAnalyserClass::FilePST,    RawAnalyserClass::FileRTF,
+    RawAnalyserClass::FileUnicodeHTM, RawAnalyserClass::FileWPD,
 };
 
 // A position anywhere in the file or, half of the time, in its first 2 KiB where headers lie.

@@ -6,47 +6,12 @@
 
 #include <algorithm>
 #include <cctype>
-#include <fstream>
-#include <sstream>
 
 #include "platform/RecoveryContext.h"
 #include "storage/CheckedMath.h"
 #include "storage/DeviceOpen.h"
 #include "storage/DiskDevice.h"
 #include "storage/VolumeLetters.h"
-
-namespace {
-
-// Undoes the octal escapes (\040 for a space ...) of a path in /proc/self/mountinfo.
-std::string UnescapeMountPath(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    auto octal = [&](size_t k) { return text[k] >= '0' && text[k] <= '7'; };
-    if (text[i] == '\\' && i + 3 < text.size() && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
-      out += static_cast<char>(((text[i + 1] - '0') << 6) | ((text[i + 2] - '0') << 3) | (text[i + 3] - '0'));
-      i += 3;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
-// The mount point of the file system on block device `rdev`, or empty when it is not mounted.
-std::string MountPointOf(dev_t rdev) {
-  std::ifstream in("/proc/self/mountinfo");
-  const std::string wanted = std::to_string(major(rdev)) + ":" + std::to_string(minor(rdev));
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string id, parent, device, root, mountPoint;
-    if (!(fields >> id >> parent >> device >> root >> mountPoint)) continue;
-    if (device == wanted) return UnescapeMountPath(mountPoint);
-  }
-  return {};
-}
-
-}  // namespace
 
 namespace corvale {
 
@@ -137,7 +102,8 @@ bool CVolumeDevice::QueryDiskFreeSpace() {
   if (!m_raw) return false;
   struct stat st {};
   if (::stat(m_path.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return false;
-  const std::string mountPoint = MountPointOf(st.st_rdev);
+  const std::string mountPoint =
+      corvale::MountPointOf("/proc/self/mountinfo", major(st.st_rdev), minor(st.st_rdev));
   if (mountPoint.empty()) return false;
   struct statvfs vfs {};
   return ::statvfs(mountPoint.c_str(), &vfs) == 0;

@@ -25,10 +25,11 @@ CPieCtrl::CPieCtrl(QWidget* parent) : QWidget(parent) {
 }
 
 void CPieCtrl::SetSpaceInfo(int64_t llFreeSpace, int64_t llRequiredSpace, int64_t llUsedSpace) {
-  LogError("------------------------ParmInfo:LONGLONG llFreeSpace=%llX, LONGLONG llRequiredSpace=%llX,\t\t\t\t"
-           "LONGLONG llUsedSpace=%llX",
-           static_cast<unsigned long long>(llFreeSpace), static_cast<unsigned long long>(llRequiredSpace),
-           static_cast<unsigned long long>(llUsedSpace));
+  LogError(
+      "------------------------ParmInfo:LONGLONG llFreeSpace=%llX, LONGLONG llRequiredSpace=%llX,\t\t\t\t"
+      "LONGLONG llUsedSpace=%llX",
+      static_cast<unsigned long long>(llFreeSpace), static_cast<unsigned long long>(llRequiredSpace),
+      static_cast<unsigned long long>(llUsedSpace));
   m_values = {llFreeSpace, llRequiredSpace, llUsedSpace};
 }
 

@@ -10,9 +10,9 @@
 
 bool IsWritableMountType(const std::string& type, bool readOnly) {
   static const std::set<std::string> kHidden = {
-      "proc",      "sysfs",   "devpts",    "cgroup",    "cgroup2",  "securityfs", "debugfs",
-      "tracefs",   "pstore",  "bpf",       "mqueue",    "hugetlbfs", "configfs",  "fusectl",
-      "autofs",    "binfmt_misc", "efivarfs", "iso9660", "udf",      "squashfs",   "nsfs",
+      "proc",    "sysfs",       "devpts",   "cgroup",  "cgroup2",   "securityfs", "debugfs",
+      "tracefs", "pstore",      "bpf",      "mqueue",  "hugetlbfs", "configfs",   "fusectl",
+      "autofs",  "binfmt_misc", "efivarfs", "iso9660", "udf",       "squashfs",   "nsfs",
   };
   return !readOnly && kHidden.count(type) == 0;
 }
@@ -49,18 +49,19 @@ CShellTreeCtrl::CShellTreeCtrl(QWidget* parent) : QTreeView(parent) {
 CShellTreeCtrl::~CShellTreeCtrl() = default;
 
 void CShellTreeCtrl::SetSelChangedCallback(SelChanged callback, QWidget* client) {
-  if (callback && client) LogError("------------------------ParmInfo: LPFUNTREESELCHANGED lpFunSelChanged=%x, CWnd *pWndClient=%x", 1, 1);
+  if (callback && client)
+    LogError("------------------------ParmInfo: LPFUNTREESELCHANGED lpFunSelChanged=%x, CWnd *pWndClient=%x",
+             1, 1);
   m_callback = std::move(callback);
   m_client = client;
 }
 
 void CShellTreeCtrl::Refill(bool foldersOnly) {
   auto* model = new QFileSystemModel(this);
-  model->setFilter(foldersOnly ? QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden
-                               : QDir::AllDirs | QDir::Files | QDir::NoDotAndDotDot | QDir::Hidden);
+  // Hidden folders are left out: a folder name beginning with a dot is refused as a target.
+  model->setFilter(foldersOnly ? QDir::AllDirs | QDir::NoDotAndDotDot
+                               : QDir::AllDirs | QDir::Files | QDir::NoDotAndDotDot);
   model->setReadOnly(true);
-  // A folder shows an expand button only when it holds folders.
-  model->setOption(QFileSystemModel::DontWatchForChanges, false);
   auto* filter = new WritableFolderFilter(this);
   filter->setSourceModel(model);
   filter->setRecursiveFilteringEnabled(false);

@@ -87,9 +87,11 @@ void CRecoveringDlg::Build() {
     const char* text;
     int id;
   } details[] = {
-      {1, 1, "Recovered Files:", 1153},  {1, 2, "0", kIdFilesDone}, {1, 3, "Recovered Data Size:", 1155},
-      {1, 4, "0", kIdDoneSize},          {2, 1, "Selected Files:", 1154}, {2, 2, "0", kIdSelectedFiles},
-      {2, 3, "Total Data Size:", 1156}, {2, 4, "0", kIdTotalSize},     {3, 1, "Recovering File Name:", 1159},
+      {1, 1, "Recovered Files:", 1153},      {1, 2, "0", kIdFilesDone},
+      {1, 3, "Recovered Data Size:", 1155},  {1, 4, "0", kIdDoneSize},
+      {2, 1, "Selected Files:", 1154},       {2, 2, "0", kIdSelectedFiles},
+      {2, 3, "Total Data Size:", 1156},      {2, 4, "0", kIdTotalSize},
+      {3, 1, "Recovering File Name:", 1159},
   };
   for (const auto& d : details) {
     QLabel* label = MakeLabel(d.text, d.id, this);
@@ -254,7 +256,8 @@ void CRecoveringDlg::Refresh(bool force) {
   m_bar->setRange(0, recovering::BarMaximum(total));
   m_bar->setValue(recovering::BarPosition(total, bytes));
   const auto set = [this](int id, const std::string& text) {
-    if (auto* label = corvale::ui::FindControl<QLabel>(this, id)) label->setText(QString::fromStdString(text));
+    if (auto* label = corvale::ui::FindControl<QLabel>(this, id))
+      label->setText(QString::fromStdString(text));
   };
   set(kIdSelectedFiles, std::to_string(selected));
   set(kIdFilesDone, std::to_string(done));
@@ -272,9 +275,9 @@ QString CRecoveringDlg::Text(int id) const {
 
 void CRecoveringDlg::reject() {
   if (IsCancelled()) return;
-  const auto answer = corvale::ui::AskMessageBox(LoadStringResource(246).toStdString(), GetProductTitle(),
-                                                 corvale::ui::MessageButtons::YesNo,
-                                                 corvale::ui::MessageIcon::Question);
+  const auto answer =
+      corvale::ui::AskMessageBox(LoadStringResource(246).toStdString(), GetProductTitle(),
+                                 corvale::ui::MessageButtons::YesNo, corvale::ui::MessageIcon::Question);
   if (answer != corvale::ui::MessageAnswer::Yes) return;
   {
     std::lock_guard<std::mutex> lock(m_mutex);

@@ -63,14 +63,16 @@ std::string RemainingText(int64_t totalBytes, int64_t doneBytes, uint64_t elapse
 
 int32_t BarMaximum(int64_t totalBytes) {
   if (totalBytes <= 0) return 1;
-  if (totalBytes / (int64_t(1) << 30) != 0) return static_cast<int32_t>(std::min<int64_t>(totalBytes >> 20, INT32_MAX));
+  if (totalBytes / (int64_t(1) << 30) != 0)
+    return static_cast<int32_t>(std::min<int64_t>(totalBytes >> 20, INT32_MAX));
   return static_cast<int32_t>(totalBytes);
 }
 
 int32_t BarPosition(int64_t totalBytes, int64_t doneBytes) {
   if (totalBytes <= 0) return 1;
   const int64_t done = std::clamp<int64_t>(doneBytes, 0, totalBytes);
-  if (totalBytes / (int64_t(1) << 30) != 0) return static_cast<int32_t>(std::min<int64_t>(done >> 20, INT32_MAX));
+  if (totalBytes / (int64_t(1) << 30) != 0)
+    return static_cast<int32_t>(std::min<int64_t>(done >> 20, INT32_MAX));
   return static_cast<int32_t>(done);
 }
 

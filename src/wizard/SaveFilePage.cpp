@@ -73,7 +73,8 @@ CSaveFilePage::CSaveFilePage(QWidget* parent)
 }
 
 void CSaveFilePage::SetController(ISaveFileController* controller) {
-  LogError("------------------------ParmInfo:ISaveFileController* pController=%x", controller != nullptr ? 1 : 0);
+  LogError("------------------------ParmInfo:ISaveFileController* pController=%x",
+           controller != nullptr ? 1 : 0);
   m_controller = controller;
 }
 
@@ -90,7 +91,8 @@ void CSaveFilePage::Layout(int cx, int cy) {
 
 QString CSaveFilePage::SelectionLine() const {
   QString line = LoadStringResource(387);
-  line.replace(QStringLiteral("%s"), QString::fromStdString(FormatByteSize(static_cast<int64_t>(m_required))));
+  line.replace(QStringLiteral("%s"),
+               QString::fromStdString(FormatByteSize(static_cast<int64_t>(m_required))));
   line.replace(QStringLiteral("%d"), QString::number(m_fileCount));
   return line;
 }
@@ -112,8 +114,8 @@ void CSaveFilePage::SetRecoveryTotals(uint64_t requiredSize, int fileCount) {
 
 std::string CSaveFilePage::GetTargetFolder() {
   std::string text = m_edit->text().toStdString();
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
-                           text.back() == '\n'))
+  while (!text.empty() &&
+         (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' || text.back() == '\n'))
     text.pop_back();
   m_target = text;
   return m_target;
@@ -153,8 +155,12 @@ void CSaveFilePage::OnFolderChosen(const QString& path) {
 }
 
 int CSaveFilePage::GetFileCount() { return m_controller ? m_controller->GetFileCount() : 0; }
-int CSaveFilePage::GetRecoveredFileCount() { return m_controller ? m_controller->GetRecoveredFileCount() : 0; }
-std::string CSaveFilePage::GetResultString(int i) { return m_controller ? m_controller->GetResultString(i) : ""; }
+int CSaveFilePage::GetRecoveredFileCount() {
+  return m_controller ? m_controller->GetRecoveredFileCount() : 0;
+}
+std::string CSaveFilePage::GetResultString(int i) {
+  return m_controller ? m_controller->GetResultString(i) : "";
+}
 int CSaveFilePage::GetResultStringCount() { return m_controller ? m_controller->GetResultStringCount() : 0; }
 
 void CSaveFilePage::RunInDialog(QWidget* owner) {

@@ -24,7 +24,8 @@ CSaveResultPage::CSaveResultPage(QWidget* parent) : CWizardPage(parent) {
 }
 
 void CSaveResultPage::SetController(ISaveResultController* controller) {
-  LogError("------------------------ParmInfo:ISaveResultController* pController=%x", controller != nullptr ? 1 : 0);
+  LogError("------------------------ParmInfo:ISaveResultController* pController=%x",
+           controller != nullptr ? 1 : 0);
   m_controller = controller;
 }
 

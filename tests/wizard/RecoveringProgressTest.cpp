@@ -26,9 +26,17 @@ TEST(RecoveringFigures, SizeAndTimeTexts) {
     int64_t bytes;
     const char* text;
   } sizes[] = {
-      {0, "0 Byte"},          {1, "1 Byte"},          {1023, "1023 Byte"},      {1024, "1.00 KB"},
-      {kMiB - 1, "1024.00 KB"}, {kMiB, "1.00 MB"},   {kGiB, "1.00 GB"},        {5 * kGiB + kGiB / 2, "5.50 GB"},
-      {3 * kTiB, "3072.00 GB"}, {-5, "-5 Byte"},     {-2048, "-2.00 KB"},
+      {0, "0 Byte"},
+      {1, "1 Byte"},
+      {1023, "1023 Byte"},
+      {1024, "1.00 KB"},
+      {kMiB - 1, "1024.00 KB"},
+      {kMiB, "1.00 MB"},
+      {kGiB, "1.00 GB"},
+      {5 * kGiB + kGiB / 2, "5.50 GB"},
+      {3 * kTiB, "3072.00 GB"},
+      {-5, "-5 Byte"},
+      {-2048, "-2.00 KB"},
   };
   for (const auto& s : sizes) EXPECT_EQ(recovering::SizeText(s.bytes), s.text) << s.bytes;
 
@@ -55,7 +63,8 @@ TEST(RecoveringFigures, RemainingTimeAtTheExtremes) {
       {"very slow: 1 byte of 4 GiB in 10 s", 4 * kGiB + 1, 1, 10000, "11930464:42:41"},
       {"4 TiB, 1 MiB after ten hours", 4 * kTiB, kMiB, 36000000ull, "41943030:00:01"},
   };
-  for (const auto& c : cases) EXPECT_EQ(recovering::RemainingText(c.total, c.done, c.elapsedMs), c.text) << c.what;
+  for (const auto& c : cases)
+    EXPECT_EQ(recovering::RemainingText(c.total, c.done, c.elapsedMs), c.text) << c.what;
   // No overflow however large: terabytes after days keep a positive estimate.
   EXPECT_GT(recovering::RemainingMs(INT64_MAX, 1, UINT32_MAX), 0);
 }
@@ -65,9 +74,12 @@ TEST(RecoveringFigures, TheBarCountsBytesBelowOneGibAndMibFromThere) {
     int64_t total, done;
     int32_t maximum, position;
   } cases[] = {
-      {0, 0, 1, 1},           {1, 0, 1, 0},
-      {1, 1, 1, 1},           {kGiB - 1, kGiB / 2, int32_t(kGiB - 1), int32_t(kGiB / 2)},
-      {kGiB, kGiB / 2, 1024, 512}, {5 * kGiB, 6 * kGiB, 5120, 5120},
+      {0, 0, 1, 1},
+      {1, 0, 1, 0},
+      {1, 1, 1, 1},
+      {kGiB - 1, kGiB / 2, int32_t(kGiB - 1), int32_t(kGiB / 2)},
+      {kGiB, kGiB / 2, 1024, 512},
+      {5 * kGiB, 6 * kGiB, 5120, 5120},
       {10 * kTiB, kTiB, 10 * 1024 * 1024, 1024 * 1024},
   };
   for (const auto& c : cases) {
@@ -99,9 +111,9 @@ class RecoveringWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     corvale::test::TestApplication();
-    m_previous = corvale::ui::SetQuestionHandler(
-        [this](const std::string& text, const std::string&, corvale::ui::MessageButtons,
-               corvale::ui::MessageIcon) {
+    m_previous =
+        corvale::ui::SetQuestionHandler([this](const std::string& text, const std::string&,
+                                               corvale::ui::MessageButtons, corvale::ui::MessageIcon) {
           questions.push_back(text);
           return answer;
         });

@@ -245,7 +245,8 @@ TEST_F(SaveStep, RefusalsAndWarningsKeepTheWindowOpenAndWriteNothing) {
     const char* box;
   } cases[] = {
       {"a folder on the source disk, answered No", onSource,
-       "CAUTION! We do NOT recommend you to save the recovered files to the same drive because this can reduce "
+       "CAUTION! We do NOT recommend you to save the recovered files to the same drive because this can "
+       "reduce "
        "the chance of successful recovery. \n\nAre you sure to recover files to the same drive?",
        nullptr},
       {"a read-only disk", Folder() + "read-only/sub", nullptr, "The drive is not writable!"},
@@ -401,8 +402,8 @@ TEST(DiskSpacePie, AnglesSizeAndColours) {
     int64_t free, required, used;
     std::array<int, 3> angles;
   } cases[] = {
-      {0, 0, 0, {0, 0, 0}},          {1, 1, 1, {120, 120, 120}}, {1, 0, 2, {120, 0, 240}},
-      {2, 1, 0, {240, 120, 0}},      {1000, 1, 0, {360, 0, 0}},  {INT64_MAX, INT64_MAX, 0, {180, 180, 0}},
+      {0, 0, 0, {0, 0, 0}},      {1, 1, 1, {120, 120, 120}}, {1, 0, 2, {120, 0, 240}},
+      {2, 1, 0, {240, 120, 0}},  {1000, 1, 0, {360, 0, 0}},  {INT64_MAX, INT64_MAX, 0, {180, 180, 0}},
       {-5, 1, 1, {0, 180, 180}},
   };
   for (const auto& c : cases)

@@ -147,9 +147,9 @@ void CSaveFileController::ShowTargetFolderError(int code) {
   if (code == kFolderOk) return;
   const bool exclamation = code == kInvalidPath || code == kNotAbsolute || code == kInvalidParameter ||
                            code == kInvalidSymbol || code < kNoDisk || code > kNoFolder;
-  corvale::ui::ShowMessageBox(LoadStringResource(TargetFolderMessageId(code)).toStdString(), GetProductTitle(),
-                              exclamation ? corvale::ui::MessageIcon::Warning
-                                          : corvale::ui::MessageIcon::Information);
+  corvale::ui::ShowMessageBox(
+      LoadStringResource(TargetFolderMessageId(code)).toStdString(), GetProductTitle(),
+      exclamation ? corvale::ui::MessageIcon::Warning : corvale::ui::MessageIcon::Information);
 }
 
 bool CSaveFileController::CheckTargetFolder() {

@@ -473,6 +473,24 @@ TEST_F(SaveStep, ScreenshotsOfTheEmptyTargetWindowAndTheRecoveringWindow) {
   EXPECT_EQ(targetWindows, 1);
   EXPECT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
   EXPECT_TRUE(Page()->isHidden()) << "the page went back to the sheet, hidden";
+
+  // The result window as a user's run leaves it, all files and some of them recovered.
+  CSaveResultPage* result = GetSaveResultController()->GetPage();
+  ASSERT_NE(result, nullptr);
+  for (const auto& [recovered, name] : {std::pair<int, const char*>{3, "save-3-result-all"},
+                                        std::pair<int, const char*>{2, "save-4-result-some"}}) {
+    result->SetResult("/media/usb/Recovered", 3, recovered, {"/media/usb/Recovered/NTFS 1"});
+    result->ShowResult();
+    CSaveFileResultDlg frame(sheet);
+    frame.AttachPage(result);
+    frame.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&frame));
+    EXPECT_EQ(result->parentWidget(), &frame);
+    corvale::test::SaveScreenshot(frame.grab().toImage(), name);
+    QTest::mouseClick(result->OkButton(), Qt::LeftButton, {}, QPoint(5, 5));
+    EXPECT_FALSE(frame.isVisible()) << "OK closes the window";
+    EXPECT_EQ(result->parentWidget(), sheet) << "and the page goes back to the sheet";
+  }
 }
 
 }  // namespace

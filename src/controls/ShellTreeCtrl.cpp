@@ -67,6 +67,10 @@ void CShellTreeCtrl::Refill(bool foldersOnly) {
   filter->setRecursiveFilteringEnabled(false);
   setModel(filter);
   for (int column = 1; column < model->columnCount(); ++column) hideColumn(column);
+  // The top opens again once its folders are read: they are read in the background.
+  connect(model, &QFileSystemModel::directoryLoaded, this, [this](const QString& path) {
+    if (m_expandTop && path == QLatin1String("/")) ExpandMyComputer();
+  });
   model->setRootPath(QStringLiteral("/"));
   delete m_filter;
   delete m_model;
@@ -77,6 +81,7 @@ void CShellTreeCtrl::Refill(bool foldersOnly) {
 }
 
 void CShellTreeCtrl::ExpandMyComputer() {
+  m_expandTop = true;
   const QModelIndex top = m_filter->mapFromSource(m_model->index(QStringLiteral("/")));
   if (top.isValid()) expand(top);
 }

@@ -43,4 +43,5 @@ class CShellTreeCtrl : public QTreeView {
   QSortFilterProxyModel* m_filter = nullptr;
   SelChanged m_callback;
   QWidget* m_client = nullptr;
+  bool m_expandTop = false;
 };

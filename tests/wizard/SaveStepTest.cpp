@@ -464,6 +464,9 @@ TEST_F(SaveStep, ScreenshotsOfTheEmptyTargetWindowAndTheRecoveringWindow) {
   onTargetWindow = [&](CSaveFilePathDlg& frame) {
     EXPECT_EQ(Page()->Pie()->FreeSpace(), 0) << "no folder, no free space";
     EXPECT_EQ(Page()->SelectionLine().toStdString(), "You select 0.00 KB in 0 file(s).");
+    CShellTreeCtrl* tree = Page()->Tree();
+    QTRY_VERIFY(tree->model()->rowCount(tree->model()->index(0, 0)) > 0);
+    QTRY_VERIFY(tree->isExpanded(tree->model()->index(0, 0)));
     corvale::test::SaveScreenshot(frame.grab().toImage(), "save-0-target-folder-empty");
     QTest::keyClick(&frame, Qt::Key_Escape);
     EXPECT_TRUE(frame.isVisible()) << "Escape does not close the window";

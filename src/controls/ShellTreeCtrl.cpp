@@ -10,9 +10,9 @@
 
 bool IsWritableMountType(const std::string& type, bool readOnly) {
   static const std::set<std::string> kHidden = {
-      "proc",    "sysfs",       "devpts",   "cgroup",  "cgroup2",   "securityfs", "debugfs",
-      "tracefs", "pstore",      "bpf",      "mqueue",  "hugetlbfs", "configfs",   "fusectl",
-      "autofs",  "binfmt_misc", "efivarfs", "iso9660", "udf",       "squashfs",   "nsfs",
+      "proc",        "devtmpfs", "sysfs",   "devpts", "cgroup",    "cgroup2",  "securityfs", "debugfs",
+      "tracefs",     "pstore",   "bpf",     "mqueue", "hugetlbfs", "configfs", "fusectl",    "autofs",
+      "binfmt_misc", "efivarfs", "iso9660", "udf",    "squashfs",  "nsfs",
   };
   return !readOnly && kHidden.count(type) == 0;
 }

@@ -60,10 +60,11 @@ TEST(ShellTree, LeavesOutMountsNoRecoveryCanWriteTo) {
     bool readOnly;
     bool shown;
   } cases[] = {
-      {"ext4", false, true},    {"vfat", false, true},     {"fuseblk", false, true},
-      {"tmpfs", false, true},   {"ext4", true, false},     {"iso9660", false, false},
-      {"udf", false, false},    {"proc", false, false},    {"sysfs", false, false},
-      {"devpts", false, false}, {"cgroup2", false, false}, {"squashfs", false, false},
+      {"ext4", false, true},      {"vfat", false, true},    {"fuseblk", false, true},
+      {"tmpfs", false, true},     {"ext4", true, false},    {"iso9660", false, false},
+      {"udf", false, false},      {"proc", false, false},   {"sysfs", false, false},
+      {"devtmpfs", false, false}, {"devpts", false, false}, {"cgroup2", false, false},
+      {"squashfs", false, false},
   };
   for (const auto& c : cases) EXPECT_EQ(IsWritableMountType(c.type, c.readOnly), c.shown) << c.type;
 }

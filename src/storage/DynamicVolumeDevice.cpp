@@ -9,7 +9,7 @@
 namespace {
 
 constexpr uint64_t kDefaultStripeBytes = 65536;
-constexpr uint64_t kMirrorPiece = 63;
+constexpr uint64_t kMirrorChunk = 63;
 constexpr uint64_t kMaxStripeSectors = uint64_t{1} << 24;
 
 bool ExtentOrder(const DynamicExtent& a, const DynamicExtent& b) {
@@ -23,7 +23,8 @@ auto ExtentKey(const DynamicExtent& e) {
 
 class CDynamicVolumeDevice : public IDynamicDevice {
  public:
-  CDynamicVolumeDevice(int32_t kind, const DynamicVolumeDescription& description, std::vector<DynamicExtent> extents)
+  CDynamicVolumeDevice(int32_t kind, const DynamicVolumeDescription& description,
+                       std::vector<DynamicExtent> extents)
       : m_kind(kind), m_description(description), m_extents(std::move(extents)) {
     std::stable_sort(m_extents.begin(), m_extents.end(), ExtentOrder);
     int32_t size = 512;
@@ -38,7 +39,8 @@ class CDynamicVolumeDevice : public IDynamicDevice {
 
   bool ReadSectors(void* buffer, uint64_t firstSector, uint64_t count) override {
     const uint64_t size = m_description.sectorCount;
-    if (buffer == nullptr || firstSector > static_cast<uint64_t>(INT64_MAX) || firstSector > size || count > size)
+    if (buffer == nullptr || firstSector > static_cast<uint64_t>(INT64_MAX) || firstSector > size ||
+        count > size)
       return false;
     std::memset(buffer, 0, static_cast<size_t>(count) * static_cast<size_t>(m_sectorSize));
     const uint64_t n = std::min(count, size - firstSector);
@@ -92,7 +94,9 @@ class CDynamicVolumeDevice : public IDynamicDevice {
     return n == count;
   }
 
-  size_t Bytes(uint64_t sectors) const { return static_cast<size_t>(sectors) * static_cast<size_t>(m_sectorSize); }
+  size_t Bytes(uint64_t sectors) const {
+    return static_cast<size_t>(sectors) * static_cast<size_t>(m_sectorSize);
+  }
 
   int32_t m_kind;
   DynamicVolumeDescription m_description;
@@ -183,7 +187,7 @@ class CRaid5VolumeDevice : public CDynamicVolumeDevice {
       const uint64_t chunk = std::min(s - within, r);
       const uint64_t memberSector = row * s + within;
       if (!ReadColumn(column, memberSector, chunk, out)) {
-        // Rebuild the lost piece from every other column, the parity included.
+        // Rebuild the lost fragment from every other column, the parity included.
         if (m_scratch.size() < Bytes(chunk)) m_scratch.resize(Bytes(chunk));
         std::memset(out, 0, Bytes(chunk));
         for (uint64_t other = 0; other < n; ++other) {
@@ -239,13 +243,13 @@ class CMirrorVolumeDevice : public CDynamicVolumeDevice {
   bool ReadRange(uint8_t* out, uint64_t first, uint64_t count) override {
     uint64_t p = first, r = count;
     while (r > 0) {
-      const uint64_t piece = std::min(kMirrorPiece, r);
-      if (!ReadFromEither(out, p, piece)) {
-        for (uint64_t i = 0; i < piece; ++i) ReadFromEither(out + Bytes(i), p + i, 1);
+      const uint64_t fragment = std::min(kMirrorChunk, r);
+      if (!ReadFromEither(out, p, fragment)) {
+        for (uint64_t i = 0; i < fragment; ++i) ReadFromEither(out + Bytes(i), p + i, 1);
       }
-      p += piece;
-      r -= piece;
-      out += Bytes(piece);
+      p += fragment;
+      r -= fragment;
+      out += Bytes(fragment);
     }
     return true;
   }
@@ -281,10 +285,11 @@ const char* DynamicVolumeKindName(int32_t kind) {
   }
 }
 
-std::unique_ptr<IDynamicDevice> CreateDynamicVolumeDevice(int32_t kind, const DynamicVolumeDescription& description,
+std::unique_ptr<IDynamicDevice> CreateDynamicVolumeDevice(int32_t kind,
+                                                          const DynamicVolumeDescription& description,
                                                           std::vector<DynamicExtent> extents) {
-  const size_t present =
-      static_cast<size_t>(std::count_if(extents.begin(), extents.end(), [](const auto& e) { return e.disk != nullptr; }));
+  const size_t present = static_cast<size_t>(
+      std::count_if(extents.begin(), extents.end(), [](const auto& e) { return e.disk != nullptr; }));
   switch (kind) {
     case kDynamicSimple:
       if (present != 1) return nullptr;

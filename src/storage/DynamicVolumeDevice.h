@@ -19,7 +19,7 @@
 
 #include "storage/IStorageDevice.h"
 
-// One piece of a volume on one member disk.
+// One stretch of a volume on one member disk.
 struct DynamicExtent {
   int32_t column = 0;
   // The member disk's identifier as the database writes it (at most 64 characters).
@@ -75,7 +75,8 @@ class IDynamicDevice : public IStorageDevice {
 // The device of `kind` (simple, spanned, striped or RAID-5) over `extents`, or null when the
 // members present cannot make one: simple needs exactly one present member, spanned and striped at
 // least one, RAID-5 at least two extents with at most one member missing.
-std::unique_ptr<IDynamicDevice> CreateDynamicVolumeDevice(int32_t kind, const DynamicVolumeDescription& description,
+std::unique_ptr<IDynamicDevice> CreateDynamicVolumeDevice(int32_t kind,
+                                                          const DynamicVolumeDescription& description,
                                                           std::vector<DynamicExtent> extents);
 // A mirror over two copies, either of which may be null; null when both are.
 std::unique_ptr<IDynamicDevice> CreateMirrorVolumeDevice(const DynamicVolumeDescription& description,

@@ -344,22 +344,22 @@ std::vector<Record> CollectRecords(const std::vector<uint8_t>& area) {
     }
   }
 
-  // The chain of pieces of a group: piece k is the first slot of record number k after piece k-1.
+  // The chain of fragments of a group: fragment k is the first slot of record number k after fragment k-1.
   std::unordered_map<uint32_t, std::vector<size_t>> chains;
   std::unordered_map<uint32_t, bool> groupTaken;
   std::vector<Record> records;
   for (const First& first : firsts) {
-    const uint64_t pieces =
-        first.length > kFirstSlotData ? (uint64_t{first.length} - kFirstSlotData + kContinuationData - 1) /
-                                            kContinuationData
-                                      : 0;
+    const uint64_t fragments =
+        first.length > kFirstSlotData
+            ? (uint64_t{first.length} - kFirstSlotData + kContinuationData - 1) / kContinuationData
+            : 0;
     // The count must announce exactly the slots the length needs.
-    if (pieces + 1 != first.count) continue;
+    if (fragments + 1 != first.count) continue;
     const ByteReader slot(area.data() + first.slot * kSlotSize, kSlotSize);
     Record record;
     record.flags = slot.u8(kSlotFlags);
     record.type = slot.u8(kSlotType);
-    if (pieces == 0) {
+    if (fragments == 0) {
       record.data.assign(slot.data() + kSlotData, slot.data() + kSlotData + first.length);
       records.push_back(std::move(record));
       continue;
@@ -380,13 +380,13 @@ std::vector<Record> CollectRecords(const std::vector<uint8_t>& area) {
       }
       chain = chains.emplace(first.group, std::move(taken)).first;
     }
-    if (chain->second.size() < pieces) continue;
+    if (chain->second.size() < fragments) continue;
     record.data.assign(slot.data() + kSlotData, slot.data() + kSlotSize);
     uint64_t remaining = first.length - kFirstSlotData;
-    for (uint64_t k = 0; k < pieces; ++k) {
-      const uint8_t* piece = area.data() + chain->second[k] * kSlotSize + kContinuationHeader;
+    for (uint64_t k = 0; k < fragments; ++k) {
+      const uint8_t* fragment = area.data() + chain->second[k] * kSlotSize + kContinuationHeader;
       const size_t n = static_cast<size_t>(std::min<uint64_t>(remaining, kContinuationData));
-      record.data.insert(record.data.end(), piece, piece + n);
+      record.data.insert(record.data.end(), fragment, fragment + n);
       remaining -= n;
     }
     records.push_back(std::move(record));
@@ -444,7 +444,8 @@ struct KnownDisk {
   bool hasHeader = false;
 };
 
-std::vector<DynamicExtent> ExtentsOf(const Database& db, const Component& comp, const std::vector<KnownDisk>& disks) {
+std::vector<DynamicExtent> ExtentsOf(const Database& db, const Component& comp,
+                                     const std::vector<KnownDisk>& disks) {
   std::vector<DynamicExtent> extents;
   for (size_t p : comp.partitions) {
     const Partition& part = db.partitions[p];
@@ -485,7 +486,8 @@ int32_t KindOfComponent(const Component& comp) {
 
 // The sum of the extents' lengths when every member is present and large enough (for RAID-5 less
 // the parity); nothing otherwise.
-std::optional<uint64_t> SizeFromExtents(const std::vector<DynamicExtent>& extents, bool raid5, bool requireMembers) {
+std::optional<uint64_t> SizeFromExtents(const std::vector<DynamicExtent>& extents, bool raid5,
+                                        bool requireMembers) {
   uint64_t sum = 0;
   for (const DynamicExtent& e : extents) {
     if (requireMembers) {
@@ -505,7 +507,8 @@ std::optional<uint64_t> SizeFromExtents(const std::vector<DynamicExtent>& extent
 }
 
 // What lies at the start of the first extent, read from its member disk.
-DetectedFileSystem DetectAtExtent(const std::vector<DynamicExtent>& extents, const FileSystemDetector& detect) {
+DetectedFileSystem DetectAtExtent(const std::vector<DynamicExtent>& extents,
+                                  const FileSystemDetector& detect) {
   if (!detect || extents.empty()) return {};
   const DynamicExtent& e = extents.front();
   if (e.disk == nullptr) return {};
@@ -515,7 +518,8 @@ DetectedFileSystem DetectAtExtent(const std::vector<DynamicExtent>& extents, con
 }
 
 std::unique_ptr<IDynamicDevice> MakeComponentDevice(int32_t kind, const DynamicVolumeDescription& base,
-                                                    const Component& comp, std::vector<DynamicExtent> extents) {
+                                                    const Component& comp,
+                                                    std::vector<DynamicExtent> extents) {
   DynamicVolumeDescription description = base;
   description.stripeSectors = comp.stripe;
   return CreateDynamicVolumeDevice(kind, description, std::move(extents));
@@ -531,14 +535,15 @@ void LoadOneDisk(const KnownDisk& self, const std::vector<KnownDisk>& disks, Dyn
   const uint64_t configStart = self.header.configStart;
   if (configStart >= sectors) return;
   uint64_t count = kConfigSectors;
-  if (sectors - configStart >= 2 && sectors - configStart - 2 <= kConfigSectors) count = sectors - configStart - 2;
+  if (sectors - configStart >= 2 && sectors - configStart - 2 <= kConfigSectors)
+    count = sectors - configStart - 2;
   // The area is never read past the disk's end.
   count = std::min(count, sectors - configStart);
   if (count == 0) return;
   std::vector<uint8_t> area(static_cast<size_t>(count) * static_cast<size_t>(sectorSize));
   if (!disk->ReadSectors(area.data(), configStart, count)) {
     LogInfo("LDM: configuration area of %llu sectors at %llu unreadable",
-                     static_cast<unsigned long long>(count), static_cast<unsigned long long>(configStart));
+            static_cast<unsigned long long>(count), static_cast<unsigned long long>(configStart));
     return;
   }
 
@@ -596,7 +601,8 @@ void LoadOneDisk(const KnownDisk& self, const std::vector<KnownDisk>& disks, Dyn
     }
     if (!device) continue;
     const bool known = std::any_of(out.begin(), out.end(), [&](const auto& record) {
-      return record->Device.get() == device.get() || (record->Device && record->Device->IsSameVolume(device.get()));
+      return record->Device.get() == device.get() ||
+             (record->Device && record->Device->IsSameVolume(device.get()));
     });
     if (known) continue;
 
@@ -660,7 +666,8 @@ bool FindPrivHead(IStorageDevice* disk, uint8_t (&out)[LdmPrivateHeader::kSize])
     if (tryAt(lba)) return true;
 
   // A GPT disk keeps it at the end of its LDM metadata partition.
-  if (sectors < 2 || !disk->ReadSectors(sector.data(), 1, 1) || !Magic(sector.data(), "EFI PART")) return false;
+  if (sectors < 2 || !disk->ReadSectors(sector.data(), 1, 1) || !Magic(sector.data(), "EFI PART"))
+    return false;
   const ByteReader header(sector.data(), sector.size());
   uint64_t arrayLba = header.u64(kGptArrayLba);
   uint32_t left = header.u32(kGptEntryCount);

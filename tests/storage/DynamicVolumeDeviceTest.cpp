@@ -42,7 +42,8 @@ std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
   return v;
 }
 
-void CopySector(std::vector<uint8_t>& to, uint64_t toSector, const std::vector<uint8_t>& from, uint64_t fromSector) {
+void CopySector(std::vector<uint8_t>& to, uint64_t toSector, const std::vector<uint8_t>& from,
+                uint64_t fromSector) {
   std::memcpy(to.data() + toSector * kSector, from.data() + fromSector * kSector, kSector);
 }
 
@@ -168,7 +169,8 @@ void CheckReads(IDynamicDevice& device, const std::vector<uint8_t>& expected,
     const uint64_t inside = std::min(count, total - start);
     ASSERT_EQ(0, std::memcmp(buffer.data(), expected.data() + start * kSector, inside * kSector))
         << "read " << start << "+" << count;
-    ASSERT_TRUE(std::all_of(buffer.begin() + inside * kSector, buffer.end(), [](uint8_t b) { return b == 0; }))
+    ASSERT_TRUE(
+        std::all_of(buffer.begin() + inside * kSector, buffer.end(), [](uint8_t b) { return b == 0; }))
         << "past the end of read " << start << "+" << count;
   }
   for (size_t i = 0; i < disks.size(); ++i) {

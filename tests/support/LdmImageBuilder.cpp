@@ -180,49 +180,49 @@ std::vector<uint8_t> PrivHead(const Header& h) {
 
 namespace {
 
-std::vector<std::pair<uint64_t, std::vector<uint8_t>>> Pieces(uint64_t diskSectors, const Header& h,
-                                                              const std::vector<uint8_t>& slots, bool copyAtSix,
-                                                              uint64_t headerSector) {
-  std::vector<std::pair<uint64_t, std::vector<uint8_t>>> pieces;
+std::vector<std::pair<uint64_t, std::vector<uint8_t>>> Blocks(uint64_t diskSectors, const Header& h,
+                                                              const std::vector<uint8_t>& slots,
+                                                              bool copyAtSix, uint64_t headerSector) {
+  std::vector<std::pair<uint64_t, std::vector<uint8_t>>> fragments;
   const auto head = PrivHead(h);
-  pieces.emplace_back(headerSector == UINT64_MAX ? diskSectors - 1 : headerSector, head);
-  if (copyAtSix) pieces.emplace_back(6, head);
+  fragments.emplace_back(headerSector == UINT64_MAX ? diskSectors - 1 : headerSector, head);
+  if (copyAtSix) fragments.emplace_back(6, head);
   for (uint64_t toc : {1, 2}) {
     std::vector<uint8_t> b(512, 0);
     std::memcpy(b.data(), "TOCBLOCK", 8);
     std::memcpy(b.data() + 0x24, "config", 6);
     PutBE(b.data() + 0x2E, kFirstVblkSector - 1, 8);
     std::memcpy(b.data() + 0x46, "log", 3);
-    pieces.emplace_back(h.configStart + toc, b);
+    fragments.emplace_back(h.configStart + toc, b);
   }
   std::vector<uint8_t> vmdb(512, 0);
   std::memcpy(vmdb.data(), "VMDB", 4);
   PutBE(vmdb.data() + 0x08, kSlot, 4);
   PutBE(vmdb.data() + 0x0C, 512, 4);
-  pieces.emplace_back(h.configStart + kFirstVblkSector - 1, vmdb);
-  pieces.emplace_back(h.configStart + kFirstVblkSector, slots);
-  return pieces;
+  fragments.emplace_back(h.configStart + kFirstVblkSector - 1, vmdb);
+  fragments.emplace_back(h.configStart + kFirstVblkSector, slots);
+  return fragments;
 }
 
 }  // namespace
 
-void WriteDatabase(std::vector<uint8_t>& disk, const Header& h, const std::vector<uint8_t>& slots, bool copyAtSix,
-                   uint64_t headerSector) {
-  for (const auto& [sector, bytes] : Pieces(disk.size() / 512, h, slots, copyAtSix, headerSector)) {
+void WriteDatabase(std::vector<uint8_t>& disk, const Header& h, const std::vector<uint8_t>& slots,
+                   bool copyAtSix, uint64_t headerSector) {
+  for (const auto& [sector, bytes] : Blocks(disk.size() / 512, h, slots, copyAtSix, headerSector)) {
     const size_t at = static_cast<size_t>(sector) * 512;
     if (at >= disk.size()) continue;
     std::memcpy(disk.data() + at, bytes.data(), std::min(bytes.size(), disk.size() - at));
   }
 }
 
-bool WriteDatabase(const std::string& path, const Header& h, const std::vector<uint8_t>& slots, bool copyAtSix,
-                   uint64_t headerSector) {
+bool WriteDatabase(const std::string& path, const Header& h, const std::vector<uint8_t>& slots,
+                   bool copyAtSix, uint64_t headerSector) {
   const int fd = ::open(path.c_str(), O_WRONLY);
   if (fd < 0) return false;
   struct stat st {};
   bool ok = ::fstat(fd, &st) == 0;
   for (const auto& [sector, bytes] :
-       Pieces(static_cast<uint64_t>(st.st_size) / 512, h, slots, copyAtSix, headerSector)) {
+       Blocks(static_cast<uint64_t>(st.st_size) / 512, h, slots, copyAtSix, headerSector)) {
     ok = ok && ::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(sector * 512)) ==
                    static_cast<ssize_t>(bytes.size());
   }

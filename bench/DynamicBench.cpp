@@ -71,7 +71,8 @@ int RunDynamic(int argc, char** argv) {
   results.push_back(Measure("spanned", *CreateDynamicVolumeDevice(kDynamicSpanned, d, extents(true, -1))));
   d.sectorCount = 2 * column;
   results.push_back(Measure("raid5", *CreateDynamicVolumeDevice(kDynamicRaid5, d, extents(false, -1))));
-  results.push_back(Measure("raid5_degraded", *CreateDynamicVolumeDevice(kDynamicRaid5, d, extents(false, 1))));
+  results.push_back(
+      Measure("raid5_degraded", *CreateDynamicVolumeDevice(kDynamicRaid5, d, extents(false, 1))));
 
   d.sectorCount = column;
   auto copy = [&](int disk) {

@@ -80,7 +80,8 @@ class QuietCallback : public IDIRBuildCallback {
 std::map<std::string, std::vector<uint64_t>> TreeOf(IStorageDevice& device) {
   CNTFSDirectoryBuilder builder;
   QuietCallback quiet;
-  std::unique_ptr<CFileSystemNode, void (*)(CFileNode*)> root(builder.Build(0, &device, &quiet), FreeFileTree);
+  std::unique_ptr<CFileSystemNode, void (*)(CFileNode*)> root(builder.Build(0, &device, &quiet),
+                                                              FreeFileTree);
   std::map<std::string, std::vector<uint64_t>> nodes;
   if (!root) return nodes;
   WalkSubtree(root.get(), [&](CFileNode* n) {
@@ -105,9 +106,11 @@ TEST(DynamicVolumes, FileSystemsInsideEveryKindOfVolumeAreReadThroughTheirDevice
   for (size_t i = 0; i < 3; ++i) {
     const std::string path = dir + "/dynamic" + std::to_string(i) + ".img";
     std::filesystem::resize_file((std::ofstream(path), path), kDiskSectors * kSector);
-    ASSERT_EQ(RunCommand("printf 'label: dos\\nstart=63, type=42\\n' | sfdisk --quiet --no-reread --no-tell-kernel '" +
-                         path + "' >/dev/null 2>&1"),
-              0);
+    ASSERT_EQ(
+        RunCommand(
+            "printf 'label: dos\\nstart=63, type=42\\n' | sfdisk --quiet --no-reread --no-tell-kernel '" +
+            path + "' >/dev/null 2>&1"),
+        0);
     disks.push_back(path);
   }
 
@@ -163,7 +166,8 @@ TEST(DynamicVolumes, FileSystemsInsideEveryKindOfVolumeAreReadThroughTheirDevice
   for (uint64_t i = 0; i < 3; ++i) d.disks.push_back({0x10 + i, "Disk" + std::to_string(i + 1), GuidOf(i)});
   d.volumes.push_back({0x20, "Volume1", 3, 0x07, 3 * column, {}, 1, ""});
   d.components.push_back({0x21, "Volume1-01", 1, 0x20, 3, kStripe, 3});
-  for (uint64_t i = 0; i < 3; ++i) d.partitions.push_back({0x22 + i, "Disk1-01", 0, 0, column, 0x21, 0x10 + i, int32_t(i)});
+  for (uint64_t i = 0; i < 3; ++i)
+    d.partitions.push_back({0x22 + i, "Disk1-01", 0, 0, column, 0x21, 0x10 + i, int32_t(i)});
   d.volumes.push_back({0x30, "Volume2", 3, 0x83, ext2Image.size() / kSector, {}, 1, ""});
   d.components.push_back({0x31, "Volume2-01", 2, 0x30, 3});
   uint64_t offset = 0;
@@ -174,7 +178,8 @@ TEST(DynamicVolumes, FileSystemsInsideEveryKindOfVolumeAreReadThroughTheirDevice
   d.volumes.push_back({0x40, "Volume3", 4, 0x06, fatImage.size() / kSector, {}, 1, ""});
   d.components.push_back({0x41, "Volume3-01", 3, 0x40, 3});
   for (uint64_t i = 0; i < 3; ++i)
-    d.partitions.push_back({0x42 + i, "Disk1-03", raidStart, 0, raidRows * kRaidStripe, 0x41, 0x10 + i, int32_t(i)});
+    d.partitions.push_back(
+        {0x42 + i, "Disk1-03", raidStart, 0, raidRows * kRaidStripe, 0x41, 0x10 + i, int32_t(i)});
   const auto slots = ldm::VblkSlots(d);
   for (size_t i = 0; i < 3; ++i) {
     ldm::Header h;
@@ -225,7 +230,8 @@ TEST(DynamicVolumes, FileSystemsInsideEveryKindOfVolumeAreReadThroughTheirDevice
     EXPECT_EQ(r->Label, "PARITYVOL");
     std::vector<uint8_t> rebuilt(fatImage.size());
     ASSERT_TRUE(r->Device->ReadSectors(rebuilt.data(), 0, rebuilt.size() / kSector));
-    EXPECT_TRUE(rebuilt == fatImage) << "the RAID-5 volume without its third disk does not read as the FAT image";
+    EXPECT_TRUE(rebuilt == fatImage)
+        << "the RAID-5 volume without its third disk does not read as the FAT image";
   }
 }
 

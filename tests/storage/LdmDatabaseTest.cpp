@@ -58,7 +58,8 @@ std::vector<IStorageDevice*> Pointers(const std::vector<std::unique_ptr<MemoryDe
 // the little-endian number at byte 8, labelled by the text at 16.
 DetectedFileSystem FakeDetect(IStorageDevice& device, uint64_t start) {
   std::vector<uint8_t> sector(static_cast<size_t>(device.GetSectorSize()));
-  if (!device.ReadSectors(sector.data(), start, 1) || std::memcmp(sector.data(), "FAKENTFS", 8) != 0) return {};
+  if (!device.ReadSectors(sector.data(), start, 1) || std::memcmp(sector.data(), "FAKENTFS", 8) != 0)
+    return {};
   DetectedFileSystem found;
   found.type = 3;
   std::memcpy(&found.sectorCount, sector.data() + 8, 8);
@@ -72,11 +73,13 @@ struct Builder {
   uint64_t next = 0x40;
 
   explicit Builder(size_t disks, bool secondRevision = false) {
-    for (size_t i = 0; i < disks; ++i) d.disks.push_back({0x10 + i, "Disk" + std::to_string(i + 1), DiskGuid(i), secondRevision});
+    for (size_t i = 0; i < disks; ++i)
+      d.disks.push_back({0x10 + i, "Disk" + std::to_string(i + 1), DiskGuid(i), secondRevision});
   }
   // A volume of one component over (disk, start, offset, size) fragments; returns the component id.
   uint64_t Volume(const std::string& name, uint8_t volumeType, uint64_t size, uint8_t componentType,
-                  const std::vector<std::array<uint64_t, 4>>& fragments, uint64_t stripe = 0, size_t components = 1) {
+                  const std::vector<std::array<uint64_t, 4>>& fragments, uint64_t stripe = 0,
+                  size_t components = 1) {
     const uint64_t volume = next++;
     ldm::VolumeRecord v;
     v.id = volume;
@@ -89,11 +92,11 @@ struct Builder {
     for (size_t c = 0; c < components; ++c) Component(volume, componentType, fragments, stripe, c);
     return volume;
   }
-  void Component(uint64_t volume, uint8_t componentType, const std::vector<std::array<uint64_t, 4>>& fragments,
-                 uint64_t stripe, size_t copy) {
+  void Component(uint64_t volume, uint8_t componentType,
+                 const std::vector<std::array<uint64_t, 4>>& fragments, uint64_t stripe, size_t copy) {
     const uint64_t component = next++;
-    d.components.push_back({component, "Comp" + std::to_string(component), componentType, volume, fragments.size(),
-                            stripe, stripe ? fragments.size() : 0});
+    d.components.push_back({component, "Comp" + std::to_string(component), componentType, volume,
+                            fragments.size(), stripe, stripe ? fragments.size() : 0});
     int32_t column = 0;
     for (const auto& [disk, start, offset, size] : fragments) {
       // A mirror's second copy lies on the next disk.
@@ -137,7 +140,8 @@ void CheckVolumes(const DynamicVolumeList& list, const std::vector<Expected>& ex
       int64_t disk = -1;
       for (size_t k = 0; k < disks.size(); ++k)
         if (x.disk == disks[k].get()) disk = static_cast<int64_t>(k);
-      got.push_back({disk, static_cast<int64_t>(x.start), static_cast<int64_t>(x.offset), static_cast<int64_t>(x.length)});
+      got.push_back({disk, static_cast<int64_t>(x.start), static_cast<int64_t>(x.offset),
+                     static_cast<int64_t>(x.length)});
     }
     EXPECT_EQ(got, e.extents) << e.name;
   }
@@ -149,7 +153,8 @@ TEST_P(LdmDatabase, ListsTheVolumesTheDatabaseDescribes) {
   const DatabaseCase& c = GetParam();
   auto disks = MakeDisks(c.disks, ldm::VblkSlots(c.describe()));
   DynamicVolumeList list;
-  EXPECT_EQ(LoadDynamicVolumes(Pointers(disks, c.present), list, FakeDetect), static_cast<int>(c.expected.size()));
+  EXPECT_EQ(LoadDynamicVolumes(Pointers(disks, c.present), list, FakeDetect),
+            static_cast<int>(c.expected.size()));
   CheckVolumes(list, c.expected, disks);
 }
 
@@ -158,56 +163,74 @@ constexpr int64_t L = kLogicalStart;
 INSTANTIATE_TEST_SUITE_P(
     Kinds, LdmDatabase,
     ::testing::Values(
-        DatabaseCase{"Simple", 1, {0},
+        DatabaseCase{"Simple",
+                     1,
+                     {0},
                      [] {
                        Builder b(1);
                        b.Volume("Volume1", 3, 1000, 2, {{0, 100, 0, 1000}});
                        return b.d;
                      },
                      {{"Volume1", "SIMPLE", 1000, {{0, L + 100, 0, 1000}}}}},
-        DatabaseCase{"SpannedOverThreeDisks", 3, {0, 1, 2},
-                     [] {
-                       Builder b(3);
-                       b.Volume("Span", 3, 1000, 2, {{2, 40, 800, 200}, {0, 10, 0, 300}, {1, 20, 300, 500}});
-                       return b.d;
-                     },
-                     {{"Span", "SPANNED", 1000, {{0, L + 10, 0, 300}, {1, L + 20, 300, 500}, {2, L + 40, 800, 200}}}}},
-        DatabaseCase{"StripedWithOddStripe", 2, {1, 0},
+        DatabaseCase{
+            "SpannedOverThreeDisks",
+            3,
+            {0, 1, 2},
+            [] {
+              Builder b(3);
+              b.Volume("Span", 3, 1000, 2, {{2, 40, 800, 200}, {0, 10, 0, 300}, {1, 20, 300, 500}});
+              return b.d;
+            },
+            {{"Span", "SPANNED", 1000, {{0, L + 10, 0, 300}, {1, L + 20, 300, 500}, {2, L + 40, 800, 200}}}}},
+        DatabaseCase{"StripedWithOddStripe",
+                     2,
+                     {1, 0},
                      [] {
                        Builder b(2);
                        b.Volume("Stripe", 3, 1400, 1, {{1, 0, 0, 700}, {0, 0, 0, 700}}, 7);
                        return b.d;
                      },
                      {{"Stripe", "STRIPPED", 1400, {{1, L, 0, 700}, {0, L, 0, 700}}}}},
-        DatabaseCase{"Raid5OfThreeThousandSectorExtents", 3, {0, 1, 2},
-                     [] {
-                       Builder b(3);
-                       b.Volume("Parity", 4, 2000, 3, {{0, 5, 0, 1000}, {1, 5, 0, 1000}, {2, 5, 0, 1000}});
-                       return b.d;
-                     },
-                     {{"Parity", "RAID5", 2000, {{0, L + 5, 0, 1000}, {1, L + 5, 0, 1000}, {2, L + 5, 0, 1000}}}}},
-        DatabaseCase{"MirrorOfTwoSimpleCopies", 2, {0, 1},
+        DatabaseCase{
+            "Raid5OfThreeThousandSectorExtents",
+            3,
+            {0, 1, 2},
+            [] {
+              Builder b(3);
+              b.Volume("Parity", 4, 2000, 3, {{0, 5, 0, 1000}, {1, 5, 0, 1000}, {2, 5, 0, 1000}});
+              return b.d;
+            },
+            {{"Parity", "RAID5", 2000, {{0, L + 5, 0, 1000}, {1, L + 5, 0, 1000}, {2, L + 5, 0, 1000}}}}},
+        DatabaseCase{"MirrorOfTwoSimpleCopies",
+                     2,
+                     {0, 1},
                      [] {
                        Builder b(2);
                        b.Volume("Mirror", 3, 900, 2, {{0, 30, 0, 900}}, 0, 2);
                        return b.d;
                      },
                      {{"Mirror", "MIRROR", 900, {{1, L + 30, 0, 900}, {0, L + 30, 0, 900}}}}},
-        DatabaseCase{"MirrorWithOneSideMissing", 2, {0},
+        DatabaseCase{"MirrorWithOneSideMissing",
+                     2,
+                     {0},
                      [] {
                        Builder b(2);
                        b.Volume("Mirror", 3, 900, 2, {{0, 30, 0, 900}}, 0, 2);
                        return b.d;
                      },
                      {{"Mirror", "MIRROR", 900, {{0, L + 30, 0, 900}}}}},
-        DatabaseCase{"SecondRevisionDiskRecords", 2, {0, 1},
+        DatabaseCase{"SecondRevisionDiskRecords",
+                     2,
+                     {0, 1},
                      [] {
                        Builder b(2, true);
                        b.Volume("Rev2", 3, 200, 1, {{0, 0, 0, 100}, {1, 0, 0, 100}}, 3);
                        return b.d;
                      },
                      {{"Rev2", "STRIPPED", 200, {{0, L, 0, 100}, {1, L, 0, 100}}}}},
-        DatabaseCase{"RecordsSplitOverSlots", 1, {0},
+        DatabaseCase{"RecordsSplitOverSlots",
+                     1,
+                     {0},
                      [] {
                        Builder b(1);
                        b.Volume(std::string(120, 'N'), 3, 64, 2, {{0, 0, 0, 64}});
@@ -215,7 +238,9 @@ INSTANTIATE_TEST_SUITE_P(
                        return b.d;
                      },
                      {{std::string(120, 'N'), "SIMPLE", 64, {{0, L, 0, 64}}}}},
-        DatabaseCase{"EveryVolumeOnceThoughEveryDiskCarriesTheDatabase", 2, {0, 1},
+        DatabaseCase{"EveryVolumeOnceThoughEveryDiskCarriesTheDatabase",
+                     2,
+                     {0, 1},
                      [] {
                        Builder b(2);
                        b.Volume("A", 3, 100, 2, {{0, 0, 0, 100}});
@@ -227,7 +252,9 @@ INSTANTIATE_TEST_SUITE_P(
                       {"B", "STRIPPED", 300, {{0, L + 100, 0, 150}, {1, L + 100, 0, 150}}},
                       {"C", "SIMPLE", 50, {{1, L + 400, 0, 50}}}}},
         // Broken descriptions: volumes that are not complete are left out, the rest stays.
-        DatabaseCase{"ComponentOfNoVolume", 1, {0},
+        DatabaseCase{"ComponentOfNoVolume",
+                     1,
+                     {0},
                      [] {
                        Builder b(1);
                        b.Volume("Orphan", 3, 100, 2, {{0, 0, 0, 100}});
@@ -236,7 +263,9 @@ INSTANTIATE_TEST_SUITE_P(
                        return b.d;
                      },
                      {{"Kept", "SIMPLE", 10, {{0, L + 200, 0, 10}}}}},
-        DatabaseCase{"PartitionOfNoDisk", 1, {0},
+        DatabaseCase{"PartitionOfNoDisk",
+                     1,
+                     {0},
                      [] {
                        Builder b(1);
                        b.Volume("Lost", 3, 100, 2, {{0, 0, 0, 100}});
@@ -244,7 +273,9 @@ INSTANTIATE_TEST_SUITE_P(
                        return b.d;
                      },
                      {}},
-        DatabaseCase{"UnknownVolumeAndComponentTypes", 1, {0},
+        DatabaseCase{"UnknownVolumeAndComponentTypes",
+                     1,
+                     {0},
                      [] {
                        Builder b(1);
                        b.Volume("BadVolume", 9, 100, 2, {{0, 0, 0, 100}});
@@ -252,7 +283,9 @@ INSTANTIATE_TEST_SUITE_P(
                        return b.d;
                      },
                      {}},
-        DatabaseCase{"DuplicateObjectIdsLinkOnce", 1, {0},
+        DatabaseCase{"DuplicateObjectIdsLinkOnce",
+                     1,
+                     {0},
                      [] {
                        Builder b(1);
                        b.Volume("One", 3, 100, 2, {{0, 0, 0, 100}});
@@ -388,11 +421,21 @@ TEST_P(LdmSlots, DamagedRecordsEndCleanly) {
 INSTANTIATE_TEST_SUITE_P(
     Lies, LdmSlots,
     ::testing::Values(SlotCase{"Untouched", [](auto&) {}, 1},
-                      SlotCase{"SequenceNumbersLie", [](auto& s) { for (size_t k = 0; k < 5; ++k) PutBE(s, k * 128 + 4, 0xFFFFFFFF - k * 7, 4); }, 1},
+                      SlotCase{"SequenceNumbersLie",
+                               [](auto& s) {
+                                 for (size_t k = 0; k < 5; ++k) PutBE(s, k * 128 + 4, 0xFFFFFFFF - k * 7, 4);
+                               },
+                               1},
                       SlotCase{"HugeDataLength", [](auto& s) { PutBE(s, 128 + 20, 0xFFFFFFFF, 4); }, 0},
-                      SlotCase{"LengthLongerThanTheSlots", [](auto& s) { PutBE(s, 128 + 20, 104 + 112 + 1, 4); }, 0},
+                      SlotCase{"LengthLongerThanTheSlots",
+                               [](auto& s) { PutBE(s, 128 + 20, 104 + 112 + 1, 4); }, 0},
                       SlotCase{"LengthShorterThanTheSlots", [](auto& s) { PutBE(s, 128 + 20, 50, 4); }, 0},
-                      SlotCase{"CountTooHigh", [](auto& s) { PutBE(s, 128 + 14, 3, 2); PutBE(s, 256 + 14, 3, 2); }, 0},
+                      SlotCase{"CountTooHigh",
+                               [](auto& s) {
+                                 PutBE(s, 128 + 14, 3, 2);
+                                 PutBE(s, 256 + 14, 3, 2);
+                               },
+                               0},
                       SlotCase{"CountOneForTwoSlots", [](auto& s) { PutBE(s, 128 + 14, 1, 2); }, 0},
                       SlotCase{"ContinuationMissing", [](auto& s) { s[256] = 'X'; }, 0},
                       SlotCase{"ContinuationNumberedTwo", [](auto& s) { PutBE(s, 256 + 12, 2, 2); }, 0},
@@ -426,7 +469,8 @@ TEST(LdmDatabaseHostile, ExtentsBeyondTheDiskReadAsZeros) {
   ASSERT_EQ(LoadDynamicVolumes(Pointers(disks, {0, 1}), list, FakeDetect), 2);
   for (const auto& r : list) {
     std::vector<uint8_t> buffer(4096 * 512);
-    for (uint64_t at : {uint64_t{0}, static_cast<uint64_t>(r->SectorCount) / 2, static_cast<uint64_t>(r->SectorCount) - 10}) {
+    for (uint64_t at : {uint64_t{0}, static_cast<uint64_t>(r->SectorCount) / 2,
+                        static_cast<uint64_t>(r->SectorCount) - 10}) {
       r->Device->ReadSectors(buffer.data(), at, 4096);
     }
   }
@@ -452,7 +496,8 @@ TEST(LdmDatabaseHostile, RandomDamageEndsCleanly) {
     for (int i = 0; i < flips; ++i) slots[rng() % slots.size()] = static_cast<uint8_t>(rng());
     for (size_t d = 0; d < disks.size(); ++d) {
       std::vector<uint8_t>& bytes = disks[d]->Bytes();
-      std::memcpy(bytes.data() + (kDiskSectors - 2048 + ldm::kFirstVblkSector) * 512, slots.data(), slots.size());
+      std::memcpy(bytes.data() + (kDiskSectors - 2048 + ldm::kFirstVblkSector) * 512, slots.data(),
+                  slots.size());
       const auto own = ldm::PrivHead(HeaderOf(d));
       std::memcpy(bytes.data() + header, own.data(), own.size());
     }

@@ -41,17 +41,19 @@ int RunCollect(int, char**) {
   std::printf("  letter  file system  disk  start            sectors          label\n");
   for (const auto& v : volumes) {
     const VolumeExtent& e = v->Extents[0];
-    std::printf("  %c       %-12s %-5d %-16" PRId64 " %-16" PRId64 " %s\n", v->DriveLetter ? v->DriveLetter : '*',
-                GetFileSystemTypeName(v->FileSystemTypeCode), e.Disk ? e.Disk->GetCatalogueNumber() : -1,
-                e.FirstSector, e.SectorCount, v->VolumeName.c_str());
+    std::printf("  %c       %-12s %-5d %-16" PRId64 " %-16" PRId64 " %s\n",
+                v->DriveLetter ? v->DriveLetter : '*', GetFileSystemTypeName(v->FileSystemTypeCode),
+                e.Disk ? e.Disk->GetCatalogueNumber() : -1, e.FirstSector, e.SectorCount,
+                v->VolumeName.c_str());
   }
   const double floppy = stages["CCollectFloppyDiskDevice::CollectFloppyDiskDevice"];
   const double sorting = stages["CCollectAllBasicPartitionandDynamicVolume::sort"];
   const double allVolumes =
       stages["CCollectAllBasicPartitionandDynamicVolume::CollectAllBasicPartitionandDynamicVolume"];
   const double partitions = allVolumes - floppy - sorting;
-  std::printf("stages: disks %.6f s, partitions and dynamic volumes %.6f s, floppy drives %.6f s, sort %.6f s\n",
-              diskSeconds, partitions, floppy, sorting);
+  std::printf(
+      "stages: disks %.6f s, partitions and dynamic volumes %.6f s, floppy drives %.6f s, sort %.6f s\n",
+      diskSeconds, partitions, floppy, sorting);
   std::printf(
       "{\"bench\":\"collect\",\"disks\":%zu,\"volumes\":%zu,\"disk_seconds\":%.6f,\"partition_seconds\":%.6f,"
       "\"floppy_seconds\":%.6f,\"sort_seconds\":%.6f,\"volume_seconds\":%.6f,\"seconds\":%.6f}\n",

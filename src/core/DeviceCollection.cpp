@@ -133,11 +133,13 @@ std::vector<CollectedDynamicVolume> CollectDynamicVolumes(const DiskDeviceList&)
 void CCollectAllBasicPartitionandDynamicVolume::CollectAllBasicPartitionandDynamicVolume(
     const DiskDeviceList& disks, VolumeRecordList& volumes) {
   if (disks.empty()) return;
-  CScopeTimeTrace trace("CCollectAllBasicPartitionandDynamicVolume::CollectAllBasicPartitionandDynamicVolume");
+  CScopeTimeTrace trace(
+      "CCollectAllBasicPartitionandDynamicVolume::CollectAllBasicPartitionandDynamicVolume");
 
   // Basic volumes. The letters of the run are handed out over the same reading of the tables.
   LogInfo("-----------------------------begin collect basic volume-----------------------------------");
-  LogInfo("DriverLetter   FileSystem  StartSector     TotalSectors     ParentDisk: Disk      VolumeLabel\r\n");
+  LogInfo(
+      "DriverLetter   FileSystem  StartSector     TotalSectors     ParentDisk: Disk      VolumeLabel\r\n");
   std::map<int, platform::DiskEntry> entries;
   for (platform::DiskEntry& entry : platform::ListDisks()) entries.emplace(entry.number, std::move(entry));
   const CPartitionTableAnalyze analyze = MakePartitionTableAnalyze();
@@ -176,8 +178,8 @@ void CCollectAllBasicPartitionandDynamicVolume::CollectAllBasicPartitionandDynam
       }
       LogInfo("%c  %16s  %16" PRId64 "  %16" PRId64 "  %16d  %20s\r\n",
               record->DriveLetter != 0 ? record->DriveLetter : '*',
-              GetFileSystemTypeName(record->FileSystemTypeCode), partition->StartSector, partition->SectorCount,
-              CatalogueNumber(disk), record->VolumeName.c_str());
+              GetFileSystemTypeName(record->FileSystemTypeCode), partition->StartSector,
+              partition->SectorCount, CatalogueNumber(disk), record->VolumeName.c_str());
       volumes.push_back(std::move(record));
     }
   }
@@ -185,7 +187,9 @@ void CCollectAllBasicPartitionandDynamicVolume::CollectAllBasicPartitionandDynam
 
   // Dynamic volumes.
   LogInfo("-----------------------------begin collect dynamic volume-----------------------------------");
-  LogInfo("DriverLetter   FileSystem   DynamicVolumeType   TotalSectors       VolumeLabel      ParentDiskInfo\r\n");
+  LogInfo(
+      "DriverLetter   FileSystem   DynamicVolumeType   TotalSectors       VolumeLabel      "
+      "ParentDiskInfo\r\n");
   for (CollectedDynamicVolume& dynamic : CollectDynamicVolumes(disks)) {
     if (!dynamic.Record || dynamic.Record->Device == nullptr) continue;
     const VolumeRecord& r = *dynamic.Record;
@@ -227,8 +231,8 @@ void CCollectAllBasicPartitionandDynamicVolume::sort(VolumeRecordList& volumes) 
     return static_cast<unsigned char>(a->DriveLetter) < static_cast<unsigned char>(b->DriveLetter);
   });
   // The letterless records came first; they go behind the lettered ones, in their order.
-  const auto firstLettered = std::find_if(volumes.begin(), volumes.end(),
-                                          [](const auto& r) { return r->DriveLetter != 0; });
+  const auto firstLettered =
+      std::find_if(volumes.begin(), volumes.end(), [](const auto& r) { return r->DriveLetter != 0; });
   std::rotate(volumes.begin(), firstLettered, volumes.end());
 }
 

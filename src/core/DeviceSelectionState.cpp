@@ -45,7 +45,8 @@ void WriteFingerprint(IRSData& stream, IStorageDevice* device) {
   // A disk whose first sector cannot be read is described by what is known of it; no disk of a
   // later run can give the same, since its own fingerprint would then fail to be made.
   DiskFingerprint print{};
-  if (std::optional<DiskFingerprint> made = FingerprintOf(device)) print = *made;
+  if (std::optional<DiskFingerprint> made = FingerprintOf(device))
+    print = *made;
   else if (auto* disk = dynamic_cast<CDiskDevice*>(device)) {
     DISK_INFO_RECORD info;
     disk->GetDiskInfo(&info);
@@ -84,8 +85,9 @@ bool ReadSection(IRSData& reader, const RSGuid& guid, Body body) {
 
 // What identifies a volume of a physical disk besides the fingerprints of its disks.
 bool SameVolume(const VolumeRecord& a, const VolumeRecord& saved, int savedExtents) {
-  if (a.Kind != saved.Kind || a.VolumeKind != saved.VolumeKind || a.FileSystemTypeCode != saved.FileSystemTypeCode ||
-      a.IsFloppy != saved.IsFloppy || static_cast<int>(a.ExtentCount()) != savedExtents)
+  if (a.Kind != saved.Kind || a.VolumeKind != saved.VolumeKind ||
+      a.FileSystemTypeCode != saved.FileSystemTypeCode || a.IsFloppy != saved.IsFloppy ||
+      static_cast<int>(a.ExtentCount()) != savedExtents)
     return false;
   // A floppy drive has no extents: its letter is all that tells it.
   if (savedExtents == 0 && a.DriveLetter != saved.DriveLetter) return false;
@@ -121,8 +123,8 @@ bool CDeviceSelectionState::SaveDiskDevice(const DiskRecord& record) {
   });
 }
 
-VolumeRecord* CDeviceSelectionState::LoadPartitionDevice(const std::vector<VolumeRecord*>& current,
-                                                         std::vector<std::shared_ptr<VolumeRecord>>& openedImages) {
+VolumeRecord* CDeviceSelectionState::LoadPartitionDevice(
+    const std::vector<VolumeRecord*>& current, std::vector<std::shared_ptr<VolumeRecord>>& openedImages) {
   VolumeRecord saved;
   StoredSlots slots;
   std::vector<DiskFingerprint> prints;

@@ -38,9 +38,9 @@ void LocateVolume(const platform::DiskEntry& disk, int32_t sectorSize, LetteredV
 
 }  // namespace
 
-void LetterDiskVolumes(const platform::DiskEntry& disk, int32_t sectorSize, const PartitionRecordList& records,
-                       char* next, std::vector<LetteredVolume>* volumes, const std::string& sysfsRoot,
-                       const std::string& mountinfoPath) {
+void LetterDiskVolumes(const platform::DiskEntry& disk, int32_t sectorSize,
+                       const PartitionRecordList& records, char* next, std::vector<LetteredVolume>* volumes,
+                       const std::string& sysfsRoot, const std::string& mountinfoPath) {
   for (const auto& record : records) {
     if (record->FileSystemType == PARTITION_RECORD::kFileSystemNotRecognised) continue;
     LetteredVolume volume;

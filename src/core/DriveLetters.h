@@ -26,9 +26,9 @@ inline constexpr char kFirstDriveLetter = 'C';
 // system among `records`, the partitions of catalogue disk `disk` (in sectors of `sectorSize`), with
 // each volume's device path and mount point, and appends them to `volumes`. AssignVolumeLetters does
 // this for every disk; the device collection does it for the disks it reads anyway.
-void LetterDiskVolumes(const platform::DiskEntry& disk, int32_t sectorSize, const PartitionRecordList& records,
-                       char* next, std::vector<corvale::LetteredVolume>* volumes,
-                       const std::string& sysfsRoot = "/sys",
+void LetterDiskVolumes(const platform::DiskEntry& disk, int32_t sectorSize,
+                       const PartitionRecordList& records, char* next,
+                       std::vector<corvale::LetteredVolume>* volumes, const std::string& sysfsRoot = "/sys",
                        const std::string& mountinfoPath = "/proc/self/mountinfo");
 
 // Sets the letter, device path and mount point of each record of disk `diskNumber` from the

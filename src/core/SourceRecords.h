@@ -60,12 +60,12 @@ struct DiskRecord {
   IStorageDevice* Device = nullptr;  // the disk or image device; owned by DeviceOwner when set
   // A disk: its number in the disk catalogue. An image: the number of the disk it was made from.
   int32_t DiskNumber = -1;
-  int32_t IsUsb = 0;            // nonzero for a disk on USB
-  std::string DisplayText;      // a disk's model; an image's source name
-  int32_t RunningNumber = 0;    // an image: its place among the opened images
-  int64_t SectorCount = 0;      // an image: its size in sectors
-  std::string ImagePath;        // an image's descriptor file
-  int32_t IsImageSource = 0;    // nonzero when the disk is read through an image of it
+  int32_t IsUsb = 0;          // nonzero for a disk on USB
+  std::string DisplayText;    // a disk's model; an image's source name
+  int32_t RunningNumber = 0;  // an image: its place among the opened images
+  int64_t SectorCount = 0;    // an image: its size in sectors
+  std::string ImagePath;      // an image's descriptor file
+  int32_t IsImageSource = 0;  // nonzero when the disk is read through an image of it
 
   // Holds Device alive when the record owns it (an opened image).
   std::shared_ptr<IStorageDevice> DeviceOwner;
@@ -92,10 +92,10 @@ struct VolumeRecord {
   IStorageDevice* Device = nullptr;  // the volume's device; owned by DeviceOwner when set
   int32_t VolumeKind = kVolumeKindBasic;
   int32_t FileSystemTypeCode = kFileSystemUnknown;
-  char DriveLetter = 0;     // 0 when the volume has none
-  std::string VolumeName;   // the label
+  char DriveLetter = 0;    // 0 when the volume has none
+  std::string VolumeName;  // the label
   int32_t IsFloppy = 0;
-  int32_t IsUsb = 0;        // the parent disk is on USB
+  int32_t IsUsb = 0;  // the parent disk is on USB
   std::array<VolumeExtent, kMaxExtents> Extents{};
   std::string ParentDiskText;
 
@@ -103,7 +103,7 @@ struct VolumeRecord {
   int32_t RunningNumber = 0;
   std::string DisplayName;  // an image's source name
   int64_t SectorCount = 0;
-  std::string ImagePath;    // an image's descriptor file
+  std::string ImagePath;  // an image's descriptor file
 
   // Where the system shows the volume, for the user to recognise it; not stored.
   std::string DevicePath;

@@ -205,7 +205,8 @@ TEST(SourceRecords, ExtentsStopAtThirtyTwoAndEachDiskIsDescribedOnce) {
   TwoDisks disks;
   VolumeRecord r;
   int added = 0;
-  for (int i = 0; i < 40; ++i) added += AddVolumeExtent(r, i * 100, 100, i % 2 ? &disks.second : &disks.first);
+  for (int i = 0; i < 40; ++i)
+    added += AddVolumeExtent(r, i * 100, 100, i % 2 ? &disks.second : &disks.first);
   EXPECT_EQ(added, 32);
   EXPECT_EQ(r.ExtentCount(), 32u);
   EXPECT_EQ(r.Extents[31].FirstSector, 3100);
@@ -225,7 +226,8 @@ TEST(SourceRecords, DiskDescriptionJoinsTheDriveTexts) {
       {"ATA", "Samsung SSD", "1B6Q", "ATA  Samsung SSD  1B6Q"},
       {"", "WDC WD5000AAKS", "01.03B01", "WDC WD5000AAKS  01.03B01"},
       {"(Standard disk drives)", "USB Disk", "1.00", "USB Disk  1.00"},
-      {"VENDORNAME", "A PRODUCT NAME THAT GOES ON AND ON AND ON", "REV9", std::string("VENDORNAME  A PRODUCT NAME THAT GOES ON AND ON AN")},
+      {"VENDORNAME", "A PRODUCT NAME THAT GOES ON AND ON AND ON", "REV9",
+       std::string("VENDORNAME  A PRODUCT NAME THAT GOES ON AND ON AN")},
   };
   for (const Case& c : cases) {
     DISK_INFO_RECORD info;

@@ -110,16 +110,19 @@ TEST(DeviceCollection, ImageFilesListTheirPartitionsWithLettersFileSystemsAndLab
 
   // The log tables, row by row as the run log shows them.
   EXPECT_TRUE(log.Has("Disk    TotalSectors       Cylinders    Heads    Sectors/Track     DIskInfo"));
-  EXPECT_TRUE(log.Has("-----------------------------begin collect basic volume-----------------------------------"));
-  EXPECT_TRUE(log.Has("-----------------------------end collect dynamic volume-------------------------------------\r\n"));
+  EXPECT_TRUE(
+      log.Has("-----------------------------begin collect basic volume-----------------------------------"));
+  EXPECT_TRUE(log.Has(
+      "-----------------------------end collect dynamic volume-------------------------------------\r\n"));
   const VolumeRecord& first = *c.volumes[0];
   char row[256];
   std::snprintf(row, sizeof row, "%c  %16s  %16" PRId64 "  %16" PRId64 "  %16d  %20s\r\n", 'C',
                 GetFileSystemTypeName(first.FileSystemTypeCode), first.Extents[0].FirstSector,
                 first.Extents[0].SectorCount, 0, first.VolumeName.c_str());
   EXPECT_TRUE(log.Has(row)) << row;
-  EXPECT_TRUE(log.HasPart("CCollectAllBasicPartitionandDynamicVolume::CollectAllBasicPartitionandDynamicVolume "
-                          "dwElapsedTime "));
+  EXPECT_TRUE(
+      log.HasPart("CCollectAllBasicPartitionandDynamicVolume::CollectAllBasicPartitionandDynamicVolume "
+                  "dwElapsedTime "));
 
   // A volume opened by its letter reads the partition's own sectors, and stops at its end.
   const VolumeRecord* d = FindVolumeByDriveLetter('D', c.volumes);
@@ -166,9 +169,11 @@ TEST(DeviceCollection, LoopDevicesListWhatLsblkShows) {
   // Two whole-disk file systems besides the partitioned disk.
   const std::string ext = dir + "/ext2.img", ext3 = dir + "/ext3.img";
   ASSERT_EQ(RunCommand("truncate -s 8M '" + ext + "' && mke2fs -q -F -t ext2 -L loopext '" + ext + "'"), 0);
-  ASSERT_EQ(RunCommand("truncate -s 12M '" + ext3 + "' && mke2fs -q -F -t ext3 -L loopext3 '" + ext3 + "'"), 0);
+  ASSERT_EQ(RunCommand("truncate -s 12M '" + ext3 + "' && mke2fs -q -F -t ext3 -L loopext3 '" + ext3 + "'"),
+            0);
   LoopDevice partitioned(primary), whole1(ext), whole2(ext3);
-  if (!partitioned.ok() || !whole1.ok() || !whole2.ok()) GTEST_SKIP() << partitioned.error() << whole1.error();
+  if (!partitioned.ok() || !whole1.ok() || !whole2.ok())
+    GTEST_SKIP() << partitioned.error() << whole1.error();
   const std::string loops[] = {partitioned.path(), whole1.path(), whole2.path()};
   DisksVariable variable(loops[0] + ":" + loops[1] + ":" + loops[2]);
   const Collection c = Collect();
@@ -269,8 +274,8 @@ TEST(DeviceSelectionState, TheChosenDeviceIsFoundAgainByItsFingerprintAndNoOther
 
   struct Case {
     const char* what;
-    std::string disks;     // CORVALE_DISKS of the later run
-    int expectedDisk;      // the catalogue number the chosen device is found on, -1 none
+    std::string disks;  // CORVALE_DISKS of the later run
+    int expectedDisk;   // the catalogue number the chosen device is found on, -1 none
   };
   const Case cases[] = {
       {"the same disk, listed second", otherSignature + ":" + primary, 1},
@@ -355,7 +360,8 @@ TEST(DeviceSelectionState, DamagedSectionsEndInTheStreamErrorAndChangeNothing) {
     return bytes;
   };
   // A record announcing more extents (and so more fingerprints) than follow.
-  forged.push_back({"a second extent slot set", &kChosenVolumeSection, changed(volumeBytes, 125 + 20 + 16, 1)});
+  forged.push_back(
+      {"a second extent slot set", &kChosenVolumeSection, changed(volumeBytes, 125 + 20 + 16, 1)});
   forged.push_back({"a volume kind no writer makes", &kChosenVolumeSection, changed(volumeBytes, 0, 9)});
   forged.push_back({"a disk kind never chosen", &kChosenDiskSection, changed(diskBytes, 0, 2)});
   std::vector<uint8_t> longer = volumeBytes;

@@ -243,7 +243,8 @@ VolumeRecord* FindVolumeByDriveLetter(char letter, const VolumeRecordList& volum
 }
 
 bool IsVolumeOnDriveLetter(const VolumeRecord& record, char letter, const VolumeRecordList& volumes) {
-  if (record.Kind != 0) return false;
+  // No letter names no volume.
+  if (record.Kind != 0 || letter == 0) return false;
   if (record.DriveLetter == letter) return true;
   if (record.DriveLetter != 0) return false;
   const VolumeRecord* other = FindVolumeByDriveLetter(letter, volumes);

@@ -1,4 +1,5 @@
 #include "raw/DrawingAnalysers.h"
+
 #include "raw/RawFileInfo.h"
 #include "raw/RawFileTypeTable.h"
 #include "raw/RawWalk.h"
@@ -13,10 +14,9 @@ constexpr uint8_t kFh11Header[16] = {0x1C, 0x01, 0x00, 0x00, 0x02, 0x00, 0x04, 0
 constexpr char kFh11Trailer[] = "Decode\0\xFF\xFF\xFF\xFF";
 constexpr uint8_t kEpsMagic[4] = {0xC5, 0xD0, 0xD3, 0xC6};
 
-constexpr const char* kTrueTypeTags[] = {"DSIG", "cmap", "glyf", "head", "hhea", "hmtx", "loca",
-                                         "maxp", "name", "post", "OS/2", "cvt ", "EBDT", "EBLC",
-                                         "EBSC", "fpgm", "gasp", "hdmx", "kern", "LTSH", "prep",
-                                         "PCLT", "VDMX", "vhea", "vmtx"};
+constexpr const char* kTrueTypeTags[] = {
+    "DSIG", "cmap", "glyf", "head", "hhea", "hmtx", "loca", "maxp", "name", "post", "OS/2", "cvt ", "EBDT",
+    "EBLC", "EBSC", "fpgm", "gasp", "hdmx", "kern", "LTSH", "prep", "PCLT", "VDMX", "vhea", "vmtx"};
 constexpr uint32_t kMaxTables = 31;
 
 }  // namespace
@@ -68,7 +68,8 @@ FileFH11Analyser::FileFH11Analyser() { m_typeId = kRawTypeFH11; }
 RawLeadBytes FileFH11Analyser::GetLeadBytes() const { return LeadBytesOf({0x1C}); }
 
 bool FileFH11Analyser::IsFileHeader(const uint8_t* s, CRawFileInfo* file) {
-  if (std::memcmp(s, kFh11Header, sizeof kFh11Header) != 0 || !corvale::SameText(s + 34, "11", 2)) return false;
+  if (std::memcmp(s, kFh11Header, sizeof kFh11Header) != 0 || !corvale::SameText(s + 34, "11", 2))
+    return false;
   file->SetFileType(kRawTypeFH11);
   return true;
 }

@@ -58,17 +58,21 @@ std::string Latin1ToUtf8(const uint8_t* p, size_t n, size_t room) {
   return text;
 }
 
-
 // The next code point of UTF-8 `p[0..n)` from `*i`; 0xFFFFFFFF for a malformed sequence.
 uint32_t NextUtf8(const uint8_t* p, size_t n, size_t* i) {
   const uint8_t c = p[(*i)++];
   if (c < 0x80) return c;
-  int more = 0;
-  uint32_t cp = 0;
-  if ((c & 0xE0) == 0xC0) more = 1, cp = c & 0x1F;
-  else if ((c & 0xF0) == 0xE0) more = 2, cp = c & 0x0F;
-  else if ((c & 0xF8) == 0xF0) more = 3, cp = c & 0x07;
-  else return 0xFFFFFFFF;
+  int more;
+  uint32_t cp;
+  if ((c & 0xE0) == 0xC0) {
+    more = 1, cp = c & 0x1Fu;
+  } else if ((c & 0xF0) == 0xE0) {
+    more = 2, cp = c & 0x0Fu;
+  } else if ((c & 0xF8) == 0xF0) {
+    more = 3, cp = c & 0x07u;
+  } else {
+    return 0xFFFFFFFF;
+  }
   for (int k = 0; k < more; ++k) {
     if (*i >= n || (p[*i] & 0xC0) != 0x80) return 0xFFFFFFFF;
     cp = (cp << 6) | (p[(*i)++] & 0x3F);
@@ -131,9 +135,11 @@ bool FileMP3Analyser::ParseFrameHeader(const uint8_t* b) {
 
 unsigned FileMP3Analyser::GetFrameLength() const {
   if (m_frame.samplingRate == 0) return 0;
-  const uint64_t coefficient = m_frame.layer == 1 ? 12 : (m_frame.layer == 3 && m_frame.lowSamplingFrequency ? 72 : 144);
+  const uint64_t coefficient =
+      m_frame.layer == 1 ? 12 : (m_frame.layer == 3 && m_frame.lowSamplingFrequency ? 72 : 144);
   const uint64_t slot = m_frame.layer == 1 ? 4 : 1;
-  return static_cast<unsigned>((coefficient * m_frame.bitRate / m_frame.samplingRate + m_frame.padding) * slot);
+  return static_cast<unsigned>((coefficient * m_frame.bitRate / m_frame.samplingRate + m_frame.padding) *
+                               slot);
 }
 
 void FileMP3Analyser::DecodeId3Text(const uint8_t* body, size_t length, std::string* out, size_t capacity) {

@@ -31,7 +31,8 @@ int32_t RiffType(const uint8_t* s) {
       continue;
     }
     if (!corvale::SameTextNoCase(s + 8, f.form, 4)) continue;
-    if (corvale::SameTextNoCase(s + 12, f.chunk, 4) || (f.chunk2 && corvale::SameTextNoCase(s + 12, f.chunk2, 4)))
+    if (corvale::SameTextNoCase(s + 12, f.chunk, 4) ||
+        (f.chunk2 && corvale::SameTextNoCase(s + 12, f.chunk2, 4)))
       return f.type;
   }
   return kRawTypeRIFF;

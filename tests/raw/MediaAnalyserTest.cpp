@@ -30,7 +30,8 @@ Bytes Dwg2000(uint32_t locators, bool sentinel) {
   Builder b(0x3000);
   b.Text(0, "AC1015").LE(13, 0x800, 4).LE(21, locators, 4);
   const uint32_t seekers[3][2] = {{0x100, 0x400}, {0x1000, 0x1800}, {0x900, 0x200}};
-  for (uint32_t i = 0; i < 3; ++i) b.LE(25 + 9 * i, i, 1).LE(26 + 9 * i, seekers[i][0], 4).LE(30 + 9 * i, seekers[i][1], 4);
+  for (uint32_t i = 0; i < 3; ++i)
+    b.LE(25 + 9 * i, i, 1).LE(26 + 9 * i, seekers[i][0], 4).LE(30 + 9 * i, seekers[i][1], 4);
   if (sentinel) b.Put(0x800, "\x1F\x25\x6D\x07\xD4\x36\x28\x28\x9D\x57\xCA\x3F\x9D\x44\x10\x2B", 16);
   return b.b;
 }
@@ -59,19 +60,21 @@ std::vector<Case> Cases() {
       {"Mp3EndsBeforeTheNextTaggedFile", C::FileMP3, beforeNext, true, true, kRawTypeMP3, frames3},
       {"Mp3TagWithoutAudioIsRefused", C::FileMP3, Id3v2Tag("Only", "2000"), true, false, kRawTypeMP3, 0},
       {"Mp3Version2TagIsNotOne", C::FileMP3, Builder(512).Text(0, "ID3").LE(3, 2, 1).b, false, false, 0, 0},
-      {"Mp4Boxes", C::FileMP4, IsoFile("isom", {Box("free", 8), Box("mdat", 1000), Box("moov", 200)}), true, true,
-       kRawTypeMP4, 1232},
+      {"Mp4Boxes", C::FileMP4, IsoFile("isom", {Box("free", 8), Box("mdat", 1000), Box("moov", 200)}), true,
+       true, kRawTypeMP4, 1232},
       {"Mp4FragmentedBoxes", C::FileMP4,
        IsoFile("iSoM", {Box("moov", 100), Box("moof", 50), Box("mdat", 300), Box("mfra", 40)}), true, true,
        kRawTypeMP4, 514},
       {"Mp4EndsAtAnUnknownBox", C::FileMP4, IsoFile("mp42", {Box("mdat", 100), Box("uuid", 100)}), true, true,
        kRawTypeMP4, 124},
-      {"ThreeGpBoxes", C::File3GP, IsoFile("3g2a", {Box("mdat", 100), Box("moov", 40)}), true, true, kRawType3GP,
-       164},
-      {"MovAtoms", C::FileMOV, IsoFile("qt  ", {Box("wide", 8), Box("mdat", 100), Box("moov", 40)}), true, true,
-       kRawTypeMOV, 172},
-      {"MovLeavesMp4BrandsToTheMp4Analyser", C::FileMOV, IsoFile("isom", {Box("mdat", 100)}), false, false, 0, 0},
-      {"MovLeaves3gpBrandsToThe3gpAnalyser", C::FileMOV, IsoFile("3gp4", {Box("mdat", 100)}), false, false, 0, 0},
+      {"ThreeGpBoxes", C::File3GP, IsoFile("3g2a", {Box("mdat", 100), Box("moov", 40)}), true, true,
+       kRawType3GP, 164},
+      {"MovAtoms", C::FileMOV, IsoFile("qt  ", {Box("wide", 8), Box("mdat", 100), Box("moov", 40)}), true,
+       true, kRawTypeMOV, 172},
+      {"MovLeavesMp4BrandsToTheMp4Analyser", C::FileMOV, IsoFile("isom", {Box("mdat", 100)}), false, false, 0,
+       0},
+      {"MovLeaves3gpBrandsToThe3gpAnalyser", C::FileMOV, IsoFile("3gp4", {Box("mdat", 100)}), false, false, 0,
+       0},
       {"RiffWave", C::FileRIFF, RiffFile("WAVE", "fmt ", 4000), true, false, kRawTypeWAV, 4008},
       {"RiffAvi", C::FileRIFF, RiffFile("AVI ", "LIST", 4000), true, false, kRawTypeAVI, 4008},
       {"RiffAnimatedCursor", C::FileRIFF, RiffFile("ACON", "anih", 100), true, false, kRawTypeANI, 108},
@@ -96,9 +99,10 @@ std::vector<Case> Cases() {
        kRawTypeASF, 0},
       {"MidiTracks", C::FileMID, MidiFile(1, {20, 30}), true, true, kRawTypeMID, 14 + 28 + 38},
       {"MidiFormat3IsNotOne", C::FileMID, MidiFile(3, {20}), false, false, 0, 0},
-      {"Au", C::FileAU, Builder(512).Text(0, ".snd").BE(4, 32, 4).BE(8, 1000, 4).b, true, false, kRawTypeAU, 1032},
-      {"AuOfUnknownLengthIsRefused", C::FileAU, Builder(512).Text(0, ".snd").BE(4, 32, 4).BE(8, 0xFFFFFFFF, 4).b,
-       false, false, 0, 0},
+      {"Au", C::FileAU, Builder(512).Text(0, ".snd").BE(4, 32, 4).BE(8, 1000, 4).b, true, false, kRawTypeAU,
+       1032},
+      {"AuOfUnknownLengthIsRefused", C::FileAU,
+       Builder(512).Text(0, ".snd").BE(4, 32, 4).BE(8, 0xFFFFFFFF, 4).b, false, false, 0, 0},
       {"Swf", C::FileSWF, Builder(512).Text(0, "CWS").LE(4, 3000, 4).b, true, false, kRawTypeSWF, 3000},
       {"TrueTypeHalfKnown", C::FileTTF, TrueTypeHeader(10, 5), true, false, kRawTypeTTF, 12 + 160 + 1000},
       {"TrueTypeFewerThanHalfKnownIsNotOne", C::FileTTF, TrueTypeHeader(10, 4), false, false, 0, 0},
@@ -109,13 +113,21 @@ std::vector<Case> Cases() {
       {"DwgR2004Sentinel", C::FileDWG, DwgSentinel("AC1018", 70000), true, true, kRawTypeDWG, 70108},
       {"DwgR2007Sentinel", C::FileDWG, DwgSentinel("AC1021", 5000), true, true, kRawTypeDWG, 6024},
       {"DwgR11IsTypedButNotSized", C::FileDWG, DwgHeader("AC1009"), true, false, kRawTypeDWG, 0},
-      {"Dxf", C::FileDXF, Text("  0\r\nSECTION\r\n  2\r\nHEADER\r\n  0\r\nENDSEC\r\n  0\r\nEOF\r\n"), true, true,
-       kRawTypeDXF, 50},
-      {"DxfWithLineFeedsIsNotOne", C::FileDXF, Text("  0\nSECTION\n  2\nHEADER\n  0\nEOF\n"), false, false, 0, 0},
+      {"Dxf", C::FileDXF, Text("  0\r\nSECTION\r\n  2\r\nHEADER\r\n  0\r\nENDSEC\r\n  0\r\nEOF\r\n"), true,
+       true, kRawTypeDXF, 50},
+      {"DxfWithLineFeedsIsNotOne", C::FileDXF, Text("  0\nSECTION\n  2\nHEADER\n  0\nEOF\n"), false, false, 0,
+       0},
       {"EpsPostScriptFirst", C::FileEPS, MediaHeaders()[13], true, false, kRawTypeEPS, 1530},
       {"EpsTiffFirst", C::FileEPS,
-       Builder(512).BE(0, 0xC5D0D3C6, 4).LE(4, 700, 4).LE(8, 900, 4).LE(20, 30, 4).LE(24, 670, 4).LE(28, 0xFFFF, 2)
-           .Text(30, "II*").b,
+       Builder(512)
+           .BE(0, 0xC5D0D3C6, 4)
+           .LE(4, 700, 4)
+           .LE(8, 900, 4)
+           .LE(20, 30, 4)
+           .LE(24, 670, 4)
+           .LE(28, 0xFFFF, 2)
+           .Text(30, "II*")
+           .b,
        true, false, kRawTypeEPS, 1600},
       {"ThreeDs", C::File3DS, MediaHeaders()[14], true, false, kRawType3DS, 2000},
       {"ThreeDsShorterThanItsEditorChunkIsNotOne", C::File3DS,
@@ -171,19 +183,19 @@ TEST(MediaAnalyser, MpegFrameHeaders) {
     unsigned length;
   };
   const Row rows[] = {
-      {{0xFF, 0xFB, 0x90, 0x00}, true, 417},   // MPEG 1 Layer III, 128 kbit/s, 44.1 kHz
-      {{0xFF, 0xFB, 0x92, 0x00}, true, 418},   // the same, padded
-      {{0xFF, 0xF3, 0x80, 0x00}, true, 208},   // MPEG 2 Layer III, 64 kbit/s, 22.05 kHz
-      {{0xFF, 0xE3, 0x88, 0x00}, true, 576},   // MPEG 2.5 Layer III, 64 kbit/s, 8 kHz
-      {{0xFF, 0xFF, 0x14, 0x00}, true, 32},    // MPEG 1 Layer I, 32 kbit/s, 48 kHz
-      {{0xFF, 0xFD, 0x14, 0xC0}, true, 96},    // MPEG 1 Layer II, 32 kbit/s, 48 kHz, mono
-      {{0xFF, 0xFD, 0x14, 0x00}, false, 0},    // ... in stereo
-      {{0xFF, 0xFD, 0xB4, 0xC0}, false, 0},    // MPEG 1 Layer II, 224 kbit/s, mono
-      {{0xFF, 0xEB, 0x90, 0x00}, false, 0},    // reserved version
-      {{0xFF, 0xF9, 0x90, 0x00}, false, 0},    // reserved layer
-      {{0xFF, 0xFB, 0x00, 0x00}, false, 0},    // free bit rate
-      {{0xFF, 0xFB, 0x9C, 0x00}, false, 0},    // reserved sampling rate
-      {{0xFF, 0xFB, 0x90, 0x02}, false, 0},    // reserved emphasis
+      {{0xFF, 0xFB, 0x90, 0x00}, true, 417},  // MPEG 1 Layer III, 128 kbit/s, 44.1 kHz
+      {{0xFF, 0xFB, 0x92, 0x00}, true, 418},  // the same, padded
+      {{0xFF, 0xF3, 0x80, 0x00}, true, 208},  // MPEG 2 Layer III, 64 kbit/s, 22.05 kHz
+      {{0xFF, 0xE3, 0x88, 0x00}, true, 576},  // MPEG 2.5 Layer III, 64 kbit/s, 8 kHz
+      {{0xFF, 0xFF, 0x14, 0x00}, true, 32},   // MPEG 1 Layer I, 32 kbit/s, 48 kHz
+      {{0xFF, 0xFD, 0x14, 0xC0}, true, 96},   // MPEG 1 Layer II, 32 kbit/s, 48 kHz, mono
+      {{0xFF, 0xFD, 0x14, 0x00}, false, 0},   // ... in stereo
+      {{0xFF, 0xFD, 0xB4, 0xC0}, false, 0},   // MPEG 1 Layer II, 224 kbit/s, mono
+      {{0xFF, 0xEB, 0x90, 0x00}, false, 0},   // reserved version
+      {{0xFF, 0xF9, 0x90, 0x00}, false, 0},   // reserved layer
+      {{0xFF, 0xFB, 0x00, 0x00}, false, 0},   // free bit rate
+      {{0xFF, 0xFB, 0x9C, 0x00}, false, 0},   // reserved sampling rate
+      {{0xFF, 0xFB, 0x90, 0x02}, false, 0},   // reserved emphasis
   };
   FileMP3Analyser mp3;
   for (const Row& r : rows) {
@@ -208,9 +220,12 @@ TEST(MediaAnalyser, Id3TextsAreCutToTheirBufferAndMalformedTextEnds) {
     return b;
   };
   const Row rows[] = {
-      {"Latin1", bytes({0, 'a', 0xE9, 'b'}), 16, "a\xC3\xA9" "b"},
+      {"Latin1", bytes({0, 'a', 0xE9, 'b'}), 16,
+       "a\xC3\xA9"
+       "b"},
       {"Latin1CutBeforeTheNul", bytes({0, 'a', 'b', 'c', 'd'}), 4, "abc"},
-      {"Utf16", bytes({1, 0xFF, 0xFE, 'h', 0, 0xE9, 0, 0x3D, 0xD8, 0x00, 0xDE}), 16, "h\xC3\xA9\xF0\x9F\x98\x80"},
+      {"Utf16", bytes({1, 0xFF, 0xFE, 'h', 0, 0xE9, 0, 0x3D, 0xD8, 0x00, 0xDE}), 16,
+       "h\xC3\xA9\xF0\x9F\x98\x80"},
       {"Utf16WithoutByteOrderMark", bytes({1, 'h', 0, 'i', 0}), 16, "unchanged"},
       {"Utf16OddLengthAndLoneSurrogate", bytes({1, 0xFF, 0xFE, 'o', 0, 0x00, 0xDC, 'x'}), 16, "o"},
       {"Utf8", bytes({3, 'G', 0xC3, 0xBC}), 16, "G\xC3\xBC"},

@@ -41,10 +41,10 @@ MediaFile Expect(const std::string& dir, const std::string& name) {
   MediaFile m{name, ReadFile(dir + "/media/" + file), 0, 0};
   const std::string ext = file.substr(file.rfind('.') + 1);
   static const std::map<std::string, int32_t> types = {
-      {"mp3", kRawTypeMP3}, {"mp4", kRawTypeMP4}, {"3gp", kRawType3GP}, {"3g2", kRawType3GP},
-      {"mov", kRawTypeMOV}, {"avi", kRawTypeAVI}, {"wav", kRawTypeWAV}, {"wmv", kRawTypeASF},
-      {"asf", kRawTypeASF}, {"au", kRawTypeAU},   {"swf", kRawTypeSWF}, {"mid", kRawTypeMID},
-      {"ttf", kRawTypeTTF}, {"eps", kRawTypeEPS}, {"dxf", kRawTypeDXF}, {"3ds", kRawType3DS},
+      {"mp3", kRawTypeMP3}, {"mp4", kRawTypeMP4},  {"3gp", kRawType3GP}, {"3g2", kRawType3GP},
+      {"mov", kRawTypeMOV}, {"avi", kRawTypeAVI},  {"wav", kRawTypeWAV}, {"wmv", kRawTypeASF},
+      {"asf", kRawTypeASF}, {"au", kRawTypeAU},    {"swf", kRawTypeSWF}, {"mid", kRawTypeMID},
+      {"ttf", kRawTypeTTF}, {"eps", kRawTypeEPS},  {"dxf", kRawTypeDXF}, {"3ds", kRawType3DS},
       {"dwg", kRawTypeDWG}, {"fh11", kRawTypeFH11}};
   m.type = types.at(ext);
   m.length = ext == "ttf" ? TrueTypeRuleLength(m.bytes) : m.bytes.size();
@@ -97,15 +97,17 @@ TEST(RawCarving, FindsEveryMediaFileOfAWipedFatDiskWithItsLengthAndBytes) {
     const uint64_t compare = std::min<uint64_t>(f->GetFileSize(), media.bytes.size());
     Bytes onDisk((compare + 511) / 512 * 512);
     ASSERT_TRUE(disk.ReadSectors(onDisk.data(), at, onDisk.size() / 512));
-    EXPECT_TRUE(std::equal(media.bytes.begin(), media.bytes.begin() + static_cast<long>(compare),
-                           onDisk.begin()));
+    EXPECT_TRUE(
+        std::equal(media.bytes.begin(), media.bytes.begin() + static_cast<long>(compare), onDisk.begin()));
     // The tag's title (UTF-16 in an ID3v2.3 tag, UTF-8 in a v2.4 one) and year name the file.
     if (media.name == "tagged.mp3") {
       EXPECT_EQ(f->GetFirstInfoText(), "Quiet Tone \xC3\xA9");
       EXPECT_EQ(f->GetSecondInfoText(), "2009");
     }
     if (media.name == "v24.mp3") {
-      EXPECT_EQ(f->GetFirstInfoText(), "Gr\xC3\xBC\xC3\x9F" "e");
+      EXPECT_EQ(f->GetFirstInfoText(),
+                "Gr\xC3\xBC\xC3\x9F"
+                "e");
     }
   }
   // Group B lies in the last 20 blocks; the files before the filler were measured in the scan.

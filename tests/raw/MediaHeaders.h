@@ -104,12 +104,15 @@ inline Bytes MidiFile(uint16_t format, std::initializer_list<uint32_t> tracks) {
 // A TrueType table directory of `tables` records, the first `known` with tags of real tables;
 // every table 100 bytes long.
 inline Bytes TrueTypeHeader(int tables, int known) {
-  static const char* realTags[] = {"cmap", "glyf", "head", "hhea", "hmtx", "loca", "maxp", "name", "post", "OS/2"};
+  static const char* realTags[] = {"cmap", "glyf", "head", "hhea", "hmtx",
+                                   "loca", "maxp", "name", "post", "OS/2"};
   Builder b(512);
   b.BE(0, 0x00010000, 4).BE(4, tables, 2);
   for (int i = 0; i < tables; ++i) {
     const size_t r = 12 + 16 * i;
-    b.Text(r, i < known ? realTags[i % 10] : "zz" + std::to_string(10 + i)).BE(r + 8, 512 + 100 * i, 4).BE(r + 12, 100, 4);
+    b.Text(r, i < known ? realTags[i % 10] : "zz" + std::to_string(10 + i))
+        .BE(r + 8, 512 + 100 * i, 4)
+        .BE(r + 12, 100, 4);
   }
   return b.b;
 }
@@ -135,10 +138,24 @@ inline std::vector<Bytes> MediaHeaders() {
                                    0x01, 0x14, 0x00, 0x02, 0x00, 0x14, 0x1C, 0x01};
     out.push_back(Builder(512).Put(0, fh, 16).Text(34, "11").b);
   }
-  out.push_back(Builder(512).BE(0, 0xC5D0D3C6, 4).LE(4, 30, 4).LE(8, 1000, 4).LE(20, 1030, 4).LE(24, 500, 4)
-                    .LE(28, 0xFFFF, 2).Text(30, "%!PS-Adobe-3.0 EPSF-3.0").b);
-  out.push_back(Builder(512).LE(0, 0x4D4D, 2).LE(2, 2000, 4).LE(6, 2, 2).LE(8, 10, 4).LE(12, 3, 4)
-                    .LE(16, 0x3D3D, 2).LE(18, 1984, 4).b);
+  out.push_back(Builder(512)
+                    .BE(0, 0xC5D0D3C6, 4)
+                    .LE(4, 30, 4)
+                    .LE(8, 1000, 4)
+                    .LE(20, 1030, 4)
+                    .LE(24, 500, 4)
+                    .LE(28, 0xFFFF, 2)
+                    .Text(30, "%!PS-Adobe-3.0 EPSF-3.0")
+                    .b);
+  out.push_back(Builder(512)
+                    .LE(0, 0x4D4D, 2)
+                    .LE(2, 2000, 4)
+                    .LE(6, 2, 2)
+                    .LE(8, 10, 4)
+                    .LE(12, 3, 4)
+                    .LE(16, 0x3D3D, 2)
+                    .LE(18, 1984, 4)
+                    .b);
   for (Bytes& b : out) {
     if (b.size() < 512) b.resize(512, 0);
   }

@@ -25,10 +25,11 @@ constexpr size_t kMaxSeedBytes = 128 * 1024;
 constexpr int kWatchdogSeconds = 60;
 
 constexpr RawAnalyserClass kMediaClasses[] = {
-    RawAnalyserClass::FileMP3,  RawAnalyserClass::FileMP4, RawAnalyserClass::File3GP, RawAnalyserClass::FileMOV,
-    RawAnalyserClass::FileRIFF, RawAnalyserClass::FileASF, RawAnalyserClass::FileMID, RawAnalyserClass::FileAU,
-    RawAnalyserClass::FileSWF,  RawAnalyserClass::FileDWG, RawAnalyserClass::FileTTF, RawAnalyserClass::FileDXF,
-    RawAnalyserClass::FileFH11, RawAnalyserClass::FileEPS, RawAnalyserClass::File3DS,
+    RawAnalyserClass::FileMP3,  RawAnalyserClass::FileMP4,  RawAnalyserClass::File3GP,
+    RawAnalyserClass::FileMOV,  RawAnalyserClass::FileRIFF, RawAnalyserClass::FileASF,
+    RawAnalyserClass::FileMID,  RawAnalyserClass::FileAU,   RawAnalyserClass::FileSWF,
+    RawAnalyserClass::FileDWG,  RawAnalyserClass::FileTTF,  RawAnalyserClass::FileDXF,
+    RawAnalyserClass::FileFH11, RawAnalyserClass::FileEPS,  RawAnalyserClass::File3DS,
 };
 
 // A position anywhere in the file or, half of the time, in its first 2 KiB where headers lie.
@@ -49,8 +50,8 @@ Bytes Mutate(Bytes b, std::mt19937& gen) {
           b[Somewhere(b, gen, 0)] ^= static_cast<uint8_t>(1 + gen() % 255);
         break;
       case 2: {  // a length or count that lies, little- or big-endian, in 2, 4 or 8 bytes
-        static const uint64_t values[] = {0, 1, 7, 8, 0xFFFF, 0xFFFFFFFF, 0x7FFFFFFF, 0x80000000, 0xFFFFFFF6,
-                                          ~uint64_t{0}};
+        static const uint64_t values[] = {0,          1,          7,          8,          0xFFFF,
+                                          0xFFFFFFFF, 0x7FFFFFFF, 0x80000000, 0xFFFFFFF6, ~uint64_t{0}};
         const int width = 2 << (gen() % 3);
         if (b.size() < static_cast<size_t>(width)) break;
         const uint64_t v = values[gen() % std::size(values)];

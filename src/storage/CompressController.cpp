@@ -44,7 +44,8 @@ struct CCompressController::Run {
   bool ending = false;
 
   void Worker(int type, int level) {
-    std::unique_ptr<ICompressor, void (*)(ICompressor*)> compressor(CreateCompressor(type), ReleaseCompressor);
+    std::unique_ptr<ICompressor, void (*)(ICompressor*)> compressor(CreateCompressor(type),
+                                                                    ReleaseCompressor);
     for (;;) {
       size_t index;
       {
@@ -134,7 +135,8 @@ bool CCompressController::CreateImage(int32_t sectorSize) {
   if (!m_image->WriteHeader(m_sourceName.c_str(), m_diskNumber, m_type, sectorSize))
     return Fail("cannot write the image file " + m_path + ": " + ErrnoText(m_image->LastErrno()));
   if (!m_image->OpenPartList(3))
-    return Fail("cannot create the part list " + PartListPath(m_path) + ": " + ErrnoText(m_image->LastErrno()));
+    return Fail("cannot create the part list " + PartListPath(m_path) + ": " +
+                ErrnoText(m_image->LastErrno()));
   const std::string part0 = PartFilePath(m_path, 0);
   if (!m_image->OpenPart(0, 3)) {
     // A part file half made still has to go.
@@ -143,7 +145,8 @@ bool CCompressController::CreateImage(int32_t sectorSize) {
   }
   m_partsCreated = 1;
   if (!m_image->AddToPartList(part0))
-    return Fail("cannot write the part list " + PartListPath(m_path) + ": " + ErrnoText(m_image->LastErrno()));
+    return Fail("cannot write the part list " + PartListPath(m_path) + ": " +
+                ErrnoText(m_image->LastErrno()));
   return true;
 }
 
@@ -161,7 +164,8 @@ bool CCompressController::StartNextPart() {
   ++m_partsCreated;
   if (!created) return Fail("cannot create the part file " + next + ": " + ErrnoText(m_image->LastErrno()));
   if (!m_image->AddToPartList(next))
-    return Fail("cannot write the part list " + PartListPath(m_path) + ": " + ErrnoText(m_image->LastErrno()));
+    return Fail("cannot write the part list " + PartListPath(m_path) + ": " +
+                ErrnoText(m_image->LastErrno()));
   m_chunksInPart = 0;
   m_bytesInPart = 0;
   return true;
@@ -202,8 +206,9 @@ bool CCompressController::Compress(ICompressCallBack* callback) {
     return Fail("the source's sector size " + std::to_string(sectorSize) + " cannot be imaged");
   const int64_t deviceSectors = m_source->GetSectorCount();
   const uint64_t first = m_firstSector < 0 ? 0 : static_cast<uint64_t>(m_firstSector);
-  uint64_t count = m_sectorCount < 0 ? (deviceSectors > static_cast<int64_t>(first) ? deviceSectors - first : 0)
-                                     : static_cast<uint64_t>(m_sectorCount);
+  uint64_t count = m_sectorCount < 0
+                       ? (deviceSectors > static_cast<int64_t>(first) ? deviceSectors - first : 0)
+                       : static_cast<uint64_t>(m_sectorCount);
   if (deviceSectors < 0 || first > static_cast<uint64_t>(deviceSectors) ||
       count > static_cast<uint64_t>(deviceSectors) - first)
     return Fail("the sectors to image lie beyond the end of the source");

@@ -40,7 +40,9 @@ class CCompressController {
   // which the chunk table can address).
   void SetCompressParam(int type, int level, int partSizeUnits);
   void SetImageFilePath(const char* path, int length);
-  void SetImageFilePath(const std::string& path) { SetImageFilePath(path.c_str(), static_cast<int>(path.size())); }
+  void SetImageFilePath(const std::string& path) {
+    SetImageFilePath(path.c_str(), static_cast<int>(path.size()));
+  }
   // Threads compressing chunks; 0 (the default) means one per core.
   void SetThreadCount(unsigned threads) { m_threads = threads; }
 

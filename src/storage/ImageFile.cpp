@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 
-
 namespace corvale::image {
 
 namespace {
@@ -42,8 +41,8 @@ void PutU32(uint8_t* at, uint32_t v) {
 }
 
 uint32_t GetU32(const uint8_t* at) {
-  return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 | static_cast<uint32_t>(at[2]) << 16 |
-         static_cast<uint32_t>(at[3]) << 24;
+  return static_cast<uint32_t>(at[0]) | static_cast<uint32_t>(at[1]) << 8 |
+         static_cast<uint32_t>(at[2]) << 16 | static_cast<uint32_t>(at[3]) << 24;
 }
 
 // The part list's lines without their line ends; a path may be written with '\' by another system.
@@ -95,7 +94,8 @@ bool CImageFile::OpenDescriptor(int mode) {
   return true;
 }
 
-bool CImageFile::WriteHeader(const char* name, int32_t diskNumber, int32_t compressionType, int32_t sectorSize) {
+bool CImageFile::WriteHeader(const char* name, int32_t diskNumber, int32_t compressionType,
+                             int32_t sectorSize) {
   uint8_t head[kHeaderSize] = {};
   if (!ReadAt(head, 0, kHeaderSize, kDescriptor)) return false;
   std::memset(head + kOffSourceName, 0, kSourceNameSize);
@@ -129,7 +129,8 @@ bool CImageFile::OpenPartList(int mode) {
 }
 
 bool CImageFile::AddToPartList(const std::string& partPath) {
-  if (!m_partList.IsOpen() || !m_partList.SeekToEnd() || !m_partList.WriteLine(partPath.data(), partPath.size())) {
+  if (!m_partList.IsOpen() || !m_partList.SeekToEnd() ||
+      !m_partList.WriteLine(partPath.data(), partPath.size())) {
     m_errno = m_partList.IsOpen() ? m_partList.LastError() : EBADF;
     return false;
   }

@@ -146,8 +146,8 @@ bool CImageFileDeviceWithDecompress::CheckImageParts() {
     const uint64_t needed =
         kHeaderSize + (m_partChunks[p] ? m_chunkEnds[m_partFirstChunk[p] + m_partChunks[p] - 1] : 0);
     if (static_cast<uint64_t>(st.st_size) < needed) {
-      m_problem = "part file " + std::to_string(p + 1) + " (" + path + ") is truncated: " +
-                  std::to_string(st.st_size) + " bytes of " + std::to_string(needed);
+      m_problem = "part file " + std::to_string(p + 1) + " (" + path +
+                  ") is truncated: " + std::to_string(st.st_size) + " bytes of " + std::to_string(needed);
       return false;
     }
   }
@@ -185,8 +185,8 @@ bool CImageFileDeviceWithDecompress::ReadChunk(uint64_t chunk, uint8_t* out) {
     if (good) std::memcpy(out, m_stored.data(), length);
   } else {
     bool decompressed = false;
-    const uint32_t produced = corvale::DecompressBlock(m_decompressor.get(), m_stored.data(), length, out, raw,
-                                                       &decompressed);
+    const uint32_t produced =
+        corvale::DecompressBlock(m_decompressor.get(), m_stored.data(), length, out, raw, &decompressed);
     good = decompressed && (produced == raw || (last && wholeSectors(produced)));
     if (!good && last && wholeSectors(length)) {
       std::memcpy(out, m_stored.data(), length);
@@ -195,8 +195,8 @@ bool CImageFileDeviceWithDecompress::ReadChunk(uint64_t chunk, uint8_t* out) {
   }
   if (!good) {
     std::memset(out, 0, raw);
-    LogError("Disk image %s: chunk %llu in part file %d does not decompress; it reads as zeros", m_path.c_str(),
-             static_cast<unsigned long long>(chunk), part + 1);
+    LogError("Disk image %s: chunk %llu in part file %d does not decompress; it reads as zeros",
+             m_path.c_str(), static_cast<unsigned long long>(chunk), part + 1);
   }
   return good;
 }

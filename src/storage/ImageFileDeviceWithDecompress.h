@@ -27,7 +27,8 @@ class CImageFile;
 class CImageFileDeviceWithDecompress : public IStorageDevice {
  public:
   explicit CImageFileDeviceWithDecompress(const char* descriptorPath);
-  explicit CImageFileDeviceWithDecompress(const std::string& path) : CImageFileDeviceWithDecompress(path.c_str()) {}
+  explicit CImageFileDeviceWithDecompress(const std::string& path)
+      : CImageFileDeviceWithDecompress(path.c_str()) {}
   ~CImageFileDeviceWithDecompress() override;
 
   bool ReadSectors(void* buffer, uint64_t firstSector, uint64_t count) override;

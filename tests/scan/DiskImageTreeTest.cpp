@@ -35,7 +35,8 @@ std::vector<std::string> Describe(CFileNode* root) {
       std::snprintf(facts, sizeof facts, " size=%llu attr=%u type=%u times=%llu,%llu,%llu",
                     static_cast<unsigned long long>(p->GetSize()), p->GetAttributes(), p->GetTypeWord(),
                     static_cast<unsigned long long>(p->GetCreationTime()),
-                    static_cast<unsigned long long>(p->GetTime2()), static_cast<unsigned long long>(p->GetTime3()));
+                    static_cast<unsigned long long>(p->GetTime2()),
+                    static_cast<unsigned long long>(p->GetTime3()));
     lines.push_back(path + facts);
   });
   std::sort(lines.begin(), lines.end());
@@ -43,7 +44,8 @@ std::vector<std::string> Describe(CFileNode* root) {
 }
 
 std::vector<std::string> TreeOf(const FileSystemEngine& engine, IStorageDevice& device, int64_t start) {
-  std::unique_ptr<CFileNode, void (*)(CFileNode*)> tree(engine.buildTree(device, start, nullptr), FreeFileTree);
+  std::unique_ptr<CFileNode, void (*)(CFileNode*)> tree(engine.buildTree(device, start, nullptr),
+                                                        FreeFileTree);
   if (!tree) return {};
   return Describe(tree.get());
 }
@@ -81,10 +83,12 @@ TEST(DiskImageTree, EachPartitionsTreeFromTheImageIsTheTreeFromTheDisk) {
   struct Case {
     int type;
     int partUnits;
-  } cases[] = {{COMPRESSION_ZLIB, 0}, {COMPRESSION_ZLIB, 600}, {COMPRESSION_BZIP2, 1000}, {COMPRESSION_LZMA, 1400}};
+  } cases[] = {
+      {COMPRESSION_ZLIB, 0}, {COMPRESSION_ZLIB, 600}, {COMPRESSION_BZIP2, 1000}, {COMPRESSION_LZMA, 1400}};
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "type " << c.type << ", part size " << c.partUnits);
-    const std::string out = corvale::test::ScratchDir() + "/t" + std::to_string(c.type) + "_" + std::to_string(c.partUnits);
+    const std::string out =
+        corvale::test::ScratchDir() + "/t" + std::to_string(c.type) + "_" + std::to_string(c.partUnits);
     std::filesystem::create_directories(out);
     CCompressController controller;
     controller.SetSource(&disk, (dir + "/disk.img").c_str(), 0, sectors, 0);
@@ -101,6 +105,7 @@ TEST(DiskImageTree, EachPartitionsTreeFromTheImageIsTheTreeFromTheDisk) {
     std::vector<uint8_t> back(sectors * 512);
     ASSERT_TRUE(image.ReadSectors(back.data(), 0, sectors));
     EXPECT_TRUE(back == original) << "the image does not read back as the disk";
-    for (const Partition& p : partitions) EXPECT_EQ(TreeOf(*engineOf(p.engine), image, p.start), p.tree) << p.engine;
+    for (const Partition& p : partitions)
+      EXPECT_EQ(TreeOf(*engineOf(p.engine), image, p.start), p.tree) << p.engine;
   }
 }

@@ -56,7 +56,9 @@ Bytes ReadFile(const std::string& path) {
   return Bytes(std::istreambuf_iterator<char>(f), {});
 }
 
-uint32_t U32(const Bytes& b, size_t at) { return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24; }
+uint32_t U32(const Bytes& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
+}
 
 struct Callback : ICompressCallBack {
   std::function<bool(int64_t)> cancelAt = [](int64_t) { return false; };
@@ -210,13 +212,12 @@ TEST_P(DiskImageRoundTrip, ReadsBackByteExact) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(EachCompressor, DiskImageRoundTrip,
-                         ::testing::Values(RoundTrip{COMPRESSION_NONE, 0, 512}, RoundTrip{COMPRESSION_NONE, 600, 512},
-                                           RoundTrip{COMPRESSION_ZLIB, 0, 512}, RoundTrip{COMPRESSION_ZLIB, 400, 512},
-                                           RoundTrip{COMPRESSION_BZIP2, 300, 512},
-                                           RoundTrip{COMPRESSION_LZMA, 300, 512},
-                                           RoundTrip{COMPRESSION_ZLIB, 1200, 4096},
-                                           RoundTrip{COMPRESSION_LZMA, 0, 4096}));
+INSTANTIATE_TEST_SUITE_P(
+    EachCompressor, DiskImageRoundTrip,
+    ::testing::Values(RoundTrip{COMPRESSION_NONE, 0, 512}, RoundTrip{COMPRESSION_NONE, 600, 512},
+                      RoundTrip{COMPRESSION_ZLIB, 0, 512}, RoundTrip{COMPRESSION_ZLIB, 400, 512},
+                      RoundTrip{COMPRESSION_BZIP2, 300, 512}, RoundTrip{COMPRESSION_LZMA, 300, 512},
+                      RoundTrip{COMPRESSION_ZLIB, 1200, 4096}, RoundTrip{COMPRESSION_LZMA, 0, 4096}));
 
 // Stored chunks are 131,072 bytes: the part-size rule and the caller's split request decide which
 // chunk opens a new part, and its table entry starts again from its own length.
@@ -235,7 +236,8 @@ TEST(DiskImage, PartChangesBeforeTheChunkThatWouldReachTheLimitOrWhenAsked) {
   const Bytes source = DiskLikeBytes(5 * 256, 512, 3);
   for (const Case& c : cases) {
     SCOPED_TRACE(::testing::Message() << "units " << c.units << " split " << c.splitBefore);
-    const std::string dir = corvale::test::ScratchDir() + "/u" + std::to_string(c.units) + std::to_string(c.splitBefore);
+    const std::string dir =
+        corvale::test::ScratchDir() + "/u" + std::to_string(c.units) + std::to_string(c.splitBefore);
     fs::create_directories(dir);
     MemoryDevice device(source);
     Callback cb;
@@ -275,7 +277,8 @@ TEST(DiskImage, UnreadableSectorsAreStoredAsZerosAndTheRunGoesOn) {
   EXPECT_TRUE(ok);
   for (uint64_t s = 0; s < 1100; ++s) {
     const bool isBad = std::find(bad.begin(), bad.end(), s) != bad.end();
-    const Bytes want = isBad ? Bytes(512, 0) : Bytes(source.begin() + s * 512, source.begin() + (s + 1) * 512);
+    const Bytes want =
+        isBad ? Bytes(512, 0) : Bytes(source.begin() + s * 512, source.begin() + (s + 1) * 512);
     EXPECT_TRUE(std::equal(want.begin(), want.end(), all.begin() + s * 512)) << "sector " << s;
   }
 }
@@ -296,19 +299,33 @@ TEST(DiskImage, DamagedImagesAreReportedNeverReadAsGood) {
     f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   };
   const Case cases[] = {
-      {"second of three parts deleted", [](const std::string& d) { fs::remove(PartFilePath(d, 1)); }, true, "is missing",
-       true},
+      {"second of three parts deleted", [](const std::string& d) { fs::remove(PartFilePath(d, 1)); }, true,
+       "is missing", true},
       {"last part cut short",
-       [](const std::string& d) { fs::resize_file(PartFilePath(d, 2), fs::file_size(PartFilePath(d, 2)) - 100); }, true,
-       "is truncated", true},
-      {"compressed bytes overwritten", [&](const std::string& d) { patch(PartFilePath(d, 1), 600, Bytes(64, 0x5A)); },
-       true, nullptr, true},
+       [](const std::string& d) {
+         fs::resize_file(PartFilePath(d, 2), fs::file_size(PartFilePath(d, 2)) - 100);
+       },
+       true, "is truncated", true},
+      {"compressed bytes overwritten",
+       [&](const std::string& d) { patch(PartFilePath(d, 1), 600, Bytes(64, 0x5A)); }, true, nullptr, true},
       {"part list gone", [](const std::string& d) { fs::remove(PartListPath(d)); }, true, "part list", false},
-      {"part count beyond the header", [&](const std::string& d) { patch(d, 268, {59, 0, 0, 0}); }, false, "", true},
-      {"counts do not add up", [&](const std::string& d) { patch(d, 272, {100, 0, 0, 0}); }, false, "", true},
-      {"table entry runs backwards", [&](const std::string& d) { patch(d, 512 + 4, {1, 0, 0, 0}); }, false, "", true},
-      {"chunk table cut off",
-       [](const std::string& d) { fs::resize_file(d, fs::file_size(d) - 4); }, false, "", true},
+      {"part count beyond the header",
+       [&](const std::string& d) {
+         patch(d, 268, {59, 0, 0, 0});
+       },
+       false, "", true},
+      {"counts do not add up",
+       [&](const std::string& d) {
+         patch(d, 272, {100, 0, 0, 0});
+       },
+       false, "", true},
+      {"table entry runs backwards",
+       [&](const std::string& d) {
+         patch(d, 512 + 4, {1, 0, 0, 0});
+       },
+       false, "", true},
+      {"chunk table cut off", [](const std::string& d) { fs::resize_file(d, fs::file_size(d) - 4); }, false,
+       "", true},
   };
   const Bytes source = DiskLikeBytes(6 * 256, 512, 5);
   for (const Case& c : cases) {
@@ -336,7 +353,8 @@ TEST(DiskImage, DamagedImagesAreReportedNeverReadAsGood) {
     // Chunks 2 and 3 lie in the second part, 4 and 5 in the third.
     Bytes all(6 * 256 * 512, 0xEE);
     EXPECT_EQ(image.ReadSectors(all.data(), 0, 6 * 256), !c.readFails);
-    EXPECT_TRUE(std::equal(source.begin(), source.begin() + 2 * 256 * 512, all.begin())) << "the first part is whole";
+    EXPECT_TRUE(std::equal(source.begin(), source.begin() + 2 * 256 * 512, all.begin()))
+        << "the first part is whole";
     for (uint64_t chunk = 2; chunk < 6; ++chunk) {
       const auto begin = all.begin() + chunk * 256 * 512;
       const bool same = std::equal(begin, begin + 256 * 512, source.begin() + chunk * 256 * 512);

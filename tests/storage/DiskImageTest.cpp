@@ -251,6 +251,17 @@ TEST(DiskImage, PartChangesBeforeTheChunkThatWouldReachTheLimitOrWhenAsked) {
       EXPECT_EQ(U32(head, 512 + 4 * chunk), 131072u) << "first chunk of part " << p;
       chunk += c.chunksPerPart[p];
     }
+    CImageFile file(dir + "/d.kbi");
+    ASSERT_TRUE(file.OpenDescriptor(0));
+    for (uint32_t p = 0, at = 0; p < c.chunksPerPart.size(); ++p) {
+      for (uint32_t k = 0; k < c.chunksPerPart[p]; ++k, ++at) {
+        uint32_t length = 0;
+        EXPECT_EQ(file.GetChunkLocation(at, &length), 512 + 131072 * int64_t(k)) << "chunk " << at;
+        EXPECT_EQ(length, 131072u) << "chunk " << at;
+      }
+    }
+    uint32_t none = 1;
+    EXPECT_EQ(file.GetChunkLocation(5, &none), -1);
     CImageFileDeviceWithDecompress image(dir + "/d.kbi");
     ASSERT_TRUE(image.CheckImageParts()) << image.GetProblem();
     EXPECT_EQ(ReadAll(image), source);

@@ -1,9 +1,14 @@
 #include "storage/ImageFileDeviceWithDecompress.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include "platform/HandleFile.h"
 #include "platform/Log.h"
@@ -13,7 +18,10 @@ using namespace corvale::image;
 
 namespace {
 
+// Chunks kept decoded after a read.
 constexpr size_t kCachedChunks = 8;
+// Chunks decoded together at most; a larger request is served in batches of this many.
+constexpr uint64_t kBatchChunks = 32;
 
 }  // namespace
 
@@ -26,7 +34,10 @@ CImageFileDeviceWithDecompress::CImageFileDeviceWithDecompress(const char* descr
   }
 }
 
-CImageFileDeviceWithDecompress::~CImageFileDeviceWithDecompress() = default;
+CImageFileDeviceWithDecompress::~CImageFileDeviceWithDecompress() {
+  for (PartFile& f : m_parts)
+    if (f.fd >= 0) ::close(f.fd);
+}
 
 bool CImageFileDeviceWithDecompress::Load() {
   m_image = std::make_unique<CImageFile>(m_path);
@@ -92,7 +103,7 @@ bool CImageFileDeviceWithDecompress::Load() {
   }
   m_sectorCount = static_cast<uint64_t>(total) * kSectorsPerChunk;
   m_decompressor.reset(CreateDecompressor(m_type));
-  m_stored.resize(capacity);
+  m_parts.assign(parts, PartFile{});
   return true;
 }
 
@@ -151,25 +162,45 @@ bool CImageFileDeviceWithDecompress::CheckImageParts() {
       return false;
     }
   }
+  // A part that was missing may have been put back since: the next read looks for it again.
+  for (PartFile& f : m_parts)
+    if (f.fd < 0) f.looked = false;
   m_problem.clear();
   return true;
 }
 
-bool CImageFileDeviceWithDecompress::ReadChunk(uint64_t chunk, uint8_t* out) {
+bool CImageFileDeviceWithDecompress::EnsurePart(int32_t part) {
+  PartFile& f = m_parts[static_cast<size_t>(part)];
+  if (!f.looked) {
+    f.looked = true;
+    const std::string path = m_image->FindPartPath(part);
+    struct stat st;
+    if (!path.empty()) f.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (f.fd >= 0 && ::fstat(f.fd, &st) == 0) f.size = static_cast<uint64_t>(st.st_size);
+    if (f.fd < 0)
+      LogError("Disk image %s: part file %d is missing; its chunks read as zeros", m_path.c_str(), part + 1);
+  }
+  return f.fd >= 0;
+}
+
+bool CImageFileDeviceWithDecompress::DecodeChunk(uint64_t chunk, IDecompressor* decompressor, uint8_t* stored,
+                                                 uint8_t* out) const {
   const uint32_t raw = kSectorsPerChunk * static_cast<uint32_t>(m_sectorSize);
   std::memset(out, 0, raw);
   const int32_t part = FindPart(chunk);
-  if (part < 0) return false;
-  if (!m_image->OpenPart(part, 0)) {
-    LogError("Disk image %s: part file %d is missing; chunk %llu reads as zeros", m_path.c_str(), part + 1,
-             static_cast<unsigned long long>(chunk));
-    return false;
-  }
+  if (part < 0 || m_parts[static_cast<size_t>(part)].fd < 0) return false;
+  const PartFile& file = m_parts[static_cast<size_t>(part)];
   const uint32_t start = chunk == m_partFirstChunk[part] ? 0 : m_chunkEnds[chunk - 1];
   const uint32_t length = m_chunkEnds[chunk] - start;
   const uint64_t offset = kHeaderSize + static_cast<uint64_t>(start);
-  if (offset + length > m_image->GetDataFileSize() ||
-      !m_image->ReadAt(m_stored.data(), offset, length, CImageFile::kDataFile)) {
+  bool read = offset + length <= file.size;
+  for (uint32_t done = 0; read && done < length;) {
+    const ssize_t got = ::pread(file.fd, stored + done, length - done, static_cast<off_t>(offset + done));
+    if (got < 0 && errno == EINTR) continue;
+    read = got > 0;
+    if (read) done += static_cast<uint32_t>(got);
+  }
+  if (!read) {
     LogError("Disk image %s: part file %d is truncated; chunk %llu reads as zeros", m_path.c_str(), part + 1,
              static_cast<unsigned long long>(chunk));
     return false;
@@ -180,16 +211,16 @@ bool CImageFileDeviceWithDecompress::ReadChunk(uint64_t chunk, uint8_t* out) {
   // sectors, or a whole number of sectors for the last chunk. Anything shorter must be one complete
   // stream that gives back such a chunk.
   bool good = false;
-  if (length == raw || !m_decompressor) {
+  if (length == raw || !decompressor) {
     good = length == raw || (last && wholeSectors(length));
-    if (good) std::memcpy(out, m_stored.data(), length);
+    if (good) std::memcpy(out, stored, length);
   } else {
     bool decompressed = false;
-    const uint32_t produced =
-        corvale::DecompressBlock(m_decompressor.get(), m_stored.data(), length, out, raw, &decompressed);
+    const uint32_t produced = corvale::DecompressBlock(decompressor, stored, length, out, raw, &decompressed);
     good = decompressed && (produced == raw || (last && wholeSectors(produced)));
     if (!good && last && wholeSectors(length)) {
-      std::memcpy(out, m_stored.data(), length);
+      std::memset(out, 0, raw);
+      std::memcpy(out, stored, length);
       good = true;
     }
   }
@@ -201,21 +232,37 @@ bool CImageFileDeviceWithDecompress::ReadChunk(uint64_t chunk, uint8_t* out) {
   return good;
 }
 
-const uint8_t* CImageFileDeviceWithDecompress::CachedChunk(uint64_t chunk) {
-  for (auto it = m_cache.begin(); it != m_cache.end(); ++it) {
-    if (it->chunk != chunk) continue;
-    m_cache.splice(m_cache.begin(), m_cache, it);
-    return m_cache.front().bytes.data();
+void CImageFileDeviceWithDecompress::FetchChunks(const std::vector<uint64_t>& chunks) {
+  const size_t raw = kSectorsPerChunk * static_cast<size_t>(m_sectorSize);
+  const uint32_t capacity = StoredChunkCapacity(static_cast<uint32_t>(raw));
+  for (uint64_t c : chunks) {
+    const int32_t part = FindPart(c);
+    if (part >= 0) EnsurePart(part);
   }
-  std::vector<uint8_t> bytes;
-  if (m_cache.size() >= kCachedChunks) {
-    bytes = std::move(m_cache.back().bytes);
-    m_cache.pop_back();
+  std::vector<std::vector<uint8_t>> decoded(chunks.size());
+  std::vector<char> good(chunks.size(), 0);
+  for (auto& d : decoded) d.resize(raw);
+  // One decompressor and one buffer of stored bytes per thread; chunks are taken in turn.
+  std::atomic<size_t> next{0};
+  const auto work = [&](IDecompressor* decompressor) {
+    std::vector<uint8_t> stored(capacity);
+    for (size_t i; (i = next.fetch_add(1)) < chunks.size();)
+      good[i] = DecodeChunk(chunks[i], decompressor, stored.data(), decoded[i].data());
+  };
+  const size_t threads =
+      std::min<size_t>(chunks.size(), m_decompressor ? std::max(1u, std::thread::hardware_concurrency()) : 1);
+  std::vector<std::thread> helpers;
+  std::vector<std::unique_ptr<IDecompressor, void (*)(IDecompressor*)>> own;
+  for (size_t t = 1; t < threads; ++t) {
+    own.emplace_back(CreateDecompressor(m_type), ReleaseDecompressor);
+    helpers.emplace_back(work, own.back().get());
   }
-  bytes.resize(kSectorsPerChunk * static_cast<size_t>(m_sectorSize));
-  if (!ReadChunk(chunk, bytes.data())) return nullptr;
-  m_cache.push_front({chunk, std::move(bytes)});
-  return m_cache.front().bytes.data();
+  work(m_decompressor.get());
+  for (std::thread& t : helpers) t.join();
+  for (size_t i = 0; i < chunks.size(); ++i) {
+    if (!good[i]) continue;
+    m_cache.push_front({chunks[i], std::move(decoded[i])});
+  }
 }
 
 bool CImageFileDeviceWithDecompress::ReadSectors(void* buffer, uint64_t firstSector, uint64_t count) {
@@ -229,19 +276,39 @@ bool CImageFileDeviceWithDecompress::ReadSectors(void* buffer, uint64_t firstSec
   uint64_t sector = firstSector;
   uint64_t left = inside;
   while (left > 0) {
-    const uint64_t chunk = sector / kSectorsPerChunk;
-    const uint64_t within = sector % kSectorsPerChunk;
-    const uint64_t take = std::min<uint64_t>(kSectorsPerChunk - within, left);
-    const uint8_t* data = CachedChunk(chunk);
-    if (data) {
-      std::memcpy(out, data + within * s, take * s);
-    } else {
-      std::memset(out, 0, take * s);
-      ok = false;
+    // The chunks of this request up to the cache's size, decoded together, then copied out.
+    const uint64_t firstChunk = sector / kSectorsPerChunk;
+    const uint64_t lastChunk = (sector + left - 1) / kSectorsPerChunk;
+    const uint64_t batch = std::min<uint64_t>(lastChunk - firstChunk + 1, kBatchChunks);
+    std::vector<uint64_t> missing;
+    for (uint64_t c = firstChunk; c < firstChunk + batch; ++c) {
+      bool held = false;
+      for (const CachedEntry& e : m_cache) held = held || e.chunk == c;
+      if (!held) missing.push_back(c);
     }
-    out += take * s;
-    sector += take;
-    left -= take;
+    if (!missing.empty()) FetchChunks(missing);
+    for (uint64_t c = firstChunk; c < firstChunk + batch; ++c) {
+      const uint64_t within = sector % kSectorsPerChunk;
+      const uint64_t take = std::min<uint64_t>(kSectorsPerChunk - within, left);
+      const uint8_t* data = nullptr;
+      for (auto it = m_cache.begin(); it != m_cache.end(); ++it) {
+        if (it->chunk != c) continue;
+        m_cache.splice(m_cache.begin(), m_cache, it);
+        data = m_cache.front().bytes.data();
+        break;
+      }
+      if (data) {
+        std::memcpy(out, data + within * s, take * s);
+      } else {
+        std::memset(out, 0, take * s);
+        ok = false;
+      }
+      out += take * s;
+      sector += take;
+      left -= take;
+    }
+    // Only the most recent chunks stay.
+    while (m_cache.size() > kCachedChunks) m_cache.pop_back();
   }
   std::memset(out, 0, (count - inside) * s);
   return ok;

@@ -58,10 +58,20 @@ class CImageFileDeviceWithDecompress : public IStorageDevice {
   const std::string& GetPath() const { return m_path; }
 
  private:
+  struct PartFile {
+    bool looked = false;
+    int fd = -1;
+    uint64_t size = 0;
+  };
   bool Load();
-  // Fills `out` (256 × S bytes) with chunk `chunk`; false (and zeros) when it cannot be had.
-  bool ReadChunk(uint64_t chunk, uint8_t* out);
-  const uint8_t* CachedChunk(uint64_t chunk);
+  // Opens part `part` on first use (under the lock); false when it is missing.
+  bool EnsurePart(int32_t part);
+  // Fills `out` (256 × S bytes) with chunk `chunk` from its part, already looked for; false (and
+  // zeros) when it cannot be had. Touches nothing but its arguments and what Load and EnsurePart
+  // settled, so several threads may decode chunks at once.
+  bool DecodeChunk(uint64_t chunk, IDecompressor* decompressor, uint8_t* stored, uint8_t* out) const;
+  // Decodes the chunks not held yet, several at a time when there are several, into the cache.
+  void FetchChunks(const std::vector<uint64_t>& chunks);
 
   std::mutex m_mutex;
   std::unique_ptr<CImageFile> m_image;
@@ -76,9 +86,9 @@ class CImageFileDeviceWithDecompress : public IStorageDevice {
   // The chunk table: end of each chunk's data in its part, from the part's data start.
   std::vector<uint32_t> m_chunkEnds;
   std::vector<uint64_t> m_partFirstChunk;
-  std::vector<uint8_t> m_stored;
-  // The last chunks decompressed, most recent first: a directory walk reads a few sectors at a time
-  // from the same chunks.
+  std::vector<PartFile> m_parts;
+  // The chunks decompressed last, most recent first: a directory walk reads a few sectors at a time
+  // from the same chunks. A chunk that could not be had is not kept.
   struct CachedEntry {
     uint64_t chunk;
     std::vector<uint8_t> bytes;

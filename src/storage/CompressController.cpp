@@ -307,6 +307,9 @@ bool CCompressController::Compress(ICompressCallBack* callback) {
                   ErrnoText(m_image->LastErrno()));
     if (!m_image->WriteTotals(m_partsCreated, m_chunksInPart) || !m_image->Flush(CImageFile::kDescriptor))
       return Fail("cannot write the image file " + m_path + ": " + ErrnoText(m_image->LastErrno()));
+    if (!m_image->FlushPartList())
+      return Fail("cannot write the part list " + PartListPath(m_path) + ": " +
+                  ErrnoText(m_image->LastErrno()));
     m_image->CloseDataFile();
     if (m_unreadable)
       LogError("Imaging: %llu sectors of the source could not be read and are stored as zeros",

@@ -137,6 +137,14 @@ bool CImageFile::AddToPartList(const std::string& partPath) {
   return true;
 }
 
+bool CImageFile::FlushPartList() {
+  if (!m_partList.IsOpen() || ::fdatasync(m_partList.GetDescriptor()) != 0) {
+    m_errno = m_partList.IsOpen() ? errno : EBADF;
+    return false;
+  }
+  return true;
+}
+
 std::string CImageFile::FindPartPath(int32_t index, bool byNameToo) {
   if (index < 0) return {};
   CHandleFile list(PartListPath(m_path), 0);

@@ -91,6 +91,8 @@ class CImageFile {
   std::string FindPartPath(int32_t index, bool byNameToo = true);
   // Appends one line to the part list.
   bool AddToPartList(const std::string& partPath);
+  // fdatasync of the part list.
+  bool FlushPartList();
 
   // The data offset of chunk `chunk` within its part file and, in *length, its stored length; -1
   // when the descriptor is not open, the chunk lies beyond the header's parts, or its table entries

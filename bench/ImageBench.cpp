@@ -64,7 +64,8 @@ uint64_t Mix(uint64_t h, const uint8_t* p, size_t n) {
 uint64_t ImageBytesOnDisk(const std::string& descriptor, uint32_t parts) {
   std::error_code ec;
   uint64_t total = std::filesystem::file_size(descriptor, ec);
-  for (uint32_t p = 0; p < parts; ++p) total += std::filesystem::file_size(corvale::image::PartFilePath(descriptor, p), ec);
+  for (uint32_t p = 0; p < parts; ++p)
+    total += std::filesystem::file_size(corvale::image::PartFilePath(descriptor, p), ec);
   return total;
 }
 
@@ -145,18 +146,20 @@ int RunImage(int argc, char** argv) {
     }
     r.ok = made && read && check == sourceCheck;
     allOk = allOk && r.ok;
-    std::printf("  %-8s write %8.1f MB/s (%.3f s, %.1f cores busy), read back %8.1f MB/s (%.3f s), %llu bytes "
-                "(%.1f %%)%s%s\n",
-                r.name, r.write.MBps(bytes), r.write.seconds, r.write.Cores(), r.read.MBps(bytes), r.read.seconds,
-                static_cast<unsigned long long>(r.stored), bytes ? 100.0 * r.stored / bytes : 0.0,
-                made ? "" : "  FAILED: ", made ? (r.ok ? "" : "  READ BACK DIFFERS") : controller.GetErrorText().c_str());
+    std::printf(
+        "  %-8s write %8.1f MB/s (%.3f s, %.1f cores busy), read back %8.1f MB/s (%.3f s), %llu bytes "
+        "(%.1f %%)%s%s\n",
+        r.name, r.write.MBps(bytes), r.write.seconds, r.write.Cores(), r.read.MBps(bytes), r.read.seconds,
+        static_cast<unsigned long long>(r.stored), bytes ? 100.0 * r.stored / bytes : 0.0,
+        made ? "" : "  FAILED: ",
+        made ? (r.ok ? "" : "  READ BACK DIFFERS") : controller.GetErrorText().c_str());
   }
 
-  std::printf("{\"bench\":\"image\",\"bytes\":%llu,\"cores\":%u,\"copy_mbps\":%.1f", static_cast<unsigned long long>(bytes),
-              std::thread::hardware_concurrency(), copy.MBps(bytes));
+  std::printf("{\"bench\":\"image\",\"bytes\":%llu,\"cores\":%u,\"copy_mbps\":%.1f",
+              static_cast<unsigned long long>(bytes), std::thread::hardware_concurrency(), copy.MBps(bytes));
   for (const Row& r : rows)
-    std::printf(",\"%s_write_mbps\":%.1f,\"%s_write_cores\":%.2f,\"%s_read_mbps\":%.1f,\"%s_bytes\":%llu", r.name,
-                r.write.MBps(bytes), r.name, r.write.Cores(), r.name, r.read.MBps(bytes), r.name,
+    std::printf(",\"%s_write_mbps\":%.1f,\"%s_write_cores\":%.2f,\"%s_read_mbps\":%.1f,\"%s_bytes\":%llu",
+                r.name, r.write.MBps(bytes), r.name, r.write.Cores(), r.name, r.read.MBps(bytes), r.name,
                 static_cast<unsigned long long>(r.stored));
   std::printf(",\"ok\":%s}\n", allOk ? "true" : "false");
   return allOk ? 0 : 1;

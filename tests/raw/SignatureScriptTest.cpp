@@ -29,7 +29,9 @@
 #include "raw/RawFileInfoList.h"
 #include "raw/RawFileTypeTable.h"
 #include "raw/RawFilesFolderBuilder.h"
+#include "platform/ProgramFolder.h"
 #include "storage/ImageFileDevice.h"
+#include "storage/MemoryDevice.h"
 #include "support/Fixtures.h"
 
 namespace {
@@ -337,6 +339,41 @@ TEST(SignatureScriptCarving, MadeUpFilesOfAWipedFatDiskReachTheTree) {
                          {"ZYX", {"a1.zyx", "a2.zyx", "a5.zyx"}},
                          {"QQ", {"a4.qq", "a7.qq"}},
                          {GetRawFileDescription(kRawTypeZIP), {"a3.zip", "a6.zip"}}}));
+}
+
+// The scripts beside the program join every search, whatever types were chosen. Run in a child
+// process: the folder exists only while it runs.
+TEST(SignatureScriptSearch, TheProgramsScriptsJoinEverySearch) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  auto body = [] {
+    const std::string folder = CustomScriptFolder();
+    std::filesystem::create_directories(folder);
+    WriteText(folder + "/zyx.fhs", Lines({"FILEINFO: EXTNAME=\"ZYX\"", "FILESIGN: OFFSET=0x0 TYPE=CHAR VALUE=\"ZYXF\"",
+                                          "FILESIGN: OFFSET=0x10 TYPE=BYTE VALUE=0x01,0x02,0x03"}));
+    Bytes bytes = rawtest::RandomBytes(64 * 512, 7);
+    for (uint64_t at : {3u, 20u}) {
+      std::memcpy(bytes.data() + at * 512, "ZYXF", 4);
+      std::memcpy(bytes.data() + at * 512 + 16, "\x01\x02\x03", 3);
+    }
+    MemoryDevice disk(bytes);
+    CRawFileInfoList found;
+    CRAWSearchController controller;
+    controller.SetResultSink(&found);
+    CIntelligentSearchController driver;
+    driver.SetStartSectorSource([] { return uint64_t{0}; });
+    driver.SetStorageDevice(&disk);
+    driver.AddFileSystemSearchController(&controller);
+    const bool searched = driver.Search(nullptr) == 1;
+    std::filesystem::remove_all(folder);
+    std::map<uint64_t, std::pair<std::string, uint64_t>> files;
+    IIterator<CRawFileInfo*>* it = found.GetIterator();
+    for (; !it->IsEnd(); it->Next())
+      files[it->Current()->GetStartSector()] = {GetRawFileExtension(it->Current()->GetFileType()),
+                                                it->Current()->GetFileSize()};
+    return searched && files.size() == 2 && files[3] == std::make_pair(std::string("ZYX"), uint64_t{17 * 512}) &&
+           files[20] == std::make_pair(std::string("ZYX"), uint64_t{44 * 512});
+  };
+  EXPECT_EXIT(std::exit(body() ? 0 : 1), testing::ExitedWithCode(0), "");
 }
 
 // Damaged copies of good scripts: whatever loads obeys the limits, and matching stays inside the

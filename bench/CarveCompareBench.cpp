@@ -34,9 +34,10 @@ using C = RawAnalyserClass;
 
 std::set<C> ClassesOf(const std::string& set) {
   if (set == "documents")
-    return {C::FileOLE,  C::FileLowDoc, C::FilePDF, C::FileRTF, C::FileHTM, C::FileUnicodeHTM, C::FileWPD,
-            C::FileMDB,  C::FilePST,    C::FileONE, C::FileMNY, C::FileDBX, C::FileHLP};
-  if (set == "archives") return {C::FileZIP, C::FileRAR, C::FileTAR, C::FileLZH, C::FileCAB, C::FileGZ, C::FileCHM};
+    return {C::FileOLE, C::FileLowDoc, C::FilePDF, C::FileRTF, C::FileHTM, C::FileUnicodeHTM, C::FileWPD,
+            C::FileMDB, C::FilePST,    C::FileONE, C::FileMNY, C::FileDBX, C::FileHLP};
+  if (set == "archives")
+    return {C::FileZIP, C::FileRAR, C::FileTAR, C::FileLZH, C::FileCAB, C::FileGZ, C::FileCHM};
   std::set<C> out;
   size_t at = 0;
   while (at <= set.size()) {
@@ -86,7 +87,8 @@ double Median(std::vector<double> v) {
 
 int RunCarveCompare(int argc, char** argv) {
   if (argc < 1) {
-    std::fprintf(stderr, "usage: corvale-bench carve-compare IMAGE [--scripts DIR] [--without SET] [--rounds N]\n");
+    std::fprintf(stderr,
+                 "usage: corvale-bench carve-compare IMAGE [--scripts DIR] [--without SET] [--rounds N]\n");
     return 2;
   }
   const std::string path = argv[0];
@@ -166,10 +168,11 @@ int RunCarveCompare(int argc, char** argv) {
     std::printf("  %-24s %8.1f MB/s  (%.3f s)  speed vs all %.2f  files %" PRIu64 "  analysers %zu\n",
                 c.name.c_str(), mbps, s, ratio, c.files, c.analysers->size());
     char part[256];
-    std::snprintf(part, sizeof part,
-                  "%s{\"name\":\"%s\",\"scan_seconds\":%.6f,\"scan_mbps\":%.1f,\"speed_vs_all\":%.3f,\"files\":%" PRIu64
-                  "}",
-                  i ? "," : "", c.name.c_str(), s, mbps, ratio, c.files);
+    std::snprintf(
+        part, sizeof part,
+        "%s{\"name\":\"%s\",\"scan_seconds\":%.6f,\"scan_mbps\":%.1f,\"speed_vs_all\":%.3f,\"files\":%" PRIu64
+        "}",
+        i ? "," : "", c.name.c_str(), s, mbps, ratio, c.files);
     json += part;
   }
   std::printf("%s]}\n", json.c_str());

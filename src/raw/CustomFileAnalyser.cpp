@@ -423,8 +423,9 @@ bool CCustomHeaderManage::Load(const std::string& folder, RawFileTypeTable& tabl
     paths.push_back(path);
   }
   // The listing order of a folder is arbitrary; the order of names is not.
-  std::sort(paths.begin(), paths.end(),
-            [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });
+  std::sort(paths.begin(), paths.end(), [](const fs::path& a, const fs::path& b) {
+    return a.filename().string() < b.filename().string();
+  });
 
   for (const fs::path& path : paths) {
     auto header = std::make_unique<CCustomHeader>();
@@ -435,8 +436,9 @@ bool CCustomHeaderManage::Load(const std::string& folder, RawFileTypeTable& tabl
     }
     const int32_t id = AssignCustomRawFileType(table, header->GetExtension());
     if (id == kNoRawFileType) {
-      Refuse({path.string(), 0, "no file-type id is left for extension " + header->GetExtension() +
-                                    " (the 1000 ids of script types are all taken)"});
+      Refuse({path.string(), 0,
+              "no file-type id is left for extension " + header->GetExtension() +
+                  " (the 1000 ids of script types are all taken)"});
       continue;
     }
     header->SetTypeId(id);

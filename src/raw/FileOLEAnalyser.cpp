@@ -121,7 +121,8 @@ int32_t TypeFromLaterEntries(const corvale::ByteReader& h, uint64_t start, IStor
   std::array<uint8_t, kUnit> table{};
   uint32_t at = h.u32(48);
   for (int n = 0; n < kSectors && at < 0xFFFFFFFA; ++n) {
-    if (!FileOLEAnalyser::ReadCompoundSectors(dir.data(), start, static_cast<uint64_t>(at) + 1, 1, device)) break;
+    if (!FileOLEAnalyser::ReadCompoundSectors(dir.data(), start, static_cast<uint64_t>(at) + 1, 1, device))
+      break;
     const corvale::ByteReader entries(dir.data(), dir.size());
     for (int e = 0; e < 4; ++e) {
       if (NameIs(entries, e, u"WordDocument")) return kRawTypeDOC;
@@ -133,7 +134,8 @@ int32_t TypeFromLaterEntries(const corvale::ByteReader& h, uint64_t start, IStor
     if (tableIndex >= kHeaderDifatEntries) break;
     const uint32_t tableSector = h.u32(76 + 4 * tableIndex);
     if (tableSector >= 0xFFFFFFFA ||
-        !FileOLEAnalyser::ReadCompoundSectors(table.data(), start, static_cast<uint64_t>(tableSector) + 1, 1, device))
+        !FileOLEAnalyser::ReadCompoundSectors(table.data(), start, static_cast<uint64_t>(tableSector) + 1, 1,
+                                              device))
       break;
     at = corvale::ByteReader(table.data(), table.size()).u32(4 * (at % kEntriesPerSector));
   }

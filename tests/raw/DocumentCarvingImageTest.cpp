@@ -61,9 +61,9 @@ Document Expect(const std::string& dir, const std::string& name) {
   Document d{name, ReadFile(dir + "/documents/" + name), 0, 0};
   const std::string ext = name.substr(name.rfind('.') + 1);
   static const std::map<std::string, int32_t> types = {
-      {"doc", kRawTypeDOC},   {"xls", kRawTypeXLS},   {"ppt", kRawTypePPT}, {"docx", kRawTypeDOCX},
-      {"xlsx", kRawTypeXLSX}, {"pptx", kRawTypePPTX}, {"rtf", kRawTypeRTF}, {"htm", kRawTypeHTM},
-      {"pdf", kRawTypePDF}};
+      {"doc", kRawTypeDOC},   {"xls", kRawTypeXLS},   {"ppt", kRawTypePPT},
+      {"docx", kRawTypeDOCX}, {"xlsx", kRawTypeXLSX}, {"pptx", kRawTypePPTX},
+      {"rtf", kRawTypeRTF},   {"htm", kRawTypeHTM},   {"pdf", kRawTypePDF}};
   d.type = types.at(ext);
   d.length = d.bytes.size();
   if (ext == "doc" || ext == "xls" || ext == "ppt") d.length = CompoundRuleLength(d.bytes);

@@ -136,8 +136,8 @@ TEST(RawFileAnalyserList, EveryAnalyserInClassOrderWithItsDefaultId) {
                 "CustomFileAnalyser"}));
   std::vector<int32_t> ids;
   for (IRawFileAnalyser* a : all) ids.push_back(a->GetTypeId());
-  EXPECT_EQ(ids, (std::vector<int32_t>{9,  10, 12, 15, 16, 19, 24, 28, 29, 30, 31, 32, 33, 21, 34, 37,
-                                       38, 44, 45, 46, 47, 50, 51, 52, 54, 56, 59, 60, 31, 66, 64, 68, -1}));
+  EXPECT_EQ(ids, (std::vector<int32_t>{9,  10, 12, 15, 16, 19, 24, 28, 29, 30, 31, 32, 33, 21, 34, 37, 38,
+                                       44, 45, 46, 47, 50, 51, 52, 54, 56, 59, 60, 31, 66, 64, 68, -1}));
 
   // In a fresh process the program-wide list holds every analyser (other tests here rebuild it).
   GTEST_FLAG_SET(death_test_style, "threadsafe");

@@ -15,13 +15,14 @@
 #include <vector>
 
 #include "RawTestSupport.h"
+#include "core/DataRunList.h"
 #include "core/FileDataReader.h"
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
-#include "core/DataRunList.h"
 #include "core/FileSystemTree.h"
 #include "core/IntelligentSearchController.h"
 #include "platform/Log.h"
+#include "platform/ProgramFolder.h"
 #include "raw/CustomFileAnalyser.h"
 #include "raw/RAWSearchController.h"
 #include "raw/RawFileAnalyserList.h"
@@ -29,7 +30,6 @@
 #include "raw/RawFileInfoList.h"
 #include "raw/RawFileTypeTable.h"
 #include "raw/RawFilesFolderBuilder.h"
-#include "platform/ProgramFolder.h"
 #include "storage/ImageFileDevice.h"
 #include "storage/MemoryDevice.h"
 #include "support/Fixtures.h"
@@ -85,39 +85,47 @@ TEST(SignatureScript, EveryRuleOfTheScriptText) {
       {"final line break leaves an empty last line", Lines({kInfo, kSign}) + "\r\n", false, 3, "", ""},
       {"a lone LF does not end a line",
        Lines({kInfo, "FILESIGN: OFFSET=0x0 TYPE=CHAR VALUE=\"MZ\"\nREMARK: x"}), true, 0, "DAT", "0:4D5A"},
-      {"offset 0x1F0 is the last", Lines({kInfo, "FILESIGN: OFFSET=0x1F0 TYPE=CHAR VALUE=\"0123456789abcdef\""}),
-       true, 0, "DAT", "1f0:30313233343536373839616263646566"},
+      {"offset 0x1F0 is the last",
+       Lines({kInfo, "FILESIGN: OFFSET=0x1F0 TYPE=CHAR VALUE=\"0123456789abcdef\""}), true, 0, "DAT",
+       "1f0:30313233343536373839616263646566"},
       {"offset 0x1F1", Lines({kInfo, "FILESIGN: OFFSET=0x1F1 TYPE=BYTE VALUE=0x01"}), false, 2, "", ""},
       {"offset without 0x", Lines({kInfo, "FILESIGN: OFFSET=10 TYPE=BYTE VALUE=0x01"}), false, 2, "", ""},
-      {"offset of 11 characters", Lines({kInfo, "FILESIGN: OFFSET=0x000000001 TYPE=BYTE VALUE=0x01"}), false, 2,
-       "", ""},
-      {"blank after a comma", Lines({kInfo, "FILESIGN: OFFSET=0x0 TYPE=BYTE VALUE=0x4D, 0x5A"}), false, 2, "", ""},
+      {"offset of 11 characters", Lines({kInfo, "FILESIGN: OFFSET=0x000000001 TYPE=BYTE VALUE=0x01"}), false,
+       2, "", ""},
+      {"blank after a comma", Lines({kInfo, "FILESIGN: OFFSET=0x0 TYPE=BYTE VALUE=0x4D, 0x5A"}), false, 2, "",
+       ""},
       {"type in any case", Lines({kInfo, "FILESIGN: OFFSET=0x4 TYPE=char VALUE=\"ab\""}), true, 0, "DAT",
        "4:6162"},
-      {"keys are case-sensitive", Lines({kInfo, "FILESIGN: OFFSET=0x4 type=CHAR VALUE=\"ab\""}), false, 2, "", ""},
+      {"keys are case-sensitive", Lines({kInfo, "FILESIGN: OFFSET=0x4 type=CHAR VALUE=\"ab\""}), false, 2, "",
+       ""},
       {"unknown type", Lines({kInfo, "FILESIGN: OFFSET=0x4 TYPE=WORD VALUE=0x01"}), false, 2, "", ""},
       {"one quote only", Lines({kInfo, "FILESIGN: OFFSET=0x4 TYPE=CHAR VALUE=\"ab"}), false, 2, "", ""},
-      {"CHAR pattern of 17 bytes", Lines({kInfo, "FILESIGN: OFFSET=0x0 TYPE=CHAR VALUE=\"0123456789abcdefg\""}),
-       false, 2, "", ""},
+      {"CHAR pattern of 17 bytes",
+       Lines({kInfo, "FILESIGN: OFFSET=0x0 TYPE=CHAR VALUE=\"0123456789abcdefg\""}), false, 2, "", ""},
       {"BYTE pattern of 17 bytes",
-       Lines({kInfo, "FILESIGN: OFFSET=0x0 TYPE=BYTE "
-                     "VALUE=0x1,0x2,0x3,0x4,0x5,0x6,0x7,0x8,0x9,0xA,0xB,0xC,0xD,0xE,0xF,0x10,0x11"}),
+       Lines({kInfo,
+              "FILESIGN: OFFSET=0x0 TYPE=BYTE "
+              "VALUE=0x1,0x2,0x3,0x4,0x5,0x6,0x7,0x8,0x9,0xA,0xB,0xC,0xD,0xE,0xF,0x10,0x11"}),
        false, 2, "", ""},
-      {"byte above 0xFF", Lines({kInfo, "FILESIGN: OFFSET=0x0 TYPE=BYTE VALUE=0x100,0x01"}), false, 2, "", ""},
-      {"last byte item of 5 characters", Lines({kInfo, "FILESIGN: OFFSET=0x0 TYPE=BYTE VALUE=0x01,0x041"}), false,
-       2, "", ""},
-      {"empty items between commas", Lines({kInfo, "FILESIGN: OFFSET=0x8 TYPE=BYTE VALUE=0x01,,0x02"}), true, 0,
-       "DAT", "8:0102"},
-      {"an empty pattern beside another", Lines({kInfo, kSign, "FILESIGN: OFFSET=0x9 TYPE=CHAR VALUE=\"\""}), true,
-       0, "DAT", "0:4D5A 9:"},
+      {"byte above 0xFF", Lines({kInfo, "FILESIGN: OFFSET=0x0 TYPE=BYTE VALUE=0x100,0x01"}), false, 2, "",
+       ""},
+      {"last byte item of 5 characters", Lines({kInfo, "FILESIGN: OFFSET=0x0 TYPE=BYTE VALUE=0x01,0x041"}),
+       false, 2, "", ""},
+      {"empty items between commas", Lines({kInfo, "FILESIGN: OFFSET=0x8 TYPE=BYTE VALUE=0x01,,0x02"}), true,
+       0, "DAT", "8:0102"},
+      {"an empty pattern beside another", Lines({kInfo, kSign, "FILESIGN: OFFSET=0x9 TYPE=CHAR VALUE=\"\""}),
+       true, 0, "DAT", "0:4D5A 9:"},
       {"only empty patterns", Lines({kInfo, "FILESIGN: OFFSET=0x9 TYPE=CHAR VALUE=\"\""}), false, 0, "", ""},
       {"no pattern", Lines({kInfo, "REMARK: nothing to look for"}), false, 0, "", ""},
       {"no FILEINFO", Lines({"REMARK: x", kSign}), false, 0, "", ""},
       {"EXTNAME without quotes loses two characters", Lines({"FILEINFO: EXTNAME=DAT", kSign}), true, 0, "A",
        "0:4D5A"},
-      {"the first FILEINFO counts", Lines({kInfo, "FILEINFO: EXTNAME=\"XY\"", kSign}), true, 0, "DAT", "0:4D5A"},
-      {"extension longer than the table holds", Lines({kSign, "FILEINFO: EXTNAME=\"TOOLONG\""}), false, 2, "", ""},
-      {"extension of 17 characters", Lines({"FILEINFO: EXTNAME=\"ABCDEFGHIJKLMNOPQ\"", kSign}), false, 1, "", ""},
+      {"the first FILEINFO counts", Lines({kInfo, "FILEINFO: EXTNAME=\"XY\"", kSign}), true, 0, "DAT",
+       "0:4D5A"},
+      {"extension longer than the table holds", Lines({kSign, "FILEINFO: EXTNAME=\"TOOLONG\""}), false, 2, "",
+       ""},
+      {"extension of 17 characters", Lines({"FILEINFO: EXTNAME=\"ABCDEFGHIJKLMNOPQ\"", kSign}), false, 1, "",
+       ""},
       {"extension that is a path", Lines({"FILEINFO: EXTNAME=\"../x\"", kSign}), false, 1, "", ""},
       {"empty extension", Lines({"FILEINFO: EXTNAME=\"\"", kSign}), false, 1, "", ""},
       {"unknown keyword", Lines({kInfo, "FILETYPE: x", kSign}), false, 2, "", ""},
@@ -162,7 +170,8 @@ class ScriptFolder : public testing::Test {
     return dir + "/" + name;
   }
   static std::string Script(const std::string& ext, const std::string& magic) {
-    return Lines({"FILEINFO: EXTNAME=\"" + ext + "\"", "FILESIGN: OFFSET=0x0 TYPE=CHAR VALUE=\"" + magic + "\""});
+    return Lines(
+        {"FILEINFO: EXTNAME=\"" + ext + "\"", "FILESIGN: OFFSET=0x0 TYPE=CHAR VALUE=\"" + magic + "\""});
   }
   std::string dir;
 };
@@ -261,7 +270,8 @@ TEST(SignatureScriptCarving, MadeUpFilesOfAWipedFatDiskReachTheTree) {
                                        "FILESIGN: OFFSET=0x10 TYPE=BYTE VALUE=0x01,0x02,0x03"}));
   WriteText(dir + "/2-qq.fhs",
             Lines({"FILEINFO: EXTNAME=\"QQ\"", "FILESIGN: OFFSET=0x20 TYPE=CHAR VALUE=\"QQDATA\""}));
-  WriteText(dir + "/3-bad.fhs", Lines({"FILEINFO: EXTNAME=\"BAD\"", "FILESIGN: OFFSET=0x0 TYPE=CHAR VALUE=\"\""}));
+  WriteText(dir + "/3-bad.fhs",
+            Lines({"FILEINFO: EXTNAME=\"BAD\"", "FILESIGN: OFFSET=0x0 TYPE=CHAR VALUE=\"\""}));
 
   CImageFileDevice disk(fixture + "/scripts.img");
   ASSERT_TRUE(disk.IsOpened());
@@ -290,8 +300,8 @@ TEST(SignatureScriptCarving, MadeUpFilesOfAWipedFatDiskReachTheTree) {
   for (const auto& e : std::filesystem::directory_iterator(fixture + "/files"))
     originals[e.path().filename().string()] = rawtest::ReadFile(e.path().string());
   const std::vector<std::pair<std::string, int32_t>> expected = {
-      {"a1.zyx", zyx}, {"a2.zyx", zyx}, {"a3.zip", kRawTypeZIP}, {"a4.qq", qq},
-      {"a5.zyx", zyx}, {"a6.zip", kRawTypeZIP}, {"a7.qq", qq}};
+      {"a1.zyx", zyx},         {"a2.zyx", zyx}, {"a3.zip", kRawTypeZIP}, {"a4.qq", qq}, {"a5.zyx", zyx},
+      {"a6.zip", kRawTypeZIP}, {"a7.qq", qq}};
   std::vector<CRawFileInfo*> files;
   IIterator<CRawFileInfo*>* it = found.GetIterator();
   for (; !it->IsEnd(); it->Next()) files.push_back(it->Current());
@@ -348,8 +358,9 @@ TEST(SignatureScriptSearch, TheProgramsScriptsJoinEverySearch) {
   auto body = [] {
     const std::string folder = CustomScriptFolder();
     std::filesystem::create_directories(folder);
-    WriteText(folder + "/zyx.fhs", Lines({"FILEINFO: EXTNAME=\"ZYX\"", "FILESIGN: OFFSET=0x0 TYPE=CHAR VALUE=\"ZYXF\"",
-                                          "FILESIGN: OFFSET=0x10 TYPE=BYTE VALUE=0x01,0x02,0x03"}));
+    WriteText(folder + "/zyx.fhs",
+              Lines({"FILEINFO: EXTNAME=\"ZYX\"", "FILESIGN: OFFSET=0x0 TYPE=CHAR VALUE=\"ZYXF\"",
+                     "FILESIGN: OFFSET=0x10 TYPE=BYTE VALUE=0x01,0x02,0x03"}));
     Bytes bytes = rawtest::RandomBytes(64 * 512, 7);
     for (uint64_t at : {3u, 20u}) {
       std::memcpy(bytes.data() + at * 512, "ZYXF", 4);
@@ -370,7 +381,8 @@ TEST(SignatureScriptSearch, TheProgramsScriptsJoinEverySearch) {
     for (; !it->IsEnd(); it->Next())
       files[it->Current()->GetStartSector()] = {GetRawFileExtension(it->Current()->GetFileType()),
                                                 it->Current()->GetFileSize()};
-    return searched && files.size() == 2 && files[3] == std::make_pair(std::string("ZYX"), uint64_t{17 * 512}) &&
+    return searched && files.size() == 2 &&
+           files[3] == std::make_pair(std::string("ZYX"), uint64_t{17 * 512}) &&
            files[20] == std::make_pair(std::string("ZYX"), uint64_t{44 * 512});
   };
   EXPECT_EXIT(std::exit(body() ? 0 : 1), testing::ExitedWithCode(0), "");
@@ -380,7 +392,8 @@ TEST(SignatureScriptSearch, TheProgramsScriptsJoinEverySearch) {
 // sector.
 TEST(SignatureScriptMutation, DamagedScriptsLoadSafelyOrNotAtAll) {
   const std::vector<std::string> seeds = {
-      Lines({"REMARK: seed", "FILEINFO: EXTNAME=\"ABC\"", "FILESIGN: OFFSET=0x1F0 TYPE=CHAR VALUE=\"0123456789abcdef\"",
+      Lines({"REMARK: seed", "FILEINFO: EXTNAME=\"ABC\"",
+             "FILESIGN: OFFSET=0x1F0 TYPE=CHAR VALUE=\"0123456789abcdef\"",
              "FILESIGN: OFFSET=0x0 TYPE=BYTE VALUE=0x4D,0x5A,0xFF"}),
       Lines({"FILEINFO: EXTNAME=\"Q\"", "FILESIGN: OFFSET=0x20 TYPE=char VALUE=\"x\"  REMARK",
              "filesign: OFFSET = 0x1 TYPE = BYTE VALUE = 0x1,,0x2"}),
@@ -431,13 +444,15 @@ TEST(SignatureScriptMutation, DamagedScriptsLoadSafelyOrNotAtAll) {
     }
     for (uint8_t& b : sector) b = static_cast<uint8_t>(rng());
     header.Match(sector.data());
-    for (const CustomSignature& s : header.GetSignatures()) std::memcpy(sector.data() + s.Offset, s.Value, s.Length);
+    for (const CustomSignature& s : header.GetSignatures())
+      std::memcpy(sector.data() + s.Offset, s.Value, s.Length);
     // Patterns that overlap may ask for different bytes at one place; otherwise the sector matches.
     bool overlap = false;
     const auto& sig = header.GetSignatures();
     for (size_t i = 0; i < sig.size(); ++i)
       for (size_t j = i + 1; j < sig.size(); ++j)
-        overlap = overlap || (sig[i].Offset < sig[j].Offset + sig[j].Length && sig[j].Offset < sig[i].Offset + sig[i].Length);
+        overlap = overlap || (sig[i].Offset < sig[j].Offset + sig[j].Length &&
+                              sig[j].Offset < sig[i].Offset + sig[i].Length);
     if (!overlap) {
       EXPECT_TRUE(header.Match(sector.data())) << text;
     }

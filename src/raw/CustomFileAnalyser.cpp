@@ -408,6 +408,7 @@ void CCustomHeaderManage::Refuse(ScriptLoadError error) {
 
 bool CCustomHeaderManage::Load(const std::string& folder, RawFileTypeTable& table) {
   m_headers.clear();
+  m_keys.clear();
   m_errors.clear();
   namespace fs = std::filesystem;
   std::vector<fs::path> paths;
@@ -442,14 +443,20 @@ bool CCustomHeaderManage::Load(const std::string& folder, RawFileTypeTable& tabl
       continue;
     }
     header->SetTypeId(id);
+    // Every loaded script has a pattern of at least one byte; its first byte is the key.
+    for (const CustomSignature& sig : header->GetSignatures()) {
+      if (sig.Length == 0) continue;
+      m_keys.push_back({sig.Offset, sig.Value[0], header.get()});
+      break;
+    }
     m_headers.push_back(std::move(header));
   }
   return true;
 }
 
 const CCustomHeader* CCustomHeaderManage::Match(const uint8_t* sector) const {
-  for (const auto& header : m_headers) {
-    if (header->Match(sector)) return header.get();
+  for (const Key& key : m_keys) {
+    if (sector[key.offset] == key.value && key.header->Match(sector)) return key.header;
   }
   return nullptr;
 }

@@ -126,7 +126,15 @@ class CCustomHeaderManage {
  private:
   void Refuse(ScriptLoadError error);
 
+  // One byte every matching sector holds, per script in load order: most sectors fail on it.
+  struct Key {
+    uint32_t offset;
+    uint8_t value;
+    const CCustomHeader* header;
+  };
+
   std::vector<std::unique_ptr<CCustomHeader>> m_headers;
+  std::vector<Key> m_keys;
   std::vector<ScriptLoadError> m_errors;
 };
 

@@ -61,6 +61,10 @@ constexpr uint32_t kWelcomeComment = 152;
 // pictures by category index.
 constexpr uint32_t kCheckBoxStrip = 135;
 constexpr uint32_t kCategoryIcons[7] = {530, 527, 526, 529, 528, 525, 531};
+// The recovering window's buttons that show and hide its detail rows; the result page's banner.
+constexpr uint32_t kExpandDetails = 130;
+constexpr uint32_t kCollapseDetails = 131;
+constexpr uint32_t kResultBanner = 448;
 }  // namespace bitmap
 
 // The four pictures of a picture button: normal, mouse over, pressed, disabled.
@@ -86,6 +90,10 @@ constexpr ButtonBitmaps kSheetMenu{560, 561, 562, 563};
 constexpr ButtonBitmaps kStart{193, 192, 191, 193};
 constexpr ButtonBitmaps kStartDeleted{580, 581, 582, 583};
 constexpr ButtonBitmaps kStartFormat{584, 585, 586, 587};
+// The save step: OK and Cancel of its windows, and OK of the result page.
+constexpr ButtonBitmaps kDialogOk{382, 381, 380, 379};
+constexpr ButtonBitmaps kDialogCancel{176, 175, 174, 173};
+constexpr ButtonBitmaps kResultOk{437, 436, 435, 434};
 }  // namespace buttons
 
 }  // namespace corvale::ui

@@ -9,12 +9,14 @@
 // scan-state numbers of the controllers they stand for, so chains of them can be saved and told
 // apart.
 
+#include "wizard/DirectoryTreeReceiver.h"
 #include "wizard/WizardPage.h"
 #include "wizard/WizardPageController.h"
 
-class CStubPageController : public IWizardPageController {
+class CStubPageController : public IWizardPageController, public IDirectoryTreeReceiver {
  public:
   explicit CStubPageController(WIZARD_PAGE page) : m_page(page) {}
+  ~CStubPageController() override;
 
   void Activate() override;
   void Home() override;
@@ -26,6 +28,9 @@ class CStubPageController : public IWizardPageController {
   int GetStateTypeId() override;
   int GetRecoveryKind() override;
   void Cleanup() override;
+  // Keeps the tree handed over (freeing one kept before); Cleanup frees it.
+  void SetDirectoryTree(CFileSystemNode* root) override;
+  CFileSystemNode* GetDirectoryTree() const { return m_tree; }
 
   WIZARD_PAGE Page() const { return m_page; }
   void SetPage(CWizardPage* page) { m_pageWindow = page; }
@@ -44,6 +49,7 @@ class CStubPageController : public IWizardPageController {
   IWizardPageController* m_previous = nullptr;
   int m_cleanups = 0;
   int m_advancedSettings = 0;
+  CFileSystemNode* m_tree = nullptr;
 };
 
 // The stand-in controller of page `page` (one per stand-in page, for the whole run); null for the

@@ -8,6 +8,7 @@
 #include "platform/Log.h"
 #include "ui/MessageBox.h"
 #include "ui/Resources.h"
+#include "ui/UiFont.h"
 
 namespace {
 
@@ -32,6 +33,7 @@ int ClampToInt(int64_t value) {
 CBuildDirectoryDlg::CBuildDirectoryDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent) {
   setWindowTitle(QStringLiteral("Building directory"));
   setFixedSize(477, 163);
+  setFont(corvale::ui::MakeUiFont(14, 400));
   setAutoFillBackground(true);
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window, Qt::white);
@@ -44,7 +46,8 @@ CBuildDirectoryDlg::CBuildDirectoryDlg(QWidget* parent) : CSearchSuperDlg(kTempl
   m_bar->setObjectName(QString::number(kProgressId));
   m_bar->setGeometry(15, 54, 447, 23);
   m_bar->setTextVisible(false);
-  m_bar->setRange(0, 0);
+  m_bar->setRange(0, 1);
+  m_bar->setValue(0);
   m_bar->setStyleSheet(
       "QProgressBar { background: rgb(242, 247, 250); border: 1px solid rgb(203, 212, 219); }"
       "QProgressBar::chunk { background: rgb(60, 140, 210); }");
@@ -105,7 +108,9 @@ void CBuildDirectoryDlg::Refresh() {
   const uint64_t generation = m_stepGeneration.load();
   const bool newStep = generation != m_shownGeneration;
   const int range = ClampToInt(m_range.load());
-  if (m_bar->maximum() != range || newStep) m_bar->setRange(0, range);
+  // A range of 0 leaves the bar empty; Qt would show 0..0 as a busy bar instead.
+  const int shownRange = std::max(range, 1);
+  if (m_bar->maximum() != shownRange || newStep) m_bar->setRange(0, shownRange);
   const int position = std::min(ClampToInt(m_position.load()), range);
   if (m_bar->value() != position) m_bar->setValue(position);
   if (newStep || now - m_lastTextRefreshMs > kTextInterval.count()) {

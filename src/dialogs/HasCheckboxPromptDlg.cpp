@@ -3,11 +3,13 @@
 #include <QStyle>
 
 #include "ui/Resources.h"
+#include "ui/UiFont.h"
 
 CHasCheckboxPromptDlg::CHasCheckboxPromptDlg(const std::string& message, QWidget* parent)
     : CSearchSuperDlg(kTemplateId, parent) {
   setWindowTitle(corvale::ui::LoadStringResource(346));
   setFixedSize(315, 143);
+  setFont(corvale::ui::MakeUiFont(14, 400));
   setAutoFillBackground(true);
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window, Qt::white);
@@ -24,7 +26,7 @@ CHasCheckboxPromptDlg::CHasCheckboxPromptDlg(const std::string& message, QWidget
   m_message->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   m_checkBox = new QCheckBox(QStringLiteral("Don't show this message again."), this);
   m_checkBox->setObjectName(QString::number(kCheckBoxId));
-  m_checkBox->setGeometry(15, 68, 200, 18);
+  m_checkBox->setGeometry(15, 68, 280, 18);
   m_ok = new QPushButton(QStringLiteral("OK"), this);
   m_ok->setGeometry(204, 107, 88, 28);
   m_ok->setDefault(true);

@@ -3,11 +3,13 @@
 #include <QApplication>
 
 #include "ui/Resources.h"
+#include "ui/UiFont.h"
 
 CWaitingDlg::CWaitingDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
   setFixedSize(309, 70);
+  setFont(corvale::ui::MakeUiFont(14, 400));
   setAutoFillBackground(true);
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window, Qt::white);

@@ -151,7 +151,9 @@ class DeletedFileRecovery : public ::testing::Test {
   }
 
   void WaitForList() {
-    QTRY_VERIFY_WITH_TIMEOUT(!GetDeleteRecoveryPartitionDeviceSelectController()->IsCollecting(), 60000);
+    for (int i = 0; i < 6000 && GetDeleteRecoveryPartitionDeviceSelectController()->IsCollecting(); ++i)
+      QTest::qWait(10);
+    ASSERT_FALSE(GetDeleteRecoveryPartitionDeviceSelectController()->IsCollecting());
     EXPECT_TRUE(frame->isEnabled());
   }
 

@@ -26,7 +26,10 @@ QString TextOr(uint32_t id, const char* fallback) {
 // The view
 
 CDeviceSelectView::CDeviceSelectView(CDeviceSelectCtrl* control, CExtendHeaderCtrl* header)
-    : QAbstractScrollArea(control), m_control(control), m_header(header), m_font(corvale::ui::MakeUiFont(15, 400)) {
+    : QAbstractScrollArea(control),
+      m_control(control),
+      m_header(header),
+      m_font(corvale::ui::MakeUiFont(15, 400)) {
   setObjectName(QString::number(CDeviceSelectCtrl::kViewId));
   setFrameShape(QFrame::NoFrame);
   setFocusPolicy(Qt::StrongFocus);
@@ -43,7 +46,8 @@ int CDeviceSelectView::Selected() const {
 
 QRect CDeviceSelectView::RowRect(int index) const {
   const Row& row = m_rows[index];
-  return QRect(-horizontalScrollBar()->value(), row.top - verticalScrollBar()->value(), row.Width(), row.height);
+  return QRect(-horizontalScrollBar()->value(), row.top - verticalScrollBar()->value(), row.Width(),
+               row.height);
 }
 
 int CDeviceSelectView::RowAt(const QPoint& point) const {
@@ -111,8 +115,9 @@ void CDeviceSelectView::paintEvent(QPaintEvent*) {
         const CMaskedBitmap& bitmap = m_bitmaps[cell.bitmap];
         const QSize size = bitmap.GetSize();
         painter.setBackground(row.selected ? kSelectedFill : QColor(Qt::white));
-        DrawTransparentBitmap(&painter, bitmap.Pixmap(), rect.left() + 2, rect.top() + (row.height - size.height()) / 2,
-                              size.width(), size.height(), 0, 0);
+        DrawTransparentBitmap(&painter, bitmap.Pixmap(), rect.left() + 2,
+                              rect.top() + (row.height - size.height()) / 2, size.width(), size.height(), 0,
+                              0);
         text.setLeft(text.left() + size.width());
       }
       if (text.left() >= text.right()) continue;
@@ -203,8 +208,8 @@ void CDeviceSelectCtrl::AddItem(const DEVICE_ITEM_INFO* info) {
   row.cells[0].bitmap = info->kind <= 6 ? static_cast<int>(info->kind) : -1;
   row.cells[0].text = QString::fromUtf8(info->name ? info->name : "");
   if (info->sectorCount != 0)
-    row.cells[1].text = QString::fromStdString(
-        FormatSectorSize(static_cast<int64_t>(std::min<uint64_t>(info->sectorCount, INT64_MAX)), info->bytesPerSector));
+    row.cells[1].text = QString::fromStdString(FormatSectorSize(
+        static_cast<int64_t>(std::min<uint64_t>(info->sectorCount, INT64_MAX)), info->bytesPerSector));
   row.cells[2].text = QString::fromUtf8(info->information ? info->information : "");
   for (int i = 0; i < 3; ++i) row.cells[i].width = m_header->sectionSize(i);
   const QFontMetrics metrics(m_view->m_font);
@@ -212,7 +217,8 @@ void CDeviceSelectCtrl::AddItem(const DEVICE_ITEM_INFO* info) {
   for (const auto& cell : row.cells) {
     if (cell.bitmap >= 0 && !m_view->m_bitmaps[cell.bitmap].IsNull())
       height = std::max(height, m_view->m_bitmaps[cell.bitmap].GetSize().height() + 10);
-    height = std::max(height, metrics.boundingRect(QRect(0, 0, 100000, 100000), Qt::AlignLeft, cell.text).height());
+    height = std::max(height,
+                      metrics.boundingRect(QRect(0, 0, 100000, 100000), Qt::AlignLeft, cell.text).height());
   }
   row.height = height;
   row.top = m_view->m_rows.empty() ? 0 : m_view->m_rows.back().top + m_view->m_rows.back().height;

@@ -20,7 +20,8 @@ CImageWnd::CImageWnd(QWidget* parent) : QWidget(parent) {
   });
 }
 
-bool CImageWnd::SetAnimation(uint32_t bitmapId, int frameCount, int msPerFrame, uint32_t transparent, bool loop) {
+bool CImageWnd::SetAnimation(uint32_t bitmapId, int frameCount, int msPerFrame, uint32_t transparent,
+                             bool loop) {
   m_frames.clear();
   m_regions.clear();
   const QImage strip = corvale::ui::LoadBitmapResource(bitmapId).toImage();
@@ -42,7 +43,8 @@ QRegion CImageWnd::FrameRegion(const QImage& frame, QColor transparent) {
   QRegion region;
   const QImage image = frame.convertToFormat(QImage::Format_RGB32);
   auto near = [&](QRgb pixel) {
-    return std::abs(qRed(pixel) - transparent.red()) <= 0x10 && std::abs(qGreen(pixel) - transparent.green()) <= 0x10 &&
+    return std::abs(qRed(pixel) - transparent.red()) <= 0x10 &&
+           std::abs(qGreen(pixel) - transparent.green()) <= 0x10 &&
            std::abs(qBlue(pixel) - transparent.blue()) <= 0x10;
   };
   for (int y = 0; y < image.height(); ++y) {

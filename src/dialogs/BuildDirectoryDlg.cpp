@@ -122,16 +122,17 @@ void CBuildDirectoryDlg::Refresh() {
       text = m_stepText;
     }
     m_stepLabel->setText(QString::fromStdString(text));
-    m_elapsedLabel->setText(
-        QString::fromStdString(FormatElapsed(static_cast<uint64_t>(std::max<int64_t>(now - m_stepStartMs, 0)))));
+    m_elapsedLabel->setText(QString::fromStdString(
+        FormatElapsed(static_cast<uint64_t>(std::max<int64_t>(now - m_stepStartMs, 0)))));
   }
 }
 
 void CBuildDirectoryDlg::OnCancel() {
   if (m_cancelHidden || m_cancelled) return;
   const std::string caption = corvale::ui::LoadStringResource(346).toStdString();
-  const auto answer = corvale::ui::AskMessageBox(Text(216, "Abort Building?"), caption,
-                                                 corvale::ui::MessageButtons::YesNo, corvale::ui::MessageIcon::Question);
+  const auto answer =
+      corvale::ui::AskMessageBox(Text(216, "Abort Building?"), caption, corvale::ui::MessageButtons::YesNo,
+                                 corvale::ui::MessageIcon::Question);
   if (answer != corvale::ui::MessageAnswer::Yes) return;
   m_cancelled = true;
   m_cancel->setEnabled(false);

@@ -47,7 +47,8 @@ CDirectoryTreeBuilder::ShownHook CDirectoryTreeBuilder::SetShownHook(ShownHook h
   return previous;
 }
 
-CFileSystemNode* CDirectoryTreeBuilder::BuildDirectoryTree(int32_t fileSystemCode, IStorageDevice* partition) {
+CFileSystemNode* CDirectoryTreeBuilder::BuildDirectoryTree(int32_t fileSystemCode,
+                                                           IStorageDevice* partition) {
   switch (fileSystemCode) {
     case kFileSystemNtfs:
       return BuildNTFSDirectoryTree(partition);

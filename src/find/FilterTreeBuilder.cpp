@@ -80,7 +80,8 @@ CFilterTreeBuilder::CFilterTreeBuilder(const IFileFilter* filter) : m_filter(fil
 
 CFileSystemNode* CFilterTreeBuilder::CopyRoot(CFileSystemNode* source) {
   if (!m_root || !source) return nullptr;
-  if (IFileProperties* from = source->GetFileProperties()) m_root->GetFileProperties()->SetName(from->GetName());
+  if (IFileProperties* from = source->GetFileProperties())
+    m_root->GetFileProperties()->SetName(from->GetName());
   m_root->SetName(source->GetName());
   if (m_filter) CopyChildren(source, m_root, *m_filter);
   uint64_t firstSector = 0;

@@ -66,9 +66,8 @@ void AddDevicePictures(Table& table) {
       pictures::DrawDeviceIcon(p, size, static_cast<pictures::DeviceIcon>(i));
     });
   Add(table, bitmap::kDeviceToolbarStrip, 814, 33, pictures::DrawDeviceToolbarStrip);
-  Add(table, bitmap::kBusyAnimation, 48 * bitmap::kBusyAnimationFrames, 48, [](QPainter& p, const QSize& size) {
-    pictures::DrawBusyStrip(p, size, bitmap::kBusyAnimationFrames);
-  });
+  Add(table, bitmap::kBusyAnimation, 48 * bitmap::kBusyAnimationFrames, 48,
+      [](QPainter& p, const QSize& size) { pictures::DrawBusyStrip(p, size, bitmap::kBusyAnimationFrames); });
   for (ButtonState state : kStates)
     Add(table, BitmapOf(buttons::kRefresh, state), 86, 33, [state](QPainter& p, const QSize& size) {
       pictures::DrawBarButton(p, size, QStringLiteral("Refresh"), BarButtonIcon::None, false, state);

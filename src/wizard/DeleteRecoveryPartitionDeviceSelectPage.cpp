@@ -18,18 +18,23 @@ CDeleteRecoveryPartitionDeviceSelectPage::CDeleteRecoveryPartitionDeviceSelectPa
     m_initResult = kInitFailed;
     char text[160];
     std::snprintf(text, sizeof text,
-                  "Init CDeleteRecoveryPartitionDeviceSelectPage is false error=0x%x,GetLastError=%d", m_initResult, 0);
+                  "Init CDeleteRecoveryPartitionDeviceSelectPage is false error=0x%x,GetLastError=%d",
+                  m_initResult, 0);
     corvale::ui::ShowMessageBox(text, GetProductTitle());
   }
   CDeviceSelectCtrl* list = GetDeviceSelectCtrl();
   list->SetCtrlStyle(CtrlStylePartition);
   connect(list, &CDeviceSelectCtrl::itemDoubleClicked, this, [this] { OnCommand(kCommandRecover); });
-  connect(list, &CDeviceSelectCtrl::itemRightClicked, this, &CDeleteRecoveryPartitionDeviceSelectPage::ShowItemMenu);
+  connect(list, &CDeviceSelectCtrl::itemRightClicked, this,
+          &CDeleteRecoveryPartitionDeviceSelectPage::ShowItemMenu);
 }
 
-void CDeleteRecoveryPartitionDeviceSelectPage::SetController(CDeleteRecoveryPartitionDeviceSelectController* controller) {
-  LogError("------------------------ParmInfo:IDeleteRecoveryPartitionDeviceSelectController* pController=%" PRIxPTR,
-           reinterpret_cast<uintptr_t>(controller));
+void CDeleteRecoveryPartitionDeviceSelectPage::SetController(
+    CDeleteRecoveryPartitionDeviceSelectController* controller) {
+  LogError(
+      "------------------------ParmInfo:IDeleteRecoveryPartitionDeviceSelectController* "
+      "pController=%" PRIxPTR,
+      reinterpret_cast<uintptr_t>(controller));
   m_controller = controller;
 }
 

@@ -18,8 +18,9 @@ CDeviceSelectPage::CDeviceSelectPage(QWidget* parent) : CWizardPage(parent) {
   m_checkBox->ShowFocusRect(false);
   QString text = corvale::ui::LoadStringResource(438);
   m_checkBox->setText(text.replace(QStringLiteral("&&"), QStringLiteral("&")));
-  connect(m_checkBox, &CTransButton::Clicked, this,
-          [](int checkState, CTransButton*) { GetRecoveryContext().PageFlowSwitch = checkState == 1 ? 1 : 0; });
+  connect(m_checkBox, &CTransButton::Clicked, this, [](int checkState, CTransButton*) {
+    GetRecoveryContext().PageFlowSwitch = checkState == 1 ? 1 : 0;
+  });
 
   m_device = new CDeviceSelectCtrl(this);
   m_device->setObjectName(QString::number(kDeviceControlId));
@@ -46,8 +47,8 @@ void CDeviceSelectPage::Layout(int, int) {
   const QRect bottom = BottomRect();
   int listBottom = bottom.bottom() + 1;
   if (m_checkBox) {
-    m_checkBox->setGeometry(RectFromEdges(bottom.left(), bottom.top() + bottom.height() / 3, bottom.right() + 1 - 50,
-                                          bottom.bottom() + 1));
+    m_checkBox->setGeometry(RectFromEdges(bottom.left(), bottom.top() + bottom.height() / 3,
+                                          bottom.right() + 1 - 50, bottom.bottom() + 1));
     listBottom = bottom.top() - 1;
   }
   int listTop = subtitle.top();
@@ -63,8 +64,8 @@ void CDeviceSelectPage::Draw(QPainter* dc) {
   const QRect subtitle = SubtitleRect();
   const QRect bottom = BottomRect();
   const int frameBottom = m_checkBox ? bottom.top() : bottom.bottom() + 1;
-  dc->fillRect(RectFromEdges(subtitle.left(), m_refresh ? subtitle.bottom() + 1 : subtitle.top(), subtitle.right() + 1,
-                             frameBottom)
+  dc->fillRect(RectFromEdges(subtitle.left(), m_refresh ? subtitle.bottom() + 1 : subtitle.top(),
+                             subtitle.right() + 1, frameBottom)
                    .adjusted(-1, -1, 1, 1),
                corvale::ui::kFrameColor);
   DrawExtra(dc);

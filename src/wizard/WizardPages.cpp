@@ -52,7 +52,8 @@ void ReleaseWizardPages(const std::array<CWizardPage*, kWizardPageCount>& pages)
     GetRecoveryModeSelectController()->SetPage(nullptr);
   if (GetTypeOfFileToRecoveryController()->GetPage() == pages[TypeOfFileToRecovery])
     GetTypeOfFileToRecoveryController()->SetPage(nullptr);
-  if (GetDeleteRecoveryPartitionDeviceSelectController()->GetPage() == pages[DeleteRecoveryPartitionDeviceSelect])
+  if (GetDeleteRecoveryPartitionDeviceSelectController()->GetPage() ==
+      pages[DeleteRecoveryPartitionDeviceSelect])
     GetDeleteRecoveryPartitionDeviceSelectController()->SetPage(nullptr);
   for (int i = 0; i < kWizardPageCount; ++i) {
     CStubPageController* controller = GetStubPageController(static_cast<WIZARD_PAGE>(i));

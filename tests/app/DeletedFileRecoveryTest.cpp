@@ -106,14 +106,17 @@ class DeletedFileRecovery : public ::testing::Test {
     disks += m_folder + "/blank.img:" + m_folder + "/missing.img";
     setenv("CORVALE_DISKS", disks.c_str(), 1);
 
-    m_previousBox = corvale::ui::SetMessageBoxHandler(
-        [this](const std::string& text, const std::string&, corvale::ui::MessageIcon) { boxes.push_back(text); });
-    m_previousQuestion = corvale::ui::SetQuestionHandler(
-        [this](const std::string& text, const std::string&, corvale::ui::MessageButtons, corvale::ui::MessageIcon) {
+    m_previousBox =
+        corvale::ui::SetMessageBoxHandler([this](const std::string& text, const std::string&,
+                                                 corvale::ui::MessageIcon) { boxes.push_back(text); });
+    m_previousQuestion =
+        corvale::ui::SetQuestionHandler([this](const std::string& text, const std::string&,
+                                               corvale::ui::MessageButtons, corvale::ui::MessageIcon) {
           questions.push_back(text);
           return abortAnswer;
         });
-    m_previousRecorder = corvale::usage::SetRecorder([this](const corvale::usage::Record& r) { events.push_back(r); });
+    m_previousRecorder =
+        corvale::usage::SetRecorder([this](const corvale::usage::Record& r) { events.push_back(r); });
     for (int i = 0; i < kWizardPageCount; ++i)
       GetPageController(static_cast<WIZARD_PAGE>(i))->SetPreviousController(nullptr);
     CDeleteRecoveryPartitionDeviceSelectController::ModeHintEnabled() = true;
@@ -122,7 +125,8 @@ class DeletedFileRecovery : public ::testing::Test {
     frame->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
     sheet = frame->ChildView()->GetWizardSheet();
-    page = static_cast<CDeleteRecoveryPartitionDeviceSelectPage*>(sheet->GetPage(DeleteRecoveryPartitionDeviceSelect));
+    page = static_cast<CDeleteRecoveryPartitionDeviceSelectPage*>(
+        sheet->GetPage(DeleteRecoveryPartitionDeviceSelect));
     list = page->GetDeviceSelectCtrl();
   }
 
@@ -157,7 +161,9 @@ class DeletedFileRecovery : public ::testing::Test {
     EXPECT_TRUE(frame->isEnabled());
   }
 
-  void ClickNext() { QTest::mouseClick(sheet->Button(CWizardSheet::kCommandNext), Qt::LeftButton, {}, QPoint(5, 5)); }
+  void ClickNext() {
+    QTest::mouseClick(sheet->Button(CWizardSheet::kCommandNext), Qt::LeftButton, {}, QPoint(5, 5));
+  }
 
   void SelectRow(int row) {
     ASSERT_LT(row, list->GetCount());
@@ -243,9 +249,9 @@ TEST_F(DeletedFileRecovery, ListsEachVolumeAndHandsOnExactlyItsDeletedFilesAtThe
     ASSERT_NE(deleted, nullptr);
     EXPECT_EQ(deleted->GetNextSibling(), nullptr);
     EXPECT_EQ(deleted->GetFileSystemType(), kVolumes[i].fileSystem);
-    std::set<std::string> expected = ReadLines(m_fixture + "/deleted-" +
-                                               std::string(kVolumes[i].image).substr(0, std::string(kVolumes[i].image).find('.')) +
-                                               ".txt");
+    std::set<std::string> expected = ReadLines(
+        m_fixture + "/deleted-" +
+        std::string(kVolumes[i].image).substr(0, std::string(kVolumes[i].image).find('.')) + ".txt");
     ASSERT_EQ(expected.size(), 3u);
     if (kVolumes[i].fileSystem == kFileSystemFat32) expected = AsFatShowsThem(expected);
     EXPECT_EQ(FilePaths(deleted), expected);
@@ -311,7 +317,8 @@ TEST_F(DeletedFileRecovery, NextWithoutAVolumeAsksForOneAndCancelDuringTheBuildL
   }
 }
 
-TEST_F(DeletedFileRecovery, AVolumeThatCannotBeReadOrHoldsNoFileSystemAnyMoreIsReportedAndThePageStaysUsable) {
+TEST_F(DeletedFileRecovery,
+       AVolumeThatCannotBeReadOrHoldsNoFileSystemAnyMoreIsReportedAndThePageStaysUsable) {
   OpenVolumePage();
   ASSERT_EQ(list->GetCount(), 3);
   // After the list was made, the FAT32 volume is wiped and the ext2 volume cut short.

@@ -35,7 +35,9 @@ class DeviceSelect : public ::testing::Test {
     item.itemData = data;
     m_control->AddItem(&item);
   }
-  void Press(Qt::MouseButton button, QPoint at) { QTest::mouseClick(m_control->View()->viewport(), button, {}, at); }
+  void Press(Qt::MouseButton button, QPoint at) {
+    QTest::mouseClick(m_control->View()->viewport(), button, {}, at);
+  }
   QPoint RowCentre(int row) { return m_control->View()->RowRect(row).center(); }
 
   std::unique_ptr<CDeviceSelectCtrl> m_control;

@@ -29,8 +29,9 @@ class Dialogs : public ::testing::Test {
  protected:
   void SetUp() override {
     corvale::test::TestApplication();
-    m_previous = corvale::ui::SetQuestionHandler(
-        [this](const std::string& text, const std::string&, corvale::ui::MessageButtons, corvale::ui::MessageIcon) {
+    m_previous =
+        corvale::ui::SetQuestionHandler([this](const std::string& text, const std::string&,
+                                               corvale::ui::MessageButtons, corvale::ui::MessageIcon) {
           questions.push_back(text);
           return answer;
         });
@@ -48,8 +49,8 @@ TEST(BuildDirectoryDlgText, ElapsedTimeCountsWholeSecondsAndHoursDoNotWrap) {
   struct Case {
     uint64_t ms;
     const char* text;
-  } cases[] = {{0, "00:00:00"},       {999, "00:00:00"},         {59999, "00:00:59"},
-               {3600000, "01:00:00"}, {90061000, "25:01:01"},   {360000000000ull, "100000:00:00"}};
+  } cases[] = {{0, "00:00:00"},       {999, "00:00:00"},      {59999, "00:00:59"},
+               {3600000, "01:00:00"}, {90061000, "25:01:01"}, {360000000000ull, "100000:00:00"}};
   for (const Case& c : cases) EXPECT_EQ(CBuildDirectoryDlg::FormatElapsed(c.ms), c.text) << c.ms;
 }
 

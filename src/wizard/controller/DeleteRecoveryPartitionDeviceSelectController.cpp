@@ -63,7 +63,9 @@ bool& CDeleteRecoveryPartitionDeviceSelectController::ModeHintEnabled() {
 
 CDeleteRecoveryPartitionDeviceSelectController::CDeleteRecoveryPartitionDeviceSelectController() = default;
 
-CDeleteRecoveryPartitionDeviceSelectController::~CDeleteRecoveryPartitionDeviceSelectController() { JoinWorker(); }
+CDeleteRecoveryPartitionDeviceSelectController::~CDeleteRecoveryPartitionDeviceSelectController() {
+  JoinWorker();
+}
 
 void CDeleteRecoveryPartitionDeviceSelectController::JoinWorker() {
   if (m_worker.joinable()) m_worker.join();
@@ -72,7 +74,8 @@ void CDeleteRecoveryPartitionDeviceSelectController::JoinWorker() {
 uint32_t CDeleteRecoveryPartitionDeviceSelectController::MillisecondsSince(
     std::chrono::steady_clock::time_point start) const {
   return static_cast<uint32_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+          .count());
 }
 
 void CDeleteRecoveryPartitionDeviceSelectController::Activate() {
@@ -123,8 +126,8 @@ void CDeleteRecoveryPartitionDeviceSelectController::StartDeviceCollection() {
   if (window) {
     if (!m_animation) {
       m_animation = new CImageWnd(window);
-      m_animation->SetAnimation(corvale::ui::bitmap::kBusyAnimation, corvale::ui::bitmap::kBusyAnimationFrames, 120,
-                                0xFFFFFF, true);
+      m_animation->SetAnimation(corvale::ui::bitmap::kBusyAnimation,
+                                corvale::ui::bitmap::kBusyAnimationFrames, 120, 0xFFFFFF, true);
     }
     m_animation->SetPosition(-1, -1);
     m_animation->show();
@@ -209,7 +212,8 @@ bool CDeleteRecoveryPartitionDeviceSelectController::IsDriveOnSelectedVolume(cha
   for (const auto& other : m_volumes) {
     if (other->record.DriveLetter != letter || other->diskNumber != m_chosen->diskNumber) continue;
     const int64_t start = std::max(other->startSector, m_chosen->startSector);
-    const int64_t end = std::min(other->startSector + other->sectorCount, m_chosen->startSector + m_chosen->sectorCount);
+    const int64_t end =
+        std::min(other->startSector + other->sectorCount, m_chosen->startSector + m_chosen->sectorCount);
     if (start < end) return true;
   }
   return false;

@@ -1,7 +1,8 @@
 #pragma once
-// Stand-in controllers for the pages whose steps are not built yet (all but the welcome page and
-// the file-type page, which hands over to the volume (1), device (2) or disk (3) step of the
-// recovery mode). Each shows its page and passes the wizard along the way the recovery modes go:
+// Stand-in controllers for the pages whose steps are not built yet (all but the welcome page, the
+// file-type page, which hands over to the volume (1), device (2) or disk (3) step of the recovery
+// mode, and the volume step itself). The stand-in of the file step keeps the tree it is handed. Each shows
+// its page and passes the wizard along the way the recovery modes go:
 //   1 -> file list (9); 2 -> scanned partitions (7) -> 9; 3 -> found partitions (4) -> scanned
 //   partitions (8) -> 9; 9 -> save files (6) -> result (5).
 // Back activates the previous controller, Home passes Home back towards the welcome controller;

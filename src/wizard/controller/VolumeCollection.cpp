@@ -15,8 +15,9 @@ std::vector<std::unique_ptr<CollectedVolume>> CollectLetteredVolumes() {
     auto volume = std::make_unique<CollectedVolume>();
     auto device = std::make_unique<CDiskDevice>(disk->devicePath);
     volume->bytesPerSector = device->IsOpened() ? device->GetSectorSize() : 512;
-    volume->volume = std::make_unique<CBasicPartitionDevice>(device.get(), static_cast<uint64_t>(lettered.startSector),
-                                                             static_cast<uint64_t>(lettered.sectorCount));
+    volume->volume =
+        std::make_unique<CBasicPartitionDevice>(device.get(), static_cast<uint64_t>(lettered.startSector),
+                                                static_cast<uint64_t>(lettered.sectorCount));
     volume->disk = std::move(device);
     volume->diskNumber = lettered.diskNumber;
     volume->startSector = lettered.startSector;
@@ -26,7 +27,8 @@ std::vector<std::unique_ptr<CollectedVolume>> CollectLetteredVolumes() {
       volume->readable = volume->volume->ReadSectors(sector.data(), 0, 1);
     }
     volume->information = lettered.devicePath;
-    if (!lettered.devicePathIsVolume) volume->information += ", from sector " + std::to_string(lettered.startSector);
+    if (!lettered.devicePathIsVolume)
+      volume->information += ", from sector " + std::to_string(lettered.startSector);
     if (!lettered.mountPoint.empty()) volume->information += ", mounted on " + lettered.mountPoint;
 
     VolumeRecord& record = volume->record;

@@ -47,7 +47,8 @@ CFileSystemNode* BuildTree(uint64_t files, uint64_t* deleted, uint64_t* folders)
   root->SetFileProperties(Properties("NTFS 1", kAttributeFolder, 0));
   CFileNode* chain = root;
   for (int i = 0; i < 200; ++i, ++*folders)
-    chain = chain->AddChild(CreateFileNode()), chain->SetFileProperties(Properties("deep", kAttributeFolder, 0));
+    chain = chain->AddChild(CreateFileNode()),
+    chain->SetFileProperties(Properties("deep", kAttributeFolder, 0));
   chain->AddChild(CreateFileNode())->SetFileProperties(Properties("bottom.txt", 0x20, 1));
   uint64_t made = 1;
   *deleted = 1;
@@ -87,7 +88,8 @@ int RunFilterCopy(int argc, char** argv) {
   const long after = PeakKilobytes();
 
   uint64_t kept = 0;
-  WalkSubtree(copy, [&kept](CFileNode* n) { kept += n->GetFileProperties() && !n->GetFileProperties()->IsFolder(); });
+  WalkSubtree(
+      copy, [&kept](CFileNode* n) { kept += n->GetFileProperties() && !n->GetFileProperties()->IsFolder(); });
 
   start = std::chrono::steady_clock::now();
   CFilterTreeBuilder::ReleaseSource(source, copy);
@@ -96,13 +98,14 @@ int RunFilterCopy(int argc, char** argv) {
   FreeFileTree(copy);
   const double freeSeconds = SecondsSince(start);
 
-  std::printf("tree of %" PRIu64 " files (%" PRIu64 " deleted) in %" PRIu64 " folders, built in %.3f s\n", files,
-              deleted, folders, buildSeconds);
-  std::printf("  filtered copy: %.3f s (%.0f files/s), %" PRIu64 " files kept, peak grew %ld KiB\n", copySeconds,
-              copySeconds > 0 ? files / copySeconds : 0, kept, after - before);
+  std::printf("tree of %" PRIu64 " files (%" PRIu64 " deleted) in %" PRIu64 " folders, built in %.3f s\n",
+              files, deleted, folders, buildSeconds);
+  std::printf("  filtered copy: %.3f s (%.0f files/s), %" PRIu64 " files kept, peak grew %ld KiB\n",
+              copySeconds, copySeconds > 0 ? files / copySeconds : 0, kept, after - before);
   std::printf("  source released in %.3f s, copy freed in %.3f s\n", releaseSeconds, freeSeconds);
   std::printf("{\"bench\":\"filter-copy\",\"files\":%" PRIu64 ",\"deleted\":%" PRIu64 ",\"folders\":%" PRIu64
-              ",\"kept\":%" PRIu64 ",\"copy_seconds\":%.6f,\"release_seconds\":%.6f,\"free_seconds\":%.6f,"
+              ",\"kept\":%" PRIu64
+              ",\"copy_seconds\":%.6f,\"release_seconds\":%.6f,\"free_seconds\":%.6f,"
               "\"peak_growth_kib\":%ld}\n",
               files, deleted, folders, kept, copySeconds, releaseSeconds, freeSeconds, after - before);
   return kept == deleted ? 0 : 1;

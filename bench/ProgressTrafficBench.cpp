@@ -65,15 +65,18 @@ int RunProgressTraffic(int argc, char** argv) {
     app.removeEventFilter(&counter);
     refreshes = dialog.RefreshCount() - refreshesBefore;
   }
-  std::printf("fake worker: %" PRIu64 " progress calls in %.2f s (%.0f calls/s)\n", calls, measured, calls / measured);
+  std::printf("fake worker: %" PRIu64 " progress calls in %.2f s (%.0f calls/s)\n", calls, measured,
+              calls / measured);
   std::printf("  window thread: %" PRIu64 " events (%.1f/s), %" PRIu64 " queued calls, %" PRIu64
               " refreshes (%.1f/s)\n",
-              counter.events, counter.events / measured, counter.queuedCalls, refreshes, refreshes / measured);
-  std::printf("{\"bench\":\"progress-traffic\",\"seconds\":%.3f,\"worker_calls\":%" PRIu64
-              ",\"worker_calls_per_second\":%.0f,\"gui_events\":%" PRIu64 ",\"gui_events_per_second\":%.1f,"
-              "\"queued_calls\":%" PRIu64 ",\"refreshes_per_second\":%.1f}\n",
-              measured, calls, calls / measured, counter.events, counter.events / measured, counter.queuedCalls,
+              counter.events, counter.events / measured, counter.queuedCalls, refreshes,
               refreshes / measured);
+  std::printf("{\"bench\":\"progress-traffic\",\"seconds\":%.3f,\"worker_calls\":%" PRIu64
+              ",\"worker_calls_per_second\":%.0f,\"gui_events\":%" PRIu64
+              ",\"gui_events_per_second\":%.1f,"
+              "\"queued_calls\":%" PRIu64 ",\"refreshes_per_second\":%.1f}\n",
+              measured, calls, calls / measured, counter.events, counter.events / measured,
+              counter.queuedCalls, refreshes / measured);
   return 0;
 }
 

@@ -67,6 +67,10 @@ constexpr uint32_t kDeviceIcons[7] = {138, 141, 224, 148, 142, 147, 225};
 constexpr uint32_t kDeviceToolbarStrip = 543;
 constexpr uint32_t kBusyAnimation = 150;
 constexpr int kBusyAnimationFrames = 12;
+// The recovering window's buttons that show and hide its detail rows; the result page's banner.
+constexpr uint32_t kExpandDetails = 130;
+constexpr uint32_t kCollapseDetails = 131;
+constexpr uint32_t kResultBanner = 448;
 }  // namespace bitmap
 
 // The four pictures of a picture button: normal, mouse over, pressed, disabled.
@@ -94,6 +98,10 @@ constexpr ButtonBitmaps kStartDeleted{580, 581, 582, 583};
 constexpr ButtonBitmaps kStartFormat{584, 585, 586, 587};
 // Device pages: Refresh.
 constexpr ButtonBitmaps kRefresh{374, 373, 372, 371};
+// The save step: OK and Cancel of its windows, and OK of the result page.
+constexpr ButtonBitmaps kDialogOk{382, 381, 380, 379};
+constexpr ButtonBitmaps kDialogCancel{176, 175, 174, 173};
+constexpr ButtonBitmaps kResultOk{437, 436, 435, 434};
 }  // namespace buttons
 
 }  // namespace corvale::ui

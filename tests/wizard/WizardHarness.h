@@ -21,6 +21,7 @@
 #include "ui/Shell.h"
 #include "ui/UsageStatistics.h"
 #include "wizard/RecoveryModeSelectPage.h"
+#include "wizard/SaveFilePage.h"
 #include "wizard/WizardFrame.h"
 #include "wizard/WizardPageController.h"
 #include "wizard/WizardPages.h"
@@ -78,6 +79,8 @@ class WizardHarness : public ::testing::Test {
         });
     m_previousRecorder =
         usage::SetRecorder([this](const usage::Record& record) { events.push_back(record); });
+    // The save step's windows close at once unless a test drives them.
+    m_previousSaveRunner = SetSaveDialogRunner([](QDialog&) { return 0; });
 
     // The volume step lists no volumes here (its own tests give it real ones), so it never reads
     // the machine's disks.
@@ -107,6 +110,7 @@ class WizardHarness : public ::testing::Test {
     ui::SetUrlHandler(m_previousUrl);
     ui::SetProgramStarter(m_previousStarter);
     usage::SetRecorder(m_previousRecorder);
+    SetSaveDialogRunner(m_previousSaveRunner);
     CRecoveryContext& context = GetRecoveryContext();
     context.LanguageId = m_savedLanguage;
     context.LanguageModule = m_savedModule;
@@ -167,6 +171,7 @@ class WizardHarness : public ::testing::Test {
   ui::UrlHandler m_previousUrl;
   ui::ProgramStarter m_previousStarter;
   usage::Recorder m_previousRecorder;
+  SaveDialogRunner m_previousSaveRunner;
 };
 
 }  // namespace corvale::test

@@ -16,7 +16,8 @@ namespace {
 class VolumePage : public WizardHarness {
  protected:
   CDeleteRecoveryPartitionDeviceSelectPage* Page() {
-    return static_cast<CDeleteRecoveryPartitionDeviceSelectPage*>(sheet->GetPage(DeleteRecoveryPartitionDeviceSelect));
+    return static_cast<CDeleteRecoveryPartitionDeviceSelectPage*>(
+        sheet->GetPage(DeleteRecoveryPartitionDeviceSelect));
   }
 };
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 
+#include "ui/pictures/FileViewPictures.h"
 #include "ui/pictures/Painters.h"
 
 namespace corvale::ui {
@@ -116,6 +117,9 @@ Table BuildTable() {
   for (int i = 0; i < 7; ++i)
     Add(table, bitmap::kCategoryIcons[i], 32, 32,
         [i](QPainter& p, const QSize& size) { pictures::DrawCategoryIcon(p, size, i); });
+  pictures::AddFileViewPictures([&table](uint32_t id, int width, int height, auto draw) {
+    Add(table, id, width, height, std::move(draw));
+  });
   return table;
 }
 

@@ -61,6 +61,14 @@ constexpr uint32_t kWelcomeComment = 152;
 // pictures by category index.
 constexpr uint32_t kCheckBoxStrip = 135;
 constexpr uint32_t kCategoryIcons[7] = {530, 527, 526, 529, 528, 525, 531};
+// File views: folder images of the file tree (partition, folder, deleted, lost, temporary), the
+// background of the file list's button row, the deleted-file mark (on the colour key magenta), the
+// generic file icon, and the legend of the states dialog.
+constexpr uint32_t kFolderStrip = 139;
+constexpr uint32_t kFileListButtonRow = 144;
+constexpr uint32_t kDeletedMark = 226;
+constexpr uint32_t kGenericFileIcon = 492;
+constexpr uint32_t kStatesLegend = 129;
 }  // namespace bitmap
 
 // The four pictures of a picture button: normal, mouse over, pressed, disabled.
@@ -72,6 +80,16 @@ struct ButtonBitmaps {
 };
 
 namespace buttons {
+// The file list's buttons and the Abort button of the single-file dialogs.
+constexpr ButtonBitmaps kFileListView{411, 410, 409, 408};
+constexpr ButtonBitmaps kFileListSelect{390, 389, 388, 387};
+constexpr ButtonBitmaps kFileListDeselect{205, 204, 203, 202};
+constexpr ButtonBitmaps kFileListState{394, 398, 392, 391};
+constexpr ButtonBitmaps kAbort{176, 175, 174, 173};
+// The file page's Search File and File Preview buttons, and its toolbar strip (one picture).
+constexpr ButtonBitmaps kSearchFile{320, 314, 297, 296};
+constexpr ButtonBitmaps kFilePreview{295, 294, 282, 281};
+constexpr uint32_t kFilePageStrip = 544;
 constexpr ButtonBitmaps kHome{425, 424, 423, 422};
 constexpr ButtonBitmaps kBack{420, 418, 417, 416};
 constexpr ButtonBitmaps kNext{353, 352, 351, 350};

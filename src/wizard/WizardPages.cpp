@@ -1,9 +1,11 @@
 #include "wizard/WizardPages.h"
 
 #include "ui/Pictures.h"
+#include "wizard/FileSelectPage.h"
 #include "wizard/RecoveryModeSelectPage.h"
 #include "wizard/StubWizardPage.h"
 #include "wizard/TypeOfFileToRecoveryPage.h"
+#include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/RecoveryModeSelectController.h"
 #include "wizard/controller/StubPageController.h"
 #include "wizard/controller/TypeOfFileToRecoveryController.h"
@@ -11,6 +13,7 @@
 IWizardPageController* GetPageController(WIZARD_PAGE page) {
   if (page == RecoveryModeSelect) return GetRecoveryModeSelectController();
   if (page == TypeOfFileToRecovery) return GetTypeOfFileToRecoveryController();
+  if (page == FileSelect) return GetFileSelectController();
   return GetStubPageController(page);
 }
 
@@ -28,6 +31,11 @@ std::array<CWizardPage*, kWizardPageCount> CreateWizardPages(QWidget* sheet) {
       page->SetController(GetTypeOfFileToRecoveryController());
       GetTypeOfFileToRecoveryController()->SetPage(page);
       pages[i] = page;
+    } else if (index == FileSelect) {
+      auto* page = new CFileSelectPage(sheet);
+      page->SetController(GetFileSelectController());
+      GetFileSelectController()->SetPage(page);
+      pages[i] = page;
     } else {
       auto* page = new CStubWizardPage(index, sheet);
       CStubPageController* controller = GetStubPageController(index);
@@ -44,6 +52,10 @@ void ReleaseWizardPages(const std::array<CWizardPage*, kWizardPageCount>& pages)
     GetRecoveryModeSelectController()->SetPage(nullptr);
   if (GetTypeOfFileToRecoveryController()->GetPage() == pages[TypeOfFileToRecovery])
     GetTypeOfFileToRecoveryController()->SetPage(nullptr);
+  if (GetFileSelectController()->GetPage() == pages[FileSelect]) {
+    GetFileSelectController()->Cleanup();
+    GetFileSelectController()->SetPage(nullptr);
+  }
   for (int i = 0; i < kWizardPageCount; ++i) {
     CStubPageController* controller = GetStubPageController(static_cast<WIZARD_PAGE>(i));
     if (controller && controller->GetPage() == pages[i]) controller->SetPage(nullptr);

@@ -434,18 +434,20 @@ QRect CBreviaryImageListCtrl::CheckRect(int row) const {
 
 void CBreviaryImageListCtrl::SendCacheHint() {
   if (!isVisible() || model() == nullptr || model()->rowCount() == 0) return;
-  // The rows whose cells meet the viewport, from the first to the last.
+  // The rows whose cells meet the viewport, from the first to the last: the walk starts a line of
+  // cells above the row at the top left corner.
   const QRect area = viewport()->rect();
-  int first = -1, last = -1;
   const int rows = model()->rowCount();
-  const QModelIndex top = indexAt(QPoint(area.left() + gridSize().width() / 2, area.top() + 2));
-  first = top.isValid() ? top.row() : 0;
-  first -= first % std::max(1, area.width() / gridSize().width());
-  for (int row = std::max(0, first); row < rows; ++row) {
+  const int columns = std::max(1, area.width() / std::max(1, gridSize().width()));
+  const QModelIndex top = indexAt(QPoint(gridSize().width() / 2, 2));
+  int start = top.isValid() ? top.row() : 0;
+  start = std::max(0, start - start % columns - columns);
+  int first = -1, last = -1;
+  for (int row = start; row < rows; ++row) {
     const QRect r = visualRect(model()->index(row, 0));
     if (r.top() > area.bottom()) break;
     if (r.intersects(area)) {
-      if (first < 0 || row < first) first = row;
+      if (first < 0) first = row;
       last = row;
     }
   }

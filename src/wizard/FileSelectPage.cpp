@@ -101,7 +101,6 @@ CFileSelectPage::CFileSelectPage(QWidget* parent) : CWizardPage(parent) {
   m_resultList->CreateButtons();
   m_resultList->hide();
   Tree()->SetImages(corvale::ui::bitmap::kCheckBoxStrip, corvale::ui::bitmap::kFolderStrip);
-  Tree()->SetMainWindow(window());
   for (CFileListCtrl* list : {List(), m_resultList}) {
     connect(list, &CFileListCtrl::TicksChanged, this, [this] { OnCommand(kCommandTicksChanged); });
     connect(list, &CFileListCtrl::Command, this, [this](int command) {
@@ -176,6 +175,8 @@ void CFileSelectPage::Reset() {
 }
 
 void CFileSelectPage::SetFileTree(CFileNode* root) {
+  // The tree on show handed over again is shown again, not freed.
+  if (root != nullptr && root == m_root) m_root = nullptr;
   Reset();
   if (root == nullptr) return;
   IStorageDevice* device = m_controller != nullptr ? m_controller->GetSourceDevice() : nullptr;

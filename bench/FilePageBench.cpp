@@ -72,10 +72,12 @@ Synthetic Build(uint64_t files, uint64_t folders, uint64_t big) {
   s.big = all.back();
   uint64_t made = 0;
   for (; made < big && made < files; ++made)
-    s.big->AddChild(CreateFileNode())->SetFileProperties(Properties("IMG_" + std::to_string(made) + ".jpg", 4096 + made, 0x20));
+    s.big->AddChild(CreateFileNode())
+        ->SetFileProperties(Properties("IMG_" + std::to_string(made) + ".jpg", 4096 + made, 0x20));
   for (uint64_t i = 0; made < files; ++made, ++i) {
     CFileNode* folder = all[i % (all.size() - 1)];
-    folder->AddChild(CreateFileNode())->SetFileProperties(Properties("file" + std::to_string(made) + ".txt", 1000, 0x20));
+    folder->AddChild(CreateFileNode())
+        ->SetFileProperties(Properties("file" + std::to_string(made) + ".txt", 1000, 0x20));
   }
   partition->RecountSummary();
   s.root->RecountSummary();
@@ -116,8 +118,8 @@ int RunFilePageBench(int argc, char** argv) {
   auto t = Clock::now();
   Synthetic tree = Build(files, folders, big);
   const double buildSeconds = SecondsSince(t);
-  std::printf("tree:   %" PRIu64 " files in %" PRIu64 " folders built in %.3f s (not part of the page)\n", files,
-              folders, buildSeconds);
+  std::printf("tree:   %" PRIu64 " files in %" PRIu64 " folders built in %.3f s (not part of the page)\n",
+              files, folders, buildSeconds);
 
   CFileSelectPage page;
   page.resize(1000, 520);
@@ -137,8 +139,8 @@ int RunFilePageBench(int argc, char** argv) {
   Pump();
   page.repaint();
   const double expandSeconds = SecondsSince(t);
-  std::printf("expand: %.4f s to reveal and list the big folder (%d rows), %zu tree rows made\n", expandSeconds,
-              page.List()->RowCount(), page.Tree()->Model()->LoadedRowCount());
+  std::printf("expand: %.4f s to reveal and list the big folder (%d rows), %zu tree rows made\n",
+              expandSeconds, page.List()->RowCount(), page.Tree()->Model()->LoadedRowCount());
 
   t = Clock::now();
   page.Tree()->ToggleItem(page.Tree()->Model()->index(0, 0));
@@ -157,9 +159,10 @@ int RunFilePageBench(int argc, char** argv) {
   t = Clock::now();
   const int thumbSteps = ScrollThrough(page.List()->ThumbnailView());
   const double thumbSeconds = SecondsSince(t);
-  std::printf("scroll: thumbnail view, %d pages in %.4f s (%.2f ms a page), %zu thumbnails pending at the end\n",
-              thumbSteps, thumbSeconds, thumbSteps ? 1000 * thumbSeconds / thumbSteps : 0.0,
-              page.List()->PendingThumbnails().size());
+  std::printf(
+      "scroll: thumbnail view, %d pages in %.4f s (%.2f ms a page), %zu thumbnails pending at the end\n",
+      thumbSteps, thumbSeconds, thumbSteps ? 1000 * thumbSeconds / thumbSteps : 0.0,
+      page.List()->PendingThumbnails().size());
   page.List()->OnCommand(CFileListCtrl::kCommandList);
 
   t = Clock::now();
@@ -174,12 +177,13 @@ int RunFilePageBench(int argc, char** argv) {
   const double freeSeconds = SecondsSince(t);
   std::printf("free:   %.3f s\n", freeSeconds);
 
-  std::printf("{\"bench\":\"files-page\",\"files\":%" PRIu64 ",\"folders\":%" PRIu64 ",\"big_folder\":%" PRIu64
-              ",\"open_s\":%.4f,\"expand_s\":%.4f,\"tick_root_s\":%.4f,\"scroll_report_s\":%.4f,\"scroll_report_"
-              "pages\":%d,\"scroll_thumbnails_s\":%.4f,\"scroll_thumbnail_pages\":%d,\"select_s\":%.4f,\"free_s\":%."
-              "3f}\n",
-              files, folders, big, openSeconds, expandSeconds, tickSeconds, reportSeconds, reportSteps, thumbSeconds,
-              thumbSteps, selectSeconds, freeSeconds);
+  std::printf(
+      "{\"bench\":\"files-page\",\"files\":%" PRIu64 ",\"folders\":%" PRIu64 ",\"big_folder\":%" PRIu64
+      ",\"open_s\":%.4f,\"expand_s\":%.4f,\"tick_root_s\":%.4f,\"scroll_report_s\":%.4f,\"scroll_report_"
+      "pages\":%d,\"scroll_thumbnails_s\":%.4f,\"scroll_thumbnail_pages\":%d,\"select_s\":%.4f,\"free_s\":%."
+      "3f}\n",
+      files, folders, big, openSeconds, expandSeconds, tickSeconds, reportSeconds, reportSteps, thumbSeconds,
+      thumbSteps, selectSeconds, freeSeconds);
   return 0;
 }
 

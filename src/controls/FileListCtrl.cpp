@@ -51,8 +51,8 @@ const QColor kEncryptedThumbnailColor(0, 200, 0);
 
 // The mask bit that a column's text needs.
 uint32_t MaskOfColumn(int column) {
-  static constexpr uint32_t masks[] = {kValidName,     kValidSize,     kValidName,       kValidModified,
-                                       kValidCreated,  kValidAccessed, kValidAttributes, kValidState};
+  static constexpr uint32_t masks[] = {kValidName,    kValidSize,     kValidName,       kValidModified,
+                                       kValidCreated, kValidAccessed, kValidAttributes, kValidState};
   return column >= 0 && column < 8 ? masks[column] : 0;
 }
 
@@ -74,7 +74,8 @@ QPixmap Keyed(uint32_t bitmap, QColor key, int x = 0, int width = -1) {
 const QPixmap& CheckPicture(int image) {
   static QPixmap pictures[4];
   if (pictures[image].isNull())
-    pictures[image] = Keyed(corvale::ui::bitmap::kCheckBoxStrip, QColor(255, 0, 0), image * kIconSide, kIconSide);
+    pictures[image] =
+        Keyed(corvale::ui::bitmap::kCheckBoxStrip, QColor(255, 0, 0), image * kIconSide, kIconSide);
   return pictures[image];
 }
 
@@ -120,7 +121,8 @@ class ReportDelegate : public QStyledItemDelegate {
     const QRect icon(r.left() + kIconSide + 4, y, kIconSide, kIconSide);
     painter->drawPixmap(icon, node != nullptr && IsFolderNode(node) ? FolderIcon() : FileIcon());
     const IFileProperties* p = node != nullptr ? node->GetFileProperties() : nullptr;
-    if (p != nullptr && (p->GetTypeWord() & kStateDeleted)) painter->drawPixmap(icon.left(), icon.top() + 5, DeletedMark());
+    if (p != nullptr && (p->GetTypeWord() & kStateDeleted))
+      painter->drawPixmap(icon.left(), icon.top() + 5, DeletedMark());
     const QVariant color = index.data(Qt::ForegroundRole);
     painter->setPen(opt.state & QStyle::State_Selected ? opt.palette.highlightedText().color()
                     : color.isValid()                  ? color.value<QColor>()
@@ -145,7 +147,8 @@ class ThumbnailDelegate : public QStyledItemDelegate {
     const auto* node = static_cast<const CFileNode*>(index.data(CFileListModel::kNodeRole).value<void*>());
     if (thumbnail.isValid() && !thumbnail.value<QImage>().isNull()) {
       const QImage image = thumbnail.value<QImage>();
-      painter->drawImage(icon.left() + (80 - image.width()) / 2, icon.top() + (80 - image.height()) / 2, image);
+      painter->drawImage(icon.left() + (80 - image.width()) / 2, icon.top() + (80 - image.height()) / 2,
+                         image);
     } else {
       const QRect small(icon.left() + 19, icon.top() + 19, 42, 42);
       painter->drawPixmap(small, node != nullptr && IsFolderNode(node) ? FolderIcon() : FileIcon());
@@ -168,10 +171,11 @@ class ThumbnailDelegate : public QStyledItemDelegate {
     const bool ticked = index.data(CFileListModel::kCheckStateRole).toInt() == 2;
     painter->drawPixmap(QRect(icon.left() + 5, icon.bottom() - 16, 13, 13), CheckPicture(ticked ? 3 : 1));
     painter->setPen(text);
-    const QRect label(cell.left() + 2, icon.bottom() + 2, cell.width() - 4, cell.bottom() - icon.bottom() - 2);
-    painter->drawText(label, Qt::AlignHCenter | Qt::AlignTop,
-                      option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight,
-                                                    label.width()));
+    const QRect label(cell.left() + 2, icon.bottom() + 2, cell.width() - 4,
+                      cell.bottom() - icon.bottom() - 2);
+    painter->drawText(
+        label, Qt::AlignHCenter | Qt::AlignTop,
+        option.fontMetrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, label.width()));
   }
 
   QSize sizeHint(const QStyleOptionViewItem&, const QModelIndex&) const override { return QSize(100, 104); }
@@ -184,7 +188,8 @@ class ThumbnailDelegate : public QStyledItemDelegate {
 
 // ---- CFileListModel ----
 
-CFileListModel::CFileListModel(CFileListCtrl* pane, QObject* parent) : QAbstractTableModel(parent), m_pane(pane) {}
+CFileListModel::CFileListModel(CFileListCtrl* pane, QObject* parent)
+    : QAbstractTableModel(parent), m_pane(pane) {}
 
 void CFileListModel::Reload() {
   beginResetModel();
@@ -222,15 +227,20 @@ QString CFileListModel::CellText(const CFileNode* node, int column) {
     case 5:
       return QString::fromStdString(FileTimeToText(p->GetTime3()));
     case 6: {
-      static constexpr std::pair<uint16_t, const char*> letters[] = {
-          {kAttributeReadOnly, "R "}, {0x0002, "H "}, {0x0004, "S "}, {0x0020, "A "}, {0x0040, "E "}, {0x0800, "C "}};
+      static constexpr std::pair<uint16_t, const char*> letters[] = {{kAttributeReadOnly, "R "},
+                                                                     {0x0002, "H "},
+                                                                     {0x0004, "S "},
+                                                                     {0x0020, "A "},
+                                                                     {0x0040, "E "},
+                                                                     {0x0800, "C "}};
       QString text;
       for (const auto& [bit, letter] : letters)
         if (p->GetAttributes() & bit) text += QLatin1String(letter);
       return text;
     }
     case 7: {
-      static constexpr std::pair<uint16_t, const char*> letters[] = {{0x0001, "D "}, {0x0002, "L "}, {0x0004, "C "}};
+      static constexpr std::pair<uint16_t, const char*> letters[] = {
+          {0x0001, "D "}, {0x0002, "L "}, {0x0004, "C "}};
       QString text;
       for (const auto& [bit, letter] : letters)
         if (p->GetTypeWord() & bit) text += QLatin1String(letter);
@@ -245,7 +255,8 @@ bool CFileListModel::Before(const CFileNode* a, const CFileNode* b, int column, 
   const IFileProperties* pa = a->GetFileProperties();
   const IFileProperties* pb = b->GetFileProperties();
   const uint32_t mask = MaskOfColumn(column);
-  if (pa == nullptr || pb == nullptr || mask == 0 || !(pa->GetValidMask() & mask) || !(pb->GetValidMask() & mask))
+  if (pa == nullptr || pb == nullptr || mask == 0 || !(pa->GetValidMask() & mask) ||
+      !(pb->GetValidMask() & mask))
     return false;
   int order = 0;
   auto compare = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
@@ -281,10 +292,13 @@ bool CFileListModel::Before(const CFileNode* a, const CFileNode* b, int column, 
 }
 
 int CFileListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : m_rows; }
-int CFileListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumnCount; }
+int CFileListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumnCount;
+}
 
 QVariant CFileListModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= m_rows || index.row() >= static_cast<int>(m_pane->m_nodes.size())) return {};
+  if (!index.isValid() || index.row() >= m_rows || index.row() >= static_cast<int>(m_pane->m_nodes.size()))
+    return {};
   const CFileNode* node = m_pane->m_nodes[static_cast<size_t>(index.row())];
   const IFileProperties* p = node->GetFileProperties();
   switch (role) {
@@ -368,7 +382,8 @@ QRect CListCtrlPlus::CheckRect(int row) const {
 
 void CListCtrlPlus::mousePressEvent(QMouseEvent* event) {
   const QModelIndex index = indexAt(event->position().toPoint());
-  if (event->button() == Qt::LeftButton && index.isValid() && CheckRect(index.row()).contains(event->position().toPoint())) {
+  if (event->button() == Qt::LeftButton && index.isValid() &&
+      CheckRect(index.row()).contains(event->position().toPoint())) {
     m_pane->ToggleNode(m_pane->GetNodeAt(index.row()));
     m_pane->Model()->RowsChanged(index.row(), index.row());
   }
@@ -377,7 +392,8 @@ void CListCtrlPlus::mousePressEvent(QMouseEvent* event) {
 
 void CListCtrlPlus::mouseDoubleClickEvent(QMouseEvent* event) {
   const QModelIndex index = indexAt(event->position().toPoint());
-  if (event->button() == Qt::LeftButton && index.isValid() && CheckRect(index.row()).contains(event->position().toPoint())) {
+  if (event->button() == Qt::LeftButton && index.isValid() &&
+      CheckRect(index.row()).contains(event->position().toPoint())) {
     m_pane->ToggleNode(m_pane->GetNodeAt(index.row()));
     m_pane->Model()->RowsChanged(index.row(), index.row());
     return;
@@ -456,7 +472,8 @@ void CBreviaryImageListCtrl::SendCacheHint() {
 
 void CBreviaryImageListCtrl::mousePressEvent(QMouseEvent* event) {
   const QModelIndex index = indexAt(event->position().toPoint());
-  if (event->button() == Qt::LeftButton && index.isValid() && CheckRect(index.row()).contains(event->position().toPoint())) {
+  if (event->button() == Qt::LeftButton && index.isValid() &&
+      CheckRect(index.row()).contains(event->position().toPoint())) {
     m_pane->ToggleNode(m_pane->GetNodeAt(index.row()));
     m_pane->Model()->RowsChanged(index.row(), index.row());
   }
@@ -465,7 +482,8 @@ void CBreviaryImageListCtrl::mousePressEvent(QMouseEvent* event) {
 
 void CBreviaryImageListCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
   const QModelIndex index = indexAt(event->position().toPoint());
-  if (event->button() == Qt::LeftButton && index.isValid() && CheckRect(index.row()).contains(event->position().toPoint())) {
+  if (event->button() == Qt::LeftButton && index.isValid() &&
+      CheckRect(index.row()).contains(event->position().toPoint())) {
     m_pane->ToggleNode(m_pane->GetNodeAt(index.row()));
     m_pane->Model()->RowsChanged(index.row(), index.row());
     return;
@@ -509,7 +527,9 @@ CFileListCtrl::CFileListCtrl(QWidget* parent) : QWidget(parent) {
   m_thumbnails->setModelColumn(0);
   m_thumbnails->hide();
   auto refreshHint = [this] {
-    if (m_mode == kThumbnails) QMetaObject::invokeMethod(m_thumbnails, [v = m_thumbnails] { v->SendCacheHint(); }, Qt::QueuedConnection);
+    if (m_mode == kThumbnails)
+      QMetaObject::invokeMethod(
+          m_thumbnails, [v = m_thumbnails] { v->SendCacheHint(); }, Qt::QueuedConnection);
   };
   connect(m_model, &QAbstractItemModel::modelReset, this, refreshHint);
   connect(m_model, &QAbstractItemModel::layoutChanged, this, refreshHint);
@@ -519,7 +539,8 @@ CFileListCtrl::~CFileListCtrl() { StopWorker(); }
 
 void CFileListCtrl::CreateButtons() {
   using namespace corvale::ui::buttons;
-  const corvale::ui::ButtonBitmaps sets[] = {kFileListView, kFileListSelect, kFileListDeselect, kFileListState};
+  const corvale::ui::ButtonBitmaps sets[] = {kFileListView, kFileListSelect, kFileListDeselect,
+                                             kFileListState};
   static constexpr uint32_t tips[] = {293, 294, 295, 296};
   for (int i = 0; i < 4; ++i) {
     if (m_buttons[i] != nullptr) continue;
@@ -629,9 +650,10 @@ void CFileListCtrl::ClearList() {
 }
 
 void CFileListCtrl::SortNodes(int column, bool ascending) {
-  std::stable_sort(m_nodes.begin(), m_nodes.end(), [column, ascending](const CFileNode* a, const CFileNode* b) {
-    return CFileListModel::Before(a, b, column, ascending);
-  });
+  std::stable_sort(m_nodes.begin(), m_nodes.end(),
+                   [column, ascending](const CFileNode* a, const CFileNode* b) {
+                     return CFileListModel::Before(a, b, column, ascending);
+                   });
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_generation;
@@ -680,7 +702,8 @@ void CFileListCtrl::SetMode(ViewMode mode) {
   QAbstractItemView* from = GetActiveListCtrl();
   QAbstractItemView* to = mode == kThumbnails ? static_cast<QAbstractItemView*>(m_thumbnails) : m_report;
   if (from != to) {
-    const int row = m_mode == kThumbnails ? m_thumbnails->GetFirstSelectedItem() : m_report->GetFirstSelectedItem();
+    const int row =
+        m_mode == kThumbnails ? m_thumbnails->GetFirstSelectedItem() : m_report->GetFirstSelectedItem();
     if (row >= 0) {
       SelectRowIn(to, row);
       to->setFocus();
@@ -810,7 +833,8 @@ bool CFileListCtrl::CachedThumbnail(int row, QImage* image) const {
 
 void CFileListCtrl::StartWorker() {
   if (m_worker.joinable()) return;
-  m_tempDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/corvale-thumbnails-XXXXXX"));
+  m_tempDir =
+      std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/corvale-thumbnails-XXXXXX"));
   m_worker = std::thread([this] { WorkerLoop(); });
 }
 
@@ -872,7 +896,8 @@ ThumbnailEntry CFileListCtrl::MakeThumbnail(CFileNode* node, IStorageDevice* dev
   if (p == nullptr || device == nullptr || m_tempDir == nullptr || !m_tempDir->isValid()) return entry;
   if (p->IsFolder() || p->GetSize() > kMaxThumbnailFileSize || (p->GetAttributes() & kAttributeEncrypted))
     return entry;
-  const std::string path = m_tempDir->filePath(QStringLiteral("thumb-%1.tmp").arg(++m_tempCounter)).toStdString();
+  const std::string path =
+      m_tempDir->filePath(QStringLiteral("thumb-%1.tmp").arg(++m_tempCounter)).toStdString();
   CBreviaryImageLoadCallback callback;
   CFileRecoverer recoverer;
   if (recoverer.RecoverFileInThread(device, &callback, node, path.c_str(), false) != 1) {
@@ -891,7 +916,9 @@ ThumbnailEntry CFileListCtrl::MakeThumbnail(CFileNode* node, IStorageDevice* dev
     QImage image = reader.read();
     const QSize wanted = ThumbnailSize(image.size());
     if (!image.isNull() && wanted.isValid())
-      entry.image = image.size() == wanted ? image : image.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+      entry.image = image.size() == wanted
+                        ? image
+                        : image.scaled(wanted, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
   }
   QFile::remove(QString::fromStdString(path));
   return entry;

@@ -5,7 +5,8 @@
 #include "platform/Log.h"
 #include "ui/Pictures.h"
 
-CExSplitterWnd::CExSplitterWnd(Qt::Orientation orientation, QWidget* parent) : QSplitter(orientation, parent) {
+CExSplitterWnd::CExSplitterWnd(Qt::Orientation orientation, QWidget* parent)
+    : QSplitter(orientation, parent) {
   setChildrenCollapsible(false);
   setHandleWidth(4);
   setStyleSheet(QStringLiteral("QSplitter::handle { background-color: rgb(203, 212, 219); }"));
@@ -17,8 +18,8 @@ void CExSplitterWnd::SetColumnFixed(int index, int width, int minimum, int maxim
 }
 
 void CExSplitterWnd::SetRowFixed(int index, int height, int minimum, int maximum) {
-  LogError("------------------------ParmInfo:int iRow=%x, int iHeight=%x, int iMin=%x, int iMax=%x", index, height,
-           minimum, maximum);
+  LogError("------------------------ParmInfo:int iRow=%x, int iHeight=%x, int iMin=%x, int iMax=%x", index,
+           height, minimum, maximum);
   SetFixed(index, height, minimum, maximum);
 }
 

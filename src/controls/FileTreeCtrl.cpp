@@ -68,7 +68,8 @@ class FolderDelegate : public QStyledItemDelegate {
     const int state = index.data(CFileTreeModel::kCheckStateRole).toInt();
     const int y = r.top() + (r.height() - kIconSide) / 2;
     painter->drawPixmap(r.left(), y, m_tree->CheckPicture(state + 1));
-    painter->drawPixmap(r.left() + kIconSide + 2, y, m_tree->FolderPicture(index.data(CFileTreeModel::kImageRole).toInt()));
+    painter->drawPixmap(r.left() + kIconSide + 2, y,
+                        m_tree->FolderPicture(index.data(CFileTreeModel::kImageRole).toInt()));
     painter->setPen(QColor(33, 47, 61));
     painter->drawText(r.adjusted(2 * kIconSide + 6, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft,
                       index.data(Qt::DisplayRole).toString());
@@ -271,7 +272,8 @@ QModelIndex CFileTreeModel::IndexOf(CFileNode* node) {
 
 void CFileTreeModel::EmitSubtree(Item* item, const QModelIndex& index) {
   if (item->children.empty()) return;
-  emit dataChanged(this->index(0, 0, index), this->index(static_cast<int>(item->children.size()) - 1, 0, index));
+  emit dataChanged(this->index(0, 0, index),
+                   this->index(static_cast<int>(item->children.size()) - 1, 0, index));
   for (const auto& c : item->children) {
     if (!c->children.empty()) EmitSubtree(c.get(), IndexOfItem(c.get()));
   }
@@ -300,8 +302,8 @@ CTreeCtrlPlus::CTreeCtrlPlus(QWidget* parent) : QTreeView(parent) {
 }
 
 void CTreeCtrlPlus::SetImages(uint32_t checkboxBitmap, uint32_t folderBitmap) {
-  LogError("------------------------ParmInfo:UINT uCheckboxImageID=%x, UINT uFloderImageID=%x", checkboxBitmap,
-           folderBitmap);
+  LogError("------------------------ParmInfo:UINT uCheckboxImageID=%x, UINT uFloderImageID=%x",
+           checkboxBitmap, folderBitmap);
   for (int i = 0; i < 4; ++i) m_checks[i] = StripImage(checkboxBitmap, i, QColor(255, 0, 0));
   for (int i = 0; i < 5; ++i) m_folders[i] = StripImage(folderBitmap, i, QColor(255, 0, 255));
 }
@@ -314,7 +316,8 @@ QRect CTreeCtrlPlus::CheckRect(const QModelIndex& index) const {
 
 void CTreeCtrlPlus::mousePressEvent(QMouseEvent* event) {
   const QModelIndex index = indexAt(event->position().toPoint());
-  if (event->button() == Qt::LeftButton && index.isValid() && CheckRect(index).contains(event->position().toPoint())) {
+  if (event->button() == Qt::LeftButton && index.isValid() &&
+      CheckRect(index).contains(event->position().toPoint())) {
     emit ToggleRequested(index);
     return;
   }
@@ -324,7 +327,8 @@ void CTreeCtrlPlus::mousePressEvent(QMouseEvent* event) {
 
 void CTreeCtrlPlus::mouseDoubleClickEvent(QMouseEvent* event) {
   const QModelIndex index = indexAt(event->position().toPoint());
-  if (event->button() == Qt::LeftButton && index.isValid() && CheckRect(index).contains(event->position().toPoint())) {
+  if (event->button() == Qt::LeftButton && index.isValid() &&
+      CheckRect(index).contains(event->position().toPoint())) {
     emit ToggleRequested(index);
     return;
   }
@@ -402,7 +406,9 @@ void CFileTreeCtrl::RefreshItem(const QModelIndex& item) {
 
 QModelIndex CFileTreeCtrl::GetSelectedItem() const { return m_tree->currentIndex(); }
 
-bool CFileTreeCtrl::FindNodeItem(CFileNode* node, QModelIndex* item) { return m_tree->FindAndSelectItem(node, item); }
+bool CFileTreeCtrl::FindNodeItem(CFileNode* node, QModelIndex* item) {
+  return m_tree->FindAndSelectItem(node, item);
+}
 
 void CFileTreeCtrl::OnSelectionChanged(const QModelIndex& item) {
   CFileNode* node = m_model->NodeOf(item);

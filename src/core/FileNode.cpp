@@ -246,11 +246,13 @@ void CFileSystemNode::SetCheckOfNodes(const std::vector<CFileNode*>& nodes, bool
     for (CFileNode* a = parent->GetParent(); a != nullptr; a = a->GetParent()) ++depth;
     for (CFileNode* a = parent; a != nullptr; a = a->GetParent()) ancestors.emplace_back(depth--, a);
   }
-  std::sort(ancestors.begin(), ancestors.end(),
-            [](const auto& x, const auto& y) { return x.first != y.first ? x.first > y.first : x.second < y.second; });
+  std::sort(ancestors.begin(), ancestors.end(), [](const auto& x, const auto& y) {
+    return x.first != y.first ? x.first > y.first : x.second < y.second;
+  });
   ancestors.erase(std::unique(ancestors.begin(), ancestors.end()), ancestors.end());
   for (const auto& entry : ancestors) {
-    if (IFileProperties* p = entry.second->GetFileProperties()) p->SetCheckState(ComputeFolderState(entry.second));
+    if (IFileProperties* p = entry.second->GetFileProperties())
+      p->SetCheckState(ComputeFolderState(entry.second));
   }
 }
 

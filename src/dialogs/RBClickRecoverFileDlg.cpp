@@ -16,9 +16,9 @@
 namespace {
 
 uint64_t NowMs() {
-  return static_cast<uint64_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
-          .count());
+  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                   std::chrono::steady_clock::now().time_since_epoch())
+                                   .count());
 }
 
 // Dialog units of the 8-point dialog font to pixels.
@@ -28,22 +28,29 @@ QRect Dlu(int x, int y, int w, int h) { return QRect(x * 3 / 2, y * 13 / 8, w * 
 
 CSingleFileCopyDlg::CSingleFileCopyDlg(int templateId, const SingleFileCopyRequest& request, uint32_t titleId,
                                        uint32_t statusId, bool showsFileName, QWidget* parent)
-    : CSearchSuperDlg(templateId, parent), m_request(request), m_titleId(titleId), m_showsFileName(showsFileName) {
+    : CSearchSuperDlg(templateId, parent),
+      m_request(request),
+      m_titleId(titleId),
+      m_showsFileName(showsFileName) {
   const QRect area = Dlu(0, 0, 251, 93);
   setFixedSize(area.size());
   m_name = corvale::ui::LoadStringResource(statusId);
   m_status = new QLabel(m_name, this);
   m_status->setAlignment(Qt::AlignCenter);
   m_status->setGeometry(Dlu(7, 12, 236, 8));
+  // The captions end where the template's do; they may start further left than there, since this
+  // font is wider than the template's.
   auto* process = new QLabel(QStringLiteral("Process:"), this);
-  process->setGeometry(Dlu(96, 25, 29, 8));
+  process->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  process->setGeometry(Dlu(40, 25, 85, 8));
   m_percent = new QLabel(this);
   m_percent->setGeometry(Dlu(132, 25, 102, 8));
   auto* remaining = new QLabel(QStringLiteral("Remaining Time:"), this);
   remaining->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  remaining->setGeometry(Dlu(68, 38, 57, 8));
+  remaining->setGeometry(Dlu(20, 38, 105, 8));
   m_time = new QLabel(this);
   m_time->setGeometry(Dlu(132, 38, 110, 8));
+  for (QLabel* label : {m_status, process, m_percent, remaining, m_time}) label->setMinimumHeight(16);
   m_bar = new QProgressBar(this);
   m_bar->setRange(0, 100);
   m_bar->setTextVisible(false);
@@ -115,7 +122,8 @@ void CSingleFileCopyDlg::Refresh() {
   const uint64_t start = m_startMs;
   m_time->setText(RemainingTimeText(static_cast<uint32_t>(NowMs() - start), done, total));
   int percent = 100;
-  if (total != 0 && !m_allFilesDone) percent = static_cast<int>(std::clamp<int64_t>(done * 100 / total, 0, 100));
+  if (total != 0 && !m_allFilesDone)
+    percent = static_cast<int>(std::clamp<int64_t>(done * 100 / total, 0, 100));
   m_percent->setText(QString::asprintf("%d%%", percent));
   m_bar->setValue(percent);
   std::lock_guard<std::mutex> lock(m_nameMutex);

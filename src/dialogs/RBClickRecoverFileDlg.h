@@ -64,8 +64,8 @@ class CSingleFileCopyDlg : public CSearchSuperDlg {
   static QString RemainingTimeText(uint32_t elapsedMs, int64_t done, int64_t total);
 
  protected:
-  CSingleFileCopyDlg(int templateId, const SingleFileCopyRequest& request, uint32_t titleId, uint32_t statusId,
-                     bool showsFileName, QWidget* parent);
+  CSingleFileCopyDlg(int templateId, const SingleFileCopyRequest& request, uint32_t titleId,
+                     uint32_t statusId, bool showsFileName, QWidget* parent);
   // The message shown when the copy failed (not when it was aborted), and its icon.
   virtual void ShowFailure() = 0;
 

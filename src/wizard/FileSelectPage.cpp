@@ -68,7 +68,8 @@ std::string AskSavePath(const std::string& suggested, const std::string& filter)
   QStringList parts = QString::fromStdString(filter).split('|', Qt::SkipEmptyParts);
   QStringList filters;
   for (int i = 0; i + 1 < parts.size(); i += 2) filters << parts[i];
-  return QFileDialog::getSaveFileName(nullptr, QString(), QString::fromStdString(suggested), filters.join(";;"))
+  return QFileDialog::getSaveFileName(nullptr, QString(), QString::fromStdString(suggested),
+                                      filters.join(";;"))
       .toStdString();
 }
 
@@ -79,7 +80,8 @@ int Mode() {
 
 // The free bytes of the file system that would hold `path` (its folder); 0 when unknown.
 uint64_t FreeBytesFor(const std::string& path) {
-  std::string folder = path.substr(0, path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/'));
+  std::string folder =
+      path.substr(0, path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/'));
   if (folder.empty()) folder = path.size() > 0 && path[0] == '/' ? "/" : ".";
   struct statvfs fs {};
   if (statvfs(folder.c_str(), &fs) != 0) {
@@ -111,9 +113,11 @@ CFileSelectPage::CFileSelectPage(QWidget* parent) : CWizardPage(parent) {
   connect(m_tabs, &QTabWidget::currentChanged, this, [this] { OnCommand(kCommandTabChanged); });
 
   using namespace corvale::ui::buttons;
-  m_search = new CButtonPlus(kSearchFile.normal, kSearchFile.hover, kSearchFile.push, kSearchFile.disable, this);
+  m_search =
+      new CButtonPlus(kSearchFile.normal, kSearchFile.hover, kSearchFile.push, kSearchFile.disable, this);
   m_search->SetControlId(kCommandSearch);
-  m_preview = new CButtonPlus(kFilePreview.normal, kFilePreview.hover, kFilePreview.push, kFilePreview.disable, this);
+  m_preview =
+      new CButtonPlus(kFilePreview.normal, kFilePreview.hover, kFilePreview.push, kFilePreview.disable, this);
   m_preview->SetControlId(kCommandPreview);
   m_strip = new CButtonPlus(kFilePageStrip, kFilePageStrip, kFilePageStrip, kFilePageStrip, this);
   m_strip->SetControlId(200);
@@ -153,7 +157,8 @@ void CFileSelectPage::Layout(int, int) {
 void CFileSelectPage::Draw(QPainter* dc) {
   const QRect sub = SubtitleRect();
   const QRect bottom = BottomRect();
-  dc->fillRect(RectFromEdges(sub.left() - 1, sub.top() - 1, sub.right() + 2, bottom.top()), QColor(203, 212, 219));
+  dc->fillRect(RectFromEdges(sub.left() - 1, sub.top() - 1, sub.right() + 2, bottom.top()),
+               QColor(203, 212, 219));
   dc->setFont(m_pageFont);
   dc->setPen(Qt::black);
   const QFontMetrics metrics(m_pageFont);
@@ -192,7 +197,8 @@ void CFileSelectPage::SetFileTree(CFileNode* root) {
 void CFileSelectPage::UpdateCounts() {
   SelectionSummary summary;
   if (auto* root = dynamic_cast<CFileSystemNode*>(m_root)) root->GetSummary(summary);
-  m_totals = QString::asprintf(corvale::LoadText(385).c_str(), FormatByteSize(static_cast<int64_t>(summary.bytes)).c_str(),
+  m_totals = QString::asprintf(corvale::LoadText(385).c_str(),
+                               FormatByteSize(static_cast<int64_t>(summary.bytes)).c_str(),
                                static_cast<int>(summary.files));
   m_selection = QString::asprintf(corvale::LoadText(386).c_str(),
                                   FormatByteSize(static_cast<int64_t>(summary.checkedBytes)).c_str(),
@@ -286,12 +292,13 @@ void CFileSelectPage::RecoverSelectedFile() {
   const std::string name = p->GetName();
   const size_t dot = name.rfind('.');
   const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
-  const std::string filter = (extension.empty() ? std::string("File") : extension.substr(1) + " File") + " (*" +
-                             extension + ")|*" + extension + "|All Files (*.*)|*.*||";
+  const std::string filter = (extension.empty() ? std::string("File") : extension.substr(1) + " File") +
+                             " (*" + extension + ")|*" + extension + "|All Files (*.*)|*.*||";
   const std::string target = AskSavePath(name, filter);
   if (target.empty()) return;
   if (CFileRecoverer::IsPathOnSourceDrive(target.c_str()) &&
-      corvale::ui::AskMessageBox(corvale::LoadText(275), GetProductTitle(), corvale::ui::MessageButtons::YesNo,
+      corvale::ui::AskMessageBox(corvale::LoadText(275), GetProductTitle(),
+                                 corvale::ui::MessageButtons::YesNo,
                                  MessageIcon::Warning) != corvale::ui::MessageAnswer::Yes)
     return;
   if (p->GetAttributes() & kAttributeEncrypted) {
@@ -318,8 +325,9 @@ std::string CFileSelectPage::ExportFileName(int64_t when, int recoveryKind) {
   struct tm local {};
   localtime_r(&t, &local);
   char name[64];
-  std::snprintf(name, sizeof name, "%04d-%02d-%02d_%02d_%02d_QBX%s.rsf", local.tm_year + 1900, local.tm_mon + 1,
-                local.tm_mday, local.tm_hour, local.tm_min, recoveryKind == 1 ? "_CR" : "_Lum");
+  std::snprintf(name, sizeof name, "%04d-%02d-%02d_%02d_%02d_QBX%s.rsf", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                recoveryKind == 1 ? "_CR" : "_Lum");
   return name;
 }
 

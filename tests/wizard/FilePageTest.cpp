@@ -37,8 +37,8 @@
 #include "raw/RawFileInfoList.h"
 #include "raw/RawFilesFolderBuilder.h"
 #include "storage/IStorageDevice.h"
-#include "ui/AppInfo.h"
 #include "storage/ImageFileDevice.h"
+#include "ui/AppInfo.h"
 #include "wizard/FileSelectPage.h"
 #include "wizard/WizardHarness.h"
 #include "wizard/controller/FileSelectController.h"
@@ -128,10 +128,11 @@ class FilePage : public WizardHarness {
   void SetUp() override {
     WizardHarness::SetUp();
     page = static_cast<CFileSelectPage*>(sheet->GetPage(FileSelect));
-    m_asker = CFileSelectPage::SetSavePathAsker([this](const std::string& suggested, const std::string& filter) {
-      asked.push_back(suggested + "|" + filter);
-      return savePath;
-    });
+    m_asker =
+        CFileSelectPage::SetSavePathAsker([this](const std::string& suggested, const std::string& filter) {
+          asked.push_back(suggested + "|" + filter);
+          return savePath;
+        });
   }
   void TearDown() override {
     GetFileSelectController()->Cleanup();
@@ -145,7 +146,8 @@ class FilePage : public WizardHarness {
     EXPECT_TRUE(device->IsOpened());
     CFileSystemNode* partition = nullptr;
     for (const FileSystemEngine& e : FileSystemEngines())
-      if (partition == nullptr && e.buildTree && e.Recognises(*device, 0)) partition = e.buildTree(*device, 0, nullptr);
+      if (partition == nullptr && e.buildTree && e.Recognises(*device, 0))
+        partition = e.buildTree(*device, 0, nullptr);
     EXPECT_NE(partition, nullptr) << path;
     if (partition == nullptr) return nullptr;
     return Show(partition, device.get());
@@ -155,7 +157,8 @@ class FilePage : public WizardHarness {
     CFileSystemNode* root = MakeRoot();
     root->AddChild(partition);
     Recount(root);
-    GetFileSelectController()->SetPreviousController(GetStubPageController(DeleteRecoveryPartitionDeviceSelect));
+    GetFileSelectController()->SetPreviousController(
+        GetStubPageController(DeleteRecoveryPartitionDeviceSelect));
     GetFileSelectController()->SetDirectoryTree(root, source);
     GetFileSelectController()->Activate();
     EXPECT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
@@ -205,7 +208,8 @@ class FilePage : public WizardHarness {
   }
 
   static std::string SelectedText(int files, uint64_t bytes) {
-    return "Selected " + FormatByteSize(static_cast<int64_t>(bytes)) + " in " + std::to_string(files) + " files";
+    return "Selected " + FormatByteSize(static_cast<int64_t>(bytes)) + " in " + std::to_string(files) +
+           " files";
   }
 
   CFileSelectPage* page = nullptr;
@@ -227,7 +231,8 @@ struct Volume {
 
 TEST_F(FilePage, TreesOfRealVolumesExpandTickAndCount) {
   CORVALE_FIXTURE(dir, "files_page_volumes.sh", "files_page_volumes");
-  const Volume volumes[] = {{"ntfs.img", "NTFS", true}, {"fat.img", "FAT", true}, {"ext2.img", "Ext2", false}};
+  const Volume volumes[] = {
+      {"ntfs.img", "NTFS", true}, {"fat.img", "FAT", true}, {"ext2.img", "Ext2", false}};
   for (const Volume& v : volumes) {
     SCOPED_TRACE(v.name);
     CFileSystemNode* root = ShowVolume(dir + "/" + v.image);
@@ -259,9 +264,11 @@ TEST_F(FilePage, TreesOfRealVolumesExpandTickAndCount) {
       CFileNode* n = List()->GetNodeAt(row);
       const std::string name = n->GetFileProperties()->GetName();
       names.insert(name);
-      if (CFileListModel::CellText(n, 7).contains('D')) deleted.insert(name.size() > 1 ? name.substr(1) : name);
+      if (CFileListModel::CellText(n, 7).contains('D'))
+        deleted.insert(name.size() > 1 ? name.substr(1) : name);
     }
-    for (const char* name : {"note1.txt", "note2.txt", "note3.txt", "photo.jpg", "wide.png", "small.png", "big.bin"})
+    for (const char* name :
+         {"note1.txt", "note2.txt", "note3.txt", "photo.jpg", "wide.png", "small.png", "big.bin"})
       EXPECT_EQ(names.count(name), 1u) << name;
     if (v.deletedShown) {
       EXPECT_EQ(deleted, (std::set<std::string>{"one.txt", "one.jpg"}));
@@ -286,8 +293,8 @@ TEST_F(FilePage, TreesOfRealVolumesExpandTickAndCount) {
     ClickTreeTick(model->index(0, 0));
     EXPECT_EQ(partition->GetFileProperties()->GetCheckState(), kChecked);
     EXPECT_EQ(Selection(), SelectedText(allFiles, allBytes));
-    EXPECT_EQ(page->TotalsText().toStdString(), "Total " + FormatByteSize(static_cast<int64_t>(allBytes)) + " in " +
-                                                     std::to_string(allFiles) + " files");
+    EXPECT_EQ(page->TotalsText().toStdString(), "Total " + FormatByteSize(static_cast<int64_t>(allBytes)) +
+                                                    " in " + std::to_string(allFiles) + " files");
     ClickTreeTick(model->index(0, 0));
     EXPECT_EQ(docs->GetFileProperties()->GetCheckState(), kNotChecked);
     EXPECT_EQ(Selection(), SelectedText(0, 0));
@@ -328,7 +335,8 @@ TEST_F(FilePage, ReportAndThumbnailViewsOfAVolume) {
   ASSERT_GE(photo, 0);
   CFileNode* node = List()->GetNodeAt(photo);
   EXPECT_EQ(CFileListModel::CellText(node, 0).toStdString(), "photo.jpg");
-  EXPECT_EQ(node->GetFileProperties()->GetSize(), std::filesystem::file_size(dir + "/content/docs/photo.jpg"));
+  EXPECT_EQ(node->GetFileProperties()->GetSize(),
+            std::filesystem::file_size(dir + "/content/docs/photo.jpg"));
   EXPECT_EQ(CFileListModel::CellText(node, 1).toStdString(),
             FormatByteSize(static_cast<int64_t>(node->GetFileProperties()->GetSize())));
   EXPECT_EQ(CFileListModel::CellText(node, 2).toStdString(), "jpg");
@@ -339,7 +347,8 @@ TEST_F(FilePage, ReportAndThumbnailViewsOfAVolume) {
   CListCtrlPlus* report = List()->ReportView();
   auto sizes = [this] {
     std::vector<uint64_t> out;
-    for (int r = 0; r < List()->RowCount(); ++r) out.push_back(List()->GetNodeAt(r)->GetFileProperties()->GetSize());
+    for (int r = 0; r < List()->RowCount(); ++r)
+      out.push_back(List()->GetNodeAt(r)->GetFileProperties()->GetSize());
     return out;
   };
   QTest::mouseClick(report->horizontalHeader()->viewport(), Qt::LeftButton, {},
@@ -360,7 +369,10 @@ TEST_F(FilePage, ReportAndThumbnailViewsOfAVolume) {
   struct Expect {
     const char* name;
     QSize size;  // empty: no picture
-  } expects[] = {{"photo.jpg", {80, 60}}, {"wide.png", {80, 1}}, {"small.png", {50, 40}}, {"big.bin", {}},
+  } expects[] = {{"photo.jpg", {80, 60}},
+                 {"wide.png", {80, 1}},
+                 {"small.png", {50, 40}},
+                 {"big.bin", {}},
                  {"note1.txt", {}}};
   for (const Expect& e : expects) {
     SCOPED_TRACE(e.name);
@@ -449,6 +461,10 @@ TEST_F(FilePage, SavingOneFileWritesItByteForByteAndAnAbortLeavesNothing) {
     ASSERT_NE(root, nullptr);
     SelectFolder(Child(root->GetFirstChild(), "docs"));
     for (const char* name : {"photo.jpg", "big.bin"}) {
+      // The user ticks the file, then saves it from its context menu.
+      CListCtrlPlus* report = List()->ReportView();
+      QTest::mouseClick(report->viewport(), Qt::LeftButton, {}, report->CheckRect(RowOf(name)).center());
+      EXPECT_EQ(List()->GetNodeAt(RowOf(name))->GetFileProperties()->GetCheckState(), kChecked);
       SelectRow(RowOf(name));
       savePath = corvale::test::ScratchDir() + "/" + name;
       page->OnCommand(CFileSelectPage::kCommandRecoverFile);
@@ -511,8 +527,11 @@ TEST_F(FilePage, PreviewLoadsACopyAndRefusesWhatCannotBeShown) {
     uint64_t size;
     uint16_t attributes;
     uint32_t refusal;
-  } cases[] = {{0, 0x20, 268},        {10, kAttributeFolder, 269}, {10, kAttributeEncrypted, 270},
-               {104857600, 0x20, 0}, {104857601, 0x20, 271}};
+  } cases[] = {{0, 0x20, 268},
+               {10, kAttributeFolder, 269},
+               {10, kAttributeEncrypted, 270},
+               {104857600, 0x20, 0},
+               {104857601, 0x20, 271}};
   for (const Case& c : cases) {
     MyFileInfo info;
     info.name = "x";
@@ -584,7 +603,8 @@ TEST_F(FilePage, ExportWritesTheBundleOfTheStateFiles) {
   const std::string states = corvale::test::ScratchDir();
   std::ofstream(states + "/cslast.rdf") << "saved scan state";
   CFileSelectPage::SetStateFolder(states);
-  GetFileSelectController()->SetPreviousController(GetStubPageController(CompleteRecoveryPartitionDeviceSelect));
+  GetFileSelectController()->SetPreviousController(
+      GetStubPageController(CompleteRecoveryPartitionDeviceSelect));
   savePath = corvale::test::ScratchDir() + "/result";
   page->OnCommand(CFileSelectPage::kCommandExport);
   ASSERT_EQ(asked.size(), 1u);
@@ -601,7 +621,10 @@ TEST_F(FilePage, ExportWritesTheBundleOfTheStateFiles) {
 }
 
 TEST(FileListThumbnails, SizesAndTheQueueOfRowsOnScreen) {
-  const std::pair<QSize, QSize> sizes[] = {
-      {{4000, 3000}, {80, 60}}, {{1000, 10}, {80, 1}}, {{50, 40}, {50, 40}}, {{80, 20}, {80, 20}}, {{10, 5000}, {1, 80}}};
+  const std::pair<QSize, QSize> sizes[] = {{{4000, 3000}, {80, 60}},
+                                           {{1000, 10}, {80, 1}},
+                                           {{50, 40}, {50, 40}},
+                                           {{80, 20}, {80, 20}},
+                                           {{10, 5000}, {1, 80}}};
   for (const auto& [in, out] : sizes) EXPECT_EQ(CFileListCtrl::ThumbnailSize(in), out) << in.width();
 }

@@ -125,8 +125,11 @@ void DrawStatesLegend(QPainter& p, const QSize& size) {
     const char* text;
     QColor color;
   };
-  const Row attributes[] = {{"R", "Read-only", kText}, {"H", "Hidden", kText},          {"S", "System", kText},
-                            {"A", "Archive", kText},   {"E", "Encrypted", QColor(0, 160, 0)},
+  const Row attributes[] = {{"R", "Read-only", kText},
+                            {"H", "Hidden", kText},
+                            {"S", "System", kText},
+                            {"A", "Archive", kText},
+                            {"E", "Encrypted", QColor(0, 160, 0)},
                             {"C", "Compressed", QColor(0, 0, 255)}};
   const Row states[] = {{"D", "Deleted", kText}, {"L", "Lost", kText}, {"C", "Cross-linked", kText}};
   int y = 4;
@@ -134,15 +137,15 @@ void DrawStatesLegend(QPainter& p, const QSize& size) {
     p.setFont(bold);
     p.setPen(kText);
     p.drawText(QRect(4, y, size.width() - 8, 14), Qt::AlignLeft | Qt::AlignVCenter, text);
-    y += 15;
+    y += 14;
   };
   auto row = [&](const Row& r) {
     p.setFont(bold);
     p.setPen(r.color);
-    p.drawText(QRect(10, y, 14, 13), Qt::AlignLeft | Qt::AlignVCenter, r.mark);
+    p.drawText(QRect(10, y, 14, 12), Qt::AlignLeft | Qt::AlignVCenter, r.mark);
     p.setFont(plain);
-    p.drawText(QRect(26, y, size.width() - 30, 13), Qt::AlignLeft | Qt::AlignVCenter, r.text);
-    y += 13;
+    p.drawText(QRect(26, y, size.width() - 30, 12), Qt::AlignLeft | Qt::AlignVCenter, r.text);
+    y += 12;
   };
   heading("Attributes");
   for (const Row& r : attributes) row(r);
@@ -151,8 +154,8 @@ void DrawStatesLegend(QPainter& p, const QSize& size) {
   for (const Row& r : states) row(r);
   // The mark drawn over the icon of a deleted file.
   p.setPen(QPen(kDeletedRed, 2.0));
-  p.drawLine(10, y + 3, 18, y + 11);
-  p.drawLine(18, y + 3, 10, y + 11);
+  p.drawLine(10, y + 3, 17, y + 10);
+  p.drawLine(17, y + 3, 10, y + 10);
   p.setFont(plain);
   p.setPen(kText);
   p.drawText(QRect(26, y, size.width() - 30, 14), Qt::AlignLeft | Qt::AlignVCenter, "Deleted file");
@@ -166,9 +169,8 @@ void AddFileViewPictures(const PictureAdder& add) {
   add(bitmap::kDeletedMark, 10, 10, DrawDeletedMark);
   add(bitmap::kGenericFileIcon, 32, 32, DrawGenericFile);
   add(bitmap::kStatesLegend, 153, 158, DrawStatesLegend);
-  add(buttons::kFilePageStrip, 681, 33, [](QPainter& p, const QSize& size) {
-    p.fillRect(QRect(QPoint(0, 0), size), QColor(238, 242, 245));
-  });
+  add(buttons::kFilePageStrip, 681, 33,
+      [](QPainter& p, const QSize& size) { p.fillRect(QRect(QPoint(0, 0), size), QColor(238, 242, 245)); });
   struct Set {
     ButtonBitmaps ids;
     const char* label;

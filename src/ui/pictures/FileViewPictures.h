@@ -10,8 +10,8 @@
 
 namespace corvale::ui::pictures {
 
-using PictureAdder =
-    std::function<void(uint32_t id, int width, int height, std::function<void(QPainter&, const QSize&)> draw)>;
+using PictureAdder = std::function<void(uint32_t id, int width, int height,
+                                        std::function<void(QPainter&, const QSize&)> draw)>;
 
 // Adds every picture of the file views through `add`.
 void AddFileViewPictures(const PictureAdder& add);

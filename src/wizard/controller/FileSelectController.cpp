@@ -38,7 +38,8 @@ void CFileSelectController::Home() {
   const auto elapsed =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_activated);
   const int mode = Mode();
-  if (mode >= 0 && mode <= 2) corvale::usage::TimedEvent(kEventHome[mode], static_cast<uint32_t>(elapsed.count()));
+  if (mode >= 0 && mode <= 2)
+    corvale::usage::TimedEvent(kEventHome[mode], static_cast<uint32_t>(elapsed.count()));
   if (m_previous) m_previous->Home();
 }
 

@@ -6,9 +6,9 @@
 #include "core/FileNode.h"
 #include "core/MyFileProperties.h"
 #include "platform/RecoveryContext.h"
-#include "wizard/controller/FileSelectController.h"
 #include "wizard/WizardPages.h"
 #include "wizard/WizardSheet.h"
+#include "wizard/controller/FileSelectController.h"
 
 CStubPageController* GetStubPageController(WIZARD_PAGE page) {
   static auto* controllers = [] {

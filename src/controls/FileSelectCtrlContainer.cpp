@@ -1,5 +1,7 @@
 #include "controls/FileSelectCtrlContainer.h"
 
+#include <algorithm>
+
 #include "controls/FileListCtrl.h"
 #include "controls/FileTreeCtrl.h"
 #include "platform/Log.h"
@@ -10,6 +12,18 @@ CExSplitterWnd::CExSplitterWnd(Qt::Orientation orientation, QWidget* parent)
   setChildrenCollapsible(false);
   setHandleWidth(4);
   setStyleSheet(QStringLiteral("QSplitter::handle { background-color: rgb(203, 212, 219); }"));
+  connect(this, &QSplitter::splitterMoved, this, &CExSplitterWnd::SpringBack);
+}
+
+void CExSplitterWnd::SpringBack() {
+  if (m_fixedIndex < 0 || count() < 2) return;
+  QList<int> sizes = this->sizes();
+  const int total = sizes[0] + sizes[1];
+  const int fixed = std::clamp(sizes[m_fixedIndex], m_minimum, std::max(m_minimum, m_maximum));
+  if (fixed == sizes[m_fixedIndex]) return;
+  sizes[m_fixedIndex] = fixed;
+  sizes[1 - m_fixedIndex] = std::max(0, total - fixed);
+  setSizes(sizes);
 }
 
 void CExSplitterWnd::SetColumnFixed(int index, int width, int minimum, int maximum) {
@@ -25,6 +39,9 @@ void CExSplitterWnd::SetRowFixed(int index, int height, int minimum, int maximum
 
 void CExSplitterWnd::SetFixed(int index, int size, int minimum, int maximum) {
   if (count() < 2 || index < 0 || index > 1) return;
+  m_fixedIndex = index;
+  m_minimum = minimum;
+  m_maximum = maximum;
   QWidget* fixed = widget(index);
   QWidget* other = widget(1 - index);
   // Qt holds the bar inside the range while it is dragged instead of springing back on release;

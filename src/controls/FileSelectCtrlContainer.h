@@ -23,6 +23,12 @@ class CExSplitterWnd : public QSplitter {
 
  private:
   void SetFixed(int index, int size, int minimum, int maximum);
+  // Puts the fixed pane back inside its limits after a drag of the bar.
+  void SpringBack();
+
+  int m_fixedIndex = -1;
+  int m_minimum = 0;
+  int m_maximum = 0;
 };
 
 class CFileSelectCtrlContainer : public QWidget {

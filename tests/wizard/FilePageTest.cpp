@@ -628,3 +628,107 @@ TEST(FileListThumbnails, SizesAndTheQueueOfRowsOnScreen) {
                                            {{10, 5000}, {1, 80}}};
   for (const auto& [in, out] : sizes) EXPECT_EQ(CFileListCtrl::ThumbnailSize(in), out) << in.width();
 }
+
+namespace {
+
+CFileNode* AddNode(CFileNode* parent, const char* name, uint64_t size, uint16_t attributes,
+                   uint16_t state = 0, uint64_t created = 130000000000000000ull, const char* text = "") {
+  MyFileInfo info;
+  info.name = name;
+  info.size = size;
+  info.attributes = attributes;
+  info.typeWord = state;
+  info.creationTime = created;
+  info.time2 = info.time3 = 130000000000000000ull;
+  info.text = text;
+  info.validMask = 0x7F;
+  CFileNode* node = parent->AddChild(CreateFileNode());
+  node->SetFileProperties(new CMyFileProperties(info));
+  return node;
+}
+
+}  // namespace
+
+TEST(FileViews, CellTextsLettersAndSortOrder) {
+  CFileSystemNode* root = MakeRoot();
+  struct Guard {
+    CFileNode* root;
+    ~Guard() { FreeFileTree(root); }
+  } guard{root};
+  CFileNode* compressed = AddNode(root, "b.TXT", 300, 0x0821, 0x0003);
+  CFileNode* carved = AddNode(root, "noext", 100, 0x20, 0, 0, "Canon EOS 5D");
+  CFileNode* picture = AddNode(root, "a.jpg", 200, 0x40);
+  EXPECT_EQ(CFileListModel::CellText(compressed, 6).toStdString(), "R A C ");
+  EXPECT_EQ(CFileListModel::CellText(compressed, 7).toStdString(), "D L ");
+  EXPECT_EQ(CFileListModel::CellText(compressed, 2).toStdString(), "TXT");
+  EXPECT_EQ(CFileListModel::CellText(carved, 2).toStdString(), "");
+  EXPECT_EQ(CFileListModel::CellText(carved, 4).toStdString(), "Canon EOS 5D") << "a zero created time";
+  EXPECT_EQ(CFileListModel::CellText(picture, 4).toStdString(), FileTimeToText(130000000000000000ull));
+
+  // Ascending by type: no extension first; by size both ways; equal keys never before each other.
+  EXPECT_TRUE(CFileListModel::Before(carved, picture, 2, true));
+  EXPECT_TRUE(CFileListModel::Before(picture, compressed, 2, true)) << "compared without case";
+  EXPECT_TRUE(CFileListModel::Before(carved, picture, 1, true));
+  EXPECT_TRUE(CFileListModel::Before(compressed, picture, 1, false));
+  EXPECT_FALSE(CFileListModel::Before(picture, picture, 1, true));
+  EXPECT_FALSE(CFileListModel::Before(picture, picture, 1, false));
+}
+
+TEST(FileViews, TheTreeColumnKeepsItsWidthWithinItsLimits) {
+  corvale::test::TestApplication();
+  CFileSelectCtrlContainer container;
+  container.resize(800, 400);
+  container.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&container));
+  CExSplitterWnd* splitter = container.Splitter();
+  const int tree = splitter->sizes()[0];
+  EXPECT_EQ(tree, 200);
+  container.resize(1100, 400);
+  QApplication::processEvents();
+  EXPECT_EQ(splitter->sizes()[0], tree) << "the list takes the extra width";
+  EXPECT_GT(splitter->sizes()[1], 800);
+  // A drag of the bar to 50, 500 and 250 pixels: the column springs back into 100 to 400.
+  for (const auto& [asked, got] : {std::pair{50, 100}, std::pair{500, 400}, std::pair{250, 250}}) {
+    QWidget* handle = splitter->handle(1);
+    const QPoint grip(handle->width() / 2, handle->height() / 2);
+    QTest::mousePress(handle, Qt::LeftButton, {}, grip);
+    QTest::mouseMove(handle, grip + QPoint(asked - splitter->sizes()[0], 0));
+    QTest::mouseRelease(handle, Qt::LeftButton, {}, grip + QPoint(asked - splitter->sizes()[0], 0));
+    EXPECT_EQ(splitter->sizes()[0], got) << asked;
+  }
+  container.resize(150, 400);
+  QApplication::processEvents();
+  EXPECT_GE(splitter->sizes()[1], 0);
+}
+
+TEST(FileViews, SpaceWithoutASelectionAndAClickOnALabelTickNothing) {
+  corvale::test::TestApplication();
+  CFileSystemNode* root = MakeRoot();
+  CFileNode* folder = AddNode(root, "folder", 0, kAttributeFolder);
+  AddNode(folder, "file.txt", 10, 0x20);
+  root->RecountSummary();
+  CFileTreeCtrl tree;
+  tree.resize(300, 300);
+  tree.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&tree));
+  int ticks = 0;
+  QObject::connect(&tree, &CFileTreeCtrl::TicksChanged, [&] { ++ticks; });
+  tree.FillTree(root);
+  CTreeCtrlPlus* view = tree.GetTreeCtrl();
+  view->setCurrentIndex(QModelIndex());
+  QTest::keyClick(view, Qt::Key_Space);
+  EXPECT_EQ(ticks, 0);
+  const QModelIndex item = tree.Model()->index(0, 0);
+  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->visualRect(item).center() + QPoint(20, 0));
+  EXPECT_EQ(ticks, 0);
+  EXPECT_EQ(view->currentIndex(), item) << "the click selects";
+  QTest::keyClick(view, Qt::Key_Space);
+  EXPECT_EQ(ticks, 1);
+  EXPECT_EQ(folder->GetFileProperties()->GetCheckState(), kChecked);
+  QModelIndex found;
+  CFileNode stranger;
+  EXPECT_FALSE(tree.FindNodeItem(&stranger, &found));
+  EXPECT_EQ(view->currentIndex(), item) << "a node not in the tree leaves the selection";
+  tree.FillTree(nullptr);
+  FreeFileTree(root);
+}

@@ -8,6 +8,7 @@
 #include "app/QBXApp.h"
 #include "app/SourceDriveQuery.h"
 #include "platform/ProgramFolder.h"
+#include "ui/UsageStatistics.h"
 
 int main(int argc, char** argv) {
   // What the program writes for itself (log, scan states, settings) is the user's alone.
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   InstallSourceDriveQuery();
+  corvale::usage::InstallDiskSummary();
   QApplication application(argc, argv);
   CQBXApp app;
   if (!app.InitInstance(argc, argv)) return app.ExitInstance();

@@ -11,7 +11,7 @@ using corvale::LetteredVolume;
 
 namespace {
 
-constexpr char kFirstLetter = 'C';
+constexpr char kFirstLetter = kFirstDriveLetter;
 constexpr char kLastLetter = 'Z';
 
 // Where the system shows volume (start, count) of `disk`: its block device and mount point.
@@ -38,6 +38,24 @@ void LocateVolume(const platform::DiskEntry& disk, int32_t sectorSize, LetteredV
 
 }  // namespace
 
+void LetterDiskVolumes(const platform::DiskEntry& disk, int32_t sectorSize,
+                       const PartitionRecordList& records, char* next, std::vector<LetteredVolume>* volumes,
+                       const std::string& sysfsRoot, const std::string& mountinfoPath) {
+  for (const auto& record : records) {
+    if (record->FileSystemType == PARTITION_RECORD::kFileSystemNotRecognised) continue;
+    LetteredVolume volume;
+    if (*next >= kFirstLetter && *next <= kLastLetter) volume.letter = (*next)++;
+    volume.diskNumber = disk.number;
+    volume.startSector = record->StartSector;
+    volume.sectorCount = record->SectorCount;
+    volume.sectorSize = sectorSize;
+    volume.fileSystemType = record->FileSystemType;
+    volume.label = record->Label;
+    LocateVolume(disk, sectorSize, volume, sysfsRoot, mountinfoPath);
+    volumes->push_back(std::move(volume));
+  }
+}
+
 std::vector<LetteredVolume> AssignVolumeLetters(const std::string& sysfsRoot,
                                                 const std::string& mountinfoPath) {
   std::vector<LetteredVolume> volumes;
@@ -47,18 +65,7 @@ std::vector<LetteredVolume> AssignVolumeLetters(const std::string& sysfsRoot,
     if (!device.IsOpened()) continue;
     PartitionRecordList records;
     MakePartitionTableAnalyze().AnalyzeBasicDiskPartitions(&device, records);
-    for (const auto& record : records) {
-      if (record->FileSystemType == PARTITION_RECORD::kFileSystemNotRecognised) continue;
-      LetteredVolume volume;
-      volume.letter = next <= kLastLetter ? next++ : 0;
-      volume.diskNumber = disk.number;
-      volume.startSector = record->StartSector;
-      volume.sectorCount = record->SectorCount;
-      volume.fileSystemType = record->FileSystemType;
-      volume.label = record->Label;
-      LocateVolume(disk, device.GetSectorSize(), volume, sysfsRoot, mountinfoPath);
-      volumes.push_back(std::move(volume));
-    }
+    LetterDiskVolumes(disk, device.GetSectorSize(), records, &next, &volumes, sysfsRoot, mountinfoPath);
   }
   corvale::SetLetteredVolumes(volumes);
   return volumes;

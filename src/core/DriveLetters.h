@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/DiskCatalogue.h"
 #include "storage/PartitionRecord.h"
 #include "storage/VolumeLetters.h"
 
@@ -17,6 +18,18 @@ class IStorageDevice;
 // returns them. `sysfsRoot` and `mountinfoPath` are the system's unless a test names others.
 std::vector<corvale::LetteredVolume> AssignVolumeLetters(
     const std::string& sysfsRoot = "/sys", const std::string& mountinfoPath = "/proc/self/mountinfo");
+
+// The first letter handed out.
+inline constexpr char kFirstDriveLetter = 'C';
+
+// Gives the next letters (from *next on, while letters last) to the volumes with a recognised file
+// system among `records`, the partitions of catalogue disk `disk` (in sectors of `sectorSize`), with
+// each volume's device path and mount point, and appends them to `volumes`. AssignVolumeLetters does
+// this for every disk; the device collection does it for the disks it reads anyway.
+void LetterDiskVolumes(const platform::DiskEntry& disk, int32_t sectorSize,
+                       const PartitionRecordList& records, char* next,
+                       std::vector<corvale::LetteredVolume>* volumes, const std::string& sysfsRoot = "/sys",
+                       const std::string& mountinfoPath = "/proc/self/mountinfo");
 
 // Sets the letter, device path and mount point of each record of disk `diskNumber` from the
 // published letters (by start sector); a record without a letter keeps 0.

@@ -55,7 +55,8 @@ CSingleFileCopyDlg::CSingleFileCopyDlg(int templateId, const SingleFileCopyReque
   m_bar->setRange(0, 100);
   m_bar->setTextVisible(false);
   m_bar->setGeometry(Dlu(7, 51, 236, 6));
-  const auto& abort = corvale::ui::buttons::kAbort;
+  // The Abort button wears the pictures of the dialogs' Cancel button.
+  const auto& abort = corvale::ui::buttons::kDialogCancel;
   m_abort = new CButtonPlus(abort.normal, abort.hover, abort.push, abort.disable, this);
   m_abort->SetControlId(2);
   const QRect place = Dlu(194, 71, 50, 19);

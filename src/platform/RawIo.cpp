@@ -121,6 +121,8 @@ class LinuxRawDevice : public IRawDevice {
       if (SysfsFolders(m_st.st_rdev, &self, &disk) && ReadNumberFile(disk / "removable", &removable) &&
           removable != 0)
         media = kMediaRemovable;
+      // The floppy controller's drives are neither fixed nor removable disks to the lists.
+      if (major(m_st.st_rdev) == kFloppyMajor) media = kMediaFloppy;
     } else if (S_ISREG(m_st.st_mode)) {
       struct stat st {};
       if (::fstat(m_fd, &st) != 0) return false;

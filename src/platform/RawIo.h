@@ -22,6 +22,10 @@ struct DriveGeometry {
 
 constexpr uint32_t kMediaFixed = 12;
 constexpr uint32_t kMediaRemovable = 11;
+// A 3.5" floppy disk: what the geometry of a drive of the floppy controller reports.
+constexpr uint32_t kMediaFloppy = 2;
+// The block-device major number of the floppy controller's drives (/dev/fd0, /dev/fd1).
+constexpr unsigned kFloppyMajor = 2;
 
 // What the storage-property query answers for a disk.
 struct StorageDescriptor {

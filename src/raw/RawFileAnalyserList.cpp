@@ -2,9 +2,11 @@
 
 #include "raw/ArchiveAnalysers.h"
 #include "raw/DocumentAnalysers.h"
+#include "raw/DrawingAnalysers.h"
 #include "raw/FileJPGAnalyser.h"
 #include "raw/FileTIFAnalyser.h"
 #include "raw/ImageAnalysers.h"
+#include "raw/MediaAnalysers.h"
 #include "raw/RawFileTypeTable.h"
 
 namespace {
@@ -132,6 +134,14 @@ std::vector<RawAnalyserClass> RawAnalyserClassesForType(int typeId) {
 
 std::unique_ptr<IRawFileAnalyser> MakeRawFileAnalyser(RawAnalyserClass c) {
   switch (c) {
+    case C::File3DS:
+      return std::make_unique<File3DSAnalyser>();
+    case C::File3GP:
+      return std::make_unique<File3GPAnalyser>();
+    case C::FileASF:
+      return std::make_unique<FileASFAnalyser>();
+    case C::FileAU:
+      return std::make_unique<FileAUAnalyser>();
     case C::FileBMP:
       return std::make_unique<FileBMPAnalyser>();
     case C::FileCAB:
@@ -144,8 +154,16 @@ std::unique_ptr<IRawFileAnalyser> MakeRawFileAnalyser(RawAnalyserClass c) {
       return std::make_unique<FileCRWAnalyser>();
     case C::FileDBX:
       return std::make_unique<FileDBXAnalyser>();
+    case C::FileDWG:
+      return std::make_unique<FileDWGAnalyser>();
+    case C::FileDXF:
+      return std::make_unique<FileDXFAnalyser>();
     case C::FileEMF:
       return std::make_unique<FileEMFAnalyser>();
+    case C::FileEPS:
+      return std::make_unique<FileEPSAnalyser>();
+    case C::FileFH11:
+      return std::make_unique<FileFH11Analyser>();
     case C::FileGIF:
       return std::make_unique<FileGIFAnalyser>();
     case C::FileGZ:
@@ -164,8 +182,16 @@ std::unique_ptr<IRawFileAnalyser> MakeRawFileAnalyser(RawAnalyserClass c) {
       return std::make_unique<FileLZHAnalyser>();
     case C::FileMDB:
       return std::make_unique<FileMDBAnalyser>();
+    case C::FileMID:
+      return std::make_unique<FileMIDAnalyser>();
     case C::FileMNY:
       return std::make_unique<FileMNYAnalyser>();
+    case C::FileMOV:
+      return std::make_unique<FileMOVAnalyser>();
+    case C::FileMP3:
+      return std::make_unique<FileMP3Analyser>();
+    case C::FileMP4:
+      return std::make_unique<FileMP4Analyser>();
     case C::FileOLE:
       return std::make_unique<FileOLEAnalyser>();
     case C::FileONE:
@@ -182,12 +208,18 @@ std::unique_ptr<IRawFileAnalyser> MakeRawFileAnalyser(RawAnalyserClass c) {
       return std::make_unique<FilePSTAnalyser>();
     case C::FileRAR:
       return std::make_unique<FileRARAnalyser>();
+    case C::FileRIFF:
+      return std::make_unique<FileRIFFAnalyser>();
     case C::FileRTF:
       return std::make_unique<FileRTFAnalyser>();
+    case C::FileSWF:
+      return std::make_unique<FileSWFAnalyser>();
     case C::FileTAR:
       return std::make_unique<FileTARAnalyser>();
     case C::FileTIF:
       return std::make_unique<FileTIFAnalyser>();
+    case C::FileTTF:
+      return std::make_unique<FileTTFAnalyser>();
     case C::FileUnicodeHTM:
       return std::make_unique<FileUnicodeHTMAnalyser>();
     case C::FileWMF:

@@ -129,6 +129,11 @@ void CDiskDevice::FreeDeleter::operator()(uint8_t* p) const { std::free(p); }
 
 CDiskDevice::CDiskDevice(const std::string& devicePath) : m_path(devicePath) { Open(); }
 
+CDiskDevice::CDiskDevice(const std::string& devicePath, int catalogueNumber)
+    : m_path(devicePath), m_diskNumber(catalogueNumber) {
+  Open();
+}
+
 CDiskDevice::~CDiskDevice() = default;
 
 bool CDiskDevice::Open() {

@@ -88,6 +88,10 @@ class CDiskDevice : public IStorageDevice {
   explicit CDiskDevice(int diskNumber);
   // The disk (or image file) at `devicePath`; opened at once. Its disk number is -1.
   explicit CDiskDevice(const std::string& devicePath);
+  // The disk of the catalogue entry at `devicePath` numbered `catalogueNumber`, opened at once by
+  // its path, so that a catalogue longer than the numbered drives (many image files named by
+  // CORVALE_DISKS) can be listed whole. GetDiskNumber still answers -1 above 20.
+  CDiskDevice(const std::string& devicePath, int catalogueNumber);
   ~CDiskDevice() override;
   CDiskDevice(const CDiskDevice&) = delete;
   CDiskDevice& operator=(const CDiskDevice&) = delete;
@@ -102,6 +106,8 @@ class CDiskDevice : public IStorageDevice {
   bool IsDynamicDisk() const { return m_dynamic; }
   // The number when it lies in 0..20, else -1.
   int32_t GetDiskNumber() const;
+  // The number the disk catalogue gave this disk, whatever its size; -1 when opened by path only.
+  int32_t GetCatalogueNumber() const { return m_diskNumber; }
   const std::string& GetDevicePath() const { return m_path; }
   // Tracks per cylinder of the geometry, 255 when it cannot be queried.
   int32_t GetTracksPerCylinder();

@@ -24,6 +24,71 @@ std::optional<std::string> VolumePathForLetter(char letter) {
   return volume->devicePath;
 }
 
+namespace {
+
+// A volume that has no block device of its own (a partition inside an image file) read through
+// the disk that holds it: byte offsets are moved by the partition's start and reads stop at its
+// end, so the volume cannot be read past into its neighbour.
+class WindowRawDevice : public platform::IRawDevice {
+ public:
+  WindowRawDevice(std::unique_ptr<platform::IRawDevice> disk, uint64_t offset, uint64_t length,
+                  uint32_t sectorSize)
+      : m_disk(std::move(disk)), m_offset(offset), m_length(length), m_sectorSize(sectorSize) {}
+
+  int64_t ReadAt(void* buffer, size_t length, uint64_t offset) override {
+    if (offset >= m_length) return 0;
+    const uint64_t n = std::min<uint64_t>(length, m_length - offset);
+    return m_disk->ReadAt(buffer, static_cast<size_t>(n), m_offset + offset);
+  }
+  bool QueryGeometry(platform::DriveGeometry* out) override {
+    platform::DriveGeometry disk;
+    if (!m_disk->QueryGeometry(&disk)) return false;
+    *out = disk;
+    out->tracksPerCylinder = 255;
+    out->sectorsPerTrack = 63;
+    out->bytesPerSector = m_sectorSize;
+    out->cylinders = static_cast<int64_t>(m_length / m_sectorSize / (255 * 63));
+    return true;
+  }
+  bool QueryLengthBytes(uint64_t* out) override {
+    *out = m_length;
+    return true;
+  }
+  uint64_t ReadCapacity(int) override { return 0; }
+  bool QueryStorageDescriptor(platform::StorageDescriptor*) override { return false; }
+  const std::string& Path() const override { return m_disk->Path(); }
+  int Handle() const override { return m_disk->Handle(); }
+
+ private:
+  std::unique_ptr<platform::IRawDevice> m_disk;
+  uint64_t m_offset;
+  uint64_t m_length;
+  uint32_t m_sectorSize;
+};
+
+}  // namespace
+
+std::unique_ptr<platform::IRawDevice> OpenVolumeOfLetter(char letter) {
+  // A and B are the floppy drives, as they have always been; the letters of the volume list start
+  // at C.
+  if (letter == 'A' || letter == 'B') {
+    const std::string floppy = letter == 'A' ? "/dev/fd0" : "/dev/fd1";
+    struct stat st {};
+    if (::stat(floppy.c_str(), &st) != 0 || !S_ISBLK(st.st_mode)) return nullptr;
+    return OpenSourceReadOnly(floppy);
+  }
+  std::optional<LetteredVolume> volume = VolumeOfLetter(letter);
+  if (!volume || volume->devicePath.empty()) return nullptr;
+  if (volume->devicePathIsVolume) return OpenSourceReadOnly(volume->devicePath);
+  const uint32_t sectorSize = volume->sectorSize > 0 ? static_cast<uint32_t>(volume->sectorSize) : 512;
+  const std::optional<uint64_t> offset = checkedMul(static_cast<uint64_t>(volume->startSector), sectorSize);
+  const std::optional<uint64_t> length = checkedMul(static_cast<uint64_t>(volume->sectorCount), sectorSize);
+  if (volume->startSector < 0 || volume->sectorCount <= 0 || !offset || !length) return nullptr;
+  std::unique_ptr<platform::IRawDevice> disk = OpenSourceReadOnly(volume->devicePath);
+  if (!disk) return nullptr;
+  return std::make_unique<WindowRawDevice>(std::move(disk), *offset, *length, sectorSize);
+}
+
 }  // namespace corvale
 
 CVolumeDevice::CVolumeDevice(char driveLetter) : m_letter(driveLetter), m_byLetter(true) { Open(); }
@@ -37,9 +102,11 @@ bool CVolumeDevice::Open() {
     const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(m_letter)));
     if (upper < 'A' || upper > 'Z') return false;
     m_raw.reset();
-    std::optional<std::string> path = corvale::VolumePathForLetter(upper);
-    if (!path) return false;
-    m_path = *path;
+    m_raw = corvale::OpenVolumeOfLetter(upper);
+    if (!m_raw) return false;
+    m_path = m_raw->Path();
+    GetSectorSize();
+    return true;
   } else {
     m_raw.reset();
   }

@@ -16,6 +16,10 @@ namespace corvale {
 // The device path of the volume holding drive letter `letter` ('A'..'Z'), or nothing when no
 // volume has it.
 std::optional<std::string> VolumePathForLetter(char letter);
+// Opens the volume holding drive letter `letter`: its own block device, or, for a volume that has
+// none (a partition inside an image file), the part of its disk that it spans. Null when no volume
+// has the letter or it cannot be opened.
+std::unique_ptr<platform::IRawDevice> OpenVolumeOfLetter(char letter);
 }  // namespace corvale
 
 class CVolumeDevice : public IStorageDevice {

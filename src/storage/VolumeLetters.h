@@ -20,6 +20,7 @@ struct LetteredVolume {
   int diskNumber = -1;
   int64_t startSector = 0;  // in the disk's sectors
   int64_t sectorCount = 0;
+  int32_t sectorSize = 512;  // the disk's
   int32_t fileSystemType = 7;
   std::string label;
   // The volume's own block device (/dev/sdb1, /dev/loop3p2, or the disk for a volume without a

@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <algorithm>
 #include <map>
+#include <utility>
 
 #include "ui/pictures/FileViewPictures.h"
 #include "ui/pictures/Painters.h"
@@ -111,6 +112,36 @@ Table BuildTable() {
   addWelcomeButton(buttons::kStart, 164, "Start", true);
   addWelcomeButton(buttons::kStartDeleted, 220, "Deleted File Recovery", false);
   addWelcomeButton(buttons::kStartFormat, 220, "Format Recovery", false);
+
+  // The save step.
+  AddBarButton(table, buttons::kDialogOk, 90, "OK", BarButtonIcon::None, true);
+  AddBarButton(table, buttons::kDialogCancel, 90, "Cancel", BarButtonIcon::None, false);
+  for (ButtonState state : kStates)
+    Add(table, BitmapOf(buttons::kResultOk, state), 80, 28, [state](QPainter& p, const QSize& size) {
+      pictures::DrawBarButton(p, size, QStringLiteral("OK"), BarButtonIcon::None, true, state);
+    });
+  for (const auto& [id, sign] : {std::pair<uint32_t, bool>{bitmap::kExpandDetails, true},
+                                 std::pair<uint32_t, bool>{bitmap::kCollapseDetails, false}}) {
+    Add(table, id, 13, 13, [plus = sign](QPainter& p, const QSize& size) {
+      p.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+      p.setPen(kFrameColor.darker(150));
+      p.drawRect(0, 0, size.width() - 1, size.height() - 1);
+      p.setPen(QPen(kBannerColor, 1));
+      p.drawLine(3, size.height() / 2, size.width() - 4, size.height() / 2);
+      if (plus) p.drawLine(size.width() / 2, 3, size.width() / 2, size.height() - 4);
+    });
+  }
+  Add(table, bitmap::kResultBanner, 359, 51, [](QPainter& p, const QSize& size) {
+    p.fillRect(QRect(QPoint(0, 0), size), kBannerColor);
+    p.fillRect(QRect(0, size.height() - 3, size.width(), 3), kBannerAccentColor);
+    QFont font = p.font();
+    font.setBold(true);
+    font.setPixelSize(18);
+    p.setFont(font);
+    p.setPen(Qt::white);
+    p.drawText(QRect(16, 0, size.width() - 16, size.height() - 3), Qt::AlignVCenter | Qt::AlignLeft,
+               QStringLiteral("Recovery result"));
+  });
 
   // The file-type tree.
   Add(table, bitmap::kCheckBoxStrip, 64, 16, pictures::DrawCheckBoxStrip);

@@ -69,6 +69,10 @@ constexpr uint32_t kFileListButtonRow = 144;
 constexpr uint32_t kDeletedMark = 226;
 constexpr uint32_t kGenericFileIcon = 492;
 constexpr uint32_t kStatesLegend = 129;
+// The recovering window's buttons that show and hide its detail rows; the result page's banner.
+constexpr uint32_t kExpandDetails = 130;
+constexpr uint32_t kCollapseDetails = 131;
+constexpr uint32_t kResultBanner = 448;
 }  // namespace bitmap
 
 // The four pictures of a picture button: normal, mouse over, pressed, disabled.
@@ -80,12 +84,11 @@ struct ButtonBitmaps {
 };
 
 namespace buttons {
-// The file list's buttons and the Abort button of the single-file dialogs.
+// The file list's buttons.
 constexpr ButtonBitmaps kFileListView{411, 410, 409, 408};
 constexpr ButtonBitmaps kFileListSelect{390, 389, 388, 387};
 constexpr ButtonBitmaps kFileListDeselect{205, 204, 203, 202};
 constexpr ButtonBitmaps kFileListState{394, 398, 392, 391};
-constexpr ButtonBitmaps kAbort{176, 175, 174, 173};
 // The file page's Search File and File Preview buttons, and its toolbar strip (one picture).
 constexpr ButtonBitmaps kSearchFile{320, 314, 297, 296};
 constexpr ButtonBitmaps kFilePreview{295, 294, 282, 281};
@@ -104,6 +107,10 @@ constexpr ButtonBitmaps kSheetMenu{560, 561, 562, 563};
 constexpr ButtonBitmaps kStart{193, 192, 191, 193};
 constexpr ButtonBitmaps kStartDeleted{580, 581, 582, 583};
 constexpr ButtonBitmaps kStartFormat{584, 585, 586, 587};
+// The save step: OK and Cancel of its windows, and OK of the result page.
+constexpr ButtonBitmaps kDialogOk{382, 381, 380, 379};
+constexpr ButtonBitmaps kDialogCancel{176, 175, 174, 173};
+constexpr ButtonBitmaps kResultOk{437, 436, 435, 434};
 }  // namespace buttons
 
 }  // namespace corvale::ui

@@ -2,9 +2,12 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "core/DeviceCollection.h"
 #include "platform/ProgramFolder.h"
 
 namespace corvale::usage {
@@ -77,6 +80,28 @@ void EndRun() {
     } catch (...) {
     }
   }
+}
+
+void InstallDiskSummary() {
+  SetDiskSummarySink([](const std::vector<DiskUsageSummary>& disks) {
+    Notify({Record::kDiskSummary, static_cast<int>(disks.size()), 0});
+    ITallyeye* library = Library();
+    if (library == nullptr) return;
+    std::vector<TallyDiskRecord> records(disks.size());
+    for (size_t i = 0; i < disks.size(); ++i) {
+      TallyDiskRecord& r = records[i];
+      r = {};
+      r.sectorCount = disks[i].SectorCount;
+      r.bytesPerSector = disks[i].BytesPerSector;
+      r.busType = disks[i].BusType;
+      const size_t n = std::min(disks[i].Product.size(), std::size(r.product) - 1);
+      std::copy_n(disks[i].Product.begin(), n, r.product);
+    }
+    try {
+      library->DiskSummary(records.data(), static_cast<int>(records.size()));
+    } catch (...) {
+    }
+  });
 }
 
 Recorder SetRecorder(Recorder recorder) {

@@ -10,9 +10,18 @@
 #include <cstdint>
 #include <functional>
 
+// One disk of the summary the device collection hands to the library: sector count, bytes per
+// sector, bus type and the product text as a wide (UTF-16) string.
+struct TallyDiskRecord {
+  int64_t sectorCount;
+  int32_t bytesPerSector;
+  uint32_t busType;
+  char16_t product[260];
+};
+
 // The object "GetTallyeye" returns: a table of operations of which the program calls the first
-// (end of the run), the fifth (a timed event) and the eighth (an event); the others belong to other
-// users of the library.
+// (end of the run), the fifth (a timed event), the seventh (the summary of the disks found) and
+// the eighth (an event); the others belong to other users of the library.
 class ITallyeye {
  public:
   virtual void EndRun() = 0;
@@ -21,7 +30,7 @@ class ITallyeye {
   virtual void Operation4() = 0;
   virtual void TimedEvent(int eventId, uint32_t elapsedMs, int reserved) = 0;
   virtual void Operation6() = 0;
-  virtual void Operation7() = 0;
+  virtual void DiskSummary(const TallyDiskRecord* records, int count) = 0;
   virtual void Event(int eventId) = 0;
 
  protected:
@@ -35,10 +44,12 @@ constexpr int kEventStart = 8192;
 void Event(int eventId);
 void TimedEvent(int eventId, uint32_t elapsedMs);
 void EndRun();
+// Makes the device collection hand its summary of the disks found to the library.
+void InstallDiskSummary();
 
 struct Record {
-  enum Kind { kEvent, kTimedEvent, kEndRun } kind;
-  int eventId;
+  enum Kind { kEvent, kTimedEvent, kEndRun, kDiskSummary } kind;
+  int eventId;  // for a disk summary, the number of disks
   uint32_t elapsedMs;
 };
 // Sees every event raised, library or not. Null removes it. Returns the previous recorder.

@@ -3,10 +3,14 @@
 #include "ui/Pictures.h"
 #include "wizard/FileSelectPage.h"
 #include "wizard/RecoveryModeSelectPage.h"
+#include "wizard/SaveFilePage.h"
+#include "wizard/SaveResultPage.h"
 #include "wizard/StubWizardPage.h"
 #include "wizard/TypeOfFileToRecoveryPage.h"
 #include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/RecoveryModeSelectController.h"
+#include "wizard/controller/SaveFileController.h"
+#include "wizard/controller/SaveResultController.h"
 #include "wizard/controller/StubPageController.h"
 #include "wizard/controller/TypeOfFileToRecoveryController.h"
 
@@ -14,6 +18,8 @@ IWizardPageController* GetPageController(WIZARD_PAGE page) {
   if (page == RecoveryModeSelect) return GetRecoveryModeSelectController();
   if (page == TypeOfFileToRecovery) return GetTypeOfFileToRecoveryController();
   if (page == FileSelect) return GetFileSelectController();
+  if (page == SaveFile) return GetSaveFileController();
+  if (page == SaveResult) return GetSaveResultController();
   return GetStubPageController(page);
 }
 
@@ -36,6 +42,16 @@ std::array<CWizardPage*, kWizardPageCount> CreateWizardPages(QWidget* sheet) {
       page->SetController(GetFileSelectController());
       GetFileSelectController()->SetPage(page);
       pages[i] = page;
+    } else if (index == SaveFile) {
+      auto* page = new CSaveFilePage(sheet);
+      page->SetController(GetSaveFileController());
+      GetSaveFileController()->SetPage(page);
+      pages[i] = page;
+    } else if (index == SaveResult) {
+      auto* page = new CSaveResultPage(sheet);
+      page->SetController(GetSaveResultController());
+      GetSaveResultController()->SetPage(page);
+      pages[i] = page;
     } else {
       auto* page = new CStubWizardPage(index, sheet);
       CStubPageController* controller = GetStubPageController(index);
@@ -56,6 +72,8 @@ void ReleaseWizardPages(const std::array<CWizardPage*, kWizardPageCount>& pages)
     GetFileSelectController()->Cleanup();
     GetFileSelectController()->SetPage(nullptr);
   }
+  if (GetSaveFileController()->GetPage() == pages[SaveFile]) GetSaveFileController()->SetPage(nullptr);
+  if (GetSaveResultController()->GetPage() == pages[SaveResult]) GetSaveResultController()->SetPage(nullptr);
   for (int i = 0; i < kWizardPageCount; ++i) {
     CStubPageController* controller = GetStubPageController(static_cast<WIZARD_PAGE>(i));
     if (controller && controller->GetPage() == pages[i]) controller->SetPage(nullptr);

@@ -1,6 +1,7 @@
 #pragma once
 // The eleven page windows and their controllers, tied together in both directions: the welcome
-// page and the file-type page with their own controllers; the pages whose steps are not built yet
+// page, the file-type page and the two save pages with their own controllers; the pages whose
+// steps are not built yet
 // are stand-ins (StubWizardPage.h) driven by stand-in controllers (controller/StubPageController.h)
 // that only show their page and pass the wizard along.
 

@@ -22,6 +22,8 @@
 #include "ui/Shell.h"
 #include "ui/UsageStatistics.h"
 #include "wizard/MemoryDCPainter.h"
+#include "wizard/SaveFilePage.h"
+#include "wizard/SaveResultPage.h"
 #include "wizard/WizardFrame.h"
 #include "wizard/WizardPageController.h"
 #include "wizard/WizardPages.h"
@@ -233,7 +235,12 @@ void CWizardSheet::ShowPage(WIZARD_PAGE ePage) {
     ShowBottomBar(false);
     m_homePage->show();
     GetRecoveryContext().ResetOptions();
-  } else if (ePage != SaveResult && ePage != SaveFile) {
+  } else if (ePage == SaveFile) {
+    static_cast<CSaveFilePage*>(m_pages[SaveFile])->RunInDialog(this);
+  } else if (ePage == SaveResult) {
+    static_cast<CSaveResultPage*>(m_pages[SaveResult])
+        ->RunInDialog(this, static_cast<CSaveFilePage*>(m_pages[SaveFile]));
+  } else {
     ShowBottomBar(true);
   }
   ShowBannerLinks();

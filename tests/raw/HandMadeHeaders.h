@@ -1,9 +1,10 @@
 #pragma once
-// First sectors of the picture formats no tool here writes, and of every archive and document
-// format, for the tests that need a sample of every analyser's header.
+// First sectors of the picture formats no tool here writes, and of every archive, document, media
+// and drawing format, for the tests that need a sample of every analyser's header.
 
 #include "ArchiveHeaders.h"
 #include "DocumentHeaders.h"
+#include "MediaHeaders.h"
 #include "RawTestSupport.h"
 
 namespace rawtest {
@@ -30,6 +31,7 @@ inline std::vector<Bytes> HandMadeHeaders() {
   out.push_back(Builder(512).Text(0, "8BPS").BE(4, 1, 2).b);
   for (Bytes& h : ArchiveHeaders()) out.push_back(std::move(h));
   for (Bytes& h : DocumentHeaders()) out.push_back(std::move(h));
+  for (Bytes& h : MediaHeaders()) out.push_back(std::move(h));
   return out;
 }
 

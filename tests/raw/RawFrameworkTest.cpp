@@ -125,18 +125,23 @@ TEST(RawFileAnalyserList, EveryAnalyserInClassOrderWithItsDefaultId) {
   CreateAllRawFileAnalysers(all);
   EXPECT_EQ(ClassNames(all),
             (std::vector<std::string>{
-                "FileBMPAnalyser",        "FileCABAnalyser",    "FileCHMAnalyser", "FileCPTAnalyser",
-                "FileCRWAnalyser",        "FileDBXAnalyser",    "FileEMFAnalyser", "FileGIFAnalyser",
-                "FileGZAnalyser",         "FileHLPAnalyser",    "FileHTMAnalyser", "FileICOAnalyser",
-                "FileJPGAnalyser",        "FileLowDocAnalyser", "FileLZHAnalyser", "FileMDBAnalyser",
-                "FileMNYAnalyser",        "FileOLEAnalyser",    "FileONEAnalyser", "FilePDFAnalyser",
-                "FilePNGAnalyser",        "FilePSDAnalyser",    "FilePSPAnalyser", "FilePSTAnalyser",
-                "FileRARAnalyser",        "FileRTFAnalyser",    "FileTARAnalyser", "FileTIFAnalyser",
-                "FileUnicodeHTMAnalyser", "FileWMFAnalyser",    "FileWPDAnalyser", "FileZIPAnalyser"}));
+                "File3DSAnalyser", "File3GPAnalyser",    "FileASFAnalyser",  "FileAUAnalyser",
+                "FileBMPAnalyser", "FileCABAnalyser",    "FileCHMAnalyser",  "FileCPTAnalyser",
+                "FileCRWAnalyser", "FileDBXAnalyser",    "FileDWGAnalyser",  "FileDXFAnalyser",
+                "FileEMFAnalyser", "FileEPSAnalyser",    "FileFH11Analyser", "FileGIFAnalyser",
+                "FileGZAnalyser",  "FileHLPAnalyser",    "FileHTMAnalyser",  "FileICOAnalyser",
+                "FileJPGAnalyser", "FileLowDocAnalyser", "FileLZHAnalyser",  "FileMDBAnalyser",
+                "FileMIDAnalyser", "FileMNYAnalyser",    "FileMOVAnalyser",  "FileMP3Analyser",
+                "FileMP4Analyser", "FileOLEAnalyser",    "FileONEAnalyser",  "FilePDFAnalyser",
+                "FilePNGAnalyser", "FilePSDAnalyser",    "FilePSPAnalyser",  "FilePSTAnalyser",
+                "FileRARAnalyser", "FileRIFFAnalyser",   "FileRTFAnalyser",  "FileSWFAnalyser",
+                "FileTARAnalyser", "FileTIFAnalyser",    "FileTTFAnalyser",  "FileUnicodeHTMAnalyser",
+                "FileWMFAnalyser", "FileWPDAnalyser",    "FileZIPAnalyser"}));
   std::vector<int32_t> ids;
   for (IRawFileAnalyser* a : all) ids.push_back(a->GetTypeId());
-  EXPECT_EQ(ids, (std::vector<int32_t>{9,  10, 12, 15, 16, 19, 24, 28, 29, 30, 31, 32, 33, 21, 34, 37,
-                                       38, 44, 45, 46, 47, 50, 51, 52, 54, 56, 59, 60, 31, 66, 64, 68}));
+  EXPECT_EQ(ids, (std::vector<int32_t>{1,  2,  6,  7,  9,  10, 12, 15, 16, 19, 22, 23, 24, 25, 27, 28,
+                                       29, 30, 31, 32, 33, 21, 34, 37, 36, 38, 40, 41, 42, 44, 45, 46,
+                                       47, 50, 51, 52, 54, 55, 56, 58, 59, 60, 61, 31, 66, 64, 68}));
 
   // In a fresh process the program-wide list holds every analyser (other tests here rebuild it).
   GTEST_FLAG_SET(death_test_style, "threadsafe");
@@ -154,20 +159,25 @@ TEST(RawFileAnalyserList, DefaultChoiceGivesTheAnalysersInIdOrder) {
   // and PPTX), and Word documents take the compound-file analyser before the older formats' one.
   EXPECT_EQ(ClassNames(list),
             (std::vector<std::string>{
-                "FileOLEAnalyser",        "FilePDFAnalyser", "FileBMPAnalyser",    "FileCABAnalyser",
-                "FileCHMAnalyser",        "FileCPTAnalyser", "FileCRWAnalyser",    "FileICOAnalyser",
-                "FileDBXAnalyser",        "FileOLEAnalyser", "FileLowDocAnalyser", "FileEMFAnalyser",
-                "FileGIFAnalyser",        "FileGZAnalyser",  "FileHLPAnalyser",    "FileHTMAnalyser",
-                "FileUnicodeHTMAnalyser", "FileICOAnalyser", "FileJPGAnalyser",    "FileLZHAnalyser",
-                "FileOLEAnalyser",        "FileMDBAnalyser", "FileMNYAnalyser",    "FileOLEAnalyser",
-                "FileOLEAnalyser",        "FileOLEAnalyser", "FileONEAnalyser",    "FilePDFAnalyser",
-                "FilePNGAnalyser",        "FileOLEAnalyser", "FileOLEAnalyser",    "FilePSDAnalyser",
-                "FilePSPAnalyser",        "FilePSTAnalyser", "FileOLEAnalyser",    "FileRARAnalyser",
-                "FileRTFAnalyser",        "FileOLEAnalyser", "FileWPDAnalyser",    "FileTARAnalyser",
-                "FileTIFAnalyser",        "FileOLEAnalyser", "FileOLEAnalyser",    "FileWPDAnalyser",
-                "FileOLEAnalyser",        "FileWPDAnalyser", "FileWMFAnalyser",    "FileOLEAnalyser",
-                "FileZIPAnalyser",        "FileZIPAnalyser", "FileZIPAnalyser",    "FileZIPAnalyser",
-                "FileMDBAnalyser",        "FileTIFAnalyser"}));
+                "File3DSAnalyser",    "File3GPAnalyser",  "FileOLEAnalyser",        "FileRIFFAnalyser",
+                "FilePDFAnalyser",    "FileASFAnalyser",  "FileAUAnalyser",         "FileRIFFAnalyser",
+                "FileBMPAnalyser",    "FileCABAnalyser",  "FileRIFFAnalyser",       "FileCHMAnalyser",
+                "FileRIFFAnalyser",   "FileRIFFAnalyser", "FileCPTAnalyser",        "FileCRWAnalyser",
+                "FileRIFFAnalyser",   "FileICOAnalyser",  "FileDBXAnalyser",        "FileOLEAnalyser",
+                "FileLowDocAnalyser", "FileDWGAnalyser",  "FileDXFAnalyser",        "FileEMFAnalyser",
+                "FileEPSAnalyser",    "FileFH11Analyser", "FileGIFAnalyser",        "FileGZAnalyser",
+                "FileHLPAnalyser",    "FileHTMAnalyser",  "FileUnicodeHTMAnalyser", "FileICOAnalyser",
+                "FileJPGAnalyser",    "FileLZHAnalyser",  "FileOLEAnalyser",        "FileMIDAnalyser",
+                "FileMDBAnalyser",    "FileMNYAnalyser",  "FileOLEAnalyser",        "FileMOVAnalyser",
+                "FileMP3Analyser",    "FileMP4Analyser",  "FileOLEAnalyser",        "FileOLEAnalyser",
+                "FileONEAnalyser",    "FilePDFAnalyser",  "FilePNGAnalyser",        "FileOLEAnalyser",
+                "FileOLEAnalyser",    "FilePSDAnalyser",  "FilePSPAnalyser",        "FilePSTAnalyser",
+                "FileOLEAnalyser",    "FileRARAnalyser",  "FileRIFFAnalyser",       "FileRTFAnalyser",
+                "FileOLEAnalyser",    "FileWPDAnalyser",  "FileSWFAnalyser",        "FileTARAnalyser",
+                "FileTIFAnalyser",    "FileTTFAnalyser",  "FileOLEAnalyser",        "FileRIFFAnalyser",
+                "FileOLEAnalyser",    "FileWPDAnalyser",  "FileOLEAnalyser",        "FileWPDAnalyser",
+                "FileWMFAnalyser",    "FileOLEAnalyser",  "FileZIPAnalyser",        "FileZIPAnalyser",
+                "FileZIPAnalyser",    "FileZIPAnalyser",  "FileMDBAnalyser",        "FileTIFAnalyser"}));
 }
 
 // --- The forward reader ------------------------------------------------------------------------

@@ -21,6 +21,7 @@
 #include "ui/Shell.h"
 #include "ui/UsageStatistics.h"
 #include "wizard/RecoveryModeSelectPage.h"
+#include "wizard/SaveFilePage.h"
 #include "wizard/WizardFrame.h"
 #include "wizard/WizardPageController.h"
 #include "wizard/WizardPages.h"
@@ -77,6 +78,8 @@ class WizardHarness : public ::testing::Test {
         });
     m_previousRecorder =
         usage::SetRecorder([this](const usage::Record& record) { events.push_back(record); });
+    // The save step's windows close at once unless a test drives them.
+    m_previousSaveRunner = SetSaveDialogRunner([](QDialog&) { return 0; });
 
     // The controllers live for the whole run: earlier tests leave links behind.
     for (int i = 0; i < kWizardPageCount; ++i)
@@ -100,6 +103,7 @@ class WizardHarness : public ::testing::Test {
     ui::SetUrlHandler(m_previousUrl);
     ui::SetProgramStarter(m_previousStarter);
     usage::SetRecorder(m_previousRecorder);
+    SetSaveDialogRunner(m_previousSaveRunner);
     CRecoveryContext& context = GetRecoveryContext();
     context.LanguageId = m_savedLanguage;
     context.LanguageModule = m_savedModule;
@@ -151,6 +155,7 @@ class WizardHarness : public ::testing::Test {
   ui::UrlHandler m_previousUrl;
   ui::ProgramStarter m_previousStarter;
   usage::Recorder m_previousRecorder;
+  SaveDialogRunner m_previousSaveRunner;
 };
 
 }  // namespace corvale::test

@@ -175,13 +175,9 @@ void AddFileViewPictures(const PictureAdder& add) {
     ButtonBitmaps ids;
     const char* label;
     int width;
-  } sets[] = {{buttons::kFileListView, "View", 60},
-              {buttons::kFileListSelect, "Select", 60},
-              {buttons::kFileListDeselect, "Deselect", 70},
-              {buttons::kFileListState, "State", 60},
-              {buttons::kAbort, "Abort", 75},
-              {buttons::kSearchFile, "Search File", 110},
-              {buttons::kFilePreview, "File Preview", 110}};
+  } sets[] = {{buttons::kFileListView, "View", 60},         {buttons::kFileListSelect, "Select", 60},
+              {buttons::kFileListDeselect, "Deselect", 70}, {buttons::kFileListState, "State", 60},
+              {buttons::kSearchFile, "Search File", 110},   {buttons::kFilePreview, "File Preview", 110}};
   for (const Set& set : sets) {
     const std::pair<uint32_t, ButtonState> faces[] = {{set.ids.normal, ButtonState::Normal},
                                                       {set.ids.hover, ButtonState::Hover},
@@ -190,7 +186,7 @@ void AddFileViewPictures(const PictureAdder& add) {
     for (const auto& [id, state] : faces) {
       const QString label = QString::fromUtf8(set.label);
       const ButtonState s = state;
-      const int height = set.width == 110 ? 33 : set.ids.normal == buttons::kAbort.normal ? 28 : 26;
+      const int height = set.width == 110 ? 33 : 26;
       add(id, set.width, height,
           [label, s](QPainter& p, const QSize& size) { DrawListButton(p, size, label, s); });
     }

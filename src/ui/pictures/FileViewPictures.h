@@ -1,7 +1,7 @@
 #pragma once
 // The pictures of the file views and of the dialogs around them: folder images of the file tree,
-// the picture buttons of the file list, the deleted-file mark, the generic file icon, the states
-// legend and the Abort button of the single-file dialogs.
+// the picture buttons of the file list, the deleted-file mark, the generic file icon and the states
+// legend and its letters.
 
 #include <QPainter>
 #include <QSize>

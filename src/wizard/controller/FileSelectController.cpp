@@ -13,6 +13,7 @@
 #include "wizard/FileSelectPage.h"
 #include "wizard/WizardPages.h"
 #include "wizard/WizardSheet.h"
+#include "wizard/controller/SaveFileController.h"
 
 namespace {
 constexpr uint32_t kStringQuitSearching = 138;
@@ -67,10 +68,10 @@ bool CFileSelectController::Next() {
     corvale::ui::ShowMessageBox(corvale::LoadText(kStringSelectFiles), GetProductTitle());
     return false;
   }
-  if (IWizardPageController* save = GetPageController(SaveFile)) {
-    save->SetPreviousController(this);
-    save->Activate();
-  }
+  CSaveFileController* save = GetSaveFileController();
+  save->SetFileTree(GetFileTree(), GetSourceDevice());
+  save->SetPreviousController(this);
+  save->Activate();
   return true;
 }
 

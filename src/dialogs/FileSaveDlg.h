@@ -1,0 +1,47 @@
+#pragma once
+// The panel of the result page: one line with the outcome of the recovery, one with the number of
+// files recovered, and a link to the folder they were saved in.
+
+#include <QLabel>
+#include <string>
+#include <vector>
+
+#include "controls/SearchSuperDlg.h"
+
+class CFileSaveDlg : public CSearchSuperDlg {
+  Q_OBJECT
+
+ public:
+  static constexpr int kTemplateId = 355;
+  static constexpr int kIdOutcome = 1149;
+  static constexpr int kIdTotals = 1141;
+  static constexpr int kIdSavedIn = 1159;
+  static constexpr int kIdLink = 1140;
+  // A link text longer than this many bytes is cut and ends in "...".
+  static constexpr size_t kLinkBytes = 25;
+
+  explicit CFileSaveDlg(QWidget* parent = nullptr);
+
+  // The outcome of `selected` files given to the recovery, `written` of them written whole.
+  void ShowRecoveryResult(int selected, int written);
+  // The folder the files went into; the link opens it.
+  void SetSavePath(const std::string& folder);
+  // The folders written into (one per recovered top-level item), kept with the link.
+  void SetSavedFolders(std::vector<std::string> folders) { m_folders = std::move(folders); }
+
+  QString Text(int id) const;
+  const std::string& SavePath() const { return m_savePath; }
+  // Opens the folder of the link, as a click on it does.
+  void OpenLink();
+
+  // The link text of `folder`: whole when shorter than 26 bytes, else its first 25 bytes (never
+  // splitting a character) and "...".
+  static std::string LinkText(const std::string& folder);
+
+ private:
+  QLabel* m_outcome = nullptr;
+  QLabel* m_totals = nullptr;
+  QLabel* m_link = nullptr;
+  std::string m_savePath;
+  std::vector<std::string> m_folders;
+};

@@ -1,0 +1,92 @@
+#pragma once
+// The imaging run: reads a sector range of a source device in chunks of 256 sectors, compresses
+// each chunk as an independent block, and appends it to the current part file of a disk image
+// (see ImageFile.h), starting a new part file when the part-size limit would be reached or the
+// caller asks for one.
+//
+// Chunks are compressed on one worker thread per core while the calling thread reads the source
+// and writes the results; the image on disk is the same as a one-thread run would make, chunk for
+// chunk in order. All callbacks come on the calling thread.
+//
+// A run either makes a whole image and returns true, or returns false and leaves no image behind:
+// a write that fails (a full target), a part file that cannot be created, more parts than the
+// header can count, and a cancel all remove the files written so far. Sectors the source cannot
+// read are stored as zeros, counted and logged; the run goes on past them.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "storage/CompressCallBack.h"
+#include "storage/Compressor.h"
+
+class CImageFile;
+class IStorageDevice;
+
+class CCompressController {
+ public:
+  CCompressController();
+  ~CCompressController();
+  CCompressController(const CCompressController&) = delete;
+  CCompressController& operator=(const CCompressController&) = delete;
+
+  // `firstSector` and `sectorCount` as all ones (-1) mean from sector 0 and up to the device's end.
+  // `diskNumber` is 255 for a partition or volume.
+  void SetSource(IStorageDevice* source, const char* name, uint64_t firstSector, uint64_t sectorCount,
+                 int diskNumber);
+  // `type` 1 bzip2, 2 zlib, 3 LZMA, anything else stores chunks unchanged. `partSizeUnits` is the
+  // part-size limit in 512-byte units; 0 or less means no limit (parts still stay below 4 GiB,
+  // which the chunk table can address).
+  void SetCompressParam(int type, int level, int partSizeUnits);
+  void SetImageFilePath(const char* path, int length);
+  void SetImageFilePath(const std::string& path) {
+    SetImageFilePath(path.c_str(), static_cast<int>(path.size()));
+  }
+  // Threads compressing chunks; 0 (the default) means one per core.
+  void SetThreadCount(unsigned threads) { m_threads = threads; }
+
+  // Runs the imaging; true only when the whole image was written.
+  bool Compress(ICompressCallBack* callback);
+
+  // Why the last run failed; empty after a run that made its image.
+  const std::string& GetErrorText() const { return m_error; }
+  bool WasCancelled() const { return m_cancelled; }
+  // Source sectors that could not be read in the last run (stored as zeros).
+  uint64_t GetUnreadableSectorCount() const { return m_unreadable; }
+  uint32_t GetPartsCreated() const { return m_partsCreated; }
+  uint64_t GetTotalCompressedBytes() const { return m_totalBytes; }
+  uint64_t GetChunkCount() const { return m_chunkIndex; }
+
+ private:
+  struct Run;
+  bool CreateImage(int32_t sectorSize);
+  bool StartNextPart();
+  bool WriteChunk(const uint8_t* data, uint32_t stored, bool split);
+  bool Fail(const std::string& text);
+  void RemoveImage();
+  uint64_t PartLimitBytes() const;
+
+  std::unique_ptr<CImageFile> m_image;
+  std::string m_path;
+  uint32_t m_partsCreated = 0;
+  uint32_t m_chunksInPart = 0;
+  uint64_t m_bytesInPart = 0;
+  uint64_t m_totalBytes = 0;
+  uint64_t m_chunkIndex = 0;
+  IStorageDevice* m_source = nullptr;
+  std::string m_sourceName;
+  int32_t m_diskNumber = 255;
+  int64_t m_firstSector = -1;
+  int64_t m_sectorCount = -1;
+  std::unique_ptr<ICompressor, void (*)(ICompressor*)> m_compressor{nullptr, ReleaseCompressor};
+  int32_t m_type = 0;
+  int64_t m_partSizeUnits = 0;
+  int32_t m_level = 1;
+  bool m_split = false;
+
+  unsigned m_threads = 0;
+  std::string m_error;
+  bool m_cancelled = false;
+  uint64_t m_unreadable = 0;
+};

@@ -1,0 +1,136 @@
+#pragma once
+// The files of a compressed disk image:
+//   the descriptor (the file the user names, normally "*.kbi"): a 512-byte header, then the chunk
+//     table, one uint32 per chunk giving the end of that chunk's data within its part file, counted
+//     from the part's data start (the count starts again at 0 in every part);
+//   the part files ("*.part%d.kbf"): 512 reserved zero bytes, then the compressed chunks of 256
+//     source sectors back to back;
+//   the part list ("*.kbp"): the full path of each part file on its own line, ending in CR LF.
+//
+// Header (little-endian):
+//   0    256  source name, NUL-terminated (byte 255 is always 0)
+//   256  4    sector size of the source (readers accept 512..4096 in steps of 512, else take 512)
+//   260  4    compression type (1 bzip2, 2 zlib, 3 LZMA; anything else: chunks stored unchanged)
+//   264  4    source disk number; 255 when the source is not a whole disk
+//   268  4    number of part files
+//   272  4    total number of chunks
+//   276  232  chunk count of each part file, room for 58 parts
+//   508  4    0 (read as the end of the chunk before the first one)
+//
+// Every write is checked: an image whose writing failed anywhere is never reported as made.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/HandleFile.h"
+
+namespace corvale::image {
+
+constexpr uint32_t kHeaderSize = 512;
+constexpr uint32_t kSectorsPerChunk = 256;
+constexpr uint32_t kMaxParts = 58;
+constexpr int32_t kNotAWholeDisk = 255;
+constexpr uint32_t kOffSourceName = 0;
+constexpr uint32_t kSourceNameSize = 256;
+constexpr uint32_t kOffSectorSize = 256;
+constexpr uint32_t kOffCompressionType = 260;
+constexpr uint32_t kOffDiskNumber = 264;
+constexpr uint32_t kOffPartCount = 268;
+constexpr uint32_t kOffTotalChunks = 272;
+constexpr uint32_t kOffPartChunkCounts = 276;
+
+// The largest stored chunk of a chunk of `rawBytes`: its size plus 0.2 %, what the writer's output
+// buffer holds.
+inline uint32_t StoredChunkCapacity(uint32_t rawBytes) { return rawBytes + rawBytes / 500; }
+
+// Sector sizes a header may give: 512..4096 in steps of 512; anything else reads as 512.
+inline bool IsValidImageSectorSize(int64_t size) { return size >= 512 && size <= 4096 && size % 512 == 0; }
+
+// The part list's path: the descriptor path with the text after the last '.' of its file name
+// replaced by "kbp", or ".kbp" appended when the file name has no '.'. A '.' in a folder name does
+// not count, so the image's files always lie beside the descriptor.
+std::string PartListPath(const std::string& descriptorPath);
+// Part file `index`: the same rule with "part%d.kbf".
+std::string PartFilePath(const std::string& descriptorPath, uint32_t index);
+
+}  // namespace corvale::image
+
+class CImageFile {
+ public:
+  // Which file ReadAt and WriteAt use.
+  enum Which { kDescriptor = 0, kDataFile = 1 };
+
+  CImageFile(const char* path, int length);
+  explicit CImageFile(const std::string& path) : CImageFile(path.c_str(), static_cast<int>(path.size())) {}
+  ~CImageFile();
+  CImageFile(const CImageFile&) = delete;
+  CImageFile& operator=(const CImageFile&) = delete;
+
+  const std::string& GetPath() const { return m_path; }
+
+  // Opens the descriptor in a mode of CHandleFile; mode 3 (create) also writes the 512 zero bytes
+  // of the header.
+  bool OpenDescriptor(int mode);
+  bool WriteHeader(const char* name, int32_t diskNumber, int32_t compressionType, int32_t sectorSize);
+  // Records a closed part: the part count becomes `parts`, the total grows by `chunksInPart` and the
+  // count of part (old part count) is `chunksInPart`. Refuses a part beyond the header's 58.
+  bool WriteTotals(uint32_t parts, uint32_t chunksInPart);
+
+  bool OpenPartList(int mode);
+  // Opens part `index`. Reading (mode 0) finds its path in the part list, or, when the file listed
+  // is gone, a file of the same name beside the descriptor (an image that was moved as a whole);
+  // creating (mode 3) makes the file named after the descriptor and writes its 512 reserved bytes.
+  bool OpenPart(int32_t index, int mode);
+  void CloseDataFile();
+  int32_t GetOpenPart() const { return m_openPart; }
+  // The path that OpenPart uses for part `index` when reading: the part list's line, or the file of
+  // that name beside the descriptor when the listed one is gone. Without a line for the part (or
+  // without a part list), and with `byNameToo`, the file named after the descriptor when it
+  // exists; else empty.
+  std::string FindPartPath(int32_t index, bool byNameToo = true);
+  // Appends one line to the part list.
+  bool AddToPartList(const std::string& partPath);
+  // fdatasync of the part list.
+  bool FlushPartList();
+
+  // The data offset of chunk `chunk` within its part file and, in *length, its stored length; -1
+  // when the descriptor is not open, the chunk lies beyond the header's parts, or its table entries
+  // cannot be read or run backwards. The first chunk of each part (known from the per-part counts)
+  // starts at 0.
+  int64_t GetChunkLocation(uint32_t chunk, uint32_t* length);
+
+  bool ReadAt(void* buffer, uint64_t offset, uint32_t length, Which which);
+  bool WriteAt(const void* buffer, uint64_t offset, uint32_t length, Which which);
+  // fdatasync of the file: a full disk shows here at the latest.
+  bool Flush(Which which);
+
+  // Header readers over the open descriptor.
+  int32_t GetSectorSize();
+  int32_t GetCompressionType();
+  int32_t GetSourceDiskNumber();
+  bool GetSourceName(char* buffer260);
+  uint32_t GetPartCount();
+  uint32_t GetTotalChunks();
+  bool GetPartChunkCounts(uint32_t* buffer, uint32_t bytes);
+  // The descriptor's size in bytes; 0 when it cannot be read.
+  uint64_t GetDescriptorSize() const;
+  uint64_t GetDataFileSize() const;
+
+  // The errno of the last failed file operation and what was being done, for messages.
+  int LastErrno() const { return m_errno; }
+
+ private:
+  bool ReadHeaderU32(uint32_t offset, uint32_t* value);
+  CHandleFile& File(Which which) { return which == kDescriptor ? m_descriptor : m_data; }
+
+  CHandleFile m_data;
+  CHandleFile m_descriptor;
+  CHandleFile m_partList;
+  std::string m_path;
+  int32_t m_openPart = -1;
+  int32_t m_sectorSize = -1;
+  int m_errno = 0;
+  // The first chunk of each part, read from the header on the first look-up.
+  std::vector<uint64_t> m_partStarts;
+};

@@ -1,5 +1,6 @@
 #include "core/FileNode.h"
 
+#include <algorithm>
 #include <deque>
 #include <vector>
 
@@ -210,6 +211,48 @@ void CFileSystemNode::ToggleCheck(CFileNode* node, bool onlyThisNode) {
   for (CFileNode* a = node->GetParent(); a != nullptr; a = a->GetParent()) {
     if (IFileProperties* p = a->GetFileProperties()) p->SetCheckState(ComputeFolderState(a));
     if (a->IsFileSystemNode()) ApplyToggle(static_cast<CFileSystemNode*>(a)->m_summary, fresh, checked);
+  }
+}
+
+void CFileSystemNode::SetCheckOfNodes(const std::vector<CFileNode*>& nodes, bool checked) {
+  const uint8_t state = checked ? kChecked : kNotChecked;
+  // Each changed node's subtree is counted before it changes, and that count goes to every
+  // partition node above it (a walk up without looking at siblings). The folders above are then
+  // recomputed once each, the deepest first, so every folder sees its children's final states.
+  std::vector<std::pair<size_t, CFileNode*>> ancestors;  // (depth, folder)
+  std::vector<CFileNode*> seen;
+  for (CFileNode* node : nodes) {
+    if (node == nullptr) continue;
+    const IFileProperties* own = node->GetFileProperties();
+    if (own != nullptr && own->GetCheckState() == state) continue;
+    SelectionSummary fresh;
+    Breadth(node, [&](CFileNode* n) {
+      CountNode(n, fresh);
+      if (IFileProperties* p = n->GetFileProperties()) p->SetCheckState(state);
+      if (n != node && n->IsFileSystemNode())
+        SetWhollyChecked(static_cast<CFileSystemNode*>(n)->m_summary, checked);
+    });
+    if (node->IsFileSystemNode()) ApplyToggle(static_cast<CFileSystemNode*>(node)->m_summary, fresh, checked);
+    for (CFileNode* a = node->GetParent(); a != nullptr; a = a->GetParent()) {
+      if (a->IsFileSystemNode()) ApplyToggle(static_cast<CFileSystemNode*>(a)->m_summary, fresh, checked);
+    }
+    if (node->GetParent() != nullptr) seen.push_back(node->GetParent());
+  }
+  std::sort(seen.begin(), seen.end());
+  seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+  // Every ancestor of the collected parents, each once.
+  for (CFileNode* parent : seen) {
+    size_t depth = 0;
+    for (CFileNode* a = parent->GetParent(); a != nullptr; a = a->GetParent()) ++depth;
+    for (CFileNode* a = parent; a != nullptr; a = a->GetParent()) ancestors.emplace_back(depth--, a);
+  }
+  std::sort(ancestors.begin(), ancestors.end(), [](const auto& x, const auto& y) {
+    return x.first != y.first ? x.first > y.first : x.second < y.second;
+  });
+  ancestors.erase(std::unique(ancestors.begin(), ancestors.end()), ancestors.end());
+  for (const auto& entry : ancestors) {
+    if (IFileProperties* p = entry.second->GetFileProperties())
+      p->SetCheckState(ComputeFolderState(entry.second));
   }
 }
 

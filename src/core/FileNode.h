@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "storage/FileSystemCode.h"
 
@@ -102,6 +103,11 @@ class CFileSystemNode : public CFileNode {
   // changes; otherwise its whole subtree follows, its ancestors take the tri-state of their
   // children and every partition node on the way keeps its summary in step.
   virtual void ToggleCheck(CFileNode* node, bool onlyThisNode);
+  // Gives every node of `nodes` (each with its subtree) the state checked or not checked, as
+  // ToggleCheck does for one node, but recomputes each ancestor's tri-state once for the whole set:
+  // ticking the 100,000 files of one folder walks that folder's children once, not once per file.
+  // Nodes already in the wanted state are left alone; nodes must not lie below one another.
+  void SetCheckOfNodes(const std::vector<CFileNode*>& nodes, bool checked);
   // Sets the flag byte of the node's properties and returns the old one (0 without properties).
   virtual uint8_t SetNodeFlag(CFileNode* node, uint8_t value);
   virtual void GetSummary(SelectionSummary& out) const { out = m_summary; }

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "ui/pictures/DevicePainters.h"
+#include "ui/pictures/FileViewPictures.h"
 #include "ui/pictures/Painters.h"
 
 namespace corvale::ui {
@@ -163,6 +164,9 @@ Table BuildTable() {
     Add(table, bitmap::kCategoryIcons[i], 32, 32,
         [i](QPainter& p, const QSize& size) { pictures::DrawCategoryIcon(p, size, i); });
   AddDevicePictures(table);
+  pictures::AddFileViewPictures([&table](uint32_t id, int width, int height, auto draw) {
+    Add(table, id, width, height, std::move(draw));
+  });
   return table;
 }
 

@@ -67,6 +67,14 @@ constexpr uint32_t kDeviceIcons[7] = {138, 141, 224, 148, 142, 147, 225};
 constexpr uint32_t kDeviceToolbarStrip = 543;
 constexpr uint32_t kBusyAnimation = 150;
 constexpr int kBusyAnimationFrames = 12;
+// File views: folder images of the file tree (partition, folder, deleted, lost, temporary), the
+// background of the file list's button row, the deleted-file mark (on the colour key magenta), the
+// generic file icon, and the legend of the states dialog.
+constexpr uint32_t kFolderStrip = 139;
+constexpr uint32_t kFileListButtonRow = 144;
+constexpr uint32_t kDeletedMark = 226;
+constexpr uint32_t kGenericFileIcon = 492;
+constexpr uint32_t kStatesLegend = 129;
 // The recovering window's buttons that show and hide its detail rows; the result page's banner.
 constexpr uint32_t kExpandDetails = 130;
 constexpr uint32_t kCollapseDetails = 131;
@@ -82,6 +90,15 @@ struct ButtonBitmaps {
 };
 
 namespace buttons {
+// The file list's buttons.
+constexpr ButtonBitmaps kFileListView{411, 410, 409, 408};
+constexpr ButtonBitmaps kFileListSelect{390, 389, 388, 387};
+constexpr ButtonBitmaps kFileListDeselect{205, 204, 203, 202};
+constexpr ButtonBitmaps kFileListState{394, 398, 392, 391};
+// The file page's Search File and File Preview buttons, and its toolbar strip (one picture).
+constexpr ButtonBitmaps kSearchFile{320, 314, 297, 296};
+constexpr ButtonBitmaps kFilePreview{295, 294, 282, 281};
+constexpr uint32_t kFilePageStrip = 544;
 constexpr ButtonBitmaps kHome{425, 424, 423, 422};
 constexpr ButtonBitmaps kBack{420, 418, 417, 416};
 constexpr ButtonBitmaps kNext{353, 352, 351, 350};

@@ -2,12 +2,14 @@
 
 #include "ui/Pictures.h"
 #include "wizard/DeleteRecoveryPartitionDeviceSelectPage.h"
+#include "wizard/FileSelectPage.h"
 #include "wizard/RecoveryModeSelectPage.h"
 #include "wizard/SaveFilePage.h"
 #include "wizard/SaveResultPage.h"
 #include "wizard/StubWizardPage.h"
 #include "wizard/TypeOfFileToRecoveryPage.h"
 #include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
+#include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/RecoveryModeSelectController.h"
 #include "wizard/controller/SaveFileController.h"
 #include "wizard/controller/SaveResultController.h"
@@ -18,6 +20,7 @@ IWizardPageController* GetPageController(WIZARD_PAGE page) {
   if (page == RecoveryModeSelect) return GetRecoveryModeSelectController();
   if (page == TypeOfFileToRecovery) return GetTypeOfFileToRecoveryController();
   if (page == DeleteRecoveryPartitionDeviceSelect) return GetDeleteRecoveryPartitionDeviceSelectController();
+  if (page == FileSelect) return GetFileSelectController();
   if (page == SaveFile) return GetSaveFileController();
   if (page == SaveResult) return GetSaveResultController();
   return GetStubPageController(page);
@@ -41,6 +44,11 @@ std::array<CWizardPage*, kWizardPageCount> CreateWizardPages(QWidget* sheet) {
       auto* page = new CDeleteRecoveryPartitionDeviceSelectPage(sheet);
       page->SetController(GetDeleteRecoveryPartitionDeviceSelectController());
       GetDeleteRecoveryPartitionDeviceSelectController()->SetPage(page);
+      pages[i] = page;
+    } else if (index == FileSelect) {
+      auto* page = new CFileSelectPage(sheet);
+      page->SetController(GetFileSelectController());
+      GetFileSelectController()->SetPage(page);
       pages[i] = page;
     } else if (index == SaveFile) {
       auto* page = new CSaveFilePage(sheet);
@@ -71,6 +79,10 @@ void ReleaseWizardPages(const std::array<CWizardPage*, kWizardPageCount>& pages)
   if (GetDeleteRecoveryPartitionDeviceSelectController()->GetPage() ==
       pages[DeleteRecoveryPartitionDeviceSelect])
     GetDeleteRecoveryPartitionDeviceSelectController()->SetPage(nullptr);
+  if (GetFileSelectController()->GetPage() == pages[FileSelect]) {
+    GetFileSelectController()->Cleanup();
+    GetFileSelectController()->SetPage(nullptr);
+  }
   if (GetSaveFileController()->GetPage() == pages[SaveFile]) GetSaveFileController()->SetPage(nullptr);
   if (GetSaveResultController()->GetPage() == pages[SaveResult]) GetSaveResultController()->SetPage(nullptr);
   for (int i = 0; i < kWizardPageCount; ++i) {

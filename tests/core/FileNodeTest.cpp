@@ -253,6 +253,81 @@ TEST(FileNode, RunningSummariesMatchARecountOverRandomToggles) {
   }
 }
 
+TEST(FileNode, CheckingASetOfNodesMatchesTogglingThemOneByOne) {
+  // Two copies of one random tree: one gets a set of nodes (the files of a folder, or nodes from
+  // anywhere that do not lie below one another) checked or unchecked in one call, the other the same
+  // nodes toggled one by one; states and summaries must agree.
+  for (unsigned seed = 1; seed <= 20; ++seed) {
+    std::vector<CFileSystemNode*> roots;
+    std::vector<std::vector<CFileNode*>> alls;
+    for (int copy = 0; copy < 2; ++copy) {
+      std::mt19937 rng(seed);
+      CFileSystemNode* root = MakePartition("root", 3, 0, 8);
+      std::vector<CFileNode*> all{root};
+      std::vector<CFileNode*> folders{root};
+      for (int i = 0; i < 200; ++i) {
+        CFileNode* parent = folders[rng() % folders.size()];
+        const unsigned kind = rng() % 10;
+        CFileNode* n;
+        if (kind == 0) {
+          n = parent->AddChild(MakePartition("p", 0, 0, 1));
+        } else if (kind < 4) {
+          n = AddFolder(parent, "d");
+        } else {
+          n = AddFile(parent, "f", rng() % 100000, rng() % 3 == 0 ? kAttributeCompressed : 0);
+        }
+        if (n->GetFileProperties()->IsFolder()) folders.push_back(n);
+        all.push_back(n);
+      }
+      WalkSubtree(root, [](CFileNode* n) {
+        if (n->IsFileSystemNode()) static_cast<CFileSystemNode*>(n)->RecountSummary();
+      });
+      roots.push_back(root);
+      alls.push_back(all);
+    }
+    TreeGuard g0{roots[0]}, g1{roots[1]};
+    std::mt19937 rng(seed * 7);
+    for (int round = 0; round < 30; ++round) {
+      const bool checked = rng() % 2 == 0;
+      // The children of one node, or a few nodes with no ancestor among the others.
+      std::vector<size_t> picks;
+      const size_t anchor = rng() % alls[0].size();
+      if (rng() % 2 == 0) {
+        for (size_t i = 0; i < alls[0].size(); ++i)
+          if (alls[0][i]->GetParent() == alls[0][anchor]) picks.push_back(i);
+      } else {
+        for (int k = 0; k < 5; ++k) {
+          const size_t i = rng() % alls[0].size();
+          bool related = false;
+          for (size_t j : picks) {
+            for (CFileNode* a = alls[0][i]; a; a = a->GetParent()) related |= a == alls[0][j];
+            for (CFileNode* a = alls[0][j]; a; a = a->GetParent()) related |= a == alls[0][i];
+          }
+          if (!related) picks.push_back(i);
+        }
+      }
+      std::vector<CFileNode*> set;
+      for (size_t i : picks) set.push_back(alls[0][i]);
+      roots[0]->SetCheckOfNodes(set, checked);
+      for (size_t i : picks) {
+        CFileNode* n = alls[1][i];
+        // A partly checked node toggles to checked first.
+        if (!checked && StateOf(n) == kPartlyChecked) roots[1]->ToggleCheck(n, false);
+        if ((StateOf(n) == kChecked) != checked) roots[1]->ToggleCheck(n, false);
+      }
+      for (size_t i = 0; i < alls[0].size(); ++i) {
+        ASSERT_EQ(StateOf(alls[0][i]), StateOf(alls[1][i])) << "seed " << seed << " node " << i;
+        if (alls[0][i]->IsFileSystemNode()) {
+          ASSERT_EQ(SummaryOf(static_cast<CFileSystemNode*>(alls[0][i])),
+                    SummaryOf(static_cast<CFileSystemNode*>(alls[1][i])))
+              << "seed " << seed << " node " << i;
+        }
+      }
+    }
+    EXPECT_EQ(SummaryOf(roots[0]), FreshSummary(roots[0])) << "seed " << seed;
+  }
+}
+
 TEST(FileNode, SavedPartitionNodeComesBackWithoutCheckedCounters) {
   CFileSystemNode* part = MakePartition("Data", 4, 123456789012ull, 8);
   TreeGuard guard{part};

@@ -11,12 +11,15 @@
 
 #include "controls/ButtonPlus.h"
 #include "controls/XPMenu.h"
+#include "core/FileNode.h"
+#include "core/MyFileProperties.h"
 #include "platform/Log.h"
 #include "platform/ProgramFolder.h"
 #include "platform/StringTable.h"
 #include "support/Fixtures.h"
 #include "wizard/StubWizardPage.h"
 #include "wizard/WizardHarness.h"
+#include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/StubPageController.h"
 
 using corvale::log::ScopedCapture;
@@ -227,6 +230,7 @@ TEST_F(WizardSheet, NextWalksTheStandInChainsOfEachModeAndBackWalksThemBack) {
   };
   for (const auto& [mode, pages] : chains) {
     SCOPED_TRACE(mode);
+    const size_t questionsBefore = questions.size();
     StartRecovery(mode);
     for (size_t i = 1; i < pages.size(); ++i) {
       EXPECT_EQ(sheet->GetCurrentPageIndex(), pages[i]);
@@ -241,7 +245,9 @@ TEST_F(WizardSheet, NextWalksTheStandInChainsOfEachModeAndBackWalksThemBack) {
       Click(Sheet::kCommandBack);
     }
     EXPECT_EQ(sheet->GetCurrentPageIndex(), RecoveryModeSelect);
-    EXPECT_TRUE(questions.empty()) << "Next and Back ask nothing";
+    // Next and Back ask nothing, except Back from the file step, which leaves the found files.
+    ASSERT_EQ(questions.size(), questionsBefore + 1);
+    EXPECT_EQ(questions.back(), kTitle + "|Are you sure to quit searching?");
   }
 }
 
@@ -257,12 +263,14 @@ TEST_F(WizardSheet, HomeAsksAndThenWalksTheChainBackReleasingEveryStep) {
   EXPECT_EQ(questions[0], kTitle + "|Are you sure to return to home page?");
 
   std::map<int, int> cleanupsBefore;
-  for (int page : {3, 4, 8, 9, 1, 2, 7}) cleanupsBefore[page] = Stub(page)->CleanupCount();
+  for (int page : {3, 4, 8, 1, 2, 7}) cleanupsBefore[page] = Stub(page)->CleanupCount();
+  ASSERT_NE(GetFileSelectController()->GetFileTree(), nullptr);
   confirm = true;
   Click(Sheet::kCommandHome);
   EXPECT_EQ(sheet->GetCurrentPageIndex(), RecoveryModeSelect);
-  for (int page : {3, 4, 8, 9})
+  for (int page : {3, 4, 8})
     EXPECT_EQ(Stub(page)->CleanupCount(), cleanupsBefore[page] + 1) << "step " << page << " released once";
+  EXPECT_EQ(GetFileSelectController()->GetFileTree(), nullptr) << "the file step released its tree";
   for (int page : {1, 2, 7})
     EXPECT_EQ(Stub(page)->CleanupCount(), cleanupsBefore[page]) << "not in this chain";
 }
@@ -273,6 +281,17 @@ TEST_F(WizardSheet, TheFilePagesNextLeadsToTheSaveStepsWithoutLeavingThePage) {
   Click(Sheet::kCommandNext);
   Click(Sheet::kCommandNext);
   ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
+  // The file step goes on only with a ticked file: a tree of one, ticked.
+  CFileSystemNode* root = CreateFileSystemNode();
+  MyFileInfo info;
+  info.name = "file.txt";
+  info.size = 10;
+  info.attributes = 0x20;
+  info.validMask = 0x7F;
+  root->AddChild(CreateFileNode())->SetFileProperties(new CMyFileProperties(info));
+  root->RecountSummary();
+  root->ToggleCheck(root->GetFirstChild(), false);
+  GetFileSelectController()->SetDirectoryTree(root);
   Click(Sheet::kCommandNext);
   EXPECT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
   EXPECT_EQ(GetPageController(SaveFile)->GetPreviousController(), GetPageController(FileSelect));

@@ -4,9 +4,11 @@
 #include <memory>
 
 #include "core/FileNode.h"
+#include "core/MyFileProperties.h"
 #include "platform/RecoveryContext.h"
 #include "wizard/WizardPages.h"
 #include "wizard/WizardSheet.h"
+#include "wizard/controller/FileSelectController.h"
 
 CStubPageController* GetStubPageController(WIZARD_PAGE page) {
   static auto* controllers = [] {
@@ -64,6 +66,16 @@ void CStubPageController::Back() {
 bool CStubPageController::Next() {
   const int next = NextPageOf(m_page, GetRecoveryContext().RecoveryMode);
   IWizardPageController* controller = next < 0 ? nullptr : GetPageController(static_cast<WIZARD_PAGE>(next));
+  // The file step shows a built tree: the stand-in device steps hand it an empty one.
+  if (next == FileSelect) {
+    CFileSystemNode* root = CreateFileSystemNode();
+    MyFileInfo info;
+    info.name = "Found files";
+    info.attributes = kAttributeFolder;
+    info.validMask = 0x7F;
+    root->SetFileProperties(new CMyFileProperties(info));
+    GetFileSelectController()->SetDirectoryTree(root);
+  }
   if (controller) {
     controller->SetPreviousController(this);
     controller->Activate();

@@ -1,0 +1,375 @@
+#include "wizard/FileSelectPage.h"
+
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include <QFileDialog>
+#include <QPainter>
+#include <QTabWidget>
+#include <cinttypes>
+#include <ctime>
+
+#include "controls/ButtonPlus.h"
+#include "controls/FileListCtrl.h"
+#include "controls/FileSelectCtrlContainer.h"
+#include "controls/FileTreeCtrl.h"
+#include "controls/Formatting.h"
+#include "core/FileNode.h"
+#include "core/FileProperties.h"
+#include "core/FileRecoverer.h"
+#include "core/StateBundle.h"
+#include "core/TempPathName.h"
+#include "dialogs/RBClickRecoverFileDlg.h"
+#include "platform/Log.h"
+#include "platform/RecoveryContext.h"
+#include "platform/StringTable.h"
+#include "ui/AppInfo.h"
+#include "ui/MessageBox.h"
+#include "ui/Pictures.h"
+#include "ui/Resources.h"
+#include "ui/UiFont.h"
+#include "ui/UsageStatistics.h"
+#include "wizard/controller/FileSelectController.h"
+
+namespace {
+
+using corvale::ui::MessageIcon;
+
+// Usage events by recovery mode.
+constexpr int kEventFind[3] = {8199, 8226, 8248};
+constexpr int kEventPreview[3] = {8201, 8228, 8256};
+constexpr int kEventExport[3] = {8208, 8229, 8257};
+
+CFileSelectPage::SavePathAsker& SavePathAskerSlot() {
+  static CFileSelectPage::SavePathAsker asker;
+  return asker;
+}
+CFileSelectPage::PreviewShower& PreviewShowerSlot() {
+  static CFileSelectPage::PreviewShower shower;
+  return shower;
+}
+CFileSelectPage::FindOpener& FindOpenerSlot() {
+  static CFileSelectPage::FindOpener opener;
+  return opener;
+}
+std::string& StateFolderSlot() {
+  static std::string folder;
+  return folder;
+}
+
+void Tell(uint32_t stringId, MessageIcon icon = MessageIcon::Information) {
+  corvale::ui::ShowMessageBox(corvale::LoadText(stringId), GetProductTitle(), icon);
+}
+
+std::string AskSavePath(const std::string& suggested, const std::string& filter) {
+  if (SavePathAskerSlot()) return SavePathAskerSlot()(suggested, filter);
+  // "Text (*.x)|*.x|All Files (*.*)|*.*||" becomes Qt's "Text (*.x);;All Files (*.*)".
+  QStringList parts = QString::fromStdString(filter).split('|', Qt::SkipEmptyParts);
+  QStringList filters;
+  for (int i = 0; i + 1 < parts.size(); i += 2) filters << parts[i];
+  return QFileDialog::getSaveFileName(nullptr, QString(), QString::fromStdString(suggested),
+                                      filters.join(";;"))
+      .toStdString();
+}
+
+int Mode() {
+  const int mode = GetRecoveryContext().RecoveryMode;
+  return mode >= 0 && mode <= 2 ? mode : -1;
+}
+
+// The free bytes of the file system that would hold `path` (its folder); 0 when unknown.
+uint64_t FreeBytesFor(const std::string& path) {
+  std::string folder =
+      path.substr(0, path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/'));
+  if (folder.empty()) folder = path.size() > 0 && path[0] == '/' ? "/" : ".";
+  struct statvfs fs {};
+  if (statvfs(folder.c_str(), &fs) != 0) {
+    DebugTrace("get disk free info failed.\n");
+    return 0;
+  }
+  return static_cast<uint64_t>(fs.f_bavail) * fs.f_frsize;
+}
+
+}  // namespace
+
+CFileSelectPage::CFileSelectPage(QWidget* parent) : CWizardPage(parent) {
+  m_tabs = new QTabWidget(this);
+  m_tabs->setObjectName(QStringLiteral("1314"));
+  m_tabs->setDocumentMode(true);
+  m_container = new CFileSelectCtrlContainer(m_tabs);
+  m_tabs->addTab(m_container, corvale::ui::LoadStringResource(397));
+  m_resultList = new CFileListCtrl(this);
+  m_resultList->CreateButtons();
+  m_resultList->hide();
+  Tree()->SetImages(corvale::ui::bitmap::kCheckBoxStrip, corvale::ui::bitmap::kFolderStrip);
+  for (CFileListCtrl* list : {List(), m_resultList}) {
+    connect(list, &CFileListCtrl::TicksChanged, this, [this] { OnCommand(kCommandTicksChanged); });
+    connect(list, &CFileListCtrl::Command, this, [this](int command) {
+      OnCommand(command == CFileListCtrl::kCommandOpen ? kCommandPreview : command);
+    });
+  }
+  connect(Tree(), &CFileTreeCtrl::TicksChanged, this, [this] { OnCommand(kCommandTicksChanged); });
+  connect(m_tabs, &QTabWidget::currentChanged, this, [this] { OnCommand(kCommandTabChanged); });
+
+  using namespace corvale::ui::buttons;
+  m_search =
+      new CButtonPlus(kSearchFile.normal, kSearchFile.hover, kSearchFile.push, kSearchFile.disable, this);
+  m_search->SetControlId(kCommandSearch);
+  m_preview =
+      new CButtonPlus(kFilePreview.normal, kFilePreview.hover, kFilePreview.push, kFilePreview.disable, this);
+  m_preview->SetControlId(kCommandPreview);
+  m_strip = new CButtonPlus(kFilePageStrip, kFilePageStrip, kFilePageStrip, kFilePageStrip, this);
+  m_strip->SetControlId(200);
+  connect(m_search, &QAbstractButton::clicked, this, [this] { OnCommand(kCommandSearch); });
+  connect(m_preview, &QAbstractButton::clicked, this, [this] { OnCommand(kCommandPreview); });
+
+  m_pageFont = QFont(QString::fromStdString(corvale::ui::GetUIFontName()));
+  m_pageFont.setPixelSize(15);
+  m_selection = corvale::ui::LoadStringResource(272);
+}
+
+CFileSelectPage::~CFileSelectPage() {
+  // The panes read the trees until they go; empty them before the trees are freed.
+  Reset();
+}
+
+void CFileSelectPage::SetController(IFileSelectController* controller) {
+  LogError("------------------------ParmInfo:IFileSelectController* pController=%" PRIxPTR,
+           reinterpret_cast<uintptr_t>(controller));
+  m_controller = controller;
+}
+
+IWizardPageController* CFileSelectPage::GetController() { return m_controller; }
+int CFileSelectPage::GetHelpContextId(int) { return kHelpTopic; }
+CFileTreeCtrl* CFileSelectPage::Tree() const { return m_container->GetFileTreeCtrl(); }
+CFileListCtrl* CFileSelectPage::List() const { return m_container->GetFileListCtrl(); }
+
+void CFileSelectPage::Layout(int, int) {
+  const QRect sub = SubtitleRect();
+  const QRect bottom = BottomRect();
+  m_tabs->setGeometry(RectFromEdges(sub.left(), sub.bottom() + 1, sub.right() + 1, bottom.top()));
+  m_search->MoveTo(sub.left(), sub.top());
+  m_preview->MoveTo(m_search->x() + m_search->GetBitmapSize().width(), sub.top());
+  m_strip->MoveTo(m_preview->x() + m_preview->GetBitmapSize().width(), sub.top());
+}
+
+void CFileSelectPage::Draw(QPainter* dc) {
+  const QRect sub = SubtitleRect();
+  const QRect bottom = BottomRect();
+  dc->fillRect(RectFromEdges(sub.left() - 1, sub.top() - 1, sub.right() + 2, bottom.top()),
+               QColor(203, 212, 219));
+  dc->setFont(m_pageFont);
+  dc->setPen(Qt::black);
+  const QFontMetrics metrics(m_pageFont);
+  dc->drawText(bottom, Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine,
+               metrics.elidedText(m_totals, Qt::ElideRight, bottom.width()));
+  dc->drawText(bottom, Qt::AlignRight | Qt::AlignBottom | Qt::TextSingleLine,
+               metrics.elidedText(m_selection, Qt::ElideRight, bottom.width()));
+}
+
+void CFileSelectPage::Reset() {
+  List()->ClearList();
+  m_resultList->ClearList();
+  Tree()->FillTree(nullptr);
+  FreeFileTree(m_root);
+  FreeFileTree(m_resultRoot);
+  m_root = nullptr;
+  m_resultRoot = nullptr;
+  if (m_tabs->count() > 1) m_tabs->removeTab(1);
+}
+
+void CFileSelectPage::SetFileTree(CFileNode* root) {
+  // The tree on show handed over again is shown again, not freed.
+  if (root != nullptr && root == m_root) m_root = nullptr;
+  Reset();
+  if (root == nullptr) return;
+  IStorageDevice* device = m_controller != nullptr ? m_controller->GetSourceDevice() : nullptr;
+  List()->SetSourceDevice(device);
+  m_resultList->SetSourceDevice(device);
+  m_root = root;
+  Tree()->FillTree(root);
+  UpdateCounts();
+  m_selection = corvale::ui::LoadStringResource(272);
+  update();
+}
+
+void CFileSelectPage::UpdateCounts() {
+  SelectionSummary summary;
+  if (auto* root = dynamic_cast<CFileSystemNode*>(m_root)) root->GetSummary(summary);
+  m_totals = QString::asprintf(corvale::LoadText(385).c_str(),
+                               FormatByteSize(static_cast<int64_t>(summary.bytes)).c_str(),
+                               static_cast<int>(summary.files));
+  m_selection = QString::asprintf(corvale::LoadText(386).c_str(),
+                                  FormatByteSize(static_cast<int64_t>(summary.checkedBytes)).c_str(),
+                                  static_cast<int>(summary.checkedFiles));
+  update();
+}
+
+bool CFileSelectPage::OnCommand(int commandId) {
+  const int mode = Mode();
+  switch (commandId) {
+    case kCommandSearch:
+      if (mode >= 0) corvale::usage::Event(kEventFind[mode]);
+      if (FindOpenerSlot()) {
+        const bool results = m_tabs->currentIndex() == 1;
+        FindOpenerSlot()(results ? m_resultRoot : m_root, results ? m_resultList : List());
+      }
+      return true;
+    case kCommandPreview:
+    case kCommandListPreview:
+      Preview();
+      return true;
+    case kCommandRecoverFile:
+      RecoverSelectedFile();
+      return true;
+    case kCommandExport:
+      Export();
+      return true;
+    case kCommandLocate:
+      Locate();
+      return true;
+    case kCommandTicksChanged:
+      UpdateCounts();
+      return true;
+    case kCommandTabChanged:
+      UpdateCounts();
+      if (m_tabs->currentIndex() == 0) Tree()->RefreshAllItems();
+      return true;
+    default:
+      return false;
+  }
+}
+
+CFileNode* CFileSelectPage::SelectedFile() const {
+  CFileListCtrl* list = m_tabs->currentIndex() == 1 ? m_resultList : List();
+  return list->GetNodeAt(list->GetFirstSelectedItem());
+}
+
+uint32_t CFileSelectPage::PreviewRefusal(const CFileNode* node) {
+  const IFileProperties* p = node != nullptr ? node->GetFileProperties() : nullptr;
+  if (p == nullptr || p->GetSize() == 0) return 268;
+  if (p->GetValidMask() & 0x04) {
+    if (p->GetAttributes() & kAttributeFolder) return 269;
+    if (p->GetAttributes() & kAttributeEncrypted) return 270;
+  }
+  if ((p->GetValidMask() & 0x02) && p->GetSize() > kMaxPreviewSize) return 271;
+  return 0;
+}
+
+void CFileSelectPage::Preview() {
+  const int mode = Mode();
+  if (mode >= 0) corvale::usage::Event(kEventPreview[mode]);
+  CFileNode* node = SelectedFile();
+  if (node == nullptr) {
+    Tell(267);
+    return;
+  }
+  if (const uint32_t refusal = PreviewRefusal(node)) {
+    Tell(refusal);
+    return;
+  }
+  CTempPathNameSignle& temp = CTempPathNameSignle::GetInstance();
+  const std::string path = temp.GetTempFileName();
+  if (path.empty()) return;
+  SingleFileCopyRequest request{m_controller ? m_controller->GetSourceDevice() : nullptr, node, path, this};
+  CPreviewLoadingDlg dialog(request);
+  if (dialog.DoModal() == QDialog::Accepted) {
+    chmod(path.c_str(), 0600);
+    if (PreviewShowerSlot()) PreviewShowerSlot()(path, node->GetFileProperties()->GetName());
+  }
+  temp.DeleteTempFiles();
+}
+
+void CFileSelectPage::RecoverSelectedFile() {
+  CFileNode* node = SelectedFile();
+  if (node == nullptr) {
+    Tell(274);
+    return;
+  }
+  const IFileProperties* p = node->GetFileProperties();
+  if (p == nullptr) return;
+  const std::string name = p->GetName();
+  const size_t dot = name.rfind('.');
+  const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
+  const std::string filter = (extension.empty() ? std::string("File") : extension.substr(1) + " File") +
+                             " (*" + extension + ")|*" + extension + "|All Files (*.*)|*.*||";
+  const std::string target = AskSavePath(name, filter);
+  if (target.empty()) return;
+  if (CFileRecoverer::IsPathOnSourceDrive(target.c_str()) &&
+      corvale::ui::AskMessageBox(corvale::LoadText(275), GetProductTitle(),
+                                 corvale::ui::MessageButtons::YesNo,
+                                 MessageIcon::Warning) != corvale::ui::MessageAnswer::Yes)
+    return;
+  if (p->GetAttributes() & kAttributeEncrypted) {
+    std::string root;
+    if (GetRootPathOfPath(target.c_str(), &root) && !root.empty() && !IsNTFSVolume(root.c_str())) {
+      Tell(278, MessageIcon::Warning);
+      return;
+    }
+  }
+  if (FreeBytesFor(target) < p->GetSize()) {
+    Tell(276, MessageIcon::Warning);
+    return;
+  }
+  // The recovery never replaces a file: a path that exists already fails and keeps what is there.
+  struct stat before {};
+  const bool existed = lstat(target.c_str(), &before) == 0;
+  SingleFileCopyRequest request{m_controller ? m_controller->GetSourceDevice() : nullptr, node, target, this};
+  CRBClickRecoverFileDlg dialog(request);
+  if (dialog.DoModal() != QDialog::Accepted && !existed) unlink(target.c_str());
+}
+
+std::string CFileSelectPage::ExportFileName(int64_t when, int recoveryKind) {
+  const time_t t = static_cast<time_t>(when);
+  struct tm local {};
+  localtime_r(&t, &local);
+  char name[64];
+  std::snprintf(name, sizeof name, "%04d-%02d-%02d_%02d_%02d_QBX%s.rsf", local.tm_year + 1900,
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                recoveryKind == 1 ? "_CR" : "_Lum");
+  return name;
+}
+
+std::string CFileSelectPage::WithBundleExtension(const std::string& path) {
+  if (path.size() > 4 && path.compare(path.size() - 4, 4, ".rsf") == 0) return path;
+  return path + ".rsf";
+}
+
+void CFileSelectPage::Export() {
+  const int mode = Mode();
+  if (mode >= 0) corvale::usage::Event(kEventExport[mode]);
+  const int kind = m_controller != nullptr ? m_controller->GetRecoveryKind() : kRecoveryKindNone;
+  const std::string chosen = AskSavePath(ExportFileName(std::time(nullptr), kind), corvale::LoadText(401));
+  if (chosen.empty()) return;
+  bool saved = false;
+  try {
+    CStateBundle bundle(true, StateFolderSlot());
+    saved = bundle.Save(WithBundleExtension(chosen));
+  } catch (...) {
+    saved = false;
+  }
+  Tell(saved ? 61237 : 61238);
+  update();
+}
+
+void CFileSelectPage::Locate() {
+  CFileNode* node = m_resultList->GetNodeAt(m_resultList->GetFirstSelectedItem());
+  if (node == nullptr || node->GetParent() == nullptr) return;
+  QModelIndex item;
+  if (!Tree()->FindNodeItem(node->GetParent(), &item)) return;
+  Tree()->GetTreeCtrl()->setFocus();
+  m_tabs->setCurrentIndex(0);
+  List()->LocateNode(node);
+}
+
+CFileSelectPage::SavePathAsker CFileSelectPage::SetSavePathAsker(SavePathAsker asker) {
+  return std::exchange(SavePathAskerSlot(), std::move(asker));
+}
+CFileSelectPage::PreviewShower CFileSelectPage::SetPreviewShower(PreviewShower shower) {
+  return std::exchange(PreviewShowerSlot(), std::move(shower));
+}
+CFileSelectPage::FindOpener CFileSelectPage::SetFindOpener(FindOpener opener) {
+  return std::exchange(FindOpenerSlot(), std::move(opener));
+}
+void CFileSelectPage::SetStateFolder(const std::string& folder) { StateFolderSlot() = folder; }

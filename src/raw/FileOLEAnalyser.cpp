@@ -111,6 +111,39 @@ bool FileOLEAnalyser::ReadCompoundSectors(uint8_t* buffer, uint64_t fileStart, u
   return true;
 }
 
+namespace {
+
+int32_t TypeFromLaterEntries(const corvale::ByteReader& h, uint64_t start, IStorageDevice* device) {
+  // Writers other than Microsoft's put the document's main stream further down the directory: the
+  // directory's sectors along its chain (the first few) are searched for it.
+  constexpr int kSectors = 8;
+  std::array<uint8_t, kUnit> dir{};
+  std::array<uint8_t, kUnit> table{};
+  uint32_t at = h.u32(48);
+  for (int n = 0; n < kSectors && at < 0xFFFFFFFA; ++n) {
+    if (!FileOLEAnalyser::ReadCompoundSectors(dir.data(), start, static_cast<uint64_t>(at) + 1, 1, device))
+      break;
+    const corvale::ByteReader entries(dir.data(), dir.size());
+    for (int e = 0; e < 4; ++e) {
+      if (NameIs(entries, e, u"WordDocument")) return kRawTypeDOC;
+      if (NameIs(entries, e, u"Workbook") || NameIs(entries, e, u"Book")) return kRawTypeXLS;
+      if (NameIs(entries, e, u"PowerPoint Document")) return kRawTypePPT;
+    }
+    // The next directory sector, from the allocation-table sector the header names.
+    const uint64_t tableIndex = at / kEntriesPerSector;
+    if (tableIndex >= kHeaderDifatEntries) break;
+    const uint32_t tableSector = h.u32(76 + 4 * tableIndex);
+    if (tableSector >= 0xFFFFFFFA ||
+        !FileOLEAnalyser::ReadCompoundSectors(table.data(), start, static_cast<uint64_t>(tableSector) + 1, 1,
+                                              device))
+      break;
+    at = corvale::ByteReader(table.data(), table.size()).u32(4 * (at % kEntriesPerSector));
+  }
+  return kRawTypeMOF;
+}
+
+}  // namespace
+
 bool FileOLEAnalyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device) {
   const uint64_t start = file->GetStartSector();
   CRawSectorReader reader(device, start);
@@ -169,6 +202,7 @@ bool FileOLEAnalyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device
     uint64_t extra = 0;
     type = TypeFromDirectory(corvale::ByteReader(sector.data(), sector.size()), &extra);
     size += extra;
+    if (type == kRawTypeMOF) type = TypeFromLaterEntries(h, start, device);
   }
   file->SetFileType(type);
   file->SetFileSize(std::min(size, cap));

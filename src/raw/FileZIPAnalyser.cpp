@@ -1,3 +1,5 @@
+#include <optional>
+
 #include "raw/ArchiveAnalysers.h"
 #include "raw/RawFileInfo.h"
 #include "raw/RawFileTypeTable.h"
@@ -8,6 +10,10 @@ namespace {
 constexpr uint32_t kLocalSignature = 0x04034B50;
 constexpr uint32_t kCentralSignature = 0x02014B50;
 constexpr uint32_t kEndSignature = 0x06054B50;
+constexpr uint32_t kDescriptorSignature = 0x08074B50;
+constexpr uint64_t kDescriptor = 16;  // signature, CRC, compressed and uncompressed size
+constexpr uint16_t kSizesInDescriptor = 0x0008;
+constexpr uint64_t kSearchChunk = 4096;
 constexpr uint64_t kLocalHeader = 30;
 constexpr uint64_t kCentralHeader = 46;
 constexpr uint64_t kEndRecord = 22;
@@ -35,8 +41,28 @@ struct Record {
   uint64_t nameLength = 0;
 };
 
+// The length of an entry's data whose sizes follow it in a data descriptor (as streaming writers
+// such as LibreOffice's store them): the first descriptor whose compressed size is its distance from
+// the data's start. Nothing when none is found before `limit`.
+std::optional<uint64_t> DataBeforeDescriptor(CRawSectorReader& reader, uint64_t dataStart, uint64_t limit) {
+  corvale::RawWalkPump pump;
+  for (uint64_t chunk = dataStart; chunk < limit; chunk += kSearchChunk) {
+    pump.Step();
+    // Each chunk is read with the descriptor that may begin in its last byte.
+    corvale::ByteReader bytes = reader.Read(chunk, kSearchChunk + kDescriptor);
+    if (bytes.size() == 0) bytes = reader.ReadAt(chunk);  // the device's last bytes
+    if (bytes.size() < kDescriptor) return std::nullopt;
+    for (uint64_t i = 0; i < kSearchChunk && i + kDescriptor <= bytes.size(); ++i) {
+      if (bytes.u32(i) != kDescriptorSignature) continue;
+      const uint64_t length = chunk + i - dataStart;
+      if (bytes.u32(i + 8) == length) return length;
+    }
+  }
+  return std::nullopt;
+}
+
 // The record at `position`, or nothing (signature 0) when the bytes there are no valid record.
-Record ReadRecord(CRawSectorReader& reader, uint64_t position) {
+Record ReadRecord(CRawSectorReader& reader, uint64_t position, uint64_t limit) {
   Record rec;
   const corvale::ByteReader sig = reader.Read(position, 4);
   if (sig.size() == 0) return rec;
@@ -48,6 +74,11 @@ Record ReadRecord(CRawSectorReader& reader, uint64_t position) {
     rec.nameAt = kLocalHeader;
     rec.nameLength = h.u16(26);
     rec.length = kLocalHeader + rec.nameLength + h.u16(28) + static_cast<uint64_t>(h.u32(18));
+    if ((h.u16(6) & kSizesInDescriptor) != 0 && h.u32(18) == 0) {
+      const std::optional<uint64_t> data = DataBeforeDescriptor(reader, position + rec.length, limit);
+      if (!data) return rec;
+      rec.length += *data + kDescriptor;
+    }
   } else if (signature == kCentralSignature) {
     const corvale::ByteReader h = reader.Read(position, kCentralHeader);
     if (h.size() == 0) return rec;
@@ -87,7 +118,8 @@ bool FileZIPAnalyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device
   m_officeOpenXml = false;
   m_corelDraw = false;
   CRawSectorReader reader(device, file->GetStartSector());
-  const Record first = ReadRecord(reader, 0);
+  const uint64_t limit = corvale::WalkCap(reader);
+  const Record first = ReadRecord(reader, 0, limit);
   if (first.signature == 0) return false;
   if (first.signature == kLocalSignature) {
     const corvale::ByteReader name = ReadName(reader, 0, first);
@@ -95,19 +127,21 @@ bool FileZIPAnalyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device
     m_corelDraw = NameIs(name, 0, first.nameLength, "content/riffData.cdr");
   }
 
-  const uint64_t limit = corvale::WalkCap(reader);
   corvale::RawWalkPump pump;
   int32_t type = kRawTypeZIP;
+  int32_t officeType = kRawTypeZIP;
   uint64_t position = 0;
   // Every record is at least 22 bytes long, so the walk ends at the cap.
   while (position <= limit) {
     pump.Step();
-    const Record rec = ReadRecord(reader, position);
+    const Record rec = ReadRecord(reader, position, limit);
     if (rec.signature == 0) break;
-    if (m_officeOpenXml && rec.signature != kEndSignature) {
+    if (rec.signature == kLocalSignature) {
       const corvale::ByteReader name = ReadName(reader, position, rec);
+      // Writers other than Microsoft's may store the content types after the parts.
+      if (NameIs(name, 0, rec.nameLength, "[Content_Types].xml")) m_officeOpenXml = true;
       for (const PartType& part : kOfficeParts) {
-        if (NameIs(name, 0, rec.nameLength, part.name)) type = part.type;
+        if (NameIs(name, 0, rec.nameLength, part.name)) officeType = part.type;
       }
     }
     position += rec.length;
@@ -115,6 +149,7 @@ bool FileZIPAnalyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device
     // another file's, or slack.
     if (rec.signature == kEndSignature) break;
   }
+  if (m_officeOpenXml) type = officeType;
   if (m_corelDraw && !m_officeOpenXml) type = kRawTypeCDR;
   file->SetFileType(type);
   file->SetFileSize(std::min(position, limit));

@@ -4,6 +4,7 @@
 
 #include "platform/Log.h"
 #include "platform/RecoveryContext.h"
+#include "raw/CustomFileAnalyser.h"
 #include "raw/RawFileAnalyserList.h"
 #include "raw/RawFileInfo.h"
 #include "raw/RawFileInfoList.h"
@@ -53,9 +54,12 @@ void CRAWSearchController::BeginSearch() {
     const std::vector<int> types(GetRecoveryContext().RawFileTypes.begin(),
                                  GetRecoveryContext().RawFileTypes.end());
     analysers.Rebuild(&types);
+    // The user's own types come with every search once a script of them loads.
+    AddCustomFileAnalyserForScripts(analysers);
     m_dispatch.Build(analysers);
   }
   m_pending.clear();
+  m_openScriptFile = nullptr;
   m_begun = false;
 
   if (!m_device || m_sectorsPerRead <= 0) return;
@@ -76,7 +80,16 @@ void CRAWSearchController::BeginSearch() {
 void CRAWSearchController::EndSearch() {
   // What is still pending stays in the found-file list with size 0; the result tree measures it.
   m_pending.clear();
+  if (m_openScriptFile) CloseScriptFile(m_deviceSectors);
   m_begun = false;
+}
+
+void CRAWSearchController::CloseScriptFile(uint64_t end) {
+  CRawFileInfo* file = m_openScriptFile;
+  m_openScriptFile = nullptr;
+  const uint64_t start = file->GetStartSector();
+  const uint64_t span = end > start ? corvale::checkedMul(end - start, m_sectorSize).value_or(UINT64_MAX) : 0;
+  file->SetFileSize(corvale::CapRawFileSize(span, BytesToEnd(start)));
 }
 
 uint64_t CRAWSearchController::BytesToEnd(uint64_t start) const {
@@ -138,6 +151,7 @@ int32_t CRAWSearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCo
     IRawFileAnalyser* winner = m_dispatch.Offer(sector, atHand);
     if (!winner) continue;
     const uint64_t start = first + i;
+    if (m_openScriptFile) CloseScriptFile(start);
     atHand->SetStartSector(start);
     atHand->SetAnalyser(winner);
     atHand->SetAnalyserTypeId(winner->GetTypeId());
@@ -150,7 +164,11 @@ int32_t CRAWSearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCo
     }
     if (!m_found) continue;  // nothing would keep the record: it serves the next sector
     m_found->Add(atHand);
-    if (atHand->GetFileSize() == 0) m_pending.push_back(atHand);
+    if (IsCustomFileAnalyser(winner)) {
+      m_openScriptFile = atHand;
+    } else if (atHand->GetFileSize() == 0) {
+      m_pending.push_back(atHand);
+    }
     atHand = nullptr;
   }
   delete atHand;

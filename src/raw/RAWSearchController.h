@@ -10,6 +10,10 @@
 // A pending file that starts inside files already measured is measured only while the room of
 // CRawFileCoverage lasts; the others keep size 0 and the result tree decides on them by the same
 // rule, so that a header repeated in every sector costs no more than one pass over the device.
+//
+// Files of the types of signature scripts carry no length of their own: each ends where the next
+// file found by the scan begins, or at the device's end, and never passes the maximum RAW file
+// size.
 
 #include <cstdint>
 #include <list>
@@ -55,6 +59,8 @@ class CRAWSearchController : public IFileSystemSearchController {
   void MeasurePending(uint64_t oldestBlockEnd);
   // Bytes from `start` to the device's end: no size may pass it.
   uint64_t BytesToEnd(uint64_t start) const;
+  // Gives the open script-type file the bytes up to sector `end` (capped) and closes it.
+  void CloseScriptFile(uint64_t end);
 
   CRawFileAnalyserList* m_analysers;
   IStorageDevice* m_device = nullptr;
@@ -62,6 +68,7 @@ class CRAWSearchController : public IFileSystemSearchController {
   CRawFileInfoList* m_found = nullptr;
   CBufferStorageDevice m_ring;
   std::list<CRawFileInfo*> m_pending;
+  CRawFileInfo* m_openScriptFile = nullptr;  // the last script-type file found, still without a size
   uint32_t m_sectorSize = 512;
   uint64_t m_deviceSectors = 0;
   corvale::RawHeaderDispatch m_dispatch;

@@ -1,6 +1,7 @@
 #include "raw/RawFileAnalyserList.h"
 
 #include "raw/ArchiveAnalysers.h"
+#include "raw/CustomFileAnalyser.h"
 #include "raw/DocumentAnalysers.h"
 #include "raw/DrawingAnalysers.h"
 #include "raw/FileJPGAnalyser.h"
@@ -228,6 +229,8 @@ std::unique_ptr<IRawFileAnalyser> MakeRawFileAnalyser(RawAnalyserClass c) {
       return std::make_unique<FileWPDAnalyser>();
     case C::FileZIP:
       return std::make_unique<FileZIPAnalyser>();
+    case C::Custom:
+      return std::make_unique<CustomFileAnalyser>();
     default:
       return nullptr;
   }

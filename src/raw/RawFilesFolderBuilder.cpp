@@ -1,5 +1,6 @@
 #include "raw/RawFilesFolderBuilder.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -163,6 +164,8 @@ CFileSystemNode* CRawFilesFolderBuilder::Build() {
   for (int32_t id : context.RawFileTypes) {
     if (IsRawFileTypeIdInTable(id)) chosen[static_cast<size_t>(id)] = true;
   }
+  // The user chose the types of signature scripts by putting the scripts in their folder.
+  std::fill(chosen.begin() + kFirstCustomRawFileType, chosen.end(), true);
   CRawFileAnalyserList& analysers = GetRawFileAnalyserList();
   uint64_t previousJpegStart = 0;
   uint64_t previousJpegSize = 0;

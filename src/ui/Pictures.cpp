@@ -6,6 +6,7 @@
 #include <map>
 #include <utility>
 
+#include "ui/pictures/DevicePainters.h"
 #include "ui/pictures/Painters.h"
 
 namespace corvale::ui {
@@ -58,6 +59,20 @@ void AddStepBanner(Table& table, uint32_t id, QStringList steps, int current) {
   Add(table, id, 1000, 64, [steps, current](QPainter& p, const QSize& size) {
     pictures::DrawStepBanner(p, size, steps, current);
   });
+}
+
+void AddDevicePictures(Table& table) {
+  for (int i = 0; i < 7; ++i)
+    Add(table, bitmap::kDeviceIcons[i], 32, 32, [i](QPainter& p, const QSize& size) {
+      pictures::DrawDeviceIcon(p, size, static_cast<pictures::DeviceIcon>(i));
+    });
+  Add(table, bitmap::kDeviceToolbarStrip, 814, 33, pictures::DrawDeviceToolbarStrip);
+  Add(table, bitmap::kBusyAnimation, 48 * bitmap::kBusyAnimationFrames, 48,
+      [](QPainter& p, const QSize& size) { pictures::DrawBusyStrip(p, size, bitmap::kBusyAnimationFrames); });
+  for (ButtonState state : kStates)
+    Add(table, BitmapOf(buttons::kRefresh, state), 86, 33, [state](QPainter& p, const QSize& size) {
+      pictures::DrawBarButton(p, size, QStringLiteral("Refresh"), BarButtonIcon::None, false, state);
+    });
 }
 
 Table BuildTable() {
@@ -147,6 +162,7 @@ Table BuildTable() {
   for (int i = 0; i < 7; ++i)
     Add(table, bitmap::kCategoryIcons[i], 32, 32,
         [i](QPainter& p, const QSize& size) { pictures::DrawCategoryIcon(p, size, i); });
+  AddDevicePictures(table);
   return table;
 }
 

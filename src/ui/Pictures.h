@@ -61,6 +61,12 @@ constexpr uint32_t kWelcomeComment = 152;
 // pictures by category index.
 constexpr uint32_t kCheckBoxStrip = 135;
 constexpr uint32_t kCategoryIcons[7] = {530, 527, 526, 529, 528, 525, 531};
+// Device lists: the pictures of row kinds 0 to 6, the strip beside Refresh, the busy animation
+// (12 frames side by side on white).
+constexpr uint32_t kDeviceIcons[7] = {138, 141, 224, 148, 142, 147, 225};
+constexpr uint32_t kDeviceToolbarStrip = 543;
+constexpr uint32_t kBusyAnimation = 150;
+constexpr int kBusyAnimationFrames = 12;
 // The recovering window's buttons that show and hide its detail rows; the result page's banner.
 constexpr uint32_t kExpandDetails = 130;
 constexpr uint32_t kCollapseDetails = 131;
@@ -90,6 +96,8 @@ constexpr ButtonBitmaps kSheetMenu{560, 561, 562, 563};
 constexpr ButtonBitmaps kStart{193, 192, 191, 193};
 constexpr ButtonBitmaps kStartDeleted{580, 581, 582, 583};
 constexpr ButtonBitmaps kStartFormat{584, 585, 586, 587};
+// Device pages: Refresh.
+constexpr ButtonBitmaps kRefresh{374, 373, 372, 371};
 // The save step: OK and Cancel of its windows, and OK of the result page.
 constexpr ButtonBitmaps kDialogOk{382, 381, 380, 379};
 constexpr ButtonBitmaps kDialogCancel{176, 175, 174, 173};

@@ -1,11 +1,13 @@
 #include "wizard/WizardPages.h"
 
 #include "ui/Pictures.h"
+#include "wizard/DeleteRecoveryPartitionDeviceSelectPage.h"
 #include "wizard/RecoveryModeSelectPage.h"
 #include "wizard/SaveFilePage.h"
 #include "wizard/SaveResultPage.h"
 #include "wizard/StubWizardPage.h"
 #include "wizard/TypeOfFileToRecoveryPage.h"
+#include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
 #include "wizard/controller/RecoveryModeSelectController.h"
 #include "wizard/controller/SaveFileController.h"
 #include "wizard/controller/SaveResultController.h"
@@ -15,6 +17,7 @@
 IWizardPageController* GetPageController(WIZARD_PAGE page) {
   if (page == RecoveryModeSelect) return GetRecoveryModeSelectController();
   if (page == TypeOfFileToRecovery) return GetTypeOfFileToRecoveryController();
+  if (page == DeleteRecoveryPartitionDeviceSelect) return GetDeleteRecoveryPartitionDeviceSelectController();
   if (page == SaveFile) return GetSaveFileController();
   if (page == SaveResult) return GetSaveResultController();
   return GetStubPageController(page);
@@ -33,6 +36,11 @@ std::array<CWizardPage*, kWizardPageCount> CreateWizardPages(QWidget* sheet) {
       auto* page = new CTypeOfFileToRecoveryPage(sheet);
       page->SetController(GetTypeOfFileToRecoveryController());
       GetTypeOfFileToRecoveryController()->SetPage(page);
+      pages[i] = page;
+    } else if (index == DeleteRecoveryPartitionDeviceSelect) {
+      auto* page = new CDeleteRecoveryPartitionDeviceSelectPage(sheet);
+      page->SetController(GetDeleteRecoveryPartitionDeviceSelectController());
+      GetDeleteRecoveryPartitionDeviceSelectController()->SetPage(page);
       pages[i] = page;
     } else if (index == SaveFile) {
       auto* page = new CSaveFilePage(sheet);
@@ -60,6 +68,9 @@ void ReleaseWizardPages(const std::array<CWizardPage*, kWizardPageCount>& pages)
     GetRecoveryModeSelectController()->SetPage(nullptr);
   if (GetTypeOfFileToRecoveryController()->GetPage() == pages[TypeOfFileToRecovery])
     GetTypeOfFileToRecoveryController()->SetPage(nullptr);
+  if (GetDeleteRecoveryPartitionDeviceSelectController()->GetPage() ==
+      pages[DeleteRecoveryPartitionDeviceSelect])
+    GetDeleteRecoveryPartitionDeviceSelectController()->SetPage(nullptr);
   if (GetSaveFileController()->GetPage() == pages[SaveFile]) GetSaveFileController()->SetPage(nullptr);
   if (GetSaveResultController()->GetPage() == pages[SaveResult]) GetSaveResultController()->SetPage(nullptr);
   for (int i = 0; i < kWizardPageCount; ++i) {

@@ -136,12 +136,12 @@ TEST(RawFileAnalyserList, EveryAnalyserInClassOrderWithItsDefaultId) {
                 "FilePNGAnalyser", "FilePSDAnalyser",    "FilePSPAnalyser",  "FilePSTAnalyser",
                 "FileRARAnalyser", "FileRIFFAnalyser",   "FileRTFAnalyser",  "FileSWFAnalyser",
                 "FileTARAnalyser", "FileTIFAnalyser",    "FileTTFAnalyser",  "FileUnicodeHTMAnalyser",
-                "FileWMFAnalyser", "FileWPDAnalyser",    "FileZIPAnalyser"}));
+                "FileWMFAnalyser", "FileWPDAnalyser",    "FileZIPAnalyser",  "CustomFileAnalyser"}));
   std::vector<int32_t> ids;
   for (IRawFileAnalyser* a : all) ids.push_back(a->GetTypeId());
   EXPECT_EQ(ids, (std::vector<int32_t>{1,  2,  6,  7,  9,  10, 12, 15, 16, 19, 22, 23, 24, 25, 27, 28,
                                        29, 30, 31, 32, 33, 21, 34, 37, 36, 38, 40, 41, 42, 44, 45, 46,
-                                       47, 50, 51, 52, 54, 55, 56, 58, 59, 60, 61, 31, 66, 64, 68}));
+                                       47, 50, 51, 52, 54, 55, 56, 58, 59, 60, 61, 31, 66, 64, 68, -1}));
 
   // In a fresh process the program-wide list holds every analyser (other tests here rebuild it).
   GTEST_FLAG_SET(death_test_style, "threadsafe");

@@ -98,6 +98,12 @@ TEST(RawHeaderDispatch, EveryAnalyserRefusesFirstBytesOutsideItsLeadSet) {
   CreateAllRawFileAnalysers(all);
   for (IRawFileAnalyser* a : all) {
     const RawLeadBytes lead = a->GetLeadBytes();
+    // The script analyser without scripts takes no sector at all.
+    if (lead.none()) {
+      CRawFileInfo probe;
+      for (const Bytes& s : samples) EXPECT_FALSE(a->IsFileHeader(s.data(), &probe));
+      continue;
+    }
     size_t accepted = 0;
     for (const Bytes& s : samples) {
       CRawFileInfo probe;

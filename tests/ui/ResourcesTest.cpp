@@ -116,9 +116,11 @@ TEST_F(Resources, MenuCheckMarkIsDrawnOnItsColourKey) {
 }
 
 TEST_F(Resources, TextsAndBitmapsOfOneNumberAreDifferentResources) {
-  // 143 is a bitmap and no text; 214 a text and no bitmap.
+  // 145 is a bitmap and no text; 214 a text and no bitmap; 143 both.
+  EXPECT_TRUE(HasResource({ResourceType::Bitmap, 145}));
+  EXPECT_FALSE(HasResource({ResourceType::String, 145}));
   EXPECT_TRUE(HasResource({ResourceType::Bitmap, 143}));
-  EXPECT_FALSE(HasResource({ResourceType::String, 143}));
+  EXPECT_TRUE(HasResource({ResourceType::String, 143}));
   EXPECT_TRUE(HasResource({ResourceType::String, 214}));
   EXPECT_FALSE(HasResource({ResourceType::Bitmap, 214}));
   EXPECT_EQ(corvale::ui::LoadStringResource(214).toStdString(), "Are you sure to return to home page?");

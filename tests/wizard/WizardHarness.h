@@ -27,6 +27,7 @@
 #include "wizard/WizardPages.h"
 #include "wizard/WizardSheet.h"
 #include "wizard/WizardSheetController.h"
+#include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
 
 namespace corvale::test {
 
@@ -81,6 +82,10 @@ class WizardHarness : public ::testing::Test {
     // The save step's windows close at once unless a test drives them.
     m_previousSaveRunner = SetSaveDialogRunner([](QDialog&) { return 0; });
 
+    // The volume step lists no volumes here (its own tests give it real ones), so it never reads
+    // the machine's disks.
+    GetDeleteRecoveryPartitionDeviceSelectController()->SetCollector(
+        [] { return std::vector<std::unique_ptr<CollectedVolume>>(); });
     // The controllers live for the whole run: earlier tests leave links behind.
     for (int i = 0; i < kWizardPageCount; ++i)
       GetPageController(static_cast<WIZARD_PAGE>(i))->SetPreviousController(nullptr);
@@ -97,6 +102,8 @@ class WizardHarness : public ::testing::Test {
   }
 
   void TearDown() override {
+    WaitForVolumeList();
+    GetDeleteRecoveryPartitionDeviceSelectController()->SetCollector(nullptr);
     frame.reset();
     ui::SetQuestionHandler(m_previousQuestion);
     ui::SetMessageBoxHandler(m_previousBox);
@@ -110,8 +117,17 @@ class WizardHarness : public ::testing::Test {
     unsetenv("CORVALE_REGISTRY");
   }
 
+  // Waits until the volume step has its list (its collection runs on a worker, with the window
+  // disabled meanwhile).
+  void WaitForVolumeList() {
+    for (int i = 0; i < 3000 && GetDeleteRecoveryPartitionDeviceSelectController()->IsCollecting(); ++i)
+      QTest::qWait(10);
+    ASSERT_FALSE(GetDeleteRecoveryPartitionDeviceSelectController()->IsCollecting());
+  }
+
   // Presses the sheet's button of `command` with the mouse.
   void Click(int command) {
+    WaitForVolumeList();
     CButtonPlus* button = command == CWizardSheet::kCommandNext && sheet->GetCurrentPageIndex() == FileSelect
                               ? sheet->FileNextButton()
                               : sheet->Button(command);

@@ -220,7 +220,8 @@ TEST_F(WizardSheet, TheBannerShowsTheStepOfTheModeAndKeepsThePictureWhereThereIs
 
 TEST_F(WizardSheet, NextWalksTheStandInChainsOfEachModeAndBackWalksThemBack) {
   const std::map<int, std::vector<int>> chains = {
-      {0, {0, 10, 1, 9}},
+      // The deleted-file chain reaches its volume step, which is no stand-in (it needs a volume).
+      {0, {0, 10, 1}},
       {1, {0, 10, 2, 7, 9}},
       {2, {0, 10, 3, 4, 8, 9}},
   };
@@ -231,8 +232,10 @@ TEST_F(WizardSheet, NextWalksTheStandInChainsOfEachModeAndBackWalksThemBack) {
       EXPECT_EQ(sheet->GetCurrentPageIndex(), pages[i]);
       if (i + 1 < pages.size()) Click(Sheet::kCommandNext);
     }
-    EXPECT_EQ(GetPageController(FileSelect)->GetRecoveryKind(), mode)
-        << "the chain leads back to the mode's device step";
+    if (pages.back() == FileSelect) {
+      EXPECT_EQ(GetPageController(FileSelect)->GetRecoveryKind(), mode)
+          << "the chain leads back to the mode's device step";
+    }
     for (size_t i = pages.size() - 1; i > 0; --i) {
       EXPECT_EQ(sheet->GetCurrentPageIndex(), pages[i]);
       Click(Sheet::kCommandBack);
@@ -265,7 +268,8 @@ TEST_F(WizardSheet, HomeAsksAndThenWalksTheChainBackReleasingEveryStep) {
 }
 
 TEST_F(WizardSheet, TheFilePagesNextLeadsToTheSaveStepsWithoutLeavingThePage) {
-  StartRecovery(0);
+  StartRecovery(1);
+  Click(Sheet::kCommandNext);
   Click(Sheet::kCommandNext);
   Click(Sheet::kCommandNext);
   ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);

@@ -3,6 +3,7 @@
 #include <array>
 #include <memory>
 
+#include "core/FileNode.h"
 #include "platform/RecoveryContext.h"
 #include "wizard/WizardPages.h"
 #include "wizard/WizardSheet.h"
@@ -107,4 +108,15 @@ int CStubPageController::GetRecoveryKind() {
   }
 }
 
-void CStubPageController::Cleanup() { ++m_cleanups; }
+CStubPageController::~CStubPageController() { FreeFileTree(m_tree); }
+
+void CStubPageController::SetDirectoryTree(CFileSystemNode* root) {
+  if (root != m_tree) FreeFileTree(m_tree);
+  m_tree = root;
+}
+
+void CStubPageController::Cleanup() {
+  ++m_cleanups;
+  FreeFileTree(m_tree);
+  m_tree = nullptr;
+}

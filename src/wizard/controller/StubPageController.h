@@ -1,7 +1,8 @@
 #pragma once
-// Stand-in controllers for the pages whose steps are not built yet (all but the welcome page and
-// the file-type page, which hands over to the volume (1), device (2) or disk (3) step of the
-// recovery mode). Each shows its page and passes the wizard along the way the recovery modes go:
+// Stand-in controllers for the pages whose steps are not built yet (all but the welcome page, the
+// file-type page, which hands over to the volume (1), device (2) or disk (3) step of the recovery
+// mode, and the volume step itself). The stand-in of the file step keeps the tree it is handed. Each shows
+// its page and passes the wizard along the way the recovery modes go:
 //   1 -> file list (9); 2 -> scanned partitions (7) -> 9; 3 -> found partitions (4) -> scanned
 //   partitions (8) -> 9; 9 -> save files (6) -> result (5).
 // Back activates the previous controller, Home passes Home back towards the welcome controller;
@@ -9,12 +10,14 @@
 // scan-state numbers of the controllers they stand for, so chains of them can be saved and told
 // apart.
 
+#include "wizard/DirectoryTreeReceiver.h"
 #include "wizard/WizardPage.h"
 #include "wizard/WizardPageController.h"
 
-class CStubPageController : public IWizardPageController {
+class CStubPageController : public IWizardPageController, public IDirectoryTreeReceiver {
  public:
   explicit CStubPageController(WIZARD_PAGE page) : m_page(page) {}
+  ~CStubPageController() override;
 
   void Activate() override;
   void Home() override;
@@ -26,6 +29,9 @@ class CStubPageController : public IWizardPageController {
   int GetStateTypeId() override;
   int GetRecoveryKind() override;
   void Cleanup() override;
+  // Keeps the tree handed over (freeing one kept before); Cleanup frees it.
+  void SetDirectoryTree(CFileSystemNode* root) override;
+  CFileSystemNode* GetDirectoryTree() const { return m_tree; }
 
   WIZARD_PAGE Page() const { return m_page; }
   void SetPage(CWizardPage* page) { m_pageWindow = page; }
@@ -44,6 +50,7 @@ class CStubPageController : public IWizardPageController {
   IWizardPageController* m_previous = nullptr;
   int m_cleanups = 0;
   int m_advancedSettings = 0;
+  CFileSystemNode* m_tree = nullptr;
 };
 
 // The stand-in controller of page `page` (one per stand-in page, for the whole run); null for the

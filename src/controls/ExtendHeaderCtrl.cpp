@@ -1,0 +1,57 @@
+#include "controls/ExtendHeaderCtrl.h"
+
+#include <QPainter>
+#include <QStandardItemModel>
+
+#include "ui/UiFont.h"
+
+CExtendHeaderCtrl::CExtendHeaderCtrl(QWidget* parent) : QHeaderView(Qt::Horizontal, parent) {
+  setModel(new QStandardItemModel(0, 0, this));
+  setFont(corvale::ui::MakeUiFont(14, 400));
+  setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  setSectionsClickable(false);
+  setStretchLastSection(false);
+  setSectionResizeMode(QHeaderView::Interactive);
+}
+
+void CExtendHeaderCtrl::SetColumns(const QStringList& texts, const QList<int>& widths) {
+  auto* items = static_cast<QStandardItemModel*>(model());
+  items->setColumnCount(texts.size());
+  for (int i = 0; i < texts.size(); ++i) {
+    items->setHeaderData(i, Qt::Horizontal, texts[i]);
+    if (i < widths.size()) resizeSection(i, widths[i]);
+  }
+}
+
+void CExtendHeaderCtrl::SetColumnText(int column, const QString& text) {
+  model()->setHeaderData(column, Qt::Horizontal, text);
+}
+
+QString CExtendHeaderCtrl::ColumnText(int column) const {
+  return model()->headerData(column, Qt::Horizontal).toString();
+}
+
+int CExtendHeaderCtrl::TotalWidth() const {
+  int total = 0;
+  for (int i = 0; i < count(); ++i) total += sectionSize(i);
+  return total;
+}
+
+QSize CExtendHeaderCtrl::sizeHint() const {
+  QSize size = QHeaderView::sizeHint();
+  size.setHeight(size.height() + 3);
+  return size;
+}
+
+void CExtendHeaderCtrl::paintSection(QPainter* painter, const QRect& rect, int logicalIndex) const {
+  painter->save();
+  painter->fillRect(rect, QColor(248, 248, 248));
+  painter->setPen(QColor(203, 212, 219));
+  painter->drawLine(rect.topRight(), rect.bottomRight());
+  painter->drawLine(rect.bottomLeft(), rect.bottomRight());
+  painter->setPen(Qt::black);
+  painter->setFont(font());
+  painter->drawText(rect.adjusted(4, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                    ColumnText(logicalIndex));
+  painter->restore();
+}

@@ -1,0 +1,310 @@
+#include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QWidget>
+#include <cstdio>
+#include <cstring>
+
+#include "controls/DeviceSelectCtrl.h"
+#include "controls/Formatting.h"
+#include "controls/ImageWnd.h"
+#include "core/FileNode.h"
+#include "core/FileProperties.h"
+#include "core/MyFileProperties.h"
+#include "dialogs/DirectoryTreeBuilder.h"
+#include "dialogs/HasCheckboxPromptDlg.h"
+#include "find/FileFilter.h"
+#include "find/FilterTreeBuilder.h"
+#include "platform/Log.h"
+#include "platform/RecoveryContext.h"
+#include "storage/FileSystemCode.h"
+#include "ui/AppInfo.h"
+#include "ui/MessageBox.h"
+#include "ui/Pictures.h"
+#include "ui/Resources.h"
+#include "ui/RunReport.h"
+#include "ui/UsageStatistics.h"
+#include "wizard/DeleteRecoveryPartitionDeviceSelectPage.h"
+#include "wizard/DirectoryTreeReceiver.h"
+#include "wizard/WizardPages.h"
+#include "wizard/WizardSheet.h"
+
+namespace {
+
+std::string Text(uint32_t id, const char* fallback) {
+  const QString text = corvale::ui::LoadStringResource(id);
+  return text.isEmpty() ? fallback : text.toStdString();
+}
+
+bool IsExt(int32_t code) { return code == kFileSystemExt2 || code == kFileSystemExt3; }
+
+}  // namespace
+
+CFileSystemNode* CreateRootNode() {
+  MyFileInfo info;
+  info.name = "Root";
+  info.attributes = kAttributeFolder;
+  info.validMask = kValidAttributes;
+  CFileSystemNode* root = CreateFileSystemNode();
+  if (root) root->SetFileProperties(new CMyFileProperties(info));
+  return root;
+}
+
+CDeleteRecoveryPartitionDeviceSelectController* GetDeleteRecoveryPartitionDeviceSelectController() {
+  static CDeleteRecoveryPartitionDeviceSelectController controller;
+  return &controller;
+}
+
+bool& CDeleteRecoveryPartitionDeviceSelectController::ModeHintEnabled() {
+  static bool enabled = true;
+  return enabled;
+}
+
+CDeleteRecoveryPartitionDeviceSelectController::CDeleteRecoveryPartitionDeviceSelectController() = default;
+
+CDeleteRecoveryPartitionDeviceSelectController::~CDeleteRecoveryPartitionDeviceSelectController() {
+  JoinWorker();
+}
+
+void CDeleteRecoveryPartitionDeviceSelectController::JoinWorker() {
+  if (m_worker.joinable()) m_worker.join();
+}
+
+uint32_t CDeleteRecoveryPartitionDeviceSelectController::MillisecondsSince(
+    std::chrono::steady_clock::time_point start) const {
+  return static_cast<uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+          .count());
+}
+
+void CDeleteRecoveryPartitionDeviceSelectController::Activate() {
+  m_tick = std::chrono::steady_clock::now();
+  StartDeviceCollection();
+  if (CWizardSheet* sheet = GetWizardSheet()) sheet->ShowPage(DeleteRecoveryPartitionDeviceSelect);
+}
+
+void CDeleteRecoveryPartitionDeviceSelectController::Home() {
+  Cleanup();
+  if (m_previous) m_previous->Home();
+}
+
+void CDeleteRecoveryPartitionDeviceSelectController::Back() {
+  Cleanup();
+  if (m_previous) m_previous->Activate();
+}
+
+CSourceDeviceChoice CDeleteRecoveryPartitionDeviceSelectController::GetSourceSelection() {
+  return CSourceDeviceChoice(m_chosen ? &m_chosen->record : nullptr);
+}
+
+void CDeleteRecoveryPartitionDeviceSelectController::Cleanup() {
+  // A collection still running is dropped when it arrives.
+  ++m_generation;
+  if (m_collecting) {
+    m_collecting = false;
+    StopAnimation();
+  }
+  if (m_page) m_page->GetDeviceSelectCtrl()->DeleteAllItems();
+  m_selected = nullptr;
+  m_chosen = nullptr;
+  CRecoveryContext& context = GetRecoveryContext();
+  for (const auto& volume : m_volumes)
+    if (context.SourceRootDevice == volume->volume.get()) context.SourceRootDevice = nullptr;
+  m_volumes.clear();
+}
+
+void CDeleteRecoveryPartitionDeviceSelectController::StartDeviceCollection() {
+  JoinWorker();
+  Cleanup();
+  const uint64_t generation = ++m_generation;
+  m_collecting = true;
+
+  if (!m_receiver) m_receiver = new QObject();
+  QWidget* window = nullptr;
+  if (CWizardSheet* sheet = GetWizardSheet()) window = sheet->window();
+  if (window) {
+    if (!m_animation) {
+      m_animation = new CImageWnd(window);
+      m_animation->SetAnimation(corvale::ui::bitmap::kBusyAnimation,
+                                corvale::ui::bitmap::kBusyAnimationFrames, 120, 0xFFFFFF, true);
+    }
+    m_animation->SetPosition(-1, -1);
+    m_animation->show();
+    m_animation->Start();
+    if (window->isEnabled()) {
+      window->setEnabled(false);
+      m_disabledWindow = window;
+    }
+  }
+
+  Collector collector = m_collector ? m_collector : Collector(CollectLetteredVolumes);
+  QObject* receiver = m_receiver;
+  m_worker = std::thread([this, collector, receiver, generation] {
+    auto volumes = std::make_shared<std::vector<std::unique_ptr<CollectedVolume>>>(collector());
+    DebugTrace("collect device end");
+    QMetaObject::invokeMethod(
+        receiver, [this, generation, volumes] { FinishCollection(generation, std::move(*volumes)); },
+        Qt::QueuedConnection);
+  });
+}
+
+void CDeleteRecoveryPartitionDeviceSelectController::StopAnimation() {
+  if (m_animation) {
+    m_animation->Stop();
+    m_animation->hide();
+  }
+  if (m_disabledWindow) {
+    m_disabledWindow->setEnabled(true);
+    m_disabledWindow->activateWindow();
+  }
+  m_disabledWindow = nullptr;
+}
+
+void CDeleteRecoveryPartitionDeviceSelectController::FinishCollection(
+    uint64_t generation, std::vector<std::unique_ptr<CollectedVolume>> volumes) {
+  JoinWorker();
+  if (generation != m_generation) return;
+  m_collecting = false;
+  m_volumes = std::move(volumes);
+  StopAnimation();
+  FillList();
+  DebugTrace("InitVolumeDeviceSelectCtrl end");
+}
+
+void CDeleteRecoveryPartitionDeviceSelectController::FillList() {
+  if (!m_page) return;
+  CDeviceSelectCtrl* list = m_page->GetDeviceSelectCtrl();
+  list->DeleteAllItems();
+  for (const auto& volume : m_volumes) {
+    const VolumeRecord& record = volume->record;
+    char letter = record.DriveLetter;
+    if (letter == 0 && IsExt(record.FileSystemTypeCode)) letter = '*';
+    if (letter == 0 || record.FileSystemTypeCode == kFileSystemUnknown) continue;
+    // A volume that cannot be read now is left out without a word, as the system leaves out a drive
+    // that does not answer.
+    if (!volume->readable) continue;
+    char name[512];
+    std::snprintf(name, sizeof name, "%c : %s  (%s)", letter, record.VolumeName.c_str(),
+                  GetFileSystemName(static_cast<uint32_t>(record.FileSystemTypeCode)));
+    DEVICE_ITEM_INFO item;
+    item.kind = 2;
+    item.name = name;
+    item.sectorCount = static_cast<uint64_t>(volume->sectorCount);
+    item.bytesPerSector = static_cast<uint32_t>(volume->bytesPerSector);
+    item.information = volume->information.c_str();
+    item.itemData = volume.get();
+    list->AddItem(&item);
+  }
+}
+
+bool CDeleteRecoveryPartitionDeviceSelectController::SelectCurrentItem() {
+  m_selected = nullptr;
+  if (!m_page) return false;
+  CDeviceSelectCtrl* list = m_page->GetDeviceSelectCtrl();
+  m_selected = static_cast<CollectedVolume*>(list->GetItemData(list->GetCurSel()));
+  return m_selected != nullptr;
+}
+
+bool CDeleteRecoveryPartitionDeviceSelectController::IsDriveOnSelectedVolume(char letter) const {
+  if (!m_chosen || letter == 0) return false;
+  if (m_chosen->record.DriveLetter == letter) return true;
+  for (const auto& other : m_volumes) {
+    if (other->record.DriveLetter != letter || other->diskNumber != m_chosen->diskNumber) continue;
+    const int64_t start = std::max(other->startSector, m_chosen->startSector);
+    const int64_t end =
+        std::min(other->startSector + other->sectorCount, m_chosen->startSector + m_chosen->sectorCount);
+    if (start < end) return true;
+  }
+  return false;
+}
+
+bool CDeleteRecoveryPartitionDeviceSelectController::Next() {
+  const std::string caption = GetProductTitle();
+  if (m_collecting) return false;
+  SelectCurrentItem();
+  CollectedVolume* chosen = m_selected;
+  if (!chosen) {
+    corvale::ui::ShowMessageBox(Text(143, "Select a partition to recover please."), caption);
+    return false;
+  }
+  m_chosen = chosen;
+  CRecoveryContext& context = GetRecoveryContext();
+  context.SourceVolumeName = chosen->record.VolumeName;
+  context.SourceDriveLetter = static_cast<uint8_t>(chosen->record.DriveLetter);
+  corvale::usage::TimedEvent(kEventNext, MillisecondsSince(m_tick));
+
+  CFileSystemNode* root = CreateRootNode();
+  if (!root) return false;
+  LogSearchPartitionDevice(chosen->record, true);
+  context.SourceMarkFlag = chosen->record.Kind == kSourceKindImage ? 1 : 0;
+  context.SourceRootDevice = chosen->volume.get();
+
+  const auto buildStart = std::chrono::steady_clock::now();
+  CDirectoryTreeBuilder builder;
+  CFileSystemNode* tree = builder.BuildDirectoryTree(chosen->record.FileSystemTypeCode, chosen->volume.get());
+  if (builder.IsCancelled()) {
+    FreeFileTree(tree);
+    FreeFileTree(root);
+    LogRecoveryStatus(kStatusUserAbort);
+    corvale::usage::TimedEvent(kEventCancelled, MillisecondsSince(buildStart));
+    return false;
+  }
+
+  uint32_t files = 0;
+  if (tree) {
+    LogRecoveryStatus(kStatusSearchedWholeDevice);
+    CFileStateFilter filter(7);
+    CFilterTreeBuilder copier(&filter);
+    CFileSystemNode* copy = copier.CopyRoot(tree);
+    // The copy now owns the properties it shares with the full tree, which is not needed further.
+    CFilterTreeBuilder::ReleaseSource(tree, copy);
+    tree = nullptr;
+    if (copy) {
+      FileSystemNodeInfo record;
+      root->GetNodeInfo(record);
+      const int32_t two = 2;
+      std::memcpy(record.data, &two, sizeof two);
+      root->SetNodeInfo(record);
+      uint64_t firstSector = 0;
+      uint32_t sectorsPerCluster = 0;
+      copy->GetPosition(firstSector, sectorsPerCluster);
+      root->SetPosition(firstSector, sectorsPerCluster);
+      root->SetFileSystemType(copy->GetFileSystemType());
+      root->AddChild(copy);
+      root->RecountSummary();
+      SelectionSummary summary;
+      root->GetSummary(summary);
+      files = summary.files;
+    }
+  }
+  // A build that failed (the volume could not be read, or holds no file system the engines know)
+  // ends like one that found nothing: the user is told and stays on the page.
+  if (files < 1) {
+    LogRecoveryStatus(kStatusFoundNothing);
+    FreeFileTree(root);
+    m_chosen = nullptr;
+    corvale::ui::ShowMessageBox(Text(61249, "No files found, please go to Format Recovery mode!"), caption);
+    return false;
+  }
+
+  corvale::usage::TimedEvent(kEventBuilt, MillisecondsSince(buildStart));
+  if (ModeHintEnabled()) {
+    CHasCheckboxPromptDlg hint(
+        Text(396, "If the files are not found or corrupted in this mode, please go to \"Format Recovery\"!"),
+        m_page ? m_page->window() : nullptr);
+    hint.DoModal();
+    ModeHintEnabled() = hint.GetAnswer() == 0;
+  }
+
+  IWizardPageController* next = GetPageController(FileSelect);
+  auto* receiver = dynamic_cast<IDirectoryTreeReceiver*>(next);
+  if (!receiver) {
+    FreeFileTree(root);
+    return false;
+  }
+  next->SetPreviousController(this);
+  receiver->SetDirectoryTree(root);
+  next->Activate();
+  return true;
+}

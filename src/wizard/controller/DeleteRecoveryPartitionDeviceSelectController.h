@@ -1,0 +1,94 @@
+#pragma once
+// The controller of the deleted-file recovery's volume page (page 1). When the page is shown it
+// collects the machine's volumes on a worker thread, with the program's window disabled and a busy
+// animation over it, and fills the page's list once the worker is done. On Next it builds the chosen
+// volume's directory tree under the directory-build window, keeps the files the engines found in a
+// recoverable state (with the folders leading to them) in a folder "Deleted Files" under a new root,
+// and hands that tree to the file step.
+//
+// The worker never touches a window: it hands its list to the window thread through a queued call,
+// and a list that arrives after a newer collection began is dropped.
+
+#include <QPointer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "wizard/WizardPageController.h"
+#include "wizard/controller/VolumeCollection.h"
+
+class CDeleteRecoveryPartitionDeviceSelectPage;
+class CFileSystemNode;
+class CImageWnd;
+class QObject;
+class QWidget;
+
+// A new root of a result tree: a partition node named "Root" with the folder attribute.
+CFileSystemNode* CreateRootNode();
+
+class CDeleteRecoveryPartitionDeviceSelectController : public IWizardPageController {
+ public:
+  // Usage events: Next pressed, the build cancelled, a tree built.
+  static constexpr int kEventNext = 8196;
+  static constexpr int kEventCancelled = 8197;
+  static constexpr int kEventBuilt = 8198;
+
+  using Collector = std::function<std::vector<std::unique_ptr<CollectedVolume>>()>;
+
+  CDeleteRecoveryPartitionDeviceSelectController();
+  ~CDeleteRecoveryPartitionDeviceSelectController() override;
+
+  void Activate() override;
+  void Home() override;
+  void Back() override;
+  // False when it stays on the page: nothing chosen, the build cancelled, failed or found nothing.
+  bool Next() override;
+  void SetPreviousController(IWizardPageController* previous) override { m_previous = previous; }
+  IWizardPageController* GetPreviousController() override { return m_previous; }
+  int GetRecoveryKind() override { return kRecoveryKindDeleted; }
+  CSourceDeviceChoice GetSourceSelection() override;
+  void Cleanup() override;
+
+  // Empties the list and collects the volumes again.
+  void StartDeviceCollection();
+  bool IsCollecting() const { return m_collecting; }
+  // Remembers the volume of the list's selected row; false when none is selected.
+  bool SelectCurrentItem();
+  // Disk images cannot be opened on this page; nothing selected is ever one.
+  bool IsImageSelected() const { return false; }
+  // True when `letter` is the chosen volume's letter, or names a volume that shares sectors with it.
+  bool IsDriveOnSelectedVolume(char letter) const;
+
+  void SetPage(CDeleteRecoveryPartitionDeviceSelectPage* page) { m_page = page; }
+  CDeleteRecoveryPartitionDeviceSelectPage* GetPage() const { return m_page; }
+  const std::vector<std::unique_ptr<CollectedVolume>>& Volumes() const { return m_volumes; }
+  // Replaces how the volumes are collected (null: CollectLetteredVolumes). Tests use it.
+  void SetCollector(Collector collector) { m_collector = std::move(collector); }
+  // Whether the mode hint is still shown after a build (until the user ticks it off).
+  static bool& ModeHintEnabled();
+
+ private:
+  void FillList();
+  void FinishCollection(uint64_t generation, std::vector<std::unique_ptr<CollectedVolume>> volumes);
+  void StopAnimation();
+  void JoinWorker();
+  uint32_t MillisecondsSince(std::chrono::steady_clock::time_point start) const;
+
+  CDeleteRecoveryPartitionDeviceSelectPage* m_page = nullptr;
+  IWizardPageController* m_previous = nullptr;
+  std::vector<std::unique_ptr<CollectedVolume>> m_volumes;
+  CollectedVolume* m_selected = nullptr;
+  CollectedVolume* m_chosen = nullptr;
+  Collector m_collector;
+  std::thread m_worker;
+  uint64_t m_generation = 0;
+  bool m_collecting = false;
+  QObject* m_receiver = nullptr;
+  QPointer<CImageWnd> m_animation;
+  QPointer<QWidget> m_disabledWindow;
+  std::chrono::steady_clock::time_point m_tick;
+};
+
+CDeleteRecoveryPartitionDeviceSelectController* GetDeleteRecoveryPartitionDeviceSelectController();

@@ -13,6 +13,8 @@
 #include "platform/DiskCatalogue.h"
 #include "platform/Log.h"
 #include "storage/DiskDevice.h"
+#include "storage/DynamicVolumeDevice.h"
+#include "storage/LdmDatabase.h"
 #include "storage/PartitionTableAnalyze.h"
 #include "storage/VolumeDevice.h"
 #include "storage/VolumeLetters.h"
@@ -128,7 +130,42 @@ bool AddVolumeExtent(VolumeRecord& record, int64_t firstSector, int64_t sectorCo
   return true;
 }
 
-std::vector<CollectedDynamicVolume> CollectDynamicVolumes(const DiskDeviceList&) { return {}; }
+std::vector<CollectedDynamicVolume> CollectDynamicVolumes(const DiskDeviceList& disks) {
+  std::vector<IStorageDevice*> members;
+  members.reserve(disks.size());
+  for (const auto& disk : disks) members.push_back(disk.get());
+  DynamicVolumeList found;
+  LoadDynamicVolumes(members, found, DetectFileSystem);
+
+  std::vector<CollectedDynamicVolume> out;
+  for (auto& volume : found) {
+    if (!volume || !volume->Device) continue;
+    std::vector<DynamicExtent> extents;
+    volume->Device->GetExtents(extents);
+    const int32_t dynamicKind = volume->Device->GetKind();
+
+    auto record = std::make_shared<VolumeRecord>();
+    record->Kind = kSourceKindDisk;
+    record->VolumeKind = kVolumeKindDynamic;
+    record->FileSystemTypeCode = volume->FileSystemType;
+    record->VolumeName = volume->Label;
+    record->DriveLetter = volume->DriveLetter;
+    // The record keeps the volume device alive; the member disks it reads belong to `disks`.
+    record->DeviceOwner = std::shared_ptr<IStorageDevice>(std::move(volume->Device));
+    record->Device = record->DeviceOwner.get();
+    for (const DynamicExtent& extent : extents) {
+      if (extent.disk == nullptr) continue;
+      // The member pointers are those handed in above, so each is one of the listed disks.
+      CDiskDevice* disk = nullptr;
+      for (size_t i = 0; i < members.size() && disk == nullptr; ++i)
+        if (members[i] == extent.disk) disk = disks[i].get();
+      if (disk == nullptr) continue;
+      AddVolumeExtent(*record, static_cast<int64_t>(extent.start), static_cast<int64_t>(extent.length), disk);
+    }
+    out.push_back({std::move(record), dynamicKind, volume->SectorCount});
+  }
+  return out;
+}
 
 void CCollectAllBasicPartitionandDynamicVolume::CollectAllBasicPartitionandDynamicVolume(
     const DiskDeviceList& disks, VolumeRecordList& volumes) {

@@ -56,9 +56,9 @@ struct CollectedDynamicVolume {
   int64_t SectorCount = 0;
 };
 
-// The dynamic volumes of the dynamic disks among `disks`. This is where the reader of the
-// dynamic-disk database and its volume devices come in; until they are wired in here it finds
-// none, and the collection lists the basic partitions and floppy drives only.
+// The dynamic volumes of the dynamic disks among `disks`, each once, as the dynamic-disk database
+// describes them: file system and label by the engines' detector, the volume device owned by the
+// record, and an extent for every member piece whose disk is present, pointing at that disk.
 std::vector<CollectedDynamicVolume> CollectDynamicVolumes(const DiskDeviceList& disks);
 
 // Adds a member extent to a volume record: into the first free of the 32 slots (an extent beyond

@@ -1,7 +1,7 @@
 // The device and volume collection over real disks (image files named by CORVALE_DISKS, and loop
 // devices when running as root), held against what sfdisk, blkid and lsblk say of the same disks;
-// and the chosen device of a saved scan found again among the disks of a later collection by its
-// fingerprint, with damaged sections refused.
+// and the volumes of dynamic disks; and the chosen device of a saved scan found again among the
+// disks of a later collection by its fingerprint, with damaged sections refused.
 
 #include <gtest/gtest.h>
 
@@ -26,6 +26,7 @@
 #include "storage/VolumeDevice.h"
 #include "storage/VolumeLetters.h"
 #include "support/Fixtures.h"
+#include "support/LdmImageBuilder.h"
 
 using namespace corvale::test;
 
@@ -136,6 +137,142 @@ TEST(DeviceCollection, ImageFilesListTheirPartitionsWithLettersFileSystemsAndLab
   EXPECT_FALSE(byLetter.ReadSectors(sector.data(), uint64_t(d->Extents[0].SectorCount), 1));
   EXPECT_TRUE(IsVolumeOnDriveLetter(*d, 'D', c.volumes));
   EXPECT_FALSE(IsVolumeOnDriveLetter(*d, 'C', c.volumes));
+}
+
+std::vector<uint8_t> WholeFile(const std::string& path) {
+  return FileBytes(path, 0, static_cast<size_t>(std::filesystem::file_size(path)));
+}
+
+TEST(DeviceCollection, DynamicDisksListEachVolumeOnceOverItsMemberDisks) {
+  for (const char* tool : {"sfdisk", "mke2fs", "mkfs.fat", "blkid"})
+    if (!HaveTool(tool)) GTEST_SKIP() << tool << " is not installed";
+  namespace ldm = corvale::test::ldm;
+  constexpr uint64_t kDiskSectors = 24576, kLogical = 63;
+  const std::string dir = ScratchDir();
+
+  // Two dynamic disks, one partition of type 0x42 each, and the file systems of two volumes: an
+  // Ext2 spanned over both disks and a FAT16 simple volume on the second.
+  const std::string ext2 = dir + "/span.img", fat = dir + "/simple.img";
+  ASSERT_EQ(RunCommand("truncate -s 4M '" + ext2 + "' && mke2fs -q -F -t ext2 -b 1024 -L SpanLabel '" + ext2 +
+                       "' >/dev/null 2>&1"),
+            0);
+  ASSERT_EQ(RunCommand("truncate -s 4M '" + fat + "' && mkfs.fat -F 16 -S 512 -s 1 -n SIMPLEVOL '" + fat +
+                       "' >/dev/null 2>&1"),
+            0);
+  const std::vector<uint8_t> span = WholeFile(ext2), simple = WholeFile(fat);
+  const uint64_t spanSectors = span.size() / 512, simpleSectors = simple.size() / 512;
+  const uint64_t firstPiece = 5000, secondPiece = spanSectors - firstPiece;
+
+  std::vector<std::string> images;
+  for (int i = 0; i < 2; ++i) {
+    const std::string path = dir + "/dynamic" + std::to_string(i) + ".img";
+    ASSERT_EQ(RunCommand("truncate -s " + std::to_string(kDiskSectors * 512) + " '" + path +
+                         "' && printf 'label: dos\\nstart=63, type=42\\n' | sfdisk --quiet --no-reread "
+                         "--no-tell-kernel '" +
+                         path + "' >/dev/null 2>&1"),
+              0);
+    images.push_back(path);
+  }
+  auto lay = [](const std::string& path, uint64_t sector, const uint8_t* data, uint64_t count) {
+    std::fstream f(path, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekp(static_cast<std::streamoff>(sector * 512));
+    f.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(count * 512));
+    return f.good();
+  };
+  ASSERT_TRUE(lay(images[0], kLogical, span.data(), firstPiece));
+  ASSERT_TRUE(lay(images[1], kLogical, span.data() + firstPiece * 512, secondPiece));
+  ASSERT_TRUE(lay(images[1], kLogical + secondPiece, simple.data(), simpleSectors));
+
+  ldm::Description d;
+  for (uint64_t i = 0; i < 2; ++i)
+    d.disks.push_back({0x10 + i, "Disk" + std::to_string(i + 1),
+                       "5c1a7e40-91c4-11e0-8a3b-00155d01020" + std::to_string(i)});
+  d.volumes.push_back({0x20, "Volume1", 3, 0x83, spanSectors, {}, 1, ""});
+  d.components.push_back({0x21, "Volume1-01", 2, 0x20, 2});
+  d.partitions.push_back({0x22, "Disk1-01", 0, 0, firstPiece, 0x21, 0x10});
+  d.partitions.push_back({0x23, "Disk2-01", 0, firstPiece, secondPiece, 0x21, 0x11});
+  d.volumes.push_back({0x30, "Volume2", 3, 0x06, simpleSectors, {}, 1, ""});
+  d.components.push_back({0x31, "Volume2-01", 2, 0x30, 1});
+  d.partitions.push_back({0x32, "Disk2-02", secondPiece, 0, simpleSectors, 0x31, 0x11});
+  const auto slots = ldm::VblkSlots(d);
+  for (size_t i = 0; i < 2; ++i) {
+    ldm::Header h;
+    h.diskGuid = d.disks[i].guid;
+    h.logicalStart = kLogical;
+    h.configStart = kDiskSectors - 2048;
+    h.logicalSize = h.configStart - kLogical;
+    ASSERT_TRUE(ldm::WriteDatabase(images[i], h, slots, true));
+  }
+
+  DisksVariable variable(images[0] + ":" + images[1]);
+  corvale::log::ScopedCapture log;
+  const Collection c = Collect();
+  ASSERT_EQ(c.disks.size(), 2u);
+  std::map<std::string, const VolumeRecord*> dynamic;
+  for (const auto& v : c.volumes)
+    if (v->VolumeKind == kVolumeKindDynamic) {
+      EXPECT_EQ(dynamic.count(v->VolumeName), 0u) << v->VolumeName;
+      dynamic[v->VolumeName] = v.get();
+    }
+  ASSERT_EQ(dynamic.size(), 2u);
+
+  struct Expected {
+    std::string flat;
+    const std::vector<uint8_t>* bytes;
+    std::vector<VolumeExtent> extents;
+    std::string parents;
+    const char* kind;
+  };
+  CDiskDevice* disk0 = c.disks[0].get();
+  CDiskDevice* disk1 = c.disks[1].get();
+  DISK_INFO_RECORD info0, info1;
+  disk0->GetDiskInfo(&info0);
+  disk1->GetDiskInfo(&info1);
+  const Expected expected[] = {
+      {ext2,
+       &span,
+       {{int64_t(kLogical), int64_t(firstPiece), disk0}, {int64_t(kLogical), int64_t(secondPiece), disk1}},
+       DiskDescriptionText(info0) + "\n" + DiskDescriptionText(info1),
+       "SPANNED"},
+      {fat,
+       &simple,
+       {{int64_t(kLogical + secondPiece), int64_t(simpleSectors), disk1}},
+       DiskDescriptionText(info1),
+       "SIMPLE"},
+  };
+  for (const Expected& e : expected) {
+    const ToolFileSystem fs = BlkidAt(e.flat, 0);
+    SCOPED_TRACE(fs.label);
+    ASSERT_EQ(dynamic.count(fs.label), 1u);
+    const VolumeRecord& r = *dynamic[fs.label];
+    EXPECT_EQ(r.Kind, kSourceKindDisk);
+    EXPECT_EQ(r.FileSystemTypeCode, fs.type);
+    EXPECT_EQ(r.DriveLetter, 0);
+    ASSERT_EQ(r.ExtentCount(), e.extents.size());
+    for (size_t i = 0; i < e.extents.size(); ++i) {
+      EXPECT_EQ(r.Extents[i].FirstSector, e.extents[i].FirstSector);
+      EXPECT_EQ(r.Extents[i].SectorCount, e.extents[i].SectorCount);
+      EXPECT_EQ(r.Extents[i].Disk, e.extents[i].Disk);
+    }
+    EXPECT_EQ(r.ParentDiskText, e.parents);
+
+    // The record owns its device, which reads the volume's own bytes and nothing past its end.
+    ASSERT_NE(r.Device, nullptr);
+    EXPECT_EQ(r.DeviceOwner.get(), r.Device);
+    ASSERT_EQ(uint64_t(r.Device->GetSectorCount()) * 512, e.bytes->size());
+    std::vector<uint8_t> read(e.bytes->size());
+    ASSERT_TRUE(r.Device->ReadSectors(read.data(), 0, r.Device->GetSectorCount()));
+    EXPECT_TRUE(read == *e.bytes);
+
+    char row[512];
+    std::snprintf(row, sizeof row, "%c  %16s  %16s  %16" PRId64 "  %20s  %50s\r\n", '*',
+                  GetFileSystemTypeName(fs.type), e.kind, r.Device->GetSectorCount(), fs.label.c_str(),
+                  e.parents.c_str());
+    EXPECT_TRUE(log.Has(row)) << row;
+  }
+  // The dynamic volumes have no letter and so come after every lettered volume.
+  for (size_t i = 1; i < c.volumes.size(); ++i)
+    EXPECT_FALSE(c.volumes[i - 1]->DriveLetter == 0 && c.volumes[i]->DriveLetter != 0);
 }
 
 // What lsblk reports of one block device: size in bytes, file-system type and label (the last two

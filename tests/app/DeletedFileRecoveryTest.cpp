@@ -34,7 +34,7 @@
 #include "wizard/WizardPages.h"
 #include "wizard/WizardSheet.h"
 #include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
-#include "wizard/controller/StubPageController.h"
+#include "wizard/controller/FileSelectController.h"
 
 namespace fs = std::filesystem;
 using corvale::test::SaveScreenshot;
@@ -134,7 +134,7 @@ class DeletedFileRecovery : public ::testing::Test {
     if (m_fixture.empty()) return;
     CDirectoryTreeBuilder::SetShownHook(nullptr);
     GetDeleteRecoveryPartitionDeviceSelectController()->Cleanup();
-    GetStubPageController(FileSelect)->Cleanup();
+    GetFileSelectController()->Cleanup();
     frame.reset();
     corvale::ui::SetMessageBoxHandler(m_previousBox);
     corvale::ui::SetQuestionHandler(m_previousQuestion);
@@ -187,7 +187,9 @@ class DeletedFileRecovery : public ::testing::Test {
     timer->start();
   }
 
-  CFileSystemNode* HandedTree() { return GetStubPageController(FileSelect)->GetDirectoryTree(); }
+  CFileSystemNode* HandedTree() {
+    return dynamic_cast<CFileSystemNode*>(GetFileSelectController()->GetFileTree());
+  }
 
   std::unique_ptr<CMainFrame> frame;
   CWizardSheet* sheet = nullptr;
@@ -271,6 +273,10 @@ TEST_F(DeletedFileRecovery, ListsEachVolumeAndHandsOnExactlyItsDeletedFilesAtThe
     EXPECT_EQ(summary.files, 3u);
     EXPECT_EQ(GetDeleteRecoveryPartitionDeviceSelectController()->GetSourceSelection().GetPartitionRecord(),
               &static_cast<CollectedVolume*>(list->GetItemData(i))->record);
+    // The found files are read from the chosen volume, and the same-disk check asks about it.
+    EXPECT_EQ(GetFileSelectController()->GetSourceDevice(),
+              static_cast<CollectedVolume*>(list->GetItemData(i))->volume.get());
+    EXPECT_EQ(GetRecoveryContext().SourceRootDevice, GetFileSelectController()->GetSourceDevice());
 
     // Back to the volumes: the file step lets its tree go, the list is collected again.
     QTest::mouseClick(sheet->Button(CWizardSheet::kCommandBack), Qt::LeftButton, {}, QPoint(5, 5));
@@ -322,7 +328,12 @@ TEST_F(DeletedFileRecovery, NextWithoutAVolumeAsksForOneAndCancelDuringTheBuildL
     } else {
       EXPECT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
       ASSERT_NE(HandedTree(), nullptr);
+      // Back from the file step asks before it lets the found files go.
+      abortAnswer = corvale::ui::MessageAnswer::Yes;
       QTest::mouseClick(sheet->Button(CWizardSheet::kCommandBack), Qt::LeftButton, {}, QPoint(5, 5));
+      EXPECT_EQ(questions.back(), "Are you sure to quit searching?");
+      ASSERT_EQ(sheet->GetCurrentPageIndex(), DeleteRecoveryPartitionDeviceSelect);
+      EXPECT_EQ(HandedTree(), nullptr);
       WaitForList();
     }
   }

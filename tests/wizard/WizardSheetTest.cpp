@@ -246,8 +246,12 @@ TEST_F(WizardSheet, NextWalksTheStandInChainsOfEachModeAndBackWalksThemBack) {
     }
     EXPECT_EQ(sheet->GetCurrentPageIndex(), RecoveryModeSelect);
     // Next and Back ask nothing, except Back from the file step, which leaves the found files.
-    ASSERT_EQ(questions.size(), questionsBefore + 1);
-    EXPECT_EQ(questions.back(), kTitle + "|Are you sure to quit searching?");
+    if (pages.back() == FileSelect) {
+      ASSERT_EQ(questions.size(), questionsBefore + 1);
+      EXPECT_EQ(questions.back(), kTitle + "|Are you sure to quit searching?");
+    } else {
+      EXPECT_EQ(questions.size(), questionsBefore);
+    }
   }
 }
 

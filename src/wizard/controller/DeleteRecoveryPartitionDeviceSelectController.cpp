@@ -26,9 +26,9 @@
 #include "ui/RunReport.h"
 #include "ui/UsageStatistics.h"
 #include "wizard/DeleteRecoveryPartitionDeviceSelectPage.h"
-#include "wizard/DirectoryTreeReceiver.h"
 #include "wizard/WizardPages.h"
 #include "wizard/WizardSheet.h"
+#include "wizard/controller/FileSelectController.h"
 
 namespace {
 
@@ -297,14 +297,10 @@ bool CDeleteRecoveryPartitionDeviceSelectController::Next() {
     ModeHintEnabled() = hint.GetAnswer() == 0;
   }
 
-  IWizardPageController* next = GetPageController(FileSelect);
-  auto* receiver = dynamic_cast<IDirectoryTreeReceiver*>(next);
-  if (!receiver) {
-    FreeFileTree(root);
-    return false;
-  }
+  // The file step shows the tree from now on; the found files are read from the chosen volume.
+  CFileSelectController* next = GetFileSelectController();
   next->SetPreviousController(this);
-  receiver->SetDirectoryTree(root);
+  next->SetDirectoryTree(root, chosen->volume.get());
   next->Activate();
   return true;
 }

@@ -103,6 +103,8 @@ IStorageDevice* CFileSelectController::GetSourceDevice() {
 void CFileSelectController::Cleanup() {
   if (m_page) m_page->Reset();
   m_tree = nullptr;
+  // The device goes with the tree: the step that opened it may close it once its files are gone.
+  m_device = nullptr;
 }
 
 void CFileSelectController::SetDirectoryTree(CFileSystemNode* root, IStorageDevice* device) {

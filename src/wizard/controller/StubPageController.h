@@ -10,11 +10,12 @@
 // scan-state numbers of the controllers they stand for, so chains of them can be saved and told
 // apart.
 
-#include "wizard/DirectoryTreeReceiver.h"
 #include "wizard/WizardPage.h"
 #include "wizard/WizardPageController.h"
 
-class CStubPageController : public IWizardPageController, public IDirectoryTreeReceiver {
+class CFileSystemNode;
+
+class CStubPageController : public IWizardPageController {
  public:
   explicit CStubPageController(WIZARD_PAGE page) : m_page(page) {}
   ~CStubPageController() override;
@@ -30,7 +31,7 @@ class CStubPageController : public IWizardPageController, public IDirectoryTreeR
   int GetRecoveryKind() override;
   void Cleanup() override;
   // Keeps the tree handed over (freeing one kept before); Cleanup frees it.
-  void SetDirectoryTree(CFileSystemNode* root) override;
+  void SetDirectoryTree(CFileSystemNode* root);
   CFileSystemNode* GetDirectoryTree() const { return m_tree; }
 
   WIZARD_PAGE Page() const { return m_page; }

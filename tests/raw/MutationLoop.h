@@ -60,7 +60,7 @@ inline Bytes Mutate(Bytes b, std::mt19937& gen) {
           b[Somewhere(b, gen, 0)] ^= static_cast<uint8_t>(1 + gen() % 255);
         break;
       case 2: {  // a length or count that lies, little- or big-endian, in 2, 4 or 8 bytes
-        static const uint64_t values[] = {0,          1,          6,          7,          8,         0xFFFF,
+        static const uint64_t values[] = {0,          1,          6,          7,          8,           0xFFFF,
                                           0xFFFFFFFF, 0x7FFFFFFF, 0x80000000, 0xFFFFFFF6, ~uint64_t{0}};
         const int width = 2 << (gen() % 3);
         if (b.size() < static_cast<size_t>(width)) break;
@@ -109,7 +109,8 @@ inline void RunMutationLoop(const std::vector<Bytes>& seeds, const std::vector<I
       if (done.wait_for(lock, std::chrono::seconds(watchdogSeconds), [&] { return finished; })) break;
       const int now = current.load();
       if (now == last) {
-        std::fprintf(stderr, "mutation case %d (seed %u) runs longer than %d s\n", now, seed, watchdogSeconds);
+        std::fprintf(stderr, "mutation case %d (seed %u) runs longer than %d s\n", now, seed,
+                     watchdogSeconds);
         std::abort();
       }
       last = now;
@@ -133,7 +134,8 @@ inline void RunMutationLoop(const std::vector<Bytes>& seeds, const std::vector<I
     const uint64_t at = gen() % 3;
     // Zeros or random bytes after the file, or nothing at all: the device may end inside it.
     const size_t tail = gen() % 3 == 0 ? 0 : gen() % 65536;
-    MemoryDevice device(Planted(file, at, tail, gen() % 2, sectorSize, gen()), static_cast<int32_t>(sectorSize));
+    MemoryDevice device(Planted(file, at, tail, gen() % 2, sectorSize, gen()),
+                        static_cast<int32_t>(sectorSize));
     const uint64_t room = device.Bytes().size() - at * sectorSize;
     for (IRawFileAnalyser* a : analysers) {
       Outcome out = Measure(*a, device, at);

@@ -184,6 +184,15 @@ class ThumbnailDelegate : public QStyledItemDelegate {
   CBreviaryImageListCtrl* m_view;
 };
 
+// A left click on a row's tick box flips the tick of that row's file; true when it did.
+bool ToggleOnCheckBox(CFileListCtrl* pane, QMouseEvent* event, const QModelIndex& index, const QRect& check) {
+  if (event->button() != Qt::LeftButton || !index.isValid() || !check.contains(event->position().toPoint()))
+    return false;
+  pane->ToggleNode(pane->GetNodeAt(index.row()));
+  pane->Model()->RowsChanged(index.row(), index.row());
+  return true;
+}
+
 }  // namespace
 
 // ---- CFileListModel ----
@@ -382,22 +391,13 @@ QRect CListCtrlPlus::CheckRect(int row) const {
 
 void CListCtrlPlus::mousePressEvent(QMouseEvent* event) {
   const QModelIndex index = indexAt(event->position().toPoint());
-  if (event->button() == Qt::LeftButton && index.isValid() &&
-      CheckRect(index.row()).contains(event->position().toPoint())) {
-    m_pane->ToggleNode(m_pane->GetNodeAt(index.row()));
-    m_pane->Model()->RowsChanged(index.row(), index.row());
-  }
+  ToggleOnCheckBox(m_pane, event, index, index.isValid() ? CheckRect(index.row()) : QRect());
   QTableView::mousePressEvent(event);
 }
 
 void CListCtrlPlus::mouseDoubleClickEvent(QMouseEvent* event) {
   const QModelIndex index = indexAt(event->position().toPoint());
-  if (event->button() == Qt::LeftButton && index.isValid() &&
-      CheckRect(index.row()).contains(event->position().toPoint())) {
-    m_pane->ToggleNode(m_pane->GetNodeAt(index.row()));
-    m_pane->Model()->RowsChanged(index.row(), index.row());
-    return;
-  }
+  if (ToggleOnCheckBox(m_pane, event, index, index.isValid() ? CheckRect(index.row()) : QRect())) return;
   QTableView::mouseDoubleClickEvent(event);
   if (index.isValid() && GetFirstSelectedItem() >= 0) m_pane->OnCommand(CFileListCtrl::kCommandOpen);
 }
@@ -472,22 +472,13 @@ void CBreviaryImageListCtrl::SendCacheHint() {
 
 void CBreviaryImageListCtrl::mousePressEvent(QMouseEvent* event) {
   const QModelIndex index = indexAt(event->position().toPoint());
-  if (event->button() == Qt::LeftButton && index.isValid() &&
-      CheckRect(index.row()).contains(event->position().toPoint())) {
-    m_pane->ToggleNode(m_pane->GetNodeAt(index.row()));
-    m_pane->Model()->RowsChanged(index.row(), index.row());
-  }
+  ToggleOnCheckBox(m_pane, event, index, index.isValid() ? CheckRect(index.row()) : QRect());
   QListView::mousePressEvent(event);
 }
 
 void CBreviaryImageListCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
   const QModelIndex index = indexAt(event->position().toPoint());
-  if (event->button() == Qt::LeftButton && index.isValid() &&
-      CheckRect(index.row()).contains(event->position().toPoint())) {
-    m_pane->ToggleNode(m_pane->GetNodeAt(index.row()));
-    m_pane->Model()->RowsChanged(index.row(), index.row());
-    return;
-  }
+  if (ToggleOnCheckBox(m_pane, event, index, index.isValid() ? CheckRect(index.row()) : QRect())) return;
   QListView::mouseDoubleClickEvent(event);
   if (index.isValid() && GetFirstSelectedItem() >= 0) m_pane->OnCommand(CFileListCtrl::kCommandOpen);
 }

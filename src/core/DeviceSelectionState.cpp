@@ -55,34 +55,6 @@ void WriteFingerprint(IRSData& stream, IStorageDevice* device) {
   stream.Write(print.data(), print.size());
 }
 
-template <typename Body>
-bool WriteSection(IRSData& writer, const RSGuid& guid, Body body) {
-  try {
-    if (!writer.BeginSection(guid)) return false;
-    body();
-    writer.EndSection();
-  } catch (IRSException& e) {
-    LogError("RS Exception:%d", e.GetCode());
-    throw;
-  }
-  return true;
-}
-
-// Reads a whole section with `body`; false when the file has none.
-template <typename Body>
-bool ReadSection(IRSData& reader, const RSGuid& guid, Body body) {
-  try {
-    if (!BeginSectionIfPresent(reader, guid)) return false;
-    body();
-    ExpectSectionEnd(reader);
-    reader.EndSection();
-  } catch (IRSException& e) {
-    LogError("RS Exception:%d", e.GetCode());
-    throw;
-  }
-  return true;
-}
-
 // What identifies a volume of a physical disk besides the fingerprints of its disks.
 bool SameVolume(const VolumeRecord& a, const VolumeRecord& saved, int savedExtents) {
   if (a.Kind != saved.Kind || a.VolumeKind != saved.VolumeKind ||

@@ -19,36 +19,6 @@ namespace {
 
 constexpr size_t kSavedLabelBytes = 40;
 
-// Runs one section's writing; a stream error is logged and passed on.
-template <typename Body>
-bool WriteSection(IRSData& writer, const RSGuid& guid, Body body) {
-  try {
-    if (!writer.BeginSection(guid)) return false;
-    body();
-    writer.EndSection();
-  } catch (IRSException& e) {
-    LogError("RS Exception:%d", e.GetCode());
-    throw;
-  }
-  return true;
-}
-
-// Runs one section's reading; false when the section is absent. A stream error is logged and passed
-// on; `body` builds into its own locals, so nothing half-read reaches the caller.
-template <typename Body>
-bool ReadSection(IRSData& reader, const RSGuid& guid, Body body) {
-  try {
-    if (!BeginSectionIfPresent(reader, guid)) return false;
-    body();
-    ExpectSectionEnd(reader);
-    reader.EndSection();
-  } catch (IRSException& e) {
-    LogError("RS Exception:%d", e.GetCode());
-    throw;
-  }
-  return true;
-}
-
 void DeleteDevices(std::vector<CLostPartitionRecord>& records) {
   for (CLostPartitionRecord& r : records) {
     delete r.Device;

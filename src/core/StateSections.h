@@ -19,6 +19,8 @@
 #include "core/IFileSystemSearchController.h"
 #include "core/IRSData.h"
 #include "core/LostPartitionRecord.h"
+#include "core/RSException.h"
+#include "platform/Log.h"
 
 class IStorageDevice;
 
@@ -72,3 +74,33 @@ bool LoadPartitionInfoList(IRSData& reader, IStorageDevice* device, LostPartitio
 void ExpectSectionEnd(IRSData& reader);
 // Begins reading a section; false when the file has none (any other stream error is thrown).
 bool BeginSectionIfPresent(IRSData& reader, const RSGuid& guid);
+
+// Runs one section's writing; a stream error is logged and passed on.
+template <typename Body>
+bool WriteSection(IRSData& writer, const RSGuid& guid, Body body) {
+  try {
+    if (!writer.BeginSection(guid)) return false;
+    body();
+    writer.EndSection();
+  } catch (IRSException& e) {
+    LogError("RS Exception:%d", e.GetCode());
+    throw;
+  }
+  return true;
+}
+
+// Runs one section's reading; false when the section is absent. A stream error is logged and passed
+// on; `body` builds into its own locals, so nothing half-read reaches the caller.
+template <typename Body>
+bool ReadSection(IRSData& reader, const RSGuid& guid, Body body) {
+  try {
+    if (!BeginSectionIfPresent(reader, guid)) return false;
+    body();
+    ExpectSectionEnd(reader);
+    reader.EndSection();
+  } catch (IRSException& e) {
+    LogError("RS Exception:%d", e.GetCode());
+    throw;
+  }
+  return true;
+}

@@ -4,17 +4,9 @@
 // the process with the case's number when one case runs too long.
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
-#include <filesystem>
-#include <mutex>
-#include <thread>
-
 #include "ArchiveHeaders.h"
 #include "DocumentHeaders.h"
-#include "RawTestSupport.h"
+#include "MutationLoop.h"
 
 namespace {
 
@@ -23,7 +15,6 @@ using namespace rawtest;
 constexpr uint32_t kSeed = 0xA2C41E;
 constexpr int kCases = 1500;
 constexpr size_t kMaxSeedBytes = 256 * 1024;
-constexpr int kWatchdogSeconds = 60;
 
 constexpr RawAnalyserClass kArchiveClasses[] = {
     RawAnalyserClass::FileCAB,        RawAnalyserClass::FileCHM,    RawAnalyserClass::FileGZ,
@@ -35,118 +26,17 @@ constexpr RawAnalyserClass kArchiveClasses[] = {
     RawAnalyserClass::FileUnicodeHTM, RawAnalyserClass::FileWPD,
 };
 
-// A position anywhere in the file or, half of the time, in its first 2 KiB where headers lie.
-size_t Somewhere(const Bytes& b, std::mt19937& gen, size_t room) {
-  const size_t span = std::min(b.size(), gen() % 2 ? size_t{2048} : b.size());
-  return span > room ? gen() % (span - room) : 0;
-}
-
-Bytes Mutate(Bytes b, std::mt19937& gen) {
-  const int kinds = 1 + static_cast<int>(gen() % 3);
-  for (int k = 0; k < kinds && !b.empty(); ++k) {
-    switch (gen() % 5) {
-      case 0:  // cut short
-        b.resize(1 + gen() % b.size());
-        break;
-      case 1:  // flip a few bytes
-        for (int i = 0, n = 1 + static_cast<int>(gen() % 8); i < n; ++i)
-          b[Somewhere(b, gen, 0)] ^= static_cast<uint8_t>(1 + gen() % 255);
-        break;
-      case 2: {  // a length or count that lies: 0, small, large, all ones, in 2 or 4 bytes
-        static const uint32_t values[] = {0, 1, 6, 7, 0xFFFF, 0xFFFFFFFF, 0x7FFFFFFF, 0x80000000, 0xFFFFFFF6};
-        if (b.size() < 4) break;
-        const uint32_t v = values[gen() % std::size(values)];
-        const size_t p = Somewhere(b, gen, 3);
-        const int width = gen() % 2 ? 2 : 4;
-        for (int i = 0; i < width; ++i) b[p + i] = static_cast<uint8_t>(v >> (8 * i));
-        break;
-      }
-      case 3: {  // zeros
-        const size_t p = Somewhere(b, gen, 0);
-        std::fill(b.begin() + static_cast<long>(p),
-                  b.begin() + static_cast<long>(std::min(b.size(), p + 1 + gen() % 4096)), 0);
-        break;
-      }
-      default:  // random bytes over a stretch
-        for (size_t p = Somewhere(b, gen, 0), e = std::min(b.size(), p + 1 + gen() % 512); p < e; ++p)
-          b[p] = static_cast<uint8_t>(gen());
-        break;
-    }
-  }
-  return b;
-}
-
 TEST(ArchiveMutation, NoAnalyserCrashesHangsOrClaimsMoreThanTheDevice) {
   std::vector<Bytes> seeds = ArchiveHeaders();
   for (Bytes& d : DocumentHeaders()) seeds.push_back(std::move(d));
-  std::string why;
-  const std::string dir = corvale::test::FixtureImage("raw_archives.sh", "raw_archives", &why);
-  if (!dir.empty()) {
-    std::vector<std::filesystem::path> files;
-    for (const auto& e : std::filesystem::directory_iterator(dir + "/archives")) files.push_back(e.path());
-    std::sort(files.begin(), files.end());
-    for (const auto& f : files) {
-      Bytes b = ReadFile(f.string());
-      if (b.size() > kMaxSeedBytes) b.resize(kMaxSeedBytes);
-      seeds.push_back(std::move(b));
-    }
-  } else {
-    std::printf("(archives fixture missing: %s; hand-made headers only)\n", why.c_str());
-  }
-
-  std::vector<std::unique_ptr<IRawFileAnalyser>> analysers;
-  for (RawAnalyserClass c : kArchiveClasses) analysers.push_back(Make(c));
-
-  std::atomic<int> current{-1};
-  std::mutex m;
-  std::condition_variable done;
-  bool finished = false;
-  std::thread watchdog([&] {
-    std::unique_lock<std::mutex> lock(m);
-    int last = -2;
-    while (!finished) {
-      if (done.wait_for(lock, std::chrono::seconds(kWatchdogSeconds), [&] { return finished; })) break;
-      const int now = current.load();
-      if (now == last) {
-        std::fprintf(stderr, "mutation case %d (seed %u) runs longer than %d s\n", now, kSeed,
-                     kWatchdogSeconds);
-        std::abort();
-      }
-      last = now;
-    }
-  });
-
-  std::mt19937 gen(kSeed);
-  size_t accepted = 0, measured = 0;
-  for (int c = 0; c < kCases; ++c) {
-    current = c;
-    const Bytes& seed = seeds[gen() % seeds.size()];
-    const Bytes file = Mutate(seed, gen);
-    const uint32_t sectorSize = gen() % 4 ? 512 : 4096;
-    const uint64_t at = gen() % 3;
-    // Zeros or random bytes after the file, or nothing at all: the device may end inside it.
-    const size_t tail = gen() % 3 == 0 ? 0 : gen() % 65536;
-    MemoryDevice device(Planted(file, at, tail, gen() % 2, sectorSize, gen()),
-                        static_cast<int32_t>(sectorSize));
-    const uint64_t room = device.Bytes().size() - at * sectorSize;
-    for (auto& a : analysers) {
-      Outcome out = Measure(*a, device, at);
-      if (!out.header) continue;
-      ++accepted;
-      if (out.file.GetFileSize() != 0 && !out.computed) continue;  // a header-only size: capped by the search
-      if (!out.computed) continue;
-      ++measured;
-      ASSERT_LE(out.file.GetFileSize(), room) << "case " << c << " analyser type " << a->GetTypeId();
-    }
-  }
-  {
-    std::lock_guard<std::mutex> lock(m);
-    finished = true;
-  }
-  done.notify_all();
-  watchdog.join();
-  EXPECT_GT(accepted, static_cast<size_t>(kCases / 4));
-  EXPECT_GT(measured, static_cast<size_t>(kCases / 8));
+  AddFixtureSeeds(seeds, "raw_archives.sh", "raw_archives", "archives", kMaxSeedBytes);
+  std::vector<std::unique_ptr<IRawFileAnalyser>> owned;
+  std::vector<IRawFileAnalyser*> analysers;
+  for (RawAnalyserClass c : kArchiveClasses) analysers.push_back(owned.emplace_back(Make(c)).get());
+  MutationCounts counts;
+  RunMutationLoop(seeds, analysers, kSeed, kCases, counts);
+  EXPECT_GT(counts.accepted, static_cast<size_t>(kCases / 4));
+  EXPECT_GT(counts.computed, static_cast<size_t>(kCases / 8));
 }
 
 }  // namespace

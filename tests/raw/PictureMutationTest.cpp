@@ -15,7 +15,7 @@
 #include <thread>
 
 #include "HandMadeHeaders.h"
-#include "RawTestSupport.h"
+#include "MutationLoop.h"
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
 #include "core/IntelligentSearchController.h"
@@ -30,9 +30,9 @@ using namespace rawtest;
 constexpr uint32_t kSeed = 0xC0A1E;
 constexpr int kCases = 1500;
 constexpr size_t kMaxSeedBytes = 256 * 1024;
-constexpr int kWatchdogSeconds = 60;
 
-Bytes Mutate(Bytes b, std::mt19937& gen) {
+// Picture structures also hold offsets that point back, so stretches are copied too.
+Bytes MutatePicture(Bytes b, std::mt19937& gen) {
   auto at = [&](size_t room) { return b.size() > room ? gen() % (b.size() - room) : 0; };
   const int kinds = 1 + static_cast<int>(gen() % 3);
   for (int k = 0; k < kinds && !b.empty(); ++k) {
@@ -82,77 +82,19 @@ Bytes Mutate(Bytes b, std::mt19937& gen) {
 // The hand-made headers and, when ImageMagick made them, the real pictures (cut to kMaxSeedBytes).
 std::vector<Bytes> Seeds() {
   std::vector<Bytes> seeds = HandMadeHeaders();
-  std::string why;
-  const std::string dir = corvale::test::FixtureImage("raw_pictures.sh", "raw_pictures", &why);
-  if (!dir.empty()) {
-    std::vector<std::filesystem::path> files;
-    for (const auto& e : std::filesystem::directory_iterator(dir + "/pictures")) files.push_back(e.path());
-    std::sort(files.begin(), files.end());
-    for (const auto& f : files) {
-      Bytes b = ReadFile(f.string());
-      if (b.size() > kMaxSeedBytes) b.resize(kMaxSeedBytes);
-      seeds.push_back(std::move(b));
-    }
-  } else {
-    std::printf("(pictures fixture missing: %s; hand-made headers only)\n", why.c_str());
-  }
+  AddFixtureSeeds(seeds, "raw_pictures.sh", "raw_pictures", "pictures", kMaxSeedBytes);
   return seeds;
 }
 
 TEST(PictureMutation, NoAnalyserCrashesHangsOrClaimsMoreThanTheDevice) {
   const std::vector<Bytes> seeds = Seeds();
-  CRawFileAnalyserList analysers;
-  CreateAllRawFileAnalysers(analysers);
-
-  std::atomic<int> current{-1};
-  std::mutex m;
-  std::condition_variable done;
-  bool finished = false;
-  std::thread watchdog([&] {
-    std::unique_lock<std::mutex> lock(m);
-    int last = -2;
-    while (!finished) {
-      if (done.wait_for(lock, std::chrono::seconds(kWatchdogSeconds), [&] { return finished; })) break;
-      const int now = current.load();
-      if (now == last) {
-        std::fprintf(stderr, "mutation case %d (seed %u) runs longer than %d s\n", now, kSeed,
-                     kWatchdogSeconds);
-        std::abort();
-      }
-      last = now;
-    }
-  });
-
-  std::mt19937 gen(kSeed);
-  size_t accepted = 0, measured = 0;
-  for (int c = 0; c < kCases; ++c) {
-    current = c;
-    const Bytes& seed = seeds[gen() % seeds.size()];
-    const Bytes file = Mutate(seed, gen);
-    const uint32_t sectorSize = gen() % 4 ? 512 : 4096;
-    const uint64_t at = gen() % 3;
-    // Zeros or random bytes after the file, or nothing at all: the device may end inside it.
-    const size_t tail = gen() % 3 == 0 ? 0 : gen() % 65536;
-    MemoryDevice device(Planted(file, at, tail, gen() % 2, sectorSize, gen()),
-                        static_cast<int32_t>(sectorSize));
-    const uint64_t room = device.Bytes().size() - at * sectorSize;
-    for (IRawFileAnalyser* a : analysers) {
-      Outcome out = Measure(*a, device, at);
-      if (!out.header) continue;
-      ++accepted;
-      if (out.file.GetFileSize() != 0 && !out.computed) continue;  // a header-only size: capped by the search
-      ++measured;
-      ASSERT_LE(out.file.GetFileSize(), room) << "case " << c << " analyser type " << a->GetTypeId();
-    }
-  }
-  {
-    std::lock_guard<std::mutex> lock(m);
-    finished = true;
-  }
-  done.notify_all();
-  watchdog.join();
-  EXPECT_GT(accepted, static_cast<size_t>(kCases / 4));
-  EXPECT_GT(measured, static_cast<size_t>(kCases / 8));
+  CRawFileAnalyserList list;
+  CreateAllRawFileAnalysers(list);
+  const std::vector<IRawFileAnalyser*> analysers(list.begin(), list.end());
+  MutationCounts counts;
+  RunMutationLoop(seeds, analysers, kSeed, kCases, counts, MutatePicture);
+  EXPECT_GT(counts.accepted, static_cast<size_t>(kCases / 4));
+  EXPECT_GT(counts.computed + counts.refused, static_cast<size_t>(kCases / 8));
 }
 
 // A copy that stopped part way: the device ends at each KiB of the picture's last 64 KiB. No

@@ -87,8 +87,9 @@ class DeletedFileRecoveryEndToEnd : public ::testing::TestWithParam<int> {
     disks.pop_back();
     setenv("CORVALE_DISKS", disks.c_str(), 1);
 
-    m_previousBox = corvale::ui::SetMessageBoxHandler(
-        [this](const std::string& text, const std::string&, corvale::ui::MessageIcon) { boxes.push_back(text); });
+    m_previousBox =
+        corvale::ui::SetMessageBoxHandler([this](const std::string& text, const std::string&,
+                                                 corvale::ui::MessageIcon) { boxes.push_back(text); });
     m_previousQuestion =
         corvale::ui::SetQuestionHandler([this](const std::string& text, const std::string&,
                                                corvale::ui::MessageButtons, corvale::ui::MessageIcon) {
@@ -120,7 +121,9 @@ class DeletedFileRecoveryEndToEnd : public ::testing::TestWithParam<int> {
     unsetenv("CORVALE_DISKS");
   }
 
-  void ClickNext() { QTest::mouseClick(sheet->Button(CWizardSheet::kCommandNext), Qt::LeftButton, {}, QPoint(5, 5)); }
+  void ClickNext() {
+    QTest::mouseClick(sheet->Button(CWizardSheet::kCommandNext), Qt::LeftButton, {}, QPoint(5, 5));
+  }
 
   std::unique_ptr<CMainFrame> frame;
   CWizardSheet* sheet = nullptr;
@@ -171,7 +174,8 @@ TEST_P(DeletedFileRecoveryEndToEnd, TheDeletedFilesOfTheChosenVolumeComeBackWhol
   CTreeCtrlPlus* view = files->Tree()->GetTreeCtrl();
   view->scrollTo(item);
   QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->CheckRect(item).center());
-  for (int i = 0; i < 6000 && deleted->GetFileProperties()->GetCheckState() != kChecked; ++i) QTest::qWait(10);
+  for (int i = 0; i < 6000 && deleted->GetFileProperties()->GetCheckState() != kChecked; ++i)
+    QTest::qWait(10);
   ASSERT_EQ(deleted->GetFileProperties()->GetCheckState(), kChecked);
   for (int i = 0; i < 6000 && !frame->isEnabled(); ++i) QTest::qWait(10);
 

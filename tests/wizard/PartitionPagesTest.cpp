@@ -30,7 +30,10 @@
 #include "storage/ImageFileDevice.h"
 #include "support/Fixtures.h"
 #include "support/QtTestApp.h"
+#include "controls/FileListCtrl.h"
+#include "controls/FileTreeCtrl.h"
 #include "wizard/CompleteRecoveryScanPartitionDeviceSelectPage.h"
+#include "wizard/FileSelectPage.h"
 #include "wizard/LostRecoveryPartitionDeviceSelectPage.h"
 #include "wizard/LostRecoveryScanPartitionDeviceSelectPage.h"
 #include "wizard/controller/ILostRecoveryPartitionDeviceSelectController.h"
@@ -495,6 +498,45 @@ TEST(FilePropertiesDialog, AFragmentedFileShowsItsDataRunsAndAFolderItsClusters)
   CFileNode bare;
   EXPECT_TRUE(CPropertiesDlg::RowsFor(&bare).empty()) << "a node without properties lists nothing";
   EXPECT_TRUE(CPropertiesDlg::RowsFor(nullptr).empty());
+}
+
+// The file page opens the file dialog for the selected file and for the tree's current folder.
+TEST(FilePropertiesDialog, TheFilePageShowsTheSelectedFileAndFolder) {
+  corvale::test::TestApplication();
+  CORVALE_FIXTURE(path, "fat16_small_clusters.sh", "fat16_small_clusters.img");
+  CImageFileDevice device(path);
+  ASSERT_TRUE(device.IsOpened());
+  CFileSystemNode* partition = nullptr;
+  for (const FileSystemEngine& e : FileSystemEngines())
+    if (!partition && e.buildTree && e.Recognises(device, 0)) partition = e.buildTree(device, 0, nullptr);
+  ASSERT_NE(partition, nullptr);
+  CFileSelectPage page;
+  page.resize(1000, 560);
+  page.show();
+  page.SetFileTree(partition);  // the page owns the tree from here on
+  std::vector<std::string> names;
+  auto saved = CFileSelectPage::SetPropertiesShower([&](QDialog& dialog) {
+    auto* list = dialog.findChild<QTreeWidget*>();
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+      if (list->topLevelItem(i)->text(0) == "Name") names.push_back(list->topLevelItem(i)->text(1).toStdString());
+  });
+  EXPECT_TRUE(page.OnCommand(CFileSelectPage::kCommandFileProperties));
+  EXPECT_TRUE(names.empty()) << "no file selected, no dialog";
+
+  CFileNode* folder = FindChild(partition, "frag");
+  ASSERT_NE(folder, nullptr);
+  QModelIndex item;
+  ASSERT_TRUE(page.Tree()->FindNodeItem(folder, &item));
+  QCoreApplication::processEvents();
+  int row = -1;
+  for (int i = 0; i < page.List()->RowCount(); ++i)
+    if (std::string("D.bin") == page.List()->GetNodeAt(i)->GetFileProperties()->GetName()) row = i;
+  ASSERT_GE(row, 0);
+  page.List()->GetActiveListCtrl()->setCurrentIndex(page.List()->Model()->index(row, 0));
+  page.OnCommand(CFileSelectPage::kCommandFileProperties);
+  page.OnCommand(CFileSelectPage::kCommandFolderProperties);
+  CFileSelectPage::SetPropertiesShower(saved);
+  EXPECT_EQ(names, (std::vector<std::string>{"D.bin", "frag"}));
 }
 
 TEST(PartitionPropertiesDialog, NtfsAndBasicTablesAndTheTypeTexts) {

@@ -117,8 +117,9 @@ void CLostRecoveryPartitionDeviceSelectPage::Layout(int cx, int cy) {
 void CLostRecoveryPartitionDeviceSelectPage::DrawExtra(QPainter* dc) {
   // The Full Scan box stands on the page's white, not on the list's frame.
   const QRect subtitle = SubtitleRect();
-  dc->fillRect(RectFromEdges(subtitle.left() - 1, subtitle.top() - 1, subtitle.right() + 2, subtitle.bottom() + 1),
-               Qt::white);
+  dc->fillRect(
+      RectFromEdges(subtitle.left() - 1, subtitle.top() - 1, subtitle.right() + 2, subtitle.bottom() + 1),
+      Qt::white);
   QFont font(QString::fromStdString(corvale::ui::GetUIFontName()));
   font.setPixelSize(15);
   dc->setFont(font);

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "controls/DeviceSelectCtrl.h"
+#include "controls/FileListCtrl.h"
+#include "controls/FileTreeCtrl.h"
 #include "controls/LostPartitionCtrlContainer.h"
 #include "controls/MultipleChoosePartitionListCtrl.h"
 #include "controls/PartitionLayoutFrame.h"
@@ -30,8 +32,6 @@
 #include "storage/ImageFileDevice.h"
 #include "support/Fixtures.h"
 #include "support/QtTestApp.h"
-#include "controls/FileListCtrl.h"
-#include "controls/FileTreeCtrl.h"
 #include "wizard/CompleteRecoveryScanPartitionDeviceSelectPage.h"
 #include "wizard/FileSelectPage.h"
 #include "wizard/LostRecoveryPartitionDeviceSelectPage.h"
@@ -58,7 +58,8 @@ std::unique_ptr<CSearchedPartitionInfo> Ntfs(int64_t start, int64_t count, doubl
   return info;
 }
 
-std::unique_ptr<CSearchedPartitionInfo> Fat(int64_t start, int64_t count, uint32_t flags, double weight = 0.5) {
+std::unique_ptr<CSearchedPartitionInfo> Fat(int64_t start, int64_t count, uint32_t flags,
+                                            double weight = 0.5) {
   auto info = std::make_unique<CFATSearchedPartitionInfo>(512);
   info->SetFileSystemType(kFileSystemFat32);
   info->SetStartSector(start);
@@ -104,10 +105,10 @@ TEST_F(ScanPartitionPage, TheSuggestionThresholdComesFromTheWeightsAtMostOneInHu
     double threshold;
   } cases[] = {
       {{}, 0.5},
-      {{1.0, 0.995}, 0.5},        // none at or below 0.99
-      {{0.3}, 0.3},               // a single such weight is its own mean
-      {{1.0, 0.2, 0.6}, 0.4},     // mean of smallest and largest at or below 0.99
-      {{0.99, 0.1}, 0.545},       // 0.99 itself counts
+      {{1.0, 0.995}, 0.5},     // none at or below 0.99
+      {{0.3}, 0.3},            // a single such weight is its own mean
+      {{1.0, 0.2, 0.6}, 0.4},  // mean of smallest and largest at or below 0.99
+      {{0.99, 0.1}, 0.545},    // 0.99 itself counts
   };
   for (const Case& c : cases) {
     Rows rows;
@@ -226,6 +227,7 @@ TEST_F(ScanPartitionPage, TheVolumeModeAllowsTwoTicksWhenALaterRowSpansTheDevice
   EXPECT_EQ(page->GetCheckedCount(), 2);
   EXPECT_EQ(page->Container()->GetLayoutFrame()->Title().toStdString(),
             "Partitions layout on the partition\"E : DATA  (NTFS)\":");
+  Shoot(*page, "partition-pages-7-volume-scan");
 }
 
 TEST_F(ScanPartitionPage, SuggestionTextsAndNameColours) {
@@ -321,7 +323,8 @@ TEST(ScanPartitionPages, EachPageHasItsHelpTopicAndShowsItsProperties) {
   page.SetDialogRunner([&](QDialog& dialog) {
     auto* list = dialog.findChild<QTreeWidget*>();
     for (int i = 0; i < list->topLevelItemCount(); ++i)
-      shown.push_back(list->topLevelItem(i)->text(0).toStdString() + "=" + list->topLevelItem(i)->text(1).toStdString());
+      shown.push_back(list->topLevelItem(i)->text(0).toStdString() + "=" +
+                      list->topLevelItem(i)->text(1).toStdString());
     Shoot(dialog, "partition-pages-partition-properties");
   });
   EXPECT_TRUE(page.OnCommand(CScanPartitionDeviceSelectPage::kCommandProperties));
@@ -518,7 +521,8 @@ TEST(FilePropertiesDialog, TheFilePageShowsTheSelectedFileAndFolder) {
   auto saved = CFileSelectPage::SetPropertiesShower([&](QDialog& dialog) {
     auto* list = dialog.findChild<QTreeWidget*>();
     for (int i = 0; i < list->topLevelItemCount(); ++i)
-      if (list->topLevelItem(i)->text(0) == "Name") names.push_back(list->topLevelItem(i)->text(1).toStdString());
+      if (list->topLevelItem(i)->text(0) == "Name")
+        names.push_back(list->topLevelItem(i)->text(1).toStdString());
   });
   EXPECT_TRUE(page.OnCommand(CFileSelectPage::kCommandFileProperties));
   EXPECT_TRUE(names.empty()) << "no file selected, no dialog";

@@ -12,6 +12,7 @@
 
 #include "app/UpdateCheck.h"
 #include "core/RecoveryHelpers.h"
+#include "platform/RecoveryContext.h"
 #include "platform/Registry.h"
 #include "platform/StringTable.h"
 #include "support/Fixtures.h"
@@ -221,6 +222,35 @@ TEST(UpdateCheck, NotSilentTellsFailureAndNewest) {
   EXPECT_EQ(shown, (std::vector<std::string>{corvale::LoadText(219), corvale::LoadText(217)}));
   corvale::ui::SetMessageBoxHandler(nullptr);
   unsetenv("CORVALE_REGISTRY");
+}
+
+// With a Chinese interface the notice shows at every start, even when no check is due.
+TEST(UpdateCheck, ChineseInterfaceShowsTheNoticeWithoutACheck) {
+  corvale::test::TestApplication();
+  const std::string dir = corvale::test::ScratchDir();
+  WriteWholeFile(dir + "/update.ini", Stamp(kNow));
+  struct CountingService : corvale::app::IUpdateService {
+    int* fetches;
+    explicit CountingService(int* counter) : fetches(counter) {}
+    int Fetch(const std::string&) override { return ++*fetches, 1; }
+    int Compare(uint32_t, uint32_t) override { return 1; }
+    std::string DetailsAddress() override { return {}; }
+  };
+  int fetches = 0;
+  corvale::app::UpdateCheckServices services;
+  services.now = [] { return kNow; };
+  services.stampFolder = dir;
+  services.service = [&] { return std::make_unique<CountingService>(&fetches); };
+  for (int32_t language : {2, 1}) {
+    int notices = 0;
+    services.noticeShown = [&](QWidget*) { ++notices; };
+    const int32_t kept = GetRecoveryContext().LanguageId;
+    GetRecoveryContext().LanguageId = language;
+    corvale::app::CheckForNewVersion(true, true, services);
+    GetRecoveryContext().LanguageId = kept;
+    EXPECT_EQ(notices, language == 1 ? 1 : 0) << language;
+  }
+  EXPECT_EQ(fetches, 0);
 }
 
 // The boxes of the update check and of the out-of-memory path, as the user sees them.

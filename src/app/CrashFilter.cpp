@@ -84,12 +84,18 @@ void FormatNumber(uint64_t value, unsigned base, char* out) {
 
 const char* SignalName(int signal) {
   switch (signal) {
-    case SIGSEGV: return "SIGSEGV (bad memory access)";
-    case SIGBUS: return "SIGBUS (bus error)";
-    case SIGILL: return "SIGILL (illegal instruction)";
-    case SIGFPE: return "SIGFPE (arithmetic fault)";
-    case SIGABRT: return "SIGABRT (abort)";
-    default: return "signal";
+    case SIGSEGV:
+      return "SIGSEGV (bad memory access)";
+    case SIGBUS:
+      return "SIGBUS (bus error)";
+    case SIGILL:
+      return "SIGILL (illegal instruction)";
+    case SIGFPE:
+      return "SIGFPE (arithmetic fault)";
+    case SIGABRT:
+      return "SIGABRT (abort)";
+    default:
+      return "signal";
   }
 }
 
@@ -142,7 +148,7 @@ void OnCrashSignal(int signal, siginfo_t* info, void*) {
 
 void InstallSignalHandlers() {
   static std::vector<char> altStack(kAltStackBytes);
-  stack_t stack {};
+  stack_t stack{};
   stack.ss_sp = altStack.data();
   stack.ss_size = altStack.size();
   ::sigaltstack(&stack, nullptr);

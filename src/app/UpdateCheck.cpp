@@ -90,7 +90,7 @@ class CUpdateNoticeDlg : public CSearchSuperDlg {
 }  // namespace
 
 uint64_t CurrentFileTime() {
-  timespec now {};
+  timespec now{};
   clock_gettime(CLOCK_REALTIME, &now);
   if (now.tv_sec < 0) return kUnixEpochFileTime;
   return kUnixEpochFileTime + static_cast<uint64_t>(now.tv_sec) * 10000000ULL +
@@ -176,7 +176,8 @@ void CheckForNewVersion(bool weekly, bool silent, const UpdateCheckServices& ser
            silent ? 1 : 0);
   bool due = true;
   if (weekly) {
-    std::string folder = services.stampFolder.empty() ? platform::ExecutableDirectory() : services.stampFolder;
+    std::string folder =
+        services.stampFolder.empty() ? platform::ExecutableDirectory() : services.stampFolder;
     if (!folder.empty() && folder.back() != '/') folder += '/';
     due = folder.empty() || IsWeeklyCheckDue(folder + kUpdateStampFileName, services.now());
   }
@@ -191,7 +192,9 @@ void CheckForNewVersion(bool weekly, bool silent, const UpdateCheckServices& ser
   std::unique_ptr<IUpdateService> service =
       services.service ? services.service() : std::make_unique<CHttpUpdateService>();
   std::string url;
-  if (platform::RegistryGetString(kUpdateSettingsKey, kUpdateUrlValue, &url) != platform::RegistryStatus::Ok || url.empty())
+  if (platform::RegistryGetString(kUpdateSettingsKey, kUpdateUrlValue, &url) !=
+          platform::RegistryStatus::Ok ||
+      url.empty())
     url = kDefaultUpdateUrl;
   const bool fetched = service->Fetch(url) == 0;
   notice.reset();

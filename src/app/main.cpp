@@ -8,8 +8,8 @@
 
 #include "app/CrashFilter.h"
 #include "app/QBXApp.h"
-#include "app/UpdateCheck.h"
 #include "app/SourceDriveQuery.h"
+#include "app/UpdateCheck.h"
 #include "platform/ProgramFolder.h"
 #include "ui/UsageStatistics.h"
 

@@ -47,9 +47,10 @@ struct MemoryCase {
 void RecoverWithoutMemory(bool recoverRawFiles) {
   corvale::app::InstallCrashFilter(corvale::test::ScratchDir());
   GetRecoveryContext().RecoverRawFiles = recoverRawFiles ? 1 : 0;
-  corvale::ui::SetMessageBoxHandler([](const std::string& text, const std::string&, corvale::ui::MessageIcon) {
-    std::fprintf(stderr, "BOX:%s\n", text.c_str());
-  });
+  corvale::ui::SetMessageBoxHandler(
+      [](const std::string& text, const std::string&, corvale::ui::MessageIcon) {
+        std::fprintf(stderr, "BOX:%s\n", text.c_str());
+      });
   MemoryDevice device(PatternBytes(2 * 1024 * 1024), 512);
   TreeOwner tree;
   tree.root = treetest::MakePartition("D:", 3, 64, 2);
@@ -81,8 +82,8 @@ TEST_P(OutOfMemoryDuringRecovery, TellsTheUserAndTheLauncher) {
     ASSERT_TRUE(crash && memoryCrash);
   }
   const MemoryCase& c = GetParam();
-  EXPECT_EXIT(RecoverWithoutMemory(c.recoverRawFiles), ::testing::ExitedWithCode(platform::kOutOfMemoryExitCode),
-              std::string("BOX:") + c.boxText);
+  EXPECT_EXIT(RecoverWithoutMemory(c.recoverRawFiles),
+              ::testing::ExitedWithCode(platform::kOutOfMemoryExitCode), std::string("BOX:") + c.boxText);
   corvale::NamedEvent* set = c.recoverRawFiles ? memoryCrash.get() : crash.get();
   corvale::NamedEvent* unset = c.recoverRawFiles ? crash.get() : memoryCrash.get();
   EXPECT_TRUE(set->TryWait());

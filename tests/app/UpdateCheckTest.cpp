@@ -121,9 +121,9 @@ class LoopbackServer {
     auto it = m_bodies.find(path);
     const std::string body = it == m_bodies.end() ? "" : it->second;
     const std::string status = it == m_bodies.end() ? "404 Not Found" : "200 OK";
-    socket->write(QByteArray::fromStdString("HTTP/1.1 " + status + "\r\nContent-Length: " +
-                                            std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" +
-                                            body));
+    socket->write(QByteArray::fromStdString("HTTP/1.1 " + status +
+                                            "\r\nContent-Length: " + std::to_string(body.size()) +
+                                            "\r\nConnection: close\r\n\r\n" + body));
     socket->disconnectFromHost();
   }
 
@@ -156,8 +156,8 @@ TEST_P(UpdateAgainstServer, OnlyANewerVersionIsOffered) {
             platform::RegistryStatus::Ok);
 
   std::vector<std::string> asked, shown, opened;
-  corvale::ui::SetQuestionHandler([&](const std::string& text, const std::string&, corvale::ui::MessageButtons,
-                                      corvale::ui::MessageIcon) {
+  corvale::ui::SetQuestionHandler([&](const std::string& text, const std::string&,
+                                      corvale::ui::MessageButtons, corvale::ui::MessageIcon) {
     asked.push_back(text);
     return corvale::ui::MessageAnswer::Yes;
   });
@@ -196,13 +196,13 @@ TEST_P(UpdateAgainstServer, OnlyANewerVersionIsOffered) {
   unsetenv("CORVALE_REGISTRY");
 }
 
-INSTANTIATE_TEST_SUITE_P(Answers, UpdateAgainstServer,
-                         ::testing::Values(ServerCase{"Newer", "/newer", true}, ServerCase{"Equal", "/equal", false},
-                                           ServerCase{"Older", "/older", false},
-                                           ServerCase{"Garbage", "/garbage", false},
-                                           ServerCase{"Huge", "/huge", false}, ServerCase{"Slow", "/slow", false},
-                                           ServerCase{"Missing", "/missing", false}),
-                         [](const auto& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(
+    Answers, UpdateAgainstServer,
+    ::testing::Values(ServerCase{"Newer", "/newer", true}, ServerCase{"Equal", "/equal", false},
+                      ServerCase{"Older", "/older", false}, ServerCase{"Garbage", "/garbage", false},
+                      ServerCase{"Huge", "/huge", false}, ServerCase{"Slow", "/slow", false},
+                      ServerCase{"Missing", "/missing", false}),
+    [](const auto& info) { return std::string(info.param.label); });
 
 // Without silent mode a failed check and an up-to-date program are told.
 TEST(UpdateCheck, NotSilentTellsFailureAndNewest) {
@@ -216,7 +216,8 @@ TEST(UpdateCheck, NotSilentTellsFailureAndNewest) {
   corvale::app::UpdateCheckServices services;
   services.service = [] { return std::make_unique<corvale::app::CHttpUpdateService>(1000); };
   for (const char* path : {"/equal", "/missing"}) {
-    platform::RegistrySetString(corvale::app::kUpdateSettingsKey, corvale::app::kUpdateUrlValue, server.Url(path));
+    platform::RegistrySetString(corvale::app::kUpdateSettingsKey, corvale::app::kUpdateUrlValue,
+                                server.Url(path));
     corvale::app::CheckForNewVersion(false, false, services);
   }
   EXPECT_EQ(shown, (std::vector<std::string>{corvale::LoadText(219), corvale::LoadText(217)}));
@@ -262,10 +263,11 @@ TEST(UpdateCheck, Screenshots) {
     QMessageBox::Icon icon;
     QMessageBox::StandardButtons buttons;
   };
-  for (const Box& box : {Box{"update_new_version_prompt", 218, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No},
-                         Box{"update_newest", 219, QMessageBox::Information, QMessageBox::Ok},
-                         Box{"update_detect_failure", 217, QMessageBox::Warning, QMessageBox::Ok},
-                         Box{"out_of_memory_raw", 61240, QMessageBox::Warning, QMessageBox::Ok}}) {
+  for (const Box& box :
+       {Box{"update_new_version_prompt", 218, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No},
+        Box{"update_newest", 219, QMessageBox::Information, QMessageBox::Ok},
+        Box{"update_detect_failure", 217, QMessageBox::Warning, QMessageBox::Ok},
+        Box{"out_of_memory_raw", 61240, QMessageBox::Warning, QMessageBox::Ok}}) {
     QMessageBox message(box.icon, QString::fromStdString(GetProductTitle()),
                         QString::fromStdString(corvale::LoadText(box.id)), box.buttons);
     message.adjustSize();

@@ -270,14 +270,16 @@ TEST(UpdateCheck, Screenshots) {
         Box{"out_of_memory_raw", 61240, QMessageBox::Warning, QMessageBox::Ok}}) {
     QMessageBox message(box.icon, QString::fromStdString(GetProductTitle()),
                         QString::fromStdString(corvale::LoadText(box.id)), box.buttons);
-    message.adjustSize();
+    message.show();
+    QCoreApplication::processEvents();
     EXPECT_FALSE(corvale::test::SaveScreenshot(message.grab().toImage(), box.name).empty()) << box.name;
   }
   std::string memory = corvale::LoadText(307);
   memory.replace(memory.find("%s"), 2, GetProductTitle());
   QMessageBox message(QMessageBox::Warning, QString::fromStdString(GetProductTitle()),
                       QString::fromStdString(memory), QMessageBox::Ok);
-  message.adjustSize();
+  message.show();
+  QCoreApplication::processEvents();
   EXPECT_FALSE(corvale::test::SaveScreenshot(message.grab().toImage(), "out_of_memory").empty());
 }
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "dialogs/AdvanceSettingMasterDlg.h"
 #include "controls/DeviceSelectCtrl.h"
 #include "controls/Formatting.h"
 #include "controls/ImageWnd.h"
@@ -303,4 +304,9 @@ bool CDeleteRecoveryPartitionDeviceSelectController::Next() {
   next->SetDirectoryTree(root, chosen->volume.get());
   next->Activate();
   return true;
+}
+
+void CDeleteRecoveryPartitionDeviceSelectController::ShowAdvancedSettings() {
+  CAdvanceSettingMasterDlg dialog(1, nullptr);
+  dialog.DoModal();
 }

@@ -1,5 +1,6 @@
 #include "app/MainFrame.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -7,7 +8,6 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QShortcut>
-#include <QApplication>
 #include <utility>
 
 #include "controls/DialogTemplate.h"
@@ -138,8 +138,8 @@ void CMainFrame::OpenHelpTopic(int topic) { ShowHelpFile(nullptr, topic); }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
   if (!m_closeWithoutAsking &&
-      corvale::ui::AskMessageBox(corvale::ui::LoadStringResource(kStringExitNow).toStdString(), GetProductTitle(),
-                                 corvale::ui::MessageButtons::YesNo,
+      corvale::ui::AskMessageBox(corvale::ui::LoadStringResource(kStringExitNow).toStdString(),
+                                 GetProductTitle(), corvale::ui::MessageButtons::YesNo,
                                  corvale::ui::MessageIcon::Question) != corvale::ui::MessageAnswer::Yes) {
     event->ignore();
     return;

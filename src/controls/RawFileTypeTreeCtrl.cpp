@@ -24,8 +24,8 @@ QTreeWidgetItem* CRawFileTypeTreeCtrl::InsertCategory(const QString& text, const
   return item;
 }
 
-QTreeWidgetItem* CRawFileTypeTreeCtrl::InsertType(QTreeWidgetItem* category, const QString& text, const QIcon& icon,
-                                                  int32_t typeId) {
+QTreeWidgetItem* CRawFileTypeTreeCtrl::InsertType(QTreeWidgetItem* category, const QString& text,
+                                                  const QIcon& icon, int32_t typeId) {
   auto* item = new QTreeWidgetItem(category, QStringList{text});
   item->setIcon(0, icon);
   item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable);

@@ -19,7 +19,8 @@ class CRawFileTypeTreeCtrl : public QTreeWidget {
 
   // A category at the top level, and a type under it, both unticked.
   QTreeWidgetItem* InsertCategory(const QString& text, const QIcon& icon);
-  QTreeWidgetItem* InsertType(QTreeWidgetItem* category, const QString& text, const QIcon& icon, int32_t typeId);
+  QTreeWidgetItem* InsertType(QTreeWidgetItem* category, const QString& text, const QIcon& icon,
+                              int32_t typeId);
 
   // Ticks every type whose id is `typeId`, then works out every category again.
   void CheckFileType(int32_t typeId);

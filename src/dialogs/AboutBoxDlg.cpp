@@ -131,7 +131,8 @@ CCNAboutDlg::CCNAboutDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent)
   const QString address = corvale::ui::LoadStringResource(kStringWebAddress);
   m_link->setText(address);
   m_link->SetURL(address);
-  AddLabel(this, kEmailId, corvale::ui::LoadStringResource(kStringContactEmail), corvale::ui::DluRect(87, 55, 181, 12));
+  AddLabel(this, kEmailId, corvale::ui::LoadStringResource(kStringContactEmail),
+           corvale::ui::DluRect(87, 55, 181, 12));
   AddLabel(this, kTelephoneId, corvale::ui::LoadStringResource(kStringTelephone),
            corvale::ui::DluRect(87, 70, 181, 12));
   const QRect okRect = corvale::ui::DluRect(233, 125, 63, 20);

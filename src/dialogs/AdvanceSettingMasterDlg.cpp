@@ -77,9 +77,9 @@ const std::vector<RawCategory>& RawCategories() {
         "Microsoft Excel XML Documents(.xls)", "Microsoft Excel2007(.xlsx)"}},
       {"Archives",
        "cab",
-       {"3DS file (.3ds)", "Cabinet file(.cab)", "CHM file(.chm)", "CSL file(.csl)", "GZIP compression file(.gz)",
-        "LZH compression file(.lzh)", "RAR compression file(.rar)", "TAR archive file(.tar)",
-        "Zip compression file(.zip)"}},
+       {"3DS file (.3ds)", "Cabinet file(.cab)", "CHM file(.chm)", "CSL file(.csl)",
+        "GZIP compression file(.gz)", "LZH compression file(.lzh)", "RAR compression file(.rar)",
+        "TAR archive file(.tar)", "Zip compression file(.zip)"}},
       {"Multimedia",
        "wav",
        {"3GP Multimedia file(.3gp)", "Audio Streaming Format file(.asf)", "AU file(.au)",
@@ -103,7 +103,8 @@ std::string FirstExtension(const char* text) {
   size_t end = open + 2;
   while (end < s.size() && s[end] != '.' && s[end] != ')') ++end;
   std::string ext = s.substr(open + 2, end - open - 2);
-  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  std::transform(ext.begin(), ext.end(), ext.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
   return ext;
 }
 
@@ -116,8 +117,8 @@ int32_t BuiltInIdOf(const std::string& extension) {
 // The desktop's icon for files named "file.<extension>".
 QIcon FileIcon(const std::string& extension) {
   static QMimeDatabase database;
-  const QMimeType type =
-      database.mimeTypeForFile(QStringLiteral("file.") + QString::fromStdString(extension), QMimeDatabase::MatchExtension);
+  const QMimeType type = database.mimeTypeForFile(QStringLiteral("file.") + QString::fromStdString(extension),
+                                                  QMimeDatabase::MatchExtension);
   QIcon icon = QIcon::fromTheme(type.iconName());
   if (icon.isNull()) icon = QIcon::fromTheme(type.genericIconName());
   return icon;
@@ -181,23 +182,26 @@ CAdvanceSettingFATPage::CAdvanceSettingFATPage(AdvanceSettingValues& values, QWi
           36, 70, 440, 48);
   m_checks[3] = AddCheck(1100, "Use first FAT copy", 16, 134, 440);
   m_checks[4] = AddCheck(1101, "Use second FAT copy", 16, 160, 440);
-  AddNote(1180,
-          "Un-check these options would find more files, especially useful if you are searching for deleted or "
-          "lost files.",
-          36, 188, 440, 48);
+  AddNote(
+      1180,
+      "Un-check these options would find more files, especially useful if you are searching for deleted or "
+      "lost files.",
+      36, 188, 440, 48);
   LoadValues();
   MarkInitialised();
 }
 
 void CAdvanceSettingFATPage::LoadValues() {
   const RecoveryFatOptions& o = m_values.Fat;
-  const int32_t values[] = {o.CheckFatDate, o.CheckFatTime, o.FatOption3, o.UseFirstFatCopy, o.UseSecondFatCopy};
+  const int32_t values[] = {o.CheckFatDate, o.CheckFatTime, o.FatOption3, o.UseFirstFatCopy,
+                            o.UseSecondFatCopy};
   for (size_t i = 0; i < m_checks.size(); ++i) m_checks[i]->setChecked(values[i] != 0);
 }
 
 void CAdvanceSettingFATPage::StoreValues() {
   RecoveryFatOptions& o = m_values.Fat;
-  int32_t* fields[] = {&o.CheckFatDate, &o.CheckFatTime, &o.FatOption3, &o.UseFirstFatCopy, &o.UseSecondFatCopy};
+  int32_t* fields[] = {&o.CheckFatDate, &o.CheckFatTime, &o.FatOption3, &o.UseFirstFatCopy,
+                       &o.UseSecondFatCopy};
   for (size_t i = 0; i < m_checks.size(); ++i) *fields[i] = m_checks[i]->isChecked() ? 1 : 0;
 }
 
@@ -245,7 +249,8 @@ CAdvanceSettingCommonPage::CAdvanceSettingCommonPage(AdvanceSettingValues& value
     : CAdvanceSettingPage(301, values, parent) {
   m_bootRecords = AddCheck(1106, "Use Boot Records", 16, 16, 440);
   AddNote(1178,
-          "Using Boot Records could calculate file system details with better accuracy if the Boot Records is not "
+          "Using Boot Records could calculate file system details with better accuracy if the Boot Records "
+          "is not "
           "corrupted. ",
           36, 42, 440, 48);
   m_partitionTables = AddCheck(1058, "Use Partition Tables", 16, 96, 440, false);
@@ -300,7 +305,8 @@ CAdvanceSettingRAWPage::CAdvanceSettingRAWPage(AdvanceSettingValues& values, QWi
 
 void CAdvanceSettingRAWPage::FillTree(CRawFileTypeTreeCtrl& tree) {
   for (const RawCategory& category : RawCategories()) {
-    QTreeWidgetItem* parent = tree.InsertCategory(QString::fromUtf8(category.name), FileIcon(category.iconExtension));
+    QTreeWidgetItem* parent =
+        tree.InsertCategory(QString::fromUtf8(category.name), FileIcon(category.iconExtension));
     for (const char* type : category.types) {
       const std::string extension = FirstExtension(type);
       tree.InsertType(parent, QString::fromUtf8(type), FileIcon(extension), BuiltInIdOf(extension));
@@ -350,7 +356,8 @@ void CAdvanceSettingRAWPage::OnSizeEdited() {
   m_values.MaxRawFileSize = value;
 }
 
-std::vector<int32_t> CAdvanceSettingRAWPage::RawTypesOf(const CRawFileTypeTreeCtrl& tree, bool addContainers) {
+std::vector<int32_t> CAdvanceSettingRAWPage::RawTypesOf(const CRawFileTypeTreeCtrl& tree,
+                                                        bool addContainers) {
   std::vector<int32_t> ids;
   for (int c = 0; c < tree.topLevelItemCount(); ++c) {
     const QTreeWidgetItem* category = tree.topLevelItem(c);
@@ -413,8 +420,9 @@ CAdvanceSettingMasterDlg::CAdvanceSettingMasterDlg(int mode, QWidget* parent)
   m_raw = new CAdvanceSettingRAWPage(m_values, this);
   m_common = new CAdvanceSettingCommonPage(m_values, this);
   m_raw->SetMode(mode);
-  for (CAdvanceSettingPage* page : {static_cast<CAdvanceSettingPage*>(m_ntfs), static_cast<CAdvanceSettingPage*>(m_fat),
-                                    static_cast<CAdvanceSettingPage*>(m_raw), static_cast<CAdvanceSettingPage*>(m_common)})
+  for (CAdvanceSettingPage* page :
+       {static_cast<CAdvanceSettingPage*>(m_ntfs), static_cast<CAdvanceSettingPage*>(m_fat),
+        static_cast<CAdvanceSettingPage*>(m_raw), static_cast<CAdvanceSettingPage*>(m_common)})
     page->setGeometry(PageRect());
 
   auto makeButton = [this](int id, const ButtonBitmaps& set) {
@@ -517,8 +525,9 @@ void CAdvanceSettingMasterDlg::OnDefault() {
     m_started = true;
     m_raw->LoadValues();
   }
-  for (CAdvanceSettingPage* page : {static_cast<CAdvanceSettingPage*>(m_fat), static_cast<CAdvanceSettingPage*>(m_ntfs),
-                                    static_cast<CAdvanceSettingPage*>(m_common), static_cast<CAdvanceSettingPage*>(m_raw)})
+  for (CAdvanceSettingPage* page :
+       {static_cast<CAdvanceSettingPage*>(m_fat), static_cast<CAdvanceSettingPage*>(m_ntfs),
+        static_cast<CAdvanceSettingPage*>(m_common), static_cast<CAdvanceSettingPage*>(m_raw)})
     if (page->IsInitialised()) page->SetDefaults();
 }
 
@@ -527,8 +536,9 @@ void CAdvanceSettingMasterDlg::accept() {
     m_started = true;
     m_raw->LoadValues();
   }
-  for (CAdvanceSettingPage* page : {static_cast<CAdvanceSettingPage*>(m_fat), static_cast<CAdvanceSettingPage*>(m_ntfs),
-                                    static_cast<CAdvanceSettingPage*>(m_common), static_cast<CAdvanceSettingPage*>(m_raw)})
+  for (CAdvanceSettingPage* page :
+       {static_cast<CAdvanceSettingPage*>(m_fat), static_cast<CAdvanceSettingPage*>(m_ntfs),
+        static_cast<CAdvanceSettingPage*>(m_common), static_cast<CAdvanceSettingPage*>(m_raw)})
     if (page->IsInitialised()) page->StoreValues();
   if (m_raw->IsInitialised() && m_values.RawFileTypes != nullptr) {
     // Files of many types are found inside OLE, PDF and ZIP containers; those are searched for too,

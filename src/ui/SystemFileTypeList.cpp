@@ -1,10 +1,11 @@
 #include "ui/SystemFileTypeList.h"
 
+#include <strings.h>
+
 #include <QMimeDatabase>
 #include <QMimeType>
 #include <QStringList>
 #include <cctype>
-#include <strings.h>
 
 #include "platform/Log.h"
 #include "ui/Resources.h"
@@ -28,8 +29,10 @@ std::string RaiseFirst(std::string name) {
 }  // namespace
 
 void CSystemFileTypeList::AddType(const std::string& name, const std::string& extension) {
-  LogError("------------------------ParmInfo:pcExName=%s,info.dwAttributes=%d,info.hIcon=%x,\t\t\t\t\tinfo.iIcon=%d,",
-           extension.c_str(), 0, 0, 0);
+  LogError(
+      "------------------------ParmInfo:pcExName=%s,info.dwAttributes=%d,info.hIcon=%x,\t\t\t\t\tinfo.iIcon=%"
+      "d,",
+      extension.c_str(), 0, 0, 0);
   auto found = m_types.find(name);
   if (found != m_types.end()) {
     found->second += ";" + extension;
@@ -44,13 +47,13 @@ std::string CSystemFileTypeList::GetTypeName(const std::string& extension) {
   if (extension == "*") {
     name = database.mimeTypeForName(QStringLiteral("application/octet-stream")).comment().toStdString();
   } else {
-    const QMimeType type = database.mimeTypeForFile(QStringLiteral("file") + QString::fromStdString(extension),
-                                                    QMimeDatabase::MatchExtension);
+    const QMimeType type = database.mimeTypeForFile(
+        QStringLiteral("file") + QString::fromStdString(extension), QMimeDatabase::MatchExtension);
     if (type.isValid() && !type.isDefault()) name = type.comment().toStdString();
   }
   name = RaiseFirst(name);
-  LogError("------------------------ParmInfo:pcExName=%s,dwFileAttirbute=%d,info.szTypeName=%s", extension.c_str(), 128,
-           name.c_str());
+  LogError("------------------------ParmInfo:pcExName=%s,dwFileAttirbute=%d,info.szTypeName=%s",
+           extension.c_str(), 128, name.c_str());
   return name;
 }
 

@@ -8,8 +8,8 @@
 
 #include "controls/ButtonPlus.h"
 #include "controls/DialogTemplate.h"
-#include "dialogs/AboutBoxDlg.h"
 #include "controls/XPMenu.h"
+#include "dialogs/AboutBoxDlg.h"
 #include "platform/Language.h"
 #include "platform/Log.h"
 #include "platform/ProgramFolder.h"

@@ -42,7 +42,9 @@ class AdvanceSettings : public ::testing::Test {
     dialog.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
   }
-  static QCheckBox* Check(const QWidget* page, int id) { return corvale::ui::FindControl<QCheckBox>(page, id); }
+  static QCheckBox* Check(const QWidget* page, int id) {
+    return corvale::ui::FindControl<QCheckBox>(page, id);
+  }
   static QTreeWidgetItem* TypeRow(Tree& tree, const QString& text) {
     auto found = tree.findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
     return found.isEmpty() ? nullptr : found.front();
@@ -78,11 +80,12 @@ TEST_F(AdvanceSettings, TheTreeHoldsEveryTypeOnceExceptTheContainersOfOtherFiles
   EXPECT_EQ(ids.size(), 68u);
   for (const char* missing : {"DLL", "EXE", "OLE", "PUB", "RIFF"})
     for (int32_t id : ids) EXPECT_NE(std::string(GetBuiltInFileTypeExtension(id)), missing);
-  EXPECT_EQ(Tree::TypeIdOf(TypeRow(tree, "JPEG Graphics file(.jpg.jpeg)")), 0 + [] {
-    for (int32_t id = 1; id <= 73; ++id)
-      if (std::string(GetBuiltInFileTypeExtension(id)) == "JPG") return id;
-    return -1;
-  }());
+  EXPECT_EQ(
+      Tree::TypeIdOf(TypeRow(tree, "JPEG Graphics file(.jpg.jpeg)")), 0 + [] {
+        for (int32_t id = 1; id <= 73; ++id)
+          if (std::string(GetBuiltInFileTypeExtension(id)) == "JPG") return id;
+        return -1;
+      }());
 }
 
 TEST_F(AdvanceSettings, TheTreeTicksCategoriesFromTheirTypesAndTypesFromTheirCategory) {
@@ -102,7 +105,8 @@ TEST_F(AdvanceSettings, TheTreeTicksCategoriesFromTheirTypesAndTypesFromTheirCat
   EXPECT_EQ(Tree::StateOf(email->child(0)), Tree::kChecked);
   EXPECT_EQ(Tree::StateOf(email), Tree::kPartlyChecked);
   EXPECT_EQ(email->checkState(0), Qt::PartiallyChecked);
-  EXPECT_EQ(Tree::TypeIdOf(email->child(0)), Tree::ItemData(email->child(0)) >> 16) << "the id stays in the high word";
+  EXPECT_EQ(Tree::TypeIdOf(email->child(0)), Tree::ItemData(email->child(0)) >> 16)
+      << "the id stays in the high word";
 
   // A click on a partly ticked category's box ticks it and all its types.
   tree.scrollToItem(email);
@@ -111,7 +115,8 @@ TEST_F(AdvanceSettings, TheTreeTicksCategoriesFromTheirTypesAndTypesFromTheirCat
   option.initFrom(&tree);
   option.rect = row;
   option.features |= QStyleOptionViewItem::HasCheckIndicator;
-  const QPoint box = tree.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &tree).center();
+  const QPoint box =
+      tree.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &tree).center();
   QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, box);
   EXPECT_EQ(Tree::StateOf(email), Tree::kChecked);
   EXPECT_EQ(Tree::StateOf(email->child(1)), Tree::kChecked);
@@ -168,8 +173,9 @@ TEST_F(AdvanceSettings, OpeningShowsTheSettingsAndOkWritesEveryPageBack) {
     corvale::test::SaveScreenshot(dialog.grab().toImage(), t.shot);
   }
 
-  QTest::mouseClick(dialog.FatPage()->isVisible() ? Check(dialog.FatPage(), 1098) : Check(dialog.NtfsPage(), 1103),
-                    Qt::LeftButton);  // NTFS: show $MFT-only files
+  QTest::mouseClick(
+      dialog.FatPage()->isVisible() ? Check(dialog.FatPage(), 1098) : Check(dialog.NtfsPage(), 1103),
+      Qt::LeftButton);  // NTFS: show $MFT-only files
   Check(dialog.FatPage(), 1100)->setChecked(false);
   Check(dialog.CommonPage(), 1113)->setChecked(true);
   Check(dialog.CommonPage(), 1106)->setChecked(false);
@@ -210,7 +216,7 @@ TEST_F(AdvanceSettings, TheTwoOpeningsEnableRawOnlyAndTheTreeAsTheirModeSays) {
     bool rawOnlyEnabled;
     bool treeEnabled;
   } cases[] = {
-      {0, 0, true, false, false}, {0, 1, true, false, true},  {1, 1, true, true, true},
+      {0, 0, true, false, false},  {0, 1, true, false, true}, {1, 1, true, true, true},
       {1, 1, false, false, false}, {1, 0, true, true, false},
   };
   for (const auto& c : cases) {
@@ -219,12 +225,14 @@ TEST_F(AdvanceSettings, TheTwoOpeningsEnableRawOnlyAndTheTreeAsTheirModeSays) {
     CAdvanceSettingMasterDlg dialog(c.mode, nullptr);
     Open(dialog, c.treeSwitch);
     CAdvanceSettingRAWPage* raw = dialog.RawPage();
-    SCOPED_TRACE(testing::Message() << "mode " << c.mode << " tree " << c.treeSwitch << " raw " << c.recoverRaw);
+    SCOPED_TRACE(testing::Message() << "mode " << c.mode << " tree " << c.treeSwitch << " raw "
+                                    << c.recoverRaw);
     EXPECT_EQ(raw->RawOnlyCheck()->isEnabled(), c.rawOnlyEnabled);
     EXPECT_EQ(raw->RawOnlyCheck()->isChecked(), c.mode == 1);
     EXPECT_EQ(raw->Tree()->isEnabled(), c.treeEnabled);
     EXPECT_EQ(raw->SizeEdit()->isEnabled(), c.recoverRaw);
-    EXPECT_EQ(raw->Tree()->palette().color(QPalette::Base), c.treeEnabled ? QColor(Qt::white) : QColor(236, 233, 216));
+    EXPECT_EQ(raw->Tree()->palette().color(QPalette::Base),
+              c.treeEnabled ? QColor(Qt::white) : QColor(236, 233, 216));
     if (c.mode == 1 && c.recoverRaw) {
       // Switching RAW off in mode 1 also clears RAW-only.
       QTest::mouseClick(raw->RecoverRawCheck(), Qt::LeftButton);
@@ -251,13 +259,17 @@ TEST_F(AdvanceSettings, OkTurnsTheTicksIntoTypeIdsWithTheirContainers) {
       {{"Microsoft Word Document(.doc)"}, 1, false, {21, 44}},
       {{"Microsoft Word Document(.doc)"}, 0, true, {21}},
       {{"Microsoft Word Document(.doc)"}, 1, true, {21, 44}},
-      {{"Microsoft Word Document(.doc)", "Microsoft PowerPoint Presentation file(.ppt)"}, 0, false, {21, 48, 44, 44}},
+      {{"Microsoft Word Document(.doc)", "Microsoft PowerPoint Presentation file(.ppt)"},
+       0,
+       false,
+       {21, 48, 44, 44}},
       {{"Adobe Illustrator file(.ai)", "Microsoft Word2007(.docx)"}, 0, false, {5, 69, 46, 68}},
       {{}, 0, false, {}},
   };
   for (const auto& c : cases) {
     GetFileTypeExtensionSet().Clear();
-    if (c.extensionsChosen) ASSERT_TRUE(GetFileTypeExtensionSet().Rebuild(CFileTypeExtensionSet::kIncludeList, {".doc"}));
+    if (c.extensionsChosen)
+      ASSERT_TRUE(GetFileTypeExtensionSet().Rebuild(CFileTypeExtensionSet::kIncludeList, {".doc"}));
     CAdvanceSettingMasterDlg dialog(1, nullptr);
     Open(dialog, 1);
     Tree& tree = *dialog.RawPage()->Tree();

@@ -6,13 +6,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "dialogs/AdvanceSettingMasterDlg.h"
 #include "controls/DeviceSelectCtrl.h"
 #include "controls/Formatting.h"
 #include "controls/ImageWnd.h"
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
 #include "core/MyFileProperties.h"
+#include "dialogs/AdvanceSettingMasterDlg.h"
 #include "dialogs/DirectoryTreeBuilder.h"
 #include "dialogs/HasCheckboxPromptDlg.h"
 #include "find/FileFilter.h"

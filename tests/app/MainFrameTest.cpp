@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/MainFrame.h"
+#include "controls/HelpFile.h"
 #include "platform/RecoveryContext.h"
 #include "support/QtTestApp.h"
 #include "ui/MessageBox.h"
@@ -167,9 +168,13 @@ TEST_F(MainFrame, HelpOpensThePagesInstalledBesideTheProgram) {
     opened.push_back(address);
     return true;
   });
+  // The pages the build put beside the main program (the test programs' own help folder is the
+  // scratch space of other tests).
+  SetHelpFolder(CORVALE_HELP_DIR);
   GetRecoveryContext().LanguageId = 2;
   for (int topic : {46, 15, 16, 23, 25, 27, 50, 51}) frame->OpenHelpTopic(topic);
   QTest::keyClick(frame.get(), Qt::Key_F1);  // the welcome page's topic
+  SetHelpFolder("");
   corvale::ui::SetUrlHandler(previous);
   ASSERT_EQ(opened.size(), 9u);
   for (const std::string& page : opened) {
@@ -180,6 +185,11 @@ TEST_F(MainFrame, HelpOpensThePagesInstalledBesideTheProgram) {
   }
   EXPECT_NE(opened[0].find("/help/46.html"), std::string::npos);
   EXPECT_NE(opened.back().find("/help/15.html"), std::string::npos);
+  for (int topic : {16, 52}) {
+    std::ifstream page(std::string(CORVALE_HELP_DIR) + "/" + std::to_string(topic) + ".html");
+    EXPECT_TRUE(page.good()) << topic;
+  }
+  EXPECT_TRUE(std::ifstream(std::string(CORVALE_HELP_DIR) + "/index.html").good());
 }
 
 TEST_F(MainFrame, AboutOpensTheAboutBoxOfTheLanguage) {

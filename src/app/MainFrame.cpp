@@ -1,14 +1,22 @@
 #include "app/MainFrame.h"
 
+#include <QApplication>
+#include <QCloseEvent>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QKeySequence>
 #include <QResizeEvent>
 #include <QScreen>
 #include <QShortcut>
+#include <utility>
 
 #include "controls/DialogTemplate.h"
+#include "controls/HelpFile.h"
 #include "platform/Log.h"
 #include "ui/AppInfo.h"
+#include "ui/MessageBox.h"
+#include "ui/Resources.h"
+#include "ui/SystemFileTypeList.h"
 #include "wizard/WizardSheet.h"
 
 CChildView::CChildView(IWizardFrame* frame, QWidget* parent) : QWidget(parent), m_sheet(::GetWizardSheet()) {
@@ -38,6 +46,8 @@ void CChildView::resizeEvent(QResizeEvent* event) {
 
 namespace {
 
+constexpr uint32_t kStringExitNow = 242;
+
 // The buttons of the window's frame; the maximise button only while the window may be resized.
 Qt::WindowFlags FrameFlags(bool resizable) {
   Qt::WindowFlags flags = Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -60,6 +70,81 @@ CMainFrame::CMainFrame() {
   }
   m_view = new CChildView(this, this);
   setCentralWidget(m_view);
+  AddShortcuts();
+
+  // The desktop's file types, for the search dialogs.
+  QElapsedTimer timer;
+  timer.start();
+  GetSystemFileTypeList().LoadFromRegistry();
+  DebugTrace("Enum register file used time :%f Second", static_cast<double>(timer.elapsed()) / 1000.0);
+}
+
+void CMainFrame::AddShortcuts() {
+  const std::pair<QKeySequence, int> keys[] = {
+      {QKeySequence(Qt::CTRL | Qt::Key_O), kCommandOpen},
+      {QKeySequence(Qt::CTRL | Qt::Key_C), kCommandCopy},
+      {QKeySequence(Qt::CTRL | Qt::Key_Insert), kCommandCopy},
+      {QKeySequence(Qt::CTRL | Qt::Key_X), kCommandCut},
+      {QKeySequence(Qt::SHIFT | Qt::Key_Delete), kCommandCut},
+      {QKeySequence(Qt::CTRL | Qt::Key_V), kCommandPaste},
+      {QKeySequence(Qt::SHIFT | Qt::Key_Insert), kCommandPaste},
+      {QKeySequence(Qt::CTRL | Qt::Key_Z), kCommandUndo},
+      {QKeySequence(Qt::ALT | Qt::Key_Backspace), kCommandUndo},
+      {QKeySequence(Qt::Key_F6), kCommandNextPane},
+      {QKeySequence(Qt::SHIFT | Qt::Key_F6), kCommandPreviousPane},
+  };
+  for (const auto& [key, command] : keys) {
+    auto* shortcut = new QShortcut(key, this);
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this, id = command] { OnCommand(id); });
+  }
+}
+
+void CMainFrame::OnCommand(int id) {
+  QWidget* focus = QApplication::focusWidget();
+  // The edit commands go to the control with the focus, when it is one that edits text.
+  auto edit = [focus](const char* slot) {
+    if (focus != nullptr && focus->metaObject()->indexOfSlot(QByteArray(slot).append("()").constData()) >= 0)
+      QMetaObject::invokeMethod(focus, slot);
+  };
+  switch (id) {
+    case kCommandOpen:
+      if (CWizardSheet* sheet = m_view->GetWizardSheet()) sheet->SendCommandToCurrentPage(kCommandOpen);
+      break;
+    case kCommandCopy:
+      edit("copy");
+      break;
+    case kCommandCut:
+      edit("cut");
+      break;
+    case kCommandPaste:
+      edit("paste");
+      break;
+    case kCommandUndo:
+      edit("undo");
+      break;
+    case kCommandNextPane:
+      focusNextChild();
+      break;
+    case kCommandPreviousPane:
+      focusPreviousChild();
+      break;
+    default:
+      break;
+  }
+}
+
+void CMainFrame::OpenHelpTopic(int topic) { ShowHelpFile(nullptr, topic); }
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+  if (!m_closeWithoutAsking &&
+      corvale::ui::AskMessageBox(corvale::ui::LoadStringResource(kStringExitNow).toStdString(),
+                                 GetProductTitle(), corvale::ui::MessageButtons::YesNo,
+                                 corvale::ui::MessageIcon::Question) != corvale::ui::MessageAnswer::Yes) {
+    event->ignore();
+    return;
+  }
+  event->accept();
 }
 
 CMainFrame::~CMainFrame() = default;
@@ -85,4 +170,7 @@ void CMainFrame::BringToForeground() {
   activateWindow();
 }
 
-void CMainFrame::CloseWithoutAsking() { close(); }
+void CMainFrame::CloseWithoutAsking() {
+  m_closeWithoutAsking = true;
+  close();
+}

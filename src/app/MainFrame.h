@@ -51,7 +51,28 @@ class CMainFrame : public QMainWindow, public IWizardFrame {
   void BringToForeground() override;
   void CloseWithoutAsking() override;
 
+  // Opens help topic `topic` (the help request of the program's windows).
+  void OpenHelpTopic(int topic);
+
+  // The commands of the window's shortcut keys.
+  static constexpr int kCommandOpen = 32777;
+  static constexpr int kCommandCopy = 57634;
+  static constexpr int kCommandCut = 57635;
+  static constexpr int kCommandPaste = 57637;
+  static constexpr int kCommandUndo = 57643;
+  static constexpr int kCommandNextPane = 57680;
+  static constexpr int kCommandPreviousPane = 57681;
+  // Carries out command `id` as its shortcut key does.
+  void OnCommand(int id);
+
+ protected:
+  // Closing asks first, unless the program itself closes the window.
+  void closeEvent(QCloseEvent* event) override;
+
  private:
+  void AddShortcuts();
+
+  bool m_closeWithoutAsking = false;
   CChildView* m_view = nullptr;
   // The window may be resized; set at first, as the window is made before the sheet shows a page.
   bool m_resizable = true;

@@ -16,10 +16,24 @@ bool IsFile(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+std::string& ChosenHelpFolder() {
+  static std::string folder;
+  return folder;
+}
+
 }  // namespace
 
+std::string HelpFolder() {
+  if (!ChosenHelpFolder().empty()) return ChosenHelpFolder();
+  return platform::ExecutableDirectory() + corvale::LoadText(kStringHelpFileName) + "/";
+}
+
+void SetHelpFolder(const std::string& folder) {
+  ChosenHelpFolder() = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+}
+
 int ShowHelpFile(QWidget* /*owner*/, int contextId) {
-  const std::string folder = platform::ExecutableDirectory() + corvale::LoadText(kStringHelpFileName) + "/";
+  const std::string folder = HelpFolder();
   const std::string topic = folder + std::to_string(contextId) + ".html";
   const std::string index = folder + "index.html";
   if (IsFile(topic)) {

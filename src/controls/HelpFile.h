@@ -4,6 +4,7 @@
 // opens the folder's "index.html"; without that either nothing opens.
 
 #include <cstdint>
+#include <string>
 
 class QWidget;
 
@@ -11,3 +12,8 @@ constexpr uint32_t kStringHelpFileName = 435;
 
 // Opens help topic `contextId`. The owner window is not used (callers pass none). Returns 0.
 int ShowHelpFile(QWidget* owner, int contextId);
+
+// The folder the help pages are looked up in, ending in '/': the help folder beside the programs
+// unless another one was set. Setting an empty folder goes back to that one.
+std::string HelpFolder();
+void SetHelpFolder(const std::string& folder);

@@ -158,6 +158,43 @@ Table BuildTable() {
                QStringLiteral("Recovery result"));
   });
 
+  // The advanced settings: page tabs, Default, the note beside each explanation; the about picture.
+  for (const auto& [set, label] : {std::pair<ButtonBitmaps, const char*>{buttons::kSettingsTabFat, "FAT"},
+                                   {buttons::kSettingsTabNtfs, "NTFS"},
+                                   {buttons::kSettingsTabCommon, "Common"},
+                                   {buttons::kSettingsTabRaw, "RAW"}})
+    for (ButtonState state : kStates)
+      Add(table, BitmapOf(set, state), 90, 21, [state, text = label](QPainter& p, const QSize& size) {
+        // The page shown has its tab disabled: drawn as the selected tab.
+        const ButtonState look = state == ButtonState::Disabled ? ButtonState::Pushed : state;
+        pictures::DrawBarButton(p, size, QString::fromUtf8(text), BarButtonIcon::None,
+                                state == ButtonState::Disabled, look);
+      });
+  AddBarButton(table, buttons::kSettingsDefault, 90, "Default", BarButtonIcon::None, false);
+  Add(table, buttons::kSettingsNote, 16, 16, [](QPainter& p, const QSize& size) {
+    p.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setBrush(kBannerColor);
+    p.setPen(Qt::NoPen);
+    p.drawEllipse(QRectF(0.5, 0.5, size.width() - 1.0, size.height() - 1.0));
+    p.setPen(Qt::white);
+    QFont font = p.font();
+    font.setBold(true);
+    font.setPixelSize(12);
+    p.setFont(font);
+    p.drawText(QRect(QPoint(0, 0), size), Qt::AlignCenter, QStringLiteral("i"));
+  });
+  Add(table, buttons::kAboutPicture, 80, 72, [](QPainter& p, const QSize& size) {
+    p.fillRect(QRect(QPoint(0, 0), size), kBannerColor);
+    p.fillRect(QRect(0, size.height() - 4, size.width(), 4), kBannerAccentColor);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(Qt::white, 3));
+    p.setBrush(Qt::NoBrush);
+    const QRectF disk(16, 12, size.width() - 32, size.height() - 28);
+    p.drawEllipse(disk);
+    p.drawEllipse(disk.center(), 4, 4);
+  });
+
   // The file-type tree.
   Add(table, bitmap::kCheckBoxStrip, 64, 16, pictures::DrawCheckBoxStrip);
   for (int i = 0; i < 7; ++i)

@@ -119,6 +119,15 @@ constexpr ButtonBitmaps kRefresh{374, 373, 372, 371};
 constexpr ButtonBitmaps kDialogOk{382, 381, 380, 379};
 constexpr ButtonBitmaps kDialogCancel{176, 175, 174, 173};
 constexpr ButtonBitmaps kResultOk{437, 436, 435, 434};
+// The advanced settings: the page tabs (FAT, NTFS, Common, RAW), Default, and the note picture.
+constexpr ButtonBitmaps kSettingsTabFat{280, 279, 278, 277};
+constexpr ButtonBitmaps kSettingsTabNtfs{360, 359, 358, 357};
+constexpr ButtonBitmaps kSettingsTabCommon{184, 183, 182, 181};
+constexpr ButtonBitmaps kSettingsTabRaw{366, 365, 364, 363};
+constexpr ButtonBitmaps kSettingsDefault{201, 200, 199, 198};
+constexpr uint32_t kSettingsNote = 151;
+// The about boxes' product picture.
+constexpr uint32_t kAboutPicture = 137;
 }  // namespace buttons
 
 }  // namespace corvale::ui

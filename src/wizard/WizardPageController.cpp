@@ -1,6 +1,7 @@
 #include "wizard/WizardPageController.h"
 
 #include "core/LostPartitionRecord.h"
+#include "dialogs/AdvanceSettingMasterDlg.h"
 #include "ui/SourceRecords.h"
 
 DiskRecord* CSourceDeviceChoice::GetDiskRecord() const {
@@ -22,8 +23,12 @@ IStorageDevice* CSourceDeviceChoice::GetSourceDevice() const {
   return nullptr;
 }
 
-// The advanced-settings dialog is not part of the program yet; until it is, there is nothing to open.
-void IWizardPageController::ShowAdvancedSettings() {}
+// Most pages open the settings without the RAW type tree: the file types were chosen on the type page.
+void IWizardPageController::ShowAdvancedSettings() {
+  CAdvanceSettingMasterDlg dialog(0, nullptr);
+  dialog.SetRawTreeSwitch(0);
+  dialog.DoModal();
+}
 
 int IWizardPageController::RestoreState(IRSData*, IDIRBuildCallback*) { return 0; }
 

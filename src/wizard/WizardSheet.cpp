@@ -9,6 +9,7 @@
 #include "controls/ButtonPlus.h"
 #include "controls/DialogTemplate.h"
 #include "controls/XPMenu.h"
+#include "dialogs/AboutBoxDlg.h"
 #include "platform/Language.h"
 #include "platform/Log.h"
 #include "platform/ProgramFolder.h"
@@ -394,8 +395,15 @@ void CWizardSheet::OnCommand(int id) {
   }
 }
 
-// The about dialogs are not part of the program yet; until they are, About shows nothing.
-void CWizardSheet::RunAboutDialog() {}
+void CWizardSheet::RunAboutDialog() {
+  if (GetRecoveryContext().LanguageId == corvale::kLanguageChinese) {
+    CCNAboutDlg dialog(this);
+    dialog.DoModal();
+  } else {
+    CAboutBoxDlg dialog(this);
+    dialog.DoModal();
+  }
+}
 
 std::unique_ptr<CXPMenu> CWizardSheet::BuildSheetMenu() {
   auto menu = std::make_unique<CXPMenu>(this);

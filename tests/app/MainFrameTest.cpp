@@ -1,15 +1,21 @@
 // The main window and its view holding the wizard sheet.
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
 #include <QTest>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/MainFrame.h"
+#include "controls/HelpFile.h"
 #include "platform/RecoveryContext.h"
 #include "support/QtTestApp.h"
+#include "ui/MessageBox.h"
 #include "ui/Shell.h"
+#include "wizard/StubWizardPage.h"
 #include "wizard/WizardPageController.h"
 #include "wizard/WizardPages.h"
 #include "wizard/WizardSheet.h"
@@ -91,4 +97,118 @@ TEST_F(MainFrame, F1AsksForTheHelpOfThePageShown) {
   GetRecoveryContext().LanguageId = language;
   corvale::ui::SetUrlHandler(previous);
   EXPECT_EQ(opened, std::vector<std::string>{CWizardSheet::kUserGuideUrl});
+}
+
+TEST_F(MainFrame, ClosingAsksFirstAndNoKeepsTheWindow) {
+  const struct {
+    corvale::ui::MessageAnswer answer;
+    bool staysOpen;
+  } cases[] = {{corvale::ui::MessageAnswer::No, true}, {corvale::ui::MessageAnswer::Yes, false}};
+  for (const auto& c : cases) {
+    std::vector<std::string> asked;
+    auto previous = corvale::ui::SetQuestionHandler([&](const std::string& text, const std::string& caption,
+                                                        corvale::ui::MessageButtons buttons,
+                                                        corvale::ui::MessageIcon icon) {
+      asked.push_back(text);
+      EXPECT_EQ(caption, "Corvale Hard Drive Data Recovery");
+      EXPECT_EQ(buttons, corvale::ui::MessageButtons::YesNo);
+      EXPECT_EQ(icon, corvale::ui::MessageIcon::Question);
+      return c.answer;
+    });
+    EXPECT_EQ(frame->close(), !c.staysOpen);
+    corvale::ui::SetQuestionHandler(previous);
+    EXPECT_EQ(asked, std::vector<std::string>{"Exit now?"});
+    EXPECT_EQ(frame->isVisible(), c.staysOpen);
+  }
+}
+
+TEST_F(MainFrame, ShortcutKeysReachThePageAndTheControlWithTheFocus) {
+  CWizardSheet* sheet = frame->ChildView()->GetWizardSheet();
+  sheet->ShowPage(CompleteRecoveryPartitionDeviceSelect);
+  auto* page = dynamic_cast<CStubWizardPage*>(sheet->GetCurrentPage());
+  ASSERT_NE(page, nullptr);
+  QTest::keyClick(frame.get(), Qt::Key_O, Qt::ControlModifier);
+  ASSERT_FALSE(page->ReceivedCommands().empty());
+  EXPECT_EQ(page->ReceivedCommands().back(), CMainFrame::kCommandOpen);
+
+  // The edit keys act on the text control with the focus.
+  auto* edit = new QLineEdit(page);
+  edit->show();
+  edit->setFocus();
+  QTest::qWait(10);
+  const struct {
+    const char* before;
+    bool selectAll;
+    QKeyCombination key;
+    const char* after;
+  } cases[] = {
+      {"abc", true, Qt::CTRL | Qt::Key_Insert, "abc"},  // copied
+      {"", false, Qt::SHIFT | Qt::Key_Insert, "abc"},   // pasted
+      {"xyz", true, Qt::SHIFT | Qt::Key_Delete, ""},    // cut
+      {"", false, Qt::CTRL | Qt::Key_V, "xyz"},        {"xyz", true, Qt::CTRL | Qt::Key_X, ""},
+  };
+  for (const auto& c : cases) {
+    if (c.selectAll) {
+      edit->setText(c.before);
+      edit->selectAll();
+    }
+    QTest::keyClick(edit, c.key.key(), c.key.keyboardModifiers());
+    EXPECT_EQ(edit->text().toStdString(), c.after) << c.before;
+  }
+  QTest::keyClicks(edit, "q");
+  QTest::keyClick(edit, Qt::Key_Backspace, Qt::AltModifier);
+  EXPECT_EQ(edit->text().toStdString(), "xyz") << "Alt+Backspace undoes";
+  delete edit;
+  sheet->ShowPage(RecoveryModeSelect);
+}
+
+TEST_F(MainFrame, HelpOpensThePagesInstalledBesideTheProgram) {
+  std::vector<std::string> opened;
+  auto previous = corvale::ui::SetUrlHandler([&](const std::string& address) {
+    opened.push_back(address);
+    return true;
+  });
+  // The pages the build put beside the main program (the test programs' own help folder is the
+  // scratch space of other tests).
+  SetHelpFolder(CORVALE_HELP_DIR);
+  GetRecoveryContext().LanguageId = 2;
+  for (int topic : {46, 15, 16, 23, 25, 27, 50, 51}) frame->OpenHelpTopic(topic);
+  QTest::keyClick(frame.get(), Qt::Key_F1);  // the welcome page's topic
+  SetHelpFolder("");
+  corvale::ui::SetUrlHandler(previous);
+  ASSERT_EQ(opened.size(), 9u);
+  for (const std::string& page : opened) {
+    EXPECT_NE(page.find("/help/"), std::string::npos) << page;
+    std::ifstream file(page);
+    const std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("<h1>"), std::string::npos) << page;
+  }
+  EXPECT_NE(opened[0].find("/help/46.html"), std::string::npos);
+  EXPECT_NE(opened.back().find("/help/15.html"), std::string::npos);
+  for (int topic : {16, 52}) {
+    std::ifstream page(std::string(CORVALE_HELP_DIR) + "/" + std::to_string(topic) + ".html");
+    EXPECT_TRUE(page.good()) << topic;
+  }
+  EXPECT_TRUE(std::ifstream(std::string(CORVALE_HELP_DIR) + "/index.html").good());
+}
+
+TEST_F(MainFrame, AboutOpensTheAboutBoxOfTheLanguage) {
+  CWizardSheet* sheet = frame->ChildView()->GetWizardSheet();
+  const struct {
+    int language;
+    const char* kind;
+    const char* shot;
+  } cases[] = {{2, "CAboutBoxDlg", "main-window-about"}, {1, "CCNAboutDlg", "main-window-about-regional"}};
+  for (const auto& c : cases) {
+    GetRecoveryContext().LanguageId = c.language;
+    std::string shown;
+    corvale::test::HandleNextModalDialog([&](QDialog& dialog) {
+      shown = dialog.metaObject()->className();
+      corvale::test::SaveScreenshot(dialog.grab().toImage(), c.shot);
+      dialog.accept();
+    });
+    sheet->OnCommand(CWizardSheet::kCommandAbout);
+    EXPECT_EQ(shown, c.kind);
+  }
+  GetRecoveryContext().LanguageId = 2;
 }

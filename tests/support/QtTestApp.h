@@ -4,11 +4,14 @@
 // only: only the suites that link Qt include it.
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QImage>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 #include <cstdlib>
+#include <functional>
 #include <string>
 
 namespace corvale::test {
@@ -23,6 +26,21 @@ inline QApplication& TestApplication() {
     return new QApplication(argc, argv);
   }();
   return *app;
+}
+
+// Hands the next modal dialog to `use` once it is shown (the dialog runs its own event loop); `use`
+// must end the dialog. Call before the step that opens the dialog.
+inline void HandleNextModalDialog(std::function<void(QDialog&)> use) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, use = std::move(use)] {
+    auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (dialog == nullptr || !dialog->isVisible()) return;
+    timer->stop();
+    timer->deleteLater();
+    use(*dialog);
+  });
+  timer->start();
 }
 
 #ifdef CORVALE_SCREENSHOT_DIR

@@ -9,8 +9,10 @@
 #include <memory>
 #include <vector>
 
+#include "controls/RawFileTypeTreeCtrl.h"
 #include "core/LostPartitionRecord.h"
 #include "core/SearchedPartitionInfo.h"
+#include "dialogs/AdvanceSettingMasterDlg.h"
 #include "platform/RecoveryContext.h"
 #include "storage/MemoryDevice.h"
 #include "support/QtTestApp.h"
@@ -114,7 +116,19 @@ TEST_F(WizardPage, ControllerDefaultsKeepNoStateAndBelongToNoRecovery) {
   EXPECT_EQ(none.GetKind(), CSourceDeviceChoice::kDisk);
   EXPECT_EQ(none.GetDiskRecord(), nullptr);
   EXPECT_EQ(none.GetSourceDevice(), nullptr);
+  // Option opens the settings in the mode of most pages, without the RAW type tree.
+  bool opened = false;
+  corvale::test::HandleNextModalDialog([&](QDialog& dialog) {
+    auto* settings = qobject_cast<CAdvanceSettingMasterDlg*>(&dialog);
+    opened = settings != nullptr;
+    if (settings) {
+      EXPECT_EQ(settings->Mode(), 0);
+      EXPECT_FALSE(settings->RawPage()->Tree()->isEnabled());
+    }
+    dialog.reject();
+  });
   controller.ShowAdvancedSettings();
+  EXPECT_TRUE(opened);
   controller.Cleanup();
 }
 

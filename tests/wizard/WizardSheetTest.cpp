@@ -326,6 +326,7 @@ TEST_F(WizardSheet, OptionReportsItsUsageEventAndOpensTheSettingsOfTheCurrentSte
   sheet->ShowPage(LostRecoveryDiskDeviceSelect);
   const int before = Stub(LostRecoveryDiskDeviceSelect)->AdvancedSettingsCount();
   ChooseFromMenu(Sheet::kCommandOption);
+  corvale::test::HandleNextModalDialog([](QDialog& dialog) { dialog.reject(); });
   Click(Sheet::kCommandMenu);
   EXPECT_EQ(Stub(LostRecoveryDiskDeviceSelect)->AdvancedSettingsCount(), before + 1);
   ASSERT_EQ(events.size(), 1u);

@@ -12,6 +12,7 @@
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
 #include "core/MyFileProperties.h"
+#include "dialogs/AdvanceSettingMasterDlg.h"
 #include "dialogs/DirectoryTreeBuilder.h"
 #include "dialogs/HasCheckboxPromptDlg.h"
 #include "find/FileFilter.h"
@@ -303,4 +304,9 @@ bool CDeleteRecoveryPartitionDeviceSelectController::Next() {
   next->SetDirectoryTree(root, chosen->volume.get());
   next->Activate();
   return true;
+}
+
+void CDeleteRecoveryPartitionDeviceSelectController::ShowAdvancedSettings() {
+  CAdvanceSettingMasterDlg dialog(1, nullptr);
+  dialog.DoModal();
 }

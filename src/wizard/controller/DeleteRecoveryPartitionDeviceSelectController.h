@@ -50,6 +50,8 @@ class CDeleteRecoveryPartitionDeviceSelectController : public IWizardPageControl
   int GetRecoveryKind() override { return kRecoveryKindDeleted; }
   CSourceDeviceChoice GetSourceSelection() override;
   void Cleanup() override;
+  // The device pages open the settings with the RAW type tree, in the mode that allows RAW files only.
+  void ShowAdvancedSettings() override;
 
   // Empties the list and collects the volumes again.
   void StartDeviceCollection();

@@ -284,6 +284,17 @@ bool CDeleteRecoveryPartitionDeviceSelectController::OpenImage() {
   return AddImage(name, wizard.GetImagePath());
 }
 
+void CDeleteRecoveryPartitionDeviceSelectController::CloseAllImages() {
+  CRecoveryContext& context = GetRecoveryContext();
+  for (const auto& image : m_images) {
+    if (context.SourceRootDevice == image->volume.get()) context.SourceRootDevice = nullptr;
+    if (m_chosen == image.get()) m_chosen = nullptr;
+    if (m_selected == image.get()) m_selected = nullptr;
+  }
+  m_images.clear();
+  FillList();
+}
+
 bool CDeleteRecoveryPartitionDeviceSelectController::CloseSelectedImage() {
   if (!SelectCurrentItem() || !IsImageSelected()) return false;
   const int32_t number = m_selected->record.RunningNumber;

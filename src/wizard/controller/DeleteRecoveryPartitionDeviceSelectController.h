@@ -69,6 +69,8 @@ class CDeleteRecoveryPartitionDeviceSelectController : public IWizardPageControl
   // Lists the image at `path` under `displayName`; false (after a warning) when it cannot be read.
   bool AddImage(const std::string& displayName, const std::string& path);
   const std::vector<std::unique_ptr<CollectedVolume>>& Images() const { return m_images; }
+  // Forgets every listed image (they otherwise stay listed for the rest of the run).
+  void CloseAllImages();
   // The file-system code an image's display name stands for ("... NTFS)" is NTFS); `previous` when
   // the name tells none.
   static int32_t ImageFileSystemCode(const std::string& displayName, int32_t previous);

@@ -72,7 +72,8 @@ void CSectorSelectCtrl::GetSelectedRange(uint64_t& first, uint64_t& last) {
     // A moved selection keeps its length in sectors whatever the pixel rounding says.
     newLast = std::min<uint64_t>(newFirst + (m_last - m_first), m_maximum);
   } else {
-    newLast = m_selection.right() >= m_track.right() ? m_maximum : toSector(m_selection.right() - m_track.left());
+    newLast =
+        m_selection.right() >= m_track.right() ? m_maximum : toSector(m_selection.right() - m_track.left());
   }
   m_first = newFirst;
   m_last = std::max(newFirst, newLast);

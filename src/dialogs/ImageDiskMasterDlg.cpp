@@ -38,12 +38,14 @@ ImageFileChooser SetImageFileChooser(ImageFileChooser chooser) {
   return previous;
 }
 
-std::string ChooseImageFile(QWidget* parent, bool save, const std::string& defaultName, const std::string& filter) {
+std::string ChooseImageFile(QWidget* parent, bool save, const std::string& defaultName,
+                            const std::string& filter) {
   if (Chooser()) return Chooser()(parent, save, defaultName, filter);
   // "Title(*.ext)|*.ext||" as the system's filter text "Title (*.ext)".
   QString qtFilter = QString::fromStdString(filter.substr(0, filter.find('|')));
-  const QString path = save ? QFileDialog::getSaveFileName(parent, QString(), QString::fromStdString(defaultName), qtFilter)
-                            : QFileDialog::getOpenFileName(parent, QString(), QString::fromStdString(defaultName), qtFilter);
+  const QString path =
+      save ? QFileDialog::getSaveFileName(parent, QString(), QString::fromStdString(defaultName), qtFilter)
+           : QFileDialog::getOpenFileName(parent, QString(), QString::fromStdString(defaultName), qtFilter);
   return path.toStdString();
 }
 
@@ -118,7 +120,9 @@ CDIskImagePublicDlg::CDIskImagePublicDlg(QWidget* parent) : QWidget(parent) {
   m_title->setGeometry(20, 12, 500, 30);
 }
 
-void CDIskImagePublicDlg::SetBannerTitle(const std::string& text) { m_title->setText(QString::fromStdString(text)); }
+void CDIskImagePublicDlg::SetBannerTitle(const std::string& text) {
+  m_title->setText(QString::fromStdString(text));
+}
 std::string CDIskImagePublicDlg::GetBannerTitle() const { return m_title->text().toStdString(); }
 
 // ---------------------------------------------------------------------------------------------
@@ -128,7 +132,8 @@ CImageDiskModeChooseDlg::CImageDiskModeChooseDlg(QWidget* parent) : CInterfaceDi
   m_advanced = new QCheckBox(QStringLiteral("Advanced Wizard Mode:"), this);
   m_advanced->setObjectName(QStringLiteral("1002"));
   m_advanced->setGeometry(20, 80, 300, 20);
-  AddLabel(this, QStringLiteral("Choose slice size, compression and the region of the source."), 40, 102, 500);
+  AddLabel(this, QStringLiteral("Choose slice size, compression and the region of the source."), 40, 102,
+           500);
 }
 
 bool CImageDiskModeChooseDlg::IsAdvancedMode() const { return m_advanced->isChecked(); }
@@ -139,7 +144,8 @@ void CImageDiskModeChooseDlg::SetSourceName(const std::string& name) {
 }
 
 // ---------------------------------------------------------------------------------------------
-CImageDiskPathChooseDlg::CImageDiskPathChooseDlg(QWidget* parent, bool withPathRow) : CInterfaceDialog(parent) {
+CImageDiskPathChooseDlg::CImageDiskPathChooseDlg(QWidget* parent, bool withPathRow)
+    : CInterfaceDialog(parent) {
   if (withPathRow) AddPathRow(30);
 }
 
@@ -181,14 +187,16 @@ std::string CImageDiskPathChooseDlg::GetImageFilePath() {
   return path;
 }
 
-CImageDiskADPathChooseDlg::CImageDiskADPathChooseDlg(QWidget* parent) : CImageDiskPathChooseDlg(parent, false) {
+CImageDiskADPathChooseDlg::CImageDiskADPathChooseDlg(QWidget* parent)
+    : CImageDiskPathChooseDlg(parent, false) {
   AddPathRow(10);
   m_path->setObjectName(QStringLiteral("1011"));
   m_split = new QCheckBox(QStringLiteral("Split image into slices of:"), this);
   m_split->setObjectName(QStringLiteral("1054"));
   m_split->setGeometry(20, 70, 220, 20);
   m_slices = new QComboBox(this);
-  m_slices->addItems({QStringLiteral("4G"), QStringLiteral("2G"), QStringLiteral("1G"), QStringLiteral("640MB")});
+  m_slices->addItems(
+      {QStringLiteral("4G"), QStringLiteral("2G"), QStringLiteral("1G"), QStringLiteral("640MB")});
   m_slices->setGeometry(250, 68, 100, 24);
   m_slices->setEnabled(false);
   m_compress = new QCheckBox(QStringLiteral("Compress image, level:"), this);
@@ -202,7 +210,8 @@ CImageDiskADPathChooseDlg::CImageDiskADPathChooseDlg(QWidget* parent) : CImageDi
   connect(m_compress, &QCheckBox::toggled, m_levels, &QWidget::setEnabled);
 }
 
-void CImageDiskADPathChooseDlg::GetImageSettings(int32_t& sliceSize, int32_t& compressorType, int32_t& level) const {
+void CImageDiskADPathChooseDlg::GetImageSettings(int32_t& sliceSize, int32_t& compressorType,
+                                                 int32_t& level) const {
   static constexpr int32_t kSlices[] = {8388600, 4194304, 2097152, 1310720};
   static constexpr int32_t kLevels[] = {1, 5, 9};
   sliceSize = 8388600;
@@ -211,7 +220,8 @@ void CImageDiskADPathChooseDlg::GetImageSettings(int32_t& sliceSize, int32_t& co
   if (m_compress->isChecked()) {
     compressorType = 2;
     level = 1;
-    if (m_levels->currentIndex() >= 0 && m_levels->currentIndex() < 3) level = kLevels[m_levels->currentIndex()];
+    if (m_levels->currentIndex() >= 0 && m_levels->currentIndex() < 3)
+      level = kLevels[m_levels->currentIndex()];
   } else {
     compressorType = 0;
     level = -1;
@@ -220,7 +230,9 @@ void CImageDiskADPathChooseDlg::GetImageSettings(int32_t& sliceSize, int32_t& co
 
 // ---------------------------------------------------------------------------------------------
 CImageDiskSetRegionDlg::CImageDiskSetRegionDlg(QWidget* parent) : CInterfaceDialog(parent) {
-  AddLabel(this, QStringLiteral("Select region on the source disk which you want to store in the Disk Image and click Next"),
+  AddLabel(this,
+           QStringLiteral(
+               "Select region on the source disk which you want to store in the Disk Image and click Next"),
            20, 6, 560);
   m_selector = new CSectorSelectCtrl(this);
   m_selector->setObjectName(QStringLiteral("1025"));
@@ -301,8 +313,9 @@ void CImageDiskSetRegionDlg::StepEnd(int delta) {
 
 // ---------------------------------------------------------------------------------------------
 CImageDiskDiskInfo::CImageDiskDiskInfo(QWidget* parent) : CInterfaceDialog(parent) {
-  static const char* const kLabels[] = {"Source Disk ID:",     "Source Disk Size:", "Source Disk Region Size:",
-                                        "Source Disk Region:", "Destination File:", "Compression Level:"};
+  static const char* const kLabels[] = {
+      "Source Disk ID:",     "Source Disk Size:", "Source Disk Region Size:",
+      "Source Disk Region:", "Destination File:", "Compression Level:"};
   for (int i = 0; i < 6; ++i) {
     AddLabel(this, QString::fromLatin1(kLabels[i]), 20, 12 + i * 24, 180);
     m_values[i] = AddLabel(this, QString(), 210, 12 + i * 24, 370);
@@ -327,11 +340,20 @@ void CImageDiskDiskInfo::ShowSummary(const ImageSummary& summary, int32_t sector
   m_values[4]->setText(path.size() < 31 ? path : path.left(30) + QStringLiteral("......"));
   std::string level;
   switch (summary.compressionLevel) {
-    case 1: level = ImageText(379, "Fastest"); break;
-    case 5: level = ImageText(422, "Normal"); break;
-    case 9: level = ImageText(423, "Maximum"); break;
-    case -1: level = ImageText(424, "None"); break;
-    default: break;
+    case 1:
+      level = ImageText(379, "Fastest");
+      break;
+    case 5:
+      level = ImageText(422, "Normal");
+      break;
+    case 9:
+      level = ImageText(423, "Maximum");
+      break;
+    case -1:
+      level = ImageText(424, "None");
+      break;
+    default:
+      break;
   }
   m_values[5]->setText(QString::fromStdString(level));
 }
@@ -374,8 +396,8 @@ std::string CImageDiskRunDlg::FormatRemaining(uint64_t total, uint64_t done, uin
   const unsigned __int128 product = static_cast<unsigned __int128>(left) * elapsedMs;
   const uint64_t seconds = static_cast<uint64_t>(product / done / 1000) + 1;
   char text[64];
-  std::snprintf(text, sizeof text, "%02" PRIu64 ":%02" PRIu64 ":%02" PRIu64, seconds / 3600, seconds / 60 % 60,
-                seconds % 60);
+  std::snprintf(text, sizeof text, "%02" PRIu64 ":%02" PRIu64 ":%02" PRIu64, seconds / 3600,
+                seconds / 60 % 60, seconds % 60);
   return text;
 }
 
@@ -403,7 +425,8 @@ bool CImageDiskRunDlg::NeedNewPart() {
 }
 
 void CImageDiskRunDlg::Start(IStorageDevice* source, const ImageSummary& summary, int32_t sourceKind,
-                             int32_t compressorType, int32_t level, int32_t sliceSize, std::function<void(bool)> done) {
+                             int32_t compressorType, int32_t level, int32_t sliceSize,
+                             std::function<void(bool)> done) {
   m_doneCallback = std::move(done);
   m_watchedPath = summary.destinationPath;
   m_currentFile->setText(QString::fromStdString(ShortPath(summary.destinationPath)));
@@ -430,6 +453,13 @@ void CImageDiskRunDlg::Start(IStorageDevice* source, const ImageSummary& summary
   m_worker = std::thread([this] {
     m_made = m_writer->Compress(this);
     m_finished = true;
+    // Straight to the window thread, not at the next timer tick.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (m_finished && m_doneCallback) Finish();
+        },
+        Qt::QueuedConnection);
   });
   m_timer->start();
 }
@@ -439,8 +469,10 @@ void CImageDiskRunDlg::OnTimer() {
   const uint64_t done = m_done;
   m_progress->setRange(0, 1000);
   m_progress->setValue(total > 0 ? static_cast<int>(done * 1000 / total) : 0);
-  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_begin);
-  m_remaining->setText(QString::fromStdString(FormatRemaining(total, done, static_cast<uint64_t>(elapsed.count()))));
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_begin);
+  m_remaining->setText(
+      QString::fromStdString(FormatRemaining(total, done, static_cast<uint64_t>(elapsed.count()))));
   if (m_watch) {
     char text[32];
     std::snprintf(text, sizeof text, "%u  MB", m_freeMiB.load());
@@ -453,16 +485,17 @@ void CImageDiskRunDlg::OnTimer() {
     if (ask) m_asking = true;
   }
   if (ask) AskForNewLocation();
-  if (m_finished) Finish();
+  if (m_finished && m_doneCallback) Finish();
 }
 
 void CImageDiskRunDlg::AskForNewLocation() {
   int decision = 2;
   for (;;) {
     const auto answer = corvale::ui::AskMessageBox(
-        ImageText(61204,
-                  "The free space on the disk is not enough to save the Disk Image data.\nClick YES to select "
-                  "another location for Disk Image files or NO to abort wizard."),
+        ImageText(
+            61204,
+            "The free space on the disk is not enough to save the Disk Image data.\nClick YES to select "
+            "another location for Disk Image files or NO to abort wizard."),
         GetProductTitle(), corvale::ui::MessageButtons::YesNo, corvale::ui::MessageIcon::Warning);
     if (answer != corvale::ui::MessageAnswer::Yes) break;
     const std::string path = corvale::dialogs::ChooseImageFile(this, true, std::string(), ImageFilter());
@@ -524,9 +557,11 @@ void CImageDiskSuccessDlg::ShowImagePath(const std::string& path) {
 bool CImageDiskSuccessDlg::IsOpenInDeviceList() const { return m_open->isChecked(); }
 
 // ---------------------------------------------------------------------------------------------
-CImageDiskMasterDlg::CImageDiskMasterDlg(IStorageDevice* source, const std::string& displayName, int32_t sourceKind,
-                                         QWidget* parent)
-    : CSearchSuperDlg(kTemplateId, parent), m_source(source), m_displayName(displayName.substr(0, 259)),
+CImageDiskMasterDlg::CImageDiskMasterDlg(IStorageDevice* source, const std::string& displayName,
+                                         int32_t sourceKind, QWidget* parent)
+    : CSearchSuperDlg(kTemplateId, parent),
+      m_source(source),
+      m_displayName(displayName.substr(0, 259)),
       m_sourceKind(sourceKind) {
   setWindowTitle(QStringLiteral("Disk Image Wizard"));
   setFixedSize(kPageWidth, 290);
@@ -545,7 +580,8 @@ CImageDiskMasterDlg::CImageDiskMasterDlg(IStorageDevice* source, const std::stri
   m_region = new CImageDiskSetRegionDlg;
   m_run = new CImageDiskRunDlg;
   m_success = new CImageDiskSuccessDlg;
-  for (QWidget* page : std::initializer_list<QWidget*>{m_mode, m_info, m_path, m_advanced, m_region, m_run, m_success})
+  for (QWidget* page :
+       std::initializer_list<QWidget*>{m_mode, m_info, m_path, m_advanced, m_region, m_run, m_success})
     m_stack->addWidget(page);
 
   m_region->SetTotalSectors(m_totalSectors);
@@ -576,7 +612,9 @@ CImageDiskMasterDlg::~CImageDiskMasterDlg() { m_run->CancelAndWait(); }
 
 std::string CImageDiskMasterDlg::GetBannerTitle() const { return m_banner->GetBannerTitle(); }
 
-void CImageDiskMasterDlg::SetBanner(uint32_t id, const char* text) { m_banner->SetBannerTitle(ImageText(id, text)); }
+void CImageDiskMasterDlg::SetBanner(uint32_t id, const char* text) {
+  m_banner->SetBannerTitle(ImageText(id, text));
+}
 
 void CImageDiskMasterDlg::ShowStep() { m_stack->setCurrentIndex(m_step); }
 

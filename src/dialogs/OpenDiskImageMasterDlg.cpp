@@ -116,14 +116,16 @@ COpenDiskImagePathDlg::COpenDiskImagePathDlg(QWidget* parent) : COpenDiskInterfa
 std::string COpenDiskImagePathDlg::GetPath() const { return m_path->text().toStdString(); }
 
 void COpenDiskImagePathDlg::Browse() {
-  std::string path = corvale::dialogs::ChooseImageFile(this, false, "*.kbi", GetProductTitle() + " ImageFile(*.kbi)|*.kbi||");
+  std::string path = corvale::dialogs::ChooseImageFile(this, false, "*.kbi",
+                                                       GetProductTitle() + " ImageFile(*.kbi)|*.kbi||");
   if (path.empty()) return;
   if (path == "*.kbi") path.clear();
   m_path->setText(QString::fromStdString(path));
 }
 
 COpenDiskImageSuccessDlg::COpenDiskImageSuccessDlg(QWidget* parent) : COpenDiskInterface(parent) {
-  const char* const lines[] = {"Disk image opened successfully", "You can start working with opened Disk image in the list",
+  const char* const lines[] = {"Disk image opened successfully",
+                               "You can start working with opened Disk image in the list",
                                "Click Next to close wizard"};
   for (int i = 0; i < 3; ++i) {
     auto* label = new QLabel(QString::fromLatin1(lines[i]), this);
@@ -203,7 +205,8 @@ void COpenDiskImageErrorManageDlg::AppendRow(int number, bool valid, const std::
   m_list->insertRow(row);
   m_list->setItem(row, kNumber, new QTableWidgetItem(QString::number(number)));
   m_list->setItem(row, kState,
-                  new QTableWidgetItem(QString::fromStdString(valid ? ImageText(427, "VALID") : ImageText(428, "INVALID"))));
+                  new QTableWidgetItem(
+                      QString::fromStdString(valid ? ImageText(427, "VALID") : ImageText(428, "INVALID"))));
   m_list->setItem(row, kLocation, new QTableWidgetItem(QString::fromStdString(path)));
 }
 
@@ -216,7 +219,8 @@ void COpenDiskImageErrorManageDlg::UpdateAllValid() {
 
 void COpenDiskImageErrorManageDlg::LoadSliceList(const std::string& partListPath) {
   m_partListPath = partListPath;
-  m_descriptorPath = partListPath.size() > 4 ? partListPath.substr(0, partListPath.size() - 4) + ".kbi" : std::string();
+  m_descriptorPath =
+      partListPath.size() > 4 ? partListPath.substr(0, partListPath.size() - 4) + ".kbi" : std::string();
   std::string text;
   if (!ReadWholeFile(partListPath, text, kMaxPartList)) return;
   std::vector<std::string> paths;
@@ -229,7 +233,8 @@ void COpenDiskImageErrorManageDlg::LoadSliceList(const std::string& partListPath
 }
 
 void COpenDiskImageErrorManageDlg::AddSlice() {
-  const std::string path = corvale::dialogs::ChooseImageFile(this, false, "*.kbf", "QBX DISKIMAGE FILE(*.kbf)");
+  const std::string path =
+      corvale::dialogs::ChooseImageFile(this, false, "*.kbf", "QBX DISKIMAGE FILE(*.kbf)");
   if (path.empty() || m_paths.count(path)) return;
   const int row = m_list->rowCount();
   if (!IsUsableSlice(path, row)) {
@@ -243,7 +248,8 @@ void COpenDiskImageErrorManageDlg::AddSlice() {
 
 void COpenDiskImageErrorManageDlg::LocateSlice() {
   if (m_selected < 0 || m_selected >= m_list->rowCount()) return;
-  const std::string path = corvale::dialogs::ChooseImageFile(this, false, "*.kbf", "QBX DISKIMAGE FILE(*.kbf)");
+  const std::string path =
+      corvale::dialogs::ChooseImageFile(this, false, "*.kbf", "QBX DISKIMAGE FILE(*.kbf)");
   if (path.empty() || m_paths.count(path)) return;
   // The slice must be the one this row stands for, not merely a file that opens.
   if (!IsUsableSlice(path, m_selected)) {
@@ -323,7 +329,9 @@ COpenDiskImageMasterDlg::~COpenDiskImageMasterDlg() { m_timer->stop(); }
 
 void COpenDiskImageMasterDlg::ShowStep() { m_stack->setCurrentIndex(m_step); }
 
-void COpenDiskImageMasterDlg::SetBanner(uint32_t id, const char* text) { m_banner->SetBannerTitle(ImageText(id, text)); }
+void COpenDiskImageMasterDlg::SetBanner(uint32_t id, const char* text) {
+  m_banner->SetBannerTitle(ImageText(id, text));
+}
 
 void COpenDiskImageMasterDlg::UpdateNextButton() {
   if (!m_pathTried) return;

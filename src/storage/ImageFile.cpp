@@ -186,7 +186,8 @@ bool CImageFile::OpenPart(int32_t index, int mode, const std::string& createPath
     return true;
   }
   CloseDataFile();
-  if (!m_data.Open(createPath.empty() ? PartFilePath(m_path, static_cast<uint32_t>(index)) : createPath, mode)) {
+  if (!m_data.Open(createPath.empty() ? PartFilePath(m_path, static_cast<uint32_t>(index)) : createPath,
+                   mode)) {
     m_errno = m_data.LastError();
     return false;
   }

@@ -70,7 +70,8 @@ bool CDeleteRecoveryPartitionDeviceSelectPage::OnCommand(int commandId) {
     return true;
   }
   if (commandId == kCommandImageMenu) {
-    ShowImageMenu(m_imageButton ? m_imageButton->mapToGlobal(QPoint(0, m_imageButton->height())) : QCursor::pos());
+    ShowImageMenu(m_imageButton ? m_imageButton->mapToGlobal(QPoint(0, m_imageButton->height()))
+                                : QCursor::pos());
     return true;
   }
   if (commandId == kCommandCreateImage) {

@@ -159,7 +159,8 @@ class DeletedFileRecoveryWindowTest : public ::testing::TestWithParam<int> {
           auto* page = GetSaveFileController()->GetPage();
           EXPECT_TRUE(page->Tree()->SelectPath(QString::fromStdString(target)));
           QTest::mouseClick(window->OkButton(), Qt::LeftButton, {}, QPoint(5, 5));
-          if (window->isVisible()) QTest::mouseClick(window->CancelButton(), Qt::LeftButton, {}, QPoint(5, 5));
+          if (window->isVisible())
+            QTest::mouseClick(window->CancelButton(), Qt::LeftButton, {}, QPoint(5, 5));
         });
       } else if (auto* result = qobject_cast<CSaveFileResultDlg*>(&dialog)) {
         QTimer::singleShot(0, result, [&, result, volume] {

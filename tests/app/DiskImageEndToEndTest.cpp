@@ -25,7 +25,8 @@ class DiskImageEndToEnd : public corvale::test::DeletedFileRecoveryWindowTest {
   // Chooses the image-menu entry `text` on the volume page, and runs `drive` on the wizard it opens.
   template <typename Wizard>
   void RunImageMenu(const char* text, std::function<void(Wizard&)> drive) {
-    auto* page = static_cast<CDeleteRecoveryPartitionDeviceSelectPage*>(sheet->GetPage(DeleteRecoveryPartitionDeviceSelect));
+    auto* page = static_cast<CDeleteRecoveryPartitionDeviceSelectPage*>(
+        sheet->GetPage(DeleteRecoveryPartitionDeviceSelect));
     bool driven = false;
     page->SetMenuRunner([&](QMenu& menu, const QPoint&) -> QAction* {
       for (QAction* action : menu.actions())
@@ -51,7 +52,8 @@ class DiskImageEndToEnd : public corvale::test::DeletedFileRecoveryWindowTest {
   }
 
   CDeviceSelectCtrl* List() {
-    return static_cast<CDeleteRecoveryPartitionDeviceSelectPage*>(sheet->GetPage(DeleteRecoveryPartitionDeviceSelect))
+    return static_cast<CDeleteRecoveryPartitionDeviceSelectPage*>(
+               sheet->GetPage(DeleteRecoveryPartitionDeviceSelect))
         ->GetDeviceSelectCtrl();
   }
   void SelectRow(int row) {
@@ -65,10 +67,12 @@ TEST_P(DiskImageEndToEnd, AVolumeImagedAndOpenedAgainGivesBackEveryDeletedFile) 
   const int row = GetParam();
   const std::string volume = kVolumes[row];
   auto* welcome = static_cast<CRecoveryModeSelectPage*>(sheet->GetPage(RecoveryModeSelect));
-  QTest::mouseClick(welcome->ModeButton(CRecoveryModeSelectPage::kCommandDeleted), Qt::LeftButton, {}, QPoint(10, 10));
+  QTest::mouseClick(welcome->ModeButton(CRecoveryModeSelectPage::kCommandDeleted), Qt::LeftButton, {},
+                    QPoint(10, 10));
   ClickNext();
   ASSERT_EQ(sheet->GetCurrentPageIndex(), DeleteRecoveryPartitionDeviceSelect);
-  for (int i = 0; i < 6000 && GetDeleteRecoveryPartitionDeviceSelectController()->IsCollecting(); ++i) QTest::qWait(10);
+  for (int i = 0; i < 6000 && GetDeleteRecoveryPartitionDeviceSelectController()->IsCollecting(); ++i)
+    QTest::qWait(10);
   ASSERT_EQ(List()->GetCount(), 3);
   SelectRow(row);
 

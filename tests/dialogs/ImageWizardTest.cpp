@@ -42,7 +42,8 @@ std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
     for (size_t k = 0; k < 4 && i + k < size; ++k) bytes[i + k] = static_cast<uint8_t>(value >> (8 * k));
   }
   // Some runs of zeros, so the compressed chunks differ in size.
-  for (size_t i = 0; i + 4096 < size; i += 65536 * 3) std::fill_n(bytes.begin() + static_cast<long>(i), 4096, 0);
+  for (size_t i = 0; i + 4096 < size; i += 65536 * 3)
+    std::fill_n(bytes.begin() + static_cast<long>(i), 4096, 0);
   return bytes;
 }
 
@@ -72,18 +73,20 @@ class ImageWizards : public ::testing::Test {
   void SetUp() override {
     corvale::test::TestApplication();
     m_folder = corvale::test::ScratchDir();
-    m_previousQuestion = corvale::ui::SetQuestionHandler(
-        [this](const std::string& text, const std::string&, corvale::ui::MessageButtons, corvale::ui::MessageIcon) {
+    m_previousQuestion =
+        corvale::ui::SetQuestionHandler([this](const std::string& text, const std::string&,
+                                               corvale::ui::MessageButtons, corvale::ui::MessageIcon) {
           questions.push_back(text);
           if (answers.empty()) return MessageAnswer::Ok;
           const MessageAnswer answer = answers.front();
           answers.erase(answers.begin());
           return answer;
         });
-    m_previousBox = corvale::ui::SetMessageBoxHandler(
-        [this](const std::string& text, const std::string&, corvale::ui::MessageIcon) { messages.push_back(text); });
-    m_previousChooser = corvale::dialogs::SetImageFileChooser(
-        [this](QWidget*, bool, const std::string&, const std::string&) {
+    m_previousBox =
+        corvale::ui::SetMessageBoxHandler([this](const std::string& text, const std::string&,
+                                                 corvale::ui::MessageIcon) { messages.push_back(text); });
+    m_previousChooser =
+        corvale::dialogs::SetImageFileChooser([this](QWidget*, bool, const std::string&, const std::string&) {
           if (chosen.empty()) return std::string();
           const std::string path = chosen.front();
           chosen.erase(chosen.begin());
@@ -147,8 +150,9 @@ TEST_F(ImageWizards, SectorSelectorKeepsAValidRangeInSectors) {
   const QPoint inside = selector.SelectionRect().center();
   QTest::mousePress(&selector, Qt::LeftButton, {}, inside);
   QTest::mouseMove(&selector, inside + QPoint(37, 0));
-  QMouseEvent move(QEvent::MouseMove, QPointF(inside + QPoint(37, 0)), QPointF(selector.mapToGlobal(inside + QPoint(37, 0))),
-                   Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent move(QEvent::MouseMove, QPointF(inside + QPoint(37, 0)),
+                   QPointF(selector.mapToGlobal(inside + QPoint(37, 0))), Qt::NoButton, Qt::LeftButton,
+                   Qt::NoModifier);
   QCoreApplication::sendEvent(&selector, &move);
   QTest::mouseRelease(&selector, Qt::LeftButton, {}, inside + QPoint(37, 0));
   EXPECT_EQ(selector.GetDragMode(), CSectorSelectCtrl::kDragWhole);
@@ -163,7 +167,9 @@ TEST_F(ImageWizards, PageTextsFollowTheirRules) {
   struct PathCase {
     const char* typed;
     const char* result;
-  } paths[] = {{"/a/image.kbi", "/a/image.kbi"}, {"/a/image.KBI", "/a/image.KBI.kbi"}, {"x.kbi", "x.kbi.kbi"},
+  } paths[] = {{"/a/image.kbi", "/a/image.kbi"},
+               {"/a/image.KBI", "/a/image.KBI.kbi"},
+               {"x.kbi", "x.kbi.kbi"},
                {"/a/image", "/a/image.kbi"}};
   CImageDiskPathChooseDlg page;
   for (const PathCase& c : paths) {
@@ -364,8 +370,8 @@ TEST_F(ImageWizards, AFullTargetCanGoOnInAnotherFolder) {
   answers = {MessageAnswer::Yes};
   chosen = {m_folder + "/more/rest.kbi"};
   wizard.OnNext();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard.GetStep() == CImageDiskMasterDlg::kSuccess || !wizard.isVisible(); },
-                              60000));
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return wizard.GetStep() == CImageDiskMasterDlg::kSuccess || !wizard.isVisible(); }, 60000));
   ASSERT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kSuccess) << (messages.empty() ? "" : messages.back());
   wizard.OnNext();
   ASSERT_TRUE(wizard.IsImageCreated());
@@ -459,7 +465,8 @@ TEST_F(ImageWizards, OpenWizardFindsAMovedSliceAndRefusesAWrongOne) {
 
   std::ifstream list(PartListPath(descriptor), std::ios::binary);
   const std::string text((std::istreambuf_iterator<char>(list)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(text, PartFilePath(descriptor, 0) + "\r\n" + moved + "\r\n" + PartFilePath(descriptor, 2) + "\r\n");
+  EXPECT_EQ(text,
+            PartFilePath(descriptor, 0) + "\r\n" + moved + "\r\n" + PartFilePath(descriptor, 2) + "\r\n");
   ExpectImageHolds(descriptor, source);
 }
 
@@ -498,8 +505,12 @@ TEST(SliceListText, OnlyAbsolutePathsEndingInCrLf) {
     const char* text;
     bool ok;
     size_t count;
-  } cases[] = {{"", false, 0},           {"/a.kbf\r\n", true, 1}, {"/a.kbf\r\n/b.kbf\r\n", true, 2},
-               {"/a.kbf\r\n\r\n", false, 0}, {"a.kbf\r\n", false, 0}, {"C:\\a.kbf\r\n", false, 0}};
+  } cases[] = {{"", false, 0},
+               {"/a.kbf\r\n", true, 1},
+               {"/a.kbf\r\n/b.kbf\r\n", true, 2},
+               {"/a.kbf\r\n\r\n", false, 0},
+               {"a.kbf\r\n", false, 0},
+               {"C:\\a.kbf\r\n", false, 0}};
   for (const Case& c : cases) {
     std::vector<std::string> paths;
     EXPECT_EQ(SplitSliceList(c.text, paths), c.ok) << c.text;

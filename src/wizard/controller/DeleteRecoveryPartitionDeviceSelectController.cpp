@@ -16,12 +16,12 @@
 #include "dialogs/HasCheckboxPromptDlg.h"
 #include "dialogs/ImageDiskMasterDlg.h"
 #include "dialogs/OpenDiskImageMasterDlg.h"
-#include "storage/ImageFileDeviceWithDecompress.h"
 #include "find/FileFilter.h"
 #include "find/FilterTreeBuilder.h"
 #include "platform/Log.h"
 #include "platform/RecoveryContext.h"
 #include "storage/FileSystemCode.h"
+#include "storage/ImageFileDeviceWithDecompress.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
 #include "ui/Pictures.h"
@@ -217,7 +217,7 @@ bool CDeleteRecoveryPartitionDeviceSelectController::IsImageSelected() const {
 }
 
 int32_t CDeleteRecoveryPartitionDeviceSelectController::ImageFileSystemCode(const std::string& displayName,
-                                                                             int32_t previous) {
+                                                                            int32_t previous) {
   if (displayName.size() < 3) return previous;
   const std::string pair = displayName.substr(displayName.size() - 3, 2);
   if (pair == "16") return kFileSystemFat16;

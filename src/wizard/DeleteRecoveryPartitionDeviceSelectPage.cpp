@@ -42,7 +42,8 @@ void CDeleteRecoveryPartitionDeviceSelectPage::Layout(int cx, int cy) {
   const QSize size = m_imageButton->sizeHint();
   const int top = RefreshButton() ? RefreshButton()->y() : 4;
   const int height = RefreshButton() ? std::max(RefreshButton()->height(), size.height()) : size.height();
-  m_imageButton->setGeometry(width() - size.width() - 24, top, size.width(), height);
+  const QRect list = GetDeviceSelectCtrl()->geometry();
+  m_imageButton->setGeometry(list.right() + 1 - size.width(), top, size.width(), height);
   m_imageButton->raise();
 }
 

@@ -122,10 +122,14 @@ bool CCompressController::Fail(const std::string& text) {
 
 void CCompressController::RemoveImage() {
   if (m_path.empty()) return;
+  // The files where they were made: parts may lie in another folder than the descriptor when the
+  // path was changed during the run.
+  const std::string descriptor = m_image ? m_image->GetPath() : m_path;
   m_image.reset();
-  for (uint32_t p = 0; p < m_partsCreated; ++p) ::unlink(PartFilePath(m_path, p).c_str());
-  ::unlink(PartListPath(m_path).c_str());
-  ::unlink(m_path.c_str());
+  for (const std::string& part : m_partPaths) ::unlink(part.c_str());
+  m_partPaths.clear();
+  ::unlink(PartListPath(descriptor).c_str());
+  ::unlink(descriptor.c_str());
 }
 
 bool CCompressController::CreateImage(int32_t sectorSize) {
@@ -138,6 +142,7 @@ bool CCompressController::CreateImage(int32_t sectorSize) {
     return Fail("cannot create the part list " + PartListPath(m_path) + ": " +
                 ErrnoText(m_image->LastErrno()));
   const std::string part0 = PartFilePath(m_path, 0);
+  m_partPaths.assign(1, part0);
   if (!m_image->OpenPart(0, 3)) {
     // A part file half made still has to go.
     m_partsCreated = 1;
@@ -154,13 +159,14 @@ bool CCompressController::StartNextPart() {
   if (m_partsCreated >= kMaxParts)
     return Fail("the image needs more than " + std::to_string(kMaxParts) +
                 " part files; choose a larger part size");
-  const std::string current = PartFilePath(m_path, m_partsCreated - 1);
+  const std::string current = (m_partPaths.empty() ? m_path : m_partPaths.back());
   if (!m_image->Flush(CImageFile::kDataFile))
     return Fail("cannot write the part file " + current + ": " + ErrnoText(m_image->LastErrno()));
   if (!m_image->WriteTotals(m_partsCreated, m_chunksInPart))
-    return Fail("cannot write the image file " + m_path + ": " + ErrnoText(m_image->LastErrno()));
+    return Fail("cannot write the image file " + m_image->GetPath() + ": " + ErrnoText(m_image->LastErrno()));
   const std::string next = PartFilePath(m_path, m_partsCreated);
-  const bool created = m_image->OpenPart(static_cast<int32_t>(m_partsCreated), 3);
+  m_partPaths.push_back(next);
+  const bool created = m_image->OpenPart(static_cast<int32_t>(m_partsCreated), 3, next);
   ++m_partsCreated;
   if (!created) return Fail("cannot create the part file " + next + ": " + ErrnoText(m_image->LastErrno()));
   if (!m_image->AddToPartList(next))
@@ -184,7 +190,7 @@ bool CCompressController::WriteChunk(const uint8_t* data, uint32_t stored, bool 
   if (!m_image->WriteAt(entry, kHeaderSize + 4 * m_chunkIndex, 4, CImageFile::kDescriptor))
     return Fail("cannot write the image file " + m_path + ": " + ErrnoText(m_image->LastErrno()));
   if (!m_image->WriteAt(data, kHeaderSize + m_bytesInPart - stored, stored, CImageFile::kDataFile))
-    return Fail("cannot write the part file " + PartFilePath(m_path, m_partsCreated - 1) + ": " +
+    return Fail("cannot write the part file " + (m_partPaths.empty() ? m_path : m_partPaths.back()) + ": " +
                 ErrnoText(m_image->LastErrno()));
   return true;
 }
@@ -303,7 +309,7 @@ bool CCompressController::Compress(ICompressCallBack* callback) {
     if (m_cancelled) return false;
 
     if (!m_image->Flush(CImageFile::kDataFile))
-      return Fail("cannot write the part file " + PartFilePath(m_path, m_partsCreated - 1) + ": " +
+      return Fail("cannot write the part file " + (m_partPaths.empty() ? m_path : m_partPaths.back()) + ": " +
                   ErrnoText(m_image->LastErrno()));
     if (!m_image->WriteTotals(m_partsCreated, m_chunksInPart) || !m_image->Flush(CImageFile::kDescriptor))
       return Fail("cannot write the image file " + m_path + ": " + ErrnoText(m_image->LastErrno()));

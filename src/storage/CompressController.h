@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "storage/CompressCallBack.h"
 #include "storage/Compressor.h"
@@ -69,6 +70,8 @@ class CCompressController {
 
   std::unique_ptr<CImageFile> m_image;
   std::string m_path;
+  // Every part file made by this run, where it was made.
+  std::vector<std::string> m_partPaths;
   uint32_t m_partsCreated = 0;
   uint32_t m_chunksInPart = 0;
   uint64_t m_bytesInPart = 0;

@@ -171,7 +171,7 @@ std::string CImageFile::FindPartPath(int32_t index, bool byNameToo) {
   return listed;
 }
 
-bool CImageFile::OpenPart(int32_t index, int mode) {
+bool CImageFile::OpenPart(int32_t index, int mode, const std::string& createPath) {
   if (index < 0) return false;
   if (mode == 0) {
     if (m_openPart == index && m_data.IsOpen()) return true;
@@ -186,7 +186,8 @@ bool CImageFile::OpenPart(int32_t index, int mode) {
     return true;
   }
   CloseDataFile();
-  if (!m_data.Open(PartFilePath(m_path, static_cast<uint32_t>(index)), mode)) {
+  if (!m_data.Open(createPath.empty() ? PartFilePath(m_path, static_cast<uint32_t>(index)) : createPath,
+                   mode)) {
     m_errno = m_data.LastError();
     return false;
   }

@@ -80,8 +80,9 @@ class CImageFile {
   bool OpenPartList(int mode);
   // Opens part `index`. Reading (mode 0) finds its path in the part list, or, when the file listed
   // is gone, a file of the same name beside the descriptor (an image that was moved as a whole);
-  // creating (mode 3) makes the file named after the descriptor and writes its 512 reserved bytes.
-  bool OpenPart(int32_t index, int mode);
+  // creating (mode 3) makes the file named after the descriptor, or at `createPath` when one is
+  // given (the rest of an image written to another disk), and writes its 512 reserved bytes.
+  bool OpenPart(int32_t index, int mode, const std::string& createPath = std::string());
   void CloseDataFile();
   int32_t GetOpenPart() const { return m_openPart; }
   // The path that OpenPart uses for part `index` when reading: the part list's line, or the file of

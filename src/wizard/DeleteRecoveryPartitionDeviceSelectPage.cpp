@@ -1,9 +1,12 @@
 #include "wizard/DeleteRecoveryPartitionDeviceSelectPage.h"
 
 #include <QAction>
+#include <QCursor>
 #include <QMenu>
+#include <algorithm>
 #include <cinttypes>
 
+#include "controls/ButtonPlus.h"
 #include "controls/DeviceSelectCtrl.h"
 #include "platform/Log.h"
 #include "ui/AppInfo.h"
@@ -27,6 +30,21 @@ CDeleteRecoveryPartitionDeviceSelectPage::CDeleteRecoveryPartitionDeviceSelectPa
   connect(list, &CDeviceSelectCtrl::itemDoubleClicked, this, [this] { OnCommand(kCommandRecover); });
   connect(list, &CDeviceSelectCtrl::itemRightClicked, this,
           &CDeleteRecoveryPartitionDeviceSelectPage::ShowItemMenu);
+  m_imageButton = new QPushButton(QStringLiteral("Disk Image..."), this);
+  m_imageButton->setObjectName(QString::number(kCommandImageMenu));
+  m_imageButton->setFocusPolicy(Qt::NoFocus);
+  connect(m_imageButton, &QPushButton::clicked, this, [this] { OnCommand(kCommandImageMenu); });
+}
+
+void CDeleteRecoveryPartitionDeviceSelectPage::Layout(int cx, int cy) {
+  CDeviceSelectPage::Layout(cx, cy);
+  if (!m_imageButton) return;
+  const QSize size = m_imageButton->sizeHint();
+  const int top = RefreshButton() ? RefreshButton()->y() : 4;
+  const int height = RefreshButton() ? std::max(RefreshButton()->height(), size.height()) : size.height();
+  const QRect list = GetDeviceSelectCtrl()->geometry();
+  m_imageButton->setGeometry(list.right() + 1 - size.width(), top, size.width(), height);
+  m_imageButton->raise();
 }
 
 void CDeleteRecoveryPartitionDeviceSelectPage::SetController(
@@ -52,6 +70,23 @@ bool CDeleteRecoveryPartitionDeviceSelectPage::OnCommand(int commandId) {
     m_controller->Next();
     return true;
   }
+  if (commandId == kCommandImageMenu) {
+    ShowImageMenu(m_imageButton ? m_imageButton->mapToGlobal(QPoint(0, m_imageButton->height()))
+                                : QCursor::pos());
+    return true;
+  }
+  if (commandId == kCommandCreateImage) {
+    m_controller->CreateImageOfSelectedVolume();
+    return true;
+  }
+  if (commandId == kCommandOpenImage) {
+    m_controller->OpenImage();
+    return true;
+  }
+  if (commandId == kCommandCloseImage) {
+    m_controller->CloseSelectedImage();
+    return true;
+  }
   return false;
 }
 
@@ -61,4 +96,25 @@ void CDeleteRecoveryPartitionDeviceSelectPage::ShowItemMenu(const QPoint& at) {
   QAction* recover = menu.addAction(text.isEmpty() ? QStringLiteral("Recover") : text);
   QAction* chosen = m_menuRunner ? m_menuRunner(menu, at) : menu.exec(at);
   if (chosen == recover) OnCommand(kCommandRecover);
+}
+
+void CDeleteRecoveryPartitionDeviceSelectPage::ShowImageMenu(const QPoint& at) {
+  if (!m_controller) return;
+  QMenu menu(this);
+  auto entry = [&menu](uint32_t id, const char* fallback) {
+    const QString text = corvale::ui::LoadStringResource(id);
+    return menu.addAction(text.isEmpty() ? QString::fromLatin1(fallback) : text);
+  };
+  QAction* create = entry(kCommandCreateImage, "Disk Image");
+  QAction* open = entry(kCommandOpenImage, "Open Disk Image");
+  QAction* close = entry(kCommandCloseImage, "Delete Image");
+  const bool selected = m_controller->SelectCurrentItem();
+  const bool image = selected && m_controller->IsImageSelected();
+  create->setEnabled(selected && !image);
+  close->setEnabled(image);
+  QAction* chosen = m_menuRunner ? m_menuRunner(menu, at) : menu.exec(at);
+  if (!chosen || !chosen->isEnabled()) return;
+  if (chosen == create) OnCommand(kCommandCreateImage);
+  if (chosen == open) OnCommand(kCommandOpenImage);
+  if (chosen == close) OnCommand(kCommandCloseImage);
 }

@@ -3,6 +3,7 @@
 // Refresh button above it. Its controller fills the list; a double click, "Recover" in the row's
 // menu or the sheet's Next go on with the selected volume.
 
+#include <QPushButton>
 #include <functional>
 
 #include "wizard/DeviceSelectPage.h"
@@ -19,6 +20,9 @@ class CDeleteRecoveryPartitionDeviceSelectPage : public CDeviceSelectPage {
   static constexpr int kCommandRefresh = 1007;
   static constexpr int kCommandImageMenu = 1008;
   static constexpr int kCommandRecover = 1009;
+  static constexpr int kCommandCreateImage = 32771;
+  static constexpr int kCommandOpenImage = 32772;
+  static constexpr int kCommandCloseImage = 32773;
   // The init result when a part could not be made.
   static constexpr int kInitFailed = 513;
 
@@ -27,6 +31,7 @@ class CDeleteRecoveryPartitionDeviceSelectPage : public CDeviceSelectPage {
   void SetController(CDeleteRecoveryPartitionDeviceSelectController* controller);
   IWizardPageController* GetController() override;
   int GetHelpContextId(int language) override;
+  void Layout(int cx, int cy) override;
   bool OnCommand(int commandId) override;
   int InitResult() const { return m_initResult; }
 
@@ -34,9 +39,15 @@ class CDeleteRecoveryPartitionDeviceSelectPage : public CDeviceSelectPage {
   using MenuRunner = std::function<QAction*(QMenu& menu, const QPoint& at)>;
   void SetMenuRunner(MenuRunner runner) { m_menuRunner = std::move(runner); }
 
+  // The button beside Refresh that opens the image menu.
+  QPushButton* ImageMenuButton() const { return m_imageButton; }
+
  private:
   void ShowItemMenu(const QPoint& at);
+  // "Disk Image", "Open Disk Image", "Delete Image", greyed by what is selected.
+  void ShowImageMenu(const QPoint& at);
 
+  QPushButton* m_imageButton = nullptr;
   CDeleteRecoveryPartitionDeviceSelectController* m_controller = nullptr;
   MenuRunner m_menuRunner;
   int m_initResult = 0;

@@ -1,142 +1,13 @@
 // Deleted File Recovery as a person does it in the real main window: the mode, the volume, the
 // build, ticking the deleted files, the target folder and the recovery, over real NTFS, FAT32 and
 // ext2 volumes named by CORVALE_DISKS; the recovered files are compared with those deleted.
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QTest>
-#include <QTimer>
-#include <filesystem>
-#include <fstream>
-#include <map>
-#include <memory>
-#include <sstream>
-#include <string>
-#include <vector>
-
-#include "app/MainFrame.h"
-#include "app/SourceDriveQuery.h"
-#include "controls/ButtonPlus.h"
-#include "controls/DeviceSelectCtrl.h"
-#include "controls/FileTreeCtrl.h"
-#include "controls/ShellTreeCtrl.h"
-#include "core/FileNode.h"
-#include "core/FileProperties.h"
-#include "core/FileRecoverer.h"
-#include "dialogs/FileSaveDlg.h"
-#include "dialogs/SaveFilePathDlg.h"
-#include "support/Fixtures.h"
-#include "support/QtTestApp.h"
-#include "ui/MessageBox.h"
-#include "wizard/DeleteRecoveryPartitionDeviceSelectPage.h"
-#include "wizard/FileSelectPage.h"
-#include "wizard/RecoveryModeSelectPage.h"
-#include "wizard/SaveFilePage.h"
-#include "wizard/SaveResultPage.h"
-#include "wizard/WizardPages.h"
-#include "wizard/WizardSheet.h"
-#include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
-#include "wizard/controller/FileSelectController.h"
-#include "wizard/controller/SaveFileController.h"
-
-namespace fs = std::filesystem;
+#include "app/DeletedRecoveryWindowTest.h"
 
 namespace {
 
-const char* const kVolumes[] = {"ntfs", "fat32", "ext2"};
+using corvale::test::kVolumes;
 
-std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-// Every file below `folder` by its path relative to it, with its bytes. On FAT the first letter
-// of a deleted name is lost and shows as '#', so the fixture's names are given that way there.
-std::map<std::string, std::string> FilesBelow(const fs::path& folder, bool asFatShowsThem = false) {
-  std::map<std::string, std::string> files;
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) return files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (!entry.is_regular_file()) continue;
-    fs::path relative = fs::relative(entry.path(), folder);
-    if (asFatShowsThem) {
-      std::string name = relative.filename().string();
-      name[0] = '#';
-      relative.replace_filename(name);
-    }
-    files[relative.string()] = ReadWhole(entry.path());
-  }
-  return files;
-}
-
-class DeletedFileRecoveryEndToEnd : public ::testing::TestWithParam<int> {
- protected:
-  void SetUp() override {
-    corvale::test::TestApplication();
-    std::string why;
-    m_fixture = corvale::test::FixtureImage("deleted_three_volumes.sh", "deleted_three_volumes", &why);
-    if (m_fixture.empty()) GTEST_SKIP() << "fixture unavailable: " << why;
-    m_folder = corvale::test::ScratchDir();
-    std::string disks;
-    for (const char* volume : kVolumes) {
-      fs::copy_file(m_fixture + "/" + volume + ".img", m_folder + "/" + volume + ".img");
-      disks += m_folder + "/" + volume + ".img:";
-    }
-    disks.pop_back();
-    setenv("CORVALE_DISKS", disks.c_str(), 1);
-
-    m_previousBox =
-        corvale::ui::SetMessageBoxHandler([this](const std::string& text, const std::string&,
-                                                 corvale::ui::MessageIcon) { boxes.push_back(text); });
-    m_previousQuestion =
-        corvale::ui::SetQuestionHandler([this](const std::string& text, const std::string&,
-                                               corvale::ui::MessageButtons, corvale::ui::MessageIcon) {
-          questions.push_back(text);
-          return corvale::ui::MessageAnswer::Yes;
-        });
-    // As the program does at its start: the same-disk warning asks about the recovery's source.
-    InstallSourceDriveQuery();
-    for (int i = 0; i < kWizardPageCount; ++i)
-      GetPageController(static_cast<WIZARD_PAGE>(i))->SetPreviousController(nullptr);
-    CDeleteRecoveryPartitionDeviceSelectController::ModeHintEnabled() = false;
-
-    frame = std::make_unique<CMainFrame>();
-    frame->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
-    sheet = frame->ChildView()->GetWizardSheet();
-  }
-
-  void TearDown() override {
-    if (m_fixture.empty()) return;
-    SetSaveDialogRunner(m_previousRunner);
-    GetFileSelectController()->Cleanup();
-    GetDeleteRecoveryPartitionDeviceSelectController()->Cleanup();
-    frame.reset();
-    CFileRecoverer::SetSourceDeviceQuery({});
-    CDeleteRecoveryPartitionDeviceSelectController::ModeHintEnabled() = true;
-    corvale::ui::SetMessageBoxHandler(m_previousBox);
-    corvale::ui::SetQuestionHandler(m_previousQuestion);
-    unsetenv("CORVALE_DISKS");
-  }
-
-  void ClickNext() {
-    QTest::mouseClick(sheet->Button(CWizardSheet::kCommandNext), Qt::LeftButton, {}, QPoint(5, 5));
-  }
-
-  std::unique_ptr<CMainFrame> frame;
-  CWizardSheet* sheet = nullptr;
-  std::vector<std::string> boxes;
-  std::vector<std::string> questions;
-  std::string m_fixture;
-  std::string m_folder;
-  SaveDialogRunner m_previousRunner;
-
- private:
-  corvale::ui::MessageBoxHandler m_previousBox;
-  corvale::ui::QuestionHandler m_previousQuestion;
-};
+class DeletedFileRecoveryEndToEnd : public corvale::test::DeletedFileRecoveryWindowTest {};
 
 TEST_P(DeletedFileRecoveryEndToEnd, TheDeletedFilesOfTheChosenVolumeComeBackWhole) {
   const int row = GetParam();
@@ -163,62 +34,7 @@ TEST_P(DeletedFileRecoveryEndToEnd, TheDeletedFilesOfTheChosenVolumeComeBackWhol
   ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
   ASSERT_TRUE(boxes.empty()) << boxes.front();
 
-  // Tick the folder of the deleted files in the tree pane.
-  auto* files = static_cast<CFileSelectPage*>(sheet->GetPage(FileSelect));
-  CFileNode* root = files->GetFileTree();
-  ASSERT_NE(root, nullptr);
-  CFileNode* deleted = root->GetFirstChild();
-  ASSERT_NE(deleted, nullptr);
-  QModelIndex item;
-  ASSERT_TRUE(files->Tree()->FindNodeItem(deleted, &item));
-  CTreeCtrlPlus* view = files->Tree()->GetTreeCtrl();
-  view->scrollTo(item);
-  QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->CheckRect(item).center());
-  for (int i = 0; i < 6000 && deleted->GetFileProperties()->GetCheckState() != kChecked; ++i)
-    QTest::qWait(10);
-  ASSERT_EQ(deleted->GetFileProperties()->GetCheckState(), kChecked);
-  for (int i = 0; i < 6000 && !frame->isEnabled(); ++i) QTest::qWait(10);
-
-  // Next on the file page: the target window, where a folder is chosen in its tree and OK pressed,
-  // then the result window.
-  const std::string target = m_folder + "/recovered";
-  fs::create_directories(target);
-  int targetWindows = 0;
-  std::string outcome;
-  m_previousRunner = SetSaveDialogRunner([&](QDialog& dialog) {
-    if (auto* window = qobject_cast<CSaveFilePathDlg*>(&dialog)) {
-      QTimer::singleShot(0, window, [&, window] {
-        ++targetWindows;
-        auto* page = GetSaveFileController()->GetPage();
-        EXPECT_TRUE(page->Tree()->SelectPath(QString::fromStdString(target)));
-        QTest::mouseClick(window->OkButton(), Qt::LeftButton, {}, QPoint(5, 5));
-        if (window->isVisible()) QTest::mouseClick(window->CancelButton(), Qt::LeftButton, {}, QPoint(5, 5));
-      });
-    } else if (auto* result = qobject_cast<CSaveFileResultDlg*>(&dialog)) {
-      QTimer::singleShot(0, result, [&, result, volume] {
-        auto* page = static_cast<CSaveResultPage*>(result->Page());
-        outcome = page->Panel()->Text(CFileSaveDlg::kIdOutcome).toStdString();
-        corvale::test::SaveScreenshot(result->grab().toImage(), "deleted-recovery-result-" + volume);
-        QTest::mouseClick(page->OkButton(), Qt::LeftButton, {}, QPoint(5, 5));
-      });
-    }
-    return dialog.exec();
-  });
-  QTest::mouseClick(sheet->FileNextButton(), Qt::LeftButton, {}, QPoint(5, 5));
-
-  EXPECT_EQ(targetWindows, 1);
-  // The target lies on the disk the images are on: the same-disk warning is given (and accepted).
-  ASSERT_EQ(questions.size(), 1u);
-  EXPECT_NE(questions[0].find("same drive"), std::string::npos) << questions[0];
-  EXPECT_TRUE(boxes.empty()) << boxes.front();
-  EXPECT_EQ(outcome, "All files are recovered successfully.");
-  ASSERT_EQ(GetSaveFileController()->GetResultStringCount(), 1);
-  const fs::path top = GetSaveFileController()->GetResultString(0);
-  EXPECT_EQ(top.parent_path(), fs::path(target));
-  const auto expected = FilesBelow(m_fixture + "/deleted-" + volume, volume == "fat32");
-  ASSERT_EQ(expected.size(), 3u);
-  EXPECT_EQ(FilesBelow(top), expected) << "every deleted file, at its path, whole";
-  EXPECT_EQ(GetSaveFileController()->GetRecoveredFileCount(), 3);
+  RecoverDeletedFilesAndCompare(volume);
 }
 
 INSTANTIATE_TEST_SUITE_P(Volumes, DeletedFileRecoveryEndToEnd, ::testing::Values(0, 1, 2));

@@ -15,11 +15,14 @@
 #include "dialogs/AdvanceSettingMasterDlg.h"
 #include "dialogs/DirectoryTreeBuilder.h"
 #include "dialogs/HasCheckboxPromptDlg.h"
+#include "dialogs/ImageDiskMasterDlg.h"
+#include "dialogs/OpenDiskImageMasterDlg.h"
 #include "find/FileFilter.h"
 #include "find/FilterTreeBuilder.h"
 #include "platform/Log.h"
 #include "platform/RecoveryContext.h"
 #include "storage/FileSystemCode.h"
+#include "storage/ImageFileDeviceWithDecompress.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
 #include "ui/Pictures.h"
@@ -197,6 +200,118 @@ void CDeleteRecoveryPartitionDeviceSelectController::FillList() {
     item.itemData = volume.get();
     list->AddItem(&item);
   }
+  for (const auto& image : m_images) {
+    const std::string name = Text(280, "Image File, ") + image->record.DisplayName;
+    DEVICE_ITEM_INFO item;
+    item.kind = 4;
+    item.name = name.c_str();
+    item.sectorCount = static_cast<uint64_t>(image->sectorCount);
+    item.bytesPerSector = static_cast<uint32_t>(image->bytesPerSector);
+    item.information = image->information.c_str();
+    item.itemData = image.get();
+    list->AddItem(&item);
+  }
+}
+
+bool CDeleteRecoveryPartitionDeviceSelectController::IsImageSelected() const {
+  return m_selected && m_selected->record.Kind == kSourceKindImage;
+}
+
+int32_t CDeleteRecoveryPartitionDeviceSelectController::ImageFileSystemCode(const std::string& displayName,
+                                                                            int32_t previous) {
+  if (displayName.size() < 3) return previous;
+  const std::string pair = displayName.substr(displayName.size() - 3, 2);
+  if (pair == "16") return kFileSystemFat16;
+  if (pair == "12") return kFileSystemFat12;
+  if (pair == "32") return kFileSystemFat32;
+  if (pair == "FS") return kFileSystemNtfs;
+  if (pair == "T2") return kFileSystemExt2;
+  if (pair == "T3") return kFileSystemExt3;
+  return previous;
+}
+
+bool CDeleteRecoveryPartitionDeviceSelectController::AddImage(const std::string& displayName,
+                                                              const std::string& path) {
+  auto device = std::make_unique<CImageFileDeviceWithDecompress>(path);
+  if (!device->IsUsable() || device->GetSectorCount() <= 0) {
+    corvale::ui::ShowMessageBox(Text(284, "This image has been destroyed. ") + "\n" + device->GetProblem(),
+                                GetProductTitle(), corvale::ui::MessageIcon::Warning);
+    return false;
+  }
+  m_imageCode = ImageFileSystemCode(displayName, m_imageCode);
+  auto image = std::make_unique<CollectedVolume>();
+  image->record.Kind = kSourceKindImage;
+  image->record.Device = device.get();
+  image->record.FileSystemTypeCode = m_imageCode;
+  image->record.RunningNumber = m_imageCounter++;
+  image->record.DisplayName = displayName;
+  image->record.ImagePath = path;
+  image->record.SectorCount = device->GetSectorCount();
+  image->sectorCount = device->GetSectorCount();
+  image->bytesPerSector = device->GetSectorSize();
+  image->information = path;
+  image->readable = true;
+  image->volume = std::move(device);
+  m_images.push_back(std::move(image));
+  FillList();
+  return true;
+}
+
+bool CDeleteRecoveryPartitionDeviceSelectController::CreateImageOfSelectedVolume() {
+  if (m_collecting || !SelectCurrentItem() || IsImageSelected()) return false;
+  CollectedVolume* volume = m_selected;
+  char caption[512];
+  std::snprintf(caption, sizeof caption, "%s (%c:\\ %s)", volume->record.VolumeName.c_str(),
+                volume->record.DriveLetter ? volume->record.DriveLetter : '*',
+                GetFileSystemName(static_cast<uint32_t>(volume->record.FileSystemTypeCode)));
+  CImageDiskMasterDlg wizard(volume->volume.get(), caption, 255, m_page ? m_page->window() : nullptr);
+  wizard.DoModal();
+  if (!wizard.IsImageCreated()) return false;
+  // The list shows the image's own sector count, read back from what was written.
+  return AddImage(caption, wizard.GetImagePath());
+}
+
+bool CDeleteRecoveryPartitionDeviceSelectController::OpenImage() {
+  if (m_collecting) return false;
+  COpenDiskImageMasterDlg wizard(m_page ? m_page->window() : nullptr);
+  wizard.DoModal();
+  if (!wizard.IsImageOpened()) return false;
+  char name[260] = {};
+  {
+    CImageFileDeviceWithDecompress device(wizard.GetImagePath());
+    if (device.IsUsable()) device.GetSourceName(name);
+  }
+  name[sizeof name - 1] = 0;
+  return AddImage(name, wizard.GetImagePath());
+}
+
+void CDeleteRecoveryPartitionDeviceSelectController::CloseAllImages() {
+  CRecoveryContext& context = GetRecoveryContext();
+  for (const auto& image : m_images) {
+    if (context.SourceRootDevice == image->volume.get()) context.SourceRootDevice = nullptr;
+    if (m_chosen == image.get()) m_chosen = nullptr;
+    if (m_selected == image.get()) m_selected = nullptr;
+  }
+  m_images.clear();
+  FillList();
+}
+
+bool CDeleteRecoveryPartitionDeviceSelectController::CloseSelectedImage() {
+  if (!SelectCurrentItem() || !IsImageSelected()) return false;
+  const int32_t number = m_selected->record.RunningNumber;
+  CRecoveryContext& context = GetRecoveryContext();
+  for (auto it = m_images.begin(); it != m_images.end();) {
+    if ((*it)->record.RunningNumber == number) {
+      if (context.SourceRootDevice == (*it)->volume.get()) context.SourceRootDevice = nullptr;
+      if (m_chosen == it->get()) m_chosen = nullptr;
+      it = m_images.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  m_selected = nullptr;
+  FillList();
+  return true;
 }
 
 bool CDeleteRecoveryPartitionDeviceSelectController::SelectCurrentItem() {

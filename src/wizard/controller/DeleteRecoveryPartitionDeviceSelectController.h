@@ -13,6 +13,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -58,8 +59,23 @@ class CDeleteRecoveryPartitionDeviceSelectController : public IWizardPageControl
   bool IsCollecting() const { return m_collecting; }
   // Remembers the volume of the list's selected row; false when none is selected.
   bool SelectCurrentItem();
-  // Disk images cannot be opened on this page; nothing selected is ever one.
-  bool IsImageSelected() const { return false; }
+  // True when the selected row is a disk image opened or made on this page.
+  bool IsImageSelected() const;
+  // Runs the create-image wizard for the selected volume and lists the image it made when asked
+  // to; false when nothing was selected, the selection is an image, or no image was listed.
+  bool CreateImageOfSelectedVolume();
+  // Runs the open-image wizard and lists the image it opened; false when none was listed.
+  bool OpenImage();
+  // Takes the selected image off the list; false when the selection is not an image.
+  bool CloseSelectedImage();
+  // Lists the image at `path` under `displayName`; false (after a warning) when it cannot be read.
+  bool AddImage(const std::string& displayName, const std::string& path);
+  const std::vector<std::unique_ptr<CollectedVolume>>& Images() const { return m_images; }
+  // Forgets every listed image (they otherwise stay listed for the rest of the run).
+  void CloseAllImages();
+  // The file-system code an image's display name stands for ("... NTFS)" is NTFS); `previous` when
+  // the name tells none.
+  static int32_t ImageFileSystemCode(const std::string& displayName, int32_t previous);
   // True when `letter` is the chosen volume's letter, or names a volume that shares sectors with it.
   bool IsDriveOnSelectedVolume(char letter) const;
 
@@ -81,6 +97,10 @@ class CDeleteRecoveryPartitionDeviceSelectController : public IWizardPageControl
   CDeleteRecoveryPartitionDeviceSelectPage* m_page = nullptr;
   IWizardPageController* m_previous = nullptr;
   std::vector<std::unique_ptr<CollectedVolume>> m_volumes;
+  // Images stay listed across collections until the user closes them.
+  std::vector<std::unique_ptr<CollectedVolume>> m_images;
+  int32_t m_imageCounter = 0;
+  int32_t m_imageCode = 7;
   CollectedVolume* m_selected = nullptr;
   CollectedVolume* m_chosen = nullptr;
   Collector m_collector;

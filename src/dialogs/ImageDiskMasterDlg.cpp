@@ -1,0 +1,756 @@
+#include "dialogs/ImageDiskMasterDlg.h"
+
+#include <sys/statvfs.h>
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QStackedWidget>
+#include <QTemporaryFile>
+#include <QTimer>
+#include <QToolButton>
+#include <cinttypes>
+#include <cstdio>
+
+#include "controls/SectorSelectCtrl.h"
+#include "storage/CompressController.h"
+#include "storage/IStorageDevice.h"
+#include "ui/AppInfo.h"
+#include "ui/MessageBox.h"
+#include "ui/Resources.h"
+#include "ui/UiFont.h"
+
+namespace corvale::dialogs {
+
+namespace {
+ImageFileChooser& Chooser() {
+  static ImageFileChooser chooser;
+  return chooser;
+}
+}  // namespace
+
+ImageFileChooser SetImageFileChooser(ImageFileChooser chooser) {
+  ImageFileChooser previous = std::move(Chooser());
+  Chooser() = std::move(chooser);
+  return previous;
+}
+
+std::string ChooseImageFile(QWidget* parent, bool save, const std::string& defaultName,
+                            const std::string& filter) {
+  if (Chooser()) return Chooser()(parent, save, defaultName, filter);
+  // "Title(*.ext)|*.ext||" as the system's filter text "Title (*.ext)".
+  QString qtFilter = QString::fromStdString(filter.substr(0, filter.find('|')));
+  const QString path =
+      save ? QFileDialog::getSaveFileName(parent, QString(), QString::fromStdString(defaultName), qtFilter)
+           : QFileDialog::getOpenFileName(parent, QString(), QString::fromStdString(defaultName), qtFilter);
+  return path.toStdString();
+}
+
+uint32_t GetFreeSpaceMiB(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  struct statvfs info {};
+  if (::statvfs(folder.c_str(), &info) != 0) return 0;
+  const uint64_t bytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+  const uint64_t mib = bytes / 1024 / 1024;
+  return mib > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(mib);
+}
+
+std::string ImageText(uint32_t id, const char* fallback) {
+  const QString text = corvale::ui::LoadStringResource(id);
+  return text.isEmpty() ? fallback : text.toStdString();
+}
+
+}  // namespace corvale::dialogs
+
+using corvale::dialogs::ImageText;
+
+namespace {
+
+constexpr int kPageWidth = 600;
+constexpr int kPageHeight = 170;
+
+void Warn(const std::string& text) {
+  corvale::ui::ShowMessageBox(text, GetProductTitle(), corvale::ui::MessageIcon::Warning);
+}
+
+std::string ImageFilter() { return GetProductTitle() + " ImageFile(*.kbi)|*.kbi||"; }
+
+bool EndsWithKbi(const std::string& path) {
+  return path.size() >= 4 && path.compare(path.size() - 4, 4, ".kbi") == 0;
+}
+
+QLabel* AddLabel(QWidget* parent, const QString& text, int x, int y, int w, int h = 18) {
+  auto* label = new QLabel(text, parent);
+  label->setGeometry(x, y, w, h);
+  return label;
+}
+
+std::string SizeText(uint64_t sectors, int32_t sectorSize) {
+  const double gib = 1073741824.0 / sectorSize;
+  const double mib = 1048576.0 / sectorSize;
+  char text[64];
+  if (static_cast<double>(sectors) >= gib)
+    std::snprintf(text, sizeof text, "%.2f GB", static_cast<double>(sectors) / gib);
+  else
+    std::snprintf(text, sizeof text, "%.2f MB", static_cast<double>(sectors) / mib);
+  return text;
+}
+
+}  // namespace
+
+CInterfaceDialog::CInterfaceDialog(QWidget* parent) : QWidget(parent) {
+  setAutoFillBackground(true);
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, Qt::white);
+  setPalette(palette);
+}
+
+CDIskImagePublicDlg::CDIskImagePublicDlg(QWidget* parent) : QWidget(parent) {
+  setAutoFillBackground(true);
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, QColor(177, 218, 244));
+  setPalette(palette);
+  m_title = new QLabel(this);
+  m_title->setObjectName(QString::number(kTitleId));
+  m_title->setFont(corvale::ui::MakeUiFont(16, 700));
+  m_title->setGeometry(20, 12, 500, 30);
+}
+
+void CDIskImagePublicDlg::SetBannerTitle(const std::string& text) {
+  m_title->setText(QString::fromStdString(text));
+}
+std::string CDIskImagePublicDlg::GetBannerTitle() const { return m_title->text().toStdString(); }
+
+// ---------------------------------------------------------------------------------------------
+CImageDiskModeChooseDlg::CImageDiskModeChooseDlg(QWidget* parent) : CInterfaceDialog(parent) {
+  AddLabel(this, QStringLiteral("This wizard makes a Disk Image of the source:"), 20, 20, 400);
+  m_source = AddLabel(this, QString(), 40, 44, 400);
+  m_advanced = new QCheckBox(QStringLiteral("Advanced Wizard Mode:"), this);
+  m_advanced->setObjectName(QStringLiteral("1002"));
+  m_advanced->setGeometry(20, 80, 300, 20);
+  AddLabel(this, QStringLiteral("Choose slice size, compression and the region of the source."), 40, 102,
+           500);
+}
+
+bool CImageDiskModeChooseDlg::IsAdvancedMode() const { return m_advanced->isChecked(); }
+
+void CImageDiskModeChooseDlg::SetSourceName(const std::string& name) {
+  const QString text = QString::fromStdString(name);
+  m_source->setText(text.size() < 26 ? text : text.left(25) + QStringLiteral("..."));
+}
+
+// ---------------------------------------------------------------------------------------------
+CImageDiskPathChooseDlg::CImageDiskPathChooseDlg(QWidget* parent, bool withPathRow)
+    : CInterfaceDialog(parent) {
+  if (withPathRow) AddPathRow(30);
+}
+
+void CImageDiskPathChooseDlg::AddPathRow(int top) {
+  AddLabel(this, QStringLiteral("Disk Image file name:"), 20, top, 300);
+  m_path = new QLineEdit(this);
+  m_path->setObjectName(QStringLiteral("1009"));
+  m_path->setGeometry(20, top + 22, 440, 24);
+  auto* browse = new QPushButton(QStringLiteral("PATH>>>"), this);
+  browse->setObjectName(QStringLiteral("1022"));
+  browse->setGeometry(470, top + 21, 90, 26);
+  connect(browse, &QPushButton::clicked, this, &CImageDiskPathChooseDlg::Browse);
+  connect(m_path, &QLineEdit::textEdited, this, [this](const QString& text) {
+    if (text.size() >= 208) {
+      Warn(ImageText(61208, "The length is enough!"));
+      m_path->clear();
+    }
+  });
+}
+
+void CImageDiskPathChooseDlg::Browse() {
+  char name[128];
+  std::snprintf(name, sizeof name, "QBX%s_DiskImageFile.kbi", GetVersionString());
+  std::string path = corvale::dialogs::ChooseImageFile(this, true, name, ImageFilter());
+  if (path.empty()) return;
+  if (!EndsWithKbi(path)) path += ".kbi";
+  if (path == "*.kbi") path.clear();
+  if (path.size() > 200) {
+    Warn(ImageText(61208, "The length is enough!"));
+    path.clear();
+  }
+  m_path->setText(QString::fromStdString(path));
+}
+
+std::string CImageDiskPathChooseDlg::GetImageFilePath() {
+  std::string path = m_path->text().toStdString();
+  if (path.size() <= 6 || !EndsWithKbi(path)) path += ".kbi";
+  m_path->setText(QString::fromStdString(path));
+  return path;
+}
+
+CImageDiskADPathChooseDlg::CImageDiskADPathChooseDlg(QWidget* parent)
+    : CImageDiskPathChooseDlg(parent, false) {
+  AddPathRow(10);
+  m_path->setObjectName(QStringLiteral("1011"));
+  m_split = new QCheckBox(QStringLiteral("Split image into slices of:"), this);
+  m_split->setObjectName(QStringLiteral("1054"));
+  m_split->setGeometry(20, 70, 220, 20);
+  m_slices = new QComboBox(this);
+  m_slices->addItems(
+      {QStringLiteral("4G"), QStringLiteral("2G"), QStringLiteral("1G"), QStringLiteral("640MB")});
+  m_slices->setGeometry(250, 68, 100, 24);
+  m_slices->setEnabled(false);
+  m_compress = new QCheckBox(QStringLiteral("Compress image, level:"), this);
+  m_compress->setObjectName(QStringLiteral("1052"));
+  m_compress->setGeometry(20, 100, 220, 20);
+  m_levels = new QComboBox(this);
+  m_levels->addItems({QStringLiteral("Fastest"), QStringLiteral("Normal"), QStringLiteral("Maximum")});
+  m_levels->setGeometry(250, 98, 100, 24);
+  m_levels->setEnabled(false);
+  connect(m_split, &QCheckBox::toggled, m_slices, &QWidget::setEnabled);
+  connect(m_compress, &QCheckBox::toggled, m_levels, &QWidget::setEnabled);
+}
+
+void CImageDiskADPathChooseDlg::GetImageSettings(int32_t& sliceSize, int32_t& compressorType,
+                                                 int32_t& level) const {
+  static constexpr int32_t kSlices[] = {8388600, 4194304, 2097152, 1310720};
+  static constexpr int32_t kLevels[] = {1, 5, 9};
+  sliceSize = 8388600;
+  if (m_split->isChecked() && m_slices->currentIndex() >= 0 && m_slices->currentIndex() < 4)
+    sliceSize = kSlices[m_slices->currentIndex()];
+  if (m_compress->isChecked()) {
+    compressorType = 2;
+    level = 1;
+    if (m_levels->currentIndex() >= 0 && m_levels->currentIndex() < 3)
+      level = kLevels[m_levels->currentIndex()];
+  } else {
+    compressorType = 0;
+    level = -1;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+CImageDiskSetRegionDlg::CImageDiskSetRegionDlg(QWidget* parent) : CInterfaceDialog(parent) {
+  AddLabel(this,
+           QStringLiteral(
+               "Select region on the source disk which you want to store in the Disk Image and click Next"),
+           20, 6, 560);
+  m_selector = new CSectorSelectCtrl(this);
+  m_selector->setObjectName(QStringLiteral("1025"));
+  m_selector->SetSelectionColor(QColor(202, 230, 247));
+  m_selector->SetTrackColor(QColor(127, 197, 234));
+  m_selector->setGeometry(20, 28, 560, 60);
+  AddLabel(this, QStringLiteral("Start sector:"), 20, 100, 100);
+  m_startEdit = new QLineEdit(QStringLiteral("0"), this);
+  m_startEdit->setObjectName(QStringLiteral("1092"));
+  m_startEdit->setGeometry(120, 98, 150, 24);
+  AddLabel(this, QStringLiteral("End sector:"), 300, 100, 100);
+  m_endEdit = new QLineEdit(QStringLiteral("0"), this);
+  m_endEdit->setObjectName(QStringLiteral("1094"));
+  m_endEdit->setGeometry(400, 98, 150, 24);
+  connect(m_selector, &CSectorSelectCtrl::rangeChanged, this, &CImageDiskSetRegionDlg::OnSelectorChanged);
+  connect(m_startEdit, &QLineEdit::textEdited, this, &CImageDiskSetRegionDlg::OnStartEdited);
+  connect(m_endEdit, &QLineEdit::textEdited, this, &CImageDiskSetRegionDlg::OnEndEdited);
+}
+
+void CImageDiskSetRegionDlg::SetTotalSectors(uint64_t total) {
+  m_total = total;
+  m_highest = total > 0 ? total - 1 : 0;
+  m_start = 0;
+  m_end = m_highest;
+  m_selector->SetSectorCount(total);
+  m_startEdit->setText(QStringLiteral("0"));
+  m_endEdit->setText(QString::number(m_highest));
+}
+
+void CImageDiskSetRegionDlg::OnSelectorChanged() {
+  if (m_updating) return;
+  m_selector->GetSelectedRange(m_start, m_end);
+  m_startEdit->setText(QString::number(m_start));
+  m_endEdit->setText(QString::number(m_end));
+}
+
+void CImageDiskSetRegionDlg::ApplyToSelector() {
+  m_updating = true;
+  m_selector->SetSelectedRange(m_start, m_end);
+  m_updating = false;
+}
+
+void CImageDiskSetRegionDlg::OnStartEdited() {
+  int64_t value = m_startEdit->text().toLongLong();
+  if (value < 0) value = 0;
+  if (static_cast<uint64_t>(value) > m_end) value = 0;
+  m_start = static_cast<uint64_t>(value);
+  m_startEdit->setText(QString::number(m_start));
+  ApplyToSelector();
+}
+
+void CImageDiskSetRegionDlg::OnEndEdited() {
+  int64_t value = m_endEdit->text().toLongLong();
+  if (value < 0) value = 0;
+  if (static_cast<uint64_t>(value) < m_start) {
+    m_start = 0;
+    m_startEdit->setText(QStringLiteral("0"));
+  }
+  if (static_cast<uint64_t>(value) > m_highest) value = static_cast<int64_t>(m_highest);
+  m_end = static_cast<uint64_t>(value);
+  m_endEdit->setText(QString::number(m_end));
+  ApplyToSelector();
+}
+
+void CImageDiskSetRegionDlg::StepStart(int delta) {
+  if (delta < 0 && m_start < m_end) ++m_start;
+  if (delta > 0 && m_start > 0) --m_start;
+  m_startEdit->setText(QString::number(m_start));
+  ApplyToSelector();
+}
+
+void CImageDiskSetRegionDlg::StepEnd(int delta) {
+  if (delta < 0 && m_end < m_highest) ++m_end;
+  if (delta > 0 && m_end > m_start) --m_end;
+  m_endEdit->setText(QString::number(m_end));
+  ApplyToSelector();
+}
+
+// ---------------------------------------------------------------------------------------------
+CImageDiskDiskInfo::CImageDiskDiskInfo(QWidget* parent) : CInterfaceDialog(parent) {
+  static const char* const kLabels[] = {
+      "Source Disk ID:",     "Source Disk Size:", "Source Disk Region Size:",
+      "Source Disk Region:", "Destination File:", "Compression Level:"};
+  for (int i = 0; i < 6; ++i) {
+    AddLabel(this, QString::fromLatin1(kLabels[i]), 20, 12 + i * 24, 180);
+    m_values[i] = AddLabel(this, QString(), 210, 12 + i * 24, 370);
+    m_values[i]->setObjectName(QString::number(1045 + i));
+  }
+}
+
+std::string CImageDiskDiskInfo::ValueText(int id) const {
+  return id >= 1045 && id <= 1050 ? m_values[id - 1045]->text().toStdString() : std::string();
+}
+
+void CImageDiskDiskInfo::ShowSummary(const ImageSummary& summary, int32_t sectorSize) {
+  if (sectorSize < 1 || sectorSize > 4096 || sectorSize % 512 != 0) sectorSize = 512;
+  m_values[0]->setText(QString::fromStdString(summary.sourceName));
+  m_values[1]->setText(QString::fromStdString(SizeText(summary.totalSectors, sectorSize)));
+  char region[128];
+  std::snprintf(region, sizeof region, "%" PRIu64 "---%" PRIu64 "%s", summary.regionStart, summary.regionEnd,
+                ImageText(421, "   Sectors").c_str());
+  m_values[3]->setText(QString::fromLatin1(region));
+  m_values[2]->setText(QString::fromStdString(SizeText(summary.regionEnd - summary.regionStart, sectorSize)));
+  const QString path = QString::fromStdString(summary.destinationPath);
+  m_values[4]->setText(path.size() < 31 ? path : path.left(30) + QStringLiteral("......"));
+  std::string level;
+  switch (summary.compressionLevel) {
+    case 1:
+      level = ImageText(379, "Fastest");
+      break;
+    case 5:
+      level = ImageText(422, "Normal");
+      break;
+    case 9:
+      level = ImageText(423, "Maximum");
+      break;
+    case -1:
+      level = ImageText(424, "None");
+      break;
+    default:
+      break;
+  }
+  m_values[5]->setText(QString::fromStdString(level));
+}
+
+// ---------------------------------------------------------------------------------------------
+CImageDiskRunDlg::CImageDiskRunDlg(QWidget* parent)
+    : CInterfaceDialog(parent), m_writer(std::make_unique<CCompressController>()) {
+  m_progress = new QProgressBar(this);
+  m_progress->setObjectName(QStringLiteral("1019"));
+  m_progress->setGeometry(20, 20, 560, 22);
+  m_progress->setTextVisible(false);
+  AddLabel(this, QStringLiteral("Remaining Time:"), 20, 56, 150);
+  m_remaining = AddLabel(this, QStringLiteral("00:00:00"), 180, 56, 200);
+  m_remaining->setObjectName(QStringLiteral("1039"));
+  AddLabel(this, QStringLiteral("Disk free space:"), 20, 80, 150);
+  m_freeSpace = AddLabel(this, QString(), 180, 80, 200);
+  m_freeSpace->setObjectName(QStringLiteral("1091"));
+  AddLabel(this, QStringLiteral("Current file:"), 20, 104, 150);
+  m_currentFile = AddLabel(this, QString(), 180, 104, 400);
+  m_currentFile->setObjectName(QStringLiteral("1095"));
+  m_timer = new QTimer(this);
+  m_timer->setInterval(300);
+  connect(m_timer, &QTimer::timeout, this, &CImageDiskRunDlg::OnTimer);
+}
+
+CImageDiskRunDlg::~CImageDiskRunDlg() { CancelAndWait(); }
+
+std::string CImageDiskRunDlg::ShortPath(const std::string& path) {
+  if (path.size() <= 40) return path;
+  size_t cut = 40;
+  // Never split a UTF-8 sequence.
+  while (cut > 0 && (static_cast<unsigned char>(path[cut]) & 0xC0) == 0x80) --cut;
+  return path.substr(0, cut) + ".........";
+}
+
+std::string CImageDiskRunDlg::FormatRemaining(uint64_t total, uint64_t done, uint64_t elapsedMs) {
+  if (done == 0 || elapsedMs < 5000) return ImageText(61206, "Calculating...");
+  const uint64_t left = total > done ? total - done : 0;
+  // 128-bit product: a huge source and a long run must not wrap.
+  const unsigned __int128 product = static_cast<unsigned __int128>(left) * elapsedMs;
+  const uint64_t seconds = static_cast<uint64_t>(product / done / 1000) + 1;
+  char text[64];
+  std::snprintf(text, sizeof text, "%02" PRIu64 ":%02" PRIu64 ":%02" PRIu64, seconds / 3600,
+                seconds / 60 % 60, seconds % 60);
+  return text;
+}
+
+std::string CImageDiskRunDlg::RemainingText() const { return m_remaining->text().toStdString(); }
+
+std::string CImageDiskRunDlg::GetErrorText() const { return m_writer->GetErrorText(); }
+
+void CImageDiskRunDlg::SetRange(int64_t, int64_t last) { m_total = static_cast<uint64_t>(last); }
+
+bool CImageDiskRunDlg::NeedNewPart() {
+  // Runs on the worker before every chunk: the target's free space is checked here rather than
+  // once a second, so a fast run cannot fill the disk between two checks.
+  if (!m_watch || m_cancel) return false;
+  std::unique_lock<std::mutex> lock(m_mutex);
+  const uint32_t free = corvale::dialogs::GetFreeSpaceMiB(m_watchedPath);
+  m_freeMiB = free;
+  if (free >= kLowSpaceMiB) return false;
+  m_lowSpace = true;
+  m_decision = 0;
+  m_decided.wait(lock, [this] { return m_decision != 0 || m_cancel; });
+  m_lowSpace = false;
+  if (m_decision == 1 && !m_cancel) return true;
+  m_cancel = true;
+  return false;
+}
+
+void CImageDiskRunDlg::Start(IStorageDevice* source, const ImageSummary& summary, int32_t sourceKind,
+                             int32_t compressorType, int32_t level, int32_t sliceSize,
+                             std::function<void(bool)> done) {
+  m_doneCallback = std::move(done);
+  m_watchedPath = summary.destinationPath;
+  m_currentFile->setText(QString::fromStdString(ShortPath(summary.destinationPath)));
+  const uint32_t free = corvale::dialogs::GetFreeSpaceMiB(summary.destinationPath);
+  m_freeSpace->setText(QString::number(free));
+  if (free < kLowSpaceMiB) {
+    Warn(ImageText(61205, " Free space is not enough, the progress must be cancelled."));
+    m_cancel = true;
+    m_aborted = true;
+    m_made = false;
+    QTimer::singleShot(0, this, [this] {
+      if (m_doneCallback) m_doneCallback(false);
+    });
+    return;
+  }
+  m_watch = (summary.regionEnd - summary.regionStart) / 2 / 1024 > 0;
+  m_writer->SetSource(source, summary.sourceName.c_str(), summary.regionStart,
+                      summary.regionEnd - summary.regionStart + 1, sourceKind);
+  m_writer->SetCompressParam(compressorType, level, sliceSize);
+  m_writer->SetImageFilePath(summary.destinationPath);
+  m_begin = std::chrono::steady_clock::now();
+  m_remaining->setText(QString::fromStdString(ImageText(61206, "Calculating...")));
+  m_finished = false;
+  m_worker = std::thread([this] {
+    m_made = m_writer->Compress(this);
+    m_finished = true;
+    // Straight to the window thread, not at the next timer tick.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (m_finished && m_doneCallback) Finish();
+        },
+        Qt::QueuedConnection);
+  });
+  m_timer->start();
+}
+
+void CImageDiskRunDlg::OnTimer() {
+  const uint64_t total = m_total;
+  const uint64_t done = m_done;
+  m_progress->setRange(0, 1000);
+  m_progress->setValue(total > 0 ? static_cast<int>(done * 1000 / total) : 0);
+  const auto elapsed =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_begin);
+  m_remaining->setText(
+      QString::fromStdString(FormatRemaining(total, done, static_cast<uint64_t>(elapsed.count()))));
+  if (m_watch) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%u  MB", m_freeMiB.load());
+    m_freeSpace->setText(QString::fromLatin1(text));
+  }
+  bool ask = false;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ask = m_lowSpace && !m_asking && m_decision == 0;
+    if (ask) m_asking = true;
+  }
+  if (ask) AskForNewLocation();
+  if (m_finished && m_doneCallback) Finish();
+}
+
+void CImageDiskRunDlg::AskForNewLocation() {
+  int decision = 2;
+  for (;;) {
+    const auto answer = corvale::ui::AskMessageBox(
+        ImageText(
+            61204,
+            "The free space on the disk is not enough to save the Disk Image data.\nClick YES to select "
+            "another location for Disk Image files or NO to abort wizard."),
+        GetProductTitle(), corvale::ui::MessageButtons::YesNo, corvale::ui::MessageIcon::Warning);
+    if (answer != corvale::ui::MessageAnswer::Yes) break;
+    const std::string path = corvale::dialogs::ChooseImageFile(this, true, std::string(), ImageFilter());
+    if (path.empty()) break;
+    if (corvale::dialogs::GetFreeSpaceMiB(path) < kLowSpaceMiB) continue;
+    // The worker waits in NeedNewPart, so the writer may be told the new place now.
+    m_writer->SetImageFilePath(path);
+    m_watchedPath = path;
+    m_currentFile->setText(QString::fromStdString(path));
+    decision = 1;
+    break;
+  }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (decision == 2) {
+    m_aborted = true;
+    m_cancel = true;
+  }
+  m_decision = decision;
+  m_asking = false;
+  m_decided.notify_all();
+}
+
+void CImageDiskRunDlg::CancelAndWait() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_cancel = true;
+    m_decided.notify_all();
+  }
+  if (m_worker.joinable()) m_worker.join();
+  m_timer->stop();
+}
+
+void CImageDiskRunDlg::Finish() {
+  m_timer->stop();
+  if (m_worker.joinable()) m_worker.join();
+  m_progress->setValue(m_made ? 1000 : m_progress->value());
+  auto done = std::move(m_doneCallback);
+  m_doneCallback = nullptr;
+  // A cancelled or aborted run left no image; only a whole image counts as made.
+  if (done) done(m_made && !m_cancel);
+}
+
+// ---------------------------------------------------------------------------------------------
+CImageDiskSuccessDlg::CImageDiskSuccessDlg(QWidget* parent) : CInterfaceDialog(parent) {
+  AddLabel(this, QStringLiteral("Disk Image created successfully"), 20, 16, 400);
+  AddLabel(this, QStringLiteral("Disk Image file:"), 20, 48, 150);
+  m_path = AddLabel(this, QString(), 170, 48, 410);
+  m_path->setObjectName(QStringLiteral("1134"));
+  m_open = new QCheckBox(QStringLiteral("Open this Disk Image in device list"), this);
+  m_open->setObjectName(QStringLiteral("1136"));
+  m_open->setGeometry(20, 90, 400, 20);
+  m_open->setChecked(true);
+}
+
+void CImageDiskSuccessDlg::ShowImagePath(const std::string& path) {
+  m_path->setText(QString::fromStdString(CImageDiskRunDlg::ShortPath(path)));
+}
+
+bool CImageDiskSuccessDlg::IsOpenInDeviceList() const { return m_open->isChecked(); }
+
+// ---------------------------------------------------------------------------------------------
+CImageDiskMasterDlg::CImageDiskMasterDlg(IStorageDevice* source, const std::string& displayName,
+                                         int32_t sourceKind, QWidget* parent)
+    : CSearchSuperDlg(kTemplateId, parent),
+      m_source(source),
+      m_displayName(displayName.substr(0, 259)),
+      m_sourceKind(sourceKind) {
+  setWindowTitle(QStringLiteral("Disk Image Wizard"));
+  setFixedSize(kPageWidth, 290);
+  const int64_t sectors = source ? source->GetSectorCount() : 0;
+  m_totalSectors = sectors > 0 ? static_cast<uint64_t>(sectors) : 0;
+
+  m_banner = new CDIskImagePublicDlg(this);
+  m_banner->setGeometry(0, 0, kPageWidth, 80);
+  m_stack = new QStackedWidget(this);
+  m_stack->setGeometry(0, 65, kPageWidth, kPageHeight);
+  m_mode = new CImageDiskModeChooseDlg;
+  m_info = new CImageDiskDiskInfo;
+  m_path = new CImageDiskPathChooseDlg;
+  m_path->setObjectName(QStringLiteral("217"));
+  m_advanced = new CImageDiskADPathChooseDlg;
+  m_region = new CImageDiskSetRegionDlg;
+  m_run = new CImageDiskRunDlg;
+  m_success = new CImageDiskSuccessDlg;
+  for (QWidget* page :
+       std::initializer_list<QWidget*>{m_mode, m_info, m_path, m_advanced, m_region, m_run, m_success})
+    m_stack->addWidget(page);
+
+  m_region->SetTotalSectors(m_totalSectors);
+  m_summary.sourceName = m_displayName;
+  m_summary.totalSectors = m_totalSectors;
+
+  m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+  m_cancel->setObjectName(QStringLiteral("1000"));
+  m_back = new QPushButton(QStringLiteral("< Back"), this);
+  m_back->setObjectName(QStringLiteral("1001"));
+  m_next = new QPushButton(QStringLiteral("Next >"), this);
+  m_next->setObjectName(QStringLiteral("1004"));
+  m_back->setGeometry(300, 248, 90, 28);
+  m_next->setGeometry(396, 248, 90, 28);
+  m_cancel->setGeometry(496, 248, 90, 28);
+  connect(m_next, &QPushButton::clicked, this, &CImageDiskMasterDlg::OnNext);
+  connect(m_back, &QPushButton::clicked, this, &CImageDiskMasterDlg::OnBack);
+  connect(m_cancel, &QPushButton::clicked, this, &CImageDiskMasterDlg::OnCancel);
+
+  m_step = kMode;
+  ShowStep();
+  m_back->setEnabled(false);
+  m_mode->SetSourceName(m_displayName);
+  SetBanner(61209, "Disk Image Wizard");
+}
+
+CImageDiskMasterDlg::~CImageDiskMasterDlg() { m_run->CancelAndWait(); }
+
+std::string CImageDiskMasterDlg::GetBannerTitle() const { return m_banner->GetBannerTitle(); }
+
+void CImageDiskMasterDlg::SetBanner(uint32_t id, const char* text) {
+  m_banner->SetBannerTitle(ImageText(id, text));
+}
+
+void CImageDiskMasterDlg::ShowStep() { m_stack->setCurrentIndex(m_step); }
+
+bool CImageDiskMasterDlg::CheckDestination(const std::string& path) {
+  const QFileInfo info(QString::fromStdString(path));
+  const QString folder = info.absolutePath();
+  if (info.fileName().size() <= 4 || !QFileInfo(folder).isDir()) return false;
+  // An existing file is only replaced when the user says so; the folder is tested with a scratch
+  // file of our own, so nothing of the user's is touched by the check.
+  if (info.exists()) {
+    const auto answer = corvale::ui::AskMessageBox(path + " already exists.\nDo you want to replace it?",
+                                                   GetProductTitle(), corvale::ui::MessageButtons::YesNo);
+    if (answer != corvale::ui::MessageAnswer::Yes) return false;
+  }
+  QTemporaryFile probe(folder + QStringLiteral("/.corvale-image-XXXXXX"));
+  if (!probe.open() || probe.write(QByteArray(512, '\0')) != 512) return false;
+  probe.close();
+  m_freeMiB = corvale::dialogs::GetFreeSpaceMiB(path);
+  return true;
+}
+
+void CImageDiskMasterDlg::OnNext() {
+  m_back->setEnabled(true);
+  switch (m_step) {
+    case kMode:
+      m_step = m_mode->IsAdvancedMode() ? kAdvancedPath : kPath;
+      SetBanner(61213, "Disk Image Destination File");
+      break;
+    case kPath:
+    case kAdvancedPath: {
+      CImageDiskPathChooseDlg* page = m_step == kPath ? m_path : m_advanced;
+      m_advanced->GetImageSettings(m_sliceSize, m_compressorType, m_level);
+      if (m_step == kPath) {
+        m_summary.regionStart = 0;
+        m_summary.regionEnd = m_totalSectors > 0 ? m_totalSectors - 1 : 0;
+        m_summary.compressionLevel = m_level;
+        m_compressorType = 2;
+      }
+      const std::string path = page->GetImageFilePath();
+      if (!CheckDestination(path)) {
+        Warn(ImageText(61214, "Please check the path you are trying to save to and try again."));
+        return;
+      }
+      m_summary.destinationPath = QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
+      if (m_step == kPath) {
+        SetBanner(61212, "Disk Image Summary");
+        m_info->SetPrevIndex(kPath);
+        m_info->ShowSummary(m_summary, m_source ? m_source->GetSectorSize() : 512);
+        m_step = kSummary;
+      } else {
+        SetBanner(61211, "Source Disk Region");
+        m_step = kRegion;
+      }
+      break;
+    }
+    case kRegion:
+      m_summary.regionStart = m_region->GetStart();
+      m_summary.regionEnd = m_region->GetEnd();
+      m_summary.compressionLevel = m_level;
+      m_info->SetPrevIndex(kRegion);
+      m_info->ShowSummary(m_summary, m_source ? m_source->GetSectorSize() : 512);
+      SetBanner(61212, "Disk Image Summary");
+      m_step = kSummary;
+      break;
+    case kSummary:
+      StartRun();
+      return;
+    case kSuccess:
+      m_result = m_success->IsOpenInDeviceList();
+      accept();
+      return;
+    default:
+      return;
+  }
+  ShowStep();
+}
+
+void CImageDiskMasterDlg::StartRun() {
+  m_step = kRun;
+  m_next->setEnabled(false);
+  m_back->setEnabled(false);
+  SetBanner(61210, "Disk Imaging Process");
+  ShowStep();
+  m_run->Start(m_source, m_summary, m_sourceKind, m_compressorType, m_level, m_sliceSize,
+               [this](bool made) { RunEnded(made); });
+}
+
+void CImageDiskMasterDlg::RunEnded(bool made) {
+  m_cancel->setEnabled(true);
+  if (made) {
+    m_success->ShowImagePath(m_summary.destinationPath);
+    m_next->setEnabled(true);
+    m_step = kSuccess;
+    SetBanner(61209, "Disk Image Wizard");
+    ShowStep();
+    return;
+  }
+  if (m_run->IsAborted()) {
+    // The writer removed what it had written; nothing is left that could pass for an image.
+    Warn("The Disk Image was not created: the target has not enough free space.");
+    CSearchSuperDlg::reject();
+    return;
+  }
+  std::string text = ImageText(61216, "Fail!");
+  if (!m_run->GetErrorText().empty()) text += "\n" + m_run->GetErrorText();
+  Warn(text);
+}
+
+void CImageDiskMasterDlg::OnBack() {
+  switch (m_step) {
+    case kPath:
+    case kAdvancedPath:
+      m_step = kMode;
+      m_back->setEnabled(false);
+      SetBanner(61209, "Disk Image Wizard");
+      break;
+    case kRegion:
+      m_step = kAdvancedPath;
+      SetBanner(61213, "Disk Image Destination File");
+      break;
+    case kSummary:
+      m_step = m_info->GetPrevIndex();
+      SetBanner(m_step == kRegion ? 61211 : 61213,
+                m_step == kRegion ? "Source Disk Region" : "Disk Image Destination File");
+      break;
+    default:
+      return;
+  }
+  ShowStep();
+}
+
+void CImageDiskMasterDlg::OnCancel() {
+  const auto answer = corvale::ui::AskMessageBox(ImageText(61215, "Cancel Disk Image?"), GetProductTitle(),
+                                                 corvale::ui::MessageButtons::OkCancel);
+  if (answer != corvale::ui::MessageAnswer::Ok) return;
+  m_run->CancelAndWait();
+  m_result = false;
+  CSearchSuperDlg::reject();
+}

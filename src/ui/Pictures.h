@@ -119,6 +119,10 @@ constexpr ButtonBitmaps kRefresh{374, 373, 372, 371};
 constexpr ButtonBitmaps kDialogOk{382, 381, 380, 379};
 constexpr ButtonBitmaps kDialogCancel{176, 175, 174, 173};
 constexpr ButtonBitmaps kResultOk{437, 436, 435, 434};
+// The find and search dialogs: Find Next and Close, and the search's OK (its Cancel is kDialogCancel).
+constexpr ButtonBitmaps kFindNext{324, 323, 322, 321};
+constexpr ButtonBitmaps kFindClose{180, 179, 178, 177};
+constexpr ButtonBitmaps kSearchOk{328, 327, 326, 325};
 }  // namespace buttons
 
 }  // namespace corvale::ui

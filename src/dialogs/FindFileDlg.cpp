@@ -50,10 +50,10 @@ CFindFileDlg::CFindFileDlg(CFileNode* root, CFileListCtrl* list, QWidget* parent
   setWindowTitle(QString::fromStdString(corvale::LoadText(kStringCaption)));
   setFixedSize(DluRect(0, 0, 252, 62).size());
   auto* label = new QLabel(QStringLiteral("Find Name:"), this);
-  label->setGeometry(DluRect(7, 9, 40, 8));
+  label->setGeometry(DluRect(7, 9, 46, 8));
   m_nameEdit = new QLineEdit(this);
   m_nameEdit->setMaxLength(kMaxNameLength);
-  m_nameEdit->setGeometry(DluRect(50, 7, 130, 13));
+  m_nameEdit->setGeometry(DluRect(55, 7, 125, 13));
   corvale::ui::SetControlId(m_nameEdit, kIdName);
   m_matchCase = new QCheckBox(QStringLiteral("Match Case"), this);
   m_matchCase->setGeometry(DluRect(7, 28, 80, 10));

@@ -125,9 +125,9 @@ QWidget* CSearchFileDlg::MakeBasic() {
   m_autoSelect->setGeometry(DluRect(7, 30, 100, 10));
   SetControlId(m_autoSelect, kIdAutoSelect);
   auto* where = new QLabel(QStringLiteral("Search location:"), part);
-  where->setGeometry(DluRect(7, 44, 60, 8));
+  where->setGeometry(DluRect(7, 44, 70, 8));
   m_location = new QComboBox(part);
-  m_location->setGeometry(DluRect(70, 42, 142, 13));
+  m_location->setGeometry(DluRect(80, 42, 132, 13));
   SetControlId(m_location, kIdLocation);
   auto* more = new QLabel(QStringLiteral("Additional Search Parameters:"), part);
   more->setGeometry(DluRect(7, 56, 150, 8));

@@ -118,14 +118,19 @@ int RunSearch(int argc, char** argv) {
   line("name, any case (\"*FILE_01234*\"):", b);
   line("type + date + size:", c);
   line("auto select of one 100,000 folder:", d);
-  std::printf("  ticked after auto select: %u files; tree freed in %.3f s\n", summary.checkedFiles, freeSeconds);
+  std::printf("  ticked after auto select: %u files; tree freed in %.3f s\n", summary.checkedFiles,
+              freeSeconds);
   std::printf("{\"bench\":\"search\",\"files\":%" PRIu64 ",\"folders\":%" PRIu64
-              ",\"every_seconds\":%.6f,\"every_found\":%" PRIu64 ",\"name_seconds\":%.6f,\"name_found\":%" PRIu64
+              ",\"every_seconds\":%.6f,\"every_found\":%" PRIu64
+              ",\"name_seconds\":%.6f,\"name_found\":%" PRIu64
               ",\"combined_seconds\":%.6f,\"combined_found\":%" PRIu64
               ",\"autoselect_seconds\":%.6f,\"autoselect_found\":%" PRIu64 ",\"ticked\":%u}\n",
               files, folders, a.seconds, a.found, b.seconds, b.found, c.seconds, c.found, d.seconds, d.found,
               summary.checkedFiles);
-  return a.found == files && b.found == 100 && d.found == kBigFolderFiles && summary.checkedFiles == kBigFolderFiles ? 0 : 1;
+  return a.found == files && b.found == 100 && d.found == kBigFolderFiles &&
+                 summary.checkedFiles == kBigFolderFiles
+             ? 0
+             : 1;
 }
 
 const BenchRegistration kSearch("search", "[FILES]", RunSearch);

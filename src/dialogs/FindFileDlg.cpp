@@ -91,8 +91,8 @@ CFindFileDlg::Result CFindFileDlg::FindNext() {
     corvale::ui::ShowMessageBox(corvale::LoadText(kStringNoneFound), title);
     return Result::kRefused;
   }
-  const CFileNamePattern pattern(
-      NamePatternRequest{name.empty() ? std::string("*") : name, matchCase, wholeWord, NamePatternMode::kFind});
+  const CFileNamePattern pattern(NamePatternRequest{name.empty() ? std::string("*") : name, matchCase,
+                                                    wholeWord, NamePatternMode::kFind});
   const Result result = Search(pattern);
   if (result == Result::kWrapped) corvale::ui::ShowMessageBox(corvale::LoadText(kStringNoMore), title);
   if (result == Result::kNotFound) corvale::ui::ShowMessageBox(corvale::LoadText(kStringNoneFound), title);

@@ -86,7 +86,8 @@ const CSearchFileDlg::FileTypes& CSearchFileDlg::SystemFileTypes() {
     out.emplace_back("File", "*");
     for (auto& [name, list] : byName) {
       std::string named = name;
-      if (!named.empty() && named[0] >= 'a' && named[0] <= 'z') named[0] = static_cast<char>(named[0] - 'a' + 'A');
+      if (!named.empty() && named[0] >= 'a' && named[0] <= 'z')
+        named[0] = static_cast<char>(named[0] - 'a' + 'A');
       out.emplace_back(named, list);
     }
     return out;
@@ -94,7 +95,8 @@ const CSearchFileDlg::FileTypes& CSearchFileDlg::SystemFileTypes() {
   return types;
 }
 
-CSearchFileDlg::CSearchFileDlg(CFileSystemNode* owner, CFileNode* folder, CSearchResult* result, QWidget* parent)
+CSearchFileDlg::CSearchFileDlg(CFileSystemNode* owner, CFileNode* folder, CSearchResult* result,
+                               QWidget* parent)
     : CSearchSuperDlg(kTemplate, parent), m_owner(owner), m_result(result) {
   m_parts[kBasic] = MakeBasic();
   m_parts[kCheckType] = MakeHeader(QStringLiteral("Type"), kIdCheckType, kType);
@@ -255,12 +257,14 @@ QWidget* CSearchFileDlg::MakeDoSearch() {
   using namespace corvale::ui::buttons;
   auto* ok = new CButtonPlus(kSearchOk.normal, kSearchOk.hover, kSearchOk.push, kSearchOk.disable, part);
   ok->SetControlId(corvale::ui::kIdOk);
-  auto* cancel =
-      new CButtonPlus(kDialogCancel.normal, kDialogCancel.hover, kDialogCancel.push, kDialogCancel.disable, part);
+  auto* cancel = new CButtonPlus(kDialogCancel.normal, kDialogCancel.hover, kDialogCancel.push,
+                                 kDialogCancel.disable, part);
   cancel->SetControlId(corvale::ui::kIdCancel);
   const int width = part->width();
-  cancel->MoveTo(width - cancel->GetBitmapSize().width() - corvale::ui::DluToPixelsX(7), corvale::ui::DluToPixelsY(4));
-  ok->MoveTo(cancel->x() - ok->GetBitmapSize().width() - corvale::ui::DluToPixelsX(4), corvale::ui::DluToPixelsY(4));
+  cancel->MoveTo(width - cancel->GetBitmapSize().width() - corvale::ui::DluToPixelsX(7),
+                 corvale::ui::DluToPixelsY(4));
+  ok->MoveTo(cancel->x() - ok->GetBitmapSize().width() - corvale::ui::DluToPixelsX(4),
+             corvale::ui::DluToPixelsY(4));
   connect(ok, &QAbstractButton::clicked, this, &CSearchFileDlg::DoSearch);
   connect(cancel, &QAbstractButton::clicked, this, &QDialog::reject);
   return part;
@@ -367,7 +371,8 @@ bool CSearchFileDlg::BuildCriteria(SearchCriteria* criteria, const QDateTime& no
       c.date.from = nowTime > back ? nowTime - back : 0;
     } else {
       // The picked dates and times are taken as they stand, with no change of time zone.
-      c.date.from = ToFileTime(QDateTime(m_fromDate->date(), m_fromTime->time(), Qt::UTC).toMSecsSinceEpoch());
+      c.date.from =
+          ToFileTime(QDateTime(m_fromDate->date(), m_fromTime->time(), Qt::UTC).toMSecsSinceEpoch());
       c.date.to = ToFileTime(QDateTime(m_toDate->date(), m_toTime->time(), Qt::UTC).toMSecsSinceEpoch());
     }
   }

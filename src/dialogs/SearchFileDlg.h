@@ -76,7 +76,9 @@ class CSearchFileDlg : public CSearchSuperDlg {
   CSearchFileDlg(CFileSystemNode* owner, CFileNode* folder, CSearchResult* result, QWidget* parent);
 
   // What the criteria were, for the caller's tab ("*" when the name was empty, or the type's name).
-  QString GetNamePattern() const { return m_displayPattern.isEmpty() ? QStringLiteral("*") : m_displayPattern; }
+  QString GetNamePattern() const {
+    return m_displayPattern.isEmpty() ? QStringLiteral("*") : m_displayPattern;
+  }
 
   // Reads the controls into criteria; false (after the message) when a field is refused.
   bool BuildCriteria(SearchCriteria* criteria, const QDateTime& now);

@@ -10,10 +10,9 @@
 class CompiledNameExpression {
  public:
   CompiledNameExpression(const std::string& expression, bool caseSensitive)
-      : m_regex(boost::make_u32regex(expression.c_str(), caseSensitive
-                                                              ? boost::regex_constants::perl
-                                                              : boost::regex_constants::perl |
-                                                                    boost::regex_constants::icase)),
+      : m_regex(boost::make_u32regex(expression.c_str(), caseSensitive ? boost::regex_constants::perl
+                                                                       : boost::regex_constants::perl |
+                                                                             boost::regex_constants::icase)),
         m_any(expression == "(?s).*") {}
 
   bool Matches(const char* name) const {
@@ -118,7 +117,8 @@ std::string FoldStarRuns(const std::string& text) {
   return out;
 }
 
-std::unique_ptr<CompiledNameExpression> CompileOrAcceptAll(const std::string& expression, bool caseSensitive) {
+std::unique_ptr<CompiledNameExpression> CompileOrAcceptAll(const std::string& expression,
+                                                           bool caseSensitive) {
   try {
     return std::make_unique<CompiledNameExpression>(expression, caseSensitive);
   } catch (...) {

@@ -74,8 +74,18 @@ TEST(NamePattern, MatchesWholeNames) {
       {"a?b", Mode::kPlain, false, false, "a:b", true},
       // Unicode: "?" is one character, and case folds beyond ASCII.
       {"f?r", Mode::kPlain, false, false, "f\xC3\xBCr", true},
-      {"\xC3\x9C" "BER*", Mode::kPlain, false, false, "\xC3\xBC" "ber.txt", true},
-      {"\xC3\x9C" "BER*", Mode::kPlain, true, false, "\xC3\xBC" "ber.txt", false},
+      {"\xC3\x9C"
+       "BER*",
+       Mode::kPlain, false, false,
+       "\xC3\xBC"
+       "ber.txt",
+       true},
+      {"\xC3\x9C"
+       "BER*",
+       Mode::kPlain, true, false,
+       "\xC3\xBC"
+       "ber.txt",
+       false},
       {"\xD0\x9F\xD0\xA0\xD0\x98\xD0\x92\xD0\x95\xD0\xA2", Mode::kFind, false, false,
        "\xD0\xBF\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82.txt", true},
       {"??.txt", Mode::kPlain, false, false, "\xE6\x97\xA5\xE6\x9C\xAC.txt", true},
@@ -118,12 +128,10 @@ TEST(ExtensionListPattern, AcceptsNamesEndingInAnyItem) {
     const char* name;
     bool match;
   } cases[] = {
-      {".jpg;.jpeg", "a.JPG", true},    {".jpg;.jpeg", "b.jpeg", true},
-      {".jpg;.jpeg", "c.png", false},   {".jpg;.jpeg", "d.jpg.txt", false},
-      {".jpg;.jpeg", "ejpg", false},    {"", "anything", true},
-      {";;", "anything", true},         {".c++;.[x]", "main.c++", true},
-      {".c++;.[x]", "main.cc", false},  {".c++;.[x]", "f.[x]", true},
-      {"*", "whatever.bin", true},      {".tar.gz", "a.TAR.GZ", true},
+      {".jpg;.jpeg", "a.JPG", true},      {".jpg;.jpeg", "b.jpeg", true},  {".jpg;.jpeg", "c.png", false},
+      {".jpg;.jpeg", "d.jpg.txt", false}, {".jpg;.jpeg", "ejpg", false},   {"", "anything", true},
+      {";;", "anything", true},           {".c++;.[x]", "main.c++", true}, {".c++;.[x]", "main.cc", false},
+      {".c++;.[x]", "f.[x]", true},       {"*", "whatever.bin", true},     {".tar.gz", "a.TAR.GZ", true},
   };
   for (const Case& c : cases)
     EXPECT_EQ(CExtensionListPattern(c.list).Matches(c.name), c.match) << c.list << " / " << c.name;

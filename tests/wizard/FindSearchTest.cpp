@@ -99,7 +99,8 @@ class FindSearch : public WizardHarness {
   }
 
   // Names of the files (not folders) below `node` for which `keep` holds.
-  static std::multiset<std::string> FilesBelow(CFileNode* node, const std::function<bool(const std::string&)>& keep) {
+  static std::multiset<std::string> FilesBelow(CFileNode* node,
+                                               const std::function<bool(const std::string&)>& keep) {
     std::multiset<std::string> names;
     WalkSubtree(node, [&](CFileNode* n) {
       const IFileProperties* p = n->GetFileProperties();
@@ -120,8 +121,8 @@ TEST_F(FindSearch, FindNextVisitsEveryMatchingFileOnceThenSaysNoMore) {
     SCOPED_TRACE(image);
     CFileSystemNode* root = ShowVolume(dir + "/" + image);
     ASSERT_NE(root, nullptr);
-    const auto expected =
-        FilesBelow(root, [](const std::string& n) { return n.find(".TXT") != n.npos || n.find(".txt") != n.npos; });
+    const auto expected = FilesBelow(
+        root, [](const std::string& n) { return n.find(".TXT") != n.npos || n.find(".txt") != n.npos; });
     ASSERT_GE(expected.size(), 5u);  // top, note1-3, deep (and the deleted one where it is listed)
 
     CFindFileDlg dialog(page->GetFileTree(), page->List(), nullptr);
@@ -158,7 +159,7 @@ TEST_F(FindSearch, FindRefusesForbiddenNamesAndNeverReportsFolders) {
     const char* message;
   } cases[] = {
       {"a:b", false, CFindFileDlg::Result::kRefused, "No files found"},
-      {"sub", true, CFindFileDlg::Result::kNotFound, "No files found"},    // a folder's name only
+      {"sub", true, CFindFileDlg::Result::kNotFound, "No files found"},     // a folder's name only
       {"empty", false, CFindFileDlg::Result::kNotFound, "No files found"},  // likewise
   };
   for (const Case& c : cases) {
@@ -202,7 +203,8 @@ TEST_F(FindSearch, SearchDialogCriteriaLocationsAndLayout) {
     ASSERT_EQ(location->count(), 3);
     EXPECT_EQ(location->itemText(0).toStdString(), "(Everywhere)");
     EXPECT_EQ(location->itemText(1).toStdString(), NameOf(partition));
-    EXPECT_EQ(location->itemText(2).toStdString(), NameOf(partition) + "\\" + NameOf(docs) + "\\" + NameOf(sub));
+    EXPECT_EQ(location->itemText(2).toStdString(),
+              NameOf(partition) + "\\" + NameOf(docs) + "\\" + NameOf(sub));
     CSearchFileDlg atPartition(root, partition, &result, nullptr);
     EXPECT_EQ(corvale::ui::FindControl<QComboBox>(&atPartition, CSearchFileDlg::kIdLocation)->count(), 2);
     CSearchFileDlg atTop(root, root, &result, nullptr);
@@ -243,9 +245,9 @@ TEST_F(FindSearch, SearchDialogCriteriaLocationsAndLayout) {
     int months, days;
     bool ok;
   } cases[] = {
-      {"", false, 1, 0, true},    // days not checked while months are chosen
-      {"x", false, 0, 1, false},  {"x", false, 121, 1, false}, {"x", false, 120, 1, true},
-      {"x", true, 0, 0, false},   {"x", true, 0, 32, false},   {"x", true, 0, 31, true},
+      {"", false, 1, 0, true},  // days not checked while months are chosen
+      {"x", false, 0, 1, false},   {"x", false, 121, 1, false}, {"x", false, 120, 1, true},
+      {"x", true, 0, 0, false},    {"x", true, 0, 32, false},   {"x", true, 0, 31, true},
       {"a:b", false, 1, 1, false},
   };
   for (const Case& c : cases) {

@@ -383,12 +383,8 @@ void CFileSelectPage::SearchFiles() {
   CFileNode* folder = Tree()->GetItemData(Tree()->GetSelectedItem());
   CSearchResult result;
   CSearchFileDlg dialog(owner, folder != nullptr ? folder : m_root, &result, nullptr);
-  if (dialog.DoModal() != QDialog::Accepted) {
-    // Files ticked by the search stay ticked; show them.
-    Tree()->RefreshAllItems();
-    UpdateCounts();
-    return;
-  }
+  // Files are ticked only by a search that found some, which ends the dialog with OK.
+  if (dialog.DoModal() != QDialog::Accepted) return;
   ShowSearchResults(result.GetItems(), dialog.GetNamePattern());
 }
 

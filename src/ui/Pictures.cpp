@@ -131,6 +131,10 @@ Table BuildTable() {
   // The save step.
   AddBarButton(table, buttons::kDialogOk, 90, "OK", BarButtonIcon::None, true);
   AddBarButton(table, buttons::kDialogCancel, 90, "Cancel", BarButtonIcon::None, false);
+  // The find and search dialogs.
+  AddBarButton(table, buttons::kFindNext, 90, "Find Next", BarButtonIcon::None, true);
+  AddBarButton(table, buttons::kFindClose, 90, "Close", BarButtonIcon::None, false);
+  AddBarButton(table, buttons::kSearchOk, 90, "OK", BarButtonIcon::None, true);
   for (ButtonState state : kStates)
     Add(table, BitmapOf(buttons::kResultOk, state), 80, 28, [state](QPainter& p, const QSize& size) {
       pictures::DrawBarButton(p, size, QStringLiteral("OK"), BarButtonIcon::None, true, state);

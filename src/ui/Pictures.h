@@ -128,6 +128,10 @@ constexpr ButtonBitmaps kSettingsDefault{201, 200, 199, 198};
 constexpr uint32_t kSettingsNote = 151;
 // The about boxes' product picture.
 constexpr uint32_t kAboutPicture = 137;
+// The find and search dialogs: Find Next and Close, and the search's OK (its Cancel is kDialogCancel).
+constexpr ButtonBitmaps kFindNext{324, 323, 322, 321};
+constexpr ButtonBitmaps kFindClose{180, 179, 178, 177};
+constexpr ButtonBitmaps kSearchOk{328, 327, 326, 325};
 }  // namespace buttons
 
 }  // namespace corvale::ui

@@ -20,8 +20,10 @@
 #include "core/FileRecoverer.h"
 #include "core/StateBundle.h"
 #include "core/TempPathName.h"
+#include "dialogs/FindFileDlg.h"
 #include "dialogs/PropertiesDlg.h"
 #include "dialogs/RBClickRecoverFileDlg.h"
+#include "dialogs/SearchFileDlg.h"
 #include "platform/Log.h"
 #include "platform/RecoveryContext.h"
 #include "platform/StringTable.h"
@@ -39,6 +41,7 @@ using corvale::ui::MessageIcon;
 
 // Usage events by recovery mode.
 constexpr int kEventFind[3] = {8199, 8226, 8248};
+constexpr int kEventSearch[3] = {8200, 8227, 8249};
 constexpr int kEventPreview[3] = {8201, 8228, 8256};
 constexpr int kEventExport[3] = {8208, 8229, 8257};
 
@@ -225,10 +228,21 @@ bool CFileSelectPage::OnCommand(int commandId) {
   switch (commandId) {
     case kCommandSearch:
       if (mode >= 0) corvale::usage::Event(kEventFind[mode]);
-      if (FindOpenerSlot()) {
+      {
         const bool results = m_tabs->currentIndex() == 1;
-        FindOpenerSlot()(results ? m_resultRoot : m_root, results ? m_resultList : List());
+        CFileNode* root = results ? m_resultRoot : m_root;
+        CFileListCtrl* list = results ? m_resultList : List();
+        if (FindOpenerSlot()) {
+          FindOpenerSlot()(root, list);
+        } else {
+          CFindFileDlg dialog(root, list, this);
+          dialog.DoModal();
+        }
       }
+      return true;
+    case kCommandSearchFiles:
+      if (mode >= 0) corvale::usage::Event(kEventSearch[mode]);
+      SearchFiles();
       return true;
     case kCommandPreview:
     case kCommandListPreview:
@@ -381,6 +395,33 @@ void CFileSelectPage::Locate() {
   Tree()->GetTreeCtrl()->setFocus();
   m_tabs->setCurrentIndex(0);
   List()->LocateNode(node);
+}
+
+void CFileSelectPage::SearchFiles() {
+  auto* owner = dynamic_cast<CFileSystemNode*>(m_root);
+  if (owner == nullptr) return;
+  CFileNode* folder = Tree()->GetItemData(Tree()->GetSelectedItem());
+  CSearchResult result;
+  CSearchFileDlg dialog(owner, folder != nullptr ? folder : m_root, &result, nullptr);
+  // Files are ticked only by a search that found some, which ends the dialog with OK.
+  if (dialog.DoModal() != QDialog::Accepted) return;
+  ShowSearchResults(result.GetItems(), dialog.GetNamePattern());
+}
+
+QString CFileSelectPage::SearchTabText(const QString& criteria) {
+  const QString title = corvale::ui::LoadStringResource(163);
+  const QString full = title + QStringLiteral("(%1)").arg(criteria);
+  if (full.size() <= 30) return full;
+  return title + QStringLiteral("(%1...)").arg(criteria.left(26));
+}
+
+void CFileSelectPage::ShowSearchResults(const std::vector<CFileNode*>& files, const QString& criteria) {
+  if (m_tabs->count() > 1) m_tabs->removeTab(1);
+  m_tabs->addTab(m_resultList, SearchTabText(criteria));
+  m_resultList->ShowFiles(m_root, files);
+  m_tabs->setCurrentIndex(1);
+  Tree()->RefreshAllItems();
+  UpdateCounts();
 }
 
 CFileSelectPage::SavePathAsker CFileSelectPage::SetSavePathAsker(SavePathAsker asker) {

@@ -11,6 +11,7 @@
 #include <QString>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "wizard/WizardPage.h"
 
@@ -62,6 +63,12 @@ class CFileSelectPage : public CWizardPage {
   void Draw(QPainter* dc) override;
   bool OnCommand(int commandId) override;
 
+  // Shows the files a search found in tab 1, titled by the search's criteria text, and switches to
+  // it (an earlier result tab goes).
+  void ShowSearchResults(const std::vector<CFileNode*>& files, const QString& criteria);
+  // "Search files(criteria)", the criteria cut to 26 characters and "..." when longer than 30.
+  static QString SearchTabText(const QString& criteria);
+
   // Frees the found tree and the search-result copy and empties the panes.
   void Reset();
   // Shows the found tree below `root` (the page owns it from now on); null shows nothing.
@@ -107,6 +114,7 @@ class CFileSelectPage : public CWizardPage {
   void RecoverSelectedFile();
   void Export();
   void Locate();
+  void SearchFiles();
 
   IFileSelectController* m_controller = nullptr;
   QTabWidget* m_tabs;

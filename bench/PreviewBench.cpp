@@ -58,14 +58,15 @@ int Run(int argc, char** argv) {
     const QString page = view.RenderText(view.GetLineCount() / 2 + 129);
     const double render = SecondsSince(renderStart);
     const long grown = PeakKilobytes() - before;
-    std::printf("%-8s loaded=%d lines=%lld kept=%zu index=%zu KiB load=%.3f s page=%.3f ms peak+%ld KiB\n", kind.name,
-                loaded, static_cast<long long>(view.GetLineCount()), view.IndexEntries(),
+    std::printf("%-8s loaded=%d lines=%lld kept=%zu index=%zu KiB load=%.3f s page=%.3f ms peak+%ld KiB\n",
+                kind.name, loaded, static_cast<long long>(view.GetLineCount()), view.IndexEntries(),
                 view.IndexEntries() * sizeof(uint32_t) / 1024, load, render * 1000, grown);
     char part[256];
-    std::snprintf(part, sizeof part,
-                  ",\"%s\":{\"lines\":%lld,\"kept\":%zu,\"load_s\":%.4f,\"page_ms\":%.4f,\"peak_growth_kib\":%ld}",
-                  kind.name, static_cast<long long>(view.GetLineCount()), view.IndexEntries(), load, render * 1000,
-                  grown);
+    std::snprintf(
+        part, sizeof part,
+        ",\"%s\":{\"lines\":%lld,\"kept\":%zu,\"load_s\":%.4f,\"page_ms\":%.4f,\"peak_growth_kib\":%ld}",
+        kind.name, static_cast<long long>(view.GetLineCount()), view.IndexEntries(), load, render * 1000,
+        grown);
     json += part;
     (void)page;
     ::unlink(path.c_str());

@@ -27,7 +27,8 @@ namespace {
 bool ReadAt(int fd, uint64_t offset, void* out, size_t n) {
   size_t have = 0;
   while (have < n) {
-    const ssize_t got = ::pread(fd, static_cast<char*>(out) + have, n - have, static_cast<off_t>(offset + have));
+    const ssize_t got =
+        ::pread(fd, static_cast<char*>(out) + have, n - have, static_cast<off_t>(offset + have));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
     have += static_cast<size_t>(got);
@@ -35,7 +36,9 @@ bool ReadAt(int fd, uint64_t offset, void* out, size_t n) {
   return true;
 }
 
-uint32_t U32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24); }
+uint32_t U32(const uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
 uint16_t U16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 
 class Fd {
@@ -122,19 +125,23 @@ QString RtfToHtml(const QByteArray& rtf) {
     closeSpan();
     body += QStringLiteral("<br>");
   };
-  static const char* const kHiddenGroups[] = {"fonttbl", "colortbl", "stylesheet", "info",   "pict",
-                                              "object",  "header",   "footer",     "themedata", "listtable",
-                                              "listoverridetable", "generator", "xmlnstbl", "rsidtbl"};
+  static const char* const kHiddenGroups[] = {
+      "fonttbl",   "colortbl",  "stylesheet",        "info",      "pict",     "object", "header", "footer",
+      "themedata", "listtable", "listoverridetable", "generator", "xmlnstbl", "rsidtbl"};
   const qsizetype n = rtf.size();
   for (qsizetype i = 0; i < n;) {
     const char c = rtf[i];
     if (c == '{') {
-      if (stack.size() < kMaxDepth) stack.push_back(cur);
-      else ++overflow;
+      if (stack.size() < kMaxDepth)
+        stack.push_back(cur);
+      else
+        ++overflow;
       ++i;
     } else if (c == '}') {
-      if (overflow > 0) --overflow;
-      else if (!stack.empty()) cur = stack.back(), stack.pop_back();
+      if (overflow > 0)
+        --overflow;
+      else if (!stack.empty())
+        cur = stack.back(), stack.pop_back();
       ++i;
     } else if (c == '\r' || c == '\n') {
       ++i;
@@ -147,7 +154,8 @@ QString RtfToHtml(const QByteArray& rtf) {
       const char d = rtf[i + 1];
       if ((d >= 'a' && d <= 'z') || (d >= 'A' && d <= 'Z')) {
         qsizetype j = i + 1;
-        while (j < n && j - i <= 32 && ((rtf[j] >= 'a' && rtf[j] <= 'z') || (rtf[j] >= 'A' && rtf[j] <= 'Z'))) ++j;
+        while (j < n && j - i <= 32 && ((rtf[j] >= 'a' && rtf[j] <= 'z') || (rtf[j] >= 'A' && rtf[j] <= 'Z')))
+          ++j;
         const QByteArray word = rtf.mid(i + 1, j - i - 1);
         bool hasParam = false;
         bool negative = false;
@@ -159,15 +167,24 @@ QString RtfToHtml(const QByteArray& rtf) {
         if (j < n && rtf[j] == ' ') ++j;
         i = j;
         const bool on = !hasParam || param != 0;
-        if (word == "par" || word == "line") paragraph();
-        else if (word == "tab") put(QLatin1Char('\t'));
-        else if (word == "b") cur.bold = on;
-        else if (word == "i") cur.italic = on;
-        else if (word == "ul") cur.underline = on;
-        else if (word == "ulnone") cur.underline = false;
-        else if (word == "fs" && hasParam && param > 0 && param < 2000) cur.halfPoints = static_cast<int>(param);
-        else if (word == "plain") cur.bold = cur.italic = cur.underline = false, cur.halfPoints = 24;
-        else if (word == "uc" && hasParam && param >= 0 && param < 16) cur.skipAfterUnicode = static_cast<int>(param);
+        if (word == "par" || word == "line")
+          paragraph();
+        else if (word == "tab")
+          put(QLatin1Char('\t'));
+        else if (word == "b")
+          cur.bold = on;
+        else if (word == "i")
+          cur.italic = on;
+        else if (word == "ul")
+          cur.underline = on;
+        else if (word == "ulnone")
+          cur.underline = false;
+        else if (word == "fs" && hasParam && param > 0 && param < 2000)
+          cur.halfPoints = static_cast<int>(param);
+        else if (word == "plain")
+          cur.bold = cur.italic = cur.underline = false, cur.halfPoints = 24;
+        else if (word == "uc" && hasParam && param >= 0 && param < 16)
+          cur.skipAfterUnicode = static_cast<int>(param);
         else if (word == "u" && hasParam) {
           const uint32_t code = static_cast<uint32_t>(param < 0 ? param + 65536 : param) & 0xffff;
           skipChars = 0;
@@ -224,7 +241,8 @@ bool IsOfficeCompoundDocument(const std::string& path) {
   uint32_t next = U32(header + 0x44);
   for (uint64_t steps = 0; fat.size() < fatCount && next < 0xfffffffa; ++steps) {
     if (steps > sectors || !ReadAt(fd.get(), sectorOffset(next), block.data(), sector)) return false;
-    for (uint32_t k = 0; k + 1 < sector / 4 && fat.size() < fatCount; ++k) fat.push_back(U32(block.data() + 4 * k));
+    for (uint32_t k = 0; k + 1 < sector / 4 && fat.size() < fatCount; ++k)
+      fat.push_back(U32(block.data() + 4 * k));
     next = U32(block.data() + sector - 4);
   }
   const auto follow = [&](uint32_t s, uint32_t* out) {
@@ -235,11 +253,13 @@ bool IsOfficeCompoundDocument(const std::string& path) {
     *out = U32(entry);
     return true;
   };
-  // The directory, sector by sector along its chain.
+  // The directory, sector by sector along its chain (real documents have a few sectors of it).
+  constexpr size_t kMaxDirectoryBytes = 16 << 20;
   std::vector<uint8_t> directory;
   uint32_t at = U32(header + 0x30);
   for (uint64_t steps = 0; at < 0xfffffffa; ++steps) {
     if (steps > sectors || !ReadAt(fd.get(), sectorOffset(at), block.data(), sector)) return false;
+    if (directory.size() >= kMaxDirectoryBytes) return false;
     directory.insert(directory.end(), block.begin(), block.end());
     if (!follow(at, &at)) return false;
   }
@@ -257,10 +277,9 @@ bool IsOfficeCompoundDocument(const std::string& path) {
     const uint16_t nameBytes = std::min<uint16_t>(U16(e + 0x40), 64);
     QString name;
     for (uint16_t k = 0; k + 1 < nameBytes && U16(e + k) != 0; k += 2) name += QChar(U16(e + k));
-    if (e[0x42] == 2 &&
-        (name.compare(QLatin1String("WordDocument"), Qt::CaseInsensitive) == 0 ||
-         name.compare(QLatin1String("Book"), Qt::CaseInsensitive) == 0 ||
-         name.compare(QLatin1String("Workbook"), Qt::CaseInsensitive) == 0))
+    if (e[0x42] == 2 && (name.compare(QLatin1String("WordDocument"), Qt::CaseInsensitive) == 0 ||
+                         name.compare(QLatin1String("Book"), Qt::CaseInsensitive) == 0 ||
+                         name.compare(QLatin1String("Workbook"), Qt::CaseInsensitive) == 0))
       return true;
     todo.push_back(U32(e + 0x44));
     todo.push_back(U32(e + 0x48));
@@ -276,7 +295,8 @@ bool OpenWithDocpeek(const std::string& path, const std::string& title, bool ski
   // The name's last part only, without anything that would leave the folder.
   QString name = QString::fromStdString(title).section(QLatin1Char('/'), -1);
   name.remove(QChar(0));
-  if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..")) name = QStringLiteral("document");
+  if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+    name = QStringLiteral("document");
   const QString folder = handed.filePath(QString::number(++count));
   if (!QDir().mkdir(folder)) return false;
   const QString copy = folder + QLatin1Char('/') + name;
@@ -320,7 +340,8 @@ PreviewOutcome ShowFilePreview(QWidget* owner, const std::string& path, const st
     return PreviewOutcome::kShown;
   }
   const size_t dot = name.rfind('.');
-  const QString extension = dot == std::string::npos ? QString() : QString::fromStdString(name.substr(dot)).toUpper();
+  const QString extension =
+      dot == std::string::npos ? QString() : QString::fromStdString(name.substr(dot)).toUpper();
   if (extension == QLatin1String(".XLS") || extension == QLatin1String(".DOC")) {
     corvale::ui::ShowMessageBox(corvale::LoadText(273), GetProductTitle(), corvale::ui::MessageIcon::Warning);
   } else if (extension == QLatin1String(".XLSX") || extension == QLatin1String(".DOCX")) {

@@ -106,7 +106,7 @@ void CFilePreViewEdit::resizeEvent(QResizeEvent* event) {
 void CFilePreViewEdit::wheelEvent(QWheelEvent* event) {
   if (m_forward != nullptr)
     m_forward->triggerAction(event->angleDelta().y() <= 0 ? QAbstractSlider::SliderSingleStepAdd
-                                                           : QAbstractSlider::SliderSingleStepSub);
+                                                          : QAbstractSlider::SliderSingleStepSub);
   event->accept();
 }
 
@@ -164,7 +164,8 @@ QString CHexFilePreViewEdit::RenderText(int64_t first) {
       }
     }
     text += "\t\t";
-    for (size_t i = 0; i < have; ++i) text += bytes[i] < 30 || bytes[i] >= 0x7f ? '.' : static_cast<char>(bytes[i]);
+    for (size_t i = 0; i < have; ++i)
+      text += bytes[i] < 30 || bytes[i] >= 0x7f ? '.' : static_cast<char>(bytes[i]);
   }
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -223,7 +224,7 @@ bool IsUtf8(const uint8_t* data, size_t size, bool complete) {
 CTextFilePreViewEdit::CTextFilePreViewEdit(QWidget* parent) : CFilePreViewEdit(parent) {}
 
 CTextFilePreViewEdit::Encoding CTextFilePreViewEdit::DetectEncoding(const uint8_t* data, size_t size,
-                                                                     bool complete) {
+                                                                    bool complete) {
   if (size >= 3 && data[0] == 0xef && data[1] == 0xbb && data[2] == 0xbf) return Encoding::Utf8;
   if (size >= 2 && data[0] == 0xff && data[1] == 0xfe) return Encoding::Utf16Le;
   if (size >= 2 && data[0] == 0xfe && data[1] == 0xff) return Encoding::Utf16Be;
@@ -236,6 +237,7 @@ bool CTextFilePreViewEdit::Load(const std::string& path) {
   m_marks.shrink_to_fit();
   if (!m_file.Open(path, kMaxFileSize)) return false;
   const uint64_t size = m_file.Size();
+  if (size == 0) return true;  // no lines
   const size_t head = static_cast<size_t>(std::min<uint64_t>(size, CPreviewFileWindow::kWindowBytes));
   const uint8_t* bytes = m_file.Fetch(0, head);
   if (bytes == nullptr) {
@@ -320,8 +322,9 @@ QString CTextFilePreViewEdit::Decode(const uint8_t* data, size_t size) const {
     case Encoding::Utf16Be: {
       std::u16string units(size / 2, u'\0');
       for (size_t i = 0; i < units.size(); ++i)
-        units[i] = m_encoding == Encoding::Utf16Le ? static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8))
-                                                   : static_cast<char16_t>((data[2 * i] << 8) | data[2 * i + 1]);
+        units[i] = m_encoding == Encoding::Utf16Le
+                       ? static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8))
+                       : static_cast<char16_t>((data[2 * i] << 8) | data[2 * i + 1]);
       return QString::fromUtf16(units.data(), static_cast<qsizetype>(units.size()));
     }
     case Encoding::Latin1:

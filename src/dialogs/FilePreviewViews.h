@@ -134,6 +134,6 @@ class CTextFilePreViewEdit : public CFilePreViewEdit {
   QString Decode(const uint8_t* data, size_t size) const;
 
   Encoding m_encoding = Encoding::Latin1;
-  uint64_t m_textStart = 0;        // past the byte-order mark
-  std::vector<uint32_t> m_marks;   // start of line k * kLinesPerMark
+  uint64_t m_textStart = 0;       // past the byte-order mark
+  std::vector<uint32_t> m_marks;  // start of line k * kLinesPerMark
 };

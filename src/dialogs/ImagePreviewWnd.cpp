@@ -81,10 +81,12 @@ void CImageWindow::paintEvent(QPaintEvent*) {
   painter.fillRect(client, Qt::white);
   if (!HasImage()) {
     painter.setPen(Qt::black);
-    painter.drawText(client, Qt::AlignCenter | Qt::TextSingleLine, QString::fromStdString(corvale::LoadText(181)));
+    painter.drawText(client, Qt::AlignCenter | Qt::TextSingleLine,
+                     QString::fromStdString(corvale::LoadText(181)));
     return;
   }
-  const QPoint scroll = m_fit ? QPoint() : QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
+  const QPoint scroll =
+      m_fit ? QPoint() : QPoint(horizontalScrollBar()->value(), verticalScrollBar()->value());
   const QRect target = DrawRect(m_image.size(), client.size(), m_fit, scroll);
   if (target.isEmpty()) return;
   if (target.size() == m_image.size() || !m_fit ||
@@ -94,8 +96,8 @@ void CImageWindow::paintEvent(QPaintEvent*) {
   }
   // Scaled once per size, not in every paint.
   if (m_scaled.size() != target.size())
-    m_scaled = QPixmap::fromImage(
-        m_image.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    m_scaled =
+        QPixmap::fromImage(m_image.scaled(target.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
   painter.drawPixmap(target.topLeft(), m_scaled);
 }
 

@@ -279,7 +279,8 @@ void CFileSelectPage::Preview() {
     chmod(path.c_str(), 0600);
     if (PreviewShowerSlot()) {
       PreviewShowerSlot()(path, node->GetFileProperties()->GetName());
-    } else if (ShowFilePreview(this, path, node->GetFileProperties()->GetName()) == PreviewOutcome::kRecoverAsked) {
+    } else if (ShowFilePreview(this, path, node->GetFileProperties()->GetName()) ==
+               PreviewOutcome::kRecoverAsked) {
       temp.DeleteTempFiles();
       OnCommand(kCommandRecoverFile);
       return;

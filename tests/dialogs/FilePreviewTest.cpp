@@ -1,6 +1,7 @@
 // The preview of a recovered file: the hex and text views, the picture page, the preview dialog,
 // and the rich-text and Office-document previews.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -11,7 +12,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <gtest/gtest.h>
 #include <string>
 #include <vector>
 
@@ -42,7 +42,8 @@ std::string SparseFile(const std::string& name, uint64_t size,
   EXPECT_GE(fd, 0);
   EXPECT_EQ(::ftruncate(fd, static_cast<off_t>(size)), 0);
   for (const auto& [at, bytes] : pieces)
-    EXPECT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at)), static_cast<ssize_t>(bytes.size()));
+    EXPECT_EQ(::pwrite(fd, bytes.data(), bytes.size(), static_cast<off_t>(at)),
+              static_cast<ssize_t>(bytes.size()));
   ::close(fd);
   return path;
 }
@@ -82,10 +83,10 @@ TEST_F(Preview, HexViewShowsSixteenBytesALineAndPadsTheLast) {
   const std::string header = "Offset  \t\t\t0\t1\t2\t3\t4\t5\t6\t7\t8\t9\tA\tB\tC\tD\tE\tF";
   std::string pads;
   for (int i = 0; i < 15; ++i) pads += " \t";
-  EXPECT_EQ(view.RenderText(0).toStdString(),
-            header +
-                "\n00000000\t\t41\t42\t43\t44\t45\t46\t47\t48\t49\t4A\t4B\t4C\t4D\t4E\t4F\t1E\t\tABCDEFGHIJKLMNO\x1e" +
-                "\n00000010\t\t1D\t" + pads + "\t\t.");
+  EXPECT_EQ(view.RenderText(0).toStdString(), header +
+                                                  "\n00000000\t\t41\t42\t43\t44\t45\t46\t47\t48\t49\t4A\t4B\t"
+                                                  "4C\t4D\t4E\t4F\t1E\t\tABCDEFGHIJKLMNO\x1e" +
+                                                  "\n00000010\t\t1D\t" + pads + "\t\t.");
   struct Case {
     uint64_t offset;
     int64_t line;
@@ -98,7 +99,8 @@ TEST_F(Preview, HexViewShowsSixteenBytesALineAndPadsTheLast) {
 TEST_F(Preview, HexViewReachesEveryOffsetOfAFileBeyondFourGiB) {
   const uint64_t size = (uint64_t{5} << 30) + 7;
   const uint64_t past4G = (uint64_t{4} << 30) + 0x20;
-  const std::string path = SparseFile("sparse", size, {{0, "first"}, {past4G, "beyond"}, {size - 7, "thelast"}});
+  const std::string path =
+      SparseFile("sparse", size, {{0, "first"}, {past4G, "beyond"}, {size - 7, "thelast"}});
   CHexFilePreViewEdit view;
   view.SetVisibleLines(1);
   ASSERT_TRUE(view.Load(path));
@@ -117,6 +119,10 @@ TEST_F(Preview, HexViewReachesEveryOffsetOfAFileBeyondFourGiB) {
 
 TEST_F(Preview, TextViewTakesFilesUpTo100MiBWithABoundedIndex) {
   CTextFilePreViewEdit view;
+  view.SetVisibleLines(10);
+  EXPECT_TRUE(view.Load(WriteFile("empty", "")));
+  EXPECT_EQ(view.GetLineCount(), 0);
+  EXPECT_EQ(view.RenderText(0), QString());
   EXPECT_FALSE(view.Load(SparseFile("over", CTextFilePreViewEdit::kMaxFileSize + 1)));
   EXPECT_EQ(view.GetLineCount(), 0);
   // 100 MiB of line feeds: one line each, and one kept start per 256 lines.
@@ -125,7 +131,8 @@ TEST_F(Preview, TextViewTakesFilesUpTo100MiBWithABoundedIndex) {
     const int fd = ::open(path.c_str(), O_WRONLY);
     std::string feeds(1 << 20, '\n');
     for (uint64_t at = 0; at < CTextFilePreViewEdit::kMaxFileSize; at += feeds.size())
-      ASSERT_EQ(::pwrite(fd, feeds.data(), feeds.size(), static_cast<off_t>(at)), static_cast<ssize_t>(feeds.size()));
+      ASSERT_EQ(::pwrite(fd, feeds.data(), feeds.size(), static_cast<off_t>(at)),
+                static_cast<ssize_t>(feeds.size()));
     ::close(fd);
   }
   ASSERT_TRUE(view.Load(path));
@@ -143,10 +150,21 @@ TEST_F(Preview, TextViewWrapsLongLinesWithoutSplittingACharacter) {
   } cases[] = {
       {"ascii", std::string(500, 'a'), {0, 160, 319, 478}},
       // Two-byte characters: the second line would end inside one at 319, so it ends at 318.
-      {"utf8", [] { std::string s; for (int i = 0; i < 250; ++i) s += "\xc3\xa9"; return s; }(), {0, 160, 318, 476}},
+      {"utf8",
+       [] {
+         std::string s;
+         for (int i = 0; i < 250; ++i) s += "\xc3\xa9";
+         return s;
+       }(),
+       {0, 160, 318, 476}},
       {"lf", std::string(10, 'x') + "\n" + std::string(200, 'y'), {0, 11, 170}},
       // UTF-16 with its byte-order mark: lines of 80 and then 79 characters, in whole units.
-      {"utf16", [] { std::string s = "\xff\xfe"; for (int i = 0; i < 200; ++i) s += std::string("z\0", 2); return s; }(),
+      {"utf16",
+       [] {
+         std::string s = "\xff\xfe";
+         for (int i = 0; i < 200; ++i) s += std::string("z\0", 2);
+         return s;
+       }(),
        {2, 162, 320}},
   };
   for (const Case& c : cases) {
@@ -226,7 +244,8 @@ TEST_F(Preview, ActualSizeScrollsByTheWheelAndShowsBarsOnlyWhereNeeded) {
   ASSERT_TRUE(window.Load(dir + "/photo.jpg"));
   window.SetMode(false);
   ASSERT_TRUE(window.verticalScrollBar()->isVisible());
-  QWheelEvent down(QPointF(10, 10), QPointF(10, 10), {}, QPoint(0, -120), Qt::NoButton, {}, Qt::NoScrollPhase, false);
+  QWheelEvent down(QPointF(10, 10), QPointF(10, 10), {}, QPoint(0, -120), Qt::NoButton, {}, Qt::NoScrollPhase,
+                   false);
   QApplication::sendEvent(window.viewport(), &down);
   EXPECT_EQ(window.verticalScrollBar()->value(), std::min(120, window.verticalScrollBar()->maximum()));
 }
@@ -258,7 +277,8 @@ TEST_F(Preview, DialogOpensOnThePictureOrTheTextAndKeepsThePlaceAcrossTabs) {
   }
   // 3000 lines of 10 bytes: text line 1234 starts at byte 12340, which lies in hex line 771.
   std::string lines;
-  for (int i = 0; i < 3000; ++i) lines += QStringLiteral("line %1\n").arg(i, 4, 10, QLatin1Char('0')).toStdString();
+  for (int i = 0; i < 3000; ++i)
+    lines += QStringLiteral("line %1\n").arg(i, 4, 10, QLatin1Char('0')).toStdString();
   CFilePreViewDlg dialog(nullptr);
   dialog.SetFile(WriteFile("lines.txt", lines), "lines.txt");
   dialog.resize(640, 480);
@@ -298,7 +318,8 @@ TEST_F(Preview, RichTextIsRecognisedByItsFirstAndLastBytes) {
   EXPECT_FALSE(IsRtfFile(corvale::test::ScratchDir() + "/missing"));
 
   const QString html = RtfToHtml(
-      "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}{\\*\\generator x;}\\b Bold\\b0  \\i it\\i0\\par caf\\'e9 \\u8364? "
+      "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}{\\*\\generator x;}\\b Bold\\b0  \\i it\\i0\\par caf\\'e9 "
+      "\\u8364? "
       "{\\pict 0123}end}");
   EXPECT_TRUE(html.contains(QLatin1String("font-weight:bold;\">Bold</span>"))) << html.toStdString();
   EXPECT_TRUE(html.contains(QLatin1String("font-style:italic;\">it</span><br>"))) << html.toStdString();
@@ -315,10 +336,14 @@ TEST_F(Preview, OfficeDocumentsAreFoundByTheirStreamsAndHandedToTheDesktop) {
   struct Case {
     std::string path;
     bool office;
-  } cases[] = {{d + "report.doc", true},   {d + "table.xls", true},   {d + "slides.ppt", false},
-               {d + "report.docx", false}, {d + "report.rtf", false},
-               {WriteFile("cut.doc", ReadAll(d + "report.doc").substr(0, 1536)), false},
-               {WriteFile("header.doc", ReadAll(d + "report.doc").substr(0, 512) + std::string(4096, '\xff')), false}};
+  } cases[] = {
+      {d + "report.doc", true},
+      {d + "table.xls", true},
+      {d + "slides.ppt", false},
+      {d + "report.docx", false},
+      {d + "report.rtf", false},
+      {WriteFile("cut.doc", ReadAll(d + "report.doc").substr(0, 1536)), false},
+      {WriteFile("header.doc", ReadAll(d + "report.doc").substr(0, 512) + std::string(4096, '\xff')), false}};
   for (const Case& c : cases) EXPECT_EQ(IsOfficeCompoundDocument(c.path), c.office) << c.path;
 
   std::vector<std::pair<std::string, std::string>> opened;  // path, what it held at the call

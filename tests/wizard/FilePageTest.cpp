@@ -557,7 +557,8 @@ TEST_F(FilePage, PreviewShowsTheRecoveredCopyAndItsRecoverButtonRecoversTheFile)
     const char* name;
     int tab;
     bool recover;
-  } cases[] = {{"photo.jpg", CFilePreViewDlg::kTabImage, true}, {"note1.txt", CFilePreViewDlg::kTabText, false}};
+  } cases[] = {{"photo.jpg", CFilePreViewDlg::kTabImage, true},
+               {"note1.txt", CFilePreViewDlg::kTabText, false}};
   for (const Case& c : cases) {
     SelectRow(RowOf(c.name));
     int tab = -1;
@@ -568,8 +569,10 @@ TEST_F(FilePage, PreviewShowsTheRecoveredCopyAndItsRecoverButtonRecoversTheFile)
       tab = dialog->CurrentTab();
       dialog->SelectTab(CFilePreViewDlg::kTabHex);
       shown = dialog->HexView()->toPlainText().toStdString();
-      if (c.recover) dialog->RecoverButton()->click();
-      else dialog->reject();
+      if (c.recover)
+        dialog->RecoverButton()->click();
+      else
+        dialog->reject();
       return true;
     });
     asked.clear();
@@ -578,7 +581,8 @@ TEST_F(FilePage, PreviewShowsTheRecoveredCopyAndItsRecoverButtonRecoversTheFile)
     EXPECT_EQ(tab, c.tab) << c.name;
     const std::string bytes = ReadAll(dir + "/content/docs/" + c.name);
     char first[16];
-    std::snprintf(first, sizeof first, "%02X\t%02X", static_cast<uint8_t>(bytes[0]), static_cast<uint8_t>(bytes[1]));
+    std::snprintf(first, sizeof first, "%02X\t%02X", static_cast<uint8_t>(bytes[0]),
+                  static_cast<uint8_t>(bytes[1]));
     EXPECT_NE(shown.find(std::string("00000000\t\t") + first), std::string::npos) << shown;
     // Recover asks for a place and writes the file; Close does neither.
     EXPECT_EQ(asked.size(), c.recover ? 1u : 0u) << c.name;

@@ -26,7 +26,9 @@ bool IsPassedOn(const std::string& name) {
       // runtime folder (the named objects of a user other than root)
       "XDG_RUNTIME_DIR",
       // what the programs honour (README.md, "Environment variables")
-      "CORVALE_DEBUG", "CORVALE_DISKS", "CORVALE_NAMESPACE", "CORVALE_REGISTRY"};
+      "CORVALE_DEBUG", "CORVALE_DISKS", "CORVALE_NAMESPACE", "CORVALE_REGISTRY",
+      // the crash trigger of the crash-path tests
+      "CORVALE_TEST_CRASH"};
   for (const char* known : kNames)
     if (name == known) return true;
   return false;

@@ -126,3 +126,59 @@ TEST(Programs, MainProgramAsRootRefusesAFolderOthersCanWrite) {
   EXPECT_NE(corvale.Stderr().find("can be written by other users"), std::string::npos) << corvale.Stderr();
   EXPECT_TRUE(install.Log().empty()) << "nothing written there";
 }
+
+namespace {
+
+struct CrashCase {
+  const char* trigger;
+  bool dumpWritten;  // false when the handler itself faults before the dump
+};
+
+class ProgramCrash : public ::testing::TestWithParam<CrashCase> {};
+
+}  // namespace
+
+// A crash of the main program under the launcher leaves a dump in the program folder; the launcher
+// starts the crash report, which collects it. A second fault inside the crash handler ends the
+// program at once, and the launcher still reports.
+TEST_P(ProgramCrash, LeavesADumpThatTheLaunchersReportCollects) {
+  ScopedNamedObjectNamespace ns;
+  Installation install;
+  Environment env = install.Env();
+  env.push_back({"CORVALE_TEST_CRASH", GetParam().trigger});
+  RunningProgram qbx(install.Path("QBX"), {}, env);
+  ASSERT_TRUE(qbx.Started());
+  ASSERT_TRUE(qbx.Wait(60000)) << "the launcher ends once the crashed program is gone";
+  EXPECT_EQ(qbx.ExitCode(), 0) << qbx.Stderr();
+  ASSERT_TRUE(WaitUntil([&] { return !ReadFileText(install.Path("QBXReport.txt")).empty(); }, 30000))
+      << qbx.Stderr();
+  const std::string report = ReadFileText(install.Path("QBXReport.txt"));
+  const std::string dump = ReadFileText(install.Path("Qbxdump0.dmp"));
+  if (GetParam().dumpWritten) {
+    EXPECT_NE(dump.find("crash dump\nSignal: 11 SIGSEGV"), std::string::npos) << dump;
+    EXPECT_NE(dump.find("\nStack:\n"), std::string::npos) << dump;
+    EXPECT_NE(report.find(install.Path("Qbxdump0.dmp")), std::string::npos) << report;
+  } else {
+    EXPECT_TRUE(dump.empty()) << dump;
+  }
+  // The run report reached the log before the crash.
+  EXPECT_NE(report.find("Module Directory - "), std::string::npos) << report;
+}
+
+INSTANTIATE_TEST_SUITE_P(Triggers, ProgramCrash,
+                         ::testing::Values(CrashCase{"segv", true}, CrashCase{"twice", false}),
+                         [](const auto& info) { return std::string(info.param.trigger); });
+
+// Started alone, a program that runs out of memory tells the user what to change (RAW recovery is
+// on by default) and ends with the out-of-memory status.
+TEST(Programs, RunningOutOfMemoryTellsTheUserAndEndsWithTheMemoryStatus) {
+  ScopedNamedObjectNamespace ns;
+  Installation install;
+  Environment env = install.Env();
+  env.push_back({"CORVALE_TEST_CRASH", "oom"});
+  RunningProgram corvale(install.Path("corvale"), {}, env);
+  ASSERT_TRUE(corvale.Wait(60000));
+  EXPECT_EQ(corvale.ExitCode(), 86) << corvale.Stderr();
+  EXPECT_NE(corvale.Stderr().find("Failed to allocate the memory. Please untick"), std::string::npos)
+      << corvale.Stderr();
+}

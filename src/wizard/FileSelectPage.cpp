@@ -20,6 +20,7 @@
 #include "core/FileRecoverer.h"
 #include "core/StateBundle.h"
 #include "core/TempPathName.h"
+#include "dialogs/DocumentPreview.h"
 #include "dialogs/FindFileDlg.h"
 #include "dialogs/PropertiesDlg.h"
 #include "dialogs/RBClickRecoverFileDlg.h"
@@ -310,7 +311,14 @@ void CFileSelectPage::Preview() {
   CPreviewLoadingDlg dialog(request);
   if (dialog.DoModal() == QDialog::Accepted) {
     chmod(path.c_str(), 0600);
-    if (PreviewShowerSlot()) PreviewShowerSlot()(path, node->GetFileProperties()->GetName());
+    if (PreviewShowerSlot()) {
+      PreviewShowerSlot()(path, node->GetFileProperties()->GetName());
+    } else if (ShowFilePreview(this, path, node->GetFileProperties()->GetName()) ==
+               PreviewOutcome::kRecoverAsked) {
+      temp.DeleteTempFiles();
+      OnCommand(kCommandRecoverFile);
+      return;
+    }
   }
   temp.DeleteTempFiles();
 }

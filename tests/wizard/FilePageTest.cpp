@@ -32,6 +32,8 @@
 #include "core/FileSystemEngine.h"
 #include "core/IntelligentSearchController.h"
 #include "core/MyFileProperties.h"
+#include "dialogs/FilePreviewDlg.h"
+#include "dialogs/FilePreviewViews.h"
 #include "dialogs/RBClickRecoverFileDlg.h"
 #include "raw/RAWSearchController.h"
 #include "raw/RawFileInfoList.h"
@@ -543,6 +545,49 @@ TEST_F(FilePage, PreviewLoadsACopyAndRefusesWhatCannotBeShown) {
     node.SetFileProperties(&properties);
     EXPECT_EQ(CFileSelectPage::PreviewRefusal(&node), c.refusal) << c.size;
     node.SetFileProperties(nullptr);
+  }
+}
+
+TEST_F(FilePage, PreviewShowsTheRecoveredCopyAndItsRecoverButtonRecoversTheFile) {
+  CORVALE_FIXTURE(dir, "files_page_volumes.sh", "files_page_volumes");
+  CFileSystemNode* root = ShowVolume(dir + "/fat.img");
+  ASSERT_NE(root, nullptr);
+  SelectFolder(Child(root->GetFirstChild(), "docs"));
+  struct Case {
+    const char* name;
+    int tab;
+    bool recover;
+  } cases[] = {{"photo.jpg", CFilePreViewDlg::kTabImage, true},
+               {"note1.txt", CFilePreViewDlg::kTabText, false}};
+  for (const Case& c : cases) {
+    SelectRow(RowOf(c.name));
+    int tab = -1;
+    std::string shown;
+    Whenever([&] {
+      auto* dialog = qobject_cast<CFilePreViewDlg*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return false;
+      tab = dialog->CurrentTab();
+      dialog->SelectTab(CFilePreViewDlg::kTabHex);
+      shown = dialog->HexView()->toPlainText().toStdString();
+      if (c.recover)
+        dialog->RecoverButton()->click();
+      else
+        dialog->reject();
+      return true;
+    });
+    asked.clear();
+    savePath = corvale::test::ScratchDir() + "/" + c.name;
+    page->OnCommand(CFileSelectPage::kCommandPreview);
+    EXPECT_EQ(tab, c.tab) << c.name;
+    const std::string bytes = ReadAll(dir + "/content/docs/" + c.name);
+    char first[16];
+    std::snprintf(first, sizeof first, "%02X\t%02X", static_cast<uint8_t>(bytes[0]),
+                  static_cast<uint8_t>(bytes[1]));
+    EXPECT_NE(shown.find(std::string("00000000\t\t") + first), std::string::npos) << shown;
+    // Recover asks for a place and writes the file; Close does neither.
+    EXPECT_EQ(asked.size(), c.recover ? 1u : 0u) << c.name;
+    EXPECT_EQ(std::filesystem::exists(savePath), c.recover) << c.name;
+    if (c.recover) EXPECT_EQ(ReadAll(savePath), bytes);
   }
 }
 

@@ -161,8 +161,9 @@ TEST_P(ProgramCrash, LeavesADumpThatTheLaunchersReportCollects) {
   } else {
     EXPECT_TRUE(dump.empty()) << dump;
   }
-  // The run report reached the log before the crash.
-  EXPECT_NE(report.find("Module Directory - "), std::string::npos) << report;
+  // The run report reached the log before the crash, and the crash report carries the log's end.
+  EXPECT_NE(install.Log().find("Module Directory - "), std::string::npos);
+  EXPECT_NE(report.find("End of CorvaleDataRecovery.log:\n2"), std::string::npos) << report;
 }
 
 INSTANTIATE_TEST_SUITE_P(Triggers, ProgramCrash,

@@ -19,6 +19,7 @@
 
 #include "core/DeviceCollection.h"
 #include "core/SourceRecords.h"
+#include "storage/DiskDevice.h"
 #include "wizard/WizardPageController.h"
 
 class CDeviceSelectCtrl;

@@ -15,6 +15,7 @@
 #include "ui/MessageBox.h"
 #include "ui/Resources.h"
 #include "ui/RunReport.h"
+#include "wizard/LostRecoveryPartitionDeviceSelectPage.h"
 #include "wizard/WizardPage.h"
 #include "wizard/WizardSheet.h"
 #include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
@@ -44,20 +45,29 @@ bool& CLostRecoveryPartitionDeviceSelectController::FullScanHintEnabled() {
 CLostRecoveryPartitionDeviceSelectController::CLostRecoveryPartitionDeviceSelectController() = default;
 CLostRecoveryPartitionDeviceSelectController::~CLostRecoveryPartitionDeviceSelectController() = default;
 
+void CLostRecoveryPartitionDeviceSelectController::SetPage(CLostRecoveryPartitionDeviceSelectPage* page) {
+  SetPage(page, page ? page->GetDeviceSelectCtrl() : nullptr);
+}
+
 void CLostRecoveryPartitionDeviceSelectController::Activate() {
   if (CWizardSheet* sheet = GetWizardSheet()) sheet->ShowPage(LostRecoveryPartitionDeviceSelect);
 }
 
 void CLostRecoveryPartitionDeviceSelectController::Home() {
   Cleanup();
-  m_fullScan = 0;
   if (m_previous) m_previous->Home();
+  ResetFullScan();
 }
 
 void CLostRecoveryPartitionDeviceSelectController::Back() {
   Cleanup();
-  m_fullScan = 0;
   if (m_previous) m_previous->Activate();
+  ResetFullScan();
+}
+
+void CLostRecoveryPartitionDeviceSelectController::ResetFullScan() {
+  m_fullScan = 0;
+  if (auto* page = dynamic_cast<CLostRecoveryPartitionDeviceSelectPage*>(m_page)) page->ResetFullScan();
 }
 
 int CLostRecoveryPartitionDeviceSelectController::GetRecoveryKind() {

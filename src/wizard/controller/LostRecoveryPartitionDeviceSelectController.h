@@ -6,12 +6,13 @@
 #include <chrono>
 
 #include "core/LostPartitionSearcher.h"
-#include "wizard/WizardPageController.h"
+#include "wizard/controller/ILostRecoveryPartitionDeviceSelectController.h"
 
 class CDeviceSelectCtrl;
+class CLostRecoveryPartitionDeviceSelectPage;
 class CWizardPage;
 
-class CLostRecoveryPartitionDeviceSelectController : public IWizardPageController {
+class CLostRecoveryPartitionDeviceSelectController : public ILostRecoveryPartitionDeviceSelectController {
  public:
   static constexpr int kStateTypeId = 3;
 
@@ -33,20 +34,23 @@ class CLostRecoveryPartitionDeviceSelectController : public IWizardPageControlle
   void SetFoundPartitions(LostPartitionRecordList found);
   const LostPartitionRecordList& FoundPartitions() const { return m_found; }
   // Set by the page's Full Scan box: Next searches the whole disk instead.
-  void SetFullScan(int fullScan) { m_fullScan = fullScan; }
+  void SetFullScan(int fullScan) override { m_fullScan = fullScan; }
   int GetFullScan() const { return m_fullScan; }
   CLostPartitionRecord* GetChosen() const { return m_chosen; }
 
+  // The page and the list the partitions are shown in (the page's own list, or another).
   void SetPage(CWizardPage* page, CDeviceSelectCtrl* list) {
     m_page = page;
     m_list = list;
   }
+  void SetPage(CLostRecoveryPartitionDeviceSelectPage* page);
   CWizardPage* GetPage() const { return m_page; }
   // Whether the full-scan hint is still shown after a build (until the user ticks it off).
   static bool& FullScanHintEnabled();
 
  private:
   void ShowFoundPartitions();
+  void ResetFullScan();
   bool BuildChosenPartition();
 
   CWizardPage* m_page = nullptr;

@@ -45,16 +45,15 @@ CMultipleChoosePartitionListCtrl::CMultipleChoosePartitionListCtrl(QWidget* pare
     uint32_t id;
     const char* text;
     int width;
-  } kColumns[kColumnCount] = {{322, "Partition", 160},  {331, "Size", 80},         {332, "Suggestion", 80},
-                              {333, "Option", 150},     {334, "Files Match", 80}, {335, "Folder Match", 80}};
+  } kColumns[kColumnCount] = {{322, "Partition", 160}, {331, "Size", 80},        {332, "Suggestion", 80},
+                              {333, "Option", 150},    {334, "Files Match", 80}, {335, "Folder Match", 80}};
   QStringList labels;
   for (const auto& column : kColumns) labels << StringOr(column.id, column.text);
   m_table->setHorizontalHeaderLabels(labels);
   for (int i = 0; i < kColumnCount; ++i) m_table->setColumnWidth(i, kColumns[i].width);
   connect(m_table, &QTableWidget::itemChanged, this, &CMultipleChoosePartitionListCtrl::OnItemChanged);
-  connect(m_table, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
-    emit rowRightClicked(m_table->viewport()->mapToGlobal(at));
-  });
+  connect(m_table, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { emit rowRightClicked(m_table->viewport()->mapToGlobal(at)); });
 }
 
 void CMultipleChoosePartitionListCtrl::resizeEvent(QResizeEvent* event) {
@@ -98,7 +97,7 @@ void CMultipleChoosePartitionListCtrl::AddPartition(const FoundPartitionRow& rec
   size->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
   m_table->setItem(index, kColumnSize, size);
 
-  QString suggestion = row.Score > 0.99               ? StringOr(429, "High")
+  QString suggestion = row.Score > 0.99           ? StringOr(429, "High")
                        : row.Score >= m_threshold ? StringOr(430, "Medium")
                                                   : StringOr(431, "Low");
   auto* suggestionItem = new QTableWidgetItem(suggestion);

@@ -33,7 +33,7 @@ struct FoundPartitionRow {
   Option Options[kMaxOptions];
   uint32_t FilesMatch = 0;
   uint32_t FoldersMatch = 0;
-  int32_t Recommendation = 0;  // 1 recommended (green), 2 brown, other black
+  int32_t Recommendation = 0;                   // 1 recommended (green), 2 brown, other black
   CSearchedPartitionInfo* Partition = nullptr;  // not owned
 };
 

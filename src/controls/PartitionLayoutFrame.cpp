@@ -88,7 +88,8 @@ void CPartitionLayoutView::AddPartitionBox(const PartitionBoxInfo& info) {
 void CPartitionLayoutView::RemovePartitionBox(const PartitionBoxInfo& info) {
   for (size_t i = 0; i < m_rows.size(); ++i) {
     auto& boxes = m_rows[i].Boxes;
-    auto found = std::find_if(boxes.begin(), boxes.end(), [&](const Box& box) { return box.Info.SameAs(info); });
+    auto found =
+        std::find_if(boxes.begin(), boxes.end(), [&](const Box& box) { return box.Info.SameAs(info); });
     if (found == boxes.end()) continue;
     boxes.erase(found);
     if (boxes.empty()) {
@@ -156,15 +157,15 @@ void CPartitionLayoutView::DrawBox(QPainter& painter, const Box& box) const {
   if (!icon.isNull()) painter.drawPixmap(iconRect, icon);
   painter.setPen(Qt::black);
   painter.setFont(m_boldFont);
-  painter.drawText(RectFromEdges(iconRect.right() + 5, body.top() + 4, body.right() - 1, body.top() + 20), kTextFlags,
-                   painter.fontMetrics().elidedText(box.Info.Name, Qt::ElideRight, body.width()));
+  painter.drawText(RectFromEdges(iconRect.right() + 5, body.top() + 4, body.right() - 1, body.top() + 20),
+                   kTextFlags, painter.fontMetrics().elidedText(box.Info.Name, Qt::ElideRight, body.width()));
   painter.setFont(m_font);
-  const uint64_t sectors = box.Info.LastSector >= box.Info.FirstSector
-                               ? box.Info.LastSector - box.Info.FirstSector + 1
-                               : 0;
+  const uint64_t sectors =
+      box.Info.LastSector >= box.Info.FirstSector ? box.Info.LastSector - box.Info.FirstSector + 1 : 0;
   const QString details =
       QStringLiteral("%1, %2,\n%3: %4%")
-          .arg(QString::fromStdString(FormatSectorSize(static_cast<int64_t>(sectors), box.Info.BytesPerSector)),
+          .arg(QString::fromStdString(
+                   FormatSectorSize(static_cast<int64_t>(sectors), box.Info.BytesPerSector)),
                QString::fromUtf8(GetFileSystemName(static_cast<uint32_t>(box.Info.FileSystemType))),
                StringOr(247, "Rank"), QString::number(box.Info.Score * 100.0, 'f', 2));
   painter.drawText(RectFromEdges(body.left() + 4, body.top() + 22, body.right() - 1, body.bottom() - 1),
@@ -186,18 +187,19 @@ void CPartitionLayoutFrame::SetDiskInfo(const DiskLayoutInfo& info) {
   else
     head = StringOr(336, "Partitions layout on the disk ");
   m_title = head + QStringLiteral("\"%1\":").arg(info.Name);
-  m_cardText = StringOr(331, "Size") +
-               QStringLiteral(": %1").arg(QString::fromStdString(
-                   FormatSectorSize(static_cast<int64_t>(info.SectorCount), info.BytesPerSector)));
+  m_cardText = StringOr(331, "Size") + QStringLiteral(": %1").arg(QString::fromStdString(FormatSectorSize(
+                                           static_cast<int64_t>(info.SectorCount), info.BytesPerSector)));
   m_view->SetDiskSectorCount(info.SectorCount);
   static constexpr uint32_t kBitmaps[] = {141, 225, 142, 224};
-  m_cardPicture = info.Kind >= 0 && info.Kind <= 3 ? corvale::ui::LoadBitmapResource(kBitmaps[info.Kind]) : QPixmap();
+  m_cardPicture =
+      info.Kind >= 0 && info.Kind <= 3 ? corvale::ui::LoadBitmapResource(kBitmaps[info.Kind]) : QPixmap();
   update();
 }
 
 void CPartitionLayoutFrame::LayoutFrame() {
   const int contentHeight = m_view->GetContentHeight();
-  const QRect area = RectFromEdges(kCardWidth, kTitleHeight, width(), std::min(height(), contentHeight + kTitleHeight));
+  const QRect area =
+      RectFromEdges(kCardWidth, kTitleHeight, width(), std::min(height(), contentHeight + kTitleHeight));
   m_view->setGeometry(area.translated(-1, -1));
   m_cardHeight = contentHeight;
   update();

@@ -157,7 +157,8 @@ QString CScanPartitionPropertiesDlg::GetFileSystemTypeText(int32_t code) {
     const char* text;
   } kTexts[] = {{419, "    FAT12"}, {418, "    FAT16"}, {417, "    FAT32"}, {416, "    NTFS"},
                 {415, "    EXT2"},  {414, "    EXT3"},  {413, "    RAW"}};
-  const QString text = code >= 0 && code <= 6 ? StringOr(kTexts[code].id, kTexts[code].text) : StringOr(412, "UNKNOWN");
+  const QString text =
+      code >= 0 && code <= 6 ? StringOr(kTexts[code].id, kTexts[code].text) : StringOr(412, "UNKNOWN");
   return text.left(19);
 }
 
@@ -176,14 +177,10 @@ PropertyRows CScanPartitionPropertiesDlg::RowsFor(CSearchedPartitionInfo* info) 
     static const struct {
       const char* label;
       uint32_t bit;
-    } kEvidence[] = {{"  From first boot record", 0x1},
-                     {"  From last boot record", 0x2},
-                     {"  From mft files pair", 0x4},
-                     {"  From single $mft", 0x8},
-                     {"  From $mftMirr", 0x10},
-                     {"  From index/folder comparision", 0x20},
-                     {"  From First RSTR", 0x40},
-                     {"  From Second RSTR", 0x80},
+    } kEvidence[] = {{"  From first boot record", 0x1}, {"  From last boot record", 0x2},
+                     {"  From mft files pair", 0x4},    {"  From single $mft", 0x8},
+                     {"  From $mftMirr", 0x10},         {"  From index/folder comparision", 0x20},
+                     {"  From First RSTR", 0x40},       {"  From Second RSTR", 0x80},
                      {"  From files analysis", 0x100}};
     for (const auto& evidence : kEvidence)
       rows.emplace_back(QString::fromUtf8(evidence.label), YesDash(flags & evidence.bit));
@@ -195,7 +192,8 @@ PropertyRows CScanPartitionPropertiesDlg::RowsFor(CSearchedPartitionInfo* info) 
     rows.emplace_back(QStringLiteral("ProcessFilesfrom$MFTonly"), YesNo(ntfs->GetFilesOfMftOnly()));
     rows.emplace_back(QStringLiteral("Folders match"), Number(info->GetFoldersMatch()));
     rows.emplace_back(QStringLiteral("Files match"), Number(info->GetFilesMatch()));
-    rows.emplace_back(QStringLiteral("Sectors per $mft file record"), Unsigned(ntfs->GetSectorsPerFileRecord()));
+    rows.emplace_back(QStringLiteral("Sectors per $mft file record"),
+                      Unsigned(ntfs->GetSectorsPerFileRecord()));
     rows.emplace_back(QStringLiteral("$LogFileMatch"), Number(ntfs->GetLogFileMatch()));
     rows.emplace_back(QStringLiteral("$AttrDefMatch"), Number(ntfs->GetAttrDefMatch()));
     rows.emplace_back(QStringLiteral("$UpcaseMatch"), Number(ntfs->GetUpCaseMatch()));
@@ -203,7 +201,8 @@ PropertyRows CScanPartitionPropertiesDlg::RowsFor(CSearchedPartitionInfo* info) 
     rows.emplace_back(QStringLiteral("$LogFileSector"), Number(ntfs->GetLogFileSector()));
     rows.emplace_back(QStringLiteral("$AttrDefSector"), Number(ntfs->GetAttrDefSector()));
     rows.emplace_back(QStringLiteral("$UpcaseSector"), Number(ntfs->GetUpCaseSector()));
-    rows.emplace_back(QStringLiteral("SectorsCountfromSystemFiles"), Number(ntfs->GetSectorsFromSystemFiles()));
+    rows.emplace_back(QStringLiteral("SectorsCountfromSystemFiles"),
+                      Number(ntfs->GetSectorsFromSystemFiles()));
     return rows;
   }
   if (type >= kFileSystemFat12 && type <= kFileSystemFat32 && info->GetInfoType() == kPartitionInfoFat) {

@@ -5,7 +5,9 @@
 #include "platform/Log.h"
 
 void CCompleteRecoveryScanPartitionDeviceSelectPage::SetController(IWizardPageController* controller) {
-  LogError("------------------------ParmInfo:ICompleteRecoveryPartitionDeviceSelectController* pController=%" PRIxPTR,
-           reinterpret_cast<uintptr_t>(controller));
+  LogError(
+      "------------------------ParmInfo:ICompleteRecoveryPartitionDeviceSelectController* "
+      "pController=%" PRIxPTR,
+      reinterpret_cast<uintptr_t>(controller));
   m_controller = controller;
 }

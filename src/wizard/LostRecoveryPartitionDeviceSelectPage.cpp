@@ -28,21 +28,25 @@ CLostRecoveryPartitionDeviceSelectPage::CLostRecoveryPartitionDeviceSelectPage(Q
     : CDeviceSelectPage(parent) {
   m_fullScan = new CTransButton(CTransButton::Kind::CheckBox, this);
   m_fullScan->setObjectName(QString::number(kFullScanId));
-  m_fullScan->setText(StringOr(188, "Full Scan ( If the partition is not found, please check it and click Next )"));
+  m_fullScan->setText(
+      StringOr(188, "Full Scan ( If the partition is not found, please check it and click Next )"));
   m_fullScan->SetFont(90, corvale::ui::GetUIFontName(), true);
   m_fullScan->ShowFocusRect(false);
   connect(m_fullScan, &CTransButton::Clicked, this, [this](int, CTransButton*) { OnFullScanClicked(); });
 
   CDeviceSelectCtrl* list = GetDeviceSelectCtrl();
   list->SetCtrlStyle(CtrlStylePartition);
-  connect(list, &CDeviceSelectCtrl::selectionChanged, this, &CLostRecoveryPartitionDeviceSelectPage::OnItemClicked);
+  connect(list, &CDeviceSelectCtrl::selectionChanged, this,
+          &CLostRecoveryPartitionDeviceSelectPage::OnItemClicked);
   connect(list, &CDeviceSelectCtrl::itemDoubleClicked, this, [this] {
     if (m_controller) m_controller->Next();
   });
-  connect(list, &CDeviceSelectCtrl::itemRightClicked, this, &CLostRecoveryPartitionDeviceSelectPage::ShowItemMenu);
+  connect(list, &CDeviceSelectCtrl::itemRightClicked, this,
+          &CLostRecoveryPartitionDeviceSelectPage::ShowItemMenu);
 }
 
-void CLostRecoveryPartitionDeviceSelectPage::SetController(ILostRecoveryPartitionDeviceSelectController* controller) {
+void CLostRecoveryPartitionDeviceSelectPage::SetController(
+    ILostRecoveryPartitionDeviceSelectController* controller) {
   LogError("------------------------ParmInfo:ILostRecoveryDiskDeviceSelectController* pController=%" PRIxPTR,
            reinterpret_cast<uintptr_t>(controller));
   m_controller = controller;
@@ -80,8 +84,8 @@ bool CLostRecoveryPartitionDeviceSelectPage::OnCommand(int commandId) {
     auto* found = row >= 0 ? static_cast<CLostPartitionRecord*>(list->GetItemData(row)) : nullptr;
     if (!found) return true;
     CScanPartitionPropertiesDlg dialog(this);
-    dialog.SetDevice(DeviceAreaRecord{static_cast<int64_t>(found->StartSector),
-                                      static_cast<int64_t>(found->SectorCount)});
+    dialog.SetDevice(
+        DeviceAreaRecord{static_cast<int64_t>(found->StartSector), static_cast<int64_t>(found->SectorCount)});
     if (m_dialogRunner)
       m_dialogRunner(dialog);
     else
@@ -111,6 +115,11 @@ void CLostRecoveryPartitionDeviceSelectPage::Layout(int cx, int cy) {
 }
 
 void CLostRecoveryPartitionDeviceSelectPage::DrawExtra(QPainter* dc) {
+  // The Full Scan box stands on the page's white, not on the list's frame.
+  const QRect subtitle = SubtitleRect();
+  dc->fillRect(
+      RectFromEdges(subtitle.left() - 1, subtitle.top() - 1, subtitle.right() + 2, subtitle.bottom() + 1),
+      Qt::white);
   QFont font(QString::fromStdString(corvale::ui::GetUIFontName()));
   font.setPixelSize(15);
   dc->setFont(font);

@@ -4,13 +4,9 @@
 // it. Its controller fills the list; a double click, "Recover" or "Continue" in the row's menu, or
 // the sheet's Next go on with the selected row.
 
-#include <functional>
-
 #include "wizard/DeviceSelectPage.h"
 
 class CLostRecoveryDiskDeviceSelectController;
-class QMenu;
-class QAction;
 
 class CLostRecoveryDiskDeviceSelectPage : public CDeviceSelectPage {
   Q_OBJECT
@@ -21,9 +17,6 @@ class CLostRecoveryDiskDeviceSelectPage : public CDeviceSelectPage {
   static constexpr int kCommandImageMenu = 1014;
   static constexpr int kCommandRecover = 1015;
   static constexpr int kCommandLoadSavedResult = 1016;
-  static constexpr int kCommandCreateImage = 32771;
-  static constexpr int kCommandOpenImage = 32772;
-  static constexpr int kCommandRemove = 32773;
   static constexpr int kInitFailed = 513;
 
   explicit CLostRecoveryDiskDeviceSelectPage(QWidget* parent = nullptr);
@@ -34,14 +27,7 @@ class CLostRecoveryDiskDeviceSelectPage : public CDeviceSelectPage {
   bool OnCommand(int commandId) override;
   int InitResult() const { return m_initResult; }
 
-  // How the row menu is shown and an entry chosen; null runs it at the given point. Tests choose.
-  using MenuRunner = std::function<QAction*(QMenu& menu, const QPoint& at)>;
-  void SetMenuRunner(MenuRunner runner) { m_menuRunner = std::move(runner); }
-
  private:
-  void ShowItemMenu(const QPoint& at);
-
   CLostRecoveryDiskDeviceSelectController* m_controller = nullptr;
-  MenuRunner m_menuRunner;
   int m_initResult = 0;
 };

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QTest>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,7 @@
 #include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/LostRecoveryDiskDeviceSelectController.h"
 #include "wizard/controller/LostRecoveryPartitionDeviceSelectController.h"
+#include "wizard/controller/ScanState.h"
 
 namespace fs = std::filesystem;
 using corvale::test::FilesBelow;
@@ -74,7 +76,22 @@ class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {
     for (int i = 0; i < kWizardPageCount; ++i)
       GetPageController(static_cast<WIZARD_PAGE>(i))->SetPreviousController(nullptr);
     CLostRecoveryPartitionDeviceSelectController::FullScanHintEnabled() = false;
+    SetScanStateFolder(m_folder + "/state/");
+    fs::create_directories(m_folder + "/state");
+    StartProgram();
+  }
 
+  // A new run of the program: the main window made anew, and the saved scan not yet committed.
+  void StartProgram() {
+    if (frame) {
+      GetFileSelectController()->Cleanup();
+      GetLostRecoveryPartitionDeviceSelectController()->Cleanup();
+      GetLostRecoveryDiskDeviceSelectController()->Cleanup();
+      frame.reset();
+    }
+    for (int i = 0; i < kWizardPageCount; ++i)
+      GetPageController(static_cast<WIZARD_PAGE>(i))->SetPreviousController(nullptr);
+    CLostRecoveryDiskDeviceSelectController::CommitPending() = true;
     frame = std::make_unique<CMainFrame>();
     frame->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
@@ -90,6 +107,7 @@ class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {
     frame.reset();
     CFileRecoverer::SetSourceDeviceQuery({});
     CLostRecoveryPartitionDeviceSelectController::FullScanHintEnabled() = true;
+    SetScanStateFolder("");
     corvale::ui::SetMessageBoxHandler(m_previousBox);
     corvale::ui::SetQuestionHandler(m_previousQuestion);
     unsetenv("CORVALE_DISKS");
@@ -108,17 +126,8 @@ class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {
   // From the welcome page to the lost-partition page with the mouse: Start, the file types, the
   // disk, and the search under its window.
   void SearchTheDisk() {
-    auto* welcome = static_cast<CRecoveryModeSelectPage*>(sheet->GetPage(RecoveryModeSelect));
-    QTest::mouseClick(welcome->ModeButton(CRecoveryModeSelectPage::kCommandDeleted + 2), Qt::LeftButton, {},
-                      QPoint(10, 10));
-    ASSERT_EQ(sheet->GetCurrentPageIndex(), TypeOfFileToRecovery);
-    ClickNext();
-    ASSERT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryDiskDeviceSelect);
-    for (int i = 0; i < 6000 && GetLostRecoveryDiskDeviceSelectController()->IsCollecting(); ++i)
-      QTest::qWait(10);
-    ASSERT_TRUE(frame->isEnabled());
-    auto* diskPage = static_cast<CLostRecoveryDiskDeviceSelectPage*>(sheet->GetPage(LostRecoveryDiskDeviceSelect));
-    CDeviceSelectCtrl* disks = diskPage->GetDeviceSelectCtrl();
+    OpenDiskPage();
+    CDeviceSelectCtrl* disks = DiskList();
     ASSERT_EQ(disks->GetCount(), 1);
     Select(disks, 0);
     SaveScreenshot(frame->grab().toImage(), "partition-recovery-disk-page");
@@ -133,6 +142,23 @@ class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {
     EXPECT_TRUE(searched);
     EXPECT_TRUE(frame->isEnabled());
     ASSERT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryPartitionDeviceSelect);
+  }
+
+  CDeviceSelectCtrl* DiskList() {
+    return static_cast<CLostRecoveryDiskDeviceSelectPage*>(sheet->GetPage(LostRecoveryDiskDeviceSelect))
+        ->GetDeviceSelectCtrl();
+  }
+
+  void OpenDiskPage() {
+    auto* welcome = static_cast<CRecoveryModeSelectPage*>(sheet->GetPage(RecoveryModeSelect));
+    QTest::mouseClick(welcome->ModeButton(CRecoveryModeSelectPage::kCommandDeleted + 2), Qt::LeftButton, {},
+                      QPoint(10, 10));
+    ASSERT_EQ(sheet->GetCurrentPageIndex(), TypeOfFileToRecovery);
+    ClickNext();
+    ASSERT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryDiskDeviceSelect);
+    for (int i = 0; i < 6000 && GetLostRecoveryDiskDeviceSelectController()->IsCollecting(); ++i)
+      QTest::qWait(10);
+    ASSERT_TRUE(frame->isEnabled());
   }
 
   CDeviceSelectCtrl* PartitionList() {
@@ -204,6 +230,70 @@ TEST_P(PartitionRecoveryEndToEnd, ThePickedLostPartitionsFilesComeBackWhole) {
   for (auto it = recovered.begin(); it != recovered.end();)
     it = it->first.find('$') != std::string::npos ? recovered.erase(it) : std::next(it);
   EXPECT_EQ(recovered, expected) << "every file, at its path, whole";
+}
+
+// Stopped after the search, a new run of the program offers the saved search on the disk page and
+// resumes it: the same partitions, without searching again.
+TEST_F(PartitionRecoveryEndToEnd, ANewRunResumesTheSavedSearch) {
+  SearchTheDisk();
+  ASSERT_EQ(GetLostRecoveryPartitionDeviceSelectController()->FoundPartitions().size(), 3u);
+  StartProgram();
+  OpenDiskPage();
+  CDeviceSelectCtrl* disks = DiskList();
+  ASSERT_EQ(disks->GetCount(), 2);
+  EXPECT_EQ(disks->CellText(0, 0).toStdString(), "Previous Recovery...");
+  EXPECT_NE(disks->CellText(0, 2).toStdString().find("Results for"), std::string::npos);
+  SaveScreenshot(frame->grab().toImage(), "partition-recovery-disk-page-previous");
+  bool searched = false;
+  SetLostPartitionSearchShownHook([&](CLostPartitionSearchingDialog&) { searched = true; });
+  Select(disks, 0);
+  ClickNext();
+  EXPECT_FALSE(searched);
+  ASSERT_TRUE(boxes.empty()) << boxes.front();
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryPartitionDeviceSelect);
+  const auto& found = GetLostRecoveryPartitionDeviceSelectController()->FoundPartitions();
+  ASSERT_EQ(found.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(found[i]->StartSector, kPartitions[i].start);
+    EXPECT_EQ(found[i]->FileSystemType, kPartitions[i].type);
+    EXPECT_EQ(PartitionList()->CellText(i, 0).toStdString(), kPartitions[i].row);
+  }
+  // The resumed partitions are read from this run's disk.
+  Select(PartitionList(), 2);
+  ClickNext();
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
+}
+
+// A saved search of another disk, or a damaged state file, is refused and the page stays.
+TEST_F(PartitionRecoveryEndToEnd, AStateFileOfAnotherDiskOrADamagedOneIsRefused) {
+  SearchTheDisk();
+  const std::string last = ScanStateLastFile(kRecoveryKindPartition);
+  for (const char* fault : {"another disk", "damaged"}) {
+    SCOPED_TRACE(fault);
+    StartProgram();
+    if (std::string(fault) == "another disk") {
+      // The same size, other contents: a blank disk in its place.
+      fs::remove(m_folder + "/disk.img");
+      std::ofstream(m_folder + "/disk.img").close();
+      fs::resize_file(m_folder + "/disk.img", fs::file_size(m_fixture + "/disk.img"));
+    } else {
+      fs::copy_file(m_fixture + "/disk.img", m_folder + "/disk.img", fs::copy_options::overwrite_existing);
+      const std::string bytes = corvale::test::ReadWhole(last);
+      ASSERT_GT(bytes.size(), 200u);
+      std::ofstream(last, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+    }
+    OpenDiskPage();
+    CDeviceSelectCtrl* disks = DiskList();
+    if (std::string(fault) == "damaged" && disks->GetCount() == 1) continue;  // not offered at all
+    ASSERT_EQ(disks->GetCount(), 2);
+    Select(disks, 0);
+    boxes.clear();
+    ClickNext();
+    EXPECT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryDiskDeviceSelect);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], "Failed to restore last search result.");
+    EXPECT_TRUE(GetLostRecoveryPartitionDeviceSelectController()->FoundPartitions().empty());
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Partitions, PartitionRecoveryEndToEnd, ::testing::Values(0, 1, 2));

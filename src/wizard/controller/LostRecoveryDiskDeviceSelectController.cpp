@@ -9,6 +9,7 @@
 #include "controls/DeviceSelectCtrl.h"
 #include "controls/Formatting.h"
 #include "controls/ImageWnd.h"
+#include "core/DeviceSelectionState.h"
 #include "dialogs/LostPartitionSearchingDlg.h"
 #include "platform/Log.h"
 #include "platform/RecoveryContext.h"
@@ -23,6 +24,7 @@
 #include "wizard/WizardPage.h"
 #include "wizard/WizardSheet.h"
 #include "wizard/controller/LostRecoveryPartitionDeviceSelectController.h"
+#include "wizard/controller/ScanState.h"
 
 namespace {
 
@@ -106,7 +108,15 @@ bool& CLostRecoveryDiskDeviceSelectController::CommitPending() {
   return pending;
 }
 
-CLostRecoveryDiskDeviceSelectController::CLostRecoveryDiskDeviceSelectController() = default;
+CLostRecoveryDiskDeviceSelectController::CLostRecoveryDiskDeviceSelectController() {
+  // A saved partition recovery names its steps by their state type ids.
+  RegisterScanStateController(kStateTypeId, [] {
+    return static_cast<IWizardPageController*>(GetLostRecoveryDiskDeviceSelectController());
+  });
+  RegisterScanStateController(CLostRecoveryPartitionDeviceSelectController::kStateTypeId, [] {
+    return static_cast<IWizardPageController*>(GetLostRecoveryPartitionDeviceSelectController());
+  });
+}
 
 CLostRecoveryDiskDeviceSelectController::~CLostRecoveryDiskDeviceSelectController() { JoinWorker(); }
 
@@ -121,6 +131,11 @@ const std::vector<std::unique_ptr<DiskRecord>>& CLostRecoveryDiskDeviceSelectCon
 
 void CLostRecoveryDiskDeviceSelectController::Activate() {
   m_tick = std::chrono::steady_clock::now();
+  if (CommitPending()) {
+    CommitScanState(this);
+    CommitPending() = false;
+  }
+  SetCurrentControllerStatus(this);
   StartDeviceCollection();
   if (CWizardSheet* sheet = GetWizardSheet()) sheet->ShowPage(LostRecoveryDiskDeviceSelect);
 }
@@ -163,7 +178,13 @@ void CLostRecoveryDiskDeviceSelectController::StartDeviceCollection() {
   Cleanup();
   const uint64_t generation = ++m_generation;
   m_collecting = true;
-  if (m_readSaved) m_hasSavedResult = m_readSaved(m_savedResultText);
+  if (m_readSaved) {
+    m_hasSavedResult = m_readSaved(m_savedResultText);
+  } else {
+    char text[1024] = {};
+    m_hasSavedResult = ReadLastScanResultText(this, text, sizeof text) != 0;
+    m_savedResultText = m_hasSavedResult ? text : "";
+  }
 
   if (!m_receiver) m_receiver = new QObject();
   QWidget* window = nullptr;
@@ -279,6 +300,7 @@ void CLostRecoveryDiskDeviceSelectController::RemovePreviousRecoveryItem() {
   if (!IsPreviousRecoverySelected()) return;
   m_list->DeleteItem(0);
   m_hasSavedResult = false;
+  DeleteLastScanState(this);
 }
 
 bool CLostRecoveryDiskDeviceSelectController::IsDriveOnSelectedDisk(char letter) const {
@@ -287,9 +309,25 @@ bool CLostRecoveryDiskDeviceSelectController::IsDriveOnSelectedDisk(char letter)
   return volume && LiesOnDisk(*volume, m_chosen->DiskNumber);
 }
 
-int CLostRecoveryDiskDeviceSelectController::RestoreState(IRSData*, IDIRBuildCallback*) { return 0; }
+int CLostRecoveryDiskDeviceSelectController::RestoreState(IRSData* stream, IDIRBuildCallback*) {
+  if (!stream) return 0;
+  std::vector<DiskRecord*> current;
+  if (m_collected)
+    for (const auto& record : m_collected->records) current.push_back(record.get());
+  CDeviceSelectionState state(*stream);
+  m_chosen = state.LoadDiskDevice(current, m_restoredImages);
+  return m_chosen ? 1 : 0;
+}
 
-int CLostRecoveryDiskDeviceSelectController::SaveState(IRSData*, IDIRBuildCallback*) { return 1; }
+int CLostRecoveryDiskDeviceSelectController::SaveState(IRSData* stream, IDIRBuildCallback*) {
+  if (!stream || !m_chosen) return 0;
+  std::string text = m_chosen->Kind == kSourceKindImage
+                         ? Text(409, "Results for \r\nImage File ") + "\"" + m_chosen->DisplayText + "\""
+                         : Text(410, "Results for \r\nDisk ") + "\"" + m_chosen->DisplayText + "\"";
+  WriteScanResultText(stream, text.c_str());
+  CDeviceSelectionState(*stream).SaveDiskDevice(*m_chosen);
+  return 1;
+}
 
 bool CLostRecoveryDiskDeviceSelectController::Next() {
   const std::string caption = GetProductTitle();
@@ -298,7 +336,8 @@ bool CLostRecoveryDiskDeviceSelectController::Next() {
   CRecoveryContext& context = GetRecoveryContext();
   context.SourceVolumeName.clear();
   if (IsPreviousRecoverySelected()) {
-    if (!m_restoreSaved || !m_restoreSaved(this))
+    const bool restored = m_restoreSaved ? m_restoreSaved(this) : RestoreScanState(this);
+    if (!restored)
       corvale::ui::ShowMessageBox(Text(141, "Failed to restore last search result."), caption);
     return false;
   }

@@ -20,6 +20,7 @@
 #include "core/DeviceCollection.h"
 #include "core/SourceRecords.h"
 #include "storage/DiskDevice.h"
+#include "wizard/DeviceSelectPage.h"
 #include "wizard/WizardPageController.h"
 
 class CDeviceSelectCtrl;
@@ -36,7 +37,7 @@ struct CollectedDisks {
   std::vector<std::string> descriptions;  // per record: one line per volume on the disk
 };
 
-class CLostRecoveryDiskDeviceSelectController : public IWizardPageController {
+class CLostRecoveryDiskDeviceSelectController : public IWizardPageController, public IDeviceSelectPageController {
  public:
   // Usage event: Next pressed, with the milliseconds since the page was shown.
   static constexpr int kEventNext = 8242;
@@ -64,20 +65,24 @@ class CLostRecoveryDiskDeviceSelectController : public IWizardPageController {
   CSourceDeviceChoice GetSourceSelection() override;
   void Cleanup() override;
 
-  void StartDeviceCollection();
-  bool IsCollecting() const { return m_collecting; }
+  // IDeviceSelectPageController
+  IWizardPageController* GetWizardController() override { return this; }
+  void StartDeviceCollection() override;
   // Remembers the record of the list's selected row; false when none is selected (or it is the
   // "Previous Recovery..." row, which has no record).
-  bool SelectCurrentItem();
-  bool IsImageSelected();
-  // Whether the list's selected row is "Previous Recovery...".
-  bool IsPreviousRecoverySelected() const;
+  bool SelectCurrentItem() override;
+  bool IsImageSelected() override;
+  void CloseSelectedImage() override;
+  // Removes the "Previous Recovery..." row and deletes the saved result behind it.
+  void RemovePreviousRecoveryItem() override;
+  void CreateImageOfSelected() override { CreateImageOfSelectedDisk(); }
   // Makes an image of the selected disk, and opens an image as a disk: the disk-image windows.
   void CreateImageOfSelectedDisk();
-  void OpenImage();
-  void CloseSelectedImage();
-  // Removes the "Previous Recovery..." row and deletes the saved result behind it.
-  void RemovePreviousRecoveryItem();
+  void OpenImage() override;
+
+  bool IsCollecting() const { return m_collecting; }
+  // Whether the list's selected row is "Previous Recovery...".
+  bool IsPreviousRecoverySelected() const;
   // True when the volume with drive letter `letter` lies on the chosen disk.
   bool IsDriveOnSelectedDisk(char letter) const;
 

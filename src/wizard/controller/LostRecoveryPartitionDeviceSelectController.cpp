@@ -20,6 +20,9 @@
 #include "wizard/WizardSheet.h"
 #include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
 #include "wizard/controller/FileSelectController.h"
+#include "wizard/controller/ScanState.h"
+#include "core/StateSections.h"
+#include "core/SourceRecords.h"
 
 namespace {
 
@@ -50,6 +53,7 @@ void CLostRecoveryPartitionDeviceSelectController::SetPage(CLostRecoveryPartitio
 }
 
 void CLostRecoveryPartitionDeviceSelectController::Activate() {
+  SetCurrentControllerStatus(this);
   if (CWizardSheet* sheet = GetWizardSheet()) sheet->ShowPage(LostRecoveryPartitionDeviceSelect);
 }
 
@@ -89,6 +93,34 @@ void CLostRecoveryPartitionDeviceSelectController::SetFoundPartitions(LostPartit
   m_chosen = nullptr;
   m_found = std::move(found);
   ShowFoundPartitions();
+  SaveScanState(this, false);
+}
+
+int CLostRecoveryPartitionDeviceSelectController::SaveState(IRSData* stream, IDIRBuildCallback*) {
+  if (!stream) return 0;
+  std::vector<CLostPartitionRecord> records;
+  int32_t current = -1;
+  for (size_t i = 0; i < m_found.size(); ++i) {
+    records.push_back(*m_found[i]);
+    if (m_found[i].get() == m_chosen) current = static_cast<int32_t>(i);
+  }
+  return SavePartitionInfoList(*stream, records, current) ? 1 : 0;
+}
+
+int CLostRecoveryPartitionDeviceSelectController::RestoreState(IRSData* stream, IDIRBuildCallback*) {
+  if (!stream || !m_previous) return 0;
+  DiskRecord* disk = m_previous->GetSourceSelection().GetDiskRecord();
+  if (!disk || !disk->Device) return 0;
+  LostPartitionList list;
+  if (!LoadPartitionInfoList(*stream, disk->Device, &list)) return 0;
+  LostPartitionRecordList found;
+  for (const CLostPartitionRecord& record : list.Records)
+    if (LostPartitionRecordPtr copy = CopyLostPartitionRecord(record)) found.push_back(std::move(copy));
+  m_chosen = nullptr;
+  m_found = std::move(found);
+  if (list.Current >= 0 && static_cast<size_t>(list.Current) < m_found.size()) m_chosen = m_found[list.Current].get();
+  ShowFoundPartitions();
+  return 1;
 }
 
 void CLostRecoveryPartitionDeviceSelectController::ShowFoundPartitions() {

@@ -25,6 +25,8 @@ class CLostRecoveryPartitionDeviceSelectController : public ILostRecoveryPartiti
   bool Next() override;
   void SetPreviousController(IWizardPageController* previous) override { m_previous = previous; }
   IWizardPageController* GetPreviousController() override { return m_previous; }
+  int RestoreState(IRSData* stream, IDIRBuildCallback* progress) override;
+  int SaveState(IRSData* stream, IDIRBuildCallback* progress) override;
   int GetStateTypeId() override { return kStateTypeId; }
   int GetRecoveryKind() override;
   CSourceDeviceChoice GetSourceSelection() override;

@@ -155,10 +155,9 @@ void CLostPartitionSearchingDialog::OnTimer() {
 void CLostPartitionSearchingDialog::OnCancel() {
   if (m_cancelled || m_asking) return;
   m_asking = true;
-  const auto answer = corvale::ui::AskMessageBox(Text(241, "Do you want to stop searching?"),
-                                                 corvale::ui::LoadStringResource(346).toStdString(),
-                                                 corvale::ui::MessageButtons::YesNo,
-                                                 corvale::ui::MessageIcon::Question);
+  const auto answer = corvale::ui::AskMessageBox(
+      Text(241, "Do you want to stop searching?"), corvale::ui::LoadStringResource(346).toStdString(),
+      corvale::ui::MessageButtons::YesNo, corvale::ui::MessageIcon::Question);
   if (answer != corvale::ui::MessageAnswer::Yes) {
     m_asking = false;
     return;
@@ -167,11 +166,10 @@ void CLostPartitionSearchingDialog::OnCancel() {
   m_cancelled = true;
   m_cancel->setEnabled(false);
   setWindowTitle(QString::fromStdString(Text(402, "Cancelling...")));
-  corvale::usage::TimedEvent(
-      kEventCancelled,
-      static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                std::chrono::steady_clock::now() - m_opened)
-                                .count()));
+  corvale::usage::TimedEvent(kEventCancelled,
+                             static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                       std::chrono::steady_clock::now() - m_opened)
+                                                       .count()));
 }
 
 // Escape and the window's close box mean Cancel; the window goes only when its opener ends it.

@@ -99,7 +99,8 @@ void ReleaseWizardPages(const std::array<CWizardPage*, kWizardPageCount>& pages)
     GetLostRecoveryDiskDeviceSelectController()->Cleanup();
     GetLostRecoveryDiskDeviceSelectController()->SetPage(nullptr, nullptr);
   }
-  if (GetLostRecoveryPartitionDeviceSelectController()->GetPage() == pages[LostRecoveryPartitionDeviceSelect]) {
+  if (GetLostRecoveryPartitionDeviceSelectController()->GetPage() ==
+      pages[LostRecoveryPartitionDeviceSelect]) {
     GetLostRecoveryPartitionDeviceSelectController()->Cleanup();
     GetLostRecoveryPartitionDeviceSelectController()->SetPage(nullptr, nullptr);
   }

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "EndToEndSteps.h"
 #include "app/MainFrame.h"
 #include "app/SourceDriveQuery.h"
 #include "controls/ButtonPlus.h"
@@ -38,7 +39,6 @@
 #include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
 #include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/SaveFileController.h"
-#include "EndToEndSteps.h"
 
 namespace fs = std::filesystem;
 

@@ -87,7 +87,8 @@ class WizardHarness : public ::testing::Test {
     // the machine's disks.
     GetDeleteRecoveryPartitionDeviceSelectController()->SetCollector(
         [] { return std::vector<std::unique_ptr<CollectedVolume>>(); });
-    GetLostRecoveryDiskDeviceSelectController()->SetCollector([] { return std::make_unique<CollectedDisks>(); });
+    GetLostRecoveryDiskDeviceSelectController()->SetCollector(
+        [] { return std::make_unique<CollectedDisks>(); });
     // The controllers live for the whole run: earlier tests leave links behind.
     for (int i = 0; i < kWizardPageCount; ++i)
       GetPageController(static_cast<WIZARD_PAGE>(i))->SetPreviousController(nullptr);
@@ -126,7 +127,8 @@ class WizardHarness : public ::testing::Test {
     for (int i = 0; i < 3000 && GetDeleteRecoveryPartitionDeviceSelectController()->IsCollecting(); ++i)
       QTest::qWait(10);
     ASSERT_FALSE(GetDeleteRecoveryPartitionDeviceSelectController()->IsCollecting());
-    for (int i = 0; i < 3000 && GetLostRecoveryDiskDeviceSelectController()->IsCollecting(); ++i) QTest::qWait(10);
+    for (int i = 0; i < 3000 && GetLostRecoveryDiskDeviceSelectController()->IsCollecting(); ++i)
+      QTest::qWait(10);
     ASSERT_FALSE(GetLostRecoveryDiskDeviceSelectController()->IsCollecting());
   }
 

@@ -276,8 +276,7 @@ TEST_F(WizardSheet, HomeAsksAndThenWalksTheChainBackReleasingEveryStep) {
   for (int page : {2, 7})
     EXPECT_EQ(Stub(page)->CleanupCount(), cleanupsBefore[page] + 1) << "step " << page << " released once";
   EXPECT_EQ(GetFileSelectController()->GetFileTree(), nullptr) << "the file step released its tree";
-  for (int page : {1, 8})
-    EXPECT_EQ(Stub(page)->CleanupCount(), cleanupsBefore[page]) << "not in this chain";
+  for (int page : {1, 8}) EXPECT_EQ(Stub(page)->CleanupCount(), cleanupsBefore[page]) << "not in this chain";
 }
 
 TEST_F(WizardSheet, TheFilePagesNextLeadsToTheSaveStepsWithoutLeavingThePage) {
@@ -429,7 +428,8 @@ TEST_F(WizardSheet, NextCanBeDisabledAndCommandsReachTheCurrentPage) {
   EXPECT_FALSE(sheet->Button(Sheet::kCommandNext)->isEnabled());
   EXPECT_TRUE(sheet->FileNextButton()->isEnabled());
   QTest::mouseClick(sheet->Button(Sheet::kCommandNext), Qt::LeftButton, {}, QPoint(5, 5));
-  EXPECT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryScanPartitionDeviceSelect) << "a disabled Next does nothing";
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryScanPartitionDeviceSelect)
+      << "a disabled Next does nothing";
   sheet->EnableNextButton(true);
   EXPECT_TRUE(sheet->Button(Sheet::kCommandNext)->isEnabled());
 

@@ -80,7 +80,8 @@ std::unique_ptr<CollectedDisks> CollectDisksForPartitionRecovery() {
     else
       std::snprintf(text, sizeof text, "%s  %s", product.c_str(), bus.c_str());
     record->DisplayText = text;
-    if (record->DisplayText.size() >= DiskRecord::kTextSize) record->DisplayText.resize(DiskRecord::kTextSize - 1);
+    if (record->DisplayText.size() >= DiskRecord::kTextSize)
+      record->DisplayText.resize(DiskRecord::kTextSize - 1);
 
     std::string lines;
     for (const auto& volume : collected->volumes) {
@@ -337,8 +338,7 @@ bool CLostRecoveryDiskDeviceSelectController::Next() {
   context.SourceVolumeName.clear();
   if (IsPreviousRecoverySelected()) {
     const bool restored = m_restoreSaved ? m_restoreSaved(this) : RestoreScanState(this);
-    if (!restored)
-      corvale::ui::ShowMessageBox(Text(141, "Failed to restore last search result."), caption);
+    if (!restored) corvale::ui::ShowMessageBox(Text(141, "Failed to restore last search result."), caption);
     return false;
   }
   if (!SelectCurrentItem()) {

@@ -37,7 +37,8 @@ struct CollectedDisks {
   std::vector<std::string> descriptions;  // per record: one line per volume on the disk
 };
 
-class CLostRecoveryDiskDeviceSelectController : public IWizardPageController, public IDeviceSelectPageController {
+class CLostRecoveryDiskDeviceSelectController : public IWizardPageController,
+                                                public IDeviceSelectPageController {
  public:
   // Usage event: Next pressed, with the milliseconds since the page was shown.
   static constexpr int kEventNext = 8242;

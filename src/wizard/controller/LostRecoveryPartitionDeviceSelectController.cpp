@@ -7,6 +7,8 @@
 #include "controls/DeviceSelectCtrl.h"
 #include "controls/Formatting.h"
 #include "core/FileNode.h"
+#include "core/SourceRecords.h"
+#include "core/StateSections.h"
 #include "dialogs/DirectoryTreeBuilder.h"
 #include "dialogs/HasCheckboxPromptDlg.h"
 #include "platform/Log.h"
@@ -21,8 +23,6 @@
 #include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
 #include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/ScanState.h"
-#include "core/StateSections.h"
-#include "core/SourceRecords.h"
 
 namespace {
 
@@ -118,7 +118,8 @@ int CLostRecoveryPartitionDeviceSelectController::RestoreState(IRSData* stream, 
     if (LostPartitionRecordPtr copy = CopyLostPartitionRecord(record)) found.push_back(std::move(copy));
   m_chosen = nullptr;
   m_found = std::move(found);
-  if (list.Current >= 0 && static_cast<size_t>(list.Current) < m_found.size()) m_chosen = m_found[list.Current].get();
+  if (list.Current >= 0 && static_cast<size_t>(list.Current) < m_found.size())
+    m_chosen = m_found[list.Current].get();
   ShowFoundPartitions();
   return 1;
 }
@@ -172,7 +173,8 @@ bool CLostRecoveryPartitionDeviceSelectController::BuildChosenPartition() {
   const int32_t code = m_chosen->FileSystemType;
   CDirectoryTreeBuilder builder;
   CFileSystemNode* tree = nullptr;
-  if (code >= kFileSystemFat12 && code <= kFileSystemExt3) tree = builder.BuildDirectoryTree(code, m_chosen->Device);
+  if (code >= kFileSystemFat12 && code <= kFileSystemExt3)
+    tree = builder.BuildDirectoryTree(code, m_chosen->Device);
   if (builder.IsCancelled()) {
     FreeFileTree(tree);
     m_chosen = nullptr;

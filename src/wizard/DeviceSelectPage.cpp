@@ -1,14 +1,51 @@
 #include "wizard/DeviceSelectPage.h"
 
+#include <QAction>
+#include <QFileDialog>
+#include <QMenu>
 #include <QPainter>
 
 #include "controls/ButtonPlus.h"
 #include "controls/DeviceSelectCtrl.h"
 #include "controls/TransButton.h"
+#include "core/StateBundle.h"
 #include "platform/RecoveryContext.h"
+#include "platform/StringTable.h"
+#include "ui/AppInfo.h"
+#include "ui/MessageBox.h"
 #include "ui/Pictures.h"
 #include "ui/Resources.h"
 #include "ui/UiFont.h"
+#include "wizard/WizardPageController.h"
+#include "wizard/controller/ScanState.h"
+
+namespace {
+
+constexpr uint32_t kStringContinue = 308;
+constexpr uint32_t kStringRecover = 189;
+constexpr uint32_t kStringRemove = 395;
+constexpr uint32_t kStringStateFilter = 400;
+
+QString Text(uint32_t id, const char* fallback) {
+  const QString text = corvale::ui::LoadStringResource(id);
+  return text.isEmpty() ? QString::fromUtf8(fallback) : text;
+}
+
+CDeviceSelectPage::OpenPathAsker& OpenPathAskerSlot() {
+  static CDeviceSelectPage::OpenPathAsker asker;
+  return asker;
+}
+
+std::string AskOpenPath(const std::string& filter) {
+  if (OpenPathAskerSlot()) return OpenPathAskerSlot()(filter);
+  // "Text (*.x)|*.x||" becomes Qt's "Text (*.x)".
+  QStringList parts = QString::fromStdString(filter).split('|', Qt::SkipEmptyParts);
+  QStringList filters;
+  for (int i = 0; i + 1 < parts.size(); i += 2) filters << parts[i];
+  return QFileDialog::getOpenFileName(nullptr, QString(), QString(), filters.join(";;")).toStdString();
+}
+
+}  // namespace
 
 CDeviceSelectPage::CDeviceSelectPage(QWidget* parent) : CWizardPage(parent) {
   m_checkBox = new CTransButton(CTransButton::Kind::CheckBox, this);
@@ -76,4 +113,104 @@ void CDeviceSelectPage::DrawExtra(QPainter*) {}
 void CDeviceSelectPage::showEvent(QShowEvent* event) {
   CWizardPage::showEvent(event);
   m_checkBox->setChecked(GetRecoveryContext().PageFlowSwitch != 0);
+}
+
+CDeviceSelectPage::OpenPathAsker CDeviceSelectPage::SetOpenPathAsker(OpenPathAsker asker) {
+  return std::exchange(OpenPathAskerSlot(), std::move(asker));
+}
+
+QAction* CDeviceSelectPage::RunMenu(QMenu& menu, const QPoint& at) {
+  return m_menuRunner ? m_menuRunner(menu, at) : menu.exec(at);
+}
+
+bool CDeviceSelectPage::IsSavedResultItemSelected() const {
+  const int row = m_device->GetCurSel();
+  return row >= 0 && m_device->GetItemData(row) == nullptr;
+}
+
+void CDeviceSelectPage::ShowRecoverySourceItemMenu(const QPoint& at, int recoverId) {
+  const bool savedResult = IsSavedResultItemSelected();
+  QMenu menu(this);
+  QAction* recover =
+      menu.addAction(savedResult ? Text(kStringContinue, "Continue") : Text(kStringRecover, "Recover"));
+  QAction* remove = nullptr;
+  if (m_deviceController && (savedResult || m_deviceController->IsImageSelected()))
+    remove = menu.addAction(Text(kStringRemove, "Remove"));
+  QAction* chosen = RunMenu(menu, at);
+  if (chosen == nullptr) return;
+  if (chosen == recover)
+    OnCommand(recoverId);
+  else if (chosen == remove)
+    OnCommand(kCommandRemoveImage);
+}
+
+void CDeviceSelectPage::ShowImageMenu(const QPoint& at) {
+  if (!m_deviceController) return;
+  QMenu menu(this);
+  QAction* create = menu.addAction(QStringLiteral("Disk Image"));
+  QAction* open = menu.addAction(QStringLiteral("Open Disk Image"));
+  QAction* remove = menu.addAction(QStringLiteral("Delete Image"));
+  if (!m_deviceController->SelectCurrentItem()) {
+    create->setEnabled(false);
+    remove->setEnabled(false);
+  } else if (m_deviceController->IsImageSelected()) {
+    create->setEnabled(false);
+  } else {
+    remove->setEnabled(false);
+  }
+  QAction* chosen = RunMenu(menu, at);
+  if (chosen == nullptr || !chosen->isEnabled()) return;
+  if (chosen == create)
+    OnDeviceCommand(kCommandCreateImage);
+  else if (chosen == open)
+    OnDeviceCommand(kCommandOpenImage);
+  else if (chosen == remove)
+    OnDeviceCommand(kCommandRemoveImage);
+}
+
+void CDeviceSelectPage::RemoveSelectedItem() {
+  if (!m_deviceController) return;
+  if (IsSavedResultItemSelected())
+    m_deviceController->RemovePreviousRecoveryItem();
+  else
+    m_deviceController->CloseSelectedImage();
+}
+
+bool CDeviceSelectPage::LoadSavedResult() {
+  if (!m_deviceController) return false;
+  const std::string path =
+      AskOpenPath(Text(kStringStateFilter, "Recovery State File(*.rsf)|*.rsf||").toStdString());
+  if (path.empty()) return false;
+  bool loaded = false;
+  try {
+    CStateBundle bundle(false, ScanStateFolder(), [](int32_t id) {
+      corvale::ui::ShowMessageBox(corvale::LoadText(static_cast<uint32_t>(id)), GetProductTitle());
+    });
+    loaded = bundle.Load(path);
+  } catch (...) {
+    loaded = false;
+  }
+  if (loaded) {
+    CommitScanState(m_deviceController->GetWizardController());
+    m_deviceController->StartDeviceCollection();
+  }
+  update();
+  return loaded;
+}
+
+bool CDeviceSelectPage::OnDeviceCommand(int commandId) {
+  if (!m_deviceController) return false;
+  switch (commandId) {
+    case kCommandCreateImage:
+      m_deviceController->CreateImageOfSelected();
+      return true;
+    case kCommandOpenImage:
+      m_deviceController->OpenImage();
+      return true;
+    case kCommandRemoveImage:
+      RemoveSelectedItem();
+      return true;
+    default:
+      return false;
+  }
 }

@@ -3,6 +3,8 @@
 #include "ui/Pictures.h"
 #include "wizard/DeleteRecoveryPartitionDeviceSelectPage.h"
 #include "wizard/FileSelectPage.h"
+#include "wizard/LostRecoveryDiskDeviceSelectPage.h"
+#include "wizard/LostRecoveryPartitionDeviceSelectPage.h"
 #include "wizard/RecoveryModeSelectPage.h"
 #include "wizard/SaveFilePage.h"
 #include "wizard/SaveResultPage.h"
@@ -10,6 +12,8 @@
 #include "wizard/TypeOfFileToRecoveryPage.h"
 #include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
 #include "wizard/controller/FileSelectController.h"
+#include "wizard/controller/LostRecoveryDiskDeviceSelectController.h"
+#include "wizard/controller/LostRecoveryPartitionDeviceSelectController.h"
 #include "wizard/controller/RecoveryModeSelectController.h"
 #include "wizard/controller/SaveFileController.h"
 #include "wizard/controller/SaveResultController.h"
@@ -21,6 +25,8 @@ IWizardPageController* GetPageController(WIZARD_PAGE page) {
   if (page == TypeOfFileToRecovery) return GetTypeOfFileToRecoveryController();
   if (page == DeleteRecoveryPartitionDeviceSelect) return GetDeleteRecoveryPartitionDeviceSelectController();
   if (page == FileSelect) return GetFileSelectController();
+  if (page == LostRecoveryDiskDeviceSelect) return GetLostRecoveryDiskDeviceSelectController();
+  if (page == LostRecoveryPartitionDeviceSelect) return GetLostRecoveryPartitionDeviceSelectController();
   if (page == SaveFile) return GetSaveFileController();
   if (page == SaveResult) return GetSaveResultController();
   return GetStubPageController(page);
@@ -44,6 +50,16 @@ std::array<CWizardPage*, kWizardPageCount> CreateWizardPages(QWidget* sheet) {
       auto* page = new CDeleteRecoveryPartitionDeviceSelectPage(sheet);
       page->SetController(GetDeleteRecoveryPartitionDeviceSelectController());
       GetDeleteRecoveryPartitionDeviceSelectController()->SetPage(page);
+      pages[i] = page;
+    } else if (index == LostRecoveryDiskDeviceSelect) {
+      auto* page = new CLostRecoveryDiskDeviceSelectPage(sheet);
+      page->SetController(GetLostRecoveryDiskDeviceSelectController());
+      GetLostRecoveryDiskDeviceSelectController()->SetPage(page, page->GetDeviceSelectCtrl());
+      pages[i] = page;
+    } else if (index == LostRecoveryPartitionDeviceSelect) {
+      auto* page = new CLostRecoveryPartitionDeviceSelectPage(sheet);
+      page->SetController(GetLostRecoveryPartitionDeviceSelectController());
+      GetLostRecoveryPartitionDeviceSelectController()->SetPage(page);
       pages[i] = page;
     } else if (index == FileSelect) {
       auto* page = new CFileSelectPage(sheet);
@@ -79,6 +95,15 @@ void ReleaseWizardPages(const std::array<CWizardPage*, kWizardPageCount>& pages)
   if (GetDeleteRecoveryPartitionDeviceSelectController()->GetPage() ==
       pages[DeleteRecoveryPartitionDeviceSelect])
     GetDeleteRecoveryPartitionDeviceSelectController()->SetPage(nullptr);
+  if (GetLostRecoveryDiskDeviceSelectController()->GetPage() == pages[LostRecoveryDiskDeviceSelect]) {
+    GetLostRecoveryDiskDeviceSelectController()->Cleanup();
+    GetLostRecoveryDiskDeviceSelectController()->SetPage(nullptr, nullptr);
+  }
+  if (GetLostRecoveryPartitionDeviceSelectController()->GetPage() ==
+      pages[LostRecoveryPartitionDeviceSelect]) {
+    GetLostRecoveryPartitionDeviceSelectController()->Cleanup();
+    GetLostRecoveryPartitionDeviceSelectController()->SetPage(nullptr, nullptr);
+  }
   if (GetFileSelectController()->GetPage() == pages[FileSelect]) {
     GetFileSelectController()->Cleanup();
     GetFileSelectController()->SetPage(nullptr);

@@ -28,6 +28,7 @@
 #include "wizard/WizardSheet.h"
 #include "wizard/WizardSheetController.h"
 #include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
+#include "wizard/controller/LostRecoveryDiskDeviceSelectController.h"
 
 namespace corvale::test {
 
@@ -86,6 +87,8 @@ class WizardHarness : public ::testing::Test {
     // the machine's disks.
     GetDeleteRecoveryPartitionDeviceSelectController()->SetCollector(
         [] { return std::vector<std::unique_ptr<CollectedVolume>>(); });
+    GetLostRecoveryDiskDeviceSelectController()->SetCollector(
+        [] { return std::make_unique<CollectedDisks>(); });
     // The controllers live for the whole run: earlier tests leave links behind.
     for (int i = 0; i < kWizardPageCount; ++i)
       GetPageController(static_cast<WIZARD_PAGE>(i))->SetPreviousController(nullptr);
@@ -104,6 +107,7 @@ class WizardHarness : public ::testing::Test {
   void TearDown() override {
     WaitForVolumeList();
     GetDeleteRecoveryPartitionDeviceSelectController()->SetCollector(nullptr);
+    GetLostRecoveryDiskDeviceSelectController()->SetCollector(nullptr);
     frame.reset();
     ui::SetQuestionHandler(m_previousQuestion);
     ui::SetMessageBoxHandler(m_previousBox);
@@ -123,6 +127,9 @@ class WizardHarness : public ::testing::Test {
     for (int i = 0; i < 3000 && GetDeleteRecoveryPartitionDeviceSelectController()->IsCollecting(); ++i)
       QTest::qWait(10);
     ASSERT_FALSE(GetDeleteRecoveryPartitionDeviceSelectController()->IsCollecting());
+    for (int i = 0; i < 3000 && GetLostRecoveryDiskDeviceSelectController()->IsCollecting(); ++i)
+      QTest::qWait(10);
+    ASSERT_FALSE(GetLostRecoveryDiskDeviceSelectController()->IsCollecting());
   }
 
   // Presses the sheet's button of `command` with the mouse.

@@ -223,10 +223,11 @@ TEST_F(WizardSheet, TheBannerShowsTheStepOfTheModeAndKeepsThePictureWhereThereIs
 
 TEST_F(WizardSheet, NextWalksTheStandInChainsOfEachModeAndBackWalksThemBack) {
   const std::map<int, std::vector<int>> chains = {
-      // The deleted-file chain reaches its volume step, which is no stand-in (it needs a volume).
+      // The deleted-file chain reaches its volume step and the partition-recovery chain its disk
+      // step, which are no stand-ins (they need a volume or a disk).
       {0, {0, 10, 1}},
       {1, {0, 10, 2, 7, 9}},
-      {2, {0, 10, 3, 4, 8, 9}},
+      {2, {0, 10, 3}},
   };
   for (const auto& [mode, pages] : chains) {
     SCOPED_TRACE(mode);
@@ -256,8 +257,8 @@ TEST_F(WizardSheet, NextWalksTheStandInChainsOfEachModeAndBackWalksThemBack) {
 }
 
 TEST_F(WizardSheet, HomeAsksAndThenWalksTheChainBackReleasingEveryStep) {
-  StartRecovery(2);
-  for (int i = 0; i < 4; ++i) Click(Sheet::kCommandNext);
+  StartRecovery(1);
+  for (int i = 0; i < 3; ++i) Click(Sheet::kCommandNext);
   ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
 
   confirm = false;
@@ -267,16 +268,15 @@ TEST_F(WizardSheet, HomeAsksAndThenWalksTheChainBackReleasingEveryStep) {
   EXPECT_EQ(questions[0], kTitle + "|Are you sure to return to home page?");
 
   std::map<int, int> cleanupsBefore;
-  for (int page : {3, 4, 8, 1, 2, 7}) cleanupsBefore[page] = Stub(page)->CleanupCount();
+  for (int page : {1, 2, 7, 8}) cleanupsBefore[page] = Stub(page)->CleanupCount();
   ASSERT_NE(GetFileSelectController()->GetFileTree(), nullptr);
   confirm = true;
   Click(Sheet::kCommandHome);
   EXPECT_EQ(sheet->GetCurrentPageIndex(), RecoveryModeSelect);
-  for (int page : {3, 4, 8})
+  for (int page : {2, 7})
     EXPECT_EQ(Stub(page)->CleanupCount(), cleanupsBefore[page] + 1) << "step " << page << " released once";
   EXPECT_EQ(GetFileSelectController()->GetFileTree(), nullptr) << "the file step released its tree";
-  for (int page : {1, 2, 7})
-    EXPECT_EQ(Stub(page)->CleanupCount(), cleanupsBefore[page]) << "not in this chain";
+  for (int page : {1, 8}) EXPECT_EQ(Stub(page)->CleanupCount(), cleanupsBefore[page]) << "not in this chain";
 }
 
 TEST_F(WizardSheet, TheFilePagesNextLeadsToTheSaveStepsWithoutLeavingThePage) {
@@ -323,12 +323,12 @@ TEST_F(WizardSheet, TheMenuDependsOnThePageAndTheLanguage) {
 }
 
 TEST_F(WizardSheet, OptionReportsItsUsageEventAndOpensTheSettingsOfTheCurrentStep) {
-  sheet->ShowPage(LostRecoveryDiskDeviceSelect);
-  const int before = Stub(LostRecoveryDiskDeviceSelect)->AdvancedSettingsCount();
+  sheet->ShowPage(LostRecoveryScanPartitionDeviceSelect);
+  const int before = Stub(LostRecoveryScanPartitionDeviceSelect)->AdvancedSettingsCount();
   ChooseFromMenu(Sheet::kCommandOption);
   corvale::test::HandleNextModalDialog([](QDialog& dialog) { dialog.reject(); });
   Click(Sheet::kCommandMenu);
-  EXPECT_EQ(Stub(LostRecoveryDiskDeviceSelect)->AdvancedSettingsCount(), before + 1);
+  EXPECT_EQ(Stub(LostRecoveryScanPartitionDeviceSelect)->AdvancedSettingsCount(), before + 1);
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].kind, corvale::usage::Record::kEvent);
   EXPECT_EQ(events[0].eventId, 8262);
@@ -424,12 +424,13 @@ TEST_F(WizardSheet, ARestartHelperThatCannotStartAsksForAManualRestartAndStillCl
 }
 
 TEST_F(WizardSheet, NextCanBeDisabledAndCommandsReachTheCurrentPage) {
-  sheet->ShowPage(LostRecoveryDiskDeviceSelect);
+  sheet->ShowPage(LostRecoveryScanPartitionDeviceSelect);
   sheet->EnableNextButton(false);
   EXPECT_FALSE(sheet->Button(Sheet::kCommandNext)->isEnabled());
   EXPECT_TRUE(sheet->FileNextButton()->isEnabled());
   QTest::mouseClick(sheet->Button(Sheet::kCommandNext), Qt::LeftButton, {}, QPoint(5, 5));
-  EXPECT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryDiskDeviceSelect) << "a disabled Next does nothing";
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryScanPartitionDeviceSelect)
+      << "a disabled Next does nothing";
   sheet->EnableNextButton(true);
   EXPECT_TRUE(sheet->Button(Sheet::kCommandNext)->isEnabled());
 

@@ -77,8 +77,10 @@ bool CFileSelectController::Next() {
 
 int CFileSelectController::RestoreState(IRSData* stream, IDIRBuildCallback* progress) {
   if (stream == nullptr) return 1;
+  // A state without its tree cannot be taken up: the file page would have nothing to show.
   CFileSystemNode* root = ReadFileSystemTree(*stream, progress);
-  if (root != nullptr) SetDirectoryTree(root, m_device);
+  if (root == nullptr) return 0;
+  SetDirectoryTree(root, m_device);
   return 1;
 }
 

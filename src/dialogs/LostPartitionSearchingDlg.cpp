@@ -1,0 +1,206 @@
+#include "dialogs/LostPartitionSearchingDlg.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <algorithm>
+#include <cstdio>
+#include <limits>
+
+#include "platform/Log.h"
+#include "ui/MessageBox.h"
+#include "ui/Resources.h"
+#include "ui/UiFont.h"
+#include "ui/UsageStatistics.h"
+
+namespace {
+
+std::string Text(uint32_t id, const char* fallback) {
+  const QString text = corvale::ui::LoadStringResource(id);
+  return text.isEmpty() ? fallback : text.toStdString();
+}
+
+int ClampToInt(int64_t value) {
+  return static_cast<int>(std::clamp<int64_t>(value, 0, std::numeric_limits<int>::max()));
+}
+
+LostPartitionSearchShownHook& ShownHook() {
+  static LostPartitionSearchShownHook hook;
+  return hook;
+}
+
+}  // namespace
+
+LostPartitionSearchShownHook SetLostPartitionSearchShownHook(LostPartitionSearchShownHook hook) {
+  LostPartitionSearchShownHook previous = std::move(ShownHook());
+  ShownHook() = std::move(hook);
+  return previous;
+}
+
+CLostPartitionSearchingDialog::CLostPartitionSearchingDialog(QWidget* parent)
+    : CSearchSuperDlg(kTemplateId, parent), m_opened(std::chrono::steady_clock::now()) {
+  setWindowTitle(QStringLiteral("Quick Partition Searching"));
+  setFixedSize(462, 145);
+  setFont(corvale::ui::MakeUiFont(14, 400));
+  setAutoFillBackground(true);
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, Qt::white);
+  setPalette(palette);
+
+  m_bar = new QProgressBar(this);
+  m_bar->setObjectName(QString::number(kProgressId));
+  m_bar->setGeometry(11, 23, 441, 21);
+  m_bar->setTextVisible(false);
+  m_bar->setRange(0, 1);
+  m_bar->setValue(0);
+  m_bar->setStyleSheet(
+      "QProgressBar { background: rgb(242, 247, 250); border: 1px solid rgb(203, 212, 219); }"
+      "QProgressBar::chunk { background: rgb(60, 140, 210); }");
+  auto* elapsedCaption = new QLabel(QStringLiteral("Elapsed Time:"), this);
+  elapsedCaption->setGeometry(34, 65, 90, 16);
+  m_elapsedLabel = new QLabel(QStringLiteral("00:00:00"), this);
+  m_elapsedLabel->setObjectName(QString::number(kElapsedId));
+  m_elapsedLabel->setGeometry(124, 65, 70, 16);
+  auto* remainingCaption = new QLabel(QStringLiteral("Remaining Time:"), this);
+  remainingCaption->setGeometry(200, 65, 100, 16);
+  m_remainingLabel = new QLabel(QStringLiteral("00:00:00"), this);
+  m_remainingLabel->setObjectName(QString::number(kRemainingId));
+  m_remainingLabel->setGeometry(300, 65, 120, 16);
+  m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
+  m_cancel->setGeometry(364, 112, 88, 28);
+  connect(m_cancel, &QPushButton::clicked, this, &CLostPartitionSearchingDialog::OnCancel);
+
+  m_timer.setInterval(kTimerInterval);
+  connect(&m_timer, &QTimer::timeout, this, &CLostPartitionSearchingDialog::OnTimer);
+  m_timer.start();
+}
+
+CLostPartitionSearchingDialog::~CLostPartitionSearchingDialog() { m_timer.stop(); }
+
+void CLostPartitionSearchingDialog::Step() { ++m_done; }
+
+void CLostPartitionSearchingDialog::SetStep(int64_t) {}
+
+void CLostPartitionSearchingDialog::StepBy(int64_t steps) {
+  m_position += steps;
+  ++m_done;
+}
+
+void CLostPartitionSearchingDialog::SetRange(int64_t first, int64_t end) {
+  m_first = first;
+  m_total = end;
+  m_startTick = m_runningTick.load();
+  m_rangeSet = true;
+}
+
+void CLostPartitionSearchingDialog::SetPosition(int64_t position) { m_position = position; }
+
+void CLostPartitionSearchingDialog::AddFoundPartition(const CLostPartitionRecord* record) {
+  if (!record) return;
+  LostPartitionRecordPtr copy = CopyLostPartitionRecord(*record);
+  if (!copy) return;
+  std::lock_guard<std::mutex> lock(m_foundMutex);
+  m_found.push_back(std::move(copy));
+}
+
+void CLostPartitionSearchingDialog::GetFoundPartitions(LostPartitionRecordList& out) const {
+  std::lock_guard<std::mutex> lock(m_foundMutex);
+  for (const auto& record : m_found)
+    if (LostPartitionRecordPtr copy = CopyLostPartitionRecord(*record)) out.push_back(std::move(copy));
+}
+
+size_t CLostPartitionSearchingDialog::FoundCount() const {
+  std::lock_guard<std::mutex> lock(m_foundMutex);
+  return m_found.size();
+}
+
+std::string CLostPartitionSearchingDialog::FormatTime(uint64_t milliseconds) {
+  const uint64_t s = milliseconds / 1000;
+  char text[64];
+  std::snprintf(text, sizeof text, "%02llu:%02llu:%02llu", static_cast<unsigned long long>(s / 3600),
+                static_cast<unsigned long long>(s % 3600 / 60), static_cast<unsigned long long>(s % 60));
+  return text;
+}
+
+std::string CLostPartitionSearchingDialog::RemainingText(int64_t total, int64_t done, uint64_t elapsedMs) {
+  if (elapsedMs < 5000 || done <= 0) return Text(132, "Calculating...");
+  // Positions beyond the total (a search that reports more than it announced) count as none left.
+  const int64_t left = std::max<int64_t>(total - done, 0);
+  const long double ms = static_cast<long double>(left) * static_cast<long double>(elapsedMs) / done;
+  return FormatTime(static_cast<uint64_t>(ms) + 1000);
+}
+
+void CLostPartitionSearchingDialog::OnTimer() {
+  const uint64_t running = (m_runningTick += kTimerInterval.count());
+  const uint64_t elapsed = running - m_startTick.load();
+  const int64_t first = m_first.load();
+  const int64_t total = m_total.load();
+  const int64_t done = m_done.load();
+  if (m_rangeSet) {
+    // A range of 0 leaves the bar empty; Qt would show 0..0 as a busy bar instead.
+    const int low = ClampToInt(first);
+    const int high = std::max(ClampToInt(total), low + 1);
+    if (m_bar->minimum() != low || m_bar->maximum() != high) m_bar->setRange(low, high);
+    const int position = std::clamp(ClampToInt(std::max(done, m_position.load())), low, high);
+    if (m_bar->value() != position) m_bar->setValue(position);
+  }
+  m_elapsedLabel->setText(QString::fromStdString(FormatTime(elapsed)));
+  if (elapsed < 5000)
+    m_remaining = Text(132, "Calculating...");
+  else if (!m_asking)
+    m_remaining = RemainingText(total, done, elapsed);
+  m_remainingLabel->setText(QString::fromStdString(m_remaining));
+}
+
+void CLostPartitionSearchingDialog::OnCancel() {
+  if (m_cancelled || m_asking) return;
+  m_asking = true;
+  const auto answer = corvale::ui::AskMessageBox(
+      Text(241, "Do you want to stop searching?"), corvale::ui::LoadStringResource(346).toStdString(),
+      corvale::ui::MessageButtons::YesNo, corvale::ui::MessageIcon::Question);
+  if (answer != corvale::ui::MessageAnswer::Yes) {
+    m_asking = false;
+    return;
+  }
+  // Asking stays set: the remaining time is frozen from now on.
+  m_cancelled = true;
+  m_cancel->setEnabled(false);
+  setWindowTitle(QString::fromStdString(Text(402, "Cancelling...")));
+  corvale::usage::TimedEvent(kEventCancelled,
+                             static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                                       std::chrono::steady_clock::now() - m_opened)
+                                                       .count()));
+}
+
+// Escape and the window's close box mean Cancel; the window goes only when its opener ends it.
+void CLostPartitionSearchingDialog::reject() { OnCancel(); }
+
+void CLostPartitionSearchingDialog::closeEvent(QCloseEvent* event) {
+  event->ignore();
+  OnCancel();
+}
+
+bool RunLostPartitionSearch(IStorageDevice* disk, QWidget* window, LostPartitionRecordList& found) {
+  if (!disk) return false;
+  const bool wasEnabled = window && window->isEnabled();
+  if (wasEnabled) window->setEnabled(false);
+  bool ran = false;
+  {
+    CLostPartitionSearchingDialog dialog(window);
+    dialog.setEnabled(true);
+    dialog.show();
+    QCoreApplication::processEvents();
+    if (ShownHook()) ShownHook()(dialog);
+    CLostPartitionSearcher searcher;
+    searcher.SetPumpHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); });
+    // The window sees every partition the search reports; only those the disk's table no longer
+    // holds are handed back.
+    ran = searcher.FindNewPartitions(disk, 255, &dialog, found);
+    dialog.hide();
+  }
+  if (wasEnabled) {
+    window->setEnabled(true);
+    window->activateWindow();
+  }
+  return ran;
+}

@@ -1,0 +1,364 @@
+#include "wizard/controller/LostRecoveryDiskDeviceSelectController.h"
+
+#include <QCoreApplication>
+#include <QObject>
+#include <QWidget>
+#include <cstdio>
+#include <cstring>
+
+#include "controls/DeviceSelectCtrl.h"
+#include "controls/Formatting.h"
+#include "controls/ImageWnd.h"
+#include "core/DeviceSelectionState.h"
+#include "dialogs/LostPartitionSearchingDlg.h"
+#include "platform/Log.h"
+#include "platform/RecoveryContext.h"
+#include "storage/DiskDevice.h"
+#include "storage/FileSystemCode.h"
+#include "ui/AppInfo.h"
+#include "ui/MessageBox.h"
+#include "ui/Pictures.h"
+#include "ui/Resources.h"
+#include "ui/RunReport.h"
+#include "ui/UsageStatistics.h"
+#include "wizard/WizardPage.h"
+#include "wizard/WizardSheet.h"
+#include "wizard/controller/LostRecoveryPartitionDeviceSelectController.h"
+#include "wizard/controller/ScanState.h"
+
+namespace {
+
+std::string Text(uint32_t id, const char* fallback) {
+  const QString text = corvale::ui::LoadStringResource(id);
+  return text.isEmpty() ? fallback : text.toStdString();
+}
+
+// List pictures of the disk page.
+constexpr uint32_t kPictureDisk = 1;
+constexpr uint32_t kPictureImage = 4;
+constexpr uint32_t kPicturePreviousRecovery = 5;
+constexpr uint32_t kPictureUsbDisk = 6;
+constexpr uint32_t kBusTypeUsb = 7;
+
+bool LiesOnDisk(const VolumeRecord& volume, int32_t diskNumber) {
+  for (const VolumeExtent& extent : volume.Extents) {
+    if (extent.Disk == nullptr || extent.SectorCount == 0) break;
+    if (extent.Disk->GetDiskNumber() == diskNumber) return true;
+  }
+  return false;
+}
+
+uint32_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
+  return static_cast<uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+          .count());
+}
+
+}  // namespace
+
+std::unique_ptr<CollectedDisks> CollectDisksForPartitionRecovery() {
+  auto collected = std::make_unique<CollectedDisks>();
+  CCollectPhysicalDiskDevice().CollectPhysicalDiskDevice(collected->disks);
+  if (collected->disks.empty()) return collected;
+  CCollectAllBasicPartitionandDynamicVolume().CollectAllBasicPartitionandDynamicVolume(collected->disks,
+                                                                                       collected->volumes);
+  for (const auto& disk : collected->disks) {
+    auto record = std::make_unique<DiskRecord>();
+    record->Kind = kSourceKindDisk;
+    record->Device = disk.get();
+    record->DiskNumber = disk->GetDiskNumber();
+    DISK_INFO_RECORD info;
+    const bool known = disk->GetDiskInfo(&info);
+    if (known && info.busType == kBusTypeUsb) record->IsUsb = 1;
+    std::string vendor = known ? info.vendor : "";
+    if (!vendor.empty() && vendor[0] == '(') vendor.clear();
+    const std::string product = known ? info.product : "";
+    const std::string bus = known ? info.busTypeText : "";
+    char text[DiskRecord::kTextSize * 3 + 8];
+    if (!vendor.empty())
+      std::snprintf(text, sizeof text, "%s  %s  %s", vendor.c_str(), product.c_str(), bus.c_str());
+    else
+      std::snprintf(text, sizeof text, "%s  %s", product.c_str(), bus.c_str());
+    record->DisplayText = text;
+    if (record->DisplayText.size() >= DiskRecord::kTextSize)
+      record->DisplayText.resize(DiskRecord::kTextSize - 1);
+
+    std::string lines;
+    for (const auto& volume : collected->volumes) {
+      if (!volume || !LiesOnDisk(*volume, record->DiskNumber)) continue;
+      char line[VolumeRecord::kLabelSize + 64];
+      std::snprintf(line, sizeof line, "%c : %s  (%s)", volume->DriveLetter ? volume->DriveLetter : '*',
+                    volume->VolumeName.c_str(),
+                    GetFileSystemName(static_cast<uint32_t>(volume->FileSystemTypeCode)));
+      if (!lines.empty()) lines += "\n";
+      lines += line;
+    }
+    collected->descriptions.push_back(lines);
+    collected->records.push_back(std::move(record));
+  }
+  return collected;
+}
+
+CLostRecoveryDiskDeviceSelectController* GetLostRecoveryDiskDeviceSelectController() {
+  static CLostRecoveryDiskDeviceSelectController controller;
+  return &controller;
+}
+
+bool& CLostRecoveryDiskDeviceSelectController::CommitPending() {
+  static bool pending = true;
+  return pending;
+}
+
+CLostRecoveryDiskDeviceSelectController::CLostRecoveryDiskDeviceSelectController() {
+  // A saved partition recovery names its steps by their state type ids.
+  RegisterScanStateController(kStateTypeId, [] {
+    return static_cast<IWizardPageController*>(GetLostRecoveryDiskDeviceSelectController());
+  });
+  RegisterScanStateController(CLostRecoveryPartitionDeviceSelectController::kStateTypeId, [] {
+    return static_cast<IWizardPageController*>(GetLostRecoveryPartitionDeviceSelectController());
+  });
+}
+
+CLostRecoveryDiskDeviceSelectController::~CLostRecoveryDiskDeviceSelectController() { JoinWorker(); }
+
+void CLostRecoveryDiskDeviceSelectController::JoinWorker() {
+  if (m_worker.joinable()) m_worker.join();
+}
+
+const std::vector<std::unique_ptr<DiskRecord>>& CLostRecoveryDiskDeviceSelectController::Disks() const {
+  static const std::vector<std::unique_ptr<DiskRecord>> none;
+  return m_collected ? m_collected->records : none;
+}
+
+void CLostRecoveryDiskDeviceSelectController::Activate() {
+  m_tick = std::chrono::steady_clock::now();
+  if (CommitPending()) {
+    CommitScanState(this);
+    CommitPending() = false;
+  }
+  SetCurrentControllerStatus(this);
+  StartDeviceCollection();
+  if (CWizardSheet* sheet = GetWizardSheet()) sheet->ShowPage(LostRecoveryDiskDeviceSelect);
+}
+
+void CLostRecoveryDiskDeviceSelectController::Home() {
+  Cleanup();
+  if (m_previous) m_previous->Home();
+}
+
+void CLostRecoveryDiskDeviceSelectController::Back() {
+  Cleanup();
+  if (m_previous) m_previous->Activate();
+}
+
+CSourceDeviceChoice CLostRecoveryDiskDeviceSelectController::GetSourceSelection() {
+  return CSourceDeviceChoice(m_chosen);
+}
+
+void CLostRecoveryDiskDeviceSelectController::Cleanup() {
+  ++m_generation;
+  if (m_collecting) {
+    m_collecting = false;
+    StopAnimation();
+  }
+  if (m_list) m_list->DeleteAllItems();
+  m_selected = nullptr;
+  // The chosen disk stays with the step that searches it; it goes when its records go.
+  m_chosen = nullptr;
+  CRecoveryContext& context = GetRecoveryContext();
+  if (m_collected)
+    for (const auto& record : m_collected->records)
+      if (context.SourceRootDevice == record->Device) context.SourceRootDevice = nullptr;
+  m_collected.reset();
+  m_restoredImages.clear();
+  m_hasSavedResult = false;
+}
+
+void CLostRecoveryDiskDeviceSelectController::StartDeviceCollection() {
+  JoinWorker();
+  Cleanup();
+  const uint64_t generation = ++m_generation;
+  m_collecting = true;
+  if (m_readSaved) {
+    m_hasSavedResult = m_readSaved(m_savedResultText);
+  } else {
+    char text[1024] = {};
+    m_hasSavedResult = ReadLastScanResultText(this, text, sizeof text) != 0;
+    m_savedResultText = m_hasSavedResult ? text : "";
+  }
+
+  if (!m_receiver) m_receiver = new QObject();
+  QWidget* window = nullptr;
+  if (CWizardSheet* sheet = GetWizardSheet()) window = sheet->window();
+  if (window) {
+    if (!m_animation) {
+      m_animation = new CImageWnd(window);
+      m_animation->SetAnimation(corvale::ui::bitmap::kBusyAnimation,
+                                corvale::ui::bitmap::kBusyAnimationFrames, 120, 0xFFFFFF, true);
+    }
+    m_animation->SetPosition(-1, -1);
+    m_animation->show();
+    m_animation->Start();
+    if (window->isEnabled()) {
+      window->setEnabled(false);
+      m_disabledWindow = window;
+    }
+  }
+
+  Collector collector = m_collector ? m_collector : Collector(CollectDisksForPartitionRecovery);
+  QObject* receiver = m_receiver;
+  m_worker = std::thread([this, collector, receiver, generation] {
+    std::shared_ptr<CollectedDisks> collected(collector().release());
+    DebugTrace("collect disk end");
+    QMetaObject::invokeMethod(
+        receiver,
+        [this, generation, collected] {
+          auto owned = std::make_unique<CollectedDisks>(std::move(*collected));
+          FinishCollection(generation, std::move(owned));
+        },
+        Qt::QueuedConnection);
+  });
+}
+
+void CLostRecoveryDiskDeviceSelectController::StopAnimation() {
+  if (m_animation) {
+    m_animation->Stop();
+    m_animation->hide();
+  }
+  if (m_disabledWindow) {
+    m_disabledWindow->setEnabled(true);
+    m_disabledWindow->activateWindow();
+  }
+  m_disabledWindow = nullptr;
+}
+
+void CLostRecoveryDiskDeviceSelectController::FinishCollection(uint64_t generation,
+                                                               std::unique_ptr<CollectedDisks> collected) {
+  JoinWorker();
+  if (generation != m_generation) return;
+  m_collecting = false;
+  m_collected = std::move(collected);
+  StopAnimation();
+  FillList();
+}
+
+void CLostRecoveryDiskDeviceSelectController::FillList() {
+  if (!m_list) return;
+  m_list->DeleteAllItems();
+  if (!m_collected || m_collected->records.empty()) return;
+  if (m_hasSavedResult) {
+    const std::string name = Text(142, "Previous Recovery...");
+    DEVICE_ITEM_INFO item;
+    item.kind = kPicturePreviousRecovery;
+    item.name = name.c_str();
+    item.information = m_savedResultText.c_str();
+    item.itemData = nullptr;
+    m_list->AddItem(&item);
+  }
+  for (size_t i = 0; i < m_collected->records.size(); ++i) {
+    DiskRecord* record = m_collected->records[i].get();
+    DEVICE_ITEM_INFO item;
+    item.kind = record->IsUsb ? kPictureUsbDisk : kPictureDisk;
+    item.name = record->DisplayText.c_str();
+    item.sectorCount = static_cast<uint64_t>(std::max<int64_t>(record->Device->GetSectorCount(), 0));
+    const int32_t sectorSize = record->Device->GetSectorSize();
+    item.bytesPerSector = sectorSize > 0 ? static_cast<uint32_t>(sectorSize) : 512;
+    item.information = m_collected->descriptions[i].c_str();
+    item.itemData = record;
+    m_list->AddItem(&item);
+  }
+}
+
+bool CLostRecoveryDiskDeviceSelectController::SelectCurrentItem() {
+  m_selected = nullptr;
+  if (!m_list) return false;
+  m_selected = static_cast<DiskRecord*>(m_list->GetItemData(m_list->GetCurSel()));
+  return m_selected != nullptr;
+}
+
+bool CLostRecoveryDiskDeviceSelectController::IsImageSelected() {
+  return SelectCurrentItem() && m_selected->Kind == kSourceKindImage;
+}
+
+bool CLostRecoveryDiskDeviceSelectController::IsPreviousRecoverySelected() const {
+  if (!m_list || !m_hasSavedResult) return false;
+  const int row = m_list->GetCurSel();
+  return row == 0 && m_list->GetItemData(row) == nullptr;
+}
+
+// Making and opening disk images belongs to the disk-image windows, which this step does not reach
+// yet: both commands do nothing for now.
+void CLostRecoveryDiskDeviceSelectController::CreateImageOfSelectedDisk() {}
+void CLostRecoveryDiskDeviceSelectController::OpenImage() {}
+
+void CLostRecoveryDiskDeviceSelectController::CloseSelectedImage() {
+  if (!IsImageSelected() || !m_list) return;
+  m_list->DeleteItem(m_list->GetCurSel());
+  m_selected = nullptr;
+}
+
+void CLostRecoveryDiskDeviceSelectController::RemovePreviousRecoveryItem() {
+  if (!IsPreviousRecoverySelected()) return;
+  m_list->DeleteItem(0);
+  m_hasSavedResult = false;
+  DeleteLastScanState(this);
+}
+
+bool CLostRecoveryDiskDeviceSelectController::IsDriveOnSelectedDisk(char letter) const {
+  if (!m_chosen || m_chosen->Kind != kSourceKindDisk || !m_collected) return false;
+  const VolumeRecord* volume = FindVolumeByDriveLetter(letter, m_collected->volumes);
+  return volume && LiesOnDisk(*volume, m_chosen->DiskNumber);
+}
+
+int CLostRecoveryDiskDeviceSelectController::RestoreState(IRSData* stream, IDIRBuildCallback*) {
+  if (!stream) return 0;
+  std::vector<DiskRecord*> current;
+  if (m_collected)
+    for (const auto& record : m_collected->records) current.push_back(record.get());
+  CDeviceSelectionState state(*stream);
+  m_chosen = state.LoadDiskDevice(current, m_restoredImages);
+  return m_chosen ? 1 : 0;
+}
+
+int CLostRecoveryDiskDeviceSelectController::SaveState(IRSData* stream, IDIRBuildCallback*) {
+  if (!stream || !m_chosen) return 0;
+  std::string text = m_chosen->Kind == kSourceKindImage
+                         ? Text(409, "Results for \r\nImage File ") + "\"" + m_chosen->DisplayText + "\""
+                         : Text(410, "Results for \r\nDisk ") + "\"" + m_chosen->DisplayText + "\"";
+  WriteScanResultText(stream, text.c_str());
+  CDeviceSelectionState(*stream).SaveDiskDevice(*m_chosen);
+  return 1;
+}
+
+bool CLostRecoveryDiskDeviceSelectController::Next() {
+  const std::string caption = GetProductTitle();
+  if (m_collecting) return false;
+  m_chosen = nullptr;
+  CRecoveryContext& context = GetRecoveryContext();
+  context.SourceVolumeName.clear();
+  if (IsPreviousRecoverySelected()) {
+    const bool restored = m_restoreSaved ? m_restoreSaved(this) : RestoreScanState(this);
+    if (!restored) corvale::ui::ShowMessageBox(Text(141, "Failed to restore last search result."), caption);
+    return false;
+  }
+  if (!SelectCurrentItem()) {
+    corvale::ui::ShowMessageBox(Text(140, "Select a disk to recover please."), caption);
+    return false;
+  }
+  corvale::usage::TimedEvent(kEventNext, MillisecondsSince(m_tick));
+  m_chosen = m_selected;
+  context.SourceMarkFlag = m_chosen->IsImageSource ? 1 : 0;
+  if (m_chosen->Kind == kSourceKindSkipped) return false;
+
+  LogSearchDiskDevice(*m_chosen, true);
+  LostPartitionRecordList found;
+  QWidget* window = nullptr;
+  if (CWizardSheet* sheet = GetWizardSheet()) window = sheet->window();
+  RunLostPartitionSearch(m_chosen->Device, window, found);
+
+  CLostRecoveryPartitionDeviceSelectController* next = GetLostRecoveryPartitionDeviceSelectController();
+  next->SetPreviousController(this);
+  next->SetFoundPartitions(std::move(found));
+  next->Activate();
+  return true;
+}

@@ -1,0 +1,137 @@
+#pragma once
+// The controller of partition recovery's disk page (page 3). When the page is shown it collects the
+// disks (with the volumes each carries, to describe it) on a worker thread, with the program's
+// window disabled and a busy animation over it, and fills the page's list: first "Previous
+// Recovery..." when a saved partition recovery can be resumed, then one row per disk. On Next it
+// searches the chosen disk for partitions its table no longer holds, under the searching window, and
+// hands them to the lost-partition step; or, for "Previous Recovery...", restores the saved scan.
+//
+// The worker never touches a window: it hands its lists to the window thread through a queued call,
+// and lists that arrive after a newer collection began are dropped.
+
+#include <QPointer>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "core/DeviceCollection.h"
+#include "core/SourceRecords.h"
+#include "storage/DiskDevice.h"
+#include "wizard/DeviceSelectPage.h"
+#include "wizard/WizardPageController.h"
+
+class CDeviceSelectCtrl;
+class CImageWnd;
+class CWizardPage;
+class QObject;
+class QWidget;
+
+// What one collection found: the disks (owning their devices), their volumes, and a record per disk.
+struct CollectedDisks {
+  DiskDeviceList disks;
+  VolumeRecordList volumes;
+  std::vector<std::unique_ptr<DiskRecord>> records;
+  std::vector<std::string> descriptions;  // per record: one line per volume on the disk
+};
+
+class CLostRecoveryDiskDeviceSelectController : public IWizardPageController,
+                                                public IDeviceSelectPageController {
+ public:
+  // Usage event: Next pressed, with the milliseconds since the page was shown.
+  static constexpr int kEventNext = 8242;
+  static constexpr int kStateTypeId = 2;
+
+  using Collector = std::function<std::unique_ptr<CollectedDisks>()>;
+  // Reads the result text of the last saved partition recovery; false when there is none.
+  using SavedResultReader = std::function<bool(std::string& text)>;
+  // Restores the last saved partition recovery and activates the step it reached; false on failure.
+  using SavedResultRestorer = std::function<bool(CLostRecoveryDiskDeviceSelectController*)>;
+
+  CLostRecoveryDiskDeviceSelectController();
+  ~CLostRecoveryDiskDeviceSelectController() override;
+
+  void Activate() override;
+  void Home() override;
+  void Back() override;
+  bool Next() override;
+  void SetPreviousController(IWizardPageController* previous) override { m_previous = previous; }
+  IWizardPageController* GetPreviousController() override { return m_previous; }
+  int RestoreState(IRSData* stream, IDIRBuildCallback* progress) override;
+  int SaveState(IRSData* stream, IDIRBuildCallback* progress) override;
+  int GetStateTypeId() override { return kStateTypeId; }
+  int GetRecoveryKind() override { return kRecoveryKindPartition; }
+  CSourceDeviceChoice GetSourceSelection() override;
+  void Cleanup() override;
+
+  // IDeviceSelectPageController
+  IWizardPageController* GetWizardController() override { return this; }
+  void StartDeviceCollection() override;
+  // Remembers the record of the list's selected row; false when none is selected (or it is the
+  // "Previous Recovery..." row, which has no record).
+  bool SelectCurrentItem() override;
+  bool IsImageSelected() override;
+  void CloseSelectedImage() override;
+  // Removes the "Previous Recovery..." row and deletes the saved result behind it.
+  void RemovePreviousRecoveryItem() override;
+  void CreateImageOfSelected() override { CreateImageOfSelectedDisk(); }
+  // Makes an image of the selected disk, and opens an image as a disk: the disk-image windows.
+  void CreateImageOfSelectedDisk();
+  void OpenImage() override;
+
+  bool IsCollecting() const { return m_collecting; }
+  // Whether the list's selected row is "Previous Recovery...".
+  bool IsPreviousRecoverySelected() const;
+  // True when the volume with drive letter `letter` lies on the chosen disk.
+  bool IsDriveOnSelectedDisk(char letter) const;
+
+  void SetPage(CWizardPage* page, CDeviceSelectCtrl* list) {
+    m_page = page;
+    m_list = list;
+  }
+  CWizardPage* GetPage() const { return m_page; }
+  CDeviceSelectCtrl* GetList() const { return m_list; }
+  DiskRecord* GetChosen() const { return m_chosen; }
+  const std::vector<std::unique_ptr<DiskRecord>>& Disks() const;
+
+  // Replace how disks are collected and how a saved result is read and restored (null: the
+  // program's own). Tests use them.
+  void SetCollector(Collector collector) { m_collector = std::move(collector); }
+  void SetSavedResultReader(SavedResultReader reader) { m_readSaved = std::move(reader); }
+  void SetSavedResultRestorer(SavedResultRestorer restorer) { m_restoreSaved = std::move(restorer); }
+  // Whether the next activation commits a pending saved scan first (once per run).
+  static bool& CommitPending();
+
+ private:
+  void FillList();
+  void FinishCollection(uint64_t generation, std::unique_ptr<CollectedDisks> collected);
+  void StopAnimation();
+  void JoinWorker();
+
+  CWizardPage* m_page = nullptr;
+  CDeviceSelectCtrl* m_list = nullptr;
+  IWizardPageController* m_previous = nullptr;
+  std::unique_ptr<CollectedDisks> m_collected;
+  std::vector<std::shared_ptr<DiskRecord>> m_restoredImages;
+  DiskRecord* m_selected = nullptr;
+  DiskRecord* m_chosen = nullptr;
+  std::string m_savedResultText;
+  bool m_hasSavedResult = false;
+  Collector m_collector;
+  SavedResultReader m_readSaved;
+  SavedResultRestorer m_restoreSaved;
+  std::thread m_worker;
+  uint64_t m_generation = 0;
+  bool m_collecting = false;
+  QObject* m_receiver = nullptr;
+  QPointer<CImageWnd> m_animation;
+  QPointer<QWidget> m_disabledWindow;
+  std::chrono::steady_clock::time_point m_tick;
+};
+
+// The disks of the disk catalogue with their volumes and the rows the disk page shows of them.
+std::unique_ptr<CollectedDisks> CollectDisksForPartitionRecovery();
+
+CLostRecoveryDiskDeviceSelectController* GetLostRecoveryDiskDeviceSelectController();

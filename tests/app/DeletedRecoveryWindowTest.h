@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "EndToEndSteps.h"
 #include "app/MainFrame.h"
 #include "app/SourceDriveQuery.h"
 #include "controls/ButtonPlus.h"
@@ -45,32 +46,6 @@ namespace fs = std::filesystem;
 namespace corvale::test {
 
 inline const char* const kVolumes[] = {"ntfs", "fat32", "ext2"};
-
-inline std::string ReadWhole(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-// Every file below `folder` by its path relative to it, with its bytes. On FAT the first letter
-// of a deleted name is lost and shows as '#', so the fixture's names are given that way there.
-inline std::map<std::string, std::string> FilesBelow(const fs::path& folder, bool asFatShowsThem = false) {
-  std::map<std::string, std::string> files;
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) return files;
-  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-    if (!entry.is_regular_file()) continue;
-    fs::path relative = fs::relative(entry.path(), folder);
-    if (asFatShowsThem) {
-      std::string name = relative.filename().string();
-      name[0] = '#';
-      relative.replace_filename(name);
-    }
-    files[relative.string()] = ReadWhole(entry.path());
-  }
-  return files;
-}
 
 class DeletedFileRecoveryWindowTest : public ::testing::TestWithParam<int> {
  protected:
@@ -111,7 +86,6 @@ class DeletedFileRecoveryWindowTest : public ::testing::TestWithParam<int> {
 
   void TearDown() override {
     if (m_fixture.empty()) return;
-    SetSaveDialogRunner(m_previousRunner);
     GetFileSelectController()->Cleanup();
     GetDeleteRecoveryPartitionDeviceSelectController()->Cleanup();
     frame.reset();
@@ -136,43 +110,15 @@ class DeletedFileRecoveryWindowTest : public ::testing::TestWithParam<int> {
     ASSERT_NE(root, nullptr);
     CFileNode* deleted = root->GetFirstChild();
     ASSERT_NE(deleted, nullptr);
-    QModelIndex item;
-    ASSERT_TRUE(files->Tree()->FindNodeItem(deleted, &item));
-    CTreeCtrlPlus* view = files->Tree()->GetTreeCtrl();
-    view->scrollTo(item);
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->CheckRect(item).center());
-    for (int i = 0; i < 6000 && deleted->GetFileProperties()->GetCheckState() != kChecked; ++i)
-      QTest::qWait(10);
-    ASSERT_EQ(deleted->GetFileProperties()->GetCheckState(), kChecked);
-    for (int i = 0; i < 6000 && !frame->isEnabled(); ++i) QTest::qWait(10);
+    TickInTree(files, deleted, frame.get());
 
     // Next on the file page: the target window, where a folder is chosen in its tree and OK pressed,
     // then the result window.
     const std::string target = m_folder + "/recovered";
     fs::create_directories(target);
-    int targetWindows = 0;
-    std::string outcome;
-    m_previousRunner = SetSaveDialogRunner([&](QDialog& dialog) {
-      if (auto* window = qobject_cast<CSaveFilePathDlg*>(&dialog)) {
-        QTimer::singleShot(0, window, [&, window] {
-          ++targetWindows;
-          auto* page = GetSaveFileController()->GetPage();
-          EXPECT_TRUE(page->Tree()->SelectPath(QString::fromStdString(target)));
-          QTest::mouseClick(window->OkButton(), Qt::LeftButton, {}, QPoint(5, 5));
-          if (window->isVisible())
-            QTest::mouseClick(window->CancelButton(), Qt::LeftButton, {}, QPoint(5, 5));
-        });
-      } else if (auto* result = qobject_cast<CSaveFileResultDlg*>(&dialog)) {
-        QTimer::singleShot(0, result, [&, result, volume] {
-          auto* page = static_cast<CSaveResultPage*>(result->Page());
-          outcome = page->Panel()->Text(CFileSaveDlg::kIdOutcome).toStdString();
-          corvale::test::SaveScreenshot(result->grab().toImage(), "deleted-recovery-result-" + volume);
-          QTest::mouseClick(page->OkButton(), Qt::LeftButton, {}, QPoint(5, 5));
-        });
-      }
-      return dialog.exec();
-    });
-    QTest::mouseClick(sheet->FileNextButton(), Qt::LeftButton, {}, QPoint(5, 5));
+    const SaveStepOutcome step = SaveTickedFiles(sheet, target, "deleted-recovery-result-" + volume);
+    const int targetWindows = step.targetWindows;
+    const std::string& outcome = step.outcome;
 
     EXPECT_EQ(targetWindows, 1);
     // The target lies on the disk the images are on: the same-disk warning is given (and accepted).
@@ -195,7 +141,6 @@ class DeletedFileRecoveryWindowTest : public ::testing::TestWithParam<int> {
   std::vector<std::string> questions;
   std::string m_fixture;
   std::string m_folder;
-  SaveDialogRunner m_previousRunner;
 
  private:
   corvale::ui::MessageBoxHandler m_previousBox;

@@ -20,6 +20,7 @@
 #include "core/FileRecoverer.h"
 #include "core/StateBundle.h"
 #include "core/TempPathName.h"
+#include "dialogs/PropertiesDlg.h"
 #include "dialogs/RBClickRecoverFileDlg.h"
 #include "platform/Log.h"
 #include "platform/RecoveryContext.h"
@@ -52,6 +53,19 @@ CFileSelectPage::PreviewShower& PreviewShowerSlot() {
 CFileSelectPage::FindOpener& FindOpenerSlot() {
   static CFileSelectPage::FindOpener opener;
   return opener;
+}
+CFileSelectPage::PropertiesShower& PropertiesShowerSlot() {
+  static CFileSelectPage::PropertiesShower shower;
+  return shower;
+}
+void ShowProperties(QWidget* parent, CFileNode* node) {
+  if (node == nullptr) return;
+  CPropertiesDlg dialog(parent);
+  dialog.SetFileNode(node);
+  if (PropertiesShowerSlot())
+    PropertiesShowerSlot()(dialog);
+  else
+    dialog.exec();
 }
 std::string& StateFolderSlot() {
   static std::string folder;
@@ -229,6 +243,12 @@ bool CFileSelectPage::OnCommand(int commandId) {
     case kCommandLocate:
       Locate();
       return true;
+    case kCommandFileProperties:
+      ShowProperties(this, SelectedFile());
+      return true;
+    case kCommandFolderProperties:
+      ShowProperties(this, Tree()->GetItemData(Tree()->GetSelectedItem()));
+      return true;
     case kCommandTicksChanged:
       UpdateCounts();
       return true;
@@ -371,5 +391,8 @@ CFileSelectPage::PreviewShower CFileSelectPage::SetPreviewShower(PreviewShower s
 }
 CFileSelectPage::FindOpener CFileSelectPage::SetFindOpener(FindOpener opener) {
   return std::exchange(FindOpenerSlot(), std::move(opener));
+}
+CFileSelectPage::PropertiesShower CFileSelectPage::SetPropertiesShower(PropertiesShower shower) {
+  return std::exchange(PropertiesShowerSlot(), std::move(shower));
 }
 void CFileSelectPage::SetStateFolder(const std::string& folder) { StateFolderSlot() = folder; }

@@ -22,6 +22,8 @@ class CFileTreeCtrl;
 class IFileSelectController;
 class QTabWidget;
 
+class QDialog;
+
 class CFileSelectPage : public CWizardPage {
   Q_OBJECT
 
@@ -36,6 +38,9 @@ class CFileSelectPage : public CWizardPage {
   static constexpr int kCommandListPreview = 5002;
   static constexpr int kCommandRecoverFile = 5003;
   static constexpr int kCommandLocate = 5004;
+  // The properties of the selected file of the current list, and of the tree's current folder.
+  static constexpr int kCommandFileProperties = 5001;
+  static constexpr int kCommandFolderProperties = 32776;
   // Largest file that is previewed.
   static constexpr uint64_t kMaxPreviewSize = 104857600;
 
@@ -91,6 +96,9 @@ class CFileSelectPage : public CWizardPage {
   static SavePathAsker SetSavePathAsker(SavePathAsker asker);
   static PreviewShower SetPreviewShower(PreviewShower shower);
   static FindOpener SetFindOpener(FindOpener opener);
+  // Runs a property dialog; null runs it modally. Returns the one set before.
+  using PropertiesShower = std::function<void(QDialog& dialog)>;
+  static PropertiesShower SetPropertiesShower(PropertiesShower shower);
   // The folder an export gathers the state files from (the program folder when empty).
   static void SetStateFolder(const std::string& folder);
 

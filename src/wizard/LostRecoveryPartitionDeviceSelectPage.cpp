@@ -1,0 +1,129 @@
+#include "wizard/LostRecoveryPartitionDeviceSelectPage.h"
+
+#include <QAction>
+#include <QDialog>
+#include <QMenu>
+#include <QPainter>
+#include <cinttypes>
+
+#include "controls/DeviceSelectCtrl.h"
+#include "controls/TransButton.h"
+#include "core/LostPartitionRecord.h"
+#include "dialogs/PropertiesDlg.h"
+#include "platform/Log.h"
+#include "ui/Resources.h"
+#include "ui/UiFont.h"
+#include "wizard/controller/ILostRecoveryPartitionDeviceSelectController.h"
+
+namespace {
+
+QString StringOr(uint32_t id, const char* fallback) {
+  QString text = corvale::ui::LoadStringResource(id);
+  return text.isEmpty() ? QString::fromUtf8(fallback) : text;
+}
+
+}  // namespace
+
+CLostRecoveryPartitionDeviceSelectPage::CLostRecoveryPartitionDeviceSelectPage(QWidget* parent)
+    : CDeviceSelectPage(parent) {
+  m_fullScan = new CTransButton(CTransButton::Kind::CheckBox, this);
+  m_fullScan->setObjectName(QString::number(kFullScanId));
+  m_fullScan->setText(
+      StringOr(188, "Full Scan ( If the partition is not found, please check it and click Next )"));
+  m_fullScan->SetFont(90, corvale::ui::GetUIFontName(), true);
+  m_fullScan->ShowFocusRect(false);
+  connect(m_fullScan, &CTransButton::Clicked, this, [this](int, CTransButton*) { OnFullScanClicked(); });
+
+  CDeviceSelectCtrl* list = GetDeviceSelectCtrl();
+  list->SetCtrlStyle(CtrlStylePartition);
+  connect(list, &CDeviceSelectCtrl::selectionChanged, this,
+          &CLostRecoveryPartitionDeviceSelectPage::OnItemClicked);
+  connect(list, &CDeviceSelectCtrl::itemDoubleClicked, this, [this] {
+    if (m_controller) m_controller->Next();
+  });
+  connect(list, &CDeviceSelectCtrl::itemRightClicked, this,
+          &CLostRecoveryPartitionDeviceSelectPage::ShowItemMenu);
+}
+
+void CLostRecoveryPartitionDeviceSelectPage::SetController(
+    ILostRecoveryPartitionDeviceSelectController* controller) {
+  LogError("------------------------ParmInfo:ILostRecoveryDiskDeviceSelectController* pController=%" PRIxPTR,
+           reinterpret_cast<uintptr_t>(controller));
+  m_controller = controller;
+}
+
+IWizardPageController* CLostRecoveryPartitionDeviceSelectPage::GetController() { return m_controller; }
+
+int CLostRecoveryPartitionDeviceSelectPage::GetHelpContextId(int) { return kHelpTopic; }
+
+void CLostRecoveryPartitionDeviceSelectPage::OnFullScanClicked() {
+  const bool ticked = m_fullScan->isChecked();
+  if (m_controller) m_controller->SetFullScan(ticked ? 1 : 0);
+  if (ticked) GetDeviceSelectCtrl()->ClearSelection();
+}
+
+void CLostRecoveryPartitionDeviceSelectPage::OnItemClicked() {
+  m_fullScan->setChecked(false);
+  if (m_controller) m_controller->SetFullScan(0);
+}
+
+void CLostRecoveryPartitionDeviceSelectPage::ResetFullScan() {
+  m_fullScan->setChecked(false);
+  if (m_controller) m_controller->SetFullScan(0);
+}
+
+bool CLostRecoveryPartitionDeviceSelectPage::OnCommand(int commandId) {
+  if (commandId == kCommandRecover) {
+    if (m_controller) m_controller->Next();
+    return true;
+  }
+  if (commandId == kCommandProperties) {
+    CDeviceSelectCtrl* list = GetDeviceSelectCtrl();
+    const int row = list->GetCurSel();
+    // The controller gives every row the found partition it shows.
+    auto* found = row >= 0 ? static_cast<CLostPartitionRecord*>(list->GetItemData(row)) : nullptr;
+    if (!found) return true;
+    CScanPartitionPropertiesDlg dialog(this);
+    dialog.SetDevice(
+        DeviceAreaRecord{static_cast<int64_t>(found->StartSector), static_cast<int64_t>(found->SectorCount)});
+    if (m_dialogRunner)
+      m_dialogRunner(dialog);
+    else
+      dialog.exec();
+    return true;
+  }
+  return false;
+}
+
+void CLostRecoveryPartitionDeviceSelectPage::ShowItemMenu(const QPoint& at) {
+  QMenu menu(this);
+  QAction* recover = menu.addAction(StringOr(189, "Recover"));
+  QAction* chosen = m_menuRunner ? m_menuRunner(menu, at) : menu.exec(at);
+  if (chosen == recover) OnCommand(kCommandRecover);
+}
+
+void CLostRecoveryPartitionDeviceSelectPage::Layout(int cx, int cy) {
+  CDeviceSelectPage::Layout(cx, cy);
+  const QRect subtitle = SubtitleRect();
+  const int left = subtitle.left() + 18;
+  m_fullScan->setGeometry(RectFromEdges(left, subtitle.top(), left + (subtitle.right() + 1 - left) * 2 / 3,
+                                        subtitle.bottom() + 1));
+  // The list starts under the box.
+  CDeviceSelectCtrl* list = GetDeviceSelectCtrl();
+  const QRect area = list->geometry();
+  list->setGeometry(RectFromEdges(area.left(), subtitle.bottom() + 1, area.right() + 1, area.bottom() + 1));
+}
+
+void CLostRecoveryPartitionDeviceSelectPage::DrawExtra(QPainter* dc) {
+  // The Full Scan box stands on the page's white, not on the list's frame.
+  const QRect subtitle = SubtitleRect();
+  dc->fillRect(
+      RectFromEdges(subtitle.left() - 1, subtitle.top() - 1, subtitle.right() + 2, subtitle.bottom() + 1),
+      Qt::white);
+  QFont font(QString::fromStdString(corvale::ui::GetUIFontName()));
+  font.setPixelSize(15);
+  dc->setFont(font);
+  dc->setPen(Qt::black);
+  dc->drawText(TitleRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+               StringOr(187, "Select a partition and click Next to recover:"));
+}

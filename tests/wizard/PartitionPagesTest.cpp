@@ -1,0 +1,567 @@
+// The pages that list found partitions (the scan-partition pages and the lost-partition page), their
+// list and layout picture, and the property dialogs, each on its own with fake controllers.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QDialog>
+#include <QMenu>
+#include <QSplitter>
+#include <QTableWidget>
+#include <QTest>
+#include <QTreeWidget>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "controls/DeviceSelectCtrl.h"
+#include "controls/FileListCtrl.h"
+#include "controls/FileTreeCtrl.h"
+#include "controls/LostPartitionCtrlContainer.h"
+#include "controls/MultipleChoosePartitionListCtrl.h"
+#include "controls/PartitionLayoutFrame.h"
+#include "controls/TransButton.h"
+#include "core/FileNode.h"
+#include "core/FileProperties.h"
+#include "core/FileSystemEngine.h"
+#include "core/LostPartitionRecord.h"
+#include "core/SourceRecords.h"
+#include "dialogs/PropertiesDlg.h"
+#include "ext2/Ext2SearchedPartitionInfo.h"
+#include "fat/FATSearchedPartitionInfo.h"
+#include "ntfs/SearchedNTFSPartitionInfo.h"
+#include "storage/ImageFileDevice.h"
+#include "support/Fixtures.h"
+#include "support/QtTestApp.h"
+#include "wizard/CompleteRecoveryScanPartitionDeviceSelectPage.h"
+#include "wizard/FileSelectPage.h"
+#include "wizard/LostRecoveryPartitionDeviceSelectPage.h"
+#include "wizard/LostRecoveryScanPartitionDeviceSelectPage.h"
+#include "wizard/controller/ILostRecoveryPartitionDeviceSelectController.h"
+
+namespace {
+
+using Rows = std::vector<std::unique_ptr<CSearchedPartitionInfo>>;
+
+std::vector<CSearchedPartitionInfo*> Pointers(const Rows& rows) {
+  std::vector<CSearchedPartitionInfo*> out;
+  for (const auto& row : rows) out.push_back(row.get());
+  return out;
+}
+
+std::unique_ptr<CSearchedPartitionInfo> Ntfs(int64_t start, int64_t count, double weight, int32_t mark = 0) {
+  auto info = std::make_unique<CSearchedNTFSPartitionInfo>(512);
+  info->SetFileSystemType(kFileSystemNtfs);
+  info->SetStartSector(start);
+  info->SetSectorCount(count);
+  info->SetWeight(weight);
+  info->SetChosenMark(mark);
+  return info;
+}
+
+std::unique_ptr<CSearchedPartitionInfo> Fat(int64_t start, int64_t count, uint32_t flags,
+                                            double weight = 0.5) {
+  auto info = std::make_unique<CFATSearchedPartitionInfo>(512);
+  info->SetFileSystemType(kFileSystemFat32);
+  info->SetStartSector(start);
+  info->SetSectorCount(count);
+  info->SetEvidenceFlags(flags);
+  info->SetWeight(weight);
+  return info;
+}
+
+std::unique_ptr<CSearchedPartitionInfo> Ext(int64_t start, int64_t count) {
+  auto info = std::make_unique<CExt2SearchedPartitionInfo>(512);
+  info->SetFileSystemType(kFileSystemExt2);
+  info->SetStartSector(start);
+  info->SetSectorCount(count);
+  return info;
+}
+
+void Shoot(QWidget& widget, const std::string& name) {
+  widget.show();
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(corvale::test::SaveScreenshot(widget.grab().toImage(), name).empty()) << name;
+}
+
+// The scan-partition page of format recovery on its own.
+class ScanPartitionPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    corvale::test::TestApplication();
+    page = std::make_unique<CCompleteRecoveryScanPartitionDeviceSelectPage>();
+    page->resize(1000, 560);
+    page->show();
+    QCoreApplication::processEvents();
+  }
+  CMultipleChoosePartitionListCtrl* List() { return page->PartitionList(); }
+  CPartitionLayoutView* View() { return page->Container()->GetLayoutView(); }
+
+  std::unique_ptr<CCompleteRecoveryScanPartitionDeviceSelectPage> page;
+};
+
+TEST_F(ScanPartitionPage, TheSuggestionThresholdComesFromTheWeightsAtMostOneInHundredShort) {
+  struct Case {
+    std::vector<double> weights;
+    double threshold;
+  } cases[] = {
+      {{}, 0.5},
+      {{1.0, 0.995}, 0.5},     // none at or below 0.99
+      {{0.3}, 0.3},            // a single such weight is its own mean
+      {{1.0, 0.2, 0.6}, 0.4},  // mean of smallest and largest at or below 0.99
+      {{0.99, 0.1}, 0.545},    // 0.99 itself counts
+  };
+  for (const Case& c : cases) {
+    Rows rows;
+    for (double w : c.weights) rows.push_back(Ntfs(0, 100, w));
+    EXPECT_DOUBLE_EQ(CScanPartitionDeviceSelectPage::SuggestionThreshold(Pointers(rows)), c.threshold);
+    page->FillPartitions(Pointers(rows), CScanPartitionDeviceSelectPage::kModeDisk);
+    EXPECT_DOUBLE_EQ(List()->GetSizeScale(), c.threshold);
+  }
+}
+
+TEST_F(ScanPartitionPage, EachFamilyShowsAtMostAHundredRowsCountedApart) {
+  Rows rows;
+  for (int i = 0; i < 150; ++i) rows.push_back(Ntfs(i * 1000, 500, 0.5));
+  rows.push_back(Fat(900000, 100, 0));
+  rows.push_back(Ext(910000, 100));
+  auto raw = std::make_unique<CSearchedPartitionInfo>(512);
+  raw->SetFileSystemType(kFileSystemRaw);
+  rows.push_back(std::move(raw));
+  page->FillPartitions(Pointers(rows), CScanPartitionDeviceSelectPage::kModeDisk);
+  ASSERT_EQ(page->GetPartitionCount(), 102);
+  EXPECT_EQ(page->GetPartitionAt(99), rows[99].get());
+  EXPECT_EQ(page->GetPartitionAt(100), rows[150].get()) << "the FAT row follows the hundredth NTFS row";
+  EXPECT_EQ(page->GetPartitionAt(101), rows[151].get());
+  EXPECT_EQ(page->GetPartitionAt(102), nullptr);
+  EXPECT_EQ(List()->CellText(0, 0).toStdString(), "Partition 1 NTFS");
+  EXPECT_EQ(List()->CellText(101, 0).toStdString(), "Partition 102 EXT2");
+}
+
+TEST_F(ScanPartitionPage, RowsEndOnTheirLastSectorInEveryFamily) {
+  Rows rows;
+  rows.push_back(Ntfs(2048, 2048, 0.5));
+  rows.push_back(Fat(8192, 2048, 0));
+  rows.push_back(Ext(16384, 2048));
+  page->FillPartitions(Pointers(rows), CScanPartitionDeviceSelectPage::kModeDisk);
+  for (int row = 0; row < 3; ++row) {
+    const FoundPartitionRow* shown = List()->GetRow(row);
+    ASSERT_NE(shown, nullptr);
+    EXPECT_EQ(shown->LastSector - shown->FirstSector + 1, 2048u) << row;
+    EXPECT_EQ(List()->CellText(row, 1).toStdString(), "1.00 MB") << row;
+  }
+}
+
+TEST_F(ScanPartitionPage, FatCopiesAndTheMftGiveAlternativesThatWriteBackIntoTheRecord) {
+  Rows rows;
+  rows.push_back(Fat(0, 100, kFatFoundSecondCopy));
+  rows.push_back(Fat(200, 100, kFatFoundFirstCopy | kFatUseFirstCopy | kFatFoundSecondCopy));
+  rows.push_back(Ntfs(400, 100, 0.5));
+  auto withMft = Ntfs(600, 100, 0.5);
+  static_cast<CSearchedNTFSPartitionInfo*>(withMft.get())->SetMftSector(632);
+  rows.push_back(std::move(withMft));
+  page->FillPartitions(Pointers(rows), CScanPartitionDeviceSelectPage::kModeDisk);
+
+  auto* onlySecond = static_cast<CFATSearchedPartitionInfo*>(rows[0].get());
+  EXPECT_EQ(List()->GetRow(0)->OptionCount, 1);
+  EXPECT_EQ(List()->CellText(0, 3).toStdString(), "FAT2");
+  List()->SetOptionCheck(0, 0, true);
+  EXPECT_EQ(onlySecond->GetEvidenceFlags(), kFatFoundSecondCopy | kFatUseSecondCopy);
+  List()->SetOptionCheck(0, 0, false);
+  EXPECT_EQ(onlySecond->GetEvidenceFlags(), kFatFoundSecondCopy);
+
+  auto* both = static_cast<CFATSearchedPartitionInfo*>(rows[1].get());
+  EXPECT_EQ(List()->CellText(1, 3).toStdString(), "FAT1 FAT2");
+  EXPECT_TRUE(List()->GetOptionCheck(1, 0));
+  EXPECT_FALSE(List()->GetOptionCheck(1, 1));
+  List()->SetOptionCheck(1, 0, false);
+  List()->SetOptionCheck(1, 1, true);
+  EXPECT_EQ(both->GetEvidenceFlags(), kFatFoundFirstCopy | kFatFoundSecondCopy | kFatUseSecondCopy);
+
+  EXPECT_EQ(List()->GetRow(2)->OptionCount, 0) << "no $MFT position, no alternative";
+  EXPECT_EQ(List()->CellText(2, 3).toStdString(), "");
+  EXPECT_EQ(List()->CellText(3, 3).toStdString(), "$MFT Only");
+  List()->SetOptionCheck(3, 0, true);
+  EXPECT_TRUE(static_cast<CSearchedNTFSPartitionInfo*>(rows[3].get())->GetFilesOfMftOnly());
+  // Another column or an alternative past the second changes nothing.
+  page->OnAlternativeChanged(1, 2, 0, 1);
+  page->OnAlternativeChanged(1, 3, 2, 1);
+  EXPECT_EQ(both->GetEvidenceFlags(), kFatFoundFirstCopy | kFatFoundSecondCopy | kFatUseSecondCopy);
+}
+
+TEST_F(ScanPartitionPage, TheModeLimitsHowManyRecommendedRowsTickThemselves) {
+  Rows rows;
+  for (int i = 0; i < 6; ++i) rows.push_back(Ntfs(i * 1000, 500, 0.5 + i * 0.01, 1));
+  page->FillPartitions(Pointers(rows), CScanPartitionDeviceSelectPage::kModeDisk);
+  EXPECT_EQ(page->GetCheckedCount(), 4);
+  for (int row = 0; row < 6; ++row) {
+    EXPECT_EQ(page->GetCheck(row), row < 4 ? 1 : 0) << row;
+    EXPECT_EQ(List()->CellText(row, 0).endsWith("(recommended)"), row < 4) << row;
+    EXPECT_EQ(List()->NameColour(row), CMultipleChoosePartitionListCtrl::kRecommendedColour) << row;
+  }
+  EXPECT_EQ(page->GetCheckedPartitions().size(), 4u);
+
+  // Mode 1 keeps only the heaviest recommended (the first of equals).
+  rows.push_back(Ntfs(9000, 500, 0.55, 0));
+  page->FillPartitions(Pointers(rows), CScanPartitionDeviceSelectPage::kModeVolume);
+  ASSERT_EQ(page->GetCheckedPartitions().size(), 1u);
+  EXPECT_EQ(page->GetCheckedPartitions()[0], rows[5].get());
+  for (int row = 0; row < 7; ++row) EXPECT_EQ(rows[row]->GetChosenMark(), row == 5 ? 1 : 0);
+}
+
+TEST_F(ScanPartitionPage, TheVolumeModeAllowsTwoTicksWhenALaterRowSpansTheDevice) {
+  Rows rows;
+  rows.push_back(Ntfs(0, 500, 0.9, 1));
+  rows.push_back(Ntfs(0, 1000, 0.8, 1));
+  VolumeRecord volume;
+  volume.DriveLetter = 'E';
+  volume.VolumeName = "DATA";
+  volume.FileSystemTypeCode = kFileSystemNtfs;
+  volume.SectorCount = 1000;
+  page->ShowForVolume(Pointers(rows), volume);
+  EXPECT_EQ(List()->GetAutoCheckLimit(), 1);
+  rows[1]->SetWholeDeviceMark(1);
+  rows[0]->SetChosenMark(1);
+  rows[1]->SetChosenMark(1);
+  page->ShowForVolume(Pointers(rows), volume);
+  EXPECT_EQ(List()->GetAutoCheckLimit(), 2);
+  EXPECT_EQ(page->GetCheckedCount(), 2);
+  EXPECT_EQ(page->Container()->GetLayoutFrame()->Title().toStdString(),
+            "Partitions layout on the partition\"E : DATA  (NTFS)\":");
+  Shoot(*page, "partition-pages-7-volume-scan");
+}
+
+TEST_F(ScanPartitionPage, SuggestionTextsAndNameColours) {
+  Rows rows;
+  rows.push_back(Ntfs(0, 100, 0.995, 0));
+  rows.push_back(Ntfs(100, 100, 0.99, 2));
+  rows.push_back(Ntfs(200, 100, 0.5, 7));
+  rows.push_back(Ntfs(300, 100, 0.1, 0));
+  page->FillPartitions(Pointers(rows), CScanPartitionDeviceSelectPage::kModeDisk);  // threshold 0.545
+  EXPECT_EQ(List()->CellText(0, 2).toStdString(), "High");
+  EXPECT_EQ(List()->CellText(1, 2).toStdString(), "Medium") << "0.99 is not High";
+  EXPECT_EQ(List()->CellText(2, 2).toStdString(), "Low");
+  EXPECT_EQ(List()->NameColour(1), CMultipleChoosePartitionListCtrl::kSecondColour);
+  EXPECT_EQ(List()->NameColour(2), QColor(Qt::black)) << "an unknown mark shows as none";
+}
+
+TEST_F(ScanPartitionPage, TickingNamesAddsAndRemovesBoxesRowByRow) {
+  Rows rows;
+  rows.push_back(Ntfs(0, 1000, 0.5));
+  rows.push_back(Ntfs(5000, 1000, 0.5));
+  rows.push_back(Fat(500, 1000, 0));
+  DiskRecord disk;
+  disk.DisplayText = "Test Disk";
+  disk.SectorCount = 10000;
+  disk.IsUsb = 1;
+  page->ShowForDisk(Pointers(rows), disk);
+  EXPECT_EQ(page->Container()->GetLayoutFrame()->Title().toStdString(),
+            "Partitions layout on the disk \"Test Disk\":");
+  EXPECT_EQ(View()->GetContentHeight(), 80) << "no rows still reserve one";
+  List()->SetCheck(0, true);
+  List()->SetCheck(1, true);
+  ASSERT_EQ(View()->Rows().size(), 1u) << "two disjoint partitions share a row";
+  List()->SetCheck(2, true);
+  ASSERT_EQ(View()->Rows().size(), 2u) << "an overlapping one gets its own";
+  EXPECT_EQ(View()->GetContentHeight(), 160);
+  EXPECT_EQ(page->Container()->GetLayoutFrame()->CardHeight(), 160);
+  List()->SetCheck(2, false);
+  EXPECT_EQ(View()->Rows().size(), 1u);
+  List()->SetCheck(0, false);
+  ASSERT_EQ(View()->Rows().size(), 1u);
+  EXPECT_EQ(View()->Rows()[0].Boxes.size(), 1u);
+  EXPECT_EQ(View()->Rows()[0].Boxes[0].Info.FirstSector, 5000u);
+  Shoot(*page, "partition-pages-scan-list");
+}
+
+TEST(PartitionLayoutView, BoxesAreShrunkOnlyWhenWideEnough) {
+  corvale::test::TestApplication();
+  const QRect row(0, 0, 1000, 80);
+  PartitionBoxInfo wide{"w", kFileSystemNtfs, 0, 499, 512, 1.0};
+  EXPECT_EQ(CPartitionLayoutView::PlaceBox(wide, row, 1000), QRect(3, 3, 493, 74));
+  PartitionBoxInfo narrow{"n", kFileSystemNtfs, 100, 103, 512, 1.0};
+  EXPECT_EQ(CPartitionLayoutView::PlaceBox(narrow, row, 1000), QRect(100, 3, 3, 74));
+  PartitionBoxInfo past{"p", kFileSystemNtfs, 900, UINT64_MAX, 512, 1.0};
+  EXPECT_LE(CPartitionLayoutView::PlaceBox(past, row, 1000).right(), 1000) << "a damaged record stays inside";
+  PartitionBoxInfo other{"o", kFileSystemNtfs, 0, 499, 4096, 1.0};
+  EXPECT_FALSE(wide.Overlaps(other)) << "different sector sizes never overlap";
+  EXPECT_TRUE(wide.Overlaps(PartitionBoxInfo{"x", kFileSystemFat32, 499, 600, 512, 0.1}));
+}
+
+TEST(PartitionContainer, ThePictureKeepsItsHeightWhenThePageGrows) {
+  corvale::test::TestApplication();
+  CLostPartitionCtrlContainer container;
+  container.resize(800, 400);
+  container.show();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(container.GetLayoutFrame()->height(), CLostPartitionCtrlContainer::kLayoutHeight);
+  container.resize(800, 700);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(container.GetLayoutFrame()->height(), CLostPartitionCtrlContainer::kLayoutHeight);
+  container.Splitter()->setSizes({600, 40});
+  EXPECT_EQ(container.GetLayoutFrame()->height(), CLostPartitionCtrlContainer::kLayoutMinHeight);
+}
+
+TEST(ScanPartitionPages, EachPageHasItsHelpTopicAndShowsItsProperties) {
+  corvale::test::TestApplication();
+  CLostRecoveryScanPartitionDeviceSelectPage page;
+  EXPECT_EQ(page.GetHelpContextId(0), 51);
+  EXPECT_EQ(CCompleteRecoveryScanPartitionDeviceSelectPage().GetHelpContextId(0), 50);
+  page.resize(1000, 560);
+  Rows rows;
+  rows.push_back(Fat(63, 204800, kFatFromFat32BootSector | kFatFoundFirstCopy | kFatFoundSecondCopy));
+  rows.push_back(Ntfs(300000, 409600, 1.0, 1));
+  DiskRecord image;
+  image.Kind = kSourceKindImage;
+  image.DisplayText = "backup.img";
+  image.SectorCount = 1000000;
+  page.ShowForDisk(Pointers(rows), image);
+  EXPECT_EQ(page.Container()->GetLayoutFrame()->Title().toStdString(),
+            "Partitions layout on the disk image\"backup.img\":");
+  Shoot(page, "partition-pages-8-disk-scan");
+
+  std::vector<std::string> shown;
+  page.SetDialogRunner([&](QDialog& dialog) {
+    auto* list = dialog.findChild<QTreeWidget*>();
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+      shown.push_back(list->topLevelItem(i)->text(0).toStdString() + "=" +
+                      list->topLevelItem(i)->text(1).toStdString());
+    Shoot(dialog, "partition-pages-partition-properties");
+  });
+  EXPECT_TRUE(page.OnCommand(CScanPartitionDeviceSelectPage::kCommandProperties));
+  EXPECT_TRUE(shown.empty()) << "no row selected, no dialog";
+  page.PartitionList()->SetCurSel(0);
+  page.OnCommand(CScanPartitionDeviceSelectPage::kCommandProperties);
+  ASSERT_EQ(shown.size(), 16u);
+  EXPECT_EQ(shown[1], "File System=    FAT32");
+  EXPECT_EQ(shown[2], "From FAT32 DBR=Yes");
+  EXPECT_EQ(shown[3], "From FAT32 Backup DBR=-");
+  EXPECT_EQ(shown[10], "Found FAT1=Yes");
+  EXPECT_EQ(shown[11], "Found FAT2=Yes");
+  EXPECT_EQ(shown[15], "Partition Sectors Count=204800");
+}
+
+// The page's controller as the page sees it: every call recorded.
+class FakeLostPartitionController : public ILostRecoveryPartitionDeviceSelectController {
+ public:
+  void Activate() override {}
+  void Home() override {}
+  void Back() override {}
+  bool Next() override {
+    calls.push_back("Next");
+    return true;
+  }
+  void SetPreviousController(IWizardPageController*) override {}
+  IWizardPageController* GetPreviousController() override { return nullptr; }
+  void SetFullScan(int fullScan) override { calls.push_back("SetFullScan " + std::to_string(fullScan)); }
+  std::vector<std::string> calls;
+};
+
+class LostPartitionPage : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    corvale::test::TestApplication();
+    page = std::make_unique<CLostRecoveryPartitionDeviceSelectPage>();
+    page->SetController(&controller);
+    page->resize(1000, 560);
+    for (CLostPartitionRecord& record : records) {
+      DEVICE_ITEM_INFO item;
+      item.kind = 3;
+      item.name = record.Label;
+      item.sectorCount = record.SectorCount;
+      item.information = "NTFS";
+      item.itemData = &record;
+      page->GetDeviceSelectCtrl()->AddItem(&item);
+    }
+    page->show();
+    QCoreApplication::processEvents();
+  }
+  void ClickRow(int row) {
+    CDeviceSelectView* view = page->GetDeviceSelectCtrl()->View();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(60, 10 + row * 60));
+  }
+  void ClickFullScan() {
+    CTransButton* box = page->FullScanBox();
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+    QCoreApplication::processEvents();
+  }
+
+  CLostPartitionRecord records[2] = {{2048, 204800, kFileSystemNtfs, "DATA", nullptr},
+                                     {206848, 409600, kFileSystemFat32, "USB", nullptr}};
+  FakeLostPartitionController controller;
+  std::unique_ptr<CLostRecoveryPartitionDeviceSelectPage> page;
+};
+
+TEST_F(LostPartitionPage, FullScanAndAPickedPartitionUndoEachOther) {
+  ClickRow(0);
+  ASSERT_EQ(page->GetDeviceSelectCtrl()->GetCurSel(), 0);
+  controller.calls.clear();
+  ClickFullScan();
+  EXPECT_TRUE(page->FullScanBox()->isChecked());
+  EXPECT_EQ(controller.calls, std::vector<std::string>{"SetFullScan 1"});
+  EXPECT_EQ(page->GetDeviceSelectCtrl()->GetCurSel(), -1) << "the picked partition is let go";
+  Shoot(*page, "partition-pages-4-full-scan");
+  ClickRow(1);
+  EXPECT_FALSE(page->FullScanBox()->isChecked());
+  EXPECT_EQ(controller.calls.back(), "SetFullScan 0");
+  ClickFullScan();
+  page->ResetFullScan();
+  EXPECT_FALSE(page->FullScanBox()->isChecked());
+  EXPECT_EQ(controller.calls.back(), "SetFullScan 0");
+}
+
+TEST_F(LostPartitionPage, DoubleClickAndTheMenuGoOnAndPropertiesShowTheArea) {
+  ClickRow(1);
+  controller.calls.clear();
+  QTest::mouseDClick(page->GetDeviceSelectCtrl()->View()->viewport(), Qt::LeftButton, {}, QPoint(60, 70));
+  EXPECT_EQ(controller.calls, std::vector<std::string>{"Next"});
+  page->SetMenuRunner([](QMenu& menu, const QPoint&) { return menu.actions().value(0); });
+  emit page->GetDeviceSelectCtrl()->itemRightClicked(QPoint(0, 0));
+  EXPECT_EQ(controller.calls.size(), 2u);
+  EXPECT_EQ(page->GetHelpContextId(0), 51);
+
+  PropertyRows shown;
+  page->SetDialogRunner([&](QDialog& dialog) {
+    auto* list = dialog.findChild<QTreeWidget*>();
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+      shown.emplace_back(list->topLevelItem(i)->text(0), list->topLevelItem(i)->text(1));
+    Shoot(dialog, "partition-pages-device-properties");
+  });
+  page->OnCommand(CLostRecoveryPartitionDeviceSelectPage::kCommandProperties);
+  ASSERT_EQ(shown.size(), 2u);
+  EXPECT_EQ(shown[0], std::make_pair(QStringLiteral("Total Sector"), QStringLiteral("409600")));
+  EXPECT_EQ(shown[1], std::make_pair(QStringLiteral("Start Sector"), QStringLiteral("206848")));
+}
+
+std::string Joined(const PropertyRows& rows) {
+  std::string out;
+  for (const auto& [name, value] : rows) out += name.toStdString() + "=" + value.toStdString() + "\n";
+  return out;
+}
+
+CFileNode* FindChild(CFileNode* folder, const std::string& name) {
+  for (CFileNode* child = folder ? folder->GetFirstChild() : nullptr; child; child = child->GetNextSibling())
+    if (child->GetFileProperties() && name == child->GetFileProperties()->GetName()) return child;
+  return nullptr;
+}
+
+void DeleteTree(CFileNode* node) {
+  while (CFileNode* child = node->GetFirstChild()) {
+    node->RemoveChild(child);
+    DeleteTree(child);
+  }
+  delete node->GetFileProperties();
+  delete node;
+}
+
+// A FAT volume made by mkfs.fat and filled by mtools, with a file fragmented by a delete and a later
+// write; the tree is the FAT engine's own.
+TEST(FilePropertiesDialog, AFragmentedFileShowsItsDataRunsAndAFolderItsClusters) {
+  corvale::test::TestApplication();
+  CORVALE_FIXTURE(path, "fat16_small_clusters.sh", "fat16_small_clusters.img");
+  CImageFileDevice device(path);
+  ASSERT_TRUE(device.IsOpened());
+  CFileSystemNode* partition = nullptr;
+  for (const FileSystemEngine& e : FileSystemEngines())
+    if (!partition && e.buildTree && e.Recognises(device, 0)) partition = e.buildTree(device, 0, nullptr);
+  ASSERT_NE(partition, nullptr);
+  std::unique_ptr<CFileNode, void (*)(CFileNode*)> owner(partition, DeleteTree);
+
+  CFileNode* folder = FindChild(partition, "frag");
+  ASSERT_NE(folder, nullptr);
+  CFileNode* file = FindChild(folder, "D.bin");
+  ASSERT_NE(file, nullptr);
+  const std::string rows = Joined(CPropertiesDlg::RowsFor(file));
+  EXPECT_EQ(rows.rfind("Sector Per Cluster=1\nStart Sector=", 0), 0u) << rows;
+  EXPECT_NE(rows.find("\nName=D.bin\nParent="), std::string::npos) << rows;
+  // D.bin fills the clusters B.bin freed, then goes on after C.bin. Its runs, counted from the first
+  // data cluster (cluster 2), are the chains mtools reports.
+  std::string chains;
+  ASSERT_EQ(corvale::test::RunCommand("mshowfat -i '" + path + "' ::/frag/D.bin", &chains), 0);
+  std::string expected;
+  for (size_t at = chains.find('<'); at != std::string::npos; at = chains.find('<', at + 1)) {
+    const unsigned long first = std::stoul(chains.substr(at + 1));
+    const size_t dash = chains.find_first_of("->", at + 1);
+    const unsigned long last = chains[dash] == '-' ? std::stoul(chains.substr(dash + 1)) : first;
+    if (!expected.empty()) expected += " - ";
+    expected += std::to_string(first - 2) + ": " + std::to_string(last - first + 1);
+  }
+  ASSERT_NE(expected.find(" - "), std::string::npos) << "the fixture's file is fragmented: " << chains;
+  EXPECT_NE(rows.find("\nLay out=" + expected + ".\n"), std::string::npos) << rows << chains;
+  EXPECT_NE(rows.find("Deleted=No\nLost=No\nCross Link=No\nTemp=No\n"), std::string::npos) << rows;
+
+  const std::string folderRows = Joined(CPropertiesDlg::RowsFor(folder));
+  EXPECT_NE(folderRows.find("\nCluster="), std::string::npos) << folderRows;
+  EXPECT_EQ(folderRows.find("Lay out"), std::string::npos) << folderRows;
+
+  CPropertiesDlg dialog;
+  dialog.SetFileNode(file);
+  EXPECT_EQ(dialog.List()->topLevelItemCount(), static_cast<int>(CPropertiesDlg::RowsFor(file).size()));
+  Shoot(dialog, "partition-pages-file-properties");
+
+  CFileNode bare;
+  EXPECT_TRUE(CPropertiesDlg::RowsFor(&bare).empty()) << "a node without properties lists nothing";
+  EXPECT_TRUE(CPropertiesDlg::RowsFor(nullptr).empty());
+}
+
+// The file page opens the file dialog for the selected file and for the tree's current folder.
+TEST(FilePropertiesDialog, TheFilePageShowsTheSelectedFileAndFolder) {
+  corvale::test::TestApplication();
+  CORVALE_FIXTURE(path, "fat16_small_clusters.sh", "fat16_small_clusters.img");
+  CImageFileDevice device(path);
+  ASSERT_TRUE(device.IsOpened());
+  CFileSystemNode* partition = nullptr;
+  for (const FileSystemEngine& e : FileSystemEngines())
+    if (!partition && e.buildTree && e.Recognises(device, 0)) partition = e.buildTree(device, 0, nullptr);
+  ASSERT_NE(partition, nullptr);
+  CFileSelectPage page;
+  page.resize(1000, 560);
+  page.show();
+  page.SetFileTree(partition);  // the page owns the tree from here on
+  std::vector<std::string> names;
+  auto saved = CFileSelectPage::SetPropertiesShower([&](QDialog& dialog) {
+    auto* list = dialog.findChild<QTreeWidget*>();
+    for (int i = 0; i < list->topLevelItemCount(); ++i)
+      if (list->topLevelItem(i)->text(0) == "Name")
+        names.push_back(list->topLevelItem(i)->text(1).toStdString());
+  });
+  EXPECT_TRUE(page.OnCommand(CFileSelectPage::kCommandFileProperties));
+  EXPECT_TRUE(names.empty()) << "no file selected, no dialog";
+
+  CFileNode* folder = FindChild(partition, "frag");
+  ASSERT_NE(folder, nullptr);
+  QModelIndex item;
+  ASSERT_TRUE(page.Tree()->FindNodeItem(folder, &item));
+  QCoreApplication::processEvents();
+  int row = -1;
+  for (int i = 0; i < page.List()->RowCount(); ++i)
+    if (std::string("D.bin") == page.List()->GetNodeAt(i)->GetFileProperties()->GetName()) row = i;
+  ASSERT_GE(row, 0);
+  page.List()->GetActiveListCtrl()->setCurrentIndex(page.List()->Model()->index(row, 0));
+  page.OnCommand(CFileSelectPage::kCommandFileProperties);
+  page.OnCommand(CFileSelectPage::kCommandFolderProperties);
+  CFileSelectPage::SetPropertiesShower(saved);
+  EXPECT_EQ(names, (std::vector<std::string>{"D.bin", "frag"}));
+}
+
+TEST(PartitionPropertiesDialog, NtfsAndBasicTablesAndTheTypeTexts) {
+  corvale::test::TestApplication();
+  auto ntfs = Ntfs(2048, 409600, 0.9);
+  auto* n = static_cast<CSearchedNTFSPartitionInfo*>(ntfs.get());
+  n->SetFoundByFlags(kFoundByFirstBootRecord | kFoundByMftMirr);
+  n->SetUseMft(true);
+  const PropertyRows rows = CScanPartitionPropertiesDlg::RowsFor(ntfs.get());
+  ASSERT_EQ(rows.size(), 26u);
+  EXPECT_EQ(rows[0].second.toStdString(), "Yes");
+  EXPECT_EQ(rows[1].second.toStdString(), "-");
+  EXPECT_EQ(rows[4].second.toStdString(), "Yes");
+  EXPECT_EQ(Joined({rows[9], rows[13]}), "partition sectors count=409600\nUse$MFT=Yes\n");
+  auto ext = Ext(0, 100);
+  EXPECT_EQ(Joined(CScanPartitionPropertiesDlg::RowsFor(ext.get())),
+            "partition sectors count=100\ndata area start sector=0\nsectors per cluster=0\n");
+  EXPECT_TRUE(CScanPartitionPropertiesDlg::RowsFor(static_cast<CSearchedPartitionInfo*>(nullptr)).empty());
+  EXPECT_EQ(CScanPartitionPropertiesDlg::GetFileSystemTypeText(4).toStdString(), "    EXT2");
+  EXPECT_EQ(CScanPartitionPropertiesDlg::GetFileSystemTypeText(99).toStdString(), "UNKNOWN");
+  EXPECT_EQ(CScanPartitionPropertiesDlg::GetFileSystemTypeText(-1).toStdString(), "UNKNOWN");
+}
+
+}  // namespace

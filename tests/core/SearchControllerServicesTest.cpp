@@ -87,7 +87,8 @@ TEST(SearchControllerServices, BuildsWithTheControllerOfThePartitionsFileSystem)
     int32_t type;
     FakeSearchController* builder;
   };
-  for (const Case& c : {Case{kFileSystemNtfs, &ntfs}, Case{kFileSystemFat16, &fat}, Case{kFileSystemExt2, nullptr}}) {
+  for (const Case& c :
+       {Case{kFileSystemNtfs, &ntfs}, Case{kFileSystemFat16, &fat}, Case{kFileSystemExt2, nullptr}}) {
     for (auto* f : {&fat, &ntfs, &raw}) f->builds = 0;
     partition.SetFileSystemType(c.type);
     EXPECT_EQ(BuildDirectoryWithMatchingController(all, &partition, device, 3, nullptr), nullptr);

@@ -76,8 +76,9 @@ void CIntelligentSearchingDlg::Build() {
   grid->addWidget(MakeLabel("Remaining Time:", 0, this), 0, 3);
   grid->addWidget(MakeLabel("00:00:00", kIdRemaining, this), 0, 4);
 
-  const char* names[8] = {"Partition Tables:",  "FAT Boot Records:",  "FAT Folders:",      "FAT Folder Parts:",
-                          "NTFS Boot Records:", "NTFS File Records:", "Files Identified:", "Total Files Found:"};
+  const char* names[8] = {
+      "Partition Tables:",  "FAT Boot Records:",  "FAT Folders:",      "FAT Folder Parts:",
+      "NTFS Boot Records:", "NTFS File Records:", "Files Identified:", "Total Files Found:"};
   const int labelIds[8] = {1162, 1163, 1164, 1165, 1166, 1167, 1168, 1169};
   for (int i = 0; i < 8; ++i) {
     const int row = 1 + i % 4;
@@ -188,7 +189,7 @@ void CIntelligentSearchingDlg::Refresh(bool force) {
       remaining->setText(Resource(132, "Calculating..."));
     }
   }
-  const int64_t* counters[8] = {&summary.PartitionTables, &summary.FATBootRecords, &summary.FATFolders,
+  const int64_t* counters[8] = {&summary.PartitionTables, &summary.FATBootRecords,  &summary.FATFolders,
                                 &summary.FATFolderParts,  &summary.NTFSBootRecords, &summary.NTFSFileRecords,
                                 &summary.FilesIdentified, &summary.TotalFilesFound};
   for (int i = 0; i < 8; ++i)
@@ -230,9 +231,9 @@ QString CIntelligentSearchingDlg::Text(int id) const {
 
 void CIntelligentSearchingDlg::reject() {
   if (m_cancelled.load()) return;
-  const auto answer = corvale::ui::AskMessageBox(Resource(239, "Do you want to stop searching?").toStdString(),
-                                                 GetProductTitle(), corvale::ui::MessageButtons::YesNo,
-                                                 corvale::ui::MessageIcon::Question);
+  const auto answer = corvale::ui::AskMessageBox(
+      Resource(239, "Do you want to stop searching?").toStdString(), GetProductTitle(),
+      corvale::ui::MessageButtons::YesNo, corvale::ui::MessageIcon::Question);
   if (answer != corvale::ui::MessageAnswer::Yes) return;
   m_cancelled.store(true);
   m_cancel->setEnabled(false);

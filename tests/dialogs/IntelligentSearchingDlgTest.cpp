@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/IntelligentSearchController.h"
 #include "controls/DialogTemplate.h"
+#include "core/IntelligentSearchController.h"
 #include "dialogs/IntelligentSearchingDlg.h"
 #include "platform/RecoveryContext.h"
 #include "storage/MemoryDevice.h"
@@ -33,7 +33,8 @@ class IntelligentSearching : public ::testing::Test {
           questions.push_back(text);
           return answer;
         });
-    m_previousRecorder = corvale::usage::SetRecorder([this](const corvale::usage::Record& r) { events.push_back(r.eventId); });
+    m_previousRecorder =
+        corvale::usage::SetRecorder([this](const corvale::usage::Record& r) { events.push_back(r.eventId); });
   }
   void TearDown() override {
     corvale::ui::SetQuestionHandler(m_previous);
@@ -57,7 +58,8 @@ class IntelligentSearching : public ::testing::Test {
 TEST(IntelligentSearchingScale, TheBarHasAtMostAThousandUnits) {
   const struct {
     int64_t blocks, scale;
-  } cases[] = {{0, 1}, {1, 1}, {1000, 1}, {1001, 10}, {10000, 10}, {10009, 10}, {10010, 100}, {INT64_MAX, 10000000000000000}};
+  } cases[] = {{0, 1},      {1, 1},      {1000, 1},    {1001, 10},
+               {10000, 10}, {10009, 10}, {10010, 100}, {INT64_MAX, 10000000000000000}};
   for (const auto& c : cases) EXPECT_EQ(CIntelligentSearchingDlg::ScaleFor(c.blocks), c.scale) << c.blocks;
 }
 

@@ -83,10 +83,12 @@ int RunScan(int argc, char** argv) {
   CIntelligentSearchController driver;
   driver.SetStartSectorSource([] { return uint64_t{0}; });
   driver.SetStorageDevice(&device);
+  std::vector<IFileSystemSearchController*> controllers;
   for (Searcher& s : searchers) {
-    s.controller->SetResultSink(&found);
+    controllers.push_back(s.controller.get());
     driver.AddFileSystemSearchController(s.controller.get());
   }
+  SetResultSinkForAllControllers(controllers, &found);
   const auto scanStart = std::chrono::steady_clock::now();
   if (driver.Search(nullptr) != 1) {
     std::fprintf(stderr, "the search could not start\n");
@@ -97,16 +99,13 @@ int RunScan(int argc, char** argv) {
 
   // Every controller's candidates in one list, remembering who found each.
   const auto selectStart = std::chrono::steady_clock::now();
-  SearchedPartitionInfoList candidates;
-  std::map<const CSearchedPartitionInfo*, Searcher*> finder;
-  for (Searcher& s : searchers) {
-    const size_t before = candidates.size();
-    s.controller->GetResults(&candidates);
-    for (size_t i = before; i < candidates.size(); ++i) finder[candidates[i].get()] = &s;
-  }
-  ComputePartitionWeights(candidates);
-  SortSearchedPartitions(candidates);
-  SelectPartitionLayout(candidates, deviceSectors);
+  SearchedPartitionInfoList candidates = CollectSearchedPartitions(controllers, deviceSectors);
+  // The controller that builds each candidate's tree names it.
+  auto finderOf = [&](const CSearchedPartitionInfo& candidate) -> Searcher* {
+    for (Searcher& s : searchers)
+      if (s.controller->AcceptsPartitionType(candidate.GetFileSystemType())) return &s;
+    return nullptr;
+  };
   const double selectSeconds = SecondsSince(selectStart);
 
   const double mbps = scanSeconds > 0 ? double(bytes) / 1e6 / scanSeconds : 0;
@@ -121,14 +120,15 @@ int RunScan(int argc, char** argv) {
   uint64_t chosen = 0, totalFiles = 0, totalBytes = 0, totalFailures = 0, noTree = 0;
   for (const auto& candidate : candidates) {
     if (candidate->GetChosenMark() != 1) continue;
-    Searcher* s = finder[candidate.get()];
+    Searcher* s = finderOf(*candidate);
     const int32_t index = int32_t(chosen++);
     const SectorRange range = CandidateRange(*candidate);
     std::printf("  partition %d: start %" PRId64 ", sectors %" PRId64 ", %s (weight %.3f%s)\n", index,
                 range.first, range.count, s ? s->name.c_str() : "?", candidate->GetWeight(),
                 candidate->GetWholeDeviceMark() ? ", whole device" : "");
     if (outDir.empty() || !s) continue;
-    CFileSystemNode* root = s->controller->BuildPartitionDirectory(candidate.get(), &device, index, nullptr);
+    CFileSystemNode* root =
+        BuildDirectoryWithMatchingController(controllers, candidate.get(), &device, index, nullptr);
     if (!root) {
       std::printf("    no tree\n");
       ++noTree;

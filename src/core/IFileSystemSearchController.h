@@ -84,6 +84,23 @@ class IFileSystemSearchController {
   }
 };
 
+// Hands the one list of files found by signature to every controller of a scan, so that all of them
+// add to (and build from) the same list.
+void SetResultSinkForAllControllers(const std::vector<IFileSystemSearchController*>& controllers,
+                                    CRawFileInfoList* sink);
+
+// Every controller's found partitions in one list, in controller order, then weighed, sorted and
+// with a layout chosen for a device of `deviceSectors` sectors.
+SearchedPartitionInfoList CollectSearchedPartitions(
+    const std::vector<IFileSystemSearchController*>& controllers, int64_t deviceSectors);
+
+// Builds the tree of `partition` with the first controller that handles its file-system type
+// (the kind of controller that found it), reading from `device`. Null when none handles it, when
+// the partition is null, or when the build gives no tree.
+CFileSystemNode* BuildDirectoryWithMatchingController(
+    const std::vector<IFileSystemSearchController*>& controllers, CSearchedPartitionInfo* partition,
+    IStorageDevice* device, int32_t index, IDIRBuildCallback* callback);
+
 class IContainerofFileSystemSearchController {
  public:
   virtual ~IContainerofFileSystemSearchController() = default;

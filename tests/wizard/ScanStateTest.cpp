@@ -218,10 +218,10 @@ TEST_F(ScanStateTest, RestoresUpToTheStatusLinksTheChainAndCopiesItBack) {
 
 TEST_F(ScanStateTest, RefusesChainsThatAreNotThisKindsOwnAndCleansUp) {
   const std::vector<std::vector<uint32_t>> bad = {
-      {2, 4, 5},  // the other kind's steps
-      {5},        // not starting at the caller
-      {0, 5, 1},  // out of order
-      {0, 0, 5},  // repeated
+      {2, 4, 5},              // the other kind's steps
+      {5},                    // not starting at the caller
+      {0, 5, 1},              // out of order
+      {0, 0, 5},              // repeated
       {0, 1, 5, 6, 7, 8, 9},  // longer than any chain
       {},
   };

@@ -142,7 +142,8 @@ int SaveChainTo(IRSData& stream, IWizardPageController* controller, IDIRBuildCal
   }
   if (stream.BeginSection(ChainGuid())) {
     corvale::WriteU32(stream, static_cast<uint32_t>(chain.size()));
-    for (IWizardPageController* c : chain) corvale::WriteU32(stream, static_cast<uint32_t>(c->GetStateTypeId()));
+    for (IWizardPageController* c : chain)
+      corvale::WriteU32(stream, static_cast<uint32_t>(c->GetStateTypeId()));
     stream.EndSection();
   }
   if (progress) progress->AddProgress(5);
@@ -302,7 +303,8 @@ int SetCurrentControllerStatus(IWizardPageController* controller) {
   return result;
 }
 
-IWizardPageController* RestoreControllerChain(IWizardPageController* controller, IDIRBuildCallback* progress) {
+IWizardPageController* RestoreControllerChain(IWizardPageController* controller,
+                                              IDIRBuildCallback* progress) {
   const int kind = KindOf(controller);
   if (kind == kRecoveryKindNone) return nullptr;
   const std::string last = ScanStateLastFile(kind);

@@ -1,0 +1,106 @@
+#pragma once
+// The window of a whole-device search: what the file-system searchers have found so far, the
+// elapsed and remaining time, a progress bar and Cancel.
+//
+// The search's worker calls the IIntelligentSearchCallback operations. They never touch a widget:
+// they store the range, the block done and the running summary, and the window reads that snapshot
+// on its own thread from a timer, at most once per kRefreshMs, so the search never waits for the
+// window. The elapsed time counts the window's one-second ticks. Cancel asks first; on Yes the
+// search stops after its current block, and the window stays until the search has finished.
+
+#include <QTimer>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "controls/SearchSuperDlg.h"
+#include "core/IIntelligentSearchCallback.h"
+#include "core/IntelligentSearchSummary.h"
+#include "dialogs/RemainingTimeEstimator.h"
+
+class CButtonPlus;
+class CIntelligentSearchController;
+class QLabel;
+class QProgressBar;
+
+class CIntelligentSearchingDlg : public CSearchSuperDlg, public IIntelligentSearchCallback {
+  Q_OBJECT
+
+ public:
+  static constexpr int kTemplateId = 129;
+  static constexpr int kIdProgress = 1000;
+  static constexpr int kIdElapsed = 1023;
+  static constexpr int kIdRemaining = 1026;
+  static constexpr int kIdTotalCollapsed = 1030;
+  static constexpr int kIdExpand = 1110;
+  static constexpr int kIdCollapse = 1129;
+  // Value controls of the eight counters, in the summary's order.
+  static constexpr int kCounterIds[8] = {1003, 1006, 1008, 1010, 1020, 1017, 1012, 1014};
+  static constexpr uint32_t kRefreshMs = 300;
+  // The bar has at most this many units; positions are divided by a power of ten to fit.
+  static constexpr int64_t kMaxBarUnits = 1000;
+
+  explicit CIntelligentSearchingDlg(QWidget* parent = nullptr, TickClock clock = SystemTickCount);
+  ~CIntelligentSearchingDlg() override;
+
+  // Shows the window, runs `driver`'s search with this window as its callback on a worker while
+  // this thread keeps the window alive, and returns once the search has finished (completed or
+  // cancelled). 1 when the search ran, 0 when it could not be started.
+  int32_t RunSearch(CIntelligentSearchController& driver);
+
+  // IIntelligentSearchCallback, called on the search's worker.
+  void SetProgress(int64_t block) override;
+  void SetRange(int64_t first, int64_t end) override;
+  bool IsCancelled() override { return m_cancelled.load(); }
+  void OnBlockDone() override {}
+  void GetSummary(IntelligentSearchSummary* out) override;
+  void SetSummary(const IntelligentSearchSummary* summary) override;
+  void OnSearchFinished() override { m_finished.store(true); }
+
+  bool IsFinished() const { return m_finished.load(); }
+  // The divisor from blocks to bar units for a search of `blocks` blocks.
+  static int64_t ScaleFor(int64_t blocks);
+  // Reads the worker's snapshot into the window when a refresh is due (always with `force`).
+  void Refresh(bool force = false);
+  // One tick of the elapsed time (the window's one-second timer calls it).
+  void OnSecond();
+  void ShowDetails(bool show);
+  bool DetailsShown() const { return m_detailsShown; }
+  QString Text(int id) const;
+  QProgressBar* ProgressBar() const { return m_bar; }
+
+ public slots:
+  // Cancel: asks whether to stop; on Yes the search stops after its current block.
+  void reject() override;
+
+ private:
+  void Build();
+
+  TickClock m_clock;
+  // Written by the worker, read by the window.
+  mutable std::mutex m_mutex;
+  IntelligentSearchSummary m_summary;
+  int64_t m_rangeBlocks = -1;
+  int64_t m_block = -1;
+  std::atomic<bool> m_cancelled{false};
+  std::atomic<bool> m_finished{false};
+
+  // The window's own.
+  int64_t m_shownRange = -1;
+  int64_t m_shownBlock = -1;
+  int64_t m_scale = 1;
+  uint32_t m_lastRefresh = 0;
+  uint32_t m_startTick = 0;
+  bool m_remainingShown = false;
+  bool m_detailsShown = false;
+  int m_hours = 0, m_minutes = 0, m_seconds = 0;
+  CRemainingTimeEstimator m_estimator;
+  QTimer m_readTimer;
+  QTimer m_secondTimer;
+  QProgressBar* m_bar = nullptr;
+  CButtonPlus* m_cancel = nullptr;
+  CButtonPlus* m_expand = nullptr;
+  CButtonPlus* m_collapse = nullptr;
+  std::vector<QWidget*> m_detailRows;
+  std::vector<QWidget*> m_collapsedRow;
+};

@@ -324,7 +324,8 @@ bool CCompleteRecoveryPartitionDeviceSelectController::AddImage(const std::strin
     }
   }
   auto device = std::make_shared<CImageFileDeviceWithDecompress>(path);
-  if (!device->IsUsable()) {
+  // An image of no sectors holds nothing to search (a file that is no image reads as one).
+  if (!device->IsUsable() || device->GetSectorCount() <= 0) {
     corvale::ui::ShowMessageBox(Text(283, "This is an invalid image file, please check it!"),
                                 GetProductTitle(), corvale::ui::MessageIcon::Warning);
     return false;

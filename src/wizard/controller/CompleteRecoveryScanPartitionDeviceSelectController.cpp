@@ -195,14 +195,14 @@ bool CCompleteRecoveryScanPartitionDeviceSelectController::Next() {
         [&] {
           int32_t ordinal = 0;
           for (size_t row = 0; row < ticked.size(); ++row) {
-            if (dialog.Tick() == -1) {
-              cancelled = true;
-              break;
-            }
             LogBuildingDirectoryTree(static_cast<int>(row));
             CFileSystemNode* tree =
                 BuildDirectoryWithMatchingController(controllers, ticked[row], device, ordinal++, &callback);
             if (tree) trees.push_back(tree);
+            if (dialog.Tick() == -1) {
+              cancelled = true;
+              break;
+            }
           }
         },
         [] { QApplication::processEvents(QEventLoop::AllEvents, 50); });

@@ -94,7 +94,8 @@ class FormatRecoverySteps : public WizardHarness {
   // A disk whose table is gone, with NTFS, FAT32 and Ext2 file systems full of files, searched as
   // one volume.
   bool GiveThreeFileSystems(std::string* why) {
-    const std::string folder = corvale::test::FixtureImage("lost_three_fs_disk.sh", "lost_three_fs_disk", why);
+    const std::string folder =
+        corvale::test::FixtureImage("lost_three_fs_disk.sh", "lost_three_fs_disk", why);
     if (folder.empty()) return false;
     const std::string image = folder + "/disk.img";
     Device()->SetCollector([image] { return corvale::test::CollectImageVolumes({{image, "DISK", 7}}); });
@@ -178,8 +179,8 @@ TEST_F(FormatRecoverySteps, ACancelledBuildFreesWhatWasBuiltAndStaysOnThePage) {
 
 TEST_F(FormatRecoverySteps, WithThePageSkippedBackOnTheFilePageReturnsToTheDevices) {
   std::string why;
-  if (!GiveFormatRecoveryAVolume("fat16_reformatted.sh", "fat16_reformatted.img", "FAT16VOL", kFileSystemFat16,
-                                 &why))
+  if (!GiveFormatRecoveryAVolume("fat16_reformatted.sh", "fat16_reformatted.img", "FAT16VOL",
+                                 kFileSystemFat16, &why))
     GTEST_SKIP() << why;
   GetRecoveryContext().PageFlowSwitch = 0;
   SearchFirstVolume();
@@ -231,8 +232,8 @@ TEST_F(FormatRecoverySteps, ARestoredScanShowsTheSamePartitionsAndBuildsWithoutS
 
 TEST_F(FormatRecoverySteps, ASavedScanWhoseVolumeIsGoneFailsWithItsMessage) {
   std::string why;
-  if (!GiveFormatRecoveryAVolume("fat16_reformatted.sh", "fat16_reformatted.img", "FAT16VOL", kFileSystemFat16,
-                                 &why))
+  if (!GiveFormatRecoveryAVolume("fat16_reformatted.sh", "fat16_reformatted.img", "FAT16VOL",
+                                 kFileSystemFat16, &why))
     GTEST_SKIP() << why;
   SearchFirstVolume();
   ASSERT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryScanPartitionDeviceSelect);
@@ -258,8 +259,8 @@ TEST_F(FormatRecoverySteps, ASavedScanWhoseVolumeIsGoneFailsWithItsMessage) {
 
 TEST_F(FormatRecoverySteps, NothingFoundButPicturesLeadsToTheCarvedFilesTree) {
   std::string why;
-  if (!GiveFormatRecoveryAVolume("carved_pictures_only.sh", "carved_pictures_only.img", "PICS", kFileSystemUnknown,
-                                 &why))
+  if (!GiveFormatRecoveryAVolume("carved_pictures_only.sh", "carved_pictures_only.img", "PICS",
+                                 kFileSystemUnknown, &why))
     GTEST_SKIP() << why;
   SearchFirstVolume();
   ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
@@ -277,8 +278,8 @@ TEST_F(FormatRecoverySteps, NothingFoundButPicturesLeadsToTheCarvedFilesTree) {
 
 TEST_F(FormatRecoverySteps, OnlyRawFilesWithoutRawRecoverySearchesNothingAndFindsNothing) {
   std::string why;
-  if (!GiveFormatRecoveryAVolume("carved_pictures_only.sh", "carved_pictures_only.img", "PICS", kFileSystemUnknown,
-                                 &why))
+  if (!GiveFormatRecoveryAVolume("carved_pictures_only.sh", "carved_pictures_only.img", "PICS",
+                                 kFileSystemUnknown, &why))
     GTEST_SKIP() << why;
   StartRecovery(1);
   Click(Sheet::kCommandNext);
@@ -297,7 +298,8 @@ TEST_F(FormatRecoverySteps, OnlyRawFilesWithoutRawRecoverySearchesNothingAndFind
 // Disk images on the device page: one listed per path; a file that is no image is refused.
 TEST_F(FormatRecoverySteps, AnImageIsListedOnceAndAFileThatIsNoImageIsRefused) {
   std::string why;
-  const std::string source = corvale::test::FixtureImage("carved_pictures_only.sh", "carved_pictures_only.img", &why);
+  const std::string source =
+      corvale::test::FixtureImage("carved_pictures_only.sh", "carved_pictures_only.img", &why);
   if (source.empty()) GTEST_SKIP() << why;
   const std::string image = Folder() + "pictures.kbi";
   {

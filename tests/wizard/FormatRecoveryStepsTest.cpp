@@ -22,6 +22,7 @@
 #include "storage/CompressController.h"
 #include "storage/Compressor.h"
 #include "storage/ImageFileDevice.h"
+#include "support/QtTestApp.h"
 #include "ui/AppInfo.h"
 #include "wizard/CompleteRecoveryScanPartitionDeviceSelectPage.h"
 #include "wizard/WizardHarness.h"
@@ -103,6 +104,11 @@ class FormatRecoverySteps : public WizardHarness {
     return true;
   }
 
+  void Save(const std::string& name) {
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(corvale::test::SaveScreenshot(sheet->grab().toImage(), name).empty()) << name;
+  }
+
   bool HasBox(const std::string& text) const {
     return std::any_of(boxes.begin(), boxes.end(),
                        [&](const std::string& box) { return box.find(text) != std::string::npos; });
@@ -133,6 +139,7 @@ TEST_F(FormatRecoverySteps, MoreThanFourTickedPartitionsAreRefusedAndNothingIsBu
   ASSERT_GE(list->GetPartitionCount(), 5) << "the disk holds six file systems";
   for (int row = 0; row < 5; ++row) list->SetCheck(row, true);
   ASSERT_EQ(ScanPage()->GetCheckedCount(), 5);
+  Save("format-recovery-found-partitions-five-ticked");
 
   Click(Sheet::kCommandNext);
   EXPECT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryScanPartitionDeviceSelect);
@@ -219,8 +226,10 @@ TEST_F(FormatRecoverySteps, ARestoredScanShowsTheSamePartitionsAndBuildsWithoutS
       << list->CellText(0, 1).toStdString() << "|" << list->CellText(0, 2).toStdString();
 
   SelectFormatRecoveryRow(0);
+  Save("format-recovery-device-page-previous-recovery");
   Click(Sheet::kCommandNext);
   ASSERT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryScanPartitionDeviceSelect);
+  Save("format-recovery-found-partitions-restored");
   EXPECT_EQ(searches, 1) << "the restore did not search again";
   EXPECT_EQ(RowStarts(), found);
   EXPECT_FALSE(HasBox("Failed to restore last search result."));
@@ -274,6 +283,7 @@ TEST_F(FormatRecoverySteps, NothingFoundButPicturesLeadsToTheCarvedFilesTree) {
   ASSERT_NE(root->GetFirstChild(), nullptr);
   ASSERT_NE(root->GetFirstChild()->GetFileProperties(), nullptr);
   EXPECT_EQ(std::string(root->GetFirstChild()->GetFileProperties()->GetName()), "Raw Files");
+  Save("format-recovery-carved-files");
 }
 
 TEST_F(FormatRecoverySteps, OnlyRawFilesWithoutRawRecoverySearchesNothingAndFindsNothing) {
@@ -331,6 +341,42 @@ TEST_F(FormatRecoverySteps, AnImageIsListedOnceAndAFileThatIsNoImageIsRefused) {
   Click(Sheet::kCommandNext);
   EXPECT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
   EXPECT_EQ(GetRecoveryContext().SourceDriveLetter, 255);
+}
+
+// Without the found-partition page, a build that finds no files shows the page instead of
+// throwing the search away unseen.
+TEST_F(FormatRecoverySteps, WithThePageSkippedABuildThatFindsNothingShowsTheFoundPartitions) {
+  std::string why;
+  if (!GiveFormatRecoveryAVolume("parts_gpt_many.sh", "parts_gpt_many.img", "DISK", kFileSystemUnknown, &why))
+    GTEST_SKIP() << why;
+  GetRecoveryContext().PageFlowSwitch = 0;
+  SearchFirstVolume();
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryScanPartitionDeviceSelect);
+  EXPECT_TRUE(HasBox("No files found!"));
+  EXPECT_FALSE(Scan()->Results().found.empty());
+  EXPECT_GT(ScanPage()->GetPartitionCount(), 0);
+}
+
+// The machine's own collection: every partition of the catalogue's disks is listed, whatever its
+// file system, with its letter, label and file system.
+TEST_F(FormatRecoverySteps, TheCataloguesVolumesAreListed) {
+  std::string why;
+  const std::string disk = corvale::test::FixtureImage("parts_mbr_primary.sh", "parts_mbr_primary.img", &why);
+  if (disk.empty()) GTEST_SKIP() << why;
+  setenv("CORVALE_DISKS", disk.c_str(), 1);
+  Device()->SetCollector(nullptr);
+  StartRecovery(1);
+  Click(Sheet::kCommandNext);
+  WaitForVolumeList();
+  unsetenv("CORVALE_DISKS");
+  std::vector<std::string> names;
+  for (int row = 0; row < Device()->GetList()->GetCount(); ++row)
+    names.push_back(Device()->GetList()->CellText(row, 0).toStdString());
+  ASSERT_EQ(names.size(), 3u);
+  EXPECT_NE(names[0].find("(NTFS)"), std::string::npos) << names[0];
+  EXPECT_NE(names[1].find("(FAT32)"), std::string::npos) << names[1];
+  EXPECT_NE(names[2].find("(EXT2)"), std::string::npos) << names[2];
+  Save("format-recovery-device-page");
 }
 
 }  // namespace

@@ -46,7 +46,11 @@ class FormatRecoverySteps : public WizardHarness {
     m_savedRawOnly = context.RawFilesOnly;
     m_savedRecoverRaw = context.RecoverRawFiles;
     context.RecoveryMode = 1;
-    m_previousSearchHook = SetWholeDeviceSearchHook([this](CIntelligentSearchingDlg&) { ++searches; });
+    m_previousSearchHook = SetWholeDeviceSearchHook([this](CIntelligentSearchingDlg& dialog) {
+      ++searches;
+      // Cancel as the user would: the question is answered Yes by the harness.
+      if (cancelSearch) dialog.reject();
+    });
     m_previousBuildHook = SetSearchBuildHook([this](CBuildDirectoryDlg& dialog) {
       ++builds;
       // Cancel as the user would: the question is answered Yes by the harness.
@@ -120,6 +124,7 @@ class FormatRecoverySteps : public WizardHarness {
   int searches = 0;
   int builds = 0;
   bool cancelBuild = false;
+  bool cancelSearch = false;
 
  private:
   int32_t m_savedRawOnly = 0;
@@ -341,6 +346,28 @@ TEST_F(FormatRecoverySteps, AnImageIsListedOnceAndAFileThatIsNoImageIsRefused) {
   Click(Sheet::kCommandNext);
   EXPECT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
   EXPECT_EQ(GetRecoveryContext().SourceDriveLetter, 255);
+}
+
+TEST_F(FormatRecoverySteps, ACancelledSearchLeavesNothingAndStaysOnTheDevicePage) {
+  std::string why;
+  if (!GiveFormatRecoveryAVolume("fat16_reformatted.sh", "fat16_reformatted.img", "FAT16VOL",
+                                 kFileSystemFat16, &why))
+    GTEST_SKIP() << why;
+  cancelSearch = true;
+  SearchFirstVolume();
+  EXPECT_EQ(searches, 1);
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryPartitionDeviceSelect);
+  EXPECT_TRUE(Scan()->Results().found.empty());
+  EXPECT_EQ(GetFileSelectController()->GetFileTree(), nullptr);
+  EXPECT_EQ(builds, 0);
+  EXPECT_TRUE(boxes.empty());
+  EXPECT_TRUE(sheet->window()->isEnabled());
+
+  // The next try searches to the end.
+  cancelSearch = false;
+  SelectFormatRecoveryRow(0);
+  Click(Sheet::kCommandNext);
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryScanPartitionDeviceSelect);
 }
 
 // Without the found-partition page, a build that finds no files shows the page instead of

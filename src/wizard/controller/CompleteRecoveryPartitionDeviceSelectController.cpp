@@ -455,7 +455,11 @@ int CCompleteRecoveryPartitionDeviceSelectController::RestoreState(IRSData* stre
   for (const auto& volume : Volumes()) current.push_back(volume.get());
   for (const auto& image : m_images) current.push_back(image.get());
   CDeviceSelectionState state(*stream);
+  const size_t imagesBefore = m_images.size();
   m_chosen = state.LoadPartitionDevice(current, m_images);
+  // An image the restore opened again is listed like one opened by hand, with a number of its own.
+  for (size_t i = imagesBefore; i < m_images.size(); ++i) m_images[i]->RunningNumber = m_imageCounter++;
+  if (m_images.size() != imagesBefore) FillList();
   if (!m_chosen || !m_chosen->Device) {
     m_chosen = nullptr;
     return 0;

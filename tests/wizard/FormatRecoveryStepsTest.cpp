@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
+#include <QMenu>
 #include <QTest>
 #include <algorithm>
 #include <filesystem>
@@ -25,6 +27,7 @@
 #include "support/QtTestApp.h"
 #include "ui/AppInfo.h"
 #include "wizard/CompleteRecoveryScanPartitionDeviceSelectPage.h"
+#include "wizard/DeviceSelectPage.h"
 #include "wizard/WizardHarness.h"
 #include "wizard/controller/CompleteRecoveryPartitionDeviceSelectController.h"
 #include "wizard/controller/CompleteRecoveryScanPartitionDeviceSelectController.h"
@@ -242,6 +245,36 @@ TEST_F(FormatRecoverySteps, ARestoredScanShowsTheSamePartitionsAndBuildsWithoutS
   Click(Sheet::kCommandNext);
   EXPECT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
   EXPECT_EQ(searches, 1);
+}
+
+TEST_F(FormatRecoverySteps, RemoveOnTheSavedScansRowDeletesItsFile) {
+  std::string why;
+  if (!GiveFormatRecoveryAVolume("fat16_reformatted.sh", "fat16_reformatted.img", "FAT16VOL",
+                                 kFileSystemFat16, &why))
+    GTEST_SKIP() << why;
+  SearchFirstVolume();
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryScanPartitionDeviceSelect);
+  Click(Sheet::kCommandHome);
+  CCompleteRecoveryPartitionDeviceSelectController::CommitPending() = true;
+  StartRecovery(1);
+  Click(Sheet::kCommandNext);
+  WaitForVolumeList();
+  ASSERT_EQ(Device()->GetList()->GetCount(), 2);
+  const std::string last = ScanStateLastFile(kRecoveryKindComplete);
+  ASSERT_TRUE(std::filesystem::exists(last));
+
+  SelectFormatRecoveryRow(0);
+  auto* page = static_cast<CDeviceSelectPage*>(sheet->GetPage(CompleteRecoveryPartitionDeviceSelect));
+  std::vector<std::string> entries;
+  page->SetMenuRunner([&entries](QMenu& menu, const QPoint&) -> QAction* {
+    for (QAction* action : menu.actions()) entries.push_back(action->text().toStdString());
+    return menu.actions().value(1);
+  });
+  emit Device()->GetList()->itemRightClicked(QPoint(0, 0));
+  page->SetMenuRunner(nullptr);
+  EXPECT_EQ(entries, (std::vector<std::string>{"Continue", "Remove"}));
+  EXPECT_EQ(Device()->GetList()->GetCount(), 1);
+  EXPECT_FALSE(std::filesystem::exists(last));
 }
 
 TEST_F(FormatRecoverySteps, ASavedScanWhoseVolumeIsGoneFailsWithItsMessage) {

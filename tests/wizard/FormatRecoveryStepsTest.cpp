@@ -56,8 +56,11 @@ class FormatRecoverySteps : public WizardHarness {
     });
     m_previousBuildHook = SetSearchBuildHook([this](CBuildDirectoryDlg& dialog) {
       ++builds;
+      // The window answers the user while the rest of the program waits.
+      EXPECT_TRUE(dialog.isEnabled());
+      EXPECT_FALSE(sheet->window()->isEnabled());
       // Cancel as the user would: the question is answered Yes by the harness.
-      if (cancelBuild) dialog.OnCancel();
+      if (cancelBuild) QTest::mouseClick(dialog.CancelButton(), Qt::LeftButton);
     });
   }
   void TearDown() override {

@@ -184,7 +184,10 @@ bool CCompleteRecoveryScanPartitionDeviceSelectController::Next() {
   m_tick = std::chrono::steady_clock::now();
   const auto buildStart = m_tick;
   {
-    CBuildDirectoryDlg dialog(owner);
+    // No parent: the build window must stay usable while the program's windows are disabled. It is
+    // shown over its owner instead.
+    CBuildDirectoryDlg dialog(nullptr);
+    if (owner) dialog.move(owner->frameGeometry().center() - dialog.rect().center());
     CDIRBuildCallback callback(&dialog);
     ProgramWindowsDisabled disabled(&dialog);
     dialog.show();

@@ -157,7 +157,10 @@ CFileSystemNode* BuildRawFilesTree(WholeDeviceSearchOutcome& outcome, IStorageDe
   CFileSystemNode* folder = nullptr;
   bool cancelled = false;
   if (device && outcome.rawFiles) {
-    CBuildDirectoryDlg dialog(owner);
+    // No parent: the build window must stay usable while the program's windows are disabled. It is
+    // shown over its owner instead.
+    CBuildDirectoryDlg dialog(nullptr);
+    if (owner) dialog.move(owner->frameGeometry().center() - dialog.rect().center());
     CDIRBuildCallback callback(&dialog);
     {
       ProgramWindowsDisabled disabled(&dialog);

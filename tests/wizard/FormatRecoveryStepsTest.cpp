@@ -406,6 +406,37 @@ TEST_F(FormatRecoverySteps, ACancelledSearchLeavesNothingAndStaysOnTheDevicePage
   EXPECT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryScanPartitionDeviceSelect);
 }
 
+// Ctrl+O: a raw image file is searched at once, as the chosen source, and listed with the images.
+TEST_F(FormatRecoverySteps, ARawImageFileIsSearchedAsTheChosenSource) {
+  std::string why;
+  const std::string file =
+      corvale::test::FixtureImage("carved_pictures_only.sh", "carved_pictures_only.img", &why);
+  if (file.empty()) GTEST_SKIP() << why;
+  StartRecovery(1);
+  Click(Sheet::kCommandNext);
+  WaitForVolumeList();
+  int asked = 0;
+  Device()->SetRawImagePathAsker([&asked, file] {
+    ++asked;
+    return asked == 1 ? std::string() : file;
+  });
+  sheet->SendCommandToCurrentPage(CDeviceSelectPage::kCommandOpenRawImage);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryPartitionDeviceSelect) << "no file chosen";
+  EXPECT_EQ(searches, 0);
+
+  sheet->SendCommandToCurrentPage(CDeviceSelectPage::kCommandOpenRawImage);
+  Device()->SetRawImagePathAsker(nullptr);
+  EXPECT_EQ(searches, 1);
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
+  ASSERT_NE(Device()->GetChosen(), nullptr);
+  EXPECT_EQ(Device()->GetChosen()->ImagePath, file);
+  EXPECT_EQ(Device()->Images().size(), 1u);
+  EXPECT_EQ(GetRecoveryContext().SourceDriveLetter, 255);
+  EXPECT_EQ(GetFileSelectController()->GetSourceSelection().GetSourceDevice(), Device()->GetChosen()->Device)
+      << "the file step reads the raw image, not an earlier choice";
+}
+
 // Without the found-partition page, a build that finds no files shows the page instead of
 // throwing the search away unseen.
 TEST_F(FormatRecoverySteps, WithThePageSkippedABuildThatFindsNothingShowsTheFoundPartitions) {

@@ -269,8 +269,9 @@ TEST_F(AdvanceSettings, OkTurnsTheTicksIntoTypeIdsWithTheirContainers) {
   };
   for (const auto& c : cases) {
     GetFileTypeExtensionSet().Clear();
-    if (c.extensionsChosen)
+    if (c.extensionsChosen) {
       ASSERT_TRUE(GetFileTypeExtensionSet().Rebuild(CFileTypeExtensionSet::kIncludeList, {".doc"}));
+    }
     CAdvanceSettingMasterDlg dialog(1, nullptr);
     Open(dialog, 1);
     Tree& tree = *dialog.RawPage()->Tree();

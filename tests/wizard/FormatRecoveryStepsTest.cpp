@@ -437,6 +437,36 @@ TEST_F(FormatRecoverySteps, ARawImageFileIsSearchedAsTheChosenSource) {
       << "the file step reads the raw image, not an earlier choice";
 }
 
+// A raw image file is saved by its path, but cannot be opened again as an image: its saved scan is
+// refused with the restore's message instead of reading a device of no sectors.
+TEST_F(FormatRecoverySteps, ASavedScanOfARawImageFileIsRefused) {
+  std::string why;
+  const std::string file = corvale::test::FixtureImage("fat16_reformatted.sh", "fat16_reformatted.img", &why);
+  if (file.empty()) GTEST_SKIP() << why;
+  GetRecoveryContext().PageFlowSwitch = 1;
+  StartRecovery(1);
+  Click(Sheet::kCommandNext);
+  WaitForVolumeList();
+  Device()->SetRawImagePathAsker([file] { return file; });
+  sheet->SendCommandToCurrentPage(CDeviceSelectPage::kCommandOpenRawImage);
+  Device()->SetRawImagePathAsker(nullptr);
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryScanPartitionDeviceSelect);
+
+  Click(Sheet::kCommandHome);
+  CCompleteRecoveryPartitionDeviceSelectController::CommitPending() = true;
+  StartRecovery(1);
+  Click(Sheet::kCommandNext);
+  WaitForVolumeList();
+  ASSERT_EQ(Device()->GetList()->GetCount(), 1) << "Previous Recovery... only";
+  EXPECT_NE(Device()->GetList()->CellText(0, 2).toStdString().find("Image File \"fat16_reformatted.img\""),
+            std::string::npos);
+  SelectFormatRecoveryRow(0);
+  Click(Sheet::kCommandNext);
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryPartitionDeviceSelect);
+  EXPECT_TRUE(HasBox("Failed to restore last search result."));
+  EXPECT_EQ(searches, 1);
+}
+
 // Without the found-partition page, a build that finds no files shows the page instead of
 // throwing the search away unseen.
 TEST_F(FormatRecoverySteps, WithThePageSkippedABuildThatFindsNothingShowsTheFoundPartitions) {

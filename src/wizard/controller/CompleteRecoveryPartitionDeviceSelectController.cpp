@@ -460,7 +460,9 @@ int CCompleteRecoveryPartitionDeviceSelectController::RestoreState(IRSData* stre
   // An image the restore opened again is listed like one opened by hand, with a number of its own.
   for (size_t i = imagesBefore; i < m_images.size(); ++i) m_images[i]->RunningNumber = m_imageCounter++;
   if (m_images.size() != imagesBefore) FillList();
-  if (!m_chosen || !m_chosen->Device) {
+  // A source that cannot be read any more (an image file now empty, or a raw image file, which is
+  // saved by its path but cannot be reopened as an image) fails the restore.
+  if (!m_chosen || !m_chosen->Device || m_chosen->Device->GetSectorCount() <= 0) {
     m_chosen = nullptr;
     return 0;
   }

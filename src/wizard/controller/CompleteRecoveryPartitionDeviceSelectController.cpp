@@ -267,6 +267,10 @@ void CCompleteRecoveryPartitionDeviceSelectController::FillList() {
       if (sectors <= 0) continue;
       const std::string name = VolumeCaption(*volume, "%c : %s  (%s)");
       std::string information = volume->DevicePath;
+      // A partition shown by its disk's path (no partition device of its own) tells where it starts.
+      const VolumeExtent& first = volume->Extents[0];
+      if (first.Disk && !information.empty() && information == first.Disk->GetDevicePath())
+        information += ", from sector " + std::to_string(first.FirstSector);
       if (!volume->MountPoint.empty()) information += ", mounted on " + volume->MountPoint;
       if (information.empty()) information = volume->ParentDiskText;
       DEVICE_ITEM_INFO item;

@@ -44,6 +44,7 @@
 #include "wizard/FileSelectPage.h"
 #include "wizard/WizardHarness.h"
 #include "wizard/controller/FileSelectController.h"
+#include "wizard/controller/ScanState.h"
 #include "wizard/controller/StubPageController.h"
 
 using corvale::test::WizardHarness;
@@ -647,7 +648,7 @@ TEST_F(FilePage, NextNeedsATickAndBackAsksBeforeFreeingTheTree) {
 TEST_F(FilePage, ExportWritesTheBundleOfTheStateFiles) {
   const std::string states = corvale::test::ScratchDir();
   std::ofstream(states + "/cslast.rdf") << "saved scan state";
-  CFileSelectPage::SetStateFolder(states);
+  SetScanStateFolder(states);
   GetFileSelectController()->SetPreviousController(
       GetStubPageController(CompleteRecoveryPartitionDeviceSelect));
   savePath = corvale::test::ScratchDir() + "/result";
@@ -657,7 +658,7 @@ TEST_F(FilePage, ExportWritesTheBundleOfTheStateFiles) {
   EXPECT_TRUE(std::filesystem::exists(savePath + ".rsf"));
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0], GetProductTitle() + "|The search results (.rsf) was exported successfully.");
-  CFileSelectPage::SetStateFolder({});
+  SetScanStateFolder({});
 
   const std::pair<std::string, std::string> names[] = {
       {"a", "a.rsf"}, {"a.rsf", "a.rsf"}, {"a.RSF", "a.RSF.rsf"}, {".rsf", ".rsf.rsf"}};

@@ -1,21 +1,18 @@
 #include "wizard/controller/LostRecoveryScanPartitionDeviceSelectController.h"
 
 #include <QApplication>
-#include <QPointer>
 #include <QWidget>
 #include <optional>
 #include <string>
 
 #include "core/DIRBuildCallback.h"
 #include "core/FileNode.h"
-#include "core/FileSystemEngine.h"
 #include "core/SearchedPartitionInfo.h"
 #include "core/SourceRecords.h"
 #include "core/WorkerPump.h"
 #include "dialogs/BuildDirectoryDlg.h"
 #include "platform/Log.h"
 #include "platform/RecoveryContext.h"
-#include "raw/RAWSearchController.h"
 #include "raw/RawFileInfoList.h"
 #include "raw/RawFileListState.h"
 #include "ui/AppInfo.h"
@@ -29,6 +26,7 @@
 #include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/LostRecoveryDiskDeviceSelectController.h"
 #include "wizard/controller/ScanState.h"
+#include "wizard/controller/WholeDeviceSearch.h"
 
 namespace {
 
@@ -43,32 +41,6 @@ uint32_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
           .count());
 }
 
-CLostRecoveryScanPartitionDeviceSelectController::BuildShownHook& Hook() {
-  static CLostRecoveryScanPartitionDeviceSelectController::BuildShownHook hook;
-  return hook;
-}
-
-// Disables the program's other visible windows for the life of the object.
-class DisabledWindows {
- public:
-  explicit DisabledWindows(const QWidget* except) {
-    for (QWidget* window : QApplication::topLevelWidgets())
-      if (window != except && window->isVisible() && window->isEnabled()) {
-        window->setEnabled(false);
-        m_windows.emplace_back(window);
-      }
-  }
-  ~DisabledWindows() {
-    for (const QPointer<QWidget>& window : m_windows)
-      if (window) window->setEnabled(true);
-  }
-  DisabledWindows(const DisabledWindows&) = delete;
-  DisabledWindows& operator=(const DisabledWindows&) = delete;
-
- private:
-  std::vector<QPointer<QWidget>> m_windows;
-};
-
 // Builds one partition's tree under its own build window, on a worker while this thread keeps the
 // windows alive. `cancelled` tells whether the user confirmed Cancel (read before the window goes).
 CFileSystemNode* BuildUnderWindow(const std::vector<IFileSystemSearchController*>& controllers,
@@ -78,12 +50,14 @@ CFileSystemNode* BuildUnderWindow(const std::vector<IFileSystemSearchController*
   CDIRBuildCallback callback(&dialog);
   std::optional<CFileSystemNode*> tree;
   {
-    DisabledWindows disabled(&dialog);
+    ProgramWindowsDisabled disabled(&dialog);
     dialog.show();
     dialog.Refresh();
-    if (Hook()) Hook()(dialog);
+    NotifySearchBuildShown(dialog);
     tree = RunOnWorkerWithPump(
-        [&] { return BuildDirectoryWithMatchingController(controllers, partition, disk, ordinal, &callback); },
+        [&] {
+          return BuildDirectoryWithMatchingController(controllers, partition, disk, ordinal, &callback);
+        },
         [] { QApplication::processEvents(QEventLoop::AllEvents); });
     *cancelled = dialog.Tick() == -1;
     dialog.hide();
@@ -93,23 +67,9 @@ CFileSystemNode* BuildUnderWindow(const std::vector<IFileSystemSearchController*
 
 }  // namespace
 
-std::unique_ptr<IFileSystemSearchController> MakeSearchControllerOfKind(int32_t kind) {
-  if (kind == SEARCH_CONTROLLER_RAW) return std::make_unique<CRAWSearchController>();
-  if (kind != SEARCH_CONTROLLER_NTFS && kind != SEARCH_CONTROLLER_FAT && kind != SEARCH_CONTROLLER_EXT2)
-    return nullptr;
-  const std::optional<FileSystemEngine> engine = FileSystemEngineOfKind(kind);
-  if (!engine || !engine->makeSearchController) return nullptr;
-  return std::unique_ptr<IFileSystemSearchController>(engine->makeSearchController());
-}
-
 CLostRecoveryScanPartitionDeviceSelectController* GetLostRecoveryScanPartitionDeviceSelectController() {
   static CLostRecoveryScanPartitionDeviceSelectController controller;
   return &controller;
-}
-
-CLostRecoveryScanPartitionDeviceSelectController::BuildShownHook
-CLostRecoveryScanPartitionDeviceSelectController::SetBuildShownHook(BuildShownHook hook) {
-  return std::exchange(Hook(), std::move(hook));
 }
 
 CLostRecoveryScanPartitionDeviceSelectController::CLostRecoveryScanPartitionDeviceSelectController() {
@@ -119,7 +79,8 @@ CLostRecoveryScanPartitionDeviceSelectController::CLostRecoveryScanPartitionDevi
   });
 }
 
-CLostRecoveryScanPartitionDeviceSelectController::~CLostRecoveryScanPartitionDeviceSelectController() = default;
+CLostRecoveryScanPartitionDeviceSelectController::~CLostRecoveryScanPartitionDeviceSelectController() =
+    default;
 
 void CLostRecoveryScanPartitionDeviceSelectController::Activate() {
   m_tick = std::chrono::steady_clock::now();
@@ -156,7 +117,8 @@ void CLostRecoveryScanPartitionDeviceSelectController::Cleanup() {
   m_rawFiles.reset();
 }
 
-std::vector<IFileSystemSearchController*> CLostRecoveryScanPartitionDeviceSelectController::Controllers() const {
+std::vector<IFileSystemSearchController*> CLostRecoveryScanPartitionDeviceSelectController::Controllers()
+    const {
   std::vector<IFileSystemSearchController*> list;
   for (const auto& controller : m_controllers) list.push_back(controller.get());
   return list;
@@ -166,9 +128,9 @@ DiskRecord* CLostRecoveryScanPartitionDeviceSelectController::SourceDisk() const
   return GetLostRecoveryDiskDeviceSelectController()->GetSourceSelection().GetDiskRecord();
 }
 
-void CLostRecoveryScanPartitionDeviceSelectController::SetSearchResults(SearchedPartitionInfoList found,
-                                                                        SearchControllerList controllers,
-                                                                        std::unique_ptr<CRawFileInfoList> rawFiles) {
+void CLostRecoveryScanPartitionDeviceSelectController::SetSearchResults(
+    SearchedPartitionInfoList found, SearchControllerList controllers,
+    std::unique_ptr<CRawFileInfoList> rawFiles) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   // The rows show the old records until they are refilled: empty the page before freeing them.
   Cleanup();

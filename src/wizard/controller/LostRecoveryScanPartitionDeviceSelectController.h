@@ -7,7 +7,6 @@
 // the trees, under one root, to the file step. The disk is always the one chosen on the disk page.
 
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -15,7 +14,6 @@
 #include "core/StateSections.h"
 #include "wizard/WizardPageController.h"
 
-class CBuildDirectoryDlg;
 class CLostRecoveryScanPartitionDeviceSelectPage;
 class CRawFileInfoList;
 
@@ -58,11 +56,6 @@ class CLostRecoveryScanPartitionDeviceSelectController : public IWizardPageContr
   void SetPage(CLostRecoveryScanPartitionDeviceSelectPage* page) { m_page = page; }
   CLostRecoveryScanPartitionDeviceSelectPage* GetPage() const { return m_page; }
 
-  // Called with each build window once it is shown, before its partition is built (tests act on
-  // it here). Returns the hook set before.
-  using BuildShownHook = std::function<void(CBuildDirectoryDlg& dialog)>;
-  static BuildShownHook SetBuildShownHook(BuildShownHook hook);
-
  private:
   void ShowPartitions();
   struct DiskRecord* SourceDisk() const;
@@ -77,7 +70,3 @@ class CLostRecoveryScanPartitionDeviceSelectController : public IWizardPageContr
 };
 
 CLostRecoveryScanPartitionDeviceSelectController* GetLostRecoveryScanPartitionDeviceSelectController();
-
-// A new, empty search controller of a saved kind (NTFS, FAT, Ext2 from the registered engines; RAW),
-// or null for a kind this program does not run.
-std::unique_ptr<IFileSystemSearchController> MakeSearchControllerOfKind(int32_t kind);

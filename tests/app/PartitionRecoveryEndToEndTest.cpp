@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -88,6 +89,18 @@ std::map<std::string, std::string> RecoveredFiles(const std::string& top) {
              ? recovered.erase(it)
              : std::next(it);
   return recovered;
+}
+
+// Keeps the picture of `window` as `name`, taken anew every 50 ms while it is shown (after
+// `refresh`), so that the last one shows it as it stood just before it closed.
+void KeepPictureWhileShown(QWidget& window, const std::string& name, std::function<void()> refresh) {
+  auto* timer = new QTimer(&window);
+  QObject::connect(timer, &QTimer::timeout, &window, [&window, name, refresh] {
+    if (!window.isVisible()) return;
+    refresh();
+    SaveScreenshot(window.grab().toImage(), name);
+  });
+  timer->start(50);
 }
 
 class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {
@@ -456,9 +469,10 @@ class PartitionRecoveryFullScan : public PartitionRecoveryEndToEnd {
     bool searched = false;
     SetWholeDeviceSearchHook([&](CIntelligentSearchingDlg& dialog) {
       searched = true;
-      QTimer::singleShot(200, &dialog, [&dialog] {
-        SaveScreenshot(dialog.grab().toImage(), "dialog-partition-recovery-full-scan");
-      });
+      // The window with its counters open, as it last stood while the search ran.
+      dialog.ShowDetails(true);
+      KeepPictureWhileShown(dialog, "dialog-partition-recovery-full-scan",
+                            [&dialog] { dialog.Refresh(true); });
     });
     ClickNext();
     EXPECT_TRUE(searched);
@@ -489,7 +503,8 @@ TEST_F(PartitionRecoveryFullScan, TheWholeDiskSearchFindsTheVolumeWithoutItsBoot
   // Each ticked volume is built under its own window, from the disk.
   int windows = 0;
   SetSearchBuildHook([&](CBuildDirectoryDlg& dialog) {
-    if (++windows == 1) SaveScreenshot(dialog.grab().toImage(), "dialog-partition-recovery-build-found");
+    if (++windows == 1)
+      KeepPictureWhileShown(dialog, "dialog-partition-recovery-build-found", [&dialog] { dialog.Refresh(); });
   });
   ClickNext();
   EXPECT_EQ(windows, 3);
@@ -605,4 +620,43 @@ TEST_F(PartitionRecoveryFullScan, NothingFoundQuicklySearchesTheWholeDiskAtOnce)
 
   ClickBack();
   EXPECT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryDiskDeviceSelect);
+}
+
+// Stopped on the found-partition page, a new run offers the saved search and resumes it there: the
+// same partitions, and their trees are built from this run's disk without searching again.
+TEST_F(PartitionRecoveryFullScan, ANewRunResumesTheFoundPartitionPage) {
+  FullScan();
+  std::vector<int64_t> starts;
+  for (const auto& info : GetLostRecoveryScanPartitionDeviceSelectController()->FoundPartitions())
+    starts.push_back(info->GetPartitionStart());
+  ASSERT_FALSE(starts.empty());
+
+  StartProgram();
+  GetRecoveryContext().PageFlowSwitch = 0;
+  OpenDiskPage();
+  ASSERT_EQ(DiskList()->GetCount(), 2);
+  Select(DiskList(), 0);
+  bool searched = false;
+  SetWholeDeviceSearchHook([&](CIntelligentSearchingDlg&) { searched = true; });
+  ClickNext();
+  ASSERT_TRUE(boxes.empty()) << boxes.front();
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryScanPartitionDeviceSelect);
+  std::vector<int64_t> restored;
+  for (const auto& info : GetLostRecoveryScanPartitionDeviceSelectController()->FoundPartitions())
+    restored.push_back(info->GetPartitionStart());
+  EXPECT_EQ(restored, starts);
+  EXPECT_EQ(ScanPage()->GetPartitionCount(), static_cast<int>(starts.size()));
+
+  TickTheVolumes();
+  ClickNext();
+  EXPECT_FALSE(searched);
+  ASSERT_TRUE(boxes.empty()) << boxes.front();
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
+  EXPECT_EQ(GetFileSelectController()->GetSourceDevice(),
+            GetLostRecoveryDiskDeviceSelectController()->GetSourceSelection().GetDiskRecord()->Device);
+  auto* files = static_cast<CFileSelectPage*>(sheet->GetPage(FileSelect));
+  int volumes = 0;
+  for (CFileNode* child = files->GetFileTree()->GetFirstChild(); child; child = child->GetNextSibling())
+    ++volumes;
+  EXPECT_EQ(volumes, 3);
 }

@@ -145,6 +145,8 @@ class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {
     }
     for (int i = 0; i < kWizardPageCount; ++i)
       GetPageController(static_cast<WIZARD_PAGE>(i))->SetPreviousController(nullptr);
+    // A new run starts without Full Scan ticked.
+    GetLostRecoveryPartitionDeviceSelectController()->SetFullScan(0);
     CLostRecoveryDiskDeviceSelectController::CommitPending() = true;
     frame = std::make_unique<CMainFrame>();
     frame->show();
@@ -160,6 +162,7 @@ class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {
     CFileSelectPage::SetSavePathAsker(nullptr);
     CDeviceSelectPage::SetOpenPathAsker(nullptr);
     GetRecoveryContext().PageFlowSwitch = 0;
+    GetLostRecoveryPartitionDeviceSelectController()->SetFullScan(0);
     GetFileSelectController()->Cleanup();
     GetLostRecoveryScanPartitionDeviceSelectController()->Cleanup();
     GetLostRecoveryPartitionDeviceSelectController()->Cleanup();
@@ -573,6 +576,10 @@ TEST_F(PartitionRecoveryFullScan, TheFoundPartitionPageRefusesBadChoicesAndCance
   EXPECT_EQ(questions[0], "Return to devices list?");
   EXPECT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryPartitionDeviceSelect);
   EXPECT_TRUE(GetLostRecoveryScanPartitionDeviceSelectController()->FoundPartitions().empty());
+  // With nothing found, its Next does nothing and says nothing.
+  boxes.clear();
+  EXPECT_FALSE(GetLostRecoveryScanPartitionDeviceSelectController()->Next());
+  EXPECT_TRUE(boxes.empty());
 }
 
 }  // namespace

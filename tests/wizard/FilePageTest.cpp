@@ -658,6 +658,18 @@ TEST_F(FilePage, ExportWritesTheBundleOfTheStateFiles) {
   EXPECT_TRUE(std::filesystem::exists(savePath + ".rsf"));
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0], GetProductTitle() + "|The search results (.rsf) was exported successfully.");
+
+  // Deleted-file recovery keeps no scan state: the state files of the folder are another run's.
+  boxes.clear();
+  asked.clear();
+  std::filesystem::remove(savePath + ".rsf");
+  GetFileSelectController()->SetPreviousController(
+      GetStubPageController(DeleteRecoveryPartitionDeviceSelect));
+  page->OnCommand(CFileSelectPage::kCommandExport);
+  EXPECT_TRUE(asked.empty());
+  EXPECT_FALSE(std::filesystem::exists(savePath + ".rsf"));
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], GetProductTitle() + "|Failed to export the search results (.rsf).");
   SetScanStateFolder({});
 
   const std::pair<std::string, std::string> names[] = {

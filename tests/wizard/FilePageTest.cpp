@@ -670,7 +670,6 @@ TEST_F(FilePage, ExportWritesTheBundleOfTheStateFiles) {
   EXPECT_FALSE(std::filesystem::exists(savePath + ".rsf"));
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0], GetProductTitle() + "|Failed to export the search results (.rsf).");
-  SetScanStateFolder({});
 
   const std::pair<std::string, std::string> names[] = {
       {"a", "a.rsf"}, {"a.rsf", "a.rsf"}, {"a.RSF", "a.RSF.rsf"}, {".rsf", ".rsf.rsf"}};

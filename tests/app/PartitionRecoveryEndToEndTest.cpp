@@ -538,6 +538,23 @@ TEST_F(PartitionRecoveryFullScan, TheWholeDiskSearchFindsTheVolumeWithoutItsBoot
   ASSERT_EQ(expected.size(), 10u);
   EXPECT_EQ(RecoveredFiles(GetSaveFileController()->GetResultString(0)), expected)
       << "every file of the volume without its boot sector, at its path, whole";
+
+  // A new run takes the whole result up again: the same trees, read from the disk.
+  std::map<std::string, uint64_t> before;
+  TreeEntries(files->GetFileTree(), "", &before);
+  StartProgram();
+  OpenDiskPage();
+  ASSERT_EQ(DiskList()->GetCount(), 2);
+  Select(DiskList(), 0);
+  ClickNext();
+  ASSERT_TRUE(boxes.empty()) << boxes.front();
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
+  files = static_cast<CFileSelectPage*>(sheet->GetPage(FileSelect));
+  std::map<std::string, uint64_t> after;
+  TreeEntries(files->GetFileTree(), "", &after);
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(GetFileSelectController()->GetSourceDevice(),
+            GetLostRecoveryDiskDeviceSelectController()->GetSourceSelection().GetDiskRecord()->Device);
 }
 
 // On the found-partition page: nothing ticked, a cancel of the second build (which

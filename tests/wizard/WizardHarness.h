@@ -79,7 +79,7 @@ class WizardHarness : public ::testing::Test {
     TestApplication();
     m_folder = ScratchDir() + "/";
     setenv("CORVALE_REGISTRY", (m_folder + "registry.ini").c_str(), 1);
-    // Saved scans go to the scratch folder, never beside the test programs.
+    // Scan states reached by a test go to its own folder, never to the program folder.
     SetScanStateFolder(m_folder);
     ASSERT_EQ(platform::RegistrySetString(corvale::kLanguageKey, corvale::kLanguageValue, "English"),
               platform::RegistryStatus::Ok);

@@ -348,12 +348,16 @@ TEST_F(WizardSheet, TheMenuDependsOnThePageAndTheLanguage) {
 }
 
 TEST_F(WizardSheet, OptionReportsItsUsageEventAndOpensTheSettingsOfTheCurrentStep) {
+  // Every step has its controller now: the found-partition step opens the settings window.
   sheet->ShowPage(CompleteRecoveryScanPartitionDeviceSelect);
-  const int before = Stub(CompleteRecoveryScanPartitionDeviceSelect)->AdvancedSettingsCount();
   ChooseFromMenu(Sheet::kCommandOption);
-  corvale::test::HandleNextModalDialog([](QDialog& dialog) { dialog.reject(); });
+  std::string shown;
+  corvale::test::HandleNextModalDialog([&shown](QDialog& dialog) {
+    shown = dialog.metaObject()->className();
+    dialog.reject();
+  });
   Click(Sheet::kCommandMenu);
-  EXPECT_EQ(Stub(CompleteRecoveryScanPartitionDeviceSelect)->AdvancedSettingsCount(), before + 1);
+  EXPECT_EQ(shown, "CAdvanceSettingMasterDlg");
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].kind, corvale::usage::Record::kEvent);
   EXPECT_EQ(events[0].eventId, 8262);
@@ -459,9 +463,17 @@ TEST_F(WizardSheet, NextCanBeDisabledAndCommandsReachTheCurrentPage) {
   sheet->EnableNextButton(true);
   EXPECT_TRUE(sheet->Button(Sheet::kCommandNext)->isEnabled());
 
+  // A command reaches the current page: on format recovery's device page 32777 asks for a raw
+  // image file to search.
+  sheet->ShowPage(CompleteRecoveryPartitionDeviceSelect);
+  int asked = 0;
+  GetCompleteRecoveryPartitionDeviceSelectController()->SetRawImagePathAsker([&asked] {
+    ++asked;
+    return std::string();
+  });
   sheet->SendCommandToCurrentPage(32777);
-  auto* page = static_cast<CStubWizardPage*>(sheet->GetCurrentPage());
-  EXPECT_EQ(page->ReceivedCommands(), std::vector<int>{32777});
+  GetCompleteRecoveryPartitionDeviceSelectController()->SetRawImagePathAsker(nullptr);
+  EXPECT_EQ(asked, 1);
 }
 
 TEST_F(WizardSheet, TheSheetControllerWithoutASheetDoesNothing) {

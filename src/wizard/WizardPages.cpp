@@ -1,6 +1,8 @@
 #include "wizard/WizardPages.h"
 
 #include "ui/Pictures.h"
+#include "wizard/CompleteRecoveryPartitionDeviceSelectPage.h"
+#include "wizard/CompleteRecoveryScanPartitionDeviceSelectPage.h"
 #include "wizard/DeleteRecoveryPartitionDeviceSelectPage.h"
 #include "wizard/FileSelectPage.h"
 #include "wizard/LostRecoveryDiskDeviceSelectPage.h"
@@ -10,6 +12,8 @@
 #include "wizard/SaveResultPage.h"
 #include "wizard/StubWizardPage.h"
 #include "wizard/TypeOfFileToRecoveryPage.h"
+#include "wizard/controller/CompleteRecoveryPartitionDeviceSelectController.h"
+#include "wizard/controller/CompleteRecoveryScanPartitionDeviceSelectController.h"
 #include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
 #include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/LostRecoveryDiskDeviceSelectController.h"
@@ -25,6 +29,10 @@ IWizardPageController* GetPageController(WIZARD_PAGE page) {
   if (page == TypeOfFileToRecovery) return GetTypeOfFileToRecoveryController();
   if (page == DeleteRecoveryPartitionDeviceSelect) return GetDeleteRecoveryPartitionDeviceSelectController();
   if (page == FileSelect) return GetFileSelectController();
+  if (page == CompleteRecoveryPartitionDeviceSelect)
+    return GetCompleteRecoveryPartitionDeviceSelectController();
+  if (page == CompleteRecoveryScanPartitionDeviceSelect)
+    return GetCompleteRecoveryScanPartitionDeviceSelectController();
   if (page == LostRecoveryDiskDeviceSelect) return GetLostRecoveryDiskDeviceSelectController();
   if (page == LostRecoveryPartitionDeviceSelect) return GetLostRecoveryPartitionDeviceSelectController();
   if (page == SaveFile) return GetSaveFileController();
@@ -50,6 +58,16 @@ std::array<CWizardPage*, kWizardPageCount> CreateWizardPages(QWidget* sheet) {
       auto* page = new CDeleteRecoveryPartitionDeviceSelectPage(sheet);
       page->SetController(GetDeleteRecoveryPartitionDeviceSelectController());
       GetDeleteRecoveryPartitionDeviceSelectController()->SetPage(page);
+      pages[i] = page;
+    } else if (index == CompleteRecoveryPartitionDeviceSelect) {
+      auto* page = new CCompleteRecoveryPartitionDeviceSelectPage(sheet);
+      page->SetController(GetCompleteRecoveryPartitionDeviceSelectController());
+      GetCompleteRecoveryPartitionDeviceSelectController()->SetPage(page);
+      pages[i] = page;
+    } else if (index == CompleteRecoveryScanPartitionDeviceSelect) {
+      auto* page = new CCompleteRecoveryScanPartitionDeviceSelectPage(sheet);
+      page->SetController(GetCompleteRecoveryScanPartitionDeviceSelectController());
+      GetCompleteRecoveryScanPartitionDeviceSelectController()->SetPage(page);
       pages[i] = page;
     } else if (index == LostRecoveryDiskDeviceSelect) {
       auto* page = new CLostRecoveryDiskDeviceSelectPage(sheet);
@@ -103,6 +121,16 @@ void ReleaseWizardPages(const std::array<CWizardPage*, kWizardPageCount>& pages)
       pages[LostRecoveryPartitionDeviceSelect]) {
     GetLostRecoveryPartitionDeviceSelectController()->Cleanup();
     GetLostRecoveryPartitionDeviceSelectController()->SetPage(nullptr, nullptr);
+  }
+  if (GetCompleteRecoveryPartitionDeviceSelectController()->GetPage() ==
+      pages[CompleteRecoveryPartitionDeviceSelect]) {
+    GetCompleteRecoveryPartitionDeviceSelectController()->Cleanup();
+    GetCompleteRecoveryPartitionDeviceSelectController()->SetPage(nullptr);
+  }
+  if (GetCompleteRecoveryScanPartitionDeviceSelectController()->GetPage() ==
+      pages[CompleteRecoveryScanPartitionDeviceSelect]) {
+    GetCompleteRecoveryScanPartitionDeviceSelectController()->Cleanup();
+    GetCompleteRecoveryScanPartitionDeviceSelectController()->SetPage(nullptr);
   }
   if (GetFileSelectController()->GetPage() == pages[FileSelect]) {
     GetFileSelectController()->Cleanup();

@@ -30,6 +30,7 @@
 #include "controls/DialogTemplate.h"
 #include "controls/TransButton.h"
 #include "core/FileNode.h"
+#include "core/FileProperties.h"
 #include "core/FileRecoverer.h"
 #include "dialogs/BuildDirectoryDlg.h"
 #include "dialogs/IntelligentSearchingDlg.h"
@@ -50,6 +51,7 @@
 #include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/MapFileTypeInfo.h"
 #include "wizard/controller/ScanState.h"
+#include "wizard/controller/WholeDeviceSearch.h"
 
 namespace fs = std::filesystem;
 using corvale::test::FilesBelow;
@@ -85,10 +87,15 @@ class WhenShown : public QObject {
   int m_count = 0;
 };
 
-// The folder of the tree below `node` whose files are the old folder's (it holds note1.txt), or null.
+// The name of a node of the file page's tree.
+std::string NameOf(const CFileNode* node) {
+  return node->GetFileProperties() ? node->GetFileProperties()->GetName() : std::string();
+}
+
+// The folder of the tree below `node` (or `node` itself) that holds an entry named `name`, or null.
 const CFileNode* FolderHolding(const CFileNode* node, const std::string& name) {
   for (const CFileNode* child = node->GetFirstChild(); child; child = child->GetNextSibling())
-    if (name == child->GetName()) return node;
+    if (NameOf(child) == name) return node;
   for (const CFileNode* child = node->GetFirstChild(); child; child = child->GetNextSibling())
     if (const CFileNode* found = FolderHolding(child, name)) return found;
   return nullptr;
@@ -110,7 +117,13 @@ std::vector<std::string> ContentsBelow(const fs::path& folder) {
   return contents;
 }
 
-class FormatRecoveryEndToEnd : public ::testing::TestWithParam<const char*> {
+// A volume of the fixture, and whether the device page lists it (its file system can still be told).
+struct Volume {
+  const char* name;
+  bool listed;
+};
+
+class FormatRecoveryEndToEnd : public ::testing::TestWithParam<Volume> {
  protected:
   void SetUp() override {
     corvale::test::TestApplication();
@@ -152,6 +165,8 @@ class FormatRecoveryEndToEnd : public ::testing::TestWithParam<const char*> {
     GetFileSelectController()->Cleanup();
     GetCompleteRecoveryScanPartitionDeviceSelectController()->Cleanup();
     GetCompleteRecoveryPartitionDeviceSelectController()->Cleanup();
+    // The image files opened stay listed for the run; the next test is another run.
+    GetCompleteRecoveryPartitionDeviceSelectController()->CloseAllImages();
     frame.reset();
     CFileRecoverer::SetSourceDeviceQuery({});
     SetScanStateFolder("");
@@ -201,8 +216,9 @@ class FormatRecoveryEndToEnd : public ::testing::TestWithParam<const char*> {
 
   // From the welcome page to the device page with the mouse: the Format Recovery command, the file
   // types (only the pictures when `picturesOnly`), and the volume selected once listed; the manual
-  // partition choice ticked or not.
-  void OpenDevicePage(bool picturesOnly, bool manual, const std::string& shots) {
+  // partition choice ticked or not. A volume whose file system is gone is not listed: it is opened
+  // later as a raw image file.
+  void OpenDevicePage(bool picturesOnly, bool manual, bool listed, const std::string& shots) {
     auto* welcome = static_cast<CRecoveryModeSelectPage*>(sheet->GetPage(RecoveryModeSelect));
     QTest::mouseClick(welcome->ModeButton(CRecoveryModeSelectPage::kCommandFormat), Qt::LeftButton, {},
                       QPoint(10, 10));
@@ -219,24 +235,44 @@ class FormatRecoveryEndToEnd : public ::testing::TestWithParam<const char*> {
       QTest::qWait(10);
     ASSERT_TRUE(frame->isEnabled());
     CDeviceSelectCtrl* list = DevicePage()->GetDeviceSelectCtrl();
-    ASSERT_EQ(list->GetCount(), 1);
-    QTest::mouseClick(list->View()->viewport(), Qt::LeftButton, {}, list->View()->RowRect(0).center());
-    ASSERT_EQ(list->GetCurSel(), 0);
+    std::string rows;
+    for (int i = 0; i < list->GetCount(); ++i)
+      rows += list->CellText(i, 0).toStdString() + " | " + list->CellText(i, 2).toStdString() + "\n";
+    ASSERT_EQ(list->GetCount(), listed ? 1 : 0) << rows;
+    if (listed) {
+      QTest::mouseClick(list->View()->viewport(), Qt::LeftButton, {}, list->View()->RowRect(0).center());
+      ASSERT_EQ(list->GetCurSel(), 0);
+    }
     CTransButton* box = DevicePage()->ManualSelectionBox();
     ASSERT_NE(box, nullptr);
     if (box->isChecked() != manual) QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+    // The box tells the page after the click has been handled.
+    for (int i = 0; i < 200 && (GetRecoveryContext().PageFlowSwitch != 0) != manual; ++i) QTest::qWait(5);
     ASSERT_EQ(GetRecoveryContext().PageFlowSwitch != 0, manual);
     if (!shots.empty()) SaveScreenshot(frame->grab().toImage(), shots + "-device-page");
   }
 
-  // Next on the device page, the search's window pictured as `shot` while it runs.
-  void Search(const std::string& shot) {
+  // Starts the search of the device page's volume: Next on its row, or, for a volume not listed,
+  // Ctrl+O and its image file chosen.
+  void StartSearch(const std::string& volume, bool listed) {
+    if (listed) {
+      ClickNext();
+      return;
+    }
+    const std::string path = m_folder + "/" + volume + ".img";
+    GetCompleteRecoveryPartitionDeviceSelectController()->SetRawImagePathAsker([path] { return path; });
+    QTest::keyClick(frame.get(), Qt::Key_O, Qt::ControlModifier);
+    GetCompleteRecoveryPartitionDeviceSelectController()->SetRawImagePathAsker({});
+  }
+
+  // The search of `volume` under its window, pictured as `shot` while it runs.
+  void Search(const std::string& volume, bool listed, const std::string& shot) {
     bool disabled = false;
     WhenShown<CIntelligentSearchingDlg> watch([&](CIntelligentSearchingDlg& dialog) {
       if (!shot.empty()) SaveScreenshot(dialog.grab().toImage(), shot);
       disabled = !frame->isEnabled() || dialog.isModal();
     });
-    ClickNext();
+    StartSearch(volume, listed);
     EXPECT_EQ(watch.Count(), 1) << "the search runs under its window";
     EXPECT_TRUE(disabled) << "the main window takes no input while the search runs";
     EXPECT_TRUE(frame->isEnabled());
@@ -256,7 +292,9 @@ class FormatRecoveryEndToEnd : public ::testing::TestWithParam<const char*> {
     return GetSaveFileController()->GetResultString(0);
   }
 
-  CFileNode* FileTree() const { return static_cast<CFileSelectPage*>(sheet->GetPage(FileSelect))->GetFileTree(); }
+  CFileNode* FileTree() const {
+    return static_cast<CFileSelectPage*>(sheet->GetPage(FileSelect))->GetFileTree();
+  }
 
   std::unique_ptr<CMainFrame> frame;
   CWizardSheet* sheet = nullptr;
@@ -274,11 +312,12 @@ class FormatRecoveryEndToEnd : public ::testing::TestWithParam<const char*> {
 // The old volume of each reformatted image is found, offered on the partition page and chosen; its
 // old files come back at their paths below the old folder, whole.
 TEST_P(FormatRecoveryEndToEnd, TheOldVolumesFilesComeBackWhole) {
-  const std::string volume = GetParam();
+  const std::string volume = GetParam().name;
+  const bool listed = GetParam().listed;
   StartProgram(volume);
   const bool first = volume == "ntfs";
-  OpenDevicePage(false, true, first ? "format-recovery" : "");
-  Search(first ? "dialog-intelligent-searching" : "");
+  ASSERT_NO_FATAL_FAILURE(OpenDevicePage(false, true, listed, first ? "format-recovery" : ""));
+  ASSERT_NO_FATAL_FAILURE(Search(volume, listed, first ? "dialog-intelligent-searching" : ""));
   ASSERT_TRUE(boxes.empty()) << boxes.front();
 
   // The old volume is offered, recommended and ticked.
@@ -309,22 +348,24 @@ TEST_P(FormatRecoveryEndToEnd, TheOldVolumesFilesComeBackWhole) {
   EXPECT_EQ(FilesBelow(old), expected) << "every old file, at its path below the old folder, whole";
 }
 
-INSTANTIATE_TEST_SUITE_P(Volumes, FormatRecoveryEndToEnd, ::testing::Values("ntfs", "fat32", "ext2"),
-                         [](const auto& info) { return std::string(info.param); });
+INSTANTIATE_TEST_SUITE_P(Volumes, FormatRecoveryEndToEnd,
+                         ::testing::Values(Volume{"ntfs", true}, Volume{"fat32", true},
+                                           Volume{"ext2", false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Only the picture types ticked, over a volume whose file system is gone: no partition is found, the
 // carved pictures are shown under "Raw Files" (and nothing else is carved) and come back whole.
 TEST_F(FormatRecoveryEndToEnd, WithOnlyPicturesTickedTheCarvedPicturesComeBackWhole) {
   StartProgram("pictures");
-  OpenDevicePage(true, false, "format-recovery-pictures");
-  Search("");
+  ASSERT_NO_FATAL_FAILURE(OpenDevicePage(true, false, false, "format-recovery-pictures"));
+  ASSERT_NO_FATAL_FAILURE(Search("pictures", false, ""));
   ASSERT_TRUE(boxes.empty()) << boxes.front();
   ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
   CFileNode* root = FileTree();
   ASSERT_NE(root, nullptr);
   CFileNode* raw = nullptr;
   for (CFileNode* child = root->GetFirstChild(); child; child = child->GetNextSibling())
-    if (std::string(child->GetName()) == "Raw Files") raw = child;
+    if (NameOf(child) == "Raw Files") raw = child;
   ASSERT_NE(raw, nullptr) << "a \"Raw Files\" folder";
   SaveScreenshot(frame->grab().toImage(), "format-recovery-raw-files-page");
   const fs::path top = RecoverTicked(raw, "format-recovery-result-pictures");
@@ -338,40 +379,49 @@ TEST_F(FormatRecoveryEndToEnd, WithOnlyPicturesTickedTheCarvedPicturesComeBackWh
 // the wizard stays on the partition page with its rows, and no file tree is made.
 TEST_F(FormatRecoveryEndToEnd, CancelInTheSearchOrTheBuildStaysOnThePageBefore) {
   StartProgram("fat32");
-  OpenDevicePage(false, true, "");
-  {
-    WhenShown<CIntelligentSearchingDlg> watch([&](CIntelligentSearchingDlg& dialog) {
-      auto* cancel = corvale::ui::FindControl<QAbstractButton>(&dialog, corvale::ui::kIdCancel);
-      ASSERT_NE(cancel, nullptr);
-      QTest::mouseClick(cancel, Qt::LeftButton, {}, QPoint(5, 5));
-      SaveScreenshot(dialog.grab().toImage(), "dialog-intelligent-searching-cancelling");
-    });
-    ClickNext();
-    ASSERT_EQ(watch.Count(), 1);
-  }
+  ASSERT_NO_FATAL_FAILURE(OpenDevicePage(false, true, true, ""));
+  // The search's window is handed over just before its search starts: it is shown and Cancel is
+  // pressed there, so the search stops at its first block however quickly it would run.
+  int searchWindows = 0;
+  const WholeDeviceSearchHook previousSearch =
+      SetWholeDeviceSearchHook([&](CIntelligentSearchingDlg& dialog) {
+        ++searchWindows;
+        dialog.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+        auto* cancel = corvale::ui::FindControl<QAbstractButton>(&dialog, corvale::ui::kIdCancel);
+        ASSERT_NE(cancel, nullptr);
+        QTest::mouseClick(cancel, Qt::LeftButton, {}, QPoint(5, 5));
+        SaveScreenshot(dialog.grab().toImage(), "dialog-intelligent-searching-cancelling");
+      });
+  ClickNext();
+  SetWholeDeviceSearchHook(previousSearch);
+  ASSERT_EQ(searchWindows, 1);
   EXPECT_EQ(questions, std::vector<std::string>{"Do you want to stop searching?"});
   EXPECT_TRUE(boxes.empty()) << boxes.front();
   EXPECT_TRUE(frame->isEnabled());
   EXPECT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryPartitionDeviceSelect);
   EXPECT_EQ(DevicePage()->GetDeviceSelectCtrl()->GetCount(), 1) << "the page stays as it was";
-  EXPECT_EQ(PartitionsPage()->GetPartitionCount(), 0);
+  EXPECT_TRUE(GetCompleteRecoveryScanPartitionDeviceSelectController()->Results().found.empty());
   EXPECT_EQ(FileTree(), nullptr);
 
   // Searched to the end this time; then the build cancelled.
   questions.clear();
-  Search("");
+  ASSERT_NO_FATAL_FAILURE(Search("fat32", true, ""));
   ASSERT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryScanPartitionDeviceSelect);
   const int rows = PartitionsPage()->GetPartitionCount();
   ASSERT_GE(rows, 1);
-  {
-    WhenShown<CBuildDirectoryDlg> watch([&](CBuildDirectoryDlg& dialog) {
-      SaveScreenshot(dialog.grab().toImage(), "format-recovery-dialog-build-directory");
-      QTest::mouseClick(dialog.CancelButton(), Qt::LeftButton);
-    });
-    ClickNext();
-    ASSERT_EQ(watch.Count(), 1);
-  }
-  EXPECT_EQ(questions.size(), 1u);
+  // The build's window is handed over once shown, before the build starts: Cancel is pressed there.
+  int buildWindows = 0;
+  const SearchBuildHook previous = SetSearchBuildHook([&](CBuildDirectoryDlg& dialog) {
+    ++buildWindows;
+    SaveScreenshot(dialog.grab().toImage(), "format-recovery-dialog-build-directory");
+    QTest::mouseClick(dialog.CancelButton(), Qt::LeftButton);
+  });
+  ClickNext();
+  SetSearchBuildHook(previous);
+  ASSERT_EQ(buildWindows, 1);
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_EQ(questions[0], "Abort Building?");
   EXPECT_TRUE(boxes.empty()) << boxes.front();
   EXPECT_TRUE(frame->isEnabled());
   EXPECT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryScanPartitionDeviceSelect);

@@ -61,8 +61,7 @@ uint32_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
 std::string VolumeCaption(const VolumeRecord& record, const char* format) {
   char text[512];
   std::snprintf(text, sizeof text, format, record.DriveLetter ? record.DriveLetter : '*',
-                record.VolumeName.c_str(),
-                GetFileSystemName(static_cast<uint32_t>(record.FileSystemTypeCode)));
+                record.VolumeName.c_str(), GetFileSystemName(static_cast<uint32_t>(record.FileSystemTypeCode)));
   return text;
 }
 
@@ -107,8 +106,7 @@ void CCompleteRecoveryPartitionDeviceSelectController::JoinWorker() {
   if (m_worker.joinable()) m_worker.join();
 }
 
-void CCompleteRecoveryPartitionDeviceSelectController::SetPage(
-    CCompleteRecoveryPartitionDeviceSelectPage* page) {
+void CCompleteRecoveryPartitionDeviceSelectController::SetPage(CCompleteRecoveryPartitionDeviceSelectPage* page) {
   m_page = page;
   m_list = page ? page->GetDeviceSelectCtrl() : nullptr;
 }

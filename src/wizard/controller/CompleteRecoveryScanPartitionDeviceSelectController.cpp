@@ -46,16 +46,15 @@ std::vector<CSearchedPartitionInfo*> Pointers(const SearchedPartitionInfoList& l
 
 }  // namespace
 
-CCompleteRecoveryScanPartitionDeviceSelectController*
-GetCompleteRecoveryScanPartitionDeviceSelectController() {
+CCompleteRecoveryScanPartitionDeviceSelectController* GetCompleteRecoveryScanPartitionDeviceSelectController() {
   static CCompleteRecoveryScanPartitionDeviceSelectController controller;
   return &controller;
 }
 
 CCompleteRecoveryScanPartitionDeviceSelectController::CCompleteRecoveryScanPartitionDeviceSelectController() =
     default;
-CCompleteRecoveryScanPartitionDeviceSelectController::
-    ~CCompleteRecoveryScanPartitionDeviceSelectController() = default;
+CCompleteRecoveryScanPartitionDeviceSelectController::~CCompleteRecoveryScanPartitionDeviceSelectController() =
+    default;
 
 void CCompleteRecoveryScanPartitionDeviceSelectController::Activate() {
   m_tick = std::chrono::steady_clock::now();
@@ -90,8 +89,7 @@ void CCompleteRecoveryScanPartitionDeviceSelectController::Cleanup() {
   m_results.Clear();
 }
 
-void CCompleteRecoveryScanPartitionDeviceSelectController::SetSearchResults(
-    WholeDeviceSearchOutcome results) {
+void CCompleteRecoveryScanPartitionDeviceSelectController::SetSearchResults(WholeDeviceSearchOutcome results) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   // A result held from before is freed, not kept beside the new one.
   Cleanup();
@@ -126,8 +124,7 @@ int CCompleteRecoveryScanPartitionDeviceSelectController::RestoreState(IRSData* 
   VolumeRecord* source = GetSourceSelection().GetPartitionRecord();
   if (!source || !source->Device) return 0;
   WholeDeviceSearchOutcome restored;
-  if (!LoadFileSystemSearchControllerList(*stream, MakeSearchControllerOfKind, &restored.controllers))
-    return 0;
+  if (!LoadFileSystemSearchControllerList(*stream, MakeSearchControllerOfKind, &restored.controllers)) return 0;
   restored.rawFiles = LoadRawFileList(*stream);
   if (!restored.rawFiles) return 0;
   for (const auto& controller : restored.controllers) {

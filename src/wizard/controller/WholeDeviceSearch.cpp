@@ -131,8 +131,7 @@ WholeDeviceSearchOutcome RunWholeDeviceSearch(IStorageDevice* device, QWidget* p
   {
     CIntelligentSearchController driver;
     driver.SetStorageDevice(device);
-    for (IFileSystemSearchController* controller : controllers)
-      driver.AddFileSystemSearchController(controller);
+    for (IFileSystemSearchController* controller : controllers) driver.AddFileSystemSearchController(controller);
     CIntelligentSearchingDlg dialog(parent);
     dialog.setWindowModality(Qt::ApplicationModal);
     if (SearchHook()) SearchHook()(dialog);
@@ -145,8 +144,7 @@ WholeDeviceSearchOutcome RunWholeDeviceSearch(IStorageDevice* device, QWidget* p
   return outcome;
 }
 
-CFileSystemNode* BuildRawFilesTree(WholeDeviceSearchOutcome& outcome, IStorageDevice* device,
-                                   QWidget* owner) {
+CFileSystemNode* BuildRawFilesTree(WholeDeviceSearchOutcome& outcome, IStorageDevice* device, QWidget* owner) {
   const std::string caption = GetProductTitle();
   CFileSystemNode* root = CreateRootNode();
   if (!root) {

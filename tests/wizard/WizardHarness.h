@@ -12,9 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "controls/DeviceSelectCtrl.h"
 #include "platform/Language.h"
 #include "platform/RecoveryContext.h"
 #include "platform/Registry.h"
+#include "storage/ImageFileDevice.h"
 #include "support/Fixtures.h"
 #include "support/QtTestApp.h"
 #include "ui/MessageBox.h"
@@ -27,10 +29,37 @@
 #include "wizard/WizardPages.h"
 #include "wizard/WizardSheet.h"
 #include "wizard/WizardSheetController.h"
+#include "wizard/controller/CompleteRecoveryPartitionDeviceSelectController.h"
 #include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
 #include "wizard/controller/LostRecoveryDiskDeviceSelectController.h"
+#include "wizard/controller/ScanState.h"
 
 namespace corvale::test {
+
+// Volumes for format recovery's device step: one per image file, read as a volume of the letter
+// from 'F' on, with the label and file-system code given.
+struct ImageVolume {
+  std::string path;
+  std::string label;
+  int32_t fileSystemCode = kFileSystemUnknown;
+};
+inline std::unique_ptr<CollectedVolumes> CollectImageVolumes(const std::vector<ImageVolume>& images) {
+  auto collected = std::make_unique<CollectedVolumes>();
+  char letter = 'F';
+  for (const ImageVolume& image : images) {
+    auto record = std::make_shared<VolumeRecord>();
+    auto device = std::make_shared<CImageFileDevice>(image.path);
+    record->Kind = 0;
+    record->DeviceOwner = device;
+    record->Device = device.get();
+    record->DriveLetter = letter++;
+    record->VolumeName = image.label;
+    record->FileSystemTypeCode = image.fileSystemCode;
+    record->DevicePath = image.path;
+    collected->volumes.push_back(std::move(record));
+  }
+  return collected;
+}
 
 // The main window as the sheet sees it.
 class FakeFrame : public QWidget, public IWizardFrame {
@@ -50,6 +79,8 @@ class WizardHarness : public ::testing::Test {
     TestApplication();
     m_folder = ScratchDir() + "/";
     setenv("CORVALE_REGISTRY", (m_folder + "registry.ini").c_str(), 1);
+    // Saved scans go to the scratch folder, never beside the test programs.
+    SetScanStateFolder(m_folder);
     ASSERT_EQ(platform::RegistrySetString(corvale::kLanguageKey, corvale::kLanguageValue, "English"),
               platform::RegistryStatus::Ok);
     CRecoveryContext& context = GetRecoveryContext();
@@ -89,6 +120,8 @@ class WizardHarness : public ::testing::Test {
         [] { return std::vector<std::unique_ptr<CollectedVolume>>(); });
     GetLostRecoveryDiskDeviceSelectController()->SetCollector(
         [] { return std::make_unique<CollectedDisks>(); });
+    GetCompleteRecoveryPartitionDeviceSelectController()->SetCollector(
+        [] { return std::make_unique<CollectedVolumes>(); });
     // The controllers live for the whole run: earlier tests leave links behind.
     for (int i = 0; i < kWizardPageCount; ++i)
       GetPageController(static_cast<WIZARD_PAGE>(i))->SetPreviousController(nullptr);
@@ -108,6 +141,7 @@ class WizardHarness : public ::testing::Test {
     WaitForVolumeList();
     GetDeleteRecoveryPartitionDeviceSelectController()->SetCollector(nullptr);
     GetLostRecoveryDiskDeviceSelectController()->SetCollector(nullptr);
+    GetCompleteRecoveryPartitionDeviceSelectController()->SetCollector(nullptr);
     frame.reset();
     ui::SetQuestionHandler(m_previousQuestion);
     ui::SetMessageBoxHandler(m_previousBox);
@@ -119,6 +153,30 @@ class WizardHarness : public ::testing::Test {
     context.LanguageId = m_savedLanguage;
     context.LanguageModule = m_savedModule;
     unsetenv("CORVALE_REGISTRY");
+    SetScanStateFolder("");
+    GetRecoveryContext().PageFlowSwitch = 0;
+  }
+
+  // Gives format recovery's device step the volume of fixture `script` (image `imageName`) and
+  // the found-partition step shown; false (with *why) when the image cannot be made.
+  bool GiveFormatRecoveryAVolume(const std::string& script, const std::string& imageName,
+                                 const std::string& label, int32_t code, std::string* why) {
+    const std::string image = FixtureImage(script, imageName, why);
+    if (image.empty()) return false;
+    GetCompleteRecoveryPartitionDeviceSelectController()->SetCollector([image, label, code] {
+      return CollectImageVolumes({{image, label, code}});
+    });
+    GetRecoveryContext().PageFlowSwitch = 1;
+    return true;
+  }
+
+  // Clicks row `row` of format recovery's device list once its collection has ended.
+  void SelectFormatRecoveryRow(int row) {
+    WaitForVolumeList();
+    CDeviceSelectCtrl* list = GetCompleteRecoveryPartitionDeviceSelectController()->GetList();
+    ASSERT_NE(list, nullptr);
+    QTest::mouseClick(list->View()->viewport(), Qt::LeftButton, {}, QPoint(60, 10 + row * 60));
+    ASSERT_EQ(list->GetCurSel(), row);
   }
 
   // Waits until the volume step has its list (its collection runs on a worker, with the window
@@ -130,6 +188,9 @@ class WizardHarness : public ::testing::Test {
     for (int i = 0; i < 3000 && GetLostRecoveryDiskDeviceSelectController()->IsCollecting(); ++i)
       QTest::qWait(10);
     ASSERT_FALSE(GetLostRecoveryDiskDeviceSelectController()->IsCollecting());
+    for (int i = 0; i < 3000 && GetCompleteRecoveryPartitionDeviceSelectController()->IsCollecting(); ++i)
+      QTest::qWait(10);
+    ASSERT_FALSE(GetCompleteRecoveryPartitionDeviceSelectController()->IsCollecting());
   }
 
   // Presses the sheet's button of `command` with the mouse.

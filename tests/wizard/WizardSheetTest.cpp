@@ -19,6 +19,7 @@
 #include "support/Fixtures.h"
 #include "wizard/StubWizardPage.h"
 #include "wizard/WizardHarness.h"
+#include "wizard/controller/CompleteRecoveryScanPartitionDeviceSelectController.h"
 #include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/StubPageController.h"
 
@@ -222,9 +223,14 @@ TEST_F(WizardSheet, TheBannerShowsTheStepOfTheModeAndKeepsThePictureWhereThereIs
 }
 
 TEST_F(WizardSheet, NextWalksTheStandInChainsOfEachModeAndBackWalksThemBack) {
+  std::string why;
+  if (!GiveFormatRecoveryAVolume("fat16_reformatted.sh", "fat16_reformatted.img", "FAT16VOL",
+                                 kFileSystemFat16, &why))
+    GTEST_SKIP() << why;
   const std::map<int, std::vector<int>> chains = {
       // The deleted-file chain reaches its volume step and the partition-recovery chain its disk
-      // step, which are no stand-ins (they need a volume or a disk).
+      // step, which are no stand-ins (they need a volume or a disk). Format recovery searches the
+      // volume it is given and shows what it found.
       {0, {0, 10, 1}},
       {1, {0, 10, 2, 7, 9}},
       {2, {0, 10, 3}},
@@ -235,6 +241,7 @@ TEST_F(WizardSheet, NextWalksTheStandInChainsOfEachModeAndBackWalksThemBack) {
     StartRecovery(mode);
     for (size_t i = 1; i < pages.size(); ++i) {
       EXPECT_EQ(sheet->GetCurrentPageIndex(), pages[i]);
+      if (pages[i] == CompleteRecoveryPartitionDeviceSelect) SelectFormatRecoveryRow(0);
       if (i + 1 < pages.size()) Click(Sheet::kCommandNext);
     }
     if (pages.back() == FileSelect) {
@@ -246,10 +253,12 @@ TEST_F(WizardSheet, NextWalksTheStandInChainsOfEachModeAndBackWalksThemBack) {
       Click(Sheet::kCommandBack);
     }
     EXPECT_EQ(sheet->GetCurrentPageIndex(), RecoveryModeSelect);
-    // Next and Back ask nothing, except Back from the file step, which leaves the found files.
+    // Next and Back ask nothing, except Back from the file step, which leaves the found files, and
+    // Back from the found partitions, which drops the search.
     if (pages.back() == FileSelect) {
-      ASSERT_EQ(questions.size(), questionsBefore + 1);
-      EXPECT_EQ(questions.back(), kTitle + "|Are you sure to quit searching?");
+      ASSERT_EQ(questions.size(), questionsBefore + 2);
+      EXPECT_EQ(questions[questionsBefore], kTitle + "|Are you sure to quit searching?");
+      EXPECT_EQ(questions.back(), kTitle + "|Return to devices list?");
     } else {
       EXPECT_EQ(questions.size(), questionsBefore);
     }
@@ -257,8 +266,14 @@ TEST_F(WizardSheet, NextWalksTheStandInChainsOfEachModeAndBackWalksThemBack) {
 }
 
 TEST_F(WizardSheet, HomeAsksAndThenWalksTheChainBackReleasingEveryStep) {
+  std::string why;
+  if (!GiveFormatRecoveryAVolume("fat16_reformatted.sh", "fat16_reformatted.img", "FAT16VOL",
+                                 kFileSystemFat16, &why))
+    GTEST_SKIP() << why;
   StartRecovery(1);
-  for (int i = 0; i < 3; ++i) Click(Sheet::kCommandNext);
+  Click(Sheet::kCommandNext);
+  SelectFormatRecoveryRow(0);
+  for (int i = 0; i < 2; ++i) Click(Sheet::kCommandNext);
   ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
 
   confirm = false;
@@ -268,20 +283,30 @@ TEST_F(WizardSheet, HomeAsksAndThenWalksTheChainBackReleasingEveryStep) {
   EXPECT_EQ(questions[0], kTitle + "|Are you sure to return to home page?");
 
   std::map<int, int> cleanupsBefore;
-  for (int page : {1, 2, 7, 8}) cleanupsBefore[page] = Stub(page)->CleanupCount();
+  for (int page : {1, 8}) cleanupsBefore[page] = Stub(page)->CleanupCount();
   ASSERT_NE(GetFileSelectController()->GetFileTree(), nullptr);
+  ASSERT_FALSE(GetCompleteRecoveryScanPartitionDeviceSelectController()->Results().found.empty());
+  ASSERT_NE(GetCompleteRecoveryPartitionDeviceSelectController()->GetChosen(), nullptr);
   confirm = true;
   Click(Sheet::kCommandHome);
   EXPECT_EQ(sheet->GetCurrentPageIndex(), RecoveryModeSelect);
-  for (int page : {2, 7})
-    EXPECT_EQ(Stub(page)->CleanupCount(), cleanupsBefore[page] + 1) << "step " << page << " released once";
+  EXPECT_TRUE(GetCompleteRecoveryScanPartitionDeviceSelectController()->Results().found.empty())
+      << "the found-partition step released the search";
+  EXPECT_TRUE(GetCompleteRecoveryScanPartitionDeviceSelectController()->Results().controllers.empty());
+  EXPECT_EQ(GetCompleteRecoveryPartitionDeviceSelectController()->GetChosen(), nullptr)
+      << "the device step released its volumes";
   EXPECT_EQ(GetFileSelectController()->GetFileTree(), nullptr) << "the file step released its tree";
   for (int page : {1, 8}) EXPECT_EQ(Stub(page)->CleanupCount(), cleanupsBefore[page]) << "not in this chain";
 }
 
 TEST_F(WizardSheet, TheFilePagesNextLeadsToTheSaveStepsWithoutLeavingThePage) {
+  std::string why;
+  if (!GiveFormatRecoveryAVolume("fat16_reformatted.sh", "fat16_reformatted.img", "FAT16VOL",
+                                 kFileSystemFat16, &why))
+    GTEST_SKIP() << why;
   StartRecovery(1);
   Click(Sheet::kCommandNext);
+  SelectFormatRecoveryRow(0);
   Click(Sheet::kCommandNext);
   Click(Sheet::kCommandNext);
   ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);

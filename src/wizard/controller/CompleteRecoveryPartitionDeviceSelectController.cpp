@@ -61,7 +61,8 @@ uint32_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
 std::string VolumeCaption(const VolumeRecord& record, const char* format) {
   char text[512];
   std::snprintf(text, sizeof text, format, record.DriveLetter ? record.DriveLetter : '*',
-                record.VolumeName.c_str(), GetFileSystemName(static_cast<uint32_t>(record.FileSystemTypeCode)));
+                record.VolumeName.c_str(),
+                GetFileSystemName(static_cast<uint32_t>(record.FileSystemTypeCode)));
   return text;
 }
 
@@ -106,7 +107,8 @@ void CCompleteRecoveryPartitionDeviceSelectController::JoinWorker() {
   if (m_worker.joinable()) m_worker.join();
 }
 
-void CCompleteRecoveryPartitionDeviceSelectController::SetPage(CCompleteRecoveryPartitionDeviceSelectPage* page) {
+void CCompleteRecoveryPartitionDeviceSelectController::SetPage(
+    CCompleteRecoveryPartitionDeviceSelectPage* page) {
   m_page = page;
   m_list = page ? page->GetDeviceSelectCtrl() : nullptr;
 }
@@ -322,7 +324,8 @@ bool CCompleteRecoveryPartitionDeviceSelectController::AddImage(const std::strin
     }
   }
   auto device = std::make_shared<CImageFileDeviceWithDecompress>(path);
-  if (!device->IsUsable()) {
+  // An image of no sectors holds nothing to search (a file that is no image reads as one).
+  if (!device->IsUsable() || device->GetSectorCount() <= 0) {
     corvale::ui::ShowMessageBox(Text(283, "This is an invalid image file, please check it!"),
                                 GetProductTitle(), corvale::ui::MessageIcon::Warning);
     return false;
@@ -452,7 +455,11 @@ int CCompleteRecoveryPartitionDeviceSelectController::RestoreState(IRSData* stre
   for (const auto& volume : Volumes()) current.push_back(volume.get());
   for (const auto& image : m_images) current.push_back(image.get());
   CDeviceSelectionState state(*stream);
+  const size_t imagesBefore = m_images.size();
   m_chosen = state.LoadPartitionDevice(current, m_images);
+  // An image the restore opened again is listed like one opened by hand, with a number of its own.
+  for (size_t i = imagesBefore; i < m_images.size(); ++i) m_images[i]->RunningNumber = m_imageCounter++;
+  if (m_images.size() != imagesBefore) FillList();
   if (!m_chosen || !m_chosen->Device) {
     m_chosen = nullptr;
     return 0;

@@ -46,15 +46,16 @@ std::vector<CSearchedPartitionInfo*> Pointers(const SearchedPartitionInfoList& l
 
 }  // namespace
 
-CCompleteRecoveryScanPartitionDeviceSelectController* GetCompleteRecoveryScanPartitionDeviceSelectController() {
+CCompleteRecoveryScanPartitionDeviceSelectController*
+GetCompleteRecoveryScanPartitionDeviceSelectController() {
   static CCompleteRecoveryScanPartitionDeviceSelectController controller;
   return &controller;
 }
 
 CCompleteRecoveryScanPartitionDeviceSelectController::CCompleteRecoveryScanPartitionDeviceSelectController() =
     default;
-CCompleteRecoveryScanPartitionDeviceSelectController::~CCompleteRecoveryScanPartitionDeviceSelectController() =
-    default;
+CCompleteRecoveryScanPartitionDeviceSelectController::
+    ~CCompleteRecoveryScanPartitionDeviceSelectController() = default;
 
 void CCompleteRecoveryScanPartitionDeviceSelectController::Activate() {
   m_tick = std::chrono::steady_clock::now();
@@ -89,7 +90,8 @@ void CCompleteRecoveryScanPartitionDeviceSelectController::Cleanup() {
   m_results.Clear();
 }
 
-void CCompleteRecoveryScanPartitionDeviceSelectController::SetSearchResults(WholeDeviceSearchOutcome results) {
+void CCompleteRecoveryScanPartitionDeviceSelectController::SetSearchResults(
+    WholeDeviceSearchOutcome results) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   // A result held from before is freed, not kept beside the new one.
   Cleanup();
@@ -124,7 +126,8 @@ int CCompleteRecoveryScanPartitionDeviceSelectController::RestoreState(IRSData* 
   VolumeRecord* source = GetSourceSelection().GetPartitionRecord();
   if (!source || !source->Device) return 0;
   WholeDeviceSearchOutcome restored;
-  if (!LoadFileSystemSearchControllerList(*stream, MakeSearchControllerOfKind, &restored.controllers)) return 0;
+  if (!LoadFileSystemSearchControllerList(*stream, MakeSearchControllerOfKind, &restored.controllers))
+    return 0;
   restored.rawFiles = LoadRawFileList(*stream);
   if (!restored.rawFiles) return 0;
   for (const auto& controller : restored.controllers) {
@@ -181,11 +184,12 @@ bool CCompleteRecoveryScanPartitionDeviceSelectController::Next() {
   m_tick = std::chrono::steady_clock::now();
   const auto buildStart = m_tick;
   {
-    // Without a parent: a child window would be disabled with the program's windows, Cancel too.
+    // No parent: the build window must stay usable while the program's windows are disabled. It is
+    // shown over its owner instead.
     CBuildDirectoryDlg dialog(nullptr);
+    if (owner) dialog.move(owner->frameGeometry().center() - dialog.rect().center());
     CDIRBuildCallback callback(&dialog);
     ProgramWindowsDisabled disabled(&dialog);
-    if (owner) dialog.move(owner->geometry().center() - dialog.rect().center());
     dialog.show();
     dialog.Refresh();
     NotifySearchBuildShown(dialog);
@@ -194,14 +198,14 @@ bool CCompleteRecoveryScanPartitionDeviceSelectController::Next() {
         [&] {
           int32_t ordinal = 0;
           for (size_t row = 0; row < ticked.size(); ++row) {
-            if (dialog.Tick() == -1) {
-              cancelled = true;
-              break;
-            }
             LogBuildingDirectoryTree(static_cast<int>(row));
             CFileSystemNode* tree =
                 BuildDirectoryWithMatchingController(controllers, ticked[row], device, ordinal++, &callback);
             if (tree) trees.push_back(tree);
+            if (dialog.Tick() == -1) {
+              cancelled = true;
+              break;
+            }
           }
         },
         [] { QApplication::processEvents(QEventLoop::AllEvents, 50); });

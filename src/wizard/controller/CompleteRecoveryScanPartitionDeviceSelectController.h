@@ -65,4 +65,5 @@ class CCompleteRecoveryScanPartitionDeviceSelectController : public IWizardPageC
   std::chrono::steady_clock::time_point m_tick{};
 };
 
-CCompleteRecoveryScanPartitionDeviceSelectController* GetCompleteRecoveryScanPartitionDeviceSelectController();
+CCompleteRecoveryScanPartitionDeviceSelectController*
+GetCompleteRecoveryScanPartitionDeviceSelectController();

@@ -131,7 +131,8 @@ WholeDeviceSearchOutcome RunWholeDeviceSearch(IStorageDevice* device, QWidget* p
   {
     CIntelligentSearchController driver;
     driver.SetStorageDevice(device);
-    for (IFileSystemSearchController* controller : controllers) driver.AddFileSystemSearchController(controller);
+    for (IFileSystemSearchController* controller : controllers)
+      driver.AddFileSystemSearchController(controller);
     CIntelligentSearchingDlg dialog(parent);
     dialog.setWindowModality(Qt::ApplicationModal);
     if (SearchHook()) SearchHook()(dialog);
@@ -144,7 +145,8 @@ WholeDeviceSearchOutcome RunWholeDeviceSearch(IStorageDevice* device, QWidget* p
   return outcome;
 }
 
-CFileSystemNode* BuildRawFilesTree(WholeDeviceSearchOutcome& outcome, IStorageDevice* device, QWidget* owner) {
+CFileSystemNode* BuildRawFilesTree(WholeDeviceSearchOutcome& outcome, IStorageDevice* device,
+                                   QWidget* owner) {
   const std::string caption = GetProductTitle();
   CFileSystemNode* root = CreateRootNode();
   if (!root) {
@@ -155,12 +157,13 @@ CFileSystemNode* BuildRawFilesTree(WholeDeviceSearchOutcome& outcome, IStorageDe
   CFileSystemNode* folder = nullptr;
   bool cancelled = false;
   if (device && outcome.rawFiles) {
-    // Without a parent: a child window would be disabled with the program's windows, Cancel too.
+    // No parent: the build window must stay usable while the program's windows are disabled. It is
+    // shown over its owner instead.
     CBuildDirectoryDlg dialog(nullptr);
+    if (owner) dialog.move(owner->frameGeometry().center() - dialog.rect().center());
     CDIRBuildCallback callback(&dialog);
     {
       ProgramWindowsDisabled disabled(&dialog);
-      if (owner) dialog.move(owner->geometry().center() - dialog.rect().center());
       dialog.show();
       dialog.Refresh();
       NotifySearchBuildShown(dialog);

@@ -75,9 +75,10 @@ WholeDeviceSearchOutcome RunWholeDeviceSearch(IStorageDevice* device, QWidget* p
 
 // The tree shown when a search found no partition: a new root ("Root") holding the "Raw Files"
 // folder built from the outcome's files found by signature on `device`, under the directory-build
-// window with the program's windows disabled. The outcome's controllers and file list are freed
-// either way. Returns the root (the caller owns it; free it with FreeFileTree) when it holds at
-// least one file. Otherwise null: after a cancel without a word, else after "No files found!".
+// window (shown over `owner`, which may be null) with the program's windows disabled. The outcome's
+// controllers and file list are freed either way. Returns the root (the caller owns it; free it with
+// FreeFileTree) when it holds at least one file. Otherwise null: after a cancel without a word, else after
+// "No files found!".
 CFileSystemNode* BuildRawFilesTree(WholeDeviceSearchOutcome& outcome, IStorageDevice* device, QWidget* owner);
 
 // Called on the window thread with the search window just before its search starts, and with the

@@ -117,7 +117,8 @@ std::vector<std::string> ContentsBelow(const fs::path& folder) {
   return contents;
 }
 
-// A volume of the fixture, and whether the device page lists it (its file system can still be told).
+// A volume of the fixture, and whether the device page lists it (else it is opened as a raw image
+// file with Ctrl+O).
 struct Volume {
   const char* name;
   bool listed;
@@ -216,8 +217,8 @@ class FormatRecoveryEndToEnd : public ::testing::TestWithParam<Volume> {
 
   // From the welcome page to the device page with the mouse: the Format Recovery command, the file
   // types (only the pictures when `picturesOnly`), and the volume selected once listed; the manual
-  // partition choice ticked or not. A volume whose file system is gone is not listed: it is opened
-  // later as a raw image file.
+  // partition choice ticked or not. A volume image whose file system is gone is not listed (it holds
+  // no volume the program can tell): it is opened later as a raw image file.
   void OpenDevicePage(bool picturesOnly, bool manual, bool listed, const std::string& shots) {
     auto* welcome = static_cast<CRecoveryModeSelectPage*>(sheet->GetPage(RecoveryModeSelect));
     QTest::mouseClick(welcome->ModeButton(CRecoveryModeSelectPage::kCommandFormat), Qt::LeftButton, {},

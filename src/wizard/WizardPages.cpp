@@ -7,6 +7,7 @@
 #include "wizard/FileSelectPage.h"
 #include "wizard/LostRecoveryDiskDeviceSelectPage.h"
 #include "wizard/LostRecoveryPartitionDeviceSelectPage.h"
+#include "wizard/LostRecoveryScanPartitionDeviceSelectPage.h"
 #include "wizard/RecoveryModeSelectPage.h"
 #include "wizard/SaveFilePage.h"
 #include "wizard/SaveResultPage.h"
@@ -18,6 +19,7 @@
 #include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/LostRecoveryDiskDeviceSelectController.h"
 #include "wizard/controller/LostRecoveryPartitionDeviceSelectController.h"
+#include "wizard/controller/LostRecoveryScanPartitionDeviceSelectController.h"
 #include "wizard/controller/RecoveryModeSelectController.h"
 #include "wizard/controller/SaveFileController.h"
 #include "wizard/controller/SaveResultController.h"
@@ -35,6 +37,8 @@ IWizardPageController* GetPageController(WIZARD_PAGE page) {
     return GetCompleteRecoveryScanPartitionDeviceSelectController();
   if (page == LostRecoveryDiskDeviceSelect) return GetLostRecoveryDiskDeviceSelectController();
   if (page == LostRecoveryPartitionDeviceSelect) return GetLostRecoveryPartitionDeviceSelectController();
+  if (page == LostRecoveryScanPartitionDeviceSelect)
+    return GetLostRecoveryScanPartitionDeviceSelectController();
   if (page == SaveFile) return GetSaveFileController();
   if (page == SaveResult) return GetSaveResultController();
   return GetStubPageController(page);
@@ -78,6 +82,11 @@ std::array<CWizardPage*, kWizardPageCount> CreateWizardPages(QWidget* sheet) {
       auto* page = new CLostRecoveryPartitionDeviceSelectPage(sheet);
       page->SetController(GetLostRecoveryPartitionDeviceSelectController());
       GetLostRecoveryPartitionDeviceSelectController()->SetPage(page);
+      pages[i] = page;
+    } else if (index == LostRecoveryScanPartitionDeviceSelect) {
+      auto* page = new CLostRecoveryScanPartitionDeviceSelectPage(sheet);
+      page->SetController(GetLostRecoveryScanPartitionDeviceSelectController());
+      GetLostRecoveryScanPartitionDeviceSelectController()->SetPage(page);
       pages[i] = page;
     } else if (index == FileSelect) {
       auto* page = new CFileSelectPage(sheet);
@@ -131,6 +140,11 @@ void ReleaseWizardPages(const std::array<CWizardPage*, kWizardPageCount>& pages)
       pages[CompleteRecoveryScanPartitionDeviceSelect]) {
     GetCompleteRecoveryScanPartitionDeviceSelectController()->Cleanup();
     GetCompleteRecoveryScanPartitionDeviceSelectController()->SetPage(nullptr);
+  }
+  if (GetLostRecoveryScanPartitionDeviceSelectController()->GetPage() ==
+      pages[LostRecoveryScanPartitionDeviceSelect]) {
+    GetLostRecoveryScanPartitionDeviceSelectController()->Cleanup();
+    GetLostRecoveryScanPartitionDeviceSelectController()->SetPage(nullptr);
   }
   if (GetFileSelectController()->GetPage() == pages[FileSelect]) {
     GetFileSelectController()->Cleanup();

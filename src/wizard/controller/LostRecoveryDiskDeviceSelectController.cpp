@@ -24,6 +24,7 @@
 #include "wizard/WizardPage.h"
 #include "wizard/WizardSheet.h"
 #include "wizard/controller/LostRecoveryPartitionDeviceSelectController.h"
+#include "wizard/controller/LostRecoveryScanPartitionDeviceSelectController.h"
 #include "wizard/controller/ScanState.h"
 
 namespace {
@@ -116,6 +117,9 @@ CLostRecoveryDiskDeviceSelectController::CLostRecoveryDiskDeviceSelectController
   });
   RegisterScanStateController(CLostRecoveryPartitionDeviceSelectController::kStateTypeId, [] {
     return static_cast<IWizardPageController*>(GetLostRecoveryPartitionDeviceSelectController());
+  });
+  RegisterScanStateController(CLostRecoveryScanPartitionDeviceSelectController::kStateTypeId, [] {
+    return static_cast<IWizardPageController*>(GetLostRecoveryScanPartitionDeviceSelectController());
   });
 }
 

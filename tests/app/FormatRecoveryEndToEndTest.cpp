@@ -60,7 +60,7 @@ using corvale::test::SaveScreenshot;
 namespace {
 
 // Runs `act` on every `Dialog` shown while it lives, from the event loop just after the dialog has
-// become visible: the search's and the build's windows turn the loop while their work runs.
+// become visible: the search's window turns the loop while the search runs.
 template <typename Dialog>
 class WhenShown : public QObject {
  public:
@@ -68,12 +68,10 @@ class WhenShown : public QObject {
     QApplication::instance()->installEventFilter(this);
   }
   ~WhenShown() override { QApplication::instance()->removeEventFilter(this); }
-  int Count() const { return m_count; }
 
   bool eventFilter(QObject* object, QEvent* event) override {
     if (event->type() == QEvent::Show)
       if (auto* dialog = qobject_cast<Dialog*>(object)) {
-        ++m_count;
         QPointer<Dialog> shown(dialog);
         QTimer::singleShot(0, dialog, [this, shown] {
           if (shown) m_act(*shown);
@@ -84,7 +82,6 @@ class WhenShown : public QObject {
 
  private:
   std::function<void(Dialog&)> m_act;
-  int m_count = 0;
 };
 
 // The name of a node of the file page's tree.
@@ -268,14 +265,20 @@ class FormatRecoveryEndToEnd : public ::testing::TestWithParam<Volume> {
 
   // The search of `volume` under its window, pictured as `shot` while it runs.
   void Search(const std::string& volume, bool listed, const std::string& shot) {
-    bool disabled = false;
-    WhenShown<CIntelligentSearchingDlg> watch([&](CIntelligentSearchingDlg& dialog) {
+    int windows = 0;
+    bool modal = false;
+    const WholeDeviceSearchHook previous = SetWholeDeviceSearchHook([&](CIntelligentSearchingDlg& dialog) {
+      ++windows;
+      modal = dialog.windowModality() == Qt::ApplicationModal;
+    });
+    // The picture is taken once the window is up, while the search runs.
+    WhenShown<CIntelligentSearchingDlg> picture([&](CIntelligentSearchingDlg& dialog) {
       if (!shot.empty()) SaveScreenshot(dialog.grab().toImage(), shot);
-      disabled = !frame->isEnabled() || dialog.isModal();
     });
     StartSearch(volume, listed);
-    EXPECT_EQ(watch.Count(), 1) << "the search runs under its window";
-    EXPECT_TRUE(disabled) << "the main window takes no input while the search runs";
+    SetWholeDeviceSearchHook(previous);
+    EXPECT_EQ(windows, 1) << "the search runs under its window";
+    EXPECT_TRUE(modal) << "the main window takes no input while the search runs";
     EXPECT_TRUE(frame->isEnabled());
   }
 

@@ -13,6 +13,7 @@
 #include "platform/RecoveryContext.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
+#include "ui/Pictures.h"
 #include "ui/Resources.h"
 #include "ui/UiFont.h"
 #include "ui/UsageStatistics.h"
@@ -104,7 +105,8 @@ void CIntelligentSearchingDlg::Build() {
   m_bar->setMinimumWidth(460);
   m_bar->setStyleSheet(QStringLiteral("QProgressBar { background: rgb(242, 247, 250); }"));
 
-  m_cancel = new CButtonPlus(403, 402, 401, 400, this);
+  const auto& cancel = corvale::ui::buttons::kSearchingCancel;
+  m_cancel = new CButtonPlus(cancel.normal, cancel.hover, cancel.push, cancel.disable, this);
   m_cancel->SetControlId(corvale::ui::kIdCancel);
   SetControlId(m_cancel, corvale::ui::kIdCancel);
   connect(m_cancel, &QAbstractButton::clicked, this, &CIntelligentSearchingDlg::reject);

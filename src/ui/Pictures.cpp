@@ -135,6 +135,7 @@ Table BuildTable() {
   AddBarButton(table, buttons::kFindNext, 90, "Find Next", BarButtonIcon::None, true);
   AddBarButton(table, buttons::kFindClose, 90, "Close", BarButtonIcon::None, false);
   AddBarButton(table, buttons::kSearchOk, 90, "OK", BarButtonIcon::None, true);
+  AddBarButton(table, buttons::kSearchingCancel, 90, "Cancel", BarButtonIcon::None, false);
   for (ButtonState state : kStates)
     Add(table, BitmapOf(buttons::kResultOk, state), 80, 28, [state](QPainter& p, const QSize& size) {
       pictures::DrawBarButton(p, size, QStringLiteral("OK"), BarButtonIcon::None, true, state);

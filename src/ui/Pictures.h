@@ -132,6 +132,8 @@ constexpr uint32_t kAboutPicture = 137;
 constexpr ButtonBitmaps kFindNext{324, 323, 322, 321};
 constexpr ButtonBitmaps kFindClose{180, 179, 178, 177};
 constexpr ButtonBitmaps kSearchOk{328, 327, 326, 325};
+// The whole-device search's window: Cancel.
+constexpr ButtonBitmaps kSearchingCancel{403, 402, 401, 400};
 }  // namespace buttons
 
 }  // namespace corvale::ui

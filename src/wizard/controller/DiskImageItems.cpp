@@ -32,7 +32,8 @@ bool RunOpenImageWizard(QWidget* parent, OpenedDiskImage& opened) {
   return true;
 }
 
-std::unique_ptr<CImageFileDeviceWithDecompress> OpenListedImage(const std::string& path, std::string& problem) {
+std::unique_ptr<CImageFileDeviceWithDecompress> OpenListedImage(const std::string& path,
+                                                                std::string& problem) {
   auto device = std::make_unique<CImageFileDeviceWithDecompress>(path);
   if (device->IsUsable()) return device;
   problem = device->GetProblem();

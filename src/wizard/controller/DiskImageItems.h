@@ -29,7 +29,8 @@ bool RunOpenImageWizard(QWidget* parent, OpenedDiskImage& opened);
 
 // The image at `path` as a device for a list; null when its descriptor or chunk table does not
 // check out, with the reason in `problem`.
-std::unique_ptr<CImageFileDeviceWithDecompress> OpenListedImage(const std::string& path, std::string& problem);
+std::unique_ptr<CImageFileDeviceWithDecompress> OpenListedImage(const std::string& path,
+                                                                std::string& problem);
 
 // True when `a` and `b` name the same file (the same path once `.`, `..` and links are resolved).
 bool IsSameImagePath(const std::string& a, const std::string& b);

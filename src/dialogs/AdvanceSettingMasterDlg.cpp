@@ -16,6 +16,7 @@
 #include "controls/HelpFile.h"
 #include "controls/RawFileTypeTreeCtrl.h"
 #include "core/BuiltInFileTypes.h"
+#include "dialogs/AdvanceSettingPropSheet.h"
 #include "platform/FileTypeExtensionSet.h"
 #include "ui/Pictures.h"
 #include "ui/Resources.h"
@@ -420,6 +421,9 @@ CAdvanceSettingMasterDlg::CAdvanceSettingMasterDlg(int mode, QWidget* parent)
   m_raw = new CAdvanceSettingRAWPage(m_values, this);
   m_common = new CAdvanceSettingCommonPage(m_values, this);
   m_raw->SetMode(mode);
+  m_sheet = new CAdvanceSettingPropSheet(this);
+  m_sheet->setGeometry(PageRect().adjusted(-10, -30, 10, 10));
+  m_sheet->hide();
   for (CAdvanceSettingPage* page :
        {static_cast<CAdvanceSettingPage*>(m_ntfs), static_cast<CAdvanceSettingPage*>(m_fat),
         static_cast<CAdvanceSettingPage*>(m_raw), static_cast<CAdvanceSettingPage*>(m_common)})

@@ -16,6 +16,7 @@
 #include "controls/SearchSuperDlg.h"
 #include "platform/RecoveryContext.h"
 
+class CAdvanceSettingPropSheet;
 class CButtonPlus;
 class CRawFileTypeTreeCtrl;
 class QCheckBox;
@@ -169,6 +170,8 @@ class CAdvanceSettingMasterDlg : public CSearchSuperDlg {
   CAdvanceSettingNTFSPage* NtfsPage() const { return m_ntfs; }
   CAdvanceSettingCommonPage* CommonPage() const { return m_common; }
   CAdvanceSettingRAWPage* RawPage() const { return m_raw; }
+  // The property sheet made with the dialog; it is never shown.
+  CAdvanceSettingPropSheet* PropSheet() const { return m_sheet; }
 
   // Shows the page of tab `tabId`.
   void ShowTab(int tabId);
@@ -189,5 +192,6 @@ class CAdvanceSettingMasterDlg : public CSearchSuperDlg {
   CAdvanceSettingRAWPage* m_raw = nullptr;
   CAdvanceSettingCommonPage* m_common = nullptr;
   std::vector<CButtonPlus*> m_buttons;
+  CAdvanceSettingPropSheet* m_sheet = nullptr;
   bool m_started = false;
 };

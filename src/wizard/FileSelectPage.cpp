@@ -6,7 +6,6 @@
 
 #include <QFileDialog>
 #include <QPainter>
-#include <QTabWidget>
 #include <cinttypes>
 #include <ctime>
 
@@ -15,6 +14,7 @@
 #include "controls/FileSelectCtrlContainer.h"
 #include "controls/FileTreeCtrl.h"
 #include "controls/Formatting.h"
+#include "controls/TabCtrlPlus.h"
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
 #include "core/FileRecoverer.h"
@@ -112,14 +112,16 @@ uint64_t FreeBytesFor(const std::string& path) {
 }  // namespace
 
 CFileSelectPage::CFileSelectPage(QWidget* parent) : CWizardPage(parent) {
-  m_tabs = new QTabWidget(this);
+  // Page 0 is the found files (tab "Files"), page 1 the result list, shown under tab 1 after a search.
+  m_tabs = new CTabCtrlPlus(this);
   m_tabs->setObjectName(QStringLiteral("1314"));
-  m_tabs->setDocumentMode(true);
   m_container = new CFileSelectCtrlContainer(m_tabs);
-  m_tabs->addTab(m_container, corvale::ui::LoadStringResource(397));
-  m_resultList = new CFileListCtrl(this);
+  m_tabs->AddWindow(m_container);
+  m_resultList = new CFileListCtrl(m_tabs);
   m_resultList->CreateButtons();
-  m_resultList->hide();
+  m_tabs->AddWindow(m_resultList);
+  m_tabs->AddTab(corvale::ui::LoadStringResource(397), 0);
+  m_tabs->SelectTab(0);
   Tree()->SetImages(corvale::ui::bitmap::kCheckBoxStrip, corvale::ui::bitmap::kFolderStrip);
   for (CFileListCtrl* list : {List(), m_resultList}) {
     connect(list, &CFileListCtrl::TicksChanged, this, [this] { OnCommand(kCommandTicksChanged); });
@@ -128,7 +130,7 @@ CFileSelectPage::CFileSelectPage(QWidget* parent) : CWizardPage(parent) {
     });
   }
   connect(Tree(), &CFileTreeCtrl::TicksChanged, this, [this] { OnCommand(kCommandTicksChanged); });
-  connect(m_tabs, &QTabWidget::currentChanged, this, [this] { OnCommand(kCommandTabChanged); });
+  connect(m_tabs, &CTabCtrlPlus::CtrlNotify, this, [this] { OnCommand(kCommandTabChanged); });
 
   using namespace corvale::ui::buttons;
   m_search =
@@ -194,7 +196,7 @@ void CFileSelectPage::Reset() {
   FreeFileTree(m_resultRoot);
   m_root = nullptr;
   m_resultRoot = nullptr;
-  if (m_tabs->count() > 1) m_tabs->removeTab(1);
+  if (m_tabs->GetTabCount() > 1) m_tabs->DeleteTab(1);
 }
 
 void CFileSelectPage::SetFileTree(CFileNode* root) {
@@ -230,7 +232,7 @@ bool CFileSelectPage::OnCommand(int commandId) {
     case kCommandSearch:
       if (mode >= 0) corvale::usage::Event(kEventFind[mode]);
       {
-        const bool results = m_tabs->currentIndex() == 1;
+        const bool results = m_tabs->GetCurTab() == 1;
         CFileNode* root = results ? m_resultRoot : m_root;
         CFileListCtrl* list = results ? m_resultList : List();
         if (FindOpenerSlot()) {
@@ -269,7 +271,7 @@ bool CFileSelectPage::OnCommand(int commandId) {
       return true;
     case kCommandTabChanged:
       UpdateCounts();
-      if (m_tabs->currentIndex() == 0) Tree()->RefreshAllItems();
+      if (m_tabs->GetCurTab() == 0) Tree()->RefreshAllItems();
       return true;
     default:
       return false;
@@ -277,7 +279,7 @@ bool CFileSelectPage::OnCommand(int commandId) {
 }
 
 CFileNode* CFileSelectPage::SelectedFile() const {
-  CFileListCtrl* list = m_tabs->currentIndex() == 1 ? m_resultList : List();
+  CFileListCtrl* list = m_tabs->GetCurTab() == 1 ? m_resultList : List();
   return list->GetNodeAt(list->GetFirstSelectedItem());
 }
 
@@ -401,7 +403,10 @@ void CFileSelectPage::Locate() {
   QModelIndex item;
   if (!Tree()->FindNodeItem(node->GetParent(), &item)) return;
   Tree()->GetTreeCtrl()->setFocus();
-  m_tabs->setCurrentIndex(0);
+  if (m_tabs->GetCurTab() != 0) {
+    m_tabs->SelectTab(0);
+    OnCommand(kCommandTabChanged);
+  }
   List()->LocateNode(node);
 }
 
@@ -424,10 +429,10 @@ QString CFileSelectPage::SearchTabText(const QString& criteria) {
 }
 
 void CFileSelectPage::ShowSearchResults(const std::vector<CFileNode*>& files, const QString& criteria) {
-  if (m_tabs->count() > 1) m_tabs->removeTab(1);
-  m_tabs->addTab(m_resultList, SearchTabText(criteria));
+  if (m_tabs->GetTabCount() > 1) m_tabs->DeleteTab(1);
+  m_tabs->AddTab(SearchTabText(criteria), 1);
   m_resultList->ShowFiles(m_root, files);
-  m_tabs->setCurrentIndex(1);
+  m_tabs->SelectTab(1);
   Tree()->RefreshAllItems();
   UpdateCounts();
 }

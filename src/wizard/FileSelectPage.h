@@ -20,8 +20,8 @@ class CFileListCtrl;
 class CFileNode;
 class CFileSelectCtrlContainer;
 class CFileTreeCtrl;
+class CTabCtrlPlus;
 class IFileSelectController;
-class QTabWidget;
 
 class QDialog;
 
@@ -85,7 +85,7 @@ class CFileSelectPage : public CWizardPage {
   CFileTreeCtrl* Tree() const;
   CFileListCtrl* List() const;
   CFileListCtrl* ResultList() const { return m_resultList; }
-  QTabWidget* Tabs() const { return m_tabs; }
+  CTabCtrlPlus* Tabs() const { return m_tabs; }
   CButtonPlus* SearchButton() const { return m_search; }
   CButtonPlus* PreviewButton() const { return m_preview; }
 
@@ -117,7 +117,7 @@ class CFileSelectPage : public CWizardPage {
   void SearchFiles();
 
   IFileSelectController* m_controller = nullptr;
-  QTabWidget* m_tabs;
+  CTabCtrlPlus* m_tabs;
   CFileSelectCtrlContainer* m_container;
   CFileListCtrl* m_resultList;
   CButtonPlus* m_search;

@@ -51,10 +51,11 @@ TEST_P(WeeklyGate, ChecksAtMostWeeklyAndKeepsTheStamp) {
   EXPECT_EQ(IsWeeklyCheckDue(path, kNow), c.due);
   const auto bytes = ReadWholeFile(path);
   const std::string stored(bytes.begin(), bytes.end());
-  if (c.due)
+  if (c.due) {
     EXPECT_EQ(stored.substr(0, 8), Stamp(kNow)) << "a check writes the time of the check";
-  else
+  } else {
     EXPECT_EQ(stored, c.contents);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

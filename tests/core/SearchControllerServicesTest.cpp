@@ -93,7 +93,9 @@ TEST(SearchControllerServices, BuildsWithTheControllerOfThePartitionsFileSystem)
     partition.SetFileSystemType(c.type);
     EXPECT_EQ(BuildDirectoryWithMatchingController(all, &partition, device, 3, nullptr), nullptr);
     for (auto* f : {&fat, &ntfs, &raw}) EXPECT_EQ(f->builds, f == c.builder ? 1 : 0) << c.type;
-    if (c.builder) EXPECT_EQ(c.builder->lastIndex, 3);
+    if (c.builder) {
+      EXPECT_EQ(c.builder->lastIndex, 3);
+    }
   }
   EXPECT_EQ(BuildDirectoryWithMatchingController(all, nullptr, device, 0, nullptr), nullptr);
   EXPECT_EQ(BuildDirectoryWithMatchingController(all, &partition, nullptr, 0, nullptr), nullptr);

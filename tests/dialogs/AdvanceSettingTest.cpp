@@ -14,6 +14,7 @@
 #include "core/BuiltInFileTypes.h"
 #include "dialogs/AboutBoxDlg.h"
 #include "dialogs/AdvanceSettingMasterDlg.h"
+#include "dialogs/AdvanceSettingPropSheet.h"
 #include "platform/FileTypeExtensionSet.h"
 #include "platform/RecoveryContext.h"
 #include "support/QtTestApp.h"
@@ -268,8 +269,9 @@ TEST_F(AdvanceSettings, OkTurnsTheTicksIntoTypeIdsWithTheirContainers) {
   };
   for (const auto& c : cases) {
     GetFileTypeExtensionSet().Clear();
-    if (c.extensionsChosen)
+    if (c.extensionsChosen) {
       ASSERT_TRUE(GetFileTypeExtensionSet().Rebuild(CFileTypeExtensionSet::kIncludeList, {".doc"}));
+    }
     CAdvanceSettingMasterDlg dialog(1, nullptr);
     Open(dialog, 1);
     Tree& tree = *dialog.RawPage()->Tree();
@@ -311,6 +313,30 @@ TEST_F(AdvanceSettings, DefaultResetsEveryPageAndRefillsTheTypesAtOnce) {
   EXPECT_EQ(dialog.result(), QDialog::Rejected);
   EXPECT_EQ(context.RawFileTypes, AllBuiltInRawFileTypes());
   EXPECT_EQ(context.ShowMftFilesOnly, 0);
+}
+
+TEST_F(AdvanceSettings, TheHiddenSheetPaintsItsTabsInTintsOfItsYellow) {
+  CAdvanceSettingMasterDlg dialog(0, nullptr);
+  Open(dialog, 0);
+  CAdvanceSettingPropSheet* sheet = dialog.PropSheet();
+  ASSERT_NE(sheet, nullptr);
+  EXPECT_FALSE(sheet->isVisible());
+  CEnTabCtrl* tabs = sheet->TabCtrl();
+  EXPECT_EQ(tabs->DrawMode(), 2);
+  EXPECT_EQ(tabs->BackColor(), QColor(246, 252, 55));
+  EXPECT_EQ(CEnTabCtrl::LookFlags(), 0x1Fu);
+  ASSERT_EQ(tabs->count(), 4);
+  tabs->setCurrentIndex(0);
+  const QImage image = tabs->grab().toImage();
+  corvale::test::SaveScreenshot(sheet->grab().toImage(), "advanced-settings-tab-sheet");
+  // The selected tab starts from the yellow lightened by 1.4 at its top (the gradient's first band,
+  // inside its light edge); an unselected tab from the yellow darkened by 0.9, below its top edge.
+  const QRect selected = tabs->ItemRect(0);
+  EXPECT_EQ(image.pixelColor(selected.left() + 2, 1), QColor(255, 255, 77));
+  const QRect other = tabs->ItemRect(2);
+  EXPECT_EQ(image.pixelColor(other.left() + 2, other.top() + 1), QColor(221, 226, 49));
+  // Right of the last tab the background colour itself shows.
+  EXPECT_EQ(image.pixelColor(tabs->ItemRect(3).right() + 20, other.center().y()), QColor(246, 252, 55));
 }
 
 TEST(AboutBoxes, ShowTitleVersionAndTheMakersAddress) {

@@ -212,7 +212,9 @@ TEST_F(Preview, PicturesDecodeOrShowAWarning) {
     window.resize(400, 300);
     EXPECT_EQ(window.Load(dir + "/" + c.file), c.width > 0) << c.file;
     EXPECT_EQ(window.Image().size(), QSize(c.width, c.height)) << c.file;
-    if (c.width == 0) EXPECT_FALSE(window.FailureReason().isEmpty()) << c.file;
+    if (c.width == 0) {
+      EXPECT_FALSE(window.FailureReason().isEmpty()) << c.file;
+    }
   }
   struct Rect {
     QSize image, client;

@@ -525,6 +525,8 @@ TEST(SliceListText, OnlyAbsolutePathsEndingInCrLf) {
   for (const Case& c : cases) {
     std::vector<std::string> paths;
     EXPECT_EQ(SplitSliceList(c.text, paths), c.ok) << c.text;
-    if (c.ok) EXPECT_EQ(paths.size(), c.count) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(paths.size(), c.count) << c.text;
+    }
   }
 }

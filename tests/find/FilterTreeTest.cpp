@@ -48,10 +48,11 @@ TEST(FileFilters, AcceptByMaskAndOnlyWhatIsMarkedValid) {
   };
   for (const Case& c : cases) {
     const CMyFileProperties p = Props(c.attributes, c.state, c.valid);
-    if (c.stateFilter)
+    if (c.stateFilter) {
       EXPECT_EQ(CFileStateFilter(c.mask).Accept(&p), c.accepted) << c.name;
-    else
+    } else {
       EXPECT_EQ(CFileAttributeFilter(c.mask).Accept(&p), c.accepted) << c.name;
+    }
   }
   EXPECT_FALSE(CFileStateFilter(-1).Accept(nullptr));
 }

@@ -331,7 +331,9 @@ TEST(DeviceCollection, LoopDevicesListWhatLsblkShows) {
     const LsblkRow row = Lsblk(loops[d]);
     EXPECT_EQ(uint64_t(r->Extents[0].SectorCount) * 512, row.size);
     const ToolFileSystem fs = BlkidAt(images[d], 0);
-    if (!row.fstype.empty()) EXPECT_EQ(row.fstype == "ext2" ? 4 : row.fstype == "ext3" ? 5 : -1, fs.type);
+    if (!row.fstype.empty()) {
+      EXPECT_EQ(row.fstype == "ext2" ? 4 : row.fstype == "ext3" ? 5 : -1, fs.type);
+    }
     EXPECT_EQ(r->FileSystemTypeCode, fs.type);
     EXPECT_EQ(r->VolumeName, row.label.empty() ? fs.label : row.label);
     EXPECT_EQ(r->DevicePath, loops[d]);
@@ -349,7 +351,9 @@ TEST(DeviceCollection, LoopDevicesListWhatLsblkShows) {
     const ToolFileSystem fs = BlkidAt(primary, p.start);
     EXPECT_EQ(r->FileSystemTypeCode, fs.type);
     EXPECT_EQ(r->VolumeName, fs.label);
-    if (fs.type != 7) EXPECT_EQ(r->DriveLetter, letter++);
+    if (fs.type != 7) {
+      EXPECT_EQ(r->DriveLetter, letter++);
+    }
   }
 }
 

@@ -587,7 +587,9 @@ TEST_F(FilePage, PreviewShowsTheRecoveredCopyAndItsRecoverButtonRecoversTheFile)
     // Recover asks for a place and writes the file; Close does neither.
     EXPECT_EQ(asked.size(), c.recover ? 1u : 0u) << c.name;
     EXPECT_EQ(std::filesystem::exists(savePath), c.recover) << c.name;
-    if (c.recover) EXPECT_EQ(ReadAll(savePath), bytes);
+    if (c.recover) {
+      EXPECT_EQ(ReadAll(savePath), bytes);
+    }
   }
 }
 

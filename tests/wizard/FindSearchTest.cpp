@@ -9,7 +9,7 @@
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 #include <functional>
 #include <set>
@@ -19,7 +19,9 @@
 #include "controls/ButtonPlus.h"
 #include "controls/DialogTemplate.h"
 #include "controls/FileListCtrl.h"
+#include "controls/FileSelectCtrlContainer.h"
 #include "controls/FileTreeCtrl.h"
+#include "controls/TabCtrlPlus.h"
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
 #include "core/FileSystemEngine.h"
@@ -295,9 +297,9 @@ TEST_F(FindSearch, SearchFromThePageTicksAndShowsExactlyWhatMatches) {
     return true;
   });
   page->OnCommand(CFileSelectPage::kCommandSearchFiles);
-  ASSERT_EQ(page->Tabs()->count(), 2);
-  EXPECT_EQ(page->Tabs()->currentIndex(), 1);
-  EXPECT_EQ(page->Tabs()->tabText(1).toStdString(), "Search files(*NOTE*)");
+  ASSERT_EQ(page->Tabs()->GetTabCount(), 2);
+  EXPECT_EQ(page->Tabs()->GetCurTab(), 1);
+  EXPECT_EQ(page->Tabs()->GetTabText(1).toStdString(), "Search files(*NOTE*)");
   std::multiset<std::string> listed;
   for (int row = 0; row < page->ResultList()->RowCount(); ++row) {
     CFileNode* n = page->ResultList()->GetNodeAt(row);
@@ -322,7 +324,27 @@ TEST_F(FindSearch, SearchFromThePageTicksAndShowsExactlyWhatMatches) {
   page->OnCommand(CFileSelectPage::kCommandSearchFiles);
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_NE(boxes[0].find("No files match specific criteria."), std::string::npos);
-  EXPECT_EQ(page->Tabs()->count(), 2);
+  EXPECT_EQ(page->Tabs()->GetTabCount(), 2);
+
+  // "Locate in the main list" shows the found file under tab 0 and keeps the result tab.
+  CTabCtrlPlus* tabs = page->Tabs();
+  CFileNode* found = page->ResultList()->GetNodeAt(page->ResultList()->GetFirstSelectedItem());
+  ASSERT_NE(found, nullptr);
+  page->OnCommand(CFileSelectPage::kCommandLocate);
+  EXPECT_EQ(tabs->GetCurTab(), 0);
+  EXPECT_EQ(tabs->GetCurWindow(), page->Container());
+  EXPECT_EQ(page->SelectedFile(), found);
+  // A click on the result tab goes back to it; its close box removes it and shows the found files.
+  QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->GetTabRect(1).topLeft() + QPoint(10, 5));
+  EXPECT_EQ(tabs->GetCurTab(), 1);
+  EXPECT_TRUE(page->ResultList()->isVisibleTo(page));
+  EXPECT_FALSE(page->Container()->isVisibleTo(page));
+  QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->GetCloseBoxRect(1).center());
+  EXPECT_EQ(tabs->GetTabCount(), 1);
+  EXPECT_EQ(tabs->GetCurTab(), 0);
+  EXPECT_TRUE(page->Container()->isVisibleTo(page));
+  EXPECT_FALSE(page->ResultList()->isVisibleTo(page));
+  EXPECT_NE(page->SelectionText().toStdString().find(" in 3 files"), std::string::npos);
 }
 
 TEST(SearchTabText, LongCriteriaAreCut) {

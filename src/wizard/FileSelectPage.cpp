@@ -35,6 +35,7 @@
 #include "ui/UiFont.h"
 #include "ui/UsageStatistics.h"
 #include "wizard/controller/FileSelectController.h"
+#include "wizard/controller/ScanState.h"
 
 namespace {
 
@@ -70,10 +71,6 @@ void ShowProperties(QWidget* parent, CFileNode* node) {
     PropertiesShowerSlot()(dialog);
   else
     dialog.exec();
-}
-std::string& StateFolderSlot() {
-  static std::string folder;
-  return folder;
 }
 
 void Tell(uint32_t stringId, MessageIcon icon = MessageIcon::Information) {
@@ -384,11 +381,18 @@ void CFileSelectPage::Export() {
   const int mode = Mode();
   if (mode >= 0) corvale::usage::Event(kEventExport[mode]);
   const int kind = m_controller != nullptr ? m_controller->GetRecoveryKind() : kRecoveryKindNone;
+  // Only complete and partition recoveries keep scan states: any state files of the folder belong
+  // to another run, and a bundle of them would not be this result.
+  if (kind != kRecoveryKindComplete && kind != kRecoveryKindPartition) {
+    Tell(61238);
+    return;
+  }
   const std::string chosen = AskSavePath(ExportFileName(std::time(nullptr), kind), corvale::LoadText(401));
   if (chosen.empty()) return;
   bool saved = false;
   try {
-    CStateBundle bundle(true, StateFolderSlot());
+    // The state files the scan-state module writes, where it writes them.
+    CStateBundle bundle(true, ScanStateFolder());
     saved = bundle.Save(WithBundleExtension(chosen));
   } catch (...) {
     saved = false;
@@ -449,4 +453,3 @@ CFileSelectPage::FindOpener CFileSelectPage::SetFindOpener(FindOpener opener) {
 CFileSelectPage::PropertiesShower CFileSelectPage::SetPropertiesShower(PropertiesShower shower) {
   return std::exchange(PropertiesShowerSlot(), std::move(shower));
 }
-void CFileSelectPage::SetStateFolder(const std::string& folder) { StateFolderSlot() = folder; }

@@ -106,8 +106,6 @@ class CFileSelectPage : public CWizardPage {
   // Runs a property dialog; null runs it modally. Returns the one set before.
   using PropertiesShower = std::function<void(QDialog& dialog)>;
   static PropertiesShower SetPropertiesShower(PropertiesShower shower);
-  // The folder an export gathers the state files from (the program folder when empty).
-  static void SetStateFolder(const std::string& folder);
 
  private:
   void Preview();

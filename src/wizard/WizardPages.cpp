@@ -5,6 +5,7 @@
 #include "wizard/FileSelectPage.h"
 #include "wizard/LostRecoveryDiskDeviceSelectPage.h"
 #include "wizard/LostRecoveryPartitionDeviceSelectPage.h"
+#include "wizard/LostRecoveryScanPartitionDeviceSelectPage.h"
 #include "wizard/RecoveryModeSelectPage.h"
 #include "wizard/SaveFilePage.h"
 #include "wizard/SaveResultPage.h"
@@ -14,6 +15,7 @@
 #include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/LostRecoveryDiskDeviceSelectController.h"
 #include "wizard/controller/LostRecoveryPartitionDeviceSelectController.h"
+#include "wizard/controller/LostRecoveryScanPartitionDeviceSelectController.h"
 #include "wizard/controller/RecoveryModeSelectController.h"
 #include "wizard/controller/SaveFileController.h"
 #include "wizard/controller/SaveResultController.h"
@@ -27,6 +29,8 @@ IWizardPageController* GetPageController(WIZARD_PAGE page) {
   if (page == FileSelect) return GetFileSelectController();
   if (page == LostRecoveryDiskDeviceSelect) return GetLostRecoveryDiskDeviceSelectController();
   if (page == LostRecoveryPartitionDeviceSelect) return GetLostRecoveryPartitionDeviceSelectController();
+  if (page == LostRecoveryScanPartitionDeviceSelect)
+    return GetLostRecoveryScanPartitionDeviceSelectController();
   if (page == SaveFile) return GetSaveFileController();
   if (page == SaveResult) return GetSaveResultController();
   return GetStubPageController(page);
@@ -60,6 +64,11 @@ std::array<CWizardPage*, kWizardPageCount> CreateWizardPages(QWidget* sheet) {
       auto* page = new CLostRecoveryPartitionDeviceSelectPage(sheet);
       page->SetController(GetLostRecoveryPartitionDeviceSelectController());
       GetLostRecoveryPartitionDeviceSelectController()->SetPage(page);
+      pages[i] = page;
+    } else if (index == LostRecoveryScanPartitionDeviceSelect) {
+      auto* page = new CLostRecoveryScanPartitionDeviceSelectPage(sheet);
+      page->SetController(GetLostRecoveryScanPartitionDeviceSelectController());
+      GetLostRecoveryScanPartitionDeviceSelectController()->SetPage(page);
       pages[i] = page;
     } else if (index == FileSelect) {
       auto* page = new CFileSelectPage(sheet);
@@ -103,6 +112,11 @@ void ReleaseWizardPages(const std::array<CWizardPage*, kWizardPageCount>& pages)
       pages[LostRecoveryPartitionDeviceSelect]) {
     GetLostRecoveryPartitionDeviceSelectController()->Cleanup();
     GetLostRecoveryPartitionDeviceSelectController()->SetPage(nullptr, nullptr);
+  }
+  if (GetLostRecoveryScanPartitionDeviceSelectController()->GetPage() ==
+      pages[LostRecoveryScanPartitionDeviceSelect]) {
+    GetLostRecoveryScanPartitionDeviceSelectController()->Cleanup();
+    GetLostRecoveryScanPartitionDeviceSelectController()->SetPage(nullptr);
   }
   if (GetFileSelectController()->GetPage() == pages[FileSelect]) {
     GetFileSelectController()->Cleanup();

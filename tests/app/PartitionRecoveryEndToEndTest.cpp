@@ -1,15 +1,22 @@
 // Partition Recovery in the real main window over a disk whose partition table is gone: Start, the
 // file types, the disk; the quick search finds the NTFS, FAT32 and Ext2 partitions at their true
 // starts; each partition picked is built, every file ticked and recovered, and the files come back
-// at their paths with their bytes. The same through an image of the disk made on the disk page.
+// at their paths with their bytes. With the FAT32 volume's boot sector also gone the quick search
+// misses it, and the Full Scan of the whole disk finds it again. A recovery exported as a result
+// bundle and loaded in a new run of the program shows the same tree. The same partitions through an
+// image of the disk made on the disk page.
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
+#include <QTimer>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,23 +26,35 @@
 #include "app/SourceDriveQuery.h"
 #include "controls/ButtonPlus.h"
 #include "controls/DeviceSelectCtrl.h"
+#include "controls/MultipleChoosePartitionListCtrl.h"
+#include "controls/TransButton.h"
+#include "core/FileNode.h"
+#include "core/FileProperties.h"
 #include "core/FileRecoverer.h"
+#include "core/SearchedPartitionInfo.h"
+#include "dialogs/BuildDirectoryDlg.h"
 #include "dialogs/ImageDiskMasterDlg.h"
+#include "dialogs/IntelligentSearchingDlg.h"
 #include "dialogs/LostPartitionSearchingDlg.h"
 #include "dialogs/OpenDiskImageMasterDlg.h"
+#include "platform/RecoveryContext.h"
 #include "storage/FileSystemCode.h"
 #include "support/Fixtures.h"
 #include "support/QtTestApp.h"
 #include "ui/MessageBox.h"
+#include "wizard/FileSelectPage.h"
 #include "wizard/LostRecoveryDiskDeviceSelectPage.h"
 #include "wizard/LostRecoveryPartitionDeviceSelectPage.h"
+#include "wizard/LostRecoveryScanPartitionDeviceSelectPage.h"
 #include "wizard/RecoveryModeSelectPage.h"
 #include "wizard/WizardPages.h"
 #include "wizard/WizardSheet.h"
 #include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/LostRecoveryDiskDeviceSelectController.h"
 #include "wizard/controller/LostRecoveryPartitionDeviceSelectController.h"
+#include "wizard/controller/LostRecoveryScanPartitionDeviceSelectController.h"
 #include "wizard/controller/ScanState.h"
+#include "wizard/controller/WholeDeviceSearch.h"
 
 namespace fs = std::filesystem;
 using corvale::test::FilesBelow;
@@ -56,12 +75,47 @@ const struct {
     {112518, kFileSystemExt2, "extvol-EXT2", "ext2"},
 };
 
+// Every file and folder of a found tree below `node`, by its path, with its size.
+void TreeEntries(CFileNode* node, const std::string& path, std::map<std::string, uint64_t>* out) {
+  for (CFileNode* child = node->GetFirstChild(); child; child = child->GetNextSibling()) {
+    IFileProperties* properties = child->GetFileProperties();
+    const std::string name = path + "/" + (properties ? properties->GetName() : "?");
+    (*out)[name] = properties ? properties->GetSize() : 0;
+    TreeEntries(child, name, out);
+  }
+}
+
+// The files recovered below `top`, without the engines' own files (NTFS metadata) and the files
+// found by signature beside the file system's own.
+std::map<std::string, std::string> RecoveredFiles(const std::string& top) {
+  auto recovered = FilesBelow(top);
+  for (auto it = recovered.begin(); it != recovered.end();)
+    it = it->first.find('$') != std::string::npos || it->first.rfind("Raw Files", 0) == 0
+             ? recovered.erase(it)
+             : std::next(it);
+  return recovered;
+}
+
+// Keeps the picture of `window` as `name`, taken anew every 50 ms while it is shown (after
+// `refresh`), so that the last one shows it as it stood just before it closed.
+void KeepPictureWhileShown(QWidget& window, const std::string& name, std::function<void()> refresh) {
+  auto* timer = new QTimer(&window);
+  QObject::connect(timer, &QTimer::timeout, &window, [&window, name, refresh] {
+    if (!window.isVisible()) return;
+    refresh();
+    SaveScreenshot(window.grab().toImage(), name);
+  });
+  timer->start(50);
+}
+
 class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {
  protected:
+  explicit PartitionRecoveryEndToEnd(const char* fixture = "lost_three_fs_disk") : m_fixtureName(fixture) {}
+
   void SetUp() override {
     corvale::test::TestApplication();
     std::string why;
-    m_fixture = corvale::test::FixtureImage("lost_three_fs_disk.sh", "lost_three_fs_disk", &why);
+    m_fixture = corvale::test::FixtureImage(m_fixtureName + ".sh", m_fixtureName, &why);
     if (m_fixture.empty()) GTEST_SKIP() << "fixture unavailable: " << why;
     m_folder = corvale::test::ScratchDir();
     fs::copy_file(m_fixture + "/disk.img", m_folder + "/disk.img");
@@ -89,12 +143,15 @@ class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {
   void StartProgram() {
     if (frame) {
       GetFileSelectController()->Cleanup();
+      GetLostRecoveryScanPartitionDeviceSelectController()->Cleanup();
       GetLostRecoveryPartitionDeviceSelectController()->Cleanup();
       GetLostRecoveryDiskDeviceSelectController()->Cleanup();
       frame.reset();
     }
     for (int i = 0; i < kWizardPageCount; ++i)
       GetPageController(static_cast<WIZARD_PAGE>(i))->SetPreviousController(nullptr);
+    // A new run starts without Full Scan ticked.
+    GetLostRecoveryPartitionDeviceSelectController()->SetFullScan(0);
     CLostRecoveryDiskDeviceSelectController::CommitPending() = true;
     frame = std::make_unique<CMainFrame>();
     frame->show();
@@ -105,7 +162,14 @@ class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {
   void TearDown() override {
     if (m_fixture.empty()) return;
     SetLostPartitionSearchShownHook(nullptr);
+    SetWholeDeviceSearchHook(nullptr);
+    SetSearchBuildHook(nullptr);
+    CFileSelectPage::SetSavePathAsker(nullptr);
+    CDeviceSelectPage::SetOpenPathAsker(nullptr);
+    GetRecoveryContext().PageFlowSwitch = 0;
+    GetLostRecoveryPartitionDeviceSelectController()->SetFullScan(0);
     GetFileSelectController()->Cleanup();
+    GetLostRecoveryScanPartitionDeviceSelectController()->Cleanup();
     GetLostRecoveryPartitionDeviceSelectController()->Cleanup();
     GetLostRecoveryDiskDeviceSelectController()->Cleanup();
     GetLostRecoveryDiskDeviceSelectController()->CloseAllImages();
@@ -121,6 +185,9 @@ class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {
   void ClickNext() {
     QTest::mouseClick(sheet->Button(CWizardSheet::kCommandNext), Qt::LeftButton, {}, QPoint(5, 5));
   }
+  void ClickBack() {
+    QTest::mouseClick(sheet->Button(CWizardSheet::kCommandBack), Qt::LeftButton, {}, QPoint(5, 5));
+  }
 
   static void Select(CDeviceSelectCtrl* list, int row) {
     ASSERT_LT(row, list->GetCount());
@@ -129,9 +196,18 @@ class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {
   }
 
   // From the welcome page to the lost-partition page with the mouse: Start, the file types, the
-  // disk, and the search under its window.
-  void SearchTheDisk() {
+  // disk (with the found partitions to be chosen by hand when `manual`), and the search under its
+  // window.
+  void SearchTheDisk(bool manual = false) {
     OpenDiskPage();
+    if (manual) {
+      auto* page =
+          static_cast<CLostRecoveryDiskDeviceSelectPage*>(sheet->GetPage(LostRecoveryDiskDeviceSelect));
+      QTest::mouseClick(page->ManualSelectionBox(), Qt::LeftButton, {},
+                        QPoint(5, page->ManualSelectionBox()->height() / 2));
+      QCoreApplication::processEvents();
+      ASSERT_EQ(GetRecoveryContext().PageFlowSwitch, 1);
+    }
     CDeviceSelectCtrl* disks = DiskList();
     ASSERT_EQ(disks->GetCount(), 1);
     Select(disks, 0);
@@ -176,6 +252,7 @@ class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {
   CWizardSheet* sheet = nullptr;
   std::vector<std::string> boxes;
   std::vector<std::string> questions;
+  std::string m_fixtureName;
   std::string m_fixture;
   std::string m_folder;
 
@@ -296,7 +373,8 @@ TEST_F(PartitionRecoveryEndToEnd, ADiskImagedOnTheDiskPageIsSearchedLikeTheDisk)
   corvale::test::RunImageMenu<QDialog>(DiskPage(), "Delete Image", nullptr);
   EXPECT_EQ(DiskList()->GetCount(), 1);
   EXPECT_TRUE(controller->Images().empty());
-  corvale::test::RunImageMenu<COpenDiskImageMasterDlg>(DiskPage(), "Open Disk Image", openDescriptor);
+  corvale::test::RunImageMenu<COpenDiskImageMasterDlg>(DiskPage(), "Open Disk Image", openDescriptor,
+                                                       "partition-recovery-");
   ASSERT_TRUE(boxes.empty()) << boxes.front();
   ASSERT_EQ(controller->Images().size(), 1u);
   EXPECT_EQ(controller->Images()[0]->DiskNumber, diskNumber);
@@ -405,4 +483,313 @@ TEST_F(PartitionRecoveryEndToEnd, AStateFileOfAnotherDiskOrADamagedOneIsRefused)
 
 INSTANTIATE_TEST_SUITE_P(Partitions, PartitionRecoveryEndToEnd, ::testing::Values(0, 1, 2));
 
+// A recovery exported from the file page as a result bundle, and the bundle loaded on the disk page
+// of a new run of the program with no state files left: "Previous Recovery..." brings back the same
+// tree, and its files come back whole.
+TEST_F(PartitionRecoveryEndToEnd, AnExportedResultLoadedInANewRunGivesTheSameTree) {
+  SearchTheDisk();
+  Select(PartitionList(), 1);
+  ClickNext();
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
+  auto* files = static_cast<CFileSelectPage*>(sheet->GetPage(FileSelect));
+  std::map<std::string, uint64_t> before;
+  TreeEntries(files->GetFileTree(), "", &before);
+  ASSERT_GT(before.size(), 10u);
+
+  const std::string bundle = m_folder + "/result";
+  int asked = 0;
+  CFileSelectPage::SetSavePathAsker([&](const std::string&, const std::string&) {
+    ++asked;
+    return bundle;
+  });
+  files->OnCommand(CFileSelectPage::kCommandExport);
+  EXPECT_EQ(asked, 1);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "The search results (.rsf) was exported successfully.");
+  ASSERT_TRUE(fs::exists(bundle + ".rsf"));
+  boxes.clear();
+
+  // A new run on another machine: none of the state files are there.
+  StartProgram();
+  fs::remove_all(m_folder + "/state");
+  fs::create_directories(m_folder + "/state");
+  OpenDiskPage();
+  ASSERT_EQ(DiskList()->GetCount(), 1);
+  CDeviceSelectPage::SetOpenPathAsker([&](const std::string&) { return bundle + ".rsf"; });
+  sheet->GetPage(LostRecoveryDiskDeviceSelect)
+      ->OnCommand(CLostRecoveryDiskDeviceSelectPage::kCommandLoadSavedResult);
+  for (int i = 0; i < 6000 && GetLostRecoveryDiskDeviceSelectController()->IsCollecting(); ++i)
+    QTest::qWait(10);
+  ASSERT_TRUE(boxes.empty()) << boxes.front();
+  ASSERT_EQ(DiskList()->GetCount(), 2);
+  EXPECT_EQ(DiskList()->CellText(0, 0).toStdString(), "Previous Recovery...");
+  Select(DiskList(), 0);
+  ClickNext();
+  ASSERT_TRUE(boxes.empty()) << boxes.front();
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
+  files = static_cast<CFileSelectPage*>(sheet->GetPage(FileSelect));
+  std::map<std::string, uint64_t> after;
+  TreeEntries(files->GetFileTree(), "", &after);
+  EXPECT_EQ(after, before) << "the same files and folders, with the same sizes";
+
+  // The loaded tree's files are read from this run's disk.
+  CFileNode* partition = files->GetFileTree()->GetFirstChild();
+  ASSERT_NE(partition, nullptr);
+  corvale::test::TickInTree(files, partition, frame.get());
+  const std::string target = m_folder + "/recovered";
+  fs::create_directories(target);
+  const auto saved = corvale::test::SaveTickedFiles(sheet, target, "partition-recovery-result-loaded");
+  EXPECT_EQ(saved.outcome, "All files are recovered successfully.");
+  ASSERT_EQ(GetSaveFileController()->GetResultStringCount(), 1);
+  EXPECT_EQ(RecoveredFiles(GetSaveFileController()->GetResultString(0)),
+            FilesBelow(m_fixture + "/content/fat"));
+}
+
+// The same disk with the FAT32 volume's boot sector also zeroed.
+class PartitionRecoveryFullScan : public PartitionRecoveryEndToEnd {
+ protected:
+  PartitionRecoveryFullScan() : PartitionRecoveryEndToEnd("lost_three_fs_disk_fat_boot_wiped") {}
+
+  CLostRecoveryScanPartitionDeviceSelectPage* ScanPage() {
+    return static_cast<CLostRecoveryScanPartitionDeviceSelectPage*>(
+        sheet->GetPage(LostRecoveryScanPartitionDeviceSelect));
+  }
+
+  // The found-partition page's row of the partition whose file system starts at `start`, or -1.
+  int RowAt(uint64_t start) {
+    CScanPartitionDeviceSelectPage* page = ScanPage();
+    for (int row = 0; row < page->GetPartitionCount(); ++row)
+      if (CSearchedPartitionInfo* info = page->GetPartitionAt(row);
+          info && static_cast<uint64_t>(info->GetPartitionStart()) == start)
+        return row;
+    return -1;
+  }
+
+  // Full Scan on the lost-partition page, with the found partitions to be chosen by hand: the
+  // whole-disk search runs under its window and the found-partition page shows what it found.
+  void FullScan() {
+    SearchTheDisk(true);
+    const auto& quick = GetLostRecoveryPartitionDeviceSelectController()->FoundPartitions();
+    ASSERT_EQ(quick.size(), 2u) << "the quick search misses the volume without its boot sector";
+    for (const auto& record : quick) EXPECT_NE(record->StartSector, kPartitions[1].start);
+
+    auto* page = static_cast<CLostRecoveryPartitionDeviceSelectPage*>(
+        sheet->GetPage(LostRecoveryPartitionDeviceSelect));
+    QTest::mouseClick(page->FullScanBox(), Qt::LeftButton, {}, QPoint(5, page->FullScanBox()->height() / 2));
+    QCoreApplication::processEvents();
+    ASSERT_EQ(GetLostRecoveryPartitionDeviceSelectController()->GetFullScan(), 1);
+    bool searched = false;
+    SetWholeDeviceSearchHook([&](CIntelligentSearchingDlg& dialog) {
+      searched = true;
+      // The window with its counters open, as it last stood while the search ran.
+      dialog.ShowDetails(true);
+      KeepPictureWhileShown(dialog, "dialog-partition-recovery-full-scan",
+                            [&dialog] { dialog.Refresh(true); });
+    });
+    ClickNext();
+    EXPECT_TRUE(searched);
+    ASSERT_TRUE(boxes.empty()) << boxes.front();
+    ASSERT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryScanPartitionDeviceSelect);
+    EXPECT_EQ(GetPageController(LostRecoveryScanPartitionDeviceSelect)->GetPreviousController(),
+              GetLostRecoveryPartitionDeviceSelectController());
+  }
+
+  // Ticks exactly the rows of the three volumes on the found-partition page.
+  void TickTheVolumes() {
+    CScanPartitionDeviceSelectPage* page = ScanPage();
+    for (int row = 0; row < page->GetPartitionCount(); ++row) page->PartitionList()->SetCheck(row, false);
+    for (const auto& partition : kPartitions) {
+      const int row = RowAt(partition.start);
+      ASSERT_GE(row, 0) << "the whole-disk search finds the volume at " << partition.start;
+      page->PartitionList()->SetCheck(row, true);
+    }
+    ASSERT_EQ(page->GetCheckedCount(), 3);
+  }
+};
+
+TEST_F(PartitionRecoveryFullScan, TheWholeDiskSearchFindsTheVolumeWithoutItsBootSector) {
+  FullScan();
+  TickTheVolumes();
+  SaveScreenshot(frame->grab().toImage(), "partition-recovery-scan-partition-page");
+
+  // Each ticked volume is built under its own window, from the disk.
+  int windows = 0;
+  SetSearchBuildHook([&](CBuildDirectoryDlg& dialog) {
+    if (++windows == 1)
+      KeepPictureWhileShown(dialog, "dialog-partition-recovery-build-found", [&dialog] { dialog.Refresh(); });
+  });
+  ClickNext();
+  EXPECT_EQ(windows, 3);
+  ASSERT_TRUE(boxes.empty()) << boxes.front();
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
+  EXPECT_EQ(GetFileSelectController()->GetPreviousController(),
+            GetLostRecoveryScanPartitionDeviceSelectController());
+  EXPECT_EQ(GetFileSelectController()->GetSourceDevice(),
+            GetLostRecoveryDiskDeviceSelectController()->GetSourceSelection().GetDiskRecord()->Device);
+
+  // The trees come in row order: the FAT32 volume's is the one at its row among the ticked ones.
+  std::vector<int> rows;
+  for (const auto& partition : kPartitions) rows.push_back(RowAt(partition.start));
+  std::sort(rows.begin(), rows.end());
+  const int fatIndex =
+      static_cast<int>(std::find(rows.begin(), rows.end(), RowAt(kPartitions[1].start)) - rows.begin());
+  auto* files = static_cast<CFileSelectPage*>(sheet->GetPage(FileSelect));
+  CFileNode* partition = files->GetFileTree()->GetFirstChild();
+  for (int i = 0; i < fatIndex && partition; ++i) partition = partition->GetNextSibling();
+  ASSERT_NE(partition, nullptr);
+  corvale::test::TickInTree(files, partition, frame.get());
+  const std::string target = m_folder + "/recovered";
+  fs::create_directories(target);
+  const auto saved = corvale::test::SaveTickedFiles(sheet, target, "partition-recovery-result-full-scan");
+  EXPECT_EQ(saved.outcome, "All files are recovered successfully.");
+  ASSERT_EQ(GetSaveFileController()->GetResultStringCount(), 1);
+  const auto expected = FilesBelow(m_fixture + "/content/fat");
+  ASSERT_EQ(expected.size(), 10u);
+  EXPECT_EQ(RecoveredFiles(GetSaveFileController()->GetResultString(0)), expected)
+      << "every file of the volume without its boot sector, at its path, whole";
+
+  // A new run takes the whole result up again: the same trees, read from the disk.
+  std::map<std::string, uint64_t> before;
+  TreeEntries(files->GetFileTree(), "", &before);
+  StartProgram();
+  OpenDiskPage();
+  ASSERT_EQ(DiskList()->GetCount(), 2);
+  Select(DiskList(), 0);
+  ClickNext();
+  ASSERT_TRUE(boxes.empty()) << boxes.front();
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
+  files = static_cast<CFileSelectPage*>(sheet->GetPage(FileSelect));
+  std::map<std::string, uint64_t> after;
+  TreeEntries(files->GetFileTree(), "", &after);
+  EXPECT_EQ(after, before);
+  EXPECT_EQ(GetFileSelectController()->GetSourceDevice(),
+            GetLostRecoveryDiskDeviceSelectController()->GetSourceSelection().GetDiskRecord()->Device);
+}
+
+// On the found-partition page: nothing ticked, a cancel of the second build (which
+// keeps nothing of the first), and Back (asked) to the lost-partition page.
+TEST_F(PartitionRecoveryFullScan, TheFoundPartitionPageRefusesBadChoicesAndCancelKeepsNothing) {
+  FullScan();
+  CScanPartitionDeviceSelectPage* page = ScanPage();
+  for (int row = 0; row < page->GetPartitionCount(); ++row) page->PartitionList()->SetCheck(row, false);
+  ClickNext();
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryScanPartitionDeviceSelect);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "Please choose a partition to recover.");
+  boxes.clear();
+
+  TickTheVolumes();
+  int windows = 0;
+  SetSearchBuildHook([&](CBuildDirectoryDlg& dialog) {
+    if (++windows == 2) {
+      // Cancel, answered Yes by the test's question handler.
+      SaveScreenshot(dialog.grab().toImage(), "dialog-partition-recovery-build-found-cancel");
+      dialog.OnCancel();
+    }
+  });
+  questions.clear();
+  ClickNext();
+  EXPECT_EQ(windows, 2) << "the third volume is not built after the cancel";
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryScanPartitionDeviceSelect);
+  EXPECT_TRUE(boxes.empty());
+  EXPECT_TRUE(GetLostRecoveryScanPartitionDeviceSelectController()->WasCancelled());
+  EXPECT_EQ(GetFileSelectController()->GetFileTree(), nullptr) << "nothing of the first build is kept";
+  SetSearchBuildHook(nullptr);
+
+  questions.clear();
+  ClickBack();
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_EQ(questions[0], "Return to devices list?");
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryPartitionDeviceSelect);
+  EXPECT_TRUE(GetLostRecoveryScanPartitionDeviceSelectController()->FoundPartitions().empty());
+  // With nothing found, its Next does nothing and says nothing.
+  boxes.clear();
+  EXPECT_FALSE(GetLostRecoveryScanPartitionDeviceSelectController()->Next());
+  EXPECT_TRUE(boxes.empty());
+}
+
 }  // namespace
+
+// With no volume left for the quick search to find, the whole disk is searched at once; without the
+// manual choice the partitions the search recommends are built straight away, and Back from the
+// file page returns to the disk page.
+TEST_F(PartitionRecoveryFullScan, NothingFoundQuicklySearchesTheWholeDiskAtOnce) {
+  {
+    // The NTFS volume's boot sector (its copy at the volume's end stays) and the Ext2 superblock go too.
+    std::fstream disk(m_folder + "/disk.img", std::ios::in | std::ios::out | std::ios::binary);
+    const std::string zeros(1024, '\0');
+    disk.seekp(63 * 512);
+    disk.write(zeros.data(), 512);
+    disk.seekp(112518 * 512 + 1024);
+    disk.write(zeros.data(), 1024);
+    ASSERT_TRUE(disk.good());
+  }
+  OpenDiskPage();
+  Select(DiskList(), 0);
+  bool searched = false;
+  SetWholeDeviceSearchHook([&](CIntelligentSearchingDlg&) { searched = true; });
+  ClickNext();
+  EXPECT_TRUE(searched);
+  EXPECT_TRUE(GetLostRecoveryPartitionDeviceSelectController()->FoundPartitions().empty());
+  ASSERT_TRUE(boxes.empty()) << boxes.front();
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
+  EXPECT_EQ(GetFileSelectController()->GetPreviousController(), GetLostRecoveryDiskDeviceSelectController());
+  EXPECT_TRUE(GetLostRecoveryScanPartitionDeviceSelectController()->FoundPartitions().empty())
+      << "the found partitions are let go once their trees are built";
+
+  auto* files = static_cast<CFileSelectPage*>(sheet->GetPage(FileSelect));
+  CFileNode* fat = nullptr;
+  for (CFileNode* child = files->GetFileTree()->GetFirstChild(); child; child = child->GetNextSibling())
+    if (child->GetFileSystemType() == kFileSystemFat32) fat = child;
+  ASSERT_NE(fat, nullptr);
+  corvale::test::TickInTree(files, fat, frame.get());
+  const std::string target = m_folder + "/recovered";
+  fs::create_directories(target);
+  const auto saved = corvale::test::SaveTickedFiles(sheet, target, "partition-recovery-result-whole-disk");
+  EXPECT_EQ(saved.outcome, "All files are recovered successfully.");
+  ASSERT_EQ(GetSaveFileController()->GetResultStringCount(), 1);
+  EXPECT_EQ(RecoveredFiles(GetSaveFileController()->GetResultString(0)),
+            FilesBelow(m_fixture + "/content/fat"));
+
+  ClickBack();
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryDiskDeviceSelect);
+}
+
+// Stopped on the found-partition page, a new run offers the saved search and resumes it there: the
+// same partitions, and their trees are built from this run's disk without searching again.
+TEST_F(PartitionRecoveryFullScan, ANewRunResumesTheFoundPartitionPage) {
+  FullScan();
+  std::vector<int64_t> starts;
+  for (const auto& info : GetLostRecoveryScanPartitionDeviceSelectController()->FoundPartitions())
+    starts.push_back(info->GetPartitionStart());
+  ASSERT_FALSE(starts.empty());
+
+  StartProgram();
+  GetRecoveryContext().PageFlowSwitch = 0;
+  OpenDiskPage();
+  ASSERT_EQ(DiskList()->GetCount(), 2);
+  Select(DiskList(), 0);
+  bool searched = false;
+  SetWholeDeviceSearchHook([&](CIntelligentSearchingDlg&) { searched = true; });
+  ClickNext();
+  ASSERT_TRUE(boxes.empty()) << boxes.front();
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryScanPartitionDeviceSelect);
+  std::vector<int64_t> restored;
+  for (const auto& info : GetLostRecoveryScanPartitionDeviceSelectController()->FoundPartitions())
+    restored.push_back(info->GetPartitionStart());
+  EXPECT_EQ(restored, starts);
+  EXPECT_EQ(ScanPage()->GetPartitionCount(), static_cast<int>(starts.size()));
+
+  TickTheVolumes();
+  ClickNext();
+  EXPECT_FALSE(searched);
+  ASSERT_TRUE(boxes.empty()) << boxes.front();
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
+  EXPECT_EQ(GetFileSelectController()->GetSourceDevice(),
+            GetLostRecoveryDiskDeviceSelectController()->GetSourceSelection().GetDiskRecord()->Device);
+  auto* files = static_cast<CFileSelectPage*>(sheet->GetPage(FileSelect));
+  int volumes = 0;
+  for (CFileNode* child = files->GetFileTree()->GetFirstChild(); child; child = child->GetNextSibling())
+    ++volumes;
+  EXPECT_EQ(volumes, 3);
+}

@@ -44,6 +44,7 @@
 #include "wizard/FileSelectPage.h"
 #include "wizard/WizardHarness.h"
 #include "wizard/controller/FileSelectController.h"
+#include "wizard/controller/ScanState.h"
 #include "wizard/controller/StubPageController.h"
 
 using corvale::test::WizardHarness;
@@ -649,7 +650,7 @@ TEST_F(FilePage, NextNeedsATickAndBackAsksBeforeFreeingTheTree) {
 TEST_F(FilePage, ExportWritesTheBundleOfTheStateFiles) {
   const std::string states = corvale::test::ScratchDir();
   std::ofstream(states + "/cslast.rdf") << "saved scan state";
-  CFileSelectPage::SetStateFolder(states);
+  SetScanStateFolder(states);
   GetFileSelectController()->SetPreviousController(
       GetStubPageController(CompleteRecoveryPartitionDeviceSelect));
   savePath = corvale::test::ScratchDir() + "/result";
@@ -659,7 +660,18 @@ TEST_F(FilePage, ExportWritesTheBundleOfTheStateFiles) {
   EXPECT_TRUE(std::filesystem::exists(savePath + ".rsf"));
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0], GetProductTitle() + "|The search results (.rsf) was exported successfully.");
-  CFileSelectPage::SetStateFolder({});
+
+  // Deleted-file recovery keeps no scan state: the state files of the folder are another run's.
+  boxes.clear();
+  asked.clear();
+  std::filesystem::remove(savePath + ".rsf");
+  GetFileSelectController()->SetPreviousController(
+      GetStubPageController(DeleteRecoveryPartitionDeviceSelect));
+  page->OnCommand(CFileSelectPage::kCommandExport);
+  EXPECT_TRUE(asked.empty());
+  EXPECT_FALSE(std::filesystem::exists(savePath + ".rsf"));
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], GetProductTitle() + "|Failed to export the search results (.rsf).");
 
   const std::pair<std::string, std::string> names[] = {
       {"a", "a.rsf"}, {"a.rsf", "a.rsf"}, {"a.RSF", "a.RSF.rsf"}, {".rsf", ".rsf.rsf"}};

@@ -29,6 +29,7 @@
 #include "wizard/WizardSheetController.h"
 #include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
 #include "wizard/controller/LostRecoveryDiskDeviceSelectController.h"
+#include "wizard/controller/ScanState.h"
 
 namespace corvale::test {
 
@@ -50,6 +51,8 @@ class WizardHarness : public ::testing::Test {
     TestApplication();
     m_folder = ScratchDir() + "/";
     setenv("CORVALE_REGISTRY", (m_folder + "registry.ini").c_str(), 1);
+    // Scan states reached by a test go to its own folder, never to the program folder.
+    SetScanStateFolder(m_folder);
     ASSERT_EQ(platform::RegistrySetString(corvale::kLanguageKey, corvale::kLanguageValue, "English"),
               platform::RegistryStatus::Ok);
     CRecoveryContext& context = GetRecoveryContext();
@@ -119,6 +122,7 @@ class WizardHarness : public ::testing::Test {
     context.LanguageId = m_savedLanguage;
     context.LanguageModule = m_savedModule;
     unsetenv("CORVALE_REGISTRY");
+    SetScanStateFolder("");
   }
 
   // Waits until the volume step has its list (its collection runs on a worker, with the window

@@ -323,12 +323,12 @@ TEST_F(WizardSheet, TheMenuDependsOnThePageAndTheLanguage) {
 }
 
 TEST_F(WizardSheet, OptionReportsItsUsageEventAndOpensTheSettingsOfTheCurrentStep) {
-  sheet->ShowPage(LostRecoveryScanPartitionDeviceSelect);
-  const int before = Stub(LostRecoveryScanPartitionDeviceSelect)->AdvancedSettingsCount();
+  sheet->ShowPage(CompleteRecoveryScanPartitionDeviceSelect);
+  const int before = Stub(CompleteRecoveryScanPartitionDeviceSelect)->AdvancedSettingsCount();
   ChooseFromMenu(Sheet::kCommandOption);
   corvale::test::HandleNextModalDialog([](QDialog& dialog) { dialog.reject(); });
   Click(Sheet::kCommandMenu);
-  EXPECT_EQ(Stub(LostRecoveryScanPartitionDeviceSelect)->AdvancedSettingsCount(), before + 1);
+  EXPECT_EQ(Stub(CompleteRecoveryScanPartitionDeviceSelect)->AdvancedSettingsCount(), before + 1);
   ASSERT_EQ(events.size(), 1u);
   EXPECT_EQ(events[0].kind, corvale::usage::Record::kEvent);
   EXPECT_EQ(events[0].eventId, 8262);
@@ -424,12 +424,12 @@ TEST_F(WizardSheet, ARestartHelperThatCannotStartAsksForAManualRestartAndStillCl
 }
 
 TEST_F(WizardSheet, NextCanBeDisabledAndCommandsReachTheCurrentPage) {
-  sheet->ShowPage(LostRecoveryScanPartitionDeviceSelect);
+  sheet->ShowPage(CompleteRecoveryScanPartitionDeviceSelect);
   sheet->EnableNextButton(false);
   EXPECT_FALSE(sheet->Button(Sheet::kCommandNext)->isEnabled());
   EXPECT_TRUE(sheet->FileNextButton()->isEnabled());
   QTest::mouseClick(sheet->Button(Sheet::kCommandNext), Qt::LeftButton, {}, QPoint(5, 5));
-  EXPECT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryScanPartitionDeviceSelect)
+  EXPECT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryScanPartitionDeviceSelect)
       << "a disabled Next does nothing";
   sheet->EnableNextButton(true);
   EXPECT_TRUE(sheet->Button(Sheet::kCommandNext)->isEnabled());

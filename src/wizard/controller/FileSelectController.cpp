@@ -14,6 +14,7 @@
 #include "wizard/WizardPages.h"
 #include "wizard/WizardSheet.h"
 #include "wizard/controller/SaveFileController.h"
+#include "wizard/controller/ScanState.h"
 
 namespace {
 constexpr uint32_t kStringQuitSearching = 138;
@@ -80,7 +81,8 @@ int CFileSelectController::RestoreState(IRSData* stream, IDIRBuildCallback* prog
   // A state without its tree cannot be taken up: the file page would have nothing to show.
   CFileSystemNode* root = ReadFileSystemTree(*stream, progress);
   if (root == nullptr) return 0;
-  SetDirectoryTree(root, m_device);
+  // The tree comes from the state being read: showing it must not write the state again.
+  ShowTree(root, m_device);
   return 1;
 }
 
@@ -110,6 +112,14 @@ void CFileSelectController::Cleanup() {
 }
 
 void CFileSelectController::SetDirectoryTree(CFileSystemNode* root, IStorageDevice* device) {
+  ShowTree(root, device);
+  // A complete or partition recovery keeps the tree with the steps that built it, so that the
+  // scan can be taken up again (or exported) without searching anew.
+  const int kind = GetRecoveryKind();
+  if (kind == kRecoveryKindComplete || kind == kRecoveryKindPartition) SaveScanState(this, true);
+}
+
+void CFileSelectController::ShowTree(CFileSystemNode* root, IStorageDevice* device) {
   // The page frees the tree it shows when it is given another; forget ours first.
   m_tree = nullptr;
   m_device = device;

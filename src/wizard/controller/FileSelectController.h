@@ -42,6 +42,8 @@ class CFileSelectController : public IFileSelectController {
 
   // The one entry for a built tree: shows `root` (the page owns it from now on). The found files'
   // data are read from `device`, or, when it is null, from the source the previous steps chose.
+  // In a complete or partition recovery the scan state is saved with the tree (the previous
+  // controller must be linked first).
   void SetDirectoryTree(CFileSystemNode* root, IStorageDevice* device = nullptr);
   // The tree on show (owned by the page), for the save step.
   CFileNode* GetFileTree() const;
@@ -51,6 +53,7 @@ class CFileSelectController : public IFileSelectController {
 
  private:
   int Mode() const;
+  void ShowTree(CFileSystemNode* root, IStorageDevice* device);
 
   CFileSelectPage* m_page = nullptr;
   CFileSystemNode* m_tree = nullptr;

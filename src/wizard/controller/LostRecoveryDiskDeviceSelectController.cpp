@@ -26,6 +26,7 @@
 #include "wizard/WizardSheet.h"
 #include "wizard/controller/DiskImageItems.h"
 #include "wizard/controller/LostRecoveryPartitionDeviceSelectController.h"
+#include "wizard/controller/LostRecoveryScanPartitionDeviceSelectController.h"
 #include "wizard/controller/ScanState.h"
 
 namespace {
@@ -118,6 +119,9 @@ CLostRecoveryDiskDeviceSelectController::CLostRecoveryDiskDeviceSelectController
   });
   RegisterScanStateController(CLostRecoveryPartitionDeviceSelectController::kStateTypeId, [] {
     return static_cast<IWizardPageController*>(GetLostRecoveryPartitionDeviceSelectController());
+  });
+  RegisterScanStateController(CLostRecoveryScanPartitionDeviceSelectController::kStateTypeId, [] {
+    return static_cast<IWizardPageController*>(GetLostRecoveryScanPartitionDeviceSelectController());
   });
 }
 

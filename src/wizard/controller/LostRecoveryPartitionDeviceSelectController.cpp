@@ -7,11 +7,14 @@
 #include "controls/DeviceSelectCtrl.h"
 #include "controls/Formatting.h"
 #include "core/FileNode.h"
+#include "core/SearchedPartitionInfo.h"
 #include "core/SourceRecords.h"
 #include "core/StateSections.h"
 #include "dialogs/DirectoryTreeBuilder.h"
 #include "dialogs/HasCheckboxPromptDlg.h"
 #include "platform/Log.h"
+#include "platform/RecoveryContext.h"
+#include "raw/RawFileInfoList.h"
 #include "storage/FileSystemCode.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
@@ -22,7 +25,9 @@
 #include "wizard/WizardSheet.h"
 #include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
 #include "wizard/controller/FileSelectController.h"
+#include "wizard/controller/LostRecoveryScanPartitionDeviceSelectController.h"
 #include "wizard/controller/ScanState.h"
+#include "wizard/controller/WholeDeviceSearch.h"
 
 namespace {
 
@@ -53,6 +58,11 @@ void CLostRecoveryPartitionDeviceSelectController::SetPage(CLostRecoveryPartitio
 }
 
 void CLostRecoveryPartitionDeviceSelectController::Activate() {
+  // Nothing the quick search found: the whole disk is searched at once, without showing the page.
+  if (m_found.empty()) {
+    SearchWholeDisk();
+    return;
+  }
   SetCurrentControllerStatus(this);
   if (CWizardSheet* sheet = GetWizardSheet()) sheet->ShowPage(LostRecoveryPartitionDeviceSelect);
 }
@@ -151,12 +161,54 @@ void CLostRecoveryPartitionDeviceSelectController::ShowFoundPartitions() {
 }
 
 bool CLostRecoveryPartitionDeviceSelectController::Next() {
-  if (m_fullScan) {
-    // The whole-disk search is not reached from this step yet; the user is told nothing was found.
-    corvale::ui::ShowMessageBox(Text(61248, "No files found!"), GetProductTitle());
+  if (m_fullScan) return SearchWholeDisk();
+  return BuildChosenPartition();
+}
+
+bool CLostRecoveryPartitionDeviceSelectController::SearchWholeDisk() {
+  m_chosen = nullptr;
+  DiskRecord* disk = m_previous ? m_previous->GetSourceSelection().GetDiskRecord() : nullptr;
+  if (!disk || !disk->Device) return false;
+  LogSearchDiskDevice(*disk, false);
+  QWidget* owner = m_page ? m_page->window() : nullptr;
+  WholeDeviceSearchOutcome outcome = RunWholeDeviceSearch(disk->Device, owner);
+  // When this step's page was never shown, the next step goes back to the disk page.
+  IWizardPageController* back = m_found.empty() ? m_previous : this;
+
+  if (outcome.found.empty()) {
+    LogInfo("Bnh-Do Not SearchedPartitionInfo");
+    LogRecoveryStatus(kStatusNoPartitionBuildingRaw);
+    CFileSystemNode* root = BuildRawFilesTree(outcome, disk->Device, owner);
+    if (!root) return false;
+    CFileSelectController* next = GetFileSelectController();
+    next->SetPreviousController(back);
+    next->SetDirectoryTree(root, disk->Device);
+    next->Activate();
+    return true;
+  }
+
+  CLostRecoveryScanPartitionDeviceSelectController* scan =
+      GetLostRecoveryScanPartitionDeviceSelectController();
+  scan->SetPreviousController(back);
+  scan->SetSearchResults(std::move(outcome.found), std::move(outcome.controllers),
+                         std::move(outcome.rawFiles));
+  if (GetRecoveryContext().PageFlowSwitch) {
+    scan->Activate();
+    return true;
+  }
+  // The partitions were chosen for the user: build them straight away. A build that cannot go on
+  // for another reason than the user's cancel (nothing ticked, nothing in the trees) shows the
+  // found partitions instead of throwing the search away.
+  if (scan->Next()) {
+    scan->Cleanup();
+    return true;
+  }
+  if (scan->WasCancelled()) {
+    scan->Cleanup();
     return false;
   }
-  return BuildChosenPartition();
+  scan->Activate();
+  return true;
 }
 
 bool CLostRecoveryPartitionDeviceSelectController::BuildChosenPartition() {

@@ -1,7 +1,8 @@
 #pragma once
 // The controller of partition recovery's lost-partition page (page 4). It holds the partitions the
 // lost-partition search found on the chosen disk and shows them on the page; on Next it builds the
-// directory tree of the partition the user picked and hands it to the file step.
+// directory tree of the partition the user picked and hands it to the file step; with Full Scan
+// ticked, or when the quick search found nothing, it searches the whole disk instead.
 
 #include <chrono>
 
@@ -54,6 +55,9 @@ class CLostRecoveryPartitionDeviceSelectController : public ILostRecoveryPartiti
   void ShowFoundPartitions();
   void ResetFullScan();
   bool BuildChosenPartition();
+  // Searches the whole disk as format recovery searches a volume, and goes on with the partitions
+  // found (the found-partition step) or, when there are none, with the files found by signature.
+  bool SearchWholeDisk();
 
   CWizardPage* m_page = nullptr;
   CDeviceSelectCtrl* m_list = nullptr;

@@ -409,16 +409,31 @@ void CImageDiskRunDlg::SetRange(int64_t, int64_t last) { m_total = static_cast<u
 
 bool CImageDiskRunDlg::NeedNewPart() {
   // Runs on the worker before every chunk: the target's free space is checked here rather than
-  // once a second, so a fast run cannot fill the disk between two checks.
+  // once a second, so a fast run cannot fill the disk between two checks. The file system is only
+  // asked when the estimate from the last look comes near the limit or the look is getting old;
+  // between looks, what this run wrote is taken off the known free space.
   if (!m_watch || m_cancel) return false;
+  constexpr uint64_t kMiB = 1024 * 1024;
+  const auto now = std::chrono::steady_clock::now();
+  const uint64_t estimate =
+      m_freeBytesAtLook > m_writtenSinceLook ? m_freeBytesAtLook - m_writtenSinceLook : 0;
+  if (estimate >= (kLowSpaceMiB + kFreeSpaceMarginMiB) * kMiB && now - m_lastLook < kFreeSpaceLookInterval)
+    return false;
   std::unique_lock<std::mutex> lock(m_mutex);
   const uint32_t free = corvale::dialogs::GetFreeSpaceMiB(m_watchedPath);
+  ++m_freeSpaceLooks;
   m_freeMiB = free;
+  m_freeBytesAtLook = static_cast<uint64_t>(free) * kMiB;
+  m_writtenSinceLook = 0;
+  m_lastLook = now;
   if (free >= kLowSpaceMiB) return false;
   m_lowSpace = true;
   m_decision = 0;
   m_decided.wait(lock, [this] { return m_decision != 0 || m_cancel; });
   m_lowSpace = false;
+  // The next chunk looks at the new place afresh.
+  m_lastLook = {};
+  m_freeBytesAtLook = 0;
   if (m_decision == 1 && !m_cancel) return true;
   m_cancel = true;
   return false;
@@ -443,6 +458,10 @@ void CImageDiskRunDlg::Start(IStorageDevice* source, const ImageSummary& summary
     return;
   }
   m_watch = (summary.regionEnd - summary.regionStart) / 2 / 1024 > 0;
+  m_freeBytesAtLook = 0;
+  m_writtenSinceLook = 0;
+  m_lastLook = {};
+  m_freeSpaceLooks = 0;
   m_writer->SetSource(source, summary.sourceName.c_str(), summary.regionStart,
                       summary.regionEnd - summary.regionStart + 1, sourceKind);
   m_writer->SetCompressParam(compressorType, level, sliceSize);

@@ -177,6 +177,11 @@ class CImageDiskRunDlg : public CInterfaceDialog, public ICompressCallBack {
   Q_OBJECT
  public:
   static constexpr uint32_t kLowSpaceMiB = 20;
+  // The target's free space is known from the last look less what the run wrote since. The file
+  // system is asked again before a chunk when that estimate is within this margin of the limit, or
+  // when the last look is older than kFreeSpaceLookInterval (other programs write too).
+  static constexpr uint64_t kFreeSpaceMarginMiB = 64;
+  static constexpr std::chrono::milliseconds kFreeSpaceLookInterval{200};
   explicit CImageDiskRunDlg(QWidget* parent = nullptr);
   ~CImageDiskRunDlg() override;
 
@@ -202,6 +207,9 @@ class CImageDiskRunDlg : public CInterfaceDialog, public ICompressCallBack {
   void SetPos(int64_t chunk) override { m_done = static_cast<uint64_t>(chunk) + 1; }
   void SetRange(int64_t first, int64_t last) override;
   bool NeedNewPart() override;
+  void AddWritten(uint32_t bytes) override { m_writtenSinceLook += bytes; }
+  // How many times the run asked the file system for the target's free space.
+  uint64_t FreeSpaceLooks() const { return m_freeSpaceLooks; }
 
  private:
   void OnTimer();
@@ -221,6 +229,11 @@ class CImageDiskRunDlg : public CInterfaceDialog, public ICompressCallBack {
   std::atomic<uint64_t> m_total{0};
   std::atomic<uint64_t> m_done{0};
   std::atomic<uint32_t> m_freeMiB{0};
+  // Worker only: the free space at the last look, what was written since, and when it was.
+  uint64_t m_freeBytesAtLook = 0;
+  uint64_t m_writtenSinceLook = 0;
+  std::chrono::steady_clock::time_point m_lastLook{};
+  std::atomic<uint64_t> m_freeSpaceLooks{0};
   bool m_aborted = false;
   bool m_made = false;
   bool m_watch = false;

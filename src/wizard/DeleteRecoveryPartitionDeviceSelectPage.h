@@ -31,7 +31,6 @@ class CDeleteRecoveryPartitionDeviceSelectPage : public CDeviceSelectPage {
   void SetController(CDeleteRecoveryPartitionDeviceSelectController* controller);
   IWizardPageController* GetController() override;
   int GetHelpContextId(int language) override;
-  void Layout(int cx, int cy) override;
   bool OnCommand(int commandId) override;
   int InitResult() const { return m_initResult; }
 
@@ -39,15 +38,11 @@ class CDeleteRecoveryPartitionDeviceSelectPage : public CDeviceSelectPage {
   using MenuRunner = std::function<QAction*(QMenu& menu, const QPoint& at)>;
   void SetMenuRunner(MenuRunner runner) { m_menuRunner = std::move(runner); }
 
-  // The button beside Refresh that opens the image menu.
-  QPushButton* ImageMenuButton() const { return m_imageButton; }
-
  private:
   void ShowItemMenu(const QPoint& at);
   // "Disk Image", "Open Disk Image", "Delete Image", greyed by what is selected.
   void ShowImageMenu(const QPoint& at);
 
-  QPushButton* m_imageButton = nullptr;
   CDeleteRecoveryPartitionDeviceSelectController* m_controller = nullptr;
   MenuRunner m_menuRunner;
   int m_initResult = 0;

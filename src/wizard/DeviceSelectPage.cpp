@@ -1,9 +1,12 @@
 #include "wizard/DeviceSelectPage.h"
 
 #include <QAction>
+#include <QCursor>
 #include <QFileDialog>
 #include <QMenu>
 #include <QPainter>
+#include <QPushButton>
+#include <algorithm>
 
 #include "controls/ButtonPlus.h"
 #include "controls/DeviceSelectCtrl.h"
@@ -79,6 +82,17 @@ void CDeviceSelectPage::CreateRefreshBar(int refreshId) {
   connect(m_refresh, &QAbstractButton::clicked, this, [this, refreshId] { OnCommand(refreshId); });
 }
 
+void CDeviceSelectPage::CreateImageMenuButton(int menuId) {
+  m_imageButton = new QPushButton(QStringLiteral("Disk Image..."), this);
+  m_imageButton->setObjectName(QString::number(menuId));
+  m_imageButton->setFocusPolicy(Qt::NoFocus);
+  connect(m_imageButton, &QPushButton::clicked, this, [this, menuId] { OnCommand(menuId); });
+}
+
+QPoint CDeviceSelectPage::ImageMenuPoint() const {
+  return m_imageButton ? m_imageButton->mapToGlobal(QPoint(0, m_imageButton->height())) : QCursor::pos();
+}
+
 void CDeviceSelectPage::Layout(int, int) {
   const QRect subtitle = SubtitleRect();
   const QRect bottom = BottomRect();
@@ -95,6 +109,14 @@ void CDeviceSelectPage::Layout(int, int) {
     listTop = subtitle.bottom() + 1;
   }
   m_device->setGeometry(RectFromEdges(subtitle.left(), listTop, subtitle.right() + 1, listBottom));
+  if (m_imageButton) {
+    const QSize size = m_imageButton->sizeHint();
+    const int top = m_refresh ? m_refresh->y() : 4;
+    const int height = m_refresh ? std::max(m_refresh->height(), size.height()) : size.height();
+    const QRect list = m_device->geometry();
+    m_imageButton->setGeometry(list.right() + 1 - size.width(), top, size.width(), height);
+    m_imageButton->raise();
+  }
 }
 
 void CDeviceSelectPage::Draw(QPainter* dc) {

@@ -16,6 +16,7 @@ class CTransButton;
 class IWizardPageController;
 class QAction;
 class QMenu;
+class QPushButton;
 
 // What the format-recovery and partition-recovery device pages ask of their controller besides
 // the wizard's buttons.
@@ -72,6 +73,10 @@ class CDeviceSelectPage : public CWizardPage {
   // True when the list's selected row is the saved scan result offered for continuing (a row
   // without data).
   bool IsSavedResultItemSelected() const;
+  // The button beside Refresh that opens the image menu; null on a page without one.
+  QPushButton* ImageMenuButton() const { return m_imageButton; }
+  // Where the image menu opens: under its button.
+  QPoint ImageMenuPoint() const;
 
  protected:
   // For the pages that offer images and saved results (format and partition recovery).
@@ -93,12 +98,16 @@ class CDeviceSelectPage : public CWizardPage {
   // Makes the Refresh button (command `refreshId`) and the strip beside it.
   void CreateRefreshBar(int refreshId);
   CButtonPlus* RefreshButton() const { return m_refresh; }
+  // Makes the "Disk Image..." button (command `menuId`) that opens the image menu; Layout puts it
+  // level with Refresh, against the list's right edge.
+  void CreateImageMenuButton(int menuId);
 
  private:
   CDeviceSelectCtrl* m_device = nullptr;
   CTransButton* m_checkBox = nullptr;
   CButtonPlus* m_refresh = nullptr;
   CButtonPlus* m_strip = nullptr;
+  QPushButton* m_imageButton = nullptr;
   IDeviceSelectPageController* m_deviceController = nullptr;
   MenuRunner m_menuRunner;
 

@@ -16,6 +16,7 @@ CLostRecoveryDiskDeviceSelectPage::CLostRecoveryDiskDeviceSelectPage(QWidget* pa
   connect(list, &CDeviceSelectCtrl::itemDoubleClicked, this, [this] { OnCommand(kCommandRecover); });
   connect(list, &CDeviceSelectCtrl::itemRightClicked, this,
           [this](const QPoint& at) { ShowRecoverySourceItemMenu(at, kCommandRecover); });
+  CreateImageMenuButton(kCommandImageMenu);
 }
 
 void CLostRecoveryDiskDeviceSelectPage::SetController(CLostRecoveryDiskDeviceSelectController* controller) {
@@ -39,7 +40,7 @@ bool CLostRecoveryDiskDeviceSelectPage::OnCommand(int commandId) {
       m_controller->Next();
       return true;
     case kCommandImageMenu:
-      ShowImageMenu(QCursor::pos());
+      ShowImageMenu(ImageMenuPoint());
       return true;
     case kCommandLoadSavedResult:
       LoadSavedResult();

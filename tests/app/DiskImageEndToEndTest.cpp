@@ -25,30 +25,9 @@ class DiskImageEndToEnd : public corvale::test::DeletedFileRecoveryWindowTest {
   // Chooses the image-menu entry `text` on the volume page, and runs `drive` on the wizard it opens.
   template <typename Wizard>
   void RunImageMenu(const char* text, std::function<void(Wizard&)> drive) {
-    auto* page = static_cast<CDeleteRecoveryPartitionDeviceSelectPage*>(
-        sheet->GetPage(DeleteRecoveryPartitionDeviceSelect));
-    bool driven = false;
-    page->SetMenuRunner([&](QMenu& menu, const QPoint&) -> QAction* {
-      for (QAction* action : menu.actions())
-        if (action->text() == text) {
-          if (!drive) {
-            driven = true;
-            return action;
-          }
-          QTimer::singleShot(0, [&] {
-            auto* wizard = qobject_cast<Wizard*>(QApplication::activeModalWidget());
-            ASSERT_NE(wizard, nullptr);
-            corvale::test::SaveScreenshot(wizard->grab().toImage(), std::string("image-e2e-") + text);
-            drive(*wizard);
-            driven = true;
-          });
-          return action;
-        }
-      return nullptr;
-    });
-    QTest::mouseClick(page->ImageMenuButton(), Qt::LeftButton, {}, QPoint(5, 5));
-    page->SetMenuRunner(nullptr);
-    EXPECT_TRUE(driven) << text;
+    corvale::test::RunImageMenu<Wizard>(static_cast<CDeleteRecoveryPartitionDeviceSelectPage*>(
+                                            sheet->GetPage(DeleteRecoveryPartitionDeviceSelect)),
+                                        text, std::move(drive));
   }
 
   CDeviceSelectCtrl* List() {

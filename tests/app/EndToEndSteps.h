@@ -1,14 +1,19 @@
 #pragma once
-// What the end-to-end tests of the recovery modes do alike in the real main window: tick a node of
-// the file page's tree with the mouse, go through the save step into a folder, and read back what
-// was written.
+// What the end-to-end tests of the recovery modes do alike in the real main window: choose an entry
+// of a device page's image menu, tick a node of the file page's tree with the mouse, go through the
+// save step into a folder, and read back what was written.
 
 #include <gtest/gtest.h>
 
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QPushButton>
 #include <QTest>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -55,6 +60,36 @@ inline std::map<std::string, std::string> FilesBelow(const std::filesystem::path
     files[relative.string()] = ReadWhole(entry.path());
   }
   return files;
+}
+
+// Clicks the "Disk Image..." button of device page `page` and chooses the menu entry `text`; the
+// window that entry opens (a `Wizard`) is kept as a screenshot `screenshotPrefix` + `text` and
+// handed to `drive`, which leads it to its end. Without `drive` the entry opens no window.
+template <typename Wizard, typename Page>
+void RunImageMenu(Page* page, const char* text, std::function<void(Wizard&)> drive,
+                  const std::string& screenshotPrefix = "image-e2e-") {
+  bool driven = false;
+  page->SetMenuRunner([&](QMenu& menu, const QPoint&) -> QAction* {
+    for (QAction* action : menu.actions())
+      if (action->text() == text) {
+        if (!drive) {
+          driven = true;
+          return action;
+        }
+        QTimer::singleShot(0, [&] {
+          auto* wizard = qobject_cast<Wizard*>(QApplication::activeModalWidget());
+          ASSERT_NE(wizard, nullptr);
+          SaveScreenshot(wizard->grab().toImage(), screenshotPrefix + text);
+          drive(*wizard);
+          driven = true;
+        });
+        return action;
+      }
+    return nullptr;
+  });
+  QTest::mouseClick(page->ImageMenuButton(), Qt::LeftButton, {}, QPoint(5, 5));
+  page->SetMenuRunner(nullptr);
+  EXPECT_TRUE(driven) << text;
 }
 
 // Ticks `node` in the file page's tree pane with the mouse and waits until the tick has spread and

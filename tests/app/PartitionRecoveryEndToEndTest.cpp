@@ -3,10 +3,13 @@
 // starts; each partition picked is built, every file ticked and recovered, and the files come back
 // at their paths with their bytes. With the FAT32 volume's boot sector also gone the quick search
 // misses it, and the Full Scan of the whole disk finds it again. A recovery exported as a result
-// bundle and loaded in a new run of the program shows the same tree.
+// bundle and loaded in a new run of the program shows the same tree. The same partitions through an
+// image of the disk made on the disk page.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QLineEdit>
 #include <QTest>
 #include <QTimer>
 #include <algorithm>
@@ -30,8 +33,10 @@
 #include "core/FileRecoverer.h"
 #include "core/SearchedPartitionInfo.h"
 #include "dialogs/BuildDirectoryDlg.h"
+#include "dialogs/ImageDiskMasterDlg.h"
 #include "dialogs/IntelligentSearchingDlg.h"
 #include "dialogs/LostPartitionSearchingDlg.h"
+#include "dialogs/OpenDiskImageMasterDlg.h"
 #include "platform/RecoveryContext.h"
 #include "storage/FileSystemCode.h"
 #include "support/Fixtures.h"
@@ -167,6 +172,7 @@ class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {
     GetLostRecoveryScanPartitionDeviceSelectController()->Cleanup();
     GetLostRecoveryPartitionDeviceSelectController()->Cleanup();
     GetLostRecoveryDiskDeviceSelectController()->Cleanup();
+    GetLostRecoveryDiskDeviceSelectController()->CloseAllImages();
     frame.reset();
     CFileRecoverer::SetSourceDeviceQuery({});
     CLostRecoveryPartitionDeviceSelectController::FullScanHintEnabled() = true;
@@ -219,10 +225,10 @@ class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {
     ASSERT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryPartitionDeviceSelect);
   }
 
-  CDeviceSelectCtrl* DiskList() {
-    return static_cast<CLostRecoveryDiskDeviceSelectPage*>(sheet->GetPage(LostRecoveryDiskDeviceSelect))
-        ->GetDeviceSelectCtrl();
+  CLostRecoveryDiskDeviceSelectPage* DiskPage() {
+    return static_cast<CLostRecoveryDiskDeviceSelectPage*>(sheet->GetPage(LostRecoveryDiskDeviceSelect));
   }
+  CDeviceSelectCtrl* DiskList() { return DiskPage()->GetDeviceSelectCtrl(); }
 
   void OpenDiskPage() {
     auto* welcome = static_cast<CRecoveryModeSelectPage*>(sheet->GetPage(RecoveryModeSelect));
@@ -307,6 +313,109 @@ TEST_P(PartitionRecoveryEndToEnd, ThePickedLostPartitionsFilesComeBackWhole) {
   for (auto it = recovered.begin(); it != recovered.end();)
     it = it->first.find('$') != std::string::npos ? recovered.erase(it) : std::next(it);
   EXPECT_EQ(recovered, expected) << "every file, at its path, whole";
+}
+
+// The disk imaged through the disk page's image menu: the image is listed as a disk of its own, the
+// same image cannot be listed twice, and searching it finds the lost partitions, whose files come
+// back whole from the image.
+TEST_F(PartitionRecoveryEndToEnd, ADiskImagedOnTheDiskPageIsSearchedLikeTheDisk) {
+  OpenDiskPage();
+  CLostRecoveryDiskDeviceSelectController* controller = GetLostRecoveryDiskDeviceSelectController();
+  ASSERT_EQ(DiskList()->GetCount(), 1);
+  Select(DiskList(), 0);
+  const int32_t diskNumber = controller->Disks().at(0)->DiskNumber;
+  const std::string diskName = controller->Disks().at(0)->DisplayText;
+
+  const std::string images = m_folder + "/images";
+  fs::create_directories(images);
+  const std::string descriptor = images + "/disk.kbi";
+  corvale::test::RunImageMenu<CImageDiskMasterDlg>(
+      DiskPage(), "Disk Image",
+      [&](CImageDiskMasterDlg& wizard) {
+        wizard.OnNext();
+        wizard.PathPage()->PathEdit()->setText(QString::fromStdString(images + "/disk"));
+        wizard.OnNext();
+        ASSERT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kSummary);
+        wizard.OnNext();
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return wizard.GetStep() == CImageDiskMasterDlg::kSuccess; }, 120000));
+        wizard.OnNext();
+      },
+      "partition-recovery-");
+  ASSERT_TRUE(boxes.empty()) << boxes.front();
+  ASSERT_TRUE(fs::exists(descriptor));
+  ASSERT_EQ(DiskList()->GetCount(), 2);
+  EXPECT_EQ(DiskList()->CellText(1, 0).toStdString(), "Image File, " + diskName);
+  ASSERT_EQ(controller->Images().size(), 1u);
+  EXPECT_EQ(controller->Images()[0]->DiskNumber, diskNumber) << "the image remembers the disk it was made of";
+  EXPECT_EQ(controller->Images()[0]->ImagePath, descriptor);
+  Select(DiskList(), 1);
+  SaveScreenshot(frame->grab().toImage(), "partition-recovery-disk-page-image");
+
+  // The same image again: refused, the list as it was.
+  const auto openDescriptor = [&](COpenDiskImageMasterDlg& wizard) {
+    wizard.OnNext();
+    wizard.PathPage()->PathEdit()->setText(QString::fromStdString(descriptor));
+    wizard.OnNext();
+    ASSERT_EQ(wizard.GetStep(), COpenDiskImageMasterDlg::kSuccess);
+    wizard.OnNext();
+  };
+  corvale::test::RunImageMenu<COpenDiskImageMasterDlg>(DiskPage(), "Open Disk Image", openDescriptor,
+                                                       "partition-recovery-");
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0], "This image file is open!");
+  EXPECT_EQ(DiskList()->GetCount(), 2);
+  boxes.clear();
+
+  // Closed, the list keeps the disk only; opened again it comes back with the disk's number read
+  // from the image, and stays listed when the disks are collected again.
+  Select(DiskList(), 1);
+  corvale::test::RunImageMenu<QDialog>(DiskPage(), "Delete Image", nullptr);
+  EXPECT_EQ(DiskList()->GetCount(), 1);
+  EXPECT_TRUE(controller->Images().empty());
+  corvale::test::RunImageMenu<COpenDiskImageMasterDlg>(DiskPage(), "Open Disk Image", openDescriptor,
+                                                       "partition-recovery-");
+  ASSERT_TRUE(boxes.empty()) << boxes.front();
+  ASSERT_EQ(controller->Images().size(), 1u);
+  EXPECT_EQ(controller->Images()[0]->DiskNumber, diskNumber);
+  auto* refresh = DiskPage()->findChild<QAbstractButton*>(
+      QString::number(CLostRecoveryDiskDeviceSelectPage::kCommandRefresh));
+  ASSERT_NE(refresh, nullptr);
+  QTest::mouseClick(refresh, Qt::LeftButton, {}, QPoint(5, 5));
+  for (int i = 0; i < 6000 && controller->IsCollecting(); ++i) QTest::qWait(10);
+  ASSERT_EQ(DiskList()->GetCount(), 2);
+
+  // Searched: the three partitions at their true starts, read from the image.
+  Select(DiskList(), 1);
+  ClickNext();
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryPartitionDeviceSelect)
+      << (boxes.empty() ? "" : boxes[0]);
+  EXPECT_EQ(controller->GetChosen(), controller->Images()[0].get());
+  CLostRecoveryPartitionDeviceSelectController* lost = GetLostRecoveryPartitionDeviceSelectController();
+  ASSERT_EQ(lost->FoundPartitions().size(), 3u);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(lost->FoundPartitions()[i]->StartSector, kPartitions[i].start);
+
+  // The FAT32 partition's files, whole.
+  Select(PartitionList(), 1);
+  ClickNext();
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect) << (boxes.empty() ? "" : boxes[0]);
+  auto* files = static_cast<CFileSelectPage*>(sheet->GetPage(FileSelect));
+  ASSERT_NE(files->GetFileTree(), nullptr);
+  CFileNode* partition = files->GetFileTree()->GetFirstChild();
+  ASSERT_NE(partition, nullptr);
+  corvale::test::TickInTree(files, partition, frame.get());
+  const std::string target = m_folder + "/recovered";
+  fs::create_directories(target);
+  const auto saved = corvale::test::SaveTickedFiles(sheet, target, "partition-recovery-result-image");
+  EXPECT_EQ(saved.outcome, "All files are recovered successfully.");
+  ASSERT_EQ(GetSaveFileController()->GetResultStringCount(), 1);
+  const auto expected = FilesBelow(m_fixture + "/content/fat");
+  ASSERT_EQ(expected.size(), 10u);
+  EXPECT_EQ(FilesBelow(GetSaveFileController()->GetResultString(0)), expected);
+
+  // Home closes the image.
+  GetFileSelectController()->Home();
+  EXPECT_TRUE(controller->Images().empty());
 }
 
 // Stopped after the search, a new run of the program offers the saved search on the disk page and

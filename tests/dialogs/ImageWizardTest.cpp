@@ -332,27 +332,38 @@ class SmallTarget {
   bool m_mounted = false;
 };
 
+// A target too small from the start, and one roomy at first that the run fills: either way the run
+// stops at the low-space question, before the file system is full, and leaves nothing behind.
 TEST_F(ImageWizards, AFullTargetStopsWithAClearMessageAndNoImage) {
-  const std::string target = m_folder + "/small";
-  SmallTarget small(target, "24m");
-  if (!small.Mounted()) GTEST_SKIP() << "cannot mount a small file system here";
-  const std::vector<uint8_t> source = RandomBytes(40 << 20, 5);
-  MemoryDevice device(source);
-  CImageDiskMasterDlg wizard(&device, "DATA (E:\\ NTFS)", 255);
-  wizard.show();
-  wizard.OnNext();
-  wizard.PathPage()->PathEdit()->setText(QString::fromStdString(target + "/full"));
-  wizard.OnNext();
-  ASSERT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kSummary);
-  answers = {MessageAnswer::No};  // no other place for the rest
-  wizard.OnNext();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return !wizard.isVisible(); }, 60000));
-  ASSERT_FALSE(questions.empty());
-  EXPECT_NE(questions.front().find("The free space on the disk is not enough"), std::string::npos);
-  ASSERT_FALSE(messages.empty());
-  EXPECT_NE(messages.back().find("not enough free space"), std::string::npos);
-  EXPECT_FALSE(wizard.IsImageCreated());
-  EXPECT_TRUE(FilesIn(target).empty());
+  const struct {
+    const char* size;
+    size_t sourceMiB;
+  } cases[] = {{"24m", 40}, {"120m", 140}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    questions.clear();
+    messages.clear();
+    const std::string target = m_folder + "/small-" + c.size;
+    SmallTarget small(target, c.size);
+    if (!small.Mounted()) GTEST_SKIP() << "cannot mount a small file system here";
+    const std::vector<uint8_t> source = RandomBytes(c.sourceMiB << 20, 5);
+    MemoryDevice device(source);
+    CImageDiskMasterDlg wizard(&device, "DATA (E:\\ NTFS)", 255);
+    wizard.show();
+    wizard.OnNext();
+    wizard.PathPage()->PathEdit()->setText(QString::fromStdString(target + "/full"));
+    wizard.OnNext();
+    ASSERT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kSummary);
+    answers = {MessageAnswer::No};  // no other place for the rest
+    wizard.OnNext();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !wizard.isVisible(); }, 120000));
+    ASSERT_FALSE(questions.empty());
+    EXPECT_NE(questions.front().find("The free space on the disk is not enough"), std::string::npos);
+    ASSERT_FALSE(messages.empty());
+    EXPECT_NE(messages.back().find("not enough free space"), std::string::npos);
+    EXPECT_FALSE(wizard.IsImageCreated());
+    EXPECT_TRUE(FilesIn(target).empty());
+  }
 }
 
 TEST_F(ImageWizards, AFullTargetCanGoOnInAnotherFolder) {

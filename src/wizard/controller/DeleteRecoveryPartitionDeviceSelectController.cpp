@@ -15,8 +15,6 @@
 #include "dialogs/AdvanceSettingMasterDlg.h"
 #include "dialogs/DirectoryTreeBuilder.h"
 #include "dialogs/HasCheckboxPromptDlg.h"
-#include "dialogs/ImageDiskMasterDlg.h"
-#include "dialogs/OpenDiskImageMasterDlg.h"
 #include "find/FileFilter.h"
 #include "find/FilterTreeBuilder.h"
 #include "platform/Log.h"
@@ -32,6 +30,7 @@
 #include "wizard/DeleteRecoveryPartitionDeviceSelectPage.h"
 #include "wizard/WizardPages.h"
 #include "wizard/WizardSheet.h"
+#include "wizard/controller/DiskImageItems.h"
 #include "wizard/controller/FileSelectController.h"
 
 namespace {
@@ -232,9 +231,11 @@ int32_t CDeleteRecoveryPartitionDeviceSelectController::ImageFileSystemCode(cons
 
 bool CDeleteRecoveryPartitionDeviceSelectController::AddImage(const std::string& displayName,
                                                               const std::string& path) {
-  auto device = std::make_unique<CImageFileDeviceWithDecompress>(path);
-  if (!device->IsUsable() || device->GetSectorCount() <= 0) {
-    corvale::ui::ShowMessageBox(Text(284, "This image has been destroyed. ") + "\n" + device->GetProblem(),
+  std::string problem;
+  std::unique_ptr<CImageFileDeviceWithDecompress> device = OpenListedImage(path, problem);
+  if (device && device->GetSectorCount() <= 0) device.reset();
+  if (!device) {
+    corvale::ui::ShowMessageBox(Text(284, "This image has been destroyed. ") + "\n" + problem,
                                 GetProductTitle(), corvale::ui::MessageIcon::Warning);
     return false;
   }
@@ -264,25 +265,18 @@ bool CDeleteRecoveryPartitionDeviceSelectController::CreateImageOfSelectedVolume
   std::snprintf(caption, sizeof caption, "%s (%c:\\ %s)", volume->record.VolumeName.c_str(),
                 volume->record.DriveLetter ? volume->record.DriveLetter : '*',
                 GetFileSystemName(static_cast<uint32_t>(volume->record.FileSystemTypeCode)));
-  CImageDiskMasterDlg wizard(volume->volume.get(), caption, 255, m_page ? m_page->window() : nullptr);
-  wizard.DoModal();
-  if (!wizard.IsImageCreated()) return false;
+  const std::string path =
+      RunCreateImageWizard(volume->volume.get(), caption, 255, m_page ? m_page->window() : nullptr);
+  if (path.empty()) return false;
   // The list shows the image's own sector count, read back from what was written.
-  return AddImage(caption, wizard.GetImagePath());
+  return AddImage(caption, path);
 }
 
 bool CDeleteRecoveryPartitionDeviceSelectController::OpenImage() {
   if (m_collecting) return false;
-  COpenDiskImageMasterDlg wizard(m_page ? m_page->window() : nullptr);
-  wizard.DoModal();
-  if (!wizard.IsImageOpened()) return false;
-  char name[260] = {};
-  {
-    CImageFileDeviceWithDecompress device(wizard.GetImagePath());
-    if (device.IsUsable()) device.GetSourceName(name);
-  }
-  name[sizeof name - 1] = 0;
-  return AddImage(name, wizard.GetImagePath());
+  OpenedDiskImage opened;
+  if (!RunOpenImageWizard(m_page ? m_page->window() : nullptr, opened)) return false;
+  return AddImage(opened.sourceName, opened.path);
 }
 
 void CDeleteRecoveryPartitionDeviceSelectController::CloseAllImages() {
@@ -298,17 +292,14 @@ void CDeleteRecoveryPartitionDeviceSelectController::CloseAllImages() {
 
 bool CDeleteRecoveryPartitionDeviceSelectController::CloseSelectedImage() {
   if (!SelectCurrentItem() || !IsImageSelected()) return false;
-  const int32_t number = m_selected->record.RunningNumber;
   CRecoveryContext& context = GetRecoveryContext();
-  for (auto it = m_images.begin(); it != m_images.end();) {
-    if ((*it)->record.RunningNumber == number) {
-      if (context.SourceRootDevice == (*it)->volume.get()) context.SourceRootDevice = nullptr;
-      if (m_chosen == it->get()) m_chosen = nullptr;
-      it = m_images.erase(it);
-    } else {
-      ++it;
-    }
-  }
+  EraseImagesNumbered(
+      m_images, m_selected->record.RunningNumber,
+      [](const CollectedVolume& image) { return image.record.RunningNumber; },
+      [&](CollectedVolume& image) {
+        if (context.SourceRootDevice == image.volume.get()) context.SourceRootDevice = nullptr;
+        if (m_chosen == &image) m_chosen = nullptr;
+      });
   m_selected = nullptr;
   FillList();
   return true;

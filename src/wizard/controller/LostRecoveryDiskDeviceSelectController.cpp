@@ -15,6 +15,7 @@
 #include "platform/RecoveryContext.h"
 #include "storage/DiskDevice.h"
 #include "storage/FileSystemCode.h"
+#include "storage/ImageFileDeviceWithDecompress.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
 #include "ui/Pictures.h"
@@ -23,6 +24,7 @@
 #include "ui/UsageStatistics.h"
 #include "wizard/WizardPage.h"
 #include "wizard/WizardSheet.h"
+#include "wizard/controller/DiskImageItems.h"
 #include "wizard/controller/LostRecoveryPartitionDeviceSelectController.h"
 #include "wizard/controller/LostRecoveryScanPartitionDeviceSelectController.h"
 #include "wizard/controller/ScanState.h"
@@ -147,11 +149,13 @@ void CLostRecoveryDiskDeviceSelectController::Activate() {
 
 void CLostRecoveryDiskDeviceSelectController::Home() {
   Cleanup();
+  CloseAllImages();
   if (m_previous) m_previous->Home();
 }
 
 void CLostRecoveryDiskDeviceSelectController::Back() {
   Cleanup();
+  CloseAllImages();
   if (m_previous) m_previous->Activate();
 }
 
@@ -174,7 +178,6 @@ void CLostRecoveryDiskDeviceSelectController::Cleanup() {
     for (const auto& record : m_collected->records)
       if (context.SourceRootDevice == record->Device) context.SourceRootDevice = nullptr;
   m_collected.reset();
-  m_restoredImages.clear();
   m_hasSavedResult = false;
 }
 
@@ -249,7 +252,23 @@ void CLostRecoveryDiskDeviceSelectController::FinishCollection(uint64_t generati
 void CLostRecoveryDiskDeviceSelectController::FillList() {
   if (!m_list) return;
   m_list->DeleteAllItems();
-  if (!m_collected || m_collected->records.empty()) return;
+  // Opened images are listed even when no disk was found: the user may search an image alone.
+  if (m_collected && !m_collected->records.empty()) FillDiskItems();
+  const std::string imageText = Text(130, "Image File, ");
+  for (const auto& image : m_images) {
+    const std::string name = imageText + image->DisplayText;
+    DEVICE_ITEM_INFO item;
+    item.kind = kPictureImage;
+    item.name = name.c_str();
+    item.sectorCount = static_cast<uint64_t>(std::max<int64_t>(image->SectorCount, 0));
+    item.bytesPerSector = ImageRowSectorSize(image->Device ? image->Device->GetSectorSize() : 512);
+    item.information = image->ImagePath.c_str();
+    item.itemData = image.get();
+    m_list->AddItem(&item);
+  }
+}
+
+void CLostRecoveryDiskDeviceSelectController::FillDiskItems() {
   if (m_hasSavedResult) {
     const std::string name = Text(142, "Previous Recovery...");
     DEVICE_ITEM_INFO item;
@@ -290,15 +309,85 @@ bool CLostRecoveryDiskDeviceSelectController::IsPreviousRecoverySelected() const
   return row == 0 && m_list->GetItemData(row) == nullptr;
 }
 
-// Making and opening disk images belongs to the disk-image windows, which this step does not reach
-// yet: both commands do nothing for now.
-void CLostRecoveryDiskDeviceSelectController::CreateImageOfSelectedDisk() {}
-void CLostRecoveryDiskDeviceSelectController::OpenImage() {}
+QWidget* CLostRecoveryDiskDeviceSelectController::DialogParent() const {
+  if (m_page) return m_page->window();
+  CWizardSheet* sheet = GetWizardSheet();
+  return sheet ? sheet->window() : nullptr;
+}
+
+bool CLostRecoveryDiskDeviceSelectController::CreateImageOfSelectedDisk() {
+  if (m_collecting || !SelectCurrentItem() || m_selected->Kind != kSourceKindDisk || !m_selected->Device)
+    return false;
+  // The record may go while the window runs (nothing collects meanwhile, but keep no pointer).
+  const std::string name = m_selected->DisplayText;
+  const int32_t diskNumber = m_selected->DiskNumber;
+  const std::string path = RunCreateImageWizard(m_selected->Device, name, diskNumber, DialogParent());
+  if (path.empty()) return false;
+  // The row shows the image's own sector count, read back from what was written.
+  return AddImage(name, path, diskNumber);
+}
+
+bool CLostRecoveryDiskDeviceSelectController::OpenImageAsDisk() {
+  if (m_collecting) return false;
+  OpenedDiskImage opened;
+  if (!RunOpenImageWizard(DialogParent(), opened)) return false;
+  return AddImage(opened.sourceName, opened.path, opened.sourceDiskNumber);
+}
+
+bool CLostRecoveryDiskDeviceSelectController::AddImage(const std::string& displayName,
+                                                       const std::string& path, int32_t sourceDiskNumber) {
+  for (const auto& image : m_images) {
+    if (image && IsSameImagePath(image->ImagePath, path)) {
+      corvale::ui::ShowMessageBox(Text(281, "This image file is open!"), GetProductTitle(),
+                                  corvale::ui::MessageIcon::Warning);
+      return false;
+    }
+  }
+  std::string problem;
+  std::shared_ptr<CImageFileDeviceWithDecompress> device = OpenListedImage(path, problem);
+  if (!device) {
+    std::string text = Text(282, "This is an invalid image file, please check it!");
+    if (!problem.empty()) text += "\n" + problem;
+    corvale::ui::ShowMessageBox(text, GetProductTitle(), corvale::ui::MessageIcon::Warning);
+    return false;
+  }
+  auto record = std::make_shared<DiskRecord>();
+  record->Kind = kSourceKindImage;
+  record->DiskNumber = sourceDiskNumber;
+  record->RunningNumber = m_imageCounter++;
+  record->DisplayText = displayName;
+  if (record->DisplayText.size() >= DiskRecord::kTextSize)
+    record->DisplayText.resize(DiskRecord::kTextSize - 1);
+  record->SectorCount = device->GetSectorCount();
+  record->ImagePath = path;
+  record->Device = device.get();
+  record->DeviceOwner = std::move(device);
+  m_images.push_back(std::move(record));
+  if (!m_collecting) FillList();
+  return true;
+}
+
+void CLostRecoveryDiskDeviceSelectController::ForgetImage(const DiskRecord& image) {
+  CRecoveryContext& context = GetRecoveryContext();
+  if (context.SourceRootDevice == image.Device) context.SourceRootDevice = nullptr;
+  if (m_chosen == &image) m_chosen = nullptr;
+  if (m_selected == &image) m_selected = nullptr;
+}
+
+void CLostRecoveryDiskDeviceSelectController::CloseAllImages() {
+  for (const auto& image : m_images)
+    if (image) ForgetImage(*image);
+  m_images.clear();
+  if (!m_collecting) FillList();
+}
 
 void CLostRecoveryDiskDeviceSelectController::CloseSelectedImage() {
-  if (!IsImageSelected() || !m_list) return;
-  m_list->DeleteItem(m_list->GetCurSel());
+  if (!IsImageSelected()) return;
+  EraseImagesNumbered(
+      m_images, m_selected->RunningNumber, [](const DiskRecord& image) { return image.RunningNumber; },
+      [this](const DiskRecord& image) { ForgetImage(image); });
   m_selected = nullptr;
+  FillList();
 }
 
 void CLostRecoveryDiskDeviceSelectController::RemovePreviousRecoveryItem() {
@@ -320,7 +409,10 @@ int CLostRecoveryDiskDeviceSelectController::RestoreState(IRSData* stream, IDIRB
   if (m_collected)
     for (const auto& record : m_collected->records) current.push_back(record.get());
   CDeviceSelectionState state(*stream);
-  m_chosen = state.LoadDiskDevice(current, m_restoredImages);
+  m_chosen = state.LoadDiskDevice(current, m_images);
+  // A reopened image keeps its stored running number; later images take numbers after it.
+  for (const auto& image : m_images)
+    if (image && image->RunningNumber >= m_imageCounter) m_imageCounter = image->RunningNumber + 1;
   return m_chosen ? 1 : 0;
 }
 

@@ -2,7 +2,8 @@
 // The controller of partition recovery's disk page (page 3). When the page is shown it collects the
 // disks (with the volumes each carries, to describe it) on a worker thread, with the program's
 // window disabled and a busy animation over it, and fills the page's list: first "Previous
-// Recovery..." when a saved partition recovery can be resumed, then one row per disk. On Next it
+// Recovery..." when a saved partition recovery can be resumed, then one row per disk, then one per
+// disk image opened or made on the page (an image is searched like the disk it was made of). On Next it
 // searches the chosen disk for partitions its table no longer holds, under the searching window, and
 // hands them to the lost-partition step; or, for "Previous Recovery...", restores the saved scan.
 //
@@ -77,9 +78,19 @@ class CLostRecoveryDiskDeviceSelectController : public IWizardPageController,
   // Removes the "Previous Recovery..." row and deletes the saved result behind it.
   void RemovePreviousRecoveryItem() override;
   void CreateImageOfSelected() override { CreateImageOfSelectedDisk(); }
-  // Makes an image of the selected disk, and opens an image as a disk: the disk-image windows.
-  void CreateImageOfSelectedDisk();
-  void OpenImage() override;
+  // Runs the create-image window for the selected disk and lists the image it made when asked to;
+  // false when no disk was selected or no image was listed.
+  bool CreateImageOfSelectedDisk();
+  void OpenImage() override { OpenImageAsDisk(); }
+  // Runs the open-image window and lists the image it opened; false when none was listed.
+  bool OpenImageAsDisk();
+  // Lists the image at `path` under `displayName`, made from disk `sourceDiskNumber` (255: not a
+  // whole disk). False, after a warning, when that image is listed already or cannot be read.
+  bool AddImage(const std::string& displayName, const std::string& path, int32_t sourceDiskNumber);
+  // The images opened or made here, and one a restored scan reopened. They stay listed across
+  // collections; Home and Back close them.
+  const std::vector<std::shared_ptr<DiskRecord>>& Images() const { return m_images; }
+  void CloseAllImages();
 
   bool IsCollecting() const { return m_collecting; }
   // Whether the list's selected row is "Previous Recovery...".
@@ -106,6 +117,11 @@ class CLostRecoveryDiskDeviceSelectController : public IWizardPageController,
 
  private:
   void FillList();
+  // The "Previous Recovery..." row and the disk rows.
+  void FillDiskItems();
+  // Drops what points at `image` before it is closed.
+  void ForgetImage(const DiskRecord& image);
+  QWidget* DialogParent() const;
   void FinishCollection(uint64_t generation, std::unique_ptr<CollectedDisks> collected);
   void StopAnimation();
   void JoinWorker();
@@ -114,7 +130,8 @@ class CLostRecoveryDiskDeviceSelectController : public IWizardPageController,
   CDeviceSelectCtrl* m_list = nullptr;
   IWizardPageController* m_previous = nullptr;
   std::unique_ptr<CollectedDisks> m_collected;
-  std::vector<std::shared_ptr<DiskRecord>> m_restoredImages;
+  std::vector<std::shared_ptr<DiskRecord>> m_images;
+  int32_t m_imageCounter = 0;
   DiskRecord* m_selected = nullptr;
   DiskRecord* m_chosen = nullptr;
   std::string m_savedResultText;

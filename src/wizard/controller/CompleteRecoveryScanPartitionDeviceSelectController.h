@@ -9,15 +9,13 @@
 #include <chrono>
 #include <vector>
 
-#include "wizard/WizardPageController.h"
-#include "wizard/controller/WholeDeviceSearch.h"
+#include "wizard/controller/ScanPartitionDeviceSelectControllerBase.h"
 
 class CCompleteRecoveryScanPartitionDeviceSelectPage;
 
-class CCompleteRecoveryScanPartitionDeviceSelectController : public IWizardPageController {
+class CCompleteRecoveryScanPartitionDeviceSelectController : public CScanPartitionDeviceSelectControllerBase {
  public:
   static constexpr int kStateTypeId = 1;
-  static constexpr int kMaxPartitions = 4;
   // Usage events: Next pressed, the build cancelled, the trees built (format / partition recovery).
   static constexpr int kEventNext = 8217;
   static constexpr int kEventCancelled = 8224;
@@ -27,42 +25,30 @@ class CCompleteRecoveryScanPartitionDeviceSelectController : public IWizardPageC
   CCompleteRecoveryScanPartitionDeviceSelectController();
   ~CCompleteRecoveryScanPartitionDeviceSelectController() override;
 
-  void Activate() override;
-  void Home() override;
-  // Asks "Return to devices list?" first; on Yes the search result is dropped.
-  void Back() override;
-  // False when it stays on the page: nothing found or ticked, too many ticked, the build cancelled
-  // or no files found.
-  bool Next() override;
-  void SetPreviousController(IWizardPageController* previous) override { m_previous = previous; }
-  IWizardPageController* GetPreviousController() override { return m_previous; }
-  int RestoreState(IRSData* stream, IDIRBuildCallback* progress) override;
-  int SaveState(IRSData* stream, IDIRBuildCallback* progress) override;
-  int GetStateTypeId() override { return kStateTypeId; }
-  int GetRecoveryKind() override;
-  CSourceDeviceChoice GetSourceSelection() override;
-  // Frees the found partitions, the search controllers and the files found by signature.
-  void Cleanup() override;
-
   // Takes a search's result over (freeing what was held before), shows the partitions and saves
   // the scan state.
   void SetSearchResults(WholeDeviceSearchOutcome results);
-  const WholeDeviceSearchOutcome& Results() const { return m_results; }
+  const WholeDeviceSearchOutcome& Results() const { return HeldResults(); }
   // Whether the last Next stopped because the user cancelled the build.
-  bool WasLastBuildCancelled() const { return m_lastBuildCancelled; }
+  bool WasLastBuildCancelled() const { return LastBuildCancelled(); }
 
-  void SetPage(CCompleteRecoveryScanPartitionDeviceSelectPage* page) { m_page = page; }
+  void SetPage(CCompleteRecoveryScanPartitionDeviceSelectPage* page);
   CCompleteRecoveryScanPartitionDeviceSelectPage* GetPage() const { return m_page; }
 
- private:
-  void ShowPartitions();
+ protected:
+  IStorageDevice* SourceDevice() override;
+  IStorageDevice* RestoreDevice() override;
+  void OnNextStarted(IStorageDevice* device) override;
+  void ShowOnPage(const std::vector<CSearchedPartitionInfo*>& partitions) override;
+  bool BuildTrees(const std::vector<TickedPartition>& ticked, IStorageDevice* device, CFileSystemNode* root,
+                  std::chrono::steady_clock::time_point buildStart) override;
+  int BuiltEventId() const override;
+  const char* HandOverLogName() const override {
+    return "CCompleteRecoveryScanPartitionDeviceSelectController";
+  }
 
+ private:
   CCompleteRecoveryScanPartitionDeviceSelectPage* m_page = nullptr;
-  IWizardPageController* m_previous = nullptr;
-  WholeDeviceSearchOutcome m_results;
-  bool m_lastBuildCancelled = false;
-  // Since the last activation or build start; unset after a finished Next.
-  std::chrono::steady_clock::time_point m_tick{};
 };
 
 CCompleteRecoveryScanPartitionDeviceSelectController*

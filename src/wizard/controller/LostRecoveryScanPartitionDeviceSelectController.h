@@ -12,16 +12,14 @@
 
 #include "core/IFileSystemSearchController.h"
 #include "core/StateSections.h"
-#include "wizard/WizardPageController.h"
+#include "wizard/controller/ScanPartitionDeviceSelectControllerBase.h"
 
 class CLostRecoveryScanPartitionDeviceSelectPage;
 class CRawFileInfoList;
 
-class CLostRecoveryScanPartitionDeviceSelectController : public IWizardPageController {
+class CLostRecoveryScanPartitionDeviceSelectController : public CScanPartitionDeviceSelectControllerBase {
  public:
   static constexpr int kStateTypeId = 4;
-  // The most partitions one Next builds.
-  static constexpr int kMaxPartitions = 4;
   // Usage events: Next (time on the page), a cancelled build and a finished one (time building).
   static constexpr int kEventNext = 8245;
   static constexpr int kEventCancelled = 8246;
@@ -30,43 +28,31 @@ class CLostRecoveryScanPartitionDeviceSelectController : public IWizardPageContr
   CLostRecoveryScanPartitionDeviceSelectController();
   ~CLostRecoveryScanPartitionDeviceSelectController() override;
 
-  void Activate() override;
-  void Home() override;
-  void Back() override;
-  bool Next() override;
-  void SetPreviousController(IWizardPageController* previous) override { m_previous = previous; }
-  IWizardPageController* GetPreviousController() override { return m_previous; }
-  int RestoreState(IRSData* stream, IDIRBuildCallback* progress) override;
-  int SaveState(IRSData* stream, IDIRBuildCallback* progress) override;
-  int GetStateTypeId() override { return kStateTypeId; }
-  int GetRecoveryKind() override;
-  CSourceDeviceChoice GetSourceSelection() override;
-  void Cleanup() override;
-
   // Takes over what a whole-disk search produced (what was held before is freed), shows the
   // partitions and saves the scan state.
   void SetSearchResults(SearchedPartitionInfoList found, SearchControllerList controllers,
                         std::unique_ptr<CRawFileInfoList> rawFiles);
-  const SearchedPartitionInfoList& FoundPartitions() const { return m_found; }
-  std::vector<IFileSystemSearchController*> Controllers() const;
-  CRawFileInfoList* RawFiles() const { return m_rawFiles.get(); }
+  const SearchedPartitionInfoList& FoundPartitions() const { return HeldResults().found; }
+  std::vector<IFileSystemSearchController*> Controllers() const { return HeldResults().ControllerPointers(); }
+  CRawFileInfoList* RawFiles() const { return HeldResults().rawFiles.get(); }
   // True when the last Next stopped because the user cancelled a build.
-  bool WasCancelled() const { return m_cancelled; }
+  bool WasCancelled() const { return LastBuildCancelled(); }
 
-  void SetPage(CLostRecoveryScanPartitionDeviceSelectPage* page) { m_page = page; }
+  void SetPage(CLostRecoveryScanPartitionDeviceSelectPage* page);
   CLostRecoveryScanPartitionDeviceSelectPage* GetPage() const { return m_page; }
 
+ protected:
+  IStorageDevice* SourceDevice() override;
+  bool ReadyForTicks(IStorageDevice* device) const override { return device && m_page; }
+  void ShowOnPage(const std::vector<CSearchedPartitionInfo*>& partitions) override;
+  bool BuildTrees(const std::vector<TickedPartition>& ticked, IStorageDevice* device, CFileSystemNode* root,
+                  std::chrono::steady_clock::time_point buildStart) override;
+  int BuiltEventId() const override { return kEventBuilt; }
+
  private:
-  void ShowPartitions();
   struct DiskRecord* SourceDisk() const;
 
   CLostRecoveryScanPartitionDeviceSelectPage* m_page = nullptr;
-  IWizardPageController* m_previous = nullptr;
-  SearchControllerList m_controllers;
-  SearchedPartitionInfoList m_found;
-  std::unique_ptr<CRawFileInfoList> m_rawFiles;
-  std::chrono::steady_clock::time_point m_tick{};
-  bool m_cancelled = false;
 };
 
 CLostRecoveryScanPartitionDeviceSelectController* GetLostRecoveryScanPartitionDeviceSelectController();

@@ -35,7 +35,8 @@ CScanPartitionDeviceSelectControllerBase::CScanPartitionDeviceSelectControllerBa
 
 CScanPartitionDeviceSelectControllerBase::~CScanPartitionDeviceSelectControllerBase() = default;
 
-uint32_t CScanPartitionDeviceSelectControllerBase::MillisecondsSince(std::chrono::steady_clock::time_point start) {
+uint32_t CScanPartitionDeviceSelectControllerBase::MillisecondsSince(
+    std::chrono::steady_clock::time_point start) {
   return static_cast<uint32_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
           .count());
@@ -163,7 +164,8 @@ bool CScanPartitionDeviceSelectControllerBase::Next() {
   }
   if (ticked.size() > static_cast<size_t>(kMaxPartitions)) {
     corvale::ui::ShowMessageBox(
-        Text(m_config.tooManyTicked, "Please select partitions, the number of partitions should be no more than 4 !"),
+        Text(m_config.tooManyTicked,
+             "Please select partitions, the number of partitions should be no more than 4 !"),
         caption);
     return false;
   }

@@ -10,23 +10,20 @@
 // The worker never touches a window: it hands its lists to the window thread through a queued call,
 // and lists that arrive after a newer collection began are dropped.
 
-#include <QPointer>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/DeviceCollection.h"
 #include "core/SourceRecords.h"
 #include "wizard/DeviceSelectPage.h"
 #include "wizard/WizardPageController.h"
+#include "wizard/controller/DevicePageCollection.h"
 
 class CCompleteRecoveryPartitionDeviceSelectPage;
 class CDeviceSelectCtrl;
-class CImageWnd;
-class QObject;
 class QWidget;
 
 // What one collection found: the disks (owning their devices) and every volume on them.
@@ -93,7 +90,7 @@ class CCompleteRecoveryPartitionDeviceSelectController : public IWizardPageContr
   // Forgets every listed image.
   void CloseAllImages();
 
-  bool IsCollecting() const { return m_collecting; }
+  bool IsCollecting() const { return m_run.IsCollecting(); }
   // Whether the list's selected row is "Previous Recovery...".
   bool IsPreviousRecoverySelected() const;
   // True when `letter` is the chosen volume's letter, or names a volume that shares sectors with it.
@@ -115,9 +112,8 @@ class CCompleteRecoveryPartitionDeviceSelectController : public IWizardPageContr
 
  private:
   void FillList();
-  void FinishCollection(uint64_t generation, std::unique_ptr<CollectedVolumes> collected);
-  void StopAnimation();
-  void JoinWorker();
+  // Drops what points at `image` before it is closed.
+  void ForgetImage(const VolumeRecord& image);
   // Searches the chosen record's device and goes on with what was found.
   void SearchAndBuild(VolumeRecord* record);
   QWidget* Window() const;
@@ -131,16 +127,10 @@ class CCompleteRecoveryPartitionDeviceSelectController : public IWizardPageContr
   int32_t m_imageCounter = 0;
   VolumeRecord* m_selected = nullptr;
   VolumeRecord* m_chosen = nullptr;
-  std::string m_savedResultText;
-  bool m_hasSavedResult = false;
+  CPreviousRecoveryRow m_previousRow;
   Collector m_collector;
   RawImagePathAsker m_askRawPath;
-  std::thread m_worker;
-  uint64_t m_generation = 0;
-  bool m_collecting = false;
-  QObject* m_receiver = nullptr;
-  QPointer<CImageWnd> m_animation;
-  QPointer<QWidget> m_disabledWindow;
+  CDeviceCollectionRun m_run;
   std::chrono::steady_clock::time_point m_tick;
 };
 

@@ -10,12 +10,10 @@
 // The worker never touches a window: it hands its lists to the window thread through a queued call,
 // and lists that arrive after a newer collection began are dropped.
 
-#include <QPointer>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/DeviceCollection.h"
@@ -23,11 +21,10 @@
 #include "storage/DiskDevice.h"
 #include "wizard/DeviceSelectPage.h"
 #include "wizard/WizardPageController.h"
+#include "wizard/controller/DevicePageCollection.h"
 
 class CDeviceSelectCtrl;
-class CImageWnd;
 class CWizardPage;
-class QObject;
 class QWidget;
 
 // What one collection found: the disks (owning their devices), their volumes, and a record per disk.
@@ -92,7 +89,7 @@ class CLostRecoveryDiskDeviceSelectController : public IWizardPageController,
   const std::vector<std::shared_ptr<DiskRecord>>& Images() const { return m_images; }
   void CloseAllImages();
 
-  bool IsCollecting() const { return m_collecting; }
+  bool IsCollecting() const { return m_run.IsCollecting(); }
   // Whether the list's selected row is "Previous Recovery...".
   bool IsPreviousRecoverySelected() const;
   // True when the volume with drive letter `letter` lies on the chosen disk.
@@ -122,9 +119,6 @@ class CLostRecoveryDiskDeviceSelectController : public IWizardPageController,
   // Drops what points at `image` before it is closed.
   void ForgetImage(const DiskRecord& image);
   QWidget* DialogParent() const;
-  void FinishCollection(uint64_t generation, std::unique_ptr<CollectedDisks> collected);
-  void StopAnimation();
-  void JoinWorker();
 
   CWizardPage* m_page = nullptr;
   CDeviceSelectCtrl* m_list = nullptr;
@@ -134,17 +128,11 @@ class CLostRecoveryDiskDeviceSelectController : public IWizardPageController,
   int32_t m_imageCounter = 0;
   DiskRecord* m_selected = nullptr;
   DiskRecord* m_chosen = nullptr;
-  std::string m_savedResultText;
-  bool m_hasSavedResult = false;
+  CPreviousRecoveryRow m_previousRow;
   Collector m_collector;
   SavedResultReader m_readSaved;
   SavedResultRestorer m_restoreSaved;
-  std::thread m_worker;
-  uint64_t m_generation = 0;
-  bool m_collecting = false;
-  QObject* m_receiver = nullptr;
-  QPointer<CImageWnd> m_animation;
-  QPointer<QWidget> m_disabledWindow;
+  CDeviceCollectionRun m_run;
   std::chrono::steady_clock::time_point m_tick;
 };
 

@@ -150,20 +150,6 @@ void CCompleteRecoveryPartitionDeviceSelectController::Cleanup() {
   m_previousRow.Clear();
 }
 
-void CCompleteRecoveryPartitionDeviceSelectController::ForgetImage(const VolumeRecord& image) {
-  CRecoveryContext& context = GetRecoveryContext();
-  if (context.SourceRootDevice == image.Device) context.SourceRootDevice = nullptr;
-  if (m_chosen == &image) m_chosen = nullptr;
-  if (m_selected == &image) m_selected = nullptr;
-}
-
-void CCompleteRecoveryPartitionDeviceSelectController::CloseAllImages() {
-  for (const auto& image : m_images)
-    if (image) ForgetImage(*image);
-  m_images.clear();
-  FillList();
-}
-
 void CCompleteRecoveryPartitionDeviceSelectController::StartDeviceCollection() {
   m_run.Join();
   Cleanup();
@@ -213,31 +199,16 @@ void CCompleteRecoveryPartitionDeviceSelectController::FillList() {
                 image->Device ? image->Device->GetSectorSize() : 512, image->ImagePath, image.get());
 }
 
-bool CCompleteRecoveryPartitionDeviceSelectController::SelectCurrentItem() {
-  m_selected = SelectedRecord<VolumeRecord>(m_list);
-  return m_selected != nullptr;
-}
-
-bool CCompleteRecoveryPartitionDeviceSelectController::IsImageSelected() {
-  return SelectCurrentItem() && m_selected->Kind == kSourceKindImage;
-}
-
-bool CCompleteRecoveryPartitionDeviceSelectController::IsPreviousRecoverySelected() const {
-  return m_previousRow.IsSelected(m_list);
-}
-
 bool CCompleteRecoveryPartitionDeviceSelectController::AddImage(const std::string& displayName,
                                                                 const std::string& path, int64_t sectors,
                                                                 int32_t bytesPerSector) {
   // The row shows the image's own sector count and sector size, read from the image itself.
   (void)sectors;
   (void)bytesPerSector;
-  for (const auto& image : m_images) {
-    if (image && IsSameImagePath(image->ImagePath, path)) {
-      corvale::ui::ShowMessageBox(Text(131, "This image file is open!"), GetProductTitle(),
-                                  corvale::ui::MessageIcon::Warning);
-      return false;
-    }
+  if (IsImageListed(path)) {
+    corvale::ui::ShowMessageBox(Text(131, "This image file is open!"), GetProductTitle(),
+                                corvale::ui::MessageIcon::Warning);
+    return false;
   }
   std::string problem;
   std::shared_ptr<CImageFileDeviceWithDecompress> device = OpenListedImage(path, problem);
@@ -250,13 +221,11 @@ bool CCompleteRecoveryPartitionDeviceSelectController::AddImage(const std::strin
   auto image = std::make_shared<VolumeRecord>();
   image->Kind = kSourceKindImage;
   image->Device = device.get();
-  image->RunningNumber = m_imageCounter++;
   image->DisplayName = displayName;
   image->ImagePath = path;
   image->SectorCount = device->GetSectorCount();
   image->DeviceOwner = std::move(device);
-  m_images.push_back(std::move(image));
-  if (!m_run.IsCollecting()) FillList();
+  ListImage(std::move(image));
   return true;
 }
 
@@ -283,19 +252,6 @@ bool CCompleteRecoveryPartitionDeviceSelectController::OpenImageFile() {
   return AddImage(opened.sourceName, opened.path, opened.sectorCount, 0);
 }
 
-void CCompleteRecoveryPartitionDeviceSelectController::CloseSelectedImage() {
-  if (!IsImageSelected()) return;
-  EraseImagesNumbered(
-      m_images, m_selected->RunningNumber, [](const VolumeRecord& image) { return image.RunningNumber; },
-      [this](const VolumeRecord& image) { ForgetImage(image); });
-  m_selected = nullptr;
-  FillList();
-}
-
-void CCompleteRecoveryPartitionDeviceSelectController::RemovePreviousRecoveryItem() {
-  m_previousRow.Remove(m_list, this);
-}
-
 bool CCompleteRecoveryPartitionDeviceSelectController::OpenRawImageFile() {
   if (m_run.IsCollecting()) return false;
   LogInfo("CCompleteRecoveryPartitionDeviceSelectController::OpenRawImageFile()");
@@ -320,14 +276,11 @@ bool CCompleteRecoveryPartitionDeviceSelectController::OpenRawImageFile() {
   image->Kind = kSourceKindImage;
   image->DeviceOwner = device;
   image->Device = device.get();
-  image->RunningNumber = m_imageCounter++;
   image->DisplayName = std::filesystem::path(path).filename().string();
   image->ImagePath = path;
   image->SectorCount = device->GetSectorCount();
-  m_images.push_back(image);
-  FillList();
+  m_chosen = ListImage(std::move(image));
 
-  m_chosen = image.get();
   CRecoveryContext& context = GetRecoveryContext();
   context.SourceVolumeName.clear();
   context.SourceDriveLetter = kNoDriveLetter;

@@ -33,7 +33,7 @@ struct CollectedVolumes {
 };
 
 class CCompleteRecoveryPartitionDeviceSelectController : public IWizardPageController,
-                                                         public IDeviceSelectPageController {
+                                                         public CImageListingPageController<VolumeRecord> {
  public:
   static constexpr int kStateTypeId = 0;
   // Usage event: Next pressed, with the milliseconds since the page was shown.
@@ -65,13 +65,6 @@ class CCompleteRecoveryPartitionDeviceSelectController : public IWizardPageContr
   // IDeviceSelectPageController
   IWizardPageController* GetWizardController() override { return this; }
   void StartDeviceCollection() override;
-  // Remembers the record of the list's selected row; false when none is selected (or it is the
-  // "Previous Recovery..." row, which has no record).
-  bool SelectCurrentItem() override;
-  bool IsImageSelected() override;
-  void CloseSelectedImage() override;
-  // Removes the "Previous Recovery..." row and deletes the saved result behind it.
-  void RemovePreviousRecoveryItem() override;
   void CreateImageOfSelected() override { CreateImageOfSelectedVolume(); }
   void OpenImage() override { OpenImageFile(); }
 
@@ -87,21 +80,13 @@ class CCompleteRecoveryPartitionDeviceSelectController : public IWizardPageContr
   // the image does not check out.
   bool AddImage(const std::string& displayName, const std::string& path, int64_t sectors,
                 int32_t bytesPerSector);
-  // Forgets every listed image.
-  void CloseAllImages();
 
-  bool IsCollecting() const { return m_run.IsCollecting(); }
-  // Whether the list's selected row is "Previous Recovery...".
-  bool IsPreviousRecoverySelected() const;
   // True when `letter` is the chosen volume's letter, or names a volume that shares sectors with it.
   bool IsDriveOnSelectedVolume(char letter) const;
 
   void SetPage(CCompleteRecoveryPartitionDeviceSelectPage* page);
   CCompleteRecoveryPartitionDeviceSelectPage* GetPage() const { return m_page; }
-  CDeviceSelectCtrl* GetList() const { return m_list; }
-  VolumeRecord* GetChosen() const { return m_chosen; }
   const VolumeRecordList& Volumes() const;
-  const std::vector<std::shared_ptr<VolumeRecord>>& Images() const { return m_images; }
 
   // Replace how volumes are collected and how the raw image file is asked for (null: the
   // program's own). Tests use them.
@@ -111,26 +96,16 @@ class CCompleteRecoveryPartitionDeviceSelectController : public IWizardPageContr
   static bool& CommitPending();
 
  private:
-  void FillList();
-  // Drops what points at `image` before it is closed.
-  void ForgetImage(const VolumeRecord& image);
+  void FillList() override;
   // Searches the chosen record's device and goes on with what was found.
   void SearchAndBuild(VolumeRecord* record);
   QWidget* Window() const;
 
   CCompleteRecoveryPartitionDeviceSelectPage* m_page = nullptr;
-  CDeviceSelectCtrl* m_list = nullptr;
   IWizardPageController* m_previous = nullptr;
   std::unique_ptr<CollectedVolumes> m_collected;
-  // Opened and created images, raw image files, and images a restore opened again.
-  std::vector<std::shared_ptr<VolumeRecord>> m_images;
-  int32_t m_imageCounter = 0;
-  VolumeRecord* m_selected = nullptr;
-  VolumeRecord* m_chosen = nullptr;
-  CPreviousRecoveryRow m_previousRow;
   Collector m_collector;
   RawImagePathAsker m_askRawPath;
-  CDeviceCollectionRun m_run;
   std::chrono::steady_clock::time_point m_tick;
 };
 

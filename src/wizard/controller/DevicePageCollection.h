@@ -1,7 +1,7 @@
 #pragma once
 // What the device pages share about collecting their devices and the rows around them: the worker
 // that collects while the program's window is disabled under a busy animation, the "Previous
-// Recovery..." row, and reading the record of the selected row.
+// Recovery..." row, reading the record of the selected row, and the disk images listed on a page.
 
 #include <QPointer>
 #include <chrono>
@@ -10,8 +10,13 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "controls/DeviceSelectCtrl.h"
+#include "core/SourceRecords.h"
+#include "platform/RecoveryContext.h"
+#include "wizard/DeviceSelectPage.h"
+#include "wizard/controller/DiskImageItems.h"
 
 class CImageWnd;
 class IWizardPageController;
@@ -90,3 +95,77 @@ Record* SelectedRecord(const CDeviceSelectCtrl* list) {
 
 // Milliseconds from `start` until now, for the usage events.
 uint32_t ElapsedMilliseconds(std::chrono::steady_clock::time_point start);
+
+// The part of a device page's controller that keeps its list of `Record`s (a volume or a disk
+// record) together with the disk images opened or made on the page: the images and their running
+// numbers, the selected and chosen records, the "Previous Recovery..." row and the collection
+// worker. The page's own controller fills the list and says what Next does.
+template <typename Record>
+class CImageListingPageController : public IDeviceSelectPageController {
+ public:
+  // Remembers the record of the list's selected row; false when none is selected (or it is the
+  // "Previous Recovery..." row, which has no record).
+  bool SelectCurrentItem() override {
+    m_selected = SelectedRecord<Record>(m_list);
+    return m_selected != nullptr;
+  }
+  bool IsImageSelected() override { return SelectCurrentItem() && m_selected->Kind == kSourceKindImage; }
+  // Closes every listed image with the selected image's running number.
+  void CloseSelectedImage() override {
+    if (!IsImageSelected()) return;
+    EraseImagesNumbered(
+        m_images, m_selected->RunningNumber, [](const Record& image) { return image.RunningNumber; },
+        [this](const Record& image) { ForgetImage(image); });
+    m_selected = nullptr;
+    FillList();
+  }
+  // Removes the "Previous Recovery..." row and deletes the saved result behind it.
+  void RemovePreviousRecoveryItem() override { m_previousRow.Remove(m_list, GetWizardController()); }
+
+  // The images opened or made here, and those a restored scan reopened. They stay listed across
+  // collections; Home and Back close them.
+  const std::vector<std::shared_ptr<Record>>& Images() const { return m_images; }
+  // Forgets every listed image.
+  void CloseAllImages() {
+    for (const auto& image : m_images)
+      if (image) ForgetImage(*image);
+    m_images.clear();
+    if (!m_run.IsCollecting()) FillList();
+  }
+  bool IsCollecting() const { return m_run.IsCollecting(); }
+  // Whether the list's selected row is "Previous Recovery...".
+  bool IsPreviousRecoverySelected() const { return m_previousRow.IsSelected(m_list); }
+  CDeviceSelectCtrl* GetList() const { return m_list; }
+  Record* GetChosen() const { return m_chosen; }
+
+ protected:
+  virtual void FillList() = 0;
+  // Whether an image at `path` (the same file by another path included) is listed already.
+  bool IsImageListed(const std::string& path) const {
+    for (const auto& image : m_images)
+      if (image && IsSameImagePath(image->ImagePath, path)) return true;
+    return false;
+  }
+  // Lists `image` under the next running number.
+  Record* ListImage(std::shared_ptr<Record> image) {
+    image->RunningNumber = m_imageCounter++;
+    m_images.push_back(std::move(image));
+    if (!m_run.IsCollecting()) FillList();
+    return m_images.back().get();
+  }
+  // Drops what points at `image` before it is closed.
+  void ForgetImage(const Record& image) {
+    CRecoveryContext& context = GetRecoveryContext();
+    if (context.SourceRootDevice == image.Device) context.SourceRootDevice = nullptr;
+    if (m_chosen == &image) m_chosen = nullptr;
+    if (m_selected == &image) m_selected = nullptr;
+  }
+
+  CDeviceSelectCtrl* m_list = nullptr;
+  std::vector<std::shared_ptr<Record>> m_images;
+  int32_t m_imageCounter = 0;
+  Record* m_selected = nullptr;
+  Record* m_chosen = nullptr;
+  CPreviousRecoveryRow m_previousRow;
+  CDeviceCollectionRun m_run;
+};

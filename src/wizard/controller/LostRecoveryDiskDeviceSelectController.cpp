@@ -209,19 +209,6 @@ void CLostRecoveryDiskDeviceSelectController::FillDiskItems() {
   }
 }
 
-bool CLostRecoveryDiskDeviceSelectController::SelectCurrentItem() {
-  m_selected = SelectedRecord<DiskRecord>(m_list);
-  return m_selected != nullptr;
-}
-
-bool CLostRecoveryDiskDeviceSelectController::IsImageSelected() {
-  return SelectCurrentItem() && m_selected->Kind == kSourceKindImage;
-}
-
-bool CLostRecoveryDiskDeviceSelectController::IsPreviousRecoverySelected() const {
-  return m_previousRow.IsSelected(m_list);
-}
-
 QWidget* CLostRecoveryDiskDeviceSelectController::DialogParent() const {
   if (m_page) return m_page->window();
   CWizardSheet* sheet = GetWizardSheet();
@@ -250,12 +237,10 @@ bool CLostRecoveryDiskDeviceSelectController::OpenImageAsDisk() {
 
 bool CLostRecoveryDiskDeviceSelectController::AddImage(const std::string& displayName,
                                                        const std::string& path, int32_t sourceDiskNumber) {
-  for (const auto& image : m_images) {
-    if (image && IsSameImagePath(image->ImagePath, path)) {
-      corvale::ui::ShowMessageBox(Text(281, "This image file is open!"), GetProductTitle(),
-                                  corvale::ui::MessageIcon::Warning);
-      return false;
-    }
+  if (IsImageListed(path)) {
+    corvale::ui::ShowMessageBox(Text(281, "This image file is open!"), GetProductTitle(),
+                                corvale::ui::MessageIcon::Warning);
+    return false;
   }
   std::string problem;
   std::shared_ptr<CImageFileDeviceWithDecompress> device = OpenListedImage(path, problem);
@@ -268,7 +253,6 @@ bool CLostRecoveryDiskDeviceSelectController::AddImage(const std::string& displa
   auto record = std::make_shared<DiskRecord>();
   record->Kind = kSourceKindImage;
   record->DiskNumber = sourceDiskNumber;
-  record->RunningNumber = m_imageCounter++;
   record->DisplayText = displayName;
   if (record->DisplayText.size() >= DiskRecord::kTextSize)
     record->DisplayText.resize(DiskRecord::kTextSize - 1);
@@ -276,36 +260,8 @@ bool CLostRecoveryDiskDeviceSelectController::AddImage(const std::string& displa
   record->ImagePath = path;
   record->Device = device.get();
   record->DeviceOwner = std::move(device);
-  m_images.push_back(std::move(record));
-  if (!m_run.IsCollecting()) FillList();
+  ListImage(std::move(record));
   return true;
-}
-
-void CLostRecoveryDiskDeviceSelectController::ForgetImage(const DiskRecord& image) {
-  CRecoveryContext& context = GetRecoveryContext();
-  if (context.SourceRootDevice == image.Device) context.SourceRootDevice = nullptr;
-  if (m_chosen == &image) m_chosen = nullptr;
-  if (m_selected == &image) m_selected = nullptr;
-}
-
-void CLostRecoveryDiskDeviceSelectController::CloseAllImages() {
-  for (const auto& image : m_images)
-    if (image) ForgetImage(*image);
-  m_images.clear();
-  if (!m_run.IsCollecting()) FillList();
-}
-
-void CLostRecoveryDiskDeviceSelectController::CloseSelectedImage() {
-  if (!IsImageSelected()) return;
-  EraseImagesNumbered(
-      m_images, m_selected->RunningNumber, [](const DiskRecord& image) { return image.RunningNumber; },
-      [this](const DiskRecord& image) { ForgetImage(image); });
-  m_selected = nullptr;
-  FillList();
-}
-
-void CLostRecoveryDiskDeviceSelectController::RemovePreviousRecoveryItem() {
-  m_previousRow.Remove(m_list, this);
 }
 
 bool CLostRecoveryDiskDeviceSelectController::IsDriveOnSelectedDisk(char letter) const {

@@ -69,8 +69,9 @@ bool CCompleteRecoveryPartitionDeviceSelectPage::OnCommand(int commandId) {
       m_controller->Next();
       return true;
     case kCommandImageMenu:
-      ShowImageMenu(m_imageButton ? m_imageButton->mapToGlobal(QPoint(0, m_imageButton->height()))
-                                  : QCursor::pos());
+      ShowImageMenu(
+          m_imageButton ? m_imageButton->mapToGlobal(QPoint(0, m_imageButton->height())) : QCursor::pos(),
+          kCommandLoadSavedResult);
       return true;
     case kCommandLoadSavedResult:
       LoadSavedResult();

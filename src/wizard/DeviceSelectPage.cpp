@@ -166,12 +166,17 @@ void CDeviceSelectPage::ShowRecoverySourceItemMenu(const QPoint& at, int recover
     OnCommand(kCommandRemoveImage);
 }
 
-void CDeviceSelectPage::ShowImageMenu(const QPoint& at) {
+void CDeviceSelectPage::ShowImageMenu(const QPoint& at, int loadCommand) {
   if (!m_deviceController) return;
   QMenu menu(this);
   QAction* create = menu.addAction(QStringLiteral("Disk Image"));
   QAction* open = menu.addAction(QStringLiteral("Open Disk Image"));
   QAction* remove = menu.addAction(QStringLiteral("Delete Image"));
+  QAction* load = nullptr;
+  if (loadCommand != 0) {
+    menu.addSeparator();
+    load = menu.addAction(QStringLiteral("Load Search Result..."));
+  }
   if (!m_deviceController->SelectCurrentItem()) {
     create->setEnabled(false);
     remove->setEnabled(false);
@@ -188,6 +193,8 @@ void CDeviceSelectPage::ShowImageMenu(const QPoint& at) {
     OnDeviceCommand(kCommandOpenImage);
   else if (chosen == remove)
     OnDeviceCommand(kCommandRemoveImage);
+  else if (chosen == load)
+    OnCommand(loadCommand);
 }
 
 void CDeviceSelectPage::RemoveSelectedItem() {

@@ -85,7 +85,9 @@ class CDeviceSelectPage : public CWizardPage {
   // "Remove" when a disk image or the saved result is selected.
   void ShowRecoverySourceItemMenu(const QPoint& at, int recoverId);
   // The image menu: "Disk Image", "Open Disk Image", "Delete Image", greyed as the selection allows.
-  void ShowImageMenu(const QPoint& at);
+  // The "Disk Image..." menu. With a nonzero `loadCommand` it also offers loading a saved result
+  // (an .rsf file), which then sends that command to the page.
+  void ShowImageMenu(const QPoint& at, int loadCommand = 0);
   // "Remove" / "Delete Image": the saved result is removed with its file, an image is closed.
   void RemoveSelectedItem();
   // Loads a saved result bundle (".rsf") into the state folder, makes it the last scan and

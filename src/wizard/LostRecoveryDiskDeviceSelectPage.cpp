@@ -40,7 +40,7 @@ bool CLostRecoveryDiskDeviceSelectPage::OnCommand(int commandId) {
       m_controller->Next();
       return true;
     case kCommandImageMenu:
-      ShowImageMenu(ImageMenuPoint());
+      ShowImageMenu(ImageMenuPoint(), kCommandLoadSavedResult);
       return true;
     case kCommandLoadSavedResult:
       LoadSavedResult();

@@ -11,7 +11,6 @@
 #include "wizard/RecoveryModeSelectPage.h"
 #include "wizard/SaveFilePage.h"
 #include "wizard/SaveResultPage.h"
-#include "wizard/StubWizardPage.h"
 #include "wizard/TypeOfFileToRecoveryPage.h"
 #include "wizard/controller/CompleteRecoveryPartitionDeviceSelectController.h"
 #include "wizard/controller/CompleteRecoveryScanPartitionDeviceSelectController.h"
@@ -23,7 +22,6 @@
 #include "wizard/controller/RecoveryModeSelectController.h"
 #include "wizard/controller/SaveFileController.h"
 #include "wizard/controller/SaveResultController.h"
-#include "wizard/controller/StubPageController.h"
 #include "wizard/controller/TypeOfFileToRecoveryController.h"
 
 IWizardPageController* GetPageController(WIZARD_PAGE page) {
@@ -41,7 +39,7 @@ IWizardPageController* GetPageController(WIZARD_PAGE page) {
     return GetLostRecoveryScanPartitionDeviceSelectController();
   if (page == SaveFile) return GetSaveFileController();
   if (page == SaveResult) return GetSaveResultController();
-  return GetStubPageController(page);
+  return nullptr;
 }
 
 std::array<CWizardPage*, kWizardPageCount> CreateWizardPages(QWidget* sheet) {
@@ -103,12 +101,6 @@ std::array<CWizardPage*, kWizardPageCount> CreateWizardPages(QWidget* sheet) {
       page->SetController(GetSaveResultController());
       GetSaveResultController()->SetPage(page);
       pages[i] = page;
-    } else {
-      auto* page = new CStubWizardPage(index, sheet);
-      CStubPageController* controller = GetStubPageController(index);
-      page->SetController(controller);
-      controller->SetPage(page);
-      pages[i] = page;
     }
   }
   return pages;
@@ -152,8 +144,4 @@ void ReleaseWizardPages(const std::array<CWizardPage*, kWizardPageCount>& pages)
   }
   if (GetSaveFileController()->GetPage() == pages[SaveFile]) GetSaveFileController()->SetPage(nullptr);
   if (GetSaveResultController()->GetPage() == pages[SaveResult]) GetSaveResultController()->SetPage(nullptr);
-  for (int i = 0; i < kWizardPageCount; ++i) {
-    CStubPageController* controller = GetStubPageController(static_cast<WIZARD_PAGE>(i));
-    if (controller && controller->GetPage() == pages[i]) controller->SetPage(nullptr);
-  }
 }

@@ -1,9 +1,6 @@
 #pragma once
-// The eleven page windows and their controllers, tied together in both directions: the welcome
-// page, the file-type page, the deleted-file volume page and the two save pages with their own
-// controllers; the pages whose steps are not built yet are stand-ins (StubWizardPage.h) driven by
-// stand-in controllers (controller/StubPageController.h) that only show their page and pass the
-// wizard along.
+// The eleven page windows and their controllers, tied together in both directions: every page
+// number has its own page class and its own process-wide controller.
 
 #include <array>
 

@@ -15,7 +15,6 @@
 #include "support/QtTestApp.h"
 #include "ui/MessageBox.h"
 #include "ui/Shell.h"
-#include "wizard/StubWizardPage.h"
 #include "wizard/WizardPageController.h"
 #include "wizard/WizardPages.h"
 #include "wizard/WizardSheet.h"

@@ -516,8 +516,9 @@ TEST_F(PartitionRecoveryEndToEnd, AnExportedResultLoadedInANewRunGivesTheSameTre
   OpenDiskPage();
   ASSERT_EQ(DiskList()->GetCount(), 1);
   CDeviceSelectPage::SetOpenPathAsker([&](const std::string&) { return bundle + ".rsf"; });
-  sheet->GetPage(LostRecoveryDiskDeviceSelect)
-      ->OnCommand(CLostRecoveryDiskDeviceSelectPage::kCommandLoadSavedResult);
+  corvale::test::RunImageMenu<QWidget>(
+      static_cast<CLostRecoveryDiskDeviceSelectPage*>(sheet->GetPage(LostRecoveryDiskDeviceSelect)),
+      "Load Search Result...", nullptr);
   for (int i = 0; i < 6000 && GetLostRecoveryDiskDeviceSelectController()->IsCollecting(); ++i)
     QTest::qWait(10);
   ASSERT_TRUE(boxes.empty()) << boxes.front();

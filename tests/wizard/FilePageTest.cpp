@@ -45,7 +45,6 @@
 #include "wizard/WizardHarness.h"
 #include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/ScanState.h"
-#include "wizard/controller/StubPageController.h"
 
 using corvale::test::WizardHarness;
 
@@ -160,8 +159,7 @@ class FilePage : public WizardHarness {
     CFileSystemNode* root = MakeRoot();
     root->AddChild(partition);
     Recount(root);
-    GetFileSelectController()->SetPreviousController(
-        GetStubPageController(DeleteRecoveryPartitionDeviceSelect));
+    GetFileSelectController()->SetPreviousController(GetPageController(DeleteRecoveryPartitionDeviceSelect));
     GetFileSelectController()->SetDirectoryTree(root, source);
     GetFileSelectController()->Activate();
     EXPECT_EQ(sheet->GetCurrentPageIndex(), FileSelect);
@@ -651,8 +649,7 @@ TEST_F(FilePage, ExportWritesTheBundleOfTheStateFiles) {
   const std::string states = corvale::test::ScratchDir();
   std::ofstream(states + "/cslast.rdf") << "saved scan state";
   SetScanStateFolder(states);
-  GetFileSelectController()->SetPreviousController(
-      GetStubPageController(CompleteRecoveryPartitionDeviceSelect));
+  GetFileSelectController()->SetPreviousController(GetPageController(CompleteRecoveryPartitionDeviceSelect));
   savePath = corvale::test::ScratchDir() + "/result";
   page->OnCommand(CFileSelectPage::kCommandExport);
   ASSERT_EQ(asked.size(), 1u);
@@ -665,8 +662,7 @@ TEST_F(FilePage, ExportWritesTheBundleOfTheStateFiles) {
   boxes.clear();
   asked.clear();
   std::filesystem::remove(savePath + ".rsf");
-  GetFileSelectController()->SetPreviousController(
-      GetStubPageController(DeleteRecoveryPartitionDeviceSelect));
+  GetFileSelectController()->SetPreviousController(GetPageController(DeleteRecoveryPartitionDeviceSelect));
   page->OnCommand(CFileSelectPage::kCommandExport);
   EXPECT_TRUE(asked.empty());
   EXPECT_FALSE(std::filesystem::exists(savePath + ".rsf"));

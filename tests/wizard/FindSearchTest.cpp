@@ -32,7 +32,6 @@
 #include "wizard/FileSelectPage.h"
 #include "wizard/WizardHarness.h"
 #include "wizard/controller/FileSelectController.h"
-#include "wizard/controller/StubPageController.h"
 
 using corvale::test::WizardHarness;
 
@@ -93,8 +92,7 @@ class FindSearch : public WizardHarness {
     root->AddChild(partition);
     partition->RecountSummary();
     root->RecountSummary();
-    GetFileSelectController()->SetPreviousController(
-        GetStubPageController(DeleteRecoveryPartitionDeviceSelect));
+    GetFileSelectController()->SetPreviousController(GetPageController(DeleteRecoveryPartitionDeviceSelect));
     GetFileSelectController()->SetDirectoryTree(root, device.get());
     GetFileSelectController()->Activate();
     return root;

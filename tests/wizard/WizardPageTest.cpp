@@ -1,11 +1,12 @@
 // The page base, the controller interface's defaults, the source choice the controllers hand along,
-// and the stand-in controllers' answers.
+// and the pages' and controllers' fixed answers: help topics, state numbers and recovery kinds.
 #include <gtest/gtest.h>
 
 #include <QKeyEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QTest>
+#include <array>
 #include <memory>
 #include <vector>
 
@@ -19,9 +20,8 @@
 #include "ui/SourceRecords.h"
 #include "wizard/MemoryDCPainter.h"
 #include "wizard/ScanPartitionDeviceSelectPage.h"
-#include "wizard/StubWizardPage.h"
 #include "wizard/WizardPageController.h"
-#include "wizard/controller/StubPageController.h"
+#include "wizard/WizardPages.h"
 
 namespace {
 
@@ -45,9 +45,10 @@ class MinimalController : public IWizardPageController {
 };
 
 // A page that records what it was asked to lay out and draw.
-class RecordingPage : public CStubWizardPage {
+class RecordingPage : public CWizardPage {
  public:
-  RecordingPage() : CStubWizardPage(TypeOfFileToRecovery) {}
+  IWizardPageController* GetController() override { return nullptr; }
+  int GetHelpContextId(int) override { return 0; }
   void Layout(int cx, int cy) override { layouts.push_back(QSize(cx, cy)); }
   void Draw(QPainter* dc) override {
     fontWeight = dc->font().weight();
@@ -165,37 +166,52 @@ TEST_F(WizardPage, TheSourceChoiceGivesTheRecordOfItsKindAndItsDevice) {
   EXPECT_EQ(CSourceDeviceChoice(static_cast<DiskRecord*>(nullptr)).GetSourceDevice(), nullptr);
 }
 
-TEST_F(WizardPage, StandInControllersAnswerTheStateNumbersAndKindsOfTheirSteps) {
-  struct Case {
+TEST_F(WizardPage, EveryPageHasItsControllerStateNumberRecoveryKindAndHelpTopic) {
+  const struct {
     WIZARD_PAGE page;
     int stateType;
-    int helpTopic;
-  } cases[] = {
-      {DeleteRecoveryPartitionDeviceSelect, 6, 16},
-      {CompleteRecoveryPartitionDeviceSelect, 0, 50},
-      {LostRecoveryDiskDeviceSelect, 2, 51},
-      {LostRecoveryPartitionDeviceSelect, 3, 51},
-      {SaveResult, 6, 27},
-      {SaveFile, 6, 25},
-      {CompleteRecoveryScanPartitionDeviceSelect, 1, 50},
-      {LostRecoveryScanPartitionDeviceSelect, 4, 51},
-      {FileSelect, 5, 23},
+  } states[] = {
+      {DeleteRecoveryPartitionDeviceSelect, 6},
+      {CompleteRecoveryPartitionDeviceSelect, 0},
+      {LostRecoveryDiskDeviceSelect, 2},
+      {LostRecoveryPartitionDeviceSelect, 3},
+      {SaveResult, 6},
+      {SaveFile, 6},
+      {CompleteRecoveryScanPartitionDeviceSelect, 1},
+      {LostRecoveryScanPartitionDeviceSelect, 4},
+      {FileSelect, 5},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(GetStubPageController(c.page)->GetStateTypeId(), c.stateType) << c.page;
-    EXPECT_EQ(CStubWizardPage::HelpTopicOf(c.page), c.helpTopic) << c.page;
+  for (const auto& c : states) {
+    ASSERT_NE(GetPageController(c.page), nullptr) << c.page;
+    EXPECT_EQ(GetPageController(c.page)->GetStateTypeId(), c.stateType) << c.page;
   }
-  EXPECT_EQ(GetStubPageController(DeleteRecoveryPartitionDeviceSelect)->GetRecoveryKind(),
-            kRecoveryKindDeleted);
-  EXPECT_EQ(GetStubPageController(CompleteRecoveryPartitionDeviceSelect)->GetRecoveryKind(),
+  EXPECT_EQ(GetPageController(static_cast<WIZARD_PAGE>(-1)), nullptr);
+  EXPECT_EQ(GetPageController(static_cast<WIZARD_PAGE>(kWizardPageCount)), nullptr);
+
+  // The first steps of the three recoveries belong to their kind; later steps to their chain's.
+  EXPECT_EQ(GetPageController(DeleteRecoveryPartitionDeviceSelect)->GetRecoveryKind(), kRecoveryKindDeleted);
+  EXPECT_EQ(GetPageController(CompleteRecoveryPartitionDeviceSelect)->GetRecoveryKind(),
             kRecoveryKindComplete);
-  EXPECT_EQ(GetStubPageController(LostRecoveryDiskDeviceSelect)->GetRecoveryKind(), kRecoveryKindPartition);
-  CStubPageController* files = GetStubPageController(FileSelect);
+  EXPECT_EQ(GetPageController(LostRecoveryDiskDeviceSelect)->GetRecoveryKind(), kRecoveryKindPartition);
+  IWizardPageController* files = GetPageController(FileSelect);
+  IWizardPageController* previous = files->GetPreviousController();
   files->SetPreviousController(nullptr);
   EXPECT_EQ(files->GetRecoveryKind(), kRecoveryKindNone) << "a later step without a chain belongs to none";
-  files->SetPreviousController(GetStubPageController(CompleteRecoveryPartitionDeviceSelect));
+  files->SetPreviousController(GetPageController(CompleteRecoveryPartitionDeviceSelect));
   EXPECT_EQ(files->GetRecoveryKind(), kRecoveryKindComplete);
-  files->SetPreviousController(nullptr);
+  files->SetPreviousController(previous);
+
+  // The pages the sheet is made of, each tied to its own controller.
+  const int helpTopics[kWizardPageCount] = {15, 16, 50, 51, 51, 27, 25, 50, 51, 23, 52};
+  QWidget sheet;
+  const std::array<CWizardPage*, kWizardPageCount> pages = CreateWizardPages(&sheet);
+  for (int i = 0; i < kWizardPageCount; ++i) {
+    const auto page = static_cast<WIZARD_PAGE>(i);
+    ASSERT_NE(pages[i], nullptr) << i;
+    EXPECT_EQ(pages[i]->GetHelpContextId(0), helpTopics[i]) << i;
+    EXPECT_EQ(pages[i]->GetController(), GetPageController(page)) << i;
+  }
+  ReleaseWizardPages(pages);
 }
 
 TEST_F(WizardPage, ScanPartitionRowsShowExtSectorsAndTheSearchsRecommendation) {

@@ -1,4 +1,4 @@
-// The wizard sheet driven through its buttons and menu, with stand-in controllers behind the pages.
+// The wizard sheet driven through its buttons and menu, with the real controllers behind the pages.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -6,6 +6,7 @@
 #include <QAction>
 #include <fstream>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,15 +14,18 @@
 #include "controls/XPMenu.h"
 #include "core/FileNode.h"
 #include "core/MyFileProperties.h"
+#include "core/SearchedPartitionInfo.h"
 #include "platform/Log.h"
 #include "platform/ProgramFolder.h"
 #include "platform/StringTable.h"
+#include "raw/RawFileInfoList.h"
+#include "storage/MemoryDevice.h"
 #include "support/Fixtures.h"
-#include "wizard/StubWizardPage.h"
 #include "wizard/WizardHarness.h"
 #include "wizard/controller/CompleteRecoveryScanPartitionDeviceSelectController.h"
 #include "wizard/controller/FileSelectController.h"
-#include "wizard/controller/StubPageController.h"
+#include "wizard/controller/LostRecoveryScanPartitionDeviceSelectController.h"
+#include "wizard/controller/VolumeCollection.h"
 
 using corvale::log::ScopedCapture;
 using corvale::test::WizardHarness;
@@ -40,7 +44,6 @@ class WizardSheet : public WizardHarness {
     return visible;
   }
   bool Shown(int command) const { return sheet->Button(command)->isVisibleTo(sheet); }
-  CStubPageController* Stub(int page) const { return GetStubPageController(static_cast<WIZARD_PAGE>(page)); }
 
   // The menu as text: items separated by '|', a submenu's items in brackets, '*' after a ticked one.
   std::string MenuText() {
@@ -222,14 +225,14 @@ TEST_F(WizardSheet, TheBannerShowsTheStepOfTheModeAndKeepsThePictureWhereThereIs
   EXPECT_EQ(sheet->BannerBitmapId(), 524u);
 }
 
-TEST_F(WizardSheet, NextWalksTheStandInChainsOfEachModeAndBackWalksThemBack) {
+TEST_F(WizardSheet, NextWalksTheChainsOfEachModeAndBackWalksThemBack) {
   std::string why;
   if (!GiveFormatRecoveryAVolume("fat16_reformatted.sh", "fat16_reformatted.img", "FAT16VOL",
                                  kFileSystemFat16, &why))
     GTEST_SKIP() << why;
   const std::map<int, std::vector<int>> chains = {
       // The deleted-file chain reaches its volume step and the partition-recovery chain its disk
-      // step, which are no stand-ins (they need a volume or a disk). Format recovery searches the
+      // step, which go on only with a volume or a disk chosen. Format recovery searches the
       // volume it is given and shows what it found.
       {0, {0, 10, 1}},
       {1, {0, 10, 2, 7, 9}},
@@ -282,8 +285,27 @@ TEST_F(WizardSheet, HomeAsksAndThenWalksTheChainBackReleasingEveryStep) {
   ASSERT_EQ(questions.size(), 1u);
   EXPECT_EQ(questions[0], kTitle + "|Are you sure to return to home page?");
 
-  std::map<int, int> cleanupsBefore;
-  for (int page : {1, 8}) cleanupsBefore[page] = Stub(page)->CleanupCount();
+  // Steps of other recoveries hold something of their own: Home leaves them alone.
+  CDeleteRecoveryPartitionDeviceSelectController* volumes =
+      GetDeleteRecoveryPartitionDeviceSelectController();
+  volumes->SetCollector([] {
+    auto volume = std::make_unique<CollectedVolume>();
+    volume->volume = std::make_unique<MemoryDevice>(std::vector<uint8_t>(64 * 512));
+    volume->record.Device = volume->volume.get();
+    volume->sectorCount = 64;
+    std::vector<std::unique_ptr<CollectedVolume>> list;
+    list.push_back(std::move(volume));
+    return list;
+  });
+  volumes->StartDeviceCollection();
+  WaitForVolumeList();
+  ASSERT_EQ(volumes->Volumes().size(), 1u);
+  CLostRecoveryScanPartitionDeviceSelectController* found =
+      GetLostRecoveryScanPartitionDeviceSelectController();
+  SearchedPartitionInfoList partitions;
+  partitions.push_back(std::make_unique<CSearchedPartitionInfo>(512));
+  found->SetSearchResults(std::move(partitions), {}, nullptr);
+  ASSERT_EQ(found->FoundPartitions().size(), 1u);
   ASSERT_NE(GetFileSelectController()->GetFileTree(), nullptr);
   ASSERT_FALSE(GetCompleteRecoveryScanPartitionDeviceSelectController()->Results().found.empty());
   ASSERT_NE(GetCompleteRecoveryPartitionDeviceSelectController()->GetChosen(), nullptr);
@@ -296,7 +318,11 @@ TEST_F(WizardSheet, HomeAsksAndThenWalksTheChainBackReleasingEveryStep) {
   EXPECT_EQ(GetCompleteRecoveryPartitionDeviceSelectController()->GetChosen(), nullptr)
       << "the device step released its volumes";
   EXPECT_EQ(GetFileSelectController()->GetFileTree(), nullptr) << "the file step released its tree";
-  for (int page : {1, 8}) EXPECT_EQ(Stub(page)->CleanupCount(), cleanupsBefore[page]) << "not in this chain";
+  EXPECT_EQ(volumes->Volumes().size(), 1u) << "the deleted-file volume step is not in this chain";
+  EXPECT_EQ(found->FoundPartitions().size(), 1u)
+      << "partition recovery's found partitions are not in this chain";
+  volumes->Cleanup();
+  found->Cleanup();
 }
 
 TEST_F(WizardSheet, TheFilePagesNextLeadsToTheSaveStepsWithoutLeavingThePage) {

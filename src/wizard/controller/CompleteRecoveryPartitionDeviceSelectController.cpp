@@ -10,12 +10,9 @@
 
 #include "controls/DeviceSelectCtrl.h"
 #include "controls/Formatting.h"
-#include "controls/ImageWnd.h"
 #include "core/DeviceSelectionState.h"
 #include "core/FileNode.h"
 #include "dialogs/AdvanceSettingMasterDlg.h"
-#include "dialogs/ImageDiskMasterDlg.h"
-#include "dialogs/OpenDiskImageMasterDlg.h"
 #include "platform/Log.h"
 #include "platform/RecoveryContext.h"
 #include "storage/DiskDevice.h"
@@ -24,13 +21,13 @@
 #include "storage/ImageFileDeviceWithDecompress.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
-#include "ui/Pictures.h"
 #include "ui/Resources.h"
 #include "ui/RunReport.h"
 #include "ui/UsageStatistics.h"
 #include "wizard/CompleteRecoveryPartitionDeviceSelectPage.h"
 #include "wizard/WizardSheet.h"
 #include "wizard/controller/CompleteRecoveryScanPartitionDeviceSelectController.h"
+#include "wizard/controller/DiskImageItems.h"
 #include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/ScanState.h"
 #include "wizard/controller/WholeDeviceSearch.h"
@@ -45,18 +42,10 @@ std::string Text(uint32_t id, const char* fallback) {
 // List pictures of the device page.
 constexpr uint32_t kPictureFloppy = 0;
 constexpr uint32_t kPictureVolume = 2;
-constexpr uint32_t kPictureImage = 4;
-constexpr uint32_t kPicturePreviousRecovery = 5;
 constexpr uint32_t kPictureUsbVolume = 6;
 // The longest result text of a saved scan, with its terminator.
 constexpr size_t kResultTextSize = 260;
 constexpr uint8_t kNoDriveLetter = 255;
-
-uint32_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
-  return static_cast<uint32_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
-          .count());
-}
 
 std::string VolumeCaption(const VolumeRecord& record, const char* format) {
   char text[512];
@@ -100,11 +89,7 @@ CCompleteRecoveryPartitionDeviceSelectController::CCompleteRecoveryPartitionDevi
 }
 
 CCompleteRecoveryPartitionDeviceSelectController::~CCompleteRecoveryPartitionDeviceSelectController() {
-  JoinWorker();
-}
-
-void CCompleteRecoveryPartitionDeviceSelectController::JoinWorker() {
-  if (m_worker.joinable()) m_worker.join();
+  m_run.Join();
 }
 
 void CCompleteRecoveryPartitionDeviceSelectController::SetPage(
@@ -151,12 +136,7 @@ CSourceDeviceChoice CCompleteRecoveryPartitionDeviceSelectController::GetSourceS
 }
 
 void CCompleteRecoveryPartitionDeviceSelectController::Cleanup() {
-  // A collection still running is dropped when it arrives.
-  ++m_generation;
-  if (m_collecting) {
-    m_collecting = false;
-    StopAnimation();
-  }
+  m_run.Cancel();
   if (m_list) m_list->DeleteAllItems();
   m_selected = nullptr;
   m_chosen = nullptr;
@@ -167,98 +147,27 @@ void CCompleteRecoveryPartitionDeviceSelectController::Cleanup() {
   // The volumes go before the disks their devices read from.
   if (m_collected) m_collected->volumes.clear();
   m_collected.reset();
-  m_hasSavedResult = false;
-}
-
-void CCompleteRecoveryPartitionDeviceSelectController::CloseAllImages() {
-  CRecoveryContext& context = GetRecoveryContext();
-  for (const auto& image : m_images) {
-    if (context.SourceRootDevice == image->Device) context.SourceRootDevice = nullptr;
-    if (m_chosen == image.get()) m_chosen = nullptr;
-    if (m_selected == image.get()) m_selected = nullptr;
-  }
-  m_images.clear();
-  FillList();
+  m_previousRow.Clear();
 }
 
 void CCompleteRecoveryPartitionDeviceSelectController::StartDeviceCollection() {
-  JoinWorker();
+  m_run.Join();
   Cleanup();
-  const uint64_t generation = ++m_generation;
-  m_collecting = true;
-  {
-    char text[kResultTextSize] = {};
-    m_hasSavedResult = ReadLastScanResultText(this, text, sizeof text) != 0;
-    m_savedResultText = m_hasSavedResult ? text : "";
-  }
-
-  if (!m_receiver) m_receiver = new QObject();
-  if (QWidget* window = GetWizardSheet() ? GetWizardSheet()->window() : nullptr) {
-    if (!m_animation) {
-      m_animation = new CImageWnd(window);
-      m_animation->SetAnimation(corvale::ui::bitmap::kBusyAnimation,
-                                corvale::ui::bitmap::kBusyAnimationFrames, 120, 0xFFFFFF, true);
-    }
-    m_animation->SetPosition(-1, -1);
-    m_animation->show();
-    m_animation->Start();
-    if (window->isEnabled()) {
-      window->setEnabled(false);
-      m_disabledWindow = window;
-    }
-  }
-
-  Collector collector = m_collector ? m_collector : Collector(CollectVolumesForFormatRecovery);
-  QObject* receiver = m_receiver;
-  m_worker = std::thread([this, collector, receiver, generation] {
-    std::shared_ptr<CollectedVolumes> collected(collector().release());
-    DebugTrace("collect volume end");
-    QMetaObject::invokeMethod(
-        receiver,
-        [this, generation, collected] {
-          auto owned = std::make_unique<CollectedVolumes>();
-          if (collected) *owned = std::move(*collected);
-          FinishCollection(generation, std::move(owned));
-        },
-        Qt::QueuedConnection);
-  });
-}
-
-void CCompleteRecoveryPartitionDeviceSelectController::StopAnimation() {
-  if (m_animation) {
-    m_animation->Stop();
-    m_animation->hide();
-  }
-  if (m_disabledWindow) {
-    m_disabledWindow->setEnabled(true);
-    m_disabledWindow->activateWindow();
-  }
-  m_disabledWindow = nullptr;
-}
-
-void CCompleteRecoveryPartitionDeviceSelectController::FinishCollection(
-    uint64_t generation, std::unique_ptr<CollectedVolumes> collected) {
-  JoinWorker();
-  if (generation != m_generation) return;
-  m_collecting = false;
-  m_collected = std::move(collected);
-  StopAnimation();
-  FillList();
+  m_previousRow.Read(this, kResultTextSize);
+  m_run.Run<std::unique_ptr<CollectedVolumes>>(
+      m_collector ? m_collector : Collector(CollectVolumesForFormatRecovery),
+      [this](std::unique_ptr<CollectedVolumes> collected) {
+        m_collected = collected ? std::move(collected) : std::make_unique<CollectedVolumes>();
+        FillList();
+      },
+      "collect volume end");
 }
 
 void CCompleteRecoveryPartitionDeviceSelectController::FillList() {
   if (!m_list) return;
   m_list->DeleteAllItems();
   m_selected = nullptr;
-  if (m_hasSavedResult) {
-    const std::string name = Text(133, "Previous Recovery...");
-    DEVICE_ITEM_INFO item;
-    item.kind = kPicturePreviousRecovery;
-    item.name = name.c_str();
-    item.information = m_savedResultText.c_str();
-    item.itemData = nullptr;
-    m_list->AddItem(&item);
-  }
+  m_previousRow.AddTo(m_list, Text(133, "Previous Recovery..."));
   DebugTrace("CCompleteRecoveryPartitionDeviceSelectController::InitVolumeDeviceSelectCtrl");
   if (m_collected) {
     for (const auto& volume : m_collected->volumes) {
@@ -284,133 +193,67 @@ void CCompleteRecoveryPartitionDeviceSelectController::FillList() {
       m_list->AddItem(&item);
     }
   }
-  for (const auto& image : m_images) {
-    const std::string name = Text(130, "Image File, ") + image->DisplayName;
-    DEVICE_ITEM_INFO item;
-    item.kind = kPictureImage;
-    item.name = name.c_str();
-    item.sectorCount = static_cast<uint64_t>(std::max<int64_t>(image->SectorCount, 0));
-    const int32_t sectorSize = image->Device ? image->Device->GetSectorSize() : 0;
-    if (sectorSize >= 512 && sectorSize <= 4096 && sectorSize % 512 == 0)
-      item.bytesPerSector = static_cast<uint32_t>(sectorSize);
-    item.information = image->ImagePath.c_str();
-    item.itemData = image.get();
-    m_list->AddItem(&item);
-  }
-}
-
-bool CCompleteRecoveryPartitionDeviceSelectController::SelectCurrentItem() {
-  m_selected = nullptr;
-  if (!m_list) return false;
-  m_selected = static_cast<VolumeRecord*>(m_list->GetItemData(m_list->GetCurSel()));
-  return m_selected != nullptr;
-}
-
-bool CCompleteRecoveryPartitionDeviceSelectController::IsImageSelected() {
-  return SelectCurrentItem() && m_selected->Kind == kSourceKindImage;
-}
-
-bool CCompleteRecoveryPartitionDeviceSelectController::IsPreviousRecoverySelected() const {
-  if (!m_list || !m_hasSavedResult) return false;
-  const int row = m_list->GetCurSel();
-  return row == 0 && m_list->GetItemData(row) == nullptr;
+  const std::string imageText = Text(130, "Image File, ");
+  for (const auto& image : m_images)
+    AddImageRow(m_list, imageText + image->DisplayName, image->SectorCount,
+                image->Device ? image->Device->GetSectorSize() : 512, image->ImagePath, image.get());
 }
 
 bool CCompleteRecoveryPartitionDeviceSelectController::AddImage(const std::string& displayName,
                                                                 const std::string& path, int64_t sectors,
                                                                 int32_t bytesPerSector) {
-  (void)bytesPerSector;  // the list reads it from the image's own device
-  for (const auto& image : m_images) {
-    if (image->ImagePath == path) {
-      corvale::ui::ShowMessageBox(Text(131, "This image file is open!"), GetProductTitle(),
-                                  corvale::ui::MessageIcon::Warning);
-      return false;
-    }
+  // The row shows the image's own sector count and sector size, read from the image itself.
+  (void)sectors;
+  (void)bytesPerSector;
+  if (IsImageListed(path)) {
+    corvale::ui::ShowMessageBox(Text(131, "This image file is open!"), GetProductTitle(),
+                                corvale::ui::MessageIcon::Warning);
+    return false;
   }
-  auto device = std::make_shared<CImageFileDeviceWithDecompress>(path);
+  std::string problem;
+  std::shared_ptr<CImageFileDeviceWithDecompress> device = OpenListedImage(path, problem);
   // An image of no sectors holds nothing to search (a file that is no image reads as one).
-  if (!device->IsUsable() || device->GetSectorCount() <= 0) {
+  if (!device || device->GetSectorCount() <= 0) {
     corvale::ui::ShowMessageBox(Text(283, "This is an invalid image file, please check it!"),
                                 GetProductTitle(), corvale::ui::MessageIcon::Warning);
     return false;
   }
   auto image = std::make_shared<VolumeRecord>();
   image->Kind = kSourceKindImage;
-  image->DeviceOwner = device;
   image->Device = device.get();
-  image->RunningNumber = m_imageCounter++;
   image->DisplayName = displayName;
   image->ImagePath = path;
-  image->SectorCount = sectors;
-  m_images.push_back(std::move(image));
-  FillList();
+  image->SectorCount = device->GetSectorCount();
+  image->DeviceOwner = std::move(device);
+  ListImage(std::move(image));
   return true;
 }
 
 bool CCompleteRecoveryPartitionDeviceSelectController::CreateImageOfSelectedVolume() {
-  if (m_collecting || !SelectCurrentItem() || m_selected->Kind == kSourceKindImage || !m_selected->Device)
+  if (m_run.IsCollecting() || !SelectCurrentItem() || m_selected->Kind == kSourceKindImage ||
+      !m_selected->Device)
     return false;
   VolumeRecord* volume = m_selected;
   const std::string caption = VolumeCaption(*volume, "%c : %s  (%s)");
-  CImageDiskMasterDlg wizard(volume->Device, caption, 255, Window());
-  wizard.DoModal();
-  if (!wizard.IsImageCreated()) return false;
-  return AddImage(caption, wizard.GetImagePath(), static_cast<int64_t>(wizard.GetRegionLength()),
-                  volume->Device->GetSectorSize());
+  const std::string path = RunCreateImageWizard(volume->Device, caption, 255, Window());
+  if (path.empty()) return false;
+  return AddImage(caption, path, 0, 0);
 }
 
 bool CCompleteRecoveryPartitionDeviceSelectController::OpenImageFile() {
-  if (m_collecting) return false;
-  COpenDiskImageMasterDlg wizard(Window());
-  wizard.DoModal();
-  if (!wizard.IsImageOpened()) return false;
-  char name[kResultTextSize] = {};
-  int64_t total = 0;
-  int32_t sectorSize = 0;
-  {
-    // A probe only: the listed image opens its own device.
-    CImageFileDeviceWithDecompress probe(wizard.GetImagePath());
-    if (probe.IsUsable()) {
-      probe.GetSourceName(name);
-      total = probe.GetSectorCount();
-      sectorSize = probe.GetSectorSize();
-    }
-  }
-  name[sizeof name - 1] = 0;
-  if (total <= 0) {
+  if (m_run.IsCollecting()) return false;
+  OpenedDiskImage opened;
+  if (!RunOpenImageWizard(Window(), opened)) return false;
+  if (opened.sectorCount <= 0) {
     corvale::ui::ShowMessageBox(Text(284, "This image has been destroyed. "), GetProductTitle(),
                                 corvale::ui::MessageIcon::Warning);
     return false;
   }
-  return AddImage(name, wizard.GetImagePath(), total, sectorSize);
-}
-
-void CCompleteRecoveryPartitionDeviceSelectController::CloseSelectedImage() {
-  if (!IsImageSelected()) return;
-  const int32_t number = m_selected->RunningNumber;
-  CRecoveryContext& context = GetRecoveryContext();
-  for (auto it = m_images.begin(); it != m_images.end();) {
-    if ((*it)->RunningNumber == number) {
-      if (context.SourceRootDevice == (*it)->Device) context.SourceRootDevice = nullptr;
-      if (m_chosen == it->get()) m_chosen = nullptr;
-      it = m_images.erase(it);
-    } else {
-      ++it;
-    }
-  }
-  m_selected = nullptr;
-  FillList();
-}
-
-void CCompleteRecoveryPartitionDeviceSelectController::RemovePreviousRecoveryItem() {
-  if (!IsPreviousRecoverySelected()) return;
-  m_list->DeleteItem(0);
-  m_hasSavedResult = false;
-  DeleteLastScanState(this);
+  return AddImage(opened.sourceName, opened.path, opened.sectorCount, 0);
 }
 
 bool CCompleteRecoveryPartitionDeviceSelectController::OpenRawImageFile() {
-  if (m_collecting) return false;
+  if (m_run.IsCollecting()) return false;
   LogInfo("CCompleteRecoveryPartitionDeviceSelectController::OpenRawImageFile()");
   std::string path;
   if (m_askRawPath) {
@@ -433,14 +276,11 @@ bool CCompleteRecoveryPartitionDeviceSelectController::OpenRawImageFile() {
   image->Kind = kSourceKindImage;
   image->DeviceOwner = device;
   image->Device = device.get();
-  image->RunningNumber = m_imageCounter++;
   image->DisplayName = std::filesystem::path(path).filename().string();
   image->ImagePath = path;
   image->SectorCount = device->GetSectorCount();
-  m_images.push_back(image);
-  FillList();
+  m_chosen = ListImage(std::move(image));
 
-  m_chosen = image.get();
   CRecoveryContext& context = GetRecoveryContext();
   context.SourceVolumeName.clear();
   context.SourceDriveLetter = kNoDriveLetter;
@@ -488,7 +328,7 @@ int CCompleteRecoveryPartitionDeviceSelectController::SaveState(IRSData* stream,
 
 bool CCompleteRecoveryPartitionDeviceSelectController::Next() {
   const std::string caption = GetProductTitle();
-  if (m_collecting) return false;
+  if (m_run.IsCollecting()) return false;
   CRecoveryContext& context = GetRecoveryContext();
   context.SourceRootDevice = nullptr;
   m_chosen = nullptr;
@@ -509,7 +349,7 @@ bool CCompleteRecoveryPartitionDeviceSelectController::Next() {
     corvale::ui::ShowMessageBox(Text(61230, "Select a partition to recover, please."), caption);
     return false;
   }
-  corvale::usage::TimedEvent(kEventNext, MillisecondsSince(m_tick));
+  corvale::usage::TimedEvent(kEventNext, ElapsedMilliseconds(m_tick));
   m_chosen = m_selected;
   if (m_chosen->Kind == kSourceKindImage) {
     context.SourceVolumeName.clear();

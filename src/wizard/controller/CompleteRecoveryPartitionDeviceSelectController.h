@@ -10,23 +10,20 @@
 // The worker never touches a window: it hands its lists to the window thread through a queued call,
 // and lists that arrive after a newer collection began are dropped.
 
-#include <QPointer>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/DeviceCollection.h"
 #include "core/SourceRecords.h"
 #include "wizard/DeviceSelectPage.h"
 #include "wizard/WizardPageController.h"
+#include "wizard/controller/DevicePageCollection.h"
 
 class CCompleteRecoveryPartitionDeviceSelectPage;
 class CDeviceSelectCtrl;
-class CImageWnd;
-class QObject;
 class QWidget;
 
 // What one collection found: the disks (owning their devices) and every volume on them.
@@ -36,7 +33,7 @@ struct CollectedVolumes {
 };
 
 class CCompleteRecoveryPartitionDeviceSelectController : public IWizardPageController,
-                                                         public IDeviceSelectPageController {
+                                                         public CImageListingPageController<VolumeRecord> {
  public:
   static constexpr int kStateTypeId = 0;
   // Usage event: Next pressed, with the milliseconds since the page was shown.
@@ -68,13 +65,6 @@ class CCompleteRecoveryPartitionDeviceSelectController : public IWizardPageContr
   // IDeviceSelectPageController
   IWizardPageController* GetWizardController() override { return this; }
   void StartDeviceCollection() override;
-  // Remembers the record of the list's selected row; false when none is selected (or it is the
-  // "Previous Recovery..." row, which has no record).
-  bool SelectCurrentItem() override;
-  bool IsImageSelected() override;
-  void CloseSelectedImage() override;
-  // Removes the "Previous Recovery..." row and deletes the saved result behind it.
-  void RemovePreviousRecoveryItem() override;
   void CreateImageOfSelected() override { CreateImageOfSelectedVolume(); }
   void OpenImage() override { OpenImageFile(); }
 
@@ -90,21 +80,13 @@ class CCompleteRecoveryPartitionDeviceSelectController : public IWizardPageContr
   // the image does not check out.
   bool AddImage(const std::string& displayName, const std::string& path, int64_t sectors,
                 int32_t bytesPerSector);
-  // Forgets every listed image.
-  void CloseAllImages();
 
-  bool IsCollecting() const { return m_collecting; }
-  // Whether the list's selected row is "Previous Recovery...".
-  bool IsPreviousRecoverySelected() const;
   // True when `letter` is the chosen volume's letter, or names a volume that shares sectors with it.
   bool IsDriveOnSelectedVolume(char letter) const;
 
   void SetPage(CCompleteRecoveryPartitionDeviceSelectPage* page);
   CCompleteRecoveryPartitionDeviceSelectPage* GetPage() const { return m_page; }
-  CDeviceSelectCtrl* GetList() const { return m_list; }
-  VolumeRecord* GetChosen() const { return m_chosen; }
   const VolumeRecordList& Volumes() const;
-  const std::vector<std::shared_ptr<VolumeRecord>>& Images() const { return m_images; }
 
   // Replace how volumes are collected and how the raw image file is asked for (null: the
   // program's own). Tests use them.
@@ -114,33 +96,16 @@ class CCompleteRecoveryPartitionDeviceSelectController : public IWizardPageContr
   static bool& CommitPending();
 
  private:
-  void FillList();
-  void FinishCollection(uint64_t generation, std::unique_ptr<CollectedVolumes> collected);
-  void StopAnimation();
-  void JoinWorker();
+  void FillList() override;
   // Searches the chosen record's device and goes on with what was found.
   void SearchAndBuild(VolumeRecord* record);
   QWidget* Window() const;
 
   CCompleteRecoveryPartitionDeviceSelectPage* m_page = nullptr;
-  CDeviceSelectCtrl* m_list = nullptr;
   IWizardPageController* m_previous = nullptr;
   std::unique_ptr<CollectedVolumes> m_collected;
-  // Opened and created images, raw image files, and images a restore opened again.
-  std::vector<std::shared_ptr<VolumeRecord>> m_images;
-  int32_t m_imageCounter = 0;
-  VolumeRecord* m_selected = nullptr;
-  VolumeRecord* m_chosen = nullptr;
-  std::string m_savedResultText;
-  bool m_hasSavedResult = false;
   Collector m_collector;
   RawImagePathAsker m_askRawPath;
-  std::thread m_worker;
-  uint64_t m_generation = 0;
-  bool m_collecting = false;
-  QObject* m_receiver = nullptr;
-  QPointer<CImageWnd> m_animation;
-  QPointer<QWidget> m_disabledWindow;
   std::chrono::steady_clock::time_point m_tick;
 };
 

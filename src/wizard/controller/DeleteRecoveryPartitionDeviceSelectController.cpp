@@ -8,7 +8,6 @@
 
 #include "controls/DeviceSelectCtrl.h"
 #include "controls/Formatting.h"
-#include "controls/ImageWnd.h"
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
 #include "core/MyFileProperties.h"
@@ -23,7 +22,6 @@
 #include "storage/ImageFileDeviceWithDecompress.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
-#include "ui/Pictures.h"
 #include "ui/Resources.h"
 #include "ui/RunReport.h"
 #include "ui/UsageStatistics.h"
@@ -67,18 +65,7 @@ bool& CDeleteRecoveryPartitionDeviceSelectController::ModeHintEnabled() {
 CDeleteRecoveryPartitionDeviceSelectController::CDeleteRecoveryPartitionDeviceSelectController() = default;
 
 CDeleteRecoveryPartitionDeviceSelectController::~CDeleteRecoveryPartitionDeviceSelectController() {
-  JoinWorker();
-}
-
-void CDeleteRecoveryPartitionDeviceSelectController::JoinWorker() {
-  if (m_worker.joinable()) m_worker.join();
-}
-
-uint32_t CDeleteRecoveryPartitionDeviceSelectController::MillisecondsSince(
-    std::chrono::steady_clock::time_point start) const {
-  return static_cast<uint32_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
-          .count());
+  m_run.Join();
 }
 
 void CDeleteRecoveryPartitionDeviceSelectController::Activate() {
@@ -102,12 +89,7 @@ CSourceDeviceChoice CDeleteRecoveryPartitionDeviceSelectController::GetSourceSel
 }
 
 void CDeleteRecoveryPartitionDeviceSelectController::Cleanup() {
-  // A collection still running is dropped when it arrives.
-  ++m_generation;
-  if (m_collecting) {
-    m_collecting = false;
-    StopAnimation();
-  }
+  m_run.Cancel();
   if (m_page) m_page->GetDeviceSelectCtrl()->DeleteAllItems();
   m_selected = nullptr;
   m_chosen = nullptr;
@@ -118,61 +100,16 @@ void CDeleteRecoveryPartitionDeviceSelectController::Cleanup() {
 }
 
 void CDeleteRecoveryPartitionDeviceSelectController::StartDeviceCollection() {
-  JoinWorker();
+  m_run.Join();
   Cleanup();
-  const uint64_t generation = ++m_generation;
-  m_collecting = true;
-
-  if (!m_receiver) m_receiver = new QObject();
-  QWidget* window = nullptr;
-  if (CWizardSheet* sheet = GetWizardSheet()) window = sheet->window();
-  if (window) {
-    if (!m_animation) {
-      m_animation = new CImageWnd(window);
-      m_animation->SetAnimation(corvale::ui::bitmap::kBusyAnimation,
-                                corvale::ui::bitmap::kBusyAnimationFrames, 120, 0xFFFFFF, true);
-    }
-    m_animation->SetPosition(-1, -1);
-    m_animation->show();
-    m_animation->Start();
-    if (window->isEnabled()) {
-      window->setEnabled(false);
-      m_disabledWindow = window;
-    }
-  }
-
-  Collector collector = m_collector ? m_collector : Collector(CollectLetteredVolumes);
-  QObject* receiver = m_receiver;
-  m_worker = std::thread([this, collector, receiver, generation] {
-    auto volumes = std::make_shared<std::vector<std::unique_ptr<CollectedVolume>>>(collector());
-    DebugTrace("collect device end");
-    QMetaObject::invokeMethod(
-        receiver, [this, generation, volumes] { FinishCollection(generation, std::move(*volumes)); },
-        Qt::QueuedConnection);
-  });
-}
-
-void CDeleteRecoveryPartitionDeviceSelectController::StopAnimation() {
-  if (m_animation) {
-    m_animation->Stop();
-    m_animation->hide();
-  }
-  if (m_disabledWindow) {
-    m_disabledWindow->setEnabled(true);
-    m_disabledWindow->activateWindow();
-  }
-  m_disabledWindow = nullptr;
-}
-
-void CDeleteRecoveryPartitionDeviceSelectController::FinishCollection(
-    uint64_t generation, std::vector<std::unique_ptr<CollectedVolume>> volumes) {
-  JoinWorker();
-  if (generation != m_generation) return;
-  m_collecting = false;
-  m_volumes = std::move(volumes);
-  StopAnimation();
-  FillList();
-  DebugTrace("InitVolumeDeviceSelectCtrl end");
+  m_run.Run<std::vector<std::unique_ptr<CollectedVolume>>>(
+      m_collector ? m_collector : Collector(CollectLetteredVolumes),
+      [this](std::vector<std::unique_ptr<CollectedVolume>> volumes) {
+        m_volumes = std::move(volumes);
+        FillList();
+        DebugTrace("InitVolumeDeviceSelectCtrl end");
+      },
+      "collect device end");
 }
 
 void CDeleteRecoveryPartitionDeviceSelectController::FillList() {
@@ -199,17 +136,10 @@ void CDeleteRecoveryPartitionDeviceSelectController::FillList() {
     item.itemData = volume.get();
     list->AddItem(&item);
   }
-  for (const auto& image : m_images) {
-    const std::string name = Text(280, "Image File, ") + image->record.DisplayName;
-    DEVICE_ITEM_INFO item;
-    item.kind = 4;
-    item.name = name.c_str();
-    item.sectorCount = static_cast<uint64_t>(image->sectorCount);
-    item.bytesPerSector = static_cast<uint32_t>(image->bytesPerSector);
-    item.information = image->information.c_str();
-    item.itemData = image.get();
-    list->AddItem(&item);
-  }
+  const std::string imageText = Text(280, "Image File, ");
+  for (const auto& image : m_images)
+    AddImageRow(list, imageText + image->record.DisplayName, image->sectorCount, image->bytesPerSector,
+                image->information, image.get());
 }
 
 bool CDeleteRecoveryPartitionDeviceSelectController::IsImageSelected() const {
@@ -259,7 +189,7 @@ bool CDeleteRecoveryPartitionDeviceSelectController::AddImage(const std::string&
 }
 
 bool CDeleteRecoveryPartitionDeviceSelectController::CreateImageOfSelectedVolume() {
-  if (m_collecting || !SelectCurrentItem() || IsImageSelected()) return false;
+  if (m_run.IsCollecting() || !SelectCurrentItem() || IsImageSelected()) return false;
   CollectedVolume* volume = m_selected;
   char caption[512];
   std::snprintf(caption, sizeof caption, "%s (%c:\\ %s)", volume->record.VolumeName.c_str(),
@@ -273,7 +203,7 @@ bool CDeleteRecoveryPartitionDeviceSelectController::CreateImageOfSelectedVolume
 }
 
 bool CDeleteRecoveryPartitionDeviceSelectController::OpenImage() {
-  if (m_collecting) return false;
+  if (m_run.IsCollecting()) return false;
   OpenedDiskImage opened;
   if (!RunOpenImageWizard(m_page ? m_page->window() : nullptr, opened)) return false;
   return AddImage(opened.sourceName, opened.path);
@@ -306,10 +236,7 @@ bool CDeleteRecoveryPartitionDeviceSelectController::CloseSelectedImage() {
 }
 
 bool CDeleteRecoveryPartitionDeviceSelectController::SelectCurrentItem() {
-  m_selected = nullptr;
-  if (!m_page) return false;
-  CDeviceSelectCtrl* list = m_page->GetDeviceSelectCtrl();
-  m_selected = static_cast<CollectedVolume*>(list->GetItemData(list->GetCurSel()));
+  m_selected = SelectedRecord<CollectedVolume>(m_page ? m_page->GetDeviceSelectCtrl() : nullptr);
   return m_selected != nullptr;
 }
 
@@ -328,7 +255,7 @@ bool CDeleteRecoveryPartitionDeviceSelectController::IsDriveOnSelectedVolume(cha
 
 bool CDeleteRecoveryPartitionDeviceSelectController::Next() {
   const std::string caption = GetProductTitle();
-  if (m_collecting) return false;
+  if (m_run.IsCollecting()) return false;
   SelectCurrentItem();
   CollectedVolume* chosen = m_selected;
   if (!chosen) {
@@ -339,7 +266,7 @@ bool CDeleteRecoveryPartitionDeviceSelectController::Next() {
   CRecoveryContext& context = GetRecoveryContext();
   context.SourceVolumeName = chosen->record.VolumeName;
   context.SourceDriveLetter = static_cast<uint8_t>(chosen->record.DriveLetter);
-  corvale::usage::TimedEvent(kEventNext, MillisecondsSince(m_tick));
+  corvale::usage::TimedEvent(kEventNext, ElapsedMilliseconds(m_tick));
 
   CFileSystemNode* root = CreateRootNode();
   if (!root) return false;
@@ -354,7 +281,7 @@ bool CDeleteRecoveryPartitionDeviceSelectController::Next() {
     FreeFileTree(tree);
     FreeFileTree(root);
     LogRecoveryStatus(kStatusUserAbort);
-    corvale::usage::TimedEvent(kEventCancelled, MillisecondsSince(buildStart));
+    corvale::usage::TimedEvent(kEventCancelled, ElapsedMilliseconds(buildStart));
     return false;
   }
 
@@ -395,7 +322,7 @@ bool CDeleteRecoveryPartitionDeviceSelectController::Next() {
     return false;
   }
 
-  corvale::usage::TimedEvent(kEventBuilt, MillisecondsSince(buildStart));
+  corvale::usage::TimedEvent(kEventBuilt, ElapsedMilliseconds(buildStart));
   if (ModeHintEnabled()) {
     CHasCheckboxPromptDlg hint(
         Text(396, "If the files are not found or corrupted in this mode, please go to \"Format Recovery\"!"),

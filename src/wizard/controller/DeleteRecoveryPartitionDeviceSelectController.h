@@ -9,22 +9,18 @@
 // The worker never touches a window: it hands its list to the window thread through a queued call,
 // and a list that arrives after a newer collection began is dropped.
 
-#include <QPointer>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "wizard/WizardPageController.h"
+#include "wizard/controller/DevicePageCollection.h"
 #include "wizard/controller/VolumeCollection.h"
 
 class CDeleteRecoveryPartitionDeviceSelectPage;
 class CFileSystemNode;
-class CImageWnd;
-class QObject;
-class QWidget;
 
 // A new root of a result tree: a partition node named "Root" with the folder attribute.
 CFileSystemNode* CreateRootNode();
@@ -56,7 +52,7 @@ class CDeleteRecoveryPartitionDeviceSelectController : public IWizardPageControl
 
   // Empties the list and collects the volumes again.
   void StartDeviceCollection();
-  bool IsCollecting() const { return m_collecting; }
+  bool IsCollecting() const { return m_run.IsCollecting(); }
   // Remembers the volume of the list's selected row; false when none is selected.
   bool SelectCurrentItem();
   // True when the selected row is a disk image opened or made on this page.
@@ -89,10 +85,6 @@ class CDeleteRecoveryPartitionDeviceSelectController : public IWizardPageControl
 
  private:
   void FillList();
-  void FinishCollection(uint64_t generation, std::vector<std::unique_ptr<CollectedVolume>> volumes);
-  void StopAnimation();
-  void JoinWorker();
-  uint32_t MillisecondsSince(std::chrono::steady_clock::time_point start) const;
 
   CDeleteRecoveryPartitionDeviceSelectPage* m_page = nullptr;
   IWizardPageController* m_previous = nullptr;
@@ -104,12 +96,7 @@ class CDeleteRecoveryPartitionDeviceSelectController : public IWizardPageControl
   CollectedVolume* m_selected = nullptr;
   CollectedVolume* m_chosen = nullptr;
   Collector m_collector;
-  std::thread m_worker;
-  uint64_t m_generation = 0;
-  bool m_collecting = false;
-  QObject* m_receiver = nullptr;
-  QPointer<CImageWnd> m_animation;
-  QPointer<QWidget> m_disabledWindow;
+  CDeviceCollectionRun m_run;
   std::chrono::steady_clock::time_point m_tick;
 };
 

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "controls/DeviceSelectCtrl.h"
 #include "dialogs/ImageDiskMasterDlg.h"
 #include "dialogs/OpenDiskImageMasterDlg.h"
 #include "storage/ImageFileDeviceWithDecompress.h"
@@ -28,6 +29,7 @@ bool RunOpenImageWizard(QWidget* parent, OpenedDiskImage& opened) {
     name[sizeof name - 1] = 0;
     opened.sourceName = name;
     opened.sourceDiskNumber = probe.GetSourceDiskNumber();
+    opened.sectorCount = probe.GetSectorCount();
   }
   return true;
 }
@@ -51,4 +53,17 @@ bool IsSameImagePath(const std::string& a, const std::string& b) {
 
 uint32_t ImageRowSectorSize(int32_t value) {
   return value >= 1 && value <= 4096 && value % 512 == 0 ? static_cast<uint32_t>(value) : 512;
+}
+
+void AddImageRow(CDeviceSelectCtrl* list, const std::string& name, int64_t sectors, int32_t bytesPerSector,
+                 const std::string& information, void* record) {
+  if (!list) return;
+  DEVICE_ITEM_INFO item;
+  item.kind = 4;
+  item.name = name.c_str();
+  item.sectorCount = sectors > 0 ? static_cast<uint64_t>(sectors) : 0;
+  item.bytesPerSector = ImageRowSectorSize(bytesPerSector);
+  item.information = information.c_str();
+  item.itemData = record;
+  list->AddItem(&item);
 }

@@ -3,10 +3,12 @@
 // open-image windows, opening an image's device for the list, the size of an image row's sectors,
 // and taking images off the list by their running number.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+class CDeviceSelectCtrl;
 class CImageFileDeviceWithDecompress;
 class IStorageDevice;
 class QWidget;
@@ -16,6 +18,7 @@ struct OpenedDiskImage {
   std::string path;
   std::string sourceName;
   int32_t sourceDiskNumber = 255;
+  int64_t sectorCount = 0;  // 0 when the image's header could not be read
 };
 
 // Runs the create-image window for `source` (`sourceKind`: the disk number of a whole disk, 255 for
@@ -38,6 +41,11 @@ bool IsSameImagePath(const std::string& a, const std::string& b);
 // The bytes per sector an image row shows: `value` when it lies in 1..4096 and is a multiple of
 // 512, otherwise the row's default of 512.
 uint32_t ImageRowSectorSize(int32_t value);
+
+// Adds an image row: picture 4, `name`, `sectors` (none when not positive), the bytes per sector
+// `ImageRowSectorSize` makes of `bytesPerSector`, `information` under the name, `record` as data.
+void AddImageRow(CDeviceSelectCtrl* list, const std::string& name, int64_t sectors, int32_t bytesPerSector,
+                 const std::string& information, void* record);
 
 // Removes from `images` every entry whose running number (`numberOf(entry)`) is `number`, letting
 // `forget(entry)` drop what points at it first. Returns how many went.

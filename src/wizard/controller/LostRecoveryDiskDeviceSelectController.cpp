@@ -8,7 +8,6 @@
 
 #include "controls/DeviceSelectCtrl.h"
 #include "controls/Formatting.h"
-#include "controls/ImageWnd.h"
 #include "core/DeviceSelectionState.h"
 #include "dialogs/LostPartitionSearchingDlg.h"
 #include "platform/Log.h"
@@ -18,7 +17,6 @@
 #include "storage/ImageFileDeviceWithDecompress.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
-#include "ui/Pictures.h"
 #include "ui/Resources.h"
 #include "ui/RunReport.h"
 #include "ui/UsageStatistics.h"
@@ -38,8 +36,6 @@ std::string Text(uint32_t id, const char* fallback) {
 
 // List pictures of the disk page.
 constexpr uint32_t kPictureDisk = 1;
-constexpr uint32_t kPictureImage = 4;
-constexpr uint32_t kPicturePreviousRecovery = 5;
 constexpr uint32_t kPictureUsbDisk = 6;
 constexpr uint32_t kBusTypeUsb = 7;
 
@@ -49,12 +45,6 @@ bool LiesOnDisk(const VolumeRecord& volume, int32_t diskNumber) {
     if (extent.Disk->GetDiskNumber() == diskNumber) return true;
   }
   return false;
-}
-
-uint32_t MillisecondsSince(std::chrono::steady_clock::time_point start) {
-  return static_cast<uint32_t>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
-          .count());
 }
 
 }  // namespace
@@ -125,11 +115,7 @@ CLostRecoveryDiskDeviceSelectController::CLostRecoveryDiskDeviceSelectController
   });
 }
 
-CLostRecoveryDiskDeviceSelectController::~CLostRecoveryDiskDeviceSelectController() { JoinWorker(); }
-
-void CLostRecoveryDiskDeviceSelectController::JoinWorker() {
-  if (m_worker.joinable()) m_worker.join();
-}
+CLostRecoveryDiskDeviceSelectController::~CLostRecoveryDiskDeviceSelectController() { m_run.Join(); }
 
 const std::vector<std::unique_ptr<DiskRecord>>& CLostRecoveryDiskDeviceSelectController::Disks() const {
   static const std::vector<std::unique_ptr<DiskRecord>> none;
@@ -164,11 +150,7 @@ CSourceDeviceChoice CLostRecoveryDiskDeviceSelectController::GetSourceSelection(
 }
 
 void CLostRecoveryDiskDeviceSelectController::Cleanup() {
-  ++m_generation;
-  if (m_collecting) {
-    m_collecting = false;
-    StopAnimation();
-  }
+  m_run.Cancel();
   if (m_list) m_list->DeleteAllItems();
   m_selected = nullptr;
   // The chosen disk stays with the step that searches it; it goes when its records go.
@@ -178,75 +160,26 @@ void CLostRecoveryDiskDeviceSelectController::Cleanup() {
     for (const auto& record : m_collected->records)
       if (context.SourceRootDevice == record->Device) context.SourceRootDevice = nullptr;
   m_collected.reset();
-  m_hasSavedResult = false;
+  m_previousRow.Clear();
 }
 
 void CLostRecoveryDiskDeviceSelectController::StartDeviceCollection() {
-  JoinWorker();
+  m_run.Join();
   Cleanup();
-  const uint64_t generation = ++m_generation;
-  m_collecting = true;
   if (m_readSaved) {
-    m_hasSavedResult = m_readSaved(m_savedResultText);
+    std::string text;
+    const bool available = m_readSaved(text);
+    m_previousRow.Set(available, std::move(text));
   } else {
-    char text[1024] = {};
-    m_hasSavedResult = ReadLastScanResultText(this, text, sizeof text) != 0;
-    m_savedResultText = m_hasSavedResult ? text : "";
+    m_previousRow.Read(this, 1024);
   }
-
-  if (!m_receiver) m_receiver = new QObject();
-  QWidget* window = nullptr;
-  if (CWizardSheet* sheet = GetWizardSheet()) window = sheet->window();
-  if (window) {
-    if (!m_animation) {
-      m_animation = new CImageWnd(window);
-      m_animation->SetAnimation(corvale::ui::bitmap::kBusyAnimation,
-                                corvale::ui::bitmap::kBusyAnimationFrames, 120, 0xFFFFFF, true);
-    }
-    m_animation->SetPosition(-1, -1);
-    m_animation->show();
-    m_animation->Start();
-    if (window->isEnabled()) {
-      window->setEnabled(false);
-      m_disabledWindow = window;
-    }
-  }
-
-  Collector collector = m_collector ? m_collector : Collector(CollectDisksForPartitionRecovery);
-  QObject* receiver = m_receiver;
-  m_worker = std::thread([this, collector, receiver, generation] {
-    std::shared_ptr<CollectedDisks> collected(collector().release());
-    DebugTrace("collect disk end");
-    QMetaObject::invokeMethod(
-        receiver,
-        [this, generation, collected] {
-          auto owned = std::make_unique<CollectedDisks>(std::move(*collected));
-          FinishCollection(generation, std::move(owned));
-        },
-        Qt::QueuedConnection);
-  });
-}
-
-void CLostRecoveryDiskDeviceSelectController::StopAnimation() {
-  if (m_animation) {
-    m_animation->Stop();
-    m_animation->hide();
-  }
-  if (m_disabledWindow) {
-    m_disabledWindow->setEnabled(true);
-    m_disabledWindow->activateWindow();
-  }
-  m_disabledWindow = nullptr;
-}
-
-void CLostRecoveryDiskDeviceSelectController::FinishCollection(uint64_t generation,
-                                                               std::unique_ptr<CollectedDisks> collected) {
-  JoinWorker();
-  if (generation != m_generation) return;
-  m_collecting = false;
-  m_collected = std::move(collected);
-  StopAnimation();
-  FillList();
+  m_run.Run<std::unique_ptr<CollectedDisks>>(
+      m_collector ? m_collector : Collector(CollectDisksForPartitionRecovery),
+      [this](std::unique_ptr<CollectedDisks> collected) {
+        m_collected = std::move(collected);
+        FillList();
+      },
+      "collect disk end");
 }
 
 void CLostRecoveryDiskDeviceSelectController::FillList() {
@@ -255,29 +188,13 @@ void CLostRecoveryDiskDeviceSelectController::FillList() {
   // Opened images are listed even when no disk was found: the user may search an image alone.
   if (m_collected && !m_collected->records.empty()) FillDiskItems();
   const std::string imageText = Text(130, "Image File, ");
-  for (const auto& image : m_images) {
-    const std::string name = imageText + image->DisplayText;
-    DEVICE_ITEM_INFO item;
-    item.kind = kPictureImage;
-    item.name = name.c_str();
-    item.sectorCount = static_cast<uint64_t>(std::max<int64_t>(image->SectorCount, 0));
-    item.bytesPerSector = ImageRowSectorSize(image->Device ? image->Device->GetSectorSize() : 512);
-    item.information = image->ImagePath.c_str();
-    item.itemData = image.get();
-    m_list->AddItem(&item);
-  }
+  for (const auto& image : m_images)
+    AddImageRow(m_list, imageText + image->DisplayText, image->SectorCount,
+                image->Device ? image->Device->GetSectorSize() : 512, image->ImagePath, image.get());
 }
 
 void CLostRecoveryDiskDeviceSelectController::FillDiskItems() {
-  if (m_hasSavedResult) {
-    const std::string name = Text(142, "Previous Recovery...");
-    DEVICE_ITEM_INFO item;
-    item.kind = kPicturePreviousRecovery;
-    item.name = name.c_str();
-    item.information = m_savedResultText.c_str();
-    item.itemData = nullptr;
-    m_list->AddItem(&item);
-  }
+  m_previousRow.AddTo(m_list, Text(142, "Previous Recovery..."));
   for (size_t i = 0; i < m_collected->records.size(); ++i) {
     DiskRecord* record = m_collected->records[i].get();
     DEVICE_ITEM_INFO item;
@@ -292,23 +209,6 @@ void CLostRecoveryDiskDeviceSelectController::FillDiskItems() {
   }
 }
 
-bool CLostRecoveryDiskDeviceSelectController::SelectCurrentItem() {
-  m_selected = nullptr;
-  if (!m_list) return false;
-  m_selected = static_cast<DiskRecord*>(m_list->GetItemData(m_list->GetCurSel()));
-  return m_selected != nullptr;
-}
-
-bool CLostRecoveryDiskDeviceSelectController::IsImageSelected() {
-  return SelectCurrentItem() && m_selected->Kind == kSourceKindImage;
-}
-
-bool CLostRecoveryDiskDeviceSelectController::IsPreviousRecoverySelected() const {
-  if (!m_list || !m_hasSavedResult) return false;
-  const int row = m_list->GetCurSel();
-  return row == 0 && m_list->GetItemData(row) == nullptr;
-}
-
 QWidget* CLostRecoveryDiskDeviceSelectController::DialogParent() const {
   if (m_page) return m_page->window();
   CWizardSheet* sheet = GetWizardSheet();
@@ -316,7 +216,8 @@ QWidget* CLostRecoveryDiskDeviceSelectController::DialogParent() const {
 }
 
 bool CLostRecoveryDiskDeviceSelectController::CreateImageOfSelectedDisk() {
-  if (m_collecting || !SelectCurrentItem() || m_selected->Kind != kSourceKindDisk || !m_selected->Device)
+  if (m_run.IsCollecting() || !SelectCurrentItem() || m_selected->Kind != kSourceKindDisk ||
+      !m_selected->Device)
     return false;
   // The record may go while the window runs (nothing collects meanwhile, but keep no pointer).
   const std::string name = m_selected->DisplayText;
@@ -328,7 +229,7 @@ bool CLostRecoveryDiskDeviceSelectController::CreateImageOfSelectedDisk() {
 }
 
 bool CLostRecoveryDiskDeviceSelectController::OpenImageAsDisk() {
-  if (m_collecting) return false;
+  if (m_run.IsCollecting()) return false;
   OpenedDiskImage opened;
   if (!RunOpenImageWizard(DialogParent(), opened)) return false;
   return AddImage(opened.sourceName, opened.path, opened.sourceDiskNumber);
@@ -336,12 +237,10 @@ bool CLostRecoveryDiskDeviceSelectController::OpenImageAsDisk() {
 
 bool CLostRecoveryDiskDeviceSelectController::AddImage(const std::string& displayName,
                                                        const std::string& path, int32_t sourceDiskNumber) {
-  for (const auto& image : m_images) {
-    if (image && IsSameImagePath(image->ImagePath, path)) {
-      corvale::ui::ShowMessageBox(Text(281, "This image file is open!"), GetProductTitle(),
-                                  corvale::ui::MessageIcon::Warning);
-      return false;
-    }
+  if (IsImageListed(path)) {
+    corvale::ui::ShowMessageBox(Text(281, "This image file is open!"), GetProductTitle(),
+                                corvale::ui::MessageIcon::Warning);
+    return false;
   }
   std::string problem;
   std::shared_ptr<CImageFileDeviceWithDecompress> device = OpenListedImage(path, problem);
@@ -354,7 +253,6 @@ bool CLostRecoveryDiskDeviceSelectController::AddImage(const std::string& displa
   auto record = std::make_shared<DiskRecord>();
   record->Kind = kSourceKindImage;
   record->DiskNumber = sourceDiskNumber;
-  record->RunningNumber = m_imageCounter++;
   record->DisplayText = displayName;
   if (record->DisplayText.size() >= DiskRecord::kTextSize)
     record->DisplayText.resize(DiskRecord::kTextSize - 1);
@@ -362,39 +260,8 @@ bool CLostRecoveryDiskDeviceSelectController::AddImage(const std::string& displa
   record->ImagePath = path;
   record->Device = device.get();
   record->DeviceOwner = std::move(device);
-  m_images.push_back(std::move(record));
-  if (!m_collecting) FillList();
+  ListImage(std::move(record));
   return true;
-}
-
-void CLostRecoveryDiskDeviceSelectController::ForgetImage(const DiskRecord& image) {
-  CRecoveryContext& context = GetRecoveryContext();
-  if (context.SourceRootDevice == image.Device) context.SourceRootDevice = nullptr;
-  if (m_chosen == &image) m_chosen = nullptr;
-  if (m_selected == &image) m_selected = nullptr;
-}
-
-void CLostRecoveryDiskDeviceSelectController::CloseAllImages() {
-  for (const auto& image : m_images)
-    if (image) ForgetImage(*image);
-  m_images.clear();
-  if (!m_collecting) FillList();
-}
-
-void CLostRecoveryDiskDeviceSelectController::CloseSelectedImage() {
-  if (!IsImageSelected()) return;
-  EraseImagesNumbered(
-      m_images, m_selected->RunningNumber, [](const DiskRecord& image) { return image.RunningNumber; },
-      [this](const DiskRecord& image) { ForgetImage(image); });
-  m_selected = nullptr;
-  FillList();
-}
-
-void CLostRecoveryDiskDeviceSelectController::RemovePreviousRecoveryItem() {
-  if (!IsPreviousRecoverySelected()) return;
-  m_list->DeleteItem(0);
-  m_hasSavedResult = false;
-  DeleteLastScanState(this);
 }
 
 bool CLostRecoveryDiskDeviceSelectController::IsDriveOnSelectedDisk(char letter) const {
@@ -428,7 +295,7 @@ int CLostRecoveryDiskDeviceSelectController::SaveState(IRSData* stream, IDIRBuil
 
 bool CLostRecoveryDiskDeviceSelectController::Next() {
   const std::string caption = GetProductTitle();
-  if (m_collecting) return false;
+  if (m_run.IsCollecting()) return false;
   m_chosen = nullptr;
   CRecoveryContext& context = GetRecoveryContext();
   context.SourceVolumeName.clear();
@@ -441,7 +308,7 @@ bool CLostRecoveryDiskDeviceSelectController::Next() {
     corvale::ui::ShowMessageBox(Text(140, "Select a disk to recover please."), caption);
     return false;
   }
-  corvale::usage::TimedEvent(kEventNext, MillisecondsSince(m_tick));
+  corvale::usage::TimedEvent(kEventNext, ElapsedMilliseconds(m_tick));
   m_chosen = m_selected;
   context.SourceMarkFlag = m_chosen->IsImageSource ? 1 : 0;
   if (m_chosen->Kind == kSourceKindSkipped) return false;

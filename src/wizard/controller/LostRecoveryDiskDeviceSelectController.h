@@ -10,12 +10,10 @@
 // The worker never touches a window: it hands its lists to the window thread through a queued call,
 // and lists that arrive after a newer collection began are dropped.
 
-#include <QPointer>
 #include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/DeviceCollection.h"
@@ -23,11 +21,10 @@
 #include "storage/DiskDevice.h"
 #include "wizard/DeviceSelectPage.h"
 #include "wizard/WizardPageController.h"
+#include "wizard/controller/DevicePageCollection.h"
 
 class CDeviceSelectCtrl;
-class CImageWnd;
 class CWizardPage;
-class QObject;
 class QWidget;
 
 // What one collection found: the disks (owning their devices), their volumes, and a record per disk.
@@ -39,7 +36,7 @@ struct CollectedDisks {
 };
 
 class CLostRecoveryDiskDeviceSelectController : public IWizardPageController,
-                                                public IDeviceSelectPageController {
+                                                public CImageListingPageController<DiskRecord> {
  public:
   // Usage event: Next pressed, with the milliseconds since the page was shown.
   static constexpr int kEventNext = 8242;
@@ -70,13 +67,6 @@ class CLostRecoveryDiskDeviceSelectController : public IWizardPageController,
   // IDeviceSelectPageController
   IWizardPageController* GetWizardController() override { return this; }
   void StartDeviceCollection() override;
-  // Remembers the record of the list's selected row; false when none is selected (or it is the
-  // "Previous Recovery..." row, which has no record).
-  bool SelectCurrentItem() override;
-  bool IsImageSelected() override;
-  void CloseSelectedImage() override;
-  // Removes the "Previous Recovery..." row and deletes the saved result behind it.
-  void RemovePreviousRecoveryItem() override;
   void CreateImageOfSelected() override { CreateImageOfSelectedDisk(); }
   // Runs the create-image window for the selected disk and lists the image it made when asked to;
   // false when no disk was selected or no image was listed.
@@ -87,14 +77,7 @@ class CLostRecoveryDiskDeviceSelectController : public IWizardPageController,
   // Lists the image at `path` under `displayName`, made from disk `sourceDiskNumber` (255: not a
   // whole disk). False, after a warning, when that image is listed already or cannot be read.
   bool AddImage(const std::string& displayName, const std::string& path, int32_t sourceDiskNumber);
-  // The images opened or made here, and one a restored scan reopened. They stay listed across
-  // collections; Home and Back close them.
-  const std::vector<std::shared_ptr<DiskRecord>>& Images() const { return m_images; }
-  void CloseAllImages();
 
-  bool IsCollecting() const { return m_collecting; }
-  // Whether the list's selected row is "Previous Recovery...".
-  bool IsPreviousRecoverySelected() const;
   // True when the volume with drive letter `letter` lies on the chosen disk.
   bool IsDriveOnSelectedDisk(char letter) const;
 
@@ -103,8 +86,6 @@ class CLostRecoveryDiskDeviceSelectController : public IWizardPageController,
     m_list = list;
   }
   CWizardPage* GetPage() const { return m_page; }
-  CDeviceSelectCtrl* GetList() const { return m_list; }
-  DiskRecord* GetChosen() const { return m_chosen; }
   const std::vector<std::unique_ptr<DiskRecord>>& Disks() const;
 
   // Replace how disks are collected and how a saved result is read and restored (null: the
@@ -116,35 +97,17 @@ class CLostRecoveryDiskDeviceSelectController : public IWizardPageController,
   static bool& CommitPending();
 
  private:
-  void FillList();
+  void FillList() override;
   // The "Previous Recovery..." row and the disk rows.
   void FillDiskItems();
-  // Drops what points at `image` before it is closed.
-  void ForgetImage(const DiskRecord& image);
   QWidget* DialogParent() const;
-  void FinishCollection(uint64_t generation, std::unique_ptr<CollectedDisks> collected);
-  void StopAnimation();
-  void JoinWorker();
 
   CWizardPage* m_page = nullptr;
-  CDeviceSelectCtrl* m_list = nullptr;
   IWizardPageController* m_previous = nullptr;
   std::unique_ptr<CollectedDisks> m_collected;
-  std::vector<std::shared_ptr<DiskRecord>> m_images;
-  int32_t m_imageCounter = 0;
-  DiskRecord* m_selected = nullptr;
-  DiskRecord* m_chosen = nullptr;
-  std::string m_savedResultText;
-  bool m_hasSavedResult = false;
   Collector m_collector;
   SavedResultReader m_readSaved;
   SavedResultRestorer m_restoreSaved;
-  std::thread m_worker;
-  uint64_t m_generation = 0;
-  bool m_collecting = false;
-  QObject* m_receiver = nullptr;
-  QPointer<CImageWnd> m_animation;
-  QPointer<QWidget> m_disabledWindow;
   std::chrono::steady_clock::time_point m_tick;
 };
 

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -77,6 +78,37 @@ std::string FixtureImage(const std::string& script, const std::string& imageName
   return result;
 }
 
+namespace {
+
+// Removes the scratch folders a test made once it has passed; a failed test keeps them for a look.
+// Without this every run would leave its disk images behind (tens of megabytes a test).
+class ScratchCleaner : public ::testing::EmptyTestEventListener {
+ public:
+  void Add(const fs::path& dir) { m_dirs.push_back(dir); }
+  void OnTestEnd(const ::testing::TestInfo& info) override {
+    if (info.result() != nullptr && !info.result()->Failed()) {
+      std::error_code ec;
+      for (const fs::path& dir : m_dirs) fs::remove_all(dir, ec);
+    }
+    m_dirs.clear();
+  }
+
+ private:
+  std::vector<fs::path> m_dirs;
+};
+
+ScratchCleaner* Cleaner() {
+  // Owned by the test framework's listener list once appended.
+  static ScratchCleaner* cleaner = [] {
+    auto* made = new ScratchCleaner;
+    ::testing::UnitTest::GetInstance()->listeners().Append(made);
+    return made;
+  }();
+  return cleaner;
+}
+
+}  // namespace
+
 std::string ScratchDir() {
   const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
   std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "scratch";
@@ -86,6 +118,8 @@ std::string ScratchDir() {
   std::error_code ec;
   fs::remove_all(dir, ec);
   fs::create_directories(dir, ec);
+  // Only folders of a running test are cleaned at its end; a suite's shared folder stays.
+  if (info) Cleaner()->Add(dir);
   return dir.string();
 }
 

@@ -1,6 +1,7 @@
 // corvale-bench lost IMAGE: the lost-partition search over a disk image as Partition Recovery runs
-// it (the 255-head walk, the FAT, NTFS and Ext2 testers), printing the partitions found that the
-// image's tables do not already give, and the search's time and MB/s over the span it probed.
+// it (the 255-head walk, then the 1 MiB boundaries outside the partitions found; the FAT, NTFS and
+// Ext2 testers), printing the partitions found that the image's tables do not already give, the
+// positions walked, the sectors read there, and the search's time and MB/s over the image.
 #include <chrono>
 #include <cinttypes>
 #include <cstdint>
@@ -44,22 +45,22 @@ int RunLost(int argc, char** argv) {
     return 1;
   }
   const double seconds = SecondsSince(start);
-  // The span probed: the cylinders the walk visited (the tail after the last whole cylinder is not).
-  const uint64_t cylinderSectors = 255 * CPartitionSearchAccordingToHeads::kSectorsPerTrack;
-  const uint64_t bytes = uint64_t(progress.steps) * cylinderSectors * uint64_t(device.GetSectorSize());
+  // The span searched: the whole image (the walks of cylinders and of 1 MiB boundaries cover it).
+  const uint64_t bytes = uint64_t(device.GetSectorCount()) * uint64_t(device.GetSectorSize());
   const double mbps = seconds > 0 ? double(bytes) / 1e6 / seconds : 0;
+  const uint64_t probes = searcher.GetProbeCount();
 
-  std::printf("%s: %" PRId64 " positions probed, %" PRId64 " hits\n", image.c_str(), progress.steps,
-              progress.hits);
+  std::printf("%s: %" PRId64 " positions walked, %" PRIu64 " sectors probed, %" PRId64 " hits\n",
+              image.c_str(), progress.steps, probes, progress.hits);
   std::printf("  #  start         sectors       file system  label\n");
   int index = 0;
   for (const auto& p : found)
     std::printf("  %-2d %-13" PRIu64 " %-13" PRIu64 " %-12s %s\n", ++index, p->StartSector, p->SectorCount,
                 GetFileSystemTypeName(p->FileSystemType), p->Label);
   if (found.empty()) std::printf("  no lost partition\n");
-  std::printf("{\"bench\":\"lost\",\"probed_bytes\":%" PRIu64 ",\"positions\":%" PRId64 ",\"hits\":%" PRId64
-              ",\"found\":%zu,\"seconds\":%.6f,\"mbps\":%.1f}\n",
-              bytes, progress.steps, progress.hits, found.size(), seconds, mbps);
+  std::printf("{\"bench\":\"lost\",\"searched_bytes\":%" PRIu64 ",\"positions\":%" PRId64
+              ",\"probes\":%" PRIu64 ",\"hits\":%" PRId64 ",\"found\":%zu,\"seconds\":%.6f,\"mbps\":%.1f}\n",
+              bytes, progress.steps, probes, progress.hits, found.size(), seconds, mbps);
   return 0;
 }
 

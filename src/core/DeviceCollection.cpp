@@ -162,7 +162,8 @@ std::vector<CollectedDynamicVolume> CollectDynamicVolumes(const DiskDeviceList& 
       if (disk == nullptr) continue;
       AddVolumeExtent(*record, static_cast<int64_t>(extent.start), static_cast<int64_t>(extent.length), disk);
     }
-    out.push_back({std::move(record), dynamicKind, volume->SectorCount});
+    out.push_back({std::move(record), dynamicKind, volume->SectorCount, volume->DiskGroupName,
+                   volume->VolumeName, volume->VolumeGuid});
   }
   return out;
 }
@@ -227,7 +228,12 @@ void CCollectAllBasicPartitionandDynamicVolume::CollectAllBasicPartitionandDynam
   LogInfo(
       "DriverLetter   FileSystem   DynamicVolumeType   TotalSectors       VolumeLabel      "
       "ParentDiskInfo\r\n");
-  for (CollectedDynamicVolume& dynamic : CollectDynamicVolumes(disks)) {
+  // The dynamic volumes take the letters after the basic ones; their own look-ups see the letters of
+  // this collection only.
+  std::vector<CollectedDynamicVolume> dynamicVolumes = CollectDynamicVolumes(disks);
+  LetterDynamicVolumes(dynamicVolumes, &next, &lettered);
+  corvale::SetLetteredVolumes(lettered);
+  for (CollectedDynamicVolume& dynamic : dynamicVolumes) {
     if (!dynamic.Record || dynamic.Record->Device == nullptr) continue;
     const VolumeRecord& r = *dynamic.Record;
     LogInfo("%c  %16s  %16s  %16" PRId64 "  %20s  %50s\r\n", r.DriveLetter != 0 ? r.DriveLetter : '*',

@@ -9,6 +9,7 @@
 // (every volume with a recognised file system, from C upward, in disk and table order) and
 // publishes them, so that a volume device can be opened by letter afterwards.
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -49,11 +50,15 @@ class CCollectFloppyDiskDevice {
 
 // A dynamic volume as the dynamic-disk database gives it: its record (kind 1, file system, label,
 // letter, device, extents and parent-disk text, filled with AddVolumeExtent), its layout kind (2
-// simple, 3 mirror, 4 spanned, 5 striped, 6 RAID-5) and its size.
+// simple, 3 mirror, 4 spanned, 5 striped, 6 RAID-5), its size, and the names and GUID the database
+// knows it by.
 struct CollectedDynamicVolume {
   std::shared_ptr<VolumeRecord> Record;
   int32_t DynamicKind = 0;
   int64_t SectorCount = 0;
+  std::string GroupName;
+  std::string VolumeName;
+  std::array<uint8_t, 16> VolumeGuid{};
 };
 
 // The dynamic volumes of the dynamic disks among `disks`, each once, as the dynamic-disk database

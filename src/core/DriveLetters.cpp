@@ -1,6 +1,8 @@
 #include "core/DriveLetters.h"
 
+#include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "core/FileSystemEngine.h"
 #include "platform/DiskCatalogue.h"
@@ -56,17 +58,68 @@ void LetterDiskVolumes(const platform::DiskEntry& disk, int32_t sectorSize,
   }
 }
 
+void LetterDynamicVolumes(std::vector<CollectedDynamicVolume>& dynamic, char* next,
+                          std::vector<LetteredVolume>* volumes, const std::string& sysfsRoot,
+                          const std::string& mountinfoPath) {
+  auto taken = [&](char letter) {
+    return std::any_of(volumes->begin(), volumes->end(),
+                       [&](const LetteredVolume& v) { return v.letter == letter; });
+  };
+  for (CollectedDynamicVolume& d : dynamic) {
+    // As on a basic disk, only a volume with a file system the engines know gets a letter.
+    if (!d.Record || d.Record->Device == nullptr ||
+        d.Record->FileSystemTypeCode == PARTITION_RECORD::kFileSystemNotRecognised)
+      continue;
+    VolumeRecord& record = *d.Record;
+    LetteredVolume volume;
+    char letter = record.DriveLetter;
+    if (letter < kFirstLetter || letter > kLastLetter || taken(letter)) {
+      letter = 0;
+      while (*next >= kFirstLetter && *next <= kLastLetter && taken(*next)) ++*next;
+      if (*next >= kFirstLetter && *next <= kLastLetter) letter = (*next)++;
+    }
+    volume.letter = letter;
+    volume.sectorCount = record.Device->GetSectorCount();
+    volume.sectorSize = record.Device->GetSectorSize();
+    volume.fileSystemType = record.FileSystemTypeCode;
+    volume.label = record.VolumeName;
+    volume.dynamic = true;
+    volume.dynamicGroup = d.GroupName;
+    volume.dynamicName = d.VolumeName;
+    volume.volumeGuid = d.VolumeGuid;
+    // Where the system has assembled the volume itself (a device-mapper device), that device is the
+    // volume, and may be mounted.
+    if (auto node = corvale::FindDynamicVolumeNode(sysfsRoot, d.GroupName, d.VolumeName)) {
+      volume.devicePath = node->devicePath;
+      volume.devicePathIsVolume = true;
+      volume.mountPoint = corvale::MountPointOf(mountinfoPath, node->major, node->minor);
+    }
+    record.DriveLetter = letter;
+    record.DevicePath = volume.devicePath;
+    record.MountPoint = volume.mountPoint;
+    volumes->push_back(std::move(volume));
+  }
+}
+
 std::vector<LetteredVolume> AssignVolumeLetters(const std::string& sysfsRoot,
-                                                const std::string& mountinfoPath) {
+                                                const std::string& mountinfoPath, LetteredSources* sources) {
   std::vector<LetteredVolume> volumes;
   char next = kFirstLetter;
+  LetteredSources local;
+  LetteredSources& read = sources != nullptr ? *sources : local;
   for (const platform::DiskEntry& disk : platform::ListDisks()) {
-    CDiskDevice device(disk.devicePath);
-    if (!device.IsOpened()) continue;
+    auto device = std::make_unique<CDiskDevice>(disk.devicePath, disk.number);
+    if (!device->IsOpened()) continue;
     PartitionRecordList records;
-    MakePartitionTableAnalyze().AnalyzeBasicDiskPartitions(&device, records);
-    LetterDiskVolumes(disk, device.GetSectorSize(), records, &next, &volumes, sysfsRoot, mountinfoPath);
+    MakePartitionTableAnalyze().AnalyzeBasicDiskPartitions(device.get(), records);
+    LetterDiskVolumes(disk, device->GetSectorSize(), records, &next, &volumes, sysfsRoot, mountinfoPath);
+    read.disks.push_back(std::move(device));
   }
+  // The basic letters are published first, so that the dynamic volumes' own look-ups see the
+  // letters of this run and nothing older.
+  corvale::SetLetteredVolumes(volumes);
+  read.dynamicVolumes = CollectDynamicVolumes(read.disks);
+  LetterDynamicVolumes(read.dynamicVolumes, &next, &volumes, sysfsRoot, mountinfoPath);
   corvale::SetLetteredVolumes(volumes);
   return volumes;
 }

@@ -138,6 +138,8 @@ bool CLostPartitionSearchBase::RunSearch(IPartitionSearchCallback* callback) {
 }
 
 void CLostPartitionSearchBase::Search() {
+  m_found.clear();
+  m_probes = 0;
   for (IPartitionFileSystemSearchController* tester : m_testers) tester->SetDevice(m_device);
   for (IPartitionFileSystemSearchController* tester : m_testers) tester->BeginSearch();
 
@@ -162,7 +164,9 @@ void CLostPartitionSearchBase::Search() {
       const uint64_t position = algorithm->GetNextSector();
       // The 255-head walk has tested these positions already.
       if (algorithm->IsSecondary() && position % 255 == 0) continue;
+      if (algorithm->SkipsFoundPartitions() && IsInsideFoundPartition(position)) continue;
       TestAt(position);
+      if (!algorithm->ProbesTrackAfter()) continue;
       if (m_callback) m_callback->PumpMessages();
       TestAt(position + CPartitionSearchAccordingToHeads::kSectorsPerTrack);
     }
@@ -173,13 +177,21 @@ void CLostPartitionSearchBase::Search() {
 
 void CLostPartitionSearchBase::TestAt(uint64_t position) {
   if (m_device == nullptr || m_sector.empty() || position >= m_sectorCount) return;
+  ++m_probes;
   if (!m_device->ReadSectors(m_sector.data(), position, 1)) return;
   for (IPartitionFileSystemSearchController* tester : m_testers) {
     if (tester->TestSector(m_sector.data(), int64_t(position), &m_current)) {
+      // The record's size is already cut at the device end, so the range cannot wrap.
+      m_found.push_back({m_current.StartSector, m_current.StartSector + m_current.SectorCount});
       if (m_callback) m_callback->AddFoundPartition(&m_current);
       break;
     }
   }
+}
+
+bool CLostPartitionSearchBase::IsInsideFoundPartition(uint64_t position) const {
+  return std::any_of(m_found.begin(), m_found.end(),
+                     [&](const auto& range) { return position >= range.first && position < range.second; });
 }
 
 CLostPartitionSearcher::CLostPartitionSearcher() {
@@ -201,6 +213,10 @@ bool CLostPartitionSearcher::Search(IStorageDevice* device, int32_t heads, IPart
   m_algorithms.clear();
   AddAlgorithm(std::make_unique<CPartitionSearchAccordingTo255Head>(m_sectorCount));
   if (heads == 240) AddAlgorithm(std::make_unique<CPartitionSearchAccordingTo240Head>(m_sectorCount));
+  // The 1 MiB boundaries come last, so that a disk partitioned on cylinders gives the same
+  // partitions in the same order as before, and the boundaries inside them are passed over.
+  AddAlgorithm(std::make_unique<CPartitionSearchAccordingToAlignment>(
+      m_sectorCount, static_cast<uint32_t>(m_sector.size())));
   CollectingCallback collector(progress, found);
   return RunSearch(&collector);
 }

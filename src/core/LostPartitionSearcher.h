@@ -1,7 +1,8 @@
 #pragma once
 // The lost-partition search: finds partitions whose table entries are gone by offering the sectors
-// at every cylinder start of the usual geometries (and one track after each) to one tester per file
-// system. It reads two sectors per cylinder; the full check of a file system is read only where its
+// at every cylinder start of the usual geometries (and one track after each), and at every 1 MiB
+// boundary outside the partitions already found, to one tester per file system. It reads two
+// sectors per cylinder and one per free MiB; the full check of a file system is read only where its
 // boot sector passes.
 //
 // The search runs on a worker thread; the caller waits, running its pump hook (the user interface
@@ -12,6 +13,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "core/IPartitionFileSystemSearchController.h"
@@ -56,11 +58,14 @@ class CLostPartitionSearchBase {
   // Starts the worker and waits for it; returns false when the worker could not start.
   bool RunSearch(IPartitionSearchCallback* callback);
   bool IsDone() const { return m_done.load(); }
+  // Sectors read at the positions of the last search.
+  uint64_t GetProbeCount() const { return m_probes; }
 
  protected:
   // The worker's body.
   void Search();
   void TestAt(uint64_t position);
+  bool IsInsideFoundPartition(uint64_t position) const;
 
   IStorageDevice* m_device = nullptr;
   uint64_t m_sectorCount = 0;
@@ -68,6 +73,9 @@ class CLostPartitionSearchBase {
   std::vector<std::unique_ptr<IPartitionSearchAlgorithm>> m_algorithms;
   std::vector<uint8_t> m_sector;
   CLostPartitionRecord m_current;
+  // The sectors [start, end) of every partition found so far.
+  std::vector<std::pair<uint64_t, uint64_t>> m_found;
+  uint64_t m_probes = 0;
   std::atomic<bool> m_done{false};
   IPartitionSearchCallback* m_callback = nullptr;
   std::function<void()> m_pump;
@@ -79,8 +87,9 @@ class CLostPartitionSearcher : public CLostPartitionSearchBase {
   CLostPartitionSearcher();
   ~CLostPartitionSearcher() override;
 
-  // Searches `device` with the 255-head walk, and after it the 240-head walk when `heads` is 240.
-  // Every partition found goes to `progress` (may be null) and into `found`.
+  // Searches `device` with the 255-head walk, after it the 240-head walk when `heads` (the disk's
+  // own geometry) is 240, and last the 1 MiB boundaries. Every partition found goes to `progress`
+  // (may be null) and into `found`.
   bool Search(IStorageDevice* device, int32_t heads, IPartitionSearchCallback* progress,
               LostPartitionRecordList& found);
 

@@ -537,6 +537,12 @@ void CImageDiskRunDlg::AskForNewLocation() {
   m_decided.notify_all();
 }
 
+void CImageDiskRunDlg::RequestCancel() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_cancel = true;
+  m_decided.notify_all();
+}
+
 void CImageDiskRunDlg::CancelAndWait() {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -553,8 +559,8 @@ void CImageDiskRunDlg::Finish() {
   m_progress->setValue(m_made ? 1000 : m_progress->value());
   auto done = std::move(m_doneCallback);
   m_doneCallback = nullptr;
-  // A cancelled or aborted run left no image; only a whole image counts as made.
-  if (done) done(m_made && !m_cancel);
+  // Whether the writer made the whole image; the master knows whether it was still wanted.
+  if (done) done(m_made);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -723,7 +729,10 @@ void CImageDiskMasterDlg::StartRun() {
 
 void CImageDiskMasterDlg::RunEnded(bool made) {
   m_cancel->setEnabled(true);
-  if (made) {
+  // A run the user stopped (Cancel, or no room for the rest) never counts as made, even when the
+  // writer got to the end before it looked at the stop.
+  const bool stopped = m_cancelling || m_run->IsAborted();
+  if (made && !stopped) {
     m_success->ShowImagePath(m_summary.destinationPath);
     m_next->setEnabled(true);
     m_step = kSuccess;
@@ -731,15 +740,48 @@ void CImageDiskMasterDlg::RunEnded(bool made) {
     ShowStep();
     return;
   }
+  m_result = false;
+  CCompressController* writer = m_run->GetImageWriter();
+  const bool leftFiles = made || writer->HasPartialImage();
   if (m_run->IsAborted()) {
-    // The writer removed what it had written; nothing is left that could pass for an image.
-    Warn("The Disk Image was not created: the target has not enough free space.");
-    CSearchSuperDlg::reject();
-    return;
+    if (leftFiles)
+      AskToKeepStoppedImage("Disk imaging stopped: the target has not enough free space.", made);
+    else
+      Warn("The Disk Image was not created: the target has not enough free space.");
+  } else if (m_cancelling) {
+    if (leftFiles) AskToKeepStoppedImage("Disk imaging was cancelled.", made);
+  } else {
+    std::string text = ImageText(61216, "Fail!");
+    if (!m_run->GetErrorText().empty()) text += "\n" + m_run->GetErrorText();
+    if (leftFiles)
+      AskToKeepStoppedImage(text, made);
+    else
+      Warn(text);
   }
-  std::string text = ImageText(61216, "Fail!");
-  if (!m_run->GetErrorText().empty()) text += "\n" + m_run->GetErrorText();
-  Warn(text);
+  // A failed run leaves the run page shown, with only Cancel to press.
+  if (stopped) CSearchSuperDlg::reject();
+}
+
+void CImageDiskMasterDlg::AskToKeepStoppedImage(const std::string& why, bool whole) {
+  CCompressController* writer = m_run->GetImageWriter();
+  const unsigned long long first = writer->GetFirstSector();
+  const unsigned long long range = writer->GetRangeSectorCount();
+  const unsigned long long imaged = whole ? range : writer->GetImagedSectorCount();
+  char holds[1024];
+  if (imaged >= range)
+    std::snprintf(holds, sizeof holds,
+                  "The Disk Image %s holds all %llu sectors to image (sectors %llu to %llu).",
+                  m_summary.destinationPath.c_str(), range, first, first + range - 1);
+  else
+    std::snprintf(
+        holds, sizeof holds,
+        "The Disk Image %s is partial: it holds the first %llu of the %llu sectors to image, sectors "
+        "%llu to %llu of the source; sector %llu and those after it were not imaged.",
+        m_summary.destinationPath.c_str(), imaged, range, first, first + imaged - 1, first + imaged);
+  const std::string question = why + "\n" + holds + "\n\nKeep this Disk Image? No removes its files.";
+  const auto answer = corvale::ui::AskMessageBox(
+      question, GetProductTitle(), corvale::ui::MessageButtons::YesNo, corvale::ui::MessageIcon::Warning);
+  if (answer == corvale::ui::MessageAnswer::No) writer->RemoveImageFiles();
 }
 
 void CImageDiskMasterDlg::OnBack() {
@@ -766,10 +808,19 @@ void CImageDiskMasterDlg::OnBack() {
 }
 
 void CImageDiskMasterDlg::OnCancel() {
+  if (m_cancelling) return;
   const auto answer = corvale::ui::AskMessageBox(ImageText(61215, "Cancel Disk Image?"), GetProductTitle(),
                                                  corvale::ui::MessageButtons::OkCancel);
   if (answer != corvale::ui::MessageAnswer::Ok) return;
-  m_run->CancelAndWait();
   m_result = false;
+  if (m_run->IsRunning()) {
+    // The writer stops before its next chunk and keeps what it wrote; when the run has ended, the
+    // user is told how far it got and asked whether to keep it (RunEnded).
+    m_cancelling = true;
+    m_cancel->setEnabled(false);
+    m_run->RequestCancel();
+    return;
+  }
+  m_run->CancelAndWait();
   CSearchSuperDlg::reject();
 }

@@ -5,7 +5,8 @@
 //
 // The imaging itself runs on a worker thread; the run page reads the worker's progress from a
 // timer, so the window stays responsive and Cancel works at any time. A run that does not end with
-// a whole image leaves no image files behind and never reports success.
+// a whole image never reports success: what it wrote is kept as a partial image, readable up to the
+// sector the wizard names, and the user is asked whether to keep it or remove it.
 
 #include <QLabel>
 #include <QPushButton>
@@ -190,6 +191,8 @@ class CImageDiskRunDlg : public CInterfaceDialog, public ICompressCallBack {
              int32_t level, int32_t sliceSize, std::function<void(bool made)> done);
   bool IsRunning() const { return m_worker.joinable(); }
   void SetCancel(bool cancel) { m_cancel = cancel; }
+  // Sets the cancel flag; the worker stops before its next chunk and the run ends as usual.
+  void RequestCancel();
   // Sets the cancel flag and waits until the worker has stopped.
   void CancelAndWait();
   bool IsAborted() const { return m_aborted; }
@@ -301,6 +304,8 @@ class CImageDiskMasterDlg : public CSearchSuperDlg {
   bool CheckDestination(const std::string& path);
   void StartRun();
   void RunEnded(bool made);
+  // Says how much of the range the image left by a stopped run holds, and asks whether to keep it.
+  void AskToKeepStoppedImage(const std::string& why, bool whole);
 
   CDIskImagePublicDlg* m_banner = nullptr;
   QStackedWidget* m_stack = nullptr;
@@ -321,6 +326,8 @@ class CImageDiskMasterDlg : public CSearchSuperDlg {
   uint64_t m_totalSectors = 0;
   uint32_t m_freeMiB = 0;
   bool m_result = false;
+  // Cancel was confirmed while the run went on: the run is ending.
+  bool m_cancelling = false;
   int32_t m_sliceSize = 8388600;
   int32_t m_compressorType = 0;
   int32_t m_level = -1;

@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "platform/Log.h"
+#include "storage/DiskDevice.h"
 #include "ui/MessageBox.h"
 #include "ui/Resources.h"
 #include "ui/UiFont.h"
@@ -194,8 +195,11 @@ bool RunLostPartitionSearch(IStorageDevice* disk, QWidget* window, LostPartition
     CLostPartitionSearcher searcher;
     searcher.SetPumpHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); });
     // The window sees every partition the search reports; only those the disk's table no longer
-    // holds are handed back.
-    ran = searcher.FindNewPartitions(disk, 255, &dialog, found);
+    // holds are handed back. The disk's own geometry decides whether the 240-head cylinders are
+    // walked too; an image, or a disk that gives no geometry, counts as 255 heads.
+    int32_t heads = 255;
+    if (auto* physical = dynamic_cast<CDiskDevice*>(disk)) heads = physical->GetTracksPerCylinder();
+    ran = searcher.FindNewPartitions(disk, heads, &dialog, found);
     dialog.hide();
   }
   if (wasEnabled) {

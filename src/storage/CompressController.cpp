@@ -124,7 +124,9 @@ void CCompressController::RemoveImage() {
   if (m_path.empty()) return;
   // The files where they were made: parts may lie in another folder than the descriptor when the
   // path was changed during the run.
-  const std::string descriptor = m_image ? m_image->GetPath() : m_path;
+  const std::string descriptor = m_image                     ? m_image->GetPath()
+                                 : !m_descriptorPath.empty() ? m_descriptorPath
+                                                             : m_path;
   m_image.reset();
   for (const std::string& part : m_partPaths) ::unlink(part.c_str());
   m_partPaths.clear();
@@ -133,6 +135,7 @@ void CCompressController::RemoveImage() {
 }
 
 bool CCompressController::CreateImage(int32_t sectorSize) {
+  m_descriptorPath = m_path;
   m_image = std::make_unique<CImageFile>(m_path);
   if (!m_image->OpenDescriptor(3))
     return Fail("cannot create the image file " + m_path + ": " + ErrnoText(m_image->LastErrno()));
@@ -149,6 +152,7 @@ bool CCompressController::CreateImage(int32_t sectorSize) {
     return Fail("cannot create the part file " + part0 + ": " + ErrnoText(m_image->LastErrno()));
   }
   m_partsCreated = 1;
+  m_recordedParts = 0;
   if (!m_image->AddToPartList(part0))
     return Fail("cannot write the part list " + PartListPath(m_path) + ": " +
                 ErrnoText(m_image->LastErrno()));
@@ -164,16 +168,26 @@ bool CCompressController::StartNextPart() {
     return Fail("cannot write the part file " + current + ": " + ErrnoText(m_image->LastErrno()));
   if (!m_image->WriteTotals(m_partsCreated, m_chunksInPart))
     return Fail("cannot write the image file " + m_image->GetPath() + ": " + ErrnoText(m_image->LastErrno()));
+  // The part is closed and counted: whatever happens to the next one, the image holds it whole.
+  m_recordedParts = m_partsCreated;
+  m_chunksInPart = 0;
+  m_bytesInPart = 0;
   const std::string next = PartFilePath(m_path, m_partsCreated);
   m_partPaths.push_back(next);
   const bool created = m_image->OpenPart(static_cast<int32_t>(m_partsCreated), 3, next);
+  const bool listed = created && m_image->AddToPartList(next);
+  if (!listed) {
+    const int error = m_image->LastErrno();
+    // A part that could not be made or listed holds nothing: it goes, and the image ends with the
+    // parts counted.
+    m_image->CloseDataFile();
+    ::unlink(next.c_str());
+    m_partPaths.pop_back();
+    return Fail((created ? "cannot write the part list " + PartListPath(m_path)
+                         : "cannot create the part file " + next) +
+                ": " + ErrnoText(error));
+  }
   ++m_partsCreated;
-  if (!created) return Fail("cannot create the part file " + next + ": " + ErrnoText(m_image->LastErrno()));
-  if (!m_image->AddToPartList(next))
-    return Fail("cannot write the part list " + PartListPath(m_path) + ": " +
-                ErrnoText(m_image->LastErrno()));
-  m_chunksInPart = 0;
-  m_bytesInPart = 0;
   return true;
 }
 
@@ -182,17 +196,79 @@ bool CCompressController::WriteChunk(const uint8_t* data, uint32_t stored, bool 
   // new part, opens the next part only when the current one holds something.
   const bool full = m_bytesInPart + stored + kHeaderSize >= PartLimitBytes();
   if ((full || split) && m_chunksInPart > 0 && !StartNextPart()) return false;
-  ++m_chunksInPart;
-  m_totalBytes += stored;
-  m_bytesInPart += stored;
+  // The counts move on only once the chunk is written whole, so that a run stopped by a failed
+  // write still describes exactly the chunks before it.
+  const uint64_t endInPart = m_bytesInPart + stored;
   uint8_t entry[4];
-  for (int i = 0; i < 4; ++i) entry[i] = static_cast<uint8_t>(m_bytesInPart >> (8 * i));
+  for (int i = 0; i < 4; ++i) entry[i] = static_cast<uint8_t>(endInPart >> (8 * i));
   if (!m_image->WriteAt(entry, kHeaderSize + 4 * m_chunkIndex, 4, CImageFile::kDescriptor))
     return Fail("cannot write the image file " + m_path + ": " + ErrnoText(m_image->LastErrno()));
-  if (!m_image->WriteAt(data, kHeaderSize + m_bytesInPart - stored, stored, CImageFile::kDataFile))
+  if (!m_image->WriteAt(data, kHeaderSize + m_bytesInPart, stored, CImageFile::kDataFile))
     return Fail("cannot write the part file " + (m_partPaths.empty() ? m_path : m_partPaths.back()) + ": " +
                 ErrnoText(m_image->LastErrno()));
+  ++m_chunksInPart;
+  m_totalBytes += stored;
+  m_bytesInPart = endInPart;
   return true;
+}
+
+bool CCompressController::FinishImage() {
+  const std::string part = m_partPaths.empty() ? m_path : m_partPaths.back();
+  if (m_recordedParts < m_partsCreated) {
+    if (!m_image->Flush(CImageFile::kDataFile))
+      return Fail("cannot write the part file " + part + ": " + ErrnoText(m_image->LastErrno()));
+    if (!m_image->WriteTotals(m_partsCreated, m_chunksInPart))
+      return Fail("cannot write the image file " + m_path + ": " + ErrnoText(m_image->LastErrno()));
+    m_recordedParts = m_partsCreated;
+  }
+  if (!m_image->Flush(CImageFile::kDescriptor))
+    return Fail("cannot write the image file " + m_path + ": " + ErrnoText(m_image->LastErrno()));
+  if (!m_image->FlushPartList())
+    return Fail("cannot write the part list " + PartListPath(m_path) + ": " +
+                ErrnoText(m_image->LastErrno()));
+  m_image->CloseDataFile();
+  return true;
+}
+
+void CCompressController::KeepPartialImage() {
+  const char* why = m_cancelled ? "cancelled" : "stopped by a failure";
+  if (!m_image || m_chunksWritten == 0) {
+    LogInfo("Imaging %s before any sector was imaged; the image %s was removed", why,
+            m_descriptorPath.c_str());
+    RemoveImage();
+    return;
+  }
+  const std::string cause = m_error;
+  m_error.clear();
+  const bool finished = FinishImage();
+  const std::string finishing = m_error;
+  m_error = cause;
+  if (!finished) {
+    LogError("Imaging %s; the partial image %s could not be finished (%s) and was removed", why,
+             m_descriptorPath.c_str(), finishing.c_str());
+    if (m_error.empty()) m_error = finishing;
+    RemoveImage();
+    return;
+  }
+  // The files are closed: the image is the user's now, to open or to remove.
+  m_image.reset();
+  m_partial = true;
+  m_imagedSectors = std::min<uint64_t>(m_chunksWritten * kSectorsPerChunk, m_rangeCount);
+  LogInfo(
+      "Imaging %s: the partial image %s holds sectors %llu..%llu of the source, %llu of the %llu sectors "
+      "to image",
+      why, m_descriptorPath.c_str(), static_cast<unsigned long long>(m_rangeFirst),
+      static_cast<unsigned long long>(m_rangeFirst + m_imagedSectors - 1),
+      static_cast<unsigned long long>(m_imagedSectors), static_cast<unsigned long long>(m_rangeCount));
+}
+
+void CCompressController::RemoveImageFiles() {
+  if (m_descriptorPath.empty()) return;
+  RemoveImage();
+  LogInfo("The %simage %s was removed", m_partial ? "partial " : "", m_descriptorPath.c_str());
+  m_partial = false;
+  m_imagedSectors = 0;
+  m_descriptorPath.clear();
 }
 
 bool CCompressController::Compress(ICompressCallBack* callback) {
@@ -200,9 +276,14 @@ bool CCompressController::Compress(ICompressCallBack* callback) {
   if (callback == nullptr) callback = &none;
   m_error.clear();
   m_cancelled = false;
+  m_partial = false;
+  m_imagedSectors = 0;
+  m_rangeFirst = m_rangeCount = 0;
   m_unreadable = 0;
-  m_partsCreated = m_chunksInPart = 0;
-  m_bytesInPart = m_totalBytes = m_chunkIndex = 0;
+  m_partsCreated = m_recordedParts = m_chunksInPart = 0;
+  m_bytesInPart = m_totalBytes = m_chunkIndex = m_chunksWritten = 0;
+  m_partPaths.clear();
+  m_descriptorPath.clear();
   m_image.reset();
 
   if (m_path.empty()) return Fail("no image file was named");
@@ -220,6 +301,8 @@ bool CCompressController::Compress(ICompressCallBack* callback) {
     return Fail("the sectors to image lie beyond the end of the source");
   const uint64_t chunks = (count + kSectorsPerChunk - 1) / kSectorsPerChunk;
   if (chunks > 0xFFFFFFFFull) return Fail("the source is too large for one image");
+  m_rangeFirst = first;
+  m_rangeCount = count;
 
   const bool made = [&] {
     if (!CreateImage(sectorSize)) return false;
@@ -299,6 +382,7 @@ bool CCompressController::Compress(ICompressCallBack* callback) {
       }
       m_split = callback->NeedNewPart();
       if (!WriteChunk(s.out.data(), s.stored, m_split)) return false;
+      m_chunksWritten = m_chunkIndex + 1;
       s.state = Slot::kFree;
       callback->AddWritten(s.stored);
       callback->SetPos(static_cast<int64_t>(m_chunkIndex));
@@ -308,24 +392,21 @@ bool CCompressController::Compress(ICompressCallBack* callback) {
     run.Stop();
     if (m_cancelled) return false;
 
-    if (!m_image->Flush(CImageFile::kDataFile))
-      return Fail("cannot write the part file " + (m_partPaths.empty() ? m_path : m_partPaths.back()) + ": " +
-                  ErrnoText(m_image->LastErrno()));
-    if (!m_image->WriteTotals(m_partsCreated, m_chunksInPart) || !m_image->Flush(CImageFile::kDescriptor))
-      return Fail("cannot write the image file " + m_path + ": " + ErrnoText(m_image->LastErrno()));
-    if (!m_image->FlushPartList())
-      return Fail("cannot write the part list " + PartListPath(m_path) + ": " +
-                  ErrnoText(m_image->LastErrno()));
-    m_image->CloseDataFile();
+    if (!FinishImage()) return false;
+    m_imagedSectors = count;
     if (m_unreadable)
       LogError("Imaging: %llu sectors of the source could not be read and are stored as zeros",
                static_cast<unsigned long long>(m_unreadable));
     return true;
   }();
   if (!made) {
-    if (m_cancelled) LogInfo("Imaging cancelled; the image %s was removed", m_path.c_str());
-    RemoveImage();
     if (m_cancelled && m_error.empty()) m_error = "cancelled";
+    // A failure before the image existed (nothing created) leaves nothing to keep.
+    if (m_image) {
+      KeepPartialImage();
+    } else {
+      RemoveImage();
+    }
   }
   return made;
 }

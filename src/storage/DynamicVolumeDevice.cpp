@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "storage/CheckedMath.h"
+#include "storage/VolumeLetters.h"
 
 namespace {
 
@@ -280,6 +281,11 @@ class CMirrorVolumeDevice : public CDynamicVolumeDevice {
 };
 
 }  // namespace
+
+char IDynamicDevice::GetDriveLetter() {
+  const DynamicVolumeDescription& description = GetDescription();
+  return FindDriveLetterOfDynamicVolume(description.volumeName, description.diskGroupName);
+}
 
 const char* DynamicVolumeKindName(int32_t kind) {
   switch (kind) {

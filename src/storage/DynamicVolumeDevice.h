@@ -67,8 +67,9 @@ class IDynamicDevice : public IStorageDevice {
   virtual int32_t GetFileSystemType() const = 0;
   // Appends the extents (for a mirror, those of both copies).
   virtual void GetExtents(std::vector<DynamicExtent>& out) const = 0;
-  // 0: volumes of dynamic disks carry no letter on this system.
-  virtual char GetDriveLetter() { return 0; }
+  // The letter this run gives the volume (FindDriveLetterOfDynamicVolume of its name and disk
+  // group); 0 when it has none yet.
+  virtual char GetDriveLetter();
   virtual const DynamicVolumeDescription& GetDescription() const = 0;
 };
 

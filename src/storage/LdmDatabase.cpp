@@ -12,6 +12,7 @@
 #include "storage/CheckedMath.h"
 #include "storage/FileSystemCode.h"
 #include "storage/IStorageDevice.h"
+#include "storage/VolumeLetters.h"
 
 using corvale::ByteReader;
 
@@ -615,7 +616,11 @@ void LoadOneDisk(const KnownDisk& self, const std::vector<KnownDisk>& disks, Dyn
       if (found.type != kFileSystemUnknown) record->FileSystemType = found.type;
       record->Label = found.label.substr(0, 99);
     }
+    // The volume's own letter in this run, else the letter of its GUID. (The check of the member
+    // disks' state that the system makes first has nothing to look at here: a member that did not
+    // open is not among the disks at all.)
     record->DriveLetter = device->GetDriveLetter();
+    if (record->DriveLetter == 0) record->DriveLetter = GetDriveLetterOfVolumeGuid(v.guid);
     record->VolumeName = v.name;
     record->DiskGroupName = self.header.groupName;
     record->VolumeGuid = v.guid;

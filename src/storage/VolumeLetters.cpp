@@ -96,6 +96,32 @@ std::string MountPointOf(const std::string& mountinfoPath, unsigned major, unsig
   return {};
 }
 
+std::optional<PartitionNode> FindDynamicVolumeNode(const std::string& sysfsRoot, const std::string& groupName,
+                                                   const std::string& volumeName) {
+  namespace fs = std::filesystem;
+  if (groupName.empty() || volumeName.empty()) return std::nullopt;
+  const std::string wanted = "ldm_vol_" + groupName + "_" + volumeName;
+  std::error_code ec;
+  std::vector<fs::path> devices;
+  for (const auto& entry : fs::directory_iterator(fs::path(sysfsRoot) / "block", ec))
+    if (fs::exists(entry.path() / "dm" / "name", ec)) devices.push_back(entry.path());
+  std::sort(devices.begin(), devices.end());
+  for (const fs::path& device : devices) {
+    std::ifstream in(device / "dm" / "name");
+    std::string name;
+    if (!std::getline(in, name) || name != wanted) continue;
+    const auto number = ReadDevNumber(device / "dev");
+    if (!number) continue;
+    PartitionNode node;
+    node.name = device.filename().string();
+    node.devicePath = "/dev/mapper/" + name;
+    node.major = number->first;
+    node.minor = number->second;
+    return node;
+  }
+  return std::nullopt;
+}
+
 void SetLetteredVolumes(std::vector<LetteredVolume> volumes) {
   Table& table = Letters();
   std::lock_guard<std::mutex> lock(table.mutex);
@@ -118,3 +144,29 @@ std::optional<LetteredVolume> VolumeOfLetter(char letter) {
 }
 
 }  // namespace corvale
+
+namespace {
+
+// The first letter, from A to Z, whose volume `matches`; 0 when none does.
+template <typename Match>
+char FirstLetterWhere(Match matches) {
+  const std::vector<corvale::LetteredVolume> volumes = corvale::LetteredVolumes();
+  char best = 0;
+  for (const corvale::LetteredVolume& v : volumes)
+    if (v.letter != 0 && matches(v) && (best == 0 || v.letter < best)) best = v.letter;
+  return best;
+}
+
+}  // namespace
+
+char FindDriveLetterOfDynamicVolume(const std::string& volumeName, const std::string& groupName) {
+  if (volumeName.empty()) return 0;
+  return FirstLetterWhere([&](const corvale::LetteredVolume& v) {
+    return v.dynamic && v.dynamicName == volumeName && v.dynamicGroup == groupName;
+  });
+}
+
+char GetDriveLetterOfVolumeGuid(const std::array<uint8_t, 16>& guid) {
+  if (guid == std::array<uint8_t, 16>{}) return 0;
+  return FirstLetterWhere([&](const corvale::LetteredVolume& v) { return v.volumeGuid == guid; });
+}

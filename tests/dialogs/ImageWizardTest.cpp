@@ -294,24 +294,74 @@ TEST_F(ImageWizards, SimpleWizardImagesTheWholeSource) {
   EXPECT_EQ(image.GetCompressionType(), 2);
 }
 
-TEST_F(ImageWizards, CancelDuringTheRunLeavesNoImage) {
-  const std::vector<uint8_t> source = RandomBytes(48 << 20, 3);
-  MemoryDevice device(source);
-  CImageDiskMasterDlg wizard(&device, "DATA (E:\\ NTFS)", 255);
-  wizard.show();
-  wizard.OnNext();
-  wizard.PathPage()->PathEdit()->setText(QString::fromStdString(m_folder + "/cancelled"));
-  wizard.OnNext();
-  wizard.OnNext();
-  ASSERT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kRun);
-  QTest::qWait(50);
-  answers = {MessageAnswer::Cancel};  // "Cancel Disk Image?" answered Cancel: the run goes on
-  wizard.OnCancel();
-  EXPECT_TRUE(wizard.isVisible());
-  wizard.OnCancel();  // now OK
-  EXPECT_FALSE(wizard.isVisible());
-  EXPECT_FALSE(wizard.IsImageCreated());
-  EXPECT_TRUE(FilesIn(m_folder).empty());
+// Cancel pressed during the run: the question first (answered Cancel the run goes on), then the
+// run stops and says how much of the source the image holds. Kept, the partial image opens through
+// the open-image wizard and reads back byte-exact up to the sector named; removed, no file is left.
+TEST_F(ImageWizards, CancelDuringTheRunKeepsAPartialImageOrRemovesIt) {
+  const std::vector<uint8_t> source = RandomBytes(64 << 20, 3);
+  for (const bool keep : {true, false}) {
+    SCOPED_TRACE(keep ? "kept" : "removed");
+    questions.clear();
+    const std::string folder = m_folder + (keep ? "/kept" : "/removed");
+    fs::create_directories(folder);
+    MemoryDevice device(source);
+    CImageDiskMasterDlg wizard(&device, "DATA (E:\\ NTFS)", 255);
+    wizard.show();
+    QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+    ASSERT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kPath);
+    wizard.PathPage()->PathEdit()->clear();
+    QTest::keyClicks(wizard.PathPage()->PathEdit(), QString::fromStdString(folder + "/cancelled"));
+    QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+    ASSERT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kSummary);
+    QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+    ASSERT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kRun);
+    // Some chunks are written before Cancel is pressed.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard.RunPage()->Progress()->value() >= 2; }, 60000));
+    answers = {MessageAnswer::Cancel};  // "Cancel Disk Image?" answered Cancel: the run goes on
+    QTest::mouseClick(wizard.CancelButton(), Qt::LeftButton);
+    EXPECT_TRUE(wizard.isVisible());
+    EXPECT_TRUE(wizard.RunPage()->IsRunning());
+    answers = {MessageAnswer::Ok, keep ? MessageAnswer::Yes : MessageAnswer::No};
+    QTest::mouseClick(wizard.CancelButton(), Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !wizard.isVisible(); }, 60000));
+    EXPECT_FALSE(wizard.IsImageCreated());
+    ASSERT_EQ(questions.size(), 3u);
+    EXPECT_EQ(questions[1], "Cancel Disk Image?");
+    const std::string& told = questions[2];
+    EXPECT_EQ(told.rfind("Disk imaging was cancelled.\n", 0), 0u) << told;
+    EXPECT_NE(told.find(" is partial: it holds the first "), std::string::npos) << told;
+    EXPECT_EQ(told.find("successfully"), std::string::npos) << told;
+    unsigned long long imaged = 0, total = 0;
+    const size_t at = told.find("it holds the first ");
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_EQ(std::sscanf(told.c_str() + at, "it holds the first %llu of the %llu", &imaged, &total), 2)
+        << told;
+    EXPECT_EQ(total, source.size() / 512);
+    EXPECT_GT(imaged, 0u);
+    EXPECT_LT(imaged, total);
+    if (!keep) {
+      EXPECT_TRUE(FilesIn(folder).empty());
+      continue;
+    }
+    Shot(wizard, "image_wizard_5_run_cancelled");
+
+    COpenDiskImageMasterDlg open;
+    open.show();
+    QTest::mouseClick(open.NextButton(), Qt::LeftButton);
+    ASSERT_EQ(open.GetStep(), COpenDiskImageMasterDlg::kPath);
+    QTest::keyClicks(open.PathPage()->PathEdit(), QString::fromStdString(folder + "/cancelled.kbi"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return open.NextButton()->isEnabled(); }, 5000));
+    QTest::mouseClick(open.NextButton(), Qt::LeftButton);
+    ASSERT_EQ(open.GetStep(), COpenDiskImageMasterDlg::kSuccess) << (messages.empty() ? "" : messages.back());
+    QTest::mouseClick(open.NextButton(), Qt::LeftButton);
+    ASSERT_TRUE(open.IsImageOpened());
+    CImageFileDeviceWithDecompress image(open.GetImagePath());
+    ASSERT_TRUE(image.IsUsable()) << image.GetProblem();
+    ASSERT_EQ(static_cast<uint64_t>(image.GetSectorCount()), imaged);
+    std::vector<uint8_t> read(imaged * 512);
+    ASSERT_TRUE(image.ReadSectors(read.data(), 0, imaged));
+    EXPECT_TRUE(std::equal(read.begin(), read.end(), source.begin())) << "sectors 0 to " << imaged - 1;
+  }
 }
 
 // A small file system of its own, mounted for the test and gone afterwards.
@@ -333,7 +383,8 @@ class SmallTarget {
 };
 
 // A target too small from the start, and one roomy at first that the run fills: either way the run
-// stops at the low-space question, before the file system is full, and leaves nothing behind.
+// stops at the low-space question, before the file system is full, says how much the partial image
+// holds, and leaves nothing behind when that is not wanted.
 TEST_F(ImageWizards, AFullTargetStopsWithAClearMessageAndNoImage) {
   const struct {
     const char* size;
@@ -354,13 +405,16 @@ TEST_F(ImageWizards, AFullTargetStopsWithAClearMessageAndNoImage) {
     wizard.PathPage()->PathEdit()->setText(QString::fromStdString(target + "/full"));
     wizard.OnNext();
     ASSERT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kSummary);
-    answers = {MessageAnswer::No};  // no other place for the rest
+    // No other place for the rest; then the part written is not wanted either.
+    answers = {MessageAnswer::No, MessageAnswer::No};
     wizard.OnNext();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !wizard.isVisible(); }, 120000));
-    ASSERT_FALSE(questions.empty());
+    ASSERT_EQ(questions.size(), 2u);
     EXPECT_NE(questions.front().find("The free space on the disk is not enough"), std::string::npos);
-    ASSERT_FALSE(messages.empty());
-    EXPECT_NE(messages.back().find("not enough free space"), std::string::npos);
+    EXPECT_EQ(questions.back().rfind("Disk imaging stopped: the target has not enough free space.\n", 0), 0u)
+        << questions.back();
+    EXPECT_NE(questions.back().find(" is partial: it holds the first "), std::string::npos)
+        << questions.back();
     EXPECT_FALSE(wizard.IsImageCreated());
     EXPECT_TRUE(FilesIn(target).empty());
   }

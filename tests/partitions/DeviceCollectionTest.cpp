@@ -222,6 +222,7 @@ TEST(DeviceCollection, DynamicDisksListEachVolumeOnceOverItsMemberDisks) {
     std::vector<VolumeExtent> extents;
     std::string parents;
     const char* kind;
+    char letter;
   };
   CDiskDevice* disk0 = c.disks[0].get();
   CDiskDevice* disk1 = c.disks[1].get();
@@ -233,12 +234,14 @@ TEST(DeviceCollection, DynamicDisksListEachVolumeOnceOverItsMemberDisks) {
        &span,
        {{int64_t(kLogical), int64_t(firstPiece), disk0}, {int64_t(kLogical), int64_t(secondPiece), disk1}},
        DiskDescriptionText(info0) + "\n" + DiskDescriptionText(info1),
-       "SPANNED"},
+       "SPANNED",
+       'C'},
       {fat,
        &simple,
        {{int64_t(kLogical + secondPiece), int64_t(simpleSectors), disk1}},
        DiskDescriptionText(info1),
-       "SIMPLE"},
+       "SIMPLE",
+       'D'},
   };
   for (const Expected& e : expected) {
     const ToolFileSystem fs = BlkidAt(e.flat, 0);
@@ -247,7 +250,8 @@ TEST(DeviceCollection, DynamicDisksListEachVolumeOnceOverItsMemberDisks) {
     const VolumeRecord& r = *dynamic[fs.label];
     EXPECT_EQ(r.Kind, kSourceKindDisk);
     EXPECT_EQ(r.FileSystemTypeCode, fs.type);
-    EXPECT_EQ(r.DriveLetter, 0);
+    // No basic volume is there: the dynamic volumes take the letters from C, in the database's order.
+    EXPECT_EQ(r.DriveLetter, e.letter);
     ASSERT_EQ(r.ExtentCount(), e.extents.size());
     for (size_t i = 0; i < e.extents.size(); ++i) {
       EXPECT_EQ(r.Extents[i].FirstSector, e.extents[i].FirstSector);
@@ -265,14 +269,15 @@ TEST(DeviceCollection, DynamicDisksListEachVolumeOnceOverItsMemberDisks) {
     EXPECT_TRUE(read == *e.bytes);
 
     char row[512];
-    std::snprintf(row, sizeof row, "%c  %16s  %16s  %16" PRId64 "  %20s  %50s\r\n", '*',
+    std::snprintf(row, sizeof row, "%c  %16s  %16s  %16" PRId64 "  %20s  %50s\r\n", e.letter,
                   GetFileSystemTypeName(fs.type), e.kind, r.Device->GetSectorCount(), fs.label.c_str(),
                   e.parents.c_str());
     EXPECT_TRUE(log.Has(row)) << row;
   }
-  // The dynamic volumes have no letter and so come after every lettered volume.
-  for (size_t i = 1; i < c.volumes.size(); ++i)
-    EXPECT_FALSE(c.volumes[i - 1]->DriveLetter == 0 && c.volumes[i]->DriveLetter != 0);
+  // Lettered volumes come first, in letter order.
+  ASSERT_GE(c.volumes.size(), 2u);
+  EXPECT_EQ(c.volumes[0]->DriveLetter, 'C');
+  EXPECT_EQ(c.volumes[1]->DriveLetter, 'D');
 }
 
 // What lsblk reports of one block device: size in bytes, file-system type and label (the last two

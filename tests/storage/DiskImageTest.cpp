@@ -375,54 +375,87 @@ TEST(DiskImage, DamagedImagesAreReportedNeverReadAsGood) {
   }
 }
 
-// Runs that cannot make the whole image leave none behind: cancelled, more parts than the header
-// can count, and a target too small for the image.
-TEST(DiskImage, FailedOrCancelledRunsLeaveNoImage) {
+// Runs that stop before the end keep what they wrote as a partial image, finalised: it opens as an
+// image of the chunks written in full and reads back byte-exact up to the sector the run names.
+// Removing it leaves no file; a run stopped before its first chunk leaves none at all.
+TEST(DiskImage, StoppedRunsKeepAReadablePartialImage) {
   const Bytes source = DiskLikeBytes(70 * 256, 512, 9);
-  {
-    const std::string dir = corvale::test::ScratchDir() + "/cancel";
-    fs::create_directories(dir);
-    MemoryDevice device(source);
-    Callback cb;
-    cb.cancelAt = [](int64_t chunk) { return chunk >= 3; };
-    CCompressController c;
-    c.SetSource(&device, "src", 0, source.size() / 512, 255);
-    c.SetCompressParam(COMPRESSION_ZLIB, 1, 0);
-    c.SetImageFilePath(dir + "/d.kbi");
-    EXPECT_FALSE(c.Compress(&cb));
-    EXPECT_TRUE(c.WasCancelled());
-    EXPECT_EQ(FilesIn(dir), 0u);
-  }
-  {
-    const std::string dir = corvale::test::ScratchDir() + "/parts";
-    fs::create_directories(dir);
-    MemoryDevice device(source);
-    CCompressController c;
-    c.SetSource(&device, "src", 0, source.size() / 512, 255);
-    c.SetCompressParam(COMPRESSION_NONE, 1, 1);  // one chunk per part: 70 parts wanted
-    c.SetImageFilePath(dir + "/d.kbi");
-    EXPECT_FALSE(c.Compress(nullptr));
-    EXPECT_NE(c.GetErrorText().find("more than 58 part files"), std::string::npos) << c.GetErrorText();
-    EXPECT_EQ(FilesIn(dir), 0u);
-  }
-  if (!corvale::test::IsRoot()) GTEST_SKIP() << "needs root to mount a small tmpfs";
-  const std::string dir = corvale::test::ScratchDir() + "/full";
-  fs::create_directories(dir);
-  ASSERT_EQ(::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
   Bytes random(4 << 20);
   std::mt19937 rng(1);
   for (auto& v : random) v = static_cast<uint8_t>(rng());
-  MemoryDevice device(random);
-  CCompressController c;
-  c.SetSource(&device, "src", 0, random.size() / 512, 255);
-  c.SetCompressParam(COMPRESSION_ZLIB, 1, 0);
-  c.SetImageFilePath(dir + "/d.kbi");
-  const bool made = c.Compress(nullptr);
-  const size_t left = FilesIn(dir);
-  ::umount(dir.c_str());
-  EXPECT_FALSE(made);
-  EXPECT_NE(c.GetErrorText().find("No space left on device"), std::string::npos) << c.GetErrorText();
-  EXPECT_EQ(left, 0u);
+  struct Case {
+    const char* name;
+    const Bytes* source;
+    int type;
+    int partUnits;
+    std::function<bool(int64_t)> cancelAt;
+    bool fullTarget;        // a tmpfs too small for the image
+    uint64_t chunks;        // chunks kept; ~0 for "some, fewer than the source has"
+    const char* errorPart;  // in the error text
+  };
+  const Case cases[] = {
+      {"cancelled after three chunks", &source, COMPRESSION_ZLIB, 0, [](int64_t c) { return c >= 3; }, false,
+       3, "cancelled"},
+      {"cancelled after 40 chunks in parts of 4", &source, COMPRESSION_ZLIB, 4 * 256,
+       [](int64_t c) { return c >= 40; }, false, 40, "cancelled"},
+      {"cancelled before the first chunk", &source, COMPRESSION_ZLIB, 0, [](int64_t) { return true; }, false,
+       0, "cancelled"},
+      // One chunk per part: the 59th part is one too many for the header.
+      {"more parts than the header counts", &source, COMPRESSION_NONE, 1, [](int64_t) { return false; },
+       false, 58, "more than 58 part files"},
+      {"a full target", &random, COMPRESSION_ZLIB, 0, [](int64_t) { return false; }, true, ~0ull,
+       "No space left on device"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string dir = corvale::test::ScratchDir() + "/stopped";
+    fs::create_directories(dir);
+    if (c.fullTarget) {
+      // The last row: the rows before it have run.
+      if (!corvale::test::IsRoot()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+      ASSERT_EQ(::mount("tmpfs", dir.c_str(), "tmpfs", 0, "size=1m"), 0) << std::strerror(errno);
+    }
+    MemoryDevice device(*c.source);
+    Callback cb;
+    cb.cancelAt = c.cancelAt;
+    CCompressController writer;
+    writer.SetSource(&device, "src", 0, c.source->size() / 512, 255);
+    writer.SetCompressParam(c.type, 1, c.partUnits);
+    writer.SetImageFilePath(dir + "/d.kbi");
+    EXPECT_FALSE(writer.Compress(&cb));
+    EXPECT_NE(writer.GetErrorText().find(c.errorPart), std::string::npos) << writer.GetErrorText();
+    EXPECT_EQ(writer.WasCancelled(), std::string(c.errorPart) == "cancelled");
+    if (c.chunks == 0) {
+      EXPECT_FALSE(writer.HasPartialImage());
+      EXPECT_EQ(FilesIn(dir), 0u);
+    } else {
+      ASSERT_TRUE(writer.HasPartialImage());
+      const uint64_t imaged = writer.GetImagedSectorCount();
+      EXPECT_EQ(imaged % 256, 0u);
+      if (c.chunks != ~0ull)
+        EXPECT_EQ(imaged, c.chunks * 256);
+      else
+        EXPECT_TRUE(imaged > 0 && imaged < c.source->size() / 512) << imaged;
+      EXPECT_EQ(writer.GetFirstSector(), 0u);
+      EXPECT_EQ(writer.GetRangeSectorCount(), c.source->size() / 512);
+      {
+        CImageFileDeviceWithDecompress image(dir + "/d.kbi");
+        ASSERT_TRUE(image.IsUsable()) << image.GetProblem();
+        EXPECT_TRUE(image.CheckImageParts());
+        ASSERT_EQ(uint64_t(image.GetSectorCount()), imaged);
+        bool ok = false;
+        const Bytes read = ReadAll(image, &ok);
+        EXPECT_TRUE(ok);
+        EXPECT_TRUE(std::equal(read.begin(), read.end(), c.source->begin()))
+            << "the sectors kept are the source's";
+      }
+      writer.RemoveImageFiles();
+      EXPECT_FALSE(writer.HasPartialImage());
+      EXPECT_EQ(FilesIn(dir), 0u);
+    }
+    if (c.fullTarget) ::umount(dir.c_str());
+    fs::remove_all(dir);
+  }
 }
 
 // Seeded mutation of a good two-part image, descriptor and part files alike: the device is made,

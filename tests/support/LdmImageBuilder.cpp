@@ -5,7 +5,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+
+#include "support/Fixtures.h"
 
 namespace corvale::test::ldm {
 
@@ -227,6 +230,69 @@ bool WriteDatabase(const std::string& path, const Header& h, const std::vector<u
                    static_cast<ssize_t>(bytes.size());
   }
   return ::close(fd) == 0 && ok;
+}
+
+std::string DynamicDiskGuid(size_t index) {
+  char text[40];
+  std::snprintf(text, sizeof text, "5c1a7e40-91c4-11e0-8a3b-00155d01%04zx", index);
+  return text;
+}
+
+bool WriteDynamicDisks(const std::vector<std::string>& paths, uint64_t diskSectors,
+                       const std::vector<PlacedVolume>& volumes, std::string* why) {
+  std::string ignored;
+  std::string& problem = why ? *why : ignored;
+  constexpr uint64_t kLogical = 63, kConfigSectors = 2048;
+  if (diskSectors <= kLogical + kConfigSectors) return problem = "disks too small", false;
+  const uint64_t configStart = diskSectors - kConfigSectors;
+  for (const std::string& path : paths) {
+    std::string out;
+    if (RunCommand("rm -f '" + path + "' && truncate -s " + std::to_string(diskSectors * 512) + " '" + path +
+                       "' && printf 'label: dos\\nstart=63, type=42\\n' | sfdisk --quiet --no-reread "
+                       "--no-tell-kernel '" +
+                       path + "' 2>&1",
+                   &out) != 0)
+      return problem = "sfdisk: " + out, false;
+  }
+  Description d;
+  for (size_t i = 0; i < paths.size(); ++i)
+    d.disks.push_back({0x10 + i, "Disk" + std::to_string(i + 1), DynamicDiskGuid(i)});
+  std::vector<uint64_t> used(paths.size(), 0);
+  uint64_t id = 0x100;
+  for (const PlacedVolume& v : volumes) {
+    const uint64_t volumeId = id++, componentId = id++;
+    uint64_t offset = 0;
+    for (const auto& [disk, sectors] : v.pieces) {
+      if (disk >= paths.size() || kLogical + used[disk] + sectors > configStart ||
+          (offset + sectors) * 512 > v.bytes.size())
+        return problem = "volume " + v.name + " does not fit", false;
+      d.partitions.push_back(
+          {id++, "Disk" + std::to_string(disk + 1) + "-0" + std::to_string(d.partitions.size() + 1),
+           used[disk], offset, sectors, componentId, 0x10 + disk});
+      const int fd = ::open(paths[disk].c_str(), O_WRONLY);
+      const size_t bytes = static_cast<size_t>(sectors * 512);
+      const bool written = fd >= 0 && ::pwrite(fd, v.bytes.data() + offset * 512, bytes,
+                                               static_cast<off_t>((kLogical + used[disk]) * 512)) ==
+                                          static_cast<ssize_t>(bytes);
+      if (fd >= 0) ::close(fd);
+      if (!written) return problem = "cannot write " + paths[disk], false;
+      used[disk] += sectors;
+      offset += sectors;
+    }
+    d.volumes.push_back({volumeId, v.name, 3, v.partitionType, offset, v.guid, 1, ""});
+    d.components.push_back({componentId, v.name + "-01", 2, volumeId, v.pieces.size()});
+  }
+  const std::vector<uint8_t> slots = VblkSlots(d);
+  for (size_t i = 0; i < paths.size(); ++i) {
+    Header h;
+    h.diskGuid = d.disks[i].guid;
+    h.group = kDynamicGroup;
+    h.logicalStart = kLogical;
+    h.configStart = configStart;
+    h.logicalSize = configStart - kLogical;
+    if (!WriteDatabase(paths[i], h, slots, true)) return problem = "cannot write the database", false;
+  }
+  return true;
 }
 
 }  // namespace corvale::test::ldm

@@ -12,6 +12,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace corvale::test::ldm {
@@ -98,5 +99,28 @@ bool WriteDatabase(const std::string& path, const Header& h, const std::vector<u
 
 // Sector of the configuration area where the VBLK slots begin.
 constexpr uint64_t kFirstVblkSector = 18;
+
+// A volume for WriteDynamicDisks: the bytes of a file system made by its own tool, laid over the
+// pieces given in order, each (disk index, sectors). One piece makes a simple volume, more a spanned
+// one.
+struct PlacedVolume {
+  std::string name;
+  std::vector<uint8_t> bytes;  // whole 512-byte sectors
+  std::vector<std::pair<size_t, uint64_t>> pieces;
+  uint8_t partitionType = 0x07;
+  std::array<uint8_t, 16> guid{};
+};
+
+// The disk group WriteDynamicDisks writes, and the identifier text of its disk `index`.
+constexpr const char* kDynamicGroup = "CorvaleDg0";
+std::string DynamicDiskGuid(size_t index);
+
+// Makes one dynamic MBR disk of `diskSectors` sectors at each of `paths` (sfdisk: one partition of
+// type 0x42 from sector 63), lays the volumes' bytes onto them (each disk's pieces one after
+// another from sector 63), and writes the same LDM database onto every disk (private header at the
+// last sector and at sector 6, configuration area in the last 2,048 sectors). `why` says what
+// failed.
+bool WriteDynamicDisks(const std::vector<std::string>& paths, uint64_t diskSectors,
+                       const std::vector<PlacedVolume>& volumes, std::string* why = nullptr);
 
 }  // namespace corvale::test::ldm

@@ -5,12 +5,16 @@
 #include <QPushButton>
 #include <QTest>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "dialogs/LostPartitionSearchingDlg.h"
+#include "storage/DiskDevice.h"
 #include "storage/FileSystemCode.h"
 #include "storage/ImageFileDevice.h"
+#include "support/FaultyRawIo.h"
 #include "support/Fixtures.h"
 #include "support/QtTestApp.h"
 #include "ui/MessageBox.h"
@@ -137,6 +141,52 @@ TEST_F(LostPartitionSearching, CancelAnsweredYesStopsTheSearch) {
   EXPECT_EQ(questions[0], "Do you want to stop searching?");
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.back().eventId, CLostPartitionSearchingDialog::kEventCancelled);
+}
+
+// The search is run with the disk's own geometry: a FAT16 volume on the cylinder grid of a
+// 240-head disk (and on neither the 255-head grid nor a 1 MiB boundary) is found on a disk that
+// says it has 240 heads, and not on one that says 255.
+TEST(LostPartitionSearchingWindow, TheDisksOwnGeometryDecidesThe240HeadWalk) {
+  corvale::test::TestApplication();
+  if (!corvale::test::HaveTool("mkfs.fat")) GTEST_SKIP() << "mkfs.fat is not installed";
+  const std::string volume = corvale::test::ScratchDir() + "/fat16.img";
+  ASSERT_EQ(
+      corvale::test::RunCommand("truncate -s 4M '" + volume +
+                                "' && mkfs.fat -F 16 -S 512 -s 1 -n HEADS240 '" + volume + "' >/dev/null"),
+      0);
+  std::ifstream in(volume, std::ios::binary);
+  const std::vector<uint8_t> fat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  constexpr uint64_t kStart = 240 * 63;  // cylinder 1 of a 240-head disk
+  std::vector<uint8_t> disk(32768 * 512);
+  std::copy(fat.begin(), fat.end(), disk.begin() + kStart * 512);
+
+  for (const uint32_t heads : {240u, 255u}) {
+    SCOPED_TRACE(heads);
+    corvale::test::FaultyRawIo io;
+    corvale::test::ScopedRawIo scoped(&io);
+    corvale::test::FaultySource& source = io.Add("/dev/fake-240", disk);
+    platform::DriveGeometry geometry;
+    geometry.cylinders = 32768 / (heads * 63);
+    geometry.tracksPerCylinder = heads;
+    geometry.sectorsPerTrack = 63;
+    geometry.bytesPerSector = 512;
+    geometry.mediaType = platform::kMediaFixed;
+    source.geometry = geometry;
+    CDiskDevice device{std::string("/dev/fake-240")};
+    ASSERT_TRUE(device.IsOpened());
+    QWidget window;
+    window.show();
+    LostPartitionRecordList found;
+    ASSERT_TRUE(RunLostPartitionSearch(&device, &window, found));
+    if (heads == 240) {
+      ASSERT_EQ(found.size(), 1u);
+      EXPECT_EQ(found[0]->StartSector, kStart);
+      EXPECT_EQ(found[0]->FileSystemType, kFileSystemFat16);
+      EXPECT_STREQ(found[0]->Label, "HEADS240");
+    } else {
+      EXPECT_TRUE(found.empty());
+    }
+  }
 }
 
 }  // namespace

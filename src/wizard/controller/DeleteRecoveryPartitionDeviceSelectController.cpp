@@ -243,6 +243,8 @@ bool CDeleteRecoveryPartitionDeviceSelectController::SelectCurrentItem() {
 bool CDeleteRecoveryPartitionDeviceSelectController::IsDriveOnSelectedVolume(char letter) const {
   if (!m_chosen || letter == 0) return false;
   if (m_chosen->record.DriveLetter == letter) return true;
+  // A volume of dynamic disks lies on no one disk (number -1): it shares sectors with no other.
+  if (m_chosen->diskNumber < 0) return false;
   for (const auto& other : m_volumes) {
     if (other->record.DriveLetter != letter || other->diskNumber != m_chosen->diskNumber) continue;
     const int64_t start = std::max(other->startSector, m_chosen->startSector);

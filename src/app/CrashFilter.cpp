@@ -235,8 +235,10 @@ void InstallCrashFilter(const std::string& dumpFolder) {
   std::memcpy(g_state.header, header.data(), g_state.headerLength);
   // Only the launcher makes the events; without it there is nobody to tell.
   if (!g_state.crashEvent) g_state.crashEvent = NamedEvent::Open(kCrashEventName).release();
+#ifdef CORVALE_TEST_HOOKS
   const char* test = std::getenv("CORVALE_TEST_CRASH");
   g_state.faultAgainForTesting = test && std::strcmp(test, "twice") == 0;
+#endif
   InstallSignalHandlers();
   platform::SetOutOfMemoryHandler(&OutOfMemoryInUserInterface);
 }
@@ -259,6 +261,10 @@ void OutOfMemoryInUserInterface(size_t) {
 }
 
 void CrashWhenTestAsks() {
+#ifndef CORVALE_TEST_HOOKS
+  // A release build crashes for nobody who asks it to.
+  return;
+#else
   const char* test = std::getenv("CORVALE_TEST_CRASH");
   if (!test) return;
   if (std::strcmp(test, "segv") == 0 || std::strcmp(test, "twice") == 0) {
@@ -266,6 +272,7 @@ void CrashWhenTestAsks() {
   } else if (std::strcmp(test, "oom") == 0) {
     platform::ReportOutOfMemory(size_t{1} << 40);
   }
+#endif
 }
 
 }  // namespace corvale::app

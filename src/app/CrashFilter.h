@@ -35,8 +35,9 @@ unsigned OutOfMemoryMessageId(bool recoverRawFiles);
 // The out-of-memory handler of the user interface (never returns).
 [[noreturn]] void OutOfMemoryInUserInterface(size_t requestedBytes);
 
-// For tests of the crash path only: when CORVALE_TEST_CRASH is "segv" the program dies of a bad
-// memory access; "twice" also faults again inside the crash handler; "oom" runs out of memory.
+// For tests of the crash path only, and only in a test build (CORVALE_TEST_HOOKS; a release build
+// ignores the variable): when CORVALE_TEST_CRASH is "segv" the program dies of a bad memory access;
+// "twice" also faults again inside the crash handler; "oom" runs out of memory.
 void CrashWhenTestAsks();
 
 }  // namespace corvale::app

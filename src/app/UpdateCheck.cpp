@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <QDesktopServices>
 #include <QEventLoop>
 #include <QLabel>
 #include <QNetworkAccessManager>
@@ -25,6 +24,7 @@
 #include "platform/StringTable.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
+#include "ui/Shell.h"
 
 namespace corvale::app {
 namespace {
@@ -131,19 +131,26 @@ std::optional<VersionInfo> ParseVersionInfo(const std::string& text) {
   if (newline != std::string::npos) {
     std::string second = body.substr(newline + 1);
     if (!second.empty() && second.back() == '\r') second.pop_back();
-    QUrl url(QString::fromStdString(second), QUrl::StrictMode);
-    if (second.find('\n') != std::string::npos || !url.isValid() ||
-        (url.scheme() != "http" && url.scheme() != "https") || url.host().isEmpty())
+    if (second.find('\n') != std::string::npos || !IsHttpsAddress(second)) {
+      LogError("The update answer's details address is not used: only https addresses are opened");
       return std::nullopt;
+    }
     info.detailsUrl = second;
   }
   return info;
 }
 
+bool IsHttpsAddress(const std::string& text) {
+  const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
+  return url.isValid() && url.scheme() == QLatin1String("https") && !url.host().isEmpty();
+}
+
 int CHttpUpdateService::Fetch(const std::string& url) {
   m_info.reset();
+  // An answer over plain http could come from anybody on the way and names the page the user is
+  // offered; the settings' address is refused earlier, this is the service's own guard.
+  if (!IsHttpsAddress(url)) return 1;
   QUrl address(QString::fromStdString(url), QUrl::StrictMode);
-  if (!address.isValid() || (address.scheme() != "http" && address.scheme() != "https")) return 1;
   QNetworkAccessManager manager;
   QNetworkRequest request(address);
   request.setTransferTimeout(m_timeoutMs);
@@ -196,7 +203,12 @@ void CheckForNewVersion(bool weekly, bool silent, const UpdateCheckServices& ser
           platform::RegistryStatus::Ok ||
       url.empty())
     url = kDefaultUpdateUrl;
-  const bool fetched = service->Fetch(url) == 0;
+  bool fetched = false;
+  if (IsHttpsAddress(url)) {
+    fetched = service->Fetch(url) == 0;
+  } else {
+    LogError("UpdateUrl %s is not used: updates are asked for only at https addresses", url.c_str());
+  }
   notice.reset();
 
   const uint32_t high = kProgramVersion[0] << 16 | kProgramVersion[1];
@@ -208,10 +220,14 @@ void CheckForNewVersion(bool weekly, bool silent, const UpdateCheckServices& ser
                             ui::MessageIcon::Question) == ui::MessageAnswer::Yes) {
         std::string details = service->DetailsAddress();
         if (details.empty()) return;
+        if (!IsHttpsAddress(details)) {
+          LogError("The release details at %s are not opened: only https addresses are", details.c_str());
+          return;
+        }
         if (services.openUrl)
           services.openUrl(details);
         else
-          QDesktopServices::openUrl(QUrl(QString::fromStdString(details)));
+          ui::OpenUrl(details);
       }
     } else if (!silent) {
       ui::ShowMessageBox(LoadText(kStringNewest), GetProductTitle(), ui::MessageIcon::Information);

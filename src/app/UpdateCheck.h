@@ -42,9 +42,13 @@ struct VersionInfo {
   Version version{};
   std::string detailsUrl;
 };
-// The version file's contents; nothing for anything but a version line and an optional http(s)
+// The version file's contents; nothing for anything but a version line and an optional https
 // address line.
 std::optional<VersionInfo> ParseVersionInfo(const std::string& text);
+
+// True for a well-formed https address with a host. The update address and the release details
+// are taken only as such: an answer over plain http could be anybody's.
+bool IsHttpsAddress(const std::string& text);
 
 // The three operations of the update service: fetch the version information, say whether it is
 // newer than a version, give the details address.

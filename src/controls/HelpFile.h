@@ -1,7 +1,9 @@
 #pragma once
 // The help: one page per help topic in the help folder beside the programs (its name is string 435),
-// "<folder>/<topic>.html", opened with the desktop's web browser. A topic without a page of its own
-// opens the folder's "index.html"; without that either nothing opens.
+// "<folder>/<topic>.html", opened with the web browser of the person who asked for the run. A topic
+// without a page of its own opens the folder's "index.html"; without that either nothing opens.
+// Running as root, a page or a folder that is not root's, or that others may change, is not opened
+// (the log says why): that person's browser would run what another user wrote.
 
 #include <cstdint>
 #include <string>

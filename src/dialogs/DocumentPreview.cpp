@@ -4,9 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QFile>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -16,6 +14,7 @@
 
 #include "controls/CopyLimitedRichEditCtrl.h"
 #include "dialogs/FilePreviewDlg.h"
+#include "platform/DesktopOpen.h"
 #include "platform/StringTable.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
@@ -219,20 +218,21 @@ QString RtfToHtml(const QByteArray& rtf) {
   return QStringLiteral("<html><body>") + body + QStringLiteral("</body></html>");
 }
 
-bool IsOfficeCompoundDocument(const std::string& path) {
+OfficeDocumentKind CompoundDocumentKind(const std::string& path) {
   Fd fd(path);
   struct stat st {};
-  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  constexpr OfficeDocumentKind kNone = OfficeDocumentKind::kNone;
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return kNone;
   const uint64_t size = static_cast<uint64_t>(st.st_size);
   uint8_t header[512];
   static const uint8_t kSignature[8] = {0xd0, 0xcf, 0x11, 0xe0, 0xa1, 0xb1, 0x1a, 0xe1};
-  if (!ReadAt(fd.get(), 0, header, sizeof header) || std::memcmp(header, kSignature, 8) != 0) return false;
+  if (!ReadAt(fd.get(), 0, header, sizeof header) || std::memcmp(header, kSignature, 8) != 0) return kNone;
   const uint16_t shift = U16(header + 0x1e);
-  if (shift != 9 && shift != 12) return false;
+  if (shift != 9 && shift != 12) return kNone;
   const uint32_t sector = 1u << shift;
   const uint64_t sectors = size / sector;  // an upper bound for every count and chain below
   const uint32_t fatCount = U32(header + 0x2c);
-  if (fatCount > sectors) return false;
+  if (fatCount > sectors) return kNone;
   const auto sectorOffset = [&](uint32_t s) { return (uint64_t{s} + 1) * sector; };
   // The allocation-table sectors: 109 in the header, the rest in a chain of extension sectors.
   std::vector<uint32_t> fat;
@@ -240,7 +240,7 @@ bool IsOfficeCompoundDocument(const std::string& path) {
   std::vector<uint8_t> block(sector);
   uint32_t next = U32(header + 0x44);
   for (uint64_t steps = 0; fat.size() < fatCount && next < 0xfffffffa; ++steps) {
-    if (steps > sectors || !ReadAt(fd.get(), sectorOffset(next), block.data(), sector)) return false;
+    if (steps > sectors || !ReadAt(fd.get(), sectorOffset(next), block.data(), sector)) return kNone;
     for (uint32_t k = 0; k + 1 < sector / 4 && fat.size() < fatCount; ++k)
       fat.push_back(U32(block.data() + 4 * k));
     next = U32(block.data() + sector - 4);
@@ -258,13 +258,13 @@ bool IsOfficeCompoundDocument(const std::string& path) {
   std::vector<uint8_t> directory;
   uint32_t at = U32(header + 0x30);
   for (uint64_t steps = 0; at < 0xfffffffa; ++steps) {
-    if (steps > sectors || !ReadAt(fd.get(), sectorOffset(at), block.data(), sector)) return false;
-    if (directory.size() >= kMaxDirectoryBytes) return false;
+    if (steps > sectors || !ReadAt(fd.get(), sectorOffset(at), block.data(), sector)) return kNone;
+    if (directory.size() >= kMaxDirectoryBytes) return kNone;
     directory.insert(directory.end(), block.begin(), block.end());
-    if (!follow(at, &at)) return false;
+    if (!follow(at, &at)) return kNone;
   }
   const size_t entries = directory.size() / 128;
-  if (entries == 0 || directory[0x42] != 5) return false;
+  if (entries == 0 || directory[0x42] != 5) return kNone;
   // The root's children form a tree through the left and right links; each entry is visited once.
   std::vector<bool> seen(entries, false);
   std::vector<uint32_t> todo{U32(directory.data() + 0x4c)};
@@ -277,32 +277,103 @@ bool IsOfficeCompoundDocument(const std::string& path) {
     const uint16_t nameBytes = std::min<uint16_t>(U16(e + 0x40), 64);
     QString name;
     for (uint16_t k = 0; k + 1 < nameBytes && U16(e + k) != 0; k += 2) name += QChar(U16(e + k));
-    if (e[0x42] == 2 && (name.compare(QLatin1String("WordDocument"), Qt::CaseInsensitive) == 0 ||
-                         name.compare(QLatin1String("Book"), Qt::CaseInsensitive) == 0 ||
+    if (e[0x42] == 2 && name.compare(QLatin1String("WordDocument"), Qt::CaseInsensitive) == 0)
+      return OfficeDocumentKind::kWord;
+    if (e[0x42] == 2 && (name.compare(QLatin1String("Book"), Qt::CaseInsensitive) == 0 ||
                          name.compare(QLatin1String("Workbook"), Qt::CaseInsensitive) == 0))
-      return true;
+      return OfficeDocumentKind::kExcel;
     todo.push_back(U32(e + 0x44));
     todo.push_back(U32(e + 0x48));
   }
-  return false;
+  return kNone;
 }
 
-bool OpenWithDocpeek(const std::string& path, const std::string& title, bool skipTest) {
-  if (!skipTest && !IsOfficeCompoundDocument(path)) return false;
-  static QTemporaryDir handed(QDir::tempPath() + QStringLiteral("/corvale-viewer-XXXXXX"));
-  static int count = 0;
-  if (!handed.isValid()) return false;
-  // The name's last part only, without anything that would leave the folder.
-  QString name = QString::fromStdString(title).section(QLatin1Char('/'), -1);
-  name.remove(QChar(0));
-  if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
-    name = QStringLiteral("document");
-  const QString folder = handed.filePath(QString::number(++count));
-  if (!QDir().mkdir(folder)) return false;
-  const QString copy = folder + QLatin1Char('/') + name;
-  if (!QFile::copy(QString::fromStdString(path), copy)) return false;
-  QFile::setPermissions(copy, QFileDevice::ReadOwner);
-  return corvale::ui::OpenUrl(copy.toStdString());
+bool IsOfficeCompoundDocument(const std::string& path) {
+  return CompoundDocumentKind(path) != OfficeDocumentKind::kNone;
+}
+
+OfficeDocumentKind OpenXmlDocumentKind(const std::string& path) {
+  constexpr OfficeDocumentKind kNone = OfficeDocumentKind::kNone;
+  Fd fd(path);
+  struct stat st {};
+  if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return kNone;
+  const uint64_t size = static_cast<uint64_t>(st.st_size);
+  // The end-of-directory record: 22 bytes and a comment of at most 65535, at the very end.
+  constexpr size_t kEndRecord = 22;
+  if (size < kEndRecord) return kNone;
+  const size_t tailSize = static_cast<size_t>(std::min<uint64_t>(size, kEndRecord + 65535));
+  std::vector<uint8_t> tail(tailSize);
+  if (!ReadAt(fd.get(), size - tailSize, tail.data(), tailSize)) return kNone;
+  size_t end = std::string::npos;
+  for (size_t i = tailSize - kEndRecord + 1; i-- > 0;) {
+    if (U32(&tail[i]) == 0x06054b50 && i + kEndRecord + U16(&tail[i + 20]) == tailSize) {
+      end = i;
+      break;
+    }
+  }
+  if (end == std::string::npos) return kNone;
+  const uint32_t directorySize = U32(&tail[end + 12]);
+  const uint32_t directoryOffset = U32(&tail[end + 16]);
+  // Documents have a few dozen parts; a directory beyond this is no document of ours.
+  constexpr uint32_t kMaxDirectoryBytes = 4 << 20;
+  if (directorySize > kMaxDirectoryBytes || uint64_t{directoryOffset} + directorySize > size) return kNone;
+  std::vector<uint8_t> directory(directorySize);
+  if (directorySize > 0 && !ReadAt(fd.get(), directoryOffset, directory.data(), directorySize)) return kNone;
+  constexpr size_t kEntryHeader = 46;
+  for (size_t at = 0; at + kEntryHeader <= directory.size();) {
+    const uint8_t* e = directory.data() + at;
+    if (U32(e) != 0x02014b50) return kNone;
+    const size_t nameBytes = U16(e + 28);
+    const size_t next = at + kEntryHeader + nameBytes + U16(e + 30) + U16(e + 32);
+    if (at + kEntryHeader + nameBytes > directory.size()) return kNone;
+    const std::string name(reinterpret_cast<const char*>(e + kEntryHeader), nameBytes);
+    if (name == "word/document.xml") return OfficeDocumentKind::kWordXml;
+    if (name == "xl/workbook.xml") return OfficeDocumentKind::kExcelXml;
+    at = next;
+  }
+  return kNone;
+}
+
+std::string HandOverFileName(OfficeDocumentKind kind) {
+  switch (kind) {
+    case OfficeDocumentKind::kWord:
+      return "document.doc";
+    case OfficeDocumentKind::kExcel:
+      return "document.xls";
+    case OfficeDocumentKind::kWordXml:
+      return "document.docx";
+    case OfficeDocumentKind::kExcelXml:
+      return "document.xlsx";
+    case OfficeDocumentKind::kNone:
+      break;
+  }
+  return {};
+}
+
+bool OpenWithDocpeek(const std::string& path, const std::string& /*title*/, bool skipTest) {
+  OfficeDocumentKind kind = CompoundDocumentKind(path);
+  if (kind == OfficeDocumentKind::kNone && skipTest) kind = OpenXmlDocumentKind(path);
+  if (kind == OfficeDocumentKind::kNone) return false;
+  // Running as root for nobody known nothing is started; no copy is made for nobody to read.
+  if (platform::RunningAsRoot() && !platform::DesktopUser()) {
+    corvale::ui::ShowMessageBox(
+        platform::NoDesktopUserText(
+            "To read the document, recover it into a folder of yours and open it from there."),
+        GetProductTitle(), corvale::ui::MessageIcon::Warning);
+    return false;
+  }
+  // The viewer is chosen by the extension: it comes from what the file holds, never from the name
+  // on the disk, which the disk's author chose.
+  Fd source(path);
+  std::string why;
+  const std::string copy =
+      source.get() < 0 ? std::string() : platform::HandOverCopy(source.get(), HandOverFileName(kind), &why);
+  if (copy.empty()) {
+    corvale::ui::ShowMessageBox("The document could not be handed to the viewer: " + why + ".",
+                                GetProductTitle(), corvale::ui::MessageIcon::Warning);
+    return false;
+  }
+  return corvale::ui::OpenUrl(copy);
 }
 
 CRtfPreviewerDlg::CRtfPreviewerDlg(QWidget* parent) : QDialog(parent) {
@@ -336,7 +407,7 @@ PreviewOutcome ShowFilePreview(QWidget* owner, const std::string& path, const st
     return PreviewOutcome::kShown;
   }
   if (IsOfficeCompoundDocument(path)) {
-    OpenWithDocpeek(path, name, true);
+    OpenWithDocpeek(path, name, false);
     return PreviewOutcome::kShown;
   }
   const size_t dot = name.rfind('.');
@@ -345,8 +416,12 @@ PreviewOutcome ShowFilePreview(QWidget* owner, const std::string& path, const st
   if (extension == QLatin1String(".XLS") || extension == QLatin1String(".DOC")) {
     corvale::ui::ShowMessageBox(corvale::LoadText(273), GetProductTitle(), corvale::ui::MessageIcon::Warning);
   } else if (extension == QLatin1String(".XLSX") || extension == QLatin1String(".DOCX")) {
-    OpenWithDocpeek(path, name, true);
-    return PreviewOutcome::kShown;
+    // Only what really is such a document goes to the viewer; anything else named so is shown here.
+    if (OpenXmlDocumentKind(path) != OfficeDocumentKind::kNone) {
+      OpenWithDocpeek(path, name, true);
+      return PreviewOutcome::kShown;
+    }
+    corvale::ui::ShowMessageBox(corvale::LoadText(273), GetProductTitle(), corvale::ui::MessageIcon::Warning);
   }
   CFilePreViewDlg dialog(owner);
   dialog.SetFile(path, name);

@@ -18,14 +18,27 @@ bool IsRtfFile(const std::string& path);
 // hidden groups are left out. Nesting deeper than a fixed bound is read as plain groups.
 QString RtfToHtml(const QByteArray& rtf);
 
-// True when the file is a compound document holding, at its top level, a stream "WordDocument",
-// "Book" or "Workbook" (names compared without case).
-bool IsOfficeCompoundDocument(const std::string& path);
+// What a document handed to the viewer is, by its contents.
+enum class OfficeDocumentKind { kNone, kWord, kExcel, kWordXml, kExcelXml };
 
-// Hands a document to the desktop's viewer. The viewer gets a copy named after `title` (so that it
-// can tell the kind by the extension) in a private folder that lives as long as the program, since
-// the temporary copy goes away as soon as the preview returns. Unless `skipTest`, the file must pass
-// IsOfficeCompoundDocument first. True when the desktop took it.
+// The kind of a compound document by the first of the streams "WordDocument" (Word), "Book" or
+// "Workbook" (Excel) found at its top level (names compared without case); kNone for anything else.
+OfficeDocumentKind CompoundDocumentKind(const std::string& path);
+// True when CompoundDocumentKind finds one of the three streams.
+bool IsOfficeCompoundDocument(const std::string& path);
+// The kind of a Word or Excel document of the XML formats: a zip archive whose central directory
+// lists "word/document.xml" or "xl/workbook.xml"; kNone for anything else.
+OfficeDocumentKind OpenXmlDocumentKind(const std::string& path);
+// The fixed name a document of `kind` is handed over under: "document" and the kind's extension.
+std::string HandOverFileName(OfficeDocumentKind kind);
+
+// Hands a document to the desktop's viewer, for the person who asked for the run: a copy in a folder
+// only they can read (platform::HandOverCopy), named by what the file holds (HandOverFileName), never
+// by `title`, which came from the disk and would choose the program that opens it. The copy lives as
+// long as the program, since the temporary file goes away as soon as the preview returns. The file
+// must be a compound document of Word or Excel, or with `skipTest` also one of their XML formats.
+// Running as root for nobody known, nothing is copied or started and a message says how to read it
+// instead. True when the viewer was started.
 bool OpenWithDocpeek(const std::string& path, const std::string& title, bool skipTest);
 
 class CRtfPreviewerDlg : public QDialog {
@@ -47,5 +60,6 @@ class CRtfPreviewerDlg : public QDialog {
 // What a preview of the file page ended with.
 enum class PreviewOutcome { kShown, kRecoverAsked };
 // The file page's preview of the recovered copy at `path` named `name`: rich text, then Word and
-// Excel documents, then the general preview dialog.
+// Excel documents (compound documents whatever their name; the XML formats when named .docx or
+// .xlsx), then the general preview dialog.
 PreviewOutcome ShowFilePreview(QWidget* owner, const std::string& path, const std::string& name);

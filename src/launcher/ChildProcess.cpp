@@ -1,6 +1,5 @@
 #include "launcher/ChildProcess.h"
 
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +7,8 @@
 #include <chrono>
 #include <csignal>
 #include <thread>
+
+#include "platform/TrustedFile.h"
 
 extern char** environ;
 
@@ -18,17 +19,39 @@ namespace {
 bool IsPassedOn(const std::string& name) {
   static const char* const kNames[] = {
       // display
-      "DISPLAY", "WAYLAND_DISPLAY", "XAUTHORITY", "QT_QPA_PLATFORM", "XDG_SESSION_TYPE",
+      "DISPLAY",
+      "WAYLAND_DISPLAY",
+      "XAUTHORITY",
+      "QT_QPA_PLATFORM",
+      "XDG_SESSION_TYPE",
       // locale
-      "LANG", "LANGUAGE", "LC_ALL", "LC_CTYPE", "LC_NUMERIC", "LC_TIME", "LC_COLLATE", "LC_MONETARY",
-      "LC_MESSAGES", "LC_PAPER", "LC_NAME", "LC_ADDRESS", "LC_TELEPHONE", "LC_MEASUREMENT",
+      "LANG",
+      "LANGUAGE",
+      "LC_ALL",
+      "LC_CTYPE",
+      "LC_NUMERIC",
+      "LC_TIME",
+      "LC_COLLATE",
+      "LC_MONETARY",
+      "LC_MESSAGES",
+      "LC_PAPER",
+      "LC_NAME",
+      "LC_ADDRESS",
+      "LC_TELEPHONE",
+      "LC_MEASUREMENT",
       "LC_IDENTIFICATION",
       // runtime folder (the named objects of a user other than root)
       "XDG_RUNTIME_DIR",
       // what the programs honour (README.md, "Environment variables")
-      "CORVALE_DEBUG", "CORVALE_DISKS", "CORVALE_NAMESPACE", "CORVALE_REGISTRY",
-      // the crash trigger of the crash-path tests
-      "CORVALE_TEST_CRASH"};
+      "CORVALE_DEBUG",
+      "CORVALE_DISKS",
+      "CORVALE_NAMESPACE",
+      "CORVALE_REGISTRY",
+#ifdef CORVALE_TEST_HOOKS
+      // the crash trigger of the crash-path tests, which only a test build knows
+      "CORVALE_TEST_CRASH",
+#endif
+  };
   for (const char* known : kNames)
     if (name == known) return true;
   return false;
@@ -50,27 +73,11 @@ std::vector<std::string> ChildEnvironment(const char* const* parent) {
 
 std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& path, const std::string& argv0) {
   if (path.empty()) return nullptr;
-  std::string name = argv0;
-  char* argv[] = {name.data(), nullptr};
-  // The child starts with default signal handling and an empty signal mask, whatever the launcher
-  // itself has set.
-  posix_spawnattr_t attr;
-  if (posix_spawnattr_init(&attr) != 0) return nullptr;
-  sigset_t all;
-  sigset_t none;
-  sigfillset(&all);
-  sigemptyset(&none);
-  posix_spawnattr_setsigdefault(&attr, &all);
-  posix_spawnattr_setsigmask(&attr, &none);
-  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-  std::vector<std::string> env = ChildEnvironment(environ);
-  std::vector<char*> envp;
-  for (std::string& entry : env) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  pid_t pid = -1;
-  int rc = posix_spawn(&pid, path.c_str(), nullptr, &attr, argv, envp.data());
-  posix_spawnattr_destroy(&attr);
-  if (rc != 0) return nullptr;
+  // The launcher and the restart helper run as root: what they start must be root's, and it is run
+  // from the descriptor that was checked (platform::StartTrustedProgram, which logs a refusal).
+  std::string why;
+  const pid_t pid = platform::StartTrustedProgram(path, {argv0}, ChildEnvironment(environ), false, &why);
+  if (pid <= 0) return nullptr;
   return std::unique_ptr<ChildProcess>(new ChildProcess(pid));
 }
 

@@ -14,6 +14,9 @@
 #include <string_view>
 #include <utility>
 
+#include "platform/Log.h"
+#include "platform/TrustedFile.h"
+
 namespace platform {
 namespace {
 
@@ -119,13 +122,42 @@ bool AcceptBlockEntry(const std::string& name, const std::string& sysfsPath, int
   return true;
 }
 
+// Running as root, whether a source named in CORVALE_DISKS may be read: a block device node of root's
+// (device nodes are made by the system, and reading disks is what root is here for), or an image
+// file of root's that nobody else may write. Anything a user could have put in place, or that is
+// neither, is left out. Checked on the opened file; a source that cannot be opened is kept and
+// fails when it is read, like a disk that is not there.
+bool MayReadNamedSource(const std::string& item, std::string* why) {
+  if (::geteuid() != 0) return true;
+  const int fd = ::open(item.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) return true;
+  struct stat st {};
+  const bool examined = ::fstat(fd, &st) == 0;
+  ::close(fd);
+  if (!examined) return true;
+  if (S_ISBLK(st.st_mode)) {
+    if (st.st_uid == 0) return true;
+    *why = "the device node belongs to user " + std::to_string(st.st_uid);
+    return false;
+  }
+  return IsTrustedFileStatus(st, why);
+}
+
 std::vector<DiskEntry> ReadNamedDisks(const std::string& sysfsRoot, std::string_view list) {
   std::vector<DiskEntry> disks;
+  int position = 0;
   while (!list.empty()) {
     size_t colon = list.find(':');
     std::string item(list.substr(0, colon));
     list = colon == std::string_view::npos ? std::string_view() : list.substr(colon + 1);
     if (item.empty()) continue;
+    const int number = position++;
+    std::string why;
+    if (!MayReadNamedSource(item, &why)) {
+      // Left out, its number unused, so that the others keep the numbers their order gives them.
+      LogError("CORVALE_DISKS: %s is not read with root's rights: %s", item.c_str(), why.c_str());
+      continue;
+    }
     DiskEntry entry;
     entry.name = BaseName(item);
     entry.devicePath = item;
@@ -144,7 +176,7 @@ std::vector<DiskEntry> ReadNamedDisks(const std::string& sysfsRoot, std::string_
       // is opened, like a disk that is not there, and keeps its place in the numbering.
       entry.isImageFile = true;
     }
-    entry.number = static_cast<int>(disks.size());
+    entry.number = number;
     disks.push_back(std::move(entry));
   }
   return disks;

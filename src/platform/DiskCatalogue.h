@@ -12,6 +12,8 @@
 //
 // CORVALE_DISKS (a colon-separated list of block devices or image files) replaces the catalogue, for
 // tests and for users who want to name their sources; its entries are numbered in the order given.
+// Running as root, an entry is read only when it is a block device node of root's or an image file
+// of root's that nobody else may write; any other is left out (its number stays unused) and logged.
 //
 // Numbers hold for the whole run: a disk keeps the number it was first listed under, a disk that
 // appears later gets the next free number, and a disk that goes away leaves its number unused (so

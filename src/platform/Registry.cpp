@@ -7,8 +7,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <mutex>
 
 #include "platform/IniFile.h"
+#include "platform/Log.h"
+#include "platform/TrustedFile.h"
 
 namespace platform {
 namespace {
@@ -47,7 +50,21 @@ void SetError(int* error, int value) {
 
 std::string RegistryFilePath() {
   const char* env = std::getenv("CORVALE_REGISTRY");
-  if (env && *env) return env;
+  if (env && *env) {
+    // With root's rights the settings choose the update address, and a change of language replaces
+    // the file: a file or folder another user may change is not taken (the variable reaches root
+    // only through sudo -E or an env_keep, but then it is whatever the user set).
+    std::string why;
+    if (IsPathClosedToOthers(env, &why)) return env;
+    static std::mutex mutex;
+    static std::string* told = new std::string;
+    std::lock_guard<std::mutex> lock(mutex);
+    if (*told != env) {
+      *told = env;
+      LogError("CORVALE_REGISTRY %s is not used with root's rights: %s; %s is used", env, why.c_str(),
+               kDefaultRegistryFile);
+    }
+  }
   return kDefaultRegistryFile;
 }
 

@@ -25,6 +25,8 @@ enum class RegistryStatus {
 };
 
 // The settings file in use: $CORVALE_REGISTRY when set and not empty, else /etc/corvale/registry.ini.
+// Running as root, $CORVALE_REGISTRY is taken only when nobody but root can change the file or its
+// folders (IsPathClosedToOthers); otherwise the log says why and the default is used.
 std::string RegistryFilePath();
 
 // Reads value `value` of key `key` into *out. *error (when given) gets the errno of a failure.

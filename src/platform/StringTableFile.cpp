@@ -7,6 +7,8 @@
 #include <cerrno>
 #include <optional>
 
+#include "platform/TrustedFile.h"
+
 namespace corvale {
 namespace {
 
@@ -60,7 +62,10 @@ std::optional<std::string> Unescape(std::string_view text) {
 StringTableFile::LoadResult StringTableFile::Load(const std::string& path) {
   m_texts.clear();
   m_skipped = 0;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A translation gives every text the programs show, as root too: only a file of root's that nobody
+  // else may change is read then.
+  std::string why;
+  int fd = platform::OpenTrustedFile(path, &why);
   if (fd < 0) return errno == ENOENT ? LoadResult::Missing : LoadResult::Unreadable;
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -1,5 +1,6 @@
 #include "raw/CustomFileAnalyser.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,12 +8,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <string_view>
 
 #include "platform/Log.h"
 #include "platform/ProgramFolder.h"
+#include "platform/TrustedFile.h"
 #include "raw/RawFileAnalyserList.h"
 #include "raw/RawFileInfo.h"
 #include "raw/RawFileTypeTable.h"
@@ -33,6 +34,25 @@ std::string ToUpper(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = Upper(c);
   return out;
+}
+
+// Reads a script from the opened `fd`: one byte more than a script may hold, which tells a longer
+// file. False with the reason when it cannot be read.
+bool ReadScriptFile(int fd, std::string* text, std::string* problem) {
+  text->assign(kScriptMaxBytes + 1, '\0');
+  size_t have = 0;
+  while (have < text->size()) {
+    const ssize_t n = ::read(fd, text->data() + have, text->size() - have);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (problem) *problem = std::string("cannot be read: ") + std::strerror(errno);
+      return false;
+    }
+    if (n == 0) break;
+    have += static_cast<size_t>(n);
+  }
+  text->resize(have);
+  return true;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -214,34 +234,16 @@ int32_t AssignCustomRawFileType(RawFileTypeTable& table, const std::string& exte
 
 bool CScriptProcess::Open(const std::string& path, std::string* problem) {
   Close();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  std::string why;
+  const int fd = platform::OpenTrustedFile(path, &why);
   if (fd < 0) {
-    if (problem) *problem = std::string("cannot be opened: ") + std::strerror(errno);
+    if (problem) *problem = (errno == EPERM ? "is not used: " : "cannot be opened: ") + why;
     return false;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    if (problem) *problem = "not a regular file";
-    return false;
-  }
-  // One byte more than a script may hold tells a longer file.
-  std::string text(kScriptMaxBytes + 1, '\0');
-  size_t have = 0;
-  while (have < text.size()) {
-    const ssize_t n = ::read(fd, text.data() + have, text.size() - have);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      const int e = errno;
-      ::close(fd);
-      if (problem) *problem = std::string("cannot be read: ") + std::strerror(e);
-      return false;
-    }
-    if (n == 0) break;
-    have += static_cast<size_t>(n);
-  }
+  std::string text;
+  const bool read = ReadScriptFile(fd, &text, problem);
   ::close(fd);
-  text.resize(have);
+  if (!read) return false;
   SetText(std::move(text));
   return true;
 }
@@ -410,34 +412,60 @@ bool CCustomHeaderManage::Load(const std::string& folder, RawFileTypeTable& tabl
   m_headers.clear();
   m_keys.clear();
   m_errors.clear();
-  namespace fs = std::filesystem;
-  std::vector<fs::path> paths;
-  std::error_code ec;
-  fs::directory_iterator it(folder, ec);
-  if (ec) return false;
-  for (; it != fs::directory_iterator(); it.increment(ec)) {
-    if (ec) break;
-    const fs::path& path = it->path();
-    if (!EqualsNoCase(path.extension().string(), ".fhs")) continue;
-    std::error_code typeError;
-    if (it->is_directory(typeError)) continue;
-    paths.push_back(path);
+  // As root the scripts decide what is carved from a disk and where: the folder and every script
+  // must be root's, and nobody else may change them.
+  std::string why;
+  const int folderFd = platform::OpenTrustedFolder(folder, &why);
+  if (folderFd < 0) {
+    if (errno == EPERM) Refuse({folder, 0, "the folder is not used: " + why});
+    return false;
   }
+  std::vector<std::string> names;
+  const int listFd = ::dup(folderFd);
+  DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+  if (dir == nullptr) {
+    if (listFd >= 0) ::close(listFd);
+    ::close(folderFd);
+    return false;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name.size() < 4 || !EqualsNoCase(std::string_view(name).substr(name.size() - 4), ".fhs")) continue;
+    struct stat st {};
+    if (entry->d_type == DT_DIR ||
+        (entry->d_type == DT_UNKNOWN && ::fstatat(folderFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISDIR(st.st_mode)))
+      continue;
+    names.push_back(name);
+  }
+  ::closedir(dir);
   // The listing order of a folder is arbitrary; the order of names is not.
-  std::sort(paths.begin(), paths.end(), [](const fs::path& a, const fs::path& b) {
-    return a.filename().string() < b.filename().string();
-  });
+  std::sort(names.begin(), names.end());
+  const std::string prefix = folder.empty() || folder.back() == '/' ? folder : folder + "/";
 
-  for (const fs::path& path : paths) {
+  for (const std::string& name : names) {
+    const std::string path = prefix + name;
     auto header = std::make_unique<CCustomHeader>();
     ScriptLoadError error;
-    if (!header->Load(path.string(), &error)) {
+    const int fd = platform::OpenTrustedFileAt(folderFd, name, path, &why);
+    std::string text, problem;
+    if (fd < 0) {
+      Refuse({path, 0, (errno == EPERM ? "is not used: " : "cannot be opened: ") + why});
+      continue;
+    }
+    const bool read = ReadScriptFile(fd, &text, &problem);
+    ::close(fd);
+    if (!read) {
+      Refuse({path, 0, problem});
+      continue;
+    }
+    if (!header->LoadText(path, std::move(text), &error)) {
       Refuse(std::move(error));
       continue;
     }
     const int32_t id = AssignCustomRawFileType(table, header->GetExtension());
     if (id == kNoRawFileType) {
-      Refuse({path.string(), 0,
+      Refuse({path, 0,
               "no file-type id is left for extension " + header->GetExtension() +
                   " (the 1000 ids of script types are all taken)"});
       continue;
@@ -451,6 +479,7 @@ bool CCustomHeaderManage::Load(const std::string& folder, RawFileTypeTable& tabl
     }
     m_headers.push_back(std::move(header));
   }
+  ::close(folderFd);
   return true;
 }
 

@@ -65,7 +65,8 @@ int32_t AssignCustomRawFileType(RawFileTypeTable& table, const std::string& exte
 // Reads and checks one script.
 class CScriptProcess {
  public:
-  // Reads the script at `path` (read only; a regular file). False, with the reason, when it cannot.
+  // Reads the script at `path` (read only; a regular file, as root one of root's that nobody else may
+  // change). False, with the reason, when it cannot.
   bool Open(const std::string& path, std::string* problem = nullptr);
   // Takes the script text as it stands (the text of a script file).
   void SetText(std::string text);
@@ -112,7 +113,8 @@ class CCustomHeaderManage {
  public:
   // Loads every "*.fhs" file of `folder` (any case of the extension), in file-name order, giving
   // each extension its id in `table`. True when the folder could be listed. Refused scripts are
-  // logged and kept in Errors().
+  // logged and kept in Errors(). Running as root the folder and each script must be root's and
+  // closed to others (platform::OpenTrustedFolder, OpenTrustedFileAt); a link is not followed.
   bool Load(const std::string& folder, RawFileTypeTable& table);
   // The first script in load order that matches the sector; null when none does.
   const CCustomHeader* Match(const uint8_t* sector) const;

@@ -1,13 +1,15 @@
 #include "ui/Shell.h"
 
-#include <QDesktopServices>
-#include <QProcess>
-#include <QString>
-#include <QStringList>
-#include <QUrl>
+#include <sys/stat.h>
+
 #include <cstdio>
 
+#include "platform/DesktopOpen.h"
+#include "platform/TrustedFile.h"
+#include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
+
+extern char** environ;
 
 namespace corvale::ui {
 namespace {
@@ -27,13 +29,19 @@ ProgramStarter& Starter() {
 bool OpenUrl(const std::string& address) {
   if (const UrlHandler& handler = Urls()) return handler(address);
   if (address.empty()) return false;
-  if (!WindowsAreVisible()) {
+  if (!WindowsAreVisible() && !platform::DesktopOpenerReplaced()) {
     std::fprintf(stderr, "open: %s\n", address.c_str());
     return false;
   }
-  const QString text = QString::fromStdString(address);
-  const QUrl url = text.startsWith('/') ? QUrl::fromLocalFile(text) : QUrl(text, QUrl::StrictMode);
-  return url.isValid() && QDesktopServices::openUrl(url);
+  platform::DesktopItem kind = platform::DesktopItem::kAddress;
+  if (address[0] == '/') {
+    struct stat st {};
+    kind = ::stat(address.c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? platform::DesktopItem::kFolder
+                                                                    : platform::DesktopItem::kFile;
+  }
+  const platform::DesktopOpenResult result = platform::OpenForUser(address, kind);
+  if (!result.started) ShowMessageBox(result.message, GetProductTitle(), MessageIcon::Warning);
+  return result.started;
 }
 
 UrlHandler SetUrlHandler(UrlHandler handler) {
@@ -43,9 +51,12 @@ UrlHandler SetUrlHandler(UrlHandler handler) {
 
 bool StartProgram(const std::string& program, const std::vector<std::string>& arguments) {
   if (const ProgramStarter& starter = Starter()) return starter(program, arguments);
-  QStringList args;
-  for (const std::string& argument : arguments) args << QString::fromStdString(argument);
-  return QProcess::startDetached(QString::fromStdString(program), args);
+  std::vector<std::string> argv{program};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  std::vector<std::string> env;
+  for (char** e = environ; e && *e; ++e) env.emplace_back(*e);
+  std::string why;
+  return platform::StartTrustedProgram(program, argv, env, true, &why) >= 0;
 }
 
 ProgramStarter SetProgramStarter(ProgramStarter starter) {

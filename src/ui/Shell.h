@@ -1,9 +1,12 @@
 #pragma once
-// What the program asks of the desktop: opening a web page or a local file with the user's
-// handler, and starting one of its helper programs to run on its own. Nothing here builds a command
-// line from text: addresses and paths go to the desktop as addresses, programs get their arguments
-// as a list. Where nobody can see a window (offscreen, no display) an address is only written to
-// stderr. Tests install handlers that record the requests.
+// What the program asks of the desktop: opening a web page, a local file or a folder for the user,
+// and starting one of its helper programs to run on its own. Nothing here builds a command line from
+// text: addresses and paths go to the handler as one argument, programs get their arguments as a
+// list. Every opening goes through the platform's one opener (platform/DesktopOpen.h), which never
+// runs a desktop program as root; when it opens nothing, its message says why and how to open it
+// instead. Where nobody can see a window (offscreen, no display) an address is only written to
+// stderr, unless a test has put a stand-in in the opener's place. Tests may also install a handler
+// that records the requests.
 
 #include <functional>
 #include <string>
@@ -11,16 +14,17 @@
 
 namespace corvale::ui {
 
-// Opens `address` (a web address, or an absolute path of a local file) with the desktop's handler.
-// True when the desktop took it.
+// Opens `address` (an https address, or the absolute path of a local file or folder) for the user.
+// True when the handler was started; otherwise the opener's message is shown.
 bool OpenUrl(const std::string& address);
 
 using UrlHandler = std::function<bool(const std::string& address)>;
 // Replaces how addresses are opened (null: the desktop). Returns the previous handler.
 UrlHandler SetUrlHandler(UrlHandler handler);
 
-// Starts `program` with `arguments` as a process of its own, not waited for and not ended with
-// this one. True when it started.
+// Starts `program`, one of the programs beside this one, with `arguments` as a process of its own,
+// not waited for and not ended with this one; running as root, only a program of root's that nobody
+// else may change. True when it started.
 bool StartProgram(const std::string& program, const std::vector<std::string>& arguments);
 
 using ProgramStarter =

@@ -9,6 +9,7 @@
 
 #include "core/DeviceCollection.h"
 #include "platform/ProgramFolder.h"
+#include "platform/TrustedFile.h"
 
 namespace corvale::usage {
 namespace {
@@ -30,7 +31,10 @@ ITallyeye* Library() {
   std::call_once(s.loaded, [&s] {
     std::string folder = platform::ExecutableDirectory();
     if (folder.empty()) return;
-    void* handle = dlopen((folder + "libTallyeye.so").c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Its constructors run as soon as it is loaded: as root, only a library of root's that nobody
+    // else may change is loaded at all.
+    std::string why;
+    void* handle = platform::LoadTrustedLibrary(folder + kUsageLibraryName, RTLD_NOW | RTLD_LOCAL, &why);
     if (!handle) return;
     using GetTallyeyeFn = ITallyeye* (*)();
     auto get = reinterpret_cast<GetTallyeyeFn>(dlsym(handle, "GetTallyeye"));

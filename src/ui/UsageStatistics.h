@@ -3,7 +3,8 @@
 // wizard with how long they took, the end of the run. The library is optional and none ships with
 // the program: "libTallyeye.so" is looked for once, in the program's own folder only, and without
 // it (or its export "GetTallyeye") no event goes anywhere. Nothing the library does, throwing
-// included, can disturb the program.
+// included, can disturb the program. Running as root, a library that is not root's or that others
+// may change is not loaded (platform::LoadTrustedLibrary), and the log says why.
 //
 // Tests install a recorder to see the events that are raised.
 
@@ -38,6 +39,8 @@ class ITallyeye {
 };
 
 namespace corvale::usage {
+
+inline constexpr const char* kUsageLibraryName = "libTallyeye.so";
 
 constexpr int kEventStart = 8192;
 

@@ -1,8 +1,13 @@
 // The weekly update check: its gate over "update.ini", the answer it accepts, and the whole check
-// against a small HTTP server on the loopback address.
+// against a small HTTPS server on the loopback address, whose certificate openssl makes at test
+// time and the test alone trusts. Plain http is refused for the address and for the details.
 #include <gtest/gtest.h>
 
 #include <QMessageBox>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <map>
@@ -12,6 +17,7 @@
 
 #include "app/UpdateCheck.h"
 #include "core/RecoveryHelpers.h"
+#include "platform/Log.h"
 #include "platform/RecoveryContext.h"
 #include "platform/Registry.h"
 #include "platform/StringTable.h"
@@ -84,6 +90,7 @@ TEST(UpdateAnswer, OnlyAVersionAndAWebAddressAreAccepted) {
       {"1..1.8\n", false},
       {"1.1.1.9999999999\n", false},
       {"1.1.1.9\nfile:///etc/passwd\n", false},
+      {"1.1.1.9\nhttp://example.org/notes\n", false},  // only https is opened
       {"1.1.1.9\nhttps://a.org/x\nmore\n", false},
       {std::string(5000, '1'), false},
   };
@@ -94,21 +101,72 @@ TEST(UpdateAnswer, OnlyAVersionAndAWebAddressAreAccepted) {
   EXPECT_EQ(info->detailsUrl, "https://example.org/notes");
 }
 
-// A tiny HTTP server on the loopback address: each path answers with its body; "/slow" never answers.
-class LoopbackServer {
+// A self-signed certificate for 127.0.0.1, made by openssl, that this test process trusts.
+struct LoopbackCertificate {
+  QSslCertificate certificate;
+  QSslKey key;
+  std::string missing;  // why there is none
+};
+
+const LoopbackCertificate& Certificate() {
+  static const LoopbackCertificate made = [] {
+    LoopbackCertificate c;
+    if (!corvale::test::HaveTool("openssl")) {
+      c.missing = "openssl missing (see scripts/install-deps)";
+      return c;
+    }
+    if (!QSslSocket::supportsSsl()) {
+      c.missing = "Qt has no TLS backend";
+      return c;
+    }
+    const std::string dir = corvale::test::ScratchDir();
+    const int rc = corvale::test::RunCommand(
+        "openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj /CN=127.0.0.1"
+        " -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+        dir + "/key.pem' -out '" + dir + "/cert.pem' 2>/dev/null");
+    const auto cert = ReadWholeFile(dir + "/cert.pem");
+    const auto key = ReadWholeFile(dir + "/key.pem");
+    c.certificate = QSslCertificate(QByteArray(reinterpret_cast<const char*>(cert.data()), cert.size()));
+    c.key = QSslKey(QByteArray(reinterpret_cast<const char*>(key.data()), key.size()), QSsl::Rsa);
+    if (rc != 0 || c.certificate.isNull() || c.key.isNull()) {
+      c.missing = "openssl made no certificate";
+      return c;
+    }
+    QSslConfiguration trusted = QSslConfiguration::defaultConfiguration();
+    trusted.addCaCertificate(c.certificate);
+    QSslConfiguration::setDefaultConfiguration(trusted);
+    return c;
+  }();
+  return made;
+}
+
+// A tiny HTTPS server on the loopback address (plain HTTP with `plain`): each path answers with its
+// body; "/slow" never answers.
+class LoopbackServer : public QTcpServer {
  public:
-  explicit LoopbackServer(std::map<std::string, std::string> bodies) : m_bodies(std::move(bodies)) {
-    QObject::connect(&m_server, &QTcpServer::newConnection, [this] {
-      while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { Answer(socket); });
-      }
-    });
-    m_server.listen(QHostAddress::LocalHost, 0);
+  explicit LoopbackServer(std::map<std::string, std::string> bodies, bool plain = false)
+      : m_bodies(std::move(bodies)), m_plain(plain) {
+    listen(QHostAddress::LocalHost, 0);
   }
   std::string Url(const std::string& path) const {
-    return "http://127.0.0.1:" + std::to_string(m_server.serverPort()) + path;
+    return std::string(m_plain ? "http" : "https") + "://127.0.0.1:" + std::to_string(serverPort()) + path;
   }
   int Requests() const { return m_requests; }
+
+ protected:
+  void incomingConnection(qintptr descriptor) override {
+    auto* socket = new QSslSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+      delete socket;
+      return;
+    }
+    QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { Answer(socket); });
+    if (!m_plain) {
+      socket->setLocalCertificate(Certificate().certificate);
+      socket->setPrivateKey(Certificate().key);
+      socket->startServerEncryption();
+    }
+  }
 
  private:
   void Answer(QTcpSocket* socket) {
@@ -128,11 +186,14 @@ class LoopbackServer {
     socket->disconnectFromHost();
   }
 
-  QTcpServer m_server;
   std::map<std::string, std::string> m_bodies;
+  bool m_plain;
   std::map<QTcpSocket*, QByteArray> m_pending;
   int m_requests = 0;
 };
+
+#define REQUIRE_CERTIFICATE() \
+  if (!Certificate().missing.empty()) GTEST_SKIP() << Certificate().missing
 
 struct ServerCase {
   const char* label;
@@ -144,6 +205,7 @@ class UpdateAgainstServer : public ::testing::TestWithParam<ServerCase> {};
 
 TEST_P(UpdateAgainstServer, OnlyANewerVersionIsOffered) {
   corvale::test::TestApplication();
+  REQUIRE_CERTIFICATE();
   const ServerCase& c = GetParam();
   LoopbackServer server({{"/newer", "1.2.0.0\nhttps://example.org/release-notes\n"},
                          {"/equal", "1.1.1.8\nhttps://example.org/release-notes\n"},
@@ -208,6 +270,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Without silent mode a failed check and an up-to-date program are told.
 TEST(UpdateCheck, NotSilentTellsFailureAndNewest) {
   corvale::test::TestApplication();
+  REQUIRE_CERTIFICATE();
   LoopbackServer server(std::map<std::string, std::string>{{"/equal", "1.1.1.8\n"}});
   const std::string dir = corvale::test::ScratchDir();
   setenv("CORVALE_REGISTRY", (dir + "/registry.ini").c_str(), 1);
@@ -223,6 +286,50 @@ TEST(UpdateCheck, NotSilentTellsFailureAndNewest) {
   }
   EXPECT_EQ(shown, (std::vector<std::string>{corvale::LoadText(219), corvale::LoadText(217)}));
   corvale::ui::SetMessageBoxHandler(nullptr);
+  unsetenv("CORVALE_REGISTRY");
+}
+
+// An answer over plain http could be anybody's: such an update address is never asked, and release
+// details at such an address are never opened. Both are logged.
+TEST(UpdateCheck, PlainHttpIsNeitherAskedNorOpened) {
+  corvale::test::TestApplication();
+  LoopbackServer plain({{"/newer", "1.2.0.0\nhttps://example.org/release-notes\n"}}, true);
+  const std::string dir = corvale::test::ScratchDir();
+  setenv("CORVALE_REGISTRY", (dir + "/registry.ini").c_str(), 1);
+  ASSERT_EQ(platform::RegistrySetString(corvale::app::kUpdateSettingsKey, corvale::app::kUpdateUrlValue,
+                                        plain.Url("/newer")),
+            platform::RegistryStatus::Ok);
+  std::vector<std::string> asked, opened;
+  corvale::ui::SetQuestionHandler([&](const std::string& text, const std::string&,
+                                      corvale::ui::MessageButtons, corvale::ui::MessageIcon) {
+    asked.push_back(text);
+    return corvale::ui::MessageAnswer::Yes;
+  });
+  corvale::log::ScopedCapture log;
+  corvale::app::UpdateCheckServices services;
+  services.service = [] { return std::make_unique<corvale::app::CHttpUpdateService>(1000); };
+  services.openUrl = [&](const std::string& url) { opened.push_back(url); };
+  corvale::app::CheckForNewVersion(false, true, services);
+  EXPECT_EQ(plain.Requests(), 0);
+  EXPECT_TRUE(log.HasPart("UpdateUrl " + plain.Url("/newer") + " is not used"));
+  // The service refuses it by itself too.
+  EXPECT_NE(corvale::app::CHttpUpdateService(1000).Fetch(plain.Url("/newer")), 0);
+  EXPECT_EQ(plain.Requests(), 0);
+
+  // A service that offers details over http: the newer version is told, the page is not opened.
+  struct PlainDetails : corvale::app::IUpdateService {
+    int Fetch(const std::string&) override { return 0; }
+    int Compare(uint32_t, uint32_t) override { return 0; }
+    std::string DetailsAddress() override { return "http://example.org/release-notes"; }
+  };
+  platform::RegistrySetString(corvale::app::kUpdateSettingsKey, corvale::app::kUpdateUrlValue,
+                              "https://update.corvale.invalid/version.txt");
+  services.service = [] { return std::make_unique<PlainDetails>(); };
+  corvale::app::CheckForNewVersion(false, true, services);
+  EXPECT_EQ(asked.size(), 1u);
+  EXPECT_TRUE(opened.empty());
+  EXPECT_TRUE(log.HasPart("The release details at http://example.org/release-notes are not opened"));
+  corvale::ui::SetQuestionHandler(nullptr);
   unsetenv("CORVALE_REGISTRY");
 }
 

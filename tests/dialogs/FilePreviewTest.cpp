@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,7 @@
 #include "dialogs/ImagePreviewWnd.h"
 #include "support/Fixtures.h"
 #include "support/QtTestApp.h"
+#include "support/StandInOpener.h"
 #include "ui/MessageBox.h"
 #include "ui/Shell.h"
 
@@ -332,21 +334,52 @@ TEST_F(Preview, RichTextIsRecognisedByItsFirstAndLastBytes) {
   EXPECT_FALSE(RtfToHtml(QByteArray(100000, '{') + "x\\").isEmpty());
 }
 
-TEST_F(Preview, OfficeDocumentsAreFoundByTheirStreamsAndHandedToTheDesktop) {
+TEST_F(Preview, OfficeDocumentsAreFoundByWhatTheyHoldAndHandedOverUnderThatKind) {
   CORVALE_FIXTURE(dir, "raw_documents.sh", "raw_documents");
+  // Running as root a copy is handed over only for a person who asked; here user nobody, via sudo.
+  corvale::test::ScopedVariables asked(
+      {{"PKEXEC_UID", nullptr}, {"SUDO_UID", "65534"}, {"SUDO_GID", nullptr}});
   const std::string d = dir + "/documents/";
+  const std::string zipNoDocument = corvale::test::ScratchDir() + "/plain.zip";
+  ASSERT_EQ(corvale::test::RunCommand("cd '" + d + "' && zip -q '" + zipNoDocument + "' report.rtf"), 0);
   struct Case {
     std::string path;
-    bool office;
+    OfficeDocumentKind compound;
+    OfficeDocumentKind xml;
   } cases[] = {
-      {d + "report.doc", true},
-      {d + "table.xls", true},
-      {d + "slides.ppt", false},
-      {d + "report.docx", false},
-      {d + "report.rtf", false},
-      {WriteFile("cut.doc", ReadAll(d + "report.doc").substr(0, 1536)), false},
-      {WriteFile("header.doc", ReadAll(d + "report.doc").substr(0, 512) + std::string(4096, '\xff')), false}};
-  for (const Case& c : cases) EXPECT_EQ(IsOfficeCompoundDocument(c.path), c.office) << c.path;
+      {d + "report.doc", OfficeDocumentKind::kWord, OfficeDocumentKind::kNone},
+      {d + "table.xls", OfficeDocumentKind::kExcel, OfficeDocumentKind::kNone},
+      {d + "slides.ppt", OfficeDocumentKind::kNone, OfficeDocumentKind::kNone},
+      {d + "report.docx", OfficeDocumentKind::kNone, OfficeDocumentKind::kWordXml},
+      {d + "table.xlsx", OfficeDocumentKind::kNone, OfficeDocumentKind::kExcelXml},
+      {d + "slides.pptx", OfficeDocumentKind::kNone, OfficeDocumentKind::kNone},
+      {zipNoDocument, OfficeDocumentKind::kNone, OfficeDocumentKind::kNone},
+      {d + "report.rtf", OfficeDocumentKind::kNone, OfficeDocumentKind::kNone},
+      {WriteFile("cut.doc", ReadAll(d + "report.doc").substr(0, 1536)), OfficeDocumentKind::kNone,
+       OfficeDocumentKind::kNone},
+      {WriteFile("header.doc", ReadAll(d + "report.doc").substr(0, 512) + std::string(4096, '\xff')),
+       OfficeDocumentKind::kNone, OfficeDocumentKind::kNone},
+      // The directory cut off, and an end record whose directory lies beyond the file.
+      {WriteFile("cut.docx", ReadAll(d + "report.docx").substr(0, ReadAll(d + "report.docx").size() - 30)),
+       OfficeDocumentKind::kNone, OfficeDocumentKind::kNone},
+      {WriteFile("far.docx", std::string("PK\5\6\0\0\0\0\0\0\0\0\x10\0\0\0\xff\xff\xff\x7f\0\0", 22)),
+       OfficeDocumentKind::kNone, OfficeDocumentKind::kNone},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(CompoundDocumentKind(c.path), c.compound) << c.path;
+    EXPECT_EQ(IsOfficeCompoundDocument(c.path), c.compound != OfficeDocumentKind::kNone) << c.path;
+    EXPECT_EQ(OpenXmlDocumentKind(c.path), c.xml) << c.path;
+  }
+  // Garbage of every length, and a zip's end record over random bytes, never harm the readers.
+  std::mt19937 random(38);
+  for (int round = 0; round < 200; ++round) {
+    std::string bytes(random() % 3000, '\0');
+    for (char& b : bytes) b = static_cast<char>(random());
+    if (round % 2 && bytes.size() > 22) bytes.replace(bytes.size() - 22, 4, "PK\5\6");
+    const std::string path = WriteFile("garbage", bytes);
+    CompoundDocumentKind(path);
+    OpenXmlDocumentKind(path);
+  }
 
   std::vector<std::pair<std::string, std::string>> opened;  // path, what it held at the call
   auto previous = corvale::ui::SetUrlHandler([&](const std::string& address) {
@@ -356,14 +389,18 @@ TEST_F(Preview, OfficeDocumentsAreFoundByTheirStreamsAndHandedToTheDesktop) {
   std::vector<std::string> boxes;
   auto previousBoxes = corvale::ui::SetMessageBoxHandler(
       [&](const std::string& text, const std::string&, corvale::ui::MessageIcon) { boxes.push_back(text); });
-  // The compound documents and the newer formats go to the viewer under their own names.
+  // The name on the disk never chooses the program: the copy is named by what the file holds.
   EXPECT_EQ(ShowFilePreview(nullptr, d + "table.xls", "Budget.xls"), PreviewOutcome::kShown);
   EXPECT_EQ(ShowFilePreview(nullptr, d + "report.docx", "../Letter.DOCX"), PreviewOutcome::kShown);
-  ASSERT_EQ(opened.size(), 2u);
-  EXPECT_EQ(std::filesystem::path(opened[0].first).filename(), "Budget.xls");
-  EXPECT_EQ(opened[0].second, ReadAll(d + "table.xls"));
-  EXPECT_EQ(std::filesystem::path(opened[1].first).filename(), "Letter.DOCX");
-  EXPECT_EQ(opened[1].second, ReadAll(d + "report.docx"));
+  EXPECT_EQ(ShowFilePreview(nullptr, d + "report.doc", "invoice.jar"), PreviewOutcome::kShown);
+  ASSERT_EQ(opened.size(), 3u);
+  const std::pair<std::string, std::string> handed[] = {{"document.xls", d + "table.xls"},
+                                                        {"document.docx", d + "report.docx"},
+                                                        {"document.doc", d + "report.doc"}};
+  for (size_t i = 0; i < opened.size(); ++i) {
+    EXPECT_EQ(std::filesystem::path(opened[i].first).filename(), handed[i].first);
+    EXPECT_EQ(opened[i].second, ReadAll(handed[i].second));
+  }
   EXPECT_TRUE(boxes.empty());
 
   // Rich text shows in its own dialog.
@@ -379,18 +416,34 @@ TEST_F(Preview, OfficeDocumentsAreFoundByTheirStreamsAndHandedToTheDesktop) {
   EXPECT_EQ(ShowFilePreview(nullptr, d + "report.rtf", "report.rtf"), PreviewOutcome::kShown);
   EXPECT_TRUE(shown);
 
-  // A ".doc" that is no Word document says so and falls back to the general preview.
-  Whenever([&] {
-    auto* dialog = qobject_cast<CFilePreViewDlg*>(QApplication::activeModalWidget());
-    if (dialog == nullptr) return false;
-    dialog->RecoverButton()->click();
-    return true;
-  });
-  EXPECT_EQ(ShowFilePreview(nullptr, WriteFile("fake.doc", "not a document"), "fake.doc"),
-            PreviewOutcome::kRecoverAsked);
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0], "Failed to preview the file. The file is neither a valid Word nor Excel document.");
-  EXPECT_EQ(opened.size(), 2u);
+  // A ".doc" that is no Word document, and a ".docx" that is no Word document of the XML format, say
+  // so and fall back to the general preview.
+  for (const auto& [path, name] :
+       {std::pair{WriteFile("fake.doc", "not a document"), std::string("fake.doc")},
+        std::pair{d + "slides.pptx", std::string("Slides.docx")}}) {
+    boxes.clear();
+    Whenever([&] {
+      auto* dialog = qobject_cast<CFilePreViewDlg*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return false;
+      dialog->RecoverButton()->click();
+      return true;
+    });
+    EXPECT_EQ(ShowFilePreview(nullptr, path, name), PreviewOutcome::kRecoverAsked) << name;
+    ASSERT_EQ(boxes.size(), 1u) << name;
+    EXPECT_EQ(boxes[0], "Failed to preview the file. The file is neither a valid Word nor Excel document.");
+  }
+  EXPECT_EQ(opened.size(), 3u);
+
+  // Running as root for nobody known, no copy is made and nothing is started: the message says how
+  // to read the document instead.
+  if (::geteuid() == 0) {
+    corvale::test::ScopedVariables unknown({{"SUDO_UID", nullptr}});
+    boxes.clear();
+    EXPECT_EQ(ShowFilePreview(nullptr, d + "report.docx", "Letter.docx"), PreviewOutcome::kShown);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("recover it into a folder of yours"), std::string::npos) << boxes[0];
+    EXPECT_EQ(opened.size(), 3u);
+  }
   corvale::ui::SetMessageBoxHandler(previousBoxes);
   corvale::ui::SetUrlHandler(previous);
 }

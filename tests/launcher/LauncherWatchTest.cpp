@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 
 #include "launcher/ChildProcess.h"
 #include "launcher/Launcher.h"
+#include "platform/Log.h"
 #include "platform/NamedMutex.h"
 #include "support/Fixtures.h"
 #include "support/NamedObjectNamespace.h"
@@ -196,6 +198,33 @@ TEST(LauncherWatch, MissingMainProgramEndsTheWatchAtOnce) {
   settings.mainProgram += ".missing";
   EXPECT_EQ(LaunchAndWatch(settings), 0);
   EXPECT_EQ(install.Starts(), 0);
+}
+
+// Running as root the launcher starts only programs of root's that nobody else may change: a main
+// program or a crash report that user nobody put in the root-owned folder is not started, and the
+// log says why.
+TEST(LauncherWatch, ProgramsOfAnotherUserAreNotStarted) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: the check is made with raised rights";
+  struct Case {
+    const char* program;
+    const char* script;
+    int result;
+    int starts;
+  } cases[] = {{"corvale", "exit:0", 0, 0}, {"QBXReport", "log:before the fault,segv", 0, 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.program);
+    ScopedNamedObjectNamespace ns;
+    Installation install(c.script);
+    WatchSettings settings = install.Settings();
+    const std::string planted =
+        std::string(c.program) == "corvale" ? settings.mainProgram : settings.reportProgram;
+    ASSERT_EQ(chown(planted.c_str(), corvale::test::kOtherUser, corvale::test::kOtherUser), 0);
+    corvale::log::ScopedCapture log;
+    EXPECT_EQ(LaunchAndWatch(settings), c.result);
+    EXPECT_EQ(install.Starts(), c.starts);
+    EXPECT_FALSE(install.ReportWritten(300));
+    EXPECT_TRUE(log.HasPart(planted + " is not used: it belongs to user 65534"));
+  }
 }
 
 TEST(ChildEnvironment, OnlyDisplayLocaleRuntimeAndHonouredVariablesWithAFixedPath) {

@@ -2,6 +2,7 @@
 // starts the program again, through the launcher when the launcher was running.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <memory>
@@ -98,4 +99,55 @@ TEST(Restart, NothingStartsWhenTheOldInstanceOutlivesTheWaitOrTheProgramIsMissin
   EXPECT_FALSE(install.Started("corvale"));
   settings.mainProgram = install.Path("missing");
   EXPECT_EQ(corvale::launcher::RestartMain(settings), 1);
+}
+
+// Running as root the helper starts only a program of root's: a "corvale" that user nobody put in
+// the root-owned folder is not started.
+TEST(Restart, AProgramOfAnotherUserIsNotStarted) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: the check is made with raised rights";
+  ScopedNamedObjectNamespace ns;
+  Installation install;
+  ASSERT_EQ(chown(install.Path("corvale").c_str(), corvale::test::kOtherUser, corvale::test::kOtherUser), 0);
+  RunningProgram restart(install.Path("QBXRestart"), {}, {{"CORVALE_DEBUG", "1"}});
+  ASSERT_TRUE(restart.Wait(30000));
+  EXPECT_EQ(restart.ExitCode(), 1);
+  EXPECT_NE(restart.Stderr().find(install.Path("corvale") + " is not used: it belongs to user 65534"),
+            std::string::npos)
+      << restart.Stderr();
+  EXPECT_FALSE(WaitUntil([&] { return install.Started("corvale"); }, 300));
+}
+
+// Like the launcher and the main program, the restart helper and the crash report do not run as
+// root from a folder that others could change: they start nothing and write nothing there.
+TEST(HelperPrograms, AsRootTheyRefuseAFolderOthersCanChange) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: the check is made with raised rights";
+  corvale::test::PublicScratchDir scratch;
+  struct Case {
+    const char* folderMode;
+    mode_t mode;
+    uid_t owner;
+  } folders[] = {{"writable by all", 0777, 0}, {"user nobody's", 0755, corvale::test::kOtherUser}};
+  for (const auto& folder : folders) {
+    for (const auto& [program, name] :
+         {std::pair{CORVALE_RESTART_PROGRAM, "QBXRestart"}, std::pair{CORVALE_REPORT_PROGRAM, "QBXReport"}}) {
+      SCOPED_TRACE(std::string(name) + " in a folder " + folder.folderMode);
+      ScopedNamedObjectNamespace ns;
+      const std::string dir =
+          scratch.path() + "/" + name + std::to_string(folder.mode) + std::to_string(folder.owner);
+      ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+      ASSERT_TRUE(corvale::test::InstallProgram(program, dir, name));
+      std::ofstream(dir + "/corvale") << "#!/bin/sh\ntouch '" << dir << "/started'\n";
+      chmod((dir + "/corvale").c_str(), 0755);
+      chmod(dir.c_str(), folder.mode);
+      chown(dir.c_str(), folder.owner, folder.owner);
+      RunningProgram run(dir + "/" + name, {}, {});
+      ASSERT_TRUE(run.Wait(30000));
+      EXPECT_EQ(run.ExitCode(), 1);
+      EXPECT_NE(run.Stderr().find("does not run as root from a folder that other users can change"),
+                std::string::npos)
+          << run.Stderr();
+      EXPECT_FALSE(WaitUntil([&] { return access((dir + "/started").c_str(), F_OK) == 0; }, 200));
+      EXPECT_NE(access((dir + "/QBXReport.txt").c_str(), F_OK), 0) << "no report written";
+    }
+  }
 }

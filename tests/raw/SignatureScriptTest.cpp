@@ -4,6 +4,7 @@
 // sanitizers.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -226,6 +227,46 @@ TEST_F(ScriptFolder, LoadsInNameOrderWithStableIdsAndNamesEveryRefusedScript) {
   EXPECT_EQ(file.GetFileType(), 1001);
   EXPECT_EQ(file.GetFileSize(), 0u);
   EXPECT_FALSE(analyser.ComputeFileSize(&file, nullptr));
+}
+
+// Running as root the scripts decide what is carved from a disk: a script that another user planted
+// in the root-owned folder, one anybody may change, or a link are not loaded, and the log says why;
+// a folder of another user's is not used at all.
+TEST_F(ScriptFolder, AsRootScriptsOrAFolderOfAnotherUserAreNotUsed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root: the check is made with raised rights";
+  ::chmod(dir.c_str(), 0755);
+  Put("a.fhs", Script("AA", "A"));
+  const std::string theirs = Put("b.fhs", Script("BB", "B"));
+  ::chown(theirs.c_str(), corvale::test::kOtherUser, corvale::test::kOtherUser);
+  const std::string open = Put("c.fhs", Script("CC", "C"));
+  ::chmod(open.c_str(), 0666);
+  ::symlink((dir + "/a.fhs").c_str(), (dir + "/d.fhs").c_str());
+
+  corvale::log::ScopedCapture log;
+  auto table = FreshTable();
+  CCustomHeaderManage scripts;
+  ASSERT_TRUE(scripts.Load(dir, *table));
+  ASSERT_EQ(scripts.size(), 1u);
+  EXPECT_EQ(scripts.Headers()[0]->GetExtension(), "AA");
+  struct Refused {
+    const char* name;
+    const char* reason;
+  } refused[] = {
+      {"b.fhs", "belongs to user 65534"}, {"c.fhs", "other users may write it"}, {"d.fhs", "it is a link"}};
+  ASSERT_EQ(scripts.Errors().size(), std::size(refused));
+  for (size_t i = 0; i < std::size(refused); ++i) {
+    EXPECT_EQ(scripts.Errors()[i].Path, dir + "/" + refused[i].name);
+    EXPECT_NE(scripts.Errors()[i].Reason.find(refused[i].reason), std::string::npos)
+        << scripts.Errors()[i].Reason;
+    EXPECT_TRUE(log.HasPart("Signature script " + dir + "/" + refused[i].name + ": is not used"))
+        << refused[i].name;
+  }
+
+  ::chown(dir.c_str(), corvale::test::kOtherUser, corvale::test::kOtherUser);
+  EXPECT_FALSE(scripts.Load(dir, *FreshTable()));
+  EXPECT_EQ(scripts.size(), 0u);
+  ASSERT_EQ(scripts.Errors().size(), 1u);
+  EXPECT_NE(scripts.Errors()[0].Reason.find("the folder is not used"), std::string::npos);
 }
 
 TEST_F(ScriptFolder, AScriptBeyondTheLastIdIsRefusedAndTheOthersLoad) {

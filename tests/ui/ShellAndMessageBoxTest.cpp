@@ -1,12 +1,15 @@
 // Message boxes, questions, web pages and helper programs: recorded by handlers in tests, and
 // answered at once where nobody can see a window.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "support/Fixtures.h"
+#include "support/Programs.h"
 #include "support/QtTestApp.h"
 #include "ui/MessageBox.h"
 #include "ui/Shell.h"
@@ -54,4 +57,19 @@ TEST(Shell, AddressesAndProgramsGoToTheirHandlersAndProgramsReallyStart) {
   for (int i = 0; i < 200 && corvale::test::RunCommand("test -e '" + marker + "'") != 0; ++i) usleep(10000);
   EXPECT_EQ(corvale::test::RunCommand("test -e '" + marker + "'"), 0);
   EXPECT_FALSE(corvale::ui::StartProgram("/nonexistent/program", {}));
+}
+
+// Running as root the helpers beside the program (the restart helper) are started only when they are
+// root's and nobody else may change them: one that user nobody put there is not started.
+TEST(Shell, AsRootAProgramOfAnotherUserIsNotStarted) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root: the check is made with raised rights";
+  const std::string dir = corvale::test::ScratchDir();
+  const std::string program = dir + "/QBXRestart";
+  std::ofstream(program) << "#!/bin/sh\ntouch '" << dir << "/started'\n";
+  chmod(program.c_str(), 0755);
+  chown(program.c_str(), corvale::test::kOtherUser, corvale::test::kOtherUser);
+  EXPECT_FALSE(corvale::ui::StartProgram(program, {}));
+  chown(program.c_str(), 0, 0);
+  EXPECT_TRUE(corvale::ui::StartProgram(program, {}));
+  EXPECT_TRUE(corvale::test::WaitUntil([&] { return access((dir + "/started").c_str(), F_OK) == 0; }, 10000));
 }

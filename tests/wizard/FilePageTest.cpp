@@ -3,6 +3,7 @@
 // views of the list with their thumbnails, the states legend, saving one file at once (and aborting
 // a slow one), preview loading, export of the scan bundle, and the page's Back and Next.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QApplication>
 #include <QHeaderView>
@@ -40,7 +41,9 @@
 #include "raw/RawFilesFolderBuilder.h"
 #include "storage/IStorageDevice.h"
 #include "storage/ImageFileDevice.h"
+#include "support/StandInOpener.h"
 #include "ui/AppInfo.h"
+#include "ui/Shell.h"
 #include "wizard/FileSelectPage.h"
 #include "wizard/WizardHarness.h"
 #include "wizard/controller/FileSelectController.h"
@@ -589,6 +592,67 @@ TEST_F(FilePage, PreviewShowsTheRecoveredCopyAndItsRecoverButtonRecoversTheFile)
     if (c.recover) {
       EXPECT_EQ(ReadAll(savePath), bytes);
     }
+  }
+}
+
+// A recovered document goes to the viewer as the person who asked (user nobody, through sudo), as a
+// copy only they can read, named by what the file holds: the disk's author chose the names, and a
+// Word document called "invoice.jar" or "page.html" must not pick the program that opens it.
+// Driven with the page's Preview button.
+TEST_F(FilePage, PreviewHandsDocumentsToTheViewerAsThePersonWhoAskedUnderTheKindTheyHold) {
+  CORVALE_REQUIRE_ROOT();
+  for (const char* tool : {"mkfs.fat", "mcopy"})
+    if (!corvale::test::HaveTool(tool)) GTEST_SKIP() << tool << " missing (see scripts/install-deps)";
+  CORVALE_FIXTURE(docs, "raw_documents.sh", "raw_documents");
+  const std::string d = docs + "/documents/";
+  struct Case {
+    const char* name;    // on the volume
+    const char* source;  // the document it holds
+    const char* handed;  // the name the viewer gets
+  } cases[] = {{"Letter.docx", "report.docx", "document.docx"},
+               {"invoice.jar", "report.doc", "document.doc"},
+               {"page.html", "report.doc", "document.doc"},
+               {"Budget.xlsx", "table.xlsx", "document.xlsx"},
+               {"Budget-old.xls", "table.xls", "document.xls"}};
+  const std::string image = corvale::test::ScratchDir() + "/documents.img";
+  ASSERT_EQ(corvale::test::RunCommand("mkfs.fat -C -F 16 '" + image + "' 16384 >/dev/null"), 0);
+  for (const Case& c : cases)
+    ASSERT_EQ(corvale::test::RunCommand("mcopy -i '" + image + "' '" + d + c.source + "' '::" + c.name + "'"),
+              0);
+
+  corvale::test::StandInOpener opener;
+  ASSERT_TRUE(opener.ok());
+  corvale::test::ScopedVariables asked(
+      {{"PKEXEC_UID", nullptr}, {"SUDO_UID", "65534"}, {"SUDO_GID", nullptr}});
+  // The harness records addresses in the opener's place; here the real opener starts the stand-in.
+  struct RealOpener {
+    corvale::ui::UrlHandler kept = corvale::ui::SetUrlHandler(nullptr);
+    ~RealOpener() { corvale::ui::SetUrlHandler(kept); }
+  } real;
+  CFileSystemNode* root = ShowVolume(image);
+  ASSERT_NE(root, nullptr);
+  SelectFolder(root->GetFirstChild());
+  size_t started = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_GE(RowOf(c.name), 0);
+    SelectRow(RowOf(c.name));
+    QTest::mouseClick(page->PreviewButton(), Qt::LeftButton, {}, QPoint(5, 5));
+    ASSERT_TRUE(opener.WaitFor(++started));
+    const corvale::test::StandInOpener::Record r = opener.Records().back();
+    EXPECT_EQ(r.uid, corvale::test::kOtherUser);
+    ASSERT_EQ(r.args.size(), 1u);
+    const std::filesystem::path copy(r.args[0]);
+    EXPECT_EQ(copy.filename(), c.handed);
+    struct stat file {
+    }, folder{};
+    ASSERT_EQ(::lstat(copy.c_str(), &file), 0);
+    ASSERT_EQ(::lstat(copy.parent_path().c_str(), &folder), 0);
+    EXPECT_EQ(file.st_uid, corvale::test::kOtherUser);
+    EXPECT_EQ(file.st_mode & 07777, 0600u);
+    EXPECT_EQ(folder.st_uid, corvale::test::kOtherUser);
+    EXPECT_EQ(folder.st_mode & 07777, 0700u);
+    EXPECT_EQ(ReadAll(copy), ReadAll(d + c.source));
   }
 }
 

@@ -2,6 +2,7 @@
 // extensions built from the user's ticks; the shipped catalogue against the RAW types; and what a
 // broken or hostile catalogue file gives.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <string>
@@ -254,6 +255,32 @@ TEST(FileTypeCatalogue, AHostileOrMissingFileGivesItsReasonAndTheBuiltInCatalogu
     EXPECT_EQ(catalogue.FindType(0)->description, "All types");
     EXPECT_TRUE(log.HasPart("Line:642")) << "every failed load is logged";
   }
+}
+
+// Running as root the catalogue decides what is looked for and how found files are named: a file
+// that another user put beside the programs (a root-owned 0755 folder) is not read; the built-in list
+// is offered and the reason is told and logged.
+TEST(FileTypeCatalogue, AsRootAFileOfAnotherUserIsNotRead) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root: the check is made with raised rights";
+  const std::string path =
+      WriteFile("FileFilter.xml",
+                "<R RootName='Planted'><FileCategory Description='C'><FileType "
+                "Description='T'><Extention>.a</Extention></FileType></FileCategory></R>");
+  CMapFileTypeInfo builtIn;
+  ASSERT_EQ(builtIn.LoadFromXmlText(BuiltInFileTypeCatalogue()), 0);
+  {
+    CMapFileTypeInfo catalogue;
+    EXPECT_EQ(LoadFileTypeCatalogue(catalogue, path), "");
+    EXPECT_EQ(catalogue.FindType(0)->description, "Planted");
+  }
+  ::chown(path.c_str(), corvale::test::kOtherUser, corvale::test::kOtherUser);
+  corvale::log::ScopedCapture log;
+  CMapFileTypeInfo catalogue;
+  const std::string why = LoadFileTypeCatalogue(catalogue, path);
+  EXPECT_NE(why.find("the file is not used: it belongs to user 65534"), std::string::npos) << why;
+  EXPECT_EQ(catalogue.GetCount(), builtIn.GetCount());
+  EXPECT_EQ(catalogue.FindType(0)->description, "All types");
+  EXPECT_TRUE(log.HasPart(path + " is not used: it belongs to user 65534"));
 }
 
 TEST(FileTypeCatalogue, DamagedCopiesOfTheShippedFileNeverBreakTheLoader) {

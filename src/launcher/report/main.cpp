@@ -58,6 +58,11 @@ std::vector<std::string> DumpFiles(const std::string& folder) {
 }  // namespace
 
 int main() {
+  // Like the other programs it does not run as root from a folder that others could change.
+  if (std::string problem = platform::UntrustedExecutableFolderText(); !problem.empty()) {
+    std::fprintf(stderr, "QBXReport: %s\n", problem.c_str());
+    return 1;
+  }
   std::string folder = platform::ProgramFolder();
   if (folder.empty()) {
     std::fprintf(stderr, "QBXReport: no program folder to write the report in\n");

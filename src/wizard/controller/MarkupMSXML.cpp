@@ -1,13 +1,17 @@
 #include "wizard/controller/MarkupMSXML.h"
 
+#include <unistd.h>
+
 #include <QByteArray>
 #include <QFile>
 #include <QString>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/Log.h"
+#include "platform/TrustedFile.h"
 
 namespace {
 
@@ -61,8 +65,18 @@ const Element* CMarkupMSXML::GetDocumentElement() const {
 bool CMarkupMSXML::LoadFile(const std::string& path) {
   m_document = std::make_unique<Element>();
   ResetPosition();
-  QFile file(QString::fromStdString(path));
-  if (!file.open(QIODevice::ReadOnly)) {
+  // The catalogue decides what is looked for and how found files are named: as root it is read only
+  // when it is root's and nobody else may change it.
+  std::string why;
+  const int fd = platform::OpenTrustedFile(path, &why);
+  if (fd < 0) {
+    RecordParseError((errno == EPERM ? "the file is not used: " : "the file cannot be opened: ") + why, -1,
+                     -1);
+    return false;
+  }
+  QFile file;
+  if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
     RecordParseError("the file cannot be opened: " + file.errorString().toStdString(), -1, -1);
     return false;
   }

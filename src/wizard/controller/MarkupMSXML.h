@@ -32,7 +32,8 @@ class CMarkupMSXML {
   CMarkupMSXML(const CMarkupMSXML&) = delete;
   CMarkupMSXML& operator=(const CMarkupMSXML&) = delete;
 
-  // Reads the file at `path`; false, with the error text set, when it cannot be read or parsed.
+  // Reads the file at `path`; false, with the error text set, when it cannot be read or parsed, or
+  // when, running as root, it is not root's or others may change it (platform::OpenTrustedFile).
   bool LoadFile(const std::string& path);
   // Reads `text`; an empty text gives an empty document (true), in which every search fails.
   bool SetXmlText(const std::string& text);

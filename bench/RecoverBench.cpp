@@ -15,7 +15,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +24,7 @@
 #include "core/FileProperties.h"
 #include "core/FileRecoverer.h"
 #include "core/FileSystemEngine.h"
+#include "platform/FolderWalk.h"
 #include "storage/ImageFileDevice.h"
 
 namespace {
@@ -86,8 +86,13 @@ int RunRecover(int argc, char** argv) {
   // Folders show whether anything below them is ticked.
   if (deletedOnly) UpdateFolderStates(tree.get());
 
-  std::error_code ec;
-  std::filesystem::create_directories(outdir, ec);
+  // The recovery makes what is missing of OUTDIR itself, through no link of another user; a target
+  // it refuses is said here, with the reason.
+  if (const platform::FolderWalk walk = platform::WalkToFolder(outdir, platform::MissingFolders::kStop);
+      walk.RefusedALink()) {
+    std::fprintf(stderr, "recover: the target %s is refused: %s\n", outdir.c_str(), walk.Describe().c_str());
+    return 1;
+  }
   CFileRecoverer recoverer;
   std::string top;
   start = std::chrono::steady_clock::now();

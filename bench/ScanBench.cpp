@@ -138,9 +138,8 @@ int RunScan(int argc, char** argv) {
     WalkSubtree(root, [](CFileNode* n) {
       if (n->GetFileProperties()) n->GetFileProperties()->SetCheckState(kChecked);
     });
+    // The recovery makes the folder itself, through no link of another user.
     const std::string target = outDir + "/" + std::to_string(index);
-    std::error_code ec;
-    std::filesystem::create_directories(target, ec);
     CFileRecoverer recoverer;
     std::string top;
     const auto recoverStart = std::chrono::steady_clock::now();

@@ -35,4 +35,6 @@ std::vector<uint64_t> SourceDriveDeviceNumbers(IStorageDevice* device) {
 void InstallSourceDriveQuery() {
   CFileRecoverer::SetSourceDeviceQuery(
       [] { return SourceDriveDeviceNumbers(GetRecoveryContext().SourceRootDevice); });
+  // The disk-image wizard asks about the device it images.
+  CFileRecoverer::SetDeviceNumbersQuery(SourceDriveDeviceNumbers);
 }

@@ -12,5 +12,6 @@ class IStorageDevice;
 // The device numbers the question compares a target with, for the source `device` (null: none).
 std::vector<uint64_t> SourceDriveDeviceNumbers(IStorageDevice* device);
 
-// Installs the question for the source of the recovery context (SourceRootDevice).
+// Installs the question for the source of the recovery context (SourceRootDevice), and for a
+// given source device (CFileRecoverer::IsPathOnDevice).
 void InstallSourceDriveQuery();

@@ -1,7 +1,6 @@
 #include "core/FileRecoverer.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,13 +28,16 @@
 #include "core/OutputName.h"
 #include "core/TargetSpace.h"
 #include "core/WorkerPump.h"
+#include "platform/FolderWalk.h"
 #include "platform/HandleFile.h"
 #include "platform/Log.h"
+#include "platform/OutputOwner.h"
 #include "storage/CheckedMath.h"
 #include "storage/FileSystemCode.h"
 #include "storage/IStorageDevice.h"
 
 using namespace corvale;
+using platform::OutputOwner;
 
 namespace {
 
@@ -159,134 +161,6 @@ int OpenFolderAt(int parent, const char* name, bool followLinks) {
     fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLinks ? 0 : O_NOFOLLOW));
   } while (fd < 0 && errno == EINTR);
   return fd;
-}
-
-// The umask of the process, read without changing it; all bits when it cannot be read, so that
-// every mode is then set explicitly.
-mode_t CurrentUmask() {
-  FILE* status = std::fopen("/proc/self/status", "re");
-  if (status == nullptr) return 0777;
-  mode_t mask = 0777;
-  char line[256];
-  while (std::fgets(line, sizeof line, status) != nullptr) {
-    unsigned value = 0;
-    if (std::sscanf(line, "Umask: %o", &value) == 1) {
-      mask = static_cast<mode_t>(value & 0777);
-      break;
-    }
-  }
-  std::fclose(status);
-  return mask;
-}
-
-// A user id from the environment ("SUDO_UID=1000"), when set to a plain number.
-bool IdFromEnvironment(const char* name, unsigned* id) {
-  const char* text = std::getenv(name);
-  if (text == nullptr || *text == 0) return false;
-  char* end = nullptr;
-  errno = 0;
-  const unsigned long value = std::strtoul(text, &end, 10);
-  if (errno != 0 || *end != 0 || value > UINT32_MAX - 1) return false;
-  *id = static_cast<unsigned>(value);
-  return true;
-}
-
-// Who gets what a recovery creates, and with which modes. The program runs as root, and the files
-// it writes hold another person's data: they belong to the user who asked for them and are private
-// to that user. The user who asked is the owner of the target folder; for a target folder the
-// recovery made itself, the user who started the program through sudo or pkexec (else root).
-//
-// An existing target folder that its owner shares with a group (a team's folder, often setgid)
-// keeps that sharing: its group permission bits are passed on (files without execute); the
-// permissions for others never are.
-struct OutputOwner {
-  bool give = false;  // change the owner of what is created
-  uid_t uid = 0;
-  gid_t gid = 0;
-  mode_t fileMode = 0600;
-  mode_t folderMode = 0700;
-  mode_t umask = 0777;
-
-  static OutputOwner ForExistingFolder(const struct stat& folder) {
-    OutputOwner owner;
-    owner.fileMode = 0600 | (folder.st_mode & 0060);
-    owner.folderMode = 0700 | (folder.st_mode & 0070);
-    owner.Set(folder.st_uid, folder.st_gid);
-    return owner;
-  }
-
-  static OutputOwner ForFolderMadeHere() {
-    OutputOwner owner;
-    unsigned uid = 0;
-    if (IdFromEnvironment("SUDO_UID", &uid) || IdFromEnvironment("PKEXEC_UID", &uid)) {
-      unsigned gid = 0;
-      if (!IdFromEnvironment("SUDO_GID", &gid)) {
-        struct passwd entry {};
-        struct passwd* found = nullptr;
-        std::vector<char> buffer(16384);
-        gid = ::getpwuid_r(static_cast<uid_t>(uid), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-                      found != nullptr
-                  ? found->pw_gid
-                  : uid;
-      }
-      owner.Set(static_cast<uid_t>(uid), static_cast<gid_t>(gid));
-    } else {
-      owner.Set(::geteuid(), ::getegid());
-    }
-    return owner;
-  }
-
-  void Set(uid_t u, gid_t g) {
-    uid = u;
-    gid = g;
-    umask = CurrentUmask();
-    // Only root can give files away; anyone else creates them as their own anyway.
-    give = ::geteuid() == 0 && (u != ::geteuid() || g != ::getegid());
-  }
-
-  // Gives a file or folder just created through `fd` to its owner, with its mode. 0, or the error.
-  int Apply(int fd, bool folder) const {
-    if (give && ::fchown(fd, uid, gid) != 0) return errno;
-    const mode_t mode = folder ? folderMode : fileMode;
-    // The mode given at creation is cut by the umask; only then does it need setting again.
-    if ((mode & umask) != 0 && ::fchmod(fd, mode) != 0) return errno;
-    return 0;
-  }
-};
-
-// Opens the target folder, making what is missing of it. The folders that exist are the ones the
-// user named, taken as they stand when the job starts; every folder made here is opened without
-// following a link, so one swapped in between its making and its opening fails instead of leading
-// elsewhere. Folders made here are given to `owner`. -1 (errno set) when it cannot be opened.
-int OpenTarget(const std::string& path, const OutputOwner& owner, bool* made) {
-  *made = false;
-  if (path.empty()) {
-    errno = ENOENT;
-    return -1;
-  }
-  UniqueFd at(OpenFolderAt(AT_FDCWD, path[0] == '/' ? "/" : ".", true));
-  if (at.Get() < 0) return -1;
-  size_t begin = 0;
-  while (begin < path.size()) {
-    size_t end = path.find('/', begin);
-    if (end == std::string::npos) end = path.size();
-    const std::string part = path.substr(begin, end - begin);
-    begin = end + 1;
-    if (part.empty() || part == ".") continue;
-    int fd = *made ? -1 : OpenFolderAt(at.Get(), part.c_str(), true);
-    if (fd < 0 && (*made || errno == ENOENT)) {
-      if (::mkdirat(at.Get(), part.c_str(), owner.folderMode) != 0) return -1;
-      *made = true;
-      fd = OpenFolderAt(at.Get(), part.c_str(), false);
-      if (fd < 0) return -1;
-      if (const int error = owner.Apply(fd, true); error != 0)
-        LogError("Failed to give the folder %s to user %u, error code:%d", path.c_str(),
-                 static_cast<unsigned>(owner.uid), error);
-    }
-    if (fd < 0) return -1;
-    at.Reset(fd);
-  }
-  return at.Release();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -454,7 +328,7 @@ void RemoveCreatedFile(OutputFile& file) {
 }
 
 // Folders below the top folder that get a folder of their own; deeper ones put their files into
-// the target folder. It bounds the descriptors a job holds open (one per folder level).
+// the top folder. It bounds the descriptors a job holds open (one per folder level).
 constexpr size_t kMaxFolderDepth = 128;
 
 // ---------------------------------------------------------------------------------------------
@@ -465,8 +339,9 @@ class RecoveryJob {
               std::atomic<uint32_t>& failed)
       : m_device(device), m_callback(callback), m_recovered(recovered), m_failed(failed) {}
 
-  // The tree below `root` into `target`; the walk's result.
-  int32_t RecoverTree(CFileNode* root, const std::string& targetFolder, std::string* outPath);
+  // The tree below `root` into the target folder `targetFolder`, opened as `targetFd` (not taken
+  // over); the walk's result.
+  int32_t RecoverTree(CFileNode* root, const std::string& targetFolder, int targetFd, std::string* outPath);
 
   // One file into a path that must not exist; the file's result.
   int32_t RecoverSingleFile(CFileNode* node, const std::string& path);
@@ -509,6 +384,10 @@ class RecoveryJob {
   std::atomic<uint32_t>& m_failed;
   UniqueFd m_targetFd;
   std::string m_target;  // ends in "/"
+  // Where a file goes whose folder is missing or too deep: the volume's folder (else the target).
+  UniqueFd m_fallbackFd;
+  std::string m_fallbackPath;
+  bool m_removeOnCancel = false;
   OutputOwner m_owner;
   bool m_ownerWarned = false;
   CTargetSpace m_space;
@@ -609,11 +488,11 @@ int RecoveryJob::CreateOutputFile(int folder, const std::string& folderPath, con
                                   OutputFile& file) {
   int error = CreateExclusive(folder, name, file);
   if (error == EEXIST) error = CreateCounted(folder, name, file);
-  if (IsMissingFolderError(error) && folder != m_targetFd.Get()) {
-    // The folder is gone: the file goes straight into the target folder.
-    error = CreateExclusive(m_targetFd.Get(), name, file);
-    if (error == EEXIST) error = CreateCounted(m_targetFd.Get(), name, file);
-    if (error == 0) file.path = m_target + file.name;
+  if (IsMissingFolderError(error) && folder != m_fallbackFd.Get() && m_fallbackFd.Get() >= 0) {
+    // The folder is gone: the file goes into the volume's folder.
+    error = CreateExclusive(m_fallbackFd.Get(), name, file);
+    if (error == EEXIST) error = CreateCounted(m_fallbackFd.Get(), name, file);
+    if (error == 0) file.path = m_fallbackPath + "/" + file.name;
   } else if (error == 0) {
     file.path = folderPath + "/" + file.name;
   }
@@ -921,7 +800,8 @@ int32_t RecoveryJob::RecoverFile(CFileNode* node, OutputFile& file) {
   bool complete = false;
   const int32_t result =
       properties != nullptr ? WriteContent(node, properties, file, &complete) : CFileRecoverer::kResultFailed;
-  if (complete) {
+  // A one-file recovery the user cancelled leaves nothing, even when its data was all written.
+  if (complete && !(m_removeOnCancel && result == CFileRecoverer::kResultCancelled)) {
     file.fd.Reset();
     ++m_recovered;
   } else {
@@ -937,19 +817,22 @@ int32_t RecoveryJob::RecoverSingleFile(CFileNode* node, const std::string& path)
     return CFileRecoverer::kResultFailed;
   }
   UseDeviceOf(node);
-  // The folder is the caller's choice, taken as it stands; the file itself is made inside it
-  // without following anything.
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  m_targetFd.Reset(name.empty() ? -1 : OpenFolderAt(AT_FDCWD, folder.c_str(), true));
+  m_removeOnCancel = true;
+  // The folder is opened as the user named it, through no link but root's or the user's own; the
+  // file itself is made inside it without following anything.
+  std::string name;
+  platform::FolderWalk folder = platform::WalkToFolderOf(path, &name);
   struct stat st {};
-  if (m_targetFd.Get() < 0 || ::fstat(m_targetFd.Get(), &st) != 0) {
-    LogError("Error code:%d", name.empty() ? ENOENT : errno);
+  if (!folder.ok() || name.empty() || ::fstat(folder.fd.Get(), &st) != 0) {
+    if (folder.RefusedALink())
+      LogError("The folder of %s is refused: %s", path.c_str(), folder.Describe().c_str());
+    else
+      LogError("Error code:%d", name.empty() ? ENOENT : folder.ok() ? errno : folder.error);
     ++m_failed;
     return CFileRecoverer::kResultFailed;
   }
-  m_owner = OutputOwner::ForExistingFolder(st);
+  m_targetFd.Reset(folder.fd.Release());
+  m_owner = OutputOwner::ForFolder(st);
   m_space.Attach(m_targetFd.Get());
   OutputFile file;
   const int error = CreateExclusive(m_targetFd.Get(), name, file);
@@ -963,18 +846,17 @@ int32_t RecoveryJob::RecoverSingleFile(CFileNode* node, const std::string& path)
   return RecoverFile(node, file);
 }
 
-int32_t RecoveryJob::RecoverTree(CFileNode* root, const std::string& targetFolder, std::string* outPath) {
+int32_t RecoveryJob::RecoverTree(CFileNode* root, const std::string& targetFolder, int targetFd,
+                                 std::string* outPath) {
   m_target = targetFolder;
   if (m_target.empty() || m_target.back() != '/') m_target += '/';
-  const OutputOwner madeHere = OutputOwner::ForFolderMadeHere();
-  bool made = false;
-  m_targetFd.Reset(OpenTarget(targetFolder, madeHere, &made));
+  m_targetFd.Reset(targetFd >= 0 ? ::fcntl(targetFd, F_DUPFD_CLOEXEC, 0) : -1);
   struct stat st {};
   if (m_targetFd.Get() < 0 || ::fstat(m_targetFd.Get(), &st) != 0) {
     LogError("Failed to open the target folder %s, error code:%d", targetFolder.c_str(), errno);
     return CFileRecoverer::kResultFailed;
   }
-  m_owner = made ? madeHere : OutputOwner::ForExistingFolder(st);
+  m_owner = OutputOwner::ForFolder(st);
   m_space.Attach(m_targetFd.Get());
 
   const IFileProperties* rootProperties = root != nullptr ? root->GetFileProperties() : nullptr;
@@ -994,6 +876,16 @@ int32_t RecoveryJob::RecoverTree(CFileNode* root, const std::string& targetFolde
       CreateFolder(m_targetFd.Get(), targetPath, MakeTopFolderName(NameOf(rootProperties)), &topName));
   const std::string top = topFd.Get() >= 0 ? m_target + topName : std::string();
   if (outPath != nullptr) *outPath = top.empty() ? m_target : top;
+  // Files whose own folder cannot be made, or lies deeper than the folder limit, stay inside the
+  // volume's folder: a volume never puts a file of its choosing into the target folder itself.
+  if (topFd.Get() >= 0) {
+    m_fallbackFd.Reset(::fcntl(topFd.Get(), F_DUPFD_CLOEXEC, 0));
+    m_fallbackPath = top;
+  }
+  if (m_fallbackFd.Get() < 0) {
+    m_fallbackFd.Reset(::fcntl(m_targetFd.Get(), F_DUPFD_CLOEXEC, 0));
+    m_fallbackPath = targetPath;
+  }
 
   UseDeviceOf(root);
 
@@ -1025,7 +917,7 @@ int32_t RecoveryJob::RecoverTree(CFileNode* root, const std::string& targetFolde
     const Level& parent = levels.back();
     OutputFile file;
     const int error = parent.fd.Get() >= 0 ? CreateOutputFile(parent.fd.Get(), parent.path, name, file)
-                                           : CreateOutputFile(m_targetFd.Get(), targetPath, name, file);
+                                           : CreateOutputFile(m_fallbackFd.Get(), m_fallbackPath, name, file);
     int32_t result;
     if (error != 0) {
       if (error != EEXIST) LogError("Error code:%d", error);
@@ -1096,6 +988,11 @@ CFileRecoverer::SourceDeviceQuery& SourceQuery() {
   return query;
 }
 
+CFileRecoverer::DeviceNumbersQuery& DeviceQuery() {
+  static CFileRecoverer::DeviceNumbersQuery query;
+  return query;
+}
+
 }  // namespace
 
 CFileRecoverer::CFileRecoverer(MessagePump pump) : m_pump(std::move(pump)) {}
@@ -1118,8 +1015,9 @@ int32_t CFileRecoverer::RecoverFilesInThread(IStorageDevice* device, IFileRecove
   std::string path;
   const int32_t result = RunOnWorker(
       [&] {
+        if (!OpenTarget(target)) return kResultFailed;
         RecoveryJob job(device, callback, m_recovered, m_failed);
-        return job.RecoverTree(root, target, &path);
+        return job.RecoverTree(root, target, m_target.Get(), &path);
       },
       kResultFailed);
   if (outPath != nullptr) *outPath = path;
@@ -1145,19 +1043,67 @@ int32_t CFileRecoverer::RecoverFileInThread(IStorageDevice* device, IFileRecover
   return result;
 }
 
+bool CFileRecoverer::OpenTarget(const std::string& target) {
+  // Every top-level item of one recovery goes into the same folder, opened once; only a folder that
+  // was removed meanwhile is looked for (and made) again.
+  struct stat st {};
+  if (m_target.Get() >= 0 && target == m_targetPath && ::fstat(m_target.Get(), &st) == 0 && st.st_nlink > 0)
+    return true;
+  m_target.Reset();
+  m_targetPath.clear();
+  // What is missing of the target is made, for the person who asked; nothing of it is reached
+  // through a link of another user.
+  const OutputOwner madeHere = OutputOwner::ForFolderMadeHere();
+  platform::FolderWalk walk = platform::WalkToFolder(
+      target, platform::MissingFolders::kMake, madeHere.folderMode, [&](int fd, const std::string& made) {
+        if (const int error = madeHere.Apply(fd, true); error != 0)
+          LogError("Failed to give the folder %s to user %u, error code:%d", made.c_str(),
+                   static_cast<unsigned>(madeHere.uid), error);
+      });
+  if (!walk.ok()) {
+    if (walk.RefusedALink())
+      LogError("The target folder %s is refused: %s", target.c_str(), walk.Describe().c_str());
+    else
+      LogError("Failed to open the target folder %s, error code:%d (%s)", target.c_str(), walk.error,
+               walk.Describe().c_str());
+    return false;
+  }
+  m_target = std::move(walk.fd);
+  m_targetPath = target;
+  return true;
+}
+
 void CFileRecoverer::SetSourceDeviceQuery(SourceDeviceQuery query) {
   std::lock_guard<std::mutex> lock(SourceQueryMutex());
   SourceQuery() = std::move(query);
 }
 
 bool CFileRecoverer::IsPathOnSourceDrive(const char* path) {
-  if (path == nullptr || *path == 0) return false;
   SourceDeviceQuery query;
   {
     std::lock_guard<std::mutex> lock(SourceQueryMutex());
     query = SourceQuery();
   }
+  return IsPathOnDevices(path, query);
+}
+
+void CFileRecoverer::SetDeviceNumbersQuery(DeviceNumbersQuery query) {
+  std::lock_guard<std::mutex> lock(SourceQueryMutex());
+  DeviceQuery() = std::move(query);
+}
+
+bool CFileRecoverer::IsPathOnDevice(const char* path, IStorageDevice* device) {
+  DeviceNumbersQuery query;
+  {
+    std::lock_guard<std::mutex> lock(SourceQueryMutex());
+    query = DeviceQuery();
+  }
   if (!query) return false;
+  return IsPathOnDevices(path, [&] { return query(device); });
+}
+
+bool CFileRecoverer::IsPathOnDevices(const char* path, const SourceDeviceQuery& query) {
+  if (path == nullptr || *path == 0 || !query) return false;
   try {
     // A target folder that does not exist yet will be made inside its nearest existing folder.
     std::error_code ec;

@@ -12,10 +12,11 @@
 // is either whole or not there.
 //
 // The recovery runs as root and writes into a folder that a user owns, and that user may change it
-// while the job runs. So the target folder is opened once and every folder and file is made
-// relative to the descriptor of the folder it goes in, one name at a time, never following a link:
-// a folder swapped for a link fails its files instead of leading outside. What is made belongs to
-// the owner of the target folder, private to that user (see OutputOwner in the source). Before a
+// while the job runs. So the target folder is opened once, through no link but root's or the user
+// who asked (platform/FolderWalk.h), and every folder and file is made relative to the descriptor of
+// the folder it goes in, one name at a time, never following a link: a folder swapped for a link
+// fails its files instead of leading outside. What is made belongs to the person who asked,
+// private to that person (platform/OutputOwner.h). Before a
 // file is written its runs must hold its size and lie on the device, and its data must fit in the
 // target disk's free space, which is looked at again while writing.
 //
@@ -28,6 +29,8 @@
 #include <functional>
 #include <string>
 #include <vector>
+
+#include "platform/FolderWalk.h"
 
 class CFileNode;
 class IFileRecoverCallback;
@@ -49,17 +52,21 @@ class CFileRecoverer {
   CFileRecoverer& operator=(const CFileRecoverer&) = delete;
 
   // Recovers the checked part of the tree below `root` into a new folder named after the root inside
-  // `targetFolder` (which is made when missing). Files whose folder cannot be made go straight into
-  // the target folder. A file that fails is logged and the walk goes on; only a cancel stops it.
+  // `targetFolder` (which is made when missing). The target folder is opened once per recoverer and
+  // kept for the following calls with the same path; it is refused (kResultFailed, logged) when the
+  // way to it leads through a link of a user other than root and the one who asked. Files whose
+  // folder cannot be made, or lies deeper than the folder limit, go into the root's folder. A file
+  // that fails is logged and the walk goes on; only a cancel stops it.
   // Returns kResultOk (also when the root is not checked, with nothing written), kResultCancelled,
   // or kResultFailed when the job could not run at all. *outPath, when given, receives the folder
   // the tree went into.
   int32_t RecoverFilesInThread(IStorageDevice* device, IFileRecoverCallback* callback, CFileNode* root,
                                const char* targetFolder, std::string* outPath = nullptr);
 
-  // Recovers one file into `targetFilePath`, which must not exist yet. With `onWorker` the work runs
-  // on a worker thread while the caller pumps messages, else on the calling thread. Recoveries of
-  // the same node are serialised across threads. Returns 1 when the file was recovered, else 0.
+  // Recovers one file into `targetFilePath`, which must not exist yet; its folder is opened as the
+  // target folder is. With `onWorker` the work runs on a worker thread while the caller pumps
+  // messages, else on the calling thread. Recoveries of the same node are serialised across
+  // threads. Returns 1 when the file was recovered, else 0; a cancelled one leaves no file.
   int32_t RecoverFileInThread(IStorageDevice* device, IFileRecoverCallback* callback, CFileNode* node,
                               const char* targetFilePath, bool onWorker);
 
@@ -77,12 +84,24 @@ class CFileRecoverer {
   // mode answers it); an empty function removes it.
   static void SetSourceDeviceQuery(SourceDeviceQuery query);
 
+  // The same comparison for a given source device (a disk being imaged): true when `path` lies on
+  // one of the volumes `device` reads from. False without a device query, as above.
+  using DeviceNumbersQuery = std::function<std::vector<uint64_t>(IStorageDevice*)>;
+  static bool IsPathOnDevice(const char* path, IStorageDevice* device);
+  static void SetDeviceNumbersQuery(DeviceNumbersQuery query);
+
  private:
   // Runs `job` on a worker and pumps until it is done; kResultFailed (or `startFailure`) when no
   // worker could be started.
   int32_t RunOnWorker(const std::function<int32_t()>& job, int32_t startFailure);
 
+  static bool IsPathOnDevices(const char* path, const SourceDeviceQuery& query);
+  // Opens (or keeps) the target folder of a tree job; false, logged, when it cannot be opened.
+  bool OpenTarget(const std::string& target);
+
   MessagePump m_pump;
+  platform::UniqueFd m_target;
+  std::string m_targetPath;
   std::atomic<int32_t> m_resultCode{0};
   std::atomic<uint32_t> m_recovered{0};
   std::atomic<uint32_t> m_failed{0};

@@ -7,11 +7,15 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <set>
 
+#include "platform/FolderWalk.h"
 #include "platform/Log.h"
+#include "platform/OutputOwner.h"
 #include "platform/ProgramFolder.h"
 
 namespace {
@@ -83,6 +87,21 @@ int CreateTempBeside(const std::string& target, std::string& tempPath) {
   const int fd = ::mkstemp(pattern.data());
   if (fd >= 0) tempPath = pattern;
   return fd;
+}
+
+// A file beside `name` in `folder`, made exclusively under a name of its own (in `tempName`), which
+// does not end in ".rdf" either.
+int CreateTempIn(int folder, const std::string& name, std::string& tempName) {
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char suffix[16];
+    std::snprintf(suffix, sizeof suffix, "%08x", static_cast<unsigned>(random()));
+    tempName = "." + name + ".partial-" + suffix;
+    const int fd = platform::CreateFileIn(folder, tempName, O_RDWR, 0600);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  errno = EEXIST;
+  return -1;
 }
 
 // A name a bundle may carry: a plain ".rdf" file name with no folder part and no way out of the
@@ -176,12 +195,27 @@ bool CStateBundle::Save(const std::string& path) {
     PutLE(e + 272, m_entries[i].Offset, 8);
   }
 
-  std::string tempPath;
-  Fd out(CreateTempBeside(path, tempPath));
+  // The bundle is written beside its place under a name of its own, in the folder opened through
+  // no link of another user, given to the person it is for, and then renamed into place: what
+  // stood under the name is replaced, never written through.
+  std::string name;
+  platform::FolderWalk folder = platform::WalkToFolderOf(path, &name);
+  struct stat folderStat {};
+  if (!folder.ok() || name.empty() || ::fstat(folder.fd.Get(), &folderStat) != 0) {
+    LogError("Result bundle: cannot open the folder of %s: %s", path.c_str(),
+             folder.ok() ? std::strerror(name.empty() ? EISDIR : errno) : folder.Describe().c_str());
+    return false;
+  }
+  const platform::OutputOwner owner = platform::OutputOwner::ForFolder(folderStat);
+  std::string tempName;
+  Fd out(CreateTempIn(folder.fd.Get(), name, tempName));
   if (out.fd < 0) {
     LogError("Result bundle: cannot create a file beside %s: %s", path.c_str(), std::strerror(errno));
     return false;
   }
+  if (const int error = owner.Apply(out.fd, false); error != 0)
+    LogError("Result bundle: cannot give %s to user %u: %s", path.c_str(), static_cast<unsigned>(owner.uid),
+             std::strerror(error));
   bool ok = WriteAll(out.fd, header.data(), header.size());
   m_checksum = BundleCrc32(0, header.data(), header.size());
   for (size_t i = 0; ok && i < m_entries.size(); ++i) {
@@ -201,16 +235,21 @@ bool CStateBundle::Save(const std::string& path) {
     PutLE(sum, m_checksum, 4);
     ok = ::pwrite(out.fd, sum, 4, 4) == 4 && ::fsync(out.fd) == 0;
   }
-  if (ok) ok = ::rename(tempPath.c_str(), path.c_str()) == 0;
+  if (ok) ok = ::renameat(folder.fd.Get(), tempName.c_str(), folder.fd.Get(), name.c_str()) == 0;
   if (!ok) {
     // Only the file this call created is removed; a bundle already at `path` stays as it was.
-    ::unlink(tempPath.c_str());
+    ::unlinkat(folder.fd.Get(), tempName.c_str(), 0);
     LogError("Result bundle: export to %s failed", path.c_str());
   }
   return ok;
 }
 
 bool CStateBundle::Load(const std::string& path) {
+  // Without a program folder there is nowhere the state files may go (never the current folder).
+  if (m_folder.empty()) {
+    LogError("Result bundle: no program folder to unpack %s into", path.c_str());
+    return false;
+  }
   Fd in(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   struct stat st {};
   if (in.fd < 0 || ::fstat(in.fd, &st) != 0 || !S_ISREG(st.st_mode)) {

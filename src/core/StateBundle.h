@@ -50,7 +50,9 @@ class CStateBundle {
   CStateBundle(bool gather, std::string folder = {}, MessageSink messages = {});
 
   // Writes the bundle of the gathered files to `path`; false (and no file at `path` changed) when
-  // any file cannot be read in full or the bundle cannot be written.
+  // any file cannot be read in full or the bundle cannot be written. The folder of `path` is opened
+  // through no link of another user; the bundle belongs to the person it is made for (as recovered
+  // files do) and replaces what stood at `path` by a rename, never by writing through it.
   bool Save(const std::string& path);
   // Checks the bundle at `path` and unpacks its files into the folder, replacing state files of the
   // same names. A bundle that is not ours, lies about its entries or fails its checksum shows

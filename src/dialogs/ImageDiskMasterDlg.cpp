@@ -1,6 +1,8 @@
 #include "dialogs/ImageDiskMasterDlg.h"
 
+#include <fcntl.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -9,17 +11,23 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QStackedWidget>
-#include <QTemporaryFile>
 #include <QTimer>
 #include <QToolButton>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
+#include <random>
 
 #include "controls/SectorSelectCtrl.h"
+#include "core/FileRecoverer.h"
+#include "platform/FolderWalk.h"
+#include "platform/Log.h"
 #include "storage/CompressController.h"
 #include "storage/IStorageDevice.h"
+#include "storage/ImageFile.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
+#include "ui/RefusedLink.h"
 #include "ui/Resources.h"
 #include "ui/UiFont.h"
 
@@ -50,10 +58,14 @@ std::string ChooseImageFile(QWidget* parent, bool save, const std::string& defau
 }
 
 uint32_t GetFreeSpaceMiB(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  std::string name;
+  const platform::FolderWalk folder = platform::WalkToFolderOf(path, &name);
+  return folder.ok() ? FreeSpaceMiB(folder.fd.Get()) : 0;
+}
+
+uint32_t FreeSpaceMiB(int folder) {
   struct statvfs info {};
-  if (::statvfs(folder.c_str(), &info) != 0) return 0;
+  if (::fstatvfs(folder, &info) != 0) return 0;
   const uint64_t bytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
   const uint64_t mib = bytes / 1024 / 1024;
   return mib > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(mib);
@@ -78,6 +90,44 @@ void Warn(const std::string& text) {
 }
 
 std::string ImageFilter() { return GetProductTitle() + " ImageFile(*.kbi)|*.kbi||"; }
+
+constexpr uint32_t kStringReplaceImageFiles = 62012;
+constexpr uint32_t kStringImageOnSource = 62013;
+
+// Asks whether the files of an image named in `names` (one a line) may be replaced.
+bool AskReplace(std::string names) {
+  if (!names.empty() && names.back() == '\n') names.pop_back();
+  QString text = corvale::ui::LoadStringResource(kStringReplaceImageFiles);
+  text.replace(QStringLiteral("%s"), QString::fromStdString(names));
+  return corvale::ui::AskMessageBox(text.toStdString(), GetProductTitle(), corvale::ui::MessageButtons::YesNo,
+                                    corvale::ui::MessageIcon::Warning) == corvale::ui::MessageAnswer::Yes;
+}
+
+// False when the folder `folder` lies on the disk being imaged and the user would rather not write
+// there (the caution the target-folder step gives; No is the default).
+bool ConfirmOffSource(const std::string& folder, IStorageDevice* source) {
+  if (!CFileRecoverer::IsPathOnDevice(folder.c_str(), source)) return true;
+  return corvale::ui::AskMessageBox(corvale::ui::LoadStringResource(kStringImageOnSource).toStdString(),
+                                    GetProductTitle(), corvale::ui::MessageButtons::YesNo,
+                                    corvale::ui::MessageIcon::Warning) == corvale::ui::MessageAnswer::Yes;
+}
+
+// Writes 512 zero bytes into a scratch file of our own in `folder` and removes it again.
+bool WriteProbe(int folder) {
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::string name = ".corvale-image-" + std::to_string(random());
+    const int fd = platform::CreateFileIn(folder, name, O_WRONLY, 0600);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) return false;
+    const char zeros[512] = {};
+    const bool written = ::write(fd, zeros, sizeof zeros) == static_cast<ssize_t>(sizeof zeros);
+    ::close(fd);
+    ::unlinkat(folder, name.c_str(), 0);
+    return written;
+  }
+  return false;
+}
 
 bool EndsWithKbi(const std::string& path) {
   return path.size() >= 4 && path.compare(path.size() - 4, 4, ".kbi") == 0;
@@ -440,8 +490,9 @@ bool CImageDiskRunDlg::NeedNewPart() {
 }
 
 void CImageDiskRunDlg::Start(IStorageDevice* source, const ImageSummary& summary, int32_t sourceKind,
-                             int32_t compressorType, int32_t level, int32_t sliceSize,
+                             int32_t compressorType, int32_t level, int32_t sliceSize, bool replaceExisting,
                              std::function<void(bool)> done) {
+  m_source = source;
   m_doneCallback = std::move(done);
   m_watchedPath = summary.destinationPath;
   m_currentFile->setText(QString::fromStdString(ShortPath(summary.destinationPath)));
@@ -466,6 +517,7 @@ void CImageDiskRunDlg::Start(IStorageDevice* source, const ImageSummary& summary
                       summary.regionEnd - summary.regionStart + 1, sourceKind);
   m_writer->SetCompressParam(compressorType, level, sliceSize);
   m_writer->SetImageFilePath(summary.destinationPath);
+  m_writer->SetReplaceExisting(replaceExisting);
   m_begin = std::chrono::steady_clock::now();
   m_remaining->setText(QString::fromStdString(ImageText(61206, "Calculating...")));
   m_finished = false;
@@ -519,9 +571,23 @@ void CImageDiskRunDlg::AskForNewLocation() {
     if (answer != corvale::ui::MessageAnswer::Yes) break;
     const std::string path = corvale::dialogs::ChooseImageFile(this, true, std::string(), ImageFilter());
     if (path.empty()) break;
-    if (corvale::dialogs::GetFreeSpaceMiB(path) < kLowSpaceMiB) continue;
+    // The rest of the parts is made there as the first ones were: in a folder reached through no
+    // link of another user, over existing files only when the user says so.
+    std::string name;
+    const platform::FolderWalk folder = platform::WalkToFolderOf(path, &name);
+    if (!folder.ok()) {
+      if (folder.RefusedALink()) Warn(corvale::ui::RefusedLinkText(folder.refusedLink));
+      continue;
+    }
+    std::string existing;
+    for (const std::string& member : corvale::image::MemberFileNames(path, true))
+      if (platform::EntryExistsIn(folder.fd.Get(), member)) existing += member + "\n";
+    if (!existing.empty() && !AskReplace(existing)) continue;
+    if (!ConfirmOffSource(path.substr(0, path.size() - name.size()), m_source)) continue;
+    if (corvale::dialogs::FreeSpaceMiB(folder.fd.Get()) < kLowSpaceMiB) continue;
     // The worker waits in NeedNewPart, so the writer may be told the new place now.
     m_writer->SetImageFilePath(path);
+    m_writer->SetReplaceExisting(!existing.empty());
     m_watchedPath = path;
     m_currentFile->setText(QString::fromStdString(path));
     decision = 1;
@@ -643,21 +709,38 @@ void CImageDiskMasterDlg::SetBanner(uint32_t id, const char* text) {
 
 void CImageDiskMasterDlg::ShowStep() { m_stack->setCurrentIndex(m_step); }
 
-bool CImageDiskMasterDlg::CheckDestination(const std::string& path) {
-  const QFileInfo info(QString::fromStdString(path));
-  const QString folder = info.absolutePath();
-  if (info.fileName().size() <= 4 || !QFileInfo(folder).isDir()) return false;
-  // An existing file is only replaced when the user says so; the folder is tested with a scratch
-  // file of our own, so nothing of the user's is touched by the check.
-  if (info.exists()) {
-    const auto answer = corvale::ui::AskMessageBox(path + " already exists.\nDo you want to replace it?",
-                                                   GetProductTitle(), corvale::ui::MessageButtons::YesNo);
-    if (answer != corvale::ui::MessageAnswer::Yes) return false;
+bool CImageDiskMasterDlg::CheckDestination(const std::string& path, bool* told) {
+  *told = false;
+  m_replace = false;
+  const std::string absolute = QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
+  std::string name;
+  // The folder is opened as the writer opens it: through no link of another user.
+  const platform::FolderWalk folder = platform::WalkToFolderOf(absolute, &name);
+  if (name.size() <= 4) return false;
+  if (!folder.ok()) {
+    if (folder.RefusedALink()) {
+      LogError("Image destination %s refused: %s", absolute.c_str(), folder.Describe().c_str());
+      Warn(corvale::ui::RefusedLinkText(folder.refusedLink));
+      *told = true;
+    }
+    return false;
   }
-  QTemporaryFile probe(folder + QStringLiteral("/.corvale-image-XXXXXX"));
-  if (!probe.open() || probe.write(QByteArray(512, '\0')) != 512) return false;
-  probe.close();
-  m_freeMiB = corvale::dialogs::GetFreeSpaceMiB(path);
+  // Files of the image that are there already, links (even ones pointing nowhere) included, are
+  // only replaced when the user says so.
+  std::string existing;
+  for (const std::string& member : corvale::image::MemberFileNames(absolute))
+    if (platform::EntryExistsIn(folder.fd.Get(), member)) existing += member + "\n";
+  if (!existing.empty()) {
+    if (!AskReplace(existing)) return false;
+    m_replace = true;
+  }
+  if (!ConfirmOffSource(absolute.substr(0, absolute.size() - name.size()), m_source)) {
+    *told = true;
+    return false;
+  }
+  // The folder is tested with a scratch file of our own, so nothing of the user's is touched.
+  if (!WriteProbe(folder.fd.Get())) return false;
+  m_freeMiB = corvale::dialogs::FreeSpaceMiB(folder.fd.Get());
   return true;
 }
 
@@ -679,8 +762,9 @@ void CImageDiskMasterDlg::OnNext() {
         m_compressorType = 2;
       }
       const std::string path = page->GetImageFilePath();
-      if (!CheckDestination(path)) {
-        Warn(ImageText(61214, "Please check the path you are trying to save to and try again."));
+      bool told = false;
+      if (!CheckDestination(path, &told)) {
+        if (!told) Warn(ImageText(61214, "Please check the path you are trying to save to and try again."));
         return;
       }
       m_summary.destinationPath = QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
@@ -723,7 +807,7 @@ void CImageDiskMasterDlg::StartRun() {
   m_back->setEnabled(false);
   SetBanner(61210, "Disk Imaging Process");
   ShowStep();
-  m_run->Start(m_source, m_summary, m_sourceKind, m_compressorType, m_level, m_sliceSize,
+  m_run->Start(m_source, m_summary, m_sourceKind, m_compressorType, m_level, m_sliceSize, m_replace,
                [this](bool made) { RunEnded(made); });
 }
 

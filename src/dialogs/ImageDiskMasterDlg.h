@@ -43,8 +43,11 @@ using ImageFileChooser = std::function<std::string(QWidget* parent, bool save, c
 ImageFileChooser SetImageFileChooser(ImageFileChooser chooser);
 std::string ChooseImageFile(QWidget* parent, bool save, const std::string& defaultName,
                             const std::string& filter);
-// Free space of the folder holding `path` in MiB; 0 when it cannot be read.
+// Free space of the folder holding `path` in MiB; 0 when it cannot be read (or the folder is
+// reached through a link of another user).
 uint32_t GetFreeSpaceMiB(const std::string& path);
+// Free space of the opened folder `folder` in MiB; 0 when it cannot be read.
+uint32_t FreeSpaceMiB(int folder);
 // The text of string `id`, or `fallback` when the string table has none.
 std::string ImageText(uint32_t id, const char* fallback);
 }  // namespace corvale::dialogs
@@ -187,8 +190,9 @@ class CImageDiskRunDlg : public CInterfaceDialog, public ICompressCallBack {
   ~CImageDiskRunDlg() override;
 
   // Starts the imaging on a worker thread; `done` is called on this thread when it has ended.
+  // `replaceExisting`: the user agreed to replace files of the image that exist already.
   void Start(IStorageDevice* source, const ImageSummary& summary, int32_t sourceKind, int32_t compressorType,
-             int32_t level, int32_t sliceSize, std::function<void(bool made)> done);
+             int32_t level, int32_t sliceSize, bool replaceExisting, std::function<void(bool made)> done);
   bool IsRunning() const { return m_worker.joinable(); }
   void SetCancel(bool cancel) { m_cancel = cancel; }
   // Sets the cancel flag; the worker stops before its next chunk and the run ends as usual.
@@ -220,6 +224,7 @@ class CImageDiskRunDlg : public CInterfaceDialog, public ICompressCallBack {
   void Finish();
 
   std::unique_ptr<CCompressController> m_writer;
+  IStorageDevice* m_source = nullptr;
   QProgressBar* m_progress = nullptr;
   QLabel* m_remaining = nullptr;
   QLabel* m_freeSpace = nullptr;
@@ -301,7 +306,10 @@ class CImageDiskMasterDlg : public CSearchSuperDlg {
  private:
   void ShowStep();
   void SetBanner(uint32_t id, const char* text);
-  bool CheckDestination(const std::string& path);
+  // The destination check: the folder opens (through no link of another user), the user agrees to
+  // replace files of the image that exist and to write on the source disk, a scratch file can be
+  // written. *told when a message has already said why it failed.
+  bool CheckDestination(const std::string& path, bool* told);
   void StartRun();
   void RunEnded(bool made);
   // Says how much of the range the image left by a stopped run holds, and asks whether to keep it.
@@ -325,6 +333,7 @@ class CImageDiskMasterDlg : public CSearchSuperDlg {
   int32_t m_sourceKind = 255;
   uint64_t m_totalSectors = 0;
   uint32_t m_freeMiB = 0;
+  bool m_replace = false;
   bool m_result = false;
   // Cancel was confirmed while the run went on: the run is ending.
   bool m_cancelling = false;

@@ -9,10 +9,15 @@
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTimer>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "platform/FolderWalk.h"
+#include "platform/Log.h"
+#include "platform/OutputOwner.h"
+#include "storage/ImageFile.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
 
@@ -28,9 +33,22 @@ void Warn(const std::string& text) {
   corvale::ui::ShowMessageBox(text, GetProductTitle(), corvale::ui::MessageIcon::Warning);
 }
 
-// Opens `path` for reading and writing, an existing file only, as the image reader needs it.
-bool OpensForWriting(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+// The descriptor of the image whose part list is `partListPath` (its ".kbp" made ".kbi").
+std::string DescriptorOfPartList(const std::string& partListPath) {
+  return partListPath.size() > 4 ? partListPath.substr(0, partListPath.size() - 4) + ".kbi" : std::string();
+}
+
+// True when `path` names part `part` of the image `descriptor` by the image's own naming. A part
+// list may name any file; only these are taken from it unasked.
+bool IsOwnPartPath(const std::string& descriptor, int part, const std::string& path) {
+  return part >= 0 && corvale::image::IsOwnPartPath(descriptor, static_cast<uint32_t>(part), path);
+}
+
+// Opens `path` as slice `part` of the image `descriptor` for reading and writing, as the image
+// reader needs it (corvale::image::OpenPartFile).
+bool OpensAsSlice(const std::string& descriptor, int part, const std::string& path) {
+  const int fd =
+      part < 0 ? -1 : corvale::image::OpenPartFile(descriptor, static_cast<uint32_t>(part), path, O_RDWR);
   if (fd < 0) return false;
   ::close(fd);
   return true;
@@ -186,18 +204,16 @@ void COpenDiskImageErrorManageDlg::SelectRow(int row) {
   }
 }
 
-bool COpenDiskImageErrorManageDlg::IsUsableSlice(const std::string& path, int part) const {
-  if (!OpensForWriting(path)) return false;
+bool COpenDiskImageErrorManageDlg::IsUsableSlice(const std::string& path, int part, bool listed) const {
+  if (listed && !IsOwnPartPath(m_descriptorPath, part, path)) return false;
+  if (!OpensAsSlice(m_descriptorPath, part, path)) return false;
   const uint64_t expected = ExpectedPartSize(m_descriptorPath, part);
   if (expected == 0) return true;
   struct stat info {};
-  if (::stat(path.c_str(), &info) != 0 || static_cast<uint64_t>(info.st_size) != expected) return false;
-  std::ifstream in(path, std::ios::binary);
-  char head[512];
-  if (!in.read(head, sizeof head)) return false;
-  for (char c : head)
-    if (c != 0) return false;
-  return true;
+  const int fd = corvale::image::OpenPartFile(m_descriptorPath, static_cast<uint32_t>(part), path, O_RDONLY);
+  const bool fits = fd >= 0 && ::fstat(fd, &info) == 0 && static_cast<uint64_t>(info.st_size) == expected;
+  if (fd >= 0) ::close(fd);
+  return fits;
 }
 
 void COpenDiskImageErrorManageDlg::AppendRow(int number, bool valid, const std::string& path) {
@@ -219,8 +235,7 @@ void COpenDiskImageErrorManageDlg::UpdateAllValid() {
 
 void COpenDiskImageErrorManageDlg::LoadSliceList(const std::string& partListPath) {
   m_partListPath = partListPath;
-  m_descriptorPath =
-      partListPath.size() > 4 ? partListPath.substr(0, partListPath.size() - 4) + ".kbi" : std::string();
+  m_descriptorPath = DescriptorOfPartList(partListPath);
   std::string text;
   if (!ReadWholeFile(partListPath, text, kMaxPartList)) return;
   std::vector<std::string> paths;
@@ -228,7 +243,7 @@ void COpenDiskImageErrorManageDlg::LoadSliceList(const std::string& partListPath
   for (const std::string& path : paths) {
     const int row = m_list->rowCount();
     m_paths[path] = row;
-    AppendRow(row, IsUsableSlice(path, row), path);
+    AppendRow(row, IsUsableSlice(path, row, true), path);
   }
 }
 
@@ -237,7 +252,7 @@ void COpenDiskImageErrorManageDlg::AddSlice() {
       corvale::dialogs::ChooseImageFile(this, false, "*.kbf", "QBX DISKIMAGE FILE(*.kbf)");
   if (path.empty() || m_paths.count(path)) return;
   const int row = m_list->rowCount();
-  if (!IsUsableSlice(path, row)) {
+  if (!IsUsableSlice(path, row, false)) {
     Warn(ImageText(166, "This is an INVALID file, please check it!"));
     return;
   }
@@ -252,7 +267,7 @@ void COpenDiskImageErrorManageDlg::LocateSlice() {
       corvale::dialogs::ChooseImageFile(this, false, "*.kbf", "QBX DISKIMAGE FILE(*.kbf)");
   if (path.empty() || m_paths.count(path)) return;
   // The slice must be the one this row stands for, not merely a file that opens.
-  if (!IsUsableSlice(path, m_selected)) {
+  if (!IsUsableSlice(path, m_selected, false)) {
     Warn(ImageText(167, "This is an INVALID file, please check it!"));
     return;
   }
@@ -276,10 +291,36 @@ void COpenDiskImageErrorManageDlg::RemoveSlice() {
 }
 
 bool COpenDiskImageErrorManageDlg::SaveSliceList() {
-  std::ofstream out(m_partListPath, std::ios::binary | std::ios::trunc);
-  for (int row = 0; out && row < m_list->rowCount(); ++row) out << RowText(row, kLocation) << "\r\n";
-  out.flush();
-  return static_cast<bool>(out);
+  std::string text;
+  for (int row = 0; row < m_list->rowCount(); ++row) text += RowText(row, kLocation) + "\r\n";
+  // The list is written anew beside the old one and renamed over it: a link standing under its name
+  // is replaced, never written through. It keeps the old list's owner and mode.
+  std::string name;
+  const platform::FolderWalk folder = platform::WalkToFolderOf(m_partListPath, &name);
+  if (!folder.ok()) {
+    LogError("The slice list %s cannot be written: %s", m_partListPath.c_str(), folder.Describe().c_str());
+    return false;
+  }
+  struct stat old {};
+  struct stat folderStat {};
+  uid_t uid = static_cast<uid_t>(-1);
+  gid_t gid = static_cast<gid_t>(-1);
+  mode_t mode = 0600;
+  if (::fstatat(folder.fd.Get(), name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(old.st_mode)) {
+    uid = old.st_uid;
+    gid = old.st_gid;
+    mode = old.st_mode & 0777;
+  } else if (::fstat(folder.fd.Get(), &folderStat) == 0) {
+    const platform::OutputOwner owner = platform::OutputOwner::ForFolder(folderStat);
+    uid = owner.uid;
+    gid = owner.gid;
+    mode = owner.fileMode;
+  }
+  if (!platform::ReplaceFileIn(folder.fd.Get(), name, text, mode, uid, gid)) {
+    LogError("The slice list %s cannot be written: %s", m_partListPath.c_str(), std::strerror(errno));
+    return false;
+  }
+  return true;
 }
 
 void COpenDiskImageErrorManageDlg::ClearSliceList() {
@@ -350,8 +391,11 @@ COpenDiskImageMasterDlg::SliceCheck COpenDiskImageMasterDlg::CheckSlices(const s
     m_listError = true;
     return SliceCheck::NotAPath;
   }
-  for (const std::string& path : paths)
-    if (!OpensForWriting(path)) return SliceCheck::SliceMissing;
+  const std::string descriptor = DescriptorOfPartList(partListPath);
+  for (size_t part = 0; part < paths.size(); ++part)
+    if (!IsOwnPartPath(descriptor, static_cast<int>(part), paths[part]) ||
+        !OpensAsSlice(descriptor, static_cast<int>(part), paths[part]))
+      return SliceCheck::SliceMissing;
   return SliceCheck::AllPresent;
 }
 

@@ -3,6 +3,11 @@
 // found, and success. It reads no image data; it tests the descriptor, its part list (".kbp") and
 // every slice the list names, and lets the user point the list at slices that have moved before
 // the image is opened.
+//
+// A part list may name any file, and the program reads as root: a slice named in the list is taken
+// only when it is the image's own part file (the name the writer gives it, in the image's folder)
+// and begins with a part file's empty head; anything else is INVALID until the user locates it. The
+// corrected list replaces the old one by a rename, never by writing through a link.
 
 #include <QLabel>
 #include <QPushButton>
@@ -75,9 +80,11 @@ class COpenDiskImageErrorManageDlg : public COpenDiskInterface {
   QPushButton* LocateButton() const { return m_locate; }
 
  private:
-  // True when `path` opens for reading and writing and, when the descriptor tells, has the size
-  // and the empty head slice `part` of this image must have.
-  bool IsUsableSlice(const std::string& path, int part) const;
+  // True when `path` opens for reading and writing as a part file (its empty head, reached through
+  // no link of another user) and, when the descriptor tells, has the size slice `part` of this
+  // image must have. A path `listed` in the part list must also be the image's own name for that
+  // part in the image's folder; one the user chose (Add, Locate) may lie anywhere.
+  bool IsUsableSlice(const std::string& path, int part, bool listed) const;
   void AppendRow(int number, bool valid, const std::string& path);
   void UpdateAllValid();
 

@@ -17,14 +17,18 @@ namespace {
 std::mutex g_logMutex;
 }
 
-std::string Ext2ErrorLogPath() { return platform::ProgramFolder() + "Ext2Error.log"; }
+std::string Ext2ErrorLogPath() {
+  const std::string folder = platform::ProgramFolder();
+  return folder.empty() ? std::string() : folder + "Ext2Error.log";
+}
 
 void LogExt2Error(const char* text) {
   if (text == nullptr) return;
   std::string line = text;
   line += '\n';
   std::lock_guard<std::mutex> lock(g_logMutex);
-  int fd = ::open(Ext2ErrorLogPath().c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  // The program's own file, never reached through a link (as the run log).
+  int fd = platform::OpenPrivateFile(Ext2ErrorLogPath(), O_WRONLY | O_APPEND | O_CREAT);
   if (fd < 0) return;
   const char* p = line.data();
   size_t left = line.size();

@@ -39,12 +39,13 @@ class CExt2BadGroupDescriptor : public CExt2ParseException {
 // A device read failed (the buffer it was to fill is zeroed).
 class CExt2ReadSectorError : public std::exception {};
 
-// Appends `text` and an end of line to "Ext2Error.log" in the program folder (the current folder when
-// there is none). Null writes nothing. Safe from several threads; each line is written whole.
+// Appends `text` and an end of line to "Ext2Error.log" in the program folder (nothing when there is
+// none), a private file of the program's that is never reached through a link. Null writes nothing.
+// Safe from several threads; each line is written whole.
 void LogExt2Error(const char* text);
 // The two lines the engine's handlers write for an exception: its type name, then its what() text.
 // For a CExt2ParseException that names a field, the field, value, offset and limit go to the trace
 // channel.
 void LogExt2Exception(const std::exception& e);
-// Where LogExt2Error writes.
+// Where LogExt2Error writes; empty without a program folder.
 std::string Ext2ErrorLogPath();

@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <optional>
 #include <thread>
 
+#include "platform/RequestingUser.h"
 #include "platform/TrustedFile.h"
 
 extern char** environ;
@@ -57,6 +59,14 @@ bool IsPassedOn(const std::string& name) {
   return false;
 }
 
+// The ids that tell who asked for the run (pkexec, sudo): passed on only as plain numbers other
+// than root's, the form platform::FindRequestingUser accepts.
+bool IsUserIdPassedOn(const std::string& name, const std::string& value) {
+  if (name != "PKEXEC_UID" && name != "SUDO_UID" && name != "SUDO_GID") return false;
+  const std::optional<unsigned> id = platform::ParseUserId(value.c_str());
+  return id && *id != 0;
+}
+
 }  // namespace
 
 std::vector<std::string> ChildEnvironment(const char* const* parent) {
@@ -64,7 +74,9 @@ std::vector<std::string> ChildEnvironment(const char* const* parent) {
   for (const char* const* e = parent; e && *e; ++e) {
     std::string entry = *e;
     size_t equals = entry.find('=');
-    if (equals == std::string::npos || !IsPassedOn(entry.substr(0, equals))) continue;
+    if (equals == std::string::npos) continue;
+    const std::string name = entry.substr(0, equals);
+    if (!IsPassedOn(name) && !IsUserIdPassedOn(name, entry.substr(equals + 1))) continue;
     env.push_back(std::move(entry));
   }
   env.push_back(std::string("PATH=") + kChildPath);

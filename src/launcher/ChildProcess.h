@@ -11,9 +11,10 @@
 namespace corvale::launcher {
 
 // The variables a child gets, from `parent` (NAME=value entries): those of the display, the
-// locale and the runtime folder, and the CORVALE_* variables the programs honour, with PATH set to
-// kChildPath. A program that runs as root must not take its search path, libraries or anything
-// else from whoever started it.
+// locale and the runtime folder, the CORVALE_* variables the programs honour, and PKEXEC_UID,
+// SUDO_UID and SUDO_GID when they are plain numbers other than 0 (so that what the main program
+// makes belongs to the person who asked), with PATH set to kChildPath. A program that runs as root
+// must not take its search path, libraries or anything else from whoever started it.
 std::vector<std::string> ChildEnvironment(const char* const* parent);
 
 inline constexpr const char* kChildPath = "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin";

@@ -19,10 +19,12 @@ int FlagsOfMode(int mode) {
       return O_WRONLY;
     case 2:
       return O_RDWR;
+    // The modes that create never do so through a link: a link planted under the name (one
+    // pointing nowhere included) would have the file made, or emptied, wherever it points.
     case 3:
-      return O_RDWR | O_CREAT | O_TRUNC;
+      return O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW;
     case 4:
-      return O_RDWR | O_CREAT;
+      return O_RDWR | O_CREAT | O_NOFOLLOW;
     default:
       return -1;
   }
@@ -82,6 +84,16 @@ bool CHandleFile::Open(const std::string& path, int mode) {
 bool CHandleFile::CreateNew(const std::string& path) {
   // O_EXCL also refuses a symbolic link of that name, even one pointing nowhere.
   return OpenWithFlags(path, O_RDWR | O_CREAT | O_EXCL);
+}
+
+bool CHandleFile::Adopt(int fd) {
+  Close();
+  if (fd < 0) {
+    m_lastError = EBADF;
+    return false;
+  }
+  m_fd = fd;
+  return true;
 }
 
 void CHandleFile::Close() {

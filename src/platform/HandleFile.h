@@ -9,7 +9,10 @@
 // CreateNew is separate from the modes: it creates a file that does not exist yet and fails when the
 // name is taken, so a recovered file can never replace a file that is already there.
 //
-// New files get mode 0666 less the umask. Folders are refused in every mode.
+// New files get mode 0666 less the umask. Folders are refused in every mode. The modes that create
+// (3 and 4) refuse a name that is a link, as CreateNew does: a file is never made or emptied
+// through a link. Files that a person's data goes into are made relative to an opened folder
+// (platform/FolderWalk.h) and handed over with Adopt.
 
 #include <cstddef>
 #include <cstdint>
@@ -31,6 +34,8 @@ class CHandleFile {
   // Creates `path` read-write only when no file (or link, or anything else) of that name exists.
   // On failure LastError() is EEXIST when the name was taken.
   bool CreateNew(const std::string& path);
+  // Takes over the open descriptor `fd` (closing any open file first); false for -1.
+  bool Adopt(int fd);
   bool IsOpen() const { return m_fd != -1; }
   void Close();
 

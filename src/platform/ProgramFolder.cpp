@@ -62,7 +62,32 @@ std::string ExecutableDirectory() {
   return path.substr(0, slash + 1);
 }
 
+std::string RootStateFolder() {
+  long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+  std::vector<char> buffer(size > 0 ? static_cast<size_t>(size) : 16384);
+  struct passwd pw {};
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(0, &pw, buffer.data(), buffer.size(), &found) != 0 || !found || !found->pw_dir ||
+      found->pw_dir[0] != '/')
+    return {};
+  std::string home = found->pw_dir;
+  while (home.size() > 1 && home.back() == '/') home.pop_back();
+  return WithSlash(home == "/" ? std::string() : home) + ".local/state/corvale/";
+}
+
 std::string ChooseProgramFolder(const std::string& executableDir) {
+  if (::geteuid() == 0) {
+    // Root writes only where nobody else can put a link or a file of their own: the executable's
+    // folder when it is closed to others, else root's own state folder. The environment (HOME,
+    // XDG_STATE_HOME) is whoever started the program, and is not asked.
+    if (IsWritableFolder(executableDir) && IsFolderClosedToOthers(executableDir, nullptr))
+      return WithSlash(executableDir);
+    const std::string folder = RootStateFolder();
+    if (folder.empty() || !MakePrivateFolders(folder.substr(0, folder.size() - 1)) ||
+        !IsFolderClosedToOthers(folder, nullptr))
+      return {};
+    return folder;
+  }
   if (IsWritableFolder(executableDir)) return WithSlash(executableDir);
   std::string state;
   // A relative XDG_STATE_HOME is to be ignored, as the base-directory convention says.

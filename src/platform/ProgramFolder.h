@@ -5,8 +5,11 @@
 // - the program folder, where the program writes its log, scan-state files and config.ini: the
 //   executable's folder when it is writable, else $XDG_STATE_HOME/corvale (by default
 //   ~/.local/state/corvale), created with mode 0700 because scan states describe the user's disks.
+//   As root the environment is not asked (it belongs to whoever started the program) and only a
+//   folder closed to others will do: the executable's folder when it is, else root's own state
+//   folder, ~root/.local/state/corvale from the account database.
 // Both paths end in '/', so a file name can be appended directly; both are empty when they cannot
-// be found or made.
+// be found or made. An empty program folder means nothing is written: never the current folder.
 
 #include <cstdint>
 #include <string>
@@ -20,8 +23,12 @@ std::string ExecutableDirectory();
 std::string ProgramFolder();
 
 // The choice ProgramFolder makes, for a given executable folder, without caching: `executableDir`
-// when it is writable, else the per-user state folder, created when missing.
+// when it is writable (and, as root, closed to others), else the per-user state folder (as root,
+// root's), created when missing.
 std::string ChooseProgramFolder(const std::string& executableDir);
+// Root's own state folder, ending in '/': ".local/state/corvale" in root's home folder as the
+// account database gives it. Empty when there is no such account.
+std::string RootStateFolder();
 
 // True when nobody but root and the effective user can change what `dir` holds: it and every
 // folder above it belong to root or the effective user, and none is writable by its group or by

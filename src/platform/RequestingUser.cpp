@@ -1,5 +1,6 @@
 #include "platform/RequestingUser.h"
 
+#include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -56,6 +57,24 @@ std::optional<RequestingUser> FindRequestingUser() {
     }
   }
   return user;
+}
+
+bool RequestingUserMayRead(const struct stat& st) {
+  if (!RunningAsRoot()) return true;
+  const std::optional<RequestingUser> person = FindRequestingUser();
+  if (!person) return true;
+  if (st.st_uid == person->uid) return (st.st_mode & S_IRUSR) != 0;
+  bool inGroup = st.st_gid == person->gid;
+  if (!inGroup) {
+    int count = 64;
+    std::vector<gid_t> groups(static_cast<size_t>(count));
+    if (::getgrouplist(person->name.c_str(), person->gid, groups.data(), &count) < 0 && count > 64) {
+      groups.resize(static_cast<size_t>(count));
+      if (::getgrouplist(person->name.c_str(), person->gid, groups.data(), &count) < 0) count = 0;
+    }
+    for (int i = 0; i < count && !inGroup; ++i) inGroup = groups[static_cast<size_t>(i)] == st.st_gid;
+  }
+  return (st.st_mode & (inGroup ? S_IRGRP : S_IROTH)) != 0;
 }
 
 }  // namespace platform

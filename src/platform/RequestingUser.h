@@ -8,6 +8,7 @@
 // Ids from the environment are taken only as plain decimal numbers of an account that exists, and
 // never for root itself: a SUDO_UID of 0 names nobody but root, which is no one to hand things to.
 
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <optional>
@@ -29,6 +30,12 @@ bool RunningAsRoot();
 // else SUDO_UID (its group from SUDO_GID, else the account's primary group), when it names an
 // existing account other than root; nothing otherwise. Not as root: the real user.
 std::optional<RequestingUser> FindRequestingUser();
+
+// True when the person the run works for could read the file described by `st` themselves, by its
+// owner, group and other permission bits (the person's groups from the group database). Always true
+// without raised rights or without a known person: then the person is the one running the program.
+// Root reads nothing for a person, out of a place the person named, that the person could not read.
+bool RequestingUserMayRead(const struct stat& st);
 
 // A user id written as a plain decimal number below 2^32 - 1 ("1000"); nothing for anything else
 // (empty, signs, spaces, trailing text, out of range).

@@ -1,7 +1,5 @@
 #include "storage/CompressController.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
@@ -121,35 +119,30 @@ bool CCompressController::Fail(const std::string& text) {
 }
 
 void CCompressController::RemoveImage() {
-  if (m_path.empty()) return;
-  // The files where they were made: parts may lie in another folder than the descriptor when the
-  // path was changed during the run.
-  const std::string descriptor = m_image                     ? m_image->GetPath()
-                                 : !m_descriptorPath.empty() ? m_descriptorPath
-                                                             : m_path;
+  // The files where they were made (parts may lie in another folder than the descriptor when the
+  // path was changed during the run), and only those this run made: a file that stood under one of
+  // their names and was not to be replaced stays.
+  if (m_image) m_image->RemoveCreatedFiles();
   m_image.reset();
-  for (const std::string& part : m_partPaths) ::unlink(part.c_str());
   m_partPaths.clear();
-  ::unlink(PartListPath(descriptor).c_str());
-  ::unlink(descriptor.c_str());
 }
 
 bool CCompressController::CreateImage(int32_t sectorSize) {
   m_descriptorPath = m_path;
   m_image = std::make_unique<CImageFile>(m_path);
+  m_image->SetReplaceExisting(m_replace);
   if (!m_image->OpenDescriptor(3))
-    return Fail("cannot create the image file " + m_path + ": " + ErrnoText(m_image->LastErrno()));
+    return Fail("cannot create the image file " + m_path + ": " + m_image->LastErrorText());
   if (!m_image->WriteHeader(m_sourceName.c_str(), m_diskNumber, m_type, sectorSize))
     return Fail("cannot write the image file " + m_path + ": " + ErrnoText(m_image->LastErrno()));
   if (!m_image->OpenPartList(3))
-    return Fail("cannot create the part list " + PartListPath(m_path) + ": " +
-                ErrnoText(m_image->LastErrno()));
+    return Fail("cannot create the part list " + PartListPath(m_path) + ": " + m_image->LastErrorText());
   const std::string part0 = PartFilePath(m_path, 0);
   m_partPaths.assign(1, part0);
   if (!m_image->OpenPart(0, 3)) {
     // A part file half made still has to go.
     m_partsCreated = 1;
-    return Fail("cannot create the part file " + part0 + ": " + ErrnoText(m_image->LastErrno()));
+    return Fail("cannot create the part file " + part0 + ": " + m_image->LastErrorText());
   }
   m_partsCreated = 1;
   m_recordedParts = 0;
@@ -174,18 +167,20 @@ bool CCompressController::StartNextPart() {
   m_bytesInPart = 0;
   const std::string next = PartFilePath(m_path, m_partsCreated);
   m_partPaths.push_back(next);
+  // The path, and whether its files may be replaced, may have changed since the last part.
+  m_image->SetReplaceExisting(m_replace);
   const bool created = m_image->OpenPart(static_cast<int32_t>(m_partsCreated), 3, next);
   const bool listed = created && m_image->AddToPartList(next);
   if (!listed) {
-    const int error = m_image->LastErrno();
-    // A part that could not be made or listed holds nothing: it goes, and the image ends with the
-    // parts counted.
+    const std::string error = created ? ErrnoText(m_image->LastErrno()) : m_image->LastErrorText();
+    // A part that could not be made or listed holds nothing: it goes (only when this run made it),
+    // and the image ends with the parts counted.
     m_image->CloseDataFile();
-    ::unlink(next.c_str());
+    if (created) m_image->RemoveLastCreatedFile();
     m_partPaths.pop_back();
     return Fail((created ? "cannot write the part list " + PartListPath(m_path)
                          : "cannot create the part file " + next) +
-                ": " + ErrnoText(error));
+                ": " + error);
   }
   ++m_partsCreated;
   return true;
@@ -250,8 +245,9 @@ void CCompressController::KeepPartialImage() {
     RemoveImage();
     return;
   }
-  // The files are closed: the image is the user's now, to open or to remove.
-  m_image.reset();
+  // The files are closed: the image is the user's now, to open or to remove. The object stays, as
+  // it knows which files this run made, should the user choose to remove them.
+  m_image->CloseFiles();
   m_partial = true;
   m_imagedSectors = std::min<uint64_t>(m_chunksWritten * kSectorsPerChunk, m_rangeCount);
   LogInfo(

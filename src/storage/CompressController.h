@@ -16,6 +16,9 @@
 // says so and may remove it (RemoveImageFiles). A run that stops before its first chunk, or whose
 // partial image cannot be finalised, leaves no files. Sectors the source cannot read are stored as
 // zeros, counted and logged; the run goes on past them.
+//
+// The image's files are created as ImageFile.h says: never through a link, and never over a file
+// that is there already unless the caller says the user agreed (SetReplaceExisting).
 
 #include <atomic>
 #include <cstdint>
@@ -48,6 +51,9 @@ class CCompressController {
   void SetImageFilePath(const std::string& path) {
     SetImageFilePath(path.c_str(), static_cast<int>(path.size()));
   }
+  // Whether files of the image that exist already (at the path set last) may be replaced. Set it
+  // again, with the path, when the path changes during a run.
+  void SetReplaceExisting(bool replace) { m_replace = replace; }
   // Threads compressing chunks; 0 (the default) means one per core.
   void SetThreadCount(unsigned threads) { m_threads = threads; }
 
@@ -113,6 +119,7 @@ class CCompressController {
   int64_t m_partSizeUnits = 0;
   int32_t m_level = 1;
   bool m_split = false;
+  bool m_replace = false;
 
   unsigned m_threads = 0;
   std::string m_error;

@@ -1,11 +1,18 @@
 #include "storage/ImageFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+
+#include "platform/Log.h"
+#include "platform/OutputOwner.h"
+#include "platform/RequestingUser.h"
 
 namespace corvale::image {
 
@@ -28,6 +35,70 @@ std::string PartFilePath(const std::string& descriptorPath, uint32_t index) {
   char name[32];
   std::snprintf(name, sizeof name, "part%u.kbf", index);
   return WithExtension(descriptorPath, name);
+}
+
+bool IsOwnPartPath(const std::string& descriptorPath, uint32_t index, const std::string& path) {
+  if (descriptorPath.empty() || index >= kMaxParts) return false;
+  std::string ownName;
+  std::string name;
+  const platform::FolderWalk own = platform::WalkToFolderOf(PartFilePath(descriptorPath, index), &ownName);
+  const platform::FolderWalk listed = platform::WalkToFolderOf(path, &name);
+  struct stat a {};
+  struct stat b {};
+  return own.ok() && listed.ok() && !name.empty() && name == ownName && ::fstat(own.fd.Get(), &a) == 0 &&
+         ::fstat(listed.fd.Get(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+int OpenPartFile(const std::string& descriptorPath, uint32_t index, const std::string& path, int flags,
+                 std::string* why) {
+  auto refuse = [&](const std::string& text) {
+    if (why) *why = text;
+    return -1;
+  };
+  std::string name;
+  const platform::FolderWalk folder = platform::WalkToFolderOf(path, &name);
+  if (!folder.ok()) return refuse(folder.Describe());
+  if (name.empty()) return refuse(path + " names no file");
+  int fd;
+  do {
+    fd = ::openat(folder.fd.Get(), name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return refuse(path + ": " + std::strerror(errno));
+  struct stat st {};
+  uint8_t head[kHeaderSize];
+  ssize_t got = -1;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    do {
+      got = ::pread(fd, head, sizeof head, 0);
+    } while (got < 0 && errno == EINTR);
+  }
+  if (got != static_cast<ssize_t>(sizeof head) ||
+      std::any_of(head, head + sizeof head, [](uint8_t b) { return b != 0; })) {
+    ::close(fd);
+    return refuse(path + " is not a part file of an image (no 512 empty bytes at its start)");
+  }
+  if (!platform::RequestingUserMayRead(st) && !IsOwnPartPath(descriptorPath, index, path)) {
+    ::close(fd);
+    return refuse(path + " is not this image's own part file, and the user who asked could not read it");
+  }
+  const int status = ::fcntl(fd, F_GETFL);
+  if (status != -1) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+  return fd;
+}
+
+std::vector<std::string> MemberFileNames(const std::string& descriptorPath, bool partsOnly) {
+  auto nameOf = [](const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+  };
+  std::vector<std::string> names;
+  if (!partsOnly) {
+    names.push_back(nameOf(descriptorPath));
+    names.push_back(nameOf(PartListPath(descriptorPath)));
+  }
+  for (uint32_t part = 0; part < kMaxParts; ++part)
+    names.push_back(nameOf(PartFilePath(descriptorPath, part)));
+  return names;
 }
 
 }  // namespace corvale::image
@@ -80,11 +151,88 @@ CImageFile::CImageFile(const char* path, int length) {
 
 CImageFile::~CImageFile() = default;
 
+bool CImageFile::CreateMember(const std::string& path, CHandleFile& file) {
+  file.Close();
+  m_problem.clear();
+  std::string name;
+  platform::FolderWalk folder = platform::WalkToFolderOf(path, &name);
+  struct stat folderStat {};
+  if (!folder.ok()) {
+    m_errno = folder.error;
+    m_problem = folder.Describe();
+    return false;
+  }
+  if (name.empty() || ::fstat(folder.fd.Get(), &folderStat) != 0) {
+    m_errno = name.empty() ? EISDIR : errno;
+    return false;
+  }
+  if (m_replace && !platform::RemoveEntryIn(folder.fd.Get(), name)) {
+    m_errno = errno;
+    m_problem = path + " cannot be replaced: " + std::strerror(m_errno);
+    return false;
+  }
+  const int fd = platform::CreateFileIn(folder.fd.Get(), name, O_RDWR, 0600);
+  if (fd < 0) {
+    m_errno = errno;
+    if (m_errno == EEXIST) m_problem = path + " exists already and is not replaced";
+    return false;
+  }
+  const platform::OutputOwner owner = platform::OutputOwner::ForFolder(folderStat);
+  if (const int error = owner.Apply(fd, false); error != 0 && !m_ownerWarned) {
+    // A target file system without owners (FAT, for one) refuses every change: said once.
+    m_ownerWarned = true;
+    LogError("Failed to give %s to user %u, error code:%d", path.c_str(), static_cast<unsigned>(owner.uid),
+             error);
+  }
+  struct stat made {};
+  ::fstat(fd, &made);
+  m_created.push_back(Created{std::move(folder.fd), name, made.st_dev, made.st_ino});
+  return file.Adopt(fd);
+}
+
+void CImageFile::CloseFiles() {
+  m_data.Close();
+  m_descriptor.Close();
+  m_partList.Close();
+  m_openPart = -1;
+}
+
+namespace {
+
+// Removes `c` only when its name still stands for the file made here: nothing else is removed.
+template <typename CreatedFile>
+void RemoveIfStillMade(const CreatedFile& c) {
+  struct stat named {};
+  if (::fstatat(c.folder.Get(), c.name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 &&
+      named.st_dev == c.device && named.st_ino == c.inode)
+    ::unlinkat(c.folder.Get(), c.name.c_str(), 0);
+}
+
+}  // namespace
+
+void CImageFile::RemoveCreatedFiles() {
+  CloseFiles();
+  for (const Created& c : m_created) RemoveIfStillMade(c);
+  m_created.clear();
+}
+
+void CImageFile::RemoveLastCreatedFile() {
+  if (m_created.empty()) return;
+  if (m_openPart >= 0) CloseDataFile();
+  RemoveIfStillMade(m_created.back());
+  m_created.pop_back();
+}
+
+std::string CImageFile::LastErrorText() const {
+  if (!m_problem.empty()) return m_problem;
+  return m_errno != 0 ? std::strerror(m_errno) : "unknown error";
+}
+
 bool CImageFile::OpenDescriptor(int mode) {
   m_sectorSize = -1;
   m_partStarts.clear();
-  if (!m_descriptor.Open(m_path, mode)) {
-    m_errno = m_descriptor.LastError();
+  if (mode == 3 ? !CreateMember(m_path, m_descriptor) : !m_descriptor.Open(m_path, mode)) {
+    if (mode != 3) m_errno = m_descriptor.LastError();
     return false;
   }
   if (mode == 3) {
@@ -121,6 +269,7 @@ bool CImageFile::WriteTotals(uint32_t parts, uint32_t chunksInPart) {
 }
 
 bool CImageFile::OpenPartList(int mode) {
+  if (mode == 3) return CreateMember(PartListPath(m_path), m_partList);
   if (!m_partList.Open(PartListPath(m_path), mode)) {
     m_errno = m_partList.LastError();
     return false;
@@ -178,17 +327,18 @@ bool CImageFile::OpenPart(int32_t index, int mode, const std::string& createPath
     CloseDataFile();
     const std::string path = FindPartPath(index);
     if (path.empty()) return false;
-    if (!m_data.Open(path, 0)) {
-      m_errno = m_data.LastError();
+    if (!m_data.Adopt(OpenPartFile(m_path, static_cast<uint32_t>(index), path, O_RDONLY, &m_problem))) {
+      m_errno = EINVAL;
       return false;
     }
     m_openPart = index;
     return true;
   }
   CloseDataFile();
-  if (!m_data.Open(createPath.empty() ? PartFilePath(m_path, static_cast<uint32_t>(index)) : createPath,
-                   mode)) {
-    m_errno = m_data.LastError();
+  const std::string path =
+      createPath.empty() ? PartFilePath(m_path, static_cast<uint32_t>(index)) : createPath;
+  if (mode == 3 ? !CreateMember(path, m_data) : !m_data.Open(path, mode)) {
+    if (mode != 3) m_errno = m_data.LastError();
     return false;
   }
   m_openPart = index;

@@ -18,11 +18,21 @@
 //   508  4    0 (read as the end of the chunk before the first one)
 //
 // Every write is checked: an image whose writing failed anywhere is never reported as made.
+//
+// The files of an image are made for a person, often in a folder that person owns, by a program
+// running as root. Each one is created relative to its folder, opened through no link of another
+// user (platform/FolderWalk.h), with O_CREAT | O_EXCL | O_NOFOLLOW: a file (or link) already
+// standing under a member's name makes its creation fail, unless the user agreed to replace the
+// image's files; then that entry is removed first, never written through. What is made belongs to
+// the person it is for (platform/OutputOwner.h).
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "platform/FolderWalk.h"
 #include "platform/HandleFile.h"
 
 namespace corvale::image {
@@ -53,6 +63,21 @@ inline bool IsValidImageSectorSize(int64_t size) { return size >= 512 && size <=
 std::string PartListPath(const std::string& descriptorPath);
 // Part file `index`: the same rule with "part%d.kbf".
 std::string PartFilePath(const std::string& descriptorPath, uint32_t index);
+// True when `path` names part `index` of the image `descriptorPath` by the image's own naming: the
+// name the writer gives that part, in the descriptor's own folder (the same folder, however the two
+// paths reach it).
+bool IsOwnPartPath(const std::string& descriptorPath, uint32_t index, const std::string& path);
+// Opens `path` as part `index` of the image `descriptorPath`, with `flags` (O_RDONLY, or O_RDWR):
+// its folder through no link of another user, the file itself not through a link, and only a
+// regular file whose 512 reserved bytes are zero, as every part the writer makes begins. A part
+// list may name any file, and the program reads as root: a file other than the image's own part
+// file is taken only when the person the run works for could read it themselves
+// (platform::RequestingUserMayRead). -1 otherwise, with the reason in *why when given.
+int OpenPartFile(const std::string& descriptorPath, uint32_t index, const std::string& path, int flags,
+                 std::string* why = nullptr);
+// The names (without their folder) of the files an image at `descriptorPath` may consist of: the
+// descriptor and the part list (unless `partsOnly`), and every part the header can count.
+std::vector<std::string> MemberFileNames(const std::string& descriptorPath, bool partsOnly = false);
 
 }  // namespace corvale::image
 
@@ -68,6 +93,17 @@ class CImageFile {
   CImageFile& operator=(const CImageFile&) = delete;
 
   const std::string& GetPath() const { return m_path; }
+
+  // Lets the creating opens (mode 3) replace a member of the image that is already there, as the
+  // user agreed to; without it a member that exists makes its creation fail with EEXIST.
+  void SetReplaceExisting(bool replace) { m_replace = replace; }
+  // Removes every file this object created that still stands under the name it was made with.
+  void RemoveCreatedFiles();
+  // Removes the file created last, when it still stands under its name (a part that was made but
+  // could not be listed).
+  void RemoveLastCreatedFile();
+  // Closes the descriptor, the part list and the open part; what was created is still known.
+  void CloseFiles();
 
   // Opens the descriptor in a mode of CHandleFile; mode 3 (create) also writes the 512 zero bytes
   // of the header.
@@ -120,9 +156,21 @@ class CImageFile {
 
   // The errno of the last failed file operation and what was being done, for messages.
   int LastErrno() const { return m_errno; }
+  // The last failure as a text: why a folder was refused, or the errno's text.
+  std::string LastErrorText() const;
 
  private:
+  // Creates the member at `path` as described above, open in `file`.
+  bool CreateMember(const std::string& path, CHandleFile& file);
   bool ReadHeaderU32(uint32_t offset, uint32_t* value);
+
+  // A file made here: its folder, its name there and which file it was.
+  struct Created {
+    platform::UniqueFd folder;
+    std::string name;
+    dev_t device = 0;
+    ino_t inode = 0;
+  };
   CHandleFile& File(Which which) { return which == kDescriptor ? m_descriptor : m_data; }
 
   CHandleFile m_data;
@@ -132,6 +180,10 @@ class CImageFile {
   int32_t m_openPart = -1;
   int32_t m_sectorSize = -1;
   int m_errno = 0;
+  std::string m_problem;  // why the last creation was refused, when not an errno alone
+  bool m_replace = false;
+  bool m_ownerWarned = false;
+  std::vector<Created> m_created;
   // The first chunk of each part, read from the header on the first look-up.
   std::vector<uint64_t> m_partStarts;
 };

@@ -150,10 +150,14 @@ bool CImageFileDeviceWithDecompress::CheckImageParts() {
       m_problem = "the part list names no file for part " + std::to_string(p + 1);
       return false;
     }
-    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-      m_problem = "part file " + std::to_string(p + 1) + " (" + path + ") is missing";
+    std::string why;
+    const int fd = OpenPartFile(m_path, p, path, O_RDONLY, &why);
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+      if (fd >= 0) ::close(fd);
+      m_problem = "part file " + std::to_string(p + 1) + " (" + path + ") is missing or refused: " + why;
       return false;
     }
+    ::close(fd);
     const uint64_t needed =
         kHeaderSize + (m_partChunks[p] ? m_chunkEnds[m_partFirstChunk[p] + m_partChunks[p] - 1] : 0);
     if (static_cast<uint64_t>(st.st_size) < needed) {
@@ -175,10 +179,12 @@ bool CImageFileDeviceWithDecompress::EnsurePart(int32_t part) {
     f.looked = true;
     const std::string path = m_image->FindPartPath(part);
     struct stat st;
-    if (!path.empty()) f.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    std::string why;
+    if (!path.empty()) f.fd = OpenPartFile(m_path, static_cast<uint32_t>(part), path, O_RDONLY, &why);
     if (f.fd >= 0 && ::fstat(f.fd, &st) == 0) f.size = static_cast<uint64_t>(st.st_size);
     if (f.fd < 0)
-      LogError("Disk image %s: part file %d is missing; its chunks read as zeros", m_path.c_str(), part + 1);
+      LogError("Disk image %s: part file %d is missing; its chunks read as zeros%s%s", m_path.c_str(),
+               part + 1, why.empty() ? "" : ": ", why.c_str());
   }
   return f.fd >= 0;
 }

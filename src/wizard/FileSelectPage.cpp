@@ -25,12 +25,14 @@
 #include "dialogs/PropertiesDlg.h"
 #include "dialogs/RBClickRecoverFileDlg.h"
 #include "dialogs/SearchFileDlg.h"
+#include "platform/FolderWalk.h"
 #include "platform/Log.h"
 #include "platform/RecoveryContext.h"
 #include "platform/StringTable.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
 #include "ui/Pictures.h"
+#include "ui/RefusedLink.h"
 #include "ui/Resources.h"
 #include "ui/UiFont.h"
 #include "ui/UsageStatistics.h"
@@ -93,13 +95,25 @@ int Mode() {
   return mode >= 0 && mode <= 2 ? mode : -1;
 }
 
+// False, after saying why, when the folder of file `path` is reached through a link of another
+// user: nothing is saved there.
+bool FolderOfFileAccepted(const std::string& path) {
+  std::string name;
+  const platform::FolderWalk folder = platform::WalkToFolderOf(path, &name);
+  if (!folder.RefusedALink()) return true;
+  LogError("The folder of %s is refused: %s", path.c_str(), folder.Describe().c_str());
+  corvale::ui::ShowMessageBox(corvale::ui::RefusedLinkText(folder.refusedLink), GetProductTitle(),
+                              MessageIcon::Warning);
+  return false;
+}
+
 // The free bytes of the file system that would hold `path` (its folder); 0 when unknown.
 uint64_t FreeBytesFor(const std::string& path) {
-  std::string folder =
-      path.substr(0, path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/'));
-  if (folder.empty()) folder = path.size() > 0 && path[0] == '/' ? "/" : ".";
+  // The folder the file goes into, opened as the recovery opens it.
+  std::string name;
+  const platform::FolderWalk folder = platform::WalkToFolderOf(path, &name);
   struct statvfs fs {};
-  if (statvfs(folder.c_str(), &fs) != 0) {
+  if (!folder.ok() || fstatvfs(folder.fd.Get(), &fs) != 0) {
     DebugTrace("get disk free info failed.\n");
     return 0;
   }
@@ -336,7 +350,7 @@ void CFileSelectPage::RecoverSelectedFile() {
   const std::string filter = (extension.empty() ? std::string("File") : extension.substr(1) + " File") +
                              " (*" + extension + ")|*" + extension + "|All Files (*.*)|*.*||";
   const std::string target = AskSavePath(name, filter);
-  if (target.empty()) return;
+  if (target.empty() || !FolderOfFileAccepted(target)) return;
   if (CFileRecoverer::IsPathOnSourceDrive(target.c_str()) &&
       corvale::ui::AskMessageBox(corvale::LoadText(275), GetProductTitle(),
                                  corvale::ui::MessageButtons::YesNo,
@@ -354,11 +368,10 @@ void CFileSelectPage::RecoverSelectedFile() {
     return;
   }
   // The recovery never replaces a file: a path that exists already fails and keeps what is there.
-  struct stat before {};
-  const bool existed = lstat(target.c_str(), &before) == 0;
+  // A cancelled or failed one removes what it made itself, and only that.
   SingleFileCopyRequest request{m_controller ? m_controller->GetSourceDevice() : nullptr, node, target, this};
   CRBClickRecoverFileDlg dialog(request);
-  if (dialog.DoModal() != QDialog::Accepted && !existed) unlink(target.c_str());
+  dialog.DoModal();
 }
 
 std::string CFileSelectPage::ExportFileName(int64_t when, int recoveryKind) {
@@ -388,7 +401,7 @@ void CFileSelectPage::Export() {
     return;
   }
   const std::string chosen = AskSavePath(ExportFileName(std::time(nullptr), kind), corvale::LoadText(401));
-  if (chosen.empty()) return;
+  if (chosen.empty() || !FolderOfFileAccepted(WithBundleExtension(chosen))) return;
   bool saved = false;
   try {
     // The state files the scan-state module writes, where it writes them.

@@ -4,7 +4,6 @@
 
 #include <QPainter>
 #include <cerrno>
-#include <filesystem>
 
 #include "controls/DialogTemplate.h"
 #include "controls/EditPlus.h"
@@ -12,6 +11,7 @@
 #include "controls/PieCtrl.h"
 #include "controls/ShellTreeCtrl.h"
 #include "dialogs/SaveFilePathDlg.h"
+#include "platform/FolderWalk.h"
 #include "platform/Log.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
@@ -41,15 +41,11 @@ int RunSaveDialog(QDialog& dialog) { return Runner() ? Runner()(dialog) : dialog
 TargetDiskSpace QueryTargetDiskSpace(const std::string& path) {
   TargetDiskSpace space;
   if (path.empty()) return space;
-  std::error_code ec;
-  std::filesystem::path at = std::filesystem::absolute(path, ec);
-  if (ec) return space;
+  // A folder that does not exist yet will be made on the disk of its nearest existing folder, which
+  // is opened as the recovery opens it (through no link of another user).
+  const platform::FolderWalk walk = platform::WalkToFolder(path, platform::MissingFolders::kStop);
   struct statvfs st {};
-  // A folder that does not exist yet will be made on the disk of its nearest existing folder.
-  while (::statvfs(at.c_str(), &st) != 0) {
-    if ((errno != ENOENT && errno != ENOTDIR) || !at.has_relative_path()) return space;
-    at = at.parent_path();
-  }
+  if (!walk.ok() || ::fstatvfs(walk.fd.Get(), &st) != 0) return space;
   const uint64_t unit = st.f_frsize != 0 ? st.f_frsize : st.f_bsize;
   space.freeToCaller = uint64_t(st.f_bavail) * unit;
   space.total = uint64_t(st.f_blocks) * unit;

@@ -90,6 +90,7 @@ class DeletedFileRecoveryWindowTest : public ::testing::TestWithParam<int> {
     GetDeleteRecoveryPartitionDeviceSelectController()->Cleanup();
     frame.reset();
     CFileRecoverer::SetSourceDeviceQuery({});
+    CFileRecoverer::SetDeviceNumbersQuery({});
     CDeleteRecoveryPartitionDeviceSelectController::ModeHintEnabled() = true;
     corvale::ui::SetMessageBoxHandler(m_previousBox);
     corvale::ui::SetQuestionHandler(m_previousQuestion);

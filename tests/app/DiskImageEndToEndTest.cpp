@@ -71,6 +71,10 @@ TEST_P(DiskImageEndToEnd, AVolumeImagedAndOpenedAgainGivesBackEveryDeletedFile) 
   });
   ASSERT_EQ(List()->GetCount(), 4) << (boxes.empty() ? "" : boxes.back());
   ASSERT_TRUE(fs::exists(descriptor));
+  // The images lie on the disk the volumes are on: the same-disk caution is given (and accepted).
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_NE(questions[0].find("on the disk that is being imaged"), std::string::npos) << questions[0];
+  questions.clear();
   corvale::test::SaveScreenshot(frame->grab().toImage(), "image-e2e-listed-" + volume);
 
   // Take it off the list, and open it again from its files.

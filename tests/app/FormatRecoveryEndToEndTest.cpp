@@ -167,6 +167,7 @@ class FormatRecoveryEndToEnd : public ::testing::TestWithParam<Volume> {
     GetCompleteRecoveryPartitionDeviceSelectController()->CloseAllImages();
     frame.reset();
     CFileRecoverer::SetSourceDeviceQuery({});
+    CFileRecoverer::SetDeviceNumbersQuery({});
     SetScanStateFolder("");
     GetRecoveryContext().PageFlowSwitch = m_savedContext;
     corvale::ui::SetMessageBoxHandler(m_previousBox);

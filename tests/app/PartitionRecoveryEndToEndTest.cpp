@@ -175,6 +175,7 @@ class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {
     GetLostRecoveryDiskDeviceSelectController()->CloseAllImages();
     frame.reset();
     CFileRecoverer::SetSourceDeviceQuery({});
+    CFileRecoverer::SetDeviceNumbersQuery({});
     CLostRecoveryPartitionDeviceSelectController::FullScanHintEnabled() = true;
     SetScanStateFolder("");
     corvale::ui::SetMessageBoxHandler(m_previousBox);

@@ -20,6 +20,7 @@ struct QueryInstalled {
   ~QueryInstalled() {
     GetRecoveryContext().SourceRootDevice = nullptr;
     CFileRecoverer::SetSourceDeviceQuery({});
+    CFileRecoverer::SetDeviceNumbersQuery({});
   }
 };
 

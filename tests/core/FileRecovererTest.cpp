@@ -426,12 +426,15 @@ TEST_F(Recovery, AFullDiskFailsTheFileThatDoesNotFitAndKeepsTheOthers) {
   EXPECT_TRUE(log.Has("Failed to recover file: big.bin"));
 }
 
-TEST_F(Recovery, FoldersTooDeepForAPathPutTheirFilesIntoTheTargetFolder) {
+// A volume never puts a file of its choosing into the target folder itself: files deeper than the
+// folder limit go into the volume's own folder.
+TEST_F(Recovery, FoldersTooDeepForAPathPutTheirFilesIntoTheVolumesFolder) {
   CFileNode* node = tree.root;
   for (int i = 0; i < 1500; ++i) node = AddFolder(node, "level");
   AddFile(node, "bottom.txt", 10, {{1, 1}});
   ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
-  EXPECT_EQ(ReadWholeFile(target + "/bottom.txt"), Expected({{1, 1}}, 10));
+  EXPECT_EQ(ReadWholeFile(top + "/bottom.txt"), Expected({{1, 1}}, 10));
+  EXPECT_FALSE(fs::exists(target + "/bottom.txt"));
   EXPECT_EQ(recoverer.GetRecoveredFileCount(), 1u);
 }
 
@@ -891,12 +894,60 @@ TEST_F(RecoveryAsRoot, FoldersSwappedForLinksNeverLeadOutsideTheTarget) {
   EXPECT_EQ(recoverer.GetFailedFileCount(), 0u);
 }
 
+// The owner of H plants "H/out -> V" (V a folder of root's, think /etc/cron.d) and a volume holds
+// a file 131 folders deep named evilcron; root is asked to recover into H/out. The target is
+// refused, with the link named in the log, and nothing is written anywhere. A link of root's, or of
+// the user who asked for the run, is the user's own way to a folder, and is followed.
+TEST_F(RecoveryAsRoot, ATargetReachedThroughAnotherUsersLinkIsRefused) {
+  MakeTarget(0755);
+  ASSERT_TRUE(AsNobody([&] { return symlink(outside.c_str(), (target + "/out").c_str()) == 0; }));
+  CFileNode* node = tree.root;
+  for (int i = 0; i < 131; ++i) node = AddFolder(node, "d");
+  AddFile(node, "evilcron", 30, {{3, 1}});
+  AddFile(tree.root, "a.txt", 10, {{1, 1}});
+  CheckAll(tree.root);
+  const std::string linked = target + "/out";
+  const struct {
+    const char* what;
+    const char* sudoUid;
+    bool followed;
+  } cases[] = {{"started by root itself", nullptr, false},
+               {"for another user", "1", false},
+               {"for the link's owner", "65534", true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    corvale::test::ScopedEnv env({{"PKEXEC_UID", nullptr}, {"SUDO_UID", c.sudoUid}, {"SUDO_GID", nullptr}});
+    corvale::log::ScopedCapture log;
+    CFileRecoverer own;
+    std::string into;
+    const int32_t result = own.RecoverFilesInThread(device.get(), nullptr, tree.root, linked.c_str(), &into);
+    if (!c.followed) {
+      EXPECT_EQ(result, CFileRecoverer::kResultFailed);
+      EXPECT_TRUE(fs::is_empty(outside));
+      EXPECT_TRUE(log.HasPart(linked + " is a link of user 65534, which is not followed"));
+      // One file into a path through the link is refused the same way.
+      EXPECT_EQ(own.RecoverFileInThread(device.get(), nullptr, node->GetFirstChild(),
+                                        (linked + "/evilcron").c_str(), false),
+                0);
+      EXPECT_TRUE(fs::is_empty(outside));
+    } else {
+      EXPECT_EQ(result, CFileRecoverer::kResultOk);
+      EXPECT_EQ(into, linked + "/D#");
+      EXPECT_EQ(ListFiles(outside), (std::vector<std::string>{"D#/a.txt", "D#/evilcron"}))
+          << "the deep file stays in the volume's folder";
+      fs::remove_all(outside + "/D#");
+    }
+  }
+  EXPECT_FALSE(fs::exists(outside + "/evilcron"));
+}
+
 struct OwnerCase {
   const char* label;
   mode_t targetMode;  // 0: the target folder is made by the recovery
   const char* sudoUid;
   mode_t fileMode;
   mode_t folderMode;
+  bool rootsTarget = false;  // the target folder is root's, not the user's
 };
 
 class RecoveryOwner : public RecoveryAsRoot, public ::testing::WithParamInterface<OwnerCase> {};
@@ -908,6 +959,10 @@ TEST_P(RecoveryOwner, RecoveredFilesBelongToTheUserWhoAskedWithPrivateModes) {
   const std::string savedSudo = oldSudo ? oldSudo : "", savedSudoGid = oldSudoGid ? oldSudoGid : "";
   if (c.targetMode != 0) {
     MakeTarget(c.targetMode);
+    if (c.rootsTarget) {
+      ASSERT_EQ(chown(target.c_str(), 0, 0), 0);
+    }
+    ASSERT_EQ(chmod(target.c_str(), c.targetMode), 0);
   } else {
     target = base + "/made/here";
   }
@@ -956,9 +1011,15 @@ TEST_P(RecoveryOwner, RecoveredFilesBelongToTheUserWhoAskedWithPrivateModes) {
 INSTANTIATE_TEST_SUITE_P(
     Targets, RecoveryOwner,
     ::testing::Values(OwnerCase{"private_target", 0700, nullptr, 0600, 0700},
-                      OwnerCase{"readable_target_keeps_its_group_bits", 0755, nullptr, 0640, 0750},
+                      // Only a folder shared with its group passes its group bits on.
+                      OwnerCase{"readable_target_gives_no_group_bits", 0755, nullptr, 0600, 0700},
+                      OwnerCase{"group_readable_target_gives_no_group_bits", 0750, nullptr, 0600, 0700},
                       OwnerCase{"group_shared_target", 0770, nullptr, 0660, 0770},
-                      OwnerCase{"target_made_for_the_sudo_user", 0, "65534", 0600, 0700}),
+                      OwnerCase{"group_writable_readable_target", 0775, nullptr, 0660, 0770},
+                      OwnerCase{"setgid_target", 02750, nullptr, 0640, 02750},
+                      OwnerCase{"world_writable_target_is_not_shared", 01777, nullptr, 0600, 0700},
+                      OwnerCase{"target_made_for_the_sudo_user", 0, "65534", 0600, 0700},
+                      OwnerCase{"roots_target_gives_to_the_sudo_user", 0755, "65534", 0600, 0700, true}),
     [](const auto& info) { return std::string(info.param.label); });
 
 TEST(TempPathName, GivesAFreeNameInAPrivateFolderAndRemovesBoth) {

@@ -3,6 +3,8 @@
 // a cut anywhere) refused with the import message while the state files stay as they were.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -215,4 +217,37 @@ TEST(StateBundle, FailedExportLeavesNoBundleThatLooksComplete) {
   CStateBundle out(true, f.source);
   EXPECT_FALSE(out.Save(f.source + "no-such-folder/scan.rsf"));
   EXPECT_FALSE(fs::exists(f.source + "no-such-folder"));
+}
+
+// An export as root into a folder of user nobody's: a bundle never goes through a link, whether
+// nobody planted it on the way to the folder or under the bundle's own name, and the bundle is
+// nobody's own, private file.
+TEST(StateBundle, AnExportAsRootNeverGoesThroughALinkAndBelongsToTheFoldersOwner) {
+  CORVALE_REQUIRE_ROOT();
+  Folders f;
+  WriteFile(f.source + "cslast.rdf", Pattern(5000, 4));
+  corvale::test::PublicScratchDir scratch;
+  const std::string home = scratch.path() + "/H";
+  const std::string roots = scratch.path() + "/V";
+  ASSERT_EQ(mkdir(home.c_str(), 0755), 0);
+  ASSERT_EQ(chown(home.c_str(), corvale::test::kOtherUser, corvale::test::kOtherUser), 0);
+  ASSERT_EQ(mkdir(roots.c_str(), 0755), 0);
+  WriteFile(roots + "/kept", Pattern(10, 5));
+  ASSERT_TRUE(corvale::test::RunAsOtherUser([&] {
+    return symlink(roots.c_str(), (home + "/out").c_str()) == 0 &&
+           symlink((roots + "/kept").c_str(), (home + "/scan.rsf").c_str()) == 0;
+  }));
+  CStateBundle bundle(true, f.source);
+  EXPECT_FALSE(bundle.Save(home + "/out/scan.rsf"));
+  ASSERT_TRUE(bundle.Save(home + "/scan.rsf"));
+  EXPECT_EQ(ReadFile(roots + "/kept"), Pattern(10, 5));
+  EXPECT_EQ(std::distance(fs::directory_iterator(roots), fs::directory_iterator()), 1);
+  struct stat st {};
+  ASSERT_EQ(lstat((home + "/scan.rsf").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_uid, corvale::test::kOtherUser);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  CStateBundle back(false, f.target);
+  EXPECT_TRUE(back.Load(home + "/scan.rsf"));
+  EXPECT_EQ(ReadFile(f.target + "cslast.rdf"), Pattern(5000, 4));
 }

@@ -3,6 +3,8 @@
 // repair on images written at test time.
 #include <gtest/gtest.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "controls/SectorSelectCtrl.h"
+#include "core/FileRecoverer.h"
 #include "dialogs/ImageDiskMasterDlg.h"
 #include "dialogs/OpenDiskImageMasterDlg.h"
 #include "storage/CompressController.h"
@@ -26,6 +29,7 @@
 #include "support/Fixtures.h"
 #include "support/QtTestApp.h"
 #include "ui/MessageBox.h"
+#include "ui/RefusedLink.h"
 
 namespace fs = std::filesystem;
 using corvale::image::PartFilePath;
@@ -563,6 +567,149 @@ TEST_F(ImageWizards, SliceListRemoveAndAdd) {
   slices.ClearSliceList();
   EXPECT_EQ(slices.RowCount(), 0);
   EXPECT_FALSE(slices.IsAllValid());
+}
+
+// User nobody owns the destination folder and has planted its image's names as links into a folder
+// of root's, one pointing nowhere: Next asks before anything is replaced, No keeps the page, Yes
+// makes the image with files of its own and leaves root's folder as it was. A destination reached
+// through nobody's link is refused, naming the link.
+TEST_F(ImageWizards, DestinationFilesThatExistAreReplacedOnlyWhenTheUserSaysSo) {
+  CORVALE_REQUIRE_ROOT();
+  corvale::test::PublicScratchDir scratch;
+  const std::string home = scratch.path() + "/H";
+  const std::string roots = scratch.path() + "/V";
+  ASSERT_EQ(mkdir(home.c_str(), 0755), 0);
+  ASSERT_EQ(chown(home.c_str(), corvale::test::kOtherUser, corvale::test::kOtherUser), 0);
+  ASSERT_EQ(mkdir(roots.c_str(), 0755), 0);
+  std::ofstream(roots + "/list") << "root's";
+  ASSERT_TRUE(corvale::test::RunAsOtherUser([&] {
+    return symlink((roots + "/list").c_str(), (home + "/img.kbp").c_str()) == 0 &&
+           symlink((roots + "/new").c_str(), (home + "/img.kbi").c_str()) == 0 &&
+           symlink(roots.c_str(), (home + "/out").c_str()) == 0;
+  }));
+  const std::vector<uint8_t> source = RandomBytes(1 << 20, 21);
+  MemoryDevice device(source);
+  CImageDiskMasterDlg wizard(&device, "DATA (E:\\ NTFS)", 255);
+  wizard.show();
+  wizard.OnNext();
+
+  wizard.PathPage()->PathEdit()->setText(QString::fromStdString(home + "/out/img"));
+  wizard.OnNext();
+  EXPECT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kPath);
+  EXPECT_EQ(messages, std::vector<std::string>{corvale::ui::RefusedLinkText(home + "/out")});
+  EXPECT_TRUE(questions.empty());
+
+  messages.clear();
+  wizard.PathPage()->PathEdit()->setText(QString::fromStdString(home + "/img"));
+  answers = {MessageAnswer::No};
+  wizard.OnNext();
+  EXPECT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kPath);
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_EQ(questions[0],
+            "These files of the Disk Image exist already:\nimg.kbi\nimg.kbp\nDo you want to replace them?");
+  answers = {MessageAnswer::Yes};
+  wizard.OnNext();
+  ASSERT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kSummary);
+  wizard.OnNext();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard.GetStep() == CImageDiskMasterDlg::kSuccess; }, 60000))
+      << (messages.empty() ? "" : messages.back());
+  ExpectImageHolds(home + "/img.kbi", source);
+  EXPECT_FALSE(fs::is_symlink(home + "/img.kbp"));
+  EXPECT_EQ(FilesIn(roots), std::vector<std::string>{"list"});
+  std::ifstream kept(roots + "/list");
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()), "root's");
+}
+
+// A destination on the disk being imaged is asked about first, as the target-folder step asks; No
+// keeps the destination page and writes nothing.
+TEST_F(ImageWizards, ADestinationOnTheDiskBeingImagedIsAskedAbout) {
+  const std::vector<uint8_t> source = RandomBytes(1 << 20, 29);
+  MemoryDevice device(source);
+  struct stat folder {};
+  ASSERT_EQ(stat(m_folder.c_str(), &folder), 0);
+  CFileRecoverer::SetDeviceNumbersQuery([&](IStorageDevice* imaged) {
+    return imaged == &device ? std::vector<uint64_t>{folder.st_dev} : std::vector<uint64_t>{};
+  });
+  CImageDiskMasterDlg wizard(&device, "DATA (E:\\ NTFS)", 255);
+  wizard.show();
+  wizard.OnNext();
+  wizard.PathPage()->PathEdit()->setText(QString::fromStdString(m_folder + "/same-disk"));
+  answers = {MessageAnswer::No};
+  wizard.OnNext();
+  EXPECT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kPath);
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_EQ(questions[0].rfind("CAUTION! The Disk Image is to be saved on the disk that is being imaged.", 0),
+            0u)
+      << questions[0];
+  EXPECT_TRUE(messages.empty());
+  EXPECT_TRUE(FilesIn(m_folder).empty());
+  answers = {MessageAnswer::Yes};
+  wizard.OnNext();
+  EXPECT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kSummary);
+  CFileRecoverer::SetDeviceNumbersQuery({});
+}
+
+// A part list may name any file. Only the image's own part files (the names the writer gives them,
+// in the image's folder) are taken from it; another file, even one that holds the right bytes, or
+// one the system holds (/etc/passwd), is listed INVALID for the user to locate.
+TEST_F(ImageWizards, OpenWizardListsFilesOtherThanTheImagesOwnPartsAsInvalid) {
+  const std::vector<uint8_t> source = RandomBytes((5 << 20) / 2, 23);
+  const std::string descriptor = WriteImage(source, m_folder, 2048);
+  fs::create_directories(m_folder + "/elsewhere");
+  const std::string copy = m_folder + "/elsewhere/copy.kbf";
+  fs::copy_file(PartFilePath(descriptor, 1), copy);
+  std::ofstream(PartListPath(descriptor), std::ios::binary | std::ios::trunc)
+      << PartFilePath(descriptor, 0) << "\r\n"
+      << copy << "\r\n"
+      << "/etc/passwd\r\n";
+  COpenDiskImageMasterDlg wizard;
+  wizard.OnNext();
+  wizard.PathPage()->PathEdit()->setText(QString::fromStdString(descriptor));
+  wizard.OnNext();
+  ASSERT_EQ(wizard.GetStep(), COpenDiskImageMasterDlg::kSlices);
+  COpenDiskImageErrorManageDlg* slices = wizard.SlicePage();
+  ASSERT_EQ(slices->RowCount(), 3);
+  EXPECT_EQ(slices->RowText(0, 1), "VALID");
+  EXPECT_EQ(slices->RowText(1, 1), "INVALID");
+  EXPECT_EQ(slices->RowText(2, 1), "INVALID");
+  EXPECT_EQ(slices->RowText(2, 2), "/etc/passwd");
+  EXPECT_FALSE(slices->IsAllValid());
+}
+
+// The corrected list goes in by a rename: a link nobody put in the list's place is replaced, and
+// the file of root's it pointed at stays as it was. The list keeps its owner and mode.
+TEST_F(ImageWizards, TheRepairedSliceListNeverWritesThroughALink) {
+  CORVALE_REQUIRE_ROOT();
+  corvale::test::PublicScratchDir scratch;
+  const std::string home = scratch.path() + "/H";
+  ASSERT_EQ(mkdir(home.c_str(), 0755), 0);
+  ASSERT_EQ(chown(home.c_str(), corvale::test::kOtherUser, corvale::test::kOtherUser), 0);
+  const std::vector<uint8_t> source = RandomBytes((5 << 20) / 2, 27);
+  const std::string descriptor = WriteImage(source, home, 2048);
+  const std::string moved = home + "/moved.kbf";
+  fs::rename(PartFilePath(descriptor, 2), moved);
+  COpenDiskImageErrorManageDlg slices;
+  slices.LoadSliceList(PartListPath(descriptor));
+  ASSERT_EQ(slices.RowCount(), 3);
+  slices.SelectRow(2);
+  chosen = {moved};
+  slices.LocateSlice();
+  ASSERT_TRUE(slices.IsAllValid());
+  const std::string roots = scratch.path() + "/V-list";
+  std::ofstream(roots) << "root's";
+  ASSERT_TRUE(corvale::test::RunAsOtherUser([&] {
+    return unlink(PartListPath(descriptor).c_str()) == 0 &&
+           symlink(roots.c_str(), PartListPath(descriptor).c_str()) == 0;
+  }));
+  ASSERT_TRUE(slices.SaveSliceList());
+  std::ifstream kept(roots);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(kept)), std::istreambuf_iterator<char>()), "root's");
+  struct stat st {};
+  ASSERT_EQ(lstat(PartListPath(descriptor).c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_uid, corvale::test::kOtherUser) << "the list is the folder owner's";
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  ExpectImageHolds(descriptor, source);
 }
 
 TEST(SliceListText, OnlyAbsolutePathsEndingInCrLf) {

@@ -277,3 +277,39 @@ TEST(LauncherProgram, LogFileThatIsALinkIsNotFollowed) {
   EXPECT_TRUE(install.Started());
   EXPECT_EQ(ReadFileText(victim), "untouched\n");
 }
+
+// Started through sudo, the results a person asks for are theirs: the launcher passes the ids on,
+// and a recovery into a new folder, a disk image and an exported result, all made by the program's
+// own code in folders of root's, belong to that person and are private to them.
+TEST(LauncherProgram, ResultsMadeThroughSudoBelongToThePersonWhoAsked) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root gives files to another user";
+  ScopedNamedObjectNamespace ns;
+  Installation install(CORVALE_RESULTS_MAIN_PROGRAM);
+  ASSERT_TRUE(install.ok());
+  corvale::test::PublicScratchDir work;
+  for (const char* sub : {"/recovered", "/images", "/exports", "/state"})
+    ASSERT_EQ(mkdir((work.path() + sub).c_str(), 0755), 0) << sub;
+  { std::ofstream(work.path() + "/state/cstemp.rdf") << "scan state"; }
+  { std::ofstream(install.Dir() + "/results-corvale.folder") << work.path() << "\n"; }
+  Environment env = install.Env("exit:0");
+  env.push_back({"SUDO_UID", "65534"});
+  env.push_back({"SUDO_GID", "65534"});
+  RunningProgram qbx(install.Qbx(), {}, env);
+  ASSERT_TRUE(qbx.Wait(60000));
+  EXPECT_EQ(qbx.ExitCode(), 0) << qbx.Stderr();
+  ASSERT_EQ(ReadFileText(work.path() + "/finished"), "done\n") << qbx.Stderr();
+
+  const struct {
+    const char* path;
+    mode_t mode;
+  } made[] = {{"/recovered/new", 0700},   {"/recovered/new/D#", 0700}, {"/recovered/new/D#/a.txt", 0600},
+              {"/images/disk.kbi", 0600}, {"/images/disk.kbp", 0600},  {"/images/disk.part0.kbf", 0600},
+              {"/exports/scan.rsf", 0600}};
+  for (const auto& m : made) {
+    struct stat st {};
+    ASSERT_EQ(lstat((work.path() + m.path).c_str(), &st), 0) << m.path;
+    EXPECT_EQ(st.st_uid, 65534u) << m.path;
+    EXPECT_EQ(st.st_gid, 65534u) << m.path;
+    EXPECT_EQ(st.st_mode & 07777, m.mode) << m.path;
+  }
+}

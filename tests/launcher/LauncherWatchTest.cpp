@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -239,6 +240,10 @@ TEST(ChildEnvironment, OnlyDisplayLocaleRuntimeAndHonouredVariablesWithAFixedPat
                                 "LD_PRELOAD=/home/u/evil.so",
                                 "HOME=/home/u",
                                 "NOEQUALS",
+                                "SUDO_UID=1000",
+                                "SUDO_GID=1000",
+                                "PKEXEC_UID=0",
+                                "SUDO_USER=u",
                                 nullptr};
   std::vector<std::string> env = corvale::launcher::ChildEnvironment(parent);
   const std::vector<std::string> expected = {"DISPLAY=:1",
@@ -247,6 +252,23 @@ TEST(ChildEnvironment, OnlyDisplayLocaleRuntimeAndHonouredVariablesWithAFixedPat
                                              "XDG_RUNTIME_DIR=/run/user/1000",
                                              "CORVALE_DISKS=/dev/sdb",
                                              "CORVALE_DEBUG=",
+                                             "SUDO_UID=1000",
+                                             "SUDO_GID=1000",
                                              std::string("PATH=") + corvale::launcher::kChildPath};
   EXPECT_EQ(env, expected);
+}
+
+// Who asked for the run is passed on only as a plain number of somebody other than root.
+TEST(ChildEnvironment, IdsOfThePersonWhoAskedOnlyAsPlainNumbers) {
+  const struct {
+    const char* entry;
+    bool passed;
+  } cases[] = {{"PKEXEC_UID=1000", true}, {"SUDO_UID=65534", true}, {"SUDO_GID=100", true},
+               {"SUDO_UID=0", false},     {"SUDO_UID=", false},     {"SUDO_UID=-1", false},
+               {"SUDO_UID=1000 ", false}, {"PKEXEC_UID=x", false},  {"SUDO_UID=4294967295", false}};
+  for (const auto& c : cases) {
+    const char* const parent[] = {c.entry, nullptr};
+    const std::vector<std::string> env = corvale::launcher::ChildEnvironment(parent);
+    EXPECT_EQ(std::find(env.begin(), env.end(), std::string(c.entry)) != env.end(), c.passed) << c.entry;
+  }
 }

@@ -158,6 +158,24 @@ TEST(HandleFile, CreateNewNeverOpensAnExistingName) {
   EXPECT_EQ(ReadWhole(dir + "/fresh.jpg"), "data");
 }
 
+// The modes that create (3 create or empty, 4 create or keep) never do so through a link: a link
+// under the name, pointing at a file or nowhere, is refused and what it points at stays as it was.
+TEST(HandleFile, CreatingModesNeverFollowALink) {
+  std::string dir = corvale::test::ScratchDir();
+  WriteWhole(dir + "/kept", "root's");
+  ASSERT_EQ(symlink((dir + "/kept").c_str(), (dir + "/to-file").c_str()), 0);
+  ASSERT_EQ(symlink((dir + "/nowhere").c_str(), (dir + "/dangling").c_str()), 0);
+  for (int mode : {3, 4}) {
+    for (const char* name : {"/to-file", "/dangling"}) {
+      CHandleFile file;
+      EXPECT_FALSE(file.Open(dir + name, mode)) << mode << name;
+      EXPECT_EQ(file.LastError(), ELOOP) << mode << name;
+    }
+  }
+  EXPECT_EQ(ReadWhole(dir + "/kept"), "root's");
+  EXPECT_FALSE(Exists(dir + "/nowhere"));
+}
+
 TEST(HandleFile, FoldersAreRefusedInEveryMode) {
   std::string dir = corvale::test::ScratchDir();
   CHandleFile file;

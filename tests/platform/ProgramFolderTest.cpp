@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "platform/ProgramFolder.h"
@@ -54,32 +55,86 @@ TEST(ProgramFolder, WritableExecutableFolderIsTheProgramFolder) {
   EXPECT_EQ(access(chosen.c_str(), W_OK), 0);
 }
 
+// Without raised rights the user's own state folder: $XDG_STATE_HOME/corvale, else under $HOME. As
+// root this runs as user nobody, in a folder of nobody's.
 TEST(ProgramFolder, OtherwiseThePrivateStateFolderIsMade) {
-  std::string scratch = corvale::test::ScratchDir();
-  std::string notWritable = scratch + "/no-such-folder";
-  {
-    ScopedEnv xdg("XDG_STATE_HOME", (scratch + "/xdg/state").c_str());
-    EXPECT_EQ(platform::ChooseProgramFolder(notWritable), scratch + "/xdg/state/corvale/");
-    struct stat st {};
-    ASSERT_EQ(stat((scratch + "/xdg/state/corvale").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
-    ASSERT_EQ(stat((scratch + "/xdg").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+  corvale::test::PublicScratchDir folder;
+  const std::string scratch = folder.path();
+  const bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(scratch.c_str(), corvale::test::kOtherUser, corvale::test::kOtherUser), 0);
   }
-  {
-    // A relative XDG_STATE_HOME does not count; the default under HOME is used.
-    ScopedEnv xdg("XDG_STATE_HOME", "relative/state");
-    ScopedEnv home("HOME", (scratch + "/home").c_str());
-    EXPECT_EQ(platform::ChooseProgramFolder(""), scratch + "/home/.local/state/corvale/");
+  const auto checks = [&] {
+    bool ok = true;
+    const auto expect = [&](bool condition) { ok = ok && condition; };
+    std::string notWritable = scratch + "/no-such-folder";
+    {
+      ScopedEnv xdg("XDG_STATE_HOME", (scratch + "/xdg/state").c_str());
+      expect(platform::ChooseProgramFolder(notWritable) == scratch + "/xdg/state/corvale/");
+      struct stat st {};
+      expect(stat((scratch + "/xdg/state/corvale").c_str(), &st) == 0 && (st.st_mode & 0777) == 0700u);
+      expect(stat((scratch + "/xdg").c_str(), &st) == 0 && (st.st_mode & 0777) == 0700u);
+    }
+    {
+      // A relative XDG_STATE_HOME does not count; the default under HOME is used.
+      ScopedEnv xdg("XDG_STATE_HOME", "relative/state");
+      ScopedEnv home("HOME", (scratch + "/home").c_str());
+      expect(platform::ChooseProgramFolder("") == scratch + "/home/.local/state/corvale/");
+    }
+    {
+      // A file in the way: no folder, said by an empty answer.
+      FILE* f = fopen((scratch + "/blocked").c_str(), "w");
+      expect(f != nullptr);
+      if (f) fclose(f);
+      ScopedEnv xdg("XDG_STATE_HOME", (scratch + "/blocked").c_str());
+      expect(platform::ChooseProgramFolder(notWritable).empty());
+    }
+    return ok;
+  };
+  if (root) {
+    EXPECT_TRUE(corvale::test::RunAsOtherUser(checks));
+  } else {
+    EXPECT_TRUE(checks());
   }
-  {
-    // A file in the way: no folder, said by an empty answer.
-    FILE* f = fopen((scratch + "/blocked").c_str(), "w");
-    ASSERT_NE(f, nullptr);
-    fclose(f);
-    ScopedEnv xdg("XDG_STATE_HOME", (scratch + "/blocked").c_str());
-    EXPECT_EQ(platform::ChooseProgramFolder(notWritable), "");
+}
+
+// As root the environment belongs to whoever started the program: HOME and XDG_STATE_HOME are not
+// asked, and only a folder closed to others is written into. User nobody owns the folder the
+// environment names and has planted a link where the state folder would be.
+TEST(ProgramFolder, AsRootOnlyRootsOwnStateFolderOrAClosedExecutableFolder) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  corvale::test::PublicScratchDir attacker;
+  corvale::test::PublicScratchDir roots;
+  ASSERT_EQ(chown(attacker.path().c_str(), corvale::test::kOtherUser, corvale::test::kOtherUser), 0);
+  ASSERT_EQ(mkdir((roots.path() + "/etc").c_str(), 0755), 0);
+  ASSERT_TRUE(corvale::test::RunAsOtherUser([&] {
+    return mkdir((attacker.path() + "/state").c_str(), 0755) == 0 &&
+           symlink((roots.path() + "/etc").c_str(), (attacker.path() + "/state/corvale").c_str()) == 0;
+  }));
+  ScopedEnv xdg("XDG_STATE_HOME", (attacker.path() + "/state").c_str());
+  ScopedEnv home("HOME", attacker.path().c_str());
+  const std::string own = platform::RootStateFolder();
+  ASSERT_FALSE(own.empty());
+  const std::string closed = corvale::test::ScratchDir();
+  const struct {
+    const char* what;
+    std::string executableDir;
+    std::string chosen;
+  } cases[] = {{"a closed executable folder", closed, closed + "/"},
+               {"no writable executable folder", closed + "/missing", own},
+               {"an executable folder of nobody's", attacker.path(), own}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(platform::ChooseProgramFolder(c.executableDir), c.chosen);
   }
+  struct stat st {};
+  ASSERT_EQ(stat(own.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 0u);
+  std::string problem;
+  EXPECT_TRUE(platform::IsFolderClosedToOthers(own, &problem)) << problem;
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(roots.path() + "/etc"),
+                          std::filesystem::directory_iterator()),
+            0);
 }
 
 struct StartSectorCase {

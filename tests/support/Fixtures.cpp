@@ -136,6 +136,28 @@ PublicScratchDir::~PublicScratchDir() {
   fs::remove_all(m_path, ec);
 }
 
+ScopedEnv::ScopedEnv(std::initializer_list<std::pair<const char*, const char*>> variables) {
+  for (const auto& [name, value] : variables) {
+    const char* old = std::getenv(name);
+    m_saved.emplace_back(name, old ? std::optional<std::string>(old) : std::nullopt);
+    if (value) {
+      setenv(name, value, 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  for (auto it = m_saved.rbegin(); it != m_saved.rend(); ++it) {
+    if (it->second) {
+      setenv(it->first.c_str(), it->second->c_str(), 1);
+    } else {
+      unsetenv(it->first.c_str());
+    }
+  }
+}
+
 bool RunAsOtherUser(const std::function<bool()>& body) {
   pid_t pid = fork();
   if (pid < 0) return false;

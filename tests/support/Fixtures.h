@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <initializer_list>
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace corvale::test {
 
@@ -42,6 +46,19 @@ inline constexpr unsigned kOtherUser = 65534;
 // Runs `body` in a child process as kOtherUser (uid and gid, no supplementary groups) and returns
 // its result; false when the switch fails. Needs root.
 bool RunAsOtherUser(const std::function<bool()>& body);
+
+// Sets (or, with null, unsets) environment variables for the life of the object and puts back
+// what was there.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::initializer_list<std::pair<const char*, const char*>> variables);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> m_saved;
+};
 
 // Runs a shell command; returns its exit status, and its standard output in *out when given.
 int RunCommand(const std::string& command, std::string* out = nullptr);

@@ -35,6 +35,8 @@
 #include "dialogs/RecoveringDlg.h"
 #include "dialogs/SaveFilePathDlg.h"
 #include "storage/ImageFileDevice.h"
+#include "support/Fixtures.h"
+#include "ui/RefusedLink.h"
 #include "wizard/SaveFilePage.h"
 #include "wizard/SaveResultPage.h"
 #include "wizard/controller/SaveFileController.h"
@@ -237,6 +239,16 @@ TEST_F(SaveStep, RefusalsAndWarningsKeepTheWindowOpenAndWriteNothing) {
   struct stat st {};
   ASSERT_EQ(::stat(onSource.c_str(), &st), 0);
   CFileRecoverer::SetSourceDeviceQuery([dev = uint64_t(st.st_dev)] { return std::vector<uint64_t>{dev}; });
+  // User nobody owns a folder with a link into a folder of root's (think /etc/cron.d).
+  corvale::test::PublicScratchDir home;
+  const std::string attacker = home.path() + "/H";
+  const std::string rootsOwn = home.path() + "/V";
+  ASSERT_EQ(::mkdir(attacker.c_str(), 0755), 0);
+  ASSERT_EQ(::chown(attacker.c_str(), corvale::test::kOtherUser, corvale::test::kOtherUser), 0);
+  ASSERT_EQ(::mkdir(rootsOwn.c_str(), 0755), 0);
+  ASSERT_TRUE(corvale::test::RunAsOtherUser(
+      [&] { return ::symlink(rootsOwn.c_str(), (attacker + "/out").c_str()) == 0; }));
+  const std::string refusedLink = corvale::ui::RefusedLinkText(attacker + "/out");
 
   const struct {
     const char* what;
@@ -244,6 +256,8 @@ TEST_F(SaveStep, RefusalsAndWarningsKeepTheWindowOpenAndWriteNothing) {
     const char* question;
     const char* box;
   } cases[] = {
+      {"a folder reached through another user's link", attacker + "/out/cron.d", nullptr,
+       refusedLink.c_str()},
       {"a folder on the source disk, answered No", onSource,
        "CAUTION! We do NOT recommend you to save the recovered files to the same drive because this can "
        "reduce "
@@ -281,6 +295,7 @@ TEST_F(SaveStep, RefusalsAndWarningsKeepTheWindowOpenAndWriteNothing) {
   }
   EXPECT_TRUE(FilesBelow(onSource).empty());
   EXPECT_TRUE(FilesBelow(Folder() + "tiny").empty());
+  EXPECT_TRUE(fs::is_empty(rootsOwn)) << "nothing made through the link";
 
   // Yes on the source disk goes on with the recovery.
   confirm = true;

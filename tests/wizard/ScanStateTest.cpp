@@ -3,6 +3,7 @@
 // chains a restore refuses (another kind's ids, out of order, not starting at the caller), which
 // leave nothing activated and clean up what they touched.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QTest>
 #include <filesystem>
@@ -214,6 +215,25 @@ TEST_F(ScanStateTest, RestoresUpToTheStatusLinksTheChainAndCopiesItBack) {
     EXPECT_EQ(C(c.ids[1]).GetPreviousController() == &C(0), static_cast<int>(c.ids[1]) <= c.last);
     EXPECT_TRUE(std::filesystem::exists(m_folder + "cstemp.rdf"));
   }
+}
+
+// State files are never written through a link standing under their names: saving into one fails,
+// and the copy a restore makes replaces it. What the links point at stays as it was.
+TEST_F(ScanStateTest, StateFilesAreNeverWrittenThroughALink) {
+  const std::string outside = corvale::test::ScratchDir() + "/outside";
+  std::ofstream(outside) << "not a state file";
+  ASSERT_EQ(symlink(outside.c_str(), (m_folder + "cstemp.rdf").c_str()), 0);
+  C(1).SetPreviousController(&C(0));
+  EXPECT_EQ(SaveScanState(&C(1), false), 0);
+  EXPECT_EQ(SetCurrentControllerStatus(&C(1)), 0);
+  WriteLast(2, {0, 1});
+  ASSERT_EQ(RestoreControllerChain(&C(0), nullptr), &C(1));
+  EXPECT_FALSE(std::filesystem::is_symlink(m_folder + "cstemp.rdf"));
+  EXPECT_EQ(std::filesystem::file_size(m_folder + "cstemp.rdf"),
+            std::filesystem::file_size(m_folder + "cslast.rdf"));
+  std::ifstream in(outside);
+  EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()),
+            "not a state file");
 }
 
 TEST_F(ScanStateTest, RefusesChainsThatAreNotThisKindsOwnAndCleansUp) {

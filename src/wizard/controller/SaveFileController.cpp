@@ -8,16 +8,17 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <filesystem>
 
 #include "controls/Formatting.h"
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
 #include "core/FileRecoverer.h"
 #include "dialogs/RecoveringDlg.h"
+#include "platform/FolderWalk.h"
 #include "platform/Log.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
+#include "ui/RefusedLink.h"
 #include "ui/Resources.h"
 #include "ui/RunReport.h"
 #include "wizard/SaveFilePage.h"
@@ -32,18 +33,19 @@ namespace {
 constexpr long kIso9660Magic = 0x9660;
 constexpr long kUdfMagic = 0x15013346;
 
-// Makes and removes a file in `folder`; false when either fails. The test file never replaces a
-// file of the user's: a name that is taken gives way to a unique one.
-bool WriteTest(const std::string& folder) {
-  std::string path = folder + "/" + CSaveFileController::kWriteTestName;
-  int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0 && errno == EEXIST) {
-    path = folder + "/" + CSaveFileController::kWriteTestName + ".XXXXXX";
-    fd = ::mkostemp(path.data(), O_CLOEXEC);
+// Makes and removes a file in the opened folder `folder`; false when either fails. The test file
+// never replaces a file of the user's: a name that is taken gives way to one of our own.
+bool WriteTest(int folder) {
+  std::string name = CSaveFileController::kWriteTestName;
+  int fd = platform::CreateFileIn(folder, name, O_WRONLY, 0600);
+  for (unsigned attempt = 0; fd < 0 && errno == EEXIST && attempt < 100; ++attempt) {
+    name = std::string(CSaveFileController::kWriteTestName) + "." + std::to_string(::getpid()) + "." +
+           std::to_string(attempt);
+    fd = platform::CreateFileIn(folder, name, O_WRONLY, 0600);
   }
   if (fd < 0) return false;
   ::close(fd);
-  return ::unlink(path.c_str()) == 0;
+  return ::unlinkat(folder, name.c_str(), 0) == 0;
 }
 
 // Ticked files of the tree that are stored encrypted.
@@ -107,7 +109,7 @@ void CSaveFileController::SetFileTree(CFileNode* root, IStorageDevice* source) {
   }
 }
 
-int CSaveFileController::ValidateTargetFolder(const std::string& path) {
+int CSaveFileController::ValidateTargetFolder(const std::string& path, std::string* refusedLink) {
   if (path.size() > kMaxPathLength) return kPathTooLong;
   if (path.empty()) return kNoFolder;
   if (path.size() < 2) return kInvalidPath;
@@ -119,45 +121,54 @@ int CSaveFileController::ValidateTargetFolder(const std::string& path) {
   folder.pop_back();
 
   // The folder is made by the recovery when it does not exist yet: its nearest existing folder
-  // must take it.
-  std::filesystem::path at(folder);
-  struct stat st {};
-  while (::stat(at.c_str(), &st) != 0) {
-    if (errno == EIO) return kNotReady;
-    if ((errno != ENOENT && errno != ENOTDIR) || !at.has_relative_path()) return kNoSuchDrive;
-    at = at.parent_path();
+  // must take it. It is opened as the recovery opens it, and every check looks at that folder.
+  const platform::FolderWalk walk = platform::WalkToFolder(folder, platform::MissingFolders::kStop);
+  if (!walk.ok()) {
+    if (walk.RefusedALink()) {
+      LogError("Target folder %s refused: %s", path.c_str(), walk.Describe().c_str());
+      if (refusedLink != nullptr) *refusedLink = walk.refusedLink;
+      return kUntrustedLink;
+    }
+    if (walk.error == EIO) return kNotReady;
+    if (walk.error == ENOTDIR) return kInvalidPath;
+    return kNoSuchDrive;
   }
-  if (!S_ISDIR(st.st_mode)) return kInvalidPath;
+  const int at = walk.fd.Get();
   struct statvfs vfs {};
-  if (::statvfs(at.c_str(), &vfs) != 0) return errno == EIO ? kNotReady : kNoSuchDrive;
+  if (::fstatvfs(at, &vfs) != 0) return errno == EIO ? kNotReady : kNoSuchDrive;
   if ((vfs.f_flag & ST_RDONLY) != 0) return kNotWritable;
   struct statfs fs {};
-  if (::statfs(at.c_str(), &fs) == 0 && (fs.f_type == kIso9660Magic || fs.f_type == kUdfMagic))
-    return kNotWritable;
-  if (!WriteTest(at.string())) return kNotWritable;
+  if (::fstatfs(at, &fs) == 0 && (fs.f_type == kIso9660Magic || fs.f_type == kUdfMagic)) return kNotWritable;
+  if (!WriteTest(at)) return kNotWritable;
   return kFolderOk;
 }
 
 uint32_t CSaveFileController::TargetFolderMessageId(int code) {
   if (code >= kNoDisk && code <= kNoFolder) return static_cast<uint32_t>(147 + code);
+  if (code == kUntrustedLink) return corvale::ui::kStringRefusedLink;
   return 160;
 }
 
-void CSaveFileController::ShowTargetFolderError(int code) {
+void CSaveFileController::ShowTargetFolderError(int code, const std::string& refusedLink) {
   if (code == kFolderOk) return;
   const bool exclamation = code == kInvalidPath || code == kNotAbsolute || code == kInvalidParameter ||
-                           code == kInvalidSymbol || code < kNoDisk || code > kNoFolder;
+                           code == kInvalidSymbol || code == kUntrustedLink || code < kNoDisk ||
+                           code > kUntrustedLink;
+  const std::string text = code == kUntrustedLink
+                               ? corvale::ui::RefusedLinkText(refusedLink)
+                               : LoadStringResource(TargetFolderMessageId(code)).toStdString();
   corvale::ui::ShowMessageBox(
-      LoadStringResource(TargetFolderMessageId(code)).toStdString(), GetProductTitle(),
+      text, GetProductTitle(),
       exclamation ? corvale::ui::MessageIcon::Warning : corvale::ui::MessageIcon::Information);
 }
 
 bool CSaveFileController::CheckTargetFolder() {
   if (m_page == nullptr) return false;
   const std::string path = m_page->GetTargetFolder();
-  const int code = ValidateTargetFolder(path);
+  std::string refusedLink;
+  const int code = ValidateTargetFolder(path, &refusedLink);
   if (code != kFolderOk) {
-    ShowTargetFolderError(code);
+    ShowTargetFolderError(code, refusedLink);
     return false;
   }
   if (CFileRecoverer::IsPathOnSourceDrive(path.c_str())) {

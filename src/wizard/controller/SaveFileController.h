@@ -45,6 +45,8 @@ class CSaveFileController : public ISaveFileController {
     kInvalidSymbol = 10,
     kPathTooLong = 11,
     kNoFolder = 12,
+    // The way to the folder leads through a link of another user, which is not followed.
+    kUntrustedLink = 13,
   };
   // The longest folder path accepted, in bytes.
   static constexpr size_t kMaxPathLength = 245;
@@ -78,10 +80,11 @@ class CSaveFileController : public ISaveFileController {
   // the folder cannot take the recovery, or the user would rather not write to the source disk.
   bool CheckTargetFolder();
 
-  // The checks of a target folder path, as codes above.
-  static int ValidateTargetFolder(const std::string& path);
-  // Shows the message of code `code`.
-  static void ShowTargetFolderError(int code);
+  // The checks of a target folder path, as codes above; for kUntrustedLink the link refused goes to
+  // *refusedLink.
+  static int ValidateTargetFolder(const std::string& path, std::string* refusedLink = nullptr);
+  // Shows the message of code `code` (for kUntrustedLink, naming the link).
+  static void ShowTargetFolderError(int code, const std::string& refusedLink = std::string());
   // The message text of code `code` (string id and its icon are chosen by the code).
   static uint32_t TargetFolderMessageId(int code);
 

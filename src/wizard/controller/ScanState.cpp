@@ -122,6 +122,37 @@ void SyncFileAndFolder(const std::string& path) {
   }
 }
 
+// Copies state file `from` over `to` (both in the state folder): the copy is made under a name of
+// its own and renamed over `to`, so a link standing under either name is never followed.
+bool CopyStateFile(const std::string& from, const std::string& to) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+  if (in < 0) return false;
+  std::string temporary = to + ".partial-XXXXXX";
+  const int out = ::mkostemp(temporary.data(), O_CLOEXEC);
+  bool ok = out >= 0;
+  std::vector<char> buffer(1 << 20);
+  while (ok) {
+    const ssize_t got = ::read(in, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) ok = false;
+    if (got <= 0) break;
+    for (ssize_t done = 0; ok && done < got;) {
+      const ssize_t put = ::write(out, buffer.data() + done, static_cast<size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      ok = put > 0;
+      if (ok) done += put;
+    }
+  }
+  ::close(in);
+  if (out >= 0) {
+    ok = ::fsync(out) == 0 && ok;
+    ok = ::close(out) == 0 && ok;
+    ok = ok && ::rename(temporary.c_str(), to.c_str()) == 0;
+    if (!ok) ::unlink(temporary.c_str());
+  }
+  return ok;
+}
+
 void MarkUnfinished(const std::string& path) {
   CRSData writer(RS_MODE_WRITE);
   try {
@@ -170,15 +201,20 @@ std::string ScanStateFolder() {
   return platform::ProgramFolder();
 }
 
+// Without a program folder there are no state files: never a name in the current folder.
 std::string ScanStateTempFile(int recoveryKind) {
-  if (recoveryKind == kRecoveryKindComplete) return ScanStateFolder() + "cstemp.rdf";
-  if (recoveryKind == kRecoveryKindPartition) return ScanStateFolder() + "lpstemp.rdf";
+  const std::string folder = ScanStateFolder();
+  if (folder.empty()) return {};
+  if (recoveryKind == kRecoveryKindComplete) return folder + "cstemp.rdf";
+  if (recoveryKind == kRecoveryKindPartition) return folder + "lpstemp.rdf";
   return {};
 }
 
 std::string ScanStateLastFile(int recoveryKind) {
-  if (recoveryKind == kRecoveryKindComplete) return ScanStateFolder() + "cslast.rdf";
-  if (recoveryKind == kRecoveryKindPartition) return ScanStateFolder() + "lpslast.rdf";
+  const std::string folder = ScanStateFolder();
+  if (folder.empty()) return {};
+  if (recoveryKind == kRecoveryKindComplete) return folder + "cslast.rdf";
+  if (recoveryKind == kRecoveryKindPartition) return folder + "lpslast.rdf";
   return {};
 }
 
@@ -373,8 +409,8 @@ IWizardPageController* RestoreControllerChain(IWizardPageController* controller,
   }
   stream->Close();
   if (ok) {
-    std::error_code error;
-    std::filesystem::copy_file(last, temp, std::filesystem::copy_options::overwrite_existing, error);
+    if (!CopyStateFile(last, temp))
+      ReleaseTrace("Failed to copy %s to %s, Error code:%d", last.c_str(), temp.c_str(), errno);
   } else {
     restored = nullptr;
     for (IWizardPageController* c : chain) {

@@ -177,7 +177,10 @@ bool FileJPGAnalyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device
       break;
     }
     const corvale::ByteReader lengthBytes = reader.Read(segmentAt + 2, 2);
-    if (lengthBytes.size() == 0) break;
+    if (lengthBytes.size() == 0) {
+      at = segmentAt;  // unreadable: the walk ends where it stands
+      break;
+    }
     const uint16_t length = lengthBytes.be16(0);
     if (length < 2) {
       size = segmentAt;

@@ -265,12 +265,15 @@ bool CScriptProcess::GetLine(int index, std::string* out) const {
   if (!m_open || index < 0) return false;
   std::string_view rest(m_text);
   for (int i = 0; i < index; ++i) {
-    const size_t end = rest.find("\r\n");
+    const size_t end = rest.find('\n');
     if (end == std::string_view::npos) return false;
-    rest.remove_prefix(end + 2);
+    rest.remove_prefix(end + 1);
+    // The text after the last line's end is no line of its own.
+    if (rest.empty()) return false;
   }
-  const size_t end = rest.find("\r\n");
-  *out = std::string(Trim(rest.substr(0, end)));
+  std::string_view line = rest.substr(0, rest.find('\n'));
+  if (line.size() < rest.size() && !line.empty() && line.back() == '\r') line.remove_suffix(1);
+  *out = std::string(Trim(line));
   return true;
 }
 
@@ -300,8 +303,7 @@ bool CScriptProcess::Validate(int* line, std::string* problem) const {
         }
         case LineKind::Invalid:
           ok = false;
-          why = text.empty() ? "empty line (a script must not end with a line break)"
-                             : "not a REMARK, FILEINFO or FILESIGN line";
+          why = text.empty() ? "empty line" : "not a REMARK, FILEINFO or FILESIGN line";
           break;
       }
       if (!ok) badLine = i + 1;

@@ -4,8 +4,9 @@
 // fixed offsets of a file's first sector; a sector that carries every pattern of a script starts a
 // file of that type.
 //
-// Script text: at most 1024 single-byte characters, lines ended by CR LF (a lone LF is an ordinary
-// character), every line (the empty one after a final CR LF included) one of
+// Script text: at most 1024 single-byte characters, lines ended by CR LF or by LF alone (scripts
+// are written with the editors of either system; a CR not followed by LF is an ordinary character),
+// the last line with or without its line end, every line one of
 //   REMARK: any text
 //   FILEINFO: EXTNAME="DAT"
 //   FILESIGN: OFFSET=0x10 TYPE=CHAR VALUE="HDR"

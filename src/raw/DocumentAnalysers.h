@@ -1,10 +1,12 @@
 #pragma once
-// The document analysers. A PDF is measured by a scan to its end-of-file mark, an RTF document by
-// its brace depth and an HTML page by its closing tag; a compound file (Word, Excel, PowerPoint and
-// the other formats stored in one) is sized from its allocation table and typed from the names of
-// its first directory entries.
+// The document analysers. A PDF is measured by a scan to its last end-of-file mark (one per saving
+// when changes were appended), an RTF document by its brace depth and an HTML page by its closing
+// tag; a compound file (Word, Excel, PowerPoint and the other formats stored in one) is sized from
+// its allocation table and typed from the names of its first directory entries.
 
 #include "raw/IRawFileAnalyser.h"
+
+class CRawSectorReader;
 
 // PDF documents, and Illustrator files (PDF documents that carry a PostScript header comment).
 class FilePDFAnalyser : public IRawFileAnalyser {
@@ -13,6 +15,14 @@ class FilePDFAnalyser : public IRawFileAnalyser {
   bool IsFileHeader(const uint8_t* sector, CRawFileInfo* file) override;
   bool ComputeFileSize(CRawFileInfo* file, IStorageDevice* device) override;
   RawLeadBytes GetLeadBytes() const override;
+
+  // How far past an end-of-file mark the walk looks for the start of an incremental update.
+  static constexpr uint64_t kUpdateLookAhead = 64;
+
+ private:
+  // Whether an incremental update of the document (its objects, or a cross-reference section and
+  // trailer) starts at `at`, after white space; `end` is where the device ends.
+  static bool UpdateFollows(CRawSectorReader* reader, uint64_t at, uint64_t end);
 };
 
 // Rich Text Format documents: the file ends where the outermost group closes.

@@ -15,6 +15,16 @@ constexpr uint8_t kSof0 = 0xC0;
 constexpr uint8_t kSof2 = 0xC2;
 constexpr uint8_t kSos = 0xDA;
 constexpr uint8_t kFill = 0xFF;
+constexpr uint8_t kSoi = 0xD8;
+constexpr uint8_t kEoi = 0xD9;
+
+// Marker segments that may stand between the scans of one image: tables (DHT, DAC, DQT), the
+// restart interval (DRI), the line count (DNL), hierarchical progression (DHP, EXP), another scan
+// header (SOS), application data and comments. Each carries its length.
+bool IsSegmentBetweenScans(uint8_t code) {
+  return code == 0xC4 || code == 0xCC || (code >= 0xDA && code <= 0xDF) || (code >= 0xE0 && code <= 0xEF) ||
+         code == 0xFE;
+}
 
 }  // namespace
 
@@ -103,40 +113,84 @@ bool FileJPGAnalyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device
     pos += 2 + static_cast<uint64_t>(length);
   }
 
-  // The end scan: the first FF D9 after the scan start, looked for over at most width x height x 3
-  // bytes (a generous bound for any compressed image) and not past the walk's cap.
+  // The entropy-coded data, walked to the end-of-image marker over at most width x height x 3 bytes
+  // (a generous bound for any compressed image) and not past the walk's cap. Inside it an FF is
+  // followed by 00 (a stuffed FF), a restart marker, a fill FF, or a marker segment between the
+  // scans of a progressive or multi-scan image. Anything else means the bytes are no longer this
+  // image's: the file ends where its data stopped being valid, or, when the next picture starts
+  // there, is refused, so that the next picture is not swallowed.
   uint64_t maxSteps = width * height * 3;
   if (scanStart > cap) {
     maxSteps = 0;
   } else {
     maxSteps = std::min(maxSteps, cap - scanStart);
   }
-  uint64_t steps = 0;
-  while (steps < maxSteps) {
-    const corvale::ByteReader view = reader.ReadAt(scanStart + steps);
-    if (view.size() < 2) break;  // an unreadable pair ends the scan where it stands
+  const uint64_t scanEnd = scanStart + maxSteps;
+  uint64_t at = scanStart;  // the next byte to look at
+  uint64_t size = 0;        // set once the walk found where the file ends
+  int segments = 0;
+  while (at < scanEnd && size == 0) {
+    const corvale::ByteReader view = reader.ReadAt(at);
+    if (view.size() < 2) break;  // an unreadable pair ends the walk where it stands
     // Pairs starting in this view: each byte but the last, which pairs with the next view's first.
-    const uint64_t span = std::min<uint64_t>(view.size() - 1, maxSteps - steps);
+    const uint64_t span = std::min<uint64_t>(view.size() - 1, scanEnd - at);
     pump.Steps(span);
-    const uint8_t* base = view.data();
+    const uint8_t* data = view.data();
     uint64_t i = 0;
-    bool found = false;
+    uint64_t segmentAt = 0;  // a marker segment to step over, read after leaving this view
     while (i < span) {
-      const void* ff = std::memchr(base + i, 0xFF, static_cast<size_t>(span - i));
+      const void* ff = std::memchr(data + i, 0xFF, static_cast<size_t>(span - i));
       if (!ff) {
         i = span;
         break;
       }
-      i = static_cast<uint64_t>(static_cast<const uint8_t*>(ff) - base);
-      if (base[i + 1] == 0xD9) {
-        found = true;
+      i = static_cast<uint64_t>(static_cast<const uint8_t*>(ff) - data);
+      const uint8_t code = data[i + 1];
+      if (code == 0x00 || (code >= 0xD0 && code <= 0xD7)) {
+        i += 2;
+      } else if (code == kFill) {
+        i += 1;
+      } else if (code == kEoi) {
+        size = at + i + 2;
+        break;
+      } else if (IsSegmentBetweenScans(code)) {
+        segmentAt = at + i;
+        break;
+      } else if (code == kSoi) {
+        // The next picture begins inside this one's data: this one is cut short (its clusters were
+        // not contiguous) and what follows is not its own. It is left out, and the next picture,
+        // which the search found at its own start, is not taken for a part of it.
+        return false;
+      } else {
+        // A code no image data holds: the file ends where its data stopped being valid.
+        size = at + i;
         break;
       }
-      ++i;
     }
-    steps += i;
-    if (found) break;
+    if (size != 0) break;
+    if (segmentAt == 0) {
+      at += i;
+      continue;
+    }
+    if (++segments > kMaxSegments) {
+      size = segmentAt;
+      break;
+    }
+    const corvale::ByteReader lengthBytes = reader.Read(segmentAt + 2, 2);
+    if (lengthBytes.size() == 0) {
+      at = segmentAt;  // unreadable: the walk ends where it stands
+      break;
+    }
+    const uint16_t length = lengthBytes.be16(0);
+    if (length < 2) {
+      size = segmentAt;
+      break;
+    }
+    at = segmentAt + 2 + length;
   }
-  file->SetFileSize(std::min(scanStart + steps + 2, corvale::WalkCap(reader)));
+  // Data that stays valid up to the bound (or the device's end) ends there, as an end marker right
+  // behind it would.
+  if (size == 0) size = std::min(at, scanEnd) + 2;
+  file->SetFileSize(std::min(size, corvale::WalkCap(reader)));
   return true;
 }

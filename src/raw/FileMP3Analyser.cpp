@@ -189,6 +189,18 @@ void FileMP3Analyser::DecodeId3Text(const uint8_t* body, size_t length, std::str
   *out = std::move(text);
 }
 
+bool FileMP3Analyser::NextFrameFollows(CRawSectorReader* reader, uint64_t at) {
+  const MpegFrameHeader found = m_frame;
+  const corvale::ByteReader next = reader->Read(at, 4);
+  bool follows = next.size() == 4 && next.u8(0) == 0xFF && next.u8(1) >= 0xE0 && next.u8(2) <= 0xEF &&
+                 ParseFrameHeader(next.data());
+  // Frames of one stream keep their version, layer and sampling rate.
+  follows = follows && m_frame.versionIndex == found.versionIndex && m_frame.layer == found.layer &&
+            m_frame.samplingRate == found.samplingRate && GetFrameLength() > 0;
+  m_frame = found;
+  return follows;
+}
+
 bool FileMP3Analyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device) {
   // Nothing of the file measured before may remain.
   m_title.clear();
@@ -239,7 +251,10 @@ bool FileMP3Analyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device
     if (p[0] == 0xFF && have >= 4 && p[1] >= 0xE0 && p[2] <= 0xEF) {
       if (ParseFrameHeader(p)) {
         const unsigned length = GetFrameLength();
-        if (length > 0) {
+        // A frame right where the last one ends carries the stream on. One met only after stepping
+        // over other bytes is taken when the frame after it is there too: four bytes that merely
+        // look like a header are common in the sound or pictures of the files that follow.
+        if (length > 0 && (i == 0 || NextFrameFollows(&reader, at + length))) {
           base = at + length;
           i = 0;
           continue;

@@ -8,6 +8,8 @@
 
 #include "raw/IRawFileAnalyser.h"
 
+class CRawSectorReader;
+
 // The fields of one MPEG audio frame header (MPEG 1, 2 and 2.5, Layers I to III).
 struct MpegFrameHeader {
   bool lowSamplingFrequency = false;  // MPEG 2 or 2.5
@@ -48,6 +50,10 @@ class FileMP3Analyser : public IRawFileAnalyser {
   static constexpr uint64_t kMaxGap = 0x10000;
 
  private:
+  // Whether a frame of the stream of the frame last parsed begins at `at`; the frame last parsed
+  // stays the same.
+  bool NextFrameFollows(CRawSectorReader* reader, uint64_t at);
+
   MpegFrameHeader m_frame;
   std::string m_title;
   std::string m_year;

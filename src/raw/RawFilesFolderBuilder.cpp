@@ -211,9 +211,12 @@ CFileSystemNode* CRawFilesFolderBuilder::Build() {
     // Sizes from header tests are capped as well as measured ones, and no file runs past the device.
     size = CapRawFileSize(size, bytesToEnd);
     if (size == 0) continue;
+    // Measuring may have told the type more exactly (a ZIP that holds a Word document is a DOCX):
+    // the tree files it under the type the record has now.
+    const int measuredType = p->GetFileType();
     r.SetFileSize(size);
     r.SetStartSector(start);
-    r.SetFileType(type);
+    r.SetFileType(IsRawFileTypeIdInTable(measuredType) ? measuredType : type);
     r.SetAnalyserTypeId(p->GetAnalyserTypeId());
 
     if (p->GetAnalyserTypeId() == kJpegAnalyserId) {

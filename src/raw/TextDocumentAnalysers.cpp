@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "raw/DocumentAnalysers.h"
 #include "raw/RawFileInfo.h"
 #include "raw/RawFileTypeTable.h"
@@ -29,14 +31,21 @@ bool FilePDFAnalyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device
   corvale::RawWalkPump pump;
   int32_t type = kRawTypePDF;
   uint64_t position = 4;
+  // The end of the last end-of-file mark of a PDF that the walk went on past, because what followed
+  // it was an incremental update of the same document.
+  uint64_t lastEof = 0;
   bool ended = false;
   while (!ended && position <= cap) {
     const corvale::ByteReader window = reader.ReadAt(position);
-    if (window.size() == 0) return false;
+    if (window.size() == 0) {
+      if (lastEof == 0) return false;
+      break;
+    }
     const uint64_t avail = window.size();
     // Inside the window, only where every mark fits, unless the device ends with the window.
     const uint64_t scanTo =
         position + avail >= end || avail <= kLongestMark + 3 ? avail : avail - kLongestMark - 3;
+    bool markEnded = false;
     uint64_t i = 0;
     while (i < scanTo && position + i <= cap) {
       const uint8_t* p = window.data() + i;
@@ -46,7 +55,7 @@ bool FilePDFAnalyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device
       } else if (left >= 5 && corvale::SameText(p, "%%EOF", 5)) {
         if (type == kRawTypePDF) {
           i += 6;
-          ended = true;
+          markEnded = true;
           break;
         }
         // An Illustrator file goes on past the mark while text follows it.
@@ -67,10 +76,43 @@ bool FilePDFAnalyser::ComputeFileSize(CRawFileInfo* file, IStorageDevice* device
     if (i == 0) break;
     pump.Steps(i);
     position += i;
+    if (markEnded) {
+      lastEof = position;
+      // A PDF saved again with its changes appended has one mark per saving: the walk goes on while
+      // the next update follows the mark.
+      ended = !UpdateFollows(&reader, position, end);
+    }
   }
+  if (lastEof != 0 && type == kRawTypePDF) position = lastEof;
   file->SetFileType(type);
   file->SetFileSize(std::min(position, end));
   return true;
+}
+
+bool FilePDFAnalyser::UpdateFollows(CRawSectorReader* reader, uint64_t at, uint64_t end) {
+  if (at >= end) return false;
+  const corvale::ByteReader next = reader->Read(at, std::min<uint64_t>(kUpdateLookAhead, end - at));
+  if (next.size() == 0) return false;
+  const uint8_t* p = next.data();
+  const size_t n = next.size();
+  auto white = [](uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; };
+  auto digit = [](uint8_t c) { return c >= '0' && c <= '9'; };
+  size_t i = 0;
+  while (i < n && white(p[i])) ++i;
+  auto startsWith = [&](size_t from, const char* text) {
+    const size_t length = std::strlen(text);
+    return from + length <= n && corvale::SameText(p + from, text, length);
+  };
+  // An update begins with changed objects ("12 0 obj"), or with the cross-reference section
+  // and trailer alone.
+  if (startsWith(i, "xref") || startsWith(i, "trailer") || startsWith(i, "startxref")) return true;
+  for (int number = 0; number < 2; ++number) {
+    const size_t first = i;
+    while (i < n && digit(p[i])) ++i;
+    if (i == first || i >= n || !white(p[i])) return false;
+    while (i < n && white(p[i])) ++i;
+  }
+  return startsWith(i, "obj");
 }
 
 FileRTFAnalyser::FileRTFAnalyser() { m_typeId = kRawTypeRTF; }

@@ -21,6 +21,7 @@ constexpr int kBadCall = -1;
 constexpr int kInitFailed = -2;
 constexpr int kIoError = -4;
 constexpr int kNoMemory = -5;
+constexpr uint64_t kUnknownSize = UINT64_MAX;
 
 int ErrorFromSdk(SRes result) { return result == SZ_ERROR_MEM ? kNoMemory : kIoError; }
 
@@ -39,14 +40,24 @@ int CLZMACompressor::Init(int /*level*/, int dictionarySize) {
   if (!m_encoder) m_encoder = LzmaEnc_Create(&g_sdkAlloc);
   if (!m_encoder) return kInitFailed;
   if (dictionarySize <= 0) return kInitFailed;
+  if (SetProperties(static_cast<uint32_t>(dictionarySize), kUnknownSize) != 0) return kInitFailed;
+  m_dictionarySize = static_cast<uint32_t>(dictionarySize);
+  m_stopped = false;
+  return 0;
+}
+
+int CLZMACompressor::SetProperties(uint32_t dictionarySize, uint64_t dataSize) {
   CLzmaEncProps props;
   LzmaEncProps_Init(&props);
   props.algo = kAlgorithm;
-  props.dictSize = static_cast<UInt32>(dictionarySize);
+  props.dictSize = dictionarySize;
   props.fb = kFastBytes;
-  if (LzmaEnc_SetProps(m_encoder, &props) != SZ_OK) return kInitFailed;
-  m_stopped = false;
-  return 0;
+  // With the data's size known, the encoder takes the smallest dictionary of the header's steps
+  // (2^n or 3 x 2^n bytes) that holds the data whole: no match can reach further back than the data
+  // begins, and the match finder's tables, cleared for every stream, shrink with it.
+  if (dataSize != kUnknownSize)
+    props.reduceSize = static_cast<UInt32>(std::min<uint64_t>(dataSize, UINT32_MAX));
+  return LzmaEnc_SetProps(m_encoder, &props) == SZ_OK ? 0 : kInitFailed;
 }
 
 int CLZMACompressor::End() {
@@ -85,7 +96,8 @@ int CLZMACompressor::Compress(bool finish) {
     const size_t bound = m_gathered.size() + m_gathered.size() / 2 + 1024;
     m_encodedBytes.resize(LZMA_PROPS_SIZE + bound);
     SizeT propsSize = LZMA_PROPS_SIZE;
-    SRes result = LzmaEnc_WriteProperties(m_encoder, m_encodedBytes.data(), &propsSize);
+    SRes result = SetProperties(m_dictionarySize, m_gathered.size()) == 0 ? SZ_OK : SZ_ERROR_PARAM;
+    if (result == SZ_OK) result = LzmaEnc_WriteProperties(m_encoder, m_encodedBytes.data(), &propsSize);
     SizeT encodedSize = bound;
     static const Byte kNothing = 0;
     const Byte* source = m_gathered.empty() ? &kNothing : m_gathered.data();

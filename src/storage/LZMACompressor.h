@@ -3,11 +3,14 @@
 // header (properties byte, then the dictionary size little-endian) followed by the encoded data.
 //
 // The encoder runs as one direct buffer-to-buffer call when the stream is finished: Compress
-// without finish gathers the input, Compress with finish encodes it (algorithm 2, the dictionary
-// size given to Init, 64 fast bytes, with an end marker) and hands the result out as the output
-// room allows. The encoder object and its match finder are kept from block to block, so the large
-// dictionary structures are allocated once; each stream still starts from a cleared state, so the
-// output is the same as with a fresh encoder.
+// without finish gathers the input, Compress with finish encodes it (algorithm 2, 64 fast bytes,
+// with an end marker) and hands the result out as the output room allows. The dictionary is the
+// size given to Init, cut to the smallest size the header can state that holds the gathered input
+// (a 128 KiB block gets a 128 KiB dictionary): a larger one holds nothing more, and the match
+// finder's tables, which grow with the dictionary, are cleared for every stream. The header states
+// the dictionary used; any decoder of the format reads it, as it reads the streams written with the
+// full size before. The encoder object and its match finder are kept from block to block; each
+// stream still starts from a cleared state, so the output is the same as with a fresh encoder.
 //
 // The decoder also reads streams written without an end marker (as other encoders of the format
 // write a stream of known size): such a stream ends where its input ends with the range coder at
@@ -40,10 +43,14 @@ class CLZMACompressor : public ICompressor {
   const char* GetErrorText(int code) override;
 
  private:
-  void* m_encoder = nullptr;  // the SDK's encoder handle, kept between streams
-  bool m_stopped = true;      // set until Init succeeds, and after a failure
-  int m_result = 0;           // a failure code that later calls repeat
-  bool m_encoded = false;     // the gathered input has been encoded into m_encodedBytes
+  // The encoder's properties for a stream of `dataSize` bytes (UINT64_MAX: not known yet); 0 or -2.
+  int SetProperties(uint32_t dictionarySize, uint64_t dataSize);
+
+  void* m_encoder = nullptr;      // the SDK's encoder handle, kept between streams
+  uint32_t m_dictionarySize = 0;  // given to Init: the most a stream's dictionary may be
+  bool m_stopped = true;          // set until Init succeeds, and after a failure
+  int m_result = 0;               // a failure code that later calls repeat
+  bool m_encoded = false;         // the gathered input has been encoded into m_encodedBytes
   const uint8_t* m_in = nullptr;
   uint32_t m_inLength = 0;
   uint8_t* m_out = nullptr;

@@ -61,6 +61,7 @@ std::vector<Case> Cases() {
   const uint64_t doc = 6 * 512;  // header, table, directory, three data sectors
   const std::string pdf = kPdfBody + "%%EOF\n";
   const std::string update = "2 0 obj\n<< >>\nendobj\ntrailer\n<< /Prev 9 >>\n%%EOF\n";
+  const std::string xrefUpdate = "xref\n0 1\n0000000000 65535 f \ntrailer\n<< /Prev 60 >>\n%%EOF\n";
   const std::string ai = "%PDF-1.5\n%!PS-Adobe-3.0\n1 0 obj\nendobj\n%%EOF\nmore objects\n%%EOF\r\n";
   const std::string rtf = "{\\rtf1\\ansi {\\b bold} a \\} literal brace\\par }";
   CompoundFile mof;
@@ -121,8 +122,16 @@ std::vector<Case> Cases() {
        0},
 
       {"PdfEndsAfterTheMark", C::FilePDF, Text(pdf), true, true, kRawTypePDF, pdf.size()},
-      {"PdfIncrementalUpdateEndsAtTheFirstMark", C::FilePDF, Text(pdf + update), true, true, kRawTypePDF,
-       pdf.size()},
+      {"PdfIncrementalUpdatesEndAtTheLastMark", C::FilePDF, Text(pdf + update + "\r\n" + xrefUpdate), true,
+       true, kRawTypePDF, pdf.size() + update.size() + 2 + xrefUpdate.size()},
+      {"PdfUpdateWithoutItsMarkEndsAtTheLastMark", C::FilePDF, Text(pdf + "3 0 obj\n<< /Len"), true, true,
+       kRawTypePDF, pdf.size()},
+      {"PdfTextAfterTheMarkIsNoUpdate", C::FilePDF, Text(pdf + "12 0 R obj\nxref\n%%EOF\n"), true, true,
+       kRawTypePDF, pdf.size()},
+      {"PdfNextDocumentAfterTheMarkIsNoUpdate", C::FilePDF, Text(pdf + kPdfBody + "%%EOF\n"), true, true,
+       kRawTypePDF, pdf.size()},
+      {"PdfNextDocumentInsideAnUpdateEndsAtTheLastMark", C::FilePDF,
+       Text(pdf + "xref\n0 1\n" + kPdfBody + "%%EOF\n"), true, true, kRawTypePDF, pdf.size()},
       {"PdfNextDocumentEndsIt", C::FilePDF, Text(kPdfBody + "%PDF-1.4\n"), true, true, kRawTypePDF,
        kPdfBody.size()},
       {"IllustratorGoesOnPastTextAfterTheMark", C::FilePDF, Text(ai), true, true, kRawTypeAI, ai.size()},

@@ -10,10 +10,13 @@
 #include <map>
 
 #include "RawTestSupport.h"
+#include "core/FileNode.h"
+#include "core/FileProperties.h"
 #include "core/IntelligentSearchController.h"
 #include "raw/RAWSearchController.h"
 #include "raw/RawFileInfoList.h"
 #include "raw/RawFileTypeTable.h"
+#include "raw/RawFilesFolderBuilder.h"
 #include "storage/ImageFileDevice.h"
 
 namespace {
@@ -73,22 +76,19 @@ Document Expect(const std::string& dir, const std::string& name) {
   }
   // The end tag ends the file.
   if (ext == "htm") d.length = Find(d.bytes, "</html>", 0, true) + 7;
-  // The first end-of-file mark and the byte after it.
-  if (ext == "pdf") d.length = std::min<uint64_t>(Find(d.bytes, "%%EOF", 4) + 6, d.bytes.size());
+  // The last end-of-file mark and the byte after it.
+  if (ext == "pdf") {
+    const std::string mark = "%%EOF";
+    const auto last = std::find_end(d.bytes.begin(), d.bytes.end(), mark.begin(), mark.end());
+    d.length = std::min<uint64_t>(static_cast<uint64_t>(last - d.bytes.begin()) + 6, d.bytes.size());
+  }
   return d;
 }
 
-TEST(RawCarving, FindsEveryOfficeDocumentOfAWipedFatDiskWithItsLengthAndBytes) {
-  CORVALE_FIXTURE(dir, "raw_documents.sh", "raw_documents");
-  std::vector<Document> documents;
-  for (const auto& e : std::filesystem::directory_iterator(dir + "/documents"))
-    documents.push_back(Expect(dir, e.path().filename().string()));
-  ASSERT_EQ(documents.size(), 10u);
-
-  CImageFileDevice disk(dir + "/documents.img");
-  ASSERT_TRUE(disk.IsOpened());
+// Where each document lies on the disk: the sector that holds its first sector.
+std::map<uint64_t, const Document*> FindDocuments(CImageFileDevice& disk,
+                                                  const std::vector<Document>& documents) {
   const uint64_t sectors = static_cast<uint64_t>(disk.GetSectorCount());
-  // Where each document lies: the sector that holds its first sector.
   std::map<std::string, const Document*> byHead;
   for (const Document& d : documents) {
     Bytes head(512, 0);
@@ -99,13 +99,31 @@ TEST(RawCarving, FindsEveryOfficeDocumentOfAWipedFatDiskWithItsLengthAndBytes) {
   Bytes block(kBlockSectors * 512);
   for (uint64_t first = 0; first < sectors; first += kBlockSectors) {
     const uint64_t n = std::min(kBlockSectors, sectors - first);
-    ASSERT_TRUE(disk.ReadSectors(block.data(), first, n));
+    if (!disk.ReadSectors(block.data(), first, n)) return {};
     for (uint64_t i = 0; i < n; ++i) {
       auto it = byHead.find(std::string(block.begin() + static_cast<long>(i * 512),
                                         block.begin() + static_cast<long>(i * 512 + 512)));
       if (it != byHead.end()) truth[first + i] = it->second;
     }
   }
+  return truth;
+}
+
+std::vector<Document> LoadDocuments(const std::string& dir) {
+  std::vector<Document> documents;
+  for (const auto& e : std::filesystem::directory_iterator(dir + "/documents"))
+    documents.push_back(Expect(dir, e.path().filename().string()));
+  return documents;
+}
+
+TEST(RawCarving, FindsEveryOfficeDocumentOfAWipedFatDiskWithItsLengthAndBytes) {
+  CORVALE_FIXTURE(dir, "raw_documents.sh", "raw_documents");
+  const std::vector<Document> documents = LoadDocuments(dir);
+  ASSERT_EQ(documents.size(), 10u);
+
+  CImageFileDevice disk(dir + "/documents.img");
+  ASSERT_TRUE(disk.IsOpened());
+  const std::map<uint64_t, const Document*> truth = FindDocuments(disk, documents);
   ASSERT_EQ(truth.size(), documents.size());
 
   CRawFileInfoList found;
@@ -135,6 +153,51 @@ TEST(RawCarving, FindsEveryOfficeDocumentOfAWipedFatDiskWithItsLengthAndBytes) {
     ASSERT_TRUE(disk.ReadSectors(onDisk.data(), start, onDisk.size() / 512));
     EXPECT_TRUE(std::equal(document->bytes.begin(), document->bytes.begin() + static_cast<long>(compare),
                            onDisk.begin()));
+  }
+}
+
+// The tree a user sees: each document under the type its measuring found (a ZIP that holds a Word,
+// Excel or PowerPoint document is that document), with its length.
+TEST(RawCarving, OfficeDocumentsKeepTheTypeTheirMeasuringFoundInTheTree) {
+  CORVALE_FIXTURE(dir, "raw_documents.sh", "raw_documents");
+  const std::vector<Document> documents = LoadDocuments(dir);
+  CImageFileDevice disk(dir + "/documents.img");
+  ASSERT_TRUE(disk.IsOpened());
+  const std::map<uint64_t, const Document*> truth = FindDocuments(disk, documents);
+  ASSERT_EQ(truth.size(), documents.size());
+
+  CRawFileInfoList found;
+  CRAWSearchController controller;
+  controller.SetResultSink(&found);
+  CIntelligentSearchController driver;
+  driver.SetStartSectorSource([] { return uint64_t{0}; });
+  driver.SetStorageDevice(&disk);
+  driver.AddFileSystemSearchController(&controller);
+  ASSERT_EQ(driver.Search(nullptr), 1);
+  CRawFilesFolderBuilder builder;
+  CFileSystemNode* root = builder.BuildRawFilesFolder(&disk, found.GetIterator(), nullptr, nullptr, 0);
+  ASSERT_NE(root, nullptr);
+  struct Owner {
+    CFileSystemNode* root;
+    ~Owner() { FreeFileTree(root); }
+  } owner{root};
+  std::map<uint64_t, std::pair<std::string, uint64_t>> inTree;  // start: name and size
+  WalkSubtree(root, [&](CFileNode* n) {
+    IFileProperties* p = n->GetFileProperties();
+    if (p->IsFolder()) return;
+    auto runs = p->CreateDataRunList();
+    if (runs != nullptr && !runs->Runs().empty())
+      inTree[runs->Runs().front().start] = {p->GetName(), p->GetSize()};
+  });
+
+  for (const auto& [start, document] : truth) {
+    SCOPED_TRACE(document->name + " at sector " + std::to_string(start));
+    ASSERT_EQ(inTree.count(start), 1u);
+    const auto& [name, size] = inTree[start];
+    std::string ext = document->name.substr(document->name.rfind('.') + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::toupper(c); });
+    EXPECT_EQ(name.substr(name.rfind('.') + 1), ext) << name;
+    EXPECT_EQ(size, document->length);
   }
 }
 

@@ -54,8 +54,21 @@ std::vector<Case> Cases() {
   Bytes beforeNext = Mp3File(3, false);
   beforeNext.resize((beforeNext.size() + 511) / 512 * 512, 0);
   beforeNext = Join({beforeNext, Mp3File(5, false)});
+  // After bytes that are no frame, a frame header counts only with the next frame of its stream
+  // behind it: a lone look-alike, or one followed by a frame of another stream, ends nothing.
+  const Bytes gap(100, 0);
+  Bytes lone = Mp3Frame();
+  Bytes otherStream = Mp3Frame();
+  otherStream.insert(otherStream.end(), {0xFF, 0xF3, 0x90, 0x00});  // MPEG 2 after an MPEG 1 frame
   std::vector<Case> cases = {
       {"Mp3WithClosingTag", C::FileMP3, Mp3File(3, true), true, true, kRawTypeMP3, frames3 + 128},
+      {"Mp3ResyncsOnAChainOfFramesAfterAGap", C::FileMP3,
+       Join({Mp3File(3, false), gap, Repeat(Mp3Frame(), 2)}), true, true, kRawTypeMP3,
+       frames3 + 100 + 2 * 417},
+      {"Mp3LoneFrameHeaderAfterAGapIsNoResync", C::FileMP3, Join({Mp3File(3, false), gap, lone}), true, true,
+       kRawTypeMP3, frames3},
+      {"Mp3FrameOfAnotherStreamIsNoChain", C::FileMP3, Join({Mp3File(3, false), gap, otherStream}), true,
+       true, kRawTypeMP3, frames3},
       {"Mp3ClosingTagFollowedByBytesIsNotTheEnd", C::FileMP3, v1Dirty, true, true, kRawTypeMP3, frames3},
       {"Mp3EndsBeforeTheNextTaggedFile", C::FileMP3, beforeNext, true, true, kRawTypeMP3, frames3},
       {"Mp3TagWithoutAudioIsRefused", C::FileMP3, Id3v2Tag("Only", "2000"), true, false, kRawTypeMP3, 0},

@@ -59,6 +59,44 @@ TEST_F(Pictures, JpegWithoutEndMarkerEndsAtThreeBytesAPixelAfterTheScanStart) {
   EXPECT_EQ(out.file.GetFileSize(), scan + 640 * 480 * 3 + 2);
 }
 
+// A picture's data cut short and followed by other bytes, as when its clusters were not contiguous:
+// the file ends where its data stops being valid JPEG data, never at an end marker further on; cut
+// by the next picture, it is refused (size 0 below).
+TEST_F(Pictures, JpegDataEndsWhereItStopsBeingValid) {
+  const Bytes good = Picture("jfif.jpg");
+  const Bytes next = Picture("bare.jpg");
+  const uint64_t scan = JpegScanStart(good);
+  ASSERT_GT(scan, 0u);
+  // A place inside the scan data that does not split an FF from the byte after it.
+  uint64_t cut = scan + (good.size() - scan) / 2;
+  while (good[cut - 1] == 0xFF) ++cut;
+  const Bytes head(good.begin(), good.begin() + static_cast<long>(cut));
+  struct Case {
+    const char* what;
+    Bytes after;
+    uint64_t size;
+  };
+  const Case cases[] = {
+      {"another picture", next, 0},
+      {"a code no image data holds", Bytes{0x12, 0x34, 0xFF, 0x01, 0x00, 0xFF, 0xD9}, cut + 2},
+      {"a frame header after the scan", Bytes{0xFF, 0xC0, 0x00, 0x11, 0xFF, 0xD9}, cut},
+      {"stuffed and restart bytes, then the end", Bytes{0xFF, 0x00, 0xFF, 0xD3, 0xFF, 0xFF, 0xD9, 0xFF, 0xD8},
+       cut + 7},
+      {"a table segment between scans, whose bytes hold an FF D8",
+       Bytes{0xFF, 0xC4, 0x00, 0x04, 0xFF, 0xD8, 0xFF, 0xD9}, cut + 8},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes f = head;
+    f.insert(f.end(), c.after.begin(), c.after.end());
+    MemoryDevice device(Planted(f, 1, 8192));
+    auto jpg = Make(C::FileJPG);
+    const Outcome out = Measure(*jpg, device, 1);
+    EXPECT_EQ(out.computed, c.size != 0);
+    if (c.size != 0) EXPECT_EQ(out.file.GetFileSize(), c.size);
+  }
+}
+
 TEST_F(Pictures, JpegEndScanStopsAtTheDeviceEndAndTheSizeLimit) {
   Bytes f = Picture("large.jpg");
   f.erase(f.end() - 2, f.end());

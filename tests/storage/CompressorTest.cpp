@@ -314,15 +314,30 @@ TEST(Bzip2Compressor, ASecondFinishOnAnEndedStreamReturnsOne) {
 }
 
 TEST(LZMACompressor, StreamIsThePropertyHeaderThenTheEncodedData) {
+  // The dictionary is the smallest the header can state (2^n or 3 x 2^n bytes, at least 64 KiB)
+  // that holds the block: an image chunk of 128 KiB is encoded with a 128 KiB dictionary, not the
+  // 8 MiB the block procedure offers.
+  const struct {
+    uint32_t block;
+    uint32_t dictionary;
+  } cases[] = {{kBlock, 0x20000}, {kBlock + 1, 0x30000}, {10000, 0x10000}};
   CompressorPtr c(CreateCompressor(COMPRESSION_LZMA));
-  bool compressed = false;
-  const Bytes stored = Pack(c.get(), 0, TextLike(kBlock), &compressed);
-  ASSERT_TRUE(compressed);
-  ASSERT_GT(stored.size(), 5u);
-  EXPECT_EQ(stored[0], 0x5D);  // lc 3, lp 0, pb 2
-  const uint32_t dictionary =
-      stored[1] | stored[2] << 8 | stored[3] << 16 | static_cast<uint32_t>(stored[4]) << 24;
-  EXPECT_EQ(dictionary, 0x800000u);
+  for (const auto& k : cases) {
+    SCOPED_TRACE(k.block);
+    bool compressed = false;
+    const Bytes block = TextLike(k.block);
+    const Bytes stored = Pack(c.get(), 0, block, &compressed);
+    ASSERT_TRUE(compressed);
+    ASSERT_GT(stored.size(), 5u);
+    EXPECT_EQ(stored[0], 0x5D);  // lc 3, lp 0, pb 2
+    const uint32_t dictionary =
+        stored[1] | stored[2] << 8 | stored[3] << 16 | static_cast<uint32_t>(stored[4]) << 24;
+    EXPECT_EQ(dictionary, k.dictionary);
+    DecompressorPtr d(CreateDecompressor(COMPRESSION_LZMA));
+    bool decompressed = false;
+    EXPECT_EQ(Unpack(d.get(), stored, k.block, &decompressed), block);
+    EXPECT_TRUE(decompressed);
+  }
 }
 
 TEST(LZMACompressor, CallsBeforeInitAreRefused) {
@@ -332,29 +347,33 @@ TEST(LZMACompressor, CallsBeforeInitAreRefused) {
   EXPECT_EQ(c->Init(0, 0), -2);
 }
 
-TEST(LZMADecompressor, ReadsStreamsWrittenWithoutAnEndMarker) {
-  // Other encoders of the format end a stream of known size without a marker.
-  for (const Bytes& block : {TextLike(kBlock), ProgramBytes(kBlock), Bytes(kBlock, 0)}) {
-    CLzmaEncProps props;
-    LzmaEncProps_Init(&props);
-    props.algo = 2;
-    props.dictSize = 0x800000;
-    props.fb = 64;
-    ISzAlloc alloc = {[](void*, size_t n) { return std::malloc(n); }, [](void*, void* p) { std::free(p); }};
-    Bytes stored(kBlock * 2);
-    SizeT packed = stored.size() - LZMA_PROPS_SIZE, propsSize = LZMA_PROPS_SIZE;
-    ASSERT_EQ(LzmaEncode(stored.data() + LZMA_PROPS_SIZE, &packed, block.data(), block.size(), &props,
-                         stored.data(), &propsSize, 0, nullptr, &alloc, &alloc),
-              SZ_OK);
-    stored.resize(LZMA_PROPS_SIZE + packed);
-    DecompressorPtr d(CreateDecompressor(COMPRESSION_LZMA));
-    bool decompressed = false;
-    EXPECT_EQ(Unpack(d.get(), stored, kBlock, &decompressed), block);
-    EXPECT_TRUE(decompressed);
-    stored.pop_back();
-    Unpack(d.get(), stored, kBlock, &decompressed);
-    EXPECT_FALSE(decompressed);
-  }
+TEST(LZMADecompressor, ReadsStreamsOfAnEightMegabyteDictionaryWithAndWithoutAnEndMarker) {
+  // Images written before the dictionary was cut to the block state 8 MiB, with an end marker;
+  // other encoders of the format end a stream of known size without a marker.
+  for (const int endMarker : {1, 0})
+    for (const Bytes& block : {TextLike(kBlock), ProgramBytes(kBlock), Bytes(kBlock, 0)}) {
+      SCOPED_TRACE(endMarker);
+      CLzmaEncProps props;
+      LzmaEncProps_Init(&props);
+      props.algo = 2;
+      props.dictSize = 0x800000;
+      props.fb = 64;
+      ISzAlloc alloc = {[](void*, size_t n) { return std::malloc(n); }, [](void*, void* p) { std::free(p); }};
+      Bytes stored(kBlock * 2);
+      SizeT packed = stored.size() - LZMA_PROPS_SIZE, propsSize = LZMA_PROPS_SIZE;
+      ASSERT_EQ(LzmaEncode(stored.data() + LZMA_PROPS_SIZE, &packed, block.data(), block.size(), &props,
+                           stored.data(), &propsSize, endMarker, nullptr, &alloc, &alloc),
+                SZ_OK);
+      ASSERT_EQ(stored[3], 0x80);  // the dictionary size the header states: 8 MiB
+      stored.resize(LZMA_PROPS_SIZE + packed);
+      DecompressorPtr d(CreateDecompressor(COMPRESSION_LZMA));
+      bool decompressed = false;
+      EXPECT_EQ(Unpack(d.get(), stored, kBlock, &decompressed), block);
+      EXPECT_TRUE(decompressed);
+      stored.pop_back();
+      Unpack(d.get(), stored, kBlock, &decompressed);
+      EXPECT_FALSE(decompressed);
+    }
 }
 
 TEST(BlockDecompression, DamagedStreamsNeverOverrunTheOutput) {

@@ -1,7 +1,9 @@
 // corvale-bench recover IMAGE OUTDIR [--deleted-only]: the directory tree of the volume at the start
 // of IMAGE, built by the first registered engine that recognises it, recovered into OUTDIR with its
-// folders and names; all files, or only the deleted ones. Prints the files written, their bytes, the
-// failures and the recovery's MB/s (the build's time beside it), and ends with one JSON line.
+// folders and names; all files, or only the deleted ones. Prints the engine's notice about the volume
+// when it has one, the files written, their bytes, the failures (and how many of them the engine
+// found with nothing left to recover) and the recovery's MB/s (the build's time beside it), and ends
+// with one JSON line.
 //
 // A first, unmeasured pass brings the image into the page cache when it fits, so that the figures
 // measure the work, not the disk.
@@ -25,6 +27,7 @@
 #include "core/FileRecoverer.h"
 #include "core/FileSystemEngine.h"
 #include "platform/FolderWalk.h"
+#include "platform/StringTable.h"
 #include "storage/ImageFileDevice.h"
 
 namespace {
@@ -61,6 +64,11 @@ int RunRecover(int argc, char** argv) {
     return 1;
   }
 
+  if (engine->volumeNotice) {
+    if (const uint32_t notice = engine->volumeNotice(device, 0); notice != 0)
+      std::printf("%s: %s\n", image.c_str(), corvale::EnglishStrings().Get(notice).c_str());
+  }
+
   auto start = std::chrono::steady_clock::now();
   std::unique_ptr<CFileNode, void (*)(CFileNode*)> tree(engine->buildTree(device, 0, nullptr), FreeFileTree);
   const double buildSeconds = SecondsSince(start);
@@ -69,7 +77,7 @@ int RunRecover(int argc, char** argv) {
     return 1;
   }
 
-  uint64_t files = 0, bytes = 0;
+  uint64_t files = 0, bytes = 0, nothingLeft = 0;
   WalkSubtree(tree.get(), [&](CFileNode* n) {
     IFileProperties* p = n->GetFileProperties();
     if (p == nullptr) return;
@@ -81,6 +89,7 @@ int RunRecover(int argc, char** argv) {
     if (wanted && !p->IsFolder()) {
       ++files;
       bytes += p->GetSize();
+      if (p->GetUnrecoverableReason() != 0) ++nothingLeft;
     }
   });
   // Folders show whether anything below them is ticked.
@@ -102,15 +111,17 @@ int RunRecover(int argc, char** argv) {
 
   std::printf("%s (%s%s): %" PRIu64 " files ticked, %" PRIu64 " bytes; tree built in %.3f s\n", image.c_str(),
               engine->name.c_str(), deletedOnly ? ", deleted files only" : "", files, bytes, buildSeconds);
-  std::printf("  recovered %u files, %u failures, %.3f s, %.1f MB/s (%.3f s with the build), into %s\n",
-              recoverer.GetRecoveredFileCount(), recoverer.GetFailedFileCount(), seconds, mbps,
+  std::printf("  recovered %u files, %u failures (%" PRIu64
+              " with nothing left to recover), %.3f s, %.1f MB/s (%.3f s with the build), into %s\n",
+              recoverer.GetRecoveredFileCount(), recoverer.GetFailedFileCount(), nothingLeft, seconds, mbps,
               seconds + buildSeconds, top.c_str());
-  std::printf(
-      "{\"bench\":\"recover\",\"engine\":\"%s\",\"deleted_only\":%s,\"files\":%" PRIu64 ",\"bytes\":%" PRIu64
-      ",\"recovered\":%u,\"failures\":%u,\"build_seconds\":%.6f,\"recover_seconds\":%.6f,"
-      "\"total_seconds\":%.6f,\"MBps\":%.1f,\"result\":%d}\n",
-      engine->name.c_str(), deletedOnly ? "true" : "false", files, bytes, recoverer.GetRecoveredFileCount(),
-      recoverer.GetFailedFileCount(), buildSeconds, seconds, seconds + buildSeconds, mbps, result);
+  std::printf("{\"bench\":\"recover\",\"engine\":\"%s\",\"deleted_only\":%s,\"files\":%" PRIu64
+              ",\"bytes\":%" PRIu64 ",\"recovered\":%u,\"failures\":%u,\"nothing_left\":%" PRIu64
+              ",\"build_seconds\":%.6f,\"recover_seconds\":%.6f,"
+              "\"total_seconds\":%.6f,\"MBps\":%.1f,\"result\":%d}\n",
+              engine->name.c_str(), deletedOnly ? "true" : "false", files, bytes,
+              recoverer.GetRecoveredFileCount(), recoverer.GetFailedFileCount(), nothingLeft, buildSeconds,
+              seconds, seconds + buildSeconds, mbps, result);
   return result == CFileRecoverer::kResultOk && recoverer.GetFailedFileCount() == 0 ? 0 : 1;
 }
 

@@ -48,6 +48,8 @@ constexpr uint32_t kValidState = 0x40;
 const QColor kCompressedColor(0, 0, 255);
 const QColor kEncryptedReportColor(0, 160, 0);
 const QColor kEncryptedThumbnailColor(0, 200, 0);
+// Files of which nothing is left to recover are greyed; their tool tip says why.
+const QColor kUnrecoverableColor(150, 150, 150);
 
 // The mask bit that a column's text needs.
 uint32_t MaskOfColumn(int column) {
@@ -155,7 +157,9 @@ class ThumbnailDelegate : public QStyledItemDelegate {
     }
     const IFileProperties* p = node != nullptr ? node->GetFileProperties() : nullptr;
     QColor text = Qt::black;
-    if (p != nullptr && (p->GetValidMask() & kValidAttributes)) {
+    if (p != nullptr && p->GetUnrecoverableReason() != 0) {
+      text = kUnrecoverableColor;
+    } else if (p != nullptr && (p->GetValidMask() & kValidAttributes)) {
       if (p->GetAttributes() & kAttributeCompressed)
         text = kCompressedColor;
       else if (p->GetAttributes() & kAttributeEncrypted)
@@ -315,8 +319,13 @@ QVariant CFileListModel::data(const QModelIndex& index, int role) const {
       return CellText(node, index.column());
     case Qt::ForegroundRole:
       if (p == nullptr) return {};
+      if (p->GetUnrecoverableReason() != 0) return kUnrecoverableColor;
       if (p->GetAttributes() & kAttributeCompressed) return kCompressedColor;
       if (p->GetAttributes() & kAttributeEncrypted) return kEncryptedReportColor;
+      return {};
+    case Qt::ToolTipRole:
+      if (p != nullptr && p->GetUnrecoverableReason() != 0)
+        return corvale::ui::LoadStringResource(p->GetUnrecoverableReason());
       return {};
     case kNodeRole:
       return QVariant::fromValue(static_cast<void*>(const_cast<CFileNode*>(node)));

@@ -26,6 +26,10 @@ inline constexpr uint16_t kAttributeEncrypted = 0x40;
 inline constexpr uint16_t kAttributeSparse = 0x200;
 inline constexpr uint16_t kAttributeCompressed = 0x800;
 
+// Texts of the reasons GetUnrecoverableReason gives.
+// A deleted file whose size and data blocks the file system cleared when it was deleted.
+inline constexpr uint32_t kStringNoDataLeft = 62040;
+
 // Check states of a node in the tree.
 inline constexpr uint8_t kNotChecked = 0;
 inline constexpr uint8_t kPartlyChecked = 1;
@@ -58,6 +62,11 @@ class IFileProperties {
   virtual int32_t GetPersistenceCode() const = 0;
   // Reads what Save wrote and resets the check state and flag byte to 0.
   virtual bool Load(IRSData& reader) = 0;
+
+  // Why nothing of this file can be recovered, as the id of a text that says so (kStringNoDataLeft),
+  // or 0 when its data may still be there. The file list greys such files and the recovery writes
+  // nothing for them.
+  virtual uint32_t GetUnrecoverableReason() const { return 0; }
 
   bool IsFolder() const { return (GetAttributes() & kAttributeFolder) != 0; }
 };

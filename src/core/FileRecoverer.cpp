@@ -32,6 +32,7 @@
 #include "platform/HandleFile.h"
 #include "platform/Log.h"
 #include "platform/OutputOwner.h"
+#include "platform/StringTable.h"
 #include "storage/CheckedMath.h"
 #include "storage/FileSystemCode.h"
 #include "storage/IStorageDevice.h"
@@ -198,10 +199,7 @@ class OutputWriter {
   }
 
   bool Zeros(uint64_t n) {
-    if (!m_encrypted) {
-      m_position += n;
-      return true;
-    }
+    if (!m_encrypted) return Hole(n);
     while (n > 0) {
       const size_t take = static_cast<size_t>(std::min<uint64_t>(n, kPieceBytes - m_blockFill));
       std::memset(m_block.data() + kEfsBlockHeaderBytes + m_blockFill, 0, take);
@@ -264,6 +262,19 @@ class OutputWriter {
     return true;
   }
 
+  // Leaves `n` bytes of zeros unwritten. A target that cannot keep holes (FAT) fills them on its
+  // disk when the file grows past them, so there they take space like data.
+  bool Hole(uint64_t n) {
+    if (!m_space.KeepsHoles() && !m_space.Fits(n, true)) {
+      m_outOfSpace = true;
+      m_refusedBytes = n;
+      m_error = ENOSPC;
+      return false;
+    }
+    m_position += n;
+    return true;
+  }
+
   bool FlushBlock() {
     const uint32_t fileBytes = static_cast<uint32_t>(std::min<uint64_t>(m_fileBytesLeft, m_blockFill));
     m_fileBytesLeft -= fileBytes;
@@ -274,8 +285,7 @@ class OutputWriter {
     m_blockHasData = false;
     if (hasData) return Put(m_block.data(), kEfsBlockHeaderBytes + fill);
     if (!Put(m_block.data(), kEfsBlockHeaderBytes)) return false;
-    m_position += fill;
-    return true;
+    return Hole(fill);
   }
 
   int m_fd;
@@ -358,6 +368,10 @@ class RecoveryJob {
   int CreateExclusive(int folder, const std::string& name, OutputFile& file);
   void GiveToOwner(int fd, bool folder, const std::string& path);
 
+  // True (with the reason logged and the file counted as failed) when the engine says that nothing
+  // of the file is left to recover. Asked before the output file is made, so that no empty file
+  // stands for it.
+  bool Refuses(const IFileProperties* properties);
   // Writes the file's content into `file` and settles the outcome: a file that is not whole is
   // removed; the counters move.
   int32_t RecoverFile(CFileNode* node, OutputFile& file);
@@ -418,6 +432,17 @@ void RecoveryJob::GiveToOwner(int fd, bool folder, const std::string& path) {
     LogError("Failed to give %s to user %u, error code:%d", path.c_str(), static_cast<unsigned>(m_owner.uid),
              error);
   }
+}
+
+bool RecoveryJob::Refuses(const IFileProperties* properties) {
+  if (properties->IsFolder()) return false;
+  const char* name = NameOf(properties);
+  if (const uint32_t reason = properties->GetUnrecoverableReason(); reason != 0) {
+    LogError("Nothing of file %s can be recovered: %s", name, EnglishStrings().Get(reason).c_str());
+    ++m_failed;
+    return true;
+  }
+  return false;
 }
 
 int32_t RecoveryJob::Progress(uint64_t bytes) {
@@ -724,8 +749,23 @@ int32_t RecoveryJob::WriteContent(CFileNode* node, const IFileProperties* proper
     uint64_t stored = 0;
     const uint64_t due = encrypted ? encryptedBytes : size;
     if (!CheckRuns(*runs, ext2Holes, due, &stored, name)) return CFileRecoverer::kResultFailed;
-    if (!m_space.Fits(stored, false)) {
-      LogError("%s", m_space.Describe(file.path.c_str(), stored).c_str());
+    // A sparse file may be larger than its volume, but not one that keeps none of its bytes there:
+    // such a size is damage (an inode or record read from the wrong place), and the file would be
+    // nothing but zeros far larger than the source.
+    const uint64_t volumeBytes =
+        m_deviceSectors > m_partitionStart
+            ? checkedMul(m_deviceSectors - m_partitionStart, m_sectorSize).value_or(UINT64_MAX)
+            : 0;
+    if (stored == 0 && m_deviceSectors != 0 && due > volumeBytes) {
+      LogError("File %s claims %" PRIu64 " bytes, more than its volume can hold (%" PRIu64
+               " bytes), and none of them are stored there",
+               name, due, volumeBytes);
+      return CFileRecoverer::kResultFailed;
+    }
+    // Holes cost nothing where the target keeps them; elsewhere the whole size is written.
+    const uint64_t needed = m_space.KeepsHoles() ? stored : due;
+    if (!m_space.Fits(needed, false)) {
+      LogError("%s", m_space.Describe(file.path.c_str(), needed).c_str());
       return CFileRecoverer::kResultFailed;
     }
     const uint64_t holes = due - stored;
@@ -817,6 +857,8 @@ int32_t RecoveryJob::RecoverSingleFile(CFileNode* node, const std::string& path)
     return CFileRecoverer::kResultFailed;
   }
   UseDeviceOf(node);
+  const IFileProperties* properties = node->GetFileProperties();
+  if (properties != nullptr && Refuses(properties)) return CFileRecoverer::kResultFailed;
   m_removeOnCancel = true;
   // The folder is opened as the user named it, through no link but root's or the user's own; the
   // file itself is made inside it without following anything.
@@ -912,6 +954,10 @@ int32_t RecoveryJob::RecoverTree(CFileNode* root, const std::string& targetFolde
         if (level.fd.Get() >= 0) level.path = parent.path + "/" + madeName;
       }
       levels.push_back(std::move(level));
+      continue;
+    }
+    if (Refuses(properties)) {
+      LogError("Failed to recover file: %s", name.c_str());
       continue;
     }
     const Level& parent = levels.back();

@@ -41,6 +41,9 @@ struct FileSystemEngine {
   std::function<IFileSystemSearchController*()> makeSearchController;
   // A new tester of partition starts for the lost-partition search, or null.
   std::function<IPartitionFileSystemSearchController*()> makePartitionTester;
+  // What the user must be told about the volume at `startSector` before looking at its tree: the
+  // id of a text saying which of its files the engine cannot read, or 0. May be left empty.
+  std::function<uint32_t(IStorageDevice& device, int64_t startSector)> volumeNotice;
 
   // True when a volume of this engine starts at `startSector`.
   bool Recognises(IStorageDevice& device, int64_t startSector) const;

@@ -1,7 +1,9 @@
 #include "core/TargetSpace.h"
 
+#include <sys/statfs.h>
 #include <sys/statvfs.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -10,9 +12,36 @@
 
 using namespace corvale;
 
+namespace {
+
+long StatfsType(int fd) {
+  struct statfs st {};
+  int rc;
+  do {
+    rc = ::fstatfs(fd, &st);
+  } while (rc != 0 && errno == EINTR);
+  return rc == 0 ? static_cast<long>(st.f_type) : -1;
+}
+
+std::atomic<CTargetSpace::FileSystemTypeProbe> g_typeProbe{&StatfsType};
+
+}  // namespace
+
+void CTargetSpace::SetFileSystemTypeProbe(FileSystemTypeProbe probe) {
+  g_typeProbe.store(probe != nullptr ? probe : &StatfsType);
+}
+
+bool CTargetSpace::KeepsHoles() {
+  if (m_fd < 0) return true;
+  if (!m_known) Look();
+  return m_keepsHoles;
+}
+
 bool CTargetSpace::Look() {
   m_known = true;
   m_taken = 0;
+  const long type = g_typeProbe.load()(m_fd);
+  m_keepsHoles = type != kMsdosFileSystemType && type != kExfatFileSystemType;
   struct statvfs st {};
   int rc;
   do {

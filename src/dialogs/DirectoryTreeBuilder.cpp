@@ -61,6 +61,7 @@ CFileSystemNode* CDirectoryTreeBuilder::BuildDirectoryTree(int32_t fileSystemCod
       return BuildExt2DirectoryTree(partition);
     default:
       m_cancelled = false;
+      m_notice = 0;
       return nullptr;
   }
 }
@@ -79,6 +80,7 @@ CFileSystemNode* CDirectoryTreeBuilder::BuildExt2DirectoryTree(IStorageDevice* p
 
 CFileSystemNode* CDirectoryTreeBuilder::Build(int32_t engineKind, IStorageDevice* partition) {
   m_cancelled = false;
+  m_notice = 0;
   const std::optional<FileSystemEngine> engine = FileSystemEngineOfKind(engineKind);
   if (!partition || !engine || !engine->buildTree) return nullptr;
 
@@ -101,5 +103,6 @@ CFileSystemNode* CDirectoryTreeBuilder::Build(int32_t engineKind, IStorageDevice
     FreeFileTree(root);
     root = nullptr;
   }
+  if (!m_cancelled && engine->volumeNotice) m_notice = engine->volumeNotice(*partition, 0);
   return root;
 }

@@ -25,6 +25,9 @@ class CDirectoryTreeBuilder {
 
   // True when the user confirmed Cancel during the last build.
   bool IsCancelled() const { return m_cancelled; }
+  // After a build that was not cancelled: the id of the engine's notice about the volume (files it
+  // cannot read), or 0.
+  uint32_t GetVolumeNotice() const { return m_notice; }
 
   // Called on this thread with the window once it is shown and before the build starts (tests act
   // on the window here). Returns the previous hook.
@@ -35,4 +38,5 @@ class CDirectoryTreeBuilder {
   CFileSystemNode* Build(int32_t engineKind, IStorageDevice* partition);
 
   bool m_cancelled = false;
+  uint32_t m_notice = 0;
 };

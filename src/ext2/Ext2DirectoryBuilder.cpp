@@ -20,6 +20,7 @@
 #include "ext2/Ext2FileSystem.h"
 #include "ext2/GcAlloc.h"
 #include "ext2/InodeIterator.h"
+#include "platform/Log.h"
 #include "platform/RecoveryContext.h"
 #include "platform/StringTable.h"
 #include "storage/FileSystemCode.h"
@@ -144,6 +145,13 @@ CFileSystemNode* CExt2DirectoryBuilder::Build(const CExt2FileSystem& fs, IDIRBui
   m_blockUse.clear();
   m_usageRecorded = false;
 
+  // Files that map their data by extents are found by their inodes but hold nothing readable here;
+  // the tree of such a volume is mostly empty, and the log says why.
+  if (fs.GetSuperBlock().UsesExtents())
+    LogError(
+        "Ext2: the volume at sector %lld uses extents (ext4), which are not read: its files are "
+        "not listed",
+        static_cast<long long>(fs.GetPartitionStart()));
   CFileSystemNode* root = MakeRoot(fs);
   if (recordUsage) {
     // One bit per block, but none for blocks past the device's end: nothing found by signature can

@@ -60,6 +60,9 @@ uint32_t CExt2File::GetBlockCount() const {
 
 bool CExt2File::HasValidBlockPointers() const {
   if (m_inode.GetMode() == 0) return false;
+  // An ext4 file's pointers are an extent tree's root: read as block numbers they would name blocks
+  // of other files (or none), and the file would come out as someone else's data or as zeros.
+  if (m_inode.UsesExtents()) return false;
   uint64_t needed = std::min<uint64_t>(GetFileSize() / m_fs->GetBlockSize(), 13);
   for (uint32_t i = 0; i < needed; ++i)
     if (!m_fs->IsValidBlock(m_inode.GetBlockPointer(i))) return false;

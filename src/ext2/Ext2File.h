@@ -47,8 +47,8 @@ class CExt2File {
   // blocks (indirect blocks included, so the walk may run past the data into holes). Never more than
   // three levels of indirection reach.
   uint32_t GetBlockCount() const;
-  // The inode is in use and the direct pointers and the single-indirect pointer that its size needs
-  // are below the block count.
+  // The inode is in use, maps its blocks by pointers (not by extents), and the direct pointers and
+  // the single-indirect pointer that its size needs are below the block count.
   bool HasValidBlockPointers() const;
 
   CExt2BlockIterator BlocksBegin() const { return CExt2BlockIterator(this, 0); }

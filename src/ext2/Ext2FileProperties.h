@@ -43,6 +43,11 @@ class CExt2FileProperties : public IFileProperties {
   uint64_t GetTime3() const override { return m_accessTime; }
   // The state byte: 1 for a deleted inode.
   uint16_t GetTypeWord() const override { return m_state; }
+  // A deleted file with neither size nor blocks: deleting clears both, so nothing of what it held is
+  // left (kStringNoDataLeft). A genuinely empty file deleted looks the same and loses nothing by it.
+  uint32_t GetUnrecoverableReason() const override {
+    return IsDeleted() && !IsFolder() && m_size == 0 && !m_runs ? kStringNoDataLeft : 0;
+  }
   uint8_t GetCheckState() const override { return m_checkState; }
   void SetCheckState(uint8_t state) override { m_checkState = state; }
   std::unique_ptr<IDataRunList> CreateDataRunList() const override;

@@ -29,7 +29,65 @@ CExt2FileSystem::CExt2FileSystem(IStorageDevice* device, int64_t superBlockSecto
   UseDevice(device);
   uint8_t bytes[ext2sb::kSize] = {};
   if (!ReadDeviceSectors(bytes, superBlockSector, ext2sb::kSize / 512)) throw CExt2ReadSectorError();
-  OpenFromSuperBlock(bytes);
+  try {
+    OpenFromSuperBlock(bytes);
+  } catch (const CExt2BadSuperBlock& damaged) {
+    // A superblock that is one but does not hold together: the copies kept in other groups describe
+    // the same file system.
+    if (!damaged.GetParseResult().IsDamaged() || !OpenFromBackupCopy(bytes, superBlockSector)) throw;
+  }
+}
+
+bool CExt2FileSystem::OpenFromBackupCopy(const uint8_t* damagedBytes, int64_t primarySector) {
+  // Where the copies lie depends on the block size and the blocks per group. The damaged copy's own
+  // values are tried first when they are possible at all, then the layouts mke2fs makes (a group of
+  // 8 x block size blocks, one block bitmap's worth) for each block size.
+  struct Layout {
+    uint32_t blockSize;
+    uint32_t blocksPerGroup;
+  };
+  std::vector<Layout> layouts;
+  const CExt2SuperBlock damaged(damagedBytes);
+  const uint32_t ownBlockSize = damaged.GetBlockSize();
+  const uint32_t ownPerGroup = damaged.GetBlocksPerGroup();
+  if (ownBlockSize != 0 && ownPerGroup != 0 && ownPerGroup % 8 == 0 && ownPerGroup <= 8 * ownBlockSize)
+    layouts.push_back({ownBlockSize, ownPerGroup});
+  for (uint32_t blockSize = 1024; blockSize <= 8192; blockSize *= 2) {
+    if (blockSize != ownBlockSize || ownPerGroup != 8 * blockSize)
+      layouts.push_back({blockSize, 8 * blockSize});
+  }
+  const int64_t partitionStart = primarySector - 2;
+  for (const Layout& layout : layouts) {
+    const uint64_t firstData = layout.blockSize == 1024 ? 1 : 0;
+    for (uint32_t group : {1u, 3u, 5u, 7u, 9u}) {
+      const uint64_t block = static_cast<uint64_t>(group) * layout.blocksPerGroup + firstData;
+      const uint64_t sector = static_cast<uint64_t>(partitionStart) + block * (layout.blockSize / 512);
+      uint8_t copyBytes[ext2sb::kSize] = {};
+      if (sector > static_cast<uint64_t>(INT64_MAX) ||
+          !ReadDeviceSectors(copyBytes, static_cast<int64_t>(sector), ext2sb::kSize / 512))
+        break;
+      CExt2SuperBlock copy(copyBytes);
+      copy.Normalise();
+      // Only a copy that says it is the one of this group, in this layout, sits where it was looked for.
+      if (!copy.IsValid() || copy.GetBlockGroupNumber() != group || copy.GetBlockSize() != layout.blockSize ||
+          copy.GetBlocksPerGroup() != layout.blocksPerGroup)
+        continue;
+      try {
+        CExt2FileSystem opened(m_device, static_cast<int64_t>(sector), copyBytes);
+        if (opened.GetPartitionStart() != partitionStart) continue;
+        LogInfo(
+            "Ext2: the superblock at sector %lld is damaged; opened from its copy in group %u at sector %llu",
+            static_cast<long long>(primarySector), group, static_cast<unsigned long long>(sector));
+        m_sb = opened.m_sb;
+        m_groupTable = std::move(opened.m_groupTable);
+        m_superBlockSector = opened.m_superBlockSector;
+        return true;
+      } catch (const std::exception&) {
+        continue;
+      }
+    }
+  }
+  return false;
 }
 
 CExt2FileSystem::CExt2FileSystem(IStorageDevice* device, int64_t superBlockSector, const void* superBlock)

@@ -19,8 +19,11 @@ class CExt2InodeIterator;
 
 class CExt2FileSystem {
  public:
-  // Reads the superblock copy at `superBlockSector` (512-byte sectors from the device start) and
-  // opens from it. Throws CExt2ReadSectorError when it cannot be read, else as the next constructor.
+  // Reads the superblock copy at `superBlockSector` (512-byte sectors from the device start; the
+  // primary's place, 2 sectors into the volume) and opens from it. Throws CExt2ReadSectorError when
+  // it cannot be read, else as the next constructor; but a superblock that is damaged (it has the
+  // magic, a field fails) gives way to a backup copy in group 1, 3, 5, 7 or 9 that opens the same
+  // volume, when one does.
   CExt2FileSystem(IStorageDevice* device, int64_t superBlockSector);
   // Opens from the 1024 superblock bytes read at `superBlockSector`: the superblock is normalised and
   // must be valid and imply a partition start on the device (else CExt2BadSuperBlock), and a group
@@ -82,6 +85,9 @@ class CExt2FileSystem {
  private:
   void UseDevice(IStorageDevice* device);
   void OpenFromSuperBlock(const void* superBlock);
+  // Opens from a backup copy of the damaged primary superblock read at `primarySector`; false when
+  // no copy opens a file system that starts where the primary says.
+  bool OpenFromBackupCopy(const uint8_t* damagedBytes, int64_t primarySector);
   // Searches the places a descriptor table is kept; when none is found, `firstFailure` names what
   // failed in the first place tried.
   bool ReadGroupDescriptorTable(corvale::ParseResult* firstFailure);

@@ -5,6 +5,7 @@
 #include "ext2/Ext2DirectoryBuilder.h"
 #include "ext2/Ext2Volume.h"
 #include "ext2/PartitionEXT2SearchController.h"
+#include "ext2/Superblock.h"
 #include "storage/IStorageDevice.h"
 
 bool RegisterExt2FileSystemEngine() {
@@ -23,6 +24,18 @@ bool RegisterExt2FileSystemEngine() {
     const int64_t factor = sectorSize / 512;
     CExt2DirectoryBuilder builder;
     return builder.BuildFromVolume(device.GetDeviceWith512ByteSectors(), callback, start * factor + 2, 0);
+  };
+  engine.volumeNotice = [](IStorageDevice& device, int64_t start) -> uint32_t {
+    // The superblock says whether the files use extents; the primary copy is read (a backup says
+    // the same of the same volume).
+    const int32_t sectorSize = device.GetSectorSize();
+    if (start < 0 || sectorSize < 512 || start > INT64_MAX / 16) return 0;
+    IStorageDevice* device512 = device.GetDeviceWith512ByteSectors();
+    uint8_t bytes[ext2sb::kSize] = {};
+    const uint64_t sector = static_cast<uint64_t>(start) * (sectorSize / 512) + 2;
+    if (device512 == nullptr || !device512->ReadSectors(bytes, sector, ext2sb::kSize / 512)) return 0;
+    const CExt2SuperBlock superBlock(bytes);
+    return superBlock.GetMagic() == ext2sb::kMagicValue && superBlock.UsesExtents() ? kStringExt2Extents : 0;
   };
   engine.makeSearchController = []() -> IFileSystemSearchController* { return new CEXT2SearchController(); };
   engine.makePartitionTester = []() -> IPartitionFileSystemSearchController* {

@@ -16,6 +16,7 @@ constexpr uint32_t kChangeTime = 12;        // u32
 constexpr uint32_t kModificationTime = 16;  // u32
 constexpr uint32_t kDeletionTime = 20;      // u32, non-zero on a deleted inode
 constexpr uint32_t kAllocatedUnits = 28;    // u32, 512-byte units, indirect blocks included
+constexpr uint32_t kFlags = 32;             // u32
 constexpr uint32_t kBlockPointers = 40;     // 15 x u32
 constexpr uint32_t kSizeHigh = 108;         // u32, regular files only
 
@@ -24,6 +25,9 @@ constexpr uint32_t kDirectPointers = 12;
 constexpr uint32_t kSingleIndirect = 12;
 constexpr uint32_t kDoubleIndirect = 13;
 constexpr uint32_t kTripleIndirect = 14;
+
+// The block pointers hold the root of an extent tree (ext4), not block numbers.
+constexpr uint32_t kFlagExtents = 0x80000;
 
 constexpr uint16_t kTypeMask = 0xF000;
 constexpr uint16_t kTypeDirectory = 0x4000;
@@ -44,6 +48,8 @@ struct CExt2Inode {
   uint32_t GetModificationTime() const { return R().u32(ext2ino::kModificationTime); }
   uint32_t GetDeletionTime() const { return R().u32(ext2ino::kDeletionTime); }
   uint32_t GetAllocatedUnits() const { return R().u32(ext2ino::kAllocatedUnits); }
+  uint32_t GetFlags() const { return R().u32(ext2ino::kFlags); }
+  bool UsesExtents() const { return (GetFlags() & ext2ino::kFlagExtents) != 0; }
   // Pointer i (0-14); 0 for any other i.
   uint32_t GetBlockPointer(uint32_t i) const {
     return i < ext2ino::kPointerCount ? R().u32(ext2ino::kBlockPointers + 4 * i) : 0;

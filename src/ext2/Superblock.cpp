@@ -64,15 +64,9 @@ void CExt2SuperBlock::Normalise() {
   if (GetRevisionLevel() == 0) SetInodeSizeField(kRevision0InodeSize);
   // The field is often left wrong by tools that resize or copy file systems; the block size decides it.
   SetFirstDataBlock(GetBlockSize() == 1024 ? 1 : 0);
-  if (GetBlocksPerGroup() != 0) {
-    uint64_t groups = GetGroupCount();
-    uint64_t perGroup = GetInodesPerGroup();
-    uint64_t count = GetInodeCount();
-    uint64_t full = groups * perGroup;  // both below 2^32: no overflow
-    bool implausible =
-        count <= GetFirstInode() || (groups > 0 && count <= (groups - 1) * perGroup) || count > full;
-    if (implausible) SetInodeCount(full > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(full));
-  }
+  // The inode count is not repaired from the group sizes: every group holds the same number of
+  // inodes, so a count that disagrees with them means that one of the two fields is damaged, and
+  // which one cannot be told from this copy. Check() refuses it, and another copy is used.
 }
 
 corvale::ParseResult CExt2SuperBlock::Check() const {
@@ -119,10 +113,12 @@ corvale::ParseResult CExt2SuperBlock::Check() const {
   if (GetInodeCount() <= GetFirstInode())
     return ParseResult::Damaged("first inode", "is not below the inode count", GetFirstInode(), kFirstInode,
                                 GetInodeCount());
-  const uint64_t maxInodes = static_cast<uint64_t>(groups) * GetInodesPerGroup();
-  if (GetInodeCount() > maxInodes)
-    return ParseResult::Damaged("inode count", "is past what the groups hold", GetInodeCount(), kInodeCount,
-                                maxInodes);
+  // Every group holds inodes per group inodes, so the count is their product. A copy where they
+  // disagree would map inodes through the wrong group size: every inode read from the wrong place.
+  const uint64_t groupInodes = static_cast<uint64_t>(groups) * GetInodesPerGroup();
+  if (GetInodeCount() != groupInodes)
+    return ParseResult::Damaged("inode count", "is not groups x inodes per group", GetInodeCount(),
+                                kInodeCount, groupInodes);
   return ParseResult::Valid();
 }
 

@@ -28,11 +28,14 @@ constexpr uint32_t kRevisionLevel = 76;     // u32
 constexpr uint32_t kFirstInode = 84;        // u32, revision 1 and later
 constexpr uint32_t kInodeSize = 88;         // u16, revision 1 and later
 constexpr uint32_t kBlockGroupNumber = 90;  // u16, the group holding this copy
+constexpr uint32_t kFeatureIncompat = 96;   // u32, features a reader must know to read the files
 constexpr uint32_t kUuid = 104;             // 16 bytes
 constexpr uint32_t kVolumeName = 120;       // 16 bytes, not necessarily NUL-terminated
 constexpr uint32_t kJournalInode = 224;     // u32, non-zero on Ext3
 
 constexpr uint16_t kMagicValue = 0xEF53;
+// Files map their blocks by extent trees (ext4) in place of block pointers.
+constexpr uint32_t kIncompatExtents = 0x0040;
 constexpr uint32_t kMaxLogBlockSize = 3;  // 8192-byte blocks
 constexpr uint32_t kRevision0InodeSize = 128;
 constexpr uint32_t kRevision0FirstInode = 11;
@@ -68,6 +71,10 @@ class CExt2SuperBlock {
   uint16_t GetInodeSizeField() const { return U16(ext2sb::kInodeSize); }
   uint16_t GetBlockGroupNumber() const { return U16(ext2sb::kBlockGroupNumber); }
   uint32_t GetJournalInode() const { return U32(ext2sb::kJournalInode); }
+  uint32_t GetFeatureIncompat() const { return U32(ext2sb::kFeatureIncompat); }
+  // True when the volume's files may map their data by extents, which this engine does not read:
+  // such a file's block pointers are an extent header, and it is found without its data.
+  bool UsesExtents() const { return (GetFeatureIncompat() & ext2sb::kIncompatExtents) != 0; }
   const uint8_t* GetUuid() const { return m_sb.bytes + ext2sb::kUuid; }
   const uint8_t* GetVolumeNameField() const { return m_sb.bytes + ext2sb::kVolumeName; }
 

@@ -20,6 +20,7 @@
 #include "fat/FATDBR.h"
 #include "fat/FATDataRunList.h"
 #include "fat/FATDirEntry.h"
+#include "fat/FATDirSectorAnalyzer.h"
 #include "fat/FATFileProperties.h"
 #include "fat/FATSearchedPartitionInfo.h"
 #include "fat/FATTable.h"
@@ -35,6 +36,16 @@ constexpr uint32_t kStretchSectors = 128;
 constexpr uint32_t kBufferSectors = 130;
 constexpr uint32_t kChainEnd = 0x0FFFFFF8;
 constexpr size_t kMaxCarryOver = 1024;
+// Clusters looked at between two progress steps (and cancel checks) of the search for lost
+// directory clusters.
+constexpr uint64_t kLostSearchStep = 4096;
+// Up to this cluster size the search for lost directory clusters reads whole clusters, several at
+// a time; larger clusters are read one sector each (the sector a directory cluster starts with).
+constexpr uint32_t kLostSearchWholeClusterSectors = 8;
+
+std::string Text(uint32_t id);
+CFileNode* MakeUpFolder(const std::string& name, uint32_t firstCluster, uint32_t parentCluster);
+CFileNode* MakeUpNumberedFolder(uint32_t firstCluster, uint32_t parentCluster);
 
 // One build's view of the volume and what it has found so far.
 class CFATBuildContext {
@@ -58,6 +69,9 @@ class CFATBuildContext {
   std::vector<bool> usedClusters;
   CFileSystemNode* root = nullptr;
   uint32_t sectorSize = 512;
+  // Set when a directory's chain stopped before the directory ended: the chain was freed (a
+  // deleted folder) or is damaged, while its last cluster read has no end-of-directory entry.
+  bool cutShort = false;
 
   bool IsCancelled() const { return cancelled.load() == 2; }
   void Cancel() { cancelled.store(2); }
@@ -73,6 +87,14 @@ class CFATBuildContext {
                           bool rootRule, bool includeExisting);
   int64_t ParseEntries(const uint8_t* buffer, size_t length, CFileNode* parent, std::deque<CFileNode*>* queue,
                        bool lostMode, bool includeExisting);
+  // Reads, breadth-first, the folders in the queue that have not been read yet. With `stepProgress`
+  // the walk moves the callback's bar by the share of folders done.
+  void WalkQueue(std::deque<CFileNode*>* queue, bool includeExisting, bool stepProgress);
+  // Free clusters that no chain leads to but whose first sector holds directory entries (and not
+  // the start of a directory): the later clusters of deleted folders, whose chains are freed. Each
+  // becomes a made-up folder under "Lost Folders" holding what its entries name; the folders named
+  // there go onto the queue.
+  void ReadLostDirectoryClusters(std::deque<CFileNode*>* queue, bool includeExisting);
 
  private:
   // The next cluster of a directory chain, or 0 where the chain may not go on: its end, a free or bad
@@ -84,6 +106,15 @@ class CFATBuildContext {
     return next;
   }
   bool IsDataCluster(uint32_t cluster) const { return cluster >= 2 && cluster < clusterCount + 2ULL; }
+  uint64_t ClusterSector(uint32_t cluster) const {
+    return dataStart + static_cast<uint64_t>(cluster - 2) * sectorsPerCluster;
+  }
+  // A cluster that may hold a lost part of a directory: no directory read took it, and the FAT
+  // (when there is one) says it is free.
+  bool MayBeLostDirectoryCluster(uint32_t cluster) const {
+    return visited.count(cluster) == 0 && (fat == nullptr || fat->GetNextCluster(cluster) == 0);
+  }
+  std::vector<uint32_t> FindLostDirectoryClusters();
   void AddFolder(CFileNode* parent, CFileNode* node, CFATFileProperties* properties,
                  std::deque<CFileNode*>* queue, bool lostMode);
 };
@@ -295,6 +326,8 @@ bool CFATBuildContext::ReadDirectoryChain(CFileNode* folder, uint32_t firstClust
   size_t carry = 0;
   bool firstStretch = true;
   uint32_t cluster = IsDataCluster(firstCluster) ? firstCluster : 0;
+  uint32_t lastRead = 0;
+  bool endSeen = false;
   while (cluster != 0) {
     // The stretch of consecutive clusters from here, at most 128 sectors.
     uint32_t count = 1;
@@ -312,6 +345,9 @@ bool CFATBuildContext::ReadDirectoryChain(CFileNode* folder, uint32_t firstClust
     if (!device->ReadSectors(buffer.data() + carry, firstSector, sectors)) return false;
     for (uint32_t c = cluster; c <= last; ++c) visited.insert(c);
     const size_t length = carry + sectors * sectorSize;
+    lastRead = last;
+    endSeen = false;
+    for (size_t at = 0; at + kSize <= length && !endSeen; at += kSize) endSeen = buffer[at] == 0;
     if (firstStretch) {
       const CFATDirEntry dot(buffer.data(), length, 0);
       const CFATDirEntry dotDot(buffer.data(), length, kSize);
@@ -332,7 +368,100 @@ bool CFATBuildContext::ReadDirectoryChain(CFileNode* folder, uint32_t firstClust
     }
     cluster = NextDirectoryCluster(last);
   }
+  // A chain that ends without its end mark, in a cluster the directory fills to its end, leaves
+  // the rest of the directory somewhere else.
+  if (lastRead != 0 && !endSeen && (fat == nullptr || fat->GetNextCluster(lastRead) < kChainEnd))
+    cutShort = true;
   return true;
+}
+
+void CFATBuildContext::WalkQueue(std::deque<CFileNode*>* queue, bool includeExisting, bool stepProgress) {
+  uint64_t count = 0;
+  int32_t shown = 0;
+  while (!queue->empty() && !IsCancelled()) {
+    ++count;
+    const int32_t percent = static_cast<int32_t>(count * 100 / (count + queue->size()));
+    if (stepProgress && percent > shown) {
+      shown = percent;
+      if (callback && !Ok(callback->StepTo(percent))) break;
+    }
+    CFileNode* folder = queue->front();
+    queue->pop_front();
+    if (folder == nullptr || folder->GetFirstChild() != nullptr) continue;
+    const CFATFileProperties* properties = FatProperties(folder);
+    ReadDirectoryChain(folder, properties->GetFirstCluster(), queue, false, includeExisting);
+  }
+}
+
+std::vector<uint32_t> CFATBuildContext::FindLostDirectoryClusters() {
+  std::vector<uint32_t> found;
+  if (sectorsPerCluster == 0 || sectorsPerCluster > kStretchSectors) return found;
+  CFATDirSectorAnalyzer analyzer(sectorSize);
+  // Small clusters are read whole, as many consecutive ones as a stretch holds; of larger ones only
+  // the first sector is read.
+  const bool whole = sectorsPerCluster <= kLostSearchWholeClusterSectors;
+  const uint32_t batch = whole ? kStretchSectors / sectorsPerCluster : 1;
+  const uint64_t readSectors = whole ? sectorsPerCluster : 1;
+  const size_t clusterBytes = static_cast<size_t>(readSectors) * sectorSize;
+  std::vector<uint8_t> buffer(static_cast<size_t>(batch) * clusterBytes);
+  const uint64_t end = clusterCount + 2ULL;
+  uint64_t looked = 0;
+  for (uint64_t cluster = 2; cluster < end;) {
+    if (looked >= kLostSearchStep) {
+      if (callback && !Ok(callback->AddProgress(static_cast<int32_t>(looked)))) break;
+      looked = 0;
+    }
+    if (!MayBeLostDirectoryCluster(static_cast<uint32_t>(cluster))) {
+      ++cluster;
+      ++looked;
+      continue;
+    }
+    uint64_t count = 1;
+    while (count < batch && cluster + count < end &&
+           MayBeLostDirectoryCluster(static_cast<uint32_t>(cluster + count)))
+      ++count;
+    const uint64_t sectors = whole ? count * sectorsPerCluster : 1;
+    if (device->ReadSectors(buffer.data(), ClusterSector(static_cast<uint32_t>(cluster)), sectors)) {
+      for (uint64_t i = 0; i < count; ++i) {
+        analyzer.Analyze(buffer.data() + i * clusterBytes, clusterBytes);
+        if (analyzer.GetKind() == CFATDirSectorAnalyzer::kPartialDirectory)
+          found.push_back(static_cast<uint32_t>(cluster + i));
+      }
+    }
+    cluster += count;
+    looked += count;
+  }
+  return found;
+}
+
+void CFATBuildContext::ReadLostDirectoryClusters(std::deque<CFileNode*>* queue, bool includeExisting) {
+  if (callback && !Ok(callback->BeginStage(Text(479).c_str(), static_cast<int32_t>(std::min<uint64_t>(
+                                                                  clusterCount, INT32_MAX))))) {
+    return;
+  }
+  const std::vector<uint32_t> clusters = FindLostDirectoryClusters();
+  CFileNode* lostFolders = nullptr;
+  std::vector<uint8_t> buffer(static_cast<size_t>(sectorsPerCluster) * sectorSize);
+  for (const uint32_t cluster : clusters) {
+    if (IsCancelled() || (callback && !Ok(callback->Poll()))) return;
+    // A folder named in a lost cluster read before may have taken this one.
+    if (visited.count(cluster) != 0) continue;
+    const uint64_t sector = ClusterSector(cluster);
+    if (!device->ReadSectors(buffer.data(), sector, sectorsPerCluster)) continue;
+    visited.insert(cluster);
+    LogInfo("Build Lost Cluster %d Sector %lld", static_cast<int>(cluster), static_cast<long long>(sector));
+    if (lostFolders == nullptr) {
+      lostFolders =
+          MakeUpFolder("Lost Folders", CFATFileProperties::kNoCluster, CFATFileProperties::kNoCluster);
+      if (lostFolders == nullptr) return;
+      root->AddChild(lostFolders);
+    }
+    CFileNode* lost = MakeUpNumberedFolder(cluster, CFATFileProperties::kNoCluster);
+    if (lost == nullptr) continue;
+    lostFolders->AddChild(lost);
+    ParseEntries(buffer.data(), buffer.size(), lost, queue, true, includeExisting);
+  }
+  if (callback && !IsCancelled()) Ok(callback->EndStage());
 }
 
 bool CFATBuildContext::ReadRootDirectory(std::deque<CFileNode*>* queue, bool includeExisting) {
@@ -442,20 +571,14 @@ CFileSystemNode* QuickBuild(IDIRBuildCallback* callback, const FATBuildSource& s
     if (callback && !context.Ok(callback->StepTo(1))) {
     } else {
       context.ReadRootDirectory(&queue, includeExisting);
-      uint64_t count = 0;
-      int32_t shown = 0;
-      while (!queue.empty() && !context.IsCancelled()) {
-        ++count;
-        const int32_t percent = static_cast<int32_t>(count * 100 / (count + queue.size()));
-        if (percent > shown) {
-          shown = percent;
-          if (callback && !context.Ok(callback->StepTo(percent))) break;
-        }
-        CFileNode* folder = queue.front();
-        queue.pop_front();
-        if (folder == nullptr || folder->GetFirstChild() != nullptr) continue;
-        const CFATFileProperties* properties = FatProperties(folder);
-        context.ReadDirectoryChain(folder, properties->GetFirstCluster(), &queue, false, includeExisting);
+      context.WalkQueue(&queue, includeExisting, true);
+      // A deleted folder's chain is freed, so only its first cluster was read. Where one did not end
+      // there, its other clusters are looked for among the free ones, as the whole-device scan finds
+      // them.
+      if (context.cutShort && !context.IsCancelled()) {
+        if (callback && !context.IsCancelled()) context.Ok(callback->EndStage());
+        context.ReadLostDirectoryClusters(&queue, includeExisting);
+        context.WalkQueue(&queue, includeExisting, false);
       }
     }
     if (context.IsCancelled() || (callback && callback->Poll() == -1)) {

@@ -16,6 +16,7 @@
 
 #include "RecoveryHelpers.h"
 #include "core/FileRecoverer.h"
+#include "core/TargetSpace.h"
 #include "core/TempPathName.h"
 #include "platform/Log.h"
 #include "storage/MemoryDevice.h"
@@ -81,6 +82,18 @@ std::string Text(const std::string& path) {
   const auto bytes = ReadWholeFile(path);
   return std::string(bytes.begin(), bytes.end());
 }
+
+// A volume of `sectors` sectors of which only the first bytes are held (the rest cannot be read):
+// room for files larger than the test's bytes, as sparse files of a large volume are.
+class LargeVolumeDevice : public MemoryDevice {
+ public:
+  LargeVolumeDevice(std::vector<uint8_t> bytes, int64_t sectors)
+      : MemoryDevice(std::move(bytes)), m_sectors(sectors) {}
+  int64_t GetSectorCount() override { return m_sectors; }
+
+ private:
+  int64_t m_sectors;
+};
 
 // Adds children so that they end up in the list in the order given (AddChild puts each at the head).
 template <typename... Makers>
@@ -426,6 +439,103 @@ TEST_F(Recovery, AFullDiskFailsTheFileThatDoesNotFitAndKeepsTheOthers) {
   EXPECT_TRUE(log.Has("Failed to recover file: big.bin"));
 }
 
+// A target file system that cannot keep holes (FAT) writes zeros in their place: a file's holes
+// count against its free space like data, and a file they do not fit is refused before anything of
+// it is written. Where holes are kept (tmpfs), the same file takes only its data's space.
+struct HoleTarget {
+  const char* label;
+  // "vfat": a FAT image mounted through a loop device (where the kernel has FAT); "tmpfs"; "tmpfs as
+  // FAT": a tmpfs the recovery is told is FAT, for machines whose kernel has no FAT driver.
+  const char* type;
+  bool fits;
+};
+
+long AsFat(int) { return CTargetSpace::kMsdosFileSystemType; }
+
+class RecoveryHoles : public Recovery, public ::testing::WithParamInterface<HoleTarget> {};
+
+TEST_P(RecoveryHoles, HolesCountAsDataWhereTheTargetCannotKeepThem) {
+  CORVALE_REQUIRE_ROOT();
+  const HoleTarget& t = GetParam();
+  fs::create_directories(target);
+  const std::string image = target + ".img";
+  std::string mount = std::string("mount -t tmpfs -o size=4m tmpfs '") + target + "'";
+  if (std::string(t.type) == "vfat") {
+    if (!corvale::test::HaveTool("mkfs.fat")) GTEST_SKIP() << "mkfs.fat not installed";
+    ASSERT_EQ(corvale::test::RunCommand("truncate -s 4M '" + image + "' && mkfs.fat -F 16 -s 1 '" + image +
+                                        "' >/dev/null"),
+              0);
+    mount = "mount -o loop -t vfat '" + image + "' '" + target + "'";
+  }
+  std::string said;
+  if (corvale::test::RunCommand(mount + " 2>&1", &said) != 0)
+    GTEST_SKIP() << "cannot mount " << t.type << ": " << said;
+  struct Unmount {
+    std::string path;
+    ~Unmount() {
+      umount2(path.c_str(), MNT_DETACH);
+      CTargetSpace::SetFileSystemTypeProbe(nullptr);
+    }
+  } unmount{target};
+  if (std::string(t.type) == "tmpfs as FAT") CTargetSpace::SetFileSystemTypeProbe(&AsFat);
+
+  // 8 MiB of which 2 KiB are data, on a volume large enough for it; and a small file.
+  device = std::make_unique<LargeVolumeDevice>(PatternBytes(kDeviceBytes), (64 << 20) / 512);
+  InOrder(
+      [&] {
+        AddFile(tree.root, "holes.bin", 8 << 20, {{20, 2}, {kSparseRunStart, 8190}});
+      },
+      [&] {
+        AddFile(tree.root, "small.bin", 3000, {{40, 3}});
+      });
+  corvale::log::ScopedCapture log;
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+  EXPECT_EQ(ReadWholeFile(top + "/small.bin"), Expected({{40, 3}}, 3000));
+  if (t.fits) {
+    EXPECT_EQ(recoverer.GetFailedFileCount(), 0u);
+    EXPECT_EQ(fs::file_size(top + "/holes.bin"), 8u << 20);
+  } else {
+    EXPECT_EQ(ListFiles(top), std::vector<std::string>{"small.bin"});
+    EXPECT_EQ(recoverer.GetFailedFileCount(), 1u);
+    EXPECT_TRUE(log.HasPart("Not enough free space on the target disk for " + top +
+                            "/holes.bin: 8388608 bytes needed"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, RecoveryHoles,
+                         ::testing::Values(HoleTarget{"fat_writes_zeros", "vfat", false},
+                                           HoleTarget{"a_target_said_to_be_fat", "tmpfs as FAT", false},
+                                           HoleTarget{"tmpfs_keeps_holes", "tmpfs", true}),
+                         [](const auto& info) { return std::string(info.param.label); });
+
+// A file the engine found with nothing of its data left (a deleted inode whose size and blocks the
+// file system cleared) is counted as failed, with the reason in the log, and no file stands for it,
+// not even an empty one; in a tree and on its own.
+TEST_F(Recovery, AFileWithNothingLeftIsNeitherWrittenNorCountedAsRecovered) {
+  auto* gone = new RecoveryProperties("gone.bin", 0, 0x20, {});
+  gone->unrecoverable = kStringNoDataLeft;
+  AddNode(tree.root, gone);
+  AddFile(tree.root, "fine.bin", 3000, {{10, 3}});
+  corvale::log::ScopedCapture log;
+  ASSERT_EQ(Recover(), CFileRecoverer::kResultOk);
+  EXPECT_EQ(ListFiles(top), std::vector<std::string>{"fine.bin"});
+  EXPECT_EQ(recoverer.GetRecoveredFileCount(), 1u);
+  EXPECT_EQ(recoverer.GetFailedFileCount(), 1u);
+  EXPECT_TRUE(
+      log.Has("Nothing of file gone.bin can be recovered: Nothing of this file is left to recover: the "
+              "file system cleared its size and data blocks when it was deleted."));
+  EXPECT_TRUE(log.Has("Failed to recover file: gone.bin"));
+
+  const std::string single = target + "/single.bin";
+  CFileNode* node = tree.root->GetFirstChild();
+  while (node != nullptr && std::string(node->GetFileProperties()->GetName()) != "gone.bin")
+    node = node->GetNextSibling();
+  ASSERT_NE(node, nullptr);
+  EXPECT_EQ(recoverer.RecoverFileInThread(device.get(), nullptr, node, single.c_str(), false), 0);
+  EXPECT_FALSE(fs::exists(single));
+  EXPECT_EQ(recoverer.GetFailedFileCount(), 1u);
+}
+
 // A volume never puts a file of its choosing into the target folder itself: files deeper than the
 // folder limit go into the volume's own folder.
 TEST_F(Recovery, FoldersTooDeepForAPathPutTheirFilesIntoTheVolumesFolder) {
@@ -734,13 +844,21 @@ INSTANTIATE_TEST_SUITE_P(
         BoundsCase{"size_beyond_the_runs",
                    1ull << 40,
                    {{10, 4}, {kSparseRunStart, 100}},
-                   "end after 106496 of its 1099511627776 bytes"}),
+                   "end after 106496 of its 1099511627776 bytes"},
+        // Nothing of it on a volume of 2 MiB, and 4 GiB of holes: a size read from the wrong place.
+        BoundsCase{"all_holes_past_the_volume",
+                   4ull << 30,
+                   {{kSparseRunStart, 4ull << 20}},
+                   "claims 4294967296 bytes, more than its volume can hold (2064384 bytes), and none of them "
+                   "are stored there"}),
     [](const auto& info) { return std::string(info.param.label); });
 
 // A damaged size (or a sparse run that claims far more than the file ever held) costs no space:
 // the zeros become holes, in plain files and in the raw stream of encrypted ones, and the log says
 // so. What reads back is the same as if every zero had been written.
 TEST_F(Recovery, ZerosOfHugeSparseClaimsAreHolesAndTheLogSaysSo) {
+  // A volume large enough for the files' sizes: an all-hole file larger than its volume is refused.
+  device = std::make_unique<LargeVolumeDevice>(PatternBytes(kDeviceBytes), (32ll << 30) / 512);
   constexpr uint64_t kHuge = 16ull << 30;
   AddFile(tree.root, "huge.bin", kHuge, {{20, 2}, {kSparseRunStart, kHuge / 1024}});
   constexpr uint64_t kEncrypted = 96ull << 20;

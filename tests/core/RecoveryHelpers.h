@@ -54,6 +54,8 @@ class RecoveryProperties : public IFileProperties {
   }
 
   void SetTimes(const Times& t) { m_times = t; }
+  // What GetUnrecoverableReason answers (0: the file may be recovered).
+  uint32_t unrecoverable = 0;
   void MakeResident(uint64_t recordSector, uint32_t offset) {
     CResidentNTFSDataRunList list;
     list.SetRun(recordSector, 1, offset);
@@ -81,6 +83,7 @@ class RecoveryProperties : public IFileProperties {
   bool Save(IRSData&) const override { return false; }
   int32_t GetPersistenceCode() const override { return m_code; }
   bool Load(IRSData&) override { return false; }
+  uint32_t GetUnrecoverableReason() const override { return unrecoverable; }
 
  private:
   std::string m_name;

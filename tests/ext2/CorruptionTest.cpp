@@ -132,24 +132,48 @@ void PatchAllDescriptorCopies(PaddedImageDevice& d, const Layout& l, uint32_t gr
     d.PatchLE((static_cast<uint64_t>(g) * l.blocksPerGroup + 2) * 1024 + group * 32 + field, value, 4);
 }
 
+// A damaged primary superblock gives way to its backups: a superblock refusal needs every copy
+// damaged alike (the primary at byte 1024, the copies at the start of groups 1, 3, 5 and 7).
+void PatchAllSuperblockCopies(PaddedImageDevice& d, uint32_t field, uint64_t value, unsigned width) {
+  for (uint32_t g : {0u, 1u, 3u, 5u, 7u})
+    d.PatchLE((static_cast<uint64_t>(g) * 8192 + 1) * 1024 + field, value, width);
+}
+
 const std::vector<Corruption>& Corruptions() {
   static const std::vector<Corruption> rows = {
-      {"log block size 40", [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kLogBlockSize, 40, 4); },
+      {"log block size 40",
+       [](auto& d, auto&, auto&) { PatchAllSuperblockCopies(d, ext2sb::kLogBlockSize, 40, 4); },
        Outcome::BadSuperBlock, "log block size"},
-      {"inode size 130", [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kInodeSize, 130, 2); },
+      {"inode size 130",
+       [](auto& d, auto&, auto&) { PatchAllSuperblockCopies(d, ext2sb::kInodeSize, 130, 2); },
        Outcome::BadSuperBlock, "inode size"},
-      {"inode size 4096", [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kInodeSize, 4096, 2); },
+      {"inode size 4096",
+       [](auto& d, auto&, auto&) { PatchAllSuperblockCopies(d, ext2sb::kInodeSize, 4096, 2); },
        Outcome::BadSuperBlock, "inode size"},
       {"inodes per group 0xFFFFFFFF",
-       [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kInodesPerGroup, 0xFFFFFFFF, 4); },
+       [](auto& d, auto&, auto&) { PatchAllSuperblockCopies(d, ext2sb::kInodesPerGroup, 0xFFFFFFFF, 4); },
        Outcome::BadSuperBlock, "inodes per group"},
-      {"blocks per group 1", [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kBlocksPerGroup, 1, 4); },
+      {"blocks per group 1",
+       [](auto& d, auto&, auto&) { PatchAllSuperblockCopies(d, ext2sb::kBlocksPerGroup, 1, 4); },
        Outcome::BadSuperBlock, "blocks per group"},
+      {"inodes per group 2049 in every copy",
+       [](auto& d, auto&, auto&) { PatchAllSuperblockCopies(d, ext2sb::kInodesPerGroup, 2049, 4); },
+       Outcome::BadSuperBlock, "inode count"},
+      // With the inode count to match, so that the superblocks hold together.
       {"block count far past the device: no descriptor table of that many groups is sound",
-       [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kBlockCount, 0xFFFFFFFF, 4); },
+       [](auto& d, auto&, auto&) {
+         PatchAllSuperblockCopies(d, ext2sb::kBlockCount, 0xFFFFFFFF, 4);
+         PatchAllSuperblockCopies(d, ext2sb::kInodeCount, 524288ull * 2048, 4);
+       },
        Outcome::BadGroupDescriptor, "block bitmap"},
-      {"group count too small for the inode count, repaired",
+      // The primary alone damaged: the copy in group 1 opens the file system.
+      {"group count of the primary too small for the inode count",
        [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kBlockCount, 30000, 4); }, Outcome::Opens},
+      {"log block size 40 in the primary only",
+       [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kLogBlockSize, 40, 4); }, Outcome::Opens},
+      {"inodes per group 0xFFFFFFFF in the primary only",
+       [](auto& d, auto&, auto&) { d.PatchLE(1024 + ext2sb::kInodesPerGroup, 0xFFFFFFFF, 4); },
+       Outcome::Opens},
       {"group 0 inode table far out in the primary table only",
        [](auto& d, auto&, auto&) { d.PatchLE(2 * 1024 + 8, 0xFFFFFFF0, 4); }, Outcome::Opens},
       {"group 2 inode table far out in every copy",

@@ -10,7 +10,9 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <optional>
 #include <random>
 #include <set>
 #include <sstream>
@@ -21,6 +23,7 @@
 #include "core/ClusterUseBitMap.h"
 #include "core/FileNode.h"
 #include "core/FileRecoverer.h"
+#include "core/FileSystemEngine.h"
 #include "core/FileSystemTree.h"
 #include "core/IDIRBuildCallback.h"
 #include "core/MemoryStateStream.h"
@@ -29,8 +32,11 @@
 #include "ext2/Ext2DirectoryBuilder.h"
 #include "ext2/Ext2Engine.h"
 #include "ext2/Ext2FileProperties.h"
+#include "ext2/Ext2FileSystemEngine.h"
+#include "ext2/Ext2Volume.h"
 #include "ext2/GcAlloc.h"
 #include "ext2/InodeIterator.h"
+#include "platform/Log.h"
 #include "storage/BasicPartitionDevice.h"
 
 namespace {
@@ -249,6 +255,135 @@ TEST(Ext2DirectoryBuild, FileDeletedThroughAMountedExt3IsFoundEmpty) {
     ASSERT_TRUE(nodes.count(live)) << live;
     EXPECT_FALSE(Props(nodes[live]).IsDeleted()) << live;
   }
+}
+
+// Files deleted by the kernel (ext2_cleared_deletes.sh): deleting cleared each inode's size and block
+// pointers, so nothing of what the files held is left. They are listed (under their old folder when
+// a removed entry still names them) as deleted files with that reason; a recovery of everything
+// writes none of them, not even empty, and counts each as failed, while the live files and the one
+// file whose inode kept its blocks come back whole.
+TEST(Ext2DirectoryBuild, FilesWhoseInodesTheKernelClearedAreListedWithNothingLeftAndNotWritten) {
+  CORVALE_FIXTURE(folder, "ext2_cleared_deletes.sh", "ext2_cleared_deletes");
+  const std::string image = folder + "/ext2.img";
+  size_t clearedCount = 0;
+  {
+    std::ifstream list(folder + "/cleared.txt");
+    for (std::string path; std::getline(list, path);) ++clearedCount;
+  }
+  ASSERT_EQ(clearedCount, 4u);
+  PaddedImageDevice device(image);
+  Tree tree = Own(BuildVolume(&device));
+  ASSERT_NE(tree, nullptr);
+  const std::map<std::string, const CFileNode*> nodes = Collect(tree.get());
+  std::set<std::string> nothingLeft;
+  for (const auto& [p, node] : nodes) {
+    const CExt2FileProperties& props = Props(node);
+    if (props.GetUnrecoverableReason() == 0) continue;
+    nothingLeft.insert(p);
+    EXPECT_EQ(props.GetUnrecoverableReason(), kStringNoDataLeft) << p;
+    EXPECT_TRUE(props.IsDeleted()) << p;
+    EXPECT_EQ(props.GetSize(), 0u) << p;
+  }
+  EXPECT_EQ(nothingLeft.size(), clearedCount);
+  for (const char* kept : {"live.txt", "backup.bin"}) {
+    ASSERT_TRUE(nodes.count(kept)) << kept;
+    EXPECT_EQ(Props(nodes.at(kept)).GetUnrecoverableReason(), 0u) << kept;
+  }
+
+  tree->ToggleCheck(tree.get(), false);
+  const std::string target = corvale::test::ScratchDir() + "/recovered";
+  std::string top;
+  CFileRecoverer recoverer;
+  corvale::log::ScopedCapture log;
+  ASSERT_EQ(recoverer.RecoverFilesInThread(&device, nullptr, tree.get(), target.c_str(), &top),
+            CFileRecoverer::kResultOk);
+  std::set<std::string> written;
+  for (const auto& e : fs::recursive_directory_iterator(top))
+    if (e.is_regular_file()) written.insert(fs::relative(e.path(), top).string());
+  for (const std::string& p : nothingLeft) EXPECT_FALSE(written.count(p)) << p;
+  EXPECT_TRUE(written.count("live.txt"));
+  ASSERT_TRUE(written.count("backup.bin"));
+  EXPECT_EQ(ReadFileBytes(top + "/backup.bin"), ReadFileBytes(folder + "/kept/backup.bin"));
+  EXPECT_EQ(recoverer.GetRecoveredFileCount(), written.size());
+  EXPECT_EQ(recoverer.GetFailedFileCount(), clearedCount);
+  size_t reasons = 0;
+  for (const std::string& line : log.Texts())
+    if (line.find(" can be recovered: Nothing of this file is left to recover") != std::string::npos)
+      ++reasons;
+  EXPECT_EQ(reasons, clearedCount);
+}
+
+// One byte of the primary superblock changed so that its inode count is no longer groups x inodes
+// per group (a mutation of a real image): inodes would be looked for in the wrong places, and the
+// tree would be made of other inodes' bytes. The copy in group 1 opens the volume instead, and the
+// tree is the intact image's, file for file. With every copy changed alike, nothing is opened.
+TEST(Ext2DirectoryBuild, GroupSizesThatDisagreeInThePrimaryOpenFromABackupWithTheSameTree) {
+  EXT2_IMAGE(path, kTree1k);
+  const auto summary = [](const CFileNode* root) {
+    std::map<std::string, std::pair<uint64_t, bool>> out;
+    for (const auto& [p, node] : Collect(root)) out[p] = {Props(node).GetSize(), Props(node).IsDeleted()};
+    return out;
+  };
+  PaddedImageDevice clean(path);
+  Tree intact = Own(BuildVolume(&clean));
+  ASSERT_NE(intact, nullptr);
+  const auto expected = summary(intact.get());
+  ASSERT_GT(expected.size(), 600u);
+
+  struct Row {
+    const char* what;
+    uint32_t offset;  // in the superblock
+    uint8_t value;
+  };
+  // 16384 inodes in 8 groups of 2048 (0x0800).
+  for (const Row& row : {Row{"inodes per group 2049", ext2sb::kInodesPerGroup, 0x01},
+                         Row{"inodes per group 0x0A00", ext2sb::kInodesPerGroup + 1, 0x0A},
+                         Row{"inodes per group 0x0400", ext2sb::kInodesPerGroup + 1, 0x04},
+                         Row{"inode count 0x5000", ext2sb::kInodeCount + 1, 0x50}}) {
+    SCOPED_TRACE(row.what);
+    PaddedImageDevice damaged(path);
+    damaged.Patch(1024 + row.offset, row.value);
+    corvale::log::ScopedCapture log;
+    Tree tree = Own(BuildVolume(&damaged));
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(summary(tree.get()), expected);
+    EXPECT_TRUE(log.HasPart("the superblock at sector 2 is damaged; opened from its copy in group 1"));
+    CExt2Volume volume(&damaged, 0);
+    EXPECT_EQ(volume.GetFileSystemType(), 4);
+
+    // Every copy alike: refused.
+    for (uint32_t group : {1u, 3u, 5u, 7u}) damaged.Patch((group * 8192 + 1) * 1024 + row.offset, row.value);
+    EXPECT_EQ(BuildVolume(&damaged), nullptr);
+    EXPECT_EQ(CExt2Volume(&damaged, 0).GetFileSystemType(), 7);
+  }
+}
+
+// ext4 volumes (ext4_extents.sh), whose files map their data by extents. One without flex_bg keeps
+// the ext3 layout and is taken as Ext3, but its files are not read through block pointers that are
+// none (they would give other files' blocks or zeros): its tree holds no file, the build's log says
+// why, and the engine's notice tells the user. One with flex_bg is not taken at all.
+TEST(Ext2DirectoryBuild, Ext4VolumeOfExtentsIsListedEmptyAndTheEngineSaysWhy) {
+  CORVALE_FIXTURE(folder, "ext4_extents.sh", "ext4_extents");
+  ASSERT_TRUE(RegisterExt2FileSystemEngine());
+  const std::optional<FileSystemEngine> engine = FileSystemEngineOfKind(kEngineExt2);
+  ASSERT_TRUE(engine && engine->volumeNotice);
+
+  PaddedImageDevice noflex(folder + "/noflex.img");
+  EXPECT_EQ(CExt2Volume(&noflex, 0).GetFileSystemType(), 5);
+  EXPECT_EQ(engine->volumeNotice(noflex, 0), kStringExt2Extents);
+  corvale::log::ScopedCapture log;
+  Tree tree = Own(BuildVolume(&noflex));
+  ASSERT_NE(tree, nullptr);
+  for (const auto& [p, node] : Collect(tree.get())) ADD_FAILURE() << "listed: " << p;
+  EXPECT_TRUE(log.HasPart("uses extents (ext4), which are not read"));
+
+  PaddedImageDevice flex(folder + "/flex.img");
+  EXPECT_EQ(CExt2Volume(&flex, 0).GetFileSystemType(), 7);
+  EXPECT_EQ(BuildVolume(&flex), nullptr);
+
+  EXT2_IMAGE(ext2, kTree1k);
+  PaddedImageDevice plain(ext2);
+  EXPECT_EQ(engine->volumeNotice(plain, 0), 0u);
 }
 
 // A hashed (dir_index) folder with two index levels, whose leaves lie before and after its interior

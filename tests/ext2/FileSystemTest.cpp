@@ -229,7 +229,7 @@ TEST(Ext2Volume, ReportsTypeLabelAndSizeInTheDevicesSectors) {
 // A file system longer than what the device holds after its start (an image cut short) is opened:
 // blocks before the cut read, blocks past it throw, as any request outside the device does. A backup
 // copy read where its own distance from the primary would put the partition before the device start
-// is refused.
+// is refused (found at the primary's place, it is damage there, and the real copy opens the volume).
 TEST(Ext2Open, OpensAFileSystemLongerThanItsDeviceButNoneStartingBeforeIt) {
   EXT2_IMAGE(path, kTree1k);
   PaddedImageDevice original(path);
@@ -250,7 +250,11 @@ TEST(Ext2Open, OpensAFileSystemLongerThanItsDeviceButNoneStartingBeforeIt) {
   ASSERT_TRUE(original.ReadSectors(copyBytes.data(), copy / 512, 2));
   PaddedImageDevice moved(path);
   for (uint64_t i = 0; i < 1024; ++i) moved.Patch(1024 + i, copyBytes[i]);
-  EXPECT_THROW(CExt2FileSystem(&moved, 2), CExt2BadSuperBlock);
+  EXPECT_THROW(CExt2FileSystem(&moved, 2, copyBytes.data()), CExt2BadSuperBlock);
+  // Opening the volume takes that for a damaged primary and opens from the copy at its own place.
+  CExt2FileSystem fromBackup(&moved, 2);
+  EXPECT_EQ(fromBackup.GetPartitionStart(), 0);
+  EXPECT_EQ(fromBackup.GetSuperBlockSector(), static_cast<int64_t>(copy / 512));
   // A superblock that cannot be read.
   MemoryDevice tiny(std::vector<uint8_t>(512, 0));
   EXPECT_THROW(CExt2FileSystem(&tiny, 2), CExt2ReadSectorError);

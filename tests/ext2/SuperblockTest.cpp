@@ -1,5 +1,6 @@
 // A real superblock with one field changed per row: what normalisation repairs, what the validity
 // test refuses (nothing shifts or divides by a refused value), and the arithmetic of copies.
+// Normalisation never repairs the inode count: a count that disagrees with the groups is damage.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -73,13 +74,11 @@ INSTANTIATE_TEST_SUITE_P(
         FieldRow{"no blocks", ext2sb::kBlockCount, 4, 0, false},
         FieldRow{"no blocks per group", ext2sb::kBlocksPerGroup, 4, 0, false},
         FieldRow{"no inodes per group", ext2sb::kInodesPerGroup, 4, 0, false},
-        FieldRow{"inode count 0 is repaired", ext2sb::kInodeCount, 4, 0, true, ext2sb::kInodeCount, 4, 16384},
-        FieldRow{"inode count past the groups is repaired", ext2sb::kInodeCount, 4, 99999, true,
-                 ext2sb::kInodeCount, 4, 16384},
-        FieldRow{"inode count a group short is repaired", ext2sb::kInodeCount, 4, 7 * 2048, true,
-                 ext2sb::kInodeCount, 4, 16384},
-        FieldRow{"inode count in the last group stays", ext2sb::kInodeCount, 4, 7 * 2048 + 1, true,
-                 ext2sb::kInodeCount, 4, 7 * 2048 + 1},
+        // The inode count is every group's inodes: any other count is damage, not repaired.
+        FieldRow{"inode count 0", ext2sb::kInodeCount, 4, 0, false},
+        FieldRow{"inode count past the groups", ext2sb::kInodeCount, 4, 99999, false},
+        FieldRow{"inode count a group short", ext2sb::kInodeCount, 4, 7 * 2048, false},
+        FieldRow{"inode count one short of the groups", ext2sb::kInodeCount, 4, 8 * 2048 - 1, false},
         FieldRow{"inodes per group past one bitmap block", ext2sb::kInodesPerGroup, 4, 8193, false},
         FieldRow{"inodes per group 0x7FFFFFFF", ext2sb::kInodesPerGroup, 4, 0x7FFFFFFF, false},
         FieldRow{"inode size 100", ext2sb::kInodeSize, 2, 100, false},
@@ -101,6 +100,36 @@ INSTANTIATE_TEST_SUITE_P(
         if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
       return name;
     });
+
+// Every group holds the same number of inodes, so the count is groups x inodes per group. One byte
+// of either field changed (or of the block count, which decides the groups) breaks that, and the
+// copy is refused naming the inode count: whichever field is wrong, inodes would be looked for in
+// the wrong places. The table is the changes a damaged sector makes.
+TEST(Ext2Superblock, InodeCountThatIsNotGroupsTimesInodesPerGroupIsDamage) {
+  const std::vector<uint8_t> real = RealSuperblock(kTree1k);
+  if (real.empty()) GTEST_SKIP() << "ext2 image unavailable";
+  struct Row {
+    const char* what;
+    uint32_t offset;  // the byte changed
+    uint8_t value;
+  };
+  // 16384 inodes = 8 groups x 2048 (0x0800); 65536 blocks (0x00010000).
+  for (const Row& row : {Row{"inodes per group 2049", ext2sb::kInodesPerGroup, 0x01},
+                         Row{"inodes per group 0x0900", ext2sb::kInodesPerGroup + 1, 0x09},
+                         Row{"inodes per group 0x0400", ext2sb::kInodesPerGroup + 1, 0x04},
+                         Row{"inode count 0x4001", ext2sb::kInodeCount, 0x01},
+                         Row{"inode count 0x6000", ext2sb::kInodeCount + 1, 0x60},
+                         Row{"block count 65538 makes nine groups", ext2sb::kBlockCount, 0x02}}) {
+    SCOPED_TRACE(row.what);
+    std::vector<uint8_t> bytes = real;
+    bytes[row.offset] = row.value;
+    CExt2SuperBlock sb(bytes.data());
+    sb.Normalise();
+    const corvale::ParseResult check = sb.Check();
+    EXPECT_TRUE(check.IsDamaged()) << check.describe();
+    EXPECT_STREQ(check.error.field, "inode count") << check.describe();
+  }
+}
 
 TEST(Ext2Superblock, FourKilobyteBlocksTakeFirstDataBlockZero) {
   std::vector<uint8_t> bytes = RealSuperblock(kTree4k);

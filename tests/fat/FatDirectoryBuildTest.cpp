@@ -67,6 +67,9 @@ TEST_P(FatQuickBuild, EveryFileIsAtItsPathAndRecoversByteExactWithMdirTimes) {
     ASSERT_TRUE(nodes.count(folder)) << folder;
     EXPECT_FALSE(Props(nodes[folder]).IsDeleted()) << folder;
   }
+  // Every folder here ends where its chain does (the deleted ones within their first cluster):
+  // nothing is looked for among the free clusters, and no made-up folder appears.
+  EXPECT_FALSE(nodes.count("Lost Folders")) << Describe(nodes);
 
   tree->ToggleCheck(tree.get(), false);
   const std::string target = corvale::test::ScratchDir() + "/recovered";
@@ -133,6 +136,81 @@ INSTANTIATE_TEST_SUITE_P(Images, FatQuickBuild, ::testing::ValuesIn([] {
                              if (!isalnum(static_cast<unsigned char>(c))) c = '_';
                            return n;
                          });
+
+// A deleted folder whose directory went on in a second cluster, elsewhere on the volume or right
+// after its first (fat_deleted_split_folder.sh). Deleting freed the folder's chain, so the walk
+// reads only its first cluster; the second is found among the free clusters, as the whole-device
+// scan finds it, and its entries are listed in a made-up folder under "Lost Folders" (a deleted
+// subfolder named there is read in turn). Every file of the folder comes back whole: those of the
+// first cluster under the folder itself, the others under the made-up one.
+class FatDeletedSplitFolder : public ::testing::TestWithParam<const char*> {};
+
+// The files below `folder` by path, with their bytes.
+std::map<std::string, std::vector<uint8_t>> FilesBelow(const std::string& folder) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (const auto& e : fs::recursive_directory_iterator(folder))
+    if (e.is_regular_file()) files[fs::relative(e.path(), folder).string()] = ReadAll(e.path().string());
+  return files;
+}
+
+TEST_P(FatDeletedSplitFolder, FilesOfTheLaterClusterComeBackUnderLostFolders) {
+  CORVALE_FIXTURE(fixture, "fat_deleted_split_folder.sh", "fat_deleted_split_folder");
+  const std::string image = fixture + "/" + GetParam() + ".img";
+  const std::string copies = fixture + "/" + GetParam();
+  std::vector<uint8_t> bytes = ReadAll(image);
+  ASSERT_FALSE(bytes.empty());
+  MemoryDevice device(std::move(bytes));
+  Tree tree = BuildTree(&device);
+  ASSERT_NE(tree, nullptr);
+  std::map<std::string, const CFileNode*> nodes;
+  Collect(tree.get(), "", &nodes);
+  ASSERT_TRUE(nodes.count("#rip")) << Describe(nodes);
+  ASSERT_TRUE(nodes.count("Lost Folders")) << Describe(nodes);
+  // One cluster was lost, so one made-up folder holds its entries.
+  const CFileNode* lostFolders = nodes["Lost Folders"];
+  ASSERT_NE(lostFolders->GetFirstChild(), nullptr);
+  EXPECT_EQ(lostFolders->GetFirstChild()->GetNextSibling(), nullptr) << Describe(nodes);
+  const std::string lost =
+      std::string("Lost Folders/") + lostFolders->GetFirstChild()->GetFileProperties()->GetName();
+
+  // Where each deleted file belongs, and the bytes it held.
+  std::map<std::string, std::vector<uint8_t>> expected;
+  for (const auto& [path, content] : FilesBelow(copies + "/first")) expected["#rip/" + path] = content;
+  for (const auto& [path, content] : FilesBelow(copies + "/later")) expected[lost + "/" + path] = content;
+  for (const auto& [path, content] : expected) {
+    ASSERT_TRUE(nodes.count(path)) << path << " missing from\n" << Describe(nodes);
+    EXPECT_TRUE(Props(nodes[path]).IsDeleted()) << path;
+  }
+
+  tree->ToggleCheck(tree.get(), false);
+  const std::string target = corvale::test::ScratchDir() + "/recovered";
+  std::string top;
+  CFileRecoverer recoverer;
+  ASSERT_EQ(recoverer.RecoverFilesInThread(&device, nullptr, tree.get(), target.c_str(), &top),
+            CFileRecoverer::kResultOk);
+  EXPECT_EQ(recoverer.GetFailedFileCount(), 0u);
+  std::map<std::string, std::vector<uint8_t>> recovered = FilesBelow(top);
+  recovered.erase("kept.txt");
+  EXPECT_EQ(recovered, expected);
+}
+
+TEST_P(FatDeletedSplitFolder, CancelWhileLookingForLostClustersLeavesNoTree) {
+  CORVALE_FIXTURE(fixture, "fat_deleted_split_folder.sh", "fat_deleted_split_folder");
+  std::vector<uint8_t> bytes = ReadAll(fixture + "/" + GetParam() + ".img");
+  MemoryDevice device(std::move(bytes));
+  CancelAt counting(-1);
+  Tree whole = BuildTree(&device, true, &counting);
+  ASSERT_NE(whole, nullptr);
+  // The calls of the search for lost clusters come last: cancelling at each of them gives no tree.
+  ASSERT_GT(counting.calls, 8);
+  for (int k = counting.calls - 6; k < counting.calls; ++k) {
+    CancelAt callback(k);
+    EXPECT_EQ(BuildTree(&device, true, &callback), nullptr) << k << " of " << counting.calls;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, FatDeletedSplitFolder,
+                         ::testing::Values("fat16", "fat32", "fat16_adjacent"));
 
 TEST(FatQuickBuildRefusal, TheFat12FloppyAndAVolumeWithoutEvidenceGiveNoTree) {
   FAT_IMAGE(floppy, FatImages()[0]);

@@ -287,6 +287,13 @@ bool CDeleteRecoveryPartitionDeviceSelectController::Next() {
     return false;
   }
 
+  // A volume whose files the engine cannot read is said to be so, however much of it was listed.
+  const uint32_t notice = builder.GetVolumeNotice();
+  if (notice != 0) {
+    corvale::ui::ShowMessageBox(Text(notice, "This volume's files cannot be read."), caption,
+                                corvale::ui::MessageIcon::Warning);
+  }
+
   uint32_t files = 0;
   if (tree) {
     LogRecoveryStatus(kStatusSearchedWholeDevice);
@@ -320,7 +327,9 @@ bool CDeleteRecoveryPartitionDeviceSelectController::Next() {
     LogRecoveryStatus(kStatusFoundNothing);
     FreeFileTree(root);
     m_chosen = nullptr;
-    corvale::ui::ShowMessageBox(Text(61249, "No files found, please go to Format Recovery mode!"), caption);
+    // The notice already said why, and where to go instead.
+    if (notice == 0)
+      corvale::ui::ShowMessageBox(Text(61249, "No files found, please go to Format Recovery mode!"), caption);
     return false;
   }
 

@@ -409,6 +409,7 @@ TEST_F(WhatTheWindowSays, FoldersAndFilesAreInNumberOrderAndOneFileIsSavedFromHo
       });
       poll->start(10);
     });
+    // A right click on the row, as the window system hands it over: a context-menu request by the mouse.
     QContextMenuEvent rightClick(QContextMenuEvent::Mouse, cell.center(),
                                  report->viewport()->mapToGlobal(cell.center()));
     QApplication::sendEvent(report->viewport(), &rightClick);

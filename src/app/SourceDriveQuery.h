@@ -1,8 +1,9 @@
 #pragma once
 // The program's answer to "does this target lie on the source?" (CFileRecoverer::IsPathOnSourceDrive):
-// the file systems that live on the disk of the recovery's source device (platform/SourceDisk.h).
+// the file systems that live on the disks and image files the recovery's source device reads
+// (platform/SourceDisk.h), found through the views over them (partition windows, dynamic volumes).
 // When the source is not known or cannot be examined, every mounted file system counts as on it, so
-// that a target is refused rather than written where it could overwrite what is being recovered.
+// that the user is warned rather than left to write where it could overwrite what is being recovered.
 
 #include <cstdint>
 #include <vector>

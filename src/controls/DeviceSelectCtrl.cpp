@@ -3,7 +3,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QScrollBar>
+#include <QVBoxLayout>
 #include <algorithm>
 
 #include "controls/Formatting.h"
@@ -13,185 +13,276 @@
 
 namespace {
 
-const QColor kSelectedFill(216, 251, 252);
-
 QString TextOr(uint32_t id, const char* fallback) {
   const QString text = corvale::ui::LoadStringResource(id);
   return text.isEmpty() ? QString::fromUtf8(fallback) : text;
 }
 
+// The text of a cell starts this far right of its left edge (or of its picture).
+constexpr int kTextIndent = 4;
+// A picture is drawn this far right of its cell's left edge, and a row is this much taller than it.
+constexpr int kBitmapIndent = 2;
+constexpr int kBitmapPadding = 10;
+// A measured text is given room enough never to wrap.
+constexpr int kUnlimited = 100000;
+
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// The model
+
+CDeviceListModel::CDeviceListModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void CDeviceListModel::Append(int bitmap, const QString& name, const QString& capacity,
+                              const QString& information, void* itemData) {
+  const int at = static_cast<int>(m_rows.size());
+  beginInsertRows(QModelIndex(), at, at);
+  m_rows.push_back(Row{bitmap, {name, capacity, information}, itemData});
+  endInsertRows();
+}
+
+void CDeviceListModel::Remove(int row) {
+  if (row < 0 || row >= rowCount()) return;
+  beginRemoveRows(QModelIndex(), row, row);
+  m_rows.erase(m_rows.begin() + row);
+  endRemoveRows();
+}
+
+void CDeviceListModel::Clear() {
+  beginResetModel();
+  m_rows.clear();
+  endResetModel();
+}
+
+void* CDeviceListModel::ItemData(int row) const {
+  return row >= 0 && row < rowCount() ? m_rows[static_cast<size_t>(row)].itemData : nullptr;
+}
+
+int CDeviceListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int CDeviceListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumnCount;
+}
+
+QVariant CDeviceListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.parent().isValid() || index.row() >= rowCount() || index.column() < 0 ||
+      index.column() >= kColumnCount)
+    return {};
+  const Row& row = m_rows[static_cast<size_t>(index.row())];
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole:
+      return row.texts[static_cast<size_t>(index.column())];
+    case kBitmapRole:
+      return index.column() == 0 ? row.bitmap : -1;
+    default:
+      return {};
+  }
+}
+
+Qt::ItemFlags CDeviceListModel::flags(const QModelIndex& index) const {
+  return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren
+                         : Qt::NoItemFlags;
+}
+
+QVariant CDeviceListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) return {};
+  if (role == Qt::DisplayRole) return m_headers[static_cast<size_t>(section)];
+  if (role == Qt::TextAlignmentRole) return static_cast<int>(Qt::AlignLeft | Qt::AlignVCenter);
+  return {};
+}
+
+bool CDeviceListModel::setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                                     int role) {
+  if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount ||
+      (role != Qt::EditRole && role != Qt::DisplayRole))
+    return false;
+  m_headers[static_cast<size_t>(section)] = value.toString();
+  emit headerDataChanged(orientation, section, section);
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// The delegate
+
+const QColor CDeviceItemDelegate::kSelectedFill(216, 251, 252);
+
+CDeviceItemDelegate::CDeviceItemDelegate(const std::array<CMaskedBitmap, 7>* bitmaps, QObject* parent)
+    : QStyledItemDelegate(parent), m_bitmaps(bitmaps) {}
+
+const CMaskedBitmap* CDeviceItemDelegate::BitmapOf(const QModelIndex& index) const {
+  const int slot = index.data(CDeviceListModel::kBitmapRole).toInt();
+  if (slot < 0 || slot >= static_cast<int>(m_bitmaps->size())) return nullptr;
+  const CMaskedBitmap& bitmap = (*m_bitmaps)[static_cast<size_t>(slot)];
+  return bitmap.IsNull() ? nullptr : &bitmap;
+}
+
+void CDeviceItemDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                                const QModelIndex& index) const {
+  painter->save();
+  const QRect cell = option.rect;
+  const QColor fill = option.state & QStyle::State_Selected ? kSelectedFill : QColor(Qt::white);
+  painter->fillRect(cell, fill);
+  painter->setClipRect(cell);
+  painter->setFont(option.font);
+  painter->setPen(Qt::black);
+  QRect text = cell.adjusted(kTextIndent, 0, 0, 0);
+  if (const CMaskedBitmap* bitmap = BitmapOf(index)) {
+    const QSize size = bitmap->GetSize();
+    painter->setBackground(fill);
+    DrawTransparentBitmap(painter, bitmap->Pixmap(), cell.left() + kBitmapIndent,
+                          cell.top() + (cell.height() - size.height()) / 2, size.width(), size.height(), 0,
+                          0);
+    text.setLeft(text.left() + size.width());
+  }
+  const QString shown = index.data().toString();
+  if (text.left() < text.right()) {
+    if (!shown.contains('\n')) {
+      const QString cut = painter->fontMetrics().elidedText(shown, Qt::ElideRight, text.width());
+      painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, cut);
+    } else {
+      // Several lines stand centred as one block.
+      painter->drawText(text, Qt::AlignLeft | Qt::AlignVCenter, shown);
+    }
+  }
+  painter->restore();
+}
+
+QSize CDeviceItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  const QFontMetrics metrics(option.font);
+  const QRect text =
+      metrics.boundingRect(QRect(0, 0, kUnlimited, kUnlimited), Qt::AlignLeft, index.data().toString());
+  int height = text.height();
+  int width = kTextIndent + text.width();
+  if (const CMaskedBitmap* bitmap = BitmapOf(index)) {
+    height = std::max(height, bitmap->GetSize().height() + kBitmapPadding);
+    width += bitmap->GetSize().width();
+  }
+  return QSize(width, height);
+}
 
 // ---------------------------------------------------------------------------------------------------
 // The view
 
 CDeviceSelectView::CDeviceSelectView(CDeviceSelectCtrl* control, CExtendHeaderCtrl* header)
-    : QAbstractScrollArea(control),
-      m_control(control),
-      m_header(header),
-      m_font(corvale::ui::MakeUiFont(15, 400)) {
+    : QTreeView(control), m_control(control) {
   setObjectName(QString::number(CDeviceSelectCtrl::kViewId));
+  setHeader(header);
   setFrameShape(QFrame::NoFrame);
   setFocusPolicy(Qt::StrongFocus);
-  viewport()->setAutoFillBackground(false);
-  verticalScrollBar()->setSingleStep(10);
-  horizontalScrollBar()->setSingleStep(10);
-}
-
-int CDeviceSelectView::Selected() const {
-  for (size_t i = 0; i < m_rows.size(); ++i)
-    if (m_rows[i].selected) return static_cast<int>(i);
-  return -1;
-}
-
-QRect CDeviceSelectView::RowRect(int index) const {
-  const Row& row = m_rows[index];
-  return QRect(-horizontalScrollBar()->value(), row.top - verticalScrollBar()->value(), row.Width(),
-               row.height);
+  setRootIsDecorated(false);
+  setItemsExpandable(false);
+  setIndentation(0);
+  setUniformRowHeights(false);
+  setAllColumnsShowFocus(true);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+  setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+  setFont(corvale::ui::MakeUiFont(15, 400));
+  QPalette palette = viewport()->palette();
+  palette.setColor(QPalette::Base, Qt::white);
+  viewport()->setPalette(palette);
 }
 
 int CDeviceSelectView::RowAt(const QPoint& point) const {
-  const int x = point.x() + horizontalScrollBar()->value();
-  const int y = point.y() + verticalScrollBar()->value();
-  for (size_t i = 0; i < m_rows.size(); ++i) {
-    const Row& row = m_rows[i];
-    if (x >= 0 && x < row.Width() && y >= row.top && y < row.top + row.height) return static_cast<int>(i);
-  }
-  return -1;
+  const QModelIndex index = indexAt(point);
+  return index.isValid() ? index.row() : -1;
 }
 
-void CDeviceSelectView::Select(int index) {
-  for (size_t i = 0; i < m_rows.size(); ++i) m_rows[i].selected = static_cast<int>(i) == index;
-  ScrollIntoView(index);
-  viewport()->update();
+QRect CDeviceSelectView::RowRect(int row) const {
+  if (!model() || row < 0 || row >= model()->rowCount()) return {};
+  QRect rect;
+  for (int column = 0; column < model()->columnCount(); ++column)
+    rect = rect.united(visualRect(model()->index(row, column)));
+  return rect;
 }
 
-void CDeviceSelectView::Restack() {
-  int top = 0;
-  for (Row& row : m_rows) {
-    row.top = top;
-    top += row.height;
-  }
-  UpdateScrollSizes();
-  viewport()->update();
+int CDeviceSelectView::Selected() const {
+  if (!selectionModel()) return -1;
+  const QModelIndexList rows = selectionModel()->selectedRows();
+  return rows.isEmpty() ? -1 : rows.first().row();
 }
 
-void CDeviceSelectView::UpdateScrollSizes() {
-  int width = m_rows.empty() ? m_header->TotalWidth() : m_rows.front().Width();
-  int height = m_rows.empty() ? 0 : m_rows.back().top + m_rows.back().height;
-  horizontalScrollBar()->setRange(0, std::max(0, width - viewport()->width()));
-  horizontalScrollBar()->setPageStep(viewport()->width());
-  verticalScrollBar()->setRange(0, std::max(0, height - viewport()->height()));
-  verticalScrollBar()->setPageStep(viewport()->height());
-}
-
-void CDeviceSelectView::ScrollIntoView(int index) {
-  if (index < 0 || index >= static_cast<int>(m_rows.size())) return;
-  const Row& row = m_rows[index];
-  const int first = verticalScrollBar()->value();
-  const int last = first + viewport()->height();
-  if (row.top < first)
-    verticalScrollBar()->setValue(row.top);
-  else if (row.top + row.height > last)
-    verticalScrollBar()->setValue(row.top + row.height - viewport()->height());
-}
-
-void CDeviceSelectView::paintEvent(QPaintEvent*) {
-  QPainter painter(viewport());
-  painter.fillRect(viewport()->rect(), Qt::white);
-  painter.setFont(m_font);
-  const int dx = horizontalScrollBar()->value();
-  const int dy = verticalScrollBar()->value();
-  for (const Row& row : m_rows) {
-    if (row.top - dy > viewport()->height() || row.top + row.height - dy < 0) continue;
-    int x = -dx;
-    for (const Cell& cell : row.cells) {
-      const QRect rect(x, row.top - dy, cell.width, row.height);
-      x += cell.width;
-      painter.fillRect(rect, row.selected ? kSelectedFill : QColor(Qt::white));
-      painter.setPen(Qt::black);
-      QRect text = rect.adjusted(4, 0, 0, 0);
-      if (cell.bitmap >= 0 && !m_bitmaps[cell.bitmap].IsNull()) {
-        const CMaskedBitmap& bitmap = m_bitmaps[cell.bitmap];
-        const QSize size = bitmap.GetSize();
-        painter.setBackground(row.selected ? kSelectedFill : QColor(Qt::white));
-        DrawTransparentBitmap(&painter, bitmap.Pixmap(), rect.left() + 2,
-                              rect.top() + (row.height - size.height()) / 2, size.width(), size.height(), 0,
-                              0);
-        text.setLeft(text.left() + size.width());
-      }
-      if (text.left() >= text.right()) continue;
-      if (!cell.text.contains('\n')) {
-        const QString shown = painter.fontMetrics().elidedText(cell.text, Qt::ElideRight, text.width());
-        painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
-      } else {
-        painter.drawText(text, Qt::AlignLeft | Qt::AlignVCenter, cell.text);
-      }
-    }
-  }
+void CDeviceSelectView::Select(int row) {
+  if (!model() || row < 0 || row >= model()->rowCount()) return;
+  const QModelIndex index = model()->index(row, 0);
+  selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  scrollTo(index);
 }
 
 void CDeviceSelectView::mousePressEvent(QMouseEvent* event) {
-  QAbstractScrollArea::mousePressEvent(event);
-  if (event->button() != Qt::LeftButton && event->button() != Qt::RightButton) return;
+  if (event->button() != Qt::LeftButton && event->button() != Qt::RightButton) {
+    QTreeView::mousePressEvent(event);
+    return;
+  }
+  setFocus(Qt::MouseFocusReason);
   const int hit = RowAt(event->position().toPoint());
   // A click on empty space keeps the selection; a click on the selected row changes nothing.
-  if (hit < 0 || m_rows[hit].selected) return;
+  if (hit < 0 || hit == Selected()) return;
   Select(hit);
   emit m_control->selectionChanged();
 }
 
+void CDeviceSelectView::mouseMoveEvent(QMouseEvent* event) {
+  // Dragging with a button held selects nothing: only a press picks a row.
+  event->accept();
+}
+
 void CDeviceSelectView::mouseDoubleClickEvent(QMouseEvent* event) {
   if (event->button() == Qt::LeftButton && Selected() >= 0) emit m_control->itemDoubleClicked();
-  QAbstractScrollArea::mouseDoubleClickEvent(event);
+  event->accept();
 }
 
 void CDeviceSelectView::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() == Qt::RightButton && Selected() >= 0)
     emit m_control->itemRightClicked(event->globalPosition().toPoint());
-  QAbstractScrollArea::mouseReleaseEvent(event);
+  event->accept();
 }
 
 void CDeviceSelectView::keyPressEvent(QKeyEvent* event) {
   const int current = Selected();
-  if (current >= 0 && event->key() == Qt::Key_Up) {
-    if (current > 0) Select(current - 1);
+  if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down) {
+    // The arrows move an existing selection by one row and tell nobody; without one they do nothing.
+    const int next = current + (event->key() == Qt::Key_Up ? -1 : 1);
+    if (current >= 0 && next >= 0 && next < model()->rowCount()) Select(next);
+    event->accept();
     return;
   }
-  if (current >= 0 && event->key() == Qt::Key_Down) {
-    if (current + 1 < static_cast<int>(m_rows.size())) Select(current + 1);
-    return;
-  }
+  // Other keys scroll as in any scrolling window; none of them moves the selection.
   QAbstractScrollArea::keyPressEvent(event);
-}
-
-void CDeviceSelectView::resizeEvent(QResizeEvent* event) {
-  QAbstractScrollArea::resizeEvent(event);
-  UpdateScrollSizes();
-}
-
-void CDeviceSelectView::scrollContentsBy(int dx, int dy) {
-  QAbstractScrollArea::scrollContentsBy(dx, dy);
-  if (dx != 0) m_control->FollowHorizontalScroll();
-  viewport()->update();
 }
 
 // ---------------------------------------------------------------------------------------------------
 // The control
 
 CDeviceSelectCtrl::CDeviceSelectCtrl(QWidget* parent) : QWidget(parent) {
+  m_model = new CDeviceListModel(this);
   m_header = new CExtendHeaderCtrl(this);
   m_header->setObjectName(QString::number(kHeaderId));
-  m_header->SetColumns({TextOr(318, "Device"), TextOr(319, "Capacity"), TextOr(321, " Information")},
-                       {250, 150, 480});
   m_view = new CDeviceSelectView(this, m_header);
-  connect(m_header, &QHeaderView::sectionResized, this, &CDeviceSelectCtrl::OnColumnResized);
+  m_view->setItemDelegate(new CDeviceItemDelegate(&m_bitmaps, m_view));
+  m_view->setModel(m_model);
+  const QString headers[CDeviceListModel::kColumnCount] = {TextOr(318, "Device"), TextOr(319, "Capacity"),
+                                                           TextOr(321, " Information")};
+  const int widths[CDeviceListModel::kColumnCount] = {250, 150, 480};
+  for (int i = 0; i < CDeviceListModel::kColumnCount; ++i) {
+    m_model->setHeaderData(i, Qt::Horizontal, headers[i]);
+    m_header->resizeSection(i, widths[i]);
+  }
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(m_view);
 }
 
 void CDeviceSelectCtrl::SetDeviceBitmap(const DEVICE_BITMAP& deviceBitmap) {
   LogError("------------------------ParmInfo:const DEVICE_BITMAP& deviceBitmap=%p",
            static_cast<const void*>(&deviceBitmap));
-  for (int i = 0; i < 7; ++i) m_view->m_bitmaps[i].LoadBitmap(deviceBitmap.ids[i]);
+  for (int i = 0; i < 7; ++i) m_bitmaps[static_cast<size_t>(i)].LoadBitmap(deviceBitmap.ids[i]);
+  m_view->doItemsLayout();
 }
 
 void CDeviceSelectCtrl::SetCtrlStyle(CTRL_STYLE eCtrlStyle) {
@@ -203,74 +294,26 @@ void CDeviceSelectCtrl::SetCtrlStyle(CTRL_STYLE eCtrlStyle) {
 
 void CDeviceSelectCtrl::AddItem(const DEVICE_ITEM_INFO* info) {
   if (!info) return;
-  CDeviceSelectView::Row row;
-  row.itemData = info->itemData;
-  row.cells[0].bitmap = info->kind <= 6 ? static_cast<int>(info->kind) : -1;
-  row.cells[0].text = QString::fromUtf8(info->name ? info->name : "");
+  QString capacity;
   if (info->sectorCount != 0)
-    row.cells[1].text = QString::fromStdString(FormatSectorSize(
+    capacity = QString::fromStdString(FormatSectorSize(
         static_cast<int64_t>(std::min<uint64_t>(info->sectorCount, INT64_MAX)), info->bytesPerSector));
-  row.cells[2].text = QString::fromUtf8(info->information ? info->information : "");
-  for (int i = 0; i < 3; ++i) row.cells[i].width = m_header->sectionSize(i);
-  const QFontMetrics metrics(m_view->m_font);
-  int height = 0;
-  for (const auto& cell : row.cells) {
-    if (cell.bitmap >= 0 && !m_view->m_bitmaps[cell.bitmap].IsNull())
-      height = std::max(height, m_view->m_bitmaps[cell.bitmap].GetSize().height() + 10);
-    height = std::max(height,
-                      metrics.boundingRect(QRect(0, 0, 100000, 100000), Qt::AlignLeft, cell.text).height());
-  }
-  row.height = height;
-  row.top = m_view->m_rows.empty() ? 0 : m_view->m_rows.back().top + m_view->m_rows.back().height;
-  m_view->m_rows.push_back(row);
-  m_view->UpdateScrollSizes();
-  m_view->viewport()->update();
+  m_model->Append(info->kind <= 6 ? static_cast<int>(info->kind) : -1,
+                  QString::fromUtf8(info->name ? info->name : ""), capacity,
+                  QString::fromUtf8(info->information ? info->information : ""), info->itemData);
 }
 
-void CDeviceSelectCtrl::DeleteItem(int n) {
-  if (n < 0 || n >= GetCount()) return;
-  m_view->m_rows.erase(m_view->m_rows.begin() + n);
-  m_view->Restack();
-}
+void CDeviceSelectCtrl::DeleteItem(int n) { m_model->Remove(n); }
 
-void CDeviceSelectCtrl::DeleteAllItems() {
-  m_view->m_rows.clear();
-  m_view->Restack();
-}
+void CDeviceSelectCtrl::DeleteAllItems() { m_model->Clear(); }
 
 int CDeviceSelectCtrl::GetCurSel() const { return m_view->Selected(); }
 
-void* CDeviceSelectCtrl::GetItemData(int n) const {
-  if (n < 0 || n >= GetCount()) return nullptr;
-  return m_view->m_rows[n].itemData;
-}
+void* CDeviceSelectCtrl::GetItemData(int n) const { return m_model->ItemData(n); }
 
-void CDeviceSelectCtrl::ClearSelection() {
-  for (auto& row : m_view->m_rows) row.selected = false;
-  m_view->viewport()->update();
-}
+void CDeviceSelectCtrl::ClearSelection() { m_view->selectionModel()->clearSelection(); }
 
 QString CDeviceSelectCtrl::CellText(int n, int column) const {
-  if (n < 0 || n >= GetCount() || column < 0 || column > 2) return {};
-  return m_view->m_rows[n].cells[column].text;
-}
-
-void CDeviceSelectCtrl::resizeEvent(QResizeEvent* event) {
-  QWidget::resizeEvent(event);
-  const int scrolled = m_view->horizontalScrollBar()->value();
-  m_header->setGeometry(-scrolled, 0, std::max(width(), m_header->TotalWidth()) + scrolled, kHeaderHeight);
-  m_view->setGeometry(0, kHeaderHeight, width(), std::max(0, height() - kHeaderHeight));
-}
-
-void CDeviceSelectCtrl::FollowHorizontalScroll() {
-  const int scrolled = m_view->horizontalScrollBar()->value();
-  m_header->setGeometry(-scrolled, 0, std::max(width(), m_header->TotalWidth()) + scrolled, kHeaderHeight);
-}
-
-void CDeviceSelectCtrl::OnColumnResized(int column, int, int newWidth) {
-  if (column < 0 || column > 2) return;
-  for (auto& row : m_view->m_rows) row.cells[column].width = newWidth;
-  m_view->UpdateScrollSizes();
-  FollowHorizontalScroll();
-  m_view->viewport()->update();
+  if (n < 0 || n >= GetCount() || column < 0 || column >= CDeviceListModel::kColumnCount) return {};
+  return m_model->index(n, column).data().toString();
 }

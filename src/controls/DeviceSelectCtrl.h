@@ -3,12 +3,18 @@
 // " Information") over a scrolling list of rows, one per disk, volume or disk image, each led by a
 // small picture of its kind. The user picks one row with the mouse or the arrow keys; the owner
 // hears of a new selection by the mouse, of a double click and of a right click through signals.
-// Rows are stacked without gaps; a row is as high as its tallest cell (a name may hold several
-// lines). The control keeps the callers' item data without ever looking into it.
+// A row is as high as its tallest cell (a name may hold several lines). The control keeps the
+// callers' item data without ever looking into it.
+//
+// The rows are a table model (CDeviceListModel) shown by a tree view without branches
+// (CDeviceSelectView) whose delegate (CDeviceItemDelegate) paints each cell: the kind's picture,
+// then the text, single lines cut with an ellipsis, several lines centred as a block.
 
-#include <QAbstractScrollArea>
+#include <QAbstractTableModel>
 #include <QFont>
 #include <QString>
+#include <QStyledItemDelegate>
+#include <QTreeView>
 #include <QWidget>
 #include <array>
 #include <cstdint>
@@ -41,53 +47,81 @@ constexpr int WM_DEVICE_SELECT_RCLICK = 9003;
 
 class CDeviceSelectCtrl;
 
-class CDeviceSelectView : public QAbstractScrollArea {
+// The rows: three text columns; the first cell also names the picture of the row's kind.
+class CDeviceListModel : public QAbstractTableModel {
   Q_OBJECT
 
  public:
-  struct Cell {
-    int bitmap = -1;  // slot 0..6, or -1
-    QString text;
-    int width = 0;
-  };
-  struct Row {
-    int top = 0;
-    int height = 0;
-    bool selected = false;
-    void* itemData = nullptr;
-    std::array<Cell, 3> cells;
-    int Width() const { return cells[0].width + cells[1].width + cells[2].width; }
-  };
+  static constexpr int kColumnCount = 3;
+  // Column 0: the picture slot (0..6), or -1 for none.
+  static constexpr int kBitmapRole = Qt::UserRole + 1;
 
+  explicit CDeviceListModel(QObject* parent = nullptr);
+
+  void Append(int bitmap, const QString& name, const QString& capacity, const QString& information,
+              void* itemData);
+  void Remove(int row);
+  void Clear();
+  void* ItemData(int row) const;
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+  bool setHeaderData(int section, Qt::Orientation orientation, const QVariant& value,
+                     int role = Qt::EditRole) override;
+
+ private:
+  struct Row {
+    int bitmap = -1;
+    std::array<QString, kColumnCount> texts;
+    void* itemData = nullptr;
+  };
+  std::vector<Row> m_rows;
+  std::array<QString, kColumnCount> m_headers;
+};
+
+// Paints one cell of a device row and gives its height.
+class CDeviceItemDelegate : public QStyledItemDelegate {
+  Q_OBJECT
+
+ public:
+  static const QColor kSelectedFill;
+
+  CDeviceItemDelegate(const std::array<CMaskedBitmap, 7>* bitmaps, QObject* parent);
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+ private:
+  const CMaskedBitmap* BitmapOf(const QModelIndex& index) const;
+
+  const std::array<CMaskedBitmap, 7>* m_bitmaps;
+};
+
+class CDeviceSelectView : public QTreeView {
+  Q_OBJECT
+
+ public:
   CDeviceSelectView(CDeviceSelectCtrl* control, CExtendHeaderCtrl* header);
 
-  const std::vector<Row>& Rows() const { return m_rows; }
   // The index of the row at `point` (in the view's viewport), or -1.
   int RowAt(const QPoint& point) const;
-  QRect RowRect(int index) const;  // in viewport coordinates
+  // Row `row` across its three cells, in viewport coordinates; empty when not shown.
+  QRect RowRect(int row) const;
+  int Selected() const;
+  void Select(int row);
 
  protected:
-  void paintEvent(QPaintEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
-  void scrollContentsBy(int dx, int dy) override;
 
  private:
-  friend class CDeviceSelectCtrl;
-  int Selected() const;
-  void Select(int index);
-  void Restack();
-  void UpdateScrollSizes();
-  void ScrollIntoView(int index);
-
   CDeviceSelectCtrl* m_control;
-  CExtendHeaderCtrl* m_header;
-  std::array<CMaskedBitmap, 7> m_bitmaps;
-  QFont m_font;
-  std::vector<Row> m_rows;
 };
 
 class CDeviceSelectCtrl : public QWidget {
@@ -96,7 +130,6 @@ class CDeviceSelectCtrl : public QWidget {
  public:
   static constexpr int kHeaderId = 1300;
   static constexpr int kViewId = 1301;
-  static constexpr int kHeaderHeight = 20;
 
   explicit CDeviceSelectCtrl(QWidget* parent = nullptr);
 
@@ -108,10 +141,11 @@ class CDeviceSelectCtrl : public QWidget {
   int GetCurSel() const;
   void* GetItemData(int n) const;
   void ClearSelection();
-  int GetCount() const { return static_cast<int>(m_view->m_rows.size()); }
+  int GetCount() const { return m_model->rowCount(); }
 
   CExtendHeaderCtrl* Header() const { return m_header; }
   CDeviceSelectView* View() const { return m_view; }
+  CDeviceListModel* Model() const { return m_model; }
   // The texts of row n's three cells.
   QString CellText(int n, int column) const;
 
@@ -122,14 +156,9 @@ class CDeviceSelectCtrl : public QWidget {
   void itemDoubleClicked();
   void itemRightClicked(const QPoint& globalPosition);
 
- protected:
-  void resizeEvent(QResizeEvent* event) override;
-
  private:
-  friend class CDeviceSelectView;
-  void FollowHorizontalScroll();
-  void OnColumnResized(int column, int oldWidth, int newWidth);
-
+  std::array<CMaskedBitmap, 7> m_bitmaps;
+  CDeviceListModel* m_model;
   CExtendHeaderCtrl* m_header;
   CDeviceSelectView* m_view;
 };

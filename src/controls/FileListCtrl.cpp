@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cstring>
+#include <unordered_map>
 
 #include "controls/AttributesStates.h"
 #include "controls/BreviaryImageLoadCallback.h"
@@ -210,6 +211,29 @@ void CFileListModel::Reload() {
   endResetModel();
 }
 
+void CFileListModel::Reorder(const std::function<void()>& reorder) {
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const QModelIndexList before = persistentIndexList();
+  std::vector<const CFileNode*> held;
+  held.reserve(static_cast<size_t>(before.size()));
+  for (const QModelIndex& index : before)
+    held.push_back(index.row() < static_cast<int>(m_pane->m_nodes.size())
+                       ? m_pane->m_nodes[static_cast<size_t>(index.row())]
+                       : nullptr);
+  reorder();
+  std::unordered_map<const CFileNode*, int> rows;
+  rows.reserve(m_pane->m_nodes.size());
+  for (size_t i = 0; i < m_pane->m_nodes.size(); ++i) rows.emplace(m_pane->m_nodes[i], static_cast<int>(i));
+  QModelIndexList after;
+  after.reserve(before.size());
+  for (qsizetype i = 0; i < before.size(); ++i) {
+    const auto found = rows.find(held[static_cast<size_t>(i)]);
+    after.push_back(found == rows.end() ? QModelIndex() : index(found->second, before[i].column()));
+  }
+  changePersistentIndexList(before, after);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
 void CFileListModel::RowsChanged(int first, int last) {
   if (m_rows == 0) return;
   first = std::max(first, 0);
@@ -275,7 +299,7 @@ bool CFileListModel::Before(const CFileNode* a, const CFileNode* b, int column, 
   auto compare = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
   switch (column) {
     case 0:
-      order = strcasecmp(pa->GetName(), pb->GetName());
+      order = CompareNamesNaturally(pa->GetName(), pb->GetName());
       break;
     case 1:
       order = compare(pa->GetSize(), pb->GetSize());
@@ -650,18 +674,17 @@ void CFileListCtrl::ClearList() {
 }
 
 void CFileListCtrl::SortNodes(int column, bool ascending) {
-  std::stable_sort(m_nodes.begin(), m_nodes.end(),
-                   [column, ascending](const CFileNode* a, const CFileNode* b) {
-                     return CFileListModel::Before(a, b, column, ascending);
-                   });
-  {
+  m_model->Reorder([&] {
+    std::stable_sort(m_nodes.begin(), m_nodes.end(),
+                     [column, ascending](const CFileNode* a, const CFileNode* b) {
+                       return CFileListModel::Before(a, b, column, ascending);
+                     });
     std::lock_guard<std::mutex> lock(m_mutex);
     ++m_generation;
     m_queue.clear();
     m_cache.clear();
     m_workerNodes = m_nodes;
-  }
-  emit m_model->layoutChanged();
+  });
   m_model->AllRowsChanged();
 }
 

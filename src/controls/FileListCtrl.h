@@ -19,6 +19,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -56,6 +57,9 @@ class CFileListModel : public QAbstractTableModel {
 
   // Starts over with the pane's node vector as it is now.
   void Reload();
+  // Puts the pane's nodes in a new order by `reorder`, telling the views so that what they hold on
+  // to (the selected row, the current row) stays on the same node.
+  void Reorder(const std::function<void()>& reorder);
   // Tells the views that rows changed (ticks, thumbnails).
   void RowsChanged(int first, int last);
   void AllRowsChanged();

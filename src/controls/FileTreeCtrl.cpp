@@ -1,7 +1,5 @@
 #include "controls/FileTreeCtrl.h"
 
-#include <strings.h>
-
 #include <QApplication>
 #include <QEventLoop>
 #include <QFrame>
@@ -17,6 +15,7 @@
 #include <thread>
 
 #include "controls/FileListCtrl.h"
+#include "controls/Formatting.h"
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
 #include "platform/Log.h"
@@ -122,7 +121,9 @@ void CFileTreeModel::SetRoot(CFileNode* root) {
     m_top = std::make_unique<Item>();
     m_top->node = root;
   }
+  ++m_announcing;
   endResetModel();
+  --m_announcing;
   if (m_top) Fetch(m_top.get(), QModelIndex());
 }
 
@@ -165,10 +166,11 @@ void CFileTreeModel::Fetch(Item* item, const QModelIndex& index) {
     child->parent = item;
     children.push_back(std::move(child));
   }
-  // Folders are sorted by name, except below a node whose state flags keep the found order.
+  // Folders are sorted by name as a person reads them (d2 before d10), except below a node whose
+  // state flags keep the found order.
   if (!(StateFlagsOf(item->node) & kStateUnsorted)) {
     std::stable_sort(children.begin(), children.end(), [](const auto& a, const auto& b) {
-      return strcasecmp(NameOf(a->node), NameOf(b->node)) < 0;
+      return CompareNamesNaturally(NameOf(a->node), NameOf(b->node)) < 0;
     });
   }
   item->hasFolders = children.empty() ? 0 : 1;
@@ -177,7 +179,9 @@ void CFileTreeModel::Fetch(Item* item, const QModelIndex& index) {
   for (size_t i = 0; i < children.size(); ++i) children[i]->row = static_cast<int>(i);
   m_itemCount += children.size();
   item->children = std::move(children);
+  ++m_announcing;
   endInsertRows();
+  --m_announcing;
 }
 
 QModelIndex CFileTreeModel::index(int row, int column, const QModelIndex& parent) const {
@@ -211,6 +215,7 @@ bool CFileTreeModel::canFetchMore(const QModelIndex& parent) const {
 }
 
 void CFileTreeModel::fetchMore(const QModelIndex& parent) {
+  if (m_announcing > 0) return;
   if (Item* item = ItemOf(parent)) Fetch(item, parent);
 }
 

@@ -78,6 +78,10 @@ class CFileTreeModel : public QAbstractItemModel {
   QModelIndex IndexOfItem(Item* item) const;
   bool HasFolders(Item* item) const;
   void Fetch(Item* item, const QModelIndex& index);
+  // Above 0 while the model tells its views of a reset or of new rows: a view that asks for more
+  // rows then is answered once the news is out (it asks again), so rows never change in the middle
+  // of announcing a change.
+  int m_announcing = 0;
   void EmitSubtree(Item* item, const QModelIndex& index);
 
   CFileNode* m_root = nullptr;

@@ -210,3 +210,37 @@ bool GetRootPathOfPath(const char* path, std::string* root) {
   root->clear();
   return true;
 }
+
+int CompareNamesNaturally(const char* a, const char* b) {
+  const unsigned char* x = reinterpret_cast<const unsigned char*>(a != nullptr ? a : "");
+  const unsigned char* y = reinterpret_cast<const unsigned char*>(b != nullptr ? b : "");
+  auto isDigit = [](unsigned char c) { return c >= '0' && c <= '9'; };
+  auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; };
+  int tieBreak = 0;  // decided by case or leading zeros when nothing else differs
+  while (*x != 0 && *y != 0) {
+    if (isDigit(*x) && isDigit(*y)) {
+      const unsigned char* xs = x;
+      const unsigned char* ys = y;
+      while (*xs == '0') ++xs;
+      while (*ys == '0') ++ys;
+      const unsigned char* xe = xs;
+      const unsigned char* ye = ys;
+      while (isDigit(*xe)) ++xe;
+      while (isDigit(*ye)) ++ye;
+      // Without their leading zeros, a longer run of digits is the larger number.
+      if (xe - xs != ye - ys) return xe - xs < ye - ys ? -1 : 1;
+      for (; xs < xe; ++xs, ++ys)
+        if (*xs != *ys) return *xs < *ys ? -1 : 1;
+      if (tieBreak == 0 && (xs - x) != (ys - y)) tieBreak = (xs - x) < (ys - y) ? -1 : 1;
+      x = xe;
+      y = ye;
+      continue;
+    }
+    if (lower(*x) != lower(*y)) return lower(*x) < lower(*y) ? -1 : 1;
+    if (tieBreak == 0 && *x != *y) tieBreak = *x < *y ? -1 : 1;
+    ++x;
+    ++y;
+  }
+  if (*x != 0 || *y != 0) return *x == 0 ? -1 : 1;
+  return tieBreak;
+}

@@ -38,3 +38,8 @@ bool IsNTFSVolume(const char* rootPath);
 // A null path, or one shorter than 2 or longer than 260 characters, is refused: false, and *root is
 // left as it was. Otherwise true.
 bool GetRootPathOfPath(const char* path, std::string* root);
+
+// Orders two names as a person reads them: letters without regard to ASCII case, and runs of digits
+// by their value, so that "d2" comes before "d10". Negative, 0 or positive like strcmp; names that
+// differ only in case or in leading zeros still get a fixed order. A null name counts as empty.
+int CompareNamesNaturally(const char* a, const char* b);

@@ -3,9 +3,16 @@
 // a suggestion, up to four ticked-or-not alternatives and the files and folders that agree with it.
 // Ticking a name adds the partition's box to the layout picture of the same container; ticking an
 // alternative is reported to the page.
+//
+// The rows live in a table model (CPartitionListModel): the name's tick is the cell's standard
+// check state, the alternatives are roles of the option cell that a delegate paints as a row of
+// tick boxes and toggles on a click. A view over the model shows them.
 
+#include <QAbstractTableModel>
 #include <QColor>
 #include <QString>
+#include <QStyledItemDelegate>
+#include <QTableView>
 #include <QWidget>
 #include <cstdint>
 #include <vector>
@@ -13,8 +20,6 @@
 #include "controls/PartitionLayoutFrame.h"
 
 class CSearchedPartitionInfo;
-class QTableWidget;
-class QTableWidgetItem;
 class CPartitionLayoutView;
 
 struct FoundPartitionRow {
@@ -37,6 +42,72 @@ struct FoundPartitionRow {
   CSearchedPartitionInfo* Partition = nullptr;  // not owned
 };
 
+// The rows of the found-partition list. Columns: 0 name (ticked or not), 1 size, 2 suggestion,
+// 3 alternatives, 4 files that match, 5 folders that match.
+class CPartitionListModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  static constexpr int kColumnCount = 6;
+  // Option cell: how many alternatives (int), their texts (QStringList).
+  static constexpr int kOptionCountRole = Qt::UserRole + 1;
+  static constexpr int kOptionTextsRole = Qt::UserRole + 2;
+  // Option cell: the tick of alternative i (Qt::CheckState) is role kOptionCheckRole + i.
+  static constexpr int kOptionCheckRole = Qt::UserRole + 10;
+
+  explicit CPartitionListModel(QObject* parent = nullptr);
+
+  // Appends a row; `checked` ticks its name. The texts are made here, once.
+  void Append(const FoundPartitionRow& row, bool checked, double mediumThreshold);
+  void Clear();
+
+  const FoundPartitionRow* Row(int row) const;
+  bool IsChecked(int row) const;
+  int CheckedCount() const { return m_checkedCount; }
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+ signals:
+  // The name of `row` was ticked (true) or unticked.
+  void nameCheckChanged(int row, bool checked);
+  // Alternative `option` of `row` was ticked or unticked.
+  void optionCheckChanged(int row, int option, bool checked);
+
+ private:
+  struct Entry {
+    FoundPartitionRow record;
+    bool checked = false;
+    QString name;  // with "(recommended)" when ticked as it was added
+    QString size;
+    QString suggestion;
+  };
+  std::vector<Entry> m_entries;
+  int m_checkedCount = 0;
+  QStringList m_headers;
+};
+
+// Paints the alternatives of a row as tick boxes side by side and toggles one on a click.
+class CPartitionOptionDelegate : public QStyledItemDelegate {
+  Q_OBJECT
+
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+  // Where the tick box and text of alternative `option` lie in a cell drawn in `cell`.
+  static QRect OptionRect(const QStyleOptionViewItem& style, const QRect& cell, const QModelIndex& index,
+                          int option);
+
+  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+  bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
+};
+
 class CMultipleChoosePartitionListCtrl : public QWidget {
   Q_OBJECT
 
@@ -53,11 +124,11 @@ class CMultipleChoosePartitionListCtrl : public QWidget {
 
   void AddPartition(const FoundPartitionRow& row);
   void DeleteAllPartitions();
-  int GetPartitionCount() const { return static_cast<int>(m_rows.size()); }
+  int GetPartitionCount() const { return m_model->rowCount(); }
   CSearchedPartitionInfo* GetPartitionAt(int row) const;
-  const FoundPartitionRow* GetRow(int row) const;
-  int GetCheck(int row) const;
-  int GetCheckedCount() const;
+  const FoundPartitionRow* GetRow(int row) const { return m_model->Row(row); }
+  int GetCheck(int row) const { return m_model->IsChecked(row) ? 1 : 0; }
+  int GetCheckedCount() const { return m_model->CheckedCount(); }
   int GetCurSel() const;
   void SetCurSel(int row);
   void SetSizeScale(double threshold) { m_threshold = threshold; }
@@ -79,7 +150,12 @@ class CMultipleChoosePartitionListCtrl : public QWidget {
   // The shown texts and the name's colour, for tests and the page.
   QString CellText(int row, int column) const;
   QColor NameColour(int row) const;
-  QTableWidget* Table() const { return m_table; }
+  QTableView* Table() const { return m_table; }
+  CPartitionListModel* Model() const { return m_model; }
+  // Where the user clicks to tick a row's name, or alternative `option` of it, in the view's
+  // viewport; an empty rectangle for a row or alternative that is not shown.
+  QRect NameCheckRect(int row) const;
+  QRect OptionCheckRect(int row, int option) const;
 
   static PartitionBoxInfo BoxOf(const FoundPartitionRow& row);
 
@@ -89,16 +165,10 @@ class CMultipleChoosePartitionListCtrl : public QWidget {
   // A right click on a row.
   void rowRightClicked(const QPoint& globalPosition);
 
- protected:
-  void resizeEvent(QResizeEvent* event) override;
-
  private:
-  void OnItemChanged(QTableWidgetItem* item);
-
-  std::vector<FoundPartitionRow> m_rows;
-  QTableWidget* m_table;
+  CPartitionListModel* m_model;
+  QTableView* m_table;
   CPartitionLayoutView* m_layoutView = nullptr;
   double m_threshold = 0.0;
   int m_autoCheckLimit = 4;
-  bool m_filling = false;
 };

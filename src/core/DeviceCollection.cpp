@@ -10,6 +10,7 @@
 #include "core/DriveLetters.h"
 #include "core/FileSystemEngine.h"
 #include "core/ScopeTimeTrace.h"
+#include "core/StateIo.h"
 #include "platform/DiskCatalogue.h"
 #include "platform/Log.h"
 #include "storage/DiskDevice.h"
@@ -50,7 +51,10 @@ struct DiskFacts {
 DiskFacts FactsOf(CDiskDevice& disk) {
   DISK_INFO_RECORD info;
   disk.GetDiskInfo(&info);
-  return {DiskDescriptionText(info), info.busType == kBusTypeUsb};
+  std::string description = DiskDescriptionText(info);
+  // A disk the system does not describe is named by its file, so that it is never a blank line.
+  if (IsBlankDescription(description)) description = DiskFileName(disk);
+  return {description, info.busType == kBusTypeUsb};
 }
 
 int32_t CatalogueNumber(const CDiskDevice* disk) { return disk != nullptr ? disk->GetCatalogueNumber() : -1; }
@@ -71,6 +75,17 @@ std::string DiskDescriptionText(const DISK_INFO_RECORD& info) {
     text = std::string(info.product) + "  " + info.revision;
   if (text.size() > kMaxDescription) text.resize(kMaxDescription);
   return text;
+}
+
+std::string DiskFileName(const CDiskDevice& disk) {
+  const std::string& path = disk.GetDevicePath();
+  const size_t slash = path.find_last_of('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  return corvale::CutUtf8(name.c_str(), kMaxDescription);
+}
+
+bool IsBlankDescription(const std::string& description) {
+  return description.find_first_not_of(' ') == std::string::npos;
 }
 
 DiskSummarySink SetDiskSummarySink(DiskSummarySink sink) {

@@ -75,6 +75,13 @@ bool AddVolumeExtent(VolumeRecord& record, int64_t firstSector, int64_t sectorCo
 // revision" without a vendor (a vendor beginning with '(' counts as none), at most 49 characters.
 std::string DiskDescriptionText(const DISK_INFO_RECORD& info);
 
+// The name of a disk that the system does not describe (an image file named as a disk, a loop or
+// RAM disk without a model): the last part of the path it is read from. Empty without a path.
+std::string DiskFileName(const CDiskDevice& disk);
+
+// True when `description` says nothing (empty, or blanks only).
+bool IsBlankDescription(const std::string& description);
+
 // The first record with drive letter `letter`, or null.
 VolumeRecord* FindVolumeByDriveLetter(char letter, const VolumeRecordList& volumes);
 // Whether `record` is the volume of `letter` or shares sectors with it: false for a record whose

@@ -14,6 +14,11 @@
 struct IntelligentSearchSummary {
   static constexpr size_t kCounterCount = 16;
   static constexpr size_t kShownCounterCount = 8;
+  // Two of the controllers' counters that run over the whole pass belong to the Ext2/Ext3 searcher
+  // and are shown beside the first eight: the valid superblocks it has seen (backups included) and
+  // the file systems it has put together from them.
+  static constexpr size_t kExt2Superblocks = 10;
+  static constexpr size_t kExt2FileSystems = 12;
 
   int64_t PartitionTables = 0;  // 0 "Partition Tables:"
   int64_t FATBootRecords = 0;   // 1 "FAT Boot Records:"

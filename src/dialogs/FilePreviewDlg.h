@@ -41,6 +41,7 @@ class CFilePreViewDlg : public CSearchSuperDlg {
   QScrollBar* ScrollBar() const { return m_bar; }
   CTextFilePreViewEdit* TextView() const { return m_text; }
   CHexFilePreViewEdit* HexView() const { return m_hex; }
+  QTabBar* TabBar() const { return m_tabs; }
   CImageWindow* ImageView() const { return m_image; }
   QPushButton* FitButton() const { return m_fit; }
   QPushButton* ActualSizeButton() const { return m_actual; }

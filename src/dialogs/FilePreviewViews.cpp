@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QKeyEvent>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QWheelEvent>
 #include <algorithm>
 #include <cerrno>
@@ -62,10 +64,11 @@ const uint8_t* CPreviewFileWindow::Fetch(uint64_t offset, size_t n) {
 
 // ---- the shared view ----
 
-CFilePreViewEdit::CFilePreViewEdit(QWidget* parent) : QPlainTextEdit(parent) {
+CFilePreViewEdit::CFilePreViewEdit(QWidget* parent) : QTextEdit(parent) {
   setReadOnly(true);
+  setAcceptRichText(false);
   setContextMenuPolicy(Qt::NoContextMenu);
-  setLineWrapMode(QPlainTextEdit::NoWrap);
+  setLineWrapMode(QTextEdit::NoWrap);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setUndoRedoEnabled(false);
   QFont font(QStringLiteral("Monospace"));
@@ -89,6 +92,7 @@ int64_t CFilePreViewEdit::ClampFirstLine(int64_t first) const {
 void CFilePreViewEdit::Render(int64_t first) {
   if (m_lineCount <= 0) return;
   setPlainText(RenderText(first));
+  FormatShownLines();
 }
 
 void CFilePreViewEdit::RecomputeVisibleLines() {
@@ -99,7 +103,7 @@ void CFilePreViewEdit::RecomputeVisibleLines() {
 }
 
 void CFilePreViewEdit::resizeEvent(QResizeEvent* event) {
-  QPlainTextEdit::resizeEvent(event);
+  QTextEdit::resizeEvent(event);
   RecomputeVisibleLines();
 }
 
@@ -126,7 +130,7 @@ void CFilePreViewEdit::keyPressEvent(QKeyEvent* event) {
       return;
     default:
       // Copying a selection stays possible; nothing else changes the text.
-      QPlainTextEdit::keyPressEvent(event);
+      QTextEdit::keyPressEvent(event);
   }
 }
 
@@ -142,16 +146,19 @@ bool CHexFilePreViewEdit::Load(const std::string& path) {
 }
 
 QString CHexFilePreViewEdit::RenderText(int64_t first) {
+  m_shownKinds.clear();
   if (m_lineCount <= 0) return {};
   const int64_t from = ClampFirstLine(first);
   const int64_t to = std::min<int64_t>(from + m_visibleLines, m_lineCount);
   std::string text = "Offset  \t\t\t0\t1\t2\t3\t4\t5\t6\t7\t8\t9\tA\tB\tC\tD\tE\tF";
+  m_shownKinds.push_back(LineKind::Header);
   char cell[32];
   for (int64_t line = from; line < to; ++line) {
     const uint64_t offset = static_cast<uint64_t>(line) * kBytesPerLine;
     const size_t have = static_cast<size_t>(std::min<uint64_t>(kBytesPerLine, m_file.Size() - offset));
     const uint8_t* bytes = m_file.Fetch(offset, have);
     if (bytes == nullptr) continue;  // unreadable now: the line is left out
+    m_shownKinds.push_back(have < kBytesPerLine ? LineKind::Short : LineKind::Full);
     std::snprintf(cell, sizeof cell, "\n%08llX\t\t", static_cast<unsigned long long>(offset));
     text += cell;
     for (size_t i = 0; i < kBytesPerLine; ++i) {
@@ -168,6 +175,73 @@ QString CHexFilePreViewEdit::RenderText(int64_t first) {
       text += bytes[i] < 30 || bytes[i] >= 0x7f ? '.' : static_cast<char>(bytes[i]);
   }
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+namespace {
+
+// Where the hex view's columns start, in digit widths: the offset, the sixteen bytes three digits
+// apart, a stop after the bytes and the text column.
+constexpr double kFirstByteColumn = 10;
+constexpr double kByteColumnWidth = 3;
+constexpr double kAfterBytes = kFirstByteColumn + 16 * kByteColumnWidth;  // 58
+constexpr double kTextColumn = kAfterBytes + 2;                           // 60
+constexpr double kTextEnd = kTextColumn + 17;
+
+}  // namespace
+
+void CHexFilePreViewEdit::FormatShownLines() {
+  // The lines reach their columns through tabs: a full line has two after its offset, one after each
+  // byte but the last and two before its text; the last, shorter line one after every byte cell
+  // (empty cells too) and two more; the header three after "Offset  " and one after each number.
+  // Each kind of line gets the stops that bring those tabs to the same columns.
+  const double digit = QFontMetricsF(font()).horizontalAdvance(QLatin1Char('0'));
+  auto stop = [digit](double columns) { return QTextOption::Tab(columns * digit, QTextOption::LeftTab); };
+  QList<QTextOption::Tab> bytes;
+  for (int i = 0; i < 16; ++i) bytes << stop(kFirstByteColumn + i * kByteColumnWidth);
+  QList<QTextOption::Tab> header = {stop(8.5), stop(9)};
+  header << bytes;
+  QList<QTextOption::Tab> full = {stop(9)};
+  full << bytes << stop(kAfterBytes) << stop(kTextColumn) << stop(kTextEnd);
+  QList<QTextOption::Tab> shortLine = {stop(9)};
+  shortLine << bytes << stop(kAfterBytes) << stop(kAfterBytes + 1) << stop(kTextColumn) << stop(kTextEnd);
+
+  QTextCursor cursor(document());
+  QTextBlock block = document()->firstBlock();
+  for (size_t i = 0; i < m_shownKinds.size() && block.isValid(); ++i, block = block.next()) {
+    QTextBlockFormat format = block.blockFormat();
+    format.setTabPositions(m_shownKinds[i] == LineKind::Header ? header
+                           : m_shownKinds[i] == LineKind::Full ? full
+                                                               : shortLine);
+    cursor.setPosition(block.position());
+    cursor.setBlockFormat(format);
+  }
+}
+
+int CHexFilePreViewEdit::ColumnX(int line, int column) const {
+  const QTextBlock block = document()->findBlockByNumber(line);
+  if (!block.isValid() || column < 0 || column > 17) return -1;
+  // Column c begins after the c-th run of tabs.
+  const QString text = block.text();
+  int at = 0;
+  for (int runs = 0; runs < column; ++runs) {
+    while (at < text.size() && text[at] != QLatin1Char('\t')) ++at;
+    if (at >= text.size()) return -1;
+    while (at < text.size() && text[at] == QLatin1Char('\t')) ++at;
+  }
+  QTextCursor cursor(block);
+  cursor.setPosition(block.position() + at);
+  return cursorRect(cursor).left();
+}
+
+int CHexFilePreViewEdit::LineEndX(int line) const {
+  const QTextBlock block = document()->findBlockByNumber(line);
+  if (!block.isValid()) return -1;
+  QString text = block.text();
+  int end = text.size();
+  while (end > 0 && text[end - 1] == QLatin1Char('\t')) --end;
+  QTextCursor cursor(block);
+  cursor.setPosition(block.position() + end);
+  return cursorRect(cursor).left();
 }
 
 int64_t CHexFilePreViewEdit::OffsetToLine(uint64_t offset) {

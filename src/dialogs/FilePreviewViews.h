@@ -8,8 +8,12 @@
 // line count fits the scroll bar. The text view takes files up to 100 MiB. Its line index keeps the
 // start of every 256th line only; a line in between is found by walking forward from the nearest
 // kept start, so the index of a file of short lines stays small.
+//
+// The hex view's lines hold tabs between their columns. Its tab stops are set per line, from the
+// width of a digit, so that the header's column numbers stand over their bytes and the text column
+// of a full line and of the shorter last line start at the same place, all within the view.
 
-#include <QPlainTextEdit>
+#include <QTextEdit>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -42,7 +46,7 @@ class CPreviewFileWindow {
   uint64_t m_end = 0;    // file offset just past the buffer's valid bytes
 };
 
-class CFilePreViewEdit : public QPlainTextEdit {
+class CFilePreViewEdit : public QTextEdit {
   Q_OBJECT
 
  public:
@@ -72,6 +76,8 @@ class CFilePreViewEdit : public QPlainTextEdit {
 
  protected:
   virtual int HeaderLines() const { return 0; }
+  // Called after the shown text was put into the view: the place to format its lines.
+  virtual void FormatShownLines() {}
   void RecomputeVisibleLines();
   void resizeEvent(QResizeEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
@@ -98,8 +104,20 @@ class CHexFilePreViewEdit : public CFilePreViewEdit {
   int64_t OffsetToLine(uint64_t offset) override;
   uint64_t LineToOffset(int64_t line) override;
 
+  // The x of the left edge of column `column` of shown line `line` (0 the header, then the file's
+  // lines as shown), in viewport pixels: column 0 the offset, 1 to 16 the bytes (on the header their
+  // numbers), 17 the text. -1 when there is no such line or column.
+  int ColumnX(int line, int column) const;
+  // The x just past the end of shown line `line`'s text, in viewport pixels; -1 without such a line.
+  int LineEndX(int line) const;
+
  protected:
   int HeaderLines() const override { return 1; }
+  void FormatShownLines() override;
+
+ private:
+  enum class LineKind { Header, Full, Short };
+  std::vector<LineKind> m_shownKinds;
 };
 
 class CTextFilePreViewEdit : public CFilePreViewEdit {

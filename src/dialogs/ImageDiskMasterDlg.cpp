@@ -179,6 +179,7 @@ std::string CDIskImagePublicDlg::GetBannerTitle() const { return m_title->text()
 CImageDiskModeChooseDlg::CImageDiskModeChooseDlg(QWidget* parent) : CInterfaceDialog(parent) {
   AddLabel(this, QStringLiteral("This wizard makes a Disk Image of the source:"), 20, 20, 400);
   m_source = AddLabel(this, QString(), 40, 44, 400);
+  m_source->setObjectName(QStringLiteral("1005"));
   m_advanced = new QCheckBox(QStringLiteral("Advanced Wizard Mode:"), this);
   m_advanced->setObjectName(QStringLiteral("1002"));
   m_advanced->setGeometry(20, 80, 300, 20);

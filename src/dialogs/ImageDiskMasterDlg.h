@@ -91,6 +91,8 @@ class CImageDiskModeChooseDlg : public CInterfaceDialog {
   bool IsAdvancedMode() const;
   void SetSourceName(const std::string& name);
   QCheckBox* AdvancedBox() const { return m_advanced; }
+  // The name of the disk being imaged, as the page shows it.
+  QLabel* SourceLabel() const { return m_source; }
 
  private:
   QCheckBox* m_advanced = nullptr;

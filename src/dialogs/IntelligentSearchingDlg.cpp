@@ -91,10 +91,23 @@ void CIntelligentSearchingDlg::Build() {
     m_detailRows.push_back(label);
     m_detailRows.push_back(value);
   }
+  // The Ext2/Ext3 searcher's own evidence, in a row of its own below the others.
+  const struct {
+    const char* name;
+    int id;
+  } ext2Rows[2] = {{"Ext2 Superblocks:", kIdExt2Superblocks}, {"Ext2 File Systems:", kIdExt2FileSystems}};
+  for (int i = 0; i < 2; ++i) {
+    QLabel* label = MakeLabel(ext2Rows[i].name, 0, this);
+    QLabel* value = MakeLabel("0", ext2Rows[i].id, this);
+    grid->addWidget(label, 5, 1 + 2 * i);
+    grid->addWidget(value, 5, 2 + 2 * i);
+    m_detailRows.push_back(label);
+    m_detailRows.push_back(value);
+  }
   QLabel* totalLabel = MakeLabel("Total Files Found:", 1227, this);
   QLabel* total = MakeLabel("", kIdTotalCollapsed, this);
-  grid->addWidget(totalLabel, 5, 1);
-  grid->addWidget(total, 5, 2);
+  grid->addWidget(totalLabel, 6, 1);
+  grid->addWidget(total, 6, 2);
   m_collapsedRow = {totalLabel, total};
 
   m_bar = new QProgressBar(this);
@@ -199,6 +212,10 @@ void CIntelligentSearchingDlg::Refresh(bool force) {
       value->setText(QString::number(*counters[i]));
   if (auto* total = corvale::ui::FindControl<QLabel>(this, kIdTotalCollapsed))
     total->setText(QString::number(summary.TotalFilesFound));
+  if (auto* value = corvale::ui::FindControl<QLabel>(this, kIdExt2Superblocks))
+    value->setText(QString::number(summary.At(IntelligentSearchSummary::kExt2Superblocks)));
+  if (auto* value = corvale::ui::FindControl<QLabel>(this, kIdExt2FileSystems))
+    value->setText(QString::number(summary.At(IntelligentSearchSummary::kExt2FileSystems)));
 }
 
 void CIntelligentSearchingDlg::OnSecond() {

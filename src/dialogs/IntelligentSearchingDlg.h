@@ -36,6 +36,9 @@ class CIntelligentSearchingDlg : public CSearchSuperDlg, public IIntelligentSear
   static constexpr int kIdCollapse = 1129;
   // Value controls of the eight counters, in the summary's order.
   static constexpr int kCounterIds[8] = {1003, 1006, 1008, 1010, 1020, 1017, 1012, 1014};
+  // The Ext2/Ext3 rows below the others: superblocks seen, file systems made of them.
+  static constexpr int kIdExt2Superblocks = 1040;
+  static constexpr int kIdExt2FileSystems = 1041;
   static constexpr uint32_t kRefreshMs = 300;
   // The bar has at most this many units; positions are divided by a power of ten to fit.
   static constexpr int64_t kMaxBarUnits = 1000;
@@ -68,6 +71,8 @@ class CIntelligentSearchingDlg : public CSearchSuperDlg, public IIntelligentSear
   bool DetailsShown() const { return m_detailsShown; }
   QString Text(int id) const;
   QProgressBar* ProgressBar() const { return m_bar; }
+  // The square that opens the counters' rows.
+  CButtonPlus* ExpandButton() const { return m_expand; }
 
  public slots:
   // Cancel: asks whether to stop; on Yes the search stops after its current block.

@@ -46,7 +46,10 @@ void CEXT2SearchController::EmptyWindow() {
   m_nextSector = -1;
 }
 
-void CEXT2SearchController::BeginSearch() { EmptyWindow(); }
+void CEXT2SearchController::BeginSearch() {
+  EmptyWindow();
+  m_superblocksSeen = 0;
+}
 
 void CEXT2SearchController::EndSearch() {
   EmptyWindow();
@@ -56,8 +59,19 @@ void CEXT2SearchController::EndSearch() {
 }
 
 int32_t CEXT2SearchController::AnalyzeBlock(int64_t firstSector, int64_t sectorCount,
-                                            IntelligentSearchSummary*) {
+                                            IntelligentSearchSummary* summary) {
   if (m_device == nullptr || m_ratio == 0 || firstSector < 0 || sectorCount <= 0) return 1;
+  // What this block added shows in the summary when the block is done, whatever happens in it.
+  struct Report {
+    CEXT2SearchController* self;
+    IntelligentSearchSummary* summary;
+    ~Report() {
+      if (summary == nullptr) return;
+      summary->At(IntelligentSearchSummary::kExt2Superblocks) = self->m_superblocksSeen;
+      summary->At(IntelligentSearchSummary::kExt2FileSystems) =
+          static_cast<int64_t>(self->m_completed.size());
+    }
+  } report{this, summary};
   try {
     const int64_t first = firstSector * m_ratio;
     const int64_t count = sectorCount * m_ratio;
@@ -101,6 +115,7 @@ void CEXT2SearchController::TestWindow(const uint8_t* window, int64_t sector) {
           copy.GetBlockGroupNumber() != 0 ? sector - copy.GetSuperBlockSectorOffset() : sector;
       // A partition cannot start before the device does.
       if (base - 2 >= 0) {
+        ++m_superblocksSeen;
         m_pending = std::make_unique<CExt2SearchedPartitionInfo>(window, sector, 512);
         return;
       }

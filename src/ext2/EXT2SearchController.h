@@ -63,6 +63,8 @@ class CEXT2SearchController : public IFileSystemSearchController {
   int64_t m_deviceSectors = 0;  // its length, kept for GetResults (after EndSearch)
   std::vector<std::unique_ptr<CExt2SearchedPartitionInfo>> m_completed;
   std::unique_ptr<CExt2SearchedPartitionInfo> m_pending;
+  // Valid superblocks seen in this pass, shown in the search's summary.
+  int64_t m_superblocksSeen = 0;
   // The sectors carried from the previous block (at most seven) followed by the current block.
   std::vector<uint8_t> m_area;
   int64_t m_carrySectors = 0;

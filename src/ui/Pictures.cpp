@@ -56,7 +56,13 @@ void AddBannerLink(Table& table, const ButtonBitmaps& set, int width, int height
     });
 }
 
+std::map<uint32_t, StepBannerSteps>& StepBanners() {
+  static std::map<uint32_t, StepBannerSteps> banners;
+  return banners;
+}
+
 void AddStepBanner(Table& table, uint32_t id, QStringList steps, int current) {
+  StepBanners()[id] = StepBannerSteps{steps, current};
   Add(table, id, 1000, 64, [steps, current](QPainter& p, const QSize& size) {
     pictures::DrawStepBanner(p, size, steps, current);
   });
@@ -92,7 +98,9 @@ Table BuildTable() {
   AddStepBanner(table, bitmap::kBannerDeletedFileTypes, deleted, 0);
   AddStepBanner(table, bitmap::kBannerDeletedDevice, deleted, 1);
   AddStepBanner(table, bitmap::kBannerDeletedFiles, deleted, 2);
-  const QStringList complete{"File types", "Select device", "Select files"};
+  // Format recovery shows one banner on its device page and on the list of the partitions the search
+  // found there: that step is both.
+  const QStringList complete{"File types", "Device and partitions", "Select files"};
   AddStepBanner(table, bitmap::kBannerCompleteFileTypes, complete, 0);
   AddStepBanner(table, bitmap::kBannerCompleteDevice, complete, 1);
   AddStepBanner(table, bitmap::kBannerCompleteFiles, complete, 2);
@@ -222,6 +230,12 @@ const Table& Pictures() {
 const PictureSpec* FindPicture(uint32_t id) {
   auto found = Pictures().find(id);
   return found == Pictures().end() ? nullptr : &found->second;
+}
+
+const StepBannerSteps* FindStepBanner(uint32_t id) {
+  Pictures();  // the table fills the banners' steps as it is built
+  auto found = StepBanners().find(id);
+  return found == StepBanners().end() ? nullptr : &found->second;
 }
 
 std::vector<uint32_t> PictureIds() {

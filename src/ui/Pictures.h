@@ -10,6 +10,7 @@
 #include <QColor>
 #include <QPainter>
 #include <QSize>
+#include <QStringList>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -27,6 +28,14 @@ struct PictureSpec {
 const PictureSpec* FindPicture(uint32_t id);
 // Every bitmap number the program can draw, ascending.
 std::vector<uint32_t> PictureIds();
+
+// What a step banner of the wizard shows: the names of the recovery's steps and which of them is
+// the current one. Null for a bitmap that is no step banner.
+struct StepBannerSteps {
+  QStringList steps;
+  int current = 0;
+};
+const StepBannerSteps* FindStepBanner(uint32_t id);
 
 // Colours shared by pictures and windows.
 inline const QColor kBannerColor(22, 64, 104);

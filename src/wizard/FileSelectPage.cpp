@@ -4,6 +4,7 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFileDialog>
 #include <QPainter>
 #include <cinttypes>
@@ -28,6 +29,7 @@
 #include "platform/FolderWalk.h"
 #include "platform/Log.h"
 #include "platform/RecoveryContext.h"
+#include "platform/RequestingUser.h"
 #include "platform/StringTable.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
@@ -88,6 +90,22 @@ std::string AskSavePath(const std::string& suggested, const std::string& filter)
   return QFileDialog::getSaveFileName(nullptr, QString(), QString::fromStdString(suggested),
                                       filters.join(";;"))
       .toStdString();
+}
+
+// The folder the last single file was saved into in this run; empty before the first.
+std::string& LastSingleFileFolder() {
+  static std::string folder;
+  return folder;
+}
+
+// Where the single-file save starts: the folder of the last such save, else the home folder of the
+// person the run works for (the program runs as root, and its own folder is no place for their
+// files), else the home folder of whoever runs it.
+std::string SingleFileStartFolder() {
+  if (!LastSingleFileFolder().empty()) return LastSingleFileFolder();
+  if (const std::optional<platform::RequestingUser> user = platform::FindRequestingUser())
+    if (!user->home.empty()) return user->home;
+  return QDir::homePath().toStdString();
 }
 
 int Mode() {
@@ -349,8 +367,12 @@ void CFileSelectPage::RecoverSelectedFile() {
   const std::string extension = dot == std::string::npos ? std::string() : name.substr(dot);
   const std::string filter = (extension.empty() ? std::string("File") : extension.substr(1) + " File") +
                              " (*" + extension + ")|*" + extension + "|All Files (*.*)|*.*||";
-  const std::string target = AskSavePath(name, filter);
+  std::string start = SingleFileStartFolder();
+  if (!start.empty() && start.back() != '/') start += '/';
+  const std::string target = AskSavePath(start + name, filter);
   if (target.empty() || !FolderOfFileAccepted(target)) return;
+  const size_t slash = target.find_last_of('/');
+  if (slash != std::string::npos) LastSingleFileFolder() = target.substr(0, slash == 0 ? 1 : slash);
   if (CFileRecoverer::IsPathOnSourceDrive(target.c_str()) &&
       corvale::ui::AskMessageBox(corvale::LoadText(275), GetProductTitle(),
                                  corvale::ui::MessageButtons::YesNo,

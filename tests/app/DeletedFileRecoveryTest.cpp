@@ -24,6 +24,7 @@
 #include "dialogs/HasCheckboxPromptDlg.h"
 #include "platform/Log.h"
 #include "platform/RecoveryContext.h"
+#include "platform/Registry.h"
 #include "storage/FileSystemCode.h"
 #include "support/Fixtures.h"
 #include "support/QtTestApp.h"
@@ -35,6 +36,7 @@
 #include "wizard/WizardSheet.h"
 #include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
 #include "wizard/controller/FileSelectController.h"
+#include "wizard/controller/HintSettings.h"
 
 namespace fs = std::filesystem;
 using corvale::test::SaveScreenshot;
@@ -105,6 +107,8 @@ class DeletedFileRecovery : public ::testing::Test {
     { std::ofstream(m_folder + "/blank.img").write(std::string(1 << 20, '\0').data(), 1 << 20); }
     disks += m_folder + "/blank.img:" + m_folder + "/missing.img";
     setenv("CORVALE_DISKS", disks.c_str(), 1);
+    // The hint's "Don't show this message again." is kept in the settings file: a file of the test's.
+    setenv("CORVALE_REGISTRY", (m_folder + "/registry.ini").c_str(), 1);
 
     m_previousBox =
         corvale::ui::SetMessageBoxHandler([this](const std::string& text, const std::string&,
@@ -140,6 +144,8 @@ class DeletedFileRecovery : public ::testing::Test {
     corvale::ui::SetQuestionHandler(m_previousQuestion);
     corvale::usage::SetRecorder(m_previousRecorder);
     unsetenv("CORVALE_DISKS");
+    unsetenv("CORVALE_REGISTRY");
+    CDeleteRecoveryPartitionDeviceSelectController::ModeHintEnabled() = true;
   }
 
   // From the welcome page with the mouse: the Deleted File Recovery button, Next on the file types,
@@ -285,6 +291,31 @@ TEST_F(DeletedFileRecovery, ListsEachVolumeAndHandsOnExactlyItsDeletedFilesAtThe
     WaitForList();
     ASSERT_EQ(list->GetCount(), 3);
   }
+
+  // The answer outlives the run: the settings file keeps it, and the next run (the program started
+  // anew, its own flag on again) shows no hint after a build.
+  std::string kept;
+  ASSERT_EQ(
+      platform::RegistryGetString(corvale::hints::kHintsKey, corvale::hints::kFormatRecoveryHint, &kept),
+      platform::RegistryStatus::Ok);
+  EXPECT_EQ(kept, "0");
+  GetDeleteRecoveryPartitionDeviceSelectController()->Cleanup();
+  GetFileSelectController()->Cleanup();
+  frame.reset();
+  CDeleteRecoveryPartitionDeviceSelectController::ModeHintEnabled() = true;
+  frame = std::make_unique<CMainFrame>();
+  frame->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+  sheet = frame->ChildView()->GetWizardSheet();
+  page = static_cast<CDeleteRecoveryPartitionDeviceSelectPage*>(
+      sheet->GetPage(DeleteRecoveryPartitionDeviceSelect));
+  list = page->GetDeviceSelectCtrl();
+  OpenVolumePage();
+  SelectRow(0);
+  AnswerHint(false);
+  ClickNext();
+  ASSERT_EQ(sheet->GetCurrentPageIndex(), FileSelect) << (boxes.empty() ? "" : boxes.back());
+  EXPECT_EQ(hintsShown, 2) << "no hint in the new run";
 }
 
 TEST_F(DeletedFileRecovery, NextWithoutAVolumeAsksForOneAndCancelDuringTheBuildLeavesNothingBuilt) {

@@ -38,6 +38,7 @@
 #include "support/Fixtures.h"
 #include "support/QtTestApp.h"
 #include "ui/MessageBox.h"
+#include "ui/Pictures.h"
 #include "wizard/CompleteRecoveryPartitionDeviceSelectPage.h"
 #include "wizard/CompleteRecoveryScanPartitionDeviceSelectPage.h"
 #include "wizard/FileSelectPage.h"
@@ -325,8 +326,12 @@ TEST_P(FormatRecoveryEndToEnd, TheOldVolumesFilesComeBackWhole) {
   ASSERT_NO_FATAL_FAILURE(Search(volume, listed, first ? "dialog-intelligent-searching" : ""));
   ASSERT_TRUE(boxes.empty()) << boxes.front();
 
-  // The old volume is offered, recommended and ticked.
+  // The old volume is offered, recommended and ticked; the step bar names the step it is in.
   ASSERT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryScanPartitionDeviceSelect);
+  const corvale::ui::StepBannerSteps* steps = corvale::ui::FindStepBanner(sheet->BannerBitmapId());
+  ASSERT_NE(steps, nullptr);
+  EXPECT_NE(steps->steps.value(steps->current).indexOf(QStringLiteral("partition")), -1)
+      << steps->steps.value(steps->current).toStdString();
   CCompleteRecoveryScanPartitionDeviceSelectPage* partitions = PartitionsPage();
   ASSERT_GE(partitions->GetPartitionCount(), 1);
   EXPECT_GE(partitions->GetCheckedCount(), 1);

@@ -26,7 +26,10 @@
 #include "app/SourceDriveQuery.h"
 #include "controls/ButtonPlus.h"
 #include "controls/DeviceSelectCtrl.h"
+#include "controls/DialogTemplate.h"
+#include "controls/LostPartitionCtrlContainer.h"
 #include "controls/MultipleChoosePartitionListCtrl.h"
+#include "controls/PartitionLayoutFrame.h"
 #include "controls/TransButton.h"
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
@@ -326,6 +329,9 @@ TEST_F(PartitionRecoveryEndToEnd, ADiskImagedOnTheDiskPageIsSearchedLikeTheDisk)
   Select(DiskList(), 0);
   const int32_t diskNumber = controller->Disks().at(0)->DiskNumber;
   const std::string diskName = controller->Disks().at(0)->DisplayText;
+  // A disk known only by its file goes by the file's name, on the page and in the wizard.
+  EXPECT_EQ(diskName, "disk.img");
+  EXPECT_EQ(DiskList()->CellText(0, 0).toStdString(), "disk.img");
 
   const std::string images = m_folder + "/images";
   fs::create_directories(images);
@@ -333,6 +339,7 @@ TEST_F(PartitionRecoveryEndToEnd, ADiskImagedOnTheDiskPageIsSearchedLikeTheDisk)
   corvale::test::RunImageMenu<CImageDiskMasterDlg>(
       DiskPage(), "Disk Image",
       [&](CImageDiskMasterDlg& wizard) {
+        EXPECT_EQ(wizard.ModePage()->SourceLabel()->text().toStdString(), "disk.img");
         wizard.OnNext();
         wizard.PathPage()->PathEdit()->setText(QString::fromStdString(images + "/disk"));
         wizard.OnNext();
@@ -429,7 +436,8 @@ TEST_F(PartitionRecoveryEndToEnd, ANewRunResumesTheSavedSearch) {
   CDeviceSelectCtrl* disks = DiskList();
   ASSERT_EQ(disks->GetCount(), 2);
   EXPECT_EQ(disks->CellText(0, 0).toStdString(), "Previous Recovery...");
-  EXPECT_NE(disks->CellText(0, 2).toStdString().find("Results for"), std::string::npos);
+  EXPECT_NE(disks->CellText(0, 2).toStdString().find("Results for \r\nDisk \"disk.img\""), std::string::npos)
+      << disks->CellText(0, 2).toStdString();
   SaveScreenshot(frame->grab().toImage(), "partition-recovery-disk-page-previous");
   bool searched = false;
   SetLostPartitionSearchShownHook([&](CLostPartitionSearchingDialog&) { searched = true; });
@@ -581,15 +589,25 @@ class PartitionRecoveryFullScan : public PartitionRecoveryEndToEnd {
     QCoreApplication::processEvents();
     ASSERT_EQ(GetLostRecoveryPartitionDeviceSelectController()->GetFullScan(), 1);
     bool searched = false;
+    std::string ext2Superblocks, ext2FileSystems;
     SetWholeDeviceSearchHook([&](CIntelligentSearchingDlg& dialog) {
       searched = true;
-      // The window with its counters open, as it last stood while the search ran.
-      dialog.ShowDetails(true);
-      KeepPictureWhileShown(dialog, "dialog-partition-recovery-full-scan",
-                            [&dialog] { dialog.Refresh(true); });
+      // The window with its counters opened by its button, as it last stood while the search ran.
+      dialog.show();
+      ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+      QTest::mouseClick(dialog.ExpandButton(), Qt::LeftButton, {}, QPoint(3, 3));
+      EXPECT_TRUE(dialog.DetailsShown());
+      KeepPictureWhileShown(dialog, "dialog-partition-recovery-full-scan", [&] {
+        dialog.Refresh(true);
+        ext2Superblocks = dialog.Text(CIntelligentSearchingDlg::kIdExt2Superblocks).toStdString();
+        ext2FileSystems = dialog.Text(CIntelligentSearchingDlg::kIdExt2FileSystems).toStdString();
+      });
     });
     ClickNext();
     EXPECT_TRUE(searched);
+    // The disk's Ext2 volume shows in the search's counters: its superblock and backups, one volume.
+    EXPECT_GE(std::atoi(ext2Superblocks.c_str()), 1) << ext2Superblocks;
+    EXPECT_EQ(ext2FileSystems, "1");
     ASSERT_TRUE(boxes.empty()) << boxes.front();
     ASSERT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryScanPartitionDeviceSelect);
     EXPECT_EQ(GetPageController(LostRecoveryScanPartitionDeviceSelect)->GetPreviousController(),
@@ -611,6 +629,9 @@ class PartitionRecoveryFullScan : public PartitionRecoveryEndToEnd {
 
 TEST_F(PartitionRecoveryFullScan, TheWholeDiskSearchFindsTheVolumeWithoutItsBootSector) {
   FullScan();
+  // The picture under the list names the disk by its file.
+  EXPECT_EQ(ScanPage()->Container()->GetLayoutFrame()->Title().toStdString(),
+            "Partitions layout on the disk \"disk.img\":");
   TickTheVolumes();
   SaveScreenshot(frame->grab().toImage(), "partition-recovery-scan-partition-page");
 

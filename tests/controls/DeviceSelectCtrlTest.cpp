@@ -53,19 +53,22 @@ TEST_F(DeviceSelect, RowsShowNameCapacityAndInformationAndStackByTheirHeights) {
   EXPECT_EQ(m_control->CellText(1, 1).toStdString(), "") << "0 sectors show no capacity";
   EXPECT_EQ(m_control->CellText(2, 1).toStdString(), "8.00 MB");
   EXPECT_EQ(m_control->Header()->ColumnText(0).toStdString(), "Partition");
-  const auto& rows = m_control->View()->Rows();
-  EXPECT_EQ(rows[0].height, 32 + 10);
-  EXPECT_GE(rows[1].height, 2 * QFontMetrics(m_control->font()).lineSpacing());
-  EXPECT_EQ(rows[1].top, rows[0].height);
-  EXPECT_EQ(rows[2].top, rows[0].height + rows[1].height);
-  EXPECT_EQ(rows[2].cells[0].bitmap, -1);
+  CDeviceSelectView* view = m_control->View();
+  EXPECT_EQ(view->RowRect(0).height(), 32 + 10) << "a picture and ten pixels";
+  EXPECT_GE(view->RowRect(1).height(), 2 * QFontMetrics(view->font()).lineSpacing()) << "two lines";
+  EXPECT_EQ(view->RowRect(1).top(), view->RowRect(0).bottom() + 1) << "rows stack without gaps";
+  EXPECT_EQ(view->RowRect(2).top(), view->RowRect(1).bottom() + 1);
+  EXPECT_EQ(m_control->Model()->index(2, 0).data(CDeviceListModel::kBitmapRole).toInt(), -1)
+      << "kind 7 has no picture";
   EXPECT_EQ(m_control->GetItemData(-1), nullptr);
   EXPECT_EQ(m_control->GetItemData(3), nullptr);
   EXPECT_EQ(m_control->GetItemData(1), &data[1]);
   m_control->DeleteItem(3);
   EXPECT_EQ(m_control->GetCount(), 3);
   m_control->DeleteItem(0);
-  EXPECT_EQ(m_control->View()->Rows()[0].top, 0) << "rows close up";
+  EXPECT_EQ(m_control->GetCount(), 2);
+  EXPECT_EQ(m_control->GetItemData(0), &data[1]);
+  EXPECT_EQ(view->RowRect(0).top(), 0) << "rows close up";
 }
 
 TEST_F(DeviceSelect, TheMouseSelectsOnceTheKeysMoveWithoutTellingAndEmptySpaceKeepsTheSelection) {
@@ -111,9 +114,9 @@ TEST_F(DeviceSelect, DraggingAColumnWidthResizesThatCellInEveryRow) {
   Add(2, "a", 1, 512, nullptr);
   Add(2, "b", 1, 512, nullptr);
   m_control->Header()->resizeSection(1, 260);
-  for (const auto& row : m_control->View()->Rows()) {
-    EXPECT_EQ(row.cells[1].width, 260);
-    EXPECT_EQ(row.Width(), 250 + 260 + 480);
+  for (int row = 0; row < 2; ++row) {
+    EXPECT_EQ(m_control->View()->visualRect(m_control->Model()->index(row, 1)).width(), 260);
+    EXPECT_EQ(m_control->View()->RowRect(row).width(), 250 + 260 + 480);
   }
 }
 

@@ -210,8 +210,10 @@ TEST(SourceRecords, ExtentsStopAtThirtyTwoAndEachDiskIsDescribedOnce) {
   EXPECT_EQ(added, 32);
   EXPECT_EQ(r.ExtentCount(), 32u);
   EXPECT_EQ(r.Extents[31].FirstSector, 3100);
-  // Two disks, two lines, however many extents each holds.
+  // Two disks, two lines, however many extents each holds; a disk the system does not describe is
+  // named by its file.
   EXPECT_EQ(std::count(r.ParentDiskText.begin(), r.ParentDiskText.end(), '\n'), 1);
+  EXPECT_EQ(r.ParentDiskText, "disk0\ndisk1");
   EXPECT_FALSE(AddVolumeExtent(r, 0, 1, nullptr));
 }
 

@@ -7,7 +7,9 @@
 #include <QApplication>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTabBar>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 #include <filesystem>
 #include <fstream>
@@ -96,6 +98,38 @@ TEST_F(Preview, HexViewShowsSixteenBytesALineAndPadsTheLast) {
   for (const Case& c : cases) EXPECT_EQ(view.OffsetToLine(c.offset), c.line) << c.offset;
   EXPECT_EQ(view.LineToOffset(1), 16u);
   EXPECT_EQ(view.LineToOffset(2), 0u);
+}
+
+// The hex page as the dialog shows it: each column number stands over its bytes, the text column
+// starts at the same place on a full line and on the shorter last one, and it ends inside the view.
+TEST_F(Preview, HexColumnsStandUnderTheirNumbersAndTheTextColumnFits) {
+  std::string bytes;
+  for (int i = 0; i < 40; ++i) bytes += static_cast<char>('A' + i % 26);
+  CFilePreViewDlg dialog(nullptr);
+  dialog.SetFile(WriteFile("forty", bytes), "forty");
+  dialog.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  QTabBar* tabs = dialog.TabBar();
+  QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(CFilePreViewDlg::kTabHex).center());
+  ASSERT_EQ(dialog.CurrentTab(), CFilePreViewDlg::kTabHex);
+  CHexFilePreViewEdit* hex = dialog.HexView();
+  // Shown lines: 0 the header, 1 and 2 full lines, 3 the last line of 8 bytes.
+  ASSERT_EQ(hex->document()->blockCount(), 4);
+  for (int column = 1; column <= 16; ++column) {
+    SCOPED_TRACE(column);
+    const int number = hex->ColumnX(0, column);
+    ASSERT_GE(number, 0);
+    EXPECT_EQ(hex->ColumnX(1, column), number) << "the byte under its column number";
+    EXPECT_EQ(hex->ColumnX(2, column), number);
+    if (column <= 8) {
+      EXPECT_EQ(hex->ColumnX(3, column), number);
+    }
+  }
+  EXPECT_GT(hex->ColumnX(1, 1), hex->ColumnX(1, 0)) << "the offset comes first";
+  EXPECT_GT(hex->ColumnX(1, 17), hex->ColumnX(1, 16)) << "the text after the bytes";
+  EXPECT_EQ(hex->ColumnX(3, 17), hex->ColumnX(1, 17)) << "the last line's text where the others' is";
+  EXPECT_LE(hex->LineEndX(1), hex->viewport()->width()) << "the text column is not cut off";
+  corvale::test::SaveScreenshot(dialog.grab().toImage(), "dialog-preview-hex");
 }
 
 TEST_F(Preview, HexViewReachesEveryOffsetOfAFileBeyondFourGiB) {

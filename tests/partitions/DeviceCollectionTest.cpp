@@ -226,20 +226,26 @@ TEST(DeviceCollection, DynamicDisksListEachVolumeOnceOverItsMemberDisks) {
   };
   CDiskDevice* disk0 = c.disks[0].get();
   CDiskDevice* disk1 = c.disks[1].get();
-  DISK_INFO_RECORD info0, info1;
-  disk0->GetDiskInfo(&info0);
-  disk1->GetDiskInfo(&info1);
+  // Each parent disk by its description, or, for these image files that the system does not
+  // describe, by its file's name.
+  const auto parentName = [](CDiskDevice* disk) {
+    DISK_INFO_RECORD info;
+    disk->GetDiskInfo(&info);
+    const std::string description = DiskDescriptionText(info);
+    return IsBlankDescription(description) ? std::filesystem::path(disk->GetDevicePath()).filename().string()
+                                           : description;
+  };
   const Expected expected[] = {
       {ext2,
        &span,
        {{int64_t(kLogical), int64_t(firstPiece), disk0}, {int64_t(kLogical), int64_t(secondPiece), disk1}},
-       DiskDescriptionText(info0) + "\n" + DiskDescriptionText(info1),
+       parentName(disk0) + "\n" + parentName(disk1),
        "SPANNED",
        'C'},
       {fat,
        &simple,
        {{int64_t(kLogical + secondPiece), int64_t(simpleSectors), disk1}},
-       DiskDescriptionText(info1),
+       parentName(disk1),
        "SIMPLE",
        'D'},
   };

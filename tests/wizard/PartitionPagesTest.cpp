@@ -6,7 +6,7 @@
 #include <QDialog>
 #include <QMenu>
 #include <QSplitter>
-#include <QTableWidget>
+#include <QTableView>
 #include <QTest>
 #include <QTreeWidget>
 #include <memory>
@@ -95,6 +95,17 @@ class ScanPartitionPage : public ::testing::Test {
   }
   CMultipleChoosePartitionListCtrl* List() { return page->PartitionList(); }
   CPartitionLayoutView* View() { return page->Container()->GetLayoutView(); }
+  // A click on the tick box of a row's name, or of one of its alternatives, as the user gives it.
+  void ClickName(int row) {
+    const QRect box = List()->NameCheckRect(row);
+    ASSERT_FALSE(box.isEmpty()) << row;
+    QTest::mouseClick(List()->Table()->viewport(), Qt::LeftButton, {}, box.center());
+  }
+  void ClickOption(int row, int option) {
+    const QRect box = List()->OptionCheckRect(row, option);
+    ASSERT_FALSE(box.isEmpty()) << row << " " << option;
+    QTest::mouseClick(List()->Table()->viewport(), Qt::LeftButton, {}, box.center());
+  }
 
   std::unique_ptr<CCompleteRecoveryScanPartitionDeviceSelectPage> page;
 };
@@ -164,28 +175,30 @@ TEST_F(ScanPartitionPage, FatCopiesAndTheMftGiveAlternativesThatWriteBackIntoThe
   auto* onlySecond = static_cast<CFATSearchedPartitionInfo*>(rows[0].get());
   EXPECT_EQ(List()->GetRow(0)->OptionCount, 1);
   EXPECT_EQ(List()->CellText(0, 3).toStdString(), "FAT2");
-  List()->SetOptionCheck(0, 0, true);
+  ClickOption(0, 0);
   EXPECT_EQ(onlySecond->GetEvidenceFlags(), kFatFoundSecondCopy | kFatUseSecondCopy);
-  List()->SetOptionCheck(0, 0, false);
+  ClickOption(0, 0);
   EXPECT_EQ(onlySecond->GetEvidenceFlags(), kFatFoundSecondCopy);
 
   auto* both = static_cast<CFATSearchedPartitionInfo*>(rows[1].get());
   EXPECT_EQ(List()->CellText(1, 3).toStdString(), "FAT1 FAT2");
   EXPECT_TRUE(List()->GetOptionCheck(1, 0));
   EXPECT_FALSE(List()->GetOptionCheck(1, 1));
-  List()->SetOptionCheck(1, 0, false);
-  List()->SetOptionCheck(1, 1, true);
+  ClickOption(1, 0);
+  ClickOption(1, 1);
   EXPECT_EQ(both->GetEvidenceFlags(), kFatFoundFirstCopy | kFatFoundSecondCopy | kFatUseSecondCopy);
 
   EXPECT_EQ(List()->GetRow(2)->OptionCount, 0) << "no $MFT position, no alternative";
   EXPECT_EQ(List()->CellText(2, 3).toStdString(), "");
+  EXPECT_TRUE(List()->OptionCheckRect(2, 0).isEmpty()) << "no box to click";
   EXPECT_EQ(List()->CellText(3, 3).toStdString(), "$MFT Only");
-  List()->SetOptionCheck(3, 0, true);
+  ClickOption(3, 0);
   EXPECT_TRUE(static_cast<CSearchedNTFSPartitionInfo*>(rows[3].get())->GetFilesOfMftOnly());
   // Another column or an alternative past the second changes nothing.
   page->OnAlternativeChanged(1, 2, 0, 1);
   page->OnAlternativeChanged(1, 3, 2, 1);
   EXPECT_EQ(both->GetEvidenceFlags(), kFatFoundFirstCopy | kFatFoundSecondCopy | kFatUseSecondCopy);
+  Shoot(*page, "partition-pages-scan-alternatives");
 }
 
 TEST_F(ScanPartitionPage, TheModeLimitsHowManyRecommendedRowsTickThemselves) {
@@ -257,19 +270,21 @@ TEST_F(ScanPartitionPage, TickingNamesAddsAndRemovesBoxesRowByRow) {
   EXPECT_EQ(page->Container()->GetLayoutFrame()->Title().toStdString(),
             "Partitions layout on the disk \"Test Disk\":");
   EXPECT_EQ(View()->GetContentHeight(), 80) << "no rows still reserve one";
-  List()->SetCheck(0, true);
-  List()->SetCheck(1, true);
+  ClickName(0);
+  ClickName(1);
   ASSERT_EQ(View()->Rows().size(), 1u) << "two disjoint partitions share a row";
-  List()->SetCheck(2, true);
+  ClickName(2);
   ASSERT_EQ(View()->Rows().size(), 2u) << "an overlapping one gets its own";
   EXPECT_EQ(View()->GetContentHeight(), 160);
   EXPECT_EQ(page->Container()->GetLayoutFrame()->CardHeight(), 160);
-  List()->SetCheck(2, false);
+  ClickName(2);
   EXPECT_EQ(View()->Rows().size(), 1u);
-  List()->SetCheck(0, false);
+  ClickName(0);
   ASSERT_EQ(View()->Rows().size(), 1u);
   EXPECT_EQ(View()->Rows()[0].Boxes.size(), 1u);
   EXPECT_EQ(View()->Rows()[0].Boxes[0].Info.FirstSector, 5000u);
+  EXPECT_EQ(page->GetCheckedCount(), 1);
+  EXPECT_EQ(page->GetCheck(1), 1);
   Shoot(*page, "partition-pages-scan-list");
 }
 
@@ -377,7 +392,7 @@ class LostPartitionPage : public ::testing::Test {
   }
   void ClickRow(int row) {
     CDeviceSelectView* view = page->GetDeviceSelectCtrl()->View();
-    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(60, 10 + row * 60));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, view->RowRect(row).center());
   }
   void ClickFullScan() {
     CTransButton* box = page->FullScanBox();
@@ -412,7 +427,8 @@ TEST_F(LostPartitionPage, FullScanAndAPickedPartitionUndoEachOther) {
 TEST_F(LostPartitionPage, DoubleClickAndTheMenuGoOnAndPropertiesShowTheArea) {
   ClickRow(1);
   controller.calls.clear();
-  QTest::mouseDClick(page->GetDeviceSelectCtrl()->View()->viewport(), Qt::LeftButton, {}, QPoint(60, 70));
+  QTest::mouseDClick(page->GetDeviceSelectCtrl()->View()->viewport(), Qt::LeftButton, {},
+                     page->GetDeviceSelectCtrl()->View()->RowRect(1).center());
   EXPECT_EQ(controller.calls, std::vector<std::string>{"Next"});
   page->SetMenuRunner([](QMenu& menu, const QPoint&) { return menu.actions().value(0); });
   emit page->GetDeviceSelectCtrl()->itemRightClicked(QPoint(0, 0));

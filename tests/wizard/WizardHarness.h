@@ -175,7 +175,7 @@ class WizardHarness : public ::testing::Test {
     WaitForVolumeList();
     CDeviceSelectCtrl* list = GetCompleteRecoveryPartitionDeviceSelectController()->GetList();
     ASSERT_NE(list, nullptr);
-    QTest::mouseClick(list->View()->viewport(), Qt::LeftButton, {}, QPoint(60, 10 + row * 60));
+    QTest::mouseClick(list->View()->viewport(), Qt::LeftButton, {}, list->View()->RowRect(row).center());
     ASSERT_EQ(list->GetCurSel(), row);
   }
 

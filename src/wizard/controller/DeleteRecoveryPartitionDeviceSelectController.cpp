@@ -30,6 +30,7 @@
 #include "wizard/WizardSheet.h"
 #include "wizard/controller/DiskImageItems.h"
 #include "wizard/controller/FileSelectController.h"
+#include "wizard/controller/HintSettings.h"
 
 namespace {
 
@@ -334,12 +335,13 @@ bool CDeleteRecoveryPartitionDeviceSelectController::Next() {
   }
 
   corvale::usage::TimedEvent(kEventBuilt, ElapsedMilliseconds(buildStart));
-  if (ModeHintEnabled()) {
+  if (ModeHintEnabled() && corvale::hints::IsHintShown(corvale::hints::kFormatRecoveryHint)) {
     CHasCheckboxPromptDlg hint(
         Text(396, "If the files are not found or corrupted in this mode, please go to \"Format Recovery\"!"),
         m_page ? m_page->window() : nullptr);
     hint.DoModal();
     ModeHintEnabled() = hint.GetAnswer() == 0;
+    if (hint.GetAnswer() != 0) corvale::hints::HideHint(corvale::hints::kFormatRecoveryHint);
   }
 
   // The file step shows the tree from now on; the found files are read from the chosen volume.

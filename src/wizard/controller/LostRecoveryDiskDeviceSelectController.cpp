@@ -9,6 +9,7 @@
 #include "controls/DeviceSelectCtrl.h"
 #include "controls/Formatting.h"
 #include "core/DeviceSelectionState.h"
+#include "core/PartitionDisplayName.h"
 #include "dialogs/LostPartitionSearchingDlg.h"
 #include "platform/Log.h"
 #include "platform/RecoveryContext.h"
@@ -70,8 +71,13 @@ std::unique_ptr<CollectedDisks> CollectDisksForPartitionRecovery() {
     char text[DiskRecord::kTextSize * 3 + 8];
     if (!vendor.empty())
       std::snprintf(text, sizeof text, "%s  %s  %s", vendor.c_str(), product.c_str(), bus.c_str());
-    else
+    else if (!product.empty())
       std::snprintf(text, sizeof text, "%s  %s", product.c_str(), bus.c_str());
+    else if (!bus.empty())
+      std::snprintf(text, sizeof text, "%s  %s", DiskFileName(*disk).c_str(), bus.c_str());
+    else
+      // A disk known only by its file (an image named as a disk, a loop device) goes by that name.
+      std::snprintf(text, sizeof text, "%s", DiskFileName(*disk).c_str());
     record->DisplayText = text;
     if (record->DisplayText.size() >= DiskRecord::kTextSize)
       record->DisplayText.resize(DiskRecord::kTextSize - 1);
@@ -277,6 +283,7 @@ int CLostRecoveryDiskDeviceSelectController::RestoreState(IRSData* stream, IDIRB
     for (const auto& record : m_collected->records) current.push_back(record.get());
   CDeviceSelectionState state(*stream);
   m_chosen = state.LoadDiskDevice(current, m_images);
+  if (m_chosen) GetRecoveryContext().SourceRootDevice = m_chosen->Device;
   // A reopened image keeps its stored running number; later images take numbers after it.
   for (const auto& image : m_images)
     if (image && image->RunningNumber >= m_imageCounter) m_imageCounter = image->RunningNumber + 1;
@@ -298,7 +305,10 @@ bool CLostRecoveryDiskDeviceSelectController::Next() {
   if (m_run.IsCollecting()) return false;
   m_chosen = nullptr;
   CRecoveryContext& context = GetRecoveryContext();
+  // The partitions found on a disk are no volume of the machine: none of them takes the name or the
+  // letter of a volume chosen in an earlier recovery of this run.
   context.SourceVolumeName.clear();
+  context.SourceDriveLetter = kNoDriveLetter;
   if (IsPreviousRecoverySelected()) {
     const bool restored = m_restoreSaved ? m_restoreSaved(this) : RestoreScanState(this);
     if (!restored) corvale::ui::ShowMessageBox(Text(141, "Failed to restore last search result."), caption);
@@ -312,6 +322,8 @@ bool CLostRecoveryDiskDeviceSelectController::Next() {
   m_chosen = m_selected;
   context.SourceMarkFlag = m_chosen->IsImageSource ? 1 : 0;
   if (m_chosen->Kind == kSourceKindSkipped) return false;
+  // What the recovery reads: a target folder on this disk (or beside this image) is warned about.
+  context.SourceRootDevice = m_chosen->Device;
 
   LogSearchDiskDevice(*m_chosen, true);
   LostPartitionRecordList found;

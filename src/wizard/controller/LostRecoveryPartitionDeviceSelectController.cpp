@@ -25,6 +25,7 @@
 #include "wizard/WizardSheet.h"
 #include "wizard/controller/DeleteRecoveryPartitionDeviceSelectController.h"
 #include "wizard/controller/FileSelectController.h"
+#include "wizard/controller/HintSettings.h"
 #include "wizard/controller/LostRecoveryScanPartitionDeviceSelectController.h"
 #include "wizard/controller/ScanState.h"
 #include "wizard/controller/WholeDeviceSearch.h"
@@ -255,12 +256,13 @@ bool CLostRecoveryPartitionDeviceSelectController::BuildChosenPartition() {
   SelectionSummary summary;
   root->GetSummary(summary);
 
-  if (FullScanHintEnabled()) {
+  if (FullScanHintEnabled() && corvale::hints::IsHintShown(corvale::hints::kFullScanHint)) {
     CHasCheckboxPromptDlg hint(
         Text(61250, "If the files you need are not found, please select the \"Full scan\"."),
         m_page ? m_page->window() : nullptr);
     hint.DoModal();
     FullScanHintEnabled() = hint.GetAnswer() == 0;
+    if (hint.GetAnswer() != 0) corvale::hints::HideHint(corvale::hints::kFullScanHint);
   }
   if (summary.files < 1) {
     FreeFileTree(root);

@@ -14,6 +14,8 @@
 namespace {
 
 const QColor kSelectedFill(216, 251, 252);
+// What a row adds to the height of its text (as to the height of its picture).
+constexpr int kRowTextPadding = 10;
 
 QString TextOr(uint32_t id, const char* fallback) {
   const QString text = corvale::ui::LoadStringResource(id);
@@ -217,8 +219,12 @@ void CDeviceSelectCtrl::AddItem(const DEVICE_ITEM_INFO* info) {
   for (const auto& cell : row.cells) {
     if (cell.bitmap >= 0 && !m_view->m_bitmaps[cell.bitmap].IsNull())
       height = std::max(height, m_view->m_bitmaps[cell.bitmap].GetSize().height() + 10);
-    height = std::max(height,
-                      metrics.boundingRect(QRect(0, 0, 100000, 100000), Qt::AlignLeft, cell.text).height());
+    // Text gets the same room above and below as a picture, so that a row of several lines (a disk
+    // with its volumes) never touches the rows beside it.
+    if (!cell.text.isEmpty())
+      height = std::max(height,
+                        metrics.boundingRect(QRect(0, 0, 100000, 100000), Qt::AlignLeft, cell.text).height() +
+                            kRowTextPadding);
   }
   row.height = height;
   row.top = m_view->m_rows.empty() ? 0 : m_view->m_rows.back().top + m_view->m_rows.back().height;
@@ -257,14 +263,14 @@ QString CDeviceSelectCtrl::CellText(int n, int column) const {
 
 void CDeviceSelectCtrl::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
-  const int scrolled = m_view->horizontalScrollBar()->value();
-  m_header->setGeometry(-scrolled, 0, std::max(width(), m_header->TotalWidth()) + scrolled, kHeaderHeight);
+  // The header stays within the control; the column heads follow the scrolled rows by its offset.
+  m_header->setGeometry(0, 0, width(), kHeaderHeight);
   m_view->setGeometry(0, kHeaderHeight, width(), std::max(0, height() - kHeaderHeight));
+  FollowHorizontalScroll();
 }
 
 void CDeviceSelectCtrl::FollowHorizontalScroll() {
-  const int scrolled = m_view->horizontalScrollBar()->value();
-  m_header->setGeometry(-scrolled, 0, std::max(width(), m_header->TotalWidth()) + scrolled, kHeaderHeight);
+  m_header->setOffset(m_view->horizontalScrollBar()->value());
 }
 
 void CDeviceSelectCtrl::OnColumnResized(int column, int, int newWidth) {

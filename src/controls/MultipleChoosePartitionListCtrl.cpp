@@ -90,6 +90,10 @@ void CMultipleChoosePartitionListCtrl::AddPartition(const FoundPartitionRow& rec
                           : row.Recommendation == 2 ? kSecondColour
                                                     : QColor(Qt::black));
   m_table->setItem(index, kColumnName, nameItem);
+  // The name column widens to the longest name (with its box and icon), so that no name is cut short
+  // until the user narrows the column.
+  const int nameWidth = m_table->sizeHintForIndex(m_table->model()->index(index, kColumnName)).width();
+  if (m_table->columnWidth(kColumnName) < nameWidth) m_table->setColumnWidth(kColumnName, nameWidth);
 
   const uint64_t sectors = row.LastSector >= row.FirstSector ? row.LastSector - row.FirstSector + 1 : 0;
   auto* size = new QTableWidgetItem(

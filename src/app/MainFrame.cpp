@@ -8,6 +8,7 @@
 #include <QResizeEvent>
 #include <QScreen>
 #include <QShortcut>
+#include <QVBoxLayout>
 #include <utility>
 
 #include "controls/DialogTemplate.h"
@@ -24,7 +25,10 @@ CChildView::CChildView(IWizardFrame* frame, QWidget* parent) : QWidget(parent), 
   m_sheet->SetSheetController(&m_sheetController);
   m_sheetController.SetWizardSheet(m_sheet);
   m_sheet->SetMainFrame(frame);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
   m_sheet->Create(this);
+  layout->addWidget(m_sheet);
   // F1 asks for the help of the page shown.
   auto* help = new QShortcut(QKeySequence::HelpContents, this);
   help->setContext(Qt::WindowShortcut);
@@ -41,7 +45,6 @@ CChildView::~CChildView() {
 void CChildView::resizeEvent(QResizeEvent* event) {
   LogError("------------------------ParmInfo: UINT nType, int cx, int cy");
   QWidget::resizeEvent(event);
-  if (m_sheet) m_sheet->setGeometry(0, 0, event->size().width(), event->size().height());
 }
 
 namespace {
@@ -62,14 +65,13 @@ CMainFrame::CMainFrame() {
   setWindowFlags(FrameFlags(true));
   setWindowTitle(QString::fromStdString(GetProductTitle()));
   m_createdSize = QSize(kClientWidth, kClientHeight);
+  m_view = new CChildView(this, this);
+  setCentralWidget(m_view);
   resize(m_createdSize);
-  setMinimumSize(m_createdSize);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     const QRect available = screen->availableGeometry();
     move(available.center() - QPoint(kClientWidth / 2, kClientHeight / 2));
   }
-  m_view = new CChildView(this, this);
-  setCentralWidget(m_view);
   AddShortcuts();
 
   // The desktop's file types, for the search dialogs.
@@ -157,12 +159,21 @@ void CMainFrame::SetWindowResizable(bool resizable) {
     // Back to the first size at the current place, and no way to change it.
     setFixedSize(m_createdSize);
   } else {
-    setMinimumSize(m_createdSize);
+    // Down to the least size at which every page is usable, as the pages' layouts say.
+    setMinimumSize(MinimumUsableSize());
     setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
   }
   // Changing the frame's buttons hides a shown window; it is shown again at once.
   setWindowFlags(FrameFlags(resizable));
   if (shown) show();
+}
+
+QSize CMainFrame::MinimumUsableSize() const {
+  // Every page's least size counts, the hidden ones too, so the least size is the same on every
+  // page; never more than the window's first size.
+  QSize least = m_view->minimumSizeHint();
+  if (layout()) least = least.expandedTo(layout()->minimumSize());
+  return least.boundedTo(m_createdSize);
 }
 
 void CMainFrame::BringToForeground() {

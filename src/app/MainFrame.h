@@ -1,7 +1,8 @@
 #pragma once
 // The program's only top-level window and the view inside it that holds the wizard sheet. The
 // window's client area is 1000 x 700 pixels; on the welcome page it keeps that size, on every other
-// page the user may make it larger but never smaller.
+// page the user may resize it, down to the least size at which every page is still usable (what
+// the pages' layouts need), so that it also fits a small screen.
 
 #include <QMainWindow>
 #include <QPointer>
@@ -46,6 +47,8 @@ class CMainFrame : public QMainWindow, public IWizardFrame {
 
   CChildView* ChildView() const { return m_view; }
   bool IsWindowResizable() const { return m_resizable; }
+  // The least size at which every page of the wizard is usable.
+  QSize MinimumUsableSize() const;
 
   void SetWindowResizable(bool resizable) override;
   void BringToForeground() override;

@@ -69,12 +69,31 @@ const CMaskedBitmap& CButtonPlus::Bitmap(Face face) const {
 
 QSize CButtonPlus::sizeHint() const { return GetBitmapSize(); }
 
-void CButtonPlus::ApplySize() { setFixedSize(GetBitmapSize()); }
+void CButtonPlus::SetFillsWidth(bool fills) {
+  m_fillsWidth = fills;
+  ApplySize();
+  update();
+}
+
+void CButtonPlus::ApplySize() {
+  const QSize size = GetBitmapSize();
+  if (!m_fillsWidth) {
+    setFixedSize(size);
+    return;
+  }
+  setMinimumSize(0, size.height());
+  setMaximumSize(QWIDGETSIZE_MAX, size.height());
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
 
 void CButtonPlus::paintEvent(QPaintEvent*) {
   // Nothing is erased first: the picture covers the whole button.
   QPainter painter(this);
-  DrawBitmapAt(Bitmap(CurrentFace()), &painter, 0, 0);
+  const CMaskedBitmap& picture = Bitmap(CurrentFace());
+  if (m_fillsWidth && !picture.IsNull())
+    painter.drawPixmap(QRect(0, 0, width(), picture.GetSize().height()), picture.Pixmap());
+  else
+    DrawBitmapAt(picture, &painter, 0, 0);
 }
 
 void CButtonPlus::enterEvent(QEnterEvent* event) {

@@ -40,6 +40,10 @@ class CButtonPlus : public QAbstractButton {
   QSize GetBitmapSize() const;
   // Moves the button to (x, y) at the size of its normal bitmap.
   void MoveTo(int x, int y);
+  // Lets the button take any width, its picture drawn across the whole of it: a strip that runs to
+  // the end of a row of buttons, however wide the row. Its height stays the picture's.
+  void SetFillsWidth(bool fills);
+  bool FillsWidth() const { return m_fillsWidth; }
 
   // The command number the button stands for in its window.
   void SetControlId(int id) { m_controlId = id; }
@@ -70,6 +74,7 @@ class CButtonPlus : public QAbstractButton {
   CMaskedBitmap m_push;
   CMaskedBitmap m_disable;
   bool m_hover = false;
+  bool m_fillsWidth = false;
   int m_controlId = 0;
   IButtonPromptChange* m_promptListener = nullptr;
   std::string m_prompt;

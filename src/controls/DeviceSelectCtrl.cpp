@@ -154,7 +154,9 @@ QSize CDeviceItemDelegate::sizeHint(const QStyleOptionViewItem& option, const QM
   const QFontMetrics metrics(option.font);
   const QRect text =
       metrics.boundingRect(QRect(0, 0, kUnlimited, kUnlimited), Qt::AlignLeft, index.data().toString());
-  int height = text.height();
+  // Text gets room above and below as a picture does, so that a row of several lines (a disk with
+  // its volumes) never touches the rows beside it.
+  int height = text.height() + kBitmapPadding;
   int width = kTextIndent + text.width();
   if (const CMaskedBitmap* bitmap = BitmapOf(index)) {
     height = std::max(height, bitmap->GetSize().height() + kBitmapPadding);

@@ -1,5 +1,6 @@
 #include "controls/FileSelectCtrlContainer.h"
 
+#include <QVBoxLayout>
 #include <algorithm>
 
 #include "controls/FileListCtrl.h"
@@ -65,7 +66,10 @@ void CExSplitterWnd::SetFixed(int index, int size, int minimum, int maximum) {
 }
 
 CFileSelectCtrlContainer::CFileSelectCtrlContainer(QWidget* parent) : QWidget(parent) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
   m_splitter = new CExSplitterWnd(Qt::Horizontal, this);
+  layout->addWidget(m_splitter);
   m_tree = new CFileTreeCtrl(m_splitter);
   m_list = new CFileListCtrl(m_splitter);
   m_splitter->addWidget(m_tree);
@@ -74,5 +78,3 @@ CFileSelectCtrlContainer::CFileSelectCtrlContainer(QWidget* parent) : QWidget(pa
   m_tree->SetFileListCtrl(m_list);
   m_splitter->SetColumnFixed(0, 200, 100, 400);
 }
-
-void CFileSelectCtrlContainer::resizeEvent(QResizeEvent*) { m_splitter->setGeometry(rect()); }

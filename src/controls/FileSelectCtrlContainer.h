@@ -40,9 +40,6 @@ class CFileSelectCtrlContainer : public QWidget {
   CFileListCtrl* GetFileListCtrl() const { return m_list; }
   CExSplitterWnd* Splitter() const { return m_splitter; }
 
- protected:
-  void resizeEvent(QResizeEvent* event) override;
-
  private:
   CExSplitterWnd* m_splitter;
   CFileTreeCtrl* m_tree;

@@ -3,7 +3,9 @@
 #include <QPainter>
 #include <QResizeEvent>
 #include <QScrollBar>
+#include <QVBoxLayout>
 #include <algorithm>
+#include <numeric>
 
 #include "controls/Formatting.h"
 #include "ui/Resources.h"
@@ -52,21 +54,76 @@ int CPartitionLayoutView::GetContentHeight() const {
   return m_rows.empty() ? kRowHeight : static_cast<int>(m_rows.size()) * kRowHeight;
 }
 
-QRect CPartitionLayoutView::PlaceBox(const PartitionBoxInfo& info, const QRect& row, uint64_t diskSectors) {
-  const double width = row.width();
+namespace {
+
+// The columns a partition covers in a row `width` wide, in proportion to its sectors, from the
+// row's left edge. A partition reaching past the end of the source (a damaged record) stays inside.
+std::pair<int, int> Span(const PartitionBoxInfo& info, int width, uint64_t diskSectors) {
   const double sectors = diskSectors ? static_cast<double>(diskSectors) : 1.0;
-  // A partition reaching past the end of the source (a damaged record) stays inside the row.
   const double first = std::min(static_cast<double>(info.FirstSector), sectors);
   const double last = std::min(static_cast<double>(info.LastSector), sectors);
-  int left = row.left() + static_cast<int>(width * first / sectors);
-  int right = row.left() + static_cast<int>(width * last / sectors);
-  int top = row.top() + 3;
-  int bottom = row.top() + row.height() - 3;
+  const int left = static_cast<int>(width * first / sectors);
+  return {left, std::max(left, static_cast<int>(width * last / sectors))};
+}
+
+// A box between columns `left` and `right` of a row, 3 pixels in from the row's top and bottom,
+// and from its neighbours when it is wide enough to give them up.
+QRect Inset(int left, int right, const QRect& row) {
   if (right - left >= 5) {
     left += 3;
     right -= 3;
   }
-  return QRect(left, top, right - left, bottom - top);
+  return QRect(row.left() + left, row.top() + 3, right - left, row.height() - 6);
+}
+
+}  // namespace
+
+QRect CPartitionLayoutView::PlaceBox(const PartitionBoxInfo& info, const QRect& row, uint64_t diskSectors) {
+  const auto [left, right] = Span(info, row.width(), diskSectors);
+  return Inset(left, right, row);
+}
+
+std::vector<QRect> CPartitionLayoutView::PlaceRowBoxes(const std::vector<PartitionBoxInfo>& boxes,
+                                                       const QRect& row, uint64_t diskSectors, int least) {
+  const int count = static_cast<int>(boxes.size());
+  std::vector<QRect> placed(boxes.size());
+  if (count == 0) return placed;
+  const int width = std::max(0, row.width());
+  least = std::max(0, std::min(least, width / count));
+  std::vector<int> order(boxes.size());
+  std::iota(order.begin(), order.end(), 0);
+  std::stable_sort(order.begin(), order.end(),
+                   [&](int a, int b) { return boxes[a].FirstSector < boxes[b].FirstSector; });
+  std::vector<std::pair<int, int>> spans(boxes.size());
+  for (int i = 0; i < count; ++i) spans[i] = Span(boxes[i], width, diskSectors);
+  // Left to right, each box starts where the one before ends at the earliest and is widened to the
+  // least width; then right to left, each ends where the next begins at the latest and starts far
+  // enough left to keep the least width. As the row holds every box at the least width, no box
+  // leaves the row.
+  int previous = 0;
+  for (int i : order) {
+    auto& [left, right] = spans[i];
+    left = std::max(left, previous);
+    right = std::max(right, left + least);
+    previous = right;
+  }
+  int next = width;
+  for (auto it = order.rbegin(); it != order.rend(); ++it) {
+    auto& [left, right] = spans[*it];
+    right = std::min(right, next);
+    left = std::max(0, std::min(left, right - least));
+    next = left;
+  }
+  for (int i = 0; i < count; ++i) placed[i] = Inset(spans[i].first, spans[i].second, row);
+  return placed;
+}
+
+void CPartitionLayoutView::PlaceRow(Row& row) const {
+  std::vector<PartitionBoxInfo> infos;
+  infos.reserve(row.Boxes.size());
+  for (const Box& box : row.Boxes) infos.push_back(box.Info);
+  const std::vector<QRect> placed = PlaceRowBoxes(infos, row.Rect, m_diskSectors);
+  for (size_t i = 0; i < row.Boxes.size(); ++i) row.Boxes[i].Rect = placed[i];
 }
 
 void CPartitionLayoutView::AddPartitionBox(const PartitionBoxInfo& info) {
@@ -74,7 +131,8 @@ void CPartitionLayoutView::AddPartitionBox(const PartitionBoxInfo& info) {
     const bool clash = std::any_of(row.Boxes.begin(), row.Boxes.end(),
                                    [&](const Box& box) { return box.Info.Overlaps(info); });
     if (clash) continue;
-    row.Boxes.push_back(Box{info, PlaceBox(info, row.Rect, m_diskSectors)});
+    row.Boxes.push_back(Box{info, QRect()});
+    PlaceRow(row);
     viewport()->update();
     return;
   }
@@ -92,6 +150,7 @@ void CPartitionLayoutView::RemovePartitionBox(const PartitionBoxInfo& info) {
         std::find_if(boxes.begin(), boxes.end(), [&](const Box& box) { return box.Info.SameAs(info); });
     if (found == boxes.end()) continue;
     boxes.erase(found);
+    PlaceRow(m_rows[i]);
     if (boxes.empty()) {
       m_rows.erase(m_rows.begin() + static_cast<std::ptrdiff_t>(i));
       LayoutRows();
@@ -113,7 +172,7 @@ void CPartitionLayoutView::LayoutRows() {
   int top = 0;
   for (Row& row : m_rows) {
     row.Rect = QRect(0, top, width, kRowHeight);
-    for (Box& box : row.Boxes) box.Rect = PlaceBox(box.Info, row.Rect, m_diskSectors);
+    PlaceRow(row);
     top += kRowHeight;
   }
   verticalScrollBar()->setRange(0, std::max(0, top - viewport()->height()));
@@ -157,8 +216,11 @@ void CPartitionLayoutView::DrawBox(QPainter& painter, const Box& box) const {
   if (!icon.isNull()) painter.drawPixmap(iconRect, icon);
   painter.setPen(Qt::black);
   painter.setFont(m_boldFont);
-  painter.drawText(RectFromEdges(iconRect.right() + 5, body.top() + 4, body.right() - 1, body.top() + 20),
-                   kTextFlags, painter.fontMetrics().elidedText(box.Info.Name, Qt::ElideRight, body.width()));
+  // Each line is cut short with an ellipsis where the box ends, never in the middle of a letter.
+  const QRect nameRect =
+      RectFromEdges(iconRect.right() + 5, body.top() + 4, body.right() - 1, body.top() + 20);
+  painter.drawText(nameRect, kTextFlags,
+                   painter.fontMetrics().elidedText(box.Info.Name, Qt::ElideRight, nameRect.width()));
   painter.setFont(m_font);
   const uint64_t sectors =
       box.Info.LastSector >= box.Info.FirstSector ? box.Info.LastSector - box.Info.FirstSector + 1 : 0;
@@ -168,14 +230,22 @@ void CPartitionLayoutView::DrawBox(QPainter& painter, const Box& box) const {
                    FormatSectorSize(static_cast<int64_t>(sectors), box.Info.BytesPerSector)),
                QString::fromUtf8(GetFileSystemName(static_cast<uint32_t>(box.Info.FileSystemType))),
                StringOr(247, "Rank"), QString::number(box.Info.Score * 100.0, 'f', 2));
-  painter.drawText(RectFromEdges(body.left() + 4, body.top() + 22, body.right() - 1, body.bottom() - 1),
-                   Qt::AlignLeft | Qt::AlignTop, details);
+  const QRect detailsRect =
+      RectFromEdges(body.left() + 4, body.top() + 22, body.right() - 1, body.bottom() - 1);
+  QStringList lines = details.split('\n');
+  for (QString& line : lines)
+    line = painter.fontMetrics().elidedText(line, Qt::ElideRight, detailsRect.width());
+  painter.drawText(detailsRect, Qt::AlignLeft | Qt::AlignTop, lines.join('\n'));
   painter.restore();
 }
 
 CPartitionLayoutFrame::CPartitionLayoutFrame(QWidget* parent) : QWidget(parent), m_font(LayoutFont(false)) {
   m_view = new CPartitionLayoutView(this);
-  m_view->setGeometry(0, 0, 10, 10);
+  // The view right of the card and under the title, inside the frame's one-pixel line.
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(kCardWidth - 1, kTitleHeight - 1, 1, 1);
+  layout->addWidget(m_view);
+  m_wantedHeight = WantedHeight();
 }
 
 void CPartitionLayoutFrame::SetDiskInfo(const DiskLayoutInfo& info) {
@@ -196,13 +266,16 @@ void CPartitionLayoutFrame::SetDiskInfo(const DiskLayoutInfo& info) {
   update();
 }
 
+int CPartitionLayoutFrame::WantedHeight() const { return kTitleHeight + m_view->GetContentHeight(); }
+
 void CPartitionLayoutFrame::LayoutFrame() {
-  const int contentHeight = m_view->GetContentHeight();
-  const QRect area =
-      RectFromEdges(kCardWidth, kTitleHeight, width(), std::min(height(), contentHeight + kTitleHeight));
-  m_view->setGeometry(area.translated(-1, -1));
-  m_cardHeight = contentHeight;
+  m_cardHeight = std::min(m_view->GetContentHeight(), m_view->height());
   update();
+  const int wanted = WantedHeight();
+  if (wanted != m_wantedHeight) {
+    m_wantedHeight = wanted;
+    emit wantedHeightChanged(wanted);
+  }
 }
 
 void CPartitionLayoutFrame::resizeEvent(QResizeEvent* event) {

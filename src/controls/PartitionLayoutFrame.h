@@ -2,6 +2,11 @@
 // The picture under the list of found partitions: a title naming the source, a card with the
 // source's picture and size, and beside it a scrolling view in which every ticked partition is a box
 // placed in proportion to its sectors. Partitions that overlap go into separate rows of 80 pixels.
+//
+// The view places its boxes from its own width, each at least kLeastBoxWidth wide (a partition of a
+// few sectors on a large disk still shows its name), its neighbours moved aside as far as the row
+// allows. The frame asks for the height of all its rows (WantedHeight), so that its holder can give
+// a second or third row room instead of a scroll bar.
 
 #include <QAbstractScrollArea>
 #include <QFont>
@@ -45,6 +50,8 @@ class CPartitionLayoutView : public QAbstractScrollArea {
 
  public:
   static constexpr int kRowHeight = 80;
+  // The least width of a box: its icon and the start of its name.
+  static constexpr int kLeastBoxWidth = 96;
 
   struct Box {
     PartitionBoxInfo Info;
@@ -67,6 +74,12 @@ class CPartitionLayoutView : public QAbstractScrollArea {
   const std::vector<Row>& Rows() const { return m_rows; }
   // Where a partition's box lies in a row of width `width`, for a disk of `diskSectors` sectors.
   static QRect PlaceBox(const PartitionBoxInfo& info, const QRect& row, uint64_t diskSectors);
+  // Where the boxes of one row lie (their partitions overlap none of the others): each in proportion
+  // to its sectors but at least `least` pixels wide, or an equal share of the row when the row
+  // cannot give every box that much; a box widened pushes its neighbours aside, never over each
+  // other or out of the row. The rectangles come in the order of `boxes`.
+  static std::vector<QRect> PlaceRowBoxes(const std::vector<PartitionBoxInfo>& boxes, const QRect& row,
+                                          uint64_t diskSectors, int least = kLeastBoxWidth);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -74,6 +87,7 @@ class CPartitionLayoutView : public QAbstractScrollArea {
 
  private:
   void LayoutRows();
+  void PlaceRow(Row& row) const;
   void DrawBox(QPainter& painter, const Box& box) const;
 
   CPartitionLayoutFrame* m_frame;
@@ -98,8 +112,14 @@ class CPartitionLayoutFrame : public QWidget {
   QString Title() const { return m_title; }
   QString CardText() const { return m_cardText; }
   int CardHeight() const { return m_cardHeight; }
-  // Places the view and sizes the card after the view's rows changed or the frame was resized.
+  // The height that shows every row of the view: the title and the rows.
+  int WantedHeight() const;
+  // Sizes the card after the view's rows changed or the frame was resized, and tells the holder
+  // when the rows need another height.
   void LayoutFrame();
+
+ signals:
+  void wantedHeightChanged(int height);
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -111,5 +131,6 @@ class CPartitionLayoutFrame : public QWidget {
   QString m_cardText;
   QPixmap m_cardPicture;
   int m_cardHeight = CPartitionLayoutView::kRowHeight;
+  int m_wantedHeight = 0;
   QFont m_font;
 };

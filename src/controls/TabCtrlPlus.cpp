@@ -176,6 +176,13 @@ void CTabCtrlPlus::PlacePages() {
   }
 }
 
+QSize CTabCtrlPlus::minimumSizeHint() const {
+  QSize pages(0, 0);
+  for (const QWidget* page : m_windows)
+    if (page != nullptr) pages = pages.expandedTo(page->minimumSizeHint().expandedTo(page->minimumSize()));
+  return QSize(pages.width() + 3, kTabHeight + pages.height() + 2);
+}
+
 void CTabCtrlPlus::resizeEvent(QResizeEvent*) {
   LogError("------------------------ParmInfo: UINT nType, int cx, int cy");
   PlacePages();

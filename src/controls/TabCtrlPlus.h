@@ -82,6 +82,9 @@ class CTabCtrlPlus : public QWidget {
   QRect GetTabRect(int index) const;
   QRect GetCloseBoxRect(int index) const;
 
+  // The tabs' row over the largest least size of the pages.
+  QSize minimumSizeHint() const override;
+
  signals:
   // WM_CTRL_NOTIFY: a click selected another tab or closed one.
   void CtrlNotify();

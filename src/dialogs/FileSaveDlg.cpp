@@ -1,29 +1,43 @@
 #include "dialogs/FileSaveDlg.h"
 
+#include <QGridLayout>
+
 #include "controls/DialogTemplate.h"
 #include "ui/Resources.h"
 #include "ui/Shell.h"
 #include "ui/UiFont.h"
 
-using corvale::ui::DluRect;
+using corvale::ui::DluSize;
 using corvale::ui::LoadStringResource;
 
 CFileSaveDlg::CFileSaveDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent) {
   setWindowFlags(Qt::Widget);
-  resize(DluRect(0, 0, 240, 89).size());
+  resize(DluSize(font(), 240, 89));
   const QFont font = corvale::ui::MakeUiPointFont(90, 400);
-  const auto make = [&](int id, const char* text, const QRect& where) {
+  const auto make = [&](int id, const char* text) {
     auto* label = new QLabel(QString::fromUtf8(text), this);
     corvale::ui::SetControlId(label, id);
-    label->setGeometry(where);
     label->setFont(font);
     label->setWordWrap(true);
     return label;
   };
-  m_outcome = make(kIdOutcome, "", DluRect(9, 4, 217, 12));
-  m_totals = make(kIdTotals, "", DluRect(9, 23, 217, 19));
-  make(kIdSavedIn, "Files are saved in:", DluRect(9, 49, 67, 18));
-  m_link = make(kIdLink, "path", DluRect(77, 49, 149, 18));
+  // The outcome, the totals, and "Files are saved in:" with the link beside it, one under the other
+  // from the panel's top-left corner, 9 dialog units in.
+  const QSize inset = DluSize(this->font(), 9, 4);
+  auto* grid = new QGridLayout(this);
+  grid->setContentsMargins(inset.width(), inset.height(), inset.width(), inset.height());
+  grid->setVerticalSpacing(DluSize(this->font(), 0, 7).height());
+  m_outcome = make(kIdOutcome, "");
+  m_totals = make(kIdTotals, "");
+  QLabel* savedIn = make(kIdSavedIn, "Files are saved in:");
+  savedIn->setWordWrap(false);
+  m_link = make(kIdLink, "path");
+  grid->addWidget(m_outcome, 0, 0, 1, 2);
+  grid->addWidget(m_totals, 1, 0, 1, 2);
+  grid->addWidget(savedIn, 2, 0);
+  grid->addWidget(m_link, 2, 1);
+  grid->setColumnStretch(1, 1);
+  grid->setRowStretch(3, 1);
   m_link->setWordWrap(false);
   m_link->setCursor(Qt::PointingHandCursor);
   m_link->setTextFormat(Qt::RichText);

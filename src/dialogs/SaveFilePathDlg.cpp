@@ -1,16 +1,38 @@
 #include "dialogs/SaveFilePathDlg.h"
 
+#include <QDialogButtonBox>
 #include <QKeyEvent>
+#include <QVBoxLayout>
 
 #include "controls/ButtonPlus.h"
 #include "controls/DialogTemplate.h"
+#include "ui/Pictures.h"
 #include "ui/Resources.h"
+
+namespace {
+
+// The button box's room round the buttons: they stand 5 pixels above the frame's bottom, the OK
+// button 15 pixels in from the right.
+constexpr int kButtonsSide = 15;
+constexpr int kButtonsAbove = 10;
+constexpr int kButtonsBelow = 5;
+
+}  // namespace
 
 CPageFrameDlg::CPageFrameDlg(int templateId, QWidget* parent) : CSearchSuperDlg(templateId, parent) {
   setWindowTitle(corvale::ui::LoadStringResource(346));
+  m_column = new QVBoxLayout(this);
+  m_column->setContentsMargins(0, 0, 0, 0);
+  m_column->setSpacing(0);
 }
 
 CPageFrameDlg::~CPageFrameDlg() { GiveBack(); }
+
+void CPageFrameDlg::SetTemplateSize(int cx, int cy) {
+  const QSize size = corvale::ui::DluSize(font(), cx, cy);
+  setMinimumSize(size);
+  resize(size);
+}
 
 void CPageFrameDlg::AttachPage(QWidget* page) {
   if (page == nullptr || page == m_page) return;
@@ -18,21 +40,15 @@ void CPageFrameDlg::AttachPage(QWidget* page) {
   m_formerParent = page->parentWidget();
   m_page = page;
   page->hide();
-  page->setGeometry(QRect());
 }
 
 void CPageFrameDlg::showEvent(QShowEvent* event) {
   if (m_page && m_page->parentWidget() != this) {
     m_page->setParent(this);
-    m_page->setGeometry(PageRect(width(), height()));
+    m_column->insertWidget(0, m_page, 1);
   }
   if (m_page) m_page->show();
   CSearchSuperDlg::showEvent(event);
-}
-
-void CPageFrameDlg::resizeEvent(QResizeEvent* event) {
-  CSearchSuperDlg::resizeEvent(event);
-  if (m_page) m_page->setGeometry(PageRect(width(), height()));
 }
 
 void CPageFrameDlg::done(int result) {
@@ -55,22 +71,36 @@ bool CPageFrameDlg::event(QEvent* event) {
 void CPageFrameDlg::GiveBack() {
   if (!m_page) return;
   m_page->hide();
-  if (m_page->parentWidget() == this) m_page->setParent(m_formerParent);
+  if (m_page->parentWidget() == this) {
+    m_column->removeWidget(m_page);
+    m_page->setParent(m_formerParent);
+  }
   m_page->hide();
   m_page = nullptr;
   m_formerParent = nullptr;
 }
 
 CSaveFilePathDlg::CSaveFilePathDlg(QWidget* parent) : CPageFrameDlg(kTemplateId, parent) {
-  resize(corvale::ui::DluRect(0, 0, 350, 235).size());
-  m_ok = new CButtonPlus(382, 381, 380, 379, this);
+  using namespace corvale::ui::buttons;
+  m_ok = new CButtonPlus(kDialogOk.normal, kDialogOk.hover, kDialogOk.push, kDialogOk.disable, this);
   m_ok->SetControlId(corvale::ui::kIdOk);
   corvale::ui::SetControlId(m_ok, corvale::ui::kIdOk);
-  m_cancel = new CButtonPlus(176, 175, 174, 173, this);
+  m_cancel = new CButtonPlus(kDialogCancel.normal, kDialogCancel.hover, kDialogCancel.push,
+                             kDialogCancel.disable, this);
   m_cancel->SetControlId(corvale::ui::kIdCancel);
   corvale::ui::SetControlId(m_cancel, corvale::ui::kIdCancel);
+  // Cancel stands left of OK whatever the desktop's habit; OK only closes the frame once the folder
+  // is accepted, so the box's own accepted signal is not used.
+  m_buttons = new QDialogButtonBox(this);
+  m_buttons->setStyleSheet(QStringLiteral("QDialogButtonBox { button-layout: %1; }")
+                               .arg(static_cast<int>(QDialogButtonBox::GnomeLayout)));
+  m_buttons->addButton(m_cancel, QDialogButtonBox::RejectRole);
+  m_buttons->addButton(m_ok, QDialogButtonBox::AcceptRole);
+  m_buttons->setContentsMargins(kButtonsSide, kButtonsAbove, kButtonsSide, kButtonsBelow);
+  Column()->addWidget(m_buttons);
   connect(m_ok, &QAbstractButton::clicked, this, &CSaveFilePathDlg::OnOK);
   connect(m_cancel, &QAbstractButton::clicked, this, &QDialog::reject);
+  SetTemplateSize(350, 235);
 }
 
 CSaveFilePathDlg::~CSaveFilePathDlg() = default;
@@ -80,25 +110,11 @@ void CSaveFilePathDlg::OnOK() {
   if (!m_check || m_check()) accept();
 }
 
-QRect CSaveFilePathDlg::PageRect(int w, int h) const {
-  return QRect(0, 0, w, std::max(0, h - m_ok->GetBitmapSize().height() - 15));
-}
-
 void CSaveFilePathDlg::showEvent(QShowEvent* event) {
   CPageFrameDlg::showEvent(event);
   if (m_onShow) m_onShow();
 }
 
-void CSaveFilePathDlg::resizeEvent(QResizeEvent* event) {
-  CPageFrameDlg::resizeEvent(event);
-  const int w = width();
-  const int h = height();
-  const int d = w / 2;
-  const QSize cancel = m_cancel->GetBitmapSize();
-  m_cancel->MoveTo(d + (d - cancel.width()) / 2 - 15, h - cancel.height() - 5);
-  m_ok->MoveTo(d + (d - cancel.width()) / 2 + 80, h - cancel.height() - 5);
-}
-
 CSaveFileResultDlg::CSaveFileResultDlg(QWidget* parent) : CPageFrameDlg(kTemplateId, parent) {
-  resize(corvale::ui::DluRect(0, 0, 239, 174).size());
+  SetTemplateSize(239, 174);
 }

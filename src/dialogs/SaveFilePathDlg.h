@@ -5,6 +5,10 @@
 // The target-folder frame adds OK and Cancel picture buttons below the page. OK asks the check it
 // was given (the save controller's validation of the folder) and closes only when that accepts;
 // Cancel and the close box close it. No key closes either frame: every key goes to the page.
+//
+// Both are laid out by a column: the page takes the room, the target-folder frame's buttons stand
+// in a button box below it (Cancel, then OK at the right). The templates' sizes are their least
+// sizes, in dialog units of the frame's font.
 
 #include <QPointer>
 #include <functional>
@@ -12,6 +16,8 @@
 #include "controls/SearchSuperDlg.h"
 
 class CButtonPlus;
+class QDialogButtonBox;
+class QVBoxLayout;
 
 class CPageFrameDlg : public CSearchSuperDlg {
   Q_OBJECT
@@ -25,15 +31,16 @@ class CPageFrameDlg : public CSearchSuperDlg {
   QWidget* Page() const { return m_page; }
 
  protected:
-  // The page's rectangle in a client area of w x h.
-  virtual QRect PageRect(int w, int h) const { return QRect(0, 0, w, h); }
+  // The template's size (in dialog units) as the frame's least and first size.
+  void SetTemplateSize(int cx, int cy);
+  QVBoxLayout* Column() const { return m_column; }
   void showEvent(QShowEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
   void done(int result) override;
   bool event(QEvent* event) override;
   void GiveBack();
 
  private:
+  QVBoxLayout* m_column = nullptr;
   QPointer<QWidget> m_page;
   QPointer<QWidget> m_formerParent;
   bool m_shown = false;
@@ -55,14 +62,14 @@ class CSaveFilePathDlg : public CPageFrameDlg {
 
   CButtonPlus* OkButton() const { return m_ok; }
   CButtonPlus* CancelButton() const { return m_cancel; }
+  QDialogButtonBox* ButtonBox() const { return m_buttons; }
   void OnOK();
 
  protected:
-  QRect PageRect(int w, int h) const override;
   void showEvent(QShowEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
 
  private:
+  QDialogButtonBox* m_buttons = nullptr;
   CButtonPlus* m_ok = nullptr;
   CButtonPlus* m_cancel = nullptr;
   std::function<bool()> m_check;

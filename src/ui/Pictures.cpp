@@ -56,13 +56,16 @@ void AddBannerLink(Table& table, const ButtonBitmaps& set, int width, int height
     });
 }
 
-std::map<uint32_t, StepBannerSteps>& StepBanners() {
-  static std::map<uint32_t, StepBannerSteps> banners;
-  return banners;
+// The steps a step banner shows and the one it marks as current, by bitmap number.
+using StepBanners = std::map<uint32_t, StepBannerSteps>;
+
+StepBanners& Banners() {
+  static auto* banners = new StepBanners;
+  return *banners;
 }
 
 void AddStepBanner(Table& table, uint32_t id, QStringList steps, int current) {
-  StepBanners()[id] = StepBannerSteps{steps, current};
+  Banners()[id] = StepBannerSteps{steps, current};
   Add(table, id, 1000, 64, [steps, current](QPainter& p, const QSize& size) {
     pictures::DrawStepBanner(p, size, steps, current);
   });
@@ -86,7 +89,8 @@ Table BuildTable() {
   Table table;
   // The wizard sheet: banner and bottom bar (the window is 1000 pixels wide; the pages between them
   // get the rest of its 700 pixels), the logo, and the buttons of both bars.
-  Add(table, bitmap::kWelcomeBanner, 1000, 64, pictures::DrawWelcomeBanner);
+  Add(table, bitmap::kWelcomeBanner, 1000, 64,
+      [](QPainter& p, const QSize& size) { pictures::DrawWelcomeBanner(p, size); });
   Add(table, bitmap::kBottomBar, 1000, 58, pictures::DrawBottomBar);
   Add(table, bitmap::kLogo, 200, 38,
       [](QPainter& p, const QSize& size) { pictures::DrawLogo(p, size, ButtonState::Normal); });
@@ -234,8 +238,43 @@ const PictureSpec* FindPicture(uint32_t id) {
 
 const StepBannerSteps* FindStepBanner(uint32_t id) {
   Pictures();  // the table fills the banners' steps as it is built
-  auto found = StepBanners().find(id);
-  return found == StepBanners().end() ? nullptr : &found->second;
+  auto found = Banners().find(id);
+  return found == Banners().end() ? nullptr : &found->second;
+}
+
+bool DrawPictureIn(QPainter& p, uint32_t id, const QRect& area) {
+  const PictureSpec* picture = FindPicture(id);
+  if (picture == nullptr || area.isEmpty()) return false;
+  p.save();
+  p.translate(area.topLeft());
+  p.setClipRect(QRect(QPoint(0, 0), area.size()));
+  picture->draw(p, area.size());
+  p.restore();
+  return true;
+}
+
+bool DrawBanner(QPainter& p, uint32_t id, const QSize& size, int textLeft, int textRight) {
+  Pictures();  // the step banners are known once the table is built
+  if (id == bitmap::kWelcomeBanner) {
+    pictures::DrawWelcomeBanner(p, size, textLeft, textRight);
+    return true;
+  }
+  auto found = Banners().find(id);
+  if (found == Banners().end()) return false;
+  pictures::DrawStepBanner(p, size, found->second.steps, found->second.current, textLeft, textRight);
+  return true;
+}
+
+int BannerTextMinimumWidth() {
+  Pictures();
+  size_t most = 1;
+  for (const auto& entry : Banners()) most = std::max<size_t>(most, entry.second.steps.size());
+  return static_cast<int>(most) * pictures::kBannerStepMinimumWidth;
+}
+
+QRect BannerLogoRect() {
+  return QRect(pictures::kBannerLogoLeft, pictures::kBannerLogoTop, pictures::kBannerLogoWidth,
+               pictures::kBannerLogoHeight);
 }
 
 std::vector<uint32_t> PictureIds() {

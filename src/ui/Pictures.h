@@ -9,6 +9,7 @@
 
 #include <QColor>
 #include <QPainter>
+#include <QRect>
 #include <QSize>
 #include <QStringList>
 #include <cstdint>
@@ -36,6 +37,18 @@ struct StepBannerSteps {
   int current = 0;
 };
 const StepBannerSteps* FindStepBanner(uint32_t id);
+// Draws picture `id` by its painter at the size of `area` (not its own size scaled): a band or bar
+// whose picture is drawn for its width. False for a number that names no picture.
+bool DrawPictureIn(QPainter& p, uint32_t id, const QRect& area);
+
+// Draws banner `id` (the welcome page's or a step banner) across `size`, whatever its width, with
+// its text (the welcome line, or the steps) kept between the columns `textLeft` and `textRight`, so
+// that links beside it never cover it. False for a number that names no banner.
+bool DrawBanner(QPainter& p, uint32_t id, const QSize& size, int textLeft, int textRight);
+// The least width the text of every banner needs: the most steps of a banner, each on two lines.
+int BannerTextMinimumWidth();
+// Where every banner draws the logo (and where the welcome page's logo link goes).
+QRect BannerLogoRect();
 
 // Colours shared by pictures and windows.
 inline const QColor kBannerColor(22, 64, 104);

@@ -28,21 +28,7 @@ CCompleteRecoveryPartitionDeviceSelectPage::CCompleteRecoveryPartitionDeviceSele
   connect(list, &CDeviceSelectCtrl::itemDoubleClicked, this, [this] { OnCommand(kCommandRecover); });
   connect(list, &CDeviceSelectCtrl::itemRightClicked, this,
           [this](const QPoint& at) { ShowRecoverySourceItemMenu(at, kCommandRecover); });
-  m_imageButton = new QPushButton(QStringLiteral("Disk Image..."), this);
-  m_imageButton->setObjectName(QString::number(kCommandImageMenu));
-  m_imageButton->setFocusPolicy(Qt::NoFocus);
-  connect(m_imageButton, &QPushButton::clicked, this, [this] { OnCommand(kCommandImageMenu); });
-}
-
-void CCompleteRecoveryPartitionDeviceSelectPage::Layout(int cx, int cy) {
-  CDeviceSelectPage::Layout(cx, cy);
-  if (!m_imageButton) return;
-  const QSize size = m_imageButton->sizeHint();
-  const int top = RefreshButton() ? RefreshButton()->y() : 4;
-  const int height = RefreshButton() ? std::max(RefreshButton()->height(), size.height()) : size.height();
-  const QRect list = GetDeviceSelectCtrl()->geometry();
-  m_imageButton->setGeometry(list.right() + 1 - size.width(), top, size.width(), height);
-  m_imageButton->raise();
+  CreateImageMenuButton(kCommandImageMenu);
 }
 
 void CCompleteRecoveryPartitionDeviceSelectPage::SetController(
@@ -69,9 +55,7 @@ bool CCompleteRecoveryPartitionDeviceSelectPage::OnCommand(int commandId) {
       m_controller->Next();
       return true;
     case kCommandImageMenu:
-      ShowImageMenu(
-          m_imageButton ? m_imageButton->mapToGlobal(QPoint(0, m_imageButton->height())) : QCursor::pos(),
-          kCommandLoadSavedResult);
+      ShowImageMenu(ImageMenuPoint(), kCommandLoadSavedResult);
       return true;
     case kCommandLoadSavedResult:
       LoadSavedResult();

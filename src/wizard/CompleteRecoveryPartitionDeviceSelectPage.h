@@ -27,15 +27,10 @@ class CCompleteRecoveryPartitionDeviceSelectPage : public CDeviceSelectPage {
   void SetController(CCompleteRecoveryPartitionDeviceSelectController* controller);
   IWizardPageController* GetController() override;
   int GetHelpContextId(int language) override;
-  void Layout(int cx, int cy) override;
   bool OnCommand(int commandId) override;
   int InitResult() const { return m_initResult; }
 
-  // The button beside Refresh that opens the image menu.
-  QPushButton* ImageMenuButton() const { return m_imageButton; }
-
  private:
   CCompleteRecoveryPartitionDeviceSelectController* m_controller = nullptr;
-  QPushButton* m_imageButton = nullptr;
   int m_initResult = 0;
 };

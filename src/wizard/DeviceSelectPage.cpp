@@ -1,6 +1,7 @@
 #include "wizard/DeviceSelectPage.h"
 
 #include <QAction>
+#include <QBoxLayout>
 #include <QCursor>
 #include <QFileDialog>
 #include <QMenu>
@@ -28,6 +29,13 @@ constexpr uint32_t kStringContinue = 308;
 constexpr uint32_t kStringRecover = 189;
 constexpr uint32_t kStringRemove = 395;
 constexpr uint32_t kStringStateFilter = 400;
+
+// The check box stands a third of the way down the bottom band, and ends 50 pixels before the
+// band's right end.
+constexpr int kListToCheckBox = (CWizardPage::kBottomBandTop - CWizardPage::kBottomBandBottom) / 3 + 1;
+constexpr int kCheckBoxRightGap = 50;
+// Room either side of the "Disk Image..." button's text.
+constexpr int kTextButtonPadding = 14;
 
 QString Text(uint32_t id, const char* fallback) {
   const QString text = corvale::ui::LoadStringResource(id);
@@ -67,6 +75,21 @@ CDeviceSelectPage::CDeviceSelectPage(QWidget* parent) : CWizardPage(parent) {
   DEVICE_BITMAP bitmaps;
   for (int i = 0; i < 7; ++i) bitmaps.ids[i] = corvale::ui::bitmap::kDeviceIcons[i];
   m_device->SetDeviceBitmap(bitmaps);
+
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(BandMargins());
+  column->setSpacing(0);
+  m_topRow = new QHBoxLayout;
+  m_topRow->setSpacing(0);
+  column->addLayout(m_topRow);
+  m_device->setMinimumHeight(kLeastListHeight);
+  column->addWidget(m_device, 1);
+  column->addSpacing(kListToCheckBox);
+  auto* boxRow = new QHBoxLayout;
+  boxRow->setSpacing(0);
+  boxRow->addWidget(m_checkBox, 1);
+  boxRow->addSpacing(kCheckBoxRightGap);
+  column->addLayout(boxRow);
 }
 
 void CDeviceSelectPage::CreateRefreshBar(int refreshId) {
@@ -79,54 +102,31 @@ void CDeviceSelectPage::CreateRefreshBar(int refreshId) {
   m_strip->SetControlId(kStripId);
   m_strip->setObjectName(QString::number(kStripId));
   m_strip->setFocusPolicy(Qt::NoFocus);
+  m_strip->SetFillsWidth(true);
   connect(m_refresh, &QAbstractButton::clicked, this, [this, refreshId] { OnCommand(refreshId); });
+  m_topRow->insertWidget(0, m_refresh);
+  m_topRow->insertWidget(1, m_strip, 1);
 }
 
 void CDeviceSelectPage::CreateImageMenuButton(int menuId) {
   m_imageButton = new QPushButton(QStringLiteral("Disk Image..."), this);
   m_imageButton->setObjectName(QString::number(menuId));
   m_imageButton->setFocusPolicy(Qt::NoFocus);
+  const int textWidth = m_imageButton->fontMetrics().horizontalAdvance(m_imageButton->text());
+  m_imageButton->setMinimumWidth(
+      std::max(m_imageButton->sizeHint().width(), textWidth + 2 * kTextButtonPadding));
+  if (m_refresh) m_imageButton->setMinimumHeight(m_refresh->height());
   connect(m_imageButton, &QPushButton::clicked, this, [this, menuId] { OnCommand(menuId); });
+  m_topRow->addWidget(m_imageButton);
 }
 
 QPoint CDeviceSelectPage::ImageMenuPoint() const {
   return m_imageButton ? m_imageButton->mapToGlobal(QPoint(0, m_imageButton->height())) : QCursor::pos();
 }
 
-void CDeviceSelectPage::Layout(int, int) {
-  const QRect subtitle = SubtitleRect();
-  const QRect bottom = BottomRect();
-  int listBottom = bottom.bottom() + 1;
-  if (m_checkBox) {
-    m_checkBox->setGeometry(RectFromEdges(bottom.left(), bottom.top() + bottom.height() / 3,
-                                          bottom.right() + 1 - 50, bottom.bottom() + 1));
-    listBottom = bottom.top() - 1;
-  }
-  int listTop = subtitle.top();
-  if (m_refresh) {
-    m_refresh->MoveTo(subtitle.left(), subtitle.top());
-    if (m_strip) m_strip->MoveTo(subtitle.left() + m_refresh->width(), subtitle.top());
-    listTop = subtitle.bottom() + 1;
-  }
-  m_device->setGeometry(RectFromEdges(subtitle.left(), listTop, subtitle.right() + 1, listBottom));
-  if (m_imageButton) {
-    const QSize size = m_imageButton->sizeHint();
-    const int top = m_refresh ? m_refresh->y() : 4;
-    const int height = m_refresh ? std::max(m_refresh->height(), size.height()) : size.height();
-    const QRect list = m_device->geometry();
-    m_imageButton->setGeometry(list.right() + 1 - size.width(), top, size.width(), height);
-    m_imageButton->raise();
-  }
-}
-
 void CDeviceSelectPage::Draw(QPainter* dc) {
-  const QRect subtitle = SubtitleRect();
-  const QRect bottom = BottomRect();
-  const int frameBottom = m_checkBox ? bottom.top() : bottom.bottom() + 1;
-  dc->fillRect(RectFromEdges(subtitle.left(), m_refresh ? subtitle.bottom() + 1 : subtitle.top(),
-                             subtitle.right() + 1, frameBottom)
-                   .adjusted(-1, -1, 1, 1),
-               corvale::ui::kFrameColor);
+  // A one-pixel frame round the list.
+  dc->fillRect(m_device->geometry().adjusted(-1, -1, 1, 1), corvale::ui::kFrameColor);
   DrawExtra(dc);
 }
 

@@ -3,6 +3,10 @@
 // frame, and under it the check box "Manually select historical partitions", which shows and sets
 // the recovery's manual-partition-selection flag. A page of this kind adds a Refresh button and a
 // strip beside it above the list; its controller fills the list.
+//
+// Laid out as a column: a row above the list (Refresh, the strip running to the row's end, and the
+// "Disk Image..." button, or on the lost-partition page the Full Scan box), the list taking the
+// height, and the check box in the bottom band.
 
 #include <cstdint>
 #include <functional>
@@ -15,6 +19,7 @@ class CDeviceSelectCtrl;
 class CTransButton;
 class IWizardPageController;
 class QAction;
+class QBoxLayout;
 class QMenu;
 class QPushButton;
 
@@ -58,7 +63,6 @@ class CDeviceSelectPage : public CWizardPage {
   CDeviceSelectCtrl* GetDeviceSelectCtrl() const { return m_device; }
   CTransButton* ManualSelectionBox() const { return m_checkBox; }
 
-  void Layout(int cx, int cy) override;
   void Draw(QPainter* dc) override;
   // Draws what a page adds over the frame; nothing here.
   virtual void DrawExtra(QPainter* dc);
@@ -100,9 +104,11 @@ class CDeviceSelectPage : public CWizardPage {
   // Makes the Refresh button (command `refreshId`) and the strip beside it.
   void CreateRefreshBar(int refreshId);
   CButtonPlus* RefreshButton() const { return m_refresh; }
-  // Makes the "Disk Image..." button (command `menuId`) that opens the image menu; Layout puts it
-  // level with Refresh, against the list's right edge.
+  // Makes the "Disk Image..." button (command `menuId`) that opens the image menu, level with
+  // Refresh, against the list's right edge.
   void CreateImageMenuButton(int menuId);
+  // The row above the list, for what a page puts there.
+  QBoxLayout* TopRow() const { return m_topRow; }
 
  private:
   CDeviceSelectCtrl* m_device = nullptr;
@@ -110,6 +116,7 @@ class CDeviceSelectPage : public CWizardPage {
   CButtonPlus* m_refresh = nullptr;
   CButtonPlus* m_strip = nullptr;
   QPushButton* m_imageButton = nullptr;
+  QBoxLayout* m_topRow = nullptr;
   IDeviceSelectPageController* m_deviceController = nullptr;
   MenuRunner m_menuRunner;
 

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <QDir>
+#include <QBoxLayout>
 #include <QFileDialog>
 #include <QPainter>
+#include <algorithm>
 #include <cinttypes>
 #include <ctime>
 
@@ -172,6 +174,21 @@ CFileSelectPage::CFileSelectPage(QWidget* parent) : CWizardPage(parent) {
   m_strip->SetControlId(200);
   connect(m_search, &QAbstractButton::clicked, this, [this] { OnCommand(kCommandSearch); });
   connect(m_preview, &QAbstractButton::clicked, this, [this] { OnCommand(kCommandPreview); });
+  m_strip->SetFillsWidth(true);
+
+  // Search File, File Preview and the strip running to the row's end above the tabs; the tabs down
+  // to the bottom band, where the page writes its totals.
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(BandMargins(true));
+  column->setSpacing(0);
+  auto* buttons = new QHBoxLayout;
+  buttons->setSpacing(0);
+  buttons->addWidget(m_search);
+  buttons->addWidget(m_preview);
+  buttons->addWidget(m_strip, 1);
+  column->addLayout(buttons);
+  m_tabs->setMinimumHeight(kLeastListHeight);
+  column->addWidget(m_tabs, 1);
 
   m_pageFont = QFont(QString::fromStdString(corvale::ui::GetUIFontName()));
   m_pageFont.setPixelSize(15);
@@ -194,27 +211,29 @@ int CFileSelectPage::GetHelpContextId(int) { return kHelpTopic; }
 CFileTreeCtrl* CFileSelectPage::Tree() const { return m_container->GetFileTreeCtrl(); }
 CFileListCtrl* CFileSelectPage::List() const { return m_container->GetFileListCtrl(); }
 
-void CFileSelectPage::Layout(int, int) {
-  const QRect sub = SubtitleRect();
-  const QRect bottom = BottomRect();
-  m_tabs->setGeometry(RectFromEdges(sub.left(), sub.bottom() + 1, sub.right() + 1, bottom.top()));
-  m_search->MoveTo(sub.left(), sub.top());
-  m_preview->MoveTo(m_search->x() + m_search->GetBitmapSize().width(), sub.top());
-  m_strip->MoveTo(m_preview->x() + m_preview->GetBitmapSize().width(), sub.top());
-}
-
 void CFileSelectPage::Draw(QPainter* dc) {
-  const QRect sub = SubtitleRect();
-  const QRect bottom = BottomRect();
-  dc->fillRect(RectFromEdges(sub.left() - 1, sub.top() - 1, sub.right() + 2, bottom.top()),
-               QColor(203, 212, 219));
+  // The frame round the buttons' row and the tabs.
+  const QRect framed = m_search->geometry().united(m_tabs->geometry());
+  dc->fillRect(framed.adjusted(-1, -1, 1, 0), corvale::ui::kFrameColor);
   dc->setFont(m_pageFont);
   dc->setPen(Qt::black);
+  // The totals at the left of the bottom band, the selection at its right; when both do not fit,
+  // each is cut short where the other begins.
+  const QRect bottom = BottomRect();
   const QFontMetrics metrics(m_pageFont);
+  constexpr int kGap = 12;
+  // A pixel or two more than the measured width, which elidedText() rounds differently.
+  const int totalsWidth = metrics.horizontalAdvance(m_totals) + 2;
+  const int selectionWidth = metrics.horizontalAdvance(m_selection) + 2;
+  const int room = std::max(0, bottom.width() - kGap);
+  int selectionRoom = selectionWidth;
+  if (totalsWidth + selectionWidth > room)
+    selectionRoom = std::min(selectionWidth, std::max(room / 2, room - totalsWidth));
+  const int totalsRoom = std::max(0, room - selectionRoom);
   dc->drawText(bottom, Qt::AlignLeft | Qt::AlignBottom | Qt::TextSingleLine,
-               metrics.elidedText(m_totals, Qt::ElideRight, bottom.width()));
+               metrics.elidedText(m_totals, Qt::ElideRight, totalsRoom));
   dc->drawText(bottom, Qt::AlignRight | Qt::AlignBottom | Qt::TextSingleLine,
-               metrics.elidedText(m_selection, Qt::ElideRight, bottom.width()));
+               metrics.elidedText(m_selection, Qt::ElideRight, selectionRoom));
 }
 
 void CFileSelectPage::Reset() {

@@ -59,7 +59,6 @@ class CFileSelectPage : public CWizardPage {
   void SetController(IFileSelectController* controller);
   IWizardPageController* GetController() override;
   int GetHelpContextId(int language) override;
-  void Layout(int cx, int cy) override;
   void Draw(QPainter* dc) override;
   bool OnCommand(int commandId) override;
 

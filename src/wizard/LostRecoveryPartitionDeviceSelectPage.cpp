@@ -1,6 +1,7 @@
 #include "wizard/LostRecoveryPartitionDeviceSelectPage.h"
 
 #include <QAction>
+#include <QBoxLayout>
 #include <QDialog>
 #include <QMenu>
 #include <QPainter>
@@ -16,6 +17,8 @@
 #include "wizard/controller/ILostRecoveryPartitionDeviceSelectController.h"
 
 namespace {
+
+constexpr int kFullScanIndent = 18;
 
 QString StringOr(uint32_t id, const char* fallback) {
   QString text = corvale::ui::LoadStringResource(id);
@@ -33,6 +36,11 @@ CLostRecoveryPartitionDeviceSelectPage::CLostRecoveryPartitionDeviceSelectPage(Q
   m_fullScan->SetFont(90, corvale::ui::GetUIFontName(), true);
   m_fullScan->ShowFocusRect(false);
   connect(m_fullScan, &CTransButton::Clicked, this, [this](int, CTransButton*) { OnFullScanClicked(); });
+  // The box stands in the subtitle band, 18 pixels in, over two thirds of the rest of the width.
+  m_fullScan->setMinimumHeight(kSubtitleBandBottom - kTitleBandHeight);
+  TopRow()->addSpacing(kFullScanIndent);
+  TopRow()->addWidget(m_fullScan, 2);
+  TopRow()->addStretch(1);
 
   CDeviceSelectCtrl* list = GetDeviceSelectCtrl();
   list->SetCtrlStyle(CtrlStylePartition);
@@ -102,24 +110,7 @@ void CLostRecoveryPartitionDeviceSelectPage::ShowItemMenu(const QPoint& at) {
   if (chosen == recover) OnCommand(kCommandRecover);
 }
 
-void CLostRecoveryPartitionDeviceSelectPage::Layout(int cx, int cy) {
-  CDeviceSelectPage::Layout(cx, cy);
-  const QRect subtitle = SubtitleRect();
-  const int left = subtitle.left() + 18;
-  m_fullScan->setGeometry(RectFromEdges(left, subtitle.top(), left + (subtitle.right() + 1 - left) * 2 / 3,
-                                        subtitle.bottom() + 1));
-  // The list starts under the box.
-  CDeviceSelectCtrl* list = GetDeviceSelectCtrl();
-  const QRect area = list->geometry();
-  list->setGeometry(RectFromEdges(area.left(), subtitle.bottom() + 1, area.right() + 1, area.bottom() + 1));
-}
-
 void CLostRecoveryPartitionDeviceSelectPage::DrawExtra(QPainter* dc) {
-  // The Full Scan box stands on the page's white, not on the list's frame.
-  const QRect subtitle = SubtitleRect();
-  dc->fillRect(
-      RectFromEdges(subtitle.left() - 1, subtitle.top() - 1, subtitle.right() + 2, subtitle.bottom() + 1),
-      Qt::white);
   QFont font(QString::fromStdString(corvale::ui::GetUIFontName()));
   font.setPixelSize(15);
   dc->setFont(font);

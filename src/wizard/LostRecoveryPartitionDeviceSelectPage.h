@@ -28,7 +28,6 @@ class CLostRecoveryPartitionDeviceSelectPage : public CDeviceSelectPage {
   IWizardPageController* GetController() override;
   int GetHelpContextId(int language) override;
   bool OnCommand(int commandId) override;
-  void Layout(int cx, int cy) override;
   void DrawExtra(QPainter* dc) override;
 
   // Unticks Full Scan and tells the controller (Home and Back).

@@ -1,6 +1,10 @@
 #include "wizard/RecoveryModeSelectPage.h"
 
+#include <QBoxLayout>
+#include <QFrame>
+#include <QGridLayout>
 #include <QPainter>
+#include <algorithm>
 #include <cinttypes>
 
 #include "controls/DialogTemplate.h"
@@ -24,10 +28,57 @@ struct PromptText {
 };
 constexpr PromptText kPrompts[] = {{300, 194}, {199, 195}, {200, 196}, {201, 197}, {61235, 61236}};
 
-constexpr int kButtonTop = 528;
-constexpr int kStartLeft = 420;
-constexpr int kDeletedLeft = 80;
-constexpr int kFormatLeft = 700;
+// The welcome picture's own size; the three cards of the recoveries stand in its lower half, 280
+// pixels wide with 30 between them, so that a row of three equal columns 35 pixels in from its
+// sides puts each button under its card.
+constexpr QSize kPictureSize(1000, 515);
+constexpr int kCardColumnsSide = 35;
+// The picture is never drawn smaller than this part of its size, where its texts are still read.
+constexpr double kLeastPictureScale = 0.6;
+// Room above the buttons, and below them before the bottom bar.
+constexpr int kButtonsAbove = 6;
+constexpr int kButtonsBelow = 14;
+
+// The welcome picture, drawn as large as it fits in the widget up to its own size and centred
+// across; the light ground at its top runs on to both sides.
+class WelcomePicture : public QWidget {
+ public:
+  WelcomePicture(const CMaskedBitmap& picture, QWidget* parent) : QWidget(parent), m_picture(picture) {
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    setMaximumHeight(kPictureSize.height());
+  }
+  QSize sizeHint() const override { return kPictureSize; }
+  QSize minimumSizeHint() const override {
+    return QSize(int(kPictureSize.width() * kLeastPictureScale),
+                 int(kPictureSize.height() * kLeastPictureScale));
+  }
+  // How much smaller than its own size the picture is drawn, and where.
+  double Scale() const {
+    return std::min({1.0, double(width()) / kPictureSize.width(), double(height()) / kPictureSize.height()});
+  }
+  QRect PictureRect() const {
+    const QSize shown = (QSizeF(kPictureSize) * Scale()).toSize();
+    return QRect(QPoint((width() - shown.width()) / 2, 0), shown);
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.fillRect(rect(), Qt::white);
+    if (m_picture.IsNull()) return;
+    const QRect at = PictureRect();
+    // The picture's first column carries the colour of its ground at each height.
+    painter.drawPixmap(QRect(0, 0, at.left(), at.height()), m_picture.Pixmap(),
+                       QRect(0, 0, 1, kPictureSize.height()));
+    painter.drawPixmap(QRect(at.right() + 1, 0, width() - at.right() - 1, at.height()), m_picture.Pixmap(),
+                       QRect(0, 0, 1, kPictureSize.height()));
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    painter.drawPixmap(at, m_picture.Pixmap());
+  }
+
+ private:
+  const CMaskedBitmap& m_picture;
+};
 
 }  // namespace
 
@@ -40,6 +91,32 @@ CRecoveryModeSelectPage::CRecoveryModeSelectPage(uint32_t commentBitmap, QWidget
                              buttons::kStartDeleted.push, buttons::kStartDeleted.disable);
   m_format = MakeModeButton(kCommandFormat, buttons::kStartFormat.normal, buttons::kStartFormat.hover,
                             buttons::kStartFormat.push, buttons::kStartFormat.disable);
+
+  // The picture, and below it the three buttons, each centred in a third of the picture's width:
+  // deleted-file recovery, Start (partition recovery) in the middle, format recovery.
+  m_picture = new WelcomePicture(m_background, this);
+  m_buttonRow = new QFrame(this);
+  m_buttonRow->setMaximumWidth(kPictureSize.width());
+  m_buttonRow->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  auto* row = new QGridLayout(m_buttonRow);
+  row->setContentsMargins(kCardColumnsSide, kButtonsAbove, kCardColumnsSide, kButtonsBelow);
+  row->setHorizontalSpacing(12);
+  int column = 0;
+  for (CButtonPlus* button : {m_deleted, m_start, m_format}) {
+    row->addWidget(button, 0, column, Qt::AlignCenter);
+    row->setColumnStretch(column++, 1);
+  }
+  auto* page = new QVBoxLayout(this);
+  page->setContentsMargins(0, 0, 0, 0);
+  page->setSpacing(0);
+  page->addWidget(m_picture);
+  // The row is centred: it grows up to its greatest width, the sides take what is left.
+  auto* centred = new QHBoxLayout;
+  centred->addStretch(1);
+  centred->addWidget(m_buttonRow, kPictureSize.width());
+  centred->addStretch(1);
+  page->addLayout(centred);
+  page->addStretch(1);
 
   if (!m_background.LoadBitmap(bitmap::kWelcomePicture))
     m_initResult = kInitNoPicture;
@@ -94,9 +171,10 @@ void CRecoveryModeSelectPage::Layout(int, int) {
   const QRect bottom = BottomRect();
   const int middle = (bottom.bottom() + 1 - subtitle.top()) / 2 - 20;
   m_descriptionBand = RectFromEdges(bottom.left(), middle, bottom.right() + 1, bottom.bottom() + 1);
-  m_start->MoveTo(kStartLeft, kButtonTop);
-  m_deleted->MoveTo(kDeletedLeft, kButtonTop);
-  m_format->MoveTo(kFormatLeft, kButtonTop);
+  // The row of buttons is as wide as the picture is drawn, so each button stays under its card.
+  const auto* picture = static_cast<const WelcomePicture*>(m_picture);
+  m_buttonRow->setMaximumWidth(
+      std::max(m_buttonRow->minimumSizeHint().width(), picture->PictureRect().width()));
 }
 
 QRect CRecoveryModeSelectPage::DescriptionRect() const {
@@ -115,7 +193,7 @@ std::string CRecoveryModeSelectPage::DescriptionFor(const std::string& prompt) c
 }
 
 void CRecoveryModeSelectPage::Draw(QPainter* dc) {
-  if (!m_background.IsNull()) dc->drawPixmap(QRect(0, 0, 1000, 515), m_background.Pixmap());
+  // The picture draws itself (Picture()); the page adds the description of a recovery, if any.
   const std::string description = DescriptionFor(m_prompt);
   if (description.empty()) return;
   dc->setFont(corvale::ui::MakeUiPointFont(100, 400));

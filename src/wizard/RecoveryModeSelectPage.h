@@ -7,6 +7,9 @@
 //
 // The page can show a description of a recovery in its lower band (SetPrompt); the picture already
 // describes all three, so no button asks for it.
+//
+// The picture keeps its proportions: in a smaller window it is drawn smaller, never cut, and the
+// buttons stay in a row below it, clear of the bottom bar, each under its recovery's card.
 
 #include <cstdint>
 #include <string>
@@ -16,6 +19,7 @@
 #include "wizard/WizardPage.h"
 
 class IRecoveryModeSelectController;
+class QFrame;
 
 class CRecoveryModeSelectPage : public CWizardPage, public IButtonPromptChange {
   Q_OBJECT
@@ -49,6 +53,8 @@ class CRecoveryModeSelectPage : public CWizardPage, public IButtonPromptChange {
   CButtonPlus* StartButton() const { return m_start; }
   // The button of command 1000 or 1001 (or 1002, Start), or null.
   CButtonPlus* ModeButton(int commandId) const;
+  // The welcome picture as the page shows it.
+  QWidget* Picture() const { return m_picture; }
   const std::string& CurrentPrompt() const { return m_prompt; }
   // The description drawn for prompt `prompt`: empty for the title line or an unknown text.
   std::string DescriptionFor(const std::string& prompt) const;
@@ -65,6 +71,8 @@ class CRecoveryModeSelectPage : public CWizardPage, public IButtonPromptChange {
   CButtonPlus* m_start = nullptr;
   CButtonPlus* m_deleted = nullptr;
   CButtonPlus* m_format = nullptr;
+  QWidget* m_picture = nullptr;
+  QFrame* m_buttonRow = nullptr;
   std::string m_defaultPrompt;
   std::string m_prompt;
   QRect m_descriptionBand;

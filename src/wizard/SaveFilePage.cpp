@@ -2,7 +2,11 @@
 
 #include <sys/statvfs.h>
 
+#include <QBoxLayout>
+#include <QGridLayout>
+#include <QLabel>
 #include <QPainter>
+#include <QPixmap>
 #include <cerrno>
 
 #include "controls/DialogTemplate.h"
@@ -26,6 +30,27 @@ namespace {
 SaveDialogRunner& Runner() {
   static SaveDialogRunner runner;
   return runner;
+}
+
+constexpr uint32_t kStringPath = 205;
+constexpr uint32_t kStringSelectLocation = 206;
+constexpr uint32_t kStringSelection = 387;
+constexpr uint32_t kStringLegend[3] = {62002, 62003, 62004};
+constexpr const char* kLegendFallback[3] = {"Free: %s", "Needed: %s", "Used: %s"};
+
+// The page's margins, and the width the "Path" label keeps left of the edit box.
+constexpr int kMarginLeft = 10;
+constexpr int kMarginTop = 10;
+constexpr int kMarginRight = 5;
+constexpr int kMarginBottom = 5;
+constexpr int kPathLabelWidth = 50;
+constexpr int kSwatchSize = 12;
+constexpr QSize kPieMaximum(480, 340);
+
+QLabel* MakeLabel(const QString& text, const QFont& font, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  label->setFont(font);
+  return label;
 }
 
 }  // namespace
@@ -66,6 +91,57 @@ CSaveFilePage::CSaveFilePage(QWidget* parent)
   m_pie = new CPieCtrl(this);
   m_pie->SetSpaceInfo(0, 0, 0);
   m_pie->SetBackColor(kBackground);
+
+  m_typing.setSingleShot(true);
+  m_typing.setInterval(kTypingPauseMs);
+  connect(&m_typing, &QTimer::timeout, this, &CSaveFilePage::OnFolderTyped);
+  connect(m_edit, &QLineEdit::textChanged, this, [this] { m_typing.start(); });
+
+  // The selection line and the prompt; "Path" and the edit box; below them the folder tree at the
+  // left and the pie with its legend at the right, each half of the width.
+  m_selectionLabel = MakeLabel(SelectionLine(), m_font, this);
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(kMarginLeft, kMarginTop, kMarginRight, kMarginBottom);
+  column->addWidget(m_selectionLabel);
+  column->addWidget(MakeLabel(LoadStringResource(kStringSelectLocation), m_font, this));
+  auto* pathRow = new QHBoxLayout;
+  QLabel* path = MakeLabel(LoadStringResource(kStringPath), m_font, this);
+  path->setMinimumWidth(kPathLabelWidth);
+  pathRow->addWidget(path);
+  pathRow->addWidget(m_edit, 1);
+  column->addLayout(pathRow);
+  auto* lower = new QHBoxLayout;
+  lower->addWidget(m_tree, 1);
+  // The pie grows with the window up to a size that still reads as one picture with its legend.
+  m_pie->setMaximumSize(kPieMaximum);
+  m_pie->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  auto* pieColumn = new QVBoxLayout;
+  pieColumn->addStretch(1);
+  auto* pieRow = new QHBoxLayout;
+  pieRow->addStretch(1);
+  pieRow->addWidget(m_pie, kPieMaximum.width());
+  pieRow->addStretch(1);
+  pieColumn->addLayout(pieRow, 4);
+  auto* legend = new QGridLayout;
+  legend->setColumnStretch(1, 1);
+  for (int i = 0; i < 3; ++i) {
+    QPixmap swatch(kSwatchSize, kSwatchSize);
+    swatch.fill(CPieCtrl::Colors()[i].face);
+    auto* sample = new QLabel(this);
+    sample->setPixmap(swatch);
+    legend->addWidget(sample, i, 0);
+    m_legend[i] = MakeLabel(QString(), m_font, this);
+    legend->addWidget(m_legend[i], i, 1);
+  }
+  auto* legendRow = new QHBoxLayout;
+  legendRow->addStretch(1);
+  legendRow->addLayout(legend);
+  legendRow->addStretch(1);
+  pieColumn->addLayout(legendRow);
+  pieColumn->addStretch(1);
+  lower->addLayout(pieColumn, 1);
+  column->addLayout(lower, 1);
+  RefreshFreeSpace();
 }
 
 void CSaveFilePage::SetController(ISaveFileController* controller) {
@@ -78,13 +154,6 @@ IWizardPageController* CSaveFilePage::GetController() { return m_controller; }
 
 int CSaveFilePage::GetHelpContextId(int) { return kHelpTopic; }
 
-void CSaveFilePage::Layout(int cx, int cy) {
-  m_edit->setGeometry(RectFromEdges(60, 60, cx - 5, 80));
-  // The tree keeps to the left half, beside the pie.
-  m_tree->setGeometry(RectFromEdges(10, 90, std::min(498, cx / 2 - 5), cy - 5));
-  m_pie->setGeometry(RectFromEdges(cx / 2, 90, cx - 5, cy - 5));
-}
-
 QString CSaveFilePage::SelectionLine() const {
   QString line = LoadStringResource(387);
   line.replace(QStringLiteral("%s"),
@@ -93,18 +162,32 @@ QString CSaveFilePage::SelectionLine() const {
   return line;
 }
 
-void CSaveFilePage::Draw(QPainter* dc) {
-  dc->fillRect(rect(), kBackground);
-  dc->setFont(m_font);
-  dc->setPen(Qt::black);
-  dc->drawText(RectFromEdges(10, 60, 120, 100), Qt::AlignLeft | Qt::AlignTop, LoadStringResource(205));
-  dc->drawText(RectFromEdges(10, 35, 600, 80), Qt::AlignLeft | Qt::AlignTop, LoadStringResource(206));
-  dc->drawText(RectFromEdges(10, 10, 500, 50), Qt::AlignLeft | Qt::AlignTop, SelectionLine());
+QString CSaveFilePage::LegendText(LegendLine line) const {
+  QString text = LoadStringResource(kStringLegend[line]);
+  if (text.isEmpty()) text = QString::fromUtf8(kLegendFallback[line]);
+  // The target's disk is known once a folder gives it a file system with a size.
+  const bool known = m_space.total != 0;
+  QString figure = QStringLiteral("-");
+  if (line == kLegendNeeded)
+    figure = QString::fromStdString(
+        FormatByteSize(static_cast<int64_t>(std::min<uint64_t>(m_required, INT64_MAX))));
+  else if (known) {
+    const uint64_t bytes = line == kLegendFree
+                               ? m_space.freeToCaller
+                               : (m_space.total > m_space.free ? m_space.total - m_space.free : 0);
+    figure =
+        QString::fromStdString(FormatByteSize(static_cast<int64_t>(std::min<uint64_t>(bytes, INT64_MAX))));
+  }
+  return text.replace(QStringLiteral("%s"), figure);
 }
+
+void CSaveFilePage::Draw(QPainter* dc) { dc->fillRect(rect(), kBackground); }
 
 void CSaveFilePage::SetRecoveryTotals(uint64_t requiredSize, int fileCount) {
   m_required = requiredSize;
   m_fileCount = fileCount;
+  m_selectionLabel->setText(SelectionLine());
+  m_legend[kLegendNeeded]->setText(LegendText(kLegendNeeded));
   update();
 }
 
@@ -120,6 +203,7 @@ std::string CSaveFilePage::GetTargetFolder() {
 void CSaveFilePage::ResetTargetFolder() {
   m_target.clear();
   m_edit->clear();
+  m_typing.stop();
   RefreshFreeSpace();
   m_tree->Refill(true);
   m_tree->ExpandMyComputer();
@@ -129,9 +213,16 @@ void CSaveFilePage::ResetTargetFolder() {
 void CSaveFilePage::RefreshFreeSpace() {
   m_space = m_target.empty() ? TargetDiskSpace{} : QueryTargetDiskSpace(m_target);
   const auto clamp = [](uint64_t v) { return static_cast<int64_t>(std::min<uint64_t>(v, INT64_MAX)); };
-  m_pie->SetSpaceInfo(clamp(m_space.freeToCaller), clamp(m_required),
-                      clamp(m_space.total > m_space.free ? m_space.total - m_space.free : 0));
+  // Without a known target disk there is nothing to divide: the pie stays empty rather than
+  // showing the whole disk as needed.
+  if (m_space.total == 0)
+    m_pie->SetSpaceInfo(0, 0, 0);
+  else
+    m_pie->SetSpaceInfo(clamp(m_space.freeToCaller), clamp(m_required),
+                        clamp(m_space.total > m_space.free ? m_space.total - m_space.free : 0));
   m_pie->update();
+  for (int line = kLegendFree; line <= kLegendUsed; ++line)
+    m_legend[line]->setText(LegendText(static_cast<LegendLine>(line)));
 }
 
 bool CSaveFilePage::HasEnoughSpace() {
@@ -146,8 +237,14 @@ bool CSaveFilePage::HasEnoughSpace() {
 void CSaveFilePage::OnFolderChosen(const QString& path) {
   m_target = path.toStdString();
   m_edit->setText(path);
+  m_typing.stop();
   RefreshFreeSpace();
   update();
+}
+
+void CSaveFilePage::OnFolderTyped() {
+  GetTargetFolder();
+  RefreshFreeSpace();
 }
 
 int CSaveFilePage::GetFileCount() { return m_controller ? m_controller->GetFileCount() : 0; }

@@ -3,8 +3,15 @@
 // sheet: the user types the folder that receives the recovered files or picks it in the folder
 // tree, and a pie shows the target disk's free space against what the recovery needs. The save
 // controller (controller/SaveFileController.h) validates the folder and runs the recovery.
+//
+// The pie follows the folder as it is typed (a moment after the typing stops) or chosen in the
+// tree, and a legend beside it names its parts with their sizes: the free space of the folder's
+// file system, the space the recovery needs, and the space already used there. While no folder is
+// given the pie is empty, since the target's disk is not known.
 
 #include <QFont>
+#include <QTimer>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -13,6 +20,7 @@
 
 class CEditPlus;
 class QDialog;
+class QLabel;
 class CPieCtrl;
 class CShellTreeCtrl;
 class ISaveFileController;
@@ -39,13 +47,16 @@ class CSaveFilePage : public CWizardPage {
   static constexpr int kEditId = 1019;
   static constexpr int kHelpTopic = 25;
   static inline const QColor kBackground{240, 240, 240};
+  // How long after the last key the typed folder is looked at.
+  static constexpr int kTypingPauseMs = 300;
+  // The legend's lines, in the pie's order.
+  enum LegendLine { kLegendFree, kLegendNeeded, kLegendUsed };
 
   explicit CSaveFilePage(QWidget* parent = nullptr);
 
   void SetController(ISaveFileController* controller);
   IWizardPageController* GetController() override;
   int GetHelpContextId(int language) override;
-  void Layout(int cx, int cy) override;
   void Draw(QPainter* dc) override;
 
   // The size and number of the files to recover, for the selection line and the pie.
@@ -60,6 +71,8 @@ class CSaveFilePage : public CWizardPage {
   void RefreshFreeSpace();
   // A folder chosen in the tree: it becomes the target.
   void OnFolderChosen(const QString& path);
+  // The folder typed into the edit box: its free space, once the typing has paused.
+  void OnFolderTyped();
 
   // The results of the last run, through the controller.
   int GetFileCount();
@@ -69,6 +82,9 @@ class CSaveFilePage : public CWizardPage {
 
   // The selection line: "You select <size> in <n> file(s).".
   QString SelectionLine() const;
+  // A line of the pie's legend as shown: "Free: 1.00 GB"; the free and used sizes are "-" while
+  // the target's disk is not known.
+  QString LegendText(LegendLine line) const;
   const TargetDiskSpace& Space() const { return m_space; }
   CEditPlus* Edit() const { return m_edit; }
   CShellTreeCtrl* Tree() const { return m_tree; }
@@ -83,6 +99,10 @@ class CSaveFilePage : public CWizardPage {
   CEditPlus* m_edit = nullptr;
   CShellTreeCtrl* m_tree = nullptr;
   CPieCtrl* m_pie = nullptr;
+  QLabel* m_selectionLabel = nullptr;
+  std::array<QLabel*, 3> m_legend{};
+  // Restarted by every change of the typed folder; the folder is looked at when it runs out.
+  QTimer m_typing;
   std::string m_target;
   TargetDiskSpace m_space;
   uint64_t m_required = 0;

@@ -1,15 +1,29 @@
 #include "wizard/SaveResultPage.h"
 
+#include <QBoxLayout>
 #include <QPainter>
+#include <algorithm>
 
 #include "controls/ButtonPlus.h"
 #include "controls/DialogTemplate.h"
 #include "dialogs/FileSaveDlg.h"
 #include "dialogs/SaveFilePathDlg.h"
 #include "platform/Log.h"
+#include "ui/Pictures.h"
 #include "ui/Resources.h"
 #include "wizard/SaveFilePage.h"
 #include "wizard/controller/SaveResultController.h"
+
+namespace {
+
+// The banner's height across the top, and the band at the bottom that holds OK, which ends 30
+// pixels in from the right.
+constexpr int kBannerHeight = 51;
+constexpr int kOkBandHeight = 35;
+constexpr int kOkTop = 5;
+constexpr int kOkRight = 30;
+
+}  // namespace
 
 CSaveResultPage::CSaveResultPage(QWidget* parent) : CWizardPage(parent) {
   m_panel = new CFileSaveDlg(this);
@@ -21,6 +35,18 @@ CSaveResultPage::CSaveResultPage(QWidget* parent) : CWizardPage(parent) {
     // OK closes the window the page is shown in.
     if (auto* frame = qobject_cast<QDialog*>(parentWidget())) frame->accept();
   });
+
+  // Under the banner the panel takes the room; OK stands in the band below it.
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, kBannerHeight, 0, 0);
+  column->setSpacing(0);
+  column->addWidget(m_panel, 1);
+  auto* band = new QHBoxLayout;
+  const int below = std::max(0, kOkBandHeight - kOkTop - m_ok->GetBitmapSize().height());
+  band->setContentsMargins(0, kOkTop, kOkRight, below);
+  band->addStretch(1);
+  band->addWidget(m_ok);
+  column->addLayout(band);
 }
 
 void CSaveResultPage::SetController(ISaveResultController* controller) {
@@ -33,16 +59,13 @@ IWizardPageController* CSaveResultPage::GetController() { return m_controller; }
 
 int CSaveResultPage::GetHelpContextId(int) { return kHelpTopic; }
 
-void CSaveResultPage::Layout(int cx, int cy) {
-  m_panel->setGeometry(RectFromEdges(0, 50, cx, cy - 35));
-  const int bottomLeft = 0;
-  const int bottomRight = cx;
-  m_ok->MoveTo((bottomLeft + bottomRight) / 2 + 70, cy - 30);
-}
-
 void CSaveResultPage::Draw(QPainter* dc) {
-  const QPixmap banner = corvale::ui::LoadBitmapResource(kBanner);
-  if (!banner.isNull()) dc->drawPixmap(RectFromEdges(0, 0, width(), 51), banner);
+  // The banner is drawn for the band's width, so its title keeps its shape in a wider window.
+  const QRect band = RectFromEdges(0, 0, width(), kBannerHeight);
+  if (!corvale::ui::DrawPictureIn(*dc, kBanner, band)) {
+    const QPixmap banner = corvale::ui::LoadBitmapResource(kBanner);
+    if (!banner.isNull()) dc->drawPixmap(band, banner);
+  }
 }
 
 void CSaveResultPage::SetResult(std::string targetPath, int fileCount, int recoveredCount,

@@ -25,7 +25,6 @@ class CSaveResultPage : public CWizardPage {
   void SetController(ISaveResultController* controller);
   IWizardPageController* GetController() override;
   int GetHelpContextId(int language) override;
-  void Layout(int cx, int cy) override;
   void Draw(QPainter* dc) override;
 
   // The results the panel shows, set before ShowResult.

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QPainter>
+#include <QVBoxLayout>
 #include <algorithm>
 
 #include "controls/Formatting.h"
@@ -14,6 +15,7 @@
 #include "fat/FATSearchedPartitionInfo.h"
 #include "ntfs/SearchedNTFSPartitionInfo.h"
 #include "storage/IStorageDevice.h"
+#include "ui/Pictures.h"
 #include "ui/Resources.h"
 #include "ui/UiFont.h"
 
@@ -63,7 +65,10 @@ CScanPartitionDeviceSelectPage::CScanPartitionDeviceSelectPage(QWidget* parent) 
   m_pageFont = QFont(QString::fromStdString(corvale::ui::GetUIFontName()));
   m_pageFont.setPixelSize(15);
   m_container = new CLostPartitionCtrlContainer(this);
-  m_container->setGeometry(0, 0, 10, 10);
+  // The list and the picture fill the page from the subtitle band to the bottom band's lower edge.
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(BandMargins());
+  layout->addWidget(m_container);
   CMultipleChoosePartitionListCtrl* list = m_container->GetPartitionListCtrl();
   connect(list, &CMultipleChoosePartitionListCtrl::optionChanged, this,
           &CScanPartitionDeviceSelectPage::OnAlternativeChanged);
@@ -250,16 +255,9 @@ void CScanPartitionDeviceSelectPage::OnAlternativeChanged(int row, int column, i
   fat->SetEvidenceFlags(checked ? flags | bit : flags & ~bit);
 }
 
-void CScanPartitionDeviceSelectPage::Layout(int, int) {
-  const QRect subtitle = SubtitleRect();
-  const QRect bottom = BottomRect();
-  m_container->setGeometry(
-      RectFromEdges(subtitle.left(), subtitle.top(), subtitle.right() + 1, bottom.bottom() + 1));
-}
-
 void CScanPartitionDeviceSelectPage::Draw(QPainter* dc) {
   const QRect area = m_container->geometry().adjusted(-1, -1, 1, 1);
-  dc->fillRect(area, QColor(203, 212, 219));
+  dc->fillRect(area, corvale::ui::kFrameColor);
   DrawExtra(dc);
 }
 

@@ -66,7 +66,6 @@ class CScanPartitionDeviceSelectPage : public CWizardPage {
   CLostPartitionCtrlContainer* Container() const { return m_container; }
   CMultipleChoosePartitionListCtrl* PartitionList() const;
 
-  void Layout(int cx, int cy) override;
   void Draw(QPainter* dc) override;
   bool OnCommand(int commandId) override;
   // Draws what a page adds over the list's frame; nothing here.

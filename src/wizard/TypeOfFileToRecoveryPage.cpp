@@ -1,6 +1,7 @@
 #include "wizard/TypeOfFileToRecoveryPage.h"
 
 #include <QPainter>
+#include <QVBoxLayout>
 #include <cinttypes>
 
 #include "controls/DialogTemplate.h"
@@ -27,6 +28,11 @@ CTypeOfFileToRecoveryPage::CTypeOfFileToRecoveryPage(QWidget* parent, const std:
   m_tree->SetLeftMargin(kLeftMargin);
   m_tree->CreateCategoryImageList();
   m_tree->CreateStateImageList(corvale::ui::bitmap::kCheckBoxStrip);
+  // The tree fills the page from the subtitle band down to the bottom band's lower edge.
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(BandMargins());
+  m_tree->setMinimumHeight(kLeastListHeight);
+  layout->addWidget(m_tree);
   auto* sheet = qobject_cast<CWizardSheet*>(parent);
   if (sheet) m_tree->SetNextSwitch([sheet](bool enable) { sheet->EnableNextButton(enable); });
 
@@ -57,21 +63,9 @@ IWizardPageController* CTypeOfFileToRecoveryPage::GetController() { return m_con
 
 int CTypeOfFileToRecoveryPage::GetHelpContextId(int) { return kHelpTopic; }
 
-void CTypeOfFileToRecoveryPage::Layout(int, int) {
-  const QRect subtitle = SubtitleRect();
-  const QRect bottom = BottomRect();
-  m_tree->setGeometry(subtitle.left(), subtitle.top(), subtitle.width(),
-                      std::max(0, bottom.bottom() + 1 - subtitle.top()));
-  m_tree->show();
-}
-
 void CTypeOfFileToRecoveryPage::Draw(QPainter* dc) {
-  const QRect subtitle = SubtitleRect();
-  const QRect bottom = BottomRect();
-  const QRect frame =
-      RectFromEdges(subtitle.left(), subtitle.top(), subtitle.right() + 1, bottom.bottom() + 1)
-          .adjusted(-1, -1, 1, 1);
-  dc->fillRect(frame, corvale::ui::kFrameColor);
+  // A one-pixel frame round the tree.
+  dc->fillRect(m_tree->geometry().adjusted(-1, -1, 1, 1), corvale::ui::kFrameColor);
 }
 
 bool CTypeOfFileToRecoveryPage::IsAllTypesChecked() const {

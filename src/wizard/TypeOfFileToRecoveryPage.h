@@ -33,7 +33,6 @@ class CTypeOfFileToRecoveryPage : public CWizardPage {
   void SetController(ITypeOfFileToRecoveryController* controller);
   IWizardPageController* GetController() override;
   int GetHelpContextId(int language) override;
-  void Layout(int cx, int cy) override;
   void Draw(QPainter* dc) override;
 
   // Whether the root entry is ticked: every type wanted.

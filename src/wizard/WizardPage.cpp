@@ -24,9 +24,9 @@ void CWizardPage::resizeEvent(QResizeEvent* event) {
   QWidget::resizeEvent(event);
   const int cx = width();
   const int cy = height();
-  m_titleRect = RectFromEdges(50, 0, cx - 50, 30);
-  m_subtitleRect = RectFromEdges(50, 30, cx - 50, 61);
-  m_bottomRect = RectFromEdges(50, cy - 36, cx - 50, cy - 10);
+  m_titleRect = RectFromEdges(kBandSide, 0, cx - kBandSide, kTitleBandHeight);
+  m_subtitleRect = RectFromEdges(kBandSide, kTitleBandHeight, cx - kBandSide, kSubtitleBandBottom);
+  m_bottomRect = RectFromEdges(kBandSide, cy - kBottomBandTop, cx - kBandSide, cy - kBottomBandBottom);
   Layout(cx, cy);
 }
 

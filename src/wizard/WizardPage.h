@@ -7,8 +7,13 @@
 // top, a subtitle band below it and a bottom band near the bottom; a page narrower than 100 pixels
 // has empty bands and draws nothing into them. Pages are painted white, then with their own
 // drawing, in a bold font of the user-interface face.
+//
+// The controls of a page are placed by layouts whose margins keep them inside the bands
+// (BandMargins); what the page draws itself (its texts, the frames round its lists) follows the
+// bands, or the controls' places, at every size.
 
 #include <QFont>
+#include <QMargins>
 #include <QRect>
 #include <QWidget>
 
@@ -49,6 +54,22 @@ class CWizardPage : public QWidget {
   virtual void Draw(QPainter* dc);
   // A command sent to the page (a menu item, a shortcut of the main window). True when handled.
   virtual bool OnCommand(int commandId);
+
+  // The bands' edges: 50 pixels in from either side; the title band 30 pixels high, the subtitle
+  // band below it down to 61; the bottom band from 36 to 10 pixels above the page's bottom.
+  static constexpr int kBandSide = 50;
+  static constexpr int kTitleBandHeight = 30;
+  static constexpr int kSubtitleBandBottom = 61;
+  static constexpr int kBottomBandTop = 36;
+  static constexpr int kBottomBandBottom = 10;
+  // The least height of a page's list, so that a few of its rows always show.
+  static constexpr int kLeastListHeight = 150;
+  // Layout margins from the subtitle band's top down to the bottom band's bottom edge, or to its top
+  // edge (`aboveBottomBand`) where the page draws its own text in that band.
+  static QMargins BandMargins(bool aboveBottomBand = false) {
+    return QMargins(kBandSide, kTitleBandHeight, kBandSide,
+                    aboveBottomBand ? kBottomBandTop : kBottomBandBottom);
+  }
 
   QRect TitleRect() const { return m_titleRect; }
   QRect SubtitleRect() const { return m_subtitleRect; }

@@ -1,9 +1,13 @@
 #include "wizard/WizardSheet.h"
 
+#include <QApplication>
+#include <QBoxLayout>
+#include <QFrame>
 #include <QMenu>
 #include <QPainter>
 #include <QPointer>
 #include <QResizeEvent>
+#include <QStackedLayout>
 #include <cinttypes>
 
 #include "controls/ButtonPlus.h"
@@ -45,6 +49,21 @@ constexpr uint32_t kStringLanguage = 437;
 constexpr uint32_t kLanguageNameStrings[5] = {0, 0, 301, 302, 483};
 
 constexpr const char* kRestartProgramName = "QBXRestart";
+
+// Where the parts of the bars sit: the bottom bar's buttons 50 pixels in from either side, Back
+// 5 pixels left of Next; the banner's links in a row at the right, 10 pixels down and 20 in on the
+// welcome page, 40 down and 37 in on the others, the menu button 7 pixels left of them. The steps
+// keep 30 pixels right of the logo and 16 left of the links.
+constexpr int kBarSide = 50;
+constexpr int kBarButtonsBelowMiddle = 2;
+constexpr int kBackToNext = 5;
+constexpr int kLinksTopWelcome = 10;
+constexpr int kLinksRightWelcome = 20;
+constexpr int kLinksTopOther = 40;
+constexpr int kLinksRightOther = 37;
+constexpr int kMenuToLinks = 7;
+constexpr int kStepsAfterLogo = 30;
+constexpr int kStepsBeforeLinks = 16;
 
 QPointer<CWizardSheet>& TheSheet() {
   static auto* sheet = new QPointer<CWizardSheet>;
@@ -118,6 +137,7 @@ CWizardSheet::CWizardSheet(uint32_t uBmpLogo, uint32_t uBmpBottom, QWidget* pare
     corvale::ui::ShowMessageBox(text, GetProductTitle(), corvale::ui::MessageIcon::Information);
   }
 
+  BuildLayout();
   // The first state of the buttons: the bottom bar's and the other pages' links hidden.
   m_next->hide();
   m_fileNext->hide();
@@ -125,6 +145,78 @@ CWizardSheet::CWizardSheet(uint32_t uBmpLogo, uint32_t uBmpBottom, QWidget* pare
   m_aboutSmall->hide();
   ShowBottomBar(false);
   resize(1000, 700);
+}
+
+void CWizardSheet::BuildLayout() {
+  // The banner: the logo (the welcome page's home-page link sits on it), the room for the steps,
+  // and the links.
+  m_bannerBar = new QFrame(this);
+  m_bannerBar->setFixedHeight(m_banner.GetSize().height());
+  m_bannerLayout = new QHBoxLayout(m_bannerBar);
+  m_bannerLayout->setContentsMargins(corvale::ui::BannerLogoRect().left(), 0, 0, 0);
+  m_bannerLayout->setSpacing(0);
+  // The logo's place is kept on every page: the banner draws the logo there, and the welcome page's
+  // home-page link covers it.
+  const QRect logoRect = corvale::ui::BannerLogoRect();
+  m_logoSlot = new QFrame(m_bannerBar);
+  m_logoSlot->setFixedSize(logoRect.width(), logoRect.bottom() + 1);
+  auto* logo = new QVBoxLayout(m_logoSlot);
+  logo->setContentsMargins(0, logoRect.top(), 0, 0);
+  logo->addWidget(m_homePage);
+  m_bannerLayout->addWidget(m_logoSlot, 0, Qt::AlignTop);
+  m_bannerLayout->addSpacing(kStepsAfterLogo);
+  // The steps' room grows with the banner but never below what the most steps need.
+  m_bannerLayout->addItem(new QSpacerItem(corvale::ui::BannerTextMinimumWidth(), 0,
+                                          QSizePolicy::MinimumExpanding, QSizePolicy::Minimum));
+  m_bannerLayout->addSpacing(kStepsBeforeLinks);
+  // The links' place keeps the width of the wider of the two rows, so that the banner (and the
+  // window) has the same least width on every page.
+  m_linkSlot = new QFrame(m_bannerBar);
+  m_linkColumn = new QVBoxLayout(m_linkSlot);
+  m_linkColumn->setContentsMargins(0, kLinksTopWelcome, kLinksRightWelcome, 0);
+  auto* links = new QHBoxLayout;
+  links->setSpacing(0);
+  links->addStretch(1);
+  links->addWidget(m_menu, 0, Qt::AlignTop);
+  links->addSpacing(kMenuToLinks);
+  for (CButtonPlus* link : {m_userGuide, m_userGuideSmall, m_about, m_aboutSmall})
+    links->addWidget(link, 0, Qt::AlignTop);
+  m_linkColumn->addLayout(links);
+  m_linkColumn->addStretch(1);
+  const int menuRoom = m_menu->GetBitmapSize().width() + kMenuToLinks;
+  m_linkSlot->setMinimumWidth(
+      menuRoom +
+      std::max(m_userGuide->GetBitmapSize().width() + m_about->GetBitmapSize().width() + kLinksRightWelcome,
+               m_userGuideSmall->GetBitmapSize().width() + m_aboutSmall->GetBitmapSize().width() +
+                   kLinksRightOther));
+  m_bannerLayout->addWidget(m_linkSlot);
+
+  // The bottom bar: Home at the left, Back and Next at the right, centred 2 pixels below the bar's
+  // middle.
+  m_bottomBar = new QFrame(this);
+  m_bottomBar->setFixedHeight(m_bottom.GetSize().height());
+  auto* bar = new QHBoxLayout(m_bottomBar);
+  bar->setContentsMargins(kBarSide, 2 * kBarButtonsBelowMiddle, kBarSide, 0);
+  bar->setSpacing(0);
+  bar->addWidget(m_home, 0, Qt::AlignVCenter);
+  bar->addStretch(1);
+  bar->addWidget(m_back, 0, Qt::AlignVCenter);
+  bar->addSpacing(kBackToNext);
+  bar->addWidget(m_next, 0, Qt::AlignVCenter);
+  bar->addWidget(m_fileNext, 0, Qt::AlignVCenter);
+
+  // The pages between them, one at a time; the save step's pages are shown in windows of their own.
+  m_stack = new QStackedLayout;
+  for (int i = 0; i < kWizardPageCount; ++i)
+    if (i != SaveFile && i != SaveResult) m_stack->addWidget(m_pages[i]);
+  m_stack->setCurrentWidget(m_pages[m_current]);
+
+  auto* column = new QVBoxLayout(this);
+  column->setContentsMargins(0, 0, 0, 0);
+  column->setSpacing(0);
+  column->addWidget(m_bannerBar);
+  column->addLayout(m_stack, 1);
+  column->addWidget(m_bottomBar);
 }
 
 CWizardSheet::~CWizardSheet() {
@@ -145,7 +237,7 @@ CButtonPlus* CWizardSheet::MakeButton(int commandId, uint32_t normal, uint32_t h
 void CWizardSheet::Create(QWidget* parent) {
   setParent(parent);
   corvale::ui::SetControlId(this, kControlId);
-  if (parent) setGeometry(parent->rect());
+  if (parent && !parent->layout()) setGeometry(parent->rect());
   ShowPage(RecoveryModeSelect);
   show();
 }
@@ -222,12 +314,16 @@ void CWizardSheet::ShowPage(WIZARD_PAGE ePage) {
   if (ePage != SaveResult && ePage != SaveFile) {
     m_current = ePage;
     CWizardPage* page = m_pages[ePage];
-    page->hide();
+    // The stack shows the page and hides the one before; the page is placed at once, before the
+    // layout's next pass, so that it never shows at its old size. The focus goes to the page itself,
+    // not (as the stack would move it) to the page's first control, which would pick a row of a list.
+    if (QWidget* focus = QApplication::focusWidget(); focus && m_pages[previous]->isAncestorOf(focus))
+      focus->clearFocus();
+    m_stack->setCurrentWidget(page);
     page->setGeometry(PageRect());
-    page->show();
     if (m_frame) m_frame->BringToForeground();
     page->setFocus();
-    if (previous != ePage) m_pages[previous]->hide();
+    if (previous != ePage && m_pages[previous]->isVisibleTo(this)) m_pages[previous]->hide();
   }
 
   update();
@@ -253,7 +349,6 @@ void CWizardSheet::ShowBottomBar(bool show) {
   m_back->setVisible(show);
   m_fileNext->setVisible(show && m_current == FileSelect);
   m_next->setVisible(show && m_current != FileSelect);
-  PlaceParts();
 }
 
 void CWizardSheet::ShowBannerLinks() {
@@ -262,50 +357,37 @@ void CWizardSheet::ShowBannerLinks() {
   m_about->setVisible(welcome);
   m_userGuideSmall->setVisible(!welcome);
   m_aboutSmall->setVisible(!welcome);
-  PlaceParts();
+  // The welcome page has its links in the banner's first row, the others lower, beside the steps.
+  m_linkColumn->setContentsMargins(0, welcome ? kLinksTopWelcome : kLinksTopOther,
+                                   welcome ? kLinksRightWelcome : kLinksRightOther, 0);
 }
 
-void CWizardSheet::PlaceParts() {
-  const int width = this->width();
-  if (CWizardPage* page = GetCurrentPage()) page->setGeometry(PageRect());
-
-  const QRect bar = BottomRect();
-  auto barTop = [&bar](CButtonPlus* button) {
-    return bar.top() + (bar.height() - button->GetBitmapSize().height()) / 2 + 2;
-  };
-  m_next->MoveTo(width - 50 - m_next->GetBitmapSize().width(), barTop(m_next));
-  m_fileNext->MoveTo(width - 50 - m_fileNext->GetBitmapSize().width(), barTop(m_fileNext));
-  const CButtonPlus* shownNext = m_current == FileSelect ? m_fileNext : m_next;
-  m_back->MoveTo(shownNext->x() - 5 - m_back->GetBitmapSize().width(), barTop(m_back));
-  m_home->MoveTo(50, barTop(m_home));
-
-  m_homePage->MoveTo(50, 11);
-  m_about->MoveTo(width - 20 - m_about->GetBitmapSize().width(), 10);
-  m_userGuide->MoveTo(m_about->x() - m_userGuide->GetBitmapSize().width(), 10);
-  m_aboutSmall->MoveTo(width - 37 - m_aboutSmall->GetBitmapSize().width(), 40);
-  m_userGuideSmall->MoveTo(m_about->x() - 7 - m_userGuideSmall->GetBitmapSize().width(), 40);
-  // The menu button goes with the links of the page: left of the user-guide link in either row.
-  if (m_current == RecoveryModeSelect)
-    m_menu->MoveTo(m_userGuide->x() - 7 - m_menu->GetBitmapSize().width(), 10);
-  else
-    m_menu->MoveTo(m_userGuideSmall->x() - 7 - m_menu->GetBitmapSize().width(), 40);
+std::pair<int, int> CWizardSheet::BannerTextColumns() const {
+  const int left =
+      m_bannerBar->mapTo(this, QPoint(m_logoSlot->geometry().right() + 1, 0)).x() + kStepsAfterLogo;
+  int right = width();
+  for (const CButtonPlus* link : {m_menu, m_userGuide, m_userGuideSmall, m_about, m_aboutSmall})
+    if (link->isVisibleTo(this)) right = std::min(right, link->mapTo(this, QPoint(0, 0)).x());
+  return {left, right - kStepsBeforeLinks};
 }
 
 void CWizardSheet::resizeEvent(QResizeEvent* event) {
   LogError("------------------------ParmInfo: UINT nType, int cx, int cy");
   QWidget::resizeEvent(event);
-  if (CWizardPage* page = GetCurrentPage()) {
-    page->setGeometry(PageRect());
-    page->update();
-  }
-  PlaceParts();
 }
 
 void CWizardSheet::paintEvent(QPaintEvent*) {
   QPainter target(this);
   CMemoryDCPainter memory(&target, width(), height());
   UpdateBanner();
-  DrawAcross(memory.DC(), m_banner, BannerRect());
+  // The banner is drawn for the sheet's width, its steps kept clear of the links.
+  const QRect banner = BannerRect();
+  const auto [textLeft, textRight] = BannerTextColumns();
+  memory.DC()->save();
+  memory.DC()->translate(banner.topLeft());
+  if (!corvale::ui::DrawBanner(*memory.DC(), m_bannerId, banner.size(), textLeft, textRight))
+    DrawAcross(memory.DC(), m_banner, QRect(QPoint(0, 0), banner.size()));
+  memory.DC()->restore();
   DrawAcross(memory.DC(), m_bottom, BottomRect());
 }
 

@@ -5,6 +5,11 @@
 // controller asks (ShowPage); its buttons go through the sheet controller to the controller of the
 // current page. Its menu offers the advanced settings (Option), the language, help and the about
 // box; a change of language is stored and the program restarted through the restart helper.
+//
+// The sheet is laid out by layouts: the banner and the bottom bar keep the heights of their
+// pictures and span the width, the page takes the rest. The banner's steps are drawn in the room
+// its layout leaves between the logo and the links, so the links never cover them, and the sheet's
+// least size is the largest least size of its pages.
 
 #include <QPoint>
 #include <QRect>
@@ -14,12 +19,16 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "controls/MaskedBitmap.h"
 #include "wizard/WizardPage.h"
 
 class CButtonPlus;
 class CXPMenu;
+class QBoxLayout;
+class QFrame;
+class QStackedLayout;
 class IWizardFrame;
 class IWizardSheetController;
 class QAction;
@@ -101,6 +110,9 @@ class CWizardSheet : public QWidget {
   QRect BannerRect() const;
   QRect BottomRect() const;
   QRect PageRect() const;
+  // The columns between which the banner draws its steps (or the welcome page's line): right of the
+  // logo, left of the first link shown.
+  std::pair<int, int> BannerTextColumns() const;
   int InitResult() const { return m_initResult; }
   // The language names of the menu, by language id (empty for a language not offered).
   const std::array<std::string, 5>& LanguageNames() const { return m_languageNames; }
@@ -111,7 +123,7 @@ class CWizardSheet : public QWidget {
 
  private:
   CButtonPlus* MakeButton(int commandId, uint32_t normal, uint32_t hover, uint32_t push, uint32_t disable);
-  void PlaceParts();
+  void BuildLayout();
   void ShowBottomBar(bool show);
   void ShowBannerLinks();
   void UpdateBanner();
@@ -138,6 +150,15 @@ class CWizardSheet : public QWidget {
   CButtonPlus* m_userGuideSmall = nullptr;
   CButtonPlus* m_aboutSmall = nullptr;
   CButtonPlus* m_menu = nullptr;
+  // The banner's row of links (its top and right margins differ on the welcome page), and the
+  // pages shown in the sheet (all but the two shown in the save step's windows).
+  QFrame* m_bannerBar = nullptr;
+  QFrame* m_logoSlot = nullptr;
+  QBoxLayout* m_bannerLayout = nullptr;
+  QFrame* m_linkSlot = nullptr;
+  QBoxLayout* m_linkColumn = nullptr;
+  QFrame* m_bottomBar = nullptr;
+  QStackedLayout* m_stack = nullptr;
   std::array<std::string, 5> m_languageNames;
   MenuRunner m_menuRunner;
   int m_initResult = 0;

@@ -55,14 +55,25 @@ TEST_F(MainFrame, ItsViewHoldsTheSheetOnTheWelcomePageAtTheFixedFirstSize) {
   EXPECT_FALSE(frame->windowFlags() & Qt::WindowMaximizeButtonHint);
 }
 
-TEST_F(MainFrame, OtherPagesLetTheWindowGrowButNotShrinkAndTheWelcomePageRestoresItsSize) {
+// On the other pages the window may be made larger, and smaller down to the least size at which
+// every page is usable (what the pages' layouts need, below the first size, so that the window fits
+// a small screen).
+TEST_F(MainFrame, OtherPagesLetTheWindowChangeDownToItsLeastSizeAndTheWelcomePageRestoresItsSize) {
   CWizardSheet* sheet = frame->ChildView()->GetWizardSheet();
   GetRecoveryContext().RecoveryMode = 2;
   ASSERT_TRUE(GetPageController(RecoveryModeSelect)->Next());
   ASSERT_EQ(sheet->GetCurrentPageIndex(), TypeOfFileToRecovery);
   EXPECT_TRUE(frame->IsWindowResizable());
   EXPECT_TRUE(frame->isVisible());
-  EXPECT_EQ(frame->minimumSize(), QSize(1000, 700));
+  const QSize least = frame->MinimumUsableSize();
+  EXPECT_EQ(frame->minimumSize(), least);
+  EXPECT_LT(least.width(), 1000);
+  EXPECT_LT(least.height(), 700);
+  EXPECT_GE(least.width(), sheet->minimumSizeHint().width());
+  EXPECT_GE(least.height(), sheet->minimumSizeHint().height());
+  frame->resize(400, 300);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(frame->size(), least) << "never below the least size";
   EXPECT_GT(frame->maximumSize().width(), 10000);
   EXPECT_TRUE(frame->windowFlags() & Qt::WindowMaximizeButtonHint);
 

@@ -298,11 +298,22 @@ TEST_F(FileTypePages, TheCataloguesOwnTicksDecideWhetherNextStartsEnabled) {
 TEST_F(FileTypePages, ThePagesPlaceTheirPartsAndAnswerTheirHelpTopics) {
   CRecoveryModeSelectPage* welcome = Welcome();
   EXPECT_EQ(welcome->InitResult(), 0);
-  EXPECT_EQ(welcome->StartButton()->geometry(), QRect(420, 528, 164, 47));
-  EXPECT_EQ(welcome->ModeButton(1000)->y(), 528);
-  EXPECT_EQ(welcome->ModeButton(1001)->y(), 528);
-  EXPECT_FALSE(welcome->ModeButton(1000)->geometry().intersects(welcome->StartButton()->geometry()));
-  EXPECT_FALSE(welcome->ModeButton(1001)->geometry().intersects(welcome->StartButton()->geometry()));
+  // Below the picture, in one row: deleted-file recovery, Start, format recovery; at the window's
+  // first size Start stands where the picture's middle card ends, centred under it.
+  const auto at = [welcome](const QWidget* part) {
+    return QRect(part->mapTo(welcome, QPoint(0, 0)), part->size());
+  };
+  const QRect start = at(welcome->StartButton());
+  EXPECT_EQ(start.size(), QSize(164, 47));
+  EXPECT_GT(start.top(), welcome->Picture()->geometry().bottom());
+  EXPECT_LE(start.bottom(), welcome->height() - 10) << "clear of the bottom bar";
+  EXPECT_NEAR(start.center().x(), welcome->width() / 2, 2);
+  for (int command : {1000, 1001}) {
+    EXPECT_EQ(at(welcome->ModeButton(command)).top(), start.top());
+    EXPECT_FALSE(at(welcome->ModeButton(command)).intersects(start));
+  }
+  EXPECT_LT(at(welcome->ModeButton(1000)).left(), start.left());
+  EXPECT_GT(at(welcome->ModeButton(1001)).left(), start.left());
   EXPECT_EQ(welcome->GetHelpContextId(corvale::kLanguageEnglish), 15);
   EXPECT_EQ(TypesPage()->GetHelpContextId(corvale::kLanguageEnglish), 52);
 

@@ -5,10 +5,12 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QTableView>
 #include <QTest>
 #include <QTreeWidget>
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -300,6 +302,96 @@ TEST(PartitionLayoutView, BoxesAreShrunkOnlyWhenWideEnough) {
   PartitionBoxInfo other{"o", kFileSystemNtfs, 0, 499, 4096, 1.0};
   EXPECT_FALSE(wide.Overlaps(other)) << "different sector sizes never overlap";
   EXPECT_TRUE(wide.Overlaps(PartitionBoxInfo{"x", kFileSystemFat32, 499, 600, 512, 0.1}));
+}
+
+// A row's boxes keep in proportion to their sectors where they can, but every box is at least the
+// least width, pushing its neighbours aside: boxes never overlap, keep their order and stay in the
+// row; a row too narrow for them all gives each an equal share.
+TEST(PartitionLayoutView, EveryBoxOfARowGetsItsLeastWidthWithoutOverlapping) {
+  corvale::test::TestApplication();
+  const uint64_t disk = 1000000;
+  const auto box = [](uint64_t first, uint64_t last) {
+    return PartitionBoxInfo{"p", kFileSystemNtfs, first, last, 512, 1.0};
+  };
+  const struct {
+    const char* name;
+    int width;
+    std::vector<PartitionBoxInfo> boxes;
+  } cases[] = {
+      {"large boxes keep their proportion", 1000, {box(0, 499999), box(500000, 999999)}},
+      {"tiny partitions between large ones",
+       1000,
+       {box(0, 300000), box(300001, 300010), box(300011, 300020), box(300021, 999999)}},
+      {"tiny partitions at the disk's end", 800, {box(0, 999000), box(999001, 999500), box(999501, 999999)}},
+      {"given out of order", 600, {box(999001, 999999), box(0, 10), box(11, 20)}},
+      {"more boxes than the row holds at the least width",
+       200,
+       {box(0, 10), box(11, 20), box(21, 30), box(31, 40), box(41, 50)}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const QRect row(0, 0, c.width, CPartitionLayoutView::kRowHeight);
+    const std::vector<QRect> placed = CPartitionLayoutView::PlaceRowBoxes(c.boxes, row, disk);
+    ASSERT_EQ(placed.size(), c.boxes.size());
+    const int least =
+        std::min<int>(CPartitionLayoutView::kLeastBoxWidth, c.width / static_cast<int>(c.boxes.size()));
+    std::vector<size_t> order(c.boxes.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](size_t a, size_t b) { return c.boxes[a].FirstSector < c.boxes[b].FirstSector; });
+    for (size_t k = 0; k < order.size(); ++k) {
+      const QRect& r = placed[order[k]];
+      // The box with its 3-pixel margins on either side.
+      EXPECT_GE(r.width() + 6, least) << k;
+      EXPECT_GE(r.left() - 3, 0) << k;
+      EXPECT_LE(r.right() + 1 + 3, c.width) << k;
+      if (k > 0) {
+        EXPECT_GT(r.left(), placed[order[k - 1]].right()) << k << " keeps right of its neighbour";
+      }
+    }
+  }
+  // Where the least width asks nothing, a box lies exactly where its sectors say.
+  const std::vector<QRect> wide =
+      CPartitionLayoutView::PlaceRowBoxes({box(0, 499999)}, QRect(0, 0, 1000, 80), disk);
+  EXPECT_EQ(wide[0], CPartitionLayoutView::PlaceBox(box(0, 499999), QRect(0, 0, 1000, 80), disk));
+}
+
+// A second and a third row of the picture get their room instead of a scroll bar (as far as the
+// list above keeps some room, and no higher than the picture's highest), and the picture shrinks
+// back when they go.
+TEST(PartitionContainer, ThePictureGrowsForItsRowsAndShrinksBack) {
+  corvale::test::TestApplication();
+  CLostPartitionCtrlContainer container;
+  container.resize(800, 600);
+  container.show();
+  QCoreApplication::processEvents();
+  CPartitionLayoutView* view = container.GetLayoutView();
+  container.GetLayoutFrame()->SetDiskInfo(DiskLayoutInfo{"disk", DiskLayoutInfo::kDisk, 1000000, 512});
+  const PartitionBoxInfo a{"a", kFileSystemNtfs, 0, 600000, 512, 1.0};
+  const PartitionBoxInfo b{"b", kFileSystemFat32, 500000, 900000, 512, 1.0};
+  const PartitionBoxInfo c{"c", kFileSystemExt2, 550000, 950000, 512, 1.0};
+  view->AddPartitionBox(a);
+  view->AddPartitionBox(b);
+  view->AddPartitionBox(c);
+  ASSERT_EQ(view->Rows().size(), 3u) << "each overlaps the others";
+  QCoreApplication::processEvents();
+  EXPECT_EQ(container.GetLayoutFrame()->height(), CPartitionLayoutFrame::kTitleHeight + 3 * 80);
+  EXPECT_GE(view->viewport()->height(), 3 * 80) << "every row shows";
+  EXPECT_FALSE(view->verticalScrollBar()->isVisible());
+
+  view->RemovePartitionBox(c);
+  view->RemovePartitionBox(b);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(container.GetLayoutFrame()->height(), CLostPartitionCtrlContainer::kLayoutHeight);
+
+  // In a short page the list keeps its room and the picture scrolls.
+  container.resize(800, 250);
+  QCoreApplication::processEvents();
+  view->AddPartitionBox(b);
+  view->AddPartitionBox(c);
+  QCoreApplication::processEvents();
+  EXPECT_LE(container.GetLayoutFrame()->height(), 250 - CLostPartitionCtrlContainer::kListKeepsHeight);
+  EXPECT_GE(container.GetPartitionListCtrl()->height(), CLostPartitionCtrlContainer::kListKeepsHeight - 5);
 }
 
 TEST(PartitionContainer, ThePictureKeepsItsHeightWhenThePageGrows) {

@@ -8,6 +8,7 @@
 #include <sys/mount.h>
 #include <sys/stat.h>
 
+#include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
 #include <QTest>
@@ -443,6 +444,59 @@ TEST(DiskSpacePie, AnglesSizeAndColours) {
   EXPECT_EQ(image.pixelColor(150 + 50, 134 + 36), CPieCtrl::Colors()[0].rim);
   EXPECT_EQ(image.pixelColor(150 - 90, 134 + 23), CPieCtrl::Colors()[1].rim);
   EXPECT_EQ(image.pixelColor(5, 5), QColor(240, 240, 240));
+}
+
+// The pie follows the folder as it is typed, before OK: empty while no folder is given (the target
+// disk is not known), then the free space of the file system the typed folder would be made on
+// (a 4 MiB tmpfs made here, the folder not there yet) against what the recovery needs; its legend
+// gives the three sizes, and another folder on another file system changes them.
+TEST_F(SaveStep, ThePieAndItsLegendFollowTheTypedFolderBeforeOk) {
+  SmallMount small(Folder() + "small", 4096, false);
+  if (!small.ok()) GTEST_SKIP() << "cannot mount a tmpfs here";
+  Controller()->SetFileTree(nullptr, nullptr);
+  onTargetWindow = [&](CSaveFilePathDlg& frame) {
+    CSaveFilePage* page = Page();
+    CPieCtrl* pie = page->Pie();
+    page->SetRecoveryTotals(1024 * 1024, 7);
+    EXPECT_EQ(pie->FreeSpace() + pie->RequiredSpace() + pie->UsedSpace(), 0) << "no folder, an empty pie";
+    EXPECT_EQ(page->LegendText(CSaveFilePage::kLegendFree).toStdString(), "Free: -");
+    EXPECT_EQ(page->LegendText(CSaveFilePage::kLegendNeeded).toStdString(), "Needed: 1.00 MB");
+    EXPECT_EQ(page->LegendText(CSaveFilePage::kLegendUsed).toStdString(), "Used: -");
+
+    QTest::keyClicks(page->Edit(), QString::fromStdString(Folder() + "small/new/folder"));
+    for (int i = 0; i < 300 && pie->FreeSpace() == 0; ++i) QTest::qWait(10);
+    EXPECT_EQ(pie->FreeSpace(), 4 * 1024 * 1024);
+    EXPECT_EQ(pie->RequiredSpace(), 1024 * 1024);
+    EXPECT_EQ(pie->UsedSpace(), 0);
+    EXPECT_EQ(page->LegendText(CSaveFilePage::kLegendFree).toStdString(), "Free: 4.00 MB");
+    EXPECT_EQ(page->LegendText(CSaveFilePage::kLegendNeeded).toStdString(), "Needed: 1.00 MB");
+    EXPECT_EQ(page->LegendText(CSaveFilePage::kLegendUsed).toStdString(), "Used: 0.00 KB");
+    // The legend shown beside the pie says the same.
+    QStringList shown;
+    for (QLabel* label : frame.findChildren<QLabel*>())
+      if (label->isVisible()) shown << label->text();
+    EXPECT_TRUE(shown.contains("Free: 4.00 MB")) << shown.join("|").toStdString();
+    EXPECT_TRUE(shown.contains("Needed: 1.00 MB")) << shown.join("|").toStdString();
+    // Free and needed get their slices: 288 and 72 degrees.
+    EXPECT_EQ(CPieCtrl::ComputeAngles(pie->FreeSpace(), pie->RequiredSpace(), pie->UsedSpace()),
+              (std::array<int, 3>{288, 72, 0}));
+    corvale::test::SaveScreenshot(frame.grab().toImage(), "save-5-target-folder-typed");
+
+    // Another folder, on the scratch folder's own file system.
+    page->Edit()->selectAll();
+    QTest::keyClicks(page->Edit(), QString::fromStdString(Folder() + "elsewhere"));
+    const TargetDiskSpace elsewhere = QueryTargetDiskSpace(Folder());
+    for (int i = 0; i < 300 && pie->UsedSpace() == 0; ++i) QTest::qWait(10);
+    EXPECT_NE(pie->UsedSpace(), 0);
+    EXPECT_NE(pie->FreeSpace(), 4 * 1024 * 1024);
+    EXPECT_EQ(pie->RequiredSpace(), 1024 * 1024);
+    EXPECT_GT(elsewhere.total, 0u);
+    EXPECT_NE(page->LegendText(CSaveFilePage::kLegendUsed).toStdString(), "Used: -");
+    EXPECT_EQ(targetWindows, 1) << "all of it before OK";
+  };
+  Controller()->SetPreviousController(GetPageController(FileSelect));
+  Controller()->Activate();
+  EXPECT_EQ(targetWindows, 1);
 }
 
 TEST(ResultPanel, OutcomeTotalsAndTheFolderLink) {

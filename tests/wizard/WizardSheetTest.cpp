@@ -21,6 +21,7 @@
 #include "raw/RawFileInfoList.h"
 #include "storage/MemoryDevice.h"
 #include "support/Fixtures.h"
+#include "support/qt/LayoutCheck.h"
 #include "wizard/WizardHarness.h"
 #include "wizard/controller/CompleteRecoveryScanPartitionDeviceSelectController.h"
 #include "wizard/controller/FileSelectController.h"
@@ -173,36 +174,60 @@ TEST_F(WizardSheet, TheWelcomePagePutsTheRecoveryOptionsBackToTheirDefaults) {
   EXPECT_EQ(context.RecoveryMode, 1) << "the mode is the run's choice, not an option";
 }
 
-TEST_F(WizardSheet, ButtonsSitAtTheirPlacesAndFollowTheWindowsWidth) {
-  for (QSize size : {QSize(1000, 700), QSize(1300, 800)}) {
+// The bars keep their arrangement at every width, from the sheet's least size up: Home at the
+// left, Back just left of Next at the right, the links at the banner's right end (in its first row
+// on the welcome page, lower on the others), the menu button left of them, and the banner's steps
+// drawn only between the logo and the links, so that no link covers a step.
+TEST_F(WizardSheet, TheBarsKeepTheirArrangementAndTheStepsStayClearOfTheLinks) {
+  const QSize least = sheet->minimumSizeHint();
+  EXPECT_LE(least.width(), 800) << "narrow screens still hold the sheet";
+  EXPECT_LE(least.height(), 560);
+  for (QSize size : {least, QSize(1000, 700), QSize(1920, 1080)}) {
     SCOPED_TRACE(size.width());
-    frame->resize(size);
-    sheet->resize(size);
-    const int w = size.width();
-    sheet->ShowPage(TypeOfFileToRecovery);
-    const QRect bar = sheet->BottomRect();
-    EXPECT_EQ(bar, QRect(0, size.height() - 58, w, 58));
-    CButtonPlus* next = sheet->Button(Sheet::kCommandNext);
-    CButtonPlus* back = sheet->Button(Sheet::kCommandBack);
-    CButtonPlus* home = sheet->Button(Sheet::kCommandHome);
-    EXPECT_EQ(next->geometry(), QRect(w - 50 - 90, bar.top() + (58 - 32) / 2 + 2, 90, 32));
-    EXPECT_EQ(back->geometry().right() + 1, next->x() - 5);
-    EXPECT_EQ(back->y(), next->y());
-    EXPECT_EQ(home->pos(), QPoint(50, next->y()));
-    CButtonPlus* about = sheet->Button(Sheet::kCommandAboutLink);
-    EXPECT_EQ(about->geometry().right() + 1, w - 20);
-    EXPECT_EQ(about->y(), 10);
-    EXPECT_EQ(sheet->Button(Sheet::kCommandUserGuide)->geometry().right() + 1, about->x());
-    EXPECT_EQ(sheet->Button(Sheet::kCommandAboutSmall)->geometry().right() + 1, w - 37);
-    EXPECT_EQ(sheet->Button(Sheet::kCommandUserGuideSmall)->geometry().right() + 1, about->x() - 7);
-    EXPECT_EQ(sheet->Button(Sheet::kCommandUserGuideSmall)->y(), 40);
-    EXPECT_EQ(sheet->GetCurrentPage()->geometry(), QRect(0, 64, w, size.height() - 64 - 58));
-
-    sheet->ShowPage(FileSelect);
-    EXPECT_EQ(sheet->FileNextButton()->geometry().right() + 1, w - 50);
-    EXPECT_EQ(back->geometry().right() + 1, sheet->FileNextButton()->x() - 5);
-    sheet->ShowPage(RecoveryModeSelect);
-    EXPECT_EQ(sheet->Button(Sheet::kCommandHomePage)->pos(), QPoint(50, 11));
+    for (int mode : {0, 2}) {
+      GetRecoveryContext().RecoveryMode = mode;
+      for (WIZARD_PAGE page : {RecoveryModeSelect, TypeOfFileToRecovery, FileSelect}) {
+        SCOPED_TRACE(page);
+        sheet->ShowPage(page);
+        frame->resize(size.expandedTo(frame->size()));
+        const QStringList problems = layoutcheck::ProblemsAtSize(sheet, size);
+        EXPECT_TRUE(problems.isEmpty()) << problems.join("\n").toStdString();
+        // Where a part stands in the sheet.
+        const auto at = [this](const QWidget* part) {
+          return QRect(part->mapTo(sheet, QPoint(0, 0)), part->size());
+        };
+        const int w = sheet->width();
+        EXPECT_EQ(sheet->GetCurrentPage()->geometry(), sheet->PageRect());
+        EXPECT_EQ(sheet->BottomRect(), QRect(0, sheet->height() - 58, w, 58));
+        const auto [textLeft, textRight] = sheet->BannerTextColumns();
+        EXPECT_LT(textLeft, textRight) << "room for the steps";
+        const bool welcome = page == RecoveryModeSelect;
+        const QRect menu = at(sheet->Button(Sheet::kCommandMenu));
+        const QRect guide =
+            at(sheet->Button(welcome ? Sheet::kCommandUserGuide : Sheet::kCommandUserGuideSmall));
+        const QRect about = at(sheet->Button(welcome ? Sheet::kCommandAboutLink : Sheet::kCommandAboutSmall));
+        EXPECT_GE(menu.left(), textRight) << "the menu stays right of the steps";
+        EXPECT_EQ(menu.top(), guide.top());
+        EXPECT_EQ(menu.right() + 1 + 7, guide.left());
+        EXPECT_EQ(guide.right() + 1, about.left());
+        EXPECT_EQ(about.right() + 1, w - (welcome ? 20 : 37));
+        EXPECT_EQ(about.top(), welcome ? 10 : 40);
+        if (welcome) {
+          EXPECT_EQ(at(sheet->Button(Sheet::kCommandHomePage)).topLeft(), QPoint(50, 11));
+          continue;
+        }
+        const QRect next =
+            at(page == FileSelect ? sheet->FileNextButton() : sheet->Button(Sheet::kCommandNext));
+        const QRect back = at(sheet->Button(Sheet::kCommandBack));
+        const QRect home = at(sheet->Button(Sheet::kCommandHome));
+        const QRect bar = sheet->BottomRect();
+        EXPECT_EQ(next.right() + 1, w - 50);
+        EXPECT_EQ(next.top(), bar.top() + (58 - next.height()) / 2 + 2);
+        EXPECT_EQ(back.right() + 1, next.left() - 5);
+        EXPECT_EQ(back.top(), next.top());
+        EXPECT_EQ(home.topLeft(), QPoint(50, next.top()));
+      }
+    }
   }
 }
 

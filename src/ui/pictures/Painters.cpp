@@ -181,35 +181,41 @@ void DrawBannerGround(QPainter& p, const QSize& size) {
   p.fillRect(QRect(0, size.height() - 2, size.width(), 2), kBannerAccentColor);
   // The logo sits where the welcome page puts its home-page link, so it stays in place on every page.
   p.save();
-  p.translate(50, 11);
-  DrawLogo(p, QSize(200, 38), ButtonState::Normal);
+  p.translate(kBannerLogoLeft, kBannerLogoTop);
+  DrawLogo(p, QSize(kBannerLogoWidth, kBannerLogoHeight), ButtonState::Normal);
   p.restore();
 }
 
 }  // namespace
 
-void DrawWelcomeBanner(QPainter& p, const QSize& size) {
+void DrawWelcomeBanner(QPainter& p, const QSize& size, double textLeft, double textRight) {
   DrawBannerGround(p, size);
+  if (textRight <= textLeft) return;
   p.setRenderHint(QPainter::Antialiasing, true);
   p.setPen(kLogoSubtitle);
-  p.setFont(PictureFont(13, false));
-  p.drawText(QRectF(290, 11, 420, 38), Qt::AlignLeft | Qt::AlignVCenter,
-             QStringLiteral("Bring back deleted, formatted and lost files"));
+  const QFont font = PictureFont(13, false);
+  p.setFont(font);
+  const QString line = QStringLiteral("Bring back deleted, formatted and lost files");
+  const int room = static_cast<int>(textRight - textLeft);
+  p.drawText(QRectF(textLeft, kBannerLogoTop, room, kBannerLogoHeight), Qt::AlignLeft | Qt::AlignVCenter,
+             QFontMetrics(font).elidedText(line, Qt::ElideRight, room));
 }
 
-void DrawStepBanner(QPainter& p, const QSize& size, const QStringList& steps, int current) {
+void DrawStepBanner(QPainter& p, const QSize& size, const QStringList& steps, int current, double textLeft,
+                    double textRight) {
   DrawBannerGround(p, size);
   p.setRenderHint(QPainter::Antialiasing, true);
-  if (steps.isEmpty()) return;
+  if (steps.isEmpty() || textRight <= textLeft) return;
   // The steps share the room between the logo and the links at the right.
-  const double left = 290;
-  const double width = 460;
+  const double left = textLeft;
+  const double width = textRight - textLeft;
   const double slot = width / steps.size();
   const double circleY = 20;
   const double radius = 10;
   for (int i = 0; i + 1 < steps.size(); ++i) {
     const double from = left + slot * (i + 0.5) + radius + 4;
     const double to = left + slot * (i + 1.5) - radius - 4;
+    if (to <= from) continue;
     p.setPen(QPen(i < current ? kStepDone : kStepFuture, 2.0));
     p.drawLine(QPointF(from, circleY), QPointF(to, circleY));
   }
@@ -225,7 +231,12 @@ void DrawStepBanner(QPainter& p, const QSize& size, const QStringList& steps, in
                QString::number(i + 1));
     p.setPen(i == current ? Qt::white : (i < current ? kStepDone : kStepFuture));
     p.setFont(PictureFont(11, i == current));
-    p.drawText(QRectF(centre.x() - slot / 2, 33, slot, 18), Qt::AlignHCenter | Qt::AlignTop, steps[i]);
+    // The name below its circle, within its share, down to the banner's accent line.
+    const QRectF name(centre.x() - slot / 2 + 2, 33, slot - 4, size.height() - 2 - 33);
+    p.save();
+    p.setClipRect(name);
+    p.drawText(name, Qt::AlignHCenter | Qt::AlignTop | Qt::TextWordWrap, steps[i]);
+    p.restore();
   }
 }
 

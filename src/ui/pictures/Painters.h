@@ -25,11 +25,26 @@ void DrawBannerLink(QPainter& p, const QSize& size, const QString& label, bool d
 // The product's logo on the banner's colour.
 void DrawLogo(QPainter& p, const QSize& size, ButtonState state);
 
-// The banner of the welcome page.
-void DrawWelcomeBanner(QPainter& p, const QSize& size);
+// Where the banners put the logo, and the room between the logo and the links at the right that
+// the banners of the pictures table leave for their text (a 1000-pixel banner).
+constexpr int kBannerLogoLeft = 50;
+constexpr int kBannerLogoTop = 11;
+constexpr int kBannerLogoWidth = 200;
+constexpr int kBannerLogoHeight = 38;
+constexpr double kBannerTextLeft = 290;
+constexpr double kBannerTextRight = 750;
+// The least room a step of a step banner needs: its circle and its name, broken onto two lines.
+constexpr int kBannerStepMinimumWidth = 64;
 
-// A banner with the steps of a recovery, `current` the step now shown (counting from 0).
-void DrawStepBanner(QPainter& p, const QSize& size, const QStringList& steps, int current);
+// The banner of the welcome page, its line kept inside the columns `textLeft` to `textRight`.
+void DrawWelcomeBanner(QPainter& p, const QSize& size, double textLeft = kBannerTextLeft,
+                       double textRight = kBannerTextRight);
+
+// A banner with the steps of a recovery, `current` the step now shown (counting from 0). The steps
+// share the columns `textLeft` to `textRight`; a name too long for its share is broken onto two
+// lines.
+void DrawStepBanner(QPainter& p, const QSize& size, const QStringList& steps, int current,
+                    double textLeft = kBannerTextLeft, double textRight = kBannerTextRight);
 
 // The bar under the pages.
 void DrawBottomBar(QPainter& p, const QSize& size);

@@ -327,7 +327,12 @@ PartitionBoxInfo CMultipleChoosePartitionListCtrl::BoxOf(const FoundPartitionRow
 void CMultipleChoosePartitionListCtrl::AddPartition(const FoundPartitionRow& record) {
   const bool tick = record.Recommendation == 1 && GetCheckedCount() < m_autoCheckLimit;
   m_model->Append(record, tick, m_threshold);
-  if (tick) OnCheckBoxChanged(1, GetPartitionCount() - 1, kColumnName, 0);
+  // The name column widens to the longest name (with its box and icon), so that no name is cut short
+  // until the user narrows the column.
+  const int row = GetPartitionCount() - 1;
+  const int nameWidth = m_table->sizeHintForIndex(m_model->index(row, kColumnName)).width();
+  if (m_table->columnWidth(kColumnName) < nameWidth) m_table->setColumnWidth(kColumnName, nameWidth);
+  if (tick) OnCheckBoxChanged(1, row, kColumnName, 0);
 }
 
 void CMultipleChoosePartitionListCtrl::DeleteAllPartitions() {

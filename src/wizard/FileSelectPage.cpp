@@ -4,8 +4,8 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
-#include <QDir>
 #include <QBoxLayout>
+#include <QDir>
 #include <QFileDialog>
 #include <QPainter>
 #include <algorithm>

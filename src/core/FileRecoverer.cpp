@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -28,7 +29,7 @@
 #include "core/IFileRecoverCallback.h"
 #include "core/OutputName.h"
 #include "core/TargetSpace.h"
-#include "core/WorkerPump.h"
+#include "core/WorkerThread.h"
 #include "platform/HandleFile.h"
 #include "platform/Log.h"
 #include "storage/CheckedMath.h"
@@ -1098,10 +1099,8 @@ CFileRecoverer::SourceDeviceQuery& SourceQuery() {
 
 }  // namespace
 
-CFileRecoverer::CFileRecoverer(MessagePump pump) : m_pump(std::move(pump)) {}
-
 int32_t CFileRecoverer::RunOnWorker(const std::function<int32_t()>& job, int32_t startFailure) {
-  const std::optional<int32_t> result = RunOnWorkerWithPump(job, m_pump);
+  const std::optional<int32_t> result = ::RunOnWorker(job);
   if (!result) {
     LogError("Failed to start the recovery thread");
     return startFailure;
@@ -1116,12 +1115,8 @@ int32_t CFileRecoverer::RecoverFilesInThread(IStorageDevice* device, IFileRecove
   m_failed = 0;
   const std::string target = targetFolder != nullptr ? targetFolder : "";
   std::string path;
-  const int32_t result = RunOnWorker(
-      [&] {
-        RecoveryJob job(device, callback, m_recovered, m_failed);
-        return job.RecoverTree(root, target, &path);
-      },
-      kResultFailed);
+  RecoveryJob job(device, callback, m_recovered, m_failed);
+  const int32_t result = job.RecoverTree(root, target, &path);
   if (outPath != nullptr) *outPath = path;
   m_resultCode = result;
   return result;

@@ -483,13 +483,31 @@ void CImageDiskRunDlg::Start(IStorageDevice* source, const ImageSummary& summary
   m_timer->start();
 }
 
+void CImageDiskRunDlg::SetCancel(bool cancel) {
+  m_cancel = cancel;
+  if (cancel) m_gate.Cancel();
+}
+
+void CImageDiskRunDlg::SetPaused(bool paused) {
+  if (paused == m_gate.IsHeld()) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (paused) {
+    m_pausedSince = now;
+    m_gate.Hold();
+  } else {
+    m_pausedFor += now - m_pausedSince;
+    m_gate.Release();
+  }
+}
+
 void CImageDiskRunDlg::OnTimer() {
   const uint64_t total = m_total;
   const uint64_t done = m_done;
   m_progress->setRange(0, 1000);
   m_progress->setValue(total > 0 ? static_cast<int>(done * 1000 / total) : 0);
-  const auto elapsed =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_begin);
+  // A pause does not count as time the run took.
+  const auto now = m_gate.IsHeld() ? m_pausedSince : std::chrono::steady_clock::now();
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_begin - m_pausedFor);
   m_remaining->setText(
       QString::fromStdString(FormatRemaining(total, done, static_cast<uint64_t>(elapsed.count()))));
   if (m_watch) {
@@ -543,6 +561,8 @@ void CImageDiskRunDlg::CancelAndWait() {
     m_cancel = true;
     m_decided.notify_all();
   }
+  // A paused writer is let go, to see the cancel at once.
+  m_gate.Cancel();
   if (m_worker.joinable()) m_worker.join();
   m_timer->stop();
 }
@@ -766,9 +786,14 @@ void CImageDiskMasterDlg::OnBack() {
 }
 
 void CImageDiskMasterDlg::OnCancel() {
+  // The imaging stands still while the question is open: nothing more is written until the answer.
+  m_run->SetPaused(true);
   const auto answer = corvale::ui::AskMessageBox(ImageText(61215, "Cancel Disk Image?"), GetProductTitle(),
                                                  corvale::ui::MessageButtons::OkCancel);
-  if (answer != corvale::ui::MessageAnswer::Ok) return;
+  if (answer != corvale::ui::MessageAnswer::Ok) {
+    m_run->SetPaused(false);
+    return;
+  }
   m_run->CancelAndWait();
   m_result = false;
   CSearchSuperDlg::reject();

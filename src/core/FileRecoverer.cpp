@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -27,7 +28,7 @@
 #include "core/IFileRecoverCallback.h"
 #include "core/OutputName.h"
 #include "core/TargetSpace.h"
-#include "core/WorkerPump.h"
+#include "core/WorkerThread.h"
 #include "platform/FolderWalk.h"
 #include "platform/HandleFile.h"
 #include "platform/Log.h"
@@ -1041,10 +1042,8 @@ CFileRecoverer::DeviceNumbersQuery& DeviceQuery() {
 
 }  // namespace
 
-CFileRecoverer::CFileRecoverer(MessagePump pump) : m_pump(std::move(pump)) {}
-
 int32_t CFileRecoverer::RunOnWorker(const std::function<int32_t()>& job, int32_t startFailure) {
-  const std::optional<int32_t> result = RunOnWorkerWithPump(job, m_pump);
+  const std::optional<int32_t> result = ::RunOnWorker(job);
   if (!result) {
     LogError("Failed to start the recovery thread");
     return startFailure;
@@ -1059,13 +1058,11 @@ int32_t CFileRecoverer::RecoverFilesInThread(IStorageDevice* device, IFileRecove
   m_failed = 0;
   const std::string target = targetFolder != nullptr ? targetFolder : "";
   std::string path;
-  const int32_t result = RunOnWorker(
-      [&] {
-        if (!OpenTarget(target)) return kResultFailed;
-        RecoveryJob job(device, callback, m_recovered, m_failed);
-        return job.RecoverTree(root, target, m_target.Get(), &path);
-      },
-      kResultFailed);
+  int32_t result = kResultFailed;
+  if (OpenTarget(target)) {
+    RecoveryJob job(device, callback, m_recovered, m_failed);
+    result = job.RecoverTree(root, target, m_target.Get(), &path);
+  }
   if (outPath != nullptr) *outPath = path;
   m_resultCode = result;
   return result;

@@ -20,9 +20,9 @@
 // file is written its runs must hold its size and lie on the device, and its data must fit in the
 // target disk's free space, which is looked at again while writing.
 //
-// A job runs on a worker thread while the calling thread waits; a caller that owns windows gives a
-// message pump, which is called about every 10 ms until the worker is done. Progress and cancel go
-// through IFileRecoverCallback, on the worker thread.
+// A job runs on the thread that calls it: a caller that owns windows calls it from its job's worker
+// (its window stays in its own event loop meanwhile). Progress and cancel go through
+// IFileRecoverCallback, on that thread.
 
 #include <atomic>
 #include <cstdint>
@@ -43,11 +43,10 @@ class CFileRecoverer {
   static constexpr int32_t kResultFailed = 1;
   static constexpr int32_t kResultCancelled = 2;
 
-  using MessagePump = std::function<void()>;
   // Device numbers (st_dev values) of the volumes the recovery reads from.
   using SourceDeviceQuery = std::function<std::vector<uint64_t>()>;
 
-  explicit CFileRecoverer(MessagePump pump = {});
+  CFileRecoverer() = default;
   CFileRecoverer(const CFileRecoverer&) = delete;
   CFileRecoverer& operator=(const CFileRecoverer&) = delete;
 
@@ -64,9 +63,9 @@ class CFileRecoverer {
                                const char* targetFolder, std::string* outPath = nullptr);
 
   // Recovers one file into `targetFilePath`, which must not exist yet; its folder is opened as the
-  // target folder is. With `onWorker` the work runs on a worker thread while the caller pumps
-  // messages, else on the calling thread. Recoveries of the same node are serialised across
-  // threads. Returns 1 when the file was recovered, else 0; a cancelled one leaves no file.
+  // target folder is. With `onWorker` the work runs on a thread of its own while the caller waits,
+  // else on the calling thread. Recoveries of the same node are serialised across threads. Returns
+  // 1 when the file was recovered, else 0; a cancelled one leaves no file.
   int32_t RecoverFileInThread(IStorageDevice* device, IFileRecoverCallback* callback, CFileNode* node,
                               const char* targetFilePath, bool onWorker);
 
@@ -91,15 +90,14 @@ class CFileRecoverer {
   static void SetDeviceNumbersQuery(DeviceNumbersQuery query);
 
  private:
-  // Runs `job` on a worker and pumps until it is done; kResultFailed (or `startFailure`) when no
-  // worker could be started.
+  // Runs `job` on a thread of its own and waits for it; `startFailure` when no thread could be
+  // started.
   int32_t RunOnWorker(const std::function<int32_t()>& job, int32_t startFailure);
 
   static bool IsPathOnDevices(const char* path, const SourceDeviceQuery& query);
   // Opens (or keeps) the target folder of a tree job; false, logged, when it cannot be opened.
   bool OpenTarget(const std::string& target);
 
-  MessagePump m_pump;
   platform::UniqueFd m_target;
   std::string m_targetPath;
   std::atomic<int32_t> m_resultCode{0};

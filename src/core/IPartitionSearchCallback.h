@@ -1,7 +1,8 @@
 #pragma once
 // What the lost-partition search tells the window that follows it, and asks of it. The search calls
-// it from its worker thread: an implementation passes what it is told to its own thread and answers
-// IsCancelled from a flag, never blocking the worker.
+// it from its worker thread: an implementation stores what it is told for its own thread to read and
+// answers IsCancelled from a flag. The worker waits only where the window holds it on purpose (while
+// it asks whether to stop), never for the window's thread to handle anything.
 
 #include <cstdint>
 
@@ -10,7 +11,8 @@ class CLostPartitionRecord;
 class IPartitionSearchCallback {
  public:
   virtual ~IPartitionSearchCallback() = default;
-  // Called twice per position: lets the window handle what is pending (nothing to do on a worker).
+  // Called twice per position: a point where the window may hold the search (it runs on a worker,
+  // so there is nothing of the window's to handle here).
   virtual void PumpMessages() {}
   // Once per position.
   virtual void Step() = 0;

@@ -8,7 +8,6 @@
 #include <system_error>
 #include <thread>
 
-#include "core/WorkerPump.h"
 #include "platform/Allocation.h"
 #include "platform/Log.h"
 #include "platform/ProgramFolder.h"
@@ -170,14 +169,8 @@ void CIntelligentSearchController::BlockLoop() {
   }
 }
 
-int32_t RunIntelligentSearch(CIntelligentSearchController& driver, IIntelligentSearchCallback* callback,
-                             const SearchPumpHook& pump) {
-  return RunOnWorkerWithPump(
-             [&] {
-               const int32_t result = driver.Search(callback);
-               if (callback) callback->OnSearchFinished();
-               return result;
-             },
-             pump)
-      .value_or(0);
+int32_t RunIntelligentSearch(CIntelligentSearchController& driver, IIntelligentSearchCallback* callback) {
+  const int32_t result = driver.Search(callback);
+  if (callback) callback->OnSearchFinished();
+  return result;
 }

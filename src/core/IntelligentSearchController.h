@@ -4,9 +4,9 @@
 // in the order they were added. The controllers keep their own evidence; the caller collects their
 // results with GetResults once the pass is over.
 //
-// Threads: Search runs the block loop on a worker thread and returns when it has ended. The caller
-// normally runs Search itself on a starter thread while its own thread keeps handling its window
-// messages; RunIntelligentSearch does exactly that, with the message handling as a hook.
+// Threads: Search runs the block loop on a worker thread and returns when it has ended. A window
+// runs Search itself on a starter thread (its job's worker, through RunIntelligentSearch) while its
+// own thread stays in its event loop.
 
 #include <atomic>
 #include <cstdint>
@@ -68,15 +68,6 @@ class CIntelligentSearchController : public IContainerofFileSystemSearchControll
   std::atomic<int32_t> m_finished{0};
 };
 
-// Handles the calling thread's pending work (its window messages) while a search runs elsewhere.
-// It is called again and again until the search has finished (between calls the caller sleeps on
-// the search's end for at most 10 ms), so each call should return after a short while (at most
-// about 100 ms), whether or not there was anything to handle.
-using SearchPumpHook = std::function<void()>;
-
-// What a window thread does to run a search without blocking: starts a thread that calls
-// driver.Search(callback) and then callback->OnSearchFinished(), and calls `pump` on the calling
-// thread until that thread is done (with no pump, it just waits). Returns Search's result, or 0 when
-// the thread could not be started (then OnSearchFinished is not called).
-int32_t RunIntelligentSearch(CIntelligentSearchController& driver, IIntelligentSearchCallback* callback,
-                             const SearchPumpHook& pump);
+// What the starter thread of a search does: driver.Search(callback), then callback->OnSearchFinished().
+// Returns Search's result: 1 once the pass has ended, 0 when its worker could not be started.
+int32_t RunIntelligentSearch(CIntelligentSearchController& driver, IIntelligentSearchCallback* callback);

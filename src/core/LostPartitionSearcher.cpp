@@ -1,12 +1,7 @@
 #include "core/LostPartitionSearcher.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
-#include <system_error>
-#include <thread>
 
 #include "core/FileSystemEngine.h"
 #include "platform/Log.h"
@@ -109,31 +104,7 @@ void CLostPartitionSearchBase::AddAlgorithm(std::unique_ptr<IPartitionSearchAlgo
 bool CLostPartitionSearchBase::RunSearch(IPartitionSearchCallback* callback) {
   m_callback = callback;
   m_done.store(false);
-  std::mutex mutex;
-  std::condition_variable finished;
-  std::thread worker;
-  try {
-    worker = std::thread([&] {
-      Search();
-      std::lock_guard<std::mutex> lock(mutex);
-      finished.notify_all();
-    });
-  } catch (const std::system_error&) {
-    LogInfo("the lost-partition search could not start its worker");
-    m_done.store(true);
-    return false;
-  }
-  std::unique_lock<std::mutex> lock(mutex);
-  while (!m_done.load()) {
-    if (m_pump) {
-      lock.unlock();
-      m_pump();
-      lock.lock();
-    }
-    finished.wait_for(lock, std::chrono::milliseconds(10), [&] { return m_done.load(); });
-  }
-  lock.unlock();
-  worker.join();
+  Search();
   return true;
 }
 

@@ -5,9 +5,9 @@
 // sectors per cylinder and one per free MiB; the full check of a file system is read only where its
 // boot sector passes.
 //
-// The search runs on a worker thread; the caller waits, running its pump hook (the user interface
-// passes its event handling) until the worker is done. Progress, found partitions and cancellation
-// pass through IPartitionSearchCallback, called on the worker.
+// The search runs on the thread that calls it (a window runs it on its job's worker). Progress, found
+// partitions and cancellation pass through IPartitionSearchCallback, called on that thread; the
+// callback's PumpMessages is where a window may hold the search while it asks the user something.
 
 #include <atomic>
 #include <cstdint>
@@ -52,17 +52,14 @@ class CLostPartitionSearchBase {
   // Testers are asked in the order added (not owned).
   void AddTester(IPartitionFileSystemSearchController* tester);
   void AddAlgorithm(std::unique_ptr<IPartitionSearchAlgorithm> algorithm);
-  // Run by the waiting caller between looks at the done flag (every 10 ms at most).
-  void SetPumpHook(std::function<void()> pump) { m_pump = std::move(pump); }
-
-  // Starts the worker and waits for it; returns false when the worker could not start.
+  // Runs the search on the calling thread and returns when it has ended (completed or cancelled).
   bool RunSearch(IPartitionSearchCallback* callback);
   bool IsDone() const { return m_done.load(); }
   // Sectors read at the positions of the last search.
   uint64_t GetProbeCount() const { return m_probes; }
 
  protected:
-  // The worker's body.
+  // The search's body.
   void Search();
   void TestAt(uint64_t position);
   bool IsInsideFoundPartition(uint64_t position) const;
@@ -78,7 +75,6 @@ class CLostPartitionSearchBase {
   uint64_t m_probes = 0;
   std::atomic<bool> m_done{false};
   IPartitionSearchCallback* m_callback = nullptr;
-  std::function<void()> m_pump;
 };
 
 class CLostPartitionSearcher : public CLostPartitionSearchBase {

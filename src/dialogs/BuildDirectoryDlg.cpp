@@ -1,27 +1,18 @@
 #include "dialogs/BuildDirectoryDlg.h"
 
-#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 
+#include "controls/DialogTemplate.h"
 #include "platform/Log.h"
-#include "ui/MessageBox.h"
-#include "ui/Resources.h"
 #include "ui/UiFont.h"
 
 namespace {
-
-int64_t NowMs() {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(
-             std::chrono::steady_clock::now().time_since_epoch())
-      .count();
-}
-
-std::string Text(uint32_t id, const char* fallback) {
-  const QString text = corvale::ui::LoadStringResource(id);
-  return text.isEmpty() ? fallback : text.toStdString();
-}
 
 // The bar counts in int; a range or position from an engine may be anything.
 int ClampToInt(int64_t value) {
@@ -30,9 +21,9 @@ int ClampToInt(int64_t value) {
 
 }  // namespace
 
-CBuildDirectoryDlg::CBuildDirectoryDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent) {
+CBuildDirectoryDlg::CBuildDirectoryDlg(QWidget* parent) : CProgressDlgBase(kTemplateId, parent, 216) {
+  using corvale::ui::DluRect;
   setWindowTitle(QStringLiteral("Building directory"));
-  setFixedSize(477, 163);
   setFont(corvale::ui::MakeUiFont(14, 400));
   setAutoFillBackground(true);
   QPalette palette = this->palette();
@@ -41,10 +32,12 @@ CBuildDirectoryDlg::CBuildDirectoryDlg(QWidget* parent) : CSearchSuperDlg(kTempl
 
   m_stepLabel = new QLabel(this);
   m_stepLabel->setObjectName(QString::number(kStepTextId));
-  m_stepLabel->setGeometry(21, 23, 430, 16);
+  // A long step text is cut rather than widening the window while it runs.
+  m_stepLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  m_stepLabel->setMinimumWidth(DluRect(0, 0, 184, 8).width());
   m_bar = new QProgressBar(this);
   m_bar->setObjectName(QString::number(kProgressId));
-  m_bar->setGeometry(15, 54, 447, 23);
+  m_bar->setMinimumWidth(DluRect(0, 0, 298, 14).width());
   m_bar->setTextVisible(false);
   m_bar->setRange(0, 1);
   m_bar->setValue(0);
@@ -52,16 +45,32 @@ CBuildDirectoryDlg::CBuildDirectoryDlg(QWidget* parent) : CSearchSuperDlg(kTempl
       "QProgressBar { background: rgb(242, 247, 250); border: 1px solid rgb(203, 212, 219); }"
       "QProgressBar::chunk { background: rgb(60, 140, 210); }");
   auto* elapsedCaption = new QLabel(QStringLiteral("Elapsed Time:"), this);
-  elapsedCaption->setGeometry(183, 98, 90, 16);
   m_elapsedLabel = new QLabel(QStringLiteral("00:00:00"), this);
   m_elapsedLabel->setObjectName(QString::number(kElapsedId));
-  m_elapsedLabel->setGeometry(273, 98, 80, 16);
   m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-  m_cancel->setGeometry(378, 128, 88, 28);
+  SetCancelButton(m_cancel);
   connect(m_cancel, &QPushButton::clicked, this, &CBuildDirectoryDlg::OnCancel);
 
-  m_stepStartMs = NowMs();
-  m_lastTextRefreshMs = m_stepStartMs.load();
+  auto* times = new QHBoxLayout;
+  times->addStretch(1);
+  times->addWidget(elapsedCaption);
+  times->addWidget(m_elapsedLabel);
+  times->addStretch(1);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(m_cancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(15, 15, 15, 10);
+  layout->setSpacing(12);
+  layout->addWidget(m_stepLabel);
+  layout->addWidget(m_bar);
+  layout->addLayout(times);
+  layout->addStretch(1);
+  layout->addLayout(buttons);
+  setMinimumSize(DluRect(0, 0, 318, 100).size().expandedTo(layout->minimumSize()));
+
+  m_stepStart = Now();
+  m_lastTextRefresh = m_stepStart.load();
   m_timer.setInterval(kReadInterval);
   connect(&m_timer, &QTimer::timeout, this, &CBuildDirectoryDlg::Refresh);
   m_timer.start();
@@ -76,7 +85,7 @@ void CBuildDirectoryDlg::BeginStep(const char* text, int32_t range) {
   }
   m_range = std::max<int32_t>(range, 0);
   m_position = 0;
-  m_stepStartMs = NowMs();
+  m_stepStart = Now();
   ++m_stepGeneration;
   LogInfo("%s", text ? text : "");
 }
@@ -87,24 +96,11 @@ void CBuildDirectoryDlg::SetProgress(int32_t position) { m_position = position; 
 
 void CBuildDirectoryDlg::CompleteStep() { m_position = m_range.load(); }
 
-int32_t CBuildDirectoryDlg::Tick() { return m_cancelled ? -1 : 0; }
-
-void CBuildDirectoryDlg::HideCancelButton() {
-  m_cancelHidden = true;
-  m_cancel->hide();
-}
-
-std::string CBuildDirectoryDlg::FormatElapsed(uint64_t milliseconds) {
-  const uint64_t s = milliseconds / 1000;
-  char text[64];
-  std::snprintf(text, sizeof text, "%02llu:%02llu:%02llu", static_cast<unsigned long long>(s / 3600),
-                static_cast<unsigned long long>(s % 3600 / 60), static_cast<unsigned long long>(s % 60));
-  return text;
-}
+int32_t CBuildDirectoryDlg::Tick() { return PassGate() ? -1 : 0; }
 
 void CBuildDirectoryDlg::Refresh() {
   ++m_refreshes;
-  const int64_t now = NowMs();
+  const uint32_t now = Now();
   const uint64_t generation = m_stepGeneration.load();
   const bool newStep = generation != m_shownGeneration;
   const int range = ClampToInt(m_range.load());
@@ -113,8 +109,8 @@ void CBuildDirectoryDlg::Refresh() {
   if (m_bar->maximum() != shownRange || newStep) m_bar->setRange(0, shownRange);
   const int position = std::min(ClampToInt(m_position.load()), range);
   if (m_bar->value() != position) m_bar->setValue(position);
-  if (newStep || now - m_lastTextRefreshMs > kTextInterval.count()) {
-    m_lastTextRefreshMs = now;
+  if (newStep || now - m_lastTextRefresh > kTextInterval.count()) {
+    m_lastTextRefresh = now;
     m_shownGeneration = generation;
     std::string text;
     {
@@ -122,27 +118,6 @@ void CBuildDirectoryDlg::Refresh() {
       text = m_stepText;
     }
     m_stepLabel->setText(QString::fromStdString(text));
-    m_elapsedLabel->setText(QString::fromStdString(
-        FormatElapsed(static_cast<uint64_t>(std::max<int64_t>(now - m_stepStartMs, 0)))));
+    m_elapsedLabel->setText(QString::fromStdString(FormatElapsed(MillisecondsSince(m_stepStart))));
   }
-}
-
-void CBuildDirectoryDlg::OnCancel() {
-  if (m_cancelHidden || m_cancelled) return;
-  const std::string caption = corvale::ui::LoadStringResource(346).toStdString();
-  const auto answer =
-      corvale::ui::AskMessageBox(Text(216, "Abort Building?"), caption, corvale::ui::MessageButtons::YesNo,
-                                 corvale::ui::MessageIcon::Question);
-  if (answer != corvale::ui::MessageAnswer::Yes) return;
-  m_cancelled = true;
-  m_cancel->setEnabled(false);
-  setWindowTitle(QString::fromStdString(Text(402, "Cancelling...")));
-}
-
-// Escape and the window's close box mean Cancel; the window itself goes only when its opener ends it.
-void CBuildDirectoryDlg::reject() { OnCancel(); }
-
-void CBuildDirectoryDlg::closeEvent(QCloseEvent* event) {
-  event->ignore();
-  OnCancel();
 }

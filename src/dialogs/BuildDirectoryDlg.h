@@ -5,12 +5,12 @@
 // The build's worker calls the IBuildDirectoryDlg operations. They never touch a widget and never
 // post an event: they store the step's text, range and position, and the window's own timer reads
 // that snapshot a few times a second and paints it. So however fast a worker reports, the window's
-// thread sees a fixed, small number of updates, and nothing waits across threads. The step text and
-// the elapsed time are refreshed at most every 500 ms; the bar follows the timer.
+// thread sees a fixed, small number of updates. The step text and the elapsed time are refreshed at
+// most every 500 ms; the bar follows the timer.
 //
-// Cancel asks "Abort Building?" first; on Yes every later call from the worker answers -1, the
-// button is disabled and the title becomes "Cancelling...". The window stays up until its opener
-// closes it, which happens once the worker has ended.
+// Cancel asks "Abort Building?" first, holding the build at its next report while the question is
+// open; on Yes every later report answers -1, the button is disabled and the title becomes
+// "Cancelling...". The window stays up until the build has ended (CProgressDlgBase).
 
 #include <QLabel>
 #include <QProgressBar>
@@ -22,10 +22,10 @@
 #include <mutex>
 #include <string>
 
-#include "controls/SearchSuperDlg.h"
 #include "core/DIRBuildCallback.h"
+#include "dialogs/ProgressDlgBase.h"
 
-class CBuildDirectoryDlg : public CSearchSuperDlg, public IBuildDirectoryDlg {
+class CBuildDirectoryDlg : public CProgressDlgBase, public IBuildDirectoryDlg {
   Q_OBJECT
 
  public:
@@ -47,14 +47,6 @@ class CBuildDirectoryDlg : public CSearchSuperDlg, public IBuildDirectoryDlg {
   void CompleteStep() override;
   int32_t Tick() override;
 
-  // For openers that must not be interrupted (saving and restoring the wizard's state): the Cancel
-  // button goes away and Cancel is ignored from then on.
-  void HideCancelButton();
-  bool IsCancelled() const { return m_cancelled.load(); }
-
-  // "%02d:%02d:%02d" of the whole seconds in `milliseconds`; hours do not wrap at 24.
-  static std::string FormatElapsed(uint64_t milliseconds);
-
   // Reads the worker's snapshot into the window now (the timer does it on its own).
   void Refresh();
 
@@ -67,11 +59,7 @@ class CBuildDirectoryDlg : public CSearchSuperDlg, public IBuildDirectoryDlg {
 
  public slots:
   // Cancel: asks, and on Yes marks the build cancelled.
-  void OnCancel();
-
- protected:
-  void reject() override;
-  void closeEvent(QCloseEvent* event) override;
+  void OnCancel() { RequestCancel(); }
 
  private:
   QLabel* m_stepLabel = nullptr;
@@ -80,17 +68,15 @@ class CBuildDirectoryDlg : public CSearchSuperDlg, public IBuildDirectoryDlg {
   QPushButton* m_cancel = nullptr;
   QTimer m_timer;
 
-  std::atomic<bool> m_cancelled{false};
-  std::atomic<bool> m_cancelHidden{false};
   // The worker's snapshot.
   std::mutex m_textMutex;
   std::string m_stepText;
   std::atomic<uint64_t> m_stepGeneration{0};
   std::atomic<int64_t> m_range{0};
   std::atomic<int64_t> m_position{0};
-  std::atomic<int64_t> m_stepStartMs{0};
+  std::atomic<uint32_t> m_stepStart{0};
   // The window's side (its thread only).
   uint64_t m_shownGeneration = 0;
-  int64_t m_lastTextRefreshMs = 0;
+  uint32_t m_lastTextRefresh = 0;
   uint64_t m_refreshes = 0;
 };

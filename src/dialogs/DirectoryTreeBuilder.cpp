@@ -3,12 +3,10 @@
 #include <QApplication>
 #include <QPointer>
 #include <QWidget>
-#include <optional>
 #include <vector>
 
 #include "core/FileNode.h"
 #include "core/FileSystemEngine.h"
-#include "core/WorkerPump.h"
 #include "dialogs/BuildDirectoryDlg.h"
 #include "storage/FileSystemCode.h"
 
@@ -86,19 +84,17 @@ CFileSystemNode* CDirectoryTreeBuilder::Build(int32_t engineKind, IStorageDevice
 
   CBuildDirectoryDlg dialog(nullptr);
   CDIRBuildCallback callback(&dialog);
-  std::optional<CFileSystemNode*> tree;
+  CFileSystemNode* root = nullptr;
   {
     DisabledWindows disabled(&dialog);
     dialog.show();
     dialog.Refresh();
     if (Hook()) Hook()(dialog);
-    tree = RunOnWorkerWithPump([&] { return engine->buildTree(*partition, 0, &callback); },
-                               [] { QApplication::processEvents(QEventLoop::AllEvents); });
+    dialog.RunJob([&] { root = engine->buildTree(*partition, 0, &callback); });
     // A cancel confirmed after the engine's last call still counts.
-    m_cancelled = dialog.Tick() == -1;
+    m_cancelled = dialog.IsCancelled();
     dialog.hide();
   }
-  CFileSystemNode* root = tree.value_or(nullptr);
   if (m_cancelled && root) {
     FreeFileTree(root);
     root = nullptr;

@@ -1,7 +1,8 @@
 #pragma once
 // Builds the directory tree of one volume under the directory-build window: the program's windows
-// are disabled, the window is shown, the file-system engine builds the tree on a worker thread while
-// this thread keeps handling its events, and everything is torn down again when the worker ends.
+// are disabled, the window is shown, the file-system engine builds the tree on the window's worker
+// while this thread stays in the window's event loop, and everything is torn down again when the
+// worker ends.
 // A cancelled build leaves nothing behind: what the engine returned is freed and null is returned,
 // with IsCancelled true.
 

@@ -44,8 +44,13 @@ CFileSaveDlg::CFileSaveDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, paren
   connect(m_link, &QLabel::linkActivated, this, [this](const QString&) { OpenLink(); });
 }
 
-void CFileSaveDlg::ShowRecoveryResult(int selected, int written) {
-  const uint32_t outcome = written == 0 ? 220 : written == selected ? 285 : 221;
+void CFileSaveDlg::ShowRecoveryResult(int selected, int written, bool cancelled) {
+  // A run stopped by the user says so: "some files are recovered" would read as if the rest had
+  // failed. The totals line tells how many files were written all the same.
+  const uint32_t outcome = cancelled && written < selected ? kCancelledTextId
+                           : written == 0                  ? 220
+                           : written == selected           ? 285
+                                                           : 221;
   m_outcome->setText(LoadStringResource(outcome));
   m_totals->setText(LoadStringResource(223) + QString::number(written) + LoadStringResource(224));
 }

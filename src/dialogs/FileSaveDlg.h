@@ -22,8 +22,12 @@ class CFileSaveDlg : public CSearchSuperDlg {
 
   explicit CFileSaveDlg(QWidget* parent = nullptr);
 
-  // The outcome of `selected` files given to the recovery, `written` of them written whole.
-  void ShowRecoveryResult(int selected, int written);
+  // The text of the outcome line of a run the user stopped before all its files were written.
+  static constexpr uint32_t kCancelledTextId = 62010;
+
+  // The outcome of `selected` files given to the recovery, `written` of them written whole;
+  // `cancelled` when the user stopped it before the end.
+  void ShowRecoveryResult(int selected, int written, bool cancelled = false);
   // The folder the files went into; the link opens it.
   void SetSavePath(const std::string& folder);
   // The folders written into (one per recovered top-level item), kept with the link.

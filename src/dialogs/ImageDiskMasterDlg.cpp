@@ -536,13 +536,31 @@ void CImageDiskRunDlg::Start(IStorageDevice* source, const ImageSummary& summary
   m_timer->start();
 }
 
+void CImageDiskRunDlg::SetCancel(bool cancel) {
+  m_cancel = cancel;
+  if (cancel) m_gate.Cancel();
+}
+
+void CImageDiskRunDlg::SetPaused(bool paused) {
+  if (paused == m_gate.IsHeld()) return;
+  const auto now = std::chrono::steady_clock::now();
+  if (paused) {
+    m_pausedSince = now;
+    m_gate.Hold();
+  } else {
+    m_pausedFor += now - m_pausedSince;
+    m_gate.Release();
+  }
+}
+
 void CImageDiskRunDlg::OnTimer() {
   const uint64_t total = m_total;
   const uint64_t done = m_done;
   m_progress->setRange(0, 1000);
   m_progress->setValue(total > 0 ? static_cast<int>(done * 1000 / total) : 0);
-  const auto elapsed =
-      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - m_begin);
+  // A pause does not count as time the run took.
+  const auto now = m_gate.IsHeld() ? m_pausedSince : std::chrono::steady_clock::now();
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - m_begin - m_pausedFor);
   m_remaining->setText(
       QString::fromStdString(FormatRemaining(total, done, static_cast<uint64_t>(elapsed.count()))));
   if (m_watch) {
@@ -605,9 +623,13 @@ void CImageDiskRunDlg::AskForNewLocation() {
 }
 
 void CImageDiskRunDlg::RequestCancel() {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_cancel = true;
-  m_decided.notify_all();
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_cancel = true;
+    m_decided.notify_all();
+  }
+  // A writer held while the question was open is let go, to see the cancel at once.
+  m_gate.Cancel();
 }
 
 void CImageDiskRunDlg::CancelAndWait() {
@@ -616,6 +638,8 @@ void CImageDiskRunDlg::CancelAndWait() {
     m_cancel = true;
     m_decided.notify_all();
   }
+  // A paused writer is let go, to see the cancel at once.
+  m_gate.Cancel();
   if (m_worker.joinable()) m_worker.join();
   m_timer->stop();
 }
@@ -894,9 +918,14 @@ void CImageDiskMasterDlg::OnBack() {
 
 void CImageDiskMasterDlg::OnCancel() {
   if (m_cancelling) return;
+  // The imaging stands still while the question is open: nothing more is written until the answer.
+  m_run->SetPaused(true);
   const auto answer = corvale::ui::AskMessageBox(ImageText(61215, "Cancel Disk Image?"), GetProductTitle(),
                                                  corvale::ui::MessageButtons::OkCancel);
-  if (answer != corvale::ui::MessageAnswer::Ok) return;
+  if (answer != corvale::ui::MessageAnswer::Ok) {
+    m_run->SetPaused(false);
+    return;
+  }
   m_result = false;
   if (m_run->IsRunning()) {
     // The writer stops before its next chunk and keeps what it wrote; when the run has ended, the

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "controls/SearchSuperDlg.h"
+#include "core/JobGate.h"
 #include "storage/CompressCallBack.h"
 
 class CCompressController;
@@ -196,8 +197,14 @@ class CImageDiskRunDlg : public CInterfaceDialog, public ICompressCallBack {
   void Start(IStorageDevice* source, const ImageSummary& summary, int32_t sourceKind, int32_t compressorType,
              int32_t level, int32_t sliceSize, bool replaceExisting, std::function<void(bool made)> done);
   bool IsRunning() const { return m_worker.joinable(); }
-  void SetCancel(bool cancel) { m_cancel = cancel; }
-  // Sets the cancel flag; the worker stops before its next chunk and the run ends as usual.
+  void SetCancel(bool cancel);
+  // Holds the writer before its next chunk while a question is open, and stops the time count.
+  void SetPaused(bool paused);
+  bool IsPaused() const { return m_gate.IsHeld(); }
+  // True while the writer waits at the hold.
+  bool IsWriterHeld() const { return m_gate.IsHeld() && m_gate.IsWorkerWaiting(); }
+  // Cancels the run without waiting: the writer stops before its next chunk and the run ends as
+  // usual, keeping what it wrote.
   void RequestCancel();
   // Sets the cancel flag and waits until the worker has stopped.
   void CancelAndWait();
@@ -211,8 +218,12 @@ class CImageDiskRunDlg : public CInterfaceDialog, public ICompressCallBack {
   // `path` whole when it has at most 40 bytes, else its first 40 bytes and ".........".
   static std::string ShortPath(const std::string& path);
 
-  // The writer's callback, called on the worker thread.
-  bool IsCancelled() override { return m_cancel; }
+  // The writer's callback, called on the worker thread. Asked before every chunk: waits there while
+  // the run is paused.
+  bool IsCancelled() override {
+    m_gate.Pass();
+    return m_cancel;
+  }
   void SetPos(int64_t chunk) override { m_done = static_cast<uint64_t>(chunk) + 1; }
   void SetRange(int64_t first, int64_t last) override;
   bool NeedNewPart() override;
@@ -236,6 +247,10 @@ class CImageDiskRunDlg : public CInterfaceDialog, public ICompressCallBack {
   std::function<void(bool)> m_doneCallback;
   std::atomic<bool> m_cancel{false};
   std::atomic<bool> m_finished{false};
+  CJobGate m_gate;
+  // The time the run stood paused, left out of the remaining-time estimate (window thread only).
+  std::chrono::steady_clock::duration m_pausedFor{};
+  std::chrono::steady_clock::time_point m_pausedSince{};
   std::atomic<uint64_t> m_total{0};
   std::atomic<uint64_t> m_done{0};
   std::atomic<uint32_t> m_freeMiB{0};

@@ -1,6 +1,5 @@
 #include "dialogs/IntelligentSearchingDlg.h"
 
-#include <QApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -11,8 +10,6 @@
 #include "controls/DialogTemplate.h"
 #include "core/IntelligentSearchController.h"
 #include "platform/RecoveryContext.h"
-#include "ui/AppInfo.h"
-#include "ui/MessageBox.h"
 #include "ui/Pictures.h"
 #include "ui/Resources.h"
 #include "ui/UiFont.h"
@@ -45,9 +42,11 @@ QString Clock(int64_t h, int64_t m, int64_t s) {
 }  // namespace
 
 CIntelligentSearchingDlg::CIntelligentSearchingDlg(QWidget* parent, TickClock clock)
-    : CSearchSuperDlg(kTemplateId, parent), m_clock(std::move(clock)), m_estimator(m_clock) {
+    : CProgressDlgBase(kTemplateId, parent, 239, corvale::ui::MessageIcon::Question, clock),
+      m_clock(std::move(clock)),
+      m_estimator(m_clock) {
   Build();
-  m_startTick = m_clock();
+  m_startTick = Now();
   m_lastRefresh = m_startTick;
 }
 
@@ -122,7 +121,8 @@ void CIntelligentSearchingDlg::Build() {
   m_cancel = new CButtonPlus(cancel.normal, cancel.hover, cancel.push, cancel.disable, this);
   m_cancel->SetControlId(corvale::ui::kIdCancel);
   SetControlId(m_cancel, corvale::ui::kIdCancel);
-  connect(m_cancel, &QAbstractButton::clicked, this, &CIntelligentSearchingDlg::reject);
+  SetCancelButton(m_cancel);
+  connect(m_cancel, &QAbstractButton::clicked, this, &CIntelligentSearchingDlg::RequestCancel);
   auto* bottom = new QHBoxLayout;
   bottom->addStretch(1);
   bottom->addWidget(m_cancel);
@@ -219,18 +219,14 @@ void CIntelligentSearchingDlg::Refresh(bool force) {
 }
 
 void CIntelligentSearchingDlg::OnSecond() {
-  if (++m_seconds == 60) {
-    ++m_minutes;
-    m_seconds = 0;
-  }
-  if (m_minutes == 60) {
-    ++m_hours;
-    m_minutes = 0;
-  }
   if (auto* elapsed = corvale::ui::FindControl<QLabel>(this, kIdElapsed))
-    elapsed->setText(Clock(m_hours, m_minutes, m_seconds));
+    elapsed->setText(QString::fromStdString(FormatElapsed(MillisecondsSince(m_startTick))));
   Refresh(true);
-  if (IsFinished() && isVisible()) accept();
+}
+
+int64_t CIntelligentSearchingDlg::ReportedBlock() const {
+  std::lock_guard lock(m_mutex);
+  return m_block;
 }
 
 void CIntelligentSearchingDlg::ShowDetails(bool show) {
@@ -248,17 +244,9 @@ QString CIntelligentSearchingDlg::Text(int id) const {
   return label != nullptr ? label->text() : QString();
 }
 
-void CIntelligentSearchingDlg::reject() {
-  if (m_cancelled.load()) return;
-  const auto answer = corvale::ui::AskMessageBox(
-      Resource(239, "Do you want to stop searching?").toStdString(), GetProductTitle(),
-      corvale::ui::MessageButtons::YesNo, corvale::ui::MessageIcon::Question);
-  if (answer != corvale::ui::MessageAnswer::Yes) return;
-  m_cancelled.store(true);
-  m_cancel->setEnabled(false);
-  setWindowTitle(Resource(402, "Cancelling..."));
+void CIntelligentSearchingDlg::OnCancelConfirmed() {
   const int mode = GetRecoveryContext().RecoveryMode;
-  const uint32_t elapsed = m_clock() - m_startTick;
+  const uint32_t elapsed = MillisecondsSince(m_startTick);
   if (mode == 1) corvale::usage::TimedEvent(kEventCancelledComplete, elapsed);
   if (mode == 2) corvale::usage::TimedEvent(kEventCancelledPartition, elapsed);
 }
@@ -268,11 +256,11 @@ int32_t CIntelligentSearchingDlg::RunSearch(CIntelligentSearchController& driver
   Refresh(true);
   m_readTimer.start();
   m_secondTimer.start();
-  const int32_t result =
-      RunIntelligentSearch(driver, this, [] { QApplication::processEvents(QEventLoop::AllEvents, 50); });
+  int32_t result = 0;
+  const bool ran = RunJob([&] { result = RunIntelligentSearch(driver, this); });
   m_readTimer.stop();
   m_secondTimer.stop();
-  Refresh(true);
+  OnSecond();
   hide();
-  return result;
+  return ran ? result : 0;
 }

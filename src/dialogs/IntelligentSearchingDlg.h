@@ -5,17 +5,19 @@
 // The search's worker calls the IIntelligentSearchCallback operations. They never touch a widget:
 // they store the range, the block done and the running summary, and the window reads that snapshot
 // on its own thread from a timer, at most once per kRefreshMs, so the search never waits for the
-// window. The elapsed time counts the window's one-second ticks. Cancel asks first; on Yes the
-// search stops after its current block, and the window stays until the search has finished.
+// window. The elapsed time is read from the window's monotonic clock. Cancel asks first and holds the
+// search before its next block while the question is open; on Yes the search stops there, and the
+// window stays until the search has finished.
 
 #include <QTimer>
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
-#include "controls/SearchSuperDlg.h"
 #include "core/IIntelligentSearchCallback.h"
 #include "core/IntelligentSearchSummary.h"
+#include "dialogs/ProgressDlgBase.h"
 #include "dialogs/RemainingTimeEstimator.h"
 
 class CButtonPlus;
@@ -23,7 +25,7 @@ class CIntelligentSearchController;
 class QLabel;
 class QProgressBar;
 
-class CIntelligentSearchingDlg : public CSearchSuperDlg, public IIntelligentSearchCallback {
+class CIntelligentSearchingDlg : public CProgressDlgBase, public IIntelligentSearchCallback {
   Q_OBJECT
 
  public:
@@ -46,15 +48,16 @@ class CIntelligentSearchingDlg : public CSearchSuperDlg, public IIntelligentSear
   explicit CIntelligentSearchingDlg(QWidget* parent = nullptr, TickClock clock = SystemTickCount);
   ~CIntelligentSearchingDlg() override;
 
-  // Shows the window, runs `driver`'s search with this window as its callback on a worker while
-  // this thread keeps the window alive, and returns once the search has finished (completed or
-  // cancelled). 1 when the search ran, 0 when it could not be started.
+  // Shows the window, runs `driver`'s search with this window as its callback on the window's worker
+  // while this thread stays in the window's event loop, and returns once the search has finished
+  // (completed or cancelled). 1 when the search ran, 0 when it could not be started.
   int32_t RunSearch(CIntelligentSearchController& driver);
 
   // IIntelligentSearchCallback, called on the search's worker.
   void SetProgress(int64_t block) override;
   void SetRange(int64_t first, int64_t end) override;
-  bool IsCancelled() override { return m_cancelled.load(); }
+  // Asked before every block: waits while the stop question is open, then tells whether to stop.
+  bool IsCancelled() override { return PassGate(); }
   void OnBlockDone() override {}
   void GetSummary(IntelligentSearchSummary* out) override;
   void SetSummary(const IntelligentSearchSummary* summary) override;
@@ -65,7 +68,7 @@ class CIntelligentSearchingDlg : public CSearchSuperDlg, public IIntelligentSear
   static int64_t ScaleFor(int64_t blocks);
   // Reads the worker's snapshot into the window when a refresh is due (always with `force`).
   void Refresh(bool force = false);
-  // One tick of the elapsed time (the window's one-second timer calls it).
+  // Shows the time elapsed since the window opened, and the snapshot (the one-second timer calls it).
   void OnSecond();
   void ShowDetails(bool show);
   bool DetailsShown() const { return m_detailsShown; }
@@ -73,10 +76,13 @@ class CIntelligentSearchingDlg : public CSearchSuperDlg, public IIntelligentSear
   QProgressBar* ProgressBar() const { return m_bar; }
   // The square that opens the counters' rows.
   CButtonPlus* ExpandButton() const { return m_expand; }
+  CButtonPlus* CancelButton() const { return m_cancel; }
+  // The last block the search reported done (-1 before the first).
+  int64_t ReportedBlock() const;
 
- public slots:
-  // Cancel: asks whether to stop; on Yes the search stops after its current block.
-  void reject() override;
+ protected:
+  // Tells the usage statistics how long the search had run before it was stopped.
+  void OnCancelConfirmed() override;
 
  private:
   void Build();
@@ -87,7 +93,6 @@ class CIntelligentSearchingDlg : public CSearchSuperDlg, public IIntelligentSear
   IntelligentSearchSummary m_summary;
   int64_t m_rangeBlocks = -1;
   int64_t m_block = -1;
-  std::atomic<bool> m_cancelled{false};
   std::atomic<bool> m_finished{false};
 
   // The window's own.
@@ -98,7 +103,6 @@ class CIntelligentSearchingDlg : public CSearchSuperDlg, public IIntelligentSear
   uint32_t m_startTick = 0;
   bool m_remainingShown = false;
   bool m_detailsShown = false;
-  int m_hours = 0, m_minutes = 0, m_seconds = 0;
   CRemainingTimeEstimator m_estimator;
   QTimer m_readTimer;
   QTimer m_secondTimer;

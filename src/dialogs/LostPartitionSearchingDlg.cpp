@@ -1,12 +1,14 @@
 #include "dialogs/LostPartitionSearchingDlg.h"
 
-#include <QCloseEvent>
-#include <QCoreApplication>
-#include <QEventLoop>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QVBoxLayout>
 #include <algorithm>
-#include <cstdio>
 #include <limits>
 
+#include "controls/DialogTemplate.h"
 #include "platform/Log.h"
 #include "storage/DiskDevice.h"
 #include "ui/MessageBox.h"
@@ -38,10 +40,10 @@ LostPartitionSearchShownHook SetLostPartitionSearchShownHook(LostPartitionSearch
   return previous;
 }
 
-CLostPartitionSearchingDialog::CLostPartitionSearchingDialog(QWidget* parent)
-    : CSearchSuperDlg(kTemplateId, parent), m_opened(std::chrono::steady_clock::now()) {
+CLostPartitionSearchingDialog::CLostPartitionSearchingDialog(QWidget* parent, TickClock clock)
+    : CProgressDlgBase(kTemplateId, parent, 241, corvale::ui::MessageIcon::Question, std::move(clock)) {
+  using corvale::ui::DluRect;
   setWindowTitle(QStringLiteral("Quick Partition Searching"));
-  setFixedSize(462, 145);
   setFont(corvale::ui::MakeUiFont(14, 400));
   setAutoFillBackground(true);
   QPalette palette = this->palette();
@@ -50,7 +52,7 @@ CLostPartitionSearchingDialog::CLostPartitionSearchingDialog(QWidget* parent)
 
   m_bar = new QProgressBar(this);
   m_bar->setObjectName(QString::number(kProgressId));
-  m_bar->setGeometry(11, 23, 441, 21);
+  m_bar->setMinimumWidth(DluRect(0, 0, 294, 13).width());
   m_bar->setTextVisible(false);
   m_bar->setRange(0, 1);
   m_bar->setValue(0);
@@ -58,19 +60,40 @@ CLostPartitionSearchingDialog::CLostPartitionSearchingDialog(QWidget* parent)
       "QProgressBar { background: rgb(242, 247, 250); border: 1px solid rgb(203, 212, 219); }"
       "QProgressBar::chunk { background: rgb(60, 140, 210); }");
   auto* elapsedCaption = new QLabel(QStringLiteral("Elapsed Time:"), this);
-  elapsedCaption->setGeometry(34, 65, 90, 16);
   m_elapsedLabel = new QLabel(QStringLiteral("00:00:00"), this);
   m_elapsedLabel->setObjectName(QString::number(kElapsedId));
-  m_elapsedLabel->setGeometry(124, 65, 70, 16);
   auto* remainingCaption = new QLabel(QStringLiteral("Remaining Time:"), this);
-  remainingCaption->setGeometry(200, 65, 100, 16);
   m_remainingLabel = new QLabel(QStringLiteral("00:00:00"), this);
   m_remainingLabel->setObjectName(QString::number(kRemainingId));
-  m_remainingLabel->setGeometry(300, 65, 120, 16);
+  // "Calculating..." is wider than a time: the value keeps room for it so the row never jumps.
+  m_remainingLabel->setMinimumWidth(m_remainingLabel->fontMetrics().horizontalAdvance(
+      corvale::ui::LoadStringResource(132) + QStringLiteral("  ")));
   m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
-  m_cancel->setGeometry(364, 112, 88, 28);
+  SetCancelButton(m_cancel);
   connect(m_cancel, &QPushButton::clicked, this, &CLostPartitionSearchingDialog::OnCancel);
 
+  auto* times = new QHBoxLayout;
+  times->addStretch(1);
+  times->addWidget(elapsedCaption);
+  times->addWidget(m_elapsedLabel);
+  times->addSpacing(30);
+  times->addWidget(remainingCaption);
+  times->addWidget(m_remainingLabel);
+  times->addStretch(1);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(m_cancel);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(11, 20, 11, 10);
+  layout->setSpacing(14);
+  layout->addWidget(m_bar);
+  layout->addLayout(times);
+  layout->addStretch(1);
+  layout->addLayout(buttons);
+  setMinimumSize(DluRect(0, 0, 308, 89).size().expandedTo(layout->minimumSize()));
+
+  m_opened = Now();
+  m_startTick = m_opened;
   m_timer.setInterval(kTimerInterval);
   connect(&m_timer, &QTimer::timeout, this, &CLostPartitionSearchingDialog::OnTimer);
   m_timer.start();
@@ -90,7 +113,7 @@ void CLostPartitionSearchingDialog::StepBy(int64_t steps) {
 void CLostPartitionSearchingDialog::SetRange(int64_t first, int64_t end) {
   m_first = first;
   m_total = end;
-  m_startTick = m_runningTick.load();
+  m_startTick = Now();
   m_rangeSet = true;
 }
 
@@ -115,25 +138,16 @@ size_t CLostPartitionSearchingDialog::FoundCount() const {
   return m_found.size();
 }
 
-std::string CLostPartitionSearchingDialog::FormatTime(uint64_t milliseconds) {
-  const uint64_t s = milliseconds / 1000;
-  char text[64];
-  std::snprintf(text, sizeof text, "%02llu:%02llu:%02llu", static_cast<unsigned long long>(s / 3600),
-                static_cast<unsigned long long>(s % 3600 / 60), static_cast<unsigned long long>(s % 60));
-  return text;
-}
-
 std::string CLostPartitionSearchingDialog::RemainingText(int64_t total, int64_t done, uint64_t elapsedMs) {
   if (elapsedMs < 5000 || done <= 0) return Text(132, "Calculating...");
   // Positions beyond the total (a search that reports more than it announced) count as none left.
   const int64_t left = std::max<int64_t>(total - done, 0);
   const long double ms = static_cast<long double>(left) * static_cast<long double>(elapsedMs) / done;
-  return FormatTime(static_cast<uint64_t>(ms) + 1000);
+  return FormatElapsed(static_cast<uint64_t>(ms) + 1000);
 }
 
 void CLostPartitionSearchingDialog::OnTimer() {
-  const uint64_t running = (m_runningTick += kTimerInterval.count());
-  const uint64_t elapsed = running - m_startTick.load();
+  const uint32_t elapsed = MillisecondsSince(m_startTick.load());
   const int64_t first = m_first.load();
   const int64_t total = m_total.load();
   const int64_t done = m_done.load();
@@ -145,40 +159,17 @@ void CLostPartitionSearchingDialog::OnTimer() {
     const int position = std::clamp(ClampToInt(std::max(done, m_position.load())), low, high);
     if (m_bar->value() != position) m_bar->setValue(position);
   }
-  m_elapsedLabel->setText(QString::fromStdString(FormatTime(elapsed)));
+  m_elapsedLabel->setText(QString::fromStdString(FormatElapsed(elapsed)));
+  // While the question is open, and for good after Yes, the remaining time stands still.
   if (elapsed < 5000)
     m_remaining = Text(132, "Calculating...");
-  else if (!m_asking)
+  else if (!IsAsking() && !IsCancelled())
     m_remaining = RemainingText(total, done, elapsed);
   m_remainingLabel->setText(QString::fromStdString(m_remaining));
 }
 
-void CLostPartitionSearchingDialog::OnCancel() {
-  if (m_cancelled || m_asking) return;
-  m_asking = true;
-  const auto answer = corvale::ui::AskMessageBox(
-      Text(241, "Do you want to stop searching?"), corvale::ui::LoadStringResource(346).toStdString(),
-      corvale::ui::MessageButtons::YesNo, corvale::ui::MessageIcon::Question);
-  if (answer != corvale::ui::MessageAnswer::Yes) {
-    m_asking = false;
-    return;
-  }
-  // Asking stays set: the remaining time is frozen from now on.
-  m_cancelled = true;
-  m_cancel->setEnabled(false);
-  setWindowTitle(QString::fromStdString(Text(402, "Cancelling...")));
-  corvale::usage::TimedEvent(kEventCancelled,
-                             static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                                       std::chrono::steady_clock::now() - m_opened)
-                                                       .count()));
-}
-
-// Escape and the window's close box mean Cancel; the window goes only when its opener ends it.
-void CLostPartitionSearchingDialog::reject() { OnCancel(); }
-
-void CLostPartitionSearchingDialog::closeEvent(QCloseEvent* event) {
-  event->ignore();
-  OnCancel();
+void CLostPartitionSearchingDialog::OnCancelConfirmed() {
+  corvale::usage::TimedEvent(kEventCancelled, MillisecondsSince(m_opened));
 }
 
 bool RunLostPartitionSearch(IStorageDevice* disk, QWidget* window, LostPartitionRecordList& found) {
@@ -190,16 +181,14 @@ bool RunLostPartitionSearch(IStorageDevice* disk, QWidget* window, LostPartition
     CLostPartitionSearchingDialog dialog(window);
     dialog.setEnabled(true);
     dialog.show();
-    QCoreApplication::processEvents();
     if (ShownHook()) ShownHook()(dialog);
     CLostPartitionSearcher searcher;
-    searcher.SetPumpHook([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); });
     // The window sees every partition the search reports; only those the disk's table no longer
     // holds are handed back. The disk's own geometry decides whether the 240-head cylinders are
     // walked too; an image, or a disk that gives no geometry, counts as 255 heads.
     int32_t heads = 255;
     if (auto* physical = dynamic_cast<CDiskDevice*>(disk)) heads = physical->GetTracksPerCylinder();
-    ran = searcher.FindNewPartitions(disk, heads, &dialog, found);
+    dialog.RunJob([&] { ran = searcher.FindNewPartitions(disk, heads, &dialog, found); });
     dialog.hide();
   }
   if (wasEnabled) {

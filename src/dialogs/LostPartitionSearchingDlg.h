@@ -5,12 +5,13 @@
 // The search calls the IPartitionSearchCallback operations on its worker thread. They never touch a
 // widget: they store the range, the count of positions done and the found partitions, and the
 // window's own 300 ms timer reads that snapshot and paints it. Cancel asks "Do you want to stop
-// searching?" first; on Yes the search sees IsCancelled at its next position, the button is disabled,
-// the title becomes "Cancelling..." and the remaining time stops changing. The window stays up until
-// its opener closes it once the worker has ended.
+// searching?" first and holds the search at its next position while the question is open; on Yes the
+// search stops there, the button is disabled, the title becomes "Cancelling..." and the remaining
+// time stops changing. The window stays up until the search has ended (CProgressDlgBase).
 //
 // RunLostPartitionSearch runs the whole step: the window over the program's window (which is
-// disabled meanwhile), the search of the disk on a worker, and the found partitions handed back.
+// disabled meanwhile), the search of the disk on the window's worker, and the found partitions
+// handed back.
 
 #include <QLabel>
 #include <QProgressBar>
@@ -23,13 +24,13 @@
 #include <mutex>
 #include <string>
 
-#include "controls/SearchSuperDlg.h"
 #include "core/IPartitionSearchCallback.h"
 #include "core/LostPartitionSearcher.h"
+#include "dialogs/ProgressDlgBase.h"
 
 class IStorageDevice;
 
-class CLostPartitionSearchingDialog : public CSearchSuperDlg, public IPartitionSearchCallback {
+class CLostPartitionSearchingDialog : public CProgressDlgBase, public IPartitionSearchCallback {
   Q_OBJECT
 
  public:
@@ -41,12 +42,14 @@ class CLostPartitionSearchingDialog : public CSearchSuperDlg, public IPartitionS
   // Usage event: the search cancelled, with the milliseconds since the window opened.
   static constexpr int kEventCancelled = 8243;
 
-  explicit CLostPartitionSearchingDialog(QWidget* parent = nullptr);
+  explicit CLostPartitionSearchingDialog(QWidget* parent = nullptr, TickClock clock = {});
   ~CLostPartitionSearchingDialog() override;
 
-  // IPartitionSearchCallback: called from the search's worker (or any thread).
+  // IPartitionSearchCallback: called from the search's worker (or any thread). IsCancelled and
+  // PumpMessages wait while the stop question is open.
+  void PumpMessages() override { PassGate(); }
   void Step() override;
-  int IsCancelled() override { return m_cancelled.load() ? 1 : 0; }
+  int IsCancelled() override { return PassGate() ? 1 : 0; }
   void SetStep(int64_t step) override;
   void StepBy(int64_t steps) override;
   void SetRange(int64_t first, int64_t end) override;
@@ -57,14 +60,16 @@ class CLostPartitionSearchingDialog : public CSearchSuperDlg, public IPartitionS
   // once the worker has ended.
   void GetFoundPartitions(LostPartitionRecordList& out) const;
   size_t FoundCount() const;
+  // Positions the search has reported done.
+  int64_t DoneCount() const { return m_done.load(); }
 
   // "%02d:%02d:%02d" of the whole seconds in `milliseconds`.
-  static std::string FormatTime(uint64_t milliseconds);
+  static std::string FormatTime(uint64_t milliseconds) { return FormatElapsed(milliseconds); }
   // The remaining time the window shows for `done` of `total` positions after `elapsedMs`:
   // "Calculating..." for the first 5 seconds and while nothing is done.
   static std::string RemainingText(int64_t total, int64_t done, uint64_t elapsedMs);
 
-  // Advances the window's clock by one timer period and paints the snapshot (the timer does it).
+  // Paints the snapshot with the time elapsed on the window's clock (the timer does it).
   void OnTimer();
 
   QProgressBar* ProgressBar() const { return m_bar; }
@@ -73,11 +78,10 @@ class CLostPartitionSearchingDialog : public CSearchSuperDlg, public IPartitionS
   QPushButton* CancelButton() const { return m_cancel; }
 
  public slots:
-  void OnCancel();
+  void OnCancel() { RequestCancel(); }
 
  protected:
-  void reject() override;
-  void closeEvent(QCloseEvent* event) override;
+  void OnCancelConfirmed() override;
 
  private:
   QProgressBar* m_bar = nullptr;
@@ -86,8 +90,6 @@ class CLostPartitionSearchingDialog : public CSearchSuperDlg, public IPartitionS
   QPushButton* m_cancel = nullptr;
   QTimer m_timer;
 
-  std::atomic<bool> m_cancelled{false};
-  bool m_asking = false;
   // The worker's snapshot.
   std::atomic<int64_t> m_first{0};
   std::atomic<int64_t> m_total{0};
@@ -96,11 +98,10 @@ class CLostPartitionSearchingDialog : public CSearchSuperDlg, public IPartitionS
   std::atomic<bool> m_rangeSet{false};
   mutable std::mutex m_foundMutex;
   LostPartitionRecordList m_found;
-  // The window's clock: advanced by the timer period at every tick; the start is taken when the
-  // search gives its range.
-  std::atomic<uint64_t> m_runningTick{0};
-  std::atomic<uint64_t> m_startTick{0};
-  std::chrono::steady_clock::time_point m_opened;
+  // The elapsed time counts from the window's opening until the search gives its range, then from
+  // there.
+  std::atomic<uint32_t> m_startTick{0};
+  uint32_t m_opened = 0;
   std::string m_remaining;
 };
 

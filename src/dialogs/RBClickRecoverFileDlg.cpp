@@ -1,10 +1,13 @@
 #include "dialogs/RBClickRecoverFileDlg.h"
 
-#include <QCoreApplication>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
-#include <chrono>
+#include <QVBoxLayout>
+#include <algorithm>
 
 #include "controls/ButtonPlus.h"
+#include "controls/DialogTemplate.h"
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
 #include "core/FileRecoverer.h"
@@ -13,55 +16,59 @@
 #include "ui/Pictures.h"
 #include "ui/Resources.h"
 
-namespace {
-
-uint64_t NowMs() {
-  return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                   std::chrono::steady_clock::now().time_since_epoch())
-                                   .count());
-}
-
-// Dialog units of the 8-point dialog font to pixels.
-QRect Dlu(int x, int y, int w, int h) { return QRect(x * 3 / 2, y * 13 / 8, w * 3 / 2, h * 13 / 8); }
-
-}  // namespace
-
 CSingleFileCopyDlg::CSingleFileCopyDlg(int templateId, const SingleFileCopyRequest& request, uint32_t titleId,
                                        uint32_t statusId, bool showsFileName, QWidget* parent)
-    : CSearchSuperDlg(templateId, parent),
+    : CProgressDlgBase(templateId, parent, 0),
       m_request(request),
       m_titleId(titleId),
       m_showsFileName(showsFileName) {
-  const QRect area = Dlu(0, 0, 251, 93);
-  setFixedSize(area.size());
+  using corvale::ui::DluRect;
   m_name = corvale::ui::LoadStringResource(statusId);
   m_status = new QLabel(m_name, this);
   m_status->setAlignment(Qt::AlignCenter);
-  m_status->setGeometry(Dlu(7, 12, 236, 8));
-  // The captions end where the template's do; they may start further left than there, since this
-  // font is wider than the template's.
+  // A long file name is cut rather than widening the window.
+  m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+  m_status->setMinimumWidth(DluRect(0, 0, 236, 8).width());
   auto* process = new QLabel(QStringLiteral("Process:"), this);
   process->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  process->setGeometry(Dlu(40, 25, 85, 8));
   m_percent = new QLabel(this);
-  m_percent->setGeometry(Dlu(132, 25, 102, 8));
   auto* remaining = new QLabel(QStringLiteral("Remaining Time:"), this);
   remaining->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  remaining->setGeometry(Dlu(20, 38, 105, 8));
   m_time = new QLabel(this);
-  m_time->setGeometry(Dlu(132, 38, 110, 8));
-  for (QLabel* label : {m_status, process, m_percent, remaining, m_time}) label->setMinimumHeight(16);
   m_bar = new QProgressBar(this);
   m_bar->setRange(0, 100);
   m_bar->setTextVisible(false);
-  m_bar->setGeometry(Dlu(7, 51, 236, 6));
+  m_bar->setFixedHeight(std::max(DluRect(0, 0, 236, 6).height(), 10));
   // The Abort button wears the pictures of the dialogs' Cancel button.
   const auto& abort = corvale::ui::buttons::kDialogCancel;
   m_abort = new CButtonPlus(abort.normal, abort.hover, abort.push, abort.disable, this);
   m_abort->SetControlId(2);
-  const QRect place = Dlu(194, 71, 50, 19);
-  m_abort->MoveTo(place.right() - m_abort->GetBitmapSize().width(), place.top());
+  SetCancelButton(m_abort);
   connect(m_abort, &QAbstractButton::clicked, this, &CSingleFileCopyDlg::Cancel);
+
+  // The captions end at the middle, their values start there.
+  auto* grid = new QGridLayout;
+  grid->setHorizontalSpacing(10);
+  grid->setVerticalSpacing(6);
+  grid->addWidget(m_status, 0, 0, 1, 2);
+  grid->addWidget(process, 1, 0);
+  grid->addWidget(m_percent, 1, 1);
+  grid->addWidget(remaining, 2, 0);
+  grid->addWidget(m_time, 2, 1);
+  grid->setColumnStretch(0, 1);
+  grid->setColumnStretch(1, 1);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(m_abort);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(11, 16, 11, 8);
+  layout->setSpacing(10);
+  layout->addLayout(grid);
+  layout->addWidget(m_bar);
+  layout->addStretch(1);
+  layout->addLayout(buttons);
+  setMinimumSize(DluRect(0, 0, 251, 93).size().expandedTo(layout->minimumSize()));
+
   m_refresh.setInterval(500);
   connect(&m_refresh, &QTimer::timeout, this, &CSingleFileCopyDlg::Refresh);
 }
@@ -75,7 +82,7 @@ int CSingleFileCopyDlg::DoModal() {
 
 void CSingleFileCopyDlg::Begin(int32_t, uint64_t bytes) {
   m_total = static_cast<int64_t>(bytes);
-  m_startMs = NowMs();
+  m_start = Now();
 }
 
 int32_t CSingleFileCopyDlg::AddFiles(int32_t) {
@@ -101,13 +108,7 @@ int32_t CSingleFileCopyDlg::SetCurrentFile(const char* name) {
   return Poll();
 }
 
-int32_t CSingleFileCopyDlg::Poll() { return m_cancelled ? -1 : 0; }
-
-void CSingleFileCopyDlg::Cancel() {
-  if (m_cancelled.exchange(true)) return;
-  setWindowTitle(corvale::ui::LoadStringResource(402));
-  m_abort->setEnabled(false);
-}
+int32_t CSingleFileCopyDlg::Poll() { return PassGate() ? -1 : 0; }
 
 QString CSingleFileCopyDlg::RemainingTimeText(uint32_t elapsedMs, int64_t done, int64_t total) {
   if (elapsedMs < 500) return corvale::ui::LoadStringResource(132);
@@ -120,8 +121,7 @@ QString CSingleFileCopyDlg::RemainingTimeText(uint32_t elapsedMs, int64_t done, 
 
 void CSingleFileCopyDlg::Refresh() {
   const int64_t total = m_total, done = m_done;
-  const uint64_t start = m_startMs;
-  m_time->setText(RemainingTimeText(static_cast<uint32_t>(NowMs() - start), done, total));
+  m_time->setText(RemainingTimeText(MillisecondsSince(m_start), done, total));
   int percent = 100;
   if (total != 0 && !m_allFilesDone)
     percent = static_cast<int>(std::clamp<int64_t>(done * 100 / total, 0, 100));
@@ -143,10 +143,13 @@ void CSingleFileCopyDlg::Run() {
   if (p != nullptr) SetCurrentFile(p->GetName());
   Refresh();
   m_refresh.start();
-  CFileRecoverer recoverer([] { QCoreApplication::processEvents(QEventLoop::AllEvents, 10); });
+  CFileRecoverer recoverer;
   CRBClickRecoverFileCallback callback(this);
-  const int32_t written = recoverer.RecoverFileInThread(m_request.device, &callback, m_request.node,
-                                                        m_request.targetPath.c_str(), true);
+  int32_t written = 0;
+  const bool ran = RunJob([&] {
+    written = recoverer.RecoverFileInThread(m_request.device, &callback, m_request.node,
+                                            m_request.targetPath.c_str(), false);
+  });
   m_refresh.stop();
   if (written == 1) {
     m_allFilesDone = true;
@@ -154,7 +157,8 @@ void CSingleFileCopyDlg::Run() {
     done(QDialog::Accepted);
     return;
   }
-  if (!m_cancelled && recoverer.GetResultCode() == CFileRecoverer::kResultFailed) ShowFailure();
+  // A copy that could not even start failed as much as one that could not write.
+  if (!IsCancelled() && (!ran || recoverer.GetResultCode() == CFileRecoverer::kResultFailed)) ShowFailure();
   done(QDialog::Rejected);
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 // The two dialogs that copy one found file out of the source: the single-file recovery dialog
 // (to a path the user chose) and the preview-loading dialog (to a temporary path, for a preview).
-// Each shows a percentage, a bar, the remaining time and an Abort button while the copy runs on a
-// worker thread; the worker reports through IFileRecoverCallback into counters that a timer of the
-// dialog reads, and Abort sets a flag the worker's next poll answers with -1.
+// Each shows a percentage, a bar, the remaining time and an Abort button while the copy runs on the
+// dialog's worker; the worker reports through IFileRecoverCallback into counters that a timer of the
+// dialog reads, and Abort (which asks nothing) cancels at once: the worker's next report answers -1.
 //
 // The dialog ends Accepted when the file was written whole and Rejected when it failed or was
 // aborted; in both of the latter cases nothing of the file is left at the path (the recoverer
@@ -16,8 +16,8 @@
 #include <mutex>
 #include <string>
 
-#include "controls/SearchSuperDlg.h"
 #include "core/IFileRecoverCallback.h"
+#include "dialogs/ProgressDlgBase.h"
 
 class CButtonPlus;
 class CFileNode;
@@ -33,7 +33,7 @@ struct SingleFileCopyRequest {
 };
 
 // The part the two dialogs share: texts, counters, refresh rule, the run and Abort.
-class CSingleFileCopyDlg : public CSearchSuperDlg {
+class CSingleFileCopyDlg : public CProgressDlgBase {
   Q_OBJECT
 
  public:
@@ -51,8 +51,7 @@ class CSingleFileCopyDlg : public CSearchSuperDlg {
   int32_t Poll();
 
   // Abort: no question asked; the title says "Cancelling..." and the button is disabled.
-  void Cancel();
-  bool IsCancelled() const { return m_cancelled.load(); }
+  void Cancel() { RequestCancel(); }
 
   // The texts as they are now shown (time, name or status, percent) and the bar.
   QString TimeText() const;
@@ -85,9 +84,8 @@ class CSingleFileCopyDlg : public CSearchSuperDlg {
   // Written by the worker, read by the refresh timer.
   std::atomic<int64_t> m_total{0};
   std::atomic<int64_t> m_done{0};
-  std::atomic<bool> m_cancelled{false};
   std::atomic<bool> m_allFilesDone{false};
-  std::atomic<uint64_t> m_startMs{0};
+  std::atomic<uint32_t> m_start{0};
   mutable std::mutex m_nameMutex;
   QString m_name;
 };

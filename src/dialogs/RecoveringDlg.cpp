@@ -1,6 +1,5 @@
 #include "dialogs/RecoveringDlg.h"
 
-#include <QApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -13,14 +12,11 @@
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
 #include "core/FileRecoverer.h"
-#include "ui/AppInfo.h"
-#include "ui/MessageBox.h"
 #include "ui/Pictures.h"
 #include "ui/Resources.h"
 #include "ui/UiFont.h"
 
 using corvale::ui::ControlId;
-using corvale::ui::LoadStringResource;
 using corvale::ui::SetControlId;
 
 namespace {
@@ -48,11 +44,10 @@ void CountTicked(CFileNode* root, int32_t* files, uint64_t* bytes) {
 
 CRecoveringDlg::CRecoveringDlg(CFileNode* root, IStorageDevice* source, std::string targetFolder,
                                QWidget* parent, TickClock clock)
-    : CSearchSuperDlg(kTemplateId, parent),
+    : CProgressDlgBase(kTemplateId, parent, 246, corvale::ui::MessageIcon::Question, std::move(clock)),
       m_root(root),
       m_source(source),
-      m_target(std::move(targetFolder)),
-      m_clock(std::move(clock)) {
+      m_target(std::move(targetFolder)) {
   Build();
 }
 
@@ -115,7 +110,8 @@ void CRecoveringDlg::Build() {
   m_cancel = new CButtonPlus(176, 175, 174, 173, this);
   m_cancel->SetControlId(corvale::ui::kIdCancel);
   SetControlId(m_cancel, corvale::ui::kIdCancel);
-  connect(m_cancel, &QAbstractButton::clicked, this, &CRecoveringDlg::reject);
+  SetCancelButton(m_cancel);
+  connect(m_cancel, &QAbstractButton::clicked, this, &CRecoveringDlg::RequestCancel);
   auto* bottom = new QHBoxLayout;
   bottom->addStretch(1);
   bottom->addWidget(m_cancel);
@@ -143,8 +139,6 @@ int CRecoveringDlg::DoModal() {
   setWindowModality(Qt::ApplicationModal);
   ShowDetails(true);
   show();
-  // The window appears before the first file is read, and a Cancel already waiting is seen.
-  QCoreApplication::processEvents();
 
   int32_t files = 0;
   uint64_t bytes = 0;
@@ -153,23 +147,22 @@ int CRecoveringDlg::DoModal() {
   Begin(files, bytes);
   Refresh(true);
 
-  CFileRecoverCallback callback(this);
-  CFileRecoverer recoverer([this] {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    Refresh();
+  RunJob([this] {
+    CFileRecoverCallback callback(this);
+    CFileRecoverer recoverer;
+    for (CFileNode* child = m_root != nullptr ? m_root->GetFirstChild() : nullptr;
+         child != nullptr && child->IsFileSystemNode(); child = child->GetNextSibling()) {
+      // Once cancelled, no further node is handed over: each would only leave an empty folder.
+      if (IsCancelled()) break;
+      const IFileProperties* properties = child->GetFileProperties();
+      if (properties == nullptr || properties->GetCheckState() == kNotChecked) continue;
+      std::string folder;
+      const int32_t result =
+          recoverer.RecoverFilesInThread(m_source, &callback, child, m_target.c_str(), &folder);
+      m_failed += static_cast<int>(recoverer.GetFailedFileCount());
+      if (result != CFileRecoverer::kResultFailed && !folder.empty()) m_savedFolders.push_back(folder);
+    }
   });
-  for (CFileNode* child = m_root != nullptr ? m_root->GetFirstChild() : nullptr;
-       child != nullptr && child->IsFileSystemNode(); child = child->GetNextSibling()) {
-    // Once cancelled, no further node is handed over: each would only leave an empty folder.
-    if (IsCancelled()) break;
-    const IFileProperties* properties = child->GetFileProperties();
-    if (properties == nullptr || properties->GetCheckState() == kNotChecked) continue;
-    std::string folder;
-    const int32_t result =
-        recoverer.RecoverFilesInThread(m_source, &callback, child, m_target.c_str(), &folder);
-    m_failed += static_cast<int>(recoverer.GetFailedFileCount());
-    if (result != CFileRecoverer::kResultFailed && !folder.empty()) m_savedFolders.push_back(folder);
-  }
   m_timer.stop();
   Refresh(true);
   hide();
@@ -192,49 +185,53 @@ int64_t CRecoveringDlg::GetRecoveredBytes() const {
   return m_bytesDone;
 }
 
-bool CRecoveringDlg::IsCancelled() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_cancelled;
-}
-
 int32_t CRecoveringDlg::Begin(int32_t files, uint64_t totalBytes) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_selectedFiles = files;
-  m_totalBytes = static_cast<int64_t>(std::min<uint64_t>(totalBytes, INT64_MAX));
-  m_start = m_lastRefresh = m_clock();
-  m_begun = true;
-  return m_cancelled ? -1 : 0;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_selectedFiles = files;
+    m_totalBytes = static_cast<int64_t>(std::min<uint64_t>(totalBytes, INT64_MAX));
+    m_start = m_lastRefresh = Now();
+    m_begun = true;
+  }
+  return PassGate() ? -1 : 0;
 }
 
+// Each report stores its figures first and then passes the gate: while the stop question is open the
+// worker waits there, with everything it has done already counted.
 int32_t CRecoveringDlg::AddFiles(int32_t n) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_filesDone += n;
-  return m_cancelled ? -1 : 0;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_filesDone += n;
+  }
+  return PassGate() ? -1 : 0;
 }
 
 int32_t CRecoveringDlg::AddBytes(uint64_t n) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_bytesDone += static_cast<int64_t>(std::min<uint64_t>(n, INT64_MAX - std::max<int64_t>(m_bytesDone, 0)));
-  return m_cancelled ? -1 : 0;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bytesDone += static_cast<int64_t>(std::min<uint64_t>(n, INT64_MAX - std::max<int64_t>(m_bytesDone, 0)));
+  }
+  return PassGate() ? -1 : 0;
 }
 
 int32_t CRecoveringDlg::SubtractBytes(uint32_t n) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  // Only what was counted is taken back: the bytes done never go below 0.
-  m_bytesDone = std::max<int64_t>(m_bytesDone - n, 0);
-  return m_cancelled ? -1 : 0;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    // Only what was counted is taken back: the bytes done never go below 0.
+    m_bytesDone = std::max<int64_t>(m_bytesDone - n, 0);
+  }
+  return PassGate() ? -1 : 0;
 }
 
 int32_t CRecoveringDlg::SetCurrentFile(const char* name) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_currentFile = name != nullptr ? name : "";
-  return m_cancelled ? -1 : 0;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_currentFile = name != nullptr ? name : "";
+  }
+  return PassGate() ? -1 : 0;
 }
 
-int32_t CRecoveringDlg::Poll() {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_cancelled ? -1 : 0;
-}
+int32_t CRecoveringDlg::Poll() { return PassGate() ? -1 : 0; }
 
 void CRecoveringDlg::Refresh(bool force) {
   int32_t selected, done;
@@ -243,7 +240,7 @@ void CRecoveringDlg::Refresh(bool force) {
   uint32_t elapsed;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    const uint32_t now = m_clock();
+    const uint32_t now = Now();
     if (!force && !(m_begun && now - m_lastRefresh > kRefreshMs)) return;
     if (m_begun) m_lastRefresh = now;
     selected = m_selectedFiles;
@@ -271,20 +268,6 @@ void CRecoveringDlg::Refresh(bool force) {
 QString CRecoveringDlg::Text(int id) const {
   auto* label = corvale::ui::FindControl<QLabel>(this, id);
   return label != nullptr ? label->text() : QString();
-}
-
-void CRecoveringDlg::reject() {
-  if (IsCancelled()) return;
-  const auto answer =
-      corvale::ui::AskMessageBox(LoadStringResource(246).toStdString(), GetProductTitle(),
-                                 corvale::ui::MessageButtons::YesNo, corvale::ui::MessageIcon::Question);
-  if (answer != corvale::ui::MessageAnswer::Yes) return;
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_cancelled = true;
-  }
-  setWindowTitle(LoadStringResource(402));
-  m_cancel->setEnabled(false);
 }
 
 void CRecoveringDlg::keyPressEvent(QKeyEvent* event) {

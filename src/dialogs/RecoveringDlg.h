@@ -4,10 +4,12 @@
 // written and a progress bar, with a Cancel button.
 //
 // DoModal shows the window and runs the whole recovery before it returns: each ticked top-level
-// node of the tree goes to the recovery output (CFileRecoverer) on a worker thread while this thread
-// keeps the window alive. The worker's reports only store counters; the window reads them at most
-// once a second, on its own thread. Enter and Escape never end the run; Cancel asks first, then
-// the worker stops at the next file and no further node is handed over.
+// node of the tree goes to the recovery output (CFileRecoverer) on the window's worker while this
+// thread stays in the window's event loop. The worker's reports only store counters; the window
+// reads them at most once a second, on its own thread. Enter and Escape never end the run. Cancel
+// asks "Quit recovering?" first and holds the copy at its next report while the question is open, so
+// nothing more is written or counted until the answer; on Yes the file being written is removed
+// again (a file in the target is whole or not there), and no further node is handed over.
 
 #include <QTimer>
 #include <cstdint>
@@ -15,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "controls/SearchSuperDlg.h"
 #include "core/FileRecoverCallback.h"
+#include "dialogs/ProgressDlgBase.h"
 #include "dialogs/RemainingTimeEstimator.h"
 
 class CButtonPlus;
@@ -25,7 +27,7 @@ class IStorageDevice;
 class QLabel;
 class QProgressBar;
 
-class CRecoveringDlg : public CSearchSuperDlg, public IRecoveringDlg {
+class CRecoveringDlg : public CProgressDlgBase, public IRecoveringDlg {
   Q_OBJECT
 
  public:
@@ -58,7 +60,6 @@ class CRecoveringDlg : public CSearchSuperDlg, public IRecoveringDlg {
   int64_t GetRecoveredBytes() const;
   // Files that were ticked but could not be written whole (none of them is left in the target).
   int GetFailedFileCount() const { return m_failed; }
-  bool IsCancelled() const;
   // The folder each top-level node went into, in the order they were written.
   const std::vector<std::string>& GetSavedFolders() const { return m_savedFolders; }
 
@@ -78,10 +79,7 @@ class CRecoveringDlg : public CSearchSuperDlg, public IRecoveringDlg {
   // The text of control `id` as shown now.
   QString Text(int id) const;
   QProgressBar* ProgressBar() const { return m_bar; }
-
- public slots:
-  // Cancel: asks whether to quit; on Yes the run stops and the window says it is cancelling.
-  void reject() override;
+  CButtonPlus* CancelButton() const { return m_cancel; }
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
@@ -92,7 +90,6 @@ class CRecoveringDlg : public CSearchSuperDlg, public IRecoveringDlg {
   CFileNode* m_root;
   IStorageDevice* m_source;
   std::string m_target;
-  TickClock m_clock;
 
   // Written by the worker and read by the window; under the lock.
   mutable std::mutex m_mutex;
@@ -104,7 +101,6 @@ class CRecoveringDlg : public CSearchSuperDlg, public IRecoveringDlg {
   uint32_t m_start = 0;
   uint32_t m_lastRefresh = 0;
   bool m_begun = false;
-  bool m_cancelled = false;
 
   int m_failed = 0;
   bool m_detailsShown = true;

@@ -1,14 +1,15 @@
 #include "dialogs/WaitingDlg.h"
 
 #include <QApplication>
+#include <QVBoxLayout>
 
+#include "controls/DialogTemplate.h"
 #include "ui/Resources.h"
 #include "ui/UiFont.h"
 
 CWaitingDlg::CWaitingDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent) {
   QApplication::setOverrideCursor(Qt::WaitCursor);
   setWindowFlags(Qt::Dialog | Qt::FramelessWindowHint);
-  setFixedSize(309, 70);
   setFont(corvale::ui::MakeUiFont(14, 400));
   setAutoFillBackground(true);
   QPalette palette = this->palette();
@@ -19,13 +20,17 @@ CWaitingDlg::CWaitingDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent)
   if (text.isEmpty()) text = QStringLiteral("Please wait, scanning system...");
   m_text = new QLabel(text, this);
   m_text->setObjectName(QString::number(kTextId));
-  m_text->setGeometry(0, 0, width(), height());
   m_text->setAlignment(Qt::AlignCenter);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(20, 12, 20, 12);
+  layout->addWidget(m_text);
+  setMinimumSize(corvale::ui::DluRect(0, 0, 206, 43).size());
 }
 
 CWaitingDlg::~CWaitingDlg() { QApplication::restoreOverrideCursor(); }
 
 void CWaitingDlg::ShowNow() {
+  adjustSize();
   if (QWidget* owner = parentWidget())
     move(owner->mapToGlobal(QPoint((owner->width() - width()) / 2, (owner->height() - height()) / 2)));
   show();

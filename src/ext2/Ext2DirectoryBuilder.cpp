@@ -12,7 +12,6 @@
 #include "core/PartitionDisplayName.h"
 #include "core/RawFilesFolder.h"
 #include "core/WantedFileType.h"
-#include "core/WorkerPump.h"
 #include "ext2/DirEntry.h"
 #include "ext2/Ext2Exceptions.h"
 #include "ext2/Ext2File.h"
@@ -82,8 +81,6 @@ class GcFileSlot {
 
 }  // namespace
 
-CExt2DirectoryBuilder::CExt2DirectoryBuilder(MessagePump pump) : m_pump(std::move(pump)) {}
-
 CExt2DirectoryBuilder::~CExt2DirectoryBuilder() { FreeWaiting(); }
 
 void CExt2DirectoryBuilder::FreeWaiting() {
@@ -93,21 +90,16 @@ void CExt2DirectoryBuilder::FreeWaiting() {
   m_deletedNames.clear();
 }
 
-CFileSystemNode* CExt2DirectoryBuilder::RunOnWorker(const std::function<CFileSystemNode*()>& job) {
-  return RunOnWorkerWithPump(
-             [&job] {
-               Ext2GcThreadScope gcThread;
-               return job();
-             },
-             m_pump)
-      .value_or(nullptr);
+CFileSystemNode* CExt2DirectoryBuilder::RunRegistered(const std::function<CFileSystemNode*()>& job) {
+  Ext2GcThreadScope gcThread;
+  return job();
 }
 
 CFileSystemNode* CExt2DirectoryBuilder::BuildFromVolume(IStorageDevice* device, IDIRBuildCallback* callback,
                                                         int64_t superBlockSector, uint32_t recordUsage) {
   if (device == nullptr) return nullptr;
   IStorageDevice* device512 = device->GetDeviceWith512ByteSectors();
-  return RunOnWorker([&]() -> CFileSystemNode* {
+  return RunRegistered([&]() -> CFileSystemNode* {
     try {
       CExt2FileSystem fs(device512, superBlockSector);
       return Build(fs, callback, recordUsage != 0);
@@ -124,7 +116,7 @@ CFileSystemNode* CExt2DirectoryBuilder::BuildFromSearchRecord(const CExt2FileSys
                                                               uint32_t partitionIndex) {
   if (fs == nullptr) return nullptr;
   m_partitionIndex = partitionIndex;
-  return RunOnWorker([&]() -> CFileSystemNode* {
+  return RunRegistered([&]() -> CFileSystemNode* {
     CFileSystemNode* root = Build(*fs, callback, true);
     if (root != nullptr) AddRawFilesFolder(*fs, root, carved);
     return root;

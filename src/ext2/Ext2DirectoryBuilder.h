@@ -9,9 +9,8 @@
 // otherwise hangs under the partition's root as "Inode_%lx". A directory that would become its own
 // ancestor also hangs under the root, so no subtree is lost.
 //
-// The build runs on a worker thread while the calling thread turns its pump every 10 ms; progress
-// and cancel go through an IDIRBuildCallback, from the worker thread. A cancelled build gives no
-// tree.
+// The build runs on the thread that calls it (a window calls it from its job's worker); progress and
+// cancel go through an IDIRBuildCallback, on that thread. A cancelled build gives no tree.
 
 #include <cstdint>
 #include <functional>
@@ -30,9 +29,7 @@ class IStorageDevice;
 
 class CExt2DirectoryBuilder {
  public:
-  using MessagePump = std::function<void()>;
-
-  explicit CExt2DirectoryBuilder(MessagePump pump = {});
+  CExt2DirectoryBuilder() = default;
   // Frees whatever a build left waiting.
   ~CExt2DirectoryBuilder();
   CExt2DirectoryBuilder(const CExt2DirectoryBuilder&) = delete;
@@ -41,7 +38,7 @@ class CExt2DirectoryBuilder {
   // The tree of the file system whose superblock copy is at `superBlockSector` of `device`, counted in
   // 512-byte sectors (the device is read through its 512-byte view). With `recordUsage` the blocks of the
   // files found are recorded (GetBlockUse). Null when the file system cannot be opened, the build was
-  // cancelled or no worker could be started.
+  // cancelled.
   CFileSystemNode* BuildFromVolume(IStorageDevice* device, IDIRBuildCallback* callback,
                                    int64_t superBlockSector, uint32_t recordUsage);
   // The tree of a partition the scan found, opened by the caller; `carved` (may be null) holds the
@@ -64,7 +61,8 @@ class CExt2DirectoryBuilder {
     std::string name;
   };
 
-  CFileSystemNode* RunOnWorker(const std::function<CFileSystemNode*()>& job);
+  // Runs `job` on the calling thread, registered with the collector for its length.
+  CFileSystemNode* RunRegistered(const std::function<CFileSystemNode*()>& job);
   CFileSystemNode* MakeRoot(const CExt2FileSystem& fs);
   void ScanInodes(const CExt2FileSystem& fs);
   void AddInode(const CExt2FileSystem& fs, const CExt2File& file);
@@ -79,7 +77,6 @@ class CExt2DirectoryBuilder {
   bool Poll();
   void FreeWaiting();
 
-  MessagePump m_pump;
   uint32_t m_partitionIndex = 0;
   bool m_cancelled = false;
   bool m_usageRecorded = false;

@@ -16,7 +16,6 @@
 #include "core/ClusterUseBitMap.h"
 #include "core/PartitionDisplayName.h"
 #include "core/RawFilesFolder.h"
-#include "core/WorkerPump.h"
 #include "fat/FATDBR.h"
 #include "fat/FATDataRunList.h"
 #include "fat/FATDirEntry.h"
@@ -877,14 +876,10 @@ CFileSystemNode* CompleteBuild(IDIRBuildCallback* callback, const CFATDirSectorS
 
 }  // namespace
 
-CFileSystemNode* CFATDirectoryBuilder::RunWorker(const std::function<CFileSystemNode*()>& work) {
-  return RunOnWorkerWithPump(work, m_pump).value_or(nullptr);
-}
-
 CFileSystemNode* CFATDirectoryBuilder::Build(IDIRBuildCallback* callback, const FATBuildSource& source,
                                              IStorageDevice* device, bool includeExisting) {
   if (device == nullptr) return nullptr;
-  return RunWorker([&] { return QuickBuild(callback, source, device, includeExisting); });
+  return QuickBuild(callback, source, device, includeExisting);
 }
 
 CFileSystemNode* CFATDirectoryBuilder::BuildComplete(IDIRBuildCallback* callback,
@@ -893,5 +888,5 @@ CFileSystemNode* CFATDirectoryBuilder::BuildComplete(IDIRBuildCallback* callback
                                                      CRawFileInfoList* rawFiles, IStorageDevice* device,
                                                      int32_t index) {
   if (device == nullptr) return nullptr;
-  return RunWorker([&] { return CompleteBuild(callback, records, partition, rawFiles, device, index); });
+  return CompleteBuild(callback, records, partition, rawFiles, device, index);
 }

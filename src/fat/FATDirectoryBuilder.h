@@ -5,8 +5,8 @@
 // whole-device search rebuilt: besides the root (when a boot sector vouched for one) it reads every
 // directory sector the search recorded, gives orphaned folders their parents or a "Lost Folders"
 // folder, reads lost directory clusters, and hangs the files found by signature in unused clusters
-// under a "Raw Files" folder. The work runs on a worker thread while the calling thread keeps its
-// pump turning; progress and cancel go through an IDIRBuildCallback.
+// under a "Raw Files" folder. The work runs on the thread that calls it (a window calls it from its
+// job's worker); progress and cancel go through an IDIRBuildCallback.
 #include <cstdint>
 #include <functional>
 
@@ -35,13 +35,8 @@ class CRawFileInfoList;
 
 class CFATDirectoryBuilder {
  public:
-  // Turned while the caller waits for the worker (a UI hands its event processing in).
-  using MessagePump = std::function<void()>;
-
-  explicit CFATDirectoryBuilder(MessagePump pump = {}) : m_pump(std::move(pump)) {}
-
   // The quick build. Returns the root node (owned by the caller, freed with FreeFileTree), or null
-  // when no boot sector could be used, the build was cancelled or the worker could not start.
+  // when no boot sector could be used or the build was cancelled.
   // Without `includeExisting` live files in live folders are left out.
   CFileSystemNode* Build(IDIRBuildCallback* callback, const FATBuildSource& source, IStorageDevice* device,
                          bool includeExisting);
@@ -50,13 +45,8 @@ class CFATDirectoryBuilder {
   // partition's sectors are numbered on). `records` are the directory sectors the search saw;
   // `rawFiles` the files it found by signature (may be null); `index` numbers the partition among
   // those built in this run. Returns the root node (owned by the caller), or null when the
-  // partition's geometry cannot be used, the build was cancelled or the worker could not start.
+  // partition's geometry cannot be used or the build was cancelled.
   CFileSystemNode* BuildComplete(IDIRBuildCallback* callback, const CFATDirSectorSet& records,
                                  const CFATSearchedPartitionInfo& partition, CRawFileInfoList* rawFiles,
                                  IStorageDevice* device, int32_t index);
-
- private:
-  CFileSystemNode* RunWorker(const std::function<CFileSystemNode*()>& work);
-
-  MessagePump m_pump;
 };

@@ -48,7 +48,7 @@ uint64_t CeilDiv(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
 
 }  // namespace
 
-CFATSearchController::CFATSearchController(MessagePump pump) : m_pump(std::move(pump)) {}
+CFATSearchController::CFATSearchController() = default;
 CFATSearchController::~CFATSearchController() = default;
 
 void CFATSearchController::SetStorageDevice(IStorageDevice* device) {
@@ -394,6 +394,6 @@ CFileSystemNode* CFATSearchController::BuildPartitionDirectory(CSearchedPartitio
     return nullptr;
   const auto* fat = dynamic_cast<const CFATSearchedPartitionInfo*>(partition);
   if (fat == nullptr) return nullptr;
-  CFATDirectoryBuilder builder(m_pump);
+  CFATDirectoryBuilder builder;
   return builder.BuildComplete(callback, m_directorySectors, *fat, m_sink, device, index);
 }

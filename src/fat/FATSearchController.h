@@ -37,10 +37,7 @@ class CFATSearchController : public IFileSystemSearchController {
   // candidates no new ones are made from folders, so that a disk full of stray directory sectors
   // cannot exhaust memory (agreeing folders still count).
   static constexpr size_t kMaxCandidates = 1 << 20;
-  // Turned while the directory build runs on its worker (a UI hands its event processing in).
-  using MessagePump = std::function<void()>;
-
-  explicit CFATSearchController(MessagePump pump = {});
+  CFATSearchController();
   ~CFATSearchController() override;
   CFATSearchController(const CFATSearchController&) = delete;
   CFATSearchController& operator=(const CFATSearchController&) = delete;
@@ -85,7 +82,6 @@ class CFATSearchController : public IFileSystemSearchController {
   void MarkFatCopy(int64_t sector);
   void AddNamedFiles(const uint8_t* sector, int64_t at);
 
-  MessagePump m_pump;
   IStorageDevice* m_device = nullptr;
   int64_t m_deviceSectors = 0;
   uint32_t m_sectorSize = 512;

@@ -17,7 +17,6 @@
 #include "core/IDIRBuildCallback.h"
 #include "core/RawFilesFolder.h"
 #include "core/RecycleBin.h"
-#include "core/WorkerPump.h"
 #include "ntfs/FileRecord.h"
 #include "ntfs/FileRecordAttribute.h"
 #include "ntfs/FileRecordHeader.h"
@@ -362,8 +361,6 @@ bool ReadMFTLocationAt(IStorageDevice* device, int64_t sector, const NTFSVolumeG
 
 }  // namespace
 
-CNTFSDirectoryBuilder::CNTFSDirectoryBuilder(MessagePump pump) : m_pump(std::move(pump)) {}
-
 CFileSystemNode* CNTFSDirectoryBuilder::Build(uint64_t partitionStart, IStorageDevice* device,
                                               IDIRBuildCallback* callback) {
   m_records = 0;
@@ -384,7 +381,7 @@ CFileSystemNode* CNTFSDirectoryBuilder::Build(uint64_t partitionStart, IStorageD
   if (!device->ReadSectors(sector.data(), partitionStart, 1) || !boot.SetDBR(sector.data(), sector.size()))
     return nullptr;
   m_sectorsPerCluster = boot.GetSectorsPerCluster();
-  return RunOnWorkerWithPump([this] { return Run(); }, m_pump).value_or(nullptr);
+  return Run();
 }
 
 CFileSystemNode* CNTFSDirectoryBuilder::Run() {
@@ -798,17 +795,11 @@ void SearchedPartitionBuild::MarkUsedClustersAndAddSignatureFiles(CFileSystemNod
 CFileSystemNode* BuildNTFSTreeOfSearchedPartitionInThread(const NTFSFoundRecordLists& found,
                                                           CSearchedPartitionInfo* partition,
                                                           IStorageDevice* device, uint32_t sectorSize,
-                                                          int32_t index, IDIRBuildCallback* callback,
-                                                          std::function<void()> pump) {
+                                                          int32_t index, IDIRBuildCallback* callback) {
   auto* ntfs = dynamic_cast<CSearchedNTFSPartitionInfo*>(partition);
   if (ntfs == nullptr || device == nullptr) return nullptr;
   if (sectorSize == 0) sectorSize = static_cast<uint32_t>(std::max(device->GetSectorSize(), 0));
   if (sectorSize < 512 || sectorSize > 4096) return nullptr;
-  return RunOnWorkerWithPump(
-             [&]() -> CFileSystemNode* {
-               SearchedPartitionBuild build(found, *ntfs, device, sectorSize, index, callback);
-               return build.Run();
-             },
-             pump)
-      .value_or(nullptr);
+  SearchedPartitionBuild build(found, *ntfs, device, sectorSize, index, callback);
+  return build.Run();
 }

@@ -10,8 +10,8 @@
 //    through the runs of FILE-record sectors the search saw, and hangs the signature-found files
 //    over unused clusters beside the tree.
 //
-// Both run on a worker thread while the caller keeps its message pump turning, and report progress
-// and poll for cancel through IDIRBuildCallback.
+// Both run on the thread that calls them (a window calls them from its job's worker), and report
+// progress and poll for cancel through IDIRBuildCallback.
 //
 // Linking never recurses: folders are taken breadth-first from a work list, and every entry is
 // linked at most once, so parent cycles and records naming themselves as parent cannot loop; such
@@ -57,15 +57,10 @@ struct CNTFSMFTGroup {
 
 class CNTFSDirectoryBuilder {
  public:
-  // Turned while the caller waits for the worker (a UI hands its event processing in).
-  using MessagePump = std::function<void()>;
-
-  explicit CNTFSDirectoryBuilder(MessagePump pump = {});
-
   // The tree of the NTFS volume whose boot sector is at `partitionStart` (device sectors). Returns
   // the root node (owned by the caller, freed with FreeFileTree), or null: no usable boot sector, no
-  // readable $MFT or $MFTMirr record, FILE records or clusters smaller than a device sector, a
-  // cancel, or no worker thread. A volume with no user files (freshly formatted) gives a root
+  // readable $MFT or $MFTMirr record, FILE records or clusters smaller than a device sector, or a
+  // cancel. A volume with no user files (freshly formatted) gives a root
   // without children: it is an empty volume, not a failure.
   CFileSystemNode* Build(uint64_t partitionStart, IStorageDevice* device, IDIRBuildCallback* callback);
 
@@ -76,7 +71,6 @@ class CNTFSDirectoryBuilder {
   CFileSystemNode* Run();
   CFileSystemNode* BuildNTFSTreeOfVolume();
 
-  MessagePump m_pump;
   IStorageDevice* m_device = nullptr;
   IDIRBuildCallback* m_callback = nullptr;
   CSearchedNTFSPartitionInfo m_partition{512};
@@ -103,5 +97,4 @@ struct NTFSFoundRecordLists {
 CFileSystemNode* BuildNTFSTreeOfSearchedPartitionInThread(const NTFSFoundRecordLists& found,
                                                           CSearchedPartitionInfo* partition,
                                                           IStorageDevice* device, uint32_t sectorSize,
-                                                          int32_t index, IDIRBuildCallback* callback,
-                                                          std::function<void()> pump = {});
+                                                          int32_t index, IDIRBuildCallback* callback);

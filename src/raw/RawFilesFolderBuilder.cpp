@@ -9,7 +9,7 @@
 #include "core/FileNode.h"
 #include "core/IDIRBuildCallback.h"
 #include "core/StateIo.h"
-#include "core/WorkerPump.h"
+#include "core/WorkerThread.h"
 #include "platform/RecoveryContext.h"
 #include "platform/StringTable.h"
 #include "raw/IRawFileAnalyser.h"
@@ -84,8 +84,8 @@ IRawFileAnalyser* FindAnalyser(const CRawFileAnalyserList& list, int analyserTyp
 
 }  // namespace
 
-CRawFilesFolderBuilder::CRawFilesFolderBuilder(MessagePump pump)
-    : m_pump(std::move(pump)), m_fileCounts(kTypeCount, 0), m_typeFolders(kTypeCount, nullptr) {}
+CRawFilesFolderBuilder::CRawFilesFolderBuilder()
+    : m_fileCounts(kTypeCount, 0), m_typeFolders(kTypeCount, nullptr) {}
 
 int CRawFilesFolderBuilder::GetFileCount(int32_t id) const {
   return id >= 0 && id < kTypeCount ? m_fileCounts[static_cast<size_t>(id)] : 0;
@@ -129,7 +129,7 @@ CFileSystemNode* CRawFilesFolderBuilder::BuildRawFilesFolder(IStorageDevice* dev
   m_callback = callback;
   if (inWorkerThread == 0) return Build();
   // When no worker can be started the root member is returned as it stands.
-  return RunOnWorkerWithPump([this] { return Build(); }, m_pump).value_or(m_root);
+  return RunOnWorker([this] { return Build(); }).value_or(m_root);
 }
 
 CFileSystemNode* CRawFilesFolderBuilder::Build() {

@@ -28,9 +28,6 @@ class IStorageDevice;
 
 class CRawFilesFolderBuilder {
  public:
-  // Turned while the caller waits for the worker (a UI hands its event processing in).
-  using MessagePump = std::function<void()>;
-
   static constexpr int32_t kTypeCount = 2000;
   // Files per range folder of a large type folder.
   static constexpr int32_t kFilesPerFolder = 300;
@@ -41,14 +38,14 @@ class CRawFilesFolderBuilder {
   // The analyser whose images may hold embedded copies of smaller ones.
   static constexpr int32_t kJpegAnalyserId = 33;
 
-  explicit CRawFilesFolderBuilder(MessagePump pump = {});
+  CRawFilesFolderBuilder();
   CRawFilesFolderBuilder(const CRawFilesFolderBuilder&) = delete;
   CRawFilesFolderBuilder& operator=(const CRawFilesFolderBuilder&) = delete;
 
   // Builds the folder over the files of `files` (from its first element). `usedClusters` may be
   // null (no file system over the files), and so may `callback`. With `inWorkerThread` 0 it builds
-  // in the calling thread; otherwise on a worker while the calling thread turns the pump, and when
-  // no worker can be started it returns what the builder held before (null on a fresh builder).
+  // in the calling thread; otherwise on a thread of its own while the calling thread waits, and when
+  // no thread can be started it returns what the builder held before (null on a fresh builder).
   // Null when RAW recovery is off. A cancel through the callback ends the walk after the current
   // file; the folder built so far is returned with its names finished.
   CFileSystemNode* BuildRawFilesFolder(IStorageDevice* device, IIterator<CRawFileInfo*>* files,
@@ -77,7 +74,6 @@ class CRawFilesFolderBuilder {
   void AddFile(const CRawFileInfo& file, uint64_t startSector);
   void FinishNames();
 
-  MessagePump m_pump;
   int32_t m_rootCreated = 0;
   int32_t m_namesFinished = 0;
   CFileSystemNode* m_root = nullptr;

@@ -33,7 +33,17 @@ QMessageBox::Icon ToQt(MessageIcon icon) {
   return QMessageBox::Information;
 }
 
+bool& RealBoxesEverywhere() {
+  static bool show = false;
+  return show;
+}
+
+// Whether a box is shown as a window, or only written to stderr.
+bool ShowsBoxes() { return WindowsAreVisible() || RealBoxesEverywhere(); }
+
 }  // namespace
+
+void ShowRealBoxesEverywhere(bool show) { RealBoxesEverywhere() = show; }
 
 bool WindowsAreVisible() {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return false;
@@ -46,7 +56,7 @@ void ShowMessageBox(const std::string& text, const std::string& caption, Message
     handler(text, caption, icon);
     return;
   }
-  if (!WindowsAreVisible()) {
+  if (!ShowsBoxes()) {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
     return;
   }
@@ -58,7 +68,7 @@ MessageAnswer AskMessageBox(const std::string& text, const std::string& caption,
                             MessageIcon icon) {
   if (const QuestionHandler& handler = Questions()) return handler(text, caption, buttons, icon);
   const bool yesNo = buttons == MessageButtons::YesNo;
-  if (!WindowsAreVisible()) {
+  if (!ShowsBoxes()) {
     std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
     return yesNo ? MessageAnswer::Yes : MessageAnswer::Ok;
   }

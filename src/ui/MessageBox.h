@@ -35,4 +35,8 @@ QuestionHandler SetQuestionHandler(QuestionHandler handler);
 // True when windows shown now would be seen by a person.
 bool WindowsAreVisible();
 
+// Shows the real boxes even where nobody can see them (the offscreen platform), instead of writing
+// the text to stderr: for tests that answer a box by clicking its buttons. Off by default.
+void ShowRealBoxesEverywhere(bool show);
+
 }  // namespace corvale::ui

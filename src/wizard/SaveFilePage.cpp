@@ -248,6 +248,10 @@ void CSaveFilePage::OnFolderTyped() {
 }
 
 int CSaveFilePage::GetFileCount() { return m_controller ? m_controller->GetFileCount() : 0; }
+bool CSaveFilePage::WasRecoveryCancelled() {
+  return m_controller ? m_controller->WasRecoveryCancelled() : false;
+}
+
 int CSaveFilePage::GetRecoveredFileCount() {
   return m_controller ? m_controller->GetRecoveredFileCount() : 0;
 }

@@ -79,6 +79,7 @@ class CSaveFilePage : public CWizardPage {
   int GetRecoveredFileCount();
   std::string GetResultString(int i);
   int GetResultStringCount();
+  bool WasRecoveryCancelled();
 
   // The selection line: "You select <size> in <n> file(s).".
   QString SelectionLine() const;

@@ -69,17 +69,18 @@ void CSaveResultPage::Draw(QPainter* dc) {
 }
 
 void CSaveResultPage::SetResult(std::string targetPath, int fileCount, int recoveredCount,
-                                std::vector<std::string> lines) {
+                                std::vector<std::string> lines, bool cancelled) {
   m_target = std::move(targetPath);
   m_fileCount = fileCount;
   m_recovered = recoveredCount;
+  m_cancelled = cancelled;
   m_lines = std::move(lines);
 }
 
 void CSaveResultPage::ShowResult() {
   m_panel->SetSavedFolders(m_lines);
   m_panel->SetSavePath(m_target);
-  m_panel->ShowRecoveryResult(m_fileCount, m_recovered);
+  m_panel->ShowRecoveryResult(m_fileCount, m_recovered, m_cancelled);
 }
 
 void CSaveResultPage::RunInDialog(QWidget* owner, CSaveFilePage* from) {
@@ -87,7 +88,8 @@ void CSaveResultPage::RunInDialog(QWidget* owner, CSaveFilePage* from) {
     std::vector<std::string> lines;
     const int count = from->GetResultStringCount();
     for (int i = 0; i < count; ++i) lines.push_back(from->GetResultString(i));
-    SetResult(from->GetTargetFolder(), from->GetFileCount(), from->GetRecoveredFileCount(), std::move(lines));
+    SetResult(from->GetTargetFolder(), from->GetFileCount(), from->GetRecoveredFileCount(), std::move(lines),
+              from->WasRecoveryCancelled());
   }
   ShowResult();
   CSaveFileResultDlg frame(owner);

@@ -27,8 +27,9 @@ class CSaveResultPage : public CWizardPage {
   int GetHelpContextId(int language) override;
   void Draw(QPainter* dc) override;
 
-  // The results the panel shows, set before ShowResult.
-  void SetResult(std::string targetPath, int fileCount, int recoveredCount, std::vector<std::string> lines);
+  // The results the panel shows, set before ShowResult; `cancelled` when the user stopped the run.
+  void SetResult(std::string targetPath, int fileCount, int recoveredCount, std::vector<std::string> lines,
+                 bool cancelled = false);
   // Fills the result panel.
   void ShowResult();
   // Takes the results of the save page and shows them in the modal result window over `owner`.
@@ -44,5 +45,6 @@ class CSaveResultPage : public CWizardPage {
   std::string m_target;
   int m_fileCount = 0;
   int m_recovered = 0;
+  bool m_cancelled = false;
   std::vector<std::string> m_lines;
 };

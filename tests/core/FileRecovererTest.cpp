@@ -709,33 +709,6 @@ TEST_F(Recovery, CompressedFilesNeedSmallClustersAndTheirEngine) {
   EXPECT_TRUE(ListFiles(top).empty());
 }
 
-TEST_F(Recovery, TheMessagePumpRunsWhileTheWorkerWorks) {
-  std::atomic<int> pumped{0};
-  CFileRecoverer pumping([&] { ++pumped; });
-  const std::thread::id caller = std::this_thread::get_id();
-  // The worker waits until the caller has pumped a few times.
-  class WaitingCallback : public RecordingCallback {
-   public:
-    int32_t SetCurrentFile(const char* name) override {
-      worker = std::this_thread::get_id();
-      const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-      while (pumped_ < 3 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      return RecordingCallback::SetCurrentFile(name);
-    }
-    std::atomic<int>& pumped_;
-    std::thread::id worker;
-    explicit WaitingCallback(std::atomic<int>& p) : pumped_(p) {}
-  } callback(pumped);
-  AddFile(tree.root, "f", 10, {{1, 1}});
-  CheckAll(tree.root);
-  ASSERT_EQ(pumping.RecoverFilesInThread(device.get(), &callback, tree.root, target.c_str()),
-            CFileRecoverer::kResultOk);
-  EXPECT_GE(pumped, 3);
-  EXPECT_NE(callback.worker, caller);
-  EXPECT_EQ(pumping.GetRecoveredFileCount(), 1u);
-}
-
 class SingleFile : public Recovery, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(SingleFile, RecoversIntoANewPathAndNeverOverAnExistingOne) {

@@ -618,9 +618,9 @@ TEST(IntelligentSearchDeathTest, OutOfMemoryInAControllerIsNotSwallowed) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The starter thread and the caller's pump.
+// The starter thread.
 
-TEST(IntelligentSearch, CallerPumpsWhileTheSearchRunsAndTheWindowHearsTheEndOnce) {
+TEST(IntelligentSearch, TheStarterRunsTheSearchAndTheWindowHearsTheEndOnce) {
   MemoryDevice device(StampedBytes(3 * kB512, 512));
   Journal journal;
   FakeController fat(&journal, "FAT", SEARCH_CONTROLLER_FAT);
@@ -631,41 +631,23 @@ TEST(IntelligentSearch, CallerPumpsWhileTheSearchRunsAndTheWindowHearsTheEndOnce
   driver.SetStorageDevice(&device);
   driver.AddFileSystemSearchController(&fat);
 
-  int pumps = 0;
-  const std::thread::id caller = std::this_thread::get_id();
-  std::thread::id pumpThread;
-  const int32_t result = RunIntelligentSearch(driver, &callback, [&] {
-    ++pumps;
-    pumpThread = std::this_thread::get_id();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  int32_t result = 0;
+  std::thread::id starter;
+  std::thread starterThread([&] {
+    starter = std::this_thread::get_id();
+    result = RunIntelligentSearch(driver, &callback);
   });
+  starterThread.join();
 
   EXPECT_EQ(result, 1);
-  EXPECT_GT(pumps, 1);
-  EXPECT_EQ(pumpThread, caller);
   EXPECT_EQ(fat.offers.size(), 3u);
   EXPECT_EQ(callback.finishedCalls, 1);
-  // Three threads: the caller pumps, a starter runs the search and hears the end, the worker runs
+  // Two threads below the window's: the starter runs the search and hears the end, the worker runs
   // the block loop and the progress calls.
-  EXPECT_NE(fat.analyzeThread, caller);
+  EXPECT_NE(fat.analyzeThread, starter);
   EXPECT_EQ(callback.callbackThread, fat.analyzeThread);
-  EXPECT_NE(callback.finishedThread, caller);
-  EXPECT_NE(callback.finishedThread, fat.analyzeThread);
+  EXPECT_EQ(callback.finishedThread, starter);
   EXPECT_EQ(driver.IsFinished(), 1);
-}
-
-TEST(IntelligentSearch, WithoutAPumpTheCallerJustWaits) {
-  MemoryDevice device(StampedBytes(kB512 + 1, 512));
-  Journal journal;
-  FakeController fat(&journal, "FAT", SEARCH_CONTROLLER_FAT);
-  FakeCallback callback(&journal);
-  CIntelligentSearchController driver;
-  driver.SetStartSectorSource(StartAt(0));
-  driver.SetStorageDevice(&device);
-  driver.AddFileSystemSearchController(&fat);
-  EXPECT_EQ(RunIntelligentSearch(driver, &callback, nullptr), 1);
-  EXPECT_EQ(fat.offers.size(), 2u);
-  EXPECT_EQ(callback.finishedCalls, 1);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -157,16 +157,6 @@ TEST(LostPartitionSearchWalk, ADeviceSmallerThanACylinderHasNoPositions) {
   EXPECT_EQ(progress.range, 0);
 }
 
-TEST(LostPartitionSearchWalk, ThePumpHookRunsWhileTheCallerWaits) {
-  MemoryDevice device(std::vector<uint8_t>(kSectors * 512));
-  StubTester tester;
-  Search search(&device, {&tester}, false);
-  int pumped = 0;
-  search.SetPumpHook([&] { ++pumped; });
-  ASSERT_TRUE(search.RunSearch(nullptr));
-  EXPECT_GE(pumped, 1);
-}
-
 // A size of 0 or one running past the device end is cut at the device end, never stretched to the
 // whole device's size from a start inside it.
 TEST(LostPartitionRecordFill, SizesAreCutAtTheDeviceEnd) {

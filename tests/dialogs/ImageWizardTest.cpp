@@ -368,6 +368,53 @@ TEST_F(ImageWizards, CancelDuringTheRunKeepsAPartialImageOrRemovesIt) {
   }
 }
 
+// The files of `folder` and their sizes, as text.
+std::string SizesIn(const std::string& folder) {
+  std::string text;
+  for (const auto& entry : fs::directory_iterator(folder))
+    text += entry.path().filename().string() + " " + std::to_string(entry.file_size()) + "\n";
+  return text;
+}
+
+// While "Cancel Disk Image?" is open the writer stands before its next chunk: nothing more is
+// written. Answered Cancel, the run goes on and makes the whole image.
+TEST_F(ImageWizards, TheRunStandsStillWhileCancelIsAsked) {
+  const std::vector<uint8_t> source = RandomBytes(48 << 20, 4);
+  MemoryDevice device(source);
+  CImageDiskMasterDlg wizard(&device, "DATA (E:\\ NTFS)", 255);
+  wizard.show();
+  wizard.OnNext();
+  const std::string folder = m_folder + "/held";
+  fs::create_directories(folder);
+  wizard.PathPage()->PathEdit()->setText(QString::fromStdString(folder + "/disk"));
+  wizard.OnNext();
+  wizard.OnNext();
+  ASSERT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kRun);
+  QTest::qWait(50);
+  bool held = false;
+  std::string atQuestion, afterWaiting;
+  corvale::ui::SetQuestionHandler([&](const std::string& text, const std::string&,
+                                      corvale::ui::MessageButtons, corvale::ui::MessageIcon) {
+    questions.push_back(text);
+    for (int i = 0; i < 2000 && !wizard.RunPage()->IsWriterHeld(); ++i) QTest::qWait(5);
+    held = wizard.RunPage()->IsWriterHeld();
+    atQuestion = SizesIn(folder);
+    QTest::qWait(200);
+    afterWaiting = SizesIn(folder);
+    return MessageAnswer::Cancel;
+  });
+  QTest::mouseClick(wizard.CancelButton(), Qt::LeftButton);
+  EXPECT_EQ(questions, std::vector<std::string>{"Cancel Disk Image?"});
+  EXPECT_TRUE(held) << "the run ended before the question";
+  EXPECT_FALSE(atQuestion.empty());
+  EXPECT_EQ(afterWaiting, atQuestion) << "the writer went on while the question was open";
+  EXPECT_FALSE(wizard.RunPage()->IsPaused());
+  ASSERT_TRUE(QTest::qWaitFor([&] { return wizard.GetStep() == CImageDiskMasterDlg::kSuccess; }, 120000));
+  wizard.OnNext();
+  ASSERT_TRUE(wizard.IsImageCreated());
+  ExpectImageHolds(wizard.GetImagePath(), source);
+}
+
 // A small file system of its own, mounted for the test and gone afterwards.
 class SmallTarget {
  public:

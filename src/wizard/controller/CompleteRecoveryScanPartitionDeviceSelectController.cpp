@@ -1,13 +1,11 @@
 #include "wizard/controller/CompleteRecoveryScanPartitionDeviceSelectController.h"
 
-#include <QApplication>
 #include <QWidget>
 
 #include "core/DIRBuildCallback.h"
 #include "core/FileNode.h"
 #include "core/SearchedPartitionInfo.h"
 #include "core/SourceRecords.h"
-#include "core/WorkerPump.h"
 #include "dialogs/BuildDirectoryDlg.h"
 #include "platform/Log.h"
 #include "platform/RecoveryContext.h"
@@ -107,24 +105,22 @@ bool CCompleteRecoveryScanPartitionDeviceSelectController::BuildTrees(
     dialog.show();
     dialog.Refresh();
     NotifySearchBuildShown(dialog);
-    // The engines build on a worker while this thread keeps the windows alive.
-    const bool ran = RunWorkWithPump(
-        [&] {
-          int32_t ordinal = 0;
-          for (size_t row = 0; row < ticked.size(); ++row) {
-            LogBuildingDirectoryTree(static_cast<int>(row));
-            CFileSystemNode* tree = BuildDirectoryWithMatchingController(controllers, ticked[row].info,
-                                                                         device, ordinal++, &callback);
-            if (tree) trees.push_back(tree);
-            if (dialog.Tick() == -1) {
-              cancelled = true;
-              break;
-            }
-          }
-        },
-        [] { QApplication::processEvents(QEventLoop::AllEvents, 50); });
+    // The engines build on the window's worker while this thread stays in the window's event loop.
+    const bool ran = dialog.RunJob([&] {
+      int32_t ordinal = 0;
+      for (size_t row = 0; row < ticked.size(); ++row) {
+        LogBuildingDirectoryTree(static_cast<int>(row));
+        CFileSystemNode* tree =
+            BuildDirectoryWithMatchingController(controllers, ticked[row].info, device, ordinal++, &callback);
+        if (tree) trees.push_back(tree);
+        if (dialog.Tick() == -1) {
+          cancelled = true;
+          break;
+        }
+      }
+    });
     // The cancel state is read while the window still stands; a cancel after the last build counts.
-    if (dialog.Tick() == -1) cancelled = true;
+    if (dialog.IsCancelled()) cancelled = true;
     if (!ran) LogError("the partition build could not be started");
     dialog.hide();
   }

@@ -1,13 +1,9 @@
 #include "wizard/controller/LostRecoveryScanPartitionDeviceSelectController.h"
 
-#include <QApplication>
-#include <optional>
-
 #include "core/DIRBuildCallback.h"
 #include "core/FileNode.h"
 #include "core/SearchedPartitionInfo.h"
 #include "core/SourceRecords.h"
-#include "core/WorkerPump.h"
 #include "dialogs/BuildDirectoryDlg.h"
 #include "platform/Log.h"
 #include "raw/RawFileInfoList.h"
@@ -37,28 +33,27 @@ CScanPartitionDeviceSelectControllerBase::Config PartitionRecoveryConfig() {
   return config;
 }
 
-// Builds one partition's tree under its own build window, on a worker while this thread keeps the
-// windows alive. `cancelled` tells whether the user confirmed Cancel (read before the window goes).
+// Builds one partition's tree under its own build window, on the window's worker while this thread
+// stays in the window's event loop. `cancelled` tells whether the user confirmed Cancel (read before
+// the window goes).
 CFileSystemNode* BuildUnderWindow(const std::vector<IFileSystemSearchController*>& controllers,
                                   CSearchedPartitionInfo* partition, IStorageDevice* disk, int32_t ordinal,
                                   bool* cancelled) {
   CBuildDirectoryDlg dialog(nullptr);
   CDIRBuildCallback callback(&dialog);
-  std::optional<CFileSystemNode*> tree;
+  CFileSystemNode* tree = nullptr;
   {
     ProgramWindowsDisabled disabled(&dialog);
     dialog.show();
     dialog.Refresh();
     NotifySearchBuildShown(dialog);
-    tree = RunOnWorkerWithPump(
-        [&] {
-          return BuildDirectoryWithMatchingController(controllers, partition, disk, ordinal, &callback);
-        },
-        [] { QApplication::processEvents(QEventLoop::AllEvents); });
-    *cancelled = dialog.Tick() == -1;
+    dialog.RunJob([&] {
+      tree = BuildDirectoryWithMatchingController(controllers, partition, disk, ordinal, &callback);
+    });
+    *cancelled = dialog.IsCancelled();
     dialog.hide();
   }
-  return tree.value_or(nullptr);
+  return tree;
 }
 
 }  // namespace

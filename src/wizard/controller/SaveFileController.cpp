@@ -196,6 +196,8 @@ bool CSaveFileController::Next() {
   m_fileCount = dialog.GetFileCount();
   m_restoredCount = dialog.GetRecoveredFileCount();
   m_failedCount = dialog.GetFailedFileCount();
+  // A cancel confirmed after the last file was written stopped nothing.
+  m_cancelled = dialog.IsCancelled() && m_restoredCount < m_fileCount;
   LogRecoveredFileCount(m_fileCount, m_restoredCount, path.c_str());
   m_results = dialog.GetSavedFolders();
 

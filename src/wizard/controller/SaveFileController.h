@@ -26,6 +26,8 @@ class ISaveFileController : public IWizardPageController {
   // The folders the last recovery wrote into, one per top-level item recovered.
   virtual std::string GetResultString(int i) = 0;
   virtual int GetResultStringCount() = 0;
+  // True when the user stopped the last recovery before all its files were written.
+  virtual bool WasRecoveryCancelled() { return false; }
 };
 
 class CSaveFileController : public ISaveFileController {
@@ -67,6 +69,7 @@ class CSaveFileController : public ISaveFileController {
   int GetRecoveredFileCount() override { return m_restoredCount; }
   std::string GetResultString(int i) override;
   int GetResultStringCount() override { return static_cast<int>(m_results.size()); }
+  bool WasRecoveryCancelled() override { return m_cancelled; }
   // Files of the last recovery that could not be written whole (none of them is left behind).
   int GetFailedFileCount() const { return m_failedCount; }
 
@@ -100,6 +103,7 @@ class CSaveFileController : public ISaveFileController {
   IStorageDevice* m_source = nullptr;
   int m_fileCount = 0;
   int m_restoredCount = 0;
+  bool m_cancelled = false;
   int m_failedCount = 0;
   std::vector<std::string> m_results;
   TickClock m_clock = SystemTickCount;

@@ -18,7 +18,6 @@
 #include "core/RSDataEx.h"
 #include "core/RSException.h"
 #include "core/StateIo.h"
-#include "core/WorkerPump.h"
 #include "dialogs/BuildDirectoryDlg.h"
 #include "platform/Log.h"
 #include "platform/ProgramFolder.h"
@@ -290,7 +289,7 @@ int SaveScanState(IWizardPageController* controller, bool withDialog) {
   if (!withDialog) return SaveControllerChain(controller, nullptr);
   CBuildDirectoryDlg dialog(nullptr);
   CDIRBuildCallback callback(&dialog);
-  std::optional<int> result;
+  int result = 0;
   {
     DisabledWindows disabled(&dialog);
     dialog.setWindowTitle(corvale::ui::LoadStringResource(kStringSaveStates));
@@ -298,11 +297,11 @@ int SaveScanState(IWizardPageController* controller, bool withDialog) {
     dialog.HideCancelButton();
     dialog.Refresh();
     if (DialogHook()) DialogHook()(dialog);
-    result = RunOnWorkerWithPump([&] { return SaveControllerChain(controller, &callback); },
-                                 [] { QApplication::processEvents(QEventLoop::AllEvents); });
+    // The state is written on the window's worker while this thread stays in the window's event loop.
+    dialog.RunJob([&] { result = SaveControllerChain(controller, &callback); });
     dialog.hide();
   }
-  return result.value_or(0);
+  return result;
 }
 
 int CommitScanState(IWizardPageController* controller) {

@@ -39,8 +39,9 @@ int ScanStateStatusFor(int stateTypeId);
 int ScanStateRestoreLimit(int status);
 
 // Saves the chain ending at `controller` into the temporary file: on this thread, or with the
-// dialog ("Save recovery states") on a worker while this thread keeps its windows alive. 1 on
-// success. A save that fails part way leaves the file with status 0, so it is never committed.
+// dialog ("Save recovery states") on the dialog's worker while this thread stays in the dialog's
+// event loop. 1 on success. A save that fails part way leaves the file with status 0, so it is
+// never committed.
 int SaveScanState(IWizardPageController* controller, bool withDialog);
 int SaveControllerChain(IWizardPageController* controller, IDIRBuildCallback* progress);
 

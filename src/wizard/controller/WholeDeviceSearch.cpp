@@ -97,7 +97,6 @@ std::unique_ptr<IFileSystemSearchController> MakeSearchControllerOfKind(int32_t 
     case SEARCH_CONTROLLER_NTFS:
       return std::make_unique<CNTFSSearchController>();
     case SEARCH_CONTROLLER_FAT:
-      // No pump: the builds of a wizard step already run on a worker of their own.
       return std::make_unique<CFATSearchController>();
     case SEARCH_CONTROLLER_RAW:
       return std::make_unique<CRAWSearchController>();
@@ -167,10 +166,13 @@ CFileSystemNode* BuildRawFilesTree(WholeDeviceSearchOutcome& outcome, IStorageDe
       dialog.show();
       dialog.Refresh();
       NotifySearchBuildShown(dialog);
-      CRawFilesFolderBuilder builder([] { QApplication::processEvents(QEventLoop::AllEvents, 50); });
-      folder = builder.BuildRawFilesFolder(device, outcome.rawFiles->GetIterator(), nullptr, &callback, 1);
+      // The folder is built on the window's worker while this thread stays in its event loop.
+      CRawFilesFolderBuilder builder;
+      dialog.RunJob([&] {
+        folder = builder.BuildRawFilesFolder(device, outcome.rawFiles->GetIterator(), nullptr, &callback, 0);
+      });
       // A cancel confirmed after the builder's last call still counts.
-      cancelled = dialog.Tick() == -1;
+      cancelled = dialog.IsCancelled();
       dialog.hide();
     }
   }

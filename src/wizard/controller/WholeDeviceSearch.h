@@ -5,7 +5,8 @@
 // search window; then the found partitions are weighed, sorted and a layout is chosen. When no
 // partition is found, the files found by signature alone can be shown as a "Raw Files" tree.
 //
-// Both run on the window thread and keep the windows alive while the engine works on a worker.
+// Both run on the window thread, which stays in the progress window's event loop while the engine
+// works on the window's worker.
 
 #include <QPointer>
 #include <functional>

@@ -4,6 +4,7 @@
 #include <QCloseEvent>
 #include <QEventLoop>
 #include <QThread>
+#include <QTimer>
 
 #include "ui/AppInfo.h"
 #include "ui/Resources.h"
@@ -40,10 +41,17 @@ bool CProgressDlgBase::RunJob(const std::function<void()>& work) {
     // An open question is answered first; its handler ends the loop.
     if (!m_asking) loop.quit();
   });
-  if (!job.Start()) return false;
+  // The work starts from the loop, once what was already waiting for this thread has been handled:
+  // a Cancel pressed as the window opened is answered before anything is read or written.
+  bool started = false;
+  QTimer::singleShot(0, &loop, [&] {
+    started = job.Start();
+    if (!started) loop.quit();
+  });
   m_loop = &loop;
   loop.exec();
   m_loop = nullptr;
+  if (!started) return false;
   job.RethrowError();
   return true;
 }

@@ -118,12 +118,19 @@ class CancelPlayer : public QObject {
 
   void Arm() {
     m_state = State::WaitQuestion;
+    m_armed.start();
+    WaitUntilReady();
+  }
+
+  // Looks again every millisecond, with the window's thread free in between (the work starts from
+  // the window's event loop), and clicks Cancel once the step is ready (or after 30 seconds).
+  void WaitUntilReady() {
     CancelStep& step = (*m_steps)[m_index];
-    QTimer::singleShot(0, this, [&step] {
-      QElapsedTimer waited;
-      waited.start();
-      while (!step.ready() && waited.elapsed() < 30000)
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    QTimer::singleShot(1, this, [this, &step] {
+      if (!step.ready() && m_armed.elapsed() < 30000) {
+        WaitUntilReady();
+        return;
+      }
       if (QAbstractButton* cancel = step.cancelButton())
         QTest::mouseClick(cancel, Qt::LeftButton, {}, QPoint(5, 5));
     });
@@ -183,6 +190,7 @@ class CancelPlayer : public QObject {
   State m_state = State::WaitWindow;
   QTimer m_timer;
   QElapsedTimer m_open;
+  QElapsedTimer m_armed;
 };
 
 // The first folder named `name` below `folder`, or empty.

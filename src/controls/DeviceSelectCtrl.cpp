@@ -13,11 +13,6 @@
 
 namespace {
 
-QString TextOr(uint32_t id, const char* fallback) {
-  const QString text = corvale::ui::LoadStringResource(id);
-  return text.isEmpty() ? QString::fromUtf8(fallback) : text;
-}
-
 // The text of a cell starts this far right of its left edge (or of its picture).
 constexpr int kTextIndent = 4;
 // A picture is drawn this far right of its cell's left edge, and a row is this much taller than it.
@@ -268,8 +263,9 @@ CDeviceSelectCtrl::CDeviceSelectCtrl(QWidget* parent) : QWidget(parent) {
   m_view = new CDeviceSelectView(this, m_header);
   m_view->setItemDelegate(new CDeviceItemDelegate(&m_bitmaps, m_view));
   m_view->setModel(m_model);
-  const QString headers[CDeviceListModel::kColumnCount] = {TextOr(318, "Device"), TextOr(319, "Capacity"),
-                                                           TextOr(321, " Information")};
+  const QString headers[CDeviceListModel::kColumnCount] = {corvale::ui::StringOr(318, "Device"),
+                                                           corvale::ui::StringOr(319, "Capacity"),
+                                                           corvale::ui::StringOr(321, " Information")};
   const int widths[CDeviceListModel::kColumnCount] = {250, 150, 480};
   for (int i = 0; i < CDeviceListModel::kColumnCount; ++i) {
     m_model->setHeaderData(i, Qt::Horizontal, headers[i]);
@@ -289,9 +285,9 @@ void CDeviceSelectCtrl::SetDeviceBitmap(const DEVICE_BITMAP& deviceBitmap) {
 
 void CDeviceSelectCtrl::SetCtrlStyle(CTRL_STYLE eCtrlStyle) {
   LogError("------------------------ParmInfo:CTRL_STYLE eCtrlStyle=%x", static_cast<unsigned>(eCtrlStyle));
-  if (eCtrlStyle == CtrlStyleDevice) m_header->SetColumnText(0, TextOr(318, "Device"));
-  if (eCtrlStyle == CtrlStyleDisk) m_header->SetColumnText(0, TextOr(320, "Disk"));
-  if (eCtrlStyle == CtrlStylePartition) m_header->SetColumnText(0, TextOr(322, "Partition"));
+  if (eCtrlStyle == CtrlStyleDevice) m_header->SetColumnText(0, corvale::ui::StringOr(318, "Device"));
+  if (eCtrlStyle == CtrlStyleDisk) m_header->SetColumnText(0, corvale::ui::StringOr(320, "Disk"));
+  if (eCtrlStyle == CtrlStylePartition) m_header->SetColumnText(0, corvale::ui::StringOr(322, "Partition"));
 }
 
 void CDeviceSelectCtrl::AddItem(const DEVICE_ITEM_INFO* info) {

@@ -15,11 +15,6 @@ const QColor CMultipleChoosePartitionListCtrl::kSecondColour(160, 109, 0);
 
 namespace {
 
-QString StringOr(uint32_t id, const char* fallback) {
-  QString text = corvale::ui::LoadStringResource(id);
-  return text.isEmpty() ? QString::fromUtf8(fallback) : text;
-}
-
 constexpr int kRowHeight = 20;
 constexpr int kPartitionIcon = 132;
 
@@ -59,7 +54,7 @@ class CPartitionTableView : public QTableView {
 
 CPartitionListModel::CPartitionListModel(QObject* parent) : QAbstractTableModel(parent) {
   m_entries.reserve(2000);
-  for (const auto& column : kColumns) m_headers << StringOr(column.id, column.text);
+  for (const auto& column : kColumns) m_headers << corvale::ui::StringOr(column.id, column.text);
 }
 
 void CPartitionListModel::Append(const FoundPartitionRow& row, bool checked, double mediumThreshold) {
@@ -68,13 +63,13 @@ void CPartitionListModel::Append(const FoundPartitionRow& row, bool checked, dou
   entry.record.OptionCount = std::clamp(row.OptionCount, 0, FoundPartitionRow::kMaxOptions);
   entry.checked = checked;
   entry.name = row.Name;
-  if (checked) entry.name += StringOr(436, "(recommended)");
+  if (checked) entry.name += corvale::ui::StringOr(436, "(recommended)");
   const uint64_t sectors = row.LastSector >= row.FirstSector ? row.LastSector - row.FirstSector + 1 : 0;
   entry.size = QString::fromStdString(
       FormatSectorSize(static_cast<int64_t>(std::min<uint64_t>(sectors, INT64_MAX)), row.BytesPerSector));
-  entry.suggestion = row.Score > 0.99               ? StringOr(429, "High")
-                     : row.Score >= mediumThreshold ? StringOr(430, "Medium")
-                                                    : StringOr(431, "Low");
+  entry.suggestion = row.Score > 0.99               ? corvale::ui::StringOr(429, "High")
+                     : row.Score >= mediumThreshold ? corvale::ui::StringOr(430, "Medium")
+                                                    : corvale::ui::StringOr(431, "Low");
   const int at = static_cast<int>(m_entries.size());
   beginInsertRows(QModelIndex(), at, at);
   m_entries.push_back(std::move(entry));

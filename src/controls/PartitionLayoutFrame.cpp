@@ -13,11 +13,6 @@
 
 namespace {
 
-QString StringOr(uint32_t id, const char* fallback) {
-  QString text = corvale::ui::LoadStringResource(id);
-  return text.isEmpty() ? QString::fromUtf8(fallback) : text;
-}
-
 QFont LayoutFont(bool bold) {
   QFont font(QString::fromStdString(corvale::ui::GetUIFontName()));
   font.setPixelSize(14);
@@ -229,7 +224,7 @@ void CPartitionLayoutView::DrawBox(QPainter& painter, const Box& box) const {
           .arg(QString::fromStdString(
                    FormatSectorSize(static_cast<int64_t>(sectors), box.Info.BytesPerSector)),
                QString::fromUtf8(GetFileSystemName(static_cast<uint32_t>(box.Info.FileSystemType))),
-               StringOr(247, "Rank"), QString::number(box.Info.Score * 100.0, 'f', 2));
+               corvale::ui::StringOr(247, "Rank"), QString::number(box.Info.Score * 100.0, 'f', 2));
   const QRect detailsRect =
       RectFromEdges(body.left() + 4, body.top() + 22, body.right() - 1, body.bottom() - 1);
   QStringList lines = details.split('\n');
@@ -251,14 +246,15 @@ CPartitionLayoutFrame::CPartitionLayoutFrame(QWidget* parent) : QWidget(parent),
 void CPartitionLayoutFrame::SetDiskInfo(const DiskLayoutInfo& info) {
   QString head;
   if (info.Kind == DiskLayoutInfo::kImage)
-    head = StringOr(338, "Partitions layout on the disk image");
+    head = corvale::ui::StringOr(338, "Partitions layout on the disk image");
   else if (info.Kind == DiskLayoutInfo::kVolume)
-    head = StringOr(337, "Partitions layout on the partition");
+    head = corvale::ui::StringOr(337, "Partitions layout on the partition");
   else
-    head = StringOr(336, "Partitions layout on the disk ");
+    head = corvale::ui::StringOr(336, "Partitions layout on the disk ");
   m_title = head + QStringLiteral("\"%1\":").arg(info.Name);
-  m_cardText = StringOr(331, "Size") + QStringLiteral(": %1").arg(QString::fromStdString(FormatSectorSize(
-                                           static_cast<int64_t>(info.SectorCount), info.BytesPerSector)));
+  m_cardText =
+      corvale::ui::StringOr(331, "Size") + QStringLiteral(": %1").arg(QString::fromStdString(FormatSectorSize(
+                                               static_cast<int64_t>(info.SectorCount), info.BytesPerSector)));
   m_view->SetDiskSectorCount(info.SectorCount);
   static constexpr uint32_t kBitmaps[] = {141, 225, 142, 224};
   m_cardPicture =

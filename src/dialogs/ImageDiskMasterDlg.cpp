@@ -71,11 +71,6 @@ uint32_t FreeSpaceMiB(int folder) {
   return mib > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(mib);
 }
 
-std::string ImageText(uint32_t id, const char* fallback) {
-  const QString text = corvale::ui::LoadStringResource(id);
-  return text.isEmpty() ? fallback : text.toStdString();
-}
-
 }  // namespace corvale::dialogs
 
 using corvale::dialogs::ImageText;
@@ -211,7 +206,7 @@ void CImageDiskPathChooseDlg::AddPathRow(int top) {
   connect(browse, &QPushButton::clicked, this, &CImageDiskPathChooseDlg::Browse);
   connect(m_path, &QLineEdit::textEdited, this, [this](const QString& text) {
     if (text.size() >= 208) {
-      Warn(ImageText(61208, "The length is enough!"));
+      Warn(corvale::ui::StringOrUtf8(61208, "The length is enough!"));
       m_path->clear();
     }
   });
@@ -225,7 +220,7 @@ void CImageDiskPathChooseDlg::Browse() {
   if (!EndsWithKbi(path)) path += ".kbi";
   if (path == "*.kbi") path.clear();
   if (path.size() > 200) {
-    Warn(ImageText(61208, "The length is enough!"));
+    Warn(corvale::ui::StringOrUtf8(61208, "The length is enough!"));
     path.clear();
   }
   m_path->setText(QString::fromStdString(path));
@@ -384,7 +379,7 @@ void CImageDiskDiskInfo::ShowSummary(const ImageSummary& summary, int32_t sector
   m_values[1]->setText(QString::fromStdString(SizeText(summary.totalSectors, sectorSize)));
   char region[128];
   std::snprintf(region, sizeof region, "%" PRIu64 "---%" PRIu64 "%s", summary.regionStart, summary.regionEnd,
-                ImageText(421, "   Sectors").c_str());
+                corvale::ui::StringOrUtf8(421, "   Sectors").c_str());
   m_values[3]->setText(QString::fromLatin1(region));
   m_values[2]->setText(QString::fromStdString(SizeText(summary.regionEnd - summary.regionStart, sectorSize)));
   const QString path = QString::fromStdString(summary.destinationPath);
@@ -392,16 +387,16 @@ void CImageDiskDiskInfo::ShowSummary(const ImageSummary& summary, int32_t sector
   std::string level;
   switch (summary.compressionLevel) {
     case 1:
-      level = ImageText(379, "Fastest");
+      level = corvale::ui::StringOrUtf8(379, "Fastest");
       break;
     case 5:
-      level = ImageText(422, "Normal");
+      level = corvale::ui::StringOrUtf8(422, "Normal");
       break;
     case 9:
-      level = ImageText(423, "Maximum");
+      level = corvale::ui::StringOrUtf8(423, "Maximum");
       break;
     case -1:
-      level = ImageText(424, "None");
+      level = corvale::ui::StringOrUtf8(424, "None");
       break;
     default:
       break;
@@ -441,7 +436,7 @@ std::string CImageDiskRunDlg::ShortPath(const std::string& path) {
 }
 
 std::string CImageDiskRunDlg::FormatRemaining(uint64_t total, uint64_t done, uint64_t elapsedMs) {
-  if (done == 0 || elapsedMs < 5000) return ImageText(61206, "Calculating...");
+  if (done == 0 || elapsedMs < 5000) return corvale::ui::StringOrUtf8(61206, "Calculating...");
   const uint64_t left = total > done ? total - done : 0;
   // 128-bit product: a huge source and a long run must not wrap.
   const unsigned __int128 product = static_cast<unsigned __int128>(left) * elapsedMs;
@@ -500,7 +495,7 @@ void CImageDiskRunDlg::Start(IStorageDevice* source, const ImageSummary& summary
   const uint32_t free = corvale::dialogs::GetFreeSpaceMiB(summary.destinationPath);
   m_freeSpace->setText(QString::number(free));
   if (free < kLowSpaceMiB) {
-    Warn(ImageText(61205, " Free space is not enough, the progress must be cancelled."));
+    Warn(corvale::ui::StringOrUtf8(61205, " Free space is not enough, the progress must be cancelled."));
     m_cancel = true;
     m_aborted = true;
     m_made = false;
@@ -520,7 +515,7 @@ void CImageDiskRunDlg::Start(IStorageDevice* source, const ImageSummary& summary
   m_writer->SetImageFilePath(summary.destinationPath);
   m_writer->SetReplaceExisting(replaceExisting);
   m_begin = std::chrono::steady_clock::now();
-  m_remaining->setText(QString::fromStdString(ImageText(61206, "Calculating...")));
+  m_remaining->setText(QString::fromStdString(corvale::ui::StringOrUtf8(61206, "Calculating...")));
   m_finished = false;
   m_worker = std::thread([this] {
     m_made = m_writer->Compress(this);
@@ -582,7 +577,7 @@ void CImageDiskRunDlg::AskForNewLocation() {
   int decision = 2;
   for (;;) {
     const auto answer = corvale::ui::AskMessageBox(
-        ImageText(
+        corvale::ui::StringOrUtf8(
             61204,
             "The free space on the disk is not enough to save the Disk Image data.\nClick YES to select "
             "another location for Disk Image files or NO to abort wizard."),
@@ -729,7 +724,7 @@ CImageDiskMasterDlg::~CImageDiskMasterDlg() { m_run->CancelAndWait(); }
 std::string CImageDiskMasterDlg::GetBannerTitle() const { return m_banner->GetBannerTitle(); }
 
 void CImageDiskMasterDlg::SetBanner(uint32_t id, const char* text) {
-  m_banner->SetBannerTitle(ImageText(id, text));
+  m_banner->SetBannerTitle(corvale::ui::StringOrUtf8(id, text));
 }
 
 void CImageDiskMasterDlg::ShowStep() { m_stack->setCurrentIndex(m_step); }
@@ -789,7 +784,9 @@ void CImageDiskMasterDlg::OnNext() {
       const std::string path = page->GetImageFilePath();
       bool told = false;
       if (!CheckDestination(path, &told)) {
-        if (!told) Warn(ImageText(61214, "Please check the path you are trying to save to and try again."));
+        if (!told)
+          Warn(corvale::ui::StringOrUtf8(61214,
+                                         "Please check the path you are trying to save to and try again."));
         return;
       }
       m_summary.destinationPath = QFileInfo(QString::fromStdString(path)).absoluteFilePath().toStdString();
@@ -860,7 +857,7 @@ void CImageDiskMasterDlg::RunEnded(bool made) {
   } else if (m_cancelling) {
     if (leftFiles) AskToKeepStoppedImage("Disk imaging was cancelled.", made);
   } else {
-    std::string text = ImageText(61216, "Fail!");
+    std::string text = corvale::ui::StringOrUtf8(61216, "Fail!");
     if (!m_run->GetErrorText().empty()) text += "\n" + m_run->GetErrorText();
     if (leftFiles)
       AskToKeepStoppedImage(text, made);
@@ -920,8 +917,8 @@ void CImageDiskMasterDlg::OnCancel() {
   if (m_cancelling) return;
   // The imaging stands still while the question is open: nothing more is written until the answer.
   m_run->SetPaused(true);
-  const auto answer = corvale::ui::AskMessageBox(ImageText(61215, "Cancel Disk Image?"), GetProductTitle(),
-                                                 corvale::ui::MessageButtons::OkCancel);
+  const auto answer = corvale::ui::AskMessageBox(corvale::ui::StringOrUtf8(61215, "Cancel Disk Image?"),
+                                                 GetProductTitle(), corvale::ui::MessageButtons::OkCancel);
   if (answer != corvale::ui::MessageAnswer::Ok) {
     m_run->SetPaused(false);
     return;

@@ -49,8 +49,6 @@ std::string ChooseImageFile(QWidget* parent, bool save, const std::string& defau
 uint32_t GetFreeSpaceMiB(const std::string& path);
 // Free space of the opened folder `folder` in MiB; 0 when it cannot be read.
 uint32_t FreeSpaceMiB(int folder);
-// The text of string `id`, or `fallback` when the string table has none.
-std::string ImageText(uint32_t id, const char* fallback);
 }  // namespace corvale::dialogs
 
 // What the summary page shows and the run writes.

@@ -29,11 +29,6 @@ QLabel* MakeLabel(const char* text, int id, QWidget* parent) {
   return label;
 }
 
-QString Resource(uint32_t id, const char* fallback) {
-  const QString text = LoadStringResource(id);
-  return text.isEmpty() ? QString::fromUtf8(fallback) : text;
-}
-
 QString Clock(int64_t h, int64_t m, int64_t s) {
   return QString::asprintf("%02lld:%02lld:%02lld", static_cast<long long>(h), static_cast<long long>(m),
                            static_cast<long long>(s));
@@ -201,7 +196,7 @@ void CIntelligentSearchingDlg::Refresh(bool force) {
       remaining->setText(Clock(h, m, s));
       m_remainingShown = true;
     } else {
-      remaining->setText(Resource(132, "Calculating..."));
+      remaining->setText(corvale::ui::StringOr(132, "Calculating..."));
     }
   }
   const int64_t* counters[8] = {&summary.PartitionTables, &summary.FATBootRecords,  &summary.FATFolders,

@@ -18,11 +18,6 @@
 
 namespace {
 
-std::string Text(uint32_t id, const char* fallback) {
-  const QString text = corvale::ui::LoadStringResource(id);
-  return text.isEmpty() ? fallback : text.toStdString();
-}
-
 int ClampToInt(int64_t value) {
   return static_cast<int>(std::clamp<int64_t>(value, 0, std::numeric_limits<int>::max()));
 }
@@ -139,7 +134,7 @@ size_t CLostPartitionSearchingDialog::FoundCount() const {
 }
 
 std::string CLostPartitionSearchingDialog::RemainingText(int64_t total, int64_t done, uint64_t elapsedMs) {
-  if (elapsedMs < 5000 || done <= 0) return Text(132, "Calculating...");
+  if (elapsedMs < 5000 || done <= 0) return corvale::ui::StringOrUtf8(132, "Calculating...");
   // Positions beyond the total (a search that reports more than it announced) count as none left.
   const int64_t left = std::max<int64_t>(total - done, 0);
   const long double ms = static_cast<long double>(left) * static_cast<long double>(elapsedMs) / done;
@@ -162,7 +157,7 @@ void CLostPartitionSearchingDialog::OnTimer() {
   m_elapsedLabel->setText(QString::fromStdString(FormatElapsed(elapsed)));
   // While the question is open, and for good after Yes, the remaining time stands still.
   if (elapsed < 5000)
-    m_remaining = Text(132, "Calculating...");
+    m_remaining = corvale::ui::StringOrUtf8(132, "Calculating...");
   else if (!IsAsking() && !IsCancelled())
     m_remaining = RemainingText(total, done, elapsed);
   m_remainingLabel->setText(QString::fromStdString(m_remaining));

@@ -20,6 +20,7 @@
 #include "storage/ImageFile.h"
 #include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
+#include "ui/Resources.h"
 
 using corvale::dialogs::ImageText;
 
@@ -127,7 +128,7 @@ COpenDiskImagePathDlg::COpenDiskImagePathDlg(QWidget* parent) : COpenDiskInterfa
   browse->setGeometry(470, 43, 90, 26);
   connect(browse, &QPushButton::clicked, this, &COpenDiskImagePathDlg::Browse);
   connect(m_path, &QLineEdit::textEdited, this, [](const QString& text) {
-    if (text.size() > 200) Warn(ImageText(180, "The length is enough!"));
+    if (text.size() > 200) Warn(corvale::ui::StringOrUtf8(180, "The length is enough!"));
   });
 }
 
@@ -156,8 +157,9 @@ COpenDiskImageErrorManageDlg::COpenDiskImageErrorManageDlg(QWidget* parent) : CO
   m_list = new QTableWidget(0, 3, this);
   m_list->setObjectName(QStringLiteral("1068"));
   m_list->setGeometry(10, 6, 470, 128);
-  m_list->setHorizontalHeaderLabels({QStringLiteral("#"), QString::fromStdString(ImageText(425, "slice")),
-                                     QString::fromStdString(ImageText(426, "Location"))});
+  m_list->setHorizontalHeaderLabels({QStringLiteral("#"),
+                                     QString::fromStdString(corvale::ui::StringOrUtf8(425, "slice")),
+                                     QString::fromStdString(corvale::ui::StringOrUtf8(426, "Location"))});
   m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
   m_list->setSelectionMode(QAbstractItemView::SingleSelection);
   m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -220,16 +222,17 @@ void COpenDiskImageErrorManageDlg::AppendRow(int number, bool valid, const std::
   const int row = m_list->rowCount();
   m_list->insertRow(row);
   m_list->setItem(row, kNumber, new QTableWidgetItem(QString::number(number)));
-  m_list->setItem(row, kState,
-                  new QTableWidgetItem(
-                      QString::fromStdString(valid ? ImageText(427, "VALID") : ImageText(428, "INVALID"))));
+  m_list->setItem(
+      row, kState,
+      new QTableWidgetItem(QString::fromStdString(valid ? corvale::ui::StringOrUtf8(427, "VALID")
+                                                        : corvale::ui::StringOrUtf8(428, "INVALID"))));
   m_list->setItem(row, kLocation, new QTableWidgetItem(QString::fromStdString(path)));
 }
 
 void COpenDiskImageErrorManageDlg::UpdateAllValid() {
   bool all = m_list->rowCount() > 0;
   for (int row = 0; all && row < m_list->rowCount(); ++row)
-    if (RowText(row, kState) == ImageText(428, "INVALID")) all = false;
+    if (RowText(row, kState) == corvale::ui::StringOrUtf8(428, "INVALID")) all = false;
   m_allValid = all;
 }
 
@@ -253,7 +256,7 @@ void COpenDiskImageErrorManageDlg::AddSlice() {
   if (path.empty() || m_paths.count(path)) return;
   const int row = m_list->rowCount();
   if (!IsUsableSlice(path, row, false)) {
-    Warn(ImageText(166, "This is an INVALID file, please check it!"));
+    Warn(corvale::ui::StringOrUtf8(166, "This is an INVALID file, please check it!"));
     return;
   }
   AppendRow(row, true, path);
@@ -268,13 +271,13 @@ void COpenDiskImageErrorManageDlg::LocateSlice() {
   if (path.empty() || m_paths.count(path)) return;
   // The slice must be the one this row stands for, not merely a file that opens.
   if (!IsUsableSlice(path, m_selected, false)) {
-    Warn(ImageText(167, "This is an INVALID file, please check it!"));
+    Warn(corvale::ui::StringOrUtf8(167, "This is an INVALID file, please check it!"));
     return;
   }
   const int row = m_selected;
   m_paths.erase(RowText(row, kLocation));
   m_list->item(row, kNumber)->setText(QString::number(row));
-  m_list->item(row, kState)->setText(QString::fromStdString(ImageText(427, "VALID")));
+  m_list->item(row, kState)->setText(QString::fromStdString(corvale::ui::StringOrUtf8(427, "VALID")));
   m_list->item(row, kLocation)->setText(QString::fromStdString(path));
   m_paths[path] = row;
   UpdateAllValid();
@@ -371,7 +374,7 @@ COpenDiskImageMasterDlg::~COpenDiskImageMasterDlg() { m_timer->stop(); }
 void COpenDiskImageMasterDlg::ShowStep() { m_stack->setCurrentIndex(m_step); }
 
 void COpenDiskImageMasterDlg::SetBanner(uint32_t id, const char* text) {
-  m_banner->SetBannerTitle(ImageText(id, text));
+  m_banner->SetBannerTitle(corvale::ui::StringOrUtf8(id, text));
 }
 
 void COpenDiskImageMasterDlg::UpdateNextButton() {
@@ -387,7 +390,7 @@ COpenDiskImageMasterDlg::SliceCheck COpenDiskImageMasterDlg::CheckSlices(const s
   std::string text;
   std::vector<std::string> paths;
   if (!ReadWholeFile(partListPath, text, kMaxPartList) || !SplitSliceList(text, paths)) {
-    Warn(ImageText(179, "File error! please check the it!"));
+    Warn(corvale::ui::StringOrUtf8(179, "File error! please check the it!"));
     m_listError = true;
     return SliceCheck::NotAPath;
   }
@@ -406,12 +409,12 @@ void COpenDiskImageMasterDlg::CheckDescriptor() {
   std::ifstream descriptor(path, std::ios::binary);
   if (!descriptor || !kbi) {
     m_nextAllowed = true;
-    Warn(ImageText(176, "Can't open or it is not an Image File, please check the file!"));
+    Warn(corvale::ui::StringOrUtf8(176, "Can't open or it is not an Image File, please check the file!"));
     return;
   }
   const std::string partList = path.substr(0, path.size() - 4) + ".kbp";
   if (!std::ifstream(partList, std::ios::binary)) {
-    Warn(ImageText(174, "Have not found kbp file, please check the path!"));
+    Warn(corvale::ui::StringOrUtf8(174, "Have not found kbp file, please check the path!"));
     SetBanner(175, "Open Disk Image File(.kbi)");
     return;
   }
@@ -484,7 +487,7 @@ void COpenDiskImageMasterDlg::OnBack() {
 }
 
 void COpenDiskImageMasterDlg::OnCancel() {
-  if (corvale::ui::AskMessageBox(ImageText(178, "Cancel Wizard ?"), GetProductTitle(),
+  if (corvale::ui::AskMessageBox(corvale::ui::StringOrUtf8(178, "Cancel Wizard ?"), GetProductTitle(),
                                  corvale::ui::MessageButtons::OkCancel) == corvale::ui::MessageAnswer::Ok)
     CSearchSuperDlg::reject();
 }

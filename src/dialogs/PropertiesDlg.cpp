@@ -16,16 +16,11 @@
 
 namespace {
 
-QString StringOr(uint32_t id, const char* fallback) {
-  QString text = corvale::ui::LoadStringResource(id);
-  return text.isEmpty() ? QString::fromUtf8(fallback) : text;
-}
-
 QString Number(int64_t value) { return QString::number(static_cast<qlonglong>(value)); }
 QString Unsigned(uint64_t value) { return QString::number(static_cast<qulonglong>(value)); }
 
-QString YesNo(bool on) { return on ? StringOr(366, "Yes") : StringOr(367, "No"); }
-QString YesDash(bool on) { return on ? StringOr(366, "Yes") : QStringLiteral("-"); }
+QString YesNo(bool on) { return on ? corvale::ui::StringOr(366, "Yes") : corvale::ui::StringOr(367, "No"); }
+QString YesDash(bool on) { return on ? corvale::ui::StringOr(366, "Yes") : QStringLiteral("-"); }
 
 // "start: length - start: length." for every run.
 QString RunsText(IDataRunList& runs) {
@@ -36,10 +31,10 @@ QString RunsText(IDataRunList& runs) {
 }
 
 void AddStateRows(PropertyRows& rows, uint16_t state) {
-  rows.emplace_back(StringOr(360, "Deleted"), YesNo(state & 1));
-  rows.emplace_back(StringOr(361, "Lost"), YesNo(state & 2));
-  rows.emplace_back(StringOr(362, "Cross Link"), YesNo(state & 4));
-  rows.emplace_back(StringOr(363, "Temp"), YesNo(state & 8));
+  rows.emplace_back(corvale::ui::StringOr(360, "Deleted"), YesNo(state & 1));
+  rows.emplace_back(corvale::ui::StringOr(361, "Lost"), YesNo(state & 2));
+  rows.emplace_back(corvale::ui::StringOr(362, "Cross Link"), YesNo(state & 4));
+  rows.emplace_back(corvale::ui::StringOr(363, "Temp"), YesNo(state & 8));
 }
 
 // The first sector of a cluster of a FAT partition; cluster numbers below 2 (garbage) give the
@@ -54,7 +49,7 @@ QTreeWidget* MakeList(QDialog* dialog) {
   list->setObjectName(QString::number(CPropertiesDlg::kListId));
   list->setRootIsDecorated(false);
   list->setColumnCount(2);
-  list->setHeaderLabels({StringOr(355, "Name"), StringOr(356, "Value")});
+  list->setHeaderLabels({corvale::ui::StringOr(355, "Name"), corvale::ui::StringOr(356, "Value")});
   list->setColumnWidth(0, 200);
   list->setColumnWidth(1, 200);
   auto* layout = new QVBoxLayout(dialog);
@@ -94,47 +89,48 @@ PropertyRows CPropertiesDlg::RowsFor(CFileNode* node) {
   const int32_t code = properties->GetPersistenceCode();
   if (type >= kFileSystemFat12 && type <= kFileSystemFat32 && code == kPropertiesFat) {
     const auto* fat = static_cast<const CFATFileProperties*>(properties);
-    rows.emplace_back(StringOr(355, "Name"), name);
+    rows.emplace_back(corvale::ui::StringOr(355, "Name"), name);
     if (folder) {
-      rows.emplace_back(StringOr(369, "Sector"),
+      rows.emplace_back(corvale::ui::StringOr(369, "Sector"),
                         Number(ClusterSector(partitionStart, fat->GetFirstCluster(), sectorsPerCluster)));
-      rows.emplace_back(StringOr(370, "Cluster"), Unsigned(fat->GetFirstCluster()));
-      rows.emplace_back(StringOr(371, "Parent"), Unsigned(fat->GetParentCluster()));
+      rows.emplace_back(corvale::ui::StringOr(370, "Cluster"), Unsigned(fat->GetFirstCluster()));
+      rows.emplace_back(corvale::ui::StringOr(371, "Parent"), Unsigned(fat->GetParentCluster()));
       AddStateRows(rows, state);
     } else {
-      rows.emplace_back(StringOr(371, "Parent"), Unsigned(fat->GetParentCluster()));
-      rows.emplace_back(StringOr(372, "Parent Sector"),
+      rows.emplace_back(corvale::ui::StringOr(371, "Parent"), Unsigned(fat->GetParentCluster()));
+      rows.emplace_back(corvale::ui::StringOr(372, "Parent Sector"),
                         Number(ClusterSector(partitionStart, fat->GetParentCluster(), sectorsPerCluster)));
       AddStateRows(rows, state);
-      if (runs) rows.emplace_back(StringOr(368, "Lay out"), RunsText(*runs));
+      if (runs) rows.emplace_back(corvale::ui::StringOr(368, "Lay out"), RunsText(*runs));
     }
   } else if (type == kFileSystemNtfs && code == kPropertiesNtfs) {
     const auto* ntfs = static_cast<const CNTFSFileProperties*>(properties);
     const uint16_t attributes = properties->GetAttributes();
-    rows.emplace_back(StringOr(355, "Name"), name);
-    rows.emplace_back(StringOr(357, "Record sector"), Number(ntfs->GetRecordSector()));
-    rows.emplace_back(StringOr(358, "Compressed"), YesNo(attributes & kAttributeCompressed));
-    rows.emplace_back(StringOr(359, "Encrypted"), YesNo(attributes & kAttributeEncrypted));
+    rows.emplace_back(corvale::ui::StringOr(355, "Name"), name);
+    rows.emplace_back(corvale::ui::StringOr(357, "Record sector"), Number(ntfs->GetRecordSector()));
+    rows.emplace_back(corvale::ui::StringOr(358, "Compressed"), YesNo(attributes & kAttributeCompressed));
+    rows.emplace_back(corvale::ui::StringOr(359, "Encrypted"), YesNo(attributes & kAttributeEncrypted));
     AddStateRows(rows, state);
     if (!folder && runs) {
       if (runs->IsResident()) {
-        rows.emplace_back(StringOr(364, "Resident"), StringOr(366, "Yes"));
-        rows.emplace_back(StringOr(331, "Size"), Unsigned(properties->GetSize()));
-        rows.emplace_back(StringOr(365, "Offset"), Unsigned(runs->GetResidentValue()));
+        rows.emplace_back(corvale::ui::StringOr(364, "Resident"), corvale::ui::StringOr(366, "Yes"));
+        rows.emplace_back(corvale::ui::StringOr(331, "Size"), Unsigned(properties->GetSize()));
+        rows.emplace_back(corvale::ui::StringOr(365, "Offset"), Unsigned(runs->GetResidentValue()));
       } else {
-        rows.emplace_back(StringOr(364, "Resident"), StringOr(367, "No"));
-        rows.emplace_back(StringOr(368, "Lay out"), RunsText(*runs));
+        rows.emplace_back(corvale::ui::StringOr(364, "Resident"), corvale::ui::StringOr(367, "No"));
+        rows.emplace_back(corvale::ui::StringOr(368, "Lay out"), RunsText(*runs));
       }
     }
   } else if (type == kFileSystemRaw && !folder) {
-    rows.emplace_back(StringOr(355, "Name"), name);
-    rows.emplace_back(StringOr(373, "DataAreaSector"), Unsigned(partitionStart));
-    if (runs) rows.emplace_back(StringOr(368, "Lay out"), RunsText(*runs));
+    rows.emplace_back(corvale::ui::StringOr(355, "Name"), name);
+    rows.emplace_back(corvale::ui::StringOr(373, "DataAreaSector"), Unsigned(partitionStart));
+    if (runs) rows.emplace_back(corvale::ui::StringOr(368, "Lay out"), RunsText(*runs));
   }
 
   if (node->IsFileSystemNode() || positioned) {
-    rows.insert(rows.begin(), {StringOr(352, "Start Sector"), Unsigned(partitionStart)});
-    rows.insert(rows.begin(), {StringOr(354, "Sector Per Cluster"), Unsigned(sectorsPerCluster)});
+    rows.insert(rows.begin(), {corvale::ui::StringOr(352, "Start Sector"), Unsigned(partitionStart)});
+    rows.insert(rows.begin(),
+                {corvale::ui::StringOr(354, "Sector Per Cluster"), Unsigned(sectorsPerCluster)});
   }
   return rows;
 }
@@ -157,8 +153,8 @@ QString CScanPartitionPropertiesDlg::GetFileSystemTypeText(int32_t code) {
     const char* text;
   } kTexts[] = {{419, "    FAT12"}, {418, "    FAT16"}, {417, "    FAT32"}, {416, "    NTFS"},
                 {415, "    EXT2"},  {414, "    EXT3"},  {413, "    RAW"}};
-  const QString text =
-      code >= 0 && code <= 6 ? StringOr(kTexts[code].id, kTexts[code].text) : StringOr(412, "UNKNOWN");
+  const QString text = code >= 0 && code <= 6 ? corvale::ui::StringOr(kTexts[code].id, kTexts[code].text)
+                                              : corvale::ui::StringOr(412, "UNKNOWN");
   return text.left(19);
 }
 
@@ -208,22 +204,24 @@ PropertyRows CScanPartitionPropertiesDlg::RowsFor(CSearchedPartitionInfo* info) 
   if (type >= kFileSystemFat12 && type <= kFileSystemFat32 && info->GetInfoType() == kPartitionInfoFat) {
     const auto* fat = static_cast<const CFATSearchedPartitionInfo*>(info);
     const uint32_t flags = fat->GetEvidenceFlags();
-    rows.emplace_back(StringOr(247, "Rank"), QStringLiteral("100%"));
-    rows.emplace_back(StringOr(248, "File System"), GetFileSystemTypeText(type));
-    rows.emplace_back(StringOr(249, "From FAT32 DBR"), YesDash(flags & 4));
-    rows.emplace_back(StringOr(250, "From FAT32 Backup DBR"), YesDash(flags & 8));
-    rows.emplace_back(StringOr(251, "From FAT16 DBR"), YesDash(flags & 2));
-    rows.emplace_back(StringOr(252, "From FAT12 DBR"), YesDash(flags & 1));
-    rows.emplace_back(StringOr(253, "From folders analysis"), YesDash(flags & 16));
-    rows.emplace_back(StringOr(254, "From files analysis"), YesDash(flags & 32));
-    rows.emplace_back(StringOr(255, "Partition Start Sector"), Number(info->GetPartitionStart()));
-    rows.emplace_back(StringOr(256, "Reversed Sector"), Unsigned(fat->GetReservedSectors()));
-    rows.emplace_back(StringOr(257, "Found FAT1"), YesNo(flags & kFatFoundFirstCopy));
-    rows.emplace_back(StringOr(258, "Found FAT2"), YesNo(flags & kFatFoundSecondCopy));
-    rows.emplace_back(StringOr(259, "Sectors Per FAT"), Unsigned(fat->GetSectorsPerFAT()));
-    rows.emplace_back(StringOr(260, "Data Area Start Sector"), Number(info->GetStartSector()));
-    rows.emplace_back(StringOr(261, "Sectors Per Cluster"), Unsigned(info->GetSectorsPerCluster()));
-    rows.emplace_back(StringOr(262, "Partition Sectors Count"), Number(info->GetSectorCount()));
+    rows.emplace_back(corvale::ui::StringOr(247, "Rank"), QStringLiteral("100%"));
+    rows.emplace_back(corvale::ui::StringOr(248, "File System"), GetFileSystemTypeText(type));
+    rows.emplace_back(corvale::ui::StringOr(249, "From FAT32 DBR"), YesDash(flags & 4));
+    rows.emplace_back(corvale::ui::StringOr(250, "From FAT32 Backup DBR"), YesDash(flags & 8));
+    rows.emplace_back(corvale::ui::StringOr(251, "From FAT16 DBR"), YesDash(flags & 2));
+    rows.emplace_back(corvale::ui::StringOr(252, "From FAT12 DBR"), YesDash(flags & 1));
+    rows.emplace_back(corvale::ui::StringOr(253, "From folders analysis"), YesDash(flags & 16));
+    rows.emplace_back(corvale::ui::StringOr(254, "From files analysis"), YesDash(flags & 32));
+    rows.emplace_back(corvale::ui::StringOr(255, "Partition Start Sector"),
+                      Number(info->GetPartitionStart()));
+    rows.emplace_back(corvale::ui::StringOr(256, "Reversed Sector"), Unsigned(fat->GetReservedSectors()));
+    rows.emplace_back(corvale::ui::StringOr(257, "Found FAT1"), YesNo(flags & kFatFoundFirstCopy));
+    rows.emplace_back(corvale::ui::StringOr(258, "Found FAT2"), YesNo(flags & kFatFoundSecondCopy));
+    rows.emplace_back(corvale::ui::StringOr(259, "Sectors Per FAT"), Unsigned(fat->GetSectorsPerFAT()));
+    rows.emplace_back(corvale::ui::StringOr(260, "Data Area Start Sector"), Number(info->GetStartSector()));
+    rows.emplace_back(corvale::ui::StringOr(261, "Sectors Per Cluster"),
+                      Unsigned(info->GetSectorsPerCluster()));
+    rows.emplace_back(corvale::ui::StringOr(262, "Partition Sectors Count"), Number(info->GetSectorCount()));
     return rows;
   }
   rows.emplace_back(QStringLiteral("partition sectors count"), Number(info->GetSectorCount()));

@@ -52,4 +52,14 @@ QSize BitmapResourceSize(uint32_t id) {
 
 void ReleaseBitmapResources() { Cache().clear(); }
 
+QString StringOr(uint32_t id, const char* fallback) {
+  const QString text = LoadStringResource(id);
+  return text.isEmpty() ? QString::fromUtf8(fallback) : text;
+}
+
+std::string StringOrUtf8(uint32_t id, const char* fallback) {
+  const QString text = LoadStringResource(id);
+  return text.isEmpty() ? std::string(fallback) : text.toStdString();
+}
+
 }  // namespace corvale::ui

@@ -14,6 +14,7 @@
 #include <QSize>
 #include <QString>
 #include <cstdint>
+#include <string>
 
 namespace corvale::ui {
 
@@ -31,6 +32,12 @@ bool HasResource(ResourceId resource);
 
 // Text `id` in the user's language, English when the language lacks it, empty when neither has it.
 QString LoadStringResource(uint32_t id);
+
+// Text `id` as LoadStringResource gives it, or `fallback` (UTF-8) when no table holds it: the one
+// way a control names a text it must show even when the string table lacks it.
+QString StringOr(uint32_t id, const char* fallback);
+// The same as UTF-8, for the controllers and engines that keep std::string.
+std::string StringOrUtf8(uint32_t id, const char* fallback);
 
 // Bitmap `id`, or a null pixmap when there is no such bitmap.
 QPixmap LoadBitmapResource(uint32_t id);

@@ -87,8 +87,7 @@ void CDeleteRecoveryPartitionDeviceSelectPage::ShowImageMenu(const QPoint& at) {
   if (!m_controller) return;
   QMenu menu(this);
   auto entry = [&menu](uint32_t id, const char* fallback) {
-    const QString text = corvale::ui::LoadStringResource(id);
-    return menu.addAction(text.isEmpty() ? QString::fromLatin1(fallback) : text);
+    return menu.addAction(corvale::ui::StringOr(id, fallback));
   };
   QAction* create = entry(kCommandCreateImage, "Disk Image");
   QAction* open = entry(kCommandOpenImage, "Open Disk Image");

@@ -37,11 +37,6 @@ constexpr int kCheckBoxRightGap = 50;
 // Room either side of the "Disk Image..." button's text.
 constexpr int kTextButtonPadding = 14;
 
-QString Text(uint32_t id, const char* fallback) {
-  const QString text = corvale::ui::LoadStringResource(id);
-  return text.isEmpty() ? QString::fromUtf8(fallback) : text;
-}
-
 CDeviceSelectPage::OpenPathAsker& OpenPathAskerSlot() {
   static CDeviceSelectPage::OpenPathAsker asker;
   return asker;
@@ -153,11 +148,11 @@ bool CDeviceSelectPage::IsSavedResultItemSelected() const {
 void CDeviceSelectPage::ShowRecoverySourceItemMenu(const QPoint& at, int recoverId) {
   const bool savedResult = IsSavedResultItemSelected();
   QMenu menu(this);
-  QAction* recover =
-      menu.addAction(savedResult ? Text(kStringContinue, "Continue") : Text(kStringRecover, "Recover"));
+  QAction* recover = menu.addAction(savedResult ? corvale::ui::StringOr(kStringContinue, "Continue")
+                                                : corvale::ui::StringOr(kStringRecover, "Recover"));
   QAction* remove = nullptr;
   if (m_deviceController && (savedResult || m_deviceController->IsImageSelected()))
-    remove = menu.addAction(Text(kStringRemove, "Remove"));
+    remove = menu.addAction(corvale::ui::StringOr(kStringRemove, "Remove"));
   QAction* chosen = RunMenu(menu, at);
   if (chosen == nullptr) return;
   if (chosen == recover)
@@ -207,8 +202,8 @@ void CDeviceSelectPage::RemoveSelectedItem() {
 
 bool CDeviceSelectPage::LoadSavedResult() {
   if (!m_deviceController) return false;
-  const std::string path =
-      AskOpenPath(Text(kStringStateFilter, "Recovery State File(*.rsf)|*.rsf||").toStdString());
+  const std::string path = AskOpenPath(
+      corvale::ui::StringOr(kStringStateFilter, "Recovery State File(*.rsf)|*.rsf||").toStdString());
   if (path.empty()) return false;
   bool loaded = false;
   try {

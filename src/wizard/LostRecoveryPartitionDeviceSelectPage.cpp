@@ -20,19 +20,14 @@ namespace {
 
 constexpr int kFullScanIndent = 18;
 
-QString StringOr(uint32_t id, const char* fallback) {
-  QString text = corvale::ui::LoadStringResource(id);
-  return text.isEmpty() ? QString::fromUtf8(fallback) : text;
-}
-
 }  // namespace
 
 CLostRecoveryPartitionDeviceSelectPage::CLostRecoveryPartitionDeviceSelectPage(QWidget* parent)
     : CDeviceSelectPage(parent) {
   m_fullScan = new CTransButton(CTransButton::Kind::CheckBox, this);
   m_fullScan->setObjectName(QString::number(kFullScanId));
-  m_fullScan->setText(
-      StringOr(188, "Full Scan ( If the partition is not found, please check it and click Next )"));
+  m_fullScan->setText(corvale::ui::StringOr(
+      188, "Full Scan ( If the partition is not found, please check it and click Next )"));
   m_fullScan->SetFont(90, corvale::ui::GetUIFontName(), true);
   m_fullScan->ShowFocusRect(false);
   connect(m_fullScan, &CTransButton::Clicked, this, [this](int, CTransButton*) { OnFullScanClicked(); });
@@ -105,7 +100,7 @@ bool CLostRecoveryPartitionDeviceSelectPage::OnCommand(int commandId) {
 
 void CLostRecoveryPartitionDeviceSelectPage::ShowItemMenu(const QPoint& at) {
   QMenu menu(this);
-  QAction* recover = menu.addAction(StringOr(189, "Recover"));
+  QAction* recover = menu.addAction(corvale::ui::StringOr(189, "Recover"));
   QAction* chosen = m_menuRunner ? m_menuRunner(menu, at) : menu.exec(at);
   if (chosen == recover) OnCommand(kCommandRecover);
 }
@@ -116,5 +111,5 @@ void CLostRecoveryPartitionDeviceSelectPage::DrawExtra(QPainter* dc) {
   dc->setFont(font);
   dc->setPen(Qt::black);
   dc->drawText(TitleRect(), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-               StringOr(187, "Select a partition and click Next to recover:"));
+               corvale::ui::StringOr(187, "Select a partition and click Next to recover:"));
 }

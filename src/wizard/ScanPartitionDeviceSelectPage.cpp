@@ -21,11 +21,6 @@
 
 namespace {
 
-QString StringOr(uint32_t id, const char* fallback) {
-  QString text = corvale::ui::LoadStringResource(id);
-  return text.isEmpty() ? QString::fromUtf8(fallback) : text;
-}
-
 // The kinds are told apart by their saved kind, which only the matching class answers.
 CSearchedNTFSPartitionInfo* AsNtfs(CSearchedPartitionInfo* info) {
   return info && info->GetInfoType() == kPartitionInfoNtfs && info->GetFileSystemType() == kFileSystemNtfs
@@ -162,7 +157,7 @@ void CScanPartitionDeviceSelectPage::FillPartitions(const std::vector<CSearchedP
   list->SetAutoCheckLimit(mode);
   list->SetSizeScale(SuggestionThreshold(partitions));
 
-  const QString partitionText = StringOr(322, "Partition");
+  const QString partitionText = corvale::ui::StringOr(322, "Partition");
   int counts[3] = {0, 0, 0};
   int number = 0;
   for (CSearchedPartitionInfo* info : partitions) {
@@ -192,7 +187,8 @@ void CScanPartitionDeviceSelectPage::FillPartitions(const std::vector<CSearchedP
     row.FoldersMatch = static_cast<uint32_t>(std::clamp<int64_t>(info->GetFoldersMatch(), 0, UINT32_MAX));
     row.Partition = info;
     if (CSearchedNTFSPartitionInfo* ntfs = AsNtfs(info); ntfs && HasMftPosition(*ntfs)) {
-      row.Options[row.OptionCount++] = {ntfs->GetFilesOfMftOnly() ? 1 : 0, StringOr(432, "$MFT Only")};
+      row.Options[row.OptionCount++] = {ntfs->GetFilesOfMftOnly() ? 1 : 0,
+                                        corvale::ui::StringOr(432, "$MFT Only")};
     } else if (CFATSearchedPartitionInfo* fat = AsFat(info)) {
       const uint32_t flags = fat->GetEvidenceFlags();
       if (flags & kFatFoundFirstCopy)

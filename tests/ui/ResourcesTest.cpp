@@ -126,6 +126,13 @@ TEST_F(Resources, TextsAndBitmapsOfOneNumberAreDifferentResources) {
   EXPECT_EQ(corvale::ui::LoadStringResource(214).toStdString(), "Are you sure to return to home page?");
 }
 
+TEST_F(Resources, AFallbackTextStandsOnlyWhereTheTableHasNone) {
+  EXPECT_EQ(corvale::ui::StringOr(214, "x").toStdString(), "Are you sure to return to home page?");
+  EXPECT_EQ(corvale::ui::StringOrUtf8(214, "x"), "Are you sure to return to home page?");
+  EXPECT_EQ(corvale::ui::StringOr(99999, "Stra\xc3\x9fe").toStdString(), "Stra\xc3\x9fe");
+  EXPECT_EQ(corvale::ui::StringOrUtf8(99999, "none"), "none");
+}
+
 TEST_F(Resources, AnUnknownBitmapIsNullAndABitmapIsDrawnOnce) {
   EXPECT_TRUE(LoadBitmapResource(99999).isNull());
   EXPECT_TRUE(BitmapResourceSize(99999).isEmpty());

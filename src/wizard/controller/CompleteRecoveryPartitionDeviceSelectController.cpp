@@ -34,11 +34,6 @@
 
 namespace {
 
-std::string Text(uint32_t id, const char* fallback) {
-  const QString text = corvale::ui::LoadStringResource(id);
-  return text.isEmpty() ? fallback : text.toStdString();
-}
-
 // List pictures of the device page.
 constexpr uint32_t kPictureFloppy = 0;
 constexpr uint32_t kPictureVolume = 2;
@@ -167,7 +162,7 @@ void CCompleteRecoveryPartitionDeviceSelectController::FillList() {
   if (!m_list) return;
   m_list->DeleteAllItems();
   m_selected = nullptr;
-  m_previousRow.AddTo(m_list, Text(133, "Previous Recovery..."));
+  m_previousRow.AddTo(m_list, corvale::ui::StringOrUtf8(133, "Previous Recovery..."));
   DebugTrace("CCompleteRecoveryPartitionDeviceSelectController::InitVolumeDeviceSelectCtrl");
   if (m_collected) {
     for (const auto& volume : m_collected->volumes) {
@@ -193,7 +188,7 @@ void CCompleteRecoveryPartitionDeviceSelectController::FillList() {
       m_list->AddItem(&item);
     }
   }
-  const std::string imageText = Text(130, "Image File, ");
+  const std::string imageText = corvale::ui::StringOrUtf8(130, "Image File, ");
   for (const auto& image : m_images)
     AddImageRow(m_list, imageText + image->DisplayName, image->SectorCount,
                 image->Device ? image->Device->GetSectorSize() : 512, image->ImagePath, image.get());
@@ -206,7 +201,7 @@ bool CCompleteRecoveryPartitionDeviceSelectController::AddImage(const std::strin
   (void)sectors;
   (void)bytesPerSector;
   if (IsImageListed(path)) {
-    corvale::ui::ShowMessageBox(Text(131, "This image file is open!"), GetProductTitle(),
+    corvale::ui::ShowMessageBox(corvale::ui::StringOrUtf8(131, "This image file is open!"), GetProductTitle(),
                                 corvale::ui::MessageIcon::Warning);
     return false;
   }
@@ -214,8 +209,9 @@ bool CCompleteRecoveryPartitionDeviceSelectController::AddImage(const std::strin
   std::shared_ptr<CImageFileDeviceWithDecompress> device = OpenListedImage(path, problem);
   // An image of no sectors holds nothing to search (a file that is no image reads as one).
   if (!device || device->GetSectorCount() <= 0) {
-    corvale::ui::ShowMessageBox(Text(283, "This is an invalid image file, please check it!"),
-                                GetProductTitle(), corvale::ui::MessageIcon::Warning);
+    corvale::ui::ShowMessageBox(
+        corvale::ui::StringOrUtf8(283, "This is an invalid image file, please check it!"), GetProductTitle(),
+        corvale::ui::MessageIcon::Warning);
     return false;
   }
   auto image = std::make_shared<VolumeRecord>();
@@ -245,8 +241,8 @@ bool CCompleteRecoveryPartitionDeviceSelectController::OpenImageFile() {
   OpenedDiskImage opened;
   if (!RunOpenImageWizard(Window(), opened)) return false;
   if (opened.sectorCount <= 0) {
-    corvale::ui::ShowMessageBox(Text(284, "This image has been destroyed. "), GetProductTitle(),
-                                corvale::ui::MessageIcon::Warning);
+    corvale::ui::ShowMessageBox(corvale::ui::StringOrUtf8(284, "This image has been destroyed. "),
+                                GetProductTitle(), corvale::ui::MessageIcon::Warning);
     return false;
   }
   return AddImage(opened.sourceName, opened.path, opened.sectorCount, 0);
@@ -266,8 +262,9 @@ bool CCompleteRecoveryPartitionDeviceSelectController::OpenRawImageFile() {
   if (path.empty()) return false;
   auto device = std::make_shared<CImageFileDevice>(path);
   if (!device->IsOpened() || device->GetSectorCount() <= 0) {
-    corvale::ui::ShowMessageBox(Text(283, "This is an invalid image file, please check it!"),
-                                GetProductTitle(), corvale::ui::MessageIcon::Warning);
+    corvale::ui::ShowMessageBox(
+        corvale::ui::StringOrUtf8(283, "This is an invalid image file, please check it!"), GetProductTitle(),
+        corvale::ui::MessageIcon::Warning);
     return false;
   }
   // The file is searched as a chosen image: it stays listed (and is freed) with the other images,
@@ -318,9 +315,11 @@ int CCompleteRecoveryPartitionDeviceSelectController::SaveState(IRSData* stream,
   if (!stream || !m_chosen) return 0;
   std::string text;
   if (m_chosen->Kind == kSourceKindImage)
-    text = Text(409, "Results for \r\nImage File ") + "\"" + m_chosen->DisplayName + "\"";
+    text =
+        corvale::ui::StringOrUtf8(409, "Results for \r\nImage File ") + "\"" + m_chosen->DisplayName + "\"";
   else
-    text = Text(408, "Results for \r\nPartition ") + "\"" + VolumeCaption(*m_chosen, "%c: %s (%s)") + "\"";
+    text = corvale::ui::StringOrUtf8(408, "Results for \r\nPartition ") + "\"" +
+           VolumeCaption(*m_chosen, "%c: %s (%s)") + "\"";
   if (text.size() >= kResultTextSize) text.resize(kResultTextSize - 1);
   WriteScanResultText(stream, text.c_str());
   return CDeviceSelectionState(*stream).SavePartitionDevice(*m_chosen) ? 1 : 0;
@@ -338,7 +337,8 @@ bool CCompleteRecoveryPartitionDeviceSelectController::Next() {
     LogRecoveryStatus(kStatusRestoringLastRecovery);
     if (!RestoreScanState(this)) {
       LogRecoveryStatus(kStatusRestoreLastFailed);
-      corvale::ui::ShowMessageBox(Text(129, "Failed to restore last search result."), caption);
+      corvale::ui::ShowMessageBox(corvale::ui::StringOrUtf8(129, "Failed to restore last search result."),
+                                  caption);
     } else {
       LogRecoveryStatus(kStatusRestoreLastDone);
     }
@@ -346,7 +346,8 @@ bool CCompleteRecoveryPartitionDeviceSelectController::Next() {
     return false;
   }
   if (!SelectCurrentItem()) {
-    corvale::ui::ShowMessageBox(Text(61230, "Select a partition to recover, please."), caption);
+    corvale::ui::ShowMessageBox(corvale::ui::StringOrUtf8(61230, "Select a partition to recover, please."),
+                                caption);
     return false;
   }
   corvale::usage::TimedEvent(kEventNext, ElapsedMilliseconds(m_tick));

@@ -34,11 +34,6 @@
 
 namespace {
 
-std::string Text(uint32_t id, const char* fallback) {
-  const QString text = corvale::ui::LoadStringResource(id);
-  return text.isEmpty() ? fallback : text.toStdString();
-}
-
 bool IsExt(int32_t code) { return code == kFileSystemExt2 || code == kFileSystemExt3; }
 
 }  // namespace
@@ -137,7 +132,7 @@ void CDeleteRecoveryPartitionDeviceSelectController::FillList() {
     item.itemData = volume.get();
     list->AddItem(&item);
   }
-  const std::string imageText = Text(280, "Image File, ");
+  const std::string imageText = corvale::ui::StringOrUtf8(280, "Image File, ");
   for (const auto& image : m_images)
     AddImageRow(list, imageText + image->record.DisplayName, image->sectorCount, image->bytesPerSector,
                 image->information, image.get());
@@ -166,8 +161,9 @@ bool CDeleteRecoveryPartitionDeviceSelectController::AddImage(const std::string&
   std::unique_ptr<CImageFileDeviceWithDecompress> device = OpenListedImage(path, problem);
   if (device && device->GetSectorCount() <= 0) device.reset();
   if (!device) {
-    corvale::ui::ShowMessageBox(Text(284, "This image has been destroyed. ") + "\n" + problem,
-                                GetProductTitle(), corvale::ui::MessageIcon::Warning);
+    corvale::ui::ShowMessageBox(
+        corvale::ui::StringOrUtf8(284, "This image has been destroyed. ") + "\n" + problem, GetProductTitle(),
+        corvale::ui::MessageIcon::Warning);
     return false;
   }
   m_imageCode = ImageFileSystemCode(displayName, m_imageCode);
@@ -262,7 +258,8 @@ bool CDeleteRecoveryPartitionDeviceSelectController::Next() {
   SelectCurrentItem();
   CollectedVolume* chosen = m_selected;
   if (!chosen) {
-    corvale::ui::ShowMessageBox(Text(143, "Select a partition to recover please."), caption);
+    corvale::ui::ShowMessageBox(corvale::ui::StringOrUtf8(143, "Select a partition to recover please."),
+                                caption);
     return false;
   }
   m_chosen = chosen;
@@ -291,8 +288,8 @@ bool CDeleteRecoveryPartitionDeviceSelectController::Next() {
   // A volume whose files the engine cannot read is said to be so, however much of it was listed.
   const uint32_t notice = builder.GetVolumeNotice();
   if (notice != 0) {
-    corvale::ui::ShowMessageBox(Text(notice, "This volume's files cannot be read."), caption,
-                                corvale::ui::MessageIcon::Warning);
+    corvale::ui::ShowMessageBox(corvale::ui::StringOrUtf8(notice, "This volume's files cannot be read."),
+                                caption, corvale::ui::MessageIcon::Warning);
   }
 
   uint32_t files = 0;
@@ -330,14 +327,16 @@ bool CDeleteRecoveryPartitionDeviceSelectController::Next() {
     m_chosen = nullptr;
     // The notice already said why, and where to go instead.
     if (notice == 0)
-      corvale::ui::ShowMessageBox(Text(61249, "No files found, please go to Format Recovery mode!"), caption);
+      corvale::ui::ShowMessageBox(
+          corvale::ui::StringOrUtf8(61249, "No files found, please go to Format Recovery mode!"), caption);
     return false;
   }
 
   corvale::usage::TimedEvent(kEventBuilt, ElapsedMilliseconds(buildStart));
   if (ModeHintEnabled() && corvale::hints::IsHintShown(corvale::hints::kFormatRecoveryHint)) {
     CHasCheckboxPromptDlg hint(
-        Text(396, "If the files are not found or corrupted in this mode, please go to \"Format Recovery\"!"),
+        corvale::ui::StringOrUtf8(
+            396, "If the files are not found or corrupted in this mode, please go to \"Format Recovery\"!"),
         m_page ? m_page->window() : nullptr);
     hint.DoModal();
     ModeHintEnabled() = hint.GetAnswer() == 0;

@@ -30,11 +30,6 @@
 
 namespace {
 
-std::string Text(uint32_t id, const char* fallback) {
-  const QString text = corvale::ui::LoadStringResource(id);
-  return text.isEmpty() ? fallback : text.toStdString();
-}
-
 // List pictures of the disk page.
 constexpr uint32_t kPictureDisk = 1;
 constexpr uint32_t kPictureUsbDisk = 6;
@@ -193,14 +188,14 @@ void CLostRecoveryDiskDeviceSelectController::FillList() {
   m_list->DeleteAllItems();
   // Opened images are listed even when no disk was found: the user may search an image alone.
   if (m_collected && !m_collected->records.empty()) FillDiskItems();
-  const std::string imageText = Text(130, "Image File, ");
+  const std::string imageText = corvale::ui::StringOrUtf8(130, "Image File, ");
   for (const auto& image : m_images)
     AddImageRow(m_list, imageText + image->DisplayText, image->SectorCount,
                 image->Device ? image->Device->GetSectorSize() : 512, image->ImagePath, image.get());
 }
 
 void CLostRecoveryDiskDeviceSelectController::FillDiskItems() {
-  m_previousRow.AddTo(m_list, Text(142, "Previous Recovery..."));
+  m_previousRow.AddTo(m_list, corvale::ui::StringOrUtf8(142, "Previous Recovery..."));
   for (size_t i = 0; i < m_collected->records.size(); ++i) {
     DiskRecord* record = m_collected->records[i].get();
     DEVICE_ITEM_INFO item;
@@ -244,14 +239,14 @@ bool CLostRecoveryDiskDeviceSelectController::OpenImageAsDisk() {
 bool CLostRecoveryDiskDeviceSelectController::AddImage(const std::string& displayName,
                                                        const std::string& path, int32_t sourceDiskNumber) {
   if (IsImageListed(path)) {
-    corvale::ui::ShowMessageBox(Text(281, "This image file is open!"), GetProductTitle(),
+    corvale::ui::ShowMessageBox(corvale::ui::StringOrUtf8(281, "This image file is open!"), GetProductTitle(),
                                 corvale::ui::MessageIcon::Warning);
     return false;
   }
   std::string problem;
   std::shared_ptr<CImageFileDeviceWithDecompress> device = OpenListedImage(path, problem);
   if (!device) {
-    std::string text = Text(282, "This is an invalid image file, please check it!");
+    std::string text = corvale::ui::StringOrUtf8(282, "This is an invalid image file, please check it!");
     if (!problem.empty()) text += "\n" + problem;
     corvale::ui::ShowMessageBox(text, GetProductTitle(), corvale::ui::MessageIcon::Warning);
     return false;
@@ -292,9 +287,11 @@ int CLostRecoveryDiskDeviceSelectController::RestoreState(IRSData* stream, IDIRB
 
 int CLostRecoveryDiskDeviceSelectController::SaveState(IRSData* stream, IDIRBuildCallback*) {
   if (!stream || !m_chosen) return 0;
-  std::string text = m_chosen->Kind == kSourceKindImage
-                         ? Text(409, "Results for \r\nImage File ") + "\"" + m_chosen->DisplayText + "\""
-                         : Text(410, "Results for \r\nDisk ") + "\"" + m_chosen->DisplayText + "\"";
+  std::string text =
+      m_chosen->Kind == kSourceKindImage
+          ? corvale::ui::StringOrUtf8(409, "Results for \r\nImage File ") + "\"" + m_chosen->DisplayText +
+                "\""
+          : corvale::ui::StringOrUtf8(410, "Results for \r\nDisk ") + "\"" + m_chosen->DisplayText + "\"";
   WriteScanResultText(stream, text.c_str());
   CDeviceSelectionState(*stream).SaveDiskDevice(*m_chosen);
   return 1;
@@ -311,11 +308,13 @@ bool CLostRecoveryDiskDeviceSelectController::Next() {
   context.SourceDriveLetter = kNoDriveLetter;
   if (IsPreviousRecoverySelected()) {
     const bool restored = m_restoreSaved ? m_restoreSaved(this) : RestoreScanState(this);
-    if (!restored) corvale::ui::ShowMessageBox(Text(141, "Failed to restore last search result."), caption);
+    if (!restored)
+      corvale::ui::ShowMessageBox(corvale::ui::StringOrUtf8(141, "Failed to restore last search result."),
+                                  caption);
     return false;
   }
   if (!SelectCurrentItem()) {
-    corvale::ui::ShowMessageBox(Text(140, "Select a disk to recover please."), caption);
+    corvale::ui::ShowMessageBox(corvale::ui::StringOrUtf8(140, "Select a disk to recover please."), caption);
     return false;
   }
   corvale::usage::TimedEvent(kEventNext, ElapsedMilliseconds(m_tick));

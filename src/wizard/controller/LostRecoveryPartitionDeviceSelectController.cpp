@@ -32,11 +32,6 @@
 
 namespace {
 
-std::string Text(uint32_t id, const char* fallback) {
-  const QString text = corvale::ui::LoadStringResource(id);
-  return text.isEmpty() ? fallback : text.toStdString();
-}
-
 constexpr uint32_t kPicturePartition = 3;
 
 }  // namespace
@@ -217,7 +212,8 @@ bool CLostRecoveryPartitionDeviceSelectController::BuildChosenPartition() {
   const int row = m_list ? m_list->GetCurSel() : -1;
   m_chosen = m_list ? static_cast<CLostPartitionRecord*>(m_list->GetItemData(row)) : nullptr;
   if (!m_chosen) {
-    corvale::ui::ShowMessageBox(Text(143, "Select a partition to recover please."), caption);
+    corvale::ui::ShowMessageBox(corvale::ui::StringOrUtf8(143, "Select a partition to recover please."),
+                                caption);
     return false;
   }
   if (!m_chosen->Device) return false;
@@ -236,14 +232,14 @@ bool CLostRecoveryPartitionDeviceSelectController::BuildChosenPartition() {
   if (!tree) {
     LogRecoveryStatus(kStatusFoundNothing);
     m_chosen = nullptr;
-    corvale::ui::ShowMessageBox(Text(61248, "No files found!"), caption);
+    corvale::ui::ShowMessageBox(corvale::ui::StringOrUtf8(61248, "No files found!"), caption);
     return false;
   }
   CFileSystemNode* root = CreateRootNode();
   if (!root) {
     FreeFileTree(tree);
     m_chosen = nullptr;
-    corvale::ui::ShowMessageBox(Text(61248, "No files found!"), caption);
+    corvale::ui::ShowMessageBox(corvale::ui::StringOrUtf8(61248, "No files found!"), caption);
     return false;
   }
   uint64_t firstSector = 0;
@@ -258,7 +254,8 @@ bool CLostRecoveryPartitionDeviceSelectController::BuildChosenPartition() {
 
   if (FullScanHintEnabled() && corvale::hints::IsHintShown(corvale::hints::kFullScanHint)) {
     CHasCheckboxPromptDlg hint(
-        Text(61250, "If the files you need are not found, please select the \"Full scan\"."),
+        corvale::ui::StringOrUtf8(61250,
+                                  "If the files you need are not found, please select the \"Full scan\"."),
         m_page ? m_page->window() : nullptr);
     hint.DoModal();
     FullScanHintEnabled() = hint.GetAnswer() == 0;
@@ -267,7 +264,7 @@ bool CLostRecoveryPartitionDeviceSelectController::BuildChosenPartition() {
   if (summary.files < 1) {
     FreeFileTree(root);
     m_chosen = nullptr;
-    corvale::ui::ShowMessageBox(Text(61248, "No files found!"), caption);
+    corvale::ui::ShowMessageBox(corvale::ui::StringOrUtf8(61248, "No files found!"), caption);
     return true;
   }
   CFileSelectController* next = GetFileSelectController();

@@ -21,14 +21,7 @@
 #include "wizard/controller/FileSelectController.h"
 #include "wizard/controller/ScanState.h"
 
-namespace {
-
-std::string Text(uint32_t id, const char* fallback) {
-  const QString text = corvale::ui::LoadStringResource(id);
-  return text.isEmpty() ? fallback : text.toStdString();
-}
-
-}  // namespace
+namespace {}  // namespace
 
 CScanPartitionDeviceSelectControllerBase::CScanPartitionDeviceSelectControllerBase(const Config& config)
     : m_config(config) {}
@@ -54,9 +47,9 @@ void CScanPartitionDeviceSelectControllerBase::Home() {
 }
 
 void CScanPartitionDeviceSelectControllerBase::Back() {
-  const auto answer =
-      corvale::ui::AskMessageBox(Text(m_config.backQuestion, "Return to devices list?"), GetProductTitle(),
-                                 corvale::ui::MessageButtons::YesNo, corvale::ui::MessageIcon::Question);
+  const auto answer = corvale::ui::AskMessageBox(
+      corvale::ui::StringOrUtf8(m_config.backQuestion, "Return to devices list?"), GetProductTitle(),
+      corvale::ui::MessageButtons::YesNo, corvale::ui::MessageIcon::Question);
   if (answer != corvale::ui::MessageAnswer::Yes) return;
   Cleanup();
   if (m_previous) m_previous->Activate();
@@ -153,19 +146,22 @@ bool CScanPartitionDeviceSelectControllerBase::Next() {
 
   if (m_results.found.empty()) {
     if (m_config.nothingFound != 0)
-      corvale::ui::ShowMessageBox(Text(m_config.nothingFound, "Select a device to recover please."), caption);
+      corvale::ui::ShowMessageBox(
+          corvale::ui::StringOrUtf8(m_config.nothingFound, "Select a device to recover please."), caption);
     return false;
   }
   if (!ReadyForTicks(device)) return false;
   const std::vector<TickedPartition> ticked = TickedPartitions();
   if (ticked.empty()) {
-    corvale::ui::ShowMessageBox(Text(m_config.noneTicked, "Please choose a partition to recover."), caption);
+    corvale::ui::ShowMessageBox(
+        corvale::ui::StringOrUtf8(m_config.noneTicked, "Please choose a partition to recover."), caption);
     return false;
   }
   if (ticked.size() > static_cast<size_t>(kMaxPartitions)) {
     corvale::ui::ShowMessageBox(
-        Text(m_config.tooManyTicked,
-             "Please select partitions, the number of partitions should be no more than 4 !"),
+        corvale::ui::StringOrUtf8(
+            m_config.tooManyTicked,
+            "Please select partitions, the number of partitions should be no more than 4 !"),
         caption);
     return false;
   }
@@ -191,7 +187,7 @@ bool CScanPartitionDeviceSelectControllerBase::Next() {
   if (summary.files < 1) {
     if (m_config.reportBuildStatus) LogRecoveryStatus(kStatusFoundNothing);
     FreeFileTree(root);
-    corvale::ui::ShowMessageBox(Text(61248, "No files found!"), caption);
+    corvale::ui::ShowMessageBox(corvale::ui::StringOrUtf8(61248, "No files found!"), caption);
     return false;
   }
 

@@ -37,11 +37,6 @@ SearchBuildHook& BuildHook() {
   return hook;
 }
 
-std::string Text(uint32_t id, const char* fallback) {
-  const QString text = corvale::ui::LoadStringResource(id);
-  return text.isEmpty() ? fallback : text.toStdString();
-}
-
 }  // namespace
 
 ProgramWindowsDisabled::ProgramWindowsDisabled(const QWidget* except) {
@@ -191,7 +186,7 @@ CFileSystemNode* BuildRawFilesTree(WholeDeviceSearchOutcome& outcome, IStorageDe
   if (summary.files < 1) {
     LogRecoveryStatus(kStatusNoRawFiles);
     FreeFileTree(root);
-    corvale::ui::ShowMessageBox(Text(61248, "No files found!"), caption);
+    corvale::ui::ShowMessageBox(corvale::ui::StringOrUtf8(61248, "No files found!"), caption);
     return nullptr;
   }
   return root;

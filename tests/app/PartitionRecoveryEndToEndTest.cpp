@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QEvent>
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
@@ -100,15 +101,31 @@ std::map<std::string, std::string> RecoveredFiles(const std::string& top) {
 }
 
 // Keeps the picture of `window` as `name`, taken anew every 50 ms while it is shown (after
-// `refresh`), so that the last one shows it as it stood just before it closed.
+// `refresh`) and once more as it hides, so that the last one shows it as it stood when it closed
+// (a search that ends between two ticks still shows its final counters).
 void KeepPictureWhileShown(QWidget& window, const std::string& name, std::function<void()> refresh) {
-  auto* timer = new QTimer(&window);
-  QObject::connect(timer, &QTimer::timeout, &window, [&window, name, refresh] {
-    if (!window.isVisible()) return;
+  auto take = [&window, name, refresh] {
     refresh();
     SaveScreenshot(window.grab().toImage(), name);
+  };
+  auto* timer = new QTimer(&window);
+  QObject::connect(timer, &QTimer::timeout, &window, [&window, take] {
+    if (window.isVisible()) take();
   });
   timer->start(50);
+
+  class OnHide : public QObject {
+   public:
+    OnHide(QObject* parent, std::function<void()> take) : QObject(parent), m_take(std::move(take)) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+      if (event->type() == QEvent::Hide) m_take();
+      return false;
+    }
+
+   private:
+    std::function<void()> m_take;
+  };
+  window.installEventFilter(new OnHide(&window, take));
 }
 
 class PartitionRecoveryEndToEnd : public ::testing::TestWithParam<int> {

@@ -76,7 +76,27 @@ uint32_t FreeSpaceMiB(int folder) {
   return mib > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(mib);
 }
 
+// The pages keep their controls 14 dialog units from the sides and 7 from the top and bottom.
+void SetWizardPageMargins(QLayout* layout) {
+  layout->setContentsMargins(corvale::ui::DluToPixelsX(14), corvale::ui::DluToPixelsY(7),
+                             corvale::ui::DluToPixelsX(14), corvale::ui::DluToPixelsY(7));
+}
+
+QHBoxLayout* MakeWizardButtonRow(QPushButton* back, QPushButton* next, QPushButton* cancel) {
+  auto* buttons = new QHBoxLayout;
+  buttons->setContentsMargins(corvale::ui::DluToPixelsX(7), corvale::ui::DluToPixelsY(5),
+                              corvale::ui::DluToPixelsX(7), corvale::ui::DluToPixelsY(5));
+  buttons->addStretch(1);
+  buttons->addWidget(back);
+  buttons->addWidget(next);
+  buttons->addSpacing(corvale::ui::DluToPixelsX(7));
+  buttons->addWidget(cancel);
+  return buttons;
+}
+
 }  // namespace corvale::dialogs
+
+using corvale::dialogs::SetWizardPageMargins;
 
 
 namespace {
@@ -131,13 +151,6 @@ bool EndsWithKbi(const std::string& path) {
 
 QLabel* NewLabel(QWidget* parent, const QString& text = QString()) { return new QLabel(text, parent); }
 
-// The margins of a page: the templates keep their controls 7 dialog units from the sides and 5 from
-// the top and bottom.
-void SetPageMargins(QLayout* layout) {
-  layout->setContentsMargins(corvale::ui::DluToPixelsX(14), corvale::ui::DluToPixelsY(7),
-                             corvale::ui::DluToPixelsX(14), corvale::ui::DluToPixelsY(7));
-}
-
 // A copy of `font` at the weight the wizards draw their names and titles in.
 QFont BoldCopy(QFont font) {
   font.setWeight(QFont::Bold);
@@ -174,7 +187,7 @@ CDIskImagePublicDlg::CDIskImagePublicDlg(QWidget* parent) : QWidget(parent) {
   m_title->setFont(corvale::ui::MakeUiFont(16, 700));
   m_title->setMinimumHeight(m_title->fontMetrics().height() + 8);
   auto* layout = new QHBoxLayout(this);
-  SetPageMargins(layout);
+  SetWizardPageMargins(layout);
   layout->addWidget(m_title, 1);
   setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
@@ -187,7 +200,7 @@ std::string CDIskImagePublicDlg::GetBannerTitle() const { return m_title->text()
 // ---------------------------------------------------------------------------------------------
 CImageDiskModeChooseDlg::CImageDiskModeChooseDlg(QWidget* parent) : CInterfaceDialog(parent) {
   auto* layout = new QVBoxLayout(this);
-  SetPageMargins(layout);
+  SetWizardPageMargins(layout);
   m_welcome =
       NewLabel(this, QStringLiteral("Welcome to Disk Image Wizard of ") +
                          QString::fromStdString(corvale::ui::StringOrUtf8(346, GetProductTitle().c_str())));
@@ -215,7 +228,7 @@ void CImageDiskModeChooseDlg::SetSourceName(const std::string& name) {
 CImageDiskPathChooseDlg::CImageDiskPathChooseDlg(QWidget* parent, bool withPathRow)
     : CInterfaceDialog(parent) {
   m_layout = new QVBoxLayout(this);
-  SetPageMargins(m_layout);
+  SetWizardPageMargins(m_layout);
   if (withPathRow) {
     AddPathRow(1009, 1022);
     m_layout->addStretch(1);
@@ -353,7 +366,7 @@ bool CUpDownCtrl::eventFilter(QObject* watched, QEvent* event) {
 
 CImageDiskSetRegionDlg::CImageDiskSetRegionDlg(QWidget* parent) : CInterfaceDialog(parent) {
   auto* layout = new QVBoxLayout(this);
-  SetPageMargins(layout);
+  SetWizardPageMargins(layout);
   auto* text = NewLabel(
       this,
       QStringLiteral(
@@ -461,7 +474,7 @@ CImageDiskDiskInfo::CImageDiskDiskInfo(QWidget* parent) : CInterfaceDialog(paren
       "Source Disk ID:",     "Source Disk Size:", "Source Disk Region Size:",
       "Source Disk Region:", "Destination File:", "Compression Level:"};
   auto* grid = new QGridLayout(this);
-  SetPageMargins(grid);
+  SetWizardPageMargins(grid);
   for (int i = 0; i < 6; ++i) {
     grid->addWidget(NewLabel(this, QString::fromLatin1(kLabels[i])), i, 0);
     m_values[i] = NewLabel(this);
@@ -514,7 +527,7 @@ CImageDiskRunDlg::CImageDiskRunDlg(QWidget* parent)
   m_progress->setObjectName(QStringLiteral("1019"));
   m_progress->setTextVisible(false);
   auto* layout = new QVBoxLayout(this);
-  SetPageMargins(layout);
+  SetWizardPageMargins(layout);
   layout->addWidget(m_progress);
   auto* grid = new QGridLayout;
   const auto addRow = [&](int row, const char* label, const QString& value, const char* id) {
@@ -762,7 +775,7 @@ void CImageDiskRunDlg::Finish() {
 // ---------------------------------------------------------------------------------------------
 CImageDiskSuccessDlg::CImageDiskSuccessDlg(QWidget* parent) : CInterfaceDialog(parent) {
   auto* layout = new QVBoxLayout(this);
-  SetPageMargins(layout);
+  SetWizardPageMargins(layout);
   layout->addWidget(NewLabel(this, QStringLiteral("Disk Image created successfully")));
   auto* row = new QHBoxLayout;
   row->addWidget(NewLabel(this, QStringLiteral("Disk Image file:")));
@@ -826,15 +839,7 @@ CImageDiskMasterDlg::CImageDiskMasterDlg(IStorageDevice* source, const std::stri
   layout->setSpacing(0);
   layout->addWidget(m_banner);
   layout->addWidget(m_stack, 1);
-  auto* buttons = new QHBoxLayout;
-  buttons->setContentsMargins(corvale::ui::DluToPixelsX(7), corvale::ui::DluToPixelsY(5),
-                              corvale::ui::DluToPixelsX(7), corvale::ui::DluToPixelsY(5));
-  buttons->addStretch(1);
-  buttons->addWidget(m_back);
-  buttons->addWidget(m_next);
-  buttons->addSpacing(corvale::ui::DluToPixelsX(7));
-  buttons->addWidget(m_cancel);
-  layout->addLayout(buttons);
+  layout->addLayout(corvale::dialogs::MakeWizardButtonRow(m_back, m_next, m_cancel));
   connect(m_next, &QPushButton::clicked, this, &CImageDiskMasterDlg::OnNext);
   connect(m_back, &QPushButton::clicked, this, &CImageDiskMasterDlg::OnBack);
   connect(m_cancel, &QPushButton::clicked, this, &CImageDiskMasterDlg::OnCancel);

@@ -29,6 +29,8 @@ class CCompressController;
 class CSectorSelectCtrl;
 class IStorageDevice;
 class QCheckBox;
+class QHBoxLayout;
+class QLayout;
 class QComboBox;
 class QLineEdit;
 class QProgressBar;
@@ -50,6 +52,10 @@ std::string ChooseImageFile(QWidget* parent, bool save, const std::string& defau
 uint32_t GetFreeSpaceMiB(const std::string& path);
 // Free space of the opened folder `folder` in MiB; 0 when it cannot be read.
 uint32_t FreeSpaceMiB(int folder);
+// The margins of the image wizards' pages and banner.
+void SetWizardPageMargins(QLayout* layout);
+// The row of a wizard's Back, Next and Cancel buttons, at the right end.
+QHBoxLayout* MakeWizardButtonRow(QPushButton* back, QPushButton* next, QPushButton* cancel);
 }  // namespace corvale::dialogs
 
 // What the summary page shows and the run writes.

@@ -805,8 +805,6 @@ CImageDiskMasterDlg::CImageDiskMasterDlg(IStorageDevice* source, const std::stri
       m_displayName(displayName.substr(0, 259)),
       m_sourceKind(sourceKind) {
   setWindowTitle(QStringLiteral("Disk Image Wizard"));
-  // 303 x 169 dialog units, the least the pages need.
-  setMinimumSize(corvale::ui::DluSize(font(), 303, 169));
   const int64_t sectors = source ? source->GetSectorCount() : 0;
   m_totalSectors = sectors > 0 ? static_cast<uint64_t>(sectors) : 0;
 
@@ -840,6 +838,8 @@ CImageDiskMasterDlg::CImageDiskMasterDlg(IStorageDevice* source, const std::stri
   layout->addWidget(m_banner);
   layout->addWidget(m_stack, 1);
   layout->addLayout(corvale::dialogs::MakeWizardButtonRow(m_back, m_next, m_cancel));
+  // 303 x 169 dialog units at least, and what the largest page needs.
+  setMinimumSize(corvale::ui::DluSize(font(), 303, 169).expandedTo(layout->minimumSize()));
   connect(m_next, &QPushButton::clicked, this, &CImageDiskMasterDlg::OnNext);
   connect(m_back, &QPushButton::clicked, this, &CImageDiskMasterDlg::OnBack);
   connect(m_cancel, &QPushButton::clicked, this, &CImageDiskMasterDlg::OnCancel);

@@ -347,8 +347,6 @@ void COpenDiskImageErrorManageDlg::ClearSliceList() {
 // ---------------------------------------------------------------------------------------------
 COpenDiskImageMasterDlg::COpenDiskImageMasterDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent) {
   setWindowTitle(QStringLiteral("Open Disk Image"));
-  // 275 x 188 dialog units, the least the pages need.
-  setMinimumSize(corvale::ui::DluSize(font(), 275, 188));
   m_banner = new CDIskImagePublicDlg(this);
   m_stack = new QStackedWidget(this);
   m_infoPage = new COpenDiskImageInfoDlg;
@@ -369,6 +367,8 @@ COpenDiskImageMasterDlg::COpenDiskImageMasterDlg(QWidget* parent) : CSearchSuper
   layout->addWidget(m_banner);
   layout->addWidget(m_stack, 1);
   layout->addLayout(corvale::dialogs::MakeWizardButtonRow(m_back, m_next, m_cancel));
+  // 275 x 188 dialog units at least, and what the largest page needs.
+  setMinimumSize(corvale::ui::DluSize(font(), 275, 188).expandedTo(layout->minimumSize()));
   connect(m_next, &QPushButton::clicked, this, &COpenDiskImageMasterDlg::OnNext);
   connect(m_back, &QPushButton::clicked, this, &COpenDiskImageMasterDlg::OnBack);
   connect(m_cancel, &QPushButton::clicked, this, &COpenDiskImageMasterDlg::OnCancel);

@@ -163,7 +163,8 @@ QCheckBox* CAdvanceSettingPage::AddCheck(int id, const char* text, bool visible)
   bold.setWeight(QFont::Bold);
   box->setFont(bold);
   box->setVisible(visible);
-  m_layout->addWidget(box);
+  // As wide as its text, so that a click beside the text does not tick it.
+  m_layout->addWidget(box, 0, Qt::AlignLeft);
   return box;
 }
 
@@ -509,6 +510,9 @@ void CAdvanceSettingMasterDlg::showEvent(QShowEvent* event) {
     m_raw->LoadValues();
   }
   CSearchSuperDlg::showEvent(event);
+  // The hidden sheet keeps the place round the pages, so that its tab bar has a size to paint in.
+  layout()->activate();
+  m_sheet->setGeometry(PageRect().adjusted(-10, -30, 10, 10));
 }
 
 CAdvanceSettingPage* CAdvanceSettingMasterDlg::PageOfTab(int tabId) const {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "controls/AttributesStates.h"
+#include "controls/ButtonPlus.h"
 #include "controls/DialogTemplate.h"
 #include "controls/SearchSuperDlg.h"
 #include "dialogs/AboutBoxDlg.h"
@@ -35,6 +37,7 @@
 #include "storage/CompressController.h"
 #include "storage/ImageFile.h"
 #include "storage/MemoryDevice.h"
+#include "support/Fixtures.h"
 #include "support/QtTestApp.h"
 #include "support/qt/LayoutCheck.h"
 #include "ui/MessageBox.h"

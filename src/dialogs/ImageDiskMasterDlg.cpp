@@ -205,11 +205,13 @@ CImageDiskModeChooseDlg::CImageDiskModeChooseDlg(QWidget* parent) : CInterfaceDi
       NewLabel(this, QStringLiteral("Welcome to Disk Image Wizard of ") +
                          QString::fromStdString(corvale::ui::StringOrUtf8(346, GetProductTitle().c_str())));
   layout->addWidget(m_welcome);
+  layout->addSpacing(corvale::ui::DluToPixelsY(6));
   layout->addWidget(NewLabel(this, QStringLiteral("Select Drive To Image:")));
   m_source = NewLabel(this);
   m_source->setObjectName(QStringLiteral("1005"));
   m_source->setFont(BoldCopy(font()));
   layout->addWidget(m_source);
+  layout->addSpacing(corvale::ui::DluToPixelsY(6));
   m_advanced = new QCheckBox(QStringLiteral("Advanced Wizard Mode:"), this);
   m_advanced->setObjectName(QStringLiteral("1002"));
   layout->addWidget(m_advanced);

@@ -170,6 +170,9 @@ COpenDiskImageErrorManageDlg::COpenDiskImageErrorManageDlg(QWidget* parent) : CO
   m_list->setSelectionMode(QAbstractItemView::SingleSelection);
   m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
   m_list->verticalHeader()->hide();
+  // A long path keeps one line and shows its two ends.
+  m_list->setWordWrap(false);
+  m_list->setTextElideMode(Qt::ElideMiddle);
   m_list->setColumnWidth(0, 20);
   m_list->setColumnWidth(1, 80);
   m_list->horizontalHeader()->setStretchLastSection(true);

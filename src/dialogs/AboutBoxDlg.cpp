@@ -46,8 +46,10 @@ QLabel* AddPicture(QWidget* parent, int id) {
   return picture;
 }
 
+// The title control: bold, 40 pixels further right than the texts under it.
 QLabel* AddTitle(QWidget* parent, int id, const QString& text) {
   QLabel* title = AddLabel(parent, id, text);
+  title->setIndent(40);
   QFont bold = parent->font();
   bold.setWeight(QFont::Bold);
   title->setFont(bold);
@@ -79,7 +81,9 @@ void LayOut(QDialog* dialog, QLabel* picture, std::initializer_list<QWidget*> te
   left->addStretch(1);
   body->addLayout(left);
   auto* column = new QVBoxLayout;
-  for (QWidget* text : texts) column->addWidget(text);
+  // The link is as wide as its text: only the text opens it.
+  for (QWidget* text : texts)
+    column->addWidget(text, 0, qobject_cast<CHyperLink*>(text) ? Qt::AlignLeft : Qt::Alignment());
   column->addStretch(1);
   body->addLayout(column, 1);
   layout->addLayout(body, 1);

@@ -67,8 +67,8 @@ CButtonPlus* AddOk(QDialog* dialog) {
 
 // The picture at the left, `texts` in a column beside it, OK at the bottom right; at least
 // `widthDlu` x `heightDlu` dialog units.
-void LayOut(QDialog* dialog, QLabel* picture, std::initializer_list<QWidget*> texts, QWidget* ok, int widthDlu,
-            int heightDlu) {
+void LayOut(QDialog* dialog, QLabel* picture, std::initializer_list<QWidget*> texts, QWidget* ok,
+            int widthDlu, int heightDlu) {
   using corvale::ui::DluToPixelsX;
   using corvale::ui::DluToPixelsY;
   auto* layout = new QVBoxLayout(dialog);
@@ -128,13 +128,15 @@ CAboutBoxDlg::CAboutBoxDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, paren
   const QString title = corvale::ui::LoadStringResource(kStringProductTitle);
   setWindowTitle(title);
   QLabel* picture = AddPicture(this, kPictureId);
-  QLabel* heading = AddTitle(this, kTitleId, title + QLatin1Char(' ') + QString::fromLatin1(GetVersionString()));
+  QLabel* heading =
+      AddTitle(this, kTitleId, title + QLatin1Char(' ') + QString::fromLatin1(GetVersionString()));
   QLabel* visit = AddLabel(this, 0, QStringLiteral("For the latest product information, please visit:"));
   m_link = new CHyperLink(this);
   corvale::ui::SetControlId(m_link, kLinkId);
   m_link->setText(QString::fromLatin1(kMakerHomePage));
   m_link->SetURL(QString::fromLatin1(kMakerHomePage));
-  QLabel* about = AddLabel(this, 0, QStringLiteral("Corvale is free software for recovering lost and deleted files."));
+  QLabel* about =
+      AddLabel(this, 0, QStringLiteral("Corvale is free software for recovering lost and deleted files."));
   m_ok = AddOk(this);
   LayOut(this, picture, {heading, visit, m_link, about}, m_ok, 301, 127);
 }

@@ -1,9 +1,9 @@
 #include "dialogs/AdvanceSettingMasterDlg.h"
 
 #include <QCheckBox>
-#include <QKeySequence>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeDatabase>

@@ -8,13 +8,13 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QStackedWidget>
 #include <QTimer>
-#include <QGridLayout>
-#include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <cerrno>
@@ -97,7 +97,6 @@ QHBoxLayout* MakeWizardButtonRow(QPushButton* back, QPushButton* next, QPushButt
 }  // namespace corvale::dialogs
 
 using corvale::dialogs::SetWizardPageMargins;
-
 
 namespace {
 
@@ -370,9 +369,8 @@ CImageDiskSetRegionDlg::CImageDiskSetRegionDlg(QWidget* parent) : CInterfaceDial
   auto* layout = new QVBoxLayout(this);
   SetWizardPageMargins(layout);
   auto* text = NewLabel(
-      this,
-      QStringLiteral(
-          "Select region on the source disk which you want to store in the Disk Image and click Next"));
+      this, QStringLiteral(
+                "Select region on the source disk which you want to store in the Disk Image and click Next"));
   text->setWordWrap(true);
   layout->addWidget(text);
   m_selector = new CSectorSelectCtrl(this);

@@ -276,8 +276,8 @@ QWidget* CSearchFileDlg::MakeDoSearch() {
   using namespace corvale::ui::buttons;
   auto* ok = new CButtonPlus(kSearchOk.normal, kSearchOk.hover, kSearchOk.push, kSearchOk.disable);
   ok->SetControlId(corvale::ui::kIdOk);
-  auto* cancel = new CButtonPlus(kDialogCancel.normal, kDialogCancel.hover, kDialogCancel.push,
-                                 kDialogCancel.disable);
+  auto* cancel =
+      new CButtonPlus(kDialogCancel.normal, kDialogCancel.hover, kDialogCancel.push, kDialogCancel.disable);
   cancel->SetControlId(corvale::ui::kIdCancel);
   auto* row = new QHBoxLayout;
   row->addStretch(1);

@@ -63,9 +63,9 @@ class DialogLayouts : public ::testing::Test {
   void SetUp() override {
     corvale::test::TestApplication();
     m_folder = corvale::test::ScratchDir();
-    m_previousQuestion = corvale::ui::SetQuestionHandler(
-        [this](const std::string& text, const std::string&, corvale::ui::MessageButtons,
-               corvale::ui::MessageIcon) {
+    m_previousQuestion =
+        corvale::ui::SetQuestionHandler([this](const std::string& text, const std::string&,
+                                               corvale::ui::MessageButtons, corvale::ui::MessageIcon) {
           questions.push_back(text);
           if (whileAsked) whileAsked();
           return answer;
@@ -251,7 +251,8 @@ TEST_F(DialogLayouts, EveryOtherDialog) {
   }
   {
     CHasCheckboxPromptDlg prompt(
-        "Recovered files are written into the target folder; a file that is there already is never replaced.");
+        "Recovered files are written into the target folder; a file that is there already is never "
+        "replaced.");
     check(&prompt, "prompt-with-check-box");
   }
   {

@@ -787,8 +787,8 @@ TEST(SliceListText, OnlyAbsolutePathsEndingInCrLf) {
 // up-down controls clicked and arrowed.
 TEST_F(ImageWizards, PagesShowTheirTextsAndTheRegionUpDownsStepTheirEdits) {
   std::string defaultName;
-  const auto previous = corvale::dialogs::SetImageFileChooser(
-      [&](QWidget*, bool, const std::string& name, const std::string&) {
+  const auto previous =
+      corvale::dialogs::SetImageFileChooser([&](QWidget*, bool, const std::string& name, const std::string&) {
         defaultName = name;
         return m_folder + "/region";
       });
@@ -810,8 +810,8 @@ TEST_F(ImageWizards, PagesShowTheirTextsAndTheRegionUpDownsStepTheirEdits) {
       EXPECT_NE(std::find(shown.begin(), shown.end(), text), shown.end()) << "not shown: " << text;
   };
   expectTexts(wizard.ModePage(), {"Welcome to Disk Image Wizard of Corvale Hard Drive Data Recovery",
-                                  "Select Drive To Image:", "To continue, click Next", "Advanced Wizard Mode:",
-                                  "DATA (E:\\ NTFS)"});
+                                  "Select Drive To Image:", "To continue, click Next",
+                                  "Advanced Wizard Mode:", "DATA (E:\\ NTFS)"});
   EXPECT_TRUE(wizard.ModePage()->SourceLabel()->font().bold());
 
   QCheckBox* advanced = wizard.ModePage()->AdvancedBox();
@@ -835,7 +835,8 @@ TEST_F(ImageWizards, PagesShowTheirTextsAndTheRegionUpDownsStepTheirEdits) {
   ASSERT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kRegion);
 
   CImageDiskSetRegionDlg* region = wizard.RegionPage();
-  expectTexts(region, {"Select region on the source disk which you want to store in the Disk Image and click Next"});
+  expectTexts(region,
+              {"Select region on the source disk which you want to store in the Disk Image and click Next"});
   EXPECT_EQ(region->StartUpDown()->objectName(), "1093");
   EXPECT_EQ(region->EndUpDown()->objectName(), "1037");
   const auto start = [&] { return region->StartEdit()->text().toStdString(); };

@@ -83,7 +83,7 @@ class CUpdateNoticeDlg : public CSearchSuperDlg {
     auto* label = new QLabel(QString::fromStdString(GetProductTitle()), this);
     label->setAlignment(Qt::AlignCenter);
     layout->addWidget(label);
-    setFixedSize(320, 90);
+    setMinimumSize(320, 90);
   }
 };
 

@@ -1,10 +1,10 @@
 #include "controls/SearchSuperDlg.h"
 
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
 #include <QPushButton>
 
 #include "controls/DialogTemplate.h"
-
-using corvale::ui::DluRect;
 
 CSearchSuperDlg::CSearchSuperDlg(int templateId, QWidget* parent)
     : QDialog(parent), m_templateId(templateId) {
@@ -17,15 +17,17 @@ CSearchSuperDlg::~CSearchSuperDlg() = default;
 
 void CSearchSuperDlg::BuildPlainTemplate() {
   setWindowTitle(QStringLiteral("Dialog"));
-  const QRect frame = DluRect(0, 0, 186, 95);
-  setFixedSize(frame.size());
-  auto* ok = new QPushButton(QStringLiteral("OK"), this);
+  // OK over Cancel at the top right, 186 x 95 dialog units at least.
+  auto* buttons = new QDialogButtonBox(Qt::Vertical, this);
+  QPushButton* ok = buttons->addButton(QDialogButtonBox::Ok);
   corvale::ui::SetControlId(ok, corvale::ui::kIdOk);
-  ok->setGeometry(DluRect(129, 7, 50, 14));
   ok->setDefault(true);
   connect(ok, &QPushButton::clicked, this, &QDialog::accept);
-  auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+  QPushButton* cancel = buttons->addButton(QDialogButtonBox::Cancel);
   corvale::ui::SetControlId(cancel, corvale::ui::kIdCancel);
-  cancel->setGeometry(DluRect(129, 24, 50, 14));
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+  auto* layout = new QHBoxLayout(this);
+  layout->addStretch(1);
+  layout->addWidget(buttons, 0, Qt::AlignTop);
+  setMinimumSize(corvale::ui::DluSize(font(), 186, 95));
 }

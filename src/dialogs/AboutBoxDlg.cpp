@@ -1,6 +1,8 @@
 #include "dialogs/AboutBoxDlg.h"
 
+#include <QHBoxLayout>
 #include <QMouseEvent>
+#include <QVBoxLayout>
 
 #include "controls/ButtonPlus.h"
 #include "controls/DialogTemplate.h"
@@ -29,37 +31,67 @@ void MakeWhite(QWidget* dialog) {
   dialog->setPalette(palette);
 }
 
-QLabel* AddLabel(QWidget* parent, int id, const QString& text, const QRect& rect) {
+QLabel* AddLabel(QWidget* parent, int id, const QString& text) {
   auto* label = new QLabel(text, parent);
   if (id != 0) corvale::ui::SetControlId(label, id);
-  label->setGeometry(rect);
   label->setWordWrap(true);
   return label;
 }
 
-QLabel* AddPicture(QWidget* parent, int id, const QRect& rect) {
-  QLabel* picture = AddLabel(parent, id, QString(), rect);
+QLabel* AddPicture(QWidget* parent, int id) {
+  auto* picture = new QLabel(parent);
+  corvale::ui::SetControlId(picture, id);
   picture->setPixmap(corvale::ui::LoadBitmapResource(buttons::kAboutPicture));
+  picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   return picture;
 }
 
-// The title control: bold, 40 pixels right of its place in the template.
-QLabel* AddTitle(QWidget* parent, int id, const QString& text, QRect rect) {
-  QLabel* title = AddLabel(parent, id, text, rect.translated(40, 0));
+// The title control: bold, 40 pixels further right than the texts under it.
+QLabel* AddTitle(QWidget* parent, int id, const QString& text) {
+  QLabel* title = AddLabel(parent, id, text);
+  title->setIndent(40);
   QFont bold = parent->font();
   bold.setWeight(QFont::Bold);
   title->setFont(bold);
   return title;
 }
 
-CButtonPlus* AddOk(QDialog* dialog, int x, int y) {
+CButtonPlus* AddOk(QDialog* dialog) {
   const auto& set = buttons::kResultOk;
   auto* ok = new CButtonPlus(set.normal, set.hover, set.push, set.disable, dialog);
   ok->SetControlId(1);
   corvale::ui::SetControlId(ok, 1);
-  ok->MoveTo(x, y);
   QObject::connect(ok, &CButtonPlus::clicked, dialog, &QDialog::accept);
   return ok;
+}
+
+// The picture at the left, `texts` in a column beside it, OK at the bottom right; at least
+// `widthDlu` x `heightDlu` dialog units.
+void LayOut(QDialog* dialog, QLabel* picture, std::initializer_list<QWidget*> texts, QWidget* ok,
+            int widthDlu, int heightDlu) {
+  using corvale::ui::DluToPixelsX;
+  using corvale::ui::DluToPixelsY;
+  auto* layout = new QVBoxLayout(dialog);
+  layout->setContentsMargins(DluToPixelsX(13), DluToPixelsY(9), DluToPixelsX(7), DluToPixelsY(4));
+  auto* body = new QHBoxLayout;
+  body->setSpacing(DluToPixelsX(9));
+  auto* left = new QVBoxLayout;
+  left->addSpacing(DluToPixelsY(12));
+  left->addWidget(picture);
+  left->addStretch(1);
+  body->addLayout(left);
+  auto* column = new QVBoxLayout;
+  // The link is as wide as its text: only the text opens it.
+  for (QWidget* text : texts)
+    column->addWidget(text, 0, qobject_cast<CHyperLink*>(text) ? Qt::AlignLeft : Qt::Alignment());
+  column->addStretch(1);
+  body->addLayout(column, 1);
+  layout->addLayout(body, 1);
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(ok);
+  layout->addLayout(buttons);
+  dialog->setMinimumSize(corvale::ui::DluSize(dialog->font(), widthDlu, heightDlu));
 }
 
 }  // namespace
@@ -95,21 +127,18 @@ CAboutBoxDlg::CAboutBoxDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, paren
   MakeWhite(this);
   const QString title = corvale::ui::LoadStringResource(kStringProductTitle);
   setWindowTitle(title);
-  setFixedSize(corvale::ui::DluRect(0, 0, 301, 127).size());
-  AddPicture(this, kPictureId, corvale::ui::DluRect(13, 21, 53, 44));
-  AddTitle(this, kTitleId, title + QLatin1Char(' ') + QString::fromLatin1(GetVersionString()),
-           corvale::ui::DluRect(75, 9, 174, 18));
-  AddLabel(this, 0, QStringLiteral("For the latest product information, please visit:"),
-           corvale::ui::DluRect(87, 29, 181, 11));
+  QLabel* picture = AddPicture(this, kPictureId);
+  QLabel* heading =
+      AddTitle(this, kTitleId, title + QLatin1Char(' ') + QString::fromLatin1(GetVersionString()));
+  QLabel* visit = AddLabel(this, 0, QStringLiteral("For the latest product information, please visit:"));
   m_link = new CHyperLink(this);
   corvale::ui::SetControlId(m_link, kLinkId);
-  m_link->setGeometry(corvale::ui::DluRect(116, 45, 140, 12));
   m_link->setText(QString::fromLatin1(kMakerHomePage));
   m_link->SetURL(QString::fromLatin1(kMakerHomePage));
-  AddLabel(this, 0, QStringLiteral("Corvale is free software for recovering lost and deleted files."),
-           corvale::ui::DluRect(86, 72, 185, 19));
-  const QRect okRect = corvale::ui::DluRect(233, 105, 63, 20);
-  m_ok = AddOk(this, okRect.x(), okRect.y());
+  QLabel* about =
+      AddLabel(this, 0, QStringLiteral("Corvale is free software for recovering lost and deleted files."));
+  m_ok = AddOk(this);
+  LayOut(this, picture, {heading, visit, m_link, about}, m_ok, 301, 127);
 }
 
 QString CAboutBoxDlg::TitleText() const {
@@ -122,19 +151,15 @@ CCNAboutDlg::CCNAboutDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent)
   const QString title = corvale::ui::LoadStringResource(kStringRegionalTitle) + QLatin1Char(' ') +
                         QString::fromLatin1(GetVersionString());
   setWindowTitle(title);
-  setFixedSize(corvale::ui::DluRect(0, 0, 301, 150).size());
-  AddPicture(this, kPictureId, corvale::ui::DluRect(13, 21, 53, 44));
-  AddTitle(this, kTitleId, title, corvale::ui::DluRect(75, 9, 174, 18));
+  QLabel* picture = AddPicture(this, kPictureId);
+  QLabel* heading = AddTitle(this, kTitleId, title);
   m_link = new CHyperLink(this);
   corvale::ui::SetControlId(m_link, kLinkId);
-  m_link->setGeometry(corvale::ui::DluRect(87, 32, 181, 12));
   const QString address = corvale::ui::LoadStringResource(kStringWebAddress);
   m_link->setText(address);
   m_link->SetURL(address);
-  AddLabel(this, kEmailId, corvale::ui::LoadStringResource(kStringContactEmail),
-           corvale::ui::DluRect(87, 55, 181, 12));
-  AddLabel(this, kTelephoneId, corvale::ui::LoadStringResource(kStringTelephone),
-           corvale::ui::DluRect(87, 70, 181, 12));
-  const QRect okRect = corvale::ui::DluRect(233, 125, 63, 20);
-  m_ok = AddOk(this, okRect.x(), okRect.y());
+  QLabel* email = AddLabel(this, kEmailId, corvale::ui::LoadStringResource(kStringContactEmail));
+  QLabel* telephone = AddLabel(this, kTelephoneId, corvale::ui::LoadStringResource(kStringTelephone));
+  m_ok = AddOk(this);
+  LayOut(this, picture, {heading, m_link, email, telephone}, m_ok, 301, 150);
 }

@@ -1,12 +1,15 @@
 #include "dialogs/AdvanceSettingMasterDlg.h"
 
 #include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeDatabase>
 #include <QPainter>
 #include <QShortcut>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <cstdlib>
 #include <string>
@@ -148,46 +151,53 @@ CAdvanceSettingPage::CAdvanceSettingPage(int templateId, AdvanceSettingValues& v
   QPalette palette = this->palette();
   palette.setColor(QPalette::Window, Qt::white);
   setPalette(palette);
+  m_layout = new QVBoxLayout(this);
+  m_layout->setContentsMargins(16, 16, 16, 16);
+  m_layout->setSpacing(6);
 }
 
-QCheckBox* CAdvanceSettingPage::AddCheck(int id, const char* text, int x, int y, int width, bool visible) {
+QCheckBox* CAdvanceSettingPage::AddCheck(int id, const char* text, bool visible) {
   auto* box = new QCheckBox(QString::fromUtf8(text), this);
   corvale::ui::SetControlId(box, id);
   QFont bold = font();
   bold.setWeight(QFont::Bold);
   box->setFont(bold);
-  box->setGeometry(x, y, width, 20);
   box->setVisible(visible);
+  // As wide as its text, so that a click beside the text does not tick it.
+  m_layout->addWidget(box, 0, Qt::AlignLeft);
   return box;
 }
 
-void CAdvanceSettingPage::AddNote(int pictureId, const char* text, int x, int y, int width, int height) {
+void CAdvanceSettingPage::AddNote(int pictureId, const char* text) {
   auto* picture = new QLabel(this);
   corvale::ui::SetControlId(picture, pictureId);
   picture->setPixmap(corvale::ui::LoadBitmapResource(buttons::kSettingsNote));
-  picture->setGeometry(x, y + 2, 16, 16);
   auto* label = new QLabel(QString::fromUtf8(text), this);
   label->setWordWrap(true);
   label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-  label->setGeometry(x + 24, y, width - 24, height);
+  auto* row = new QHBoxLayout;
+  row->setContentsMargins(20, 0, 0, 6);
+  row->setSpacing(8);
+  row->addWidget(picture, 0, Qt::AlignTop);
+  row->addWidget(label, 1);
+  m_layout->addLayout(row);
 }
 
 CAdvanceSettingFATPage::CAdvanceSettingFATPage(AdvanceSettingValues& values, QWidget* parent)
     : CAdvanceSettingPage(299, values, parent) {
-  m_checks[0] = AddCheck(1098, "Check DATE field of file descriptors", 16, 16, 440);
-  m_checks[1] = AddCheck(1055, "Check TIME field of file descriptors", 16, 42, 440);
-  m_checks[2] = AddCheck(1099, "", 16, 68, 20, false);
+  m_checks[0] = AddCheck(1098, "Check DATE field of file descriptors");
+  m_checks[1] = AddCheck(1055, "Check TIME field of file descriptors");
+  m_checks[2] = AddCheck(1099, "", false);
   AddNote(1179,
           "Un-check these option could generate a larger number of files, but file content could become less "
-          "accurate.",
-          36, 70, 440, 48);
-  m_checks[3] = AddCheck(1100, "Use first FAT copy", 16, 134, 440);
-  m_checks[4] = AddCheck(1101, "Use second FAT copy", 16, 160, 440);
+          "accurate.");
+  m_checks[3] = AddCheck(1100, "Use first FAT copy");
+  m_checks[4] = AddCheck(1101, "Use second FAT copy");
   AddNote(
       1180,
       "Un-check these options would find more files, especially useful if you are searching for deleted or "
-      "lost files.",
-      36, 188, 440, 48);
+      "lost files.");
+  m_layout->addStretch(1);
   LoadValues();
   MarkInitialised();
 }
@@ -212,18 +222,17 @@ void CAdvanceSettingFATPage::SetDefaults() {
 
 CAdvanceSettingNTFSPage::CAdvanceSettingNTFSPage(AdvanceSettingValues& values, QWidget* parent)
     : CAdvanceSettingPage(102, values, parent) {
-  m_checks[0] = AddCheck(1102, "Use NTFS files for volume size detection", 16, 16, 440);
-  AddNote(1181, "This option may affect the size of located NTFS volumes", 36, 42, 440, 24);
-  m_checks[1] = AddCheck(1056, "Use $MFT file", 16, 76, 440);
+  m_checks[0] = AddCheck(1102, "Use NTFS files for volume size detection");
+  AddNote(1181, "This option may affect the size of located NTFS volumes");
+  m_checks[1] = AddCheck(1056, "Use $MFT file");
   AddNote(1182,
           "Check this option to enable $MFT data recovery. In most case, it gives better accuracy of data "
-          "recovery; while if $MFT is corrupted, it may lead to incorrect results.",
-          36, 102, 440, 48);
-  m_checks[2] = AddCheck(1103, "Show files that belong to $MFT only", 16, 160, 440);
+          "recovery; while if $MFT is corrupted, it may lead to incorrect results.");
+  m_checks[2] = AddCheck(1103, "Show files that belong to $MFT only");
   AddNote(1183,
           "Files not included in $MFT probably are garbage, but in some rare cases check this option would "
-          "locate good copy of files. ",
-          36, 186, 440, 48);
+          "locate good copy of files. ");
+  m_layout->addStretch(1);
   LoadValues();
   MarkInitialised();
 }
@@ -248,15 +257,15 @@ void CAdvanceSettingNTFSPage::SetDefaults() {
 
 CAdvanceSettingCommonPage::CAdvanceSettingCommonPage(AdvanceSettingValues& values, QWidget* parent)
     : CAdvanceSettingPage(301, values, parent) {
-  m_bootRecords = AddCheck(1106, "Use Boot Records", 16, 16, 440);
+  m_bootRecords = AddCheck(1106, "Use Boot Records");
   AddNote(1178,
           "Using Boot Records could calculate file system details with better accuracy if the Boot Records "
           "is not "
-          "corrupted. ",
-          36, 42, 440, 48);
-  m_partitionTables = AddCheck(1058, "Use Partition Tables", 16, 96, 440, false);
-  m_extensiveSearch = AddCheck(1107, "Extensive Volumes Search", 16, 122, 440, false);
-  m_ignoreBadSectors = AddCheck(1113, "Ignore bad sectors", 16, 100, 440);
+          "corrupted. ");
+  m_partitionTables = AddCheck(1058, "Use Partition Tables", false);
+  m_extensiveSearch = AddCheck(1107, "Extensive Volumes Search", false);
+  m_ignoreBadSectors = AddCheck(1113, "Ignore bad sectors");
+  m_layout->addStretch(1);
   LoadValues();
   MarkInitialised();
 }
@@ -285,20 +294,26 @@ void CAdvanceSettingCommonPage::SetDefaults() {
 
 CAdvanceSettingRAWPage::CAdvanceSettingRAWPage(AdvanceSettingValues& values, QWidget* parent)
     : CAdvanceSettingPage(300, values, parent) {
-  m_recoverRaw = AddCheck(1104, "Recover RAW files:", 16, 12, 160);
-  auto* sizeLabel = new QLabel(QStringLiteral("Maximal file size:"), this);
-  sizeLabel->setGeometry(180, 12, 110, 20);
+  m_recoverRaw = AddCheck(1104, "Recover RAW files:");
+  // The switch and the size limit share the first row.
+  m_layout->removeWidget(m_recoverRaw);
+  auto* row = new QHBoxLayout;
+  row->addWidget(m_recoverRaw);
+  row->addSpacing(8);
+  row->addWidget(new QLabel(QStringLiteral("Maximal file size:"), this));
   m_size = new QLineEdit(this);
   corvale::ui::SetControlId(m_size, 1105);
-  m_size->setGeometry(290, 10, 110, 22);
-  auto* bytes = new QLabel(QStringLiteral("Bytes."), this);
-  bytes->setGeometry(406, 12, 60, 20);
-  m_rawOnly = AddCheck(1057, "Recover RAW files only", 16, 38, 300);
-  auto* question = new QLabel(QStringLiteral("What file types would you like to recover?"), this);
-  question->setGeometry(16, 64, 440, 20);
+  m_size->setMinimumWidth(m_size->fontMetrics().horizontalAdvance(QStringLiteral("0000000000000")));
+  row->addWidget(m_size);
+  row->addWidget(new QLabel(QStringLiteral("Bytes."), this));
+  row->addStretch(1);
+  m_layout->addLayout(row);
+  m_rawOnly = AddCheck(1057, "Recover RAW files only");
+  m_layout->addWidget(new QLabel(QStringLiteral("What file types would you like to recover?"), this));
   m_tree = new CRawFileTypeTreeCtrl(this);
   corvale::ui::SetControlId(m_tree, 1191);
-  m_tree->setGeometry(16, 86, 460, 230);
+  m_tree->setMinimumHeight(120);
+  m_layout->addWidget(m_tree, 1);
   connect(m_recoverRaw, &QCheckBox::clicked, this, [this] { OnRecoverRawClicked(); });
   connect(m_rawOnly, &QCheckBox::clicked, this, [this] { StoreValues(); });
   connect(m_size, &QLineEdit::textChanged, this, [this] { OnSizeEdited(); });
@@ -400,7 +415,6 @@ void CAdvanceSettingRAWPage::SetDefaults() {
 CAdvanceSettingMasterDlg::CAdvanceSettingMasterDlg(int mode, QWidget* parent)
     : CSearchSuperDlg(kTemplateId, parent), m_mode(mode) {
   setWindowTitle(QStringLiteral("Option"));
-  setFixedSize(kDialogWidth, kDialogHeight);
   setFont(corvale::ui::MakeUiFont(14, 400));
   setAutoFillBackground(true);
   QPalette palette = this->palette();
@@ -422,12 +436,14 @@ CAdvanceSettingMasterDlg::CAdvanceSettingMasterDlg(int mode, QWidget* parent)
   m_common = new CAdvanceSettingCommonPage(m_values, this);
   m_raw->SetMode(mode);
   m_sheet = new CAdvanceSettingPropSheet(this);
-  m_sheet->setGeometry(PageRect().adjusted(-10, -30, 10, 10));
   m_sheet->hide();
+  m_pageGrid = new QGridLayout;
+  // One pixel around the pages for the frame painted round them.
+  m_pageGrid->setContentsMargins(1, 1, 0, 0);
   for (CAdvanceSettingPage* page :
        {static_cast<CAdvanceSettingPage*>(m_ntfs), static_cast<CAdvanceSettingPage*>(m_fat),
         static_cast<CAdvanceSettingPage*>(m_raw), static_cast<CAdvanceSettingPage*>(m_common)})
-    page->setGeometry(PageRect());
+    m_pageGrid->addWidget(page, 0, 0);
 
   auto makeButton = [this](int id, const ButtonBitmaps& set) {
     auto* button = new CButtonPlus(set.normal, set.hover, set.push, set.disable, this);
@@ -440,23 +456,36 @@ CAdvanceSettingMasterDlg::CAdvanceSettingMasterDlg(int mode, QWidget* parent)
                                                 {kTabNtfs, buttons::kSettingsTabNtfs},
                                                 {kTabCommon, buttons::kSettingsTabCommon},
                                                 {kTabRaw, buttons::kSettingsTabRaw}};
-  int x = 29;
+  // The picture tabs in a row over the pages, Default at the left under them, OK and Cancel at the
+  // right.
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(29, 47, 30, 20);
+  layout->setSpacing(0);
+  auto* tabRow = new QHBoxLayout;
+  tabRow->setSpacing(0);
   for (const auto& [id, set] : tabs) {
     CButtonPlus* tab = makeButton(id, set);
-    tab->MoveTo(x, 47);
-    x += tab->GetBitmapSize().width();
+    tabRow->addWidget(tab, 0, Qt::AlignBottom);
     connect(tab, &CButtonPlus::clicked, this, [this, tabId = id] { ShowTab(tabId); });
   }
-  const int buttonY = kDialogHeight - 68 + 20;
+  tabRow->addStretch(1);
+  layout->addLayout(tabRow);
+  layout->addLayout(m_pageGrid, 1);
+  auto* buttonRow = new QHBoxLayout;
+  buttonRow->setContentsMargins(1, 20, 0, 0);
+  buttonRow->setSpacing(12);
   CButtonPlus* defaults = makeButton(kDefaultId, buttons::kSettingsDefault);
-  defaults->MoveTo(30, buttonY);
+  buttonRow->addWidget(defaults, 0, Qt::AlignTop);
   connect(defaults, &CButtonPlus::clicked, this, &CAdvanceSettingMasterDlg::OnDefault);
-  CButtonPlus* cancel = makeButton(2, buttons::kDialogCancel);
-  cancel->MoveTo(kDialogWidth - 30 - cancel->GetBitmapSize().width(), buttonY);
-  connect(cancel, &CButtonPlus::clicked, this, &CAdvanceSettingMasterDlg::reject);
+  buttonRow->addStretch(1);
   CButtonPlus* ok = makeButton(1, buttons::kResultOk);
-  ok->MoveTo(cancel->x() - 12 - ok->GetBitmapSize().width(), buttonY + 2);
+  CButtonPlus* cancel = makeButton(2, buttons::kDialogCancel);
+  buttonRow->addWidget(ok, 0, Qt::AlignVCenter);
+  buttonRow->addWidget(cancel, 0, Qt::AlignVCenter);
+  connect(cancel, &CButtonPlus::clicked, this, &CAdvanceSettingMasterDlg::reject);
   connect(ok, &CButtonPlus::clicked, this, &CAdvanceSettingMasterDlg::accept);
+  layout->addLayout(buttonRow);
+  setMinimumSize(QSize(kDialogWidth, kDialogHeight).expandedTo(layout->minimumSize()));
 
   // F1 opens the settings' help topic.
   auto* help = new QShortcut(QKeySequence::HelpContents, this);
@@ -467,9 +496,7 @@ CAdvanceSettingMasterDlg::CAdvanceSettingMasterDlg(int mode, QWidget* parent)
 
 CAdvanceSettingMasterDlg::~CAdvanceSettingMasterDlg() = default;
 
-QRect CAdvanceSettingMasterDlg::PageRect() const {
-  return QRect(30, 68, kDialogWidth - 60, kDialogHeight - 136);
-}
+QRect CAdvanceSettingMasterDlg::PageRect() const { return m_pageGrid->contentsRect(); }
 
 void CAdvanceSettingMasterDlg::SetRawTreeSwitch(int on) {
   m_raw->SetTreeSwitch(on);
@@ -483,6 +510,9 @@ void CAdvanceSettingMasterDlg::showEvent(QShowEvent* event) {
     m_raw->LoadValues();
   }
   CSearchSuperDlg::showEvent(event);
+  // The hidden sheet keeps the place round the pages, so that its tab bar has a size to paint in.
+  layout()->activate();
+  m_sheet->setGeometry(PageRect().adjusted(-10, -30, 10, 10));
 }
 
 CAdvanceSettingPage* CAdvanceSettingMasterDlg::PageOfTab(int tabId) const {

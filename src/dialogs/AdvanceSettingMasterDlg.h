@@ -16,6 +16,8 @@
 #include "controls/SearchSuperDlg.h"
 #include "platform/RecoveryContext.h"
 
+class QGridLayout;
+class QVBoxLayout;
 class CAdvanceSettingPropSheet;
 class CButtonPlus;
 class CRawFileTypeTreeCtrl;
@@ -52,12 +54,15 @@ class CAdvanceSettingPage : public QWidget {
 
  protected:
   // A check box with the page's bold font (hidden boxes keep their value but are not shown).
-  QCheckBox* AddCheck(int id, const char* text, int x, int y, int width, bool visible = true);
-  // An explanation beside a note picture.
-  void AddNote(int pictureId, const char* text, int x, int y, int width, int height);
+  // The page's controls stand in a column, in the order they are added.
+  QCheckBox* AddCheck(int id, const char* text, bool visible = true);
+  // An explanation beside a note picture, indented under the check box above it.
+  void AddNote(int pictureId, const char* text);
+  QVBoxLayout* PageLayout() const { return m_layout; }
   void MarkInitialised() { m_initialised = true; }
 
   AdvanceSettingValues& m_values;
+  QVBoxLayout* m_layout = nullptr;
 
  private:
   int m_templateId;
@@ -192,6 +197,8 @@ class CAdvanceSettingMasterDlg : public CSearchSuperDlg {
   CAdvanceSettingRAWPage* m_raw = nullptr;
   CAdvanceSettingCommonPage* m_common = nullptr;
   std::vector<CButtonPlus*> m_buttons;
+  // The pages share one cell: the one shown fills it.
+  QGridLayout* m_pageGrid = nullptr;
   CAdvanceSettingPropSheet* m_sheet = nullptr;
   bool m_started = false;
 };

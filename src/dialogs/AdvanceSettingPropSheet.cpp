@@ -1,6 +1,7 @@
 #include "dialogs/AdvanceSettingPropSheet.h"
 
 #include <QPainter>
+#include <QVBoxLayout>
 
 #include "ui/UiFont.h"
 
@@ -16,13 +17,12 @@ CAdvanceSettingPropSheet::CAdvanceSettingPropSheet(QWidget* parent) : QWidget(pa
   m_tabCtrl->setFont(corvale::ui::MakeUiFont(14, 400));
   // One tab per settings page, in the order of the dialog's picture tabs.
   for (const char* page : {"FAT", "NTFS", "Common", "RAW"}) m_tabCtrl->addTab(QString::fromLatin1(page));
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(7, 7, 7, 7);
+  layout->addWidget(m_tabCtrl);
 }
 
 void CAdvanceSettingPropSheet::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.fillRect(rect(), kClientColor);
-}
-
-void CAdvanceSettingPropSheet::resizeEvent(QResizeEvent*) {
-  m_tabCtrl->setGeometry(rect().adjusted(7, 7, -7, -7));
 }

@@ -24,7 +24,6 @@ class CAdvanceSettingPropSheet : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
-  void resizeEvent(QResizeEvent* event) override;
 
  private:
   CEnTabCtrl* m_tabCtrl;

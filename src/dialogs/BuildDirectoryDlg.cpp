@@ -22,7 +22,7 @@ int ClampToInt(int64_t value) {
 }  // namespace
 
 CBuildDirectoryDlg::CBuildDirectoryDlg(QWidget* parent) : CProgressDlgBase(kTemplateId, parent, 216) {
-  using corvale::ui::DluRect;
+  using corvale::ui::DluSize;
   setWindowTitle(QStringLiteral("Building directory"));
   setFont(corvale::ui::MakeUiFont(14, 400));
   setAutoFillBackground(true);
@@ -34,10 +34,10 @@ CBuildDirectoryDlg::CBuildDirectoryDlg(QWidget* parent) : CProgressDlgBase(kTemp
   m_stepLabel->setObjectName(QString::number(kStepTextId));
   // A long step text is cut rather than widening the window while it runs.
   m_stepLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  m_stepLabel->setMinimumWidth(DluRect(0, 0, 184, 8).width());
+  m_stepLabel->setMinimumWidth(DluSize(font(), 184, 8).width());
   m_bar = new QProgressBar(this);
   m_bar->setObjectName(QString::number(kProgressId));
-  m_bar->setMinimumWidth(DluRect(0, 0, 298, 14).width());
+  m_bar->setMinimumWidth(DluSize(font(), 298, 14).width());
   m_bar->setTextVisible(false);
   m_bar->setRange(0, 1);
   m_bar->setValue(0);
@@ -67,7 +67,7 @@ CBuildDirectoryDlg::CBuildDirectoryDlg(QWidget* parent) : CProgressDlgBase(kTemp
   layout->addLayout(times);
   layout->addStretch(1);
   layout->addLayout(buttons);
-  setMinimumSize(DluRect(0, 0, 318, 100).size().expandedTo(layout->minimumSize()));
+  setMinimumSize(DluSize(font(), 318, 100).expandedTo(layout->minimumSize()));
 
   m_stepStart = Now();
   m_lastTextRefresh = m_stepStart.load();

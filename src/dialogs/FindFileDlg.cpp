@@ -1,8 +1,11 @@
 #include "dialogs/FindFileDlg.h"
 
 #include <QCheckBox>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QVBoxLayout>
 
 #include "controls/ButtonPlus.h"
 #include "controls/DialogTemplate.h"
@@ -18,7 +21,8 @@
 
 namespace {
 
-using corvale::ui::DluRect;
+using corvale::ui::DluToPixelsX;
+using corvale::ui::DluToPixelsY;
 
 constexpr uint32_t kStringCaption = 162;
 constexpr uint32_t kStringNoMore = 61217;
@@ -48,26 +52,37 @@ CFileNode* NextFolder(CFileNode* folder, CFileNode* root) {
 CFindFileDlg::CFindFileDlg(CFileNode* root, CFileListCtrl* list, QWidget* parent)
     : CSearchSuperDlg(kTemplate, parent), m_root(root), m_list(list) {
   setWindowTitle(QString::fromStdString(corvale::LoadText(kStringCaption)));
-  setFixedSize(DluRect(0, 0, 252, 62).size());
   auto* label = new QLabel(QStringLiteral("Find Name:"), this);
-  label->setGeometry(DluRect(7, 9, 46, 8));
   m_nameEdit = new QLineEdit(this);
   m_nameEdit->setMaxLength(kMaxNameLength);
-  m_nameEdit->setGeometry(DluRect(55, 7, 125, 13));
   corvale::ui::SetControlId(m_nameEdit, kIdName);
   m_matchCase = new QCheckBox(QStringLiteral("Match Case"), this);
-  m_matchCase->setGeometry(DluRect(7, 28, 80, 10));
   corvale::ui::SetControlId(m_matchCase, kIdMatchCase);
   m_wholeWord = new QCheckBox(QStringLiteral("Whole Word"), this);
-  m_wholeWord->setGeometry(DluRect(7, 42, 80, 10));
   corvale::ui::SetControlId(m_wholeWord, kIdWholeWord);
   using namespace corvale::ui::buttons;
   m_findNext = new CButtonPlus(kFindNext.normal, kFindNext.hover, kFindNext.push, kFindNext.disable, this);
   m_findNext->SetControlId(kIdFindNext);
-  m_findNext->MoveTo(corvale::ui::DluToPixelsX(188), corvale::ui::DluToPixelsY(6));
   m_close = new CButtonPlus(kFindClose.normal, kFindClose.hover, kFindClose.push, kFindClose.disable, this);
   m_close->SetControlId(corvale::ui::kIdCancel);
-  m_close->MoveTo(corvale::ui::DluToPixelsX(188), corvale::ui::DluToPixelsY(28));
+  // The name and the two options at the left, the two buttons in a column at the right.
+  auto* layout = new QHBoxLayout(this);
+  layout->setContentsMargins(DluToPixelsX(7), DluToPixelsY(6), DluToPixelsX(7), DluToPixelsY(6));
+  auto* fields = new QGridLayout;
+  fields->addWidget(label, 0, 0);
+  fields->addWidget(m_nameEdit, 0, 1);
+  fields->addWidget(m_matchCase, 1, 0, 1, 2);
+  fields->addWidget(m_wholeWord, 2, 0, 1, 2);
+  fields->setRowStretch(3, 1);
+  fields->setColumnStretch(1, 1);
+  layout->addLayout(fields, 1);
+  auto* buttons = new QVBoxLayout;
+  buttons->addWidget(m_findNext);
+  buttons->addWidget(m_close);
+  buttons->addStretch(1);
+  layout->addLayout(buttons);
+  // 252 x 62 dialog units at least.
+  setMinimumSize(corvale::ui::DluSize(font(), 252, 62).expandedTo(layout->minimumSize()));
   connect(m_findNext, &QAbstractButton::clicked, this, [this] { FindNext(); });
   connect(m_close, &QAbstractButton::clicked, this, &QDialog::reject);
 }

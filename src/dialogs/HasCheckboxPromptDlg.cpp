@@ -1,6 +1,9 @@
 #include "dialogs/HasCheckboxPromptDlg.h"
 
+#include <QDialogButtonBox>
+#include <QHBoxLayout>
 #include <QStyle>
+#include <QVBoxLayout>
 
 #include "ui/Resources.h"
 #include "ui/UiFont.h"
@@ -8,7 +11,6 @@
 CHasCheckboxPromptDlg::CHasCheckboxPromptDlg(const std::string& message, QWidget* parent)
     : CSearchSuperDlg(kTemplateId, parent) {
   setWindowTitle(corvale::ui::LoadStringResource(346));
-  setFixedSize(315, 143);
   setFont(corvale::ui::MakeUiFont(14, 400));
   setAutoFillBackground(true);
   QPalette palette = this->palette();
@@ -17,20 +19,29 @@ CHasCheckboxPromptDlg::CHasCheckboxPromptDlg(const std::string& message, QWidget
 
   auto* icon = new QLabel(this);
   icon->setObjectName(QString::number(kIconId));
-  icon->setGeometry(11, 11, 32, 32);
   icon->setPixmap(style()->standardIcon(QStyle::SP_MessageBoxInformation).pixmap(32, 32));
   m_message = new QLabel(QString::fromStdString(message), this);
   m_message->setObjectName(QString::number(kMessageId));
-  m_message->setGeometry(57, 11, 248, 50);
   m_message->setWordWrap(true);
   m_message->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   m_checkBox = new QCheckBox(QStringLiteral("Don't show this message again."), this);
   m_checkBox->setObjectName(QString::number(kCheckBoxId));
-  m_checkBox->setGeometry(15, 68, 280, 18);
-  m_ok = new QPushButton(QStringLiteral("OK"), this);
-  m_ok->setGeometry(204, 107, 88, 28);
+  auto* buttons = new QDialogButtonBox(this);
+  m_ok = buttons->addButton(QDialogButtonBox::Ok);
   m_ok->setDefault(true);
   connect(m_ok, &QPushButton::clicked, this, &CHasCheckboxPromptDlg::accept);
+
+  // The icon beside the message, the box under them, OK at the bottom right.
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(11, 11, 11, 8);
+  auto* top = new QHBoxLayout;
+  top->setSpacing(14);
+  top->addWidget(icon, 0, Qt::AlignTop);
+  top->addWidget(m_message, 1);
+  layout->addLayout(top, 1);
+  layout->addWidget(m_checkBox);
+  layout->addWidget(buttons);
+  setMinimumSize(QSize(315, 143).expandedTo(layout->minimumSize()));
 }
 
 void CHasCheckboxPromptDlg::accept() {

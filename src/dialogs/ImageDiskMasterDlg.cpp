@@ -8,16 +8,21 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QStackedWidget>
 #include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <random>
 
+#include "controls/DialogTemplate.h"
 #include "controls/SectorSelectCtrl.h"
 #include "core/FileRecoverer.h"
 #include "platform/FolderWalk.h"
@@ -71,12 +76,29 @@ uint32_t FreeSpaceMiB(int folder) {
   return mib > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(mib);
 }
 
+// The pages keep their controls 14 dialog units from the sides and 7 from the top and bottom.
+void SetWizardPageMargins(QLayout* layout) {
+  layout->setContentsMargins(corvale::ui::DluToPixelsX(14), corvale::ui::DluToPixelsY(7),
+                             corvale::ui::DluToPixelsX(14), corvale::ui::DluToPixelsY(7));
+}
+
+QHBoxLayout* MakeWizardButtonRow(QPushButton* back, QPushButton* next, QPushButton* cancel) {
+  auto* buttons = new QHBoxLayout;
+  buttons->setContentsMargins(corvale::ui::DluToPixelsX(7), corvale::ui::DluToPixelsY(5),
+                              corvale::ui::DluToPixelsX(7), corvale::ui::DluToPixelsY(5));
+  buttons->addStretch(1);
+  buttons->addWidget(back);
+  buttons->addWidget(next);
+  buttons->addSpacing(corvale::ui::DluToPixelsX(7));
+  buttons->addWidget(cancel);
+  return buttons;
+}
+
 }  // namespace corvale::dialogs
 
-namespace {
+using corvale::dialogs::SetWizardPageMargins;
 
-constexpr int kPageWidth = 600;
-constexpr int kPageHeight = 170;
+namespace {
 
 void Warn(const std::string& text) {
   corvale::ui::ShowMessageBox(text, GetProductTitle(), corvale::ui::MessageIcon::Warning);
@@ -126,10 +148,12 @@ bool EndsWithKbi(const std::string& path) {
   return path.size() >= 4 && path.compare(path.size() - 4, 4, ".kbi") == 0;
 }
 
-QLabel* AddLabel(QWidget* parent, const QString& text, int x, int y, int w, int h = 18) {
-  auto* label = new QLabel(text, parent);
-  label->setGeometry(x, y, w, h);
-  return label;
+QLabel* NewLabel(QWidget* parent, const QString& text = QString()) { return new QLabel(text, parent); }
+
+// A copy of `font` at the weight the wizards draw their names and titles in.
+QFont BoldCopy(QFont font) {
+  font.setWeight(QFont::Bold);
+  return font;
 }
 
 std::string SizeText(uint64_t sectors, int32_t sectorSize) {
@@ -160,7 +184,11 @@ CDIskImagePublicDlg::CDIskImagePublicDlg(QWidget* parent) : QWidget(parent) {
   m_title = new QLabel(this);
   m_title->setObjectName(QString::number(kTitleId));
   m_title->setFont(corvale::ui::MakeUiFont(16, 700));
-  m_title->setGeometry(20, 12, 500, 30);
+  m_title->setMinimumHeight(m_title->fontMetrics().height() + 8);
+  auto* layout = new QHBoxLayout(this);
+  SetWizardPageMargins(layout);
+  layout->addWidget(m_title, 1);
+  setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
 void CDIskImagePublicDlg::SetBannerTitle(const std::string& text) {
@@ -170,14 +198,24 @@ std::string CDIskImagePublicDlg::GetBannerTitle() const { return m_title->text()
 
 // ---------------------------------------------------------------------------------------------
 CImageDiskModeChooseDlg::CImageDiskModeChooseDlg(QWidget* parent) : CInterfaceDialog(parent) {
-  AddLabel(this, QStringLiteral("This wizard makes a Disk Image of the source:"), 20, 20, 400);
-  m_source = AddLabel(this, QString(), 40, 44, 400);
+  auto* layout = new QVBoxLayout(this);
+  SetWizardPageMargins(layout);
+  m_welcome =
+      NewLabel(this, QStringLiteral("Welcome to Disk Image Wizard of ") +
+                         QString::fromStdString(corvale::ui::StringOrUtf8(346, GetProductTitle().c_str())));
+  layout->addWidget(m_welcome);
+  layout->addSpacing(corvale::ui::DluToPixelsY(6));
+  layout->addWidget(NewLabel(this, QStringLiteral("Select Drive To Image:")));
+  m_source = NewLabel(this);
   m_source->setObjectName(QStringLiteral("1005"));
+  m_source->setFont(BoldCopy(font()));
+  layout->addWidget(m_source);
+  layout->addSpacing(corvale::ui::DluToPixelsY(6));
   m_advanced = new QCheckBox(QStringLiteral("Advanced Wizard Mode:"), this);
   m_advanced->setObjectName(QStringLiteral("1002"));
-  m_advanced->setGeometry(20, 80, 300, 20);
-  AddLabel(this, QStringLiteral("Choose slice size, compression and the region of the source."), 40, 102,
-           500);
+  layout->addWidget(m_advanced);
+  layout->addStretch(1);
+  layout->addWidget(NewLabel(this, QStringLiteral("To continue, click Next")));
 }
 
 bool CImageDiskModeChooseDlg::IsAdvancedMode() const { return m_advanced->isChecked(); }
@@ -190,18 +228,25 @@ void CImageDiskModeChooseDlg::SetSourceName(const std::string& name) {
 // ---------------------------------------------------------------------------------------------
 CImageDiskPathChooseDlg::CImageDiskPathChooseDlg(QWidget* parent, bool withPathRow)
     : CInterfaceDialog(parent) {
-  if (withPathRow) AddPathRow(30);
+  m_layout = new QVBoxLayout(this);
+  SetWizardPageMargins(m_layout);
+  if (withPathRow) {
+    AddPathRow(1009, 1022);
+    m_layout->addStretch(1);
+  }
 }
 
-void CImageDiskPathChooseDlg::AddPathRow(int top) {
-  AddLabel(this, QStringLiteral("Disk Image file name:"), 20, top, 300);
+void CImageDiskPathChooseDlg::AddPathRow(int editId, int browseId) {
+  m_layout->addWidget(NewLabel(this, QStringLiteral("Disk Image File Name:")));
+  auto* row = new QHBoxLayout;
   m_path = new QLineEdit(this);
-  m_path->setObjectName(QStringLiteral("1009"));
-  m_path->setGeometry(20, top + 22, 440, 24);
-  auto* browse = new QPushButton(QStringLiteral("PATH>>>"), this);
-  browse->setObjectName(QStringLiteral("1022"));
-  browse->setGeometry(470, top + 21, 90, 26);
-  connect(browse, &QPushButton::clicked, this, &CImageDiskPathChooseDlg::Browse);
+  m_path->setObjectName(QString::number(editId));
+  row->addWidget(m_path, 1);
+  m_browse = new QPushButton(QStringLiteral("PATH>>>"), this);
+  m_browse->setObjectName(QString::number(browseId));
+  row->addWidget(m_browse);
+  m_layout->addLayout(row);
+  connect(m_browse, &QPushButton::clicked, this, &CImageDiskPathChooseDlg::Browse);
   connect(m_path, &QLineEdit::textEdited, this, [this](const QString& text) {
     if (text.size() >= 208) {
       Warn(corvale::ui::StringOrUtf8(61208, "The length is enough!"));
@@ -211,9 +256,10 @@ void CImageDiskPathChooseDlg::AddPathRow(int top) {
 }
 
 void CImageDiskPathChooseDlg::Browse() {
-  char name[128];
-  std::snprintf(name, sizeof name, "QBX%s_DiskImageFile.kbi", GetVersionString());
-  std::string path = corvale::dialogs::ChooseImageFile(this, true, name, ImageFilter());
+  // The default name is the text's one "%s" replaced by the version.
+  QString name = QString::fromStdString(corvale::ui::StringOrUtf8(384, "QBX%s_DiskImageFile.kbi"));
+  name.replace(QStringLiteral("%s"), QString::fromLatin1(GetVersionString()));
+  std::string path = corvale::dialogs::ChooseImageFile(this, true, name.toStdString(), ImageFilter());
   if (path.empty()) return;
   if (!EndsWithKbi(path)) path += ".kbi";
   if (path == "*.kbi") path.clear();
@@ -233,23 +279,31 @@ std::string CImageDiskPathChooseDlg::GetImageFilePath() {
 
 CImageDiskADPathChooseDlg::CImageDiskADPathChooseDlg(QWidget* parent)
     : CImageDiskPathChooseDlg(parent, false) {
-  AddPathRow(10);
-  m_path->setObjectName(QStringLiteral("1011"));
-  m_split = new QCheckBox(QStringLiteral("Split image into slices of:"), this);
+  AddPathRow(1011, 1007);
+  auto* grid = new QGridLayout;
+  m_compress = new QCheckBox(QStringLiteral("Compress Disk Image File,compression level:"), this);
+  m_compress->setObjectName(QStringLiteral("1052"));
+  grid->addWidget(m_compress, 0, 0);
+  m_levels = new QComboBox(this);
+  m_levels->setObjectName(QStringLiteral("1013"));
+  m_levels->addItems({QString::fromStdString(corvale::ui::StringOrUtf8(379, "Fastest")),
+                      QString::fromStdString(corvale::ui::StringOrUtf8(380, "Normal")),
+                      QString::fromStdString(corvale::ui::StringOrUtf8(381, "Maximum"))});
+  m_levels->setEnabled(false);
+  grid->addWidget(m_levels, 0, 1);
+  m_split = new QCheckBox(QStringLiteral("Split Disk Image into slices,maximum size of a slice file:"), this);
   m_split->setObjectName(QStringLiteral("1054"));
-  m_split->setGeometry(20, 70, 220, 20);
+  grid->addWidget(m_split, 1, 0);
   m_slices = new QComboBox(this);
+  m_slices->setObjectName(QStringLiteral("1016"));
   m_slices->addItems(
       {QStringLiteral("4G"), QStringLiteral("2G"), QStringLiteral("1G"), QStringLiteral("640MB")});
-  m_slices->setGeometry(250, 68, 100, 24);
   m_slices->setEnabled(false);
-  m_compress = new QCheckBox(QStringLiteral("Compress image, level:"), this);
-  m_compress->setObjectName(QStringLiteral("1052"));
-  m_compress->setGeometry(20, 100, 220, 20);
-  m_levels = new QComboBox(this);
-  m_levels->addItems({QStringLiteral("Fastest"), QStringLiteral("Normal"), QStringLiteral("Maximum")});
-  m_levels->setGeometry(250, 98, 100, 24);
-  m_levels->setEnabled(false);
+  grid->addWidget(m_slices, 1, 1);
+  grid->setColumnStretch(2, 1);
+  m_layout->addSpacing(corvale::ui::DluToPixelsY(4));
+  m_layout->addLayout(grid);
+  m_layout->addStretch(1);
   connect(m_split, &QCheckBox::toggled, m_slices, &QWidget::setEnabled);
   connect(m_compress, &QCheckBox::toggled, m_levels, &QWidget::setEnabled);
 }
@@ -273,27 +327,86 @@ void CImageDiskADPathChooseDlg::GetImageSettings(int32_t& sliceSize, int32_t& co
 }
 
 // ---------------------------------------------------------------------------------------------
+CUpDownCtrl::CUpDownCtrl(QWidget* parent) : QWidget(parent) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  const auto makeArrow = [&](Qt::ArrowType arrow, int delta) {
+    auto* button = new QToolButton(this);
+    button->setArrowType(arrow);
+    button->setAutoRepeat(true);
+    button->setFocusPolicy(Qt::NoFocus);
+    button->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Expanding);
+    button->setFixedWidth(corvale::ui::DluToPixelsX(10));
+    connect(button, &QToolButton::clicked, this, [this, delta] { emit deltaPos(delta); });
+    layout->addWidget(button);
+    return button;
+  };
+  // As the system's up-down control with its default range: the upper arrow moves the position
+  // down, so it reports a negative change.
+  m_up = makeArrow(Qt::UpArrow, -1);
+  m_down = makeArrow(Qt::DownArrow, 1);
+  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
+}
+
+void CUpDownCtrl::SetBuddy(QWidget* buddy) {
+  m_buddy = buddy;
+  buddy->installEventFilter(this);
+}
+
+bool CUpDownCtrl::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_buddy && event->type() == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Up || key == Qt::Key_Down) {
+      emit deltaPos(key == Qt::Key_Up ? -1 : 1);
+      return true;
+    }
+  }
+  return QWidget::eventFilter(watched, event);
+}
+
 CImageDiskSetRegionDlg::CImageDiskSetRegionDlg(QWidget* parent) : CInterfaceDialog(parent) {
-  AddLabel(this,
-           QStringLiteral(
-               "Select region on the source disk which you want to store in the Disk Image and click Next"),
-           20, 6, 560);
+  auto* layout = new QVBoxLayout(this);
+  SetWizardPageMargins(layout);
+  auto* text = NewLabel(
+      this, QStringLiteral(
+                "Select region on the source disk which you want to store in the Disk Image and click Next"));
+  text->setWordWrap(true);
+  layout->addWidget(text);
   m_selector = new CSectorSelectCtrl(this);
   m_selector->setObjectName(QStringLiteral("1025"));
   m_selector->SetSelectionColor(QColor(202, 230, 247));
   m_selector->SetTrackColor(QColor(127, 197, 234));
-  m_selector->setGeometry(20, 28, 560, 60);
-  AddLabel(this, QStringLiteral("Start sector:"), 20, 100, 100);
-  m_startEdit = new QLineEdit(QStringLiteral("0"), this);
-  m_startEdit->setObjectName(QStringLiteral("1092"));
-  m_startEdit->setGeometry(120, 98, 150, 24);
-  AddLabel(this, QStringLiteral("End sector:"), 300, 100, 100);
-  m_endEdit = new QLineEdit(QStringLiteral("0"), this);
-  m_endEdit->setObjectName(QStringLiteral("1094"));
-  m_endEdit->setGeometry(400, 98, 150, 24);
+  m_selector->setMinimumSize(corvale::ui::DluToPixelsX(120), corvale::ui::DluToPixelsY(28));
+  m_selector->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+  layout->addWidget(m_selector, 1);
+  // Each edit with its up-down control right beside it.
+  const auto addField = [&](QHBoxLayout* row, const QString& label, QLineEdit*& edit, CUpDownCtrl*& upDown,
+                            int editId, int upDownId) {
+    row->addWidget(NewLabel(this, label));
+    edit = new QLineEdit(QStringLiteral("0"), this);
+    edit->setObjectName(QString::number(editId));
+    edit->setMinimumWidth(corvale::ui::DluToPixelsX(70));
+    upDown = new CUpDownCtrl(this);
+    upDown->setObjectName(QString::number(upDownId));
+    upDown->SetBuddy(edit);
+    upDown->setFixedHeight(edit->sizeHint().height());
+    auto* pair = new QHBoxLayout;
+    pair->setSpacing(0);
+    pair->addWidget(edit, 1);
+    pair->addWidget(upDown);
+    row->addLayout(pair, 1);
+  };
+  auto* row = new QHBoxLayout;
+  addField(row, QStringLiteral("Start sector:"), m_startEdit, m_startUpDown, 1092, 1093);
+  row->addSpacing(corvale::ui::DluToPixelsX(14));
+  addField(row, QStringLiteral("End sector:"), m_endEdit, m_endUpDown, 1094, 1037);
+  layout->addLayout(row);
   connect(m_selector, &CSectorSelectCtrl::rangeChanged, this, &CImageDiskSetRegionDlg::OnSelectorChanged);
   connect(m_startEdit, &QLineEdit::textEdited, this, &CImageDiskSetRegionDlg::OnStartEdited);
   connect(m_endEdit, &QLineEdit::textEdited, this, &CImageDiskSetRegionDlg::OnEndEdited);
+  connect(m_startUpDown, &CUpDownCtrl::deltaPos, this, &CImageDiskSetRegionDlg::StepStart);
+  connect(m_endUpDown, &CUpDownCtrl::deltaPos, this, &CImageDiskSetRegionDlg::StepEnd);
 }
 
 void CImageDiskSetRegionDlg::SetTotalSectors(uint64_t total) {
@@ -360,11 +473,16 @@ CImageDiskDiskInfo::CImageDiskDiskInfo(QWidget* parent) : CInterfaceDialog(paren
   static const char* const kLabels[] = {
       "Source Disk ID:",     "Source Disk Size:", "Source Disk Region Size:",
       "Source Disk Region:", "Destination File:", "Compression Level:"};
+  auto* grid = new QGridLayout(this);
+  SetWizardPageMargins(grid);
   for (int i = 0; i < 6; ++i) {
-    AddLabel(this, QString::fromLatin1(kLabels[i]), 20, 12 + i * 24, 180);
-    m_values[i] = AddLabel(this, QString(), 210, 12 + i * 24, 370);
+    grid->addWidget(NewLabel(this, QString::fromLatin1(kLabels[i])), i, 0);
+    m_values[i] = NewLabel(this);
     m_values[i]->setObjectName(QString::number(1045 + i));
+    grid->addWidget(m_values[i], i, 1);
   }
+  grid->setColumnStretch(1, 1);
+  grid->setRowStretch(6, 1);
 }
 
 std::string CImageDiskDiskInfo::ValueText(int id) const {
@@ -407,17 +525,24 @@ CImageDiskRunDlg::CImageDiskRunDlg(QWidget* parent)
     : CInterfaceDialog(parent), m_writer(std::make_unique<CCompressController>()) {
   m_progress = new QProgressBar(this);
   m_progress->setObjectName(QStringLiteral("1019"));
-  m_progress->setGeometry(20, 20, 560, 22);
   m_progress->setTextVisible(false);
-  AddLabel(this, QStringLiteral("Remaining Time:"), 20, 56, 150);
-  m_remaining = AddLabel(this, QStringLiteral("00:00:00"), 180, 56, 200);
-  m_remaining->setObjectName(QStringLiteral("1039"));
-  AddLabel(this, QStringLiteral("Disk free space:"), 20, 80, 150);
-  m_freeSpace = AddLabel(this, QString(), 180, 80, 200);
-  m_freeSpace->setObjectName(QStringLiteral("1091"));
-  AddLabel(this, QStringLiteral("Current file:"), 20, 104, 150);
-  m_currentFile = AddLabel(this, QString(), 180, 104, 400);
-  m_currentFile->setObjectName(QStringLiteral("1095"));
+  auto* layout = new QVBoxLayout(this);
+  SetWizardPageMargins(layout);
+  layout->addWidget(m_progress);
+  auto* grid = new QGridLayout;
+  const auto addRow = [&](int row, const char* label, const QString& value, const char* id) {
+    grid->addWidget(NewLabel(this, QString::fromLatin1(label)), row, 0);
+    QLabel* text = NewLabel(this, value);
+    text->setObjectName(QString::fromLatin1(id));
+    grid->addWidget(text, row, 1);
+    return text;
+  };
+  m_remaining = addRow(0, "Remaining Time:", QStringLiteral("00:00:00"), "1039");
+  m_freeSpace = addRow(1, "Disk free space:", QString(), "1091");
+  m_currentFile = addRow(2, "Current file:", QString(), "1095");
+  grid->setColumnStretch(1, 1);
+  layout->addLayout(grid);
+  layout->addStretch(1);
   m_timer = new QTimer(this);
   m_timer->setInterval(300);
   connect(m_timer, &QTimer::timeout, this, &CImageDiskRunDlg::OnTimer);
@@ -649,14 +774,21 @@ void CImageDiskRunDlg::Finish() {
 
 // ---------------------------------------------------------------------------------------------
 CImageDiskSuccessDlg::CImageDiskSuccessDlg(QWidget* parent) : CInterfaceDialog(parent) {
-  AddLabel(this, QStringLiteral("Disk Image created successfully"), 20, 16, 400);
-  AddLabel(this, QStringLiteral("Disk Image file:"), 20, 48, 150);
-  m_path = AddLabel(this, QString(), 170, 48, 410);
+  auto* layout = new QVBoxLayout(this);
+  SetWizardPageMargins(layout);
+  layout->addWidget(NewLabel(this, QStringLiteral("Disk Image created successfully")));
+  auto* row = new QHBoxLayout;
+  row->addWidget(NewLabel(this, QStringLiteral("Disk Image file:")));
+  m_path = NewLabel(this);
   m_path->setObjectName(QStringLiteral("1134"));
+  row->addWidget(m_path, 1);
+  layout->addLayout(row);
+  layout->addSpacing(corvale::ui::DluToPixelsY(8));
   m_open = new QCheckBox(QStringLiteral("Open this Disk Image in device list"), this);
   m_open->setObjectName(QStringLiteral("1136"));
-  m_open->setGeometry(20, 90, 400, 20);
   m_open->setChecked(true);
+  layout->addWidget(m_open);
+  layout->addStretch(1);
 }
 
 void CImageDiskSuccessDlg::ShowImagePath(const std::string& path) {
@@ -673,14 +805,11 @@ CImageDiskMasterDlg::CImageDiskMasterDlg(IStorageDevice* source, const std::stri
       m_displayName(displayName.substr(0, 259)),
       m_sourceKind(sourceKind) {
   setWindowTitle(QStringLiteral("Disk Image Wizard"));
-  setFixedSize(kPageWidth, 290);
   const int64_t sectors = source ? source->GetSectorCount() : 0;
   m_totalSectors = sectors > 0 ? static_cast<uint64_t>(sectors) : 0;
 
   m_banner = new CDIskImagePublicDlg(this);
-  m_banner->setGeometry(0, 0, kPageWidth, 80);
   m_stack = new QStackedWidget(this);
-  m_stack->setGeometry(0, 65, kPageWidth, kPageHeight);
   m_mode = new CImageDiskModeChooseDlg;
   m_info = new CImageDiskDiskInfo;
   m_path = new CImageDiskPathChooseDlg;
@@ -703,9 +832,14 @@ CImageDiskMasterDlg::CImageDiskMasterDlg(IStorageDevice* source, const std::stri
   m_back->setObjectName(QStringLiteral("1001"));
   m_next = new QPushButton(QStringLiteral("Next >"), this);
   m_next->setObjectName(QStringLiteral("1004"));
-  m_back->setGeometry(300, 248, 90, 28);
-  m_next->setGeometry(396, 248, 90, 28);
-  m_cancel->setGeometry(496, 248, 90, 28);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(m_banner);
+  layout->addWidget(m_stack, 1);
+  layout->addLayout(corvale::dialogs::MakeWizardButtonRow(m_back, m_next, m_cancel));
+  // 303 x 169 dialog units at least, and what the largest page needs.
+  setMinimumSize(corvale::ui::DluSize(font(), 303, 169).expandedTo(layout->minimumSize()));
   connect(m_next, &QPushButton::clicked, this, &CImageDiskMasterDlg::OnNext);
   connect(m_back, &QPushButton::clicked, this, &CImageDiskMasterDlg::OnBack);
   connect(m_cancel, &QPushButton::clicked, this, &CImageDiskMasterDlg::OnCancel);

@@ -29,12 +29,15 @@ class CCompressController;
 class CSectorSelectCtrl;
 class IStorageDevice;
 class QCheckBox;
+class QHBoxLayout;
+class QLayout;
 class QComboBox;
 class QLineEdit;
 class QProgressBar;
 class QSpinBox;
 class QStackedWidget;
 class QTimer;
+class QVBoxLayout;
 
 namespace corvale::dialogs {
 // How the image wizards ask for a file: `save` for a new file. Returns the chosen path, empty when
@@ -49,6 +52,10 @@ std::string ChooseImageFile(QWidget* parent, bool save, const std::string& defau
 uint32_t GetFreeSpaceMiB(const std::string& path);
 // Free space of the opened folder `folder` in MiB; 0 when it cannot be read.
 uint32_t FreeSpaceMiB(int folder);
+// The margins of the image wizards' pages and banner.
+void SetWizardPageMargins(QLayout* layout);
+// The row of a wizard's Back, Next and Cancel buttons, at the right end.
+QHBoxLayout* MakeWizardButtonRow(QPushButton* back, QPushButton* next, QPushButton* cancel);
 }  // namespace corvale::dialogs
 
 // What the summary page shows and the run writes.
@@ -83,6 +90,29 @@ class CDIskImagePublicDlg : public QWidget {
   QLabel* m_title = nullptr;
 };
 
+// The up-down control beside an edit: its arrows, and the Up and Down keys in the edit, report a
+// change of position, -1 for up and +1 for down (the order of the system's control).
+class CUpDownCtrl : public QWidget {
+  Q_OBJECT
+ public:
+  explicit CUpDownCtrl(QWidget* parent = nullptr);
+  // The edit whose Up and Down keys act on this control.
+  void SetBuddy(QWidget* buddy);
+  QWidget* UpButton() const { return m_up; }
+  QWidget* DownButton() const { return m_down; }
+
+ signals:
+  void deltaPos(int delta);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  QWidget* m_up = nullptr;
+  QWidget* m_down = nullptr;
+  QWidget* m_buddy = nullptr;
+};
+
 class CImageDiskModeChooseDlg : public CInterfaceDialog {
   Q_OBJECT
  public:
@@ -92,8 +122,10 @@ class CImageDiskModeChooseDlg : public CInterfaceDialog {
   QCheckBox* AdvancedBox() const { return m_advanced; }
   // The name of the disk being imaged, as the page shows it.
   QLabel* SourceLabel() const { return m_source; }
+  QLabel* WelcomeLabel() const { return m_welcome; }
 
  private:
+  QLabel* m_welcome = nullptr;
   QCheckBox* m_advanced = nullptr;
   QLabel* m_source = nullptr;
 };
@@ -106,11 +138,15 @@ class CImageDiskPathChooseDlg : public CInterfaceDialog {
   // The path with ".kbi" appended when it lacks that ending; the edit box shows the result.
   std::string GetImageFilePath();
   QLineEdit* PathEdit() const { return m_path; }
+  QPushButton* BrowseButton() const { return m_browse; }
   void Browse();
 
  protected:
-  void AddPathRow(int top);
+  // The file-name text, the edit `editId` and the browse button `browseId`.
+  void AddPathRow(int editId, int browseId);
+  QVBoxLayout* m_layout = nullptr;
   QLineEdit* m_path = nullptr;
+  QPushButton* m_browse = nullptr;
 };
 
 class CImageDiskADPathChooseDlg : public CImageDiskPathChooseDlg {
@@ -144,6 +180,8 @@ class CImageDiskSetRegionDlg : public CInterfaceDialog {
   CSectorSelectCtrl* Selector() const { return m_selector; }
   QLineEdit* StartEdit() const { return m_startEdit; }
   QLineEdit* EndEdit() const { return m_endEdit; }
+  CUpDownCtrl* StartUpDown() const { return m_startUpDown; }
+  CUpDownCtrl* EndUpDown() const { return m_endUpDown; }
   void StepStart(int delta);
   void StepEnd(int delta);
 
@@ -156,6 +194,8 @@ class CImageDiskSetRegionDlg : public CInterfaceDialog {
   CSectorSelectCtrl* m_selector = nullptr;
   QLineEdit* m_startEdit = nullptr;
   QLineEdit* m_endEdit = nullptr;
+  CUpDownCtrl* m_startUpDown = nullptr;
+  CUpDownCtrl* m_endUpDown = nullptr;
   uint64_t m_total = 0;
   uint64_t m_highest = 0;
   uint64_t m_start = 0;

@@ -37,7 +37,7 @@ LostPartitionSearchShownHook SetLostPartitionSearchShownHook(LostPartitionSearch
 
 CLostPartitionSearchingDialog::CLostPartitionSearchingDialog(QWidget* parent, TickClock clock)
     : CProgressDlgBase(kTemplateId, parent, 241, corvale::ui::MessageIcon::Question, std::move(clock)) {
-  using corvale::ui::DluRect;
+  using corvale::ui::DluSize;
   setWindowTitle(QStringLiteral("Quick Partition Searching"));
   setFont(corvale::ui::MakeUiFont(14, 400));
   setAutoFillBackground(true);
@@ -47,7 +47,7 @@ CLostPartitionSearchingDialog::CLostPartitionSearchingDialog(QWidget* parent, Ti
 
   m_bar = new QProgressBar(this);
   m_bar->setObjectName(QString::number(kProgressId));
-  m_bar->setMinimumWidth(DluRect(0, 0, 294, 13).width());
+  m_bar->setMinimumWidth(DluSize(font(), 294, 13).width());
   m_bar->setTextVisible(false);
   m_bar->setRange(0, 1);
   m_bar->setValue(0);
@@ -85,7 +85,7 @@ CLostPartitionSearchingDialog::CLostPartitionSearchingDialog(QWidget* parent, Ti
   layout->addLayout(times);
   layout->addStretch(1);
   layout->addLayout(buttons);
-  setMinimumSize(DluRect(0, 0, 308, 89).size().expandedTo(layout->minimumSize()));
+  setMinimumSize(DluSize(font(), 308, 89).expandedTo(layout->minimumSize()));
 
   m_opened = Now();
   m_startTick = m_opened;

@@ -4,16 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QStackedWidget>
 #include <QTableWidget>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 
+#include "controls/DialogTemplate.h"
 #include "platform/FolderWalk.h"
 #include "platform/Log.h"
 #include "platform/OutputOwner.h"
@@ -22,9 +25,10 @@
 #include "ui/MessageBox.h"
 #include "ui/Resources.h"
 
+using corvale::dialogs::SetWizardPageMargins;
+
 namespace {
 
-constexpr int kPageWidth = 600;
 constexpr size_t kMaxPartList = 1 << 20;  // far more than 58 paths can take
 constexpr uint32_t kMaxParts = 58;
 
@@ -109,21 +113,26 @@ bool SplitSliceList(const std::string& text, std::vector<std::string>& paths) {
 
 // ---------------------------------------------------------------------------------------------
 COpenDiskImageInfoDlg::COpenDiskImageInfoDlg(QWidget* parent) : COpenDiskInterface(parent) {
-  auto* title = new QLabel(QStringLiteral("Welcome to Open Disk Image Wizard"), this);
-  title->setGeometry(20, 20, 500, 20);
-  auto* hint = new QLabel(QStringLiteral("To continue,click next"), this);
-  hint->setGeometry(20, 60, 500, 20);
+  auto* layout = new QVBoxLayout(this);
+  SetWizardPageMargins(layout);
+  layout->addWidget(new QLabel(QStringLiteral("Welcome to Open Disk Image Wizard"), this));
+  layout->addStretch(1);
+  layout->addWidget(new QLabel(QStringLiteral("To continue,click next"), this));
 }
 
 COpenDiskImagePathDlg::COpenDiskImagePathDlg(QWidget* parent) : COpenDiskInterface(parent) {
-  auto* label = new QLabel(QStringLiteral("Disk Image file name:"), this);
-  label->setGeometry(20, 20, 300, 20);
+  auto* layout = new QVBoxLayout(this);
+  SetWizardPageMargins(layout);
+  layout->addWidget(new QLabel(QStringLiteral("Disk Image file name:"), this));
+  auto* row = new QHBoxLayout;
   m_path = new QLineEdit(this);
   m_path->setObjectName(QStringLiteral("1125"));
-  m_path->setGeometry(20, 44, 440, 24);
+  row->addWidget(m_path, 1);
   auto* browse = new QPushButton(QStringLiteral("PATH>>>"), this);
   browse->setObjectName(QStringLiteral("1022"));
-  browse->setGeometry(470, 43, 90, 26);
+  row->addWidget(browse);
+  layout->addLayout(row);
+  layout->addStretch(1);
   connect(browse, &QPushButton::clicked, this, &COpenDiskImagePathDlg::Browse);
   connect(m_path, &QLineEdit::textEdited, this, [](const QString& text) {
     if (text.size() > 200) Warn(corvale::ui::StringOrUtf8(180, "The length is enough!"));
@@ -144,17 +153,16 @@ COpenDiskImageSuccessDlg::COpenDiskImageSuccessDlg(QWidget* parent) : COpenDiskI
   const char* const lines[] = {"Disk image opened successfully",
                                "You can start working with opened Disk image in the list",
                                "Click Next to close wizard"};
-  for (int i = 0; i < 3; ++i) {
-    auto* label = new QLabel(QString::fromLatin1(lines[i]), this);
-    label->setGeometry(20, 20 + 30 * i, 560, 20);
-  }
+  auto* layout = new QVBoxLayout(this);
+  SetWizardPageMargins(layout);
+  for (const char* line : lines) layout->addWidget(new QLabel(QString::fromLatin1(line), this));
+  layout->addStretch(1);
 }
 
 // ---------------------------------------------------------------------------------------------
 COpenDiskImageErrorManageDlg::COpenDiskImageErrorManageDlg(QWidget* parent) : COpenDiskInterface(parent) {
   m_list = new QTableWidget(0, 3, this);
   m_list->setObjectName(QStringLiteral("1068"));
-  m_list->setGeometry(10, 6, 470, 128);
   m_list->setHorizontalHeaderLabels({QStringLiteral("#"),
                                      QString::fromStdString(corvale::ui::StringOrUtf8(425, "slice")),
                                      QString::fromStdString(corvale::ui::StringOrUtf8(426, "Location"))});
@@ -162,6 +170,9 @@ COpenDiskImageErrorManageDlg::COpenDiskImageErrorManageDlg(QWidget* parent) : CO
   m_list->setSelectionMode(QAbstractItemView::SingleSelection);
   m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
   m_list->verticalHeader()->hide();
+  // A long path keeps one line and shows its two ends.
+  m_list->setWordWrap(false);
+  m_list->setTextElideMode(Qt::ElideMiddle);
   m_list->setColumnWidth(0, 20);
   m_list->setColumnWidth(1, 80);
   m_list->horizontalHeader()->setStretchLastSection(true);
@@ -171,9 +182,13 @@ COpenDiskImageErrorManageDlg::COpenDiskImageErrorManageDlg(QWidget* parent) : CO
   m_remove->setObjectName(QStringLiteral("1127"));
   m_locate = new QPushButton(QStringLiteral("Locate slice"), this);
   m_locate->setObjectName(QStringLiteral("1130"));
-  m_add->setGeometry(490, 8, 100, 28);
-  m_remove->setGeometry(490, 44, 100, 28);
-  m_locate->setGeometry(490, 80, 100, 28);
+  auto* layout = new QHBoxLayout(this);
+  SetWizardPageMargins(layout);
+  layout->addWidget(m_list, 1);
+  auto* buttons = new QVBoxLayout;
+  for (QPushButton* button : {m_add, m_remove, m_locate}) buttons->addWidget(button);
+  buttons->addStretch(1);
+  layout->addLayout(buttons);
   connect(m_add, &QPushButton::clicked, this, &COpenDiskImageErrorManageDlg::AddSlice);
   connect(m_remove, &QPushButton::clicked, this, &COpenDiskImageErrorManageDlg::RemoveSlice);
   connect(m_locate, &QPushButton::clicked, this, &COpenDiskImageErrorManageDlg::LocateSlice);
@@ -335,11 +350,8 @@ void COpenDiskImageErrorManageDlg::ClearSliceList() {
 // ---------------------------------------------------------------------------------------------
 COpenDiskImageMasterDlg::COpenDiskImageMasterDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent) {
   setWindowTitle(QStringLiteral("Open Disk Image"));
-  setFixedSize(kPageWidth, 250);
   m_banner = new CDIskImagePublicDlg(this);
-  m_banner->setGeometry(0, 0, kPageWidth, 60);
   m_stack = new QStackedWidget(this);
-  m_stack->setGeometry(0, 60, kPageWidth, 140);
   m_infoPage = new COpenDiskImageInfoDlg;
   m_pathPage = new COpenDiskImagePathDlg;
   m_slicePage = new COpenDiskImageErrorManageDlg;
@@ -352,9 +364,14 @@ COpenDiskImageMasterDlg::COpenDiskImageMasterDlg(QWidget* parent) : CSearchSuper
   m_next->setObjectName(QStringLiteral("1004"));
   m_cancel = new QPushButton(QStringLiteral("Cancel"), this);
   m_cancel->setObjectName(QStringLiteral("2"));
-  m_back->setGeometry(300, 212, 90, 28);
-  m_next->setGeometry(396, 212, 90, 28);
-  m_cancel->setGeometry(496, 212, 90, 28);
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  layout->addWidget(m_banner);
+  layout->addWidget(m_stack, 1);
+  layout->addLayout(corvale::dialogs::MakeWizardButtonRow(m_back, m_next, m_cancel));
+  // 275 x 188 dialog units at least, and what the largest page needs.
+  setMinimumSize(corvale::ui::DluSize(font(), 275, 188).expandedTo(layout->minimumSize()));
   connect(m_next, &QPushButton::clicked, this, &COpenDiskImageMasterDlg::OnNext);
   connect(m_back, &QPushButton::clicked, this, &COpenDiskImageMasterDlg::OnBack);
   connect(m_cancel, &QPushButton::clicked, this, &COpenDiskImageMasterDlg::OnCancel);

@@ -22,13 +22,13 @@ CSingleFileCopyDlg::CSingleFileCopyDlg(int templateId, const SingleFileCopyReque
       m_request(request),
       m_titleId(titleId),
       m_showsFileName(showsFileName) {
-  using corvale::ui::DluRect;
+  using corvale::ui::DluSize;
   m_name = corvale::ui::LoadStringResource(statusId);
   m_status = new QLabel(m_name, this);
   m_status->setAlignment(Qt::AlignCenter);
   // A long file name is cut rather than widening the window.
   m_status->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  m_status->setMinimumWidth(DluRect(0, 0, 236, 8).width());
+  m_status->setMinimumWidth(DluSize(font(), 236, 8).width());
   auto* process = new QLabel(QStringLiteral("Process:"), this);
   process->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   m_percent = new QLabel(this);
@@ -38,7 +38,7 @@ CSingleFileCopyDlg::CSingleFileCopyDlg(int templateId, const SingleFileCopyReque
   m_bar = new QProgressBar(this);
   m_bar->setRange(0, 100);
   m_bar->setTextVisible(false);
-  m_bar->setFixedHeight(std::max(DluRect(0, 0, 236, 6).height(), 10));
+  m_bar->setFixedHeight(std::max(DluSize(font(), 236, 6).height(), 10));
   // The Abort button wears the pictures of the dialogs' Cancel button.
   const auto& abort = corvale::ui::buttons::kDialogCancel;
   m_abort = new CButtonPlus(abort.normal, abort.hover, abort.push, abort.disable, this);
@@ -67,7 +67,7 @@ CSingleFileCopyDlg::CSingleFileCopyDlg(int templateId, const SingleFileCopyReque
   layout->addWidget(m_bar);
   layout->addStretch(1);
   layout->addLayout(buttons);
-  setMinimumSize(DluRect(0, 0, 251, 93).size().expandedTo(layout->minimumSize()));
+  setMinimumSize(DluSize(font(), 251, 93).expandedTo(layout->minimumSize()));
 
   m_refresh.setInterval(500);
   connect(&m_refresh, &QTimer::timeout, this, &CSingleFileCopyDlg::Refresh);

@@ -4,6 +4,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDateEdit>
+#include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMimeDatabase>
@@ -11,6 +13,7 @@
 #include <QSpinBox>
 #include <QStyle>
 #include <QTimeEdit>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <map>
 
@@ -25,7 +28,8 @@
 
 namespace {
 
-using corvale::ui::DluRect;
+using corvale::ui::DluToPixelsX;
+using corvale::ui::DluToPixelsY;
 using corvale::ui::SetControlId;
 
 constexpr uint32_t kStringCaption = 163;
@@ -58,9 +62,13 @@ bool CheckRange(QSpinBox* field, int low, int high) {
   return false;
 }
 
-QWidget* NewPart(QWidget* parent, int heightDlu) {
+// A part of the window: as wide as the window, as tall as its controls need. `indent` in dialog
+// units from the left: the option parts sit further in than the headers that show them.
+QWidget* NewPart(QWidget* parent, QLayout* layout, int indent) {
   auto* part = new QWidget(parent);
-  part->setFixedSize(DluRect(0, 0, 219, heightDlu).size());
+  part->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+  layout->setContentsMargins(DluToPixelsX(indent), DluToPixelsY(2), DluToPixelsX(7), DluToPixelsY(2));
+  part->setLayout(layout);
   return part;
 }
 
@@ -112,45 +120,56 @@ CSearchFileDlg::CSearchFileDlg(CFileSystemNode* owner, CFileNode* folder, CSearc
     m_states[i] = (i == kType || i == kDate || i == kSize || i == kOther) ? kHidden : kShown;
   FillLocations(folder);
   setWindowTitle(Text(kStringCaption));
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  for (QWidget* part : m_parts) layout->addWidget(part);
+  // Below the parts: what a window taller than they need shows.
+  layout->addStretch(1);
+  // 219 dialog units wide at least.
+  setMinimumWidth(corvale::ui::DluSize(font(), 219, 0).width());
   LayoutParts();
 }
 
 QWidget* CSearchFileDlg::MakeBasic() {
-  QWidget* part = NewPart(this, 64);
-  auto* label = new QLabel(QStringLiteral("File Name, part of file name or file mask:"), part);
-  label->setGeometry(DluRect(7, 4, 205, 8));
-  m_name = new QLineEdit(part);
+  auto* grid = new QGridLayout;
+  grid->addWidget(new QLabel(QStringLiteral("File Name, part of file name or file mask:")), 0, 0, 1, 2);
+  m_name = new QLineEdit;
   m_name->setMaxLength(256);
-  m_name->setGeometry(DluRect(7, 14, 205, 13));
   SetControlId(m_name, kIdName);
-  m_autoSelect = new QCheckBox(QStringLiteral("Auto select files"), part);
-  m_autoSelect->setGeometry(DluRect(7, 30, 100, 10));
+  grid->addWidget(m_name, 1, 0, 1, 2);
+  m_autoSelect = new QCheckBox(QStringLiteral("Auto select files"));
   SetControlId(m_autoSelect, kIdAutoSelect);
-  auto* where = new QLabel(QStringLiteral("Search location:"), part);
-  where->setGeometry(DluRect(7, 44, 70, 8));
-  m_location = new QComboBox(part);
-  m_location->setGeometry(DluRect(80, 42, 132, 13));
+  grid->addWidget(m_autoSelect, 2, 0, 1, 2);
+  grid->addWidget(new QLabel(QStringLiteral("Search location:")), 3, 0);
+  m_location = new QComboBox;
+  m_location->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  m_location->setMinimumContentsLength(16);
   SetControlId(m_location, kIdLocation);
-  auto* more = new QLabel(QStringLiteral("Additional Search Parameters:"), part);
-  more->setGeometry(DluRect(7, 56, 150, 8));
-  return part;
+  grid->addWidget(m_location, 3, 1);
+  grid->addWidget(new QLabel(QStringLiteral("Additional Search Parameters:")), 4, 0, 1, 2);
+  grid->setColumnStretch(1, 1);
+  return NewPart(this, grid, 7);
 }
 
 QWidget* CSearchFileDlg::MakeHeader(const QString& text, int id, Part option) {
-  QWidget* part = NewPart(this, 14);
-  auto* box = new QCheckBox(text, part);
-  box->setGeometry(DluRect(7, 2, 150, 10));
+  auto* row = new QHBoxLayout;
+  auto* box = new QCheckBox(text);
   SetControlId(box, id);
+  row->addWidget(box);
+  row->addStretch(1);
   m_checks[(option - kType) / 2] = box;
   connect(box, &QCheckBox::toggled, this, [this, option] { TogglePart(option); });
-  return part;
+  return NewPart(this, row, 7);
 }
 
 QWidget* CSearchFileDlg::MakeType() {
-  QWidget* part = NewPart(this, 20);
-  m_typeList = new QComboBox(part);
-  m_typeList->setGeometry(DluRect(14, 3, 198, 13));
+  auto* row = new QHBoxLayout;
+  m_typeList = new QComboBox;
+  m_typeList->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  m_typeList->setMinimumContentsLength(20);
   SetControlId(m_typeList, kIdTypeList);
+  row->addWidget(m_typeList, 1);
   const FileTypes& types = SystemFileTypes();
   for (size_t i = 0; i < types.size(); ++i) {
     const QString name = QString::fromStdString(types[i].first);
@@ -166,56 +185,58 @@ QWidget* CSearchFileDlg::MakeType() {
     m_typeList->addItem(QIcon::fromTheme(mime.iconName()), name);
   }
   m_typeList->setCurrentIndex(0);
-  return part;
+  return NewPart(this, row, 14);
 }
 
 QWidget* CSearchFileDlg::MakeDate() {
-  QWidget* part = NewPart(this, 84);
-  m_dateKind = new QComboBox(part);
+  auto* grid = new QGridLayout;
+  m_dateKind = new QComboBox;
   m_dateKind->addItems({Text(376), Text(377), Text(378)});
-  m_dateKind->setGeometry(DluRect(14, 3, 80, 13));
   SetControlId(m_dateKind, kIdDateKind);
-  m_inMonths = new QRadioButton(QStringLiteral("in last"), part);
-  m_inMonths->setGeometry(DluRect(14, 20, 45, 10));
+  grid->addWidget(m_dateKind, 0, 0, 1, 2);
+  m_inMonths = new QRadioButton(QStringLiteral("in last"));
   SetControlId(m_inMonths, kIdInMonths);
-  m_months = new QSpinBox(part);
+  grid->addWidget(m_inMonths, 1, 0);
+  m_months = new QSpinBox;
   m_months->setRange(0, 999);
   m_months->setValue(1);
   m_months->setSuffix(QStringLiteral(" months"));
-  m_months->setGeometry(DluRect(62, 19, 60, 12));
   SetControlId(m_months, kIdMonths);
-  m_inDays = new QRadioButton(QStringLiteral("in last"), part);
-  m_inDays->setGeometry(DluRect(14, 35, 45, 10));
+  grid->addWidget(m_months, 1, 1);
+  m_inDays = new QRadioButton(QStringLiteral("in last"));
   SetControlId(m_inDays, kIdInDays);
-  m_days = new QSpinBox(part);
+  grid->addWidget(m_inDays, 2, 0);
+  m_days = new QSpinBox;
   m_days->setRange(0, 999);
   m_days->setValue(1);
   m_days->setSuffix(QStringLiteral(" days"));
-  m_days->setGeometry(DluRect(62, 34, 60, 12));
   SetControlId(m_days, kIdDays);
-  m_range = new QRadioButton(QStringLiteral("from"), part);
-  m_range->setGeometry(DluRect(14, 50, 45, 10));
+  grid->addWidget(m_days, 2, 1);
+  m_range = new QRadioButton(QStringLiteral("from"));
   SetControlId(m_range, kIdRange);
+  grid->addWidget(m_range, 3, 0);
   const QDateTime now = QDateTime::currentDateTime();
-  m_fromDate = new QDateEdit(now.date(), part);
-  m_fromDate->setGeometry(DluRect(62, 49, 70, 12));
+  m_fromDate = new QDateEdit(now.date());
   SetControlId(m_fromDate, kIdFromDate);
-  m_fromTime = new QTimeEdit(QTime(0, 0), part);
-  m_fromTime->setGeometry(DluRect(136, 49, 60, 12));
+  grid->addWidget(m_fromDate, 3, 1);
+  m_fromTime = new QTimeEdit(QTime(0, 0));
   SetControlId(m_fromTime, kIdFromTime);
-  auto* upTo = new QLabel(QStringLiteral("up to"), part);
-  upTo->setGeometry(DluRect(28, 67, 30, 8));
-  m_toDate = new QDateEdit(now.date(), part);
-  m_toDate->setGeometry(DluRect(62, 65, 70, 12));
+  grid->addWidget(m_fromTime, 3, 2);
+  auto* upTo = new QLabel(QStringLiteral("up to"));
+  upTo->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  grid->addWidget(upTo, 4, 0);
+  m_toDate = new QDateEdit(now.date());
   SetControlId(m_toDate, kIdToDate);
-  m_toTime = new QTimeEdit(now.time(), part);
-  m_toTime->setGeometry(DluRect(136, 65, 60, 12));
+  grid->addWidget(m_toDate, 4, 1);
+  m_toTime = new QTimeEdit(now.time());
   SetControlId(m_toTime, kIdToTime);
+  grid->addWidget(m_toTime, 4, 2);
+  grid->setColumnStretch(3, 1);
   m_inMonths->setChecked(true);
   for (QRadioButton* radio : {m_inMonths, m_inDays, m_range})
     connect(radio, &QRadioButton::toggled, this, [this] { EnableDateFields(); });
   EnableDateFields();
-  return part;
+  return NewPart(this, grid, 14);
 }
 
 void CSearchFileDlg::EnableDateFields() {
@@ -226,47 +247,46 @@ void CSearchFileDlg::EnableDateFields() {
 }
 
 QWidget* CSearchFileDlg::MakeSize() {
-  QWidget* part = NewPart(this, 20);
-  m_sizeKind = new QComboBox(part);
+  auto* row = new QHBoxLayout;
+  m_sizeKind = new QComboBox;
   m_sizeKind->addItems({Text(383), Text(382)});
-  m_sizeKind->setGeometry(DluRect(14, 3, 70, 13));
   SetControlId(m_sizeKind, kIdSizeKind);
-  m_sizeKb = new QSpinBox(part);
+  row->addWidget(m_sizeKind);
+  m_sizeKb = new QSpinBox;
   m_sizeKb->setRange(0, 1000000000);
-  m_sizeKb->setGeometry(DluRect(90, 3, 80, 13));
   SetControlId(m_sizeKb, kIdSizeKb);
-  auto* kb = new QLabel(QStringLiteral("KB"), part);
-  kb->setGeometry(DluRect(174, 5, 20, 8));
-  return part;
+  row->addWidget(m_sizeKb, 1);
+  row->addWidget(new QLabel(QStringLiteral("KB")));
+  return NewPart(this, row, 14);
 }
 
 QWidget* CSearchFileDlg::MakeOther() {
-  QWidget* part = NewPart(this, 30);
-  m_caseSensitive = new QCheckBox(QStringLiteral("Case sensitive"), part);
-  m_caseSensitive->setGeometry(DluRect(14, 3, 120, 10));
+  auto* column = new QVBoxLayout;
+  m_caseSensitive = new QCheckBox(QStringLiteral("Case sensitive"));
   SetControlId(m_caseSensitive, kIdCaseSensitive);
-  m_includeEncrypted = new QCheckBox(QStringLiteral("Include encrypted files"), part);
-  m_includeEncrypted->setGeometry(DluRect(14, 16, 120, 10));
+  column->addWidget(m_caseSensitive);
+  m_includeEncrypted = new QCheckBox(QStringLiteral("Include encrypted files"));
   m_includeEncrypted->setChecked(true);
   SetControlId(m_includeEncrypted, kIdIncludeEncrypted);
-  return part;
+  column->addWidget(m_includeEncrypted);
+  return NewPart(this, column, 14);
 }
 
 QWidget* CSearchFileDlg::MakeDoSearch() {
-  QWidget* part = NewPart(this, 26);
   using namespace corvale::ui::buttons;
-  auto* ok = new CButtonPlus(kSearchOk.normal, kSearchOk.hover, kSearchOk.push, kSearchOk.disable, part);
+  auto* ok = new CButtonPlus(kSearchOk.normal, kSearchOk.hover, kSearchOk.push, kSearchOk.disable);
   ok->SetControlId(corvale::ui::kIdOk);
-  auto* cancel = new CButtonPlus(kDialogCancel.normal, kDialogCancel.hover, kDialogCancel.push,
-                                 kDialogCancel.disable, part);
+  auto* cancel =
+      new CButtonPlus(kDialogCancel.normal, kDialogCancel.hover, kDialogCancel.push, kDialogCancel.disable);
   cancel->SetControlId(corvale::ui::kIdCancel);
-  const int width = part->width();
-  cancel->MoveTo(width - cancel->GetBitmapSize().width() - corvale::ui::DluToPixelsX(7),
-                 corvale::ui::DluToPixelsY(4));
-  ok->MoveTo(cancel->x() - ok->GetBitmapSize().width() - corvale::ui::DluToPixelsX(4),
-             corvale::ui::DluToPixelsY(4));
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  row->addWidget(ok);
+  row->addWidget(cancel);
   connect(ok, &QAbstractButton::clicked, this, &CSearchFileDlg::DoSearch);
   connect(cancel, &QAbstractButton::clicked, this, &QDialog::reject);
+  QWidget* part = NewPart(this, row, 7);
+  row->setContentsMargins(DluToPixelsX(7), DluToPixelsY(4), DluToPixelsX(7), DluToPixelsY(4));
   return part;
 }
 
@@ -308,24 +328,17 @@ void CSearchFileDlg::TogglePart(Part part) {
 }
 
 void CSearchFileDlg::LayoutParts() {
-  int y = 0;
-  for (int i = 0; i < kPartCount; ++i) {
-    QWidget* part = m_parts[i];
-    if (m_states[i] == kShown) {
-      part->move(0, y);
-      part->show();
-      y += part->height();
-    } else {
-      part->hide();
-    }
-  }
-  setFixedSize(m_parts[kBasic]->width(), y);
+  for (int i = 0; i < kPartCount; ++i) m_parts[i]->setVisible(m_states[i] == kShown);
+  // The window takes the height of the parts shown, and keeps its width.
+  layout()->activate();
+  resize(std::max(width(), minimumSizeHint().width()), PartsHeight());
+  layout()->activate();
 }
 
 int CSearchFileDlg::PartsHeight() const {
   int height = 0;
   for (int i = 0; i < kPartCount; ++i)
-    if (m_states[i] == kShown) height += m_parts[i]->height();
+    if (m_states[i] == kShown) height += m_parts[i]->sizeHint().height();
   return height;
 }
 

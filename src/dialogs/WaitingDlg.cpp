@@ -24,7 +24,7 @@ CWaitingDlg::CWaitingDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent)
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(20, 12, 20, 12);
   layout->addWidget(m_text);
-  setMinimumSize(corvale::ui::DluRect(0, 0, 206, 43).size());
+  setMinimumSize(corvale::ui::DluSize(font(), 206, 43));
 }
 
 CWaitingDlg::~CWaitingDlg() { QApplication::restoreOverrideCursor(); }

@@ -29,7 +29,10 @@ TEST_F(SearchSuperDlg, ADialogMadeWithItsParentAloneShowsThePlainTemplate) {
   ASSERT_NE(cancel, nullptr);
   EXPECT_EQ(ok->text().toStdString(), "OK");
   EXPECT_EQ(cancel->text().toStdString(), "Cancel");
-  EXPECT_EQ(dialog.size(), QSize(corvale::ui::DluToPixelsX(186), corvale::ui::DluToPixelsY(95)));
+  // At least 186 x 95 dialog units; OK over Cancel.
+  EXPECT_EQ(dialog.minimumSize(), corvale::ui::DluSize(dialog.font(), 186, 95));
+  dialog.show();
+  EXPECT_LT(ok->geometry().bottom(), cancel->geometry().top());
   EXPECT_TRUE(dialog.DrawFlag());
   EXPECT_EQ(dialog.BackgroundBrush().style(), Qt::NoBrush) << "destroying it without a brush is harmless";
 }

@@ -154,7 +154,9 @@ TEST_F(AdvanceSettings, OpeningShowsTheSettingsAndOkWritesEveryPageBack) {
   EXPECT_FALSE(Check(dialog.NtfsPage(), 1056)->isChecked());
   EXPECT_FALSE(Check(dialog.CommonPage(), 1113)->isChecked());
   EXPECT_EQ(dialog.RawPage()->SizeEdit()->text(), "1234");
-  EXPECT_EQ(dialog.FatPage()->geometry(), QRect(30, 68, dialog.width() - 60, dialog.height() - 136));
+  // The page lies under the tabs and over the buttons.
+  EXPECT_GT(dialog.FatPage()->y(), dialog.Button(CAdvanceSettingMasterDlg::kTabFat)->geometry().bottom());
+  EXPECT_LT(dialog.FatPage()->geometry().bottom(), dialog.Button(1)->y());
 
   // The tabs sit in a row and each shows its page.
   const struct {
@@ -166,7 +168,7 @@ TEST_F(AdvanceSettings, OpeningShowsTheSettingsAndOkWritesEveryPageBack) {
   int x = dialog.Button(CAdvanceSettingMasterDlg::kTabFat)->geometry().right() + 1;
   for (const auto& t : tabs) {
     CButtonPlus* tab = dialog.Button(t.tab);
-    EXPECT_EQ(tab->pos(), QPoint(x, 47));
+    EXPECT_EQ(tab->pos(), QPoint(x, dialog.Button(CAdvanceSettingMasterDlg::kTabFat)->y()));
     x = tab->geometry().right() + 1;
     QTest::mouseClick(tab, Qt::LeftButton);
     EXPECT_EQ(dialog.CurrentPage(), dialog.PageOfTab(t.tab));

@@ -295,7 +295,7 @@ TEST_F(Preview, DialogOpensOnThePictureOrTheTextAndKeepsThePlaceAcrossTabs) {
     dialog.SetFile(dir + "/photo.jpg", "photo.jpg");
     dialog.show();
     EXPECT_EQ(dialog.CurrentTab(), CFilePreViewDlg::kTabImage);
-    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("photo.jpg - File Preview"));
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("photo.jpg- File Preview"));
     corvale::test::SaveScreenshot(dialog.grab().toImage(), "dialog-preview-image");
     dialog.ActualSizeButton()->click();
     EXPECT_FALSE(dialog.ImageView()->IsFit());

@@ -6,12 +6,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTest>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -28,6 +31,7 @@
 #include "storage/MemoryDevice.h"
 #include "support/Fixtures.h"
 #include "support/QtTestApp.h"
+#include "ui/AppInfo.h"
 #include "ui/MessageBox.h"
 #include "ui/RefusedLink.h"
 
@@ -777,4 +781,94 @@ TEST(SliceListText, OnlyAbsolutePathsEndingInCrLf) {
       EXPECT_EQ(paths.size(), c.count) << c.text;
     }
   }
+}
+
+// The texts of the create wizard's pages as shown, the default image name, and the region page's
+// up-down controls clicked and arrowed.
+TEST_F(ImageWizards, PagesShowTheirTextsAndTheRegionUpDownsStepTheirEdits) {
+  std::string defaultName;
+  const auto previous =
+      corvale::dialogs::SetImageFileChooser([&](QWidget*, bool, const std::string& name, const std::string&) {
+        defaultName = name;
+        return m_folder + "/region";
+      });
+  MemoryDevice device(std::vector<uint8_t>(5000 * 512));
+  CImageDiskMasterDlg wizard(&device, "DATA (E:\\ NTFS)", 255);
+  wizard.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&wizard));
+  const auto textsOf = [](QWidget* page) {
+    std::vector<std::string> texts;
+    for (QLabel* label : page->findChildren<QLabel*>())
+      if (!label->text().isEmpty()) texts.push_back(label->text().toStdString());
+    for (QAbstractButton* button : page->findChildren<QAbstractButton*>())
+      if (!button->text().isEmpty()) texts.push_back(button->text().toStdString());
+    return texts;
+  };
+  const auto expectTexts = [&](QWidget* page, std::vector<std::string> wanted) {
+    const std::vector<std::string> shown = textsOf(page);
+    for (const std::string& text : wanted)
+      EXPECT_NE(std::find(shown.begin(), shown.end(), text), shown.end()) << "not shown: " << text;
+  };
+  expectTexts(wizard.ModePage(), {"Welcome to Disk Image Wizard of Corvale Hard Drive Data Recovery",
+                                  "Select Drive To Image:", "To continue, click Next",
+                                  "Advanced Wizard Mode:", "DATA (E:\\ NTFS)"});
+  EXPECT_TRUE(wizard.ModePage()->SourceLabel()->font().bold());
+
+  QCheckBox* advanced = wizard.ModePage()->AdvancedBox();
+  QTest::mouseClick(advanced, Qt::LeftButton, {}, QPoint(5, advanced->height() / 2));
+  QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+  ASSERT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kAdvancedPath);
+  CImageDiskADPathChooseDlg* settings = wizard.AdvancedPathPage();
+  expectTexts(settings, {"Disk Image File Name:", "PATH>>>", "Compress Disk Image File,compression level:",
+                         "Split Disk Image into slices,maximum size of a slice file:"});
+  const auto items = [](QComboBox* list) {
+    std::vector<std::string> out;
+    for (int i = 0; i < list->count(); ++i) out.push_back(list->itemText(i).toStdString());
+    return out;
+  };
+  EXPECT_EQ(items(settings->LevelList()), (std::vector<std::string>{"Fastest", "Normal", "Maximum"}));
+  EXPECT_EQ(items(settings->SliceList()), (std::vector<std::string>{"4G", "2G", "1G", "640MB"}));
+  QTest::mouseClick(settings->BrowseButton(), Qt::LeftButton);
+  EXPECT_EQ(defaultName, std::string("QBX") + GetVersionString() + "_DiskImageFile.kbi");
+  EXPECT_EQ(settings->PathEdit()->text().toStdString(), m_folder + "/region.kbi");
+  QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+  ASSERT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kRegion);
+
+  CImageDiskSetRegionDlg* region = wizard.RegionPage();
+  expectTexts(region,
+              {"Select region on the source disk which you want to store in the Disk Image and click Next"});
+  EXPECT_EQ(region->StartUpDown()->objectName(), "1093");
+  EXPECT_EQ(region->EndUpDown()->objectName(), "1037");
+  const auto start = [&] { return region->StartEdit()->text().toStdString(); };
+  const auto end = [&] { return region->EndEdit()->text().toStdString(); };
+  ASSERT_EQ(start(), "0");
+  ASSERT_EQ(end(), "4999");
+  // Down at the lowest sector and up at the highest change nothing.
+  QTest::mouseClick(region->StartUpDown()->DownButton(), Qt::LeftButton);
+  EXPECT_EQ(start(), "0");
+  QTest::mouseClick(region->EndUpDown()->UpButton(), Qt::LeftButton);
+  EXPECT_EQ(end(), "4999");
+  QTest::mouseClick(region->StartUpDown()->UpButton(), Qt::LeftButton);
+  EXPECT_EQ(start(), "1");
+  region->StartEdit()->setFocus();
+  QTest::keyClick(region->StartEdit(), Qt::Key_Up);
+  QTest::keyClick(region->StartEdit(), Qt::Key_Up);
+  QTest::keyClick(region->StartEdit(), Qt::Key_Down);
+  EXPECT_EQ(start(), "2");
+  QTest::mouseClick(region->EndUpDown()->DownButton(), Qt::LeftButton);
+  QTest::keyClick(region->EndEdit(), Qt::Key_Down);
+  EXPECT_EQ(end(), "4997");
+  QTest::keyClick(region->EndEdit(), Qt::Key_Up);
+  EXPECT_EQ(end(), "4998");
+  // The start never passes the end.
+  region->StartEdit()->setText("4998");
+  emit region->StartEdit()->textEdited("4998");
+  QTest::mouseClick(region->StartUpDown()->UpButton(), Qt::LeftButton);
+  EXPECT_EQ(start(), "4998");
+  QTest::mouseClick(region->EndUpDown()->DownButton(), Qt::LeftButton);
+  EXPECT_EQ(end(), "4998");
+  QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
+  ASSERT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kSummary);
+  EXPECT_EQ(wizard.SummaryPage()->ValueText(1048), "4998---4998   Sectors");
+  corvale::dialogs::SetImageFileChooser(previous);
 }

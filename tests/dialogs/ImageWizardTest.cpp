@@ -15,10 +15,12 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "controls/SectorSelectCtrl.h"
@@ -302,6 +304,17 @@ TEST_F(ImageWizards, SimpleWizardImagesTheWholeSource) {
   EXPECT_EQ(image.GetCompressionType(), 2);
 }
 
+// A source that takes its time over every read, as a disk does, so that a run lasts long enough to
+// be cancelled in its middle however fast the machine copies memory.
+class SlowMemoryDevice : public MemoryDevice {
+ public:
+  using MemoryDevice::MemoryDevice;
+  bool ReadSectors(void* buffer, uint64_t firstSector, uint64_t count) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(4));
+    return MemoryDevice::ReadSectors(buffer, firstSector, count);
+  }
+};
+
 // Cancel pressed during the run: the question first (answered Cancel the run goes on), then the
 // run stops and says how much of the source the image holds. Kept, the partial image opens through
 // the open-image wizard and reads back byte-exact up to the sector named; removed, no file is left.
@@ -312,7 +325,7 @@ TEST_F(ImageWizards, CancelDuringTheRunKeepsAPartialImageOrRemovesIt) {
     questions.clear();
     const std::string folder = m_folder + (keep ? "/kept" : "/removed");
     fs::create_directories(folder);
-    MemoryDevice device(source);
+    SlowMemoryDevice device(source);
     CImageDiskMasterDlg wizard(&device, "DATA (E:\\ NTFS)", 255);
     wizard.show();
     QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
@@ -324,7 +337,8 @@ TEST_F(ImageWizards, CancelDuringTheRunKeepsAPartialImageOrRemovesIt) {
     QTest::mouseClick(wizard.NextButton(), Qt::LeftButton);
     ASSERT_EQ(wizard.GetStep(), CImageDiskMasterDlg::kRun);
     // Some chunks are written before Cancel is pressed.
-    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard.RunPage()->Progress()->value() >= 2; }, 60000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return wizard.RunPage()->Progress()->value() >= 2; }, 60000))
+        << "progress " << wizard.RunPage()->Progress()->value() << ", step " << wizard.GetStep();
     answers = {MessageAnswer::Cancel};  // "Cancel Disk Image?" answered Cancel: the run goes on
     QTest::mouseClick(wizard.CancelButton(), Qt::LeftButton);
     EXPECT_TRUE(wizard.isVisible());

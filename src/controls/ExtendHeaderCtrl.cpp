@@ -55,8 +55,8 @@ void CExtendHeaderCtrl::paintSection(QPainter* painter, const QRect& rect, int l
   const QVariant alignment = model()->headerData(logicalIndex, Qt::Horizontal, Qt::TextAlignmentRole);
   const int horizontal =
       alignment.isValid() ? (alignment.toInt() & Qt::AlignHorizontal_Mask) : static_cast<int>(Qt::AlignLeft);
-  painter->drawText(rect.adjusted(4, 0, -2, 0), (horizontal ? horizontal : Qt::AlignLeft) | Qt::AlignVCenter |
-                                                    Qt::TextSingleLine,
+  painter->drawText(rect.adjusted(4, 0, -2, 0),
+                    (horizontal ? horizontal : Qt::AlignLeft) | Qt::AlignVCenter | Qt::TextSingleLine,
                     ColumnText(logicalIndex));
   painter->restore();
 }

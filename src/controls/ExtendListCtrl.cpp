@@ -46,7 +46,8 @@ int ExtendListRow::GetFirstCheck() const {
 }
 
 void ExtendListRow::SetCellWidth(int column, int width) {
-  if (column >= 0 && column < static_cast<int>(Cells.size())) Cells[static_cast<size_t>(column)].Width = width;
+  if (column >= 0 && column < static_cast<int>(Cells.size()))
+    Cells[static_cast<size_t>(column)].Width = width;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -238,14 +239,15 @@ void CExtendListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
       QStyleOptionButton box;
       if (option.widget) box.initFrom(option.widget);
       box.rect = place.Box;
-      box.state = (option.state & QStyle::State_Enabled) | (item.Check ? QStyle::State_On : QStyle::State_Off);
+      box.state =
+          (option.state & QStyle::State_Enabled) | (item.Check ? QStyle::State_On : QStyle::State_Off);
       style->drawPrimitive(QStyle::PE_IndicatorCheckBox, &box, painter, option.widget);
     }
     if (!place.Icon.isEmpty()) item.Icon.paint(painter, place.Icon);
     if (!place.Text.isEmpty()) {
       const QString shown = metrics.elidedText(item.Text, Qt::ElideRight, place.Text.width());
-      painter->drawText(place.Text, static_cast<int>(cell->TextFormat | Qt::AlignVCenter | Qt::TextSingleLine),
-                        shown);
+      painter->drawText(place.Text,
+                        static_cast<int>(cell->TextFormat | Qt::AlignVCenter | Qt::TextSingleLine), shown);
     }
   }
   painter->restore();

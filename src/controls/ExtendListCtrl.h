@@ -44,8 +44,8 @@ struct ExtendListCell {
   static constexpr int kMaxItems = 4;
   int ItemCount = 0;  // 0..4
   ExtendListItem Items[kMaxItems];
-  QColor TextColour = QColor(0, 0, 0);  // of the texts while the row is not selected
-  int Width = 0;                        // set by the list: the column's width
+  QColor TextColour = QColor(0, 0, 0);       // of the texts while the row is not selected
+  int Width = 0;                             // set by the list: the column's width
   Qt::Alignment TextFormat = Qt::AlignLeft;  // set by the list from the column's format
 };
 

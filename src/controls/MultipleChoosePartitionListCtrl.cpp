@@ -20,9 +20,12 @@ const struct {
   int width;
   CExtendListCtrl::ARRANGE_FORMAT format;
 } kColumns[CMultipleChoosePartitionListCtrl::kColumnCount] = {
-    {322, "Partition", 160, CExtendListCtrl::ArrangeLeft},     {331, "Size", 80, CExtendListCtrl::ArrangeRight},
-    {332, "Suggestion", 80, CExtendListCtrl::ArrangeCenter},   {333, "Option", 150, CExtendListCtrl::ArrangeLeft},
-    {334, "Files Match", 80, CExtendListCtrl::ArrangeCenter}, {335, "Folder Match", 80, CExtendListCtrl::ArrangeCenter}};
+    {322, "Partition", 160, CExtendListCtrl::ArrangeLeft},
+    {331, "Size", 80, CExtendListCtrl::ArrangeRight},
+    {332, "Suggestion", 80, CExtendListCtrl::ArrangeCenter},
+    {333, "Option", 150, CExtendListCtrl::ArrangeLeft},
+    {334, "Files Match", 80, CExtendListCtrl::ArrangeCenter},
+    {335, "Folder Match", 80, CExtendListCtrl::ArrangeCenter}};
 
 // A cell of one text without a box.
 ExtendListCell TextCell(const QString& text) {
@@ -88,9 +91,10 @@ void CMultipleChoosePartitionListCtrl::AddPartition(const FoundPartitionRow& rec
 
   const uint64_t sectors =
       record.LastSector >= record.FirstSector ? record.LastSector - record.FirstSector + 1 : 0;
-  m_list->AddCell(row, TextCell(QString::fromStdString(FormatSectorSize(
-                           static_cast<int64_t>(std::min<uint64_t>(sectors, INT64_MAX)), record.BytesPerSector))));
-  m_list->AddCell(row, TextCell(record.Score > 0.99             ? corvale::ui::StringOr(429, "High")
+  m_list->AddCell(row,
+                  TextCell(QString::fromStdString(FormatSectorSize(
+                      static_cast<int64_t>(std::min<uint64_t>(sectors, INT64_MAX)), record.BytesPerSector))));
+  m_list->AddCell(row, TextCell(record.Score > 0.99           ? corvale::ui::StringOr(429, "High")
                                 : record.Score >= m_threshold ? corvale::ui::StringOr(430, "Medium")
                                                               : corvale::ui::StringOr(431, "Low")));
   ExtendListCell options;

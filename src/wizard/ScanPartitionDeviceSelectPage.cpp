@@ -2,8 +2,8 @@
 
 #include <QAction>
 #include <QDialog>
-#include <QPushButton>
 #include <QPainter>
+#include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
 

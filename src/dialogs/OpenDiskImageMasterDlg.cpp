@@ -22,8 +22,6 @@
 #include "ui/MessageBox.h"
 #include "ui/Resources.h"
 
-using corvale::dialogs::ImageText;
-
 namespace {
 
 constexpr int kPageWidth = 600;

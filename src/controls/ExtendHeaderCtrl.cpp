@@ -12,6 +12,11 @@ CExtendHeaderCtrl::CExtendHeaderCtrl(QWidget* parent) : QHeaderView(Qt::Horizont
   setSectionsClickable(false);
   setStretchLastSection(false);
   setSectionResizeMode(QHeaderView::Interactive);
+  // The part beyond the last column is the header's own grey too, whatever its parent's colours.
+  QPalette colours = palette();
+  colours.setColor(QPalette::Window, QColor(248, 248, 248));
+  colours.setColor(QPalette::Button, QColor(248, 248, 248));
+  setPalette(colours);
 }
 
 void CExtendHeaderCtrl::SetColumns(const QStringList& texts, const QList<int>& widths) {

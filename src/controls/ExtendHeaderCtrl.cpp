@@ -12,13 +12,18 @@ CExtendHeaderCtrl::CExtendHeaderCtrl(QWidget* parent) : QHeaderView(Qt::Horizont
   setSectionsClickable(false);
   setStretchLastSection(false);
   setSectionResizeMode(QHeaderView::Interactive);
+  // The part beyond the last column is the header's own grey too, whatever its parent's colours.
+  QPalette colours = palette();
+  colours.setColor(QPalette::Window, QColor(248, 248, 248));
+  colours.setColor(QPalette::Button, QColor(248, 248, 248));
+  setPalette(colours);
 }
 
 void CExtendHeaderCtrl::SetColumns(const QStringList& texts, const QList<int>& widths) {
-  auto* items = static_cast<QStandardItemModel*>(model());
-  items->setColumnCount(texts.size());
-  for (int i = 0; i < texts.size(); ++i) {
-    items->setHeaderData(i, Qt::Horizontal, texts[i]);
+  // A view's own model gives its columns; only the header's own model is shaped here.
+  if (auto* items = qobject_cast<QStandardItemModel*>(model())) items->setColumnCount(texts.size());
+  for (int i = 0; i < texts.size() && i < count(); ++i) {
+    model()->setHeaderData(i, Qt::Horizontal, texts[i]);
     if (i < widths.size()) resizeSection(i, widths[i]);
   }
 }
@@ -51,7 +56,12 @@ void CExtendHeaderCtrl::paintSection(QPainter* painter, const QRect& rect, int l
   painter->drawLine(rect.bottomLeft(), rect.bottomRight());
   painter->setPen(Qt::black);
   painter->setFont(font());
-  painter->drawText(rect.adjusted(4, 0, -2, 0), Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+  // A column's text is aligned as its model says (the cells' alignment), else to the left.
+  const QVariant alignment = model()->headerData(logicalIndex, Qt::Horizontal, Qt::TextAlignmentRole);
+  const int horizontal =
+      alignment.isValid() ? (alignment.toInt() & Qt::AlignHorizontal_Mask) : static_cast<int>(Qt::AlignLeft);
+  painter->drawText(rect.adjusted(4, 0, -2, 0),
+                    (horizontal ? horizontal : Qt::AlignLeft) | Qt::AlignVCenter | Qt::TextSingleLine,
                     ColumnText(logicalIndex));
   painter->restore();
 }

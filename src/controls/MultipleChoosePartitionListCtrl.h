@@ -4,19 +4,18 @@
 // Ticking a name adds the partition's box to the layout picture of the same container; ticking an
 // alternative is reported to the page.
 //
-// The rows live in a table model (CPartitionListModel): the name's tick is the cell's standard
-// check state, the alternatives are roles of the option cell that a delegate paints as a row of
-// tick boxes and toggles on a click. A view over the model shows them.
+// The table is an extended list (CExtendListCtrl): the name cell holds one tick box with the
+// partition's icon and name, the option cell one tick box per alternative; the list tells this
+// control of every click on a box (ICheckBoxNotify).
 
-#include <QAbstractTableModel>
 #include <QColor>
+#include <QPixmap>
 #include <QString>
-#include <QStyledItemDelegate>
-#include <QTableView>
 #include <QWidget>
 #include <cstdint>
 #include <vector>
 
+#include "controls/ExtendListCtrl.h"
 #include "controls/PartitionLayoutFrame.h"
 
 class CSearchedPartitionInfo;
@@ -42,73 +41,7 @@ struct FoundPartitionRow {
   CSearchedPartitionInfo* Partition = nullptr;  // not owned
 };
 
-// The rows of the found-partition list. Columns: 0 name (ticked or not), 1 size, 2 suggestion,
-// 3 alternatives, 4 files that match, 5 folders that match.
-class CPartitionListModel : public QAbstractTableModel {
-  Q_OBJECT
-
- public:
-  static constexpr int kColumnCount = 6;
-  // Option cell: how many alternatives (int), their texts (QStringList).
-  static constexpr int kOptionCountRole = Qt::UserRole + 1;
-  static constexpr int kOptionTextsRole = Qt::UserRole + 2;
-  // Option cell: the tick of alternative i (Qt::CheckState) is role kOptionCheckRole + i.
-  static constexpr int kOptionCheckRole = Qt::UserRole + 10;
-
-  explicit CPartitionListModel(QObject* parent = nullptr);
-
-  // Appends a row; `checked` ticks its name. The texts are made here, once.
-  void Append(const FoundPartitionRow& row, bool checked, double mediumThreshold);
-  void Clear();
-
-  const FoundPartitionRow* Row(int row) const;
-  bool IsChecked(int row) const;
-  int CheckedCount() const { return m_checkedCount; }
-
-  int rowCount(const QModelIndex& parent = {}) const override;
-  int columnCount(const QModelIndex& parent = {}) const override;
-  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
-  Qt::ItemFlags flags(const QModelIndex& index) const override;
-  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
-
- signals:
-  // The name of `row` was ticked (true) or unticked.
-  void nameCheckChanged(int row, bool checked);
-  // Alternative `option` of `row` was ticked or unticked.
-  void optionCheckChanged(int row, int option, bool checked);
-
- private:
-  struct Entry {
-    FoundPartitionRow record;
-    bool checked = false;
-    QString name;  // with "(recommended)" when ticked as it was added
-    QString size;
-    QString suggestion;
-  };
-  std::vector<Entry> m_entries;
-  int m_checkedCount = 0;
-  QStringList m_headers;
-};
-
-// Paints the alternatives of a row as tick boxes side by side and toggles one on a click.
-class CPartitionOptionDelegate : public QStyledItemDelegate {
-  Q_OBJECT
-
- public:
-  using QStyledItemDelegate::QStyledItemDelegate;
-
-  // Where the tick box and text of alternative `option` lie in a cell drawn in `cell`.
-  static QRect OptionRect(const QStyleOptionViewItem& style, const QRect& cell, const QModelIndex& index,
-                          int option);
-
-  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-  bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
-                   const QModelIndex& index) override;
-};
-
-class CMultipleChoosePartitionListCtrl : public QWidget {
+class CMultipleChoosePartitionListCtrl : public QWidget, public ICheckBoxNotify {
   Q_OBJECT
 
  public:
@@ -117,6 +50,7 @@ class CMultipleChoosePartitionListCtrl : public QWidget {
   static constexpr int kColumnSize = 1;
   static constexpr int kColumnSuggestion = 2;
   static constexpr int kColumnOption = 3;
+  static constexpr int kColumnCount = 6;
   static const QColor kRecommendedColour;
   static const QColor kSecondColour;
 
@@ -124,11 +58,11 @@ class CMultipleChoosePartitionListCtrl : public QWidget {
 
   void AddPartition(const FoundPartitionRow& row);
   void DeleteAllPartitions();
-  int GetPartitionCount() const { return m_model->rowCount(); }
+  int GetPartitionCount() const { return static_cast<int>(m_rows.size()); }
   CSearchedPartitionInfo* GetPartitionAt(int row) const;
-  const FoundPartitionRow* GetRow(int row) const { return m_model->Row(row); }
-  int GetCheck(int row) const { return m_model->IsChecked(row) ? 1 : 0; }
-  int GetCheckedCount() const { return m_model->CheckedCount(); }
+  const FoundPartitionRow* GetRow(int row) const;
+  int GetCheck(int row) const;
+  int GetCheckedCount() const;
   int GetCurSel() const;
   void SetCurSel(int row);
   void SetSizeScale(double threshold) { m_threshold = threshold; }
@@ -140,7 +74,7 @@ class CMultipleChoosePartitionListCtrl : public QWidget {
 
   // A tick box of a cell changed: the name (column 0) adds or removes the layout box, another
   // column is reported through optionChanged.
-  void OnCheckBoxChanged(int newCheck, int row, int column, int item);
+  void OnCheckBoxChanged(int newCheck, int row, int column, int item) override;
   // Ticks or unticks a row's name as the user would.
   void SetCheck(int row, bool checked);
   // Ticks or unticks alternative `option` of a row as the user would.
@@ -150,8 +84,8 @@ class CMultipleChoosePartitionListCtrl : public QWidget {
   // The shown texts and the name's colour, for tests and the page.
   QString CellText(int row, int column) const;
   QColor NameColour(int row) const;
-  QTableView* Table() const { return m_table; }
-  CPartitionListModel* Model() const { return m_model; }
+  CExtendListCtrl* Table() const { return m_list; }
+  CExtendListModel* Model() const { return m_list->Model(); }
   // Where the user clicks to tick a row's name, or alternative `option` of it, in the view's
   // viewport; an empty rectangle for a row or alternative that is not shown.
   QRect NameCheckRect(int row) const;
@@ -162,12 +96,13 @@ class CMultipleChoosePartitionListCtrl : public QWidget {
  signals:
   // {row, column, alternative, new state} of an alternative's tick box.
   void optionChanged(int row, int column, int alternative, int checked);
-  // A right click on a row.
+  // A right click on a row (the inner list's notice).
   void rowRightClicked(const QPoint& globalPosition);
 
  private:
-  CPartitionListModel* m_model;
-  QTableView* m_table;
+  std::vector<FoundPartitionRow> m_rows;
+  CExtendListCtrl* m_list;
+  QPixmap m_icon;
   CPartitionLayoutView* m_layoutView = nullptr;
   double m_threshold = 0.0;
   int m_autoCheckLimit = 4;

@@ -1,7 +1,9 @@
 #include "wizard/ScanPartitionDeviceSelectPage.h"
 
+#include <QAction>
 #include <QDialog>
 #include <QPainter>
+#include <QPushButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -69,6 +71,16 @@ CScanPartitionDeviceSelectPage::CScanPartitionDeviceSelectPage(QWidget* parent) 
           &CScanPartitionDeviceSelectPage::OnAlternativeChanged);
   connect(list, &CMultipleChoosePartitionListCtrl::rowRightClicked, this,
           [this] { OnPartitionListNotify(); });
+
+  m_properties = new QPushButton(QStringLiteral("Properties"), this);
+  m_properties->setObjectName(QString::number(kCommandProperties));
+  m_properties->setFocusPolicy(Qt::TabFocus);
+  connect(m_properties, &QPushButton::clicked, this, [this] { OnCommand(kCommandProperties); });
+  auto* properties = new QAction(this);
+  properties->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)});
+  properties->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(properties, &QAction::triggered, this, [this] { OnCommand(kCommandProperties); });
+  list->addAction(properties);
 }
 
 void CScanPartitionDeviceSelectPage::ExtRowSectors(const CSearchedPartitionInfo& record, int64_t* start,
@@ -249,6 +261,15 @@ void CScanPartitionDeviceSelectPage::OnAlternativeChanged(int row, int column, i
     bit = kFatUseSecondCopy;
   if (!bit) return;
   fat->SetEvidenceFlags(checked ? flags | bit : flags & ~bit);
+}
+
+void CScanPartitionDeviceSelectPage::Layout(int, int) {
+  // The button stands at the right end of the title band, centred in its height.
+  const QRect band = TitleRect();
+  const QSize size = m_properties->sizeHint();
+  const int height = std::min(size.height(), std::max(0, band.height() - 4));
+  m_properties->setGeometry(band.right() + 1 - size.width(), band.top() + (band.height() - height) / 2,
+                            size.width(), height);
 }
 
 void CScanPartitionDeviceSelectPage::Draw(QPainter* dc) {

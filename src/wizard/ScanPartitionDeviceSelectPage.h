@@ -2,7 +2,8 @@
 // The base of the two pages that list the partitions a scan found, for ticking: above, the list of
 // partitions with their alternatives (backup MFT, FAT copies); below, the picture of the source with
 // the ticked partitions. The controllers hand the page the source and the found partitions; Next
-// reads back which rows are ticked.
+// reads back which rows are ticked. The properties of the selected row open from the Properties
+// button in the title band or with Alt+Enter in the list.
 
 #include <QFont>
 #include <cstdint>
@@ -13,6 +14,7 @@
 
 class CSearchedPartitionInfo;
 class CLostPartitionCtrlContainer;
+class QPushButton;
 class CMultipleChoosePartitionListCtrl;
 struct DiskRecord;
 struct VolumeRecord;
@@ -65,7 +67,9 @@ class CScanPartitionDeviceSelectPage : public CWizardPage {
 
   CLostPartitionCtrlContainer* Container() const { return m_container; }
   CMultipleChoosePartitionListCtrl* PartitionList() const;
+  QPushButton* PropertiesButton() const { return m_properties; }
 
+  void Layout(int cx, int cy) override;
   void Draw(QPainter* dc) override;
   bool OnCommand(int commandId) override;
   // Draws what a page adds over the list's frame; nothing here.
@@ -83,6 +87,7 @@ class CScanPartitionDeviceSelectPage : public CWizardPage {
 
  private:
   CLostPartitionCtrlContainer* m_container = nullptr;
+  QPushButton* m_properties = nullptr;
   QFont m_pageFont;
   DialogRunner m_dialogRunner;
 };

@@ -592,6 +592,18 @@ class PartitionRecoveryFullScan : public PartitionRecoveryEndToEnd {
     return -1;
   }
 
+  // Ticks or unticks a row of the found-partition page by a click on its name's box, scrolled into
+  // view first as the user would.
+  void ClickTick(int row, bool ticked) {
+    CMultipleChoosePartitionListCtrl* list = ScanPage()->PartitionList();
+    if ((list->GetCheck(row) != 0) == ticked) return;
+    list->Table()->scrollTo(list->Model()->index(row, 0));
+    const QRect box = list->NameCheckRect(row);
+    ASSERT_FALSE(box.isEmpty()) << row;
+    QTest::mouseClick(list->Table()->viewport(), Qt::LeftButton, {}, box.center());
+    ASSERT_EQ(list->GetCheck(row) != 0, ticked) << row;
+  }
+
   // Full Scan on the lost-partition page, with the found partitions to be chosen by hand: the
   // whole-disk search runs under its window and the found-partition page shows what it found.
   void FullScan() {
@@ -634,11 +646,11 @@ class PartitionRecoveryFullScan : public PartitionRecoveryEndToEnd {
   // Ticks exactly the rows of the three volumes on the found-partition page.
   void TickTheVolumes() {
     CScanPartitionDeviceSelectPage* page = ScanPage();
-    for (int row = 0; row < page->GetPartitionCount(); ++row) page->PartitionList()->SetCheck(row, false);
+    for (int row = 0; row < page->GetPartitionCount(); ++row) ClickTick(row, false);
     for (const auto& partition : kPartitions) {
       const int row = RowAt(partition.start);
       ASSERT_GE(row, 0) << "the whole-disk search finds the volume at " << partition.start;
-      page->PartitionList()->SetCheck(row, true);
+      ClickTick(row, true);
     }
     ASSERT_EQ(page->GetCheckedCount(), 3);
   }
@@ -711,7 +723,7 @@ TEST_F(PartitionRecoveryFullScan, TheWholeDiskSearchFindsTheVolumeWithoutItsBoot
 TEST_F(PartitionRecoveryFullScan, TheFoundPartitionPageRefusesBadChoicesAndCancelKeepsNothing) {
   FullScan();
   CScanPartitionDeviceSelectPage* page = ScanPage();
-  for (int row = 0; row < page->GetPartitionCount(); ++row) page->PartitionList()->SetCheck(row, false);
+  for (int row = 0; row < page->GetPartitionCount(); ++row) ClickTick(row, false);
   ClickNext();
   EXPECT_EQ(sheet->GetCurrentPageIndex(), LostRecoveryScanPartitionDeviceSelect);
   ASSERT_EQ(boxes.size(), 1u);

@@ -84,6 +84,17 @@ class FormatRecoverySteps : public WizardHarness {
         sheet->GetPage(CompleteRecoveryScanPartitionDeviceSelect));
   }
 
+  // Ticks or unticks a row of the found-partition page by a click on its name's box.
+  void ClickTick(int row, bool ticked) const {
+    CMultipleChoosePartitionListCtrl* list = ScanPage()->PartitionList();
+    if ((list->GetCheck(row) != 0) == ticked) return;
+    list->Table()->scrollTo(list->Model()->index(row, 0));
+    const QRect box = list->NameCheckRect(row);
+    ASSERT_FALSE(box.isEmpty()) << row;
+    QTest::mouseClick(list->Table()->viewport(), Qt::LeftButton, {}, box.center());
+    ASSERT_EQ(list->GetCheck(row) != 0, ticked) << row;
+  }
+
   // Welcome page -> file types -> the device page, then the first volume and Next.
   void SearchFirstVolume() {
     StartRecovery(1);
@@ -148,7 +159,7 @@ TEST_F(FormatRecoverySteps, MoreThanFourTickedPartitionsAreRefusedAndNothingIsBu
   EXPECT_EQ(searches, 1);
   CMultipleChoosePartitionListCtrl* list = ScanPage()->PartitionList();
   ASSERT_GE(list->GetPartitionCount(), 5) << "the disk holds six file systems";
-  for (int row = 0; row < 5; ++row) list->SetCheck(row, true);
+  for (int row = 0; row < 5; ++row) ClickTick(row, true);
   ASSERT_EQ(ScanPage()->GetCheckedCount(), 5);
   Save("format-recovery-found-partitions-five-ticked");
 
@@ -160,7 +171,7 @@ TEST_F(FormatRecoverySteps, MoreThanFourTickedPartitionsAreRefusedAndNothingIsBu
 
   // Four are built, under one window; the disk's file systems hold no files, so the user is told
   // and stays.
-  list->SetCheck(4, false);
+  ClickTick(4, false);
   Click(Sheet::kCommandNext);
   EXPECT_EQ(builds, 1);
   EXPECT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryScanPartitionDeviceSelect);
@@ -175,7 +186,7 @@ TEST_F(FormatRecoverySteps, ACancelledBuildFreesWhatWasBuiltAndStaysOnThePage) {
   ASSERT_EQ(sheet->GetCurrentPageIndex(), CompleteRecoveryScanPartitionDeviceSelect);
   CMultipleChoosePartitionListCtrl* list = ScanPage()->PartitionList();
   ASSERT_GE(list->GetPartitionCount(), 2);
-  for (int row = 0; row < list->GetPartitionCount(); ++row) list->SetCheck(row, row < 2);
+  for (int row = 0; row < list->GetPartitionCount(); ++row) ClickTick(row, row < 2);
   const std::vector<int64_t> before = RowStarts();
 
   // The cancel is confirmed before the first partition is built: that one is still built, then the

@@ -5,6 +5,7 @@
 #include <QCheckBox>
 #include <QDialog>
 #include <QMenu>
+#include <QPushButton>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTableView>
@@ -445,6 +446,47 @@ TEST(ScanPartitionPages, EachPageHasItsHelpTopicAndShowsItsProperties) {
   EXPECT_EQ(shown[10], "Found FAT1=Yes");
   EXPECT_EQ(shown[11], "Found FAT2=Yes");
   EXPECT_EQ(shown[15], "Partition Sectors Count=204800");
+}
+
+// The user opens a found partition's properties from the page: a click on its row and the
+// Properties button, or Alt+Enter in the list; a right click only ticks and selects.
+TEST_F(ScanPartitionPage, ThePropertiesOfTheSelectedRowOpenFromTheButtonAndAltEnter) {
+  Rows rows;
+  rows.push_back(Ntfs(2048, 409600, 0.5));
+  rows.push_back(Fat(500000, 204800, kFatFromFat32BootSector | kFatFoundFirstCopy));
+  page->FillPartitions(Pointers(rows), CScanPartitionDeviceSelectPage::kModeDisk);
+  std::vector<std::string> opened;
+  page->SetDialogRunner([&](QDialog& dialog) {
+    auto* list = dialog.findChild<QTreeWidget*>();
+    ASSERT_NE(list, nullptr);
+    ASSERT_GT(list->topLevelItemCount(), 1);
+    opened.push_back(list->topLevelItem(1)->text(1).toStdString());
+  });
+  QPushButton* button = page->PropertiesButton();
+  ASSERT_TRUE(button->isVisible());
+  EXPECT_TRUE(page->TitleRect().contains(button->geometry()));
+  QTest::mouseClick(button, Qt::LeftButton);
+  EXPECT_TRUE(opened.empty()) << "no row selected, no dialog";
+
+  // A click on the name's text (beside its box) selects the row without ticking it.
+  const QRect box = List()->NameCheckRect(1);
+  QTest::mouseClick(List()->Table()->viewport(), Qt::LeftButton, {}, box.center() + QPoint(60, 0));
+  EXPECT_EQ(page->GetCurSel(), 1);
+  EXPECT_EQ(page->GetCheck(1), 0);
+  QTest::mouseClick(button, Qt::LeftButton);
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0], "    FAT32") << "the FAT table's file-system row";
+
+  // A right click on the other row's box ticks it and selects it; no menu, no dialog.
+  QTest::mouseClick(List()->Table()->viewport(), Qt::RightButton, {}, List()->NameCheckRect(0).center());
+  EXPECT_EQ(page->GetCurSel(), 0);
+  EXPECT_EQ(page->GetCheck(0), 1);
+  EXPECT_EQ(View()->Rows().size(), 1u);
+  EXPECT_EQ(opened.size(), 1u);
+  QTest::keyClick(List()->Table(), Qt::Key_Return, Qt::AltModifier);
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_EQ(opened[1], "-") << "the NTFS table's second row";
+  Shoot(*page, "partition-pages-scan-selected-row");
 }
 
 // The page's controller as the page sees it: every call recorded.

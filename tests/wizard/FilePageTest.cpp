@@ -674,11 +674,13 @@ TEST_F(FilePage, TheStatesLegendOpensFromTheListAndChangesNothing) {
     EXPECT_TRUE(seen);
   }
   EXPECT_EQ(List()->RowCount(), rows);
-  // The context menu of a row in the pane beside the tree: Preview and Recovery, no Locate.
+  // The context menu of a row in the pane beside the tree: Preview, Recovery and Properties, no
+  // Locate, then the page's own commands.
   std::unique_ptr<QMenu> menu = List()->BuildContextMenu();
-  ASSERT_EQ(menu->actions().size(), 2);
-  EXPECT_EQ(menu->actions()[0]->text().toStdString(), "Preview");
-  EXPECT_EQ(menu->actions()[1]->text().toStdString(), "Recovery");
+  std::vector<std::string> items;
+  for (QAction* action : menu->actions()) items.push_back(action->isSeparator() ? "-" : action->text().toStdString());
+  EXPECT_EQ(items, (std::vector<std::string>{"Preview", "Recovery", "Properties", "-", "Find file by name...",
+                                              "Search files...", "Export Result..."}));
 }
 
 TEST_F(FilePage, NextNeedsATickAndBackAsksBeforeFreeingTheTree) {

@@ -173,7 +173,8 @@ CFileSelectPage::CFileSelectPage(QWidget* parent) : CWizardPage(parent) {
   }
   connect(Tree(), &CFileTreeCtrl::TicksChanged, this, [this] { OnCommand(kCommandTicksChanged); });
   connect(Tree(), &CFileTreeCtrl::Command, this, [this](int command) { OnCommand(command); });
-  for (const QKeySequence& keys : {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)}) {
+  for (const QKeySequence& keys :
+       {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)}) {
     auto* shortcut = new QShortcut(keys, this);
     shortcut->setContext(Qt::WidgetWithChildrenShortcut);
     connect(shortcut, &QShortcut::activated, this, [this] { PropertiesOfFocus(); });
@@ -190,7 +191,8 @@ CFileSelectPage::CFileSelectPage(QWidget* parent) : CWizardPage(parent) {
   m_searchFiles = new CButtonPlus(kSearchByCriteria.normal, kSearchByCriteria.hover, kSearchByCriteria.push,
                                   kSearchByCriteria.disable, this);
   m_searchFiles->SetControlId(kCommandSearchFiles);
-  m_searchFiles->setToolTip(QStringLiteral("Search the found files by name, type, date, size and attributes"));
+  m_searchFiles->setToolTip(
+      QStringLiteral("Search the found files by name, type, date, size and attributes"));
   m_export = new CButtonPlus(kExportResult.normal, kExportResult.hover, kExportResult.push,
                              kExportResult.disable, this);
   m_export->SetControlId(kCommandExport);

@@ -222,11 +222,13 @@ TEST_F(FilePageControls, AdvancedSearchByEveryCriterionAndLocateInTheMainList) {
     QTest::keyClick(nameEdit, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(nameEdit, name);
     auto* autoSelect = corvale::ui::FindControl<QCheckBox>(dialog, CSearchFileDlg::kIdAutoSelect);
-    if (!autoSelect->isChecked()) QTest::mouseClick(autoSelect, Qt::LeftButton, {}, QPoint(5, autoSelect->height() / 2));
+    if (!autoSelect->isChecked())
+      QTest::mouseClick(autoSelect, Qt::LeftButton, {}, QPoint(5, autoSelect->height() / 2));
     for (int id : {CSearchFileDlg::kIdCheckType, CSearchFileDlg::kIdCheckDate, CSearchFileDlg::kIdCheckSize,
                    CSearchFileDlg::kIdCheckOther}) {
       auto* header = corvale::ui::FindControl<QCheckBox>(dialog, id);
-      if (!header->isChecked()) QTest::mouseClick(header, Qt::LeftButton, {}, QPoint(5, header->height() / 2));
+      if (!header->isChecked())
+        QTest::mouseClick(header, Qt::LeftButton, {}, QPoint(5, header->height() / 2));
       EXPECT_TRUE(header->isChecked()) << id;
     }
     // The type: its name typed into the list, which goes to the entry that starts so.
@@ -252,7 +254,8 @@ TEST_F(FilePageControls, AdvancedSearchByEveryCriterionAndLocateInTheMainList) {
     if (!caseSensitive->isChecked())
       QTest::mouseClick(caseSensitive, Qt::LeftButton, {}, QPoint(5, caseSensitive->height() / 2));
     EXPECT_TRUE(caseSensitive->isChecked());
-    if (screenshot) corvale::test::SaveScreenshot(dialog->grab().toImage(), "dialog-search-files-every-criterion");
+    if (screenshot)
+      corvale::test::SaveScreenshot(dialog->grab().toImage(), "dialog-search-files-every-criterion");
     for (CButtonPlus* b : dialog->findChildren<CButtonPlus*>())
       if (b->ControlId() == corvale::ui::kIdOk) QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(5, 5));
   };
@@ -292,8 +295,9 @@ TEST_F(FilePageControls, AdvancedSearchByEveryCriterionAndLocateInTheMainList) {
   std::vector<std::string> items;
   ClickInNextMenu(QStringLiteral("Locate in the main list"), &items, "file-page-result-menu");
   RightClick(results->ReportView(), RowPoint(results, row));
-  EXPECT_EQ(items, (std::vector<std::string>{"Preview", "Recovery", "Locate in the main list", "Properties", "-",
-                                              "Find file by name...", "Search files...", "Export Result..."}));
+  EXPECT_EQ(items,
+            (std::vector<std::string>{"Preview", "Recovery", "Locate in the main list", "Properties", "-",
+                                      "Find file by name...", "Search files...", "Export Result..."}));
   EXPECT_EQ(tabs->GetCurTab(), 0);
   EXPECT_EQ(page->SelectedFile(), note2);
   EXPECT_EQ(Tree()->GetItemData(Tree()->GetSelectedItem()), note2->GetParent());
@@ -335,8 +339,8 @@ TEST_F(FilePageControls, TheMainListsButtonsSwitchTheViewTickUntickAndShowTheLeg
   ClickFolder(docs);
   const int rows = List()->RowCount();
   ASSERT_GE(rows, 5);
-  for (int command : {CFileListCtrl::kCommandView, CFileListCtrl::kCommandSelect, CFileListCtrl::kCommandDeselect,
-                      CFileListCtrl::kCommandState}) {
+  for (int command : {CFileListCtrl::kCommandView, CFileListCtrl::kCommandSelect,
+                      CFileListCtrl::kCommandDeselect, CFileListCtrl::kCommandState}) {
     CButtonPlus* button = List()->Button(command);
     ASSERT_NE(button, nullptr);
     EXPECT_TRUE(button->isVisible());
@@ -408,7 +412,7 @@ TEST_F(FilePageControls, PropertiesOfAFileAFolderAndAVolumeFromTheirMenusAndAltE
   ReadNextProperties(&rows, &title, "dialog-properties-file");
   RightClick(List()->ReportView(), RowPoint(List(), row));
   EXPECT_EQ(items, (std::vector<std::string>{"Preview", "Recovery", "Properties", "-", "Find file by name...",
-                                              "Search files...", "Export Result..."}));
+                                             "Search files...", "Export Result..."}));
   EXPECT_EQ(title, "Properties");
   ASSERT_FALSE(rows.empty());
   EXPECT_EQ(rows[0].rfind("Sector Per Cluster=", 0), 0u) << rows[0];
@@ -457,13 +461,12 @@ TEST_F(FilePageControls, PropertiesOfAFileAFolderAndAVolumeFromTheirMenusAndAltE
   ReadNextProperties(&rows, &title, "dialog-properties-volume");
   RightClick(view, view->visualRect(top).center() + QPoint(20, 0));
   ASSERT_GE(rows.size(), 2u);
-  EXPECT_EQ(rows[0], "Sector Per Cluster=" + std::to_string(
-                                                 [&] {
-                                                   uint64_t start = 0;
-                                                   uint32_t perCluster = 0;
-                                                   volume->GetPosition(start, perCluster);
-                                                   return perCluster;
-                                                 }()));
+  EXPECT_EQ(rows[0], "Sector Per Cluster=" + std::to_string([&] {
+                       uint64_t start = 0;
+                       uint32_t perCluster = 0;
+                       volume->GetPosition(start, perCluster);
+                       return perCluster;
+                     }()));
   EXPECT_EQ(rows[1], "Start Sector=0");
   const std::vector<std::string> volumeRows = rows;
   rows.clear();

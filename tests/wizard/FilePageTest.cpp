@@ -678,9 +678,10 @@ TEST_F(FilePage, TheStatesLegendOpensFromTheListAndChangesNothing) {
   // Locate, then the page's own commands.
   std::unique_ptr<QMenu> menu = List()->BuildContextMenu();
   std::vector<std::string> items;
-  for (QAction* action : menu->actions()) items.push_back(action->isSeparator() ? "-" : action->text().toStdString());
+  for (QAction* action : menu->actions())
+    items.push_back(action->isSeparator() ? "-" : action->text().toStdString());
   EXPECT_EQ(items, (std::vector<std::string>{"Preview", "Recovery", "Properties", "-", "Find file by name...",
-                                              "Search files...", "Export Result..."}));
+                                             "Search files...", "Export Result..."}));
 }
 
 TEST_F(FilePage, NextNeedsATickAndBackAsksBeforeFreeingTheTree) {

@@ -28,6 +28,7 @@
 #include "controls/FileListCtrl.h"
 #include "controls/FileSelectCtrlContainer.h"
 #include "controls/FileTreeCtrl.h"
+#include "controls/Formatting.h"
 #include "controls/TabCtrlPlus.h"
 #include "core/FileNode.h"
 #include "core/FileProperties.h"
@@ -176,6 +177,15 @@ class FilePageControls : public WizardHarness {
     ASSERT_NE(button, nullptr) << command;
     ASSERT_TRUE(button->isVisible()) << command;
     QTest::mouseClick(button, Qt::LeftButton, {}, QPoint(5, 5));
+  }
+
+  // Alt and `key` (Return, or Enter of the keypad) pressed in `widget` of the active main window.
+  void PressAltEnter(QWidget* widget, Qt::Key key) {
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    widget->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), widget);
+    QTest::keyClick(widget, key, Qt::AltModifier);
   }
 
   // Opens the next property dialog's rows into `rows` (with a picture of it) and closes it.
@@ -372,7 +382,7 @@ TEST_F(FilePageControls, TheMainListsButtonsSwitchTheViewTickUntickAndShowTheLeg
   corvale::test::SaveScreenshot(sheet->grab().toImage(), "file-page-main-list-buttons");
   ClickListButton(List(), CFileListCtrl::kCommandDeselect);
   for (int row = 0; row < rows; ++row)
-    EXPECT_EQ(List()->GetNodeAt(row)->GetFileProperties()->GetCheckState(), kUnchecked) << row;
+    EXPECT_EQ(List()->GetNodeAt(row)->GetFileProperties()->GetCheckState(), kNotChecked) << row;
   EXPECT_NE(page->SelectionText().toStdString().find(" in 0 files"), std::string::npos);
 
   // State: the legend of the letters and marks; the list stays as it was.
@@ -425,8 +435,7 @@ TEST_F(FilePageControls, PropertiesOfAFileAFolderAndAVolumeFromTheirMenusAndAltE
   // The same file by Alt+Enter in the list.
   rows.clear();
   ReadNextProperties(&rows, &title, "");
-  List()->ReportView()->setFocus();
-  QTest::keyClick(List()->ReportView(), Qt::Key_Return, Qt::AltModifier);
+  PressAltEnter(List()->ReportView(), Qt::Key_Return);
   EXPECT_EQ(rows, fileRows);
 
   // A deleted file says so.
@@ -461,24 +470,22 @@ TEST_F(FilePageControls, PropertiesOfAFileAFolderAndAVolumeFromTheirMenusAndAltE
   ReadNextProperties(&rows, &title, "dialog-properties-volume");
   RightClick(view, view->visualRect(top).center() + QPoint(20, 0));
   ASSERT_GE(rows.size(), 2u);
-  EXPECT_EQ(rows[0], "Sector Per Cluster=" + std::to_string([&] {
-                       uint64_t start = 0;
-                       uint32_t perCluster = 0;
-                       volume->GetPosition(start, perCluster);
-                       return perCluster;
-                     }()));
-  EXPECT_EQ(rows[1], "Start Sector=0");
+  uint64_t start = 0;
+  uint32_t perCluster = 0;
+  ASSERT_TRUE(volume->GetPosition(start, perCluster));
+  EXPECT_EQ(rows[0], "Sector Per Cluster=" + std::to_string(perCluster));
+  EXPECT_EQ(rows[1], "Start Sector=" + std::to_string(start));
+  EXPECT_EQ(ValueOf(rows, "Name"), NameOf(volume));
   const std::vector<std::string> volumeRows = rows;
   rows.clear();
   ReadNextProperties(&rows, &title, "");
-  view->setFocus();
-  QTest::keyClick(view, Qt::Key_Return, Qt::AltModifier);
+  PressAltEnter(view, Qt::Key_Return);
   EXPECT_EQ(rows, volumeRows) << "Alt+Enter in the tree shows the current folder's";
 
   // Back on docs in the tree: Alt+Enter gives the folder's rows.
   ClickFolder(docs);
   rows.clear();
   ReadNextProperties(&rows, &title, "");
-  QTest::keyClick(view, Qt::Key_Enter, Qt::AltModifier);
+  PressAltEnter(view, Qt::Key_Enter);
   EXPECT_EQ(rows, folderRows);
 }

@@ -718,7 +718,7 @@ TEST_F(FilePage, ExportWritesTheBundleOfTheStateFiles) {
   SetScanStateFolder(states);
   GetFileSelectController()->SetPreviousController(GetPageController(CompleteRecoveryPartitionDeviceSelect));
   savePath = corvale::test::ScratchDir() + "/result";
-  page->OnCommand(CFileSelectPage::kCommandExport);
+  QTest::mouseClick(page->ExportButton(), Qt::LeftButton, {}, QPoint(5, 5));
   ASSERT_EQ(asked.size(), 1u);
   EXPECT_NE(asked[0].find("_QBX_CR.rsf|Recovery State File(*.rsf)"), std::string::npos) << asked[0];
   EXPECT_TRUE(std::filesystem::exists(savePath + ".rsf"));
@@ -730,7 +730,7 @@ TEST_F(FilePage, ExportWritesTheBundleOfTheStateFiles) {
   asked.clear();
   std::filesystem::remove(savePath + ".rsf");
   GetFileSelectController()->SetPreviousController(GetPageController(DeleteRecoveryPartitionDeviceSelect));
-  page->OnCommand(CFileSelectPage::kCommandExport);
+  QTest::mouseClick(page->ExportButton(), Qt::LeftButton, {}, QPoint(5, 5));
   EXPECT_TRUE(asked.empty());
   EXPECT_FALSE(std::filesystem::exists(savePath + ".rsf"));
   ASSERT_EQ(boxes.size(), 1u);

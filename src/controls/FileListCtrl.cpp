@@ -781,12 +781,18 @@ bool CFileListCtrl::OnCommand(int command) {
       SetMode(kThumbnails);
       return true;
     case kCommandOpen:
+    case kCommandProperties:
     case kCommandPreview:
     case kCommandRecover:
     case kCommandLocate:
       emit Command(command);
       return true;
     default:
+      for (const auto& [text, pageCommand] : m_pageCommands)
+        if (pageCommand == command) {
+          emit Command(command);
+          return true;
+        }
       return false;
   }
 }
@@ -809,6 +815,11 @@ std::unique_ptr<QMenu> CFileListCtrl::BuildContextMenu() {
   menu->addAction(corvale::ui::LoadStringResource(330))->setData(kCommandPreview);
   menu->addAction(corvale::ui::LoadStringResource(329))->setData(kCommandRecover);
   if (m_tree == nullptr) menu->addAction(corvale::ui::LoadStringResource(291))->setData(kCommandLocate);
+  QAction* properties = menu->addAction(QStringLiteral("Properties"));
+  properties->setData(kCommandProperties);
+  properties->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Return));
+  if (!m_pageCommands.empty()) menu->addSeparator();
+  for (const auto& [text, command] : m_pageCommands) menu->addAction(text)->setData(command);
   return menu;
 }
 

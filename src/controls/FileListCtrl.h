@@ -145,6 +145,7 @@ class CFileListCtrl : public QWidget {
   static constexpr int kCommandList = 1010;
   static constexpr int kCommandThumbnail = 1011;
   static constexpr int kCommandOpen = 1173;
+  static constexpr int kCommandProperties = 5001;
   static constexpr int kCommandPreview = 5002;
   static constexpr int kCommandRecover = 5003;
   static constexpr int kCommandLocate = 5004;
@@ -188,6 +189,11 @@ class CFileListCtrl : public QWidget {
   // Ticks or unticks one listed node (a click on its tick box).
   void ToggleNode(CFileNode* node);
 
+  // Commands of the page the context menu offers below the row's own, with their texts: they go to
+  // the page as they are.
+  using PageCommands = std::vector<std::pair<QString, int>>;
+  void SetPageCommands(PageCommands commands) { m_pageCommands = std::move(commands); }
+
   // The menus: the view menu (List, Thumbnail), and the context menu of a row.
   std::unique_ptr<QMenu> BuildViewMenu();
   std::unique_ptr<QMenu> BuildContextMenu();
@@ -215,7 +221,8 @@ class CFileListCtrl : public QWidget {
  signals:
   // The ticks changed (message 2024).
   void TicksChanged();
-  // A command for the page: open (1173), preview (5002), recover (5003), locate (5004).
+  // A command for the page: open (1173), properties (5001), preview (5002), recover (5003), locate
+  // (5004), or one of the page's own commands.
   void Command(int command);
 
  protected:
@@ -242,6 +249,7 @@ class CFileListCtrl : public QWidget {
   CListCtrlPlus* m_report;
   CBreviaryImageListCtrl* m_thumbnails;
   CButtonPlus* m_buttons[4] = {};
+  PageCommands m_pageCommands;
 
   // Shared with the thumbnail worker under m_mutex: the cache and the queue of the current rows
   // (m_generation counts the row sets, so a thumbnail made for an older set is thrown away), the

@@ -1,11 +1,13 @@
 #include "controls/FileTreeCtrl.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QEventLoop>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -330,6 +332,12 @@ void CTreeCtrlPlus::mousePressEvent(QMouseEvent* event) {
   if (event->button() == Qt::RightButton && currentIndex().isValid()) emit RightClicked();
 }
 
+void CTreeCtrlPlus::contextMenuEvent(QContextMenuEvent* event) {
+  // A right click selects the row under it first (mousePressEvent); the menu key acts on the
+  // current row.
+  if (currentIndex().isValid()) emit ContextMenuAsked(event->globalPos());
+}
+
 void CTreeCtrlPlus::mouseDoubleClickEvent(QMouseEvent* event) {
   const QModelIndex index = indexAt(event->position().toPoint());
   if (event->button() == Qt::LeftButton && index.isValid() &&
@@ -384,6 +392,21 @@ CFileTreeCtrl::CFileTreeCtrl(QWidget* parent) : QWidget(parent) {
   layout->addWidget(m_tree);
   connect(m_tree, &CTreeCtrlPlus::ToggleRequested, this, &CFileTreeCtrl::ToggleItem);
   connect(m_tree, &CTreeCtrlPlus::SelectionChangedTo, this, &CFileTreeCtrl::OnSelectionChanged);
+  connect(m_tree, &CTreeCtrlPlus::ContextMenuAsked, this, &CFileTreeCtrl::ShowContextMenu);
+}
+
+std::unique_ptr<QMenu> CFileTreeCtrl::BuildContextMenu() {
+  auto menu = std::make_unique<QMenu>();
+  QAction* properties = menu->addAction(QStringLiteral("Properties"));
+  properties->setData(kCommandProperties);
+  properties->setShortcut(QKeySequence(Qt::ALT | Qt::Key_Return));
+  return menu;
+}
+
+void CFileTreeCtrl::ShowContextMenu(const QPoint& globalPos) {
+  if (m_model->NodeOf(m_tree->currentIndex()) == nullptr) return;
+  std::unique_ptr<QMenu> menu = BuildContextMenu();
+  if (QAction* chosen = menu->exec(globalPos)) emit Command(chosen->data().toInt());
 }
 
 CFileTreeCtrl::~CFileTreeCtrl() = default;

@@ -20,6 +20,7 @@
 
 class CFileNode;
 class CFileListCtrl;
+class QMenu;
 
 // The folders of a found-file tree as an item model. Only nodes with the folder attribute are rows;
 // the children of the root node are the top-level rows.
@@ -115,8 +116,11 @@ class CTreeCtrlPlus : public QTreeView {
   void ToggleRequested(const QModelIndex& index);
   void SelectionChangedTo(const QModelIndex& index);
   void RightClicked();
+  // A context menu is asked for (right click, the menu key) while a row is current.
+  void ContextMenuAsked(const QPoint& globalPos);
 
  protected:
+  void contextMenuEvent(QContextMenuEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
@@ -132,6 +136,9 @@ class CFileTreeCtrl : public QWidget {
   Q_OBJECT
 
  public:
+  // The command of the folder menu's "Properties", for the page.
+  static constexpr int kCommandProperties = 32776;
+
   explicit CFileTreeCtrl(QWidget* parent = nullptr);
   ~CFileTreeCtrl() override;
 
@@ -159,9 +166,16 @@ class CFileTreeCtrl : public QWidget {
   // The main window disabled while a tick runs (the top-level window when none is set).
   void SetMainWindow(QWidget* window) { m_mainWindow = window; }
 
+  // The menu of the current folder: "Properties".
+  std::unique_ptr<QMenu> BuildContextMenu();
+  // Opens that menu at `globalPos` and hands the chosen command to the page.
+  void ShowContextMenu(const QPoint& globalPos);
+
  signals:
   // The ticks changed (message 2024 to the page).
   void TicksChanged();
+  // A command of the folder menu for the page (kCommandProperties).
+  void Command(int command);
 
  private:
   void OnSelectionChanged(const QModelIndex& item);

@@ -120,6 +120,9 @@ constexpr ButtonBitmaps kFileListState{394, 398, 392, 391};
 // The file page's Search File and File Preview buttons, and its toolbar strip (one picture).
 constexpr ButtonBitmaps kSearchFile{320, 314, 297, 296};
 constexpr ButtonBitmaps kFilePreview{295, 294, 282, 281};
+// The file page's buttons for the search by criteria and for exporting the scan result.
+constexpr ButtonBitmaps kSearchByCriteria{641, 642, 643, 644};
+constexpr ButtonBitmaps kExportResult{645, 646, 647, 648};
 constexpr uint32_t kFilePageStrip = 544;
 constexpr ButtonBitmaps kHome{425, 424, 423, 422};
 constexpr ButtonBitmaps kBack{420, 418, 417, 416};

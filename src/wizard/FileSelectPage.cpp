@@ -4,10 +4,12 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <QApplication>
 #include <QBoxLayout>
 #include <QDir>
 #include <QFileDialog>
 #include <QPainter>
+#include <QShortcut>
 #include <algorithm>
 #include <cinttypes>
 #include <ctime>
@@ -148,19 +150,35 @@ CFileSelectPage::CFileSelectPage(QWidget* parent) : CWizardPage(parent) {
   m_tabs->setObjectName(QStringLiteral("1314"));
   m_container = new CFileSelectCtrlContainer(m_tabs);
   m_tabs->AddWindow(m_container);
+  // The list beside the tree carries the same View, Select, Deselect and State buttons as the
+  // result list.
+  List()->CreateButtons();
   m_resultList = new CFileListCtrl(m_tabs);
   m_resultList->CreateButtons();
   m_tabs->AddWindow(m_resultList);
   m_tabs->AddTab(corvale::ui::LoadStringResource(397), 0);
   m_tabs->SelectTab(0);
   Tree()->SetImages(corvale::ui::bitmap::kCheckBoxStrip, corvale::ui::bitmap::kFolderStrip);
+  // The page-wide commands of the tool row, offered again under a right click on a file.
+  const CFileListCtrl::PageCommands pageCommands = {
+      {corvale::ui::StringOr(162, "Find file by name") + QStringLiteral("..."), kCommandSearch},
+      {corvale::ui::StringOr(163, "Search files") + QStringLiteral("..."), kCommandSearchFiles},
+      {QStringLiteral("Export Result..."), kCommandExport}};
   for (CFileListCtrl* list : {List(), m_resultList}) {
+    list->SetPageCommands(pageCommands);
     connect(list, &CFileListCtrl::TicksChanged, this, [this] { OnCommand(kCommandTicksChanged); });
     connect(list, &CFileListCtrl::Command, this, [this](int command) {
       OnCommand(command == CFileListCtrl::kCommandOpen ? kCommandPreview : command);
     });
   }
   connect(Tree(), &CFileTreeCtrl::TicksChanged, this, [this] { OnCommand(kCommandTicksChanged); });
+  connect(Tree(), &CFileTreeCtrl::Command, this, [this](int command) { OnCommand(command); });
+  for (const QKeySequence& keys :
+       {QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)}) {
+    auto* shortcut = new QShortcut(keys, this);
+    shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this] { PropertiesOfFocus(); });
+  }
   connect(m_tabs, &CTabCtrlPlus::CtrlNotify, this, [this] { OnCommand(kCommandTabChanged); });
 
   using namespace corvale::ui::buttons;
@@ -170,10 +188,21 @@ CFileSelectPage::CFileSelectPage(QWidget* parent) : CWizardPage(parent) {
   m_preview =
       new CButtonPlus(kFilePreview.normal, kFilePreview.hover, kFilePreview.push, kFilePreview.disable, this);
   m_preview->SetControlId(kCommandPreview);
+  m_searchFiles = new CButtonPlus(kSearchByCriteria.normal, kSearchByCriteria.hover, kSearchByCriteria.push,
+                                  kSearchByCriteria.disable, this);
+  m_searchFiles->SetControlId(kCommandSearchFiles);
+  m_searchFiles->setToolTip(
+      QStringLiteral("Search the found files by name, type, date, size and attributes"));
+  m_export = new CButtonPlus(kExportResult.normal, kExportResult.hover, kExportResult.push,
+                             kExportResult.disable, this);
+  m_export->SetControlId(kCommandExport);
+  m_export->setToolTip(QStringLiteral("Save this search as a result file (.rsf) to load again later"));
   m_strip = new CButtonPlus(kFilePageStrip, kFilePageStrip, kFilePageStrip, kFilePageStrip, this);
   m_strip->SetControlId(200);
   connect(m_search, &QAbstractButton::clicked, this, [this] { OnCommand(kCommandSearch); });
   connect(m_preview, &QAbstractButton::clicked, this, [this] { OnCommand(kCommandPreview); });
+  connect(m_searchFiles, &QAbstractButton::clicked, this, [this] { OnCommand(kCommandSearchFiles); });
+  connect(m_export, &QAbstractButton::clicked, this, [this] { OnCommand(kCommandExport); });
   m_strip->SetFillsWidth(true);
 
   // Search File, File Preview and the strip running to the row's end above the tabs; the tabs down
@@ -185,6 +214,8 @@ CFileSelectPage::CFileSelectPage(QWidget* parent) : CWizardPage(parent) {
   buttons->setSpacing(0);
   buttons->addWidget(m_search);
   buttons->addWidget(m_preview);
+  buttons->addWidget(m_searchFiles);
+  buttons->addWidget(m_export);
   buttons->addWidget(m_strip, 1);
   column->addLayout(buttons);
   m_tabs->setMinimumHeight(kLeastListHeight);
@@ -324,6 +355,12 @@ bool CFileSelectPage::OnCommand(int commandId) {
     default:
       return false;
   }
+}
+
+void CFileSelectPage::PropertiesOfFocus() {
+  QWidget* focus = QApplication::focusWidget();
+  const bool inTree = m_tabs->GetCurTab() == 0 && focus != nullptr && Tree()->isAncestorOf(focus);
+  OnCommand(inTree ? kCommandFolderProperties : kCommandFileProperties);
 }
 
 CFileNode* CFileSelectPage::SelectedFile() const {

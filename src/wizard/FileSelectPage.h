@@ -4,6 +4,12 @@
 // previews a file, saves one file at once, or exports the scan result as a bundle (".rsf"); Next
 // (the sheet's Recover button) goes through the controller to the save step.
 //
+// Where the user reaches each command: the tool row above the tabs holds Search File (find by
+// name), File Preview, Advanced Search (the search by criteria) and Export Result; a right click on
+// a file offers Preview, Recovery, Properties (and, in the result tab, Locate in the main list) and
+// the tool row's page-wide commands; a right click on a folder or a volume in the tree offers its
+// Properties; Alt+Enter shows the properties of what has the focus.
+//
 // The page owns the found tree it is given (SetFileTree) and frees it when another comes, when the
 // controller cleans up, and when the page goes away.
 
@@ -87,6 +93,8 @@ class CFileSelectPage : public CWizardPage {
   CTabCtrlPlus* Tabs() const { return m_tabs; }
   CButtonPlus* SearchButton() const { return m_search; }
   CButtonPlus* PreviewButton() const { return m_preview; }
+  CButtonPlus* SearchFilesButton() const { return m_searchFiles; }
+  CButtonPlus* ExportButton() const { return m_export; }
 
   // The file that a command acts on: the selected row of the list of the current tab.
   CFileNode* SelectedFile() const;
@@ -112,6 +120,9 @@ class CFileSelectPage : public CWizardPage {
   void Export();
   void Locate();
   void SearchFiles();
+  // Alt+Enter: the properties of the current folder when the folder tree has the focus, else of
+  // the selected file.
+  void PropertiesOfFocus();
 
   IFileSelectController* m_controller = nullptr;
   CTabCtrlPlus* m_tabs;
@@ -119,6 +130,8 @@ class CFileSelectPage : public CWizardPage {
   CFileListCtrl* m_resultList;
   CButtonPlus* m_search;
   CButtonPlus* m_preview;
+  CButtonPlus* m_searchFiles;
+  CButtonPlus* m_export;
   CButtonPlus* m_strip;
   CFileNode* m_root = nullptr;
   CFileNode* m_resultRoot = nullptr;

@@ -89,6 +89,16 @@ void TreeEntries(CFileNode* node, const std::string& path, std::map<std::string,
   }
 }
 
+// The state word (deleted, lost, ...) of every node below `node`, by path.
+void TreeStates(CFileNode* node, const std::string& path, std::map<std::string, uint16_t>* out) {
+  for (CFileNode* child = node->GetFirstChild(); child; child = child->GetNextSibling()) {
+    IFileProperties* properties = child->GetFileProperties();
+    const std::string name = path + "/" + (properties ? properties->GetName() : "?");
+    (*out)[name] = properties ? properties->GetTypeWord() : 0;
+    TreeStates(child, name, out);
+  }
+}
+
 // The files recovered below `top`, without the engines' own files (NTFS metadata) and the files
 // found by signature beside the file system's own.
 std::map<std::string, std::string> RecoveredFiles(const std::string& top) {
@@ -521,6 +531,8 @@ TEST_F(PartitionRecoveryEndToEnd, AnExportedResultLoadedInANewRunGivesTheSameTre
   std::map<std::string, uint64_t> before;
   TreeEntries(files->GetFileTree(), "", &before);
   ASSERT_GT(before.size(), 10u);
+  std::map<std::string, uint16_t> statesBefore;
+  TreeStates(files->GetFileTree(), "", &statesBefore);
 
   const std::string bundle = m_folder + "/result";
   int asked = 0;
@@ -528,7 +540,9 @@ TEST_F(PartitionRecoveryEndToEnd, AnExportedResultLoadedInANewRunGivesTheSameTre
     ++asked;
     return bundle;
   });
-  files->OnCommand(CFileSelectPage::kCommandExport);
+  // Export Result in the page's tool row.
+  ASSERT_TRUE(files->ExportButton()->isVisible());
+  QTest::mouseClick(files->ExportButton(), Qt::LeftButton, {}, QPoint(5, 5));
   EXPECT_EQ(asked, 1);
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_EQ(boxes[0], "The search results (.rsf) was exported successfully.");
@@ -558,6 +572,9 @@ TEST_F(PartitionRecoveryEndToEnd, AnExportedResultLoadedInANewRunGivesTheSameTre
   std::map<std::string, uint64_t> after;
   TreeEntries(files->GetFileTree(), "", &after);
   EXPECT_EQ(after, before) << "the same files and folders, with the same sizes";
+  std::map<std::string, uint16_t> statesAfter;
+  TreeStates(files->GetFileTree(), "", &statesAfter);
+  EXPECT_EQ(statesAfter, statesBefore) << "and the same states (deleted, lost)";
 
   // The loaded tree's files are read from this run's disk.
   CFileNode* partition = files->GetFileTree()->GetFirstChild();

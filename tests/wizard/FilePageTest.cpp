@@ -674,11 +674,14 @@ TEST_F(FilePage, TheStatesLegendOpensFromTheListAndChangesNothing) {
     EXPECT_TRUE(seen);
   }
   EXPECT_EQ(List()->RowCount(), rows);
-  // The context menu of a row in the pane beside the tree: Preview and Recovery, no Locate.
+  // The context menu of a row in the pane beside the tree: Preview, Recovery and Properties, no
+  // Locate, then the page's own commands.
   std::unique_ptr<QMenu> menu = List()->BuildContextMenu();
-  ASSERT_EQ(menu->actions().size(), 2);
-  EXPECT_EQ(menu->actions()[0]->text().toStdString(), "Preview");
-  EXPECT_EQ(menu->actions()[1]->text().toStdString(), "Recovery");
+  std::vector<std::string> items;
+  for (QAction* action : menu->actions())
+    items.push_back(action->isSeparator() ? "-" : action->text().toStdString());
+  EXPECT_EQ(items, (std::vector<std::string>{"Preview", "Recovery", "Properties", "-", "Find file by name...",
+                                             "Search files...", "Export Result..."}));
 }
 
 TEST_F(FilePage, NextNeedsATickAndBackAsksBeforeFreeingTheTree) {
@@ -715,7 +718,7 @@ TEST_F(FilePage, ExportWritesTheBundleOfTheStateFiles) {
   SetScanStateFolder(states);
   GetFileSelectController()->SetPreviousController(GetPageController(CompleteRecoveryPartitionDeviceSelect));
   savePath = corvale::test::ScratchDir() + "/result";
-  page->OnCommand(CFileSelectPage::kCommandExport);
+  QTest::mouseClick(page->ExportButton(), Qt::LeftButton, {}, QPoint(5, 5));
   ASSERT_EQ(asked.size(), 1u);
   EXPECT_NE(asked[0].find("_QBX_CR.rsf|Recovery State File(*.rsf)"), std::string::npos) << asked[0];
   EXPECT_TRUE(std::filesystem::exists(savePath + ".rsf"));
@@ -727,7 +730,7 @@ TEST_F(FilePage, ExportWritesTheBundleOfTheStateFiles) {
   asked.clear();
   std::filesystem::remove(savePath + ".rsf");
   GetFileSelectController()->SetPreviousController(GetPageController(DeleteRecoveryPartitionDeviceSelect));
-  page->OnCommand(CFileSelectPage::kCommandExport);
+  QTest::mouseClick(page->ExportButton(), Qt::LeftButton, {}, QPoint(5, 5));
   EXPECT_TRUE(asked.empty());
   EXPECT_FALSE(std::filesystem::exists(savePath + ".rsf"));
   ASSERT_EQ(boxes.size(), 1u);

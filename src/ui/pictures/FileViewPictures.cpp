@@ -175,9 +175,15 @@ void AddFileViewPictures(const PictureAdder& add) {
     ButtonBitmaps ids;
     const char* label;
     int width;
-  } sets[] = {{buttons::kFileListView, "View", 60},         {buttons::kFileListSelect, "Select", 60},
-              {buttons::kFileListDeselect, "Deselect", 70}, {buttons::kFileListState, "State", 60},
-              {buttons::kSearchFile, "Search File", 110},   {buttons::kFilePreview, "File Preview", 110}};
+    int height;
+  } sets[] = {{buttons::kFileListView, "View", 60, 26},
+              {buttons::kFileListSelect, "Select", 60, 26},
+              {buttons::kFileListDeselect, "Deselect", 70, 26},
+              {buttons::kFileListState, "State", 60, 26},
+              {buttons::kSearchFile, "Search File", 110, 33},
+              {buttons::kFilePreview, "File Preview", 110, 33},
+              {buttons::kSearchByCriteria, "Advanced Search", 130, 33},
+              {buttons::kExportResult, "Export Result", 110, 33}};
   for (const Set& set : sets) {
     const std::pair<uint32_t, ButtonState> faces[] = {{set.ids.normal, ButtonState::Normal},
                                                       {set.ids.hover, ButtonState::Hover},
@@ -186,8 +192,7 @@ void AddFileViewPictures(const PictureAdder& add) {
     for (const auto& [id, state] : faces) {
       const QString label = QString::fromUtf8(set.label);
       const ButtonState s = state;
-      const int height = set.width == 110 ? 33 : 26;
-      add(id, set.width, height,
+      add(id, set.width, set.height,
           [label, s](QPainter& p, const QSize& size) { DrawListButton(p, size, label, s); });
     }
   }

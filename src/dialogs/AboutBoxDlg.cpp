@@ -1,13 +1,10 @@
 #include "dialogs/AboutBoxDlg.h"
 
-#include <QMouseEvent>
-
 #include "controls/ButtonPlus.h"
 #include "controls/DialogTemplate.h"
 #include "ui/AppInfo.h"
 #include "ui/Pictures.h"
 #include "ui/Resources.h"
-#include "ui/Shell.h"
 #include "ui/UiFont.h"
 
 namespace {
@@ -64,33 +61,6 @@ CButtonPlus* AddOk(QDialog* dialog, int x, int y) {
 
 }  // namespace
 
-CHyperLink::CHyperLink(QWidget* parent) : QLabel(parent) {
-  setCursor(Qt::PointingHandCursor);
-  UpdateLook();
-}
-
-void CHyperLink::SetURL(const QString& url) {
-  m_url = url;
-  setToolTip(url);
-}
-
-void CHyperLink::UpdateLook() {
-  QPalette palette = this->palette();
-  palette.setColor(QPalette::WindowText, m_visited ? QColor(85, 26, 139) : QColor(0, 0, 238));
-  setPalette(palette);
-  QFont f = font();
-  f.setUnderline(true);
-  setFont(f);
-}
-
-void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
-  QLabel::mouseReleaseEvent(event);
-  if (event->button() != Qt::LeftButton || m_url.isEmpty()) return;
-  corvale::ui::OpenUrl(m_url.toStdString());
-  m_visited = true;
-  UpdateLook();
-}
-
 CAboutBoxDlg::CAboutBoxDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent) {
   MakeWhite(this);
   const QString title = corvale::ui::LoadStringResource(kStringProductTitle);
@@ -105,7 +75,7 @@ CAboutBoxDlg::CAboutBoxDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, paren
   corvale::ui::SetControlId(m_link, kLinkId);
   m_link->setGeometry(corvale::ui::DluRect(116, 45, 140, 12));
   m_link->setText(QString::fromLatin1(kMakerHomePage));
-  m_link->SetURL(QString::fromLatin1(kMakerHomePage));
+  m_link->SetLinkURL(QString::fromLatin1(kMakerHomePage));
   AddLabel(this, 0, QStringLiteral("Corvale is free software for recovering lost and deleted files."),
            corvale::ui::DluRect(86, 72, 185, 19));
   const QRect okRect = corvale::ui::DluRect(233, 105, 63, 20);
@@ -130,7 +100,7 @@ CCNAboutDlg::CCNAboutDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent)
   m_link->setGeometry(corvale::ui::DluRect(87, 32, 181, 12));
   const QString address = corvale::ui::LoadStringResource(kStringWebAddress);
   m_link->setText(address);
-  m_link->SetURL(address);
+  m_link->SetLinkURL(address);
   AddLabel(this, kEmailId, corvale::ui::LoadStringResource(kStringContactEmail),
            corvale::ui::DluRect(87, 55, 181, 12));
   AddLabel(this, kTelephoneId, corvale::ui::LoadStringResource(kStringTelephone),

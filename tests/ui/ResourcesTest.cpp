@@ -116,9 +116,9 @@ TEST_F(Resources, MenuCheckMarkIsDrawnOnItsColourKey) {
 }
 
 TEST_F(Resources, TextsAndBitmapsOfOneNumberAreDifferentResources) {
-  // 226 is a bitmap and no text; 214 a text and no bitmap; 143 both.
-  EXPECT_TRUE(HasResource({ResourceType::Bitmap, 226}));
-  EXPECT_FALSE(HasResource({ResourceType::String, 226}));
+  // 202 is a bitmap and no text; 214 a text and no bitmap; 143 both.
+  EXPECT_TRUE(HasResource({ResourceType::Bitmap, 202}));
+  EXPECT_FALSE(HasResource({ResourceType::String, 202}));
   EXPECT_TRUE(HasResource({ResourceType::Bitmap, 143}));
   EXPECT_TRUE(HasResource({ResourceType::String, 143}));
   EXPECT_TRUE(HasResource({ResourceType::String, 214}));

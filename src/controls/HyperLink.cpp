@@ -140,8 +140,8 @@ void CHyperLink::Click() {
       return;
     }
     ::close(folder);
-    std::vector<std::string> items(m_items.begin(),
-                                   m_items.begin() + static_cast<std::ptrdiff_t>(std::min(m_items.size(), kMaxItems)));
+    std::vector<std::string> items(
+        m_items.begin(), m_items.begin() + static_cast<std::ptrdiff_t>(std::min(m_items.size(), kMaxItems)));
     opened = corvale::ui::ShowItemsInFolder(target, items);
   } else {
     opened = corvale::ui::OpenUrl(target);

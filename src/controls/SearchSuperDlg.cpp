@@ -1,8 +1,10 @@
 #include "controls/SearchSuperDlg.h"
 
 #include <QPushButton>
+#include <QShortcut>
 
 #include "controls/DialogTemplate.h"
+#include "controls/HelpFile.h"
 
 using corvale::ui::DluRect;
 
@@ -14,6 +16,17 @@ CSearchSuperDlg::CSearchSuperDlg(int templateId, QWidget* parent)
 CSearchSuperDlg::CSearchSuperDlg(QWidget* parent) : CSearchSuperDlg(kPlainTemplate, parent) {}
 
 CSearchSuperDlg::~CSearchSuperDlg() = default;
+
+void CSearchSuperDlg::SetHelpTopic(int topic) {
+  m_helpTopic = topic;
+  if (m_help != nullptr || topic <= 0) return;
+  // One shortcut for the whole window, so F1 reaches the topic whichever control has the focus.
+  m_help = new QShortcut(QKeySequence::HelpContents, this);
+  m_help->setContext(Qt::WindowShortcut);
+  connect(m_help, &QShortcut::activated, this, [this] {
+    if (m_helpTopic > 0) ShowHelpFile(nullptr, m_helpTopic);
+  });
+}
 
 void CSearchSuperDlg::BuildPlainTemplate() {
   setWindowTitle(QStringLiteral("Dialog"));

@@ -6,14 +6,12 @@
 #include <QLineEdit>
 #include <QMimeDatabase>
 #include <QPainter>
-#include <QShortcut>
 #include <algorithm>
 #include <cstdlib>
 #include <string>
 
 #include "controls/ButtonPlus.h"
 #include "controls/DialogTemplate.h"
-#include "controls/HelpFile.h"
 #include "controls/RawFileTypeTreeCtrl.h"
 #include "core/BuiltInFileTypes.h"
 #include "dialogs/AdvanceSettingPropSheet.h"
@@ -458,9 +456,7 @@ CAdvanceSettingMasterDlg::CAdvanceSettingMasterDlg(int mode, QWidget* parent)
   ok->MoveTo(cancel->x() - 12 - ok->GetBitmapSize().width(), buttonY + 2);
   connect(ok, &CButtonPlus::clicked, this, &CAdvanceSettingMasterDlg::accept);
 
-  // F1 opens the settings' help topic.
-  auto* help = new QShortcut(QKeySequence::HelpContents, this);
-  connect(help, &QShortcut::activated, this, [] { ShowHelpFile(nullptr, kHelpTopic); });
+  SetHelpTopic(kHelpTopic);
 
   ShowTab(kTabFat);
 }

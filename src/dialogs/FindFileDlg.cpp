@@ -47,6 +47,7 @@ CFileNode* NextFolder(CFileNode* folder, CFileNode* root) {
 
 CFindFileDlg::CFindFileDlg(CFileNode* root, CFileListCtrl* list, QWidget* parent)
     : CSearchSuperDlg(kTemplate, parent), m_root(root), m_list(list) {
+  SetHelpTopic(kHelpTopic);
   setWindowTitle(QString::fromStdString(corvale::LoadText(kStringCaption)));
   setFixedSize(DluRect(0, 0, 252, 62).size());
   auto* label = new QLabel(QStringLiteral("Find Name:"), this);

@@ -674,6 +674,7 @@ CImageDiskMasterDlg::CImageDiskMasterDlg(IStorageDevice* source, const std::stri
       m_source(source),
       m_displayName(displayName.substr(0, 259)),
       m_sourceKind(sourceKind) {
+  SetHelpTopic(kHelpTopic);
   setWindowTitle(QStringLiteral("Disk Image Wizard"));
   setFixedSize(kPageWidth, 290);
   const int64_t sectors = source ? source->GetSectorCount() : 0;

@@ -336,6 +336,7 @@ void COpenDiskImageErrorManageDlg::ClearSliceList() {
 
 // ---------------------------------------------------------------------------------------------
 COpenDiskImageMasterDlg::COpenDiskImageMasterDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent) {
+  SetHelpTopic(kHelpTopic);
   setWindowTitle(QStringLiteral("Open Disk Image"));
   setFixedSize(kPageWidth, 250);
   m_banner = new CDIskImagePublicDlg(this);

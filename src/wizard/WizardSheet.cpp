@@ -12,6 +12,7 @@
 
 #include "controls/ButtonPlus.h"
 #include "controls/DialogTemplate.h"
+#include "controls/HelpFile.h"
 #include "controls/XPMenu.h"
 #include "dialogs/AboutBoxDlg.h"
 #include "platform/Language.h"
@@ -427,7 +428,7 @@ CButtonPlus* CWizardSheet::Button(int commandId) const {
 void CWizardSheet::OnHelp() {
   const int language = GetRecoveryContext().LanguageId;
   if (language == corvale::kLanguageChinese) {
-    corvale::ui::OpenUrl(kUserGuideUrl);
+    ShowHelpContents();
     return;
   }
   if (m_controller) m_controller->Help(language);
@@ -453,7 +454,7 @@ void CWizardSheet::OnCommand(int id) {
       return;
     case kCommandUserGuide:
     case kCommandUserGuideSmall:
-      corvale::ui::OpenUrl(kUserGuideUrl);
+      ShowHelpContents();
       return;
     case kCommandAbout:
     case kCommandAboutLink:

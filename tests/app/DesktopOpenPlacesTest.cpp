@@ -141,7 +141,7 @@ class DesktopOpenPlaces : public ::testing::Test {
         {"the banner's home page button", [this] { Click(sheet->Button(CWizardSheet::kCommandHomePage)); },
          CWizardSheet::kHomePageUrl},
         {"the banner's user guide button", [this] { Click(sheet->Button(CWizardSheet::kCommandUserGuide)); },
-         CWizardSheet::kUserGuideUrl},
+         help + "index.html"},
         {"the about box's link", [this] { ClickAboutLink(kEnglish, CWizardSheet::kCommandAboutLink); },
          "https://corvale.example/"},
         {"the regional about box's link",
@@ -152,7 +152,7 @@ class DesktopOpenPlaces : public ::testing::Test {
            ChooseMenuItem(QString::fromStdString(corvale::LoadText(212)));
            GetRecoveryContext().LanguageId = kEnglish;
          },
-         CWizardSheet::kUserGuideUrl},
+         help + "index.html"},
         {"the result's saved-in link", [this, savedIn] { ClickSavedInLink(savedIn); }, savedIn},
         {"the update's release details", [this] { AnswerUpdate(); }, "https://corvale.example/release-notes"},
         {"the small user guide button on another page",
@@ -161,7 +161,7 @@ class DesktopOpenPlaces : public ::testing::Test {
            Click(sheet->Button(CWizardSheet::kCommandUserGuideSmall));
            sheet->ShowPage(RecoveryModeSelect);
          },
-         CWizardSheet::kUserGuideUrl},
+         help + "index.html"},
     };
   }
 

@@ -418,28 +418,38 @@ TEST_F(WizardSheet, OptionReportsItsUsageEventAndOpensTheSettingsOfTheCurrentSte
   EXPECT_EQ(events.size(), 1u);
 }
 
-TEST_F(WizardSheet, HelpOpensTheCurrentPagesTopicOrTheOnlineGuideForChinese) {
-  // The file-type page's topic, as a page of the help folder beside this test program.
+TEST_F(WizardSheet, HelpOpensTheCurrentPagesTopicOrTheUserGuideForChinese) {
+  // The file-type page's topic and the contents, as pages of the help folder beside this test
+  // program.
   const std::string folder = platform::ExecutableDirectory() + "help/";
   mkdir(folder.c_str(), 0755);
   const std::string topic = folder + "52.html";
+  const std::string contents = folder + "index.html";
   std::ofstream(topic) << "<html>file types</html>";
+  const bool hadContents = access(contents.c_str(), F_OK) == 0;
+  if (!hadContents) std::ofstream(contents) << "<html>contents</html>";
   sheet->ShowPage(TypeOfFileToRecovery);
   ChooseFromMenu(Sheet::kCommandHelp);
   Click(Sheet::kCommandMenu);
   GetRecoveryContext().LanguageId = corvale::kLanguageChinese;
   sheet->OnHelp();
   unlink(topic.c_str());
-  EXPECT_EQ(opened, (std::vector<std::string>{topic, Sheet::kUserGuideUrl}));
+  if (!hadContents) unlink(contents.c_str());
+  EXPECT_EQ(opened, (std::vector<std::string>{topic, contents}));
 }
 
-TEST_F(WizardSheet, TheBannerLinksOpenTheMakersPages) {
+TEST_F(WizardSheet, TheBannerLinksOpenTheMakersPageAndTheInstalledUserGuide) {
+  const std::string folder = platform::ExecutableDirectory() + "help/";
+  mkdir(folder.c_str(), 0755);
+  const std::string contents = folder + "index.html";
+  const bool hadContents = access(contents.c_str(), F_OK) == 0;
+  if (!hadContents) std::ofstream(contents) << "<html>contents</html>";
   Click(Sheet::kCommandHomePage);
   Click(Sheet::kCommandUserGuide);
   sheet->ShowPage(TypeOfFileToRecovery);
   Click(Sheet::kCommandUserGuideSmall);
-  EXPECT_EQ(opened,
-            (std::vector<std::string>{Sheet::kHomePageUrl, Sheet::kUserGuideUrl, Sheet::kUserGuideUrl}));
+  if (!hadContents) unlink(contents.c_str());
+  EXPECT_EQ(opened, (std::vector<std::string>{Sheet::kHomePageUrl, contents, contents}));
 }
 
 TEST_F(WizardSheet, ALanguageChangeIsStoredAndTheProgramRestartedAndClosedWithoutAsking) {

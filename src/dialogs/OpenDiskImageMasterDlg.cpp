@@ -22,7 +22,6 @@
 #include "ui/MessageBox.h"
 #include "ui/Resources.h"
 
-using corvale::dialogs::ImageText;
 
 namespace {
 

@@ -73,7 +73,6 @@ uint32_t FreeSpaceMiB(int folder) {
 
 }  // namespace corvale::dialogs
 
-
 namespace {
 
 constexpr int kPageWidth = 600;

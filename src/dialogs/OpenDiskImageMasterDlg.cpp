@@ -22,7 +22,6 @@
 #include "ui/MessageBox.h"
 #include "ui/Resources.h"
 
-
 namespace {
 
 constexpr int kPageWidth = 600;

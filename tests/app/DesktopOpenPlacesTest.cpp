@@ -196,6 +196,27 @@ TEST_F(DesktopOpenPlaces, EachOpensThroughTheOneOpenerAsThePersonWhoAsked) {
   EXPECT_TRUE(boxes.empty()) << boxes.front();
 }
 
+// A desktop without a browser or file manager: xdg-open ends with status 3. Each place says it could
+// not open the page, instead of passing it over in silence.
+TEST_F(DesktopOpenPlaces, WithoutABrowserEachSaysItCouldNotOpenIt) {
+  StandInOpener opener(3);
+  ASSERT_TRUE(opener.ok());
+  ScopedVariables asked({{"PKEXEC_UID", nullptr}, {"SUDO_UID", geteuid() == 0 ? "65534" : nullptr}});
+  corvale::test::PublicScratchDir savedIn;
+  size_t expected = 0;
+  for (const Place& place : Places(savedIn.path())) {
+    SCOPED_TRACE(place.name);
+    boxes.clear();
+    place.act();
+    ++expected;
+    ASSERT_TRUE(opener.WaitFor(expected));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !boxes.empty(); }, 20000)) << "nothing was said";
+    EXPECT_EQ(boxes,
+              std::vector<std::string>{"Unable to open hyperlink:\n\nThere is no application associated\n"
+                                       "with the given filename extension."});
+  }
+}
+
 TEST_F(DesktopOpenPlaces, ForNobodyKnownNothingStartsAndEachSaysWhatToOpen) {
   CORVALE_REQUIRE_ROOT();
   StandInOpener opener;

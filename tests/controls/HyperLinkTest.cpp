@@ -37,8 +37,8 @@ class HyperLink : public ::testing::Test {
     // Running as root, the opener runs as the person who asked; here that is user nobody.
     if (geteuid() == 0) m_asked.Set("SUDO_UID", "65534");
     m_asked.Set("PKEXEC_UID", nullptr);
-    m_boxes = corvale::ui::SetMessageBoxHandler(
-        [this](const std::string& text, const std::string&, corvale::ui::MessageIcon) { boxes.push_back(text); });
+    m_boxes = corvale::ui::SetMessageBoxHandler([this](const std::string& text, const std::string&,
+                                                       corvale::ui::MessageIcon) { boxes.push_back(text); });
     window = std::make_unique<QWidget>();
     window->resize(320, 120);
   }
@@ -195,7 +195,8 @@ TEST_F(HyperLink, FolderModeShowsTheWrittenFoldersSelectedOrSaysThePathIsInvalid
   mkdir(b.c_str(), 0755);
 
   // A target that is not a folder: "Path Invalid!", and nothing starts.
-  CHyperLink* link = AddLink(QStringLiteral("missing"), QString::fromStdString(target.path() + "/gone"), true);
+  CHyperLink* link =
+      AddLink(QStringLiteral("missing"), QString::fromStdString(target.path() + "/gone"), true);
   link->SetItemPaths({a});
   ClickOn(link);
   EXPECT_EQ(boxes, std::vector<std::string>{"Path Invalid!"});
@@ -210,8 +211,8 @@ TEST_F(HyperLink, FolderModeShowsTheWrittenFoldersSelectedOrSaysThePathIsInvalid
   const std::vector<std::string> args = shower.Records()[0].args;
   ASSERT_GE(args.size(), 2u);
   EXPECT_NE(std::find(args.begin(), args.end(), "org.freedesktop.FileManager1.ShowItems"), args.end());
-  const std::string uris = "array:string:file://" + target.path() + "/Recovered%2C%20part%201,file://" +
-                           target.path() + "/Bilder";
+  const std::string uris =
+      "array:string:file://" + target.path() + "/Recovered%2C%20part%201,file://" + target.path() + "/Bilder";
   EXPECT_NE(std::find(args.begin(), args.end(), uris), args.end()) << args[args.size() - 2];
   EXPECT_TRUE(link->IsVisited());
   QTest::qWait(300);
@@ -298,5 +299,6 @@ TEST(ImageWnd, FramesAdvanceOnTheTimerUntilStoppedAndTheWindowIsOneFrame) {
   EXPECT_EQ(busy->CurrentFrame(), 0);
 
   // A strip too narrow for the frames is refused.
-  EXPECT_FALSE(busy->SetAnimation(corvale::ui::bitmap::kBusyAnimation, strip.width() + 1, 10, 0xFFFFFF, true));
+  EXPECT_FALSE(
+      busy->SetAnimation(corvale::ui::bitmap::kBusyAnimation, strip.width() + 1, 10, 0xFFFFFF, true));
 }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QTest>
 #include <QWidget>
 #include <memory>
@@ -20,6 +21,7 @@
 #include "support/StandInOpener.h"
 #include "ui/MessageBox.h"
 #include "ui/Pictures.h"
+#include "ui/Resources.h"
 
 using corvale::test::ScopedVariables;
 using corvale::test::StandInOpener;
@@ -55,10 +57,20 @@ class HyperLink : public ::testing::Test {
     link->SetLinkURL(url);
     window->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    // A double click elsewhere can leave the test library holding the button down; let it go, so
+    // that moves are plain moves.
+    QTest::mouseRelease(window.get(), Qt::LeftButton, {}, QPoint(1, 1));
     return link;
   }
-  static void Hover(CHyperLink* link) { QTest::mouseMove(link, QPoint(3, link->height() / 2)); }
-  void LeaveLink() { QTest::mouseMove(window.get(), QPoint(5, 5)); }
+  // Two moves each, so that the pointer really moves whatever an earlier test left it on.
+  static void Hover(CHyperLink* link) {
+    QTest::mouseMove(link, QPoint(2, link->height() / 2));
+    QTest::mouseMove(link, QPoint(3, link->height() / 2));
+  }
+  void LeaveLink() {
+    QTest::mouseMove(window.get(), QPoint(window->width() - 4, window->height() - 4));
+    QTest::mouseMove(window.get(), QPoint(5, 5));
+  }
   static void ClickOn(CHyperLink* link) {
     QTest::mouseClick(link, Qt::LeftButton, {}, QPoint(3, link->height() / 2));
   }
@@ -119,7 +131,7 @@ TEST_F(HyperLink, TheLinkIsFittedToItsTextAndAnEmptyTextShowsTheTarget) {
   QFont underlined = link->font();
   underlined.setUnderline(true);
   EXPECT_EQ(link->width(), QFontMetrics(underlined).horizontalAdvance(link->text()));
-  EXPECT_EQ(link->pos(), QPoint(20, 40)) << "a left-aligned link keeps its left edge";
+  EXPECT_EQ(link->x(), 20) << "a left-aligned link keeps its left edge";
 
   auto* centred = new CHyperLink(false, window.get());
   centred->setAlignment(Qt::AlignCenter);

@@ -98,7 +98,8 @@ TEST_F(DialogHelp, F1InEachModalDialogAsksForItsTopic) {
        [&] { return std::make_unique<CImageDiskMasterDlg>(&device, "DATA (E:\\ NTFS)", 255); }, 20},
       {"open image wizard", [] { return std::make_unique<COpenDiskImageMasterDlg>(); }, 20},
       {"find", [] { return std::make_unique<CFindFileDlg>(nullptr, nullptr, nullptr); }, 23},
-      {"search files", [&] { return std::make_unique<CSearchFileDlg>(nullptr, nullptr, &result, nullptr); }, 23},
+      {"search files", [&] { return std::make_unique<CSearchFileDlg>(nullptr, nullptr, &result, nullptr); },
+       23},
       {"settings", [] { return std::make_unique<CAdvanceSettingMasterDlg>(1, nullptr); }, 46},
   };
   for (const Case& c : cases) {

@@ -129,7 +129,12 @@ TEST_F(Resources, TextsAndBitmapsOfOneNumberAreDifferentResources) {
 TEST_F(Resources, AFallbackTextStandsOnlyWhereTheTableHasNone) {
   EXPECT_EQ(corvale::ui::StringOr(214, "x").toStdString(), "Are you sure to return to home page?");
   EXPECT_EQ(corvale::ui::StringOrUtf8(214, "x"), "Are you sure to return to home page?");
-  EXPECT_EQ(corvale::ui::StringOr(99999, "Stra\xc3\x9fe").toStdString(), "Stra\xc3\x9fe");
+  EXPECT_EQ(corvale::ui::StringOr(99999,
+                                  "Stra\xc3\x9f"
+                                  "e")
+                .toStdString(),
+            "Stra\xc3\x9f"
+            "e");
   EXPECT_EQ(corvale::ui::StringOrUtf8(99999, "none"), "none");
 }
 

@@ -94,11 +94,11 @@ TEST_F(DialogHelp, F1InEachModalDialogAsksForItsTopic) {
     std::function<std::unique_ptr<CSearchSuperDlg>()> make;
     int topic;
   } cases[] = {
-      {"create image wizard",
+      {"create-image-wizard",
        [&] { return std::make_unique<CImageDiskMasterDlg>(&device, "DATA (E:\\ NTFS)", 255); }, 20},
-      {"open image wizard", [] { return std::make_unique<COpenDiskImageMasterDlg>(); }, 20},
+      {"open-image-wizard", [] { return std::make_unique<COpenDiskImageMasterDlg>(); }, 20},
       {"find", [] { return std::make_unique<CFindFileDlg>(nullptr, nullptr, nullptr); }, 23},
-      {"search files", [&] { return std::make_unique<CSearchFileDlg>(nullptr, nullptr, &result, nullptr); },
+      {"search-files", [&] { return std::make_unique<CSearchFileDlg>(nullptr, nullptr, &result, nullptr); },
        23},
       {"settings", [] { return std::make_unique<CAdvanceSettingMasterDlg>(1, nullptr); }, 46},
   };

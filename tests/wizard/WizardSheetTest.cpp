@@ -100,8 +100,9 @@ class WizardSheet : public WizardHarness {
         if (QMenu* sub = action->menu()) {
           for (QAction* item : sub->actions())
             shown += (shown.empty() ? "" : ",") + item->text().toStdString() + (item->isChecked() ? "*" : "");
-          if (screenshot)
+          if (screenshot) {
             EXPECT_FALSE(corvale::test::SaveScreenshot(sub->grab().toImage(), screenshot).empty());
+          }
         }
       return nullptr;
     });

@@ -1,7 +1,7 @@
 #include "controls/SearchSuperDlg.h"
 
+#include <QKeyEvent>
 #include <QPushButton>
-#include <QShortcut>
 
 #include "controls/DialogTemplate.h"
 #include "controls/HelpFile.h"
@@ -17,15 +17,16 @@ CSearchSuperDlg::CSearchSuperDlg(QWidget* parent) : CSearchSuperDlg(kPlainTempla
 
 CSearchSuperDlg::~CSearchSuperDlg() = default;
 
-void CSearchSuperDlg::SetHelpTopic(int topic) {
-  m_helpTopic = topic;
-  if (m_help != nullptr || topic <= 0) return;
-  // One shortcut for the whole window, so F1 reaches the topic whichever control has the focus.
-  m_help = new QShortcut(QKeySequence::HelpContents, this);
-  m_help->setContext(Qt::WindowShortcut);
-  connect(m_help, &QShortcut::activated, this, [this] {
-    if (m_helpTopic > 0) ShowHelpFile(nullptr, m_helpTopic);
-  });
+void CSearchSuperDlg::SetHelpTopic(int topic) { m_helpTopic = topic; }
+
+void CSearchSuperDlg::keyPressEvent(QKeyEvent* event) {
+  // F1 comes here from whichever control has the focus, since the controls leave it alone.
+  if (m_helpTopic > 0 && event->matches(QKeySequence::HelpContents)) {
+    event->accept();
+    ShowHelpFile(nullptr, m_helpTopic);
+    return;
+  }
+  QDialog::keyPressEvent(event);
 }
 
 void CSearchSuperDlg::BuildPlainTemplate() {

@@ -41,6 +41,9 @@ class CSearchSuperDlg : public QDialog {
   void BeginModalState() { setEnabled(false); }
   void EndModalState() { setEnabled(true); }
 
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+
  private:
   void BuildPlainTemplate();
 
@@ -48,5 +51,4 @@ class CSearchSuperDlg : public QDialog {
   bool m_drawFlag = true;
   int m_templateId;
   int m_helpTopic = 0;
-  class QShortcut* m_help = nullptr;
 };

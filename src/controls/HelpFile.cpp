@@ -6,11 +6,14 @@
 
 #include <cerrno>
 #include <string>
+#include <vector>
 
 #include "platform/Log.h"
 #include "platform/ProgramFolder.h"
 #include "platform/StringTable.h"
 #include "platform/TrustedFile.h"
+#include "ui/AppInfo.h"
+#include "ui/MessageBox.h"
 #include "ui/Shell.h"
 
 namespace {
@@ -31,6 +34,14 @@ Page CheckPage(int folder, const std::string& name, const std::string& path) {
   return errno == ENOENT ? Page::kMissing : Page::kRefused;
 }
 
+constexpr int kResultFileNotFound = 2;
+constexpr int kResultAccessDenied = 5;
+
+void ShowFailure(int result) {
+  corvale::ui::ShowMessageBox(corvale::ui::OpenErrorText(result), GetProductTitle(),
+                              corvale::ui::MessageIcon::Warning);
+}
+
 std::string& ChosenHelpFolder() {
   static std::string folder;
   return folder;
@@ -47,7 +58,11 @@ void SetHelpFolder(const std::string& folder) {
   ChosenHelpFolder() = folder.empty() || folder.back() == '/' ? folder : folder + "/";
 }
 
-int ShowHelpFile(QWidget* /*owner*/, int contextId) {
+namespace {
+
+// Opens the first of `names` that the help folder holds. A help that cannot be opened says so: a
+// missing page as a file not found, a refused one as access denied.
+void OpenFirstPage(const std::vector<std::string>& names) {
   const std::string folder = HelpFolder();
   std::string why;
   const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -55,17 +70,30 @@ int ShowHelpFile(QWidget* /*owner*/, int contextId) {
   if (folderFd >= 0 && (::fstat(folderFd, &st) != 0 || !platform::IsTrustedFolderStatus(st, &why))) {
     LogError("The help folder %s is not used: %s", folder.c_str(), why.c_str());
     ::close(folderFd);
-    return 0;
+    ShowFailure(kResultAccessDenied);
+    return;
   }
-  for (const std::string& name : {std::to_string(contextId) + ".html", std::string("index.html")}) {
+  for (const std::string& name : names) {
     const Page page = CheckPage(folderFd, name, folder + name);
     if (page == Page::kMissing) continue;
-    // A refused page is logged and opens nothing, not even the index in its place.
-    if (page == Page::kUsable) corvale::ui::OpenUrl(folder + name);
     if (folderFd >= 0) ::close(folderFd);
-    return 0;
+    // A refused page is logged and opens nothing, not even the index in its place.
+    if (page == Page::kUsable)
+      corvale::ui::OpenUrl(folder + name);
+    else
+      ShowFailure(kResultAccessDenied);
+    return;
   }
-  DebugTrace("No help page for topic %d in %s", contextId, folder.c_str());
+  DebugTrace("No help page %s in %s", names.front().c_str(), folder.c_str());
   if (folderFd >= 0) ::close(folderFd);
+  ShowFailure(kResultFileNotFound);
+}
+
+}  // namespace
+
+int ShowHelpFile(QWidget* /*owner*/, int contextId) {
+  OpenFirstPage({std::to_string(contextId) + ".html", std::string("index.html")});
   return 0;
 }
+
+void ShowHelpContents() { OpenFirstPage({std::string("index.html")}); }

@@ -1,6 +1,7 @@
 #include "controls/ImageWnd.h"
 
 #include <QPainter>
+#include <algorithm>
 #include <cstdlib>
 
 #include "ui/Resources.h"
@@ -42,10 +43,11 @@ bool CImageWnd::SetAnimation(uint32_t bitmapId, int frameCount, int msPerFrame, 
 QRegion CImageWnd::FrameRegion(const QImage& frame, QColor transparent) {
   QRegion region;
   const QImage image = frame.convertToFormat(QImage::Format_RGB32);
+  // A channel is near when it lies from the key's value up to 0x10 above it (no more than 255).
+  auto channel = [](int value, int key) { return value >= key && value <= std::min(key + 0x10, 255); };
   auto near = [&](QRgb pixel) {
-    return std::abs(qRed(pixel) - transparent.red()) <= 0x10 &&
-           std::abs(qGreen(pixel) - transparent.green()) <= 0x10 &&
-           std::abs(qBlue(pixel) - transparent.blue()) <= 0x10;
+    return channel(qRed(pixel), transparent.red()) && channel(qGreen(pixel), transparent.green()) &&
+           channel(qBlue(pixel), transparent.blue());
   };
   for (int y = 0; y < image.height(); ++y) {
     const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
@@ -61,10 +63,13 @@ QRegion CImageWnd::FrameRegion(const QImage& frame, QColor transparent) {
 }
 
 void CImageWnd::SetPosition(int x, int y) {
+  if (m_frames.empty()) return;
   QWidget* owner = parentWidget();
-  const int left = x == -1 && owner ? (owner->width() - width()) / 2 : x;
-  const int top = y == -1 && owner ? (owner->height() - height()) / 2 : y;
-  move(left, top);
+  if ((x == -1 || y == -1) && owner) {
+    x = owner->width() / 2;
+    y = owner->height() / 2;
+  }
+  move(x - width() / 2, y - height() / 2);
 }
 
 void CImageWnd::Start() {
@@ -74,7 +79,10 @@ void CImageWnd::Start() {
   m_timer.start();
 }
 
-void CImageWnd::Stop() { m_timer.stop(); }
+void CImageWnd::Stop() {
+  m_timer.stop();
+  ShowFrame(0);
+}
 
 void CImageWnd::ShowFrame(int index) {
   if (index < 0 || index >= FrameCount()) return;

@@ -1,7 +1,8 @@
 #pragma once
 // A small looping animation shown over a window while the program is busy: the frames of one
 // picture strip, drawn one after the other, with the window cut to each frame's shape (the pixels
-// that are not of the transparent colour, within a tolerance of 0x10 per colour channel).
+// that are not of the transparent colour, each channel taken as transparent from the colour's value
+// up to 0x10 above it).
 
 #include <QColor>
 #include <QImage>
@@ -21,17 +22,19 @@ class CImageWnd : public QWidget {
   // `transparent` (0xRRGGBB) left out; `loop` starts again after the last frame. False when the
   // bitmap is missing or too narrow for the frames.
   bool SetAnimation(uint32_t bitmapId, int frameCount, int msPerFrame, uint32_t transparent, bool loop);
-  // Places the window's top-left corner at (x, y) of its parent; -1 centres it on that axis.
+  // Centres the window on (x, y) of its parent, or on the parent's centre when x or y is -1. Does
+  // nothing before the animation is set.
   void SetPosition(int x, int y);
-  // Starts and stops the frames; Start without frames does nothing.
+  // Starts and stops the frames; Start without frames does nothing. Stop goes back to the first
+  // frame.
   void Start();
   void Stop();
   bool IsRunning() const { return m_timer.isActive(); }
   int CurrentFrame() const { return m_frame; }
   int FrameCount() const { return static_cast<int>(m_frames.size()); }
 
-  // The shape of a frame: every pixel whose colour differs from `transparent` by more than 0x10 in
-  // some channel.
+  // The shape of a frame: every pixel with a channel below `transparent`'s or more than 0x10 above
+  // it.
   static QRegion FrameRegion(const QImage& frame, QColor transparent);
 
  protected:

@@ -2,9 +2,11 @@
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QPushButton>
 
 #include "controls/DialogTemplate.h"
+#include "controls/HelpFile.h"
 
 CSearchSuperDlg::CSearchSuperDlg(int templateId, QWidget* parent)
     : QDialog(parent), m_templateId(templateId) {
@@ -14,6 +16,18 @@ CSearchSuperDlg::CSearchSuperDlg(int templateId, QWidget* parent)
 CSearchSuperDlg::CSearchSuperDlg(QWidget* parent) : CSearchSuperDlg(kPlainTemplate, parent) {}
 
 CSearchSuperDlg::~CSearchSuperDlg() = default;
+
+void CSearchSuperDlg::SetHelpTopic(int topic) { m_helpTopic = topic; }
+
+void CSearchSuperDlg::keyPressEvent(QKeyEvent* event) {
+  // F1 comes here from whichever control has the focus, since the controls leave it alone.
+  if (m_helpTopic > 0 && event->matches(QKeySequence::HelpContents)) {
+    event->accept();
+    ShowHelpFile(nullptr, m_helpTopic);
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
 
 void CSearchSuperDlg::BuildPlainTemplate() {
   setWindowTitle(QStringLiteral("Dialog"));

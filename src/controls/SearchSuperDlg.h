@@ -1,7 +1,7 @@
 #pragma once
 // The base of almost every dialog of the program: one type for all of them, one background brush
 // that a dialog may fill and hand out for its background, and one drawing switch. Otherwise it is a
-// plain modal or modeless dialog.
+// plain modal or modeless dialog. A dialog with a help topic opens it on F1.
 
 #include <QBrush>
 #include <QDialog>
@@ -30,11 +30,19 @@ class CSearchSuperDlg : public QDialog {
   bool DrawFlag() const { return m_drawFlag; }
   void SetDrawFlag(bool draw) { m_drawFlag = draw; }
 
+  // The help topic F1 opens in this dialog (and in the controls inside it); 0, the default: none.
+  // Set on the dialog window itself, not on a dialog shown inside another one.
+  void SetHelpTopic(int topic);
+  int HelpTopic() const { return m_helpTopic; }
+
   // Runs the dialog modally; returns how it ended (QDialog::Accepted or Rejected).
   int DoModal() { return exec(); }
   // Disables and enables the dialog window while another window is modal over it.
   void BeginModalState() { setEnabled(false); }
   void EndModalState() { setEnabled(true); }
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void BuildPlainTemplate();
@@ -42,4 +50,5 @@ class CSearchSuperDlg : public QDialog {
   QBrush m_backgroundBrush;
   bool m_drawFlag = true;
   int m_templateId;
+  int m_helpTopic = 0;
 };

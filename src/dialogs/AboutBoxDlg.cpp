@@ -9,7 +9,6 @@
 #include "ui/AppInfo.h"
 #include "ui/Pictures.h"
 #include "ui/Resources.h"
-#include "ui/Shell.h"
 #include "ui/UiFont.h"
 
 namespace {
@@ -96,33 +95,6 @@ void LayOut(QDialog* dialog, QLabel* picture, std::initializer_list<QWidget*> te
 
 }  // namespace
 
-CHyperLink::CHyperLink(QWidget* parent) : QLabel(parent) {
-  setCursor(Qt::PointingHandCursor);
-  UpdateLook();
-}
-
-void CHyperLink::SetURL(const QString& url) {
-  m_url = url;
-  setToolTip(url);
-}
-
-void CHyperLink::UpdateLook() {
-  QPalette palette = this->palette();
-  palette.setColor(QPalette::WindowText, m_visited ? QColor(85, 26, 139) : QColor(0, 0, 238));
-  setPalette(palette);
-  QFont f = font();
-  f.setUnderline(true);
-  setFont(f);
-}
-
-void CHyperLink::mouseReleaseEvent(QMouseEvent* event) {
-  QLabel::mouseReleaseEvent(event);
-  if (event->button() != Qt::LeftButton || m_url.isEmpty()) return;
-  corvale::ui::OpenUrl(m_url.toStdString());
-  m_visited = true;
-  UpdateLook();
-}
-
 CAboutBoxDlg::CAboutBoxDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent) {
   MakeWhite(this);
   const QString title = corvale::ui::LoadStringResource(kStringProductTitle);
@@ -134,7 +106,7 @@ CAboutBoxDlg::CAboutBoxDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, paren
   m_link = new CHyperLink(this);
   corvale::ui::SetControlId(m_link, kLinkId);
   m_link->setText(QString::fromLatin1(kMakerHomePage));
-  m_link->SetURL(QString::fromLatin1(kMakerHomePage));
+  m_link->SetLinkURL(QString::fromLatin1(kMakerHomePage));
   QLabel* about =
       AddLabel(this, 0, QStringLiteral("Corvale is free software for recovering lost and deleted files."));
   m_ok = AddOk(this);
@@ -157,7 +129,7 @@ CCNAboutDlg::CCNAboutDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent)
   corvale::ui::SetControlId(m_link, kLinkId);
   const QString address = corvale::ui::LoadStringResource(kStringWebAddress);
   m_link->setText(address);
-  m_link->SetURL(address);
+  m_link->SetLinkURL(address);
   QLabel* email = AddLabel(this, kEmailId, corvale::ui::LoadStringResource(kStringContactEmail));
   QLabel* telephone = AddLabel(this, kTelephoneId, corvale::ui::LoadStringResource(kStringTelephone));
   m_ok = AddOk(this);

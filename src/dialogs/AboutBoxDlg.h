@@ -5,29 +5,10 @@
 
 #include <QLabel>
 
+#include "controls/HyperLink.h"
 #include "controls/SearchSuperDlg.h"
 
 class CButtonPlus;
-
-// A text that opens its address with the desktop when clicked.
-class CHyperLink : public QLabel {
-  Q_OBJECT
-
- public:
-  explicit CHyperLink(QWidget* parent = nullptr);
-  void SetURL(const QString& url);
-  const QString& URL() const { return m_url; }
-  bool IsVisited() const { return m_visited; }
-
- protected:
-  void mouseReleaseEvent(QMouseEvent* event) override;
-
- private:
-  void UpdateLook();
-
-  QString m_url;
-  bool m_visited = false;
-};
 
 class CAboutBoxDlg : public CSearchSuperDlg {
   Q_OBJECT

@@ -8,7 +8,6 @@
 #include <QLineEdit>
 #include <QMimeDatabase>
 #include <QPainter>
-#include <QShortcut>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdlib>
@@ -16,7 +15,6 @@
 
 #include "controls/ButtonPlus.h"
 #include "controls/DialogTemplate.h"
-#include "controls/HelpFile.h"
 #include "controls/RawFileTypeTreeCtrl.h"
 #include "core/BuiltInFileTypes.h"
 #include "dialogs/AdvanceSettingPropSheet.h"
@@ -487,9 +485,7 @@ CAdvanceSettingMasterDlg::CAdvanceSettingMasterDlg(int mode, QWidget* parent)
   layout->addLayout(buttonRow);
   setMinimumSize(QSize(kDialogWidth, kDialogHeight).expandedTo(layout->minimumSize()));
 
-  // F1 opens the settings' help topic.
-  auto* help = new QShortcut(QKeySequence::HelpContents, this);
-  connect(help, &QShortcut::activated, this, [] { ShowHelpFile(nullptr, kHelpTopic); });
+  SetHelpTopic(kHelpTopic);
 
   ShowTab(kTabFat);
 }

@@ -4,7 +4,6 @@
 
 #include "controls/DialogTemplate.h"
 #include "ui/Resources.h"
-#include "ui/Shell.h"
 #include "ui/UiFont.h"
 
 using corvale::ui::DluSize;
@@ -31,17 +30,17 @@ CFileSaveDlg::CFileSaveDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, paren
   m_totals = make(kIdTotals, "");
   QLabel* savedIn = make(kIdSavedIn, "Files are saved in:");
   savedIn->setWordWrap(false);
-  m_link = make(kIdLink, "path");
+  m_link = new CHyperLink(true, this);
+  corvale::ui::SetControlId(m_link, kIdLink);
+  m_link->setFont(font);
+  m_link->setText(QStringLiteral("path"));
   grid->addWidget(m_outcome, 0, 0, 1, 2);
   grid->addWidget(m_totals, 1, 0, 1, 2);
   grid->addWidget(savedIn, 2, 0);
-  grid->addWidget(m_link, 2, 1);
+  grid->addWidget(m_link, 2, 1, Qt::AlignLeft | Qt::AlignVCenter);
   grid->setColumnStretch(1, 1);
   grid->setRowStretch(3, 1);
-  m_link->setWordWrap(false);
-  m_link->setCursor(Qt::PointingHandCursor);
-  m_link->setTextFormat(Qt::RichText);
-  connect(m_link, &QLabel::linkActivated, this, [this](const QString&) { OpenLink(); });
+  m_link->setTextFormat(Qt::PlainText);
 }
 
 void CFileSaveDlg::ShowRecoveryResult(int selected, int written, bool cancelled) {
@@ -65,9 +64,9 @@ std::string CFileSaveDlg::LinkText(const std::string& folder) {
 
 void CFileSaveDlg::SetSavePath(const std::string& folder) {
   m_savePath = folder;
-  const QString text = QString::fromStdString(LinkText(folder)).toHtmlEscaped();
-  m_link->setText(QStringLiteral("<a href=\"folder\">%1</a>").arg(text));
-  m_link->setToolTip(QString::fromStdString(folder));
+  m_link->setText(QString::fromStdString(LinkText(folder)));
+  m_link->SetItemPaths(m_folders);
+  m_link->SetLinkURL(QString::fromStdString(folder));
   m_link->show();
 }
 
@@ -78,5 +77,5 @@ QString CFileSaveDlg::Text(int id) const {
 }
 
 void CFileSaveDlg::OpenLink() {
-  if (!m_savePath.empty()) corvale::ui::OpenUrl(m_savePath);
+  if (!m_savePath.empty()) m_link->Click();
 }

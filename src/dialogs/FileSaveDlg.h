@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "controls/HyperLink.h"
 #include "controls/SearchSuperDlg.h"
 
 class CFileSaveDlg : public CSearchSuperDlg {
@@ -31,11 +32,14 @@ class CFileSaveDlg : public CSearchSuperDlg {
   // The folder the files went into; the link opens it.
   void SetSavePath(const std::string& folder);
   // The folders written into (one per recovered top-level item), kept with the link.
-  void SetSavedFolders(std::vector<std::string> folders) { m_folders = std::move(folders); }
+  void SetSavedFolders(std::vector<std::string> folders) {
+    m_folders = std::move(folders);
+    m_link->SetItemPaths(m_folders);
+  }
 
   QString Text(int id) const;
   const std::string& SavePath() const { return m_savePath; }
-  // Opens the folder of the link, as a click on it does.
+  // Opens the folder of the link with the folders written selected, as a click on it does.
   void OpenLink();
 
   // The link text of `folder`: whole when shorter than 26 bytes, else its first 25 bytes (never
@@ -45,7 +49,7 @@ class CFileSaveDlg : public CSearchSuperDlg {
  private:
   QLabel* m_outcome = nullptr;
   QLabel* m_totals = nullptr;
-  QLabel* m_link = nullptr;
+  CHyperLink* m_link = nullptr;
   std::string m_savePath;
   std::vector<std::string> m_folders;
 };

@@ -51,6 +51,7 @@ CFileNode* NextFolder(CFileNode* folder, CFileNode* root) {
 
 CFindFileDlg::CFindFileDlg(CFileNode* root, CFileListCtrl* list, QWidget* parent)
     : CSearchSuperDlg(kTemplate, parent), m_root(root), m_list(list) {
+  SetHelpTopic(kHelpTopic);
   setWindowTitle(QString::fromStdString(corvale::LoadText(kStringCaption)));
   auto* label = new QLabel(QStringLiteral("Find Name:"), this);
   m_nameEdit = new QLineEdit(this);

@@ -19,6 +19,8 @@ class CFindFileDlg : public CSearchSuperDlg {
   Q_OBJECT
 
  public:
+  // The help topic of the file page and its search dialogs, opened by F1.
+  static constexpr int kHelpTopic = 23;
   static constexpr int kTemplate = 250;
   static constexpr int kIdName = 1059;
   static constexpr int kIdMatchCase = 1060;

@@ -804,6 +804,7 @@ CImageDiskMasterDlg::CImageDiskMasterDlg(IStorageDevice* source, const std::stri
       m_source(source),
       m_displayName(displayName.substr(0, 259)),
       m_sourceKind(sourceKind) {
+  SetHelpTopic(kHelpTopic);
   setWindowTitle(QStringLiteral("Disk Image Wizard"));
   const int64_t sectors = source ? source->GetSectorCount() : 0;
   m_totalSectors = sectors > 0 ? static_cast<uint64_t>(sectors) : 0;

@@ -326,6 +326,8 @@ class CImageDiskSuccessDlg : public CInterfaceDialog {
 class CImageDiskMasterDlg : public CSearchSuperDlg {
   Q_OBJECT
  public:
+  // The help topic of the disk-image wizards, opened by F1.
+  static constexpr int kHelpTopic = 20;
   static constexpr int kTemplateId = 215;
   enum Step { kMode = 0, kSummary = 1, kPath = 2, kAdvancedPath = 3, kRegion = 4, kRun = 5, kSuccess = 6 };
 

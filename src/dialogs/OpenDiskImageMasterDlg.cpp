@@ -349,6 +349,7 @@ void COpenDiskImageErrorManageDlg::ClearSliceList() {
 
 // ---------------------------------------------------------------------------------------------
 COpenDiskImageMasterDlg::COpenDiskImageMasterDlg(QWidget* parent) : CSearchSuperDlg(kTemplateId, parent) {
+  SetHelpTopic(kHelpTopic);
   setWindowTitle(QStringLiteral("Open Disk Image"));
   m_banner = new CDIskImagePublicDlg(this);
   m_stack = new QStackedWidget(this);

@@ -108,6 +108,8 @@ class COpenDiskImageSuccessDlg : public COpenDiskInterface {
 class COpenDiskImageMasterDlg : public CSearchSuperDlg {
   Q_OBJECT
  public:
+  // The help topic of the disk-image wizards, opened by F1.
+  static constexpr int kHelpTopic = 20;
   static constexpr int kTemplateId = 309;
   enum Step { kWelcome = 0, kPath = 1, kSlices = 2, kSuccess = 3 };
   // What the slice check found.

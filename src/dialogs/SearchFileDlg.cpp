@@ -106,6 +106,7 @@ const CSearchFileDlg::FileTypes& CSearchFileDlg::SystemFileTypes() {
 CSearchFileDlg::CSearchFileDlg(CFileSystemNode* owner, CFileNode* folder, CSearchResult* result,
                                QWidget* parent)
     : CSearchSuperDlg(kTemplate, parent), m_owner(owner), m_result(result) {
+  SetHelpTopic(kHelpTopic);
   m_parts[kBasic] = MakeBasic();
   m_parts[kCheckType] = MakeHeader(QStringLiteral("Type"), kIdCheckType, kType);
   m_parts[kType] = MakeType();

@@ -27,6 +27,8 @@ class CSearchFileDlg : public CSearchSuperDlg {
   Q_OBJECT
 
  public:
+  // The help topic of the file page and its search dialogs, opened by F1.
+  static constexpr int kHelpTopic = 23;
   static constexpr int kTemplate = 251;
   // The parts, top to bottom.
   enum Part {

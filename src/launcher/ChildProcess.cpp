@@ -83,12 +83,15 @@ std::vector<std::string> ChildEnvironment(const char* const* parent) {
   return env;
 }
 
-std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& path, const std::string& argv0) {
+std::unique_ptr<ChildProcess> ChildProcess::Start(const std::string& path, const std::string& argv0,
+                                                  const std::vector<std::string>& arguments) {
   if (path.empty()) return nullptr;
   // The launcher and the restart helper run as root: what they start must be root's, and it is run
   // from the descriptor that was checked (platform::StartTrustedProgram, which logs a refusal).
   std::string why;
-  const pid_t pid = platform::StartTrustedProgram(path, {argv0}, ChildEnvironment(environ), false, &why);
+  std::vector<std::string> argv{argv0};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  const pid_t pid = platform::StartTrustedProgram(path, argv, ChildEnvironment(environ), false, &why);
   if (pid <= 0) return nullptr;
   return std::unique_ptr<ChildProcess>(new ChildProcess(pid));
 }

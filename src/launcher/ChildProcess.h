@@ -21,10 +21,11 @@ inline constexpr const char* kChildPath = "/usr/local/sbin:/usr/local/bin:/usr/s
 
 class ChildProcess {
  public:
-  // Starts `path` with `argv0` as its only argument and the part of the launcher's environment that
-  // the programs need (ChildEnvironment). Null when it cannot be started: missing, not executable,
-  // or, running as root, not root's or open to changes by others (the reason is logged).
-  static std::unique_ptr<ChildProcess> Start(const std::string& path, const std::string& argv0);
+  // Starts `path` with `argv0` and `arguments` as its arguments and the part of the launcher's environment
+  // that the programs need (ChildEnvironment). Null when it cannot be started: missing, not executable, or,
+  // running as root, not root's or open to changes by others (the reason is logged).
+  static std::unique_ptr<ChildProcess> Start(const std::string& path, const std::string& argv0,
+                                             const std::vector<std::string>& arguments = {});
 
   // A process the caller no longer watches is not ended; only its status is left uncollected.
   ~ChildProcess() = default;

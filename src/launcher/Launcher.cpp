@@ -67,9 +67,9 @@ void LetCrashedProgramEnd(ChildProcess& program, const WatchSettings& settings, 
   flush();
 }
 
-int OpenLogFile(const std::string& path) {
+int OpenLogFile(const std::string& path, bool keep) {
   if (path.empty()) return -1;
-  return platform::OpenPrivateFile(path, O_RDWR | O_CREAT | O_TRUNC);
+  return platform::OpenPrivateFile(path, keep ? (O_RDWR | O_CREAT | O_APPEND) : (O_RDWR | O_CREAT | O_TRUNC));
 }
 
 }  // namespace
@@ -136,7 +136,7 @@ int StartCrashReport(const std::string& reportProgram) {
 // A crash event in the very first wait after a memory-crash restart is ignored once: it can come
 // from the instance that ran out of memory, which opens the events by name while it dies.
 int LaunchAndWatch(const WatchSettings& settings) {
-  int logFd = OpenLogFile(settings.logFile);
+  int logFd = OpenLogFile(settings.logFile, settings.keepLog);
   auto buffer = std::make_unique<CFileMappingLog>(1);
   auto flush = [&] { buffer->FlushToFile(logFd); };
   auto finish = [&](int result) {

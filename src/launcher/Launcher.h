@@ -28,7 +28,10 @@ constexpr unsigned kStringUnsupportedSystem = 474;
 struct WatchSettings {
   std::string mainProgram;    // the program to start and watch
   std::string reportProgram;  // the crash report, started after a crash
-  std::string logFile;        // replaced at start, then filled from the shared buffer
+  std::string logFile;        // replaced at start (added to when keepLog), then filled from the shared buffer
+  // Started again by the restart helper after a change of language: the log of the run before goes
+  // on in the same file instead of being replaced.
+  bool keepLog = false;
   // Longest time between two copies of the shared buffer into the log file.
   int wakeIntervalMs = 5000;
   // After the main program signalled a crash it still writes its last log lines and its dump; the

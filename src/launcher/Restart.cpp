@@ -45,8 +45,9 @@ int RestartMain(const RestartSettings& settings) {
 
   const std::string& program = throughLauncher ? settings.launcherProgram : settings.mainProgram;
   std::unique_ptr<ChildProcess> started =
-      program.empty() ? nullptr
-                      : ChildProcess::Start(program, throughLauncher ? kLauncherProgramName : "Corvale");
+      program.empty()   ? nullptr
+      : throughLauncher ? ChildProcess::Start(program, kLauncherProgramName, {kRestartedArgument})
+                        : ChildProcess::Start(program, "Corvale");
   if (!started) {
     DebugTrace("QBXRestart: cannot start %s", program.c_str());
     return 1;

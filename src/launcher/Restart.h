@@ -11,6 +11,9 @@ namespace corvale::launcher {
 
 inline constexpr const char* kRestartProgramName = "QBXRestart";
 inline constexpr const char* kLauncherProgramName = "QBX";
+// The argument the helper starts the launcher with: the launcher then adds to the log file of the
+// run that asked for the restart instead of replacing it.
+inline constexpr const char* kRestartedArgument = "--restarted";
 
 struct RestartSettings {
   std::string mainProgram;      // started when the launcher was not running

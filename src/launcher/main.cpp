@@ -11,6 +11,7 @@
 #include <string>
 
 #include "launcher/Launcher.h"
+#include "launcher/Restart.h"
 #include "platform/ProgramFolder.h"
 
 namespace {
@@ -40,7 +41,7 @@ void ShowMessage(const std::string& text, const std::string& caption) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
   // Everything the launcher makes (its log, its lock files) is the user's alone.
   umask(077);
   if (std::string problem = platform::UntrustedExecutableFolderText(); !problem.empty()) {
@@ -50,5 +51,7 @@ int main() {
   corvale::launcher::LauncherServices services;
   services.messageBox = ShowMessage;
   services.watch = corvale::launcher::DefaultWatchSettings();
+  // Started again after a change of language: the first run's log goes on.
+  services.watch.keepLog = argc > 1 && std::strcmp(argv[1], corvale::launcher::kRestartedArgument) == 0;
   return corvale::launcher::LauncherMain(services);
 }

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 
 #include "platform/ChildStart.h"
@@ -22,6 +23,7 @@ namespace platform {
 namespace {
 
 constexpr const char* kOpenerName = "xdg-open";
+constexpr const char* kItemShowerName = "dbus-send";
 constexpr size_t kMaxAddressBytes = 4096;
 
 std::mutex& OpenerMutex() {
@@ -34,14 +36,15 @@ std::string& TestOpener() {
   return *opener;
 }
 
+std::string& TestItemShower() {
+  static std::string* shower = new std::string;
+  return *shower;
+}
+
 // The handler program: the test's stand-in, else xdg-open from the fixed search path. As root it must
 // be a file of root's that nobody else may change, as everything root starts.
-std::string FindOpener(std::string* why) {
-  std::string replaced;
-  {
-    std::lock_guard<std::mutex> lock(OpenerMutex());
-    replaced = TestOpener();
-  }
+std::string FindProgram(const char* name, const std::string& testProgram, std::string* why) {
+  const std::string& replaced = testProgram;
   if (!replaced.empty()) {
     struct stat st {};
     std::string reason = "it cannot be examined";
@@ -55,7 +58,7 @@ std::string FindOpener(std::string* why) {
   while (start <= path.size()) {
     size_t colon = path.find(':', start);
     if (colon == std::string::npos) colon = path.size();
-    const std::string candidate = path.substr(start, colon - start) + "/" + kOpenerName;
+    const std::string candidate = path.substr(start, colon - start) + "/" + name;
     start = colon + 1;
     struct stat st {};
     if (::stat(candidate.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & 0111) == 0) continue;
@@ -68,6 +71,41 @@ std::string FindOpener(std::string* why) {
   }
   if (why) *why = "no program to open it with was found (xdg-open, of the package xdg-utils)";
   return {};
+}
+
+std::string FindOpener(std::string* why) {
+  std::string replaced;
+  {
+    std::lock_guard<std::mutex> lock(OpenerMutex());
+    replaced = TestOpener();
+  }
+  return FindProgram(kOpenerName, replaced, why);
+}
+
+// The program that asks the file manager to show items selected (dbus-send), or empty.
+std::string FindItemShower() {
+  std::string replaced;
+  {
+    std::lock_guard<std::mutex> lock(OpenerMutex());
+    replaced = TestItemShower();
+    // A test that replaced only the opener gets only the opener.
+    if (replaced.empty() && !TestOpener().empty()) return {};
+  }
+  return FindProgram(kItemShowerName, replaced, nullptr);
+}
+
+// In a child: closes every descriptor above 2 but `a` and `b`; async-signal-safe.
+void CloseAllBut(int a, int b) {
+  const unsigned low = static_cast<unsigned>(a < b ? a : b);
+  const unsigned high = static_cast<unsigned>(a < b ? b : a);
+  auto closeRange = [](unsigned first, unsigned last) {
+    if (first > last) return;
+    if (::close_range(first, last, 0) == 0) return;
+    for (unsigned fd = first; fd <= last && fd < (1u << 20); ++fd) ::close(static_cast<int>(fd));
+  };
+  closeRange(3, low - 1);
+  closeRange(low + 1, high - 1);
+  closeRange(high + 1, ~0u);
 }
 
 bool IsPassedToDesktop(const std::string& name) {
@@ -204,24 +242,46 @@ std::vector<std::string> DesktopEnvironment(const RequestingUser& user, const ch
   return env;
 }
 
-DesktopOpenResult OpenForUser(const std::string& what, DesktopItem kind) {
-  const std::string shown = what.find('\0') == std::string::npos ? what : "";
-  if (std::string refused = CheckRequest(what, kind); !refused.empty()) {
-    LogError("Not opened for the user: %s (%s)", shown.c_str(), refused.c_str());
-    return {false, FailureText(shown, refused)};
+namespace {
+
+// One program to try: its path and its arguments (the first being the name it is started under).
+struct Attempt {
+  std::string program;
+  std::vector<std::string> argv;
+};
+
+// Waits at most `limitMs` for `pid` to end; async-signal-safe. Its exit status (0..255), -1 when it
+// ended by a signal, -2 when it still ran at the limit.
+int WaitBounded(pid_t pid, int limitMs) {
+  struct timespec begin {};
+  ::clock_gettime(CLOCK_MONOTONIC, &begin);
+  for (;;) {
+    int status = 0;
+    const pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (r < 0 && errno != EINTR) return -1;
+    struct timespec now {};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const long long elapsed =
+        (now.tv_sec - begin.tv_sec) * 1000LL + (now.tv_nsec - begin.tv_nsec) / 1000000LL;
+    if (elapsed >= limitMs) return -2;
+    struct timespec pause {
+      0, 20 * 1000 * 1000
+    };
+    ::nanosleep(&pause, nullptr);
   }
+}
+
+// Starts the first attempt for the user and, while its outcome is awaited, each next one whenever the
+// one before ended with a failure status. The parent learns at once whether the first program
+// started; how the last one ended comes later on the outcome pipe.
+DesktopOpenResult StartForUser(const std::vector<Attempt>& attempts, const std::string& shown) {
   // Not as root the handler simply runs as this program's user, known to the accounts or not.
   const bool becomeUser = RunningAsRoot();
   const std::optional<RequestingUser> user = becomeUser ? DesktopUser() : RequestingUser{};
   if (!user) {
-    LogError("Not opened for the user: %s (running as root for nobody known)", what.c_str());
-    return {false, NoDesktopUserText("Open it yourself:\n\n" + what)};
-  }
-  std::string why;
-  const std::string opener = FindOpener(&why);
-  if (opener.empty()) {
-    LogError("Not opened for the user: %s (%s)", what.c_str(), why.c_str());
-    return {false, FailureText(what, why)};
+    LogError("Not opened for the user: %s (running as root for nobody known)", shown.c_str());
+    return {false, NoDesktopUserText("Open it yourself:\n\n" + shown)};
   }
 
   // Everything the children use is made now: after the fork only async-signal-safe calls.
@@ -258,50 +318,57 @@ DesktopOpenResult OpenForUser(const std::string& what, DesktopItem kind) {
   envFull.push_back(nullptr);
   for (std::string& e : withoutAuthority) envShort.push_back(e.data());
   envShort.push_back(nullptr);
-  std::string program = opener;
-  std::string argument = what;
-  char* argv[] = {program.data(), argument.data(), nullptr};
+  std::vector<Attempt> programs = attempts;
+  std::vector<std::vector<char*>> argvs;
+  for (Attempt& attempt : programs) {
+    std::vector<char*> argv;
+    for (std::string& arg : attempt.argv) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    argvs.push_back(std::move(argv));
+  }
   const uid_t uid = becomeUser ? user->uid : ::getuid();
   const gid_t gid = becomeUser ? user->gid : ::getgid();
   const int highestDescriptor = HighestDescriptor();
+  const int limitMs = kOutcomeWaitMs;
   Fd null(::open("/dev/null", O_RDWR | O_CLOEXEC));
+  int outcome[2] = {-1, -1};
   ChildReport report;
-  if (null.Get() < 0 || !report.Open()) {
+  if (null.Get() < 0 || !report.Open() || ::pipe2(outcome, O_CLOEXEC) != 0) {
     const std::string reason = std::strerror(errno);
-    return {false, FailureText(what, reason)};
+    return {false, FailureText(shown, reason)};
   }
+  Fd outcomeRead(outcome[0]);
+  Fd outcomeWrite(outcome[1]);
 
-  const pid_t child = ::fork();
-  if (child == 0) {
-    // The handler must not be a child of ours: nobody waits for it, and it outlives us.
-    const pid_t grandchild = ::fork();
-    if (grandchild != 0) {
-      if (grandchild < 0) report.Fail(ChildStage::kFork, errno);
-      ::_exit(0);
-    }
-    ::setsid();
+  // In the child that becomes the user: never returns. With a next program to fall back on, a
+  // failure is left to the watcher, which goes on to it; the parent only learns of a single one.
+  const bool reportFailures = programs.size() == 1;
+  auto fail = [&](ChildStage stage, int error) {
+    if (reportFailures) report.Fail(stage, error);
+  };
+  auto runAttempt = [&](size_t index) {
     if (becomeUser) {
       if (::setgroups(groups.size(), groups.data()) != 0) {
-        report.Fail(ChildStage::kGroups, errno);
+        fail(ChildStage::kGroups, errno);
         ::_exit(127);
       }
       if (::setgid(gid) != 0) {
-        report.Fail(ChildStage::kGroup, errno);
+        fail(ChildStage::kGroup, errno);
         ::_exit(127);
       }
       if (::setuid(uid) != 0) {
-        report.Fail(ChildStage::kUser, errno);
+        fail(ChildStage::kUser, errno);
         ::_exit(127);
       }
       // All four ids are the user's, and root's rights cannot be taken back.
       if (::getuid() != uid || ::geteuid() != uid || ::getgid() != gid || ::getegid() != gid ||
           ::setuid(0) == 0) {
-        report.Fail(ChildStage::kUserCheck, EPERM);
+        fail(ChildStage::kUserCheck, EPERM);
         ::_exit(127);
       }
     }
     if (::dup2(null.Get(), 0) < 0 || ::dup2(null.Get(), 1) < 0 || (becomeUser && ::dup2(null.Get(), 2) < 0)) {
-      report.Fail(ChildStage::kDescriptors, errno);
+      fail(ChildStage::kDescriptors, errno);
       ::_exit(127);
     }
     MarkDescriptorsCloseOnExec(highestDescriptor);
@@ -311,25 +378,141 @@ DesktopOpenResult OpenForUser(const std::string& what, DesktopItem kind) {
       // Nothing depends on the working folder; "/" is only where the handler starts.
     }
     const bool keepAuthority = xauthority.empty() || ::access(xauthority.c_str(), R_OK) == 0;
-    ::execve(program.c_str(), argv, keepAuthority ? envFull.data() : envShort.data());
-    report.Fail(ChildStage::kExec, errno);
+    ::execve(programs[index].program.c_str(), argvs[index].data(),
+             keepAuthority ? envFull.data() : envShort.data());
+    fail(ChildStage::kExec, errno);
     ::_exit(127);
+  };
+
+  const pid_t child = ::fork();
+  if (child == 0) {
+    // The watcher must not be a child of ours: nobody waits for it, and it may outlive us. It stays
+    // root's (or ours) and only waits; the handlers it starts become the user.
+    const pid_t watcher = ::fork();
+    if (watcher != 0) {
+      if (watcher < 0) report.Fail(ChildStage::kFork, errno);
+      ::_exit(0);
+    }
+    ::setsid();
+    int status = -1;
+    for (size_t i = 0; i < programs.size(); ++i) {
+      const pid_t handler = ::fork();
+      if (handler == 0) runAttempt(i);
+      if (i == 0) {
+        if (handler < 0) report.Fail(ChildStage::kFork, errno);
+        // Only the first start is reported to the parent, which waits for nothing more.
+        report.CloseWriteEnd();
+        // Nothing of the program's but what is needed here stays open in the watcher: another
+        // start's report pipe held here would keep that start waiting.
+        CloseAllBut(outcomeWrite.Get(), null.Get());
+      }
+      if (handler < 0) break;
+      status = WaitBounded(handler, limitMs);
+      if (status == 0 || status == -2) break;
+    }
+    if (status >= 0) {
+      const unsigned char byte = static_cast<unsigned char>(status);
+      while (::write(outcomeWrite.Get(), &byte, 1) < 0 && errno == EINTR) {
+      }
+    }
+    ::_exit(0);
   }
   report.CloseWriteEnd();
+  ::close(outcomeWrite.Release());
   if (child < 0) {
     const std::string reason = std::strerror(errno);
-    return {false, FailureText(what, reason)};
+    return {false, FailureText(shown, reason)};
   }
   int status = 0;
   while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   std::string failure;
   if (!report.Read(&failure)) {
-    LogError("Not opened for the user: %s (%s: %s)", what.c_str(), program.c_str(), failure.c_str());
-    return {false, FailureText(what, program + " " + failure)};
+    LogError("Not opened for the user: %s (%s: %s)", shown.c_str(), programs[0].program.c_str(),
+             failure.c_str());
+    return {false, FailureText(shown, programs[0].program + " " + failure)};
   }
-  DebugTrace("Opened %s with %s as user %u", what.c_str(), program.c_str(), static_cast<unsigned>(uid));
-  return {true, {}};
+  DebugTrace("Opened %s with %s as user %u", shown.c_str(), programs[0].program.c_str(),
+             static_cast<unsigned>(uid));
+  DesktopOpenResult result{true, {}};
+  result.outcomeFd = outcomeRead.Release();
+  return result;
+}
+
+// "file://" and the path with every byte outside the unreserved set and "/" percent-encoded.
+std::string FileUri(const std::string& path) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string uri = "file://";
+  for (unsigned char c : path) {
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
+        c == '_' || c == '~' || c == '/') {
+      uri += static_cast<char>(c);
+    } else {
+      uri += '%';
+      uri += kHex[c >> 4];
+      uri += kHex[c & 15];
+    }
+  }
+  return uri;
+}
+
+}  // namespace
+
+DesktopOpenResult OpenForUser(const std::string& what, DesktopItem kind) {
+  const std::string shown = what.find('\0') == std::string::npos ? what : "";
+  if (std::string refused = CheckRequest(what, kind); !refused.empty()) {
+    LogError("Not opened for the user: %s (%s)", shown.c_str(), refused.c_str());
+    return {false, FailureText(shown, refused)};
+  }
+  if (RunningAsRoot() && !DesktopUser()) {
+    LogError("Not opened for the user: %s (running as root for nobody known)", what.c_str());
+    return {false, NoDesktopUserText("Open it yourself:\n\n" + what)};
+  }
+  std::string why;
+  const std::string opener = FindOpener(&why);
+  if (opener.empty()) {
+    LogError("Not opened for the user: %s (%s)", what.c_str(), why.c_str());
+    return {false, FailureText(what, why)};
+  }
+  return StartForUser({Attempt{opener, {opener, what}}}, what);
+}
+
+DesktopOpenResult ShowItemsForUser(const std::string& folder, const std::vector<std::string>& items) {
+  if (std::string refused = CheckRequest(folder, DesktopItem::kFolder); !refused.empty()) {
+    const std::string shown = folder.find('\0') == std::string::npos ? folder : "";
+    LogError("Not opened for the user: %s (%s)", shown.c_str(), refused.c_str());
+    return {false, FailureText(shown, refused)};
+  }
+  std::vector<std::string> uris;
+  for (const std::string& item : items) {
+    if (uris.size() >= kMaxShownItems) break;
+    if (!CheckRequest(item, DesktopItem::kFile).empty() || HasControlCharacters(item)) continue;
+    uris.push_back(FileUri(item));
+  }
+  if (RunningAsRoot() && !DesktopUser()) {
+    LogError("Not opened for the user: %s (running as root for nobody known)", folder.c_str());
+    return {false, NoDesktopUserText("Open it yourself:\n\n" + folder)};
+  }
+  std::string why;
+  const std::string opener = FindOpener(&why);
+  std::vector<Attempt> attempts;
+  const std::string shower = uris.empty() ? std::string() : FindItemShower();
+  if (!shower.empty()) {
+    std::string list = "array:string:";
+    // dbus-send separates the array's elements by commas; FileUri has encoded every comma.
+    for (size_t i = 0; i < uris.size(); ++i) list += (i ? "," : "") + uris[i];
+    attempts.push_back(
+        {shower,
+         {shower, "--session", "--print-reply", "--dest=org.freedesktop.FileManager1", "--type=method_call",
+          "/org/freedesktop/FileManager1", "org.freedesktop.FileManager1.ShowItems", list, "string:"}});
+  }
+  // Without a file manager that selects items, the folder itself is opened.
+  if (!opener.empty()) attempts.push_back({opener, {opener, folder}});
+  if (attempts.empty()) {
+    LogError("Not opened for the user: %s (%s)", folder.c_str(), why.c_str());
+    return {false, FailureText(folder, why)};
+  }
+  return StartForUser(attempts, folder);
 }
 
 std::string HandOverCopy(int sourceFd, const std::string& name, std::string* why) {
@@ -418,6 +601,11 @@ void RemoveHandedCopies() {
 void SetDesktopOpenerForTesting(const std::string& program) {
   std::lock_guard<std::mutex> lock(OpenerMutex());
   TestOpener() = program;
+}
+
+void SetItemShowerForTesting(const std::string& program) {
+  std::lock_guard<std::mutex> lock(OpenerMutex());
+  TestItemShower() = program;
 }
 
 bool DesktopOpenerReplaced() {

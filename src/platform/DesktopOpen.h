@@ -26,10 +26,26 @@ struct DesktopOpenResult {
   bool started = false;
   // When not started: why, and how to open it instead.
   std::string message;
+  // When started: a descriptor (the caller closes it) that turns readable once the handler's fate
+  // is known: one byte, the handler's exit status, when it ended within kOutcomeWaitMs; nothing
+  // (end of file) when it still ran then or ended by a signal. -1 when not started.
+  int outcomeFd = -1;
 };
+
+// How long the handler is watched for a failure status. xdg-open with some desktops runs the
+// browser in its place, so a handler still running then counts as having opened it.
+inline constexpr int kOutcomeWaitMs = 15000;
+// The most items one request shows selected.
+inline constexpr size_t kMaxShownItems = 32;
 
 // Opens `what`: for kFile and kFolder an absolute path, for kAddress an https address.
 DesktopOpenResult OpenForUser(const std::string& what, DesktopItem kind);
+
+// Opens a file manager window with `items` (absolute paths, the first kMaxShownItems of them)
+// selected in their folders, through the desktop's file manager service
+// (org.freedesktop.FileManager1.ShowItems, called with dbus-send); without that service, or
+// without items, `folder` is opened as OpenForUser opens a folder.
+DesktopOpenResult ShowItemsForUser(const std::string& folder, const std::vector<std::string>& items);
 
 // The person a desktop program would run as: the requesting user, or nothing when running as root
 // for nobody known (then nothing is started).
@@ -62,5 +78,8 @@ std::vector<std::string> DesktopEnvironment(const RequestingUser& user, const ch
 // xdg-open. Whether one is set.
 void SetDesktopOpenerForTesting(const std::string& program);
 bool DesktopOpenerReplaced();
+// Tests: the program to start in place of dbus-send for ShowItemsForUser; empty goes back to
+// dbus-send, which a test that replaced only the opener does not get.
+void SetItemShowerForTesting(const std::string& program);
 
 }  // namespace platform

@@ -63,6 +63,38 @@ int ReadLanguageUncached(int32_t* id) {
   return keyOpened ? 1 : 0;
 }
 
+namespace {
+
+std::mutex& FolderMutex() {
+  static std::mutex* mutex = new std::mutex;
+  return *mutex;
+}
+
+std::string& ChosenFolder() {
+  static std::string* folder = new std::string;
+  return *folder;
+}
+
+}  // namespace
+
+std::string LanguageFolder() {
+  {
+    std::lock_guard<std::mutex> lock(FolderMutex());
+    if (!ChosenFolder().empty()) return ChosenFolder();
+  }
+  return platform::ExecutableDirectory();
+}
+
+void SetLanguageFolderForTesting(const std::string& folder) {
+  std::lock_guard<std::mutex> lock(FolderMutex());
+  ChosenFolder() = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+}
+
+bool IsLanguageInstalled(int32_t id) {
+  if (id == kLanguageEnglish) return true;
+  return LoadLanguageTable(id, LanguageFolder()) != nullptr;
+}
+
 std::unique_ptr<IStringTable> LoadLanguageTable(int32_t id, const std::string& folder) {
   const char* file = LanguageFileName(id);
   if (!file || folder.empty()) return nullptr;
@@ -100,8 +132,7 @@ int WriteLanguageToReg(const char* languageName) {
 }
 
 const corvale::IStringTable* LoadLanguageLibrary(int32_t id) {
-  std::unique_ptr<corvale::IStringTable> table =
-      corvale::LoadLanguageTable(id, platform::ExecutableDirectory());
+  std::unique_ptr<corvale::IStringTable> table = corvale::LoadLanguageTable(id, corvale::LanguageFolder());
   if (!table) return nullptr;
   corvale::LoadedTables& loaded = corvale::Loaded();
   std::lock_guard<std::mutex> lock(loaded.mutex);

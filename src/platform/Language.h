@@ -40,6 +40,15 @@ int ReadLanguageUncached(int32_t* id);
 // unknown id and for a missing or unreadable file.
 std::unique_ptr<IStringTable> LoadLanguageTable(int32_t id, const std::string& folder);
 
+// The folder the translations are read from, ending in '/': the executable's folder unless tests
+// chose another one. Setting an empty folder goes back to the executable's.
+std::string LanguageFolder();
+void SetLanguageFolderForTesting(const std::string& folder);
+
+// Whether the program can run in language `id`: English always, another language when its
+// translation can be read from LanguageFolder().
+bool IsLanguageInstalled(int32_t id);
+
 }  // namespace corvale
 
 // The stored language, read once per process and then kept: returns 1 when the key could be opened,
@@ -49,7 +58,7 @@ int ReadLanguageFromReg(int32_t* id);
 // Stores `languageName` as the language; 1 on success. Failures are logged with the error number.
 int WriteLanguageToReg(const char* languageName);
 
-// The translation of language `id` from the program's folder, or null (English). The table stays
+// The translation of language `id` from LanguageFolder(), or null (English). The table stays
 // until FreeLanguageLibrary is called with it.
 const corvale::IStringTable* LoadLanguageLibrary(int32_t id);
 void FreeLanguageLibrary(const corvale::IStringTable* table);

@@ -263,6 +263,7 @@ int CSaveFilePage::GetResultStringCount() { return m_controller ? m_controller->
 void CSaveFilePage::RunInDialog(QWidget* owner) {
   CSaveFilePathDlg frame(owner);
   frame.AttachPage(this);
+  frame.SetHelpTopic(kHelpTopic);
   frame.SetOnShow([this] { ResetTargetFolder(); });
   auto* controller = dynamic_cast<CSaveFileController*>(m_controller);
   frame.SetAcceptCheck([controller] { return controller == nullptr || controller->CheckTargetFolder(); });

@@ -94,5 +94,6 @@ void CSaveResultPage::RunInDialog(QWidget* owner, CSaveFilePage* from) {
   ShowResult();
   CSaveFileResultDlg frame(owner);
   frame.AttachPage(this);
+  frame.SetHelpTopic(kHelpTopic);
   RunSaveDialog(frame);
 }

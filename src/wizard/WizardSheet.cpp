@@ -12,6 +12,7 @@
 
 #include "controls/ButtonPlus.h"
 #include "controls/DialogTemplate.h"
+#include "controls/HelpFile.h"
 #include "controls/XPMenu.h"
 #include "dialogs/AboutBoxDlg.h"
 #include "platform/Language.h"
@@ -427,7 +428,7 @@ CButtonPlus* CWizardSheet::Button(int commandId) const {
 void CWizardSheet::OnHelp() {
   const int language = GetRecoveryContext().LanguageId;
   if (language == corvale::kLanguageChinese) {
-    corvale::ui::OpenUrl(kUserGuideUrl);
+    ShowHelpContents();
     return;
   }
   if (m_controller) m_controller->Help(language);
@@ -453,7 +454,7 @@ void CWizardSheet::OnCommand(int id) {
       return;
     case kCommandUserGuide:
     case kCommandUserGuideSmall:
-      corvale::ui::OpenUrl(kUserGuideUrl);
+      ShowHelpContents();
       return;
     case kCommandAbout:
     case kCommandAboutLink:
@@ -492,11 +493,14 @@ std::unique_ptr<CXPMenu> CWizardSheet::BuildSheetMenu() {
   const int language = GetRecoveryContext().LanguageId;
   if (m_current != FileSelect) menu->AddItem(QString::fromStdString(Text(kStringOption)), kCommandOption);
   if (m_current == RecoveryModeSelect && language != corvale::kLanguageChinese) {
+    // Only the languages the program can run in: English and those whose translation is
+    // installed. The tick marks the language the window is in.
     CXPMenu* languages = menu->AddSubMenu(QString::fromStdString(Text(kStringLanguage)));
+    const int shown = corvale::IsLanguageInstalled(language) ? language : corvale::kLanguageEnglish;
     for (size_t id = 0; id < m_languageNames.size(); ++id) {
-      if (m_languageNames[id].empty()) continue;
+      if (m_languageNames[id].empty() || !corvale::IsLanguageInstalled(static_cast<int>(id))) continue;
       languages->AddItem(QString::fromStdString(m_languageNames[id]),
-                         kCommandLanguageBase + static_cast<int>(id), true, static_cast<int>(id) == language);
+                         kCommandLanguageBase + static_cast<int>(id), true, static_cast<int>(id) == shown);
     }
   }
   menu->AddItem(QString::fromStdString(Text(kStringHelp)), kCommandHelp);
@@ -516,7 +520,7 @@ void CWizardSheet::ChangeLanguage(int languageId) {
   CRecoveryContext& context = GetRecoveryContext();
   if (languageId == context.LanguageId) return;
   if (languageId < 0 || languageId >= static_cast<int>(m_languageNames.size()) ||
-      m_languageNames[languageId].empty())
+      m_languageNames[languageId].empty() || !corvale::IsLanguageInstalled(languageId))
     return;
   const std::string caption = Text(kStringProductTitle);
   if (corvale::ui::AskMessageBox(Text(kStringRestartNow), caption, corvale::ui::MessageButtons::OkCancel,

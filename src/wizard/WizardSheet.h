@@ -60,9 +60,8 @@ class CWizardSheet : public QWidget {
   // The usage event of the Option command.
   static constexpr int kEventOption = 8262;
 
-  // The maker's web pages.
+  // The maker's web page. The user guide is the installed help's contents (controls/HelpFile.h).
   static constexpr const char* kHomePageUrl = "https://corvale.example/";
-  static constexpr const char* kUserGuideUrl = "https://corvale.example/guide/";
 
   // A sheet with logo bitmap `uBmpLogo` and bottom bitmap `uBmpBottom`, its pages tied to their
   // controllers. It becomes the process's sheet (GetWizardSheet) unless there already is one.

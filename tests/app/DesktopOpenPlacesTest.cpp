@@ -141,7 +141,7 @@ class DesktopOpenPlaces : public ::testing::Test {
         {"the banner's home page button", [this] { Click(sheet->Button(CWizardSheet::kCommandHomePage)); },
          CWizardSheet::kHomePageUrl},
         {"the banner's user guide button", [this] { Click(sheet->Button(CWizardSheet::kCommandUserGuide)); },
-         CWizardSheet::kUserGuideUrl},
+         help + "index.html"},
         {"the about box's link", [this] { ClickAboutLink(kEnglish, CWizardSheet::kCommandAboutLink); },
          "https://corvale.example/"},
         {"the regional about box's link",
@@ -152,7 +152,7 @@ class DesktopOpenPlaces : public ::testing::Test {
            ChooseMenuItem(QString::fromStdString(corvale::LoadText(212)));
            GetRecoveryContext().LanguageId = kEnglish;
          },
-         CWizardSheet::kUserGuideUrl},
+         help + "index.html"},
         {"the result's saved-in link", [this, savedIn] { ClickSavedInLink(savedIn); }, savedIn},
         {"the update's release details", [this] { AnswerUpdate(); }, "https://corvale.example/release-notes"},
         {"the small user guide button on another page",
@@ -161,7 +161,7 @@ class DesktopOpenPlaces : public ::testing::Test {
            Click(sheet->Button(CWizardSheet::kCommandUserGuideSmall));
            sheet->ShowPage(RecoveryModeSelect);
          },
-         CWizardSheet::kUserGuideUrl},
+         help + "index.html"},
     };
   }
 
@@ -194,6 +194,27 @@ TEST_F(DesktopOpenPlaces, EachOpensThroughTheOneOpenerAsThePersonWhoAsked) {
   }
   EXPECT_EQ(opener.Records().size(), expected) << "one start for each click";
   EXPECT_TRUE(boxes.empty()) << boxes.front();
+}
+
+// A desktop without a browser or file manager: xdg-open ends with status 3. Each place says it could
+// not open the page, instead of passing it over in silence.
+TEST_F(DesktopOpenPlaces, WithoutABrowserEachSaysItCouldNotOpenIt) {
+  StandInOpener opener(3);
+  ASSERT_TRUE(opener.ok());
+  ScopedVariables asked({{"PKEXEC_UID", nullptr}, {"SUDO_UID", geteuid() == 0 ? "65534" : nullptr}});
+  corvale::test::PublicScratchDir savedIn;
+  size_t expected = 0;
+  for (const Place& place : Places(savedIn.path())) {
+    SCOPED_TRACE(place.name);
+    boxes.clear();
+    place.act();
+    ++expected;
+    ASSERT_TRUE(opener.WaitFor(expected));
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !boxes.empty(); }, 20000)) << "nothing was said";
+    EXPECT_EQ(boxes,
+              std::vector<std::string>{"Unable to open hyperlink:\n\nThere is no application associated\n"
+                                       "with the given filename extension."});
+  }
 }
 
 TEST_F(DesktopOpenPlaces, ForNobodyKnownNothingStartsAndEachSaysWhatToOpen) {

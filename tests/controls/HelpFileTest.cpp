@@ -12,6 +12,7 @@
 #include "platform/ProgramFolder.h"
 #include "support/Fixtures.h"
 #include "support/QtTestApp.h"
+#include "ui/MessageBox.h"
 #include "ui/Shell.h"
 
 TEST(ShowHelpFile, OpensTheTopicsPageElseTheIndexElseNothing) {
@@ -29,15 +30,26 @@ TEST(ShowHelpFile, OpensTheTopicsPageElseTheIndexElseNothing) {
     opened.push_back(address);
     return true;
   });
+  std::vector<std::string> boxes;
+  auto previousBoxes = corvale::ui::SetMessageBoxHandler(
+      [&](const std::string& text, const std::string&, corvale::ui::MessageIcon) { boxes.push_back(text); });
   EXPECT_EQ(ShowHelpFile(nullptr, 16), 0);
+  EXPECT_TRUE(boxes.empty());
   EXPECT_EQ(ShowHelpFile(nullptr, 7777), 0);
+  // Neither the topic's page nor the contents: said, not passed over.
+  EXPECT_EQ(boxes, std::vector<std::string>{"Unable to open hyperlink:\n\nThe specified file is not found."});
+  ShowHelpContents();
+  EXPECT_EQ(boxes.size(), 2u);
   std::ofstream(index) << "<html>contents</html>";
   EXPECT_EQ(ShowHelpFile(nullptr, 7777), 0);
+  ShowHelpContents();
   corvale::ui::SetUrlHandler(previous);
+  corvale::ui::SetMessageBoxHandler(previousBoxes);
   unlink(topic.c_str());
   unlink(index.c_str());
 
-  EXPECT_EQ(opened, (std::vector<std::string>{topic, index}));
+  EXPECT_EQ(opened, (std::vector<std::string>{topic, index, index}));
+  EXPECT_EQ(boxes.size(), 2u);
 }
 
 // Running as root the page goes to the browser of the person who asked: one that another user wrote

@@ -93,6 +93,25 @@ TEST(LauncherWatch, NormalEndFinishesWithoutReport) {
   EXPECT_FALSE(install.ReportWritten(300));
 }
 
+TEST(LauncherWatch, AStartAfterALanguageChangeAddsToTheLogAFreshStartReplacesIt) {
+  ScopedNamedObjectNamespace ns;
+  Installation install("log:first run,exit:0;log:second run,exit:0;log:third run,exit:0");
+  EXPECT_EQ(LaunchAndWatch(install.Settings()), 1);
+  WatchSettings restarted = install.Settings();
+  restarted.keepLog = true;
+  EXPECT_EQ(LaunchAndWatch(restarted), 1);
+  std::string log = install.Log();
+  EXPECT_TRUE(Contains(log, "first run\n")) << log;
+  EXPECT_TRUE(Contains(log, "second run\n")) << log;
+  EXPECT_LT(log.find("first run\n"), log.find("second run\n")) << log;
+
+  EXPECT_EQ(LaunchAndWatch(install.Settings()), 1);
+  log = install.Log();
+  EXPECT_FALSE(Contains(log, "first run\n")) << log;
+  EXPECT_TRUE(Contains(log, "third run\n")) << log;
+  EXPECT_EQ(install.Starts(), 3);
+}
+
 TEST(LauncherWatch, OutOfMemoryEndRestartsTheProgramWithoutReport) {
   ScopedNamedObjectNamespace ns;
   Installation install("log:first run,oom;log:second run,exit:0");

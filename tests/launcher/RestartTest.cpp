@@ -30,11 +30,19 @@ class Installation {
     corvale::test::InstallProgram(CORVALE_RESTART_PROGRAM, m_dir, "QBXRestart");
     for (const char* name : {"corvale", "QBX"}) {
       const std::string path = m_dir + "/" + name;
-      std::ofstream(path) << "#!/bin/sh\necho \"$0\" >\"" << m_dir << "/" << name << ".started\"\n";
+      std::ofstream(path) << "#!/bin/sh\necho \"$0\" \"$@\" >\"" << m_dir << "/" << name << ".started\"\n";
       chmod(path.c_str(), 0755);
     }
   }
   std::string Path(const std::string& name) const { return m_dir + "/" + name; }
+  // The arguments the stand-in `name` was started with, after its own name.
+  std::string Arguments(const std::string& name) const {
+    std::ifstream in(Path(name + ".started"));
+    std::string line;
+    std::getline(in, line);
+    const size_t blank = line.find(' ');
+    return blank == std::string::npos ? std::string() : line.substr(blank + 1);
+  }
   bool Started(const std::string& name) const {
     struct stat st {};
     return stat(Path(name + ".started").c_str(), &st) == 0;
@@ -62,6 +70,7 @@ TEST(Restart, StartsTheMainProgramAgainOnceTheOldInstanceHasEnded) {
   EXPECT_EQ(restart.ExitCode(), 0) << restart.Stderr();
   EXPECT_TRUE(WaitUntil([&] { return install.Started("corvale"); }, 30000));
   EXPECT_FALSE(install.Started("QBX"));
+  EXPECT_EQ(install.Arguments("corvale"), "");
 }
 
 TEST(Restart, StartsTheLauncherWhenTheLauncherHadStartedTheProgram) {
@@ -83,6 +92,9 @@ TEST(Restart, StartsTheLauncherWhenTheLauncherHadStartedTheProgram) {
   EXPECT_EQ(restart.ExitCode(), 0) << restart.Stderr();
   EXPECT_TRUE(WaitUntil([&] { return install.Started("QBX"); }, 30000));
   EXPECT_FALSE(install.Started("corvale"));
+  // The launcher is told to add to the log of the run that asked for the restart.
+  EXPECT_TRUE(WaitUntil([&] { return install.Arguments("QBX") == "--restarted"; }, 5000))
+      << install.Arguments("QBX");
 }
 
 TEST(Restart, NothingStartsWhenTheOldInstanceOutlivesTheWaitOrTheProgramIsMissing) {

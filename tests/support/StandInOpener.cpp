@@ -38,12 +38,12 @@ void ScopedVariables::Set(const char* name, const char* value) {
     ::unsetenv(name);
 }
 
-StandInOpener::StandInOpener() {
+StandInOpener::StandInOpener(int exitStatus, Role role) : m_role(role) {
   if (m_dir.path().empty()) return;
   m_records = m_dir.path() + "/records";
   ::mkdir(m_records.c_str(), 0700);
   ::chmod(m_records.c_str(), 01777);
-  const std::string program = m_dir.path() + "/xdg-open";
+  const std::string program = m_dir.path() + (role == Role::kOpener ? "/xdg-open" : "/dbus-send");
   {
     std::ofstream script(program);
     // A record is written under a temporary name and renamed, so a reader never sees half of one;
@@ -59,14 +59,23 @@ StandInOpener::StandInOpener() {
            << "  for f in /proc/$$/fd/*; do echo \"fd=$(readlink \"$f\")\"; done\n"
            << "  for a in \"$@\"; do echo \"arg=$a\"; done\n"
            << "  env | sed 's/^/env=/'\n"
-           << "} > \"$r.part\" && mv \"$r.part\" \"$r.rec\"\n";
+           << "} > \"$r.part\" && mv \"$r.part\" \"$r.rec\"\n"
+           << "exit " << exitStatus << "\n";
   }
   ::chmod(program.c_str(), 0755);
   m_program = program;
-  platform::SetDesktopOpenerForTesting(m_program);
+  if (role == Role::kOpener)
+    platform::SetDesktopOpenerForTesting(m_program);
+  else
+    platform::SetItemShowerForTesting(m_program);
 }
 
-StandInOpener::~StandInOpener() { platform::SetDesktopOpenerForTesting(""); }
+StandInOpener::~StandInOpener() {
+  if (m_role == Role::kOpener)
+    platform::SetDesktopOpenerForTesting("");
+  else
+    platform::SetItemShowerForTesting("");
+}
 
 std::vector<StandInOpener::Record> StandInOpener::Records() const {
   std::vector<std::string> names;

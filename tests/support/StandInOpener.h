@@ -41,7 +41,12 @@ class StandInOpener {
     std::vector<std::string> openFiles;  // what the descriptors of the opener's shell point to
   };
 
-  StandInOpener();
+  // What the stand-in takes the place of: the opener (xdg-open), or the program that asks the file
+  // manager to show items selected (dbus-send).
+  enum class Role { kOpener, kItemShower };
+
+  // A stand-in that ends with `exitStatus` after leaving its record.
+  explicit StandInOpener(int exitStatus = 0, Role role = Role::kOpener);
   ~StandInOpener();
   StandInOpener(const StandInOpener&) = delete;
   StandInOpener& operator=(const StandInOpener&) = delete;
@@ -59,6 +64,7 @@ class StandInOpener {
   PublicScratchDir m_dir;
   std::string m_program;
   std::string m_records;
+  Role m_role;
 };
 
 }  // namespace corvale::test

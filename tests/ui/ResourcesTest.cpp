@@ -116,9 +116,9 @@ TEST_F(Resources, MenuCheckMarkIsDrawnOnItsColourKey) {
 }
 
 TEST_F(Resources, TextsAndBitmapsOfOneNumberAreDifferentResources) {
-  // 226 is a bitmap and no text; 214 a text and no bitmap; 143 both.
-  EXPECT_TRUE(HasResource({ResourceType::Bitmap, 226}));
-  EXPECT_FALSE(HasResource({ResourceType::String, 226}));
+  // 202 is a bitmap and no text; 214 a text and no bitmap; 143 both.
+  EXPECT_TRUE(HasResource({ResourceType::Bitmap, 202}));
+  EXPECT_FALSE(HasResource({ResourceType::String, 202}));
   EXPECT_TRUE(HasResource({ResourceType::Bitmap, 143}));
   EXPECT_TRUE(HasResource({ResourceType::String, 143}));
   EXPECT_TRUE(HasResource({ResourceType::String, 214}));
@@ -129,7 +129,12 @@ TEST_F(Resources, TextsAndBitmapsOfOneNumberAreDifferentResources) {
 TEST_F(Resources, AFallbackTextStandsOnlyWhereTheTableHasNone) {
   EXPECT_EQ(corvale::ui::StringOr(214, "x").toStdString(), "Are you sure to return to home page?");
   EXPECT_EQ(corvale::ui::StringOrUtf8(214, "x"), "Are you sure to return to home page?");
-  EXPECT_EQ(corvale::ui::StringOr(99999, "Stra\xc3\x9fe").toStdString(), "Stra\xc3\x9fe");
+  EXPECT_EQ(corvale::ui::StringOr(99999,
+                                  "Stra\xc3\x9f"
+                                  "e")
+                .toStdString(),
+            "Stra\xc3\x9f"
+            "e");
   EXPECT_EQ(corvale::ui::StringOrUtf8(99999, "none"), "none");
 }
 

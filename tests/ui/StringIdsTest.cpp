@@ -76,8 +76,9 @@ void CollectNamedNumbers(const std::string& text, const std::string& place, IdPl
 // (the table's own LoadText and LoadStringResource, and the pages' and dialogs' helpers that add a
 // fallback or show the text at once); a named number is a constant kString... or k...Message.
 IdPlaces TextIdsInSources(const fs::path& sources) {
-  static const char* const kLoaders[] = {"LoadText", "LoadStringResource", "StringOr", "TextOr", "ImageText",
-                                         "Text",     "Resource",           "String",   "Tell"};
+  static const char* const kLoaders[] = {
+      "LoadText", "LoadStringResource", "StringOr", "StringOrUtf8", "TextOr", "ImageText",
+      "Text",     "Resource",           "String",   "Tell"};
   IdPlaces ids;
   for (const auto& entry : fs::recursive_directory_iterator(sources)) {
     const std::string extension = entry.path().extension().string();

@@ -37,6 +37,27 @@ using Sheet = CWizardSheet;
 
 class WizardSheet : public WizardHarness {
  protected:
+  // Deutsch and Japanese are installed: their translations lie in the folder the program reads
+  // translations from.
+  void SetUp() override {
+    WizardHarness::SetUp();
+    m_languages = Folder() + "languages/";
+    mkdir(m_languages.c_str(), 0755);
+    InstallLanguages({"Deutsch.txt", "Japanese.txt"});
+    corvale::SetLanguageFolderForTesting(m_languages);
+  }
+  void TearDown() override {
+    corvale::SetLanguageFolderForTesting("");
+    InstallLanguages({});
+    WizardHarness::TearDown();
+  }
+  // Leaves exactly the translation files `files` installed.
+  void InstallLanguages(std::initializer_list<const char*> files) {
+    for (const char* file : {"Chinese.txt", "Deutsch.txt", "Japanese.txt"})
+      unlink((m_languages + file).c_str());
+    for (const char* file : files) std::ofstream(m_languages + file) << "300\tWillkommen\n";
+  }
+
   // The pages whose windows are shown in the sheet now.
   std::vector<int> VisiblePages() const {
     std::vector<int> visible;
@@ -66,6 +87,28 @@ class WizardSheet : public WizardHarness {
       }
     }
     return text;
+  }
+
+  std::string m_languages;
+
+  // The Language submenu as the user sees it after clicking Menu: its items, '*' after the ticked
+  // one.
+  std::string LanguageMenuAsShown(const char* screenshot = nullptr) {
+    std::string shown;
+    sheet->SetMenuRunner([&shown, screenshot](QMenu& menu, const QPoint&) -> QAction* {
+      for (QAction* action : menu.actions())
+        if (QMenu* sub = action->menu()) {
+          for (QAction* item : sub->actions())
+            shown += (shown.empty() ? "" : ",") + item->text().toStdString() + (item->isChecked() ? "*" : "");
+          if (screenshot) {
+            EXPECT_FALSE(corvale::test::SaveScreenshot(sub->grab().toImage(), screenshot).empty());
+          }
+        }
+      return nullptr;
+    });
+    Click(Sheet::kCommandMenu);
+    sheet->SetMenuRunner(nullptr);
+    return shown;
   }
 
   // Chooses the menu item of `command` the next time the menu opens.
@@ -398,6 +441,41 @@ TEST_F(WizardSheet, TheMenuDependsOnThePageAndTheLanguage) {
   }
 }
 
+TEST_F(WizardSheet, TheLanguageMenuOffersOnlyTheInstalledLanguagesAndTicksTheOneShown) {
+  struct Case {
+    std::initializer_list<const char*> installed;
+    int language;
+    const char* shown;
+  } cases[] = {
+      {{}, corvale::kLanguageEnglish, "English*"},
+      {{"Deutsch.txt"}, corvale::kLanguageEnglish, "English*,Deutsch"},
+      {{"Japanese.txt"}, corvale::kLanguageJapanese, "English,Japanese*"},
+      // The stored language lost its translation: the window is English, and English is ticked.
+      {{"Japanese.txt"}, corvale::kLanguageDeutsch, "English*,Japanese"},
+      // Chinese has no entry of its own.
+      {{"Chinese.txt", "Deutsch.txt", "Japanese.txt"},
+       corvale::kLanguageEnglish,
+       "English*,Deutsch,Japanese"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shown);
+    InstallLanguages(c.installed);
+    GetRecoveryContext().LanguageId = c.language;
+    EXPECT_EQ(LanguageMenuAsShown(c.installed.size() == 1 ? "wizard-sheet-language-menu" : nullptr), c.shown);
+  }
+  // A translation the program cannot read is not offered.
+  GetRecoveryContext().LanguageId = corvale::kLanguageEnglish;
+  InstallLanguages({"Deutsch.txt"});
+  mkdir((m_languages + "Japanese.txt").c_str(), 0755);
+  EXPECT_EQ(LanguageMenuAsShown(), "English*,Deutsch");
+  rmdir((m_languages + "Japanese.txt").c_str());
+
+  // A language that is not installed cannot be chosen, not even by its command.
+  sheet->OnCommand(Sheet::kCommandLanguageBase + corvale::kLanguageJapanese);
+  EXPECT_TRUE(questions.empty());
+  EXPECT_TRUE(started.empty());
+}
+
 TEST_F(WizardSheet, OptionReportsItsUsageEventAndOpensTheSettingsOfTheCurrentStep) {
   // Every step has its controller now: the found-partition step opens the settings window.
   sheet->ShowPage(CompleteRecoveryScanPartitionDeviceSelect);
@@ -418,28 +496,38 @@ TEST_F(WizardSheet, OptionReportsItsUsageEventAndOpensTheSettingsOfTheCurrentSte
   EXPECT_EQ(events.size(), 1u);
 }
 
-TEST_F(WizardSheet, HelpOpensTheCurrentPagesTopicOrTheOnlineGuideForChinese) {
-  // The file-type page's topic, as a page of the help folder beside this test program.
+TEST_F(WizardSheet, HelpOpensTheCurrentPagesTopicOrTheUserGuideForChinese) {
+  // The file-type page's topic and the contents, as pages of the help folder beside this test
+  // program.
   const std::string folder = platform::ExecutableDirectory() + "help/";
   mkdir(folder.c_str(), 0755);
   const std::string topic = folder + "52.html";
+  const std::string contents = folder + "index.html";
   std::ofstream(topic) << "<html>file types</html>";
+  const bool hadContents = access(contents.c_str(), F_OK) == 0;
+  if (!hadContents) std::ofstream(contents) << "<html>contents</html>";
   sheet->ShowPage(TypeOfFileToRecovery);
   ChooseFromMenu(Sheet::kCommandHelp);
   Click(Sheet::kCommandMenu);
   GetRecoveryContext().LanguageId = corvale::kLanguageChinese;
   sheet->OnHelp();
   unlink(topic.c_str());
-  EXPECT_EQ(opened, (std::vector<std::string>{topic, Sheet::kUserGuideUrl}));
+  if (!hadContents) unlink(contents.c_str());
+  EXPECT_EQ(opened, (std::vector<std::string>{topic, contents}));
 }
 
-TEST_F(WizardSheet, TheBannerLinksOpenTheMakersPages) {
+TEST_F(WizardSheet, TheBannerLinksOpenTheMakersPageAndTheInstalledUserGuide) {
+  const std::string folder = platform::ExecutableDirectory() + "help/";
+  mkdir(folder.c_str(), 0755);
+  const std::string contents = folder + "index.html";
+  const bool hadContents = access(contents.c_str(), F_OK) == 0;
+  if (!hadContents) std::ofstream(contents) << "<html>contents</html>";
   Click(Sheet::kCommandHomePage);
   Click(Sheet::kCommandUserGuide);
   sheet->ShowPage(TypeOfFileToRecovery);
   Click(Sheet::kCommandUserGuideSmall);
-  EXPECT_EQ(opened,
-            (std::vector<std::string>{Sheet::kHomePageUrl, Sheet::kUserGuideUrl, Sheet::kUserGuideUrl}));
+  if (!hadContents) unlink(contents.c_str());
+  EXPECT_EQ(opened, (std::vector<std::string>{Sheet::kHomePageUrl, contents, contents}));
 }
 
 TEST_F(WizardSheet, ALanguageChangeIsStoredAndTheProgramRestartedAndClosedWithoutAsking) {

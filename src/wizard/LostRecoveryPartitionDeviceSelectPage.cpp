@@ -46,6 +46,12 @@ CLostRecoveryPartitionDeviceSelectPage::CLostRecoveryPartitionDeviceSelectPage(Q
   });
   connect(list, &CDeviceSelectCtrl::itemRightClicked, this,
           &CLostRecoveryPartitionDeviceSelectPage::ShowItemMenu);
+  // The properties of the picked partition: in its right-click menu, and Alt+Enter in the list.
+  auto* properties = new QAction(this);
+  properties->setShortcuts({QKeySequence(Qt::ALT | Qt::Key_Return), QKeySequence(Qt::ALT | Qt::Key_Enter)});
+  properties->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+  connect(properties, &QAction::triggered, this, [this] { OnCommand(kCommandProperties); });
+  list->addAction(properties);
 }
 
 void CLostRecoveryPartitionDeviceSelectPage::SetController(
@@ -101,8 +107,10 @@ bool CLostRecoveryPartitionDeviceSelectPage::OnCommand(int commandId) {
 void CLostRecoveryPartitionDeviceSelectPage::ShowItemMenu(const QPoint& at) {
   QMenu menu(this);
   QAction* recover = menu.addAction(corvale::ui::StringOr(189, "Recover"));
+  QAction* properties = menu.addAction(QStringLiteral("Properties"));
   QAction* chosen = m_menuRunner ? m_menuRunner(menu, at) : menu.exec(at);
   if (chosen == recover) OnCommand(kCommandRecover);
+  if (chosen == properties) OnCommand(kCommandProperties);
 }
 
 void CLostRecoveryPartitionDeviceSelectPage::DrawExtra(QPainter* dc) {

@@ -564,22 +564,47 @@ TEST_F(LostPartitionPage, DoubleClickAndTheMenuGoOnAndPropertiesShowTheArea) {
   QTest::mouseDClick(page->GetDeviceSelectCtrl()->View()->viewport(), Qt::LeftButton, {},
                      page->GetDeviceSelectCtrl()->View()->RowRect(1).center());
   EXPECT_EQ(controller.calls, std::vector<std::string>{"Next"});
-  page->SetMenuRunner([](QMenu& menu, const QPoint&) { return menu.actions().value(0); });
-  emit page->GetDeviceSelectCtrl()->itemRightClicked(QPoint(0, 0));
+  // A right click on the row offers Recover (which goes on) and Properties.
+  QStringList offered;
+  QString pick = QStringLiteral("Recover");
+  page->SetMenuRunner([&](QMenu& menu, const QPoint&) -> QAction* {
+    offered.clear();
+    QAction* chosen = nullptr;
+    for (QAction* action : menu.actions()) {
+      offered << action->text();
+      if (action->text() == pick) chosen = action;
+    }
+    return chosen;
+  });
+  QWidget* rows = page->GetDeviceSelectCtrl()->View()->viewport();
+  const QPoint second = page->GetDeviceSelectCtrl()->View()->RowRect(1).center();
+  QTest::mouseClick(rows, Qt::RightButton, {}, second);
+  EXPECT_EQ(offered, (QStringList{QStringLiteral("Recover"), QStringLiteral("Properties")}));
   EXPECT_EQ(controller.calls.size(), 2u);
   EXPECT_EQ(page->GetHelpContextId(0), 51);
 
-  PropertyRows shown;
+  // Properties of the picked partition, from the menu and by Alt+Enter in the list.
+  std::vector<PropertyRows> shown;
   page->SetDialogRunner([&](QDialog& dialog) {
     auto* list = dialog.findChild<QTreeWidget*>();
+    PropertyRows one;
     for (int i = 0; i < list->topLevelItemCount(); ++i)
-      shown.emplace_back(list->topLevelItem(i)->text(0), list->topLevelItem(i)->text(1));
+      one.emplace_back(list->topLevelItem(i)->text(0), list->topLevelItem(i)->text(1));
+    shown.push_back(one);
     Shoot(dialog, "partition-pages-device-properties");
   });
-  page->OnCommand(CLostRecoveryPartitionDeviceSelectPage::kCommandProperties);
+  pick = QStringLiteral("Properties");
+  QTest::mouseClick(rows, Qt::RightButton, {}, second);
+  page->activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(page.get()));
+  page->GetDeviceSelectCtrl()->View()->setFocus();
+  QTest::keyClick(page->GetDeviceSelectCtrl()->View(), Qt::Key_Return, Qt::AltModifier);
   ASSERT_EQ(shown.size(), 2u);
-  EXPECT_EQ(shown[0], std::make_pair(QStringLiteral("Total Sector"), QStringLiteral("409600")));
-  EXPECT_EQ(shown[1], std::make_pair(QStringLiteral("Start Sector"), QStringLiteral("206848")));
+  for (const PropertyRows& rowsShown : shown) {
+    ASSERT_EQ(rowsShown.size(), 2u);
+    EXPECT_EQ(rowsShown[0], std::make_pair(QStringLiteral("Total Sector"), QStringLiteral("409600")));
+    EXPECT_EQ(rowsShown[1], std::make_pair(QStringLiteral("Start Sector"), QStringLiteral("206848")));
+  }
 }
 
 std::string Joined(const PropertyRows& rows) {

@@ -20,7 +20,7 @@ class FakeLanguage : public corvale::IStringTable {
 TEST(StringTable, EnglishHoldsTheOutOfMemoryAdvice) {
   EXPECT_EQ(corvale::EnglishStrings().Get(corvale::kStringOutOfMemoryWithRaw),
             "Failed to allocate the memory. Please untick \"Recover RAW file\" in RAW of \"Option\" and try "
-            "again.");
+            "again. ");
   EXPECT_EQ(corvale::EnglishStrings().Get(1), "");
 }
 

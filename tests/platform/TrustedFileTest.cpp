@@ -89,8 +89,10 @@ TEST(TrustedFile, AsRootOnlyRootsFilesClosedToOthersAreOpened) {
   EXPECT_EQ(errno, ENOENT);
   EXPECT_TRUE(log.Texts().empty());
 
-  // Not as root, anybody's regular file is read.
-  const std::string nobodys = Plant(dir + "/nobody-0666", "x", 0666, kOtherUser);
+  // Not as root, anybody's regular file is read (in a folder that user can reach: the build folder
+  // may be where only root can go).
+  corvale::test::PublicScratchDir reachable;
+  const std::string nobodys = Plant(reachable.path() + "/nobody-0666", "x", 0666, kOtherUser);
   EXPECT_TRUE(corvale::test::RunAsOtherUser([&] {
     std::string reason;
     const int opened = platform::OpenTrustedFile(nobodys, &reason);

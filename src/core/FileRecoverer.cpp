@@ -132,30 +132,7 @@ void EfsBlockHeader(uint8_t* h, uint32_t blockBytes, uint16_t blockNumber, uint3
 }
 
 // ---------------------------------------------------------------------------------------------
-// A descriptor owned here.
-class UniqueFd {
- public:
-  UniqueFd() = default;
-  explicit UniqueFd(int fd) : m_fd(fd) {}
-  ~UniqueFd() { Reset(); }
-  UniqueFd(UniqueFd&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-  UniqueFd& operator=(UniqueFd&& other) noexcept {
-    if (this != &other) Reset(std::exchange(other.m_fd, -1));
-    return *this;
-  }
-  UniqueFd(const UniqueFd&) = delete;
-  UniqueFd& operator=(const UniqueFd&) = delete;
-
-  int Get() const { return m_fd; }
-  int Release() { return std::exchange(m_fd, -1); }
-  void Reset(int fd = -1) {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = fd;
-  }
-
- private:
-  int m_fd = -1;
-};
+using platform::UniqueFd;
 
 int OpenFolderAt(int parent, const char* name, bool followLinks) {
   int fd;

@@ -31,6 +31,8 @@
 #include "dialogs/LostPartitionSearchingDlg.h"
 #include "dialogs/OpenDiskImageMasterDlg.h"
 #include "dialogs/PropertiesDlg.h"
+#include "dialogs/RBClickRecoverFileDlg.h"
+#include "dialogs/RecoveringDlg.h"
 #include "dialogs/SaveFilePathDlg.h"
 #include "dialogs/SearchFileDlg.h"
 #include "dialogs/WaitingDlg.h"
@@ -290,6 +292,16 @@ TEST_F(DialogLayouts, EveryOtherDialog) {
   {
     CFilePreViewDlg preview(nullptr);
     check(&preview, "file-preview");
+  }
+  {
+    // The copy windows as they open, before their work starts.
+    CRecoveringDlg recovering(nullptr, nullptr, m_folder);
+    check(&recovering, "recovering");
+    const SingleFileCopyRequest request{nullptr, nullptr, m_folder + "/one.txt", nullptr};
+    CRBClickRecoverFileDlg single(request);
+    check(&single, "single-file-recovery");
+    CPreviewLoadingDlg loading(request);
+    check(&loading, "preview-loading");
   }
 }
 

@@ -393,7 +393,9 @@ int CExtendListCtrl::CellWidthNeeded(int row, int column) const {
     if (!places[i].Text.isEmpty())
       end = std::max(end, places[i].Text.left() + metrics.horizontalAdvance(copy.Items[i].Text));
   }
-  return end + 4;
+  // A few pixels more than measured: the cell a view paints is a grid line narrower than its column,
+  // and a text measured as a whole rounds differently from one being elided.
+  return end + 8;
 }
 
 void CExtendListCtrl::ToggleAt(int row, const QPoint& point) {
